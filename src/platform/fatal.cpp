@@ -1,0 +1,82 @@
+// fatal, the clean-up handler list and the internal-error exit.
+#include "platform/fatal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/report.h"
+
+namespace sky {
+namespace {
+
+std::mutex& handler_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::vector<CleanupHandler>& handlers() {
+    static std::vector<CleanupHandler> list;
+    return list;
+}
+
+// Serialises the ends of the program: when two workers fail at once, the
+// second waits here while the first prints, cleans up and exits.
+std::recursive_mutex& exit_mutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+void add_cleanup_handler(CleanupHandler handler) {
+    std::lock_guard lock(handler_mutex());
+    auto& list = handlers();
+    if (std::find(list.begin(), list.end(), handler) == list.end()) list.push_back(handler);
+}
+
+void remove_cleanup_handler(CleanupHandler handler) {
+    std::lock_guard lock(handler_mutex());
+    auto& list = handlers();
+    list.erase(std::remove(list.begin(), list.end(), handler), list.end());
+}
+
+void run_cleanup_handlers() {
+    std::vector<CleanupHandler> list;
+    {
+        std::lock_guard lock(handler_mutex());
+        list.swap(handlers());
+    }
+    for (auto it = list.rbegin(); it != list.rend(); ++it) (*it)(0);
+}
+
+void exit_process(int status) {
+    std::lock_guard lock(exit_mutex());
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+void fatal(const char* format, ...) {
+    std::lock_guard lock(exit_mutex());
+    va_list args;
+    va_start(args, format);
+    rptErrorV(format, args);
+    va_end(args);
+    run_cleanup_handlers();
+    exit_process(1);
+}
+
+void internal_error(const char* file, int line, const char* what) {
+    std::lock_guard lock(exit_mutex());
+    rptError("Internal error in %s, line %d: %s\n", file, line, what);
+    run_cleanup_handlers();
+    exit_process(1);
+}
+
+}  // namespace sky

@@ -1,0 +1,44 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sky {
+
+bool SB_FileExists(const std::string& name) {
+    struct stat info {};
+    return !name.empty() && ::stat(name.c_str(), &info) == 0;
+}
+
+bool oxFileDelete(const std::string& name) {
+    return ::unlink(name.c_str()) == 0 || errno == ENOENT;
+}
+
+std::optional<std::string> Ar_expand_pixname(const std::string& name, int must_exist) {
+    if (name.empty()) return std::nullopt;
+    if (SB_FileExists(name)) return name;
+    const char* path = std::getenv("SKYLOOM_IMAGE_PATH");
+    if (name.front() != '/' && path != nullptr) {
+        std::string_view rest(path);
+        while (!rest.empty()) {
+            std::size_t colon = rest.find(':');
+            std::string_view dir = rest.substr(0, colon);
+            if (!dir.empty()) {
+                std::string candidate(dir);
+                if (candidate.back() != '/') candidate += '/';
+                candidate += name;
+                if (SB_FileExists(candidate)) return candidate;
+            }
+            if (colon == std::string_view::npos) break;
+            rest.remove_prefix(colon + 1);
+        }
+    }
+    if (must_exist) return std::nullopt;
+    return name;
+}
+
+}  // namespace sky

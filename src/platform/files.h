@@ -1,0 +1,23 @@
+// File-name services of the base library.
+//
+// Image files named in scenes (textures, backdrops) are looked up along the
+// image search path: the directories of $SKYLOOM_IMAGE_PATH, separated by ":",
+// tried in order after the name itself (see docs/image-search-path.md).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace sky {
+
+// Expands an image file name along the image search path. A name that exists
+// as given (relative to the working directory, or absolute) is returned as
+// is; otherwise the first directory of the path that holds it gives the full
+// name. When nothing is found: with `must_exist` non-zero the result is empty,
+// otherwise the name itself is returned (an output file that does not exist yet).
+std::optional<std::string> Ar_expand_pixname(const std::string& name, int must_exist);
+
+bool SB_FileExists(const std::string& name);   // a file or directory of that name exists
+bool oxFileDelete(const std::string& name);     // true when the file is gone afterwards
+
+}  // namespace sky

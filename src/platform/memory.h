@@ -1,0 +1,39 @@
+// Tracked memory of the base library.
+//
+// A thin layer over the heap that keeps, for every calling source line, the
+// bytes and blocks it holds, and the total in use (printed by the statistics).
+// Each block carries a 16-byte header with its size and call site; accounting
+// is a hash probe and three relaxed atomic adds, cheap enough for hot paths.
+// A null result is an out-of-memory condition that the caller reports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sky {
+
+void* MA_malloc(std::size_t size, int line, const char* file, int flag);
+void* MA_calloc(std::size_t count, std::size_t size, int line, const char* file, int flag);
+void* MA_realloc(void* block, std::size_t size, int line, const char* file, int flag);
+void MA_free(void* block, int line, const char* file);
+
+// Bytes in use through the tracked allocator.
+std::size_t MA_get_memory_used();
+
+struct MemorySiteUsage {
+    const char* file;
+    int line;
+    std::int64_t bytes;   // bytes held now
+    std::int64_t blocks;  // blocks held now
+};
+
+// The call sites that hold memory now, largest first.
+std::vector<MemorySiteUsage> MA_site_usage();
+
+}  // namespace sky
+
+#define SKY_MALLOC(size) ::sky::MA_malloc((size), __LINE__, __FILE__, 1)
+#define SKY_CALLOC(count, size) ::sky::MA_calloc((count), (size), __LINE__, __FILE__, 1)
+#define SKY_REALLOC(block, size) ::sky::MA_realloc((block), (size), __LINE__, __FILE__, 1)
+#define SKY_FREE(block) ::sky::MA_free((block), __LINE__, __FILE__)

@@ -1,0 +1,4 @@
+#pragma once
+namespace sky {
+int program_entry(int argc, char** argv);
+}
