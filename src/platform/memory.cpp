@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "platform/fatal.h"
@@ -23,19 +24,63 @@ struct alignas(16) BlockHeader {
 };
 static_assert(sizeof(BlockHeader) == 16);
 
+// A call site; its counters live in the per-thread tables below, indexed by
+// the site's slot.
 struct Site {
     std::atomic<const char*> file{nullptr};
     std::atomic<int> line{0};
     std::atomic<bool> ready{false};
-    std::atomic<std::int64_t> bytes{0};
-    std::atomic<std::int64_t> blocks{0};
 };
 
 // Open addressing, never shrinking. Slot 0 collects the sites that no longer
 // fit, so accounting of the total stays exact even then.
-constexpr std::uint32_t kSiteCount = 8192;
+constexpr std::uint32_t kSiteCount = 4096;
 Site sites[kSiteCount];
-std::atomic<std::int64_t> bytes_in_use{0};
+
+// Each thread counts into tables of its own, so workers allocating at once
+// never share a cache line. Only the owner writes a table (load and store,
+// no read-modify-write); readers sum over all tables. A block released by
+// another thread than the one that made it leaves one table negative and
+// the other positive: the sums stay exact.
+struct ThreadCounters {
+    std::atomic<std::int64_t> bytes{0};
+    std::atomic<std::int64_t> site_bytes[kSiteCount];
+    std::atomic<std::int64_t> site_blocks[kSiteCount];
+    std::atomic<bool> in_use{true};
+    ThreadCounters* next = nullptr;
+};
+
+std::mutex counters_mutex;
+std::atomic<ThreadCounters*> all_counters{nullptr};
+
+// Tables outlive their threads (their counts still describe live blocks) and
+// are handed to the next new thread, so short-lived threads cost nothing.
+ThreadCounters* claim_counters() {
+    std::lock_guard lock(counters_mutex);
+    for (ThreadCounters* c = all_counters.load(std::memory_order_acquire); c; c = c->next)
+        if (!c->in_use.load(std::memory_order_relaxed)) {
+            c->in_use.store(true, std::memory_order_relaxed);
+            return c;
+        }
+    auto* counters = new ThreadCounters;  // lives for the process, by design
+    counters->next = all_counters.load(std::memory_order_relaxed);
+    all_counters.store(counters, std::memory_order_release);
+    return counters;
+}
+
+struct CountersOwner {
+    ThreadCounters* counters = claim_counters();
+    ~CountersOwner() { counters->in_use.store(false, std::memory_order_relaxed); }
+};
+
+ThreadCounters& my_counters() {
+    thread_local CountersOwner owner;
+    return *owner.counters;
+}
+
+void add(std::atomic<std::int64_t>& counter, std::int64_t amount) {
+    counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+}
 
 std::uint32_t site_index(const char* file, int line) {
     std::uint64_t key = reinterpret_cast<std::uintptr_t>(file) * 0x9e37'79b9'7f4a'7c15ULL ^
@@ -64,9 +109,10 @@ std::uint32_t site_index(const char* file, int line) {
 }
 
 void account(std::uint32_t site, std::int64_t bytes, std::int64_t blocks) {
-    bytes_in_use.fetch_add(bytes, std::memory_order_relaxed);
-    sites[site].bytes.fetch_add(bytes, std::memory_order_relaxed);
-    sites[site].blocks.fetch_add(blocks, std::memory_order_relaxed);
+    ThreadCounters& counters = my_counters();
+    add(counters.bytes, bytes);
+    add(counters.site_bytes[site], bytes);
+    add(counters.site_blocks[site], blocks);
 }
 
 BlockHeader* header_of(void* block, int line, const char* file) {
@@ -125,19 +171,25 @@ void MA_free(void* block, int line, const char* file) {
 }
 
 std::size_t MA_get_memory_used() {
-    std::int64_t used = bytes_in_use.load(std::memory_order_relaxed);
+    std::int64_t used = 0;
+    for (ThreadCounters* c = all_counters.load(std::memory_order_acquire); c; c = c->next)
+        used += c->bytes.load(std::memory_order_relaxed);
     return used > 0 ? static_cast<std::size_t>(used) : 0;
 }
 
 std::vector<MemorySiteUsage> MA_site_usage() {
     std::vector<MemorySiteUsage> usage;
+    ThreadCounters* first = all_counters.load(std::memory_order_acquire);
     for (std::uint32_t i = 0; i < kSiteCount; ++i) {
-        const Site& site = sites[i];
-        std::int64_t blocks = site.blocks.load(std::memory_order_relaxed);
+        std::int64_t bytes = 0, blocks = 0;
+        for (ThreadCounters* c = first; c; c = c->next) {
+            bytes += c->site_bytes[i].load(std::memory_order_relaxed);
+            blocks += c->site_blocks[i].load(std::memory_order_relaxed);
+        }
         if (blocks == 0) continue;
+        const Site& site = sites[i];
         usage.push_back({i == 0 ? "(other sites)" : site.file.load(std::memory_order_acquire),
-                         i == 0 ? 0 : site.line.load(std::memory_order_relaxed),
-                         site.bytes.load(std::memory_order_relaxed), blocks});
+                         i == 0 ? 0 : site.line.load(std::memory_order_relaxed), bytes, blocks});
     }
     std::sort(usage.begin(), usage.end(),
               [](const MemorySiteUsage& a, const MemorySiteUsage& b) { return a.bytes > b.bytes; });

@@ -1,0 +1,89 @@
+#include "platform/input_stream.h"
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sky {
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+}  // namespace
+
+InputStream::InputStream(int fd, bool owns_fd, std::string name)
+    : fd_(fd), owns_fd_(owns_fd), name_(std::move(name)), buffer_(new char[kBufferSize]) {}
+
+InputStream::~InputStream() { close(); }
+
+std::unique_ptr<InputStream> InputStream::open_file(const std::string& path, std::string& error) {
+    error.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    // A directory opens, but every read fails: say so now, as open would elsewhere.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        error = std::strerror(EISDIR);
+        return nullptr;
+    }
+    return std::unique_ptr<InputStream>(new InputStream(fd, true, path));
+}
+
+std::unique_ptr<InputStream> InputStream::standard_input() {
+    return std::unique_ptr<InputStream>(new InputStream(0, false, "standard input"));
+}
+
+std::unique_ptr<InputStream> InputStream::from_socket(int fd, std::string name) {
+    return std::unique_ptr<InputStream>(new InputStream(fd, true, std::move(name)));
+}
+
+ssize_t InputStream::read(void* buffer, std::size_t size) {
+    if (size == 0) return 0;
+    if (begin_ == end_) {
+        if (at_end_ || fd_ < 0) return 0;
+        ssize_t count;
+        do {
+            count = ::read(fd_, buffer_.get(), kBufferSize);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) {
+            error_ = std::strerror(errno);
+            return -1;
+        }
+        if (count == 0) {
+            at_end_ = true;
+            return 0;
+        }
+        begin_ = 0;
+        end_ = static_cast<std::size_t>(count);
+    }
+    std::size_t count = std::min(size, end_ - begin_);
+    std::memcpy(buffer, buffer_.get() + begin_, count);
+    begin_ += count;
+    return static_cast<ssize_t>(count);
+}
+
+std::size_t InputStream::read_fully(void* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t count = read(static_cast<char*>(buffer) + done, size - done);
+        if (count <= 0) break;
+        done += static_cast<std::size_t>(count);
+    }
+    return done;
+}
+
+void InputStream::close() {
+    if (owns_fd_ && fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    begin_ = end_ = 0;
+}
+
+}  // namespace sky

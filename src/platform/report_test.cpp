@@ -1,0 +1,94 @@
+#include "platform/report.h"
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/fatal.h"
+
+namespace sky {
+namespace {
+
+std::string user_text, error_text;
+void capture_user(const char* text) { user_text += text; }
+void capture_error(const char* text) { error_text += text; }
+
+class Reports : public testing::Test {
+protected:
+    void SetUp() override {
+        user_text.clear();
+        error_text.clear();
+        rptSetUserCB(capture_user);
+        rptSetErrorCB(capture_error);
+    }
+    void TearDown() override {
+        rptSetUserCB(nullptr);
+        rptSetErrorCB(nullptr);
+    }
+};
+
+TEST_F(Reports, EachChannelReachesItsOwnCallback) {
+    rptUser("Making %d tiles.\n", 33);
+    rptError("Error: %s\n", "bad");
+    EXPECT_EQ(user_text, "Making 33 tiles.\n");
+    EXPECT_EQ(error_text, "Error: bad\n");
+}
+
+TEST_F(Reports, WarningsAreWrappedOnTheErrorChannel) {
+    rptWarning("Can't create temporary rendering directory: %s\n", "/tmp/x");
+    EXPECT_EQ(error_text, "Warning: Can't create temporary rendering directory: /tmp/x\n\n");
+    EXPECT_EQ(user_text, "");
+}
+
+TEST_F(Reports, LongTextsAreNotCutOff) {
+    std::string name(5000, 'n');
+    rptUser("Completed %s file\n", name.c_str());
+    EXPECT_EQ(user_text, "Completed " + name + " file\n");
+}
+
+TEST(ReportFormatting, AlwaysTerminatesTheBuffer) {
+    char buffer[8];
+    auto format = [&](const char* f, ...) {
+        va_list args;
+        va_start(args, f);
+        int length = AL_vsnprintf(buffer, sizeof buffer, f, args);
+        va_end(args);
+        return length;
+    };
+    EXPECT_EQ(format("%s", "0123456789"), 10);
+    EXPECT_STREQ(buffer, "0123456");
+}
+
+int cleanup_order = 0;
+void first_cleanup(int) { std::fprintf(stderr, "first %d\n", cleanup_order++); }
+void second_cleanup(int) { std::fprintf(stderr, "second %d\n", cleanup_order++); }
+
+TEST(FatalDeathTest, PrintsRunsCleanupsInReverseAndExitsOne) {
+    auto run = [] {
+        add_cleanup_handler(first_cleanup);
+        add_cleanup_handler(second_cleanup);
+        add_cleanup_handler(second_cleanup);  // registered once
+        fatal("Can't create image file %s\n", "out.qrl");
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(1),
+                "^Can't create image file out.qrl\nsecond 0\nfirst 1\n$");
+}
+
+TEST(FatalDeathTest, RemovedHandlersDoNotRun) {
+    auto run = [] {
+        add_cleanup_handler(first_cleanup);
+        add_cleanup_handler(second_cleanup);
+        remove_cleanup_handler(first_cleanup);
+        fatal("stop\n");
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(1), "^stop\nsecond 0\n$");
+}
+
+TEST(FatalDeathTest, InternalErrorsNameFileAndLine) {
+    EXPECT_EXIT(SKY_CHECK(1 + 1 == 3), testing::ExitedWithCode(1),
+                "report_test.cpp, line [0-9]+: 1 \\+ 1 == 3");
+}
+
+}  // namespace
+}  // namespace sky

@@ -1,0 +1,15 @@
+#include "run/options.h"
+
+namespace sky {
+
+RenderOptions& render_options() {
+    static RenderOptions options;
+    return options;
+}
+
+RayTraceLimits& ray_trace_limits() {
+    static RayTraceLimits limits;
+    return limits;
+}
+
+}  // namespace sky

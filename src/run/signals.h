@@ -1,0 +1,11 @@
+// The optional signal handler (RR_CATCHSIG): a caught signal is reported, the
+// previous handlers are restored and the clean-up handlers run before the
+// process ends with status 1, so interrupted renders leave no half-made
+// temporary files behind.
+#pragma once
+
+namespace sky {
+
+void install_signal_handler();
+
+}  // namespace sky
