@@ -8,6 +8,7 @@
 
 #include "platform/fatal.h"
 #include "platform/files.h"
+#include "platform/image/fb.h"
 #include "platform/input_stream.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
@@ -174,6 +175,9 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     }
     options.extension = options.startextension;
     options.frame = options.startframe;
+
+    Rr_gamma_value = options.gamma;
+    Rr_gamma_correction_on = options.gamma_correction_on;
 }
 
 }  // namespace sky

@@ -55,7 +55,8 @@ struct FBhandle {
     int mode;
     int format;
     bool sixteen_bit;
-    int next_row;  // rows transferred so far, top first
+    int next_row;   // rows transferred so far, top first
+    int file_bits;  // bits per sample in the file: 8, or 16 for deeper data
     std::string name_storage;
     std::unique_ptr<FBBackend> backend;
 };

@@ -1,0 +1,77 @@
+// OpenImageIO behind the image file library: the formats that are not our own
+// (SGI and TIFF for writing; everything OpenImageIO knows, RLA included, for
+// reading). RLA is written by rla_writer.h, around a fault of OpenImageIO's.
+//
+// Only this module's .cpp sees OpenImageIO's headers, so the rest of the
+// renderer compiles without them and never sees an OpenImageIO exception:
+// every call catches and turns failures into an error text.
+//
+// Rows are numbered from the top (row 0 is the top of the image) whatever the
+// file stores, and samples are interleaved, 8 or 16 bits (native-endian
+// uint16) each.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace sky {
+
+class OiioReader {
+public:
+    ~OiioReader();
+
+    // Opens any file OpenImageIO recognises by its content (the name's
+    // extension is only a first guess). Null on failure, with the reason.
+    static std::unique_ptr<OiioReader> open(const std::string& name, std::string* error);
+
+    int width() const;
+    int height() const;
+    int channels() const;             // channels read: the file's first 1 to 4
+    int bits() const;                 // 8 for 8-bit files, else 16 (wider data is converted)
+    const char* format_name() const;  // OpenImageIO's name: "tiff", "sgi", "rla", ...
+
+    // Reads row `y` (0 = top) as width * channels() samples of bits() bits.
+    bool read_row(int y, void* samples, std::string* error);
+
+private:
+    struct Impl;
+    explicit OiioReader(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+class OiioWriter {
+public:
+    ~OiioWriter();
+
+    // Creates `name` with the writer named by `format` (an OpenImageIO format
+    // name such as "sgi", "tiff"), never guessed from `name`, whose
+    // extension may be anything ("image.001"). bits is 8 or 16.
+    static std::unique_ptr<OiioWriter> create(const std::string& name, const std::string& format,
+                                              int width, int height, int channels, int bits,
+                                              std::string* error);
+
+    // As create, with the format chosen by the extension of `name` (the
+    // conversion tool's output). Formats without alpha get the first three of
+    // four channels; pixels are stored as given (no premultiplication or its
+    // inverse), so an 8-bit value comes back as it went in.
+    static std::unique_ptr<OiioWriter> create_by_extension(const std::string& name, int width,
+                                                           int height, int channels, int bits,
+                                                           std::string* error);
+
+    int channels() const;  // channels the file receives per pixel
+    int bits() const;
+
+    // Writes the next row (rows go top first): width * channels() samples.
+    bool write_row(const void* samples, std::string* error);
+
+    // Finishes the file. Fails when rows are missing or OpenImageIO fails.
+    bool close(std::string* error);
+
+    struct Impl;  // opaque: holds OpenImageIO's objects
+
+private:
+    explicit OiioWriter(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sky

@@ -1,0 +1,64 @@
+// Writer of RLA files (format code 9), 8 bits per sample.
+//
+// OpenImageIO reads RLA for us, but the RLA writer of the OpenImageIO we build
+// against (2.4) corrupts data: the last sample of a row that ends in a run of
+// three or more equal samples followed by a different one comes back as the
+// run's value, and rows one pixel wide are lost entirely. Output images must
+// come back exactly, so this writer encodes RLA itself and streams it: rows
+// are appended as they arrive and the table of row offsets, which the format
+// keeps before the rows, is filled in when the file is closed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sky {
+
+inline constexpr std::size_t kRlaHeaderSize = 740;
+
+class RlaWriter {
+public:
+    RlaWriter() = default;
+    ~RlaWriter();  // closes an unfinished file as is
+    RlaWriter(const RlaWriter&) = delete;
+    RlaWriter& operator=(const RlaWriter&) = delete;
+
+    // Creates the file: 1 <= width, height <= 65535; 1, 3 or 4 channels (the
+    // fourth is stored as the matte).
+    bool open(const char* name, int width, int height, int channels);
+
+    // Appends the next row (top first): width * channels interleaved samples.
+    bool write_row(const std::uint8_t* samples, bool flush);
+
+    // Writes the row offsets and closes; fails when rows are missing or the
+    // disk refused a write.
+    bool close();
+
+    const std::string& error() const { return error_; }
+
+private:
+    bool fail(const std::string& what);
+    bool fail_errno(const char* what);
+
+    std::FILE* file_ = nullptr;
+    std::string name_;
+    int width_ = 0;
+    int height_ = 0;
+    int channels_ = 0;
+    int rows_ = 0;
+    bool failed_ = false;
+    std::uint64_t end_ = 0;               // file offset where the next row goes
+    std::vector<std::uint32_t> offsets_;  // per row, bottom row first as stored
+    std::vector<std::uint8_t> record_;    // one encoded row, reused
+    std::string error_;
+};
+
+// RLA run-length coding of `count` samples spaced `stride` bytes apart: a
+// signed count byte, n >= 0 repeats the next byte n + 1 times, n < 0 copies
+// -n literal bytes. Returns the bytes written (at most count + count / 128 + 1).
+std::size_t rla_encode_channel(const std::uint8_t* samples, std::size_t stride, std::size_t count,
+                               std::uint8_t* out);
+
+}  // namespace sky
