@@ -43,9 +43,13 @@ void APP_setProgramName(const char* argv0) {
     program_name_defined = !program_name.empty();
 }
 
-const char* APP_getProgramName() { return program_name.c_str(); }
+const char* APP_getProgramName() {
+    return program_name.c_str();
+}
 
-bool APP_isProgramNameDefined() { return program_name_defined; }
+bool APP_isProgramNameDefined() {
+    return program_name_defined;
+}
 
 std::string APP_getTempPath() {
     std::string path;
@@ -102,6 +106,8 @@ int physical_processor_count() {
     return cores.empty() ? 1 : static_cast<int>(cores.size());
 }
 
-int oxOS_SysInfo_numCPUs() { return logical_processor_count(); }
+int oxOS_SysInfo_numCPUs() {
+    return logical_processor_count();
+}
 
 }  // namespace sky

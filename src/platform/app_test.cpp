@@ -101,11 +101,11 @@ class ImageSearchPath : public testing::Test {
 protected:
     void SetUp() override {
         dir_ = testing::TempDir() + "skyloom-search";
-        ASSERT_EQ(std::system(("rm -rf " + dir_ + " && mkdir -p " + dir_ + "/a " + dir_ +
-                               "/b && touch " + dir_ + "/b/wood.tif " + dir_ + "/a/wood.tif " +
-                               dir_ + "/b/only_b.tif")
-                                  .c_str()),
-                  0);
+        ASSERT_EQ(
+            std::system(("rm -rf " + dir_ + " && mkdir -p " + dir_ + "/a " + dir_ + "/b && touch " +
+                         dir_ + "/b/wood.tif " + dir_ + "/a/wood.tif " + dir_ + "/b/only_b.tif")
+                            .c_str()),
+            0);
     }
     std::string dir_;
 };
@@ -126,7 +126,7 @@ TEST_F(ImageSearchPath, FilesCanBeTestedAndDeleted) {
     EXPECT_TRUE(SB_FileExists(file));
     EXPECT_TRUE(oxFileDelete(file));
     EXPECT_FALSE(SB_FileExists(file));
-    EXPECT_TRUE(oxFileDelete(file));  // already gone counts as deleted
+    EXPECT_TRUE(oxFileDelete(file));          // already gone counts as deleted
     EXPECT_FALSE(oxFileDelete(dir_ + "/a"));  // directories are not removed
 }
 

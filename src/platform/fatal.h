@@ -29,8 +29,8 @@ void run_cleanup_handlers();
 }  // namespace sky
 
 // Always-on check for cheap invariants.
-#define SKY_CHECK(condition)                                                \
-    do {                                                                    \
+#define SKY_CHECK(condition)                                                     \
+    do {                                                                         \
         if (!(condition)) ::sky::internal_error(__FILE__, __LINE__, #condition); \
     } while (0)
 

@@ -17,7 +17,7 @@ namespace sky {
 // otherwise the name itself is returned (an output file that does not exist yet).
 std::optional<std::string> Ar_expand_pixname(const std::string& name, int must_exist);
 
-bool SB_FileExists(const std::string& name);   // a file or directory of that name exists
-bool oxFileDelete(const std::string& name);     // true when the file is gone afterwards
+bool SB_FileExists(const std::string& name);  // a file or directory of that name exists
+bool oxFileDelete(const std::string& name);   // true when the file is gone afterwards
 
 }  // namespace sky

@@ -1,7 +1,7 @@
 #include "platform/input_stream.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
@@ -18,7 +18,9 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 InputStream::InputStream(int fd, bool owns_fd, std::string name)
     : fd_(fd), owns_fd_(owns_fd), name_(std::move(name)), buffer_(new char[kBufferSize]) {}
 
-InputStream::~InputStream() { close(); }
+InputStream::~InputStream() {
+    close();
+}
 
 std::unique_ptr<InputStream> InputStream::open_file(const std::string& path, std::string& error) {
     error.clear();

@@ -13,7 +13,7 @@
 namespace sky {
 namespace {
 
-constexpr std::uint32_t kLiveMagic = 0x4d41'6c76;  // "MAlv"
+constexpr std::uint32_t kLiveMagic = 0x4d41'6c76;   // "MAlv"
 constexpr std::uint32_t kFreedMagic = 0x4d41'6672;  // "MAfr"
 
 // 16 bytes keep the caller's block at malloc's own alignment.

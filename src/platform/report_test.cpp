@@ -11,8 +11,12 @@ namespace sky {
 namespace {
 
 std::string user_text, error_text;
-void capture_user(const char* text) { user_text += text; }
-void capture_error(const char* text) { error_text += text; }
+void capture_user(const char* text) {
+    user_text += text;
+}
+void capture_error(const char* text) {
+    error_text += text;
+}
 
 class Reports : public testing::Test {
 protected:
@@ -61,8 +65,12 @@ TEST(ReportFormatting, AlwaysTerminatesTheBuffer) {
 }
 
 int cleanup_order = 0;
-void first_cleanup(int) { std::fprintf(stderr, "first %d\n", cleanup_order++); }
-void second_cleanup(int) { std::fprintf(stderr, "second %d\n", cleanup_order++); }
+void first_cleanup(int) {
+    std::fprintf(stderr, "first %d\n", cleanup_order++);
+}
+void second_cleanup(int) {
+    std::fprintf(stderr, "second %d\n", cleanup_order++);
+}
 
 TEST(FatalDeathTest, PrintsRunsCleanupsInReverseAndExitsOne) {
     auto run = [] {

@@ -4,7 +4,9 @@
 
 namespace sky {
 
-std::int64_t wall_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t wall_seconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 std::int64_t tick_count_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(

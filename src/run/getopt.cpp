@@ -44,7 +44,9 @@ void getopt_reset() {
     last_was_option_argument = false;
 }
 
-bool getopt_last_was_option_argument() { return last_was_option_argument; }
+bool getopt_last_was_option_argument() {
+    return last_was_option_argument;
+}
 
 int getopt(int argc, char* const argv[], const char* optstring) {
     if (word == nullptr || *word == '\0') {

@@ -24,7 +24,9 @@ std::int32_t to_int(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-float to_float(const char* text) { return static_cast<float>(std::strtod(text, nullptr)); }
+float to_float(const char* text) {
+    return static_cast<float>(std::strtod(text, nullptr));
+}
 
 constexpr std::int32_t kMaxExtensionSize = 20;
 
@@ -68,16 +70,28 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
     while ((option = getopt(argc, argv, kOptionString)) != -1) {
         const char* arg = optarg;
         switch (option) {
-            case 'A': options.link_mode = true; break;
-            case 'a': options.aalevelmax = to_int(arg); break;
+            case 'A':
+                options.link_mode = true;
+                break;
+            case 'a':
+                options.aalevelmax = to_int(arg);
+                break;
             case 'B':
                 options.byextension = to_int(arg);
                 scan.byextension_given = true;
                 break;
-            case 'b': options.byframe = to_float(arg); break;
-            case 'C': options.colour_map_file = arg; break;
-            case 'c': options.quantize_output_file = arg; break;
-            case 'd': options.depth_name = arg; break;
+            case 'b':
+                options.byframe = to_float(arg);
+                break;
+            case 'C':
+                options.colour_map_file = arg;
+                break;
+            case 'c':
+                options.quantize_output_file = arg;
+                break;
+            case 'd':
+                options.depth_name = arg;
+                break;
             case 'E':
                 options.extensionsize = to_int(arg);
                 if (options.extensionsize > kMaxExtensionSize) {
@@ -85,50 +99,83 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                     options.extensionsize = kMaxExtensionSize;
                 }
                 break;
-            case 'e': options.endframe = to_float(arg); break;
+            case 'e':
+                options.endframe = to_float(arg);
+                break;
             case 'f':
                 options.post_program = arg;
                 options.post_processing = true;
                 break;
-            case 'G': options.saved_geometry = true; break;
+            case 'G':
+                options.saved_geometry = true;
+                break;
             case 'g':
                 options.gamma = to_float(arg);
                 options.gamma_correction_on = true;
                 break;
-            case 'H': usage();
+            case 'H':
+                usage();
             case 'h':
                 options.yhigh = to_int(arg);
                 scan.height_given = true;
                 break;
-            case 'I': break;
+            case 'I':
+                break;
             case 'J':
                 options.timing_depth = true;
                 options.depth_name = "depth/timing";
                 options.use_lumenfold_depth = false;
                 options.timing_origin = std::clock();
                 break;
-            case 'j': break;  // the tracer's refraction attenuation
-            case 'K': options.spot_depth = to_int(arg); break;
-            case 'k': options.spot_memory = true; break;
-            case 'L': options.scale_background = true; break;
-            case 'l': options.texture_map_megabytes = to_int(arg); break;
-            case 'm': options.matte_name = arg; break;
-            case 'N': options.diagnostics = true; break;
-            case 'n': options.processors = to_int(arg); break;
-            case 'O': options.motion_byframe = 1.0f; break;
-            case 'o': options.motion_byframe = to_float(arg); break;
-            case 'P': options.keep_noglow = true; break;
-            case 'p': options.image_name = arg; break;
+            case 'j':
+                break;  // the tracer's refraction attenuation
+            case 'K':
+                options.spot_depth = to_int(arg);
+                break;
+            case 'k':
+                options.spot_memory = true;
+                break;
+            case 'L':
+                options.scale_background = true;
+                break;
+            case 'l':
+                options.texture_map_megabytes = to_int(arg);
+                break;
+            case 'm':
+                options.matte_name = arg;
+                break;
+            case 'N':
+                options.diagnostics = true;
+                break;
+            case 'n':
+                options.processors = to_int(arg);
+                break;
+            case 'O':
+                options.motion_byframe = 1.0f;
+                break;
+            case 'o':
+                options.motion_byframe = to_float(arg);
+                break;
+            case 'P':
+                options.keep_noglow = true;
+                break;
+            case 'p':
+                options.image_name = arg;
+                break;
             case 'Q':
                 scan.scale.x_given = true;
-                scan.scale.x = static_cast<float>(to_int(arg)) /
-                               static_cast<float>(options.xresolution > 0 ? options.xresolution : 1);
+                scan.scale.x =
+                    static_cast<float>(to_int(arg)) /
+                    static_cast<float>(options.xresolution > 0 ? options.xresolution : 1);
                 break;
-            case 'q': options.quiet = to_int(arg); break;
+            case 'q':
+                options.quiet = to_int(arg);
+                break;
             case 'R':
                 scan.scale.y_given = true;
-                scan.scale.y = static_cast<float>(to_int(arg)) /
-                               static_cast<float>(options.yresolution > 0 ? options.yresolution : 1);
+                scan.scale.y =
+                    static_cast<float>(to_int(arg)) /
+                    static_cast<float>(options.yresolution > 0 ? options.yresolution : 1);
                 break;
             case 'r':
                 options.aspect_ratio_given = true;
@@ -138,22 +185,44 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                 options.startextension = to_int(arg);
                 scan.startextension_given = true;
                 break;
-            case 's': options.startframe = to_float(arg); break;
-            case 'T': options.tile_rows = to_int(arg); break;
-            case 't': options.aathreshold = to_float(arg); break;
-            case 'u': options.glow_jitter = false; break;
-            case 'V': fatal("parallel renderers cannot perform hidden line\n");
-            case 'v': options.ignore_filmgate = true; break;
-            case 'W': options.background_ylow = to_int(arg); break;
+            case 's':
+                options.startframe = to_float(arg);
+                break;
+            case 'T':
+                options.tile_rows = to_int(arg);
+                break;
+            case 't':
+                options.aathreshold = to_float(arg);
+                break;
+            case 'u':
+                options.glow_jitter = false;
+                break;
+            case 'V':
+                fatal("parallel renderers cannot perform hidden line\n");
+            case 'v':
+                options.ignore_filmgate = true;
+                break;
+            case 'W':
+                options.background_ylow = to_int(arg);
+                break;
             case 'w':
                 options.xright = to_int(arg);
                 scan.width_given = true;
                 break;
-            case 'X': options.file_type_extension = to_int(arg); break;
-            case 'x': options.xleft = to_int(arg); break;
-            case 'Y': options.background_yhigh = to_int(arg); break;
-            case 'y': options.ylow = to_int(arg); break;
-            case 'Z': break;
+            case 'X':
+                options.file_type_extension = to_int(arg);
+                break;
+            case 'x':
+                options.xleft = to_int(arg);
+                break;
+            case 'Y':
+                options.background_yhigh = to_int(arg);
+                break;
+            case 'y':
+                options.ylow = to_int(arg);
+                break;
+            case 'Z':
+                break;
             case 'z':
                 if (options.link_mode) options.delete_input = true;
                 break;

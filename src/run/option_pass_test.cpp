@@ -28,7 +28,9 @@ private:
 };
 
 std::string captured_errors;
-void capture_error(const char* text) { captured_errors += text; }
+void capture_error(const char* text) {
+    captured_errors += text;
+}
 
 RenderOptions apply(std::initializer_list<const char*> words, SecondScan* scan_out = nullptr) {
     Args args(words);
@@ -40,12 +42,13 @@ RenderOptions apply(std::initializer_list<const char*> words, SecondScan* scan_o
 
 TEST(SecondScan, EveryOptionSetsItsField) {
     SecondScan scan;
-    RenderOptions o = apply({"-a", "9", "-B3", "-b", "0.5", "-C", "map", "-c", "quant", "-d", "depth.z",
-                             "-E", "4", "-e", "24", "-f", "post.sh", "-G", "-g", "2.2", "-K1", "-k",
-                             "-L", "-l", "-20", "-m", "matte", "-N", "-n", "2", "-P", "-p", "out",
-                             "-q0", "-r", "1.5", "-S", "7", "-s", "3", "-T", "20", "-t", "0.25",
-                             "-u", "-v", "-W", "12", "-X", "2", "-Y", "400"},
-                            &scan);
+    RenderOptions o =
+        apply({"-a",  "9",  "-B3", "-b", "0.5",   "-C",      "map", "-c", "quant", "-d",  "depth.z",
+               "-E",  "4",  "-e",  "24", "-f",    "post.sh", "-G",  "-g", "2.2",   "-K1", "-k",
+               "-L",  "-l", "-20", "-m", "matte", "-N",      "-n",  "2",  "-P",    "-p",  "out",
+               "-q0", "-r", "1.5", "-S", "7",     "-s",      "3",   "-T", "20",    "-t",  "0.25",
+               "-u",  "-v", "-W",  "12", "-X",    "2",       "-Y",  "400"},
+              &scan);
     EXPECT_EQ(o.aalevelmax, 9);
     EXPECT_EQ(o.byextension, 3);
     EXPECT_TRUE(scan.byextension_given);

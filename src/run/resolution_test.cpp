@@ -80,8 +80,8 @@ TEST(ResolutionScaling, ToleranceFollowsTheLargerDimension) {
     struct Case {
         int columns;
         float tolerance;
-    } cases[] = {{256, 0.00001f}, {257, 0.00004f}, {512, 0.00004f}, {600, 0.00016f}, {1025, 0.00064f},
-                 {2049, 0.00256f}, {4097, 0.01024f}};
+    } cases[] = {{256, 0.00001f},  {257, 0.00004f},  {512, 0.00004f}, {600, 0.00016f},
+                 {1025, 0.00064f}, {2049, 0.00256f}, {4097, 0.01024f}};
     for (const Case& c : cases) {
         RenderOptions options = default_window();
         options.yresolution = 100;

@@ -21,7 +21,8 @@ constexpr int kSignalCount = sizeof kCaughtSignals / sizeof kCaughtSignals[0];
 struct sigaction* original_actions = nullptr;
 
 void restore_original_handlers() {
-    for (int i = 0; i < kSignalCount; ++i) ::sigaction(kCaughtSignals[i], &original_actions[i], nullptr);
+    for (int i = 0; i < kSignalCount; ++i)
+        ::sigaction(kCaughtSignals[i], &original_actions[i], nullptr);
 }
 
 void on_signal(int number) {
@@ -38,7 +39,8 @@ void on_signal(int number) {
 }  // namespace
 
 void install_signal_handler() {
-    original_actions = static_cast<struct sigaction*>(SKY_CALLOC(kSignalCount, sizeof(struct sigaction)));
+    original_actions =
+        static_cast<struct sigaction*>(SKY_CALLOC(kSignalCount, sizeof(struct sigaction)));
     if (original_actions == nullptr) fatal("cannot malloc signal handler origSigStatus\n");
     for (int i = 0; i < kSignalCount; ++i) {
         ::sigaction(kCaughtSignals[i], nullptr, &original_actions[i]);

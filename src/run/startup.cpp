@@ -14,8 +14,8 @@
 #include "platform/stopwatch.h"
 #include "run/option_pass.h"
 #include "run/options.h"
-#include "sdl/reader.h"
 #include "sdl/environment.h"
+#include "sdl/reader.h"
 #include "sdl/sdl_input.h"
 
 namespace sky {
@@ -23,7 +23,9 @@ namespace {
 
 StartupSwitches switches;
 
-bool is_set(const char* variable) { return std::getenv(variable) != nullptr; }
+bool is_set(const char* variable) {
+    return std::getenv(variable) != nullptr;
+}
 
 // Link mode: the scene comes from the modelling application. Connecting is
 // the link's job; until it exists every connection attempt fails.
@@ -41,7 +43,8 @@ void choose_input(int argc, char* argv[], const FirstScan& scan) {
         std::string error;
         if (scan.link_mode) {
             state.input = connect_to_modeller(argument, error);
-            if (!state.input) fatal("Error: cannot connect to %s: %s\n", argument.c_str(), error.c_str());
+            if (!state.input)
+                fatal("Error: cannot connect to %s: %s\n", argument.c_str(), error.c_str());
         } else {
             state.input = InputStream::open_file(argument, error);
             if (!state.input) {
@@ -109,7 +112,9 @@ StartupSwitches read_startup_switches() {
     return read;
 }
 
-const StartupSwitches& startup_switches() { return switches; }
+const StartupSwitches& startup_switches() {
+    return switches;
+}
 
 StartupState& startup_state() {
     static StartupState state;

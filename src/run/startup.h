@@ -23,8 +23,8 @@ const StartupSwitches& startup_switches();
 
 // Process-wide start-up data.
 struct StartupState {
-    std::string executable_path;     // argv[0] looked up along PATH
-    std::string input_name;          // the positional argument, empty for standard input
+    std::string executable_path;         // argv[0] looked up along PATH
+    std::string input_name;              // the positional argument, empty for standard input
     std::unique_ptr<InputStream> input;  // kept open in link mode only
     bool diagnostics_printed = false;
 };

@@ -12,7 +12,9 @@ namespace sky {
 namespace {
 
 std::string user_text;
-void capture_user(const char* text) { user_text += text; }
+void capture_user(const char* text) {
+    user_text += text;
+}
 
 TEST(ElapsedTime, PrintsHoursMinutesAndSeconds) {
     user_text.clear();

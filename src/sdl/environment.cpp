@@ -7,7 +7,9 @@ EnvironmentSettings& environment() {
     return settings;
 }
 
-void reset_environment() { environment() = EnvironmentSettings{}; }
+void reset_environment() {
+    environment() = EnvironmentSettings{};
+}
 
 bool finalise_environment() {
     EnvironmentSettings& env = environment();

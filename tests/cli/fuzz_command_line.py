@@ -25,7 +25,7 @@ def main():
     program = sys.argv[1]
     rng = random.Random(20261206)
     bad = 0
-    for _ in range(300):
+    for _ in range(200):
         args = [random_argument(rng) for _ in range(rng.randint(0, 6))]
         # "-A" with an address would try to connect; keep the cases local.
         try:

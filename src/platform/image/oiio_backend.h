@@ -14,7 +14,16 @@
 #include <memory>
 #include <string>
 
+// The module and the renderer each have their own classes of these names:
+// the module's do the work, the renderer's forward to the loaded module.
+#ifdef SKY_OIIO_MODULE
+#define SKY_OIIO_SIDE module
+#else
+#define SKY_OIIO_SIDE renderer
+#endif
+
 namespace sky {
+inline namespace SKY_OIIO_SIDE {
 
 class OiioReader {
 public:
@@ -74,4 +83,5 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+}  // namespace SKY_OIIO_SIDE
 }  // namespace sky
