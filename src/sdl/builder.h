@@ -1,0 +1,2 @@
+// The scene builder: what the SDL grammar's actions call.
+#pragma once

@@ -1,0 +1,64 @@
+// The values SDL expressions evaluate to, as the rest of the renderer reads
+// them: each type code has one C++ representation (see AR_evaluate).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace sky {
+
+struct Triple {
+    float x = 0, y = 0, z = 0;
+};
+
+// A control vertex: a position and its weight.
+struct CvValue {
+    float x = 0, y = 0, z = 0, w = 0;
+};
+
+// A trim vertex: (triple, weight, u, v, flag) or (u, v, flag).
+struct TrimCvValue {
+    float x = 0, y = 0, z = 0, w = 0;
+    float u = 0, v = 0;
+    std::int32_t flag = 0;
+    bool has_point = false;
+};
+
+// A parameter-curve key: time, value, in- and out-tangents (x, y) and, in
+// its longer forms, an extra pair or a tangent type.
+struct ParamCvValue {
+    float time = 0, value = 0;
+    float in_x = 0, in_y = 0;
+    float out_x = 0, out_y = 0;
+    float extra[4] = {};
+    std::int32_t form = 0;          // which written form gave the key
+    std::int32_t tangent_type = 0;  // TANGENT_TYPE keyword, 0 when none
+};
+
+// 4×4 single-precision matrix, row-major, row vectors (p' = p·M): the
+// translation sits in elements 12 to 14.
+struct Matrix4 {
+    float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+};
+
+// One recorded transformation step (translate 1, rotate about x/y/z 2-4,
+// scale 5, the translate pivot forms 6-10).
+struct TransformStep {
+    std::int32_t kind = 0;
+    float x = 0, y = 0, z = 0;
+};
+
+// A TRANSFORM value: a snapshot of a transformation state.
+struct TransformValue {
+    Matrix4 projection;         // eye from world, set by the camera
+    Matrix4 model;              // world from object (points)
+    Matrix4 normal;             // world from object (normals): inverse transpose of `direction`
+    Matrix4 direction;          // world from object (directions): rotations and scales
+    float orientation = 1.0f;   // -1 after an odd number of mirroring scales
+    Matrix4 inverse_model;      // up to date only in snapshots
+    Matrix4 inverse_normal;
+    Matrix4 inverse_direction;
+    std::vector<TransformStep> steps;
+};
+
+}  // namespace sky
