@@ -52,6 +52,7 @@ void register_predefined_symbols();
 
 // Declared symbols in declaration order.
 const std::vector<Symbol*>& declared_symbols();
+void append_declared_symbol(Symbol* symbol);
 
 // Evaluates every declared value (scalars, triples, file names, curves, ...)
 // into its storage, in declaration order. Fatal on failure.

@@ -1,0 +1,62 @@
+#include "sdl/pool.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fatal.h"
+#include "platform/memory.h"
+
+namespace sky {
+
+BumpArena::~BumpArena() {
+    for (Block& block : blocks_) SKY_FREE(block.data);
+}
+
+void* BumpArena::allocate(std::size_t size, std::size_t alignment) {
+    while (true) {
+        if (current_ < blocks_.size()) {
+            Block& block = blocks_[current_];
+            std::size_t start = (used_ + alignment - 1) & ~(alignment - 1);
+            if (start + size <= block.size) {
+                used_ = start + size;
+                void* memory = block.data + start;
+                std::memset(memory, 0, size);
+                return memory;
+            }
+            if (current_ + 1 < blocks_.size() && size <= blocks_[current_ + 1].size) {
+                ++current_;  // a block kept by an earlier rewind
+                used_ = 0;
+                continue;
+            }
+        }
+        std::size_t block_size = std::max(block_size_, size + alignment);
+        auto* data = static_cast<std::uint8_t*>(SKY_MALLOC(block_size));
+        if (data == nullptr) fatal("out of memory reading the scene\n");
+        // A fresh block goes after the current one, ahead of any kept blocks
+        // too small for this request.
+        std::size_t at = blocks_.empty() ? 0 : current_ + 1;
+        blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(at), {data, block_size});
+        reserved_ += block_size;
+        current_ = at;
+        used_ = 0;
+    }
+}
+
+void BumpArena::rewind(Mark mark) {
+    current_ = mark.block;
+    used_ = mark.used;
+}
+
+BumpArena& sdl_pool() {
+    static BumpArena pool(1 << 20);
+    return pool;
+}
+
+const char* pool_copy_string(std::string_view text) {
+    auto* copy = static_cast<char*>(sdl_pool().allocate(text.size() + 1, 1));
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+}  // namespace sky
