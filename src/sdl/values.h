@@ -24,15 +24,16 @@ struct TrimCvValue {
     bool has_point = false;
 };
 
-// A parameter-curve key: time, value, in- and out-tangents (x, y) and, in
-// its longer forms, an extra pair or a tangent type.
+// A parameter-curve key (keyframe literal): time and value, two tangent
+// types (0 when not written), the in- and out-tangents, and the tangent mask
+// that records how the tangents were made. The in-tangent x is stored as
+// -|x| and the out-tangent x as |x|.
 struct ParamCvValue {
     float time = 0, value = 0;
+    std::int32_t type_a = 0, type_b = 0;
     float in_x = 0, in_y = 0;
     float out_x = 0, out_y = 0;
-    float extra[4] = {};
-    std::int32_t form = 0;          // which written form gave the key
-    std::int32_t tangent_type = 0;  // TANGENT_TYPE keyword, 0 when none
+    std::uint32_t mask = 0;
 };
 
 // 4×4 single-precision matrix, row-major, row vectors (p' = p·M): the

@@ -1,0 +1,84 @@
+// Bodies: the parenthesised parameter lists of lights, shaders, textures,
+// cameras, geometry, curves, commands and the environment's clauses, kept as
+// written (ordered name-value pairs) for the subsystem that owns the kind.
+//
+// Parenthesised lists are list nodes (make_list); long lists of constants
+// (vertices, polygons, knots, CV rows) may instead be packed: one array of
+// floats, `stride` per item, so a million-vertex polyset costs its numbers and
+// not a node per number.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "sdl/expr.h"
+
+namespace sky {
+
+// Body kinds besides the SDL object types (SDL_LIGHT, SDL_PATCH, SDL_FACE,
+// SDL_POLYSET, SDL_CAMERA, SDL_SHADER, SDL_TEXTURE, SDL_BOUNDARY_CURVE,
+// SDL_PARAM_CV_CURVE, SDL_MOTION_CURVE, SDL_TRIM_FACE, SDL_COMMAND).
+enum BodyKind : std::int32_t {
+    BODY_BACKGROUND = 1001,
+    BODY_FOG = 1002,
+    BODY_SHADER_GLOW = 1003,
+    BODY_PHOTO_EFFECTS = 1004,
+    BODY_MASTER_LIGHT = 1005,
+    BODY_DYNAMICS = 1006,
+    BODY_TRIM_EDGE = 1007,  // one group of a patch's trim edge list
+};
+
+// Which written form an item took, where one name has several.
+enum ItemForm : std::int32_t {
+    FORM_VALUE = 0,         // name = expr
+    FORM_PAIR = 1,          // name = (a, b)
+    FORM_LIST = 2,          // name = ( ... ): the value is a list node
+    FORM_COLOUR_LIST = 3,   // polyset shader = color( ... )
+    FORM_TRIM_GROUPS = 4,   // name = ((...), (...)): trim edge groups, a list of bodies
+    FORM_CLUSTERS = 5,      // name = (clm(...), ...)
+};
+
+struct BodyItem {
+    const char* name = nullptr;  // the parameter's name as written (keyword or name)
+    Expr* value = nullptr;
+    std::int32_t form = FORM_VALUE;
+    std::int32_t line = 0;
+};
+
+struct Body {
+    std::int32_t type = SDL_NO_TYPE;  // an SDL object type or a BodyKind
+    std::int32_t line = 0;
+    const char* model = nullptr;      // light or shading model, texture procedure,
+                                      // the curve a motion curve follows
+    bool curvature = false;           // texture given as `Curvature = NAME`
+    std::int32_t command_kind = 0;    // COMMAND: 3000 for multifillet
+    std::int32_t divisions = 0;       // trim face: divs
+    std::vector<BodyItem> items;      // in the order written
+
+    // The last item of that name (later items override earlier ones), or null.
+    const BodyItem* find(std::string_view name) const;
+};
+
+// A list of constants packed as floats: `count` items of `stride` floats.
+struct PackedList {
+    std::int32_t count = 0;
+    std::int32_t stride = 0;
+    std::int32_t item_type = SDL_NO_TYPE;  // what each item was written as
+    const float* data = nullptr;
+};
+
+extern const ExprKind kListKind;
+extern const ExprKind kPackedListKind;
+
+inline bool is_list(const Expr* node) { return node && node->kind == &kListKind; }
+inline bool is_packed_list(const Expr* node) { return node && node->kind == &kPackedListKind; }
+inline const PackedList* packed_list(const Expr* node) {
+    return static_cast<const PackedList*>(node->payload);
+}
+// The first element of a list node (the others follow through `next`).
+inline Expr* list_first(const Expr* list) { return list ? list->args : nullptr; }
+
+Expr* make_packed_list(const PackedList& list, std::int32_t line);
+
+}  // namespace sky
