@@ -56,9 +56,17 @@ void run_cleanup_handlers() {
     for (auto it = list.rbegin(); it != list.rend(); ++it) (*it)(0);
 }
 
+ExitHook exit_hook = nullptr;
+
+void set_exit_hook(ExitHook hook) { exit_hook = hook; }
+
 void exit_process(int status) {
-    std::lock_guard lock(exit_mutex());
-    std::fflush(nullptr);
+    {
+        std::lock_guard lock(exit_mutex());
+        std::fflush(nullptr);
+        if (exit_hook == nullptr) std::_Exit(status);
+    }
+    exit_hook(status);
     std::_Exit(status);
 }
 

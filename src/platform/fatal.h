@@ -26,6 +26,12 @@ void run_cleanup_handlers();
 
 [[noreturn]] void internal_error(const char* file, int line, const char* what);
 
+// For the fuzzing harness only: called instead of ending the process, so one
+// input's fatal error does not end the whole run. The hook must not return
+// (it throws); if it does, the process ends as usual.
+using ExitHook = void (*)(int status);
+void set_exit_hook(ExitHook hook);
+
 }  // namespace sky
 
 // Always-on check for cheap invariants.

@@ -16,7 +16,8 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 }  // namespace
 
 InputStream::InputStream(int fd, bool owns_fd, std::string name)
-    : fd_(fd), owns_fd_(owns_fd), name_(std::move(name)), buffer_(new char[kBufferSize]) {}
+    : fd_(fd), owns_fd_(owns_fd), name_(std::move(name)), buffer_(new char[kBufferSize]),
+      capacity_(kBufferSize) {}
 
 InputStream::~InputStream() {
     close();
@@ -43,6 +44,17 @@ std::unique_ptr<InputStream> InputStream::standard_input() {
     return std::unique_ptr<InputStream>(new InputStream(0, false, "standard input"));
 }
 
+std::unique_ptr<InputStream> InputStream::from_memory(const void* data, std::size_t size,
+                                                      std::string name) {
+    std::unique_ptr<InputStream> stream(new InputStream(-1, false, std::move(name)));
+    stream->buffer_.reset(new char[size > 0 ? size : 1]);
+    stream->capacity_ = size;
+    if (size > 0) std::memcpy(stream->buffer_.get(), data, size);
+    stream->end_ = size;
+    stream->at_end_ = true;
+    return stream;
+}
+
 std::unique_ptr<InputStream> InputStream::from_socket(int fd, std::string name) {
     return std::unique_ptr<InputStream>(new InputStream(fd, true, std::move(name)));
 }
@@ -53,7 +65,7 @@ ssize_t InputStream::read(void* buffer, std::size_t size) {
         if (at_end_ || fd_ < 0) return 0;
         ssize_t count;
         do {
-            count = ::read(fd_, buffer_.get(), kBufferSize);
+            count = ::read(fd_, buffer_.get(), capacity_);
         } while (count < 0 && errno == EINTR);
         if (count < 0) {
             error_ = std::strerror(errno);

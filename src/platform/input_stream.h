@@ -21,6 +21,9 @@ public:
     // system's text for the reason in `error` (empty when it has none).
     static std::unique_ptr<InputStream> open_file(const std::string& path, std::string& error);
     static std::unique_ptr<InputStream> standard_input();
+    // A stream over a copy of `size` bytes in memory.
+    static std::unique_ptr<InputStream> from_memory(const void* data, std::size_t size,
+                                                    std::string name);
     // Takes over a connected socket; the stream closes it.
     static std::unique_ptr<InputStream> from_socket(int fd, std::string name);
 
@@ -46,6 +49,7 @@ private:
     std::string name_;
     std::string error_;
     std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;

@@ -3,6 +3,8 @@
 // lays over the scene's settings.
 #include "run/startup.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,16 +14,27 @@
 #include "platform/input_stream.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
+#include "run/environment_transfer.h"
 #include "run/option_pass.h"
 #include "run/options.h"
+#include "run/stages.h"
 #include "sdl/environment.h"
+#include "sdl/expr.h"
 #include "sdl/reader.h"
+#include "sdl/scene_description.h"
 #include "sdl/sdl_input.h"
+#include "sdl/symbols.h"
 
 namespace sky {
 namespace {
 
 StartupSwitches switches;
+
+float evaluate_setting(Expr* expression, float default_value) {
+    float value = 0.0f;
+    if (!AR_evaluate(SDL_SCALAR, &value, expression, &default_value)) exit_process(1);
+    return value;
+}
 
 bool is_set(const char* variable) {
     return std::getenv(variable) != nullptr;
@@ -58,48 +71,6 @@ void choose_input(int argc, char* argv[], const FirstScan& scan) {
     }
 }
 
-// The run's settings as the scene gives them, before the command line.
-void transfer_environment(RenderOptions& options, int renderer_kind, int mode) {
-    const EnvironmentSettings& env = environment();
-    options.xresolution = env.x_resolution;
-    options.yresolution = env.y_resolution;
-    options.xleft = env.xleft;
-    options.xright = env.xright;
-    options.ylow = env.ylow;
-    options.yhigh = env.yhigh;
-    options.aalevelmax = env.aalevelmax;
-    options.aalevelmin = env.aalevelmin;
-    options.aathreshold = env.aathreshold;
-    options.rt_shadow_offset = env.rt_shadow_offset;
-    options.grid_cache = env.grid_cache;
-    options.startframe = env.startframe;
-    options.endframe = env.endframe;
-    options.byframe = env.byframe;
-    options.extensionsize = env.extensionsize;
-    options.extensionformat = env.extensionformat;
-    options.version = env.version;
-    options.show_particles = env.show_particles;
-    options.simulation_substeps = env.simulation_substeps;
-    options.simulation_frames_per_second = env.simulation_frames_per_second;
-    options.texture_cache_size = env.texture_cache_size;
-    options.texture_cache_disk_limit = env.texture_cache_disk_limit;
-    options.background_ylow = options.ylow;
-    options.background_yhigh = options.yhigh;
-    if (env.up_axis == 2)
-        options.y_up = true;
-    else if (env.up_axis == 3)
-        options.y_up = false;
-    else
-        fatal("ERROR: Bad up axis.\n");
-    // Scenes before 9.5 were made for the classic subdivision.
-    options.tessellator = !(options.version < 9.5f);
-    options.saved_geometry = false;
-    options.colour_map_file.clear();
-    options.quantize_output_file.clear();
-    options.renderer_kind = renderer_kind;
-    options.mode = mode;
-}
-
 }  // namespace
 
 StartupSwitches read_startup_switches() {
@@ -134,6 +105,7 @@ void end_of_run() {
 
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
     switches = read_startup_switches();
+    register_predefined_symbols();
 
     RenderOptions& options = render_options();
     options.spot_depth = 0;
@@ -147,6 +119,8 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     FirstScan scan = first_scan(argc, argv);
     choose_input(argc, argv, scan);
 
+    SceneDescription& scene = scene_description();
+    scene.stages.assign(1, StageRecord{});  // the main scene's own entry
     reset_environment();
 
     std::int64_t parse_start = wall_seconds();
@@ -163,26 +137,78 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     if (!scan.link_mode) state.input.reset();
     if (errors > 0) exit_process(errors);
 
-    finalise_environment();
-    transfer_environment(options, renderer_kind, mode);
+    check_ray_trace_limits(ray_trace_limits(), state.subdivision_control);
+    SceneGiven given = transfer_environment(options, renderer_kind, mode);
+    expression_context().byframe = options.byframe;
 
     SecondScan second = second_scan(argc, argv, options);
     finish_window(options, second);
+    if (second.scale.x_given || second.scale.y_given)
+        scene_resolution_tolerance() =
+            resolution_tolerance(std::max(options.xresolution, options.yresolution));
 
     if (options.delete_input && !state.input_name.empty()) oxFileDelete(state.input_name);
 
-    options.animation = options.startframe != options.endframe;
-    if (!second.startextension_given)
+    if (!given.animation) options.animation = options.startframe != options.endframe;
+    if (!given.startextension && !second.startextension_given)
         options.startextension = static_cast<std::int32_t>(options.startframe);
-    if (!second.byextension_given) {
+    if (!given.byextension && !second.byextension_given) {
         options.byextension = static_cast<std::int32_t>(options.byframe);
         if (options.byextension == 0) options.byextension = 1;
     }
     options.extension = options.startextension;
     options.frame = options.startframe;
+    expression_context().byframe = options.byframe;
+
+    read_stage_files(options.link_mode);
+
+    publish_system_variables(options);
+
+    options.stereo_eye_offset = evaluate_setting(environment().stereo_eye_offset, 0.5f);
+
+    if (!options.quiet) {
+        rptUser("Rendering x from %d to %d,", options.xleft, options.xright);
+        rptUser("and y from %d to %d\n", options.ylow, options.yhigh);
+        rptUser("anti-aliasing to minimum of %d and maximum of %d levels,\n", options.aalevelmin,
+                options.aalevelmax);
+        rptUser("              with a threshold of %3.1f\n", options.aathreshold);
+        if (options.post_filter) rptUser("Post filter on.\n");
+    }
+    if (options.fields && options.preview_ray_trace) {
+        options.preview_ray_trace = false;
+        if (!options.quiet) rptUser("Turning off the raytrace preview due to fields.\n");
+    }
+    if (options.motion_blur && options.saved_geometry) {
+        options.saved_geometry = false;
+        if (!options.quiet) rptUser("Turning saved geometry off due to motion blur.\n");
+    }
+
+    // How many doublings of the sample count the anti-aliasing levels span.
+    double a = options.aalevelmax > 1 ? std::log(static_cast<double>(options.aalevelmax)) : 0.0;
+    double b = options.aalevelmin > 1 ? std::log(static_cast<double>(options.aalevelmin)) : 0.0;
+    options.level_span = static_cast<float>((a + b) / std::log(4.0) + 1.0);
+    options.level_span_inverse = 1.0f / options.level_span;
+
+    if (options.spot_memory && !options.link_mode)
+        rptError("\t Remark: Keeping shadow maps in memory -\n\t %s",
+                 "Animation in spotlights will not have animated shadows\n");
 
     Rr_gamma_value = options.gamma;
     Rr_gamma_correction_on = options.gamma_correction_on;
+}
+
+void publish_system_variables(const RenderOptions& options) {
+    set_system_scalar("startframe", options.startframe);
+    set_system_scalar("endframe", options.endframe);
+    set_system_scalar("byframe", options.byframe);
+    set_system_scalar("frame", options.frame);
+    set_system_scalar("aalevelmin", static_cast<float>(options.aalevelmin));
+    set_system_scalar("aalevelmax", static_cast<float>(options.aalevelmax));
+    set_system_scalar("aathreshold", options.aathreshold);
+    set_system_scalar("xleft", static_cast<float>(options.xleft));
+    set_system_scalar("xright", static_cast<float>(options.xright));
+    set_system_scalar("ylow", static_cast<float>(options.ylow));
+    set_system_scalar("yhigh", static_cast<float>(options.yhigh));
 }
 
 }  // namespace sky

@@ -9,8 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
-#include <vector>
 
 #include "sdl/expr.h"
 
@@ -26,7 +26,12 @@ enum BodyKind : std::int32_t {
     BODY_PHOTO_EFFECTS = 1004,
     BODY_MASTER_LIGHT = 1005,
     BODY_DYNAMICS = 1006,
-    BODY_TRIM_EDGE = 1007,  // one group of a patch's trim edge list
+    BODY_TRIM_EDGE = 1007,          // one group of a patch's trim edge list
+    BODY_TRIM_REGION_ITEM = 1008,   // cvs/tcvs/trim_hole/extreference of a trim region
+    BODY_TRIM_BOUNDARY = 1009,      // tb(btype = ..., edges)
+    BODY_TRIM_EDGE_RECORD = 1010,   // te(dim, nbs, form, b-splines)
+    BODY_TRIM_BSPLINE = 1011,       // tbs(header fields, tcv list)
+    BODY_CLUSTER_MATRIX = 1012,     // clm(name, values)
 };
 
 // Which written form an item took, where one name has several.
@@ -54,7 +59,7 @@ struct Body {
     bool curvature = false;           // texture given as `Curvature = NAME`
     std::int32_t command_kind = 0;    // COMMAND: 3000 for multifillet
     std::int32_t divisions = 0;       // trim face: divs
-    std::vector<BodyItem> items;      // in the order written
+    std::span<BodyItem> items;        // in the order written (in the front end's pool)
 
     // The last item of that name (later items override earlier ones), or null.
     const BodyItem* find(std::string_view name) const;
@@ -80,5 +85,31 @@ inline const PackedList* packed_list(const Expr* node) {
 inline Expr* list_first(const Expr* list) { return list ? list->args : nullptr; }
 
 Expr* make_packed_list(const PackedList& list, std::int32_t line);
+
+// Polygons whose indices are all numbers, packed: polygon i uses the entries
+// offsets[i] .. offsets[i + 1] - 1 of `vertices` and, when present, of
+// `texture_vertices` and `normals`; `shaders[i]` is its shader slot, -1 when
+// none was written.
+struct PackedPolygons {
+    std::int32_t count = 0;
+    const std::int32_t* offsets = nullptr;
+    const std::int32_t* vertices = nullptr;
+    const std::int32_t* texture_vertices = nullptr;
+    const std::int32_t* normals = nullptr;
+    const std::int32_t* shaders = nullptr;
+};
+extern const ExprKind kPackedPolygonsKind;
+inline bool is_packed_polygons(const Expr* node) {
+    return node && node->kind == &kPackedPolygonsKind;
+}
+inline const PackedPolygons* packed_polygons(const Expr* node) {
+    return static_cast<const PackedPolygons*>(node->payload);
+}
+
+// Structural records (trims, cluster matrices) as nodes carrying a body.
+extern const ExprKind kBodyNodeKind;
+Expr* make_body_node(Body* body, std::int32_t line);
+inline bool is_body_node(const Expr* node) { return node && node->kind == &kBodyNodeKind; }
+inline const Body* body_of(const Expr* node) { return static_cast<const Body*>(node->payload); }
 
 }  // namespace sky

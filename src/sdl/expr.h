@@ -10,6 +10,7 @@
 // start): some kinds cache data in their node.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -125,6 +126,15 @@ Expr* make_object(std::int32_t type, Body* body, std::int32_t line);
 
 // A zeroed node from the node arena.
 Expr* allocate_node();
+
+// List builders that fold constants give back the nodes that spelt them:
+// everything allocated after a mark is released by rewinding to it.
+struct NodeArenaMark {
+    std::size_t block = 0;
+    std::size_t used = 0;
+};
+NodeArenaMark node_arena_mark();
+void node_arena_rewind(NodeArenaMark mark);
 
 // Structural list node (type SDL_NO_TYPE, not evaluable): `first` and the
 // nodes linked after it through `next`.

@@ -35,6 +35,8 @@ public:
     // Gives back everything allocated since `mark`. The caller guarantees
     // that nothing allocated since is referenced any more.
     void rewind(Mark mark);
+    // Gives back everything; the blocks are kept for reuse.
+    void reset() { rewind(Mark{}); }
 
     std::size_t bytes_reserved() const { return reserved_; }
 

@@ -1,8 +1,14 @@
-// Scene reading entry points. The SDL grammar is not wired in yet: the text is
-// read to its end, so that a writer on the other end of a pipe never sees it
-// closed early, and the scene counts as empty.
+// Reading a scene: the binary scene data that may precede the SDL text, and
+// the SDL text itself through the lexer and the grammar.
 #include "sdl/reader.h"
 
+#include "sdl/builder.h"
+#include "sdl/environment.h"
+#include "sdl/pool.h"
+#include "sdl/scene_description.h"
+#include "sdl/symbols.h"
+#include "sdl/lexer.h"
+#include "sdl/sdl_errors.h"
 #include "sdl/sdl_input.h"
 
 namespace sky {
@@ -12,11 +18,21 @@ bool read_binary_scene_data(SdlInput& /*input*/) {
     return false;
 }
 
+void reset_front_end() {
+    reset_open_bodies();
+    reset_symbol_table();
+    reset_scene_description();
+    reset_environment();
+    sdl_reset_error_count();
+    node_arena_rewind(NodeArenaMark{});
+    sdl_pool().reset();
+    register_predefined_symbols();
+}
+
 int parse_scene(SdlInput& input) {
-    char buffer[16384];
-    while (input.read(buffer, sizeof buffer) > 0) {
-    }
-    return 0;
+    sdl_bind_input(&input);
+    parse_bound_input();
+    return sdl_error_count();
 }
 
 }  // namespace sky

@@ -1,0 +1,301 @@
+// Lists that pack their constants.
+//
+// A big polyset is mostly numbers: a vertex written as
+// (cv((x, y, z), w), st(s, t), norm(a, b, c)) spells a dozen expression nodes
+// for nine floats. While every item of a list is a constant of the list's
+// shape, its floats are appended to a flat array and the node arena is
+// rewound to where the item began, so the nodes are reused by the next item
+// and a list costs its numbers. The first item that is not a constant (a
+// variable, an expression, another shape) turns the list back into nodes,
+// rebuilding literals for the items packed so far.
+#include <memory>
+#include <vector>
+
+#include "sdl/builder.h"
+#include "sdl/pool.h"
+
+namespace sky {
+
+// Whether `item` is a constant of `shape`; if so its floats go to `out`
+// (at most 9) and their count to `stride` (constant_fold.cpp).
+bool fold_constant(const Expr* item, PackShape shape, float* out, int* stride);
+
+struct PackingList {
+    PackShape shape;
+    bool packed = true;
+    int stride = 0;
+    std::int32_t count = 0;
+    std::vector<float> floats;
+    // Polygons: index lists and shader slots.
+    std::vector<std::int32_t> offsets{0};
+    std::vector<std::int32_t> vertices, texture_vertices, normals, shaders;
+    int index_lists = 0;  // how many index lists the polygons carry (1 to 3)
+    ExprChain* nodes = nullptr;  // once unpacked
+    NodeArenaMark mark{};
+    bool has_mark = false;
+};
+
+namespace {
+
+// Packing lists are heap objects owned here until finished; a parse that
+// abandons one (error recovery) leaves it to the end of the run.
+std::vector<std::unique_ptr<PackingList>>& live_lists() {
+    static std::vector<std::unique_ptr<PackingList>> lists;
+    return lists;
+}
+
+void release(PackingList* list) {
+    auto& lists = live_lists();
+    for (auto it = lists.rbegin(); it != lists.rend(); ++it)
+        if (it->get() == list) {
+            *it = std::move(lists.back());
+            lists.pop_back();
+            return;
+        }
+}
+
+Expr* literal_node(float value, std::int32_t line) { return make_scalar_literal(value, line); }
+
+// Rebuilds the nodes of packed item `i` (the shape's constructor of literals).
+Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
+    const float* f = list.floats.data() + static_cast<std::size_t>(i) * list.stride;
+    auto lit = [&](int k) { return literal_node(f[k], line); };
+    switch (list.shape) {
+        case PACK_SCALAR:
+            return lit(0);
+        case PACK_CV:
+            return make_cv(make_triple(lit(0), lit(1), lit(2), line), lit(3), line);
+        case PACK_ST:
+            return make_st(lit(0), lit(1), line);
+        case PACK_NORMAL:
+            return make_normal(lit(0), lit(1), lit(2), line);
+        case PACK_COLOUR:
+            return make_colour(lit(0), lit(1), lit(2), line);
+        case PACK_VERTEX: {
+            Expr* cv = make_cv(make_triple(lit(0), lit(1), lit(2), line), lit(3), line);
+            Expr* st = list.stride >= 6 ? make_st(lit(4), lit(5), line) : nullptr;
+            Expr* norm = list.stride == 9 ? make_normal(lit(6), lit(7), lit(8), line) : nullptr;
+            return make_vertex(cv, st, norm, line);
+        }
+        case PACK_POLYGON:
+            break;
+    }
+    return nullptr;
+}
+
+ExprChain* index_chain(const std::vector<std::int32_t>& indices, std::int32_t from, std::int32_t to,
+                       std::int32_t line) {
+    ExprChain* chain = nullptr;
+    for (std::int32_t k = from; k < to; ++k) {
+        Expr* index = literal_node(static_cast<float>(indices[static_cast<std::size_t>(k)]), line);
+        chain = chain ? chain_append(chain, index) : chain_start(index);
+    }
+    return chain;
+}
+
+Expr* rebuild_polygon(const PackingList& list, std::int32_t i, std::int32_t line) {
+    std::int32_t from = list.offsets[static_cast<std::size_t>(i)];
+    std::int32_t to = list.offsets[static_cast<std::size_t>(i) + 1];
+    ExprChain* parts = chain_start(chain_to_list(index_chain(list.vertices, from, to, line), line));
+    chain_append(parts, list.index_lists >= 2
+                            ? chain_to_list(index_chain(list.texture_vertices, from, to, line), line)
+                            : make_list(nullptr, line));
+    chain_append(parts, list.index_lists >= 3
+                            ? chain_to_list(index_chain(list.normals, from, to, line), line)
+                            : make_list(nullptr, line));
+    chain_append(parts, literal_node(static_cast<float>(list.shaders[static_cast<std::size_t>(i)]), line));
+    return chain_to_list(parts, line);
+}
+
+void unpack(PackingList* list, std::int32_t line) {
+    list->packed = false;
+    for (std::int32_t i = 0; i < list->count; ++i) {
+        Expr* node = list->shape == PACK_POLYGON ? rebuild_polygon(*list, i, line)
+                                                 : rebuild_item(*list, i, line);
+        list->nodes = list->nodes ? chain_append(list->nodes, node) : chain_start(node);
+    }
+    list->floats.clear();
+    list->floats.shrink_to_fit();
+}
+
+// A polygon whose index lists are all numbers is handed from make_polygon to
+// the polygon list through this buffer instead of through nodes and pool
+// records: the list takes it at once (a polygon is only ever an item of a
+// polygon list), and the marker node left in its place is rewound away.
+struct PendingPolygon {
+    std::vector<std::int32_t> index_lists[3];
+    int lists = 0;
+    std::int32_t shader = -1;
+};
+PendingPolygon pending_polygon;
+
+bool evaluate_nothing(Expr*, void*) { return false; }
+const ExprKind kPendingPolygonKind = {"polygon", 0, evaluate_nothing};
+
+bool fold_polygon(PackingList* list, const Expr* polygon) {
+    if (polygon->kind != &kPendingPolygonKind) return false;
+    const PendingPolygon& p = pending_polygon;
+    if (list->count > 0 && p.lists != list->index_lists) return false;
+    list->index_lists = p.lists;
+    list->vertices.insert(list->vertices.end(), p.index_lists[0].begin(), p.index_lists[0].end());
+    if (p.lists >= 2)
+        list->texture_vertices.insert(list->texture_vertices.end(), p.index_lists[1].begin(),
+                                      p.index_lists[1].end());
+    if (p.lists >= 3)
+        list->normals.insert(list->normals.end(), p.index_lists[2].begin(), p.index_lists[2].end());
+    list->offsets.push_back(static_cast<std::int32_t>(list->vertices.size()));
+    list->shaders.push_back(p.shader);
+    return true;
+}
+
+// The nodes of the pending polygon, for a list that cannot stay packed.
+Expr* pending_polygon_nodes(std::int32_t line) {
+    const PendingPolygon& p = pending_polygon;
+    Expr* parts[4];
+    for (int k = 0; k < 3; ++k) {
+        ExprChain* chain = nullptr;
+        if (k < p.lists)
+            for (std::int32_t index : p.index_lists[k]) {
+                Expr* node = make_scalar_literal(index, line);
+                chain = chain ? chain_append(chain, node) : chain_start(node);
+            }
+        parts[k] = chain_to_list(chain, line);
+    }
+    parts[3] = make_scalar_literal(p.shader, line);
+    for (int k = 0; k < 3; ++k) parts[k]->next = parts[k + 1];
+    parts[3]->next = nullptr;
+    return make_list(parts[0], line);
+}
+
+template <typename T>
+const T* pool_copy(const std::vector<T>& values) {
+    if (values.empty()) return nullptr;
+    auto* copy = static_cast<T*>(sdl_pool().allocate(values.size() * sizeof(T), alignof(T)));
+    std::copy(values.begin(), values.end(), copy);
+    return copy;
+}
+
+}  // namespace
+
+void forget_packing_lists() { live_lists().clear(); }
+
+const ExprKind kPackedPolygonsKind = {"polygons", 0, evaluate_nothing};
+
+PackingList* packing_start(PackShape shape) {
+    auto& lists = live_lists();
+    lists.push_back(std::make_unique<PackingList>());
+    lists.back()->shape = shape;
+    return lists.back().get();
+}
+
+PackingList* packing_append(PackingList* list, Expr* item) {
+    if (list == nullptr || item == nullptr) return list;
+    std::int32_t line = item->line;
+    if (list->packed) {
+        bool folded = false;
+        if (list->shape == PACK_POLYGON) {
+            folded = fold_polygon(list, item);
+        } else {
+            float values[9];
+            int stride = 0;
+            if (fold_constant(item, list->shape, values, &stride) &&
+                (list->count == 0 || stride == list->stride)) {
+                list->stride = stride;
+                list->floats.insert(list->floats.end(), values, values + stride);
+                folded = true;
+            }
+        }
+        if (folded) {
+            ++list->count;
+            // The item's nodes are no longer needed: reuse them for the next
+            // item. The first item stays (there is no mark before it).
+            if (list->has_mark) node_arena_rewind(list->mark);
+            list->mark = node_arena_mark();
+            list->has_mark = true;
+            return list;
+        }
+        unpack(list, line);
+    }
+    if (item->kind == &kPendingPolygonKind) item = pending_polygon_nodes(line);
+    item->next = nullptr;
+    list->nodes = list->nodes ? chain_append(list->nodes, item) : chain_start(item);
+    ++list->count;
+    return list;
+}
+
+Expr* packing_finish(PackingList* list, std::int32_t line) {
+    if (list == nullptr) return make_list(nullptr, line);
+    Expr* result;
+    if (!list->packed) {
+        result = chain_to_list(list->nodes, line);
+    } else if (list->shape == PACK_POLYGON) {
+        auto* polygons = sdl_pool().make<PackedPolygons>();
+        polygons->count = list->count;
+        polygons->offsets = pool_copy(list->offsets);
+        polygons->vertices = pool_copy(list->vertices);
+        polygons->texture_vertices = list->index_lists >= 2 ? pool_copy(list->texture_vertices) : nullptr;
+        polygons->normals = list->index_lists >= 3 ? pool_copy(list->normals) : nullptr;
+        polygons->shaders = pool_copy(list->shaders);
+        result = allocate_node();
+        result->kind = &kPackedPolygonsKind;
+        result->payload = polygons;
+        result->line = line;
+    } else {
+        PackedList packed;
+        packed.count = list->count;
+        packed.stride = list->stride;
+        packed.data = pool_copy(list->floats);
+        static constexpr std::int32_t kItemType[] = {SDL_SCALAR, SDL_CV,     SDL_ST,
+                                                     SDL_NORMAL, SDL_COLOUR, SDL_NO_TYPE};
+        packed.item_type = kItemType[list->shape];
+        result = make_packed_list(packed, line);
+    }
+    release(list);
+    return result;
+}
+
+Expr* make_vertex(Expr* cv, Expr* st, Expr* normal, std::int32_t line) {
+    cv->next = st ? st : normal;
+    if (st) st->next = normal;
+    if (normal) normal->next = nullptr;
+    return make_list(cv, line);
+}
+
+namespace {
+
+// The numbers of a packed scalar list, or false.
+bool take_indices(PackingList* list, std::vector<std::int32_t>& out) {
+    out.clear();
+    if (list == nullptr || !list->packed || (list->count > 0 && list->stride != 1)) return false;
+    for (float value : list->floats) out.push_back(static_cast<std::int32_t>(value));
+    return true;
+}
+
+}  // namespace
+
+Expr* make_polygon(PackingList* vertices, PackingList* st, PackingList* normals,
+                   std::int32_t shader, std::int32_t line) {
+    PendingPolygon& p = pending_polygon;
+    p.lists = normals ? 3 : st ? 2 : 1;
+    p.shader = shader;
+    bool numbers = take_indices(vertices, p.index_lists[0]) &&
+                   (!st || take_indices(st, p.index_lists[1])) &&
+                   (!normals || take_indices(normals, p.index_lists[2]));
+    if (numbers) {
+        for (PackingList* list : {vertices, st, normals})
+            if (list) release(list);
+        Expr* marker = allocate_node();
+        marker->kind = &kPendingPolygonKind;
+        marker->line = line;
+        return marker;
+    }
+    Expr* parts[4] = {packing_finish(vertices, line),
+                      st ? packing_finish(st, line) : make_list(nullptr, line),
+                      normals ? packing_finish(normals, line) : make_list(nullptr, line),
+                      make_scalar_literal(shader, line)};
+    for (int k = 0; k < 3; ++k) parts[k]->next = parts[k + 1];
+    parts[3]->next = nullptr;
+    return make_list(parts[0], line);
+}
+
+}  // namespace sky

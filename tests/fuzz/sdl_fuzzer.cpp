@@ -1,0 +1,54 @@
+// libFuzzer harness for the SDL front end: any bytes go through the lexer,
+// the grammar and the settings (finalisation, ray-trace limits and the
+// transfer into render options). Fatal errors are the front end's answer to
+// bad input, not failures: the exit hook turns them back into a return.
+// Build and run: docs/fuzzing.md.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/fatal.h"
+#include "platform/input_stream.h"
+#include "platform/report.h"
+#include "run/environment_transfer.h"
+#include "run/options.h"
+#include "sdl/reader.h"
+#include "sdl/sdl_input.h"
+
+namespace {
+
+struct ExitRequest {
+    int status;
+};
+
+[[noreturn]] void throw_exit(int status) { throw ExitRequest{status}; }
+void discard(const char*) {}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool configured = [] {
+        sky::set_exit_hook(throw_exit);
+        sky::rptSetErrorCB(discard);
+        sky::rptSetUserCB(discard);
+        return true;
+    }();
+    (void)configured;
+
+    sky::reset_front_end();
+    auto stream = sky::InputStream::from_memory(data, size, "fuzz input");
+    sky::SdlInput input;
+    input.bind(stream.get());
+    try {
+        if (input.probe()) return 0;  // binary scene data has a reader of its own
+        if (sky::parse_scene(input) == 0) {
+            sky::RenderOptions options;
+            sky::RayTraceLimits limits;
+            std::vector<sky::SubdivisionControl> control;
+            sky::check_ray_trace_limits(limits, control);
+            sky::transfer_environment(options, sky::kRendererCaster, sky::kModeFullRender);
+        }
+    } catch (const ExitRequest&) {
+    }
+    return 0;
+}
