@@ -32,9 +32,10 @@ struct NodeArena {
     std::size_t used = 0;     // nodes handed out from it
 };
 
+// Never destroyed: nodes must stay valid for anything that runs at exit.
 NodeArena& arena() {
-    static NodeArena instance;
-    return instance;
+    static NodeArena* instance = new NodeArena;
+    return *instance;
 }
 
 // --- quiet evaluation -------------------------------------------------------

@@ -136,8 +136,11 @@ TEST_F(Animate, InterpolatesKeysWithHermiteSegments) {
         EXPECT_NEAR(at("c", t), expected(t), 1e-4) << t;
     EXPECT_EQ(at("c", 4), 10.0f);
     EXPECT_EQ(at("c", 10), 20.0f);
-    // By name, as a string.
+    // By name, as a string or as a filename variable.
     EXPECT_NEAR(value_of(call(540, {make_filename("c", nullptr, 1), num(2)})), expected(2), 1e-4);
+    ASSERT_TRUE(Declare("which", SDL_FILENAME, make_filename("c", nullptr, 1)));
+    initialise_declared_values();
+    EXPECT_NEAR(value_of(call(540, {ref("which"), num(2)})), expected(2), 1e-4);
     EXPECT_EQ(error_output(), "");
 }
 

@@ -7,6 +7,7 @@
 // toward zero, so 0.5 is false.
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
@@ -196,7 +197,12 @@ bool evaluate_scalar_arguments(Expr* node, int count, float* values, bool fmod_r
 }
 
 bool convert_filename_to_reference(Expr* node, std::int32_t type) {
-    Symbol* symbol = find_symbol(filename_text(node));
+    const char* name = filename_text(node);
+    static std::string evaluated;  // a filename variable holding the name
+    if (name == nullptr && node->type == SDL_FILENAME &&
+        AR_evaluate(SDL_FILENAME, &evaluated, node, nullptr))
+        name = evaluated.c_str();
+    Symbol* symbol = find_symbol(name);
     if (symbol == nullptr || symbol->type != type) return false;
     node->kind = &kVariableKind;
     node->symbol = symbol;

@@ -6,6 +6,7 @@
 // to the same table), and a declaration whose value does not fit its type is
 // dropped without a word: the first use of the name then stops the run.
 #include <cstdio>
+#include <deque>
 #include <new>
 #include <string>
 
@@ -24,6 +25,15 @@ void* make_cells(int count) {
     auto* cells = static_cast<T*>(sdl_pool().allocate(sizeof(T) * count, alignof(T)));
     for (int i = 0; i < count; ++i) new (&cells[i]) T();
     return cells;
+}
+
+// Values that own heap memory (file-name strings, transformation step lists)
+// live in never-destroyed deques rather than the pool: the pool releases its
+// blocks at exit without running destructors, which would strand that memory.
+template <typename T>
+void* make_owning_cell() {
+    static auto* cells = new std::deque<T>;
+    return &cells->emplace_back();
 }
 
 bool is_object_type(std::int32_t type) {
@@ -331,9 +341,9 @@ void* make_value_storage(std::int32_t type) {
         case SDL_PARAM_CV:
             return make_cells<ParamCvValue>(1);
         case SDL_FILENAME:
-            return make_cells<std::string>(1);
+            return make_owning_cell<std::string>();
         case SDL_TRANSFORM:
-            return make_cells<TransformValue>(1);
+            return make_owning_cell<TransformValue>();
         case SDL_TEXTURE:
             return make_cells<TextureValue>(1);
         default:

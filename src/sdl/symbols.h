@@ -39,8 +39,8 @@ bool insert_symbol(Symbol* symbol);
 // Returns false when the declaration is dropped.
 bool Declare(const char* name, std::int32_t type, Expr* initialiser);
 
-// Zeroed value storage of the form above for `type`, from the front end's
-// pool; null for types stored elsewhere or not at all (arrays, trim faces,
+// Zeroed value storage of the form above for `type`, living for the whole
+// run; null for types stored elsewhere or not at all (arrays, trim faces,
 // cameras). Array-element assignment takes its storage here too.
 void* make_value_storage(std::int32_t type);
 

@@ -169,7 +169,8 @@ TEST_F(Symbols, SystemScalars) {
 TEST_F(Symbols, InitialisingEvaluatesEveryDeclaredValue) {
     register_predefined_symbols();
     ASSERT_TRUE(Declare("p", SDL_TRIPLE, make_triple(ref("frame"), num(2), num(3), 1)));
-    ASSERT_TRUE(Declare("pic", SDL_FILENAME, make_filename("pic", ref("frame"), 1)));
+    ASSERT_TRUE(Declare("pic", SDL_FILENAME,
+                        make_filename("pictures/render_of_the_ball", ref("frame"), 1)));
     ASSERT_TRUE(Declare("v", SDL_CV, make_cv(triple(1, 2, 3), num(0.5), 1)));
     ASSERT_TRUE(Declare("grey", SDL_TEXTURE, make_object(SDL_TEXTURE, body(SDL_TEXTURE), 1)));
     ASSERT_TRUE(Declare("arr", SDL_ARRAY, num(2)));
@@ -179,7 +180,8 @@ TEST_F(Symbols, InitialisingEvaluatesEveryDeclaredValue) {
     initialise_declared_values();
     const auto* p = static_cast<const Triple*>(find_symbol("p")->value);
     EXPECT_EQ(p->x, 3.0f);
-    EXPECT_EQ(*static_cast<const std::string*>(find_symbol("pic")->value), "pic.3");
+    EXPECT_EQ(*static_cast<const std::string*>(find_symbol("pic")->value),
+              "pictures/render_of_the_ball.3");
     EXPECT_EQ(static_cast<const CvValue*>(find_symbol("v")->value)->w, 0.5f);
     EXPECT_NE(static_cast<const TextureValue*>(find_symbol("grey")->value)->body, nullptr);
 }
