@@ -10,6 +10,7 @@
 // so each segment is the straight line between two control vertices: the
 // curve's own knots and degree need the geometry library, and a polyline
 // through the control vertices is the honest approximation without it.
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 #include <vector>

@@ -38,7 +38,7 @@ bool evaluate_scalar_print(Expr* node, void* result) {
         rptError("Can't evaluate SCALAR PRINT function on line %d\n", node->line);
         return false;
     }
-    rptUser("%s %g\n", print->text, value);
+    rptUser("%s %g\n", print->text ? print->text : "", value);
     *static_cast<float*>(result) = value;
     return true;
 }
@@ -50,7 +50,7 @@ bool evaluate_triple_print(Expr* node, void* result) {
         rptError("Can't evaluate TRIPLE PRINT function on line %d\n", node->line);
         return false;
     }
-    rptUser("%s (%g, %g, %g)\n", print->text, value.x, value.y, value.z);
+    rptUser("%s (%g, %g, %g)\n", print->text ? print->text : "", value.x, value.y, value.z);
     *static_cast<Triple*>(result) = value;
     return true;
 }

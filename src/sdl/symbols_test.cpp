@@ -94,7 +94,7 @@ TEST_F(Symbols, ACurveWithoutABodyCannotBeMade) {
 TEST_F(Symbols, PredefinedNames) {
     register_predefined_symbols();
     EXPECT_EQ(value_of(ref("TRUE")), 1.0f);
-    EXPECT_TRUE(declared_symbols().size() == 1u);  // sdl_identity_matrix only
+    EXPECT_EQ(declared_symbols().size(), 1u);  // sdl_identity_matrix only
     struct Expected {
         const char* name;
         float value;
