@@ -65,6 +65,10 @@ struct Body {
     const BodyItem* find(std::string_view name) const;
 };
 
+// Adds an item to a body after it was made (tests and tools build bodies by
+// hand; the grammar makes each body whole).
+void append_body_item(Body& body, const BodyItem& item);
+
 // A list of constants packed as floats: `count` items of `stride` floats.
 struct PackedList {
     std::int32_t count = 0;

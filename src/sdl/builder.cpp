@@ -104,10 +104,14 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
     return body;
 }
 
-const BodyItem* Body::find(std::string_view name) const {
-    for (auto it = items.rbegin(); it != items.rend(); ++it)
-        if (it->name && name == it->name) return &*it;
-    return nullptr;
+
+void append_body_item(Body& body, const BodyItem& item) {
+    std::size_t n = body.items.size();
+    auto* array = static_cast<BodyItem*>(
+        sdl_pool().allocate(sizeof(BodyItem) * (n + 1), alignof(BodyItem)));
+    std::copy(body.items.begin(), body.items.end(), array);
+    array[n] = item;
+    body.items = std::span<BodyItem>(array, n + 1);
 }
 
 // --- statements ----------------------------------------------------------------

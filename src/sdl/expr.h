@@ -25,8 +25,8 @@ struct Body;
 
 // The operations of one node kind.
 struct ExprKind {
-    const char* name;    // for diagnostics
-    std::int32_t code;   // operator or function code, 0 for other kinds
+    const char* name;   // for diagnostics
+    std::int32_t code;  // operator or function code, 0 for other kinds
     // Fills `result` (of the C++ type AR_evaluate documents for node->type).
     bool (*evaluate)(Expr* node, void* result);
 };
@@ -38,8 +38,8 @@ struct Expr {
         float value;       // scalar literal
         Symbol* symbol;    // variable reference
         Expr* args;        // first argument of an operator, function or constructor
-        void* payload;     // kind-specific record
-        const char* text;  // string of a filename or print node
+        void* payload;     // kind-specific record (file names: see filename_text)
+        const char* text;  // string of a print comment
     };
     std::int32_t type = SDL_NO_TYPE;  // SDL type of the value the node yields
     std::int32_t line = 0;            // SDL line the node was built on
@@ -76,8 +76,15 @@ struct TextureValue {
 struct ObjectValue {
     std::int32_t type = SDL_NO_TYPE;
     const Body* body = nullptr;
-    void* record = nullptr;  // the owning subsystem's record, when it made one
+    void* record = nullptr;      // the owning subsystem's record, when it made one
+    const char* name = nullptr;  // the declaring symbol's name, for named objects
 };
+
+// The subsystem that owns an object type replaces the default evaluation
+// (the body as written) by its own: `evaluate` fills the representation
+// AR_evaluate documents for `type`. Registered before the first evaluation.
+using ObjectEvaluator = bool (*)(Expr* node, void* result);
+void register_object_evaluator(std::int32_t type, ObjectEvaluator evaluate);
 
 // --- quiet evaluation ------------------------------------------------------
 
@@ -119,6 +126,10 @@ Expr* make_current_transform(std::int32_t line);
 Expr* make_trim_vertex(Expr* position, Expr* weight, float u, float v, std::int32_t flag,
                        std::int32_t line);
 // parameter_vertex forms; `form` 1, 2 or 3 as written (see ParamCvValue).
+// `values` holds the scalar expressions in the order written:
+//   form 1 (8): time, value, type A, in x, in y, type B, out x, out y;
+//   forms 2 and 3 (6): time, value, in x, in y, out x, out y.
+// Form 3's `type = TANGENT_TYPE` gives `tangent_type` as both types.
 Expr* make_param_vertex(std::int32_t form, Expr* const* values, int count,
                         std::int32_t tangent_type, std::int32_t line);
 // A node yielding an object of `type` built from `body`.
@@ -127,14 +138,18 @@ Expr* make_object(std::int32_t type, Body* body, std::int32_t line);
 // A zeroed node from the node arena.
 Expr* allocate_node();
 
-// List builders that fold constants give back the nodes that spelt them:
-// everything allocated after a mark is released by rewinding to it.
-struct NodeArenaMark {
+// The node arena's fill level. Rewinding gives back every node allocated
+// since the mark (the caller guarantees none is referenced any more), so a
+// list folded into a packed array can return the nodes that spelt it.
+struct ExprArenaMark {
     std::size_t block = 0;
     std::size_t used = 0;
 };
-NodeArenaMark node_arena_mark();
-void node_arena_rewind(NodeArenaMark mark);
+ExprArenaMark expr_arena_mark();
+void expr_arena_rewind(ExprArenaMark mark);
+
+// The string of a FILENAME node (without its frame expression), or null.
+const char* filename_text(const Expr* node);
 
 // Structural list node (type SDL_NO_TYPE, not evaluable): `first` and the
 // nodes linked after it through `next`.
@@ -144,7 +159,9 @@ int list_length(const Expr* list);
 extern const ExprKind kLiteralKind;
 
 // True for a scalar literal (a number written in the file).
-inline bool is_literal(const Expr* node) { return node && node->kind == &kLiteralKind; }
+inline bool is_literal(const Expr* node) {
+    return node && node->kind == &kLiteralKind;
+}
 
 // --- what expressions read from the rest of the renderer ---------------------
 

@@ -31,7 +31,7 @@ struct PackingList {
     std::vector<std::int32_t> vertices, texture_vertices, normals, shaders;
     int index_lists = 0;  // how many index lists the polygons carry (1 to 3)
     ExprChain* nodes = nullptr;  // once unpacked
-    NodeArenaMark mark{};
+    ExprArenaMark mark{};
     bool has_mark = false;
 };
 
@@ -209,8 +209,8 @@ PackingList* packing_append(PackingList* list, Expr* item) {
             ++list->count;
             // The item's nodes are no longer needed: reuse them for the next
             // item. The first item stays (there is no mark before it).
-            if (list->has_mark) node_arena_rewind(list->mark);
-            list->mark = node_arena_mark();
+            if (list->has_mark) expr_arena_rewind(list->mark);
+            list->mark = expr_arena_mark();
             list->has_mark = true;
             return list;
         }

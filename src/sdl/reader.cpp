@@ -24,7 +24,7 @@ void reset_front_end() {
     reset_scene_description();
     reset_environment();
     sdl_reset_error_count();
-    node_arena_rewind(NodeArenaMark{});
+    expr_arena_rewind(ExprArenaMark{});
     sdl_pool().reset();
     register_predefined_symbols();
 }

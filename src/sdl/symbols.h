@@ -17,8 +17,8 @@ namespace sky {
 struct Symbol {
     const char* name = nullptr;  // the lexer's copy, shared with the tokens
     std::int32_t type = SDL_NO_TYPE;
-    std::int32_t system = 0;        // 1 for predefined names and system variables
-    Expr* initialiser = nullptr;    // absent for predefined names and transformations
+    std::int32_t system = 0;      // 1 for predefined names and system variables
+    Expr* initialiser = nullptr;  // absent for predefined names and transformations
     // Storage by type: SCALAR float[2] (current, initial); TRIPLE Triple[2];
     // CV CvValue[2]; TRIM_CV TrimCvValue; PARAM_CV ParamCvValue; FILENAME
     // std::string; TRANSFORM TransformValue; TEXTURE TextureValue; objects
@@ -38,6 +38,11 @@ bool insert_symbol(Symbol* symbol);
 // Declares `name` with its initialiser; see the rules in symbols.cpp.
 // Returns false when the declaration is dropped.
 bool Declare(const char* name, std::int32_t type, Expr* initialiser);
+
+// Zeroed value storage of the form above for `type`, living for the whole
+// run; null for types stored elsewhere or not at all (arrays, trim faces,
+// cameras). Array-element assignment takes its storage here too.
+void* make_value_storage(std::int32_t type);
 
 // A SCALAR constant with the system flag; does not check for an existing name.
 Symbol* predefine_scalar(const char* name, float value);

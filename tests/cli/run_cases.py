@@ -6,7 +6,8 @@ A .cases file holds cases, each starting with a line "=== name". Then lines
 "key: value":
   args:     the arguments, split as a shell would ({tmp} is the case's scratch
             directory, {here} the folder of the .cases file)
-  stdin:    a quoted string with C escapes ("a\\n"), or <<< ... >>> lines
+  stdin:    a quoted string with C escapes ("a\\n"), or <<< ... >>> lines; without
+            it the input is the smallest scene, "DEFINITION MODEL\\n"
   stdin-file: a file whose bytes are the standard input
   env:      NAME=VALUE (repeatable)
   setup:    a shell command run in {tmp} before the program (repeatable)
@@ -80,7 +81,7 @@ def run_case(program, here, case):
         for command in case["multi"].get("setup", []):
             subprocess.run(expand(command), shell=True, cwd=tmp, check=True, env=env)
         args = [program] + [expand(a) for a in shlex.split(case.get("args", ""))]
-        stdin = case.get("stdin", b"")
+        stdin = case.get("stdin", b"DEFINITION MODEL\n")
         if "stdin-file" in case:
             stdin = open(expand(case["stdin-file"]), "rb").read()
 
