@@ -28,8 +28,9 @@ constexpr const char* kUsageLines[] = {
     "     -X#         Add file type extension to image file names? (default is 0: no)\n",
     "                     1: `image.rgb.001' 2: `image.001.rgb'  else: `image.001'\n",
     "     -f STRING   invoke the program 'STRING' after each frame\n",
-    "     -l#         Use '#' to turn mmapping of textures: 0:off, >0:on, use up to '#' Mb of disk "
-    "space, <0: on, leave -'#' Mb of free disk space\n",
+    // clang-format off
+    "     -l#         Use '#' to turn mmapping of textures: 0:off, >0:on, use up to '#' Mb of disk space, <0: on, leave -'#' Mb of free disk space\n",
+    // clang-format on
     "     -m STRING   Produce a matte file and Use 'STRING' as the filename\n",
     "     -p STRING   Use 'STRING' as the pix filename\n",
     "     -d STRING   Use 'STRING' as the depth file name\n",

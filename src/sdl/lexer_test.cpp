@@ -197,6 +197,14 @@ TEST_F(Lexer, InvalidCharactersAreReportedAndSkipped) {
               "line 1: invalid character \\x00\n");
 }
 
+TEST_F(Lexer, NulBytesAfterANameEndItAndAreReported) {
+    // Runs of NUL bytes right after a name once sent the scanner past the end
+    // of its tables (found by fuzzing; the sanitizer build is what tells).
+    std::string text = "procedure = fog" + std::string(20, '\0') + ", color";
+    EXPECT_EQ(scan(text), "K_Highlight = K_fog , K_color");
+    EXPECT_EQ(sdl_error_count(), 20);
+}
+
 TEST_F(Lexer, StringsKeepOctalEscapeText) {
     EXPECT_EQ(scan(R"("a\tb" "a\qb" "\b\f\n\r\t\v")"),
               R"(string:a\11b string:aqb string:\10\14\12\15\11\13)");

@@ -1,0 +1,153 @@
+// Settings of the definition section: defaults, system variables and the
+// corrections and checks made when the section ends, through real parses.
+#include "sdl/environment.h"
+
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/input_stream.h"
+#include "platform/report.h"
+#include "sdl/reader.h"
+#include "sdl/sdl_input.h"
+#include "sdl/symbols.h"
+
+namespace sky {
+namespace {
+
+std::string warnings;
+void capture(const char* text) { warnings += text; }
+
+// Parses `definitions` as a definition section.
+void parse_definitions(const std::string& definitions, bool capture_reports = true) {
+    reset_front_end();
+    warnings.clear();
+    std::string path = testing::TempDir() + "environment_test.sdl";
+    std::ofstream(path) << "DEFINITION\n" << definitions << "\nMODEL\n";
+    std::string error;
+    auto stream = InputStream::open_file(path, error);
+    SdlInput input;
+    input.bind(stream.get());
+    input.probe();
+    if (capture_reports) rptSetErrorCB(capture);
+    int errors = parse_scene(input);
+    rptSetErrorCB(nullptr);
+    ASSERT_EQ(errors, 0) << warnings;
+}
+
+TEST(EnvironmentSettings, DefaultsWithoutAnySetting) {
+    parse_definitions("");
+    const EnvironmentSettings& env = environment();
+    EXPECT_EQ(env.x_resolution, 645);
+    EXPECT_EQ(env.y_resolution, 486);
+    EXPECT_EQ(env.xright, 644);
+    EXPECT_EQ(env.yhigh, 485);
+    EXPECT_EQ(env.aalevelmax, 0);
+    EXPECT_FLOAT_EQ(env.aathreshold, 0.5f);
+    EXPECT_EQ(env.grid_cache, 4000);
+    EXPECT_EQ(env.up_axis, 2);
+    EXPECT_FLOAT_EQ(scene_resolution_tolerance(), 0.00016f);  // 645 > 512
+}
+
+TEST(EnvironmentSettings, TheWindowFollowsTheResolution) {
+    parse_definitions("resolution = 320 240;");
+    EXPECT_EQ(environment().xright, 319);
+    EXPECT_EQ(environment().yhigh, 239);
+    EXPECT_FLOAT_EQ(scene_resolution_tolerance(), 0.00004f);
+}
+
+TEST(EnvironmentSettings, OldScenesGiveTheirSizeThroughTheWindow) {
+    parse_definitions("version = 6; xright = 511; yhigh = 383;");
+    EXPECT_EQ(environment().x_resolution, 512);
+    EXPECT_EQ(environment().y_resolution, 384);
+    parse_definitions("version = 8; xright = 511; yhigh = 383;");
+    EXPECT_EQ(environment().x_resolution, 645);
+    EXPECT_EQ(environment().y_resolution, 486);
+}
+
+TEST(EnvironmentSettings, OldAntiAliasingLevelsAreExponents) {
+    parse_definitions("version = 6; aalevelmin = 1; aalevelmax = 3;");
+    EXPECT_EQ(environment().aalevelmax, 9);  // trunc(8 × 0.8) = 6, rounded up to a square
+    EXPECT_EQ(environment().aalevelmin, 1);
+    EXPECT_EQ(warnings, "Warning: aalevelmax must be one of 0, 1, 4, 9, 16, 25, or 36. Rounding up.\n\n");
+
+    parse_definitions("version = 6; aalevelmin = 2; aalevelmax = 2;");
+    EXPECT_EQ(environment().aalevelmax, 4);
+    EXPECT_EQ(environment().aalevelmin, 4);
+
+    parse_definitions("version = 6; aalevelmin = 3; aalevelmax = 9;");
+    EXPECT_EQ(environment().aalevelmax, 25);  // limited to 5: trunc(32 × 0.8) = 25
+    EXPECT_EQ(environment().aalevelmin, 6);   // trunc(8 × 0.8)
+}
+
+TEST(EnvironmentSettings, LevelsAreSquaresUpTo36) {
+    parse_definitions("version = 8; aalevelmax = 10;");
+    EXPECT_EQ(environment().aalevelmax, 16);
+    EXPECT_NE(warnings.find("Rounding up."), std::string::npos);
+    parse_definitions("version = 8; aalevelmax = 50;");
+    EXPECT_EQ(environment().aalevelmax, 36);
+    EXPECT_EQ(warnings, "");
+    parse_definitions("version = 8; aalevelmin = 30; aalevelmax = 16; ");
+    EXPECT_EQ(environment().aalevelmin, 16);
+    parse_definitions("version = 8; aalevelmin = -4;");
+    EXPECT_EQ(environment().aalevelmin, 0);
+}
+
+TEST(EnvironmentSettings, ThresholdIsClampedBelowOne) {
+    parse_definitions("aathreshold = 1.5;");
+    EXPECT_FLOAT_EQ(environment().aathreshold, 0.99f);
+    parse_definitions("aathreshold = -1;");
+    EXPECT_FLOAT_EQ(environment().aathreshold, 0.0f);
+    parse_definitions("aathreshold = 0.995;");
+    EXPECT_FLOAT_EQ(environment().aathreshold, 0.995f);
+}
+
+TEST(EnvironmentSettings, TextureCacheIsCheckedOnlyWhenCachingIsSet) {
+    parse_definitions("texture_cache_size = 48;");
+    EXPECT_EQ(environment().texture_cache_size, 48);
+    EXPECT_EQ(warnings, "");
+    parse_definitions("texture_caching = 1; texture_cache_size = 48; texture_cache_disk_limit = 0;");
+    EXPECT_EQ(environment().texture_cache_size, 32);
+    EXPECT_EQ(environment().texture_cache_disk_limit, 1);
+    EXPECT_EQ(warnings,
+              "Warning: texture_cache_size must be one of 4, 8, 16, 32, 64, 128, or 256: using 32.\n\n"
+              "Warning: texture_cache_disk_limit must be between 1 and 5000. Using 1\n\n");
+}
+
+TEST(EnvironmentSettings, SystemVariablesReachTheRecordOrOnlyTheirSymbol) {
+    parse_definitions("startframe = 5; endframe = 9.5; xleft = 10.9; frame = 3; trans_percent = 0.5;");
+    EXPECT_FLOAT_EQ(environment().startframe, 5.0f);
+    EXPECT_FLOAT_EQ(environment().endframe, 9.5f);
+    EXPECT_EQ(environment().xleft, 10);
+    EXPECT_NE(environment().trans_percent, nullptr);  // kept as an expression
+    EXPECT_FLOAT_EQ(find_symbol("frame")->scalar(), 3.0f);
+    EXPECT_FLOAT_EQ(find_symbol("startframe")->scalar(), 5.0f);
+}
+
+TEST(EnvironmentSettingsDeathTest, SettingsThatCannotBeCorrectedEndTheRun) {
+    auto parse = [](const char* definitions) { parse_definitions(definitions, false); };
+    EXPECT_EXIT(parse("version = 8; xright = 700;"), testing::ExitedWithCode(1),
+                "^xright too large\n$");
+    EXPECT_EXIT(parse("version = 8; yhigh = 600;"), testing::ExitedWithCode(1),
+                "^yhigh too large\n$");
+    EXPECT_EXIT(parse("xleft = -1;"), testing::ExitedWithCode(1), "^xleft too small\n$");
+    EXPECT_EXIT(parse("xleft = 644;"), testing::ExitedWithCode(1), "^xright too small\n$");
+    EXPECT_EXIT(parse("ylow = 485;"), testing::ExitedWithCode(1), "^yhigh too small\n$");
+    EXPECT_EXIT(parse("resolution = 0 10;"), testing::ExitedWithCode(1),
+                "^xresolution too small\n$");
+    EXPECT_EXIT(parse("grid_cache = 99;"), testing::ExitedWithCode(1),
+                "^grid_cache must be > 100\n$");
+    EXPECT_EXIT(parse("unknown_name = 1;"), testing::ExitedWithCode(1),
+                "^ERROR: Unknown parameter unknown_name\n$");
+    EXPECT_EXIT(parse("scalar mine (1); mine = 2;"), testing::ExitedWithCode(1),
+                "^ERROR: Bad variable mine\n$");
+}
+
+TEST(EnvironmentSettings, GridCacheOf100IsAccepted) {
+    parse_definitions("grid_cache = 100;");
+    EXPECT_EQ(environment().grid_cache, 100);
+}
+
+}  // namespace
+}  // namespace sky
