@@ -21,6 +21,7 @@ bool read_binary_scene_data(SdlInput& /*input*/) {
 void reset_front_end() {
     reset_open_bodies();
     reset_symbol_table();
+    reset_symbol_storage();
     reset_scene_description();
     reset_environment();
     sdl_reset_error_count();

@@ -31,9 +31,14 @@ void* make_cells(int count) {
 // live in never-destroyed deques rather than the pool: the pool releases its
 // blocks at exit without running destructors, which would strand that memory.
 template <typename T>
-void* make_owning_cell() {
+std::deque<T>& owning_cells() {
     static auto* cells = new std::deque<T>;
-    return &cells->emplace_back();
+    return *cells;
+}
+
+template <typename T>
+void* make_owning_cell() {
+    return &owning_cells<T>().emplace_back();
 }
 
 bool is_object_type(std::int32_t type) {
@@ -69,6 +74,12 @@ void make_elements(Symbol& array, Expr* dimension) {
         fatal("Bad dimension for Array %s\n", array.name);
     int count = truncate_to_int(value);
     if (count < 1) fatal("Invalid dimension (%d) for array\n", count);
+    // Each element is a full symbol record: a mistyped dimension must not
+    // take the machine's memory with it.
+    constexpr int kMaxElements = 1 << 24;
+    if (count > kMaxElements)
+        fatal("Invalid dimension (%d) for array %s: at most %d elements\n", count, array.name,
+              kMaxElements);
     auto* elements =
         static_cast<Symbol*>(sdl_pool().allocate(sizeof(Symbol) * count, alignof(Symbol)));
     std::string name;
@@ -413,6 +424,11 @@ void initialise_declared_values() {
 void for_each_declared(std::int32_t type, const std::function<void(Symbol&)>& visit) {
     for (Symbol* symbol : declared_symbols())
         if (symbol->type == type) visit(*symbol);
+}
+
+void reset_symbol_storage() {
+    owning_cells<std::string>().clear();
+    owning_cells<TransformValue>().clear();
 }
 
 }  // namespace sky

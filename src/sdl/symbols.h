@@ -68,5 +68,7 @@ void for_each_declared(std::int32_t type, const std::function<void(Symbol&)>& vi
 
 // Forgets every symbol (tests only).
 void reset_symbol_table();
+// Releases the values that symbols own outside the pool (with reset_symbol_table).
+void reset_symbol_storage();
 
 }  // namespace sky
