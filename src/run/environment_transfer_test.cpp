@@ -2,28 +2,18 @@
 // settings with their corrections, and the ray-trace limits.
 #include "run/environment_transfer.h"
 
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "platform/input_stream.h"
-#include "sdl/reader.h"
-#include "sdl/sdl_input.h"
+#include "sdl/parse_test_support.h"
 
 namespace sky {
 namespace {
 
 RenderOptions transfer(const std::string& definitions, SceneGiven* given = nullptr) {
     reset_front_end();
-    std::string path = testing::TempDir() + "transfer_test.sdl";
-    std::ofstream(path) << "DEFINITION\n" << definitions << "\nMODEL\n";
-    std::string error;
-    auto stream = InputStream::open_file(path, error);
-    SdlInput input;
-    input.bind(stream.get());
-    input.probe();
-    EXPECT_EQ(parse_scene(input), 0);
+    EXPECT_EQ(parse_scene_text("DEFINITION\n" + definitions + "\nMODEL\n"), 0);
     RenderOptions options;
     SceneGiven scene_given = transfer_environment(options, kRendererCaster, kModeFullRender);
     if (given) *given = scene_given;

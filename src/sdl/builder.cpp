@@ -14,6 +14,7 @@
 #include "sdl/pool.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/symbols.h"
+#include "texture/procedure_names.h"
 
 namespace sky {
 namespace {
@@ -248,6 +249,8 @@ Expr* apply_sign(std::int32_t sign, Expr* operand, std::int32_t line) {
 
 void texture_enter(const char* procedure, bool curvature, std::int32_t line) {
     if (static_cast<int>(open_textures.size()) >= kMaxTextureDepth) exit_process(1);
+    if (!texture_procedure_exists(procedure))
+        sdl_report_error("Unknown Procedural Texture %s\n", procedure);
     open_textures.push_back({procedure, curvature});
     (void)line;
 }

@@ -2,15 +2,12 @@
 // corrections and checks made when the section ends, through real parses.
 #include "sdl/environment.h"
 
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "platform/input_stream.h"
 #include "platform/report.h"
-#include "sdl/reader.h"
-#include "sdl/sdl_input.h"
+#include "sdl/parse_test_support.h"
 #include "sdl/symbols.h"
 
 namespace sky {
@@ -23,15 +20,8 @@ void capture(const char* text) { warnings += text; }
 void parse_definitions(const std::string& definitions, bool capture_reports = true) {
     reset_front_end();
     warnings.clear();
-    std::string path = testing::TempDir() + "environment_test.sdl";
-    std::ofstream(path) << "DEFINITION\n" << definitions << "\nMODEL\n";
-    std::string error;
-    auto stream = InputStream::open_file(path, error);
-    SdlInput input;
-    input.bind(stream.get());
-    input.probe();
     if (capture_reports) rptSetErrorCB(capture);
-    int errors = parse_scene(input);
+    int errors = parse_scene_text("DEFINITION\n" + definitions + "\nMODEL\n");
     rptSetErrorCB(nullptr);
     ASSERT_EQ(errors, 0) << warnings;
 }

@@ -1,15 +1,12 @@
 // Lists of constants are packed as they are parsed; lists that are not stay
 // nodes. Either way the values are the ones written.
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/input_stream.h"
 #include "sdl/body.h"
-#include "sdl/reader.h"
-#include "sdl/sdl_input.h"
+#include "sdl/parse_test_support.h"
 #include "sdl/symbols.h"
 
 namespace sky {
@@ -17,15 +14,9 @@ namespace {
 
 const Body* parse_polyset(const std::string& parameters) {
     reset_front_end();
-    std::string path = testing::TempDir() + "packing_test.sdl";
-    std::ofstream(path) << "DEFINITION\nscalar one (1);\ncv spot ((7, 8, 9), 1);\n"
-                        << "polyset p (" << parameters << ");\nscalar after (one + 41);\nMODEL\n";
-    std::string error;
-    auto stream = InputStream::open_file(path, error);
-    SdlInput input;
-    input.bind(stream.get());
-    input.probe();
-    EXPECT_EQ(parse_scene(input), 0);
+    EXPECT_EQ(parse_scene_text("DEFINITION\nscalar one (1);\npolyset p (" + parameters +
+                               ");\nscalar after (one + 41);\nMODEL\n"),
+              0);
     // Nodes built after a packed list must be intact.
     EXPECT_FLOAT_EQ(find_symbol("after")->scalar(), 42.0f);
     ObjectValue value;

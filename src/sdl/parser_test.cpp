@@ -12,6 +12,7 @@
 #include "platform/report.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
+#include "sdl/parse_test_support.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
 #include "sdl/sdl_errors.h"
@@ -56,9 +57,14 @@ int parse_file(const std::string& path, bool capture = true) {
 }
 
 int parse_text(const std::string& text, bool capture = true) {
-    std::string path = testing::TempDir() + "parser_test.sdl";
-    std::ofstream(path, std::ios::binary) << text;
-    return parse_file(path, capture);
+    if (capture) {
+        rptSetErrorCB(capture_errors);
+        rptSetUserCB(capture_output);
+    }
+    int errors = parse_scene_text(text);
+    rptSetErrorCB(nullptr);
+    rptSetUserCB(nullptr);
+    return errors;
 }
 
 float scalar_value(const char* name) {
