@@ -1,5 +1,6 @@
 #include "sdl/pool.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,6 +41,15 @@ void* BumpArena::allocate(std::size_t size, std::size_t alignment) {
         current_ = at;
         used_ = 0;
     }
+}
+
+void BumpArena::reset() {
+    for (std::size_t i = 1; i < blocks_.size(); ++i) {
+        reserved_ -= blocks_[i].size;
+        SKY_FREE(blocks_[i].data);
+    }
+    if (blocks_.size() > 1) blocks_.resize(1);
+    rewind(Mark{});
 }
 
 void BumpArena::rewind(Mark mark) {

@@ -35,8 +35,9 @@ public:
     // Gives back everything allocated since `mark`. The caller guarantees
     // that nothing allocated since is referenced any more.
     void rewind(Mark mark);
-    // Gives back everything; the blocks are kept for reuse.
-    void reset() { rewind(Mark{}); }
+    // Gives back everything, and every block but the first to the heap: what
+    // one scene needed says nothing about the next.
+    void reset();
 
     std::size_t bytes_reserved() const { return reserved_; }
 

@@ -76,7 +76,7 @@ void make_elements(Symbol& array, Expr* dimension) {
     if (count < 1) fatal("Invalid dimension (%d) for array\n", count);
     // Each element is a full symbol record: a mistyped dimension must not
     // take the machine's memory with it.
-    constexpr int kMaxElements = 1 << 24;
+    constexpr int kMaxElements = 1 << 20;
     if (count > kMaxElements)
         fatal("Invalid dimension (%d) for array %s: at most %d elements\n", count, array.name,
               kMaxElements);
