@@ -1,0 +1,120 @@
+// Transformation statements. The matrices are pre-multiplied (M ← T·M), so
+// with row vectors the statement nearest the geometry acts on its points
+// first: p' = p·Tn·…·T1.
+#include "scene/transform.h"
+
+#include <cmath>
+
+#include "platform/fatal.h"
+#include "scene/matrix.h"
+
+namespace sky {
+namespace {
+
+constexpr float kDegreesToRadians = 0.017453292f;
+constexpr float kSmallestScale = 1e-7f;
+
+float sign_of(float v) { return v > 0 ? 1.0f : -1.0f; }
+
+}  // namespace
+
+TransformState& transform_state() {
+    thread_local TransformState state;
+    return state;
+}
+
+void reset_transform_state(TransformState& state) {
+    TransformValue& t = state.value;
+    t.projection = t.model = t.normal = t.direction = Matrix4{};
+    t.orientation = 1.0f;
+    t.steps.clear();
+}
+
+void apply_rotation(TransformState& state, int axis, float degrees) {
+    if (axis < 1 || axis > 3) return;
+    float a = degrees * kDegreesToRadians;
+    float c = std::cos(a), s = std::sin(a);
+    Matrix4 r;
+    switch (axis) {
+        case 1:
+            r.m[5] = r.m[10] = c;
+            r.m[6] = s;
+            r.m[9] = -s;
+            break;
+        case 2:
+            r.m[0] = r.m[10] = c;
+            r.m[8] = s;
+            r.m[2] = -s;
+            break;
+        case 3:
+            r.m[0] = r.m[5] = c;
+            r.m[1] = s;
+            r.m[4] = -s;
+            break;
+    }
+    TransformValue& t = state.value;
+    t.model = multiply(r, t.model);
+    t.normal = multiply(r, t.normal);
+    t.direction = multiply(r, t.direction);
+    TransformStep step{axis + 1, 0, 0, 0};
+    (axis == 1 ? step.x : axis == 2 ? step.y : step.z) = a;
+    t.steps.push_back(step);
+}
+
+void apply_translation(TransformState& state, const Triple& offset, int form) {
+    Matrix4 m;
+    m.m[12] = offset.x;
+    m.m[13] = offset.y;
+    m.m[14] = offset.z;
+    state.value.model = multiply(m, state.value.model);
+    state.value.steps.push_back({form == 0 ? 1 : form, offset.x, offset.y, offset.z});
+}
+
+void apply_scale(TransformState& state, Triple f) {
+    for (float* c : {&f.x, &f.y, &f.z})
+        if (*c > -kSmallestScale && *c < kSmallestScale) *c = kSmallestScale;
+    Matrix4 s, inverse;
+    s.m[0] = f.x;
+    s.m[5] = f.y;
+    s.m[10] = f.z;
+    inverse.m[0] = 1.0f / f.x;
+    inverse.m[5] = 1.0f / f.y;
+    inverse.m[10] = 1.0f / f.z;
+    TransformValue& t = state.value;
+    t.model = multiply(s, t.model);
+    t.direction = multiply(s, t.direction);
+    t.normal = multiply(inverse, t.normal);
+    t.steps.push_back({5, f.x, f.y, f.z});
+    t.orientation *= sign_of(f.y) * sign_of(f.x) * sign_of(f.z);
+}
+
+TransformValue snapshot(const TransformState& state) {
+    TransformValue copy = state.value;
+    Ar_invert_matrix(copy.model, copy.inverse_model);
+    Ar_invert_matrix(copy.normal, copy.inverse_normal);
+    Ar_invert_matrix(copy.direction, copy.inverse_direction);
+    return copy;
+}
+
+BlockMark enter_block(TransformState& state) {
+    BlockMark mark;
+    mark.saved = state.value;
+    // A block opens a scope of its own: a step that moves nothing.
+    state.value.steps.push_back({1, 0, 0, 0});
+    return mark;
+}
+
+void leave_block(TransformState& state, BlockMark& mark) { state.value = std::move(mark.saved); }
+
+Triple AR_model_xform(const Triple& point, const Matrix4& model) {
+    float w = 1;
+    Triple p = transform_point(point, model, &w);
+    if (w > -1e-6f && w < 1e-6f) fatal("AR_model_xform: divide by zero\n");
+    return {p.x / w, p.y / w, p.z / w};
+}
+
+Triple transform_normal(const Triple& n, const TransformValue& transform) {
+    return transform_vector(n, transform.normal);
+}
+
+}  // namespace sky
