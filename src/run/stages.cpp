@@ -62,7 +62,9 @@ void read_stage_files(bool link_mode) {
         if (input.probe() && !read_binary_scene_data(input))
             fatal("Error: cannot read SDL binary data\n");
         Statement* before = scene.model_last;
+        scene.reading_stage = static_cast<std::int32_t>(i);
         int errors = parse_scene(input);
+        scene.reading_stage = 0;
         // The stage's own statements, for the cameras' choice between the
         // main scene's cameras and the stage's.
         scene.stages[i].model_first = before ? before->next : scene.model;

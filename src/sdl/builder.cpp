@@ -12,6 +12,7 @@
 
 #include "platform/fatal.h"
 #include "sdl/pool.h"
+#include "sdl/scene_description.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/symbols.h"
 #include "texture/procedure_names.h"
@@ -101,6 +102,10 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
         std::size_t n = 0;
         for (ItemLink* link = items->first; link; link = link->next) array[n++] = link->item;
         body->items = std::span<BodyItem>(array, n);
+    }
+    if (type == SDL_CAMERA) {
+        SceneDescription& scene = scene_description();
+        scene.cameras.push_back({body, scene.reading_stage});
     }
     return body;
 }

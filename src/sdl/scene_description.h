@@ -28,6 +28,13 @@ struct CommandRecord {
     std::int32_t line = 0;
 };
 
+// A camera body as the scene wrote it, in the order read (declarations and
+// camera statements alike), with the stage that brought it (0: the main scene).
+struct CameraSource {
+    const Body* body = nullptr;
+    std::int32_t stage = 0;
+};
+
 struct SceneDescription {
     // The model section: the statements of the main scene, then those of each
     // stage file, in the order read.
@@ -57,6 +64,9 @@ struct SceneDescription {
     Expr* matte = nullptr;
 
     std::vector<CommandRecord> commands;
+
+    std::vector<CameraSource> cameras;
+    std::int32_t reading_stage = 0;  // the stage being read: 0 the main scene
 };
 
 SceneDescription& scene_description();
