@@ -199,6 +199,7 @@ void pre_pass(Statement* list) {
     bool listing_was = listing_suppressed;
     listing_suppressed = true;
     pre_pass_walk(list, 0);
+    pre_pass_over = false;
     listing_suppressed = listing_was;
     current_walker = saved;
 }

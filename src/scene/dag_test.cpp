@@ -132,7 +132,7 @@ TEST(ModelWalk, ConditionsTruncateTowardZero) {
 }
 
 TEST(ModelWalk, LoopsRunAndPlaceObjectsEachTime) {
-    evaluate("scalar i (0);", "for (i = 0; i < 4; i = i + 1;) { translate (i, 0, 0); " +
+    evaluate("version = 9.5; scalar i (0);", "for (i = 0; i < 4; i = i + 1;) { translate (i, 0, 0); " +
                                   std::string(kPolyset) + "}\n");
     ASSERT_EQ(frame_objects().size(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(frame_objects()[i].placement.model.m[12], i);
@@ -140,7 +140,7 @@ TEST(ModelWalk, LoopsRunAndPlaceObjectsEachTime) {
 }
 
 TEST(ModelWalk, TheStartFrameListsEachStatementOnce) {
-    evaluate("scalar i (0); light bulb (model = point);",
+    evaluate("version = 8; scalar i (0); light bulb (model = point);",
              "translate (1, 0, 0);\n"
              "{\n"
              "    rot (yaxis, 10);\n"
@@ -167,6 +167,17 @@ TEST(ModelWalk, TheStartFrameListsEachStatementOnce) {
               "}\n"
               "instance bulb\n"
               "\n");
+}
+
+TEST(ModelWalk, ThePrePassRunsTopLevelAssignmentsUpToTheFirstBlock) {
+    // Scenes from version 6.0 on evaluate the top-level assignments once
+    // before the walk (so that what they set is in place for the lights),
+    // then again in the walk; nothing after the first block is pre-run.
+    evaluate("version = 6; scalar x (0); scalar y (0);", "x = x + 1;\n{ ; }\ny = y + 1;\n");
+    EXPECT_FLOAT_EQ(find_symbol("x")->scalar(), 2.0f);
+    EXPECT_FLOAT_EQ(find_symbol("y")->scalar(), 1.0f);
+    evaluate("version = 5; scalar x (0);", "x = x + 1;\n");
+    EXPECT_FLOAT_EQ(find_symbol("x")->scalar(), 1.0f);
 }
 
 TEST(ModelWalk, AssignmentsStoreInTheCurrentCell) {
