@@ -1,0 +1,187 @@
+// Worker count, worker start-up and the workers' loop.
+//
+// State written by the main thread (the worker count, the installed pass,
+// the stop request) changes only while the children are parked at the start
+// barrier; the barrier's mutex orders those writes before the children's
+// reads, so none of it needs to be atomic.
+#include "run/workers.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+
+#include "platform/app.h"
+#include "platform/fatal.h"
+#include "platform/report.h"
+#include "run/arena.h"
+#include "run/barrier.h"
+#include "run/options.h"
+#include "run/tiles.h"
+
+namespace sky {
+namespace {
+
+// Handed out one per thread; the main thread takes the first.
+std::atomic<int> next_worker_index{0};
+thread_local int this_worker = 0;
+bool main_index_taken = false;
+
+int count_of_workers = 1;
+bool children_running = false;
+bool stopping = false;
+
+RenderPass installed_pass;
+std::atomic<bool> shadow_pass_flag{false};
+
+void render_queued_tiles(const RenderPass& pass) {
+    const ArenaId arena = tile_arena();
+    while (Tile* tile = next_tile()) {
+        if (pass.enter_geometry) pass.enter_geometry(*tile, pass.context);
+        if (pass.render_tile) pass.render_tile(*tile, pass.context);
+        if (pass.release_tile) pass.release_tile(*tile, pass.context);
+        // Rewound, not released: the next tile needs the same blocks again.
+        rewind_arena(arena);
+    }
+}
+
+void worker_routine(WorkerInitialiser initialise, bool quiet) {
+    this_worker = next_worker_index.fetch_add(1);
+    SKY_CHECK(this_worker > 0 && this_worker < kMaxWorkers);
+    if (!quiet) rptUser("%2d: child process is ALIVE\n", this_worker);
+    pass_arena();
+    tile_arena();
+    if (initialise) initialise();
+
+    for (;;) {
+        barrier_wait(start_barrier(), count_of_workers);
+        if (stopping) return;
+        const RenderPass pass = installed_pass;
+        const bool shadow = shadow_pass_flag.load(std::memory_order_relaxed);
+        reset_scratch_pools();
+        if (!shadow && pass.set_up) pass.set_up(pass.context);
+        render_queued_tiles(pass);
+        if (!shadow && pass.tear_down) pass.tear_down(pass.context);
+        rewind_arena(pass_arena());
+        barrier_wait(end_barrier(), count_of_workers);
+        release_arena(pass_arena());
+        release_arena(tile_arena());
+    }
+}
+
+// Starts the children; `threads` keeps them joinable, or they are detached
+// when it is null.
+void launch(std::int32_t count, WorkerInitialiser initialise, std::vector<std::thread>* threads) {
+    SKY_CHECK(!children_running);
+    SKY_CHECK(count >= 1 && count <= kMaxWorkers);
+    if (!main_index_taken) {
+        this_worker = next_worker_index.fetch_add(1);
+        SKY_CHECK(this_worker == 0);
+        main_index_taken = true;
+    }
+    SKY_CHECK(this_worker == 0);
+
+    const bool quiet = render_options().quiet != 0;
+    count_of_workers = count;
+    stopping = false;
+    try {
+        if (threads) threads->reserve(static_cast<std::size_t>(count - 1));
+        for (int i = 1; i < count; ++i) {
+            std::thread child(worker_routine, initialise, quiet);
+            if (threads)
+                threads->push_back(std::move(child));
+            else
+                child.detach();
+        }
+    } catch (const std::exception& error) {
+        rptError("Skyweave cannot multi-thread:");
+        rptError(" %s\n", error.what());
+        run_cleanup_handlers();
+        exit_process(-1);
+    }
+    children_running = count > 1;
+    if (!quiet) rptUser("master process: Created %d child%s\n", count - 1, count == 2 ? "." : "ren.");
+}
+
+}  // namespace
+
+WorkerCountDecision decide_worker_count(std::int32_t processors, int logical, int physical) {
+    // Guard against a processor survey that contradicts itself (more cores
+    // than logical processors, or none): there is always at least one.
+    logical = std::max(logical, 1);
+    physical = std::max(physical, 1);
+    const std::int32_t machine = std::max((logical / physical) * physical, 1);
+
+    std::int32_t count = machine;
+    if (processors != -1) {
+        if (processors < 1) {
+            rptError("Error, minimum of 1 processor, you asked for %d.\n", processors);
+            return {0, 1};
+        }
+        if (processors > machine) {
+            rptError("Error, there are not %d processors, only %d.\n", processors, machine);
+            return {0, 1};
+        }
+        count = processors;
+    }
+    if (count > kMaxWorkers) {
+        rptError("WARNING: The maximum number of processors allowed is %d.\n", kMaxWorkers);
+        rptError("%d of the %d processors on this computer will be used to render.\n", kMaxWorkers,
+                 machine);
+        count = kMaxWorkers;
+    }
+    return {count, 0};
+}
+
+std::int32_t decide_worker_count() {
+    WorkerCountDecision decision = decide_worker_count(
+        render_options().processors, logical_processor_count(), physical_processor_count());
+    if (decision.exit_status != 0) {
+        run_cleanup_handlers();
+        exit_process(decision.exit_status);
+    }
+    return decision.count;
+}
+
+int worker_index() { return this_worker; }
+int worker_count() { return count_of_workers; }
+bool is_master_worker() { return this_worker == 0; }
+
+void start_workers(std::int32_t count, WorkerInitialiser initialise) {
+    launch(count, initialise, nullptr);
+}
+
+WorkerCrew::WorkerCrew(std::int32_t count, WorkerInitialiser initialise) {
+    launch(count, initialise, &threads_);
+}
+
+WorkerCrew::~WorkerCrew() {
+    stopping = true;
+    barrier_wait(start_barrier(), count_of_workers);
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
+    // The next crew's children take the same indices, and with them the
+    // arenas and scratch pools these children warmed up.
+    next_worker_index.store(1);
+    count_of_workers = 1;
+    stopping = false;
+    children_running = false;
+}
+
+void install_render_pass(const RenderPass& pass) { installed_pass = pass; }
+
+void set_shadow_pass(bool on) { shadow_pass_flag.store(on, std::memory_order_relaxed); }
+bool in_shadow_pass() { return shadow_pass_flag.load(std::memory_order_relaxed); }
+
+void run_pass() {
+    SKY_CHECK(this_worker == 0);
+    const RenderPass pass = installed_pass;
+    const int count = count_of_workers;
+    barrier_wait(start_barrier(), count);
+    const bool shadow = in_shadow_pass();
+    if (!shadow && pass.set_up) pass.set_up(pass.context);
+    render_queued_tiles(pass);
+    if (!shadow && pass.tear_down) pass.tear_down(pass.context);
+    barrier_wait(end_barrier(), count);
+}
+
+}  // namespace sky

@@ -1,0 +1,113 @@
+// The worker threads of a render: how many there are, which one the calling
+// thread is, and the loop each of them runs pass after pass.
+//
+// The main thread is worker 0; the others are started once, after start-up,
+// and spend their lives parked at the start barrier between passes. A pass
+// is described by a RenderPass, a record of routines that the frame loop
+// installs before releasing the workers: the depth-map pass and the camera
+// pass plug different routines into the same machinery. Every per-worker
+// table is indexed by worker_index() and sized for kMaxWorkers.
+//
+// A pass from the main thread's side:
+//
+//     install_render_pass(pass);            // routines for this kind of pass
+//     make_tiles();
+//     give_tile_buffers(0, 0, worker_count());
+//     queue_tiles();
+//     run_pass();                           // start barrier, tiles, end barrier
+//     rewind_arena(pass_arena());           // the tile buffers are done with
+#pragma once
+
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace sky {
+
+struct Tile;
+
+inline constexpr int kMaxWorkers = 512;
+
+// --- worker count ------------------------------------------------------------
+
+struct WorkerCountDecision {
+    std::int32_t count = 1;
+    int exit_status = 0;  // not 0: the run must end with this status
+};
+
+// The decision for a `processors` setting (-1: every processor) on a machine
+// with the given logical and physical processor counts. Reports refusals and
+// the cap on the error channel.
+WorkerCountDecision decide_worker_count(std::int32_t processors, int logical, int physical);
+
+// The decision for the render options on this machine; ends the program
+// with status 1 when -n asked for an impossible count.
+std::int32_t decide_worker_count();
+
+// --- worker identity ---------------------------------------------------------
+
+// 0 on the main thread (and on any thread that is not a worker).
+int worker_index();
+// The workers taking part in every pass: 1 until workers are started.
+int worker_count();
+bool is_master_worker();
+
+// Runs once on every child as it starts, before its first pass: where the
+// per-worker state of the sampling and ray-cast stages is set up.
+using WorkerInitialiser = void (*)();
+
+// Starts worker_count − 1 children and prints the master line unless quiet.
+// Once per process: the children are detached and never end; they are still
+// parked at the start barrier when the process exits. A thread that cannot
+// be started ends the program with status −1.
+void start_workers(std::int32_t count, WorkerInitialiser initialise = nullptr);
+
+// The same workers, but ending with the crew: the destructor releases the
+// children from the start barrier for good and joins them. For tests and
+// tools that must not leave threads behind; one crew (or start_workers) at a
+// time, made and destroyed on the main thread outside any pass.
+class WorkerCrew {
+public:
+    explicit WorkerCrew(std::int32_t count, WorkerInitialiser initialise = nullptr);
+    ~WorkerCrew();
+    WorkerCrew(const WorkerCrew&) = delete;
+    WorkerCrew& operator=(const WorkerCrew&) = delete;
+
+private:
+    std::vector<std::thread> threads_;
+};
+
+// --- render passes -----------------------------------------------------------
+
+// The routines of one kind of pass; any of them may be null. Every worker,
+// the main thread included, calls them for its own share of the pass with
+// the record's context.
+struct RenderPass {
+    // After the start barrier, unless in the shadow pass.
+    void (*set_up)(void* context) = nullptr;
+    // For each tile taken from the queue, in this order.
+    void (*enter_geometry)(Tile& tile, void* context) = nullptr;
+    void (*render_tile)(Tile& tile, void* context) = nullptr;
+    void (*release_tile)(Tile& tile, void* context) = nullptr;
+    // After the last tile, unless in the shadow pass.
+    void (*tear_down)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// Main thread, outside any pass: the workers read the record after the
+// start barrier.
+void install_render_pass(const RenderPass& pass);
+
+// Set while the workers render depth maps: the per-pass set-up and tear-down
+// of the camera render are skipped then. Main thread, outside any pass.
+void set_shadow_pass(bool on);
+bool in_shadow_pass();
+
+// Worker 0's share of a pass: the start barrier, then tiles until the queue
+// is empty (rewinding worker 0's tile arena after each), then the end
+// barrier. Returns when every worker has finished its tiles. Worker 0's
+// scratch pools and pass arena are left alone: the frame loop made its
+// preparations in them and resets them itself.
+void run_pass();
+
+}  // namespace sky
