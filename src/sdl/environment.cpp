@@ -44,6 +44,8 @@ void reset_environment() { environment() = EnvironmentSettings{}; }
 
 float sdl_version() { return version_value; }
 
+void reset_sdl_version() { version_value = 0.0f; }
+
 float& scene_resolution_tolerance() { return tolerance; }
 
 float resolution_tolerance(std::int32_t largest_dimension) {

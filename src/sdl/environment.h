@@ -114,6 +114,7 @@ void assign_system_variable(const char* name, Expr* value);
 
 // The process-wide SDL version: the last value assigned to `version`.
 float sdl_version();
+void reset_sdl_version();  // with reset_front_end
 
 // The smallest screen-space area a triangle may keep, from the larger image
 // dimension: bigger images tolerate proportionally larger slivers.

@@ -197,4 +197,28 @@ Expr* resolve_array_element(Expr* reference) {
     return nullptr;
 }
 
+// The element record an assignment to `name[i]` writes: resolved like a
+// reference, but also when the element has no type or storage yet.
+Symbol* array_element_symbol(Expr* reference) {
+    if (reference == nullptr || reference->kind != &kArrayElementKind) return nullptr;
+    auto* node = static_cast<ArrayElementNode*>(reference->payload);
+    if (node == nullptr) return nullptr;
+    Symbol* array = node->array;
+    for (Expr* subscript = node->subscript; subscript != nullptr; subscript = subscript->next) {
+        float value = 0;
+        if (!AR_evaluate(SDL_SCALAR, &value, subscript, nullptr)) return nullptr;
+        int index = truncate_to_int(value);
+        if (array == nullptr || index < 0 || index >= array->element_count ||
+            array->elements == nullptr)
+            return nullptr;
+        Symbol* element = &array->elements[index];
+        if (element->type == SDL_ARRAY && subscript->next != nullptr) {
+            array = element;
+            continue;
+        }
+        return element;
+    }
+    return nullptr;
+}
+
 }  // namespace sky

@@ -24,6 +24,7 @@ void reset_front_end() {
     reset_symbol_storage();
     reset_scene_description();
     reset_environment();
+    reset_sdl_version();
     sdl_reset_error_count();
     expr_arena_rewind(ExprArenaMark{});
     sdl_pool().reset();

@@ -1,0 +1,47 @@
+// What the model walk asks of the subsystems that evaluate what it places:
+// the geometry (patches, faces, polysets), the lights, the shaders and
+// textures. Each is a function a subsystem installs; until it does, the walk
+// does without (objects keep their bodies, lights are always on).
+#pragma once
+
+#include "scene/scene_objects.h"
+#include "scene/transform.h"
+
+namespace sky {
+
+struct SceneHooks {
+    // Geometry. evaluate builds object.geometry from object.value at the
+    // current time (false: the object is dropped); release frees what
+    // evaluate built; motion_bounds builds the motion-blurred bounds from the
+    // open and close geometry (false is not reported); prepare_shaders gets
+    // the object's shaders ready for the frame.
+    bool (*evaluate_geometry)(RenderObject& object) = nullptr;
+    void (*release_geometry)(RenderObject& object) = nullptr;
+    bool (*motion_bounds)(RenderObject& object) = nullptr;
+    void (*prepare_shaders)(RenderObject& object) = nullptr;
+    // After the walk (not at shutter open or close): the texture placements.
+    void (*build_texture_placements)(RenderObject& object) = nullptr;
+
+    // Lights. evaluate fills light.record from light.value; false or
+    // is_on false: the light produces nothing this frame. place_spot lets a
+    // spot light place itself from the walk's transformation state.
+    bool (*evaluate_light)(PlacedLight& light) = nullptr;
+    bool (*light_is_on)(const PlacedLight& light) = nullptr;
+    void (*place_spot_light)(PlacedLight& light, const TransformState& state) = nullptr;
+    bool (*is_spot_light)(const PlacedLight& light) = nullptr;
+    void (*release_light)(PlacedLight& light) = nullptr;
+
+    // Declared variables re-evaluated each frame.
+    void (*evaluate_declared_lights)() = nullptr;
+    void (*evaluate_declared_geometry)() = nullptr;
+    // Animation channels write the frame's values into their variables.
+    void (*update_animation)(float time) = nullptr;
+    // The texture-file cache learns of a new frame (before and after the walk).
+    void (*texture_cache_new_frame)() = nullptr;
+    // The environment's shader, when the scene has one.
+    void (*evaluate_environment_shader)() = nullptr;
+};
+
+SceneHooks& scene_hooks();
+
+}  // namespace sky
