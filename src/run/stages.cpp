@@ -31,6 +31,9 @@ void read_stage_files(bool link_mode) {
         scene.stages[i].evaluated_file = file;
         if (!read.insert(file).second) {
             rptWarning("stage file %s is already read; it is not read again\n", file.c_str());
+            // A stage not read brings no cameras and takes none away.
+            scene.stages[i].camera = false;
+            scene.stages[i].background = false;
             continue;
         }
 

@@ -18,6 +18,7 @@
 #include "run/option_pass.h"
 #include "run/options.h"
 #include "run/stages.h"
+#include "scene/camera.h"
 #include "sdl/environment.h"
 #include "sdl/expr.h"
 #include "sdl/reader.h"
@@ -162,9 +163,16 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
 
     read_stage_files(options.link_mode);
 
+    build_camera_entries();
+    apply_command_line_to_cameras(options);
+    camera_globals().resolution_scale_x = second.scale.x;
+    camera_globals().resolution_scale_y = second.scale.y;
+
     publish_system_variables(options);
 
     options.stereo_eye_offset = evaluate_setting(environment().stereo_eye_offset, 0.5f);
+    if (options.fields) prepare_field_cameras(options);
+    if (options.stereo) add_stereo_cameras();
 
     if (!options.quiet) {
         rptUser("Rendering x from %d to %d,", options.xleft, options.xright);
@@ -178,6 +186,7 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
         options.preview_ray_trace = false;
         if (!options.quiet) rptUser("Turning off the raytrace preview due to fields.\n");
     }
+    decide_camera_motion_blur(options);
     if (options.motion_blur && options.saved_geometry) {
         options.saved_geometry = false;
         if (!options.quiet) rptUser("Turning saved geometry off due to motion blur.\n");

@@ -33,6 +33,7 @@ struct CommandRecord {
 struct CameraSource {
     const Body* body = nullptr;
     std::int32_t stage = 0;
+    const char* name = nullptr;  // the declared name; null for a camera statement's
 };
 
 struct SceneDescription {

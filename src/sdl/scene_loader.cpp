@@ -27,6 +27,11 @@ public:
     void end_definition() override { finalise_environment(); }
 
     void declare(std::int32_t type, const char* name, Expr* initialiser, std::int32_t) override {
+        // Cameras keep no symbol: their entries carry the declared name.
+        if (type == SDL_CAMERA && initialiser) {
+            for (CameraSource& source : scene_description().cameras)
+                if (source.body == initialiser->payload) source.name = name;
+        }
         Declare(name, type, initialiser);
     }
 
