@@ -3,13 +3,17 @@
 // The locks are namespace-scope objects: std::mutex has a constant
 // constructor, so they exist before any code runs and cannot be met
 // half-built by a worker, whatever the order of static initialisation.
+//
+// The barriers are never destroyed: the children are still parked on the
+// start barrier when the process exits, and destroying a condition variable
+// that threads wait on blocks the exit for ever.
 #include "run/barrier.h"
 
 namespace sky {
 namespace {
 
-Barrier start_barrier_object;
-Barrier end_barrier_object;
+Barrier* const start_barrier_object = new Barrier;
+Barrier* const end_barrier_object = new Barrier;
 
 std::mutex tile_queue_mutex;
 std::mutex output_mutex;
@@ -32,8 +36,8 @@ void barrier_wait(Barrier& barrier, int count) {
     barrier.event.wait(lock, [&] { return barrier.generation != arrival; });
 }
 
-Barrier& start_barrier() { return start_barrier_object; }
-Barrier& end_barrier() { return end_barrier_object; }
+Barrier& start_barrier() { return *start_barrier_object; }
+Barrier& end_barrier() { return *end_barrier_object; }
 
 std::mutex& tile_queue_lock() { return tile_queue_mutex; }
 std::mutex& output_lock() { return output_mutex; }

@@ -11,6 +11,7 @@
 #include "platform/app.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
+#include "run/frame_loop.h"
 #include "run/option_pass.h"
 #include "run/options.h"
 #include "run/signals.h"
@@ -26,17 +27,14 @@ int program_entry(int argc, char* argv[]) {
 }
 
 int caster_main(int argc, char* argv[]) {
-    std::int64_t run_start = wall_seconds();
-    (void)run_start;  // the start of "Total Render", reported by the frame loop
+    const std::int64_t run_start = wall_seconds();
 
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (read_startup_switches().catch_signals) install_signal_handler();
     rptUser("%s, Version %s (%s)\n", kProductTitle, kVersionText, APP_getProgramName());
 
     startup(argc, argv, kRendererCaster, kModeFullRender);
-
-    end_of_run();
-    return 0;
+    return frame_loop(run_start);
 }
 
 }  // namespace sky

@@ -52,4 +52,8 @@ void install_signal_handler() {
     }
 }
 
+void restore_signal_handlers() {
+    if (original_actions) restore_original_handlers();
+}
+
 }  // namespace sky

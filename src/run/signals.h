@@ -8,4 +8,7 @@ namespace sky {
 
 void install_signal_handler();
 
+// The end of the run: the dispositions found at start-up come back.
+void restore_signal_handlers();
+
 }  // namespace sky

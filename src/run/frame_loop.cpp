@@ -1,0 +1,178 @@
+// The frame loop runs on the main thread, worker 0. Everything a pass reads
+// (scene, lights, view, outputs) is prepared before the start barrier and
+// finished after the end barrier; between the two the main thread only
+// renders tiles like any other worker.
+#include "run/frame_loop.h"
+
+#include <cmath>
+#include <string>
+
+#include "output/statistics.h"
+#include "platform/files.h"
+#include "platform/report.h"
+#include "platform/stopwatch.h"
+#include "run/arena.h"
+#include "run/diagnostics.h"
+#include "run/frame_schedule.h"
+#include "run/options.h"
+#include "run/post_program.h"
+#include "run/signals.h"
+#include "run/startup.h"
+#include "run/tiles.h"
+#include "scene/camera.h"
+#include "scene/dag.h"
+#include "scene/scene_clock.h"
+#include "scene/scene_objects.h"
+#include "sdl/scene_description.h"
+
+namespace sky {
+namespace {
+
+// The time of the last evaluation that started a new frame.
+float last_evaluated_frame = -100000.0f;
+
+void evaluate_at(float time, bool new_frame) {
+    scene_clock().time = time;
+    frame_objects().reset_cursor();
+    evaluate_scene(scene_description().model, new_frame);
+}
+
+// Fixes the frame's shutter interval in the options and the scene clock.
+void set_shutter(RenderOptions& options) {
+    SceneClock& clock = scene_clock();
+    if (options.motion_blur) {
+        ShutterInterval shutter = shutter_interval(options, options.frame);
+        options.shutter_open = shutter.open;
+        options.shutter_close = shutter.close;
+        // An angle below one degree switches motion blur off for the rest of the run.
+        if (!shutter.motion_blur) options.motion_blur = false;
+    }
+    clock.frame = options.frame;
+    clock.motion_blur = options.motion_blur;
+    clock.shutter_open = options.shutter_open;
+    clock.shutter_close = options.shutter_close;
+}
+
+// One camera's image, steps 1 to 19 of its sequence.
+void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, float frame,
+                   std::int32_t extension) {
+    RenderOptions& options = render_options();
+    const FramePasses& passes = frame_passes();
+    CameraRecord& camera = *entry.evaluated;
+    const std::int64_t camera_start = wall_seconds();
+    double near = camera.near, far = camera.far;
+    reset_geometry_counters();
+
+    if (passes.prepare_lights) passes.prepare_lights(camera);
+    if (passes.set_up_glow) passes.set_up_glow();
+    if (options.diagnostics)
+        print_diagnostics(options, camera.pixel_aspect, !light_list().empty());
+
+    // A depth-map pass, or an earlier camera, consumed the object lists.
+    if (maps_built || !first_of_frame) {
+        if (passes.rebuild_object_lists) passes.rebuild_object_lists();
+        if (passes.set_up_glow) passes.set_up_glow();
+    }
+
+    make_tiles();
+    give_tile_buffers(0, 0, worker_count());
+    queue_tiles();
+
+    if (camera.near == 0 && passes.automatic_clipping &&
+        passes.automatic_clipping(camera, near, far))
+        set_camera_clipping(camera, near, far);
+    if (passes.prepare_shadow_lookups) passes.prepare_shadow_lookups(camera);
+
+    if (passes.open_outputs) passes.open_outputs(camera);
+
+    install_render_pass(passes.camera_pass);
+    run_pass();
+
+    if (passes.release_shadow_lookups) passes.release_shadow_lookups();
+    if (passes.close_outputs) passes.close_outputs();
+    rewind_arena(pass_arena());
+    rewind_arena(tile_arena());
+    if (passes.release_camera_lights) passes.release_camera_lights();
+
+    if (passes.post_effects) passes.post_effects(camera);
+    if (!options.post_program.empty())
+        run_post_program(options.post_program, frame, extension, camera.image_name,
+                         camera.matte_name);
+    // In link mode the files were sent over the link as they were written.
+    if (options.link_mode) {
+        for (const std::string* name : {&camera.image_name, &camera.matte_name, &camera.depth_name})
+            if (!name->empty()) oxFileDelete(*name);
+    }
+
+    print_statistics("Ray Casting", "Camera");
+    report_elapsed_time(wall_seconds() - camera_start, "Raycast");
+}
+
+}  // namespace
+
+FramePasses& frame_passes() {
+    static FramePasses passes;
+    return passes;
+}
+
+void evaluate_frame_scene() {
+    const RenderOptions& options = render_options();
+    const float frame = options.frame;
+    bool new_frame = std::fabs(frame - last_evaluated_frame) > 1e-6f;
+    if (new_frame) last_evaluated_frame = frame;
+
+    release_frame_objects();
+    reset_scene_counters();
+    if (options.motion_blur) {
+        evaluate_at(options.shutter_open, new_frame);
+        evaluate_at(options.shutter_close, false);
+        evaluate_at(frame, false);
+    } else {
+        evaluate_at(frame, new_frame);
+    }
+    count_frame_scene();
+}
+
+int frame_loop(std::int64_t run_start) {
+    RenderOptions& options = render_options();
+    start_workers(decide_worker_count());
+
+    FrameSchedule schedule(options);
+    FrameTime next;
+    while (schedule.next(next)) {
+        const std::int64_t frame_start = wall_seconds();
+        options.frame = static_cast<float>(next.time);
+        options.extension = next.extension;
+
+        set_shutter(options);
+        evaluate_frame_scene();
+
+        bool maps_built = false;
+        if (frame_passes().shadow_pass) {
+            set_shadow_pass(true);
+            maps_built = frame_passes().shadow_pass();
+            set_shadow_pass(false);
+        }
+        reset_scratch_pools();
+
+        bool first = true;
+        for (CameraEntry* camera = select_next_camera(nullptr, next.parity); camera;
+             camera = select_next_camera(camera, next.parity)) {
+            render_camera(*camera, first, maps_built, options.frame, options.extension);
+            first = false;
+        }
+
+        release_frame_objects();
+        rewind_arena(pass_arena());
+        report_elapsed_time(wall_seconds() - frame_start, "Frame Render");
+        rptUser("\n");
+    }
+
+    restore_signal_handlers();
+    report_elapsed_time(wall_seconds() - run_start, "Total Render");
+    clear_cameras();
+    end_of_run();
+    return 0;
+}
+
+}  // namespace sky
