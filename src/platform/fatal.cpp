@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -82,7 +83,9 @@ void fatal(const char* format, ...) {
 
 void internal_error(const char* file, int line, const char* what) {
     std::lock_guard lock(exit_mutex());
-    rptError("Internal error in %s, line %d: %s\n", file, line, what);
+    // The module's name, not the path of the machine it was built on.
+    const char* module = std::strrchr(file, '/');
+    rptError("Internal error in %s, line %d: %s\n", module ? module + 1 : file, line, what);
     run_cleanup_handlers();
     exit_process(1);
 }
