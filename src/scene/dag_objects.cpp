@@ -92,8 +92,14 @@ RenderObject* find_partner(Expr* definition, const Symbol* variable) {
 void pair_with_earlier(std::int32_t type, Expr* definition, const Symbol* variable, bool close) {
     RenderObject* partner = find_partner(definition, variable);
     if (partner == nullptr) return;
+    // The later half is evaluated in a record of its own and only its
+    // geometry moves to the partner: geometry never refers back to the
+    // record it was evaluated for (see SceneHooks).
     RenderObject later;
-    if (!make_object(later, type, definition, variable)) return;
+    if (!make_object(later, type, definition, variable)) {
+        release(later);
+        return;
+    }
     if (close) {
         partner->close_placement = snapshot(transform_state());
         partner->close_geometry = later.geometry;

@@ -11,7 +11,10 @@ namespace sky {
 
 struct SceneHooks {
     // Geometry. evaluate builds object.geometry from object.value at the
-    // current time (false: the object is dropped); release frees what
+    // current time (false: the object is dropped). The geometry must not
+    // refer back to `object`: a moving object's shutter-close half is
+    // evaluated in a temporary record and its geometry handed to the object
+    // made at shutter open. release frees what
     // evaluate built; motion_bounds builds the motion-blurred bounds from the
     // open and close geometry (false is not reported); prepare_shaders gets
     // the object's shaders ready for the frame.
