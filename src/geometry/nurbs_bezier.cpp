@@ -157,7 +157,8 @@ void raise_to_cubic(BezierPatches& patches) {
                 raise_polygon_to_cubic(rows.data() + c, uo, nvo, column);
                 for (int r = 0; r < 4; ++r) out[r * nvo + c] = column[r];
             } else {
-                for (int r = 0; r < uo; ++r) out[r * nvo + c] = rows[static_cast<std::size_t>(r * nvo + c)];
+                for (int r = 0; r < uo; ++r)
+                    out[r * nvo + c] = rows[static_cast<std::size_t>(r * nvo + c)];
             }
         }
     }

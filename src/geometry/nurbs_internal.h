@@ -22,9 +22,11 @@ inline void add_scaled(Homogeneous& sum, double a, const Homogeneous& p) {
     sum.w += a * p.w;
 }
 
+// In the form a + t·(b − a), which keeps coincident points (poles) exactly
+// coincident through subdivision and knot insertion.
 inline Homogeneous lerp(const Homogeneous& a, const Homogeneous& b, double t) {
-    double s = 1 - t;
-    return {s * a.x + t * b.x, s * a.y + t * b.y, s * a.z + t * b.z, s * a.w + t * b.w};
+    return {a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z),
+            a.w + t * (b.w - a.w)};
 }
 
 // The span k (degree <= k < count) with knot(k) <= t < knot(k + 1), never an

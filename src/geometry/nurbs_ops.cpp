@@ -174,12 +174,13 @@ void wrap_direction(std::vector<double>& knots, int& count, int degree,
     std::vector<double> step(static_cast<std::size_t>(count));
     bool positive = true;
     for (int i = 0; i < count; ++i) {
-        step[static_cast<std::size_t>(i)] = full[static_cast<std::size_t>(i + 2)] -
-                                            full[static_cast<std::size_t>(i + 1)];
+        step[static_cast<std::size_t>(i)] =
+            full[static_cast<std::size_t>(i + 2)] - full[static_cast<std::size_t>(i + 1)];
         positive = positive && step[static_cast<std::size_t>(i)] > 0;
     }
     if (!positive) {
-        double range = full[static_cast<std::size_t>(count)] - full[static_cast<std::size_t>(degree)];
+        double range =
+            full[static_cast<std::size_t>(count)] - full[static_cast<std::size_t>(degree)];
         std::fill(step.begin(), step.end(), range / (count - degree));
     }
     // Interval i of the new full vector (between knots i and i + 1).
@@ -203,14 +204,15 @@ void transpose(std::vector<Homogeneous>& cvs, int rows, int columns) {
     std::vector<Homogeneous> out(cvs.size());
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
-            out[static_cast<std::size_t>(c) * rows + r] = cvs[static_cast<std::size_t>(r) * columns + c];
+            out[static_cast<std::size_t>(c) * rows + r] =
+                cvs[static_cast<std::size_t>(r) * columns + c];
         }
     }
     cvs.swap(out);
 }
 
-void close_if_open(std::vector<double>& knots, int& count, int degree, std::vector<Homogeneous>& cvs,
-                   int m, double extent) {
+void close_if_open(std::vector<double>& knots, int& count, int degree,
+                   std::vector<Homogeneous>& cvs, int m, double extent) {
     if (!direction_closes(knots, degree, count, cvs, m, 1e-9 * extent)) {
         wrap_direction(knots, count, degree, cvs, m);
     }
@@ -286,8 +288,8 @@ void set_poles(BuiltSurface& s) {
     double tolerance = 1e-10 * s.extent;
     const Homogeneous* cvs = s.cvs.data();
     s.upole[0] = coincide(cvs, s.vcount, 1, tolerance);
-    s.upole[1] = coincide(cvs + static_cast<std::size_t>(s.ucount - 1) * s.vcount, s.vcount, 1,
-                          tolerance);
+    s.upole[1] =
+        coincide(cvs + static_cast<std::size_t>(s.ucount - 1) * s.vcount, s.vcount, 1, tolerance);
     s.vpole[0] = coincide(cvs, s.ucount, s.vcount, tolerance);
     s.vpole[1] = coincide(cvs + s.vcount - 1, s.ucount, s.vcount, tolerance);
 }

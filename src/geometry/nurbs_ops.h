@@ -56,7 +56,9 @@ struct BuiltSurface {
     // Diagonal of the CV hull: the scale of the degeneracy tests.
     double extent = 0;
 
-    const Homogeneous& cv(int u, int v) const { return cvs[static_cast<std::size_t>(u) * vcount + v]; }
+    const Homogeneous& cv(int u, int v) const {
+        return cvs[static_cast<std::size_t>(u) * vcount + v];
+    }
     double umin() const { return uknots.full(udegree); }
     double umax() const { return uknots.full(ucount); }
     double vmin() const { return vknots.full(vdegree); }
@@ -150,15 +152,15 @@ void evaluate_curve(const BuiltCurve& curve, double t, CurveEval& out);
 // Bézier patches of a surface, one per non-empty span, in span order (u
 // major). Each holds (uorder × vorder) homogeneous points, row by row along u.
 struct BezierPatches {
-    int uorder = 0, vorder = 0;   // degree + 1
+    int uorder = 0, vorder = 0;  // degree + 1
     int uspans = 0, vspans = 0;
     std::vector<double> ubreaks;  // uspans + 1 parameter values
     std::vector<double> vbreaks;
     std::vector<Homogeneous> points;
 
     const Homogeneous* patch(int su, int sv) const {
-        return points.data() +
-               (static_cast<std::size_t>(su) * vspans + sv) * static_cast<std::size_t>(uorder * vorder);
+        return points.data() + (static_cast<std::size_t>(su) * vspans + sv) *
+                                   static_cast<std::size_t>(uorder * vorder);
     }
 };
 

@@ -104,6 +104,22 @@ struct Spans {
         const double v = (1 - t) * bezier.vbreaks[static_cast<std::size_t>(sv)] +
                          t * bezier.vbreaks[static_cast<std::size_t>(sv) + 1];
         set_point(eval, u, v, out);
+        // On a collapsed border the sum of the basis functions rounds
+        // differently from point to point; the pole itself is exact.
+        const Homogeneous* grid = bezier.patch(su, sv);
+        const int uo = bezier.uorder, vo = bezier.vorder;
+        if (s == 0 || s == 1) snap_to_pole(grid + (s == 0 ? 0 : (uo - 1) * vo), vo, 1, out);
+        if (t == 0 || t == 1) snap_to_pole(grid + (t == 0 ? 0 : vo - 1), uo, vo, out);
+    }
+
+    static void snap_to_pole(const Homogeneous* line, int count, int stride, SurfacePoint& out) {
+        for (int i = 1; i < count; ++i) {
+            const Homogeneous &a = line[0], &b = line[i * stride];
+            if (a.x != b.x || a.y != b.y || a.z != b.z || a.w != b.w) return;
+        }
+        out.position[0] = line[0].x / line[0].w;
+        out.position[1] = line[0].y / line[0].w;
+        out.position[2] = line[0].z / line[0].w;
     }
 };
 
@@ -195,7 +211,8 @@ private:
         Homogeneous* low = grids_.data() + grid_size_ * 2 * static_cast<std::size_t>(depth);
         Homogeneous* high = low + grid_size_;
         if (split_u) {
-            for (int c = 0; c < order_v_; ++c) split(grid + c, order_u_, order_v_, low + c, high + c);
+            for (int c = 0; c < order_v_; ++c)
+                split(grid + c, order_u_, order_v_, low + c, high + c);
             return refine(low, lu + 1, lv, depth + 1, i0, j0) &&
                    refine(high, lu + 1, lv, depth + 1, i0 + du / 2, j0);
         }
@@ -208,7 +225,8 @@ private:
     }
 
     // De Casteljau at the middle of a polygon of `n` points read with `stride`.
-    static void split(const Homogeneous* in, int n, int stride, Homogeneous* low, Homogeneous* high) {
+    static void split(const Homogeneous* in, int n, int stride, Homogeneous* low,
+                      Homogeneous* high) {
         Homogeneous work[kMaxOrder];
         for (int i = 0; i < n; ++i) work[i] = in[i * stride];
         low[0] = work[0];
@@ -272,7 +290,8 @@ private:
             polygon_.push_back(i_major ? std::array<std::uint32_t, 2>{major, minor}
                                        : std::array<std::uint32_t, 2>{minor, major});
         }
-        if (!ascending) std::reverse(polygon_.begin() + static_cast<std::ptrdiff_t>(start), polygon_.end());
+        if (!ascending)
+            std::reverse(polygon_.begin() + static_cast<std::ptrdiff_t>(start), polygon_.end());
     }
 
     void emit_cell(const Cell& c, TriangleSink& sink) {
@@ -295,8 +314,8 @@ private:
             return;
         }
         SurfacePoint centre;
-        lattice_point(0.5 * (static_cast<double>(c.i0) + c.i1), 0.5 * (static_cast<double>(c.j0) + c.j1),
-                      centre);
+        lattice_point(0.5 * (static_cast<double>(c.i0) + c.i1),
+                      0.5 * (static_cast<double>(c.j0) + c.j1), centre);
         for (std::size_t k = 0; k < polygon_.size(); ++k) {
             const auto& p = polygon_[k];
             const auto& q = polygon_[(k + 1) % polygon_.size()];
