@@ -38,6 +38,9 @@ namespace {
 // An adaptive run that would keep more cells than this is refused rather
 // than exhausting memory (4M cells are 8M triangles).
 constexpr std::size_t kMaxAdaptiveCells = std::size_t{1} << 22;
+// Uniform subdivision keeps only two rows, but a surface of more cells than
+// this (128M triangles) is a mistake in the divisions, not a render.
+constexpr long kMaxUniformCells = long{1} << 26;
 
 int ceil_log2(int n) {
     int level = 0;
@@ -125,10 +128,11 @@ struct Spans {
 
 // --- uniform ---------------------------------------------------------------
 
-void uniform(const Spans& spans, int udivisions, int vdivisions, TriangleSink& sink) {
+bool uniform(const Spans& spans, int udivisions, int vdivisions, TriangleSink& sink) {
     const int ud = span_divisions(udivisions), vd = span_divisions(vdivisions);
     const BezierPatches& b = spans.bezier;
     const long rows = static_cast<long>(b.uspans) * ud, columns = static_cast<long>(b.vspans) * vd;
+    if (rows > kMaxUniformCells / columns) return false;
     std::vector<SurfacePoint> previous(static_cast<std::size_t>(columns + 1)),
         current(previous.size());
     for (long i = 0; i <= rows; ++i) {
@@ -148,6 +152,7 @@ void uniform(const Spans& spans, int udivisions, int vdivisions, TriangleSink& s
         }
         previous.swap(current);
     }
+    return true;
 }
 
 // --- adaptive --------------------------------------------------------------
@@ -389,13 +394,15 @@ bool tessellate_patch(const PatchGeometry& patch, const char* name, TriangleSink
         return false;
     }
     raise_to_cubic(spans.bezier);
-    if (!patch.adaptive) {
-        uniform(spans, patch.udivisions, patch.vdivisions, sink);
-        return true;
+    bool done;
+    if (patch.adaptive) {
+        const double curvature = std::clamp(static_cast<double>(patch.curvature), 0.0, 1.0);
+        Adaptive adaptive(spans, adaptive_levels(patch.udivisions, patch.vdivisions), curvature);
+        done = adaptive.run(sink);
+    } else {
+        done = uniform(spans, patch.udivisions, patch.vdivisions, sink);
     }
-    const double curvature = std::clamp(static_cast<double>(patch.curvature), 0.0, 1.0);
-    Adaptive adaptive(spans, adaptive_levels(patch.udivisions, patch.vdivisions), curvature);
-    if (!adaptive.run(sink)) {
+    if (!done) {
         rptError("Problem encountered while rendering surface %s\n", name);
         return false;
     }

@@ -323,10 +323,13 @@ TEST(PatchSubdivision, PathsNotHereAndBadSurfacesAreReported) {
     bad.surface = quarter_cylinder();
     bad.surface.cvs[1].w = -1;
     EXPECT_FALSE(tessellate_patch(bad, nullptr, sink));
+    // Divisions beyond any render are refused rather than exhausting memory.
+    EXPECT_FALSE(tessellate_patch(patch(quarter_cylinder(), false, 100000, 100000), "big", sink));
     rptSetErrorCB(nullptr);
     EXPECT_EQ(errors,
               "Problem encountered while rendering surface spout\n"
-              "Problem encountered while rendering surface Patch\n");
+              "Problem encountered while rendering surface Patch\n"
+              "Problem encountered while rendering surface big\n");
     EXPECT_TRUE(sink.triangles.empty());
 }
 
