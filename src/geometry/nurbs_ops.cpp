@@ -13,6 +13,7 @@ namespace sky {
 using namespace nurbs_detail;
 
 double KnotNodes::full(int i) const {
+    if (nodes.empty()) return 0;
     return (*this)[std::clamp(i - 1, 0, size() - 1)];
 }
 
