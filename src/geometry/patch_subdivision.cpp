@@ -1,0 +1,412 @@
+// Classic subdivision of untrimmed patches into triangles.
+//
+// The surface is converted to Bézier spans (raised to cubic when lower).
+// Uniform subdivision cuts every span into udivisions × vdivisions cells and
+// walks the whole surface as one grid of rows, so points on span borders are
+// evaluated once and neighbouring spans share them exactly.
+//
+// Adaptive subdivision halves each span's control grid (de Casteljau at the
+// middle) until it is flat or the maximum level is reached. Cells of
+// different levels would leave cracks at T-junctions, where a fine cell's
+// corner lies in the middle of a coarse neighbour's edge. So the leaves are
+// first collected on a lattice of the finest level, every corner is
+// evaluated once, and a cell whose edges carry its neighbours' corners
+// becomes a fan around its centre through all of them instead of two
+// triangles: every edge of the mesh is then shared by exactly the vertices
+// of both sides, across span borders too.
+//
+// Points are evaluated on the Bézier spans, which are the surface itself;
+// each carries its position, unit normal and the surface's (u, v).
+#include "geometry/patch_subdivision.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "geometry/nurbs_internal.h"
+#include "geometry/tessellate.h"
+#include "platform/fatal.h"
+#include "platform/report.h"
+
+namespace sky {
+
+using namespace nurbs_detail;
+
+namespace {
+
+// An adaptive run that would keep more cells than this is refused rather
+// than exhausting memory (4M cells are 8M triangles).
+constexpr std::size_t kMaxAdaptiveCells = std::size_t{1} << 22;
+// Uniform subdivision keeps only two rows, but a surface of more cells than
+// this (128M triangles) is a mistake in the divisions, not a render.
+constexpr long kMaxUniformCells = long{1} << 26;
+
+int ceil_log2(int n) {
+    int level = 0;
+    while ((1 << level) < n && level < 30) ++level;
+    return level;
+}
+
+// A span is never cut into fewer than one cell.
+int span_divisions(int divisions) {
+    if (divisions < 1) fatal("Error: the subdivision control cannot be less than 0\n");
+    return divisions;
+}
+
+bool segments_flat(const std::array<double, 3>& a, const std::array<double, 3>& b, double c2) {
+    const double ab = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    const double aa = a[0] * a[0] + a[1] * a[1] + a[2] * a[2];
+    const double bb = b[0] * b[0] + b[1] * b[1] + b[2] * b[2];
+    return ab > 0 && ab * ab > c2 * aa * bb;
+}
+
+std::array<double, 3> segment(const Homogeneous& from, const Homogeneous& to) {
+    return {to.x / to.w - from.x / from.w, to.y / to.w - from.y / from.w,
+            to.z / to.w - from.z / from.w};
+}
+
+// The line of `count` points starting at `p` with `stride` is flat.
+bool line_flat(const Homogeneous* p, int count, int stride, double c2) {
+    return segments_flat(segment(p[0], p[stride]),
+                         segment(p[(count - 2) * stride], p[(count - 1) * stride]), c2);
+}
+
+void set_point(const SurfaceEval& eval, double u, double v, SurfacePoint& point) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        point.position[i] = eval.position[i];
+        point.normal[i] = eval.normal[i];
+    }
+    point.u = u;
+    point.v = v;
+}
+
+bool same_position(const SurfacePoint& a, const SurfacePoint& b) {
+    return a.position[0] == b.position[0] && a.position[1] == b.position[1] &&
+           a.position[2] == b.position[2];
+}
+
+// Triangles with two coincident corners (at poles) cover nothing.
+void emit(TriangleSink& sink, const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
+    if (same_position(a, b) || same_position(b, c) || same_position(a, c)) return;
+    sink.add_triangle(a, b, c);
+}
+
+// The surface's Bézier spans and how to evaluate a point of the whole
+// span grid given as (span, local parameter) in each direction.
+struct Spans {
+    BuiltSurface surface;
+    BezierPatches bezier;
+
+    void point(int su, double s, int sv, double t, SurfacePoint& out) const {
+        SurfaceEval eval;
+        evaluate_bezier_patch(bezier.patch(su, sv), bezier.uorder, bezier.vorder, s, t, eval,
+                              surface.extent);
+        const double u = (1 - s) * bezier.ubreaks[static_cast<std::size_t>(su)] +
+                         s * bezier.ubreaks[static_cast<std::size_t>(su) + 1];
+        const double v = (1 - t) * bezier.vbreaks[static_cast<std::size_t>(sv)] +
+                         t * bezier.vbreaks[static_cast<std::size_t>(sv) + 1];
+        set_point(eval, u, v, out);
+        // On a collapsed border the sum of the basis functions rounds
+        // differently from point to point; the pole itself is exact.
+        const Homogeneous* grid = bezier.patch(su, sv);
+        const int uo = bezier.uorder, vo = bezier.vorder;
+        if (s == 0 || s == 1) snap_to_pole(grid + (s == 0 ? 0 : (uo - 1) * vo), vo, 1, out);
+        if (t == 0 || t == 1) snap_to_pole(grid + (t == 0 ? 0 : vo - 1), uo, vo, out);
+    }
+
+    static void snap_to_pole(const Homogeneous* line, int count, int stride, SurfacePoint& out) {
+        for (int i = 1; i < count; ++i) {
+            const Homogeneous &a = line[0], &b = line[i * stride];
+            if (a.x != b.x || a.y != b.y || a.z != b.z || a.w != b.w) return;
+        }
+        out.position[0] = line[0].x / line[0].w;
+        out.position[1] = line[0].y / line[0].w;
+        out.position[2] = line[0].z / line[0].w;
+    }
+};
+
+// --- uniform ---------------------------------------------------------------
+
+bool uniform(const Spans& spans, int udivisions, int vdivisions, TriangleSink& sink) {
+    const int ud = span_divisions(udivisions), vd = span_divisions(vdivisions);
+    const BezierPatches& b = spans.bezier;
+    const long rows = static_cast<long>(b.uspans) * ud, columns = static_cast<long>(b.vspans) * vd;
+    if (rows > kMaxUniformCells / columns) return false;
+    std::vector<SurfacePoint> previous(static_cast<std::size_t>(columns + 1)),
+        current(previous.size());
+    for (long i = 0; i <= rows; ++i) {
+        const int su = static_cast<int>(std::min<long>(i / ud, b.uspans - 1));
+        const double s = static_cast<double>(i - static_cast<long>(su) * ud) / ud;
+        for (long j = 0; j <= columns; ++j) {
+            const int sv = static_cast<int>(std::min<long>(j / vd, b.vspans - 1));
+            const double t = static_cast<double>(j - static_cast<long>(sv) * vd) / vd;
+            spans.point(su, s, sv, t, current[static_cast<std::size_t>(j)]);
+        }
+        if (i > 0) {
+            for (std::size_t j = 0; j < static_cast<std::size_t>(columns); ++j) {
+                // Counter-clockwise in (u, v), so seen from the du × dv side.
+                emit(sink, previous[j], current[j], current[j + 1]);
+                emit(sink, previous[j], current[j + 1], previous[j + 1]);
+            }
+        }
+        previous.swap(current);
+    }
+    return true;
+}
+
+// --- adaptive --------------------------------------------------------------
+
+// A leaf cell on the lattice of the finest level: (i, j) along (u, v).
+struct Cell {
+    std::uint32_t i0, j0, i1, j1;
+};
+
+std::uint64_t key(std::uint32_t major, std::uint32_t minor) {
+    return (std::uint64_t{major} << 32) | minor;
+}
+
+class Adaptive {
+public:
+    Adaptive(const Spans& spans, SubdivisionLevels levels, double curvature)
+        : spans_(spans),
+          levels_(levels),
+          c2_(curvature * curvature),
+          order_u_(spans.bezier.uorder),
+          order_v_(spans.bezier.vorder),
+          grid_size_(static_cast<std::size_t>(order_u_ * order_v_)) {}
+
+    bool run(TriangleSink& sink) {
+        const BezierPatches& b = spans_.bezier;
+        if ((std::uint64_t{static_cast<std::uint32_t>(std::max(b.uspans, b.vspans))}
+             << levels_.maximum) >= (std::uint64_t{1} << 32)) {
+            return false;
+        }
+        // Two halves per depth; a split halves one direction at a time.
+        grids_.resize(grid_size_ * 2 * static_cast<std::size_t>(2 * levels_.maximum + 2));
+        for (int su = 0; su < b.uspans; ++su) {
+            for (int sv = 0; sv < b.vspans; ++sv) {
+                const std::uint32_t side = 1u << levels_.maximum;
+                if (!refine(b.patch(su, sv), 0, 0, 0, static_cast<std::uint32_t>(su) * side,
+                            static_cast<std::uint32_t>(sv) * side)) {
+                    return false;
+                }
+            }
+        }
+        index_corners();
+        for (const Cell& cell : cells_) emit_cell(cell, sink);
+        return true;
+    }
+
+private:
+    bool refine(const Homogeneous* grid, int lu, int lv, int depth, std::uint32_t i0,
+                std::uint32_t j0) {
+        bool split_u = lu < levels_.minimum, split_v = lv < levels_.minimum;
+        if (!split_u && !split_v) {
+            const GridFlatness flat = grid_flatness(grid, order_u_, order_v_, std::sqrt(c2_));
+            split_u = lu < levels_.maximum && !(flat.along_u && flat.diagonals);
+            split_v = lv < levels_.maximum && !(flat.along_v && flat.diagonals);
+        }
+        const std::uint32_t du = 1u << (levels_.maximum - lu), dv = 1u << (levels_.maximum - lv);
+        if (!split_u && !split_v) {
+            if (cells_.size() >= kMaxAdaptiveCells) return false;
+            cells_.push_back({i0, j0, i0 + du, j0 + dv});
+            return true;
+        }
+        Homogeneous* low = grids_.data() + grid_size_ * 2 * static_cast<std::size_t>(depth);
+        Homogeneous* high = low + grid_size_;
+        if (split_u) {
+            for (int c = 0; c < order_v_; ++c)
+                split(grid + c, order_u_, order_v_, low + c, high + c);
+            return refine(low, lu + 1, lv, depth + 1, i0, j0) &&
+                   refine(high, lu + 1, lv, depth + 1, i0 + du / 2, j0);
+        }
+        for (int r = 0; r < order_u_; ++r) {
+            const int row = r * order_v_;
+            split(grid + row, order_v_, 1, low + row, high + row);
+        }
+        return refine(low, lu, lv + 1, depth + 1, i0, j0) &&
+               refine(high, lu, lv + 1, depth + 1, i0, j0 + dv / 2);
+    }
+
+    // De Casteljau at the middle of a polygon of `n` points read with `stride`.
+    static void split(const Homogeneous* in, int n, int stride, Homogeneous* low,
+                      Homogeneous* high) {
+        Homogeneous work[kMaxOrder];
+        for (int i = 0; i < n; ++i) work[i] = in[i * stride];
+        low[0] = work[0];
+        high[(n - 1) * stride] = work[n - 1];
+        for (int level = 1; level < n; ++level) {
+            for (int i = 0; i < n - level; ++i) work[i] = lerp(work[i], work[i + 1], 0.5);
+            low[level * stride] = work[0];
+            high[(n - 1 - level) * stride] = work[n - 1 - level];
+        }
+    }
+
+    void index_corners() {
+        by_row_.clear();
+        by_column_.clear();
+        for (const Cell& c : cells_) {
+            for (std::uint32_t i : {c.i0, c.i1}) {
+                for (std::uint32_t j : {c.j0, c.j1}) {
+                    by_row_.push_back(key(i, j));
+                    by_column_.push_back(key(j, i));
+                }
+            }
+        }
+        for (auto* keys : {&by_row_, &by_column_}) {
+            std::sort(keys->begin(), keys->end());
+            keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
+        }
+        points_.assign(by_row_.size(), SurfacePoint{});
+        evaluated_.assign(by_row_.size(), 0);
+    }
+
+    // The lattice point's surface point, evaluated the first time it is asked
+    // for. The cache never grows here, so references stay valid.
+    const SurfacePoint& corner(std::uint32_t i, std::uint32_t j) {
+        const std::size_t index = static_cast<std::size_t>(
+            std::lower_bound(by_row_.begin(), by_row_.end(), key(i, j)) - by_row_.begin());
+        if (!evaluated_[index]) {
+            lattice_point(i, j, points_[index]);
+            evaluated_[index] = 1;
+        }
+        return points_[index];
+    }
+
+    void lattice_point(double i, double j, SurfacePoint& out) const {
+        const double side = static_cast<double>(1u << levels_.maximum);
+        const int su = std::min(static_cast<int>(i / side), spans_.bezier.uspans - 1);
+        const int sv = std::min(static_cast<int>(j / side), spans_.bezier.vspans - 1);
+        spans_.point(su, i / side - su, sv, j / side - sv, out);
+    }
+
+    // The lattice corners strictly inside [from, to] of the line `major`,
+    // ascending or descending.
+    void edge_corners(const std::vector<std::uint64_t>& keys, std::uint32_t major,
+                      std::uint32_t from, std::uint32_t to, bool i_major) {
+        const bool ascending = from < to;
+        const std::uint32_t low = std::min(from, to), high = std::max(from, to);
+        auto first = std::upper_bound(keys.begin(), keys.end(), key(major, low));
+        auto last = std::lower_bound(first, keys.end(), key(major, high));
+        const std::size_t start = polygon_.size();
+        for (auto k = first; k != last; ++k) {
+            const std::uint32_t minor = static_cast<std::uint32_t>(*k);
+            polygon_.push_back(i_major ? std::array<std::uint32_t, 2>{major, minor}
+                                       : std::array<std::uint32_t, 2>{minor, major});
+        }
+        if (!ascending)
+            std::reverse(polygon_.begin() + static_cast<std::ptrdiff_t>(start), polygon_.end());
+    }
+
+    void emit_cell(const Cell& c, TriangleSink& sink) {
+        // The cell's outline, counter-clockwise in (u, v), with every corner
+        // of its neighbours that lies on its edges.
+        polygon_.clear();
+        polygon_.push_back({c.i0, c.j0});
+        edge_corners(by_column_, c.j0, c.i0, c.i1, false);
+        polygon_.push_back({c.i1, c.j0});
+        edge_corners(by_row_, c.i1, c.j0, c.j1, true);
+        polygon_.push_back({c.i1, c.j1});
+        edge_corners(by_column_, c.j1, c.i1, c.i0, false);
+        polygon_.push_back({c.i0, c.j1});
+        edge_corners(by_row_, c.i0, c.j1, c.j0, true);
+        if (polygon_.size() == 4) {
+            const SurfacePoint &a = corner(c.i0, c.j0), &b = corner(c.i1, c.j0),
+                               &d = corner(c.i1, c.j1), &e = corner(c.i0, c.j1);
+            emit(sink, a, b, d);
+            emit(sink, a, d, e);
+            return;
+        }
+        SurfacePoint centre;
+        lattice_point(0.5 * (static_cast<double>(c.i0) + c.i1),
+                      0.5 * (static_cast<double>(c.j0) + c.j1), centre);
+        for (std::size_t k = 0; k < polygon_.size(); ++k) {
+            const auto& p = polygon_[k];
+            const auto& q = polygon_[(k + 1) % polygon_.size()];
+            emit(sink, centre, corner(p[0], p[1]), corner(q[0], q[1]));
+        }
+    }
+
+    const Spans& spans_;
+    SubdivisionLevels levels_;
+    double c2_;
+    int order_u_, order_v_;
+    std::size_t grid_size_;
+    std::vector<Homogeneous> grids_;
+    std::vector<Cell> cells_;
+    std::vector<std::uint64_t> by_row_, by_column_;  // corner keys (i, j) and (j, i)
+    std::vector<SurfacePoint> points_;
+    std::vector<char> evaluated_;
+    std::vector<std::array<std::uint32_t, 2>> polygon_;
+};
+
+}  // namespace
+
+SubdivisionLevels adaptive_levels(int udivisions, int vdivisions) {
+    SubdivisionLevels levels;
+    levels.minimum = std::min(ceil_log2(span_divisions(udivisions)), kMaxSubdivisionLevel);
+    levels.maximum = std::min(ceil_log2(span_divisions(vdivisions)), kMaxSubdivisionLevel);
+    levels.maximum = std::max(levels.maximum, levels.minimum);
+    return levels;
+}
+
+GridFlatness grid_flatness(const Homogeneous* grid, int uorder, int vorder, double curvature) {
+    const double c2 = curvature * curvature;
+    GridFlatness flat;
+    flat.along_v = true;
+    for (int r = 0; r < uorder && flat.along_v; ++r) {
+        flat.along_v = line_flat(grid + r * vorder, vorder, 1, c2);
+    }
+    flat.along_u = true;
+    for (int c = 0; c < vorder && flat.along_u; ++c) {
+        flat.along_u = line_flat(grid + c, uorder, vorder, c2);
+    }
+    auto at = [&](int r, int c) -> const Homogeneous& { return grid[r * vorder + c]; };
+    const int lr = uorder - 1, lc = vorder - 1;
+    flat.diagonals =
+        segments_flat(segment(at(0, 0), at(1, 1)), segment(at(lr - 1, lc - 1), at(lr, lc)), c2) &&
+        segments_flat(segment(at(0, lc), at(1, lc - 1)), segment(at(lr - 1, 1), at(lr, 0)), c2);
+    return flat;
+}
+
+bool tessellate_patch(const PatchGeometry& patch, const char* name, TriangleSink& sink) {
+    if (!name) name = "Patch";
+    if (patch.tessellator_path) {
+        rptError("Surface %s asks for the tessellator, which this renderer does not have yet\n",
+                 name);
+        return false;
+    }
+    if (!patch.trims.empty()) {
+        rptError("Trimmed surface %s cannot be subdivided yet\n", name);
+        return false;
+    }
+    if (patch.udivisions < 1 || patch.vdivisions < 1) {
+        fatal("Cannot have udivisions or vdivision < 1\n");
+    }
+    Spans spans;
+    if (!build_surface(patch.surface, spans.surface)) {
+        rptError("Problem encountered while rendering surface %s\n", name);
+        return false;
+    }
+    if (!surface_to_bezier(spans.surface, spans.bezier)) {
+        rptError("nurb could not be converted to bezier basis!\n");
+        return false;
+    }
+    raise_to_cubic(spans.bezier);
+    bool done;
+    if (patch.adaptive) {
+        const double curvature = std::clamp(static_cast<double>(patch.curvature), 0.0, 1.0);
+        Adaptive adaptive(spans, adaptive_levels(patch.udivisions, patch.vdivisions), curvature);
+        done = adaptive.run(sink);
+    } else {
+        done = uniform(spans, patch.udivisions, patch.vdivisions, sink);
+    }
+    if (!done) {
+        rptError("Problem encountered while rendering surface %s\n", name);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sky

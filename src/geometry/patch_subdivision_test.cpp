@@ -1,0 +1,401 @@
+#include "geometry/patch_subdivision.h"
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "geometry/geometry_test_support.h"
+#include "geometry/tessellate.h"
+#include "platform/report.h"
+
+namespace sky {
+namespace {
+
+using test::CollectingSink;
+using test::Triangle;
+
+const double kHalfRoot2 = std::sqrt(0.5);
+
+PatchGeometry patch(NurbsSurface s, bool adaptive, int udivisions, int vdivisions,
+                    float curvature = 0.9f) {
+    PatchGeometry p;
+    p.surface = std::move(s);
+    p.adaptive = adaptive;
+    p.udivisions = udivisions;
+    p.vdivisions = vdivisions;
+    p.curvature = curvature;
+    return p;
+}
+
+std::vector<Triangle> tessellate(const PatchGeometry& p) {
+    CollectingSink sink;
+    EXPECT_TRUE(tessellate_patch(p, "test", sink));
+    return std::move(sink.triangles);
+}
+
+// A quarter of a unit cylinder, rational quadratic along u, height 2 along v.
+NurbsSurface quarter_cylinder() {
+    std::vector<WeightedPoint> cvs;
+    const WeightedPoint arc[3] = {{1, 0, 0, 1}, {1, 1, 0, kHalfRoot2}, {0, 1, 0, 1}};
+    for (const WeightedPoint& p : arc) {
+        for (double z : {0.0, 2.0}) cvs.push_back({p.x, p.y, z, p.w});
+    }
+    return test::surface(2, 1, 3, 2, {0, 0, 1, 1}, {0, 1}, cvs);
+}
+
+// Four cubic spans along u: the first two flat, the last two bent hard both ways.
+NurbsSurface half_flat() {
+    std::vector<WeightedPoint> cvs;
+    for (int i = 0; i < 7; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            const double z = i < 5 ? 0 : 2.0 * (i - 4) * (j - 1.5) * (j - 1.5);
+            cvs.push_back({double(i), double(j), z, 1});
+        }
+    }
+    return test::surface(3, 3, 7, 4, {0, 0, 0, 1, 2, 3, 4, 4, 4}, test::bezier_knots(3), cvs);
+}
+
+using Vec = std::array<double, 3>;
+Vec position(const SurfacePoint& p) {
+    return {p.position[0], p.position[1], p.position[2]};
+}
+Vec sub(const Vec& a, const Vec& b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+Vec cross(const Vec& a, const Vec& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double dot(const Vec& a, const Vec& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+double area(const Triangle& t) {
+    Vec n = cross(sub(position(t.b), position(t.a)), sub(position(t.c), position(t.a)));
+    return 0.5 * std::sqrt(dot(n, n));
+}
+
+// Every vertex lies on the surface at its own (u, v) with the surface's
+// normal; when the cells are fine enough for it, every triangle faces the
+// way its normals point.
+void expect_on_surface(const NurbsSurface& s, const std::vector<Triangle>& triangles,
+                       bool check_facing = true) {
+    BuiltSurface b;
+    ASSERT_TRUE(build_surface(s, b));
+    int checked = 0;
+    for (const Triangle& t : triangles) {
+        for (const SurfacePoint* p : {&t.a, &t.b, &t.c}) {
+            SurfaceEval e;
+            evaluate_surface(b, p->u, p->v, e);
+            for (std::size_t i = 0; i < 3; ++i) {
+                ASSERT_NEAR(p->position[i], e.position[i], 1e-9);
+                ASSERT_NEAR(p->normal[i], e.normal[i], 1e-6);
+            }
+            ++checked;
+        }
+        if (!check_facing) continue;
+        Vec facing = cross(sub(position(t.b), position(t.a)), sub(position(t.c), position(t.a)));
+        Vec normal = {t.a.normal[0] + t.b.normal[0] + t.c.normal[0],
+                      t.a.normal[1] + t.b.normal[1] + t.c.normal[1],
+                      t.a.normal[2] + t.b.normal[2] + t.c.normal[2]};
+        EXPECT_GT(dot(facing, normal), 0);
+    }
+    EXPECT_GT(checked, 0);
+}
+
+// Every edge inside the surface is shared by exactly two triangles, once in
+// each direction; an edge used once lies on the border of the range. A
+// border collapsed to a pole is one point that lies on both neighbouring
+// borders too.
+void expect_watertight(const NurbsSurface& s, const std::vector<Triangle>& triangles) {
+    BuiltSurface b;
+    ASSERT_TRUE(build_surface(s, b));
+    using Key = std::tuple<Vec, Vec>;
+    std::map<Key, int> directed;
+    std::map<Vec, unsigned> borders;  // bits: u = umin, umax, v = vmin, vmax
+    std::map<unsigned, std::map<Vec, int>> on_line;
+    for (const Triangle& t : triangles) {
+        const SurfacePoint* v[3] = {&t.a, &t.b, &t.c};
+        for (int k = 0; k < 3; ++k) {
+            ++directed[Key{position(*v[k]), position(*v[(k + 1) % 3])}];
+            const unsigned lines = (v[k]->u == b.umin()) | (v[k]->u == b.umax()) << 1 |
+                                   (v[k]->v == b.vmin()) << 2 | (v[k]->v == b.vmax()) << 3;
+            borders[position(*v[k])] |= lines;
+            for (unsigned line = 0; line < 4; ++line) {
+                if (lines & (1u << line)) on_line[line][position(*v[k])] = 1;
+            }
+        }
+    }
+    for (const auto& [line, points] : on_line) {
+        if (points.size() == 1) borders[points.begin()->first] |= line < 2 ? 12u : 3u;
+    }
+    int interior = 0;
+    for (const auto& [edge, count] : directed) {
+        ASSERT_EQ(count, 1) << "an edge repeats in the same direction";
+        const auto& [from, to] = edge;
+        if (directed.count(Key{to, from})) {
+            ++interior;
+        } else {
+            EXPECT_NE(borders[from] & borders[to], 0u)
+                << "crack at (" << from[0] << ", " << from[1] << ", " << from[2] << ")";
+        }
+    }
+    EXPECT_GT(interior, 0);
+}
+
+TEST(PatchSubdivision, UniformCellsOnTheSurface) {
+    NurbsSurface s = test::wavy_surface();  // rational, 2 × 2 spans
+    std::vector<Triangle> triangles = tessellate(patch(s, false, 3, 2));
+    EXPECT_EQ(triangles.size(), 2u * 2 * 3 * 2 * 2);
+    expect_on_surface(s, triangles);
+    expect_watertight(s, triangles);
+}
+
+TEST(PatchSubdivision, AdaptiveCellsOnTheSurfaceWithoutCracks) {
+    int index = 0;
+    for (NurbsSurface s : {test::wavy_surface(), half_flat(), quarter_cylinder()}) {
+        SCOPED_TRACE(index);
+        std::vector<Triangle> triangles = tessellate(patch(s, true, 1, 32));
+        // Cells of the bent surfaces at the maximum level can still fold.
+        expect_on_surface(s, triangles, index++ == 2);
+        expect_watertight(s, triangles);
+    }
+}
+
+TEST(PatchSubdivision, FlatnessBoundsTheDistanceToTheSurface) {
+    // Cells of a cylinder stop splitting once the end tangents of their arcs
+    // are within acos(c) of each other, so a triangle's centroid lies within
+    // the sagitta of that angle, 1 - cos(acos(c) / 2), of the unit cylinder;
+    // and one level earlier would have been too coarse, so not far within.
+    for (float c : {0.9f, 0.99f}) {
+        std::vector<Triangle> triangles = tessellate(patch(quarter_cylinder(), true, 1, 1024, c));
+        const double bound = 1 - std::cos(std::acos(double{c}) / 2);
+        double worst = 0;
+        for (const Triangle& t : triangles) {
+            Vec centroid = {(t.a.position[0] + t.b.position[0] + t.c.position[0]) / 3,
+                            (t.a.position[1] + t.b.position[1] + t.c.position[1]) / 3, 0};
+            worst = std::max(worst, 1 - std::sqrt(dot(centroid, centroid)));
+        }
+        EXPECT_LE(worst, bound) << c;
+        EXPECT_GE(worst, bound / 4) << c;
+    }
+}
+
+TEST(PatchSubdivision, AdaptiveRefinesWhereTheSurfaceBends) {
+    std::vector<Triangle> triangles = tessellate(patch(half_flat(), true, 1, 16));
+    int flat = 0, curved = 0;
+    for (const Triangle& t : triangles) (t.a.u + t.b.u + t.c.u < 6 ? flat : curved)++;
+    EXPECT_GT(flat, 0);
+    EXPECT_GT(curved, 4 * flat);
+    // The minimum level applies everywhere, the flat half included.
+    std::vector<Triangle> finer = tessellate(patch(half_flat(), true, 4, 16));
+    int flat_at_minimum = 0;
+    for (const Triangle& t : finer) flat_at_minimum += t.a.u + t.b.u + t.c.u < 6;
+    EXPECT_GE(flat_at_minimum, 2 * 2 * 4 * 4);
+}
+
+TEST(PatchSubdivision, FlatnessTestByAngle) {
+    // A row bending by angle θ at its middle: flat while cos θ > c.
+    auto bent = [](double degrees) {
+        const double a = degrees * M_PI / 180;
+        std::vector<Homogeneous> grid;
+        for (int r = 0; r < 4; ++r) {
+            grid.push_back({0, double(r), 0, 1});
+            grid.push_back({1, double(r), 0, 1});
+            grid.push_back({1 + std::cos(a), double(r), std::sin(a), 1});
+            grid.push_back({1 + 2 * std::cos(a), double(r), 2 * std::sin(a), 1});
+        }
+        return grid;
+    };
+    GridFlatness f = grid_flatness(bent(20).data(), 4, 4, 0.9);
+    EXPECT_TRUE(f.along_v);
+    EXPECT_TRUE(f.along_u);
+    EXPECT_TRUE(f.diagonals);
+    f = grid_flatness(bent(30).data(), 4, 4, 0.9);
+    EXPECT_FALSE(f.along_v);
+    EXPECT_TRUE(f.along_u);
+    // Weights divide out: scaling a point's homogeneous form changes nothing.
+    std::vector<Homogeneous> weighted = bent(20);
+    for (Homogeneous& p : weighted) p = {p.x * 3, p.y * 3, p.z * 3, 3};
+    EXPECT_TRUE(grid_flatness(weighted.data(), 4, 4, 0.9).along_v);
+    // Coincident points (a pole) have no direction and are never flat.
+    std::vector<Homogeneous> pole = bent(0);
+    for (int c = 0; c < 4; ++c) pole[static_cast<std::size_t>(c)] = {0, 0, 0, 1};
+    EXPECT_FALSE(grid_flatness(pole.data(), 4, 4, 0.9).along_v);
+    // A curvature of 1 is never met: it asks for (a·b)² > |a|²·|b|².
+    EXPECT_FALSE(grid_flatness(bent(0).data(), 4, 4, 1.0).along_v);
+}
+
+TEST(PatchSubdivision, LevelsFromDivisions) {
+    SubdivisionLevels l = adaptive_levels(3, 16);
+    EXPECT_EQ(l.minimum, 2);
+    EXPECT_EQ(l.maximum, 4);
+    l = adaptive_levels(8, 2);  // a maximum below the minimum is raised to it
+    EXPECT_EQ(l.minimum, 3);
+    EXPECT_EQ(l.maximum, 3);
+    EXPECT_EQ(adaptive_levels(1, 1 << 30).maximum, kMaxSubdivisionLevel);
+}
+
+// Surface area of a Bézier surface by 3-point Gauss rules on 16 × 16 cells.
+double surface_area(const NurbsSurface& s) {
+    BuiltSurface b;
+    EXPECT_TRUE(build_surface(s, b));
+    const double x[3] = {-std::sqrt(0.6), 0, std::sqrt(0.6)}, w[3] = {5 / 9.0, 8 / 9.0, 5 / 9.0};
+    const int cells = 16;
+    double total = 0;
+    for (int i = 0; i < cells; ++i) {
+        for (int j = 0; j < cells; ++j) {
+            for (int a = 0; a < 3; ++a) {
+                for (int c = 0; c < 3; ++c) {
+                    SurfaceEval e;
+                    evaluate_surface(b, (i + 0.5 + 0.5 * x[a]) / cells,
+                                     (j + 0.5 + 0.5 * x[c]) / cells, e);
+                    Vec n = cross(e.du, e.dv);
+                    total += w[a] * w[c] * std::sqrt(dot(n, n)) / (4.0 * cells * cells);
+                }
+            }
+        }
+    }
+    return total;
+}
+
+TEST(PatchSubdivision, TeapotAreaConverges) {
+    std::vector<NurbsSurface> teapot = test::read_teapot(SKYLOOM_TEAPOT_DATA);
+    ASSERT_EQ(teapot.size(), 32u) << SKYLOOM_TEAPOT_DATA;
+    double exact = 0;
+    for (const NurbsSurface& s : teapot) exact += surface_area(s);
+    double previous_error = INFINITY;
+    for (int divisions : {2, 4, 8, 16, 32}) {
+        double total = 0;
+        for (const NurbsSurface& s : teapot) {
+            for (const Triangle& t : tessellate(patch(s, false, divisions, divisions))) {
+                total += area(t);
+            }
+        }
+        const double error = std::fabs(total - exact) / exact;
+        EXPECT_LT(error, previous_error) << divisions;
+        previous_error = error;
+    }
+    EXPECT_LT(previous_error, 1e-3);
+}
+
+TEST(PatchSubdivision, TeapotAdaptiveHasUnitNormalsEverywhere) {
+    std::vector<NurbsSurface> teapot = test::read_teapot(SKYLOOM_TEAPOT_DATA);
+    ASSERT_EQ(teapot.size(), 32u);
+    for (const NurbsSurface& s : teapot) {
+        std::vector<Triangle> triangles = tessellate(patch(s, true, 2, 16));
+        ASSERT_FALSE(triangles.empty());
+        // The handle's cells, flat by their end tangents, can still fold a
+        // little across: facing is not checked here.
+        expect_on_surface(s, triangles, false);
+        expect_watertight(s, triangles);
+        for (const Triangle& t : triangles) {
+            for (const SurfacePoint* p : {&t.a, &t.b, &t.c}) {
+                EXPECT_NEAR(std::hypot(p->normal[0], p->normal[1], p->normal[2]), 1, 1e-9);
+            }
+        }
+    }
+}
+
+std::string errors;
+void capture_error(const char* text) {
+    errors += text;
+}
+
+TEST(PatchSubdivision, PathsNotHereAndBadSurfacesAreReported) {
+    errors.clear();
+    rptSetErrorCB(capture_error);
+    CollectingSink sink;
+    PatchGeometry p = patch(quarter_cylinder(), true, 1, 4);
+    p.tessellator_path = true;
+    EXPECT_FALSE(tessellate_patch(p, "pot", sink));
+    EXPECT_NE(errors.find("pot"), std::string::npos);
+    errors.clear();
+    p.tessellator_path = false;
+    p.trims.emplace_back();
+    EXPECT_FALSE(tessellate_patch(p, "lid", sink));
+    EXPECT_NE(errors.find("lid"), std::string::npos);
+    errors.clear();
+    PatchGeometry bad = patch(quarter_cylinder(), false, 2, 2);
+    bad.surface.uknots.pop_back();
+    EXPECT_FALSE(tessellate_patch(bad, "spout", sink));
+    bad.surface = quarter_cylinder();
+    bad.surface.cvs[1].w = -1;
+    EXPECT_FALSE(tessellate_patch(bad, nullptr, sink));
+    // Divisions beyond any render are refused rather than exhausting memory.
+    EXPECT_FALSE(tessellate_patch(patch(quarter_cylinder(), false, 100000, 100000), "big", sink));
+    rptSetErrorCB(nullptr);
+    EXPECT_EQ(errors,
+              "Problem encountered while rendering surface spout\n"
+              "Problem encountered while rendering surface Patch\n"
+              "Problem encountered while rendering surface big\n");
+    EXPECT_TRUE(sink.triangles.empty());
+}
+
+// Scene data of every shape, good and bad: each surface either becomes
+// finite triangles or is reported; nothing crashes.
+TEST(PatchSubdivision, RandomSurfacesNeverCrash) {
+    std::mt19937 random(7);
+    auto pick = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
+    auto real = [&](double low, double high) {
+        return std::uniform_real_distribution(low, high)(random);
+    };
+    rptSetErrorCB(capture_error);
+    int refused = 0, made = 0;
+    for (int round = 0; round < 400; ++round) {
+        NurbsSurface s;
+        s.udegree = pick(0, 12) == 0 ? pick(-1, 40) : pick(1, 4);
+        s.vdegree = pick(1, 3);
+        s.ucount = pick(0, 10) == 0 ? pick(0, 7) : std::max(s.udegree, 0) + 1 + pick(0, 3);
+        s.vcount = s.vdegree + 1 + pick(0, 3);
+        s.uform = pick(0, 1) * NURBS_CLOSED;
+        s.vform = pick(0, 1) * NURBS_CLOSED;
+        for (auto [knots, count, degree] : {std::tuple{&s.uknots, s.ucount, s.udegree},
+                                            std::tuple{&s.vknots, s.vcount, s.vdegree}}) {
+            const int n = std::max(0, count + degree - 1 + (pick(0, 10) == 0 ? pick(-1, 1) : 0));
+            double k = real(-2, 2);
+            for (int i = 0; i < n; ++i) {
+                knots->push_back(k);
+                k += pick(0, 3) == 0 ? 0 : real(pick(0, 80) == 0 ? -1 : 0, 1);
+            }
+        }
+        const int cvs = s.ucount * s.vcount + (pick(0, 20) == 0 ? 1 : 0);
+        for (int i = 0; i < cvs; ++i) {
+            WeightedPoint p{real(-5, 5), real(-5, 5), real(-5, 5), real(0.001, 10)};
+            if (pick(0, 50) == 0) p.w = pick(0, 1) ? 0.0 : NAN;
+            if (pick(0, 8) == 0 && i > 0) p = s.cvs.back();  // repeated CVs, poles
+            s.cvs.push_back(p);
+        }
+        PatchGeometry p = patch(s, pick(0, 1), pick(1, 6), pick(1, 12), float(real(0, 1)));
+        errors.clear();
+        CollectingSink sink;
+        if (!tessellate_patch(p, "random", sink)) {
+            EXPECT_FALSE(errors.empty());
+            ++refused;
+            continue;
+        }
+        ++made;
+        for (const Triangle& t : sink.triangles) {
+            for (const SurfacePoint* v : {&t.a, &t.b, &t.c}) {
+                for (double x : v->position) ASSERT_TRUE(std::isfinite(x)) << round;
+                for (double x : v->normal) ASSERT_TRUE(std::isfinite(x)) << round;
+            }
+        }
+    }
+    rptSetErrorCB(nullptr);
+    EXPECT_GT(made, 100);
+    EXPECT_GT(refused, 40);
+}
+
+TEST(PatchSubdivisionDeathTest, DivisionsBelowOneEndTheRun) {
+    CollectingSink sink;
+    EXPECT_EXIT(tessellate_patch(patch(quarter_cylinder(), false, 0, 4), "p", sink),
+                testing::ExitedWithCode(1), "^Cannot have udivisions or vdivision < 1\n$");
+    EXPECT_EXIT(tessellate_patch(patch(quarter_cylinder(), true, 4, -2), "p", sink),
+                testing::ExitedWithCode(1), "^Cannot have udivisions or vdivision < 1\n$");
+}
+
+}  // namespace
+}  // namespace sky
