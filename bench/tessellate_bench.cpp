@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "geometry/geometry_test_support.h"
+#include "geometry/nurbs_test_support.h"
 #include "geometry/tessellate.h"
 
 namespace {

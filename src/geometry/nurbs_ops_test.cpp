@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry/geometry_test_support.h"
+#include "geometry/nurbs_test_support.h"
 #include "platform/report.h"
 
 namespace sky {

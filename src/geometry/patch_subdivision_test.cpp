@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry/geometry_test_support.h"
+#include "geometry/nurbs_test_support.h"
 #include "geometry/tessellate.h"
 #include "platform/report.h"
 

@@ -49,39 +49,29 @@ inline NurbsSurface wavy_surface() {
                    cvs);
 }
 
-// The teapot file: "patches N", N lines of 16 one-based point indices (4 rows
-// of 4), "points M", M lines of x y z; '#' starts a comment line. Each patch
+// The teapot example scene: 32 patches, each given by 16 control vertices
+// written "cv((x, y, z), w)", four rows of four, in the order read. Each
 // becomes a bicubic Bézier surface. Empty when the file cannot be read.
 inline std::vector<NurbsSurface> read_teapot(const char* path) {
     std::ifstream in(path);
-    std::vector<std::array<int, 16>> patches;
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string scene = text.str();
     std::vector<WeightedPoint> points;
-    std::string line;
-    bool reading_points = false;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        if (line.rfind("patches", 0) == 0 || line.rfind("points", 0) == 0) {
-            reading_points = line[1] == 'o';
-            continue;
-        }
-        if (reading_points) {
-            WeightedPoint p;
-            fields >> p.x >> p.y >> p.z;
-            points.push_back(p);
-        } else {
-            std::array<int, 16> p{};
-            for (int& index : p) fields >> index;
-            patches.push_back(p);
-        }
+    for (std::size_t at = scene.find("cv(("); at != std::string::npos;
+         at = scene.find("cv((", at + 4)) {
+        WeightedPoint p;
+        char comma = 0, close = 0;
+        std::istringstream fields(scene.substr(at + 4, 80));
+        fields >> p.x >> comma >> p.y >> comma >> p.z >> close >> comma >> p.w;
+        if (!fields) return {};
+        points.push_back(p);
     }
+    if (points.empty() || points.size() % 16 != 0) return {};
     std::vector<NurbsSurface> surfaces;
-    for (const auto& p : patches) {
-        std::vector<WeightedPoint> cvs;
-        for (int index : p) {
-            if (index < 1 || static_cast<std::size_t>(index) > points.size()) return {};
-            cvs.push_back(points[static_cast<std::size_t>(index - 1)]);
-        }
+    for (std::size_t first = 0; first < points.size(); first += 16) {
+        std::vector<WeightedPoint> cvs(points.begin() + static_cast<std::ptrdiff_t>(first),
+                                       points.begin() + static_cast<std::ptrdiff_t>(first + 16));
         surfaces.push_back(surface(3, 3, 4, 4, bezier_knots(3), bezier_knots(3), std::move(cvs)));
     }
     return surfaces;
