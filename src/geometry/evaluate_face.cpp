@@ -19,18 +19,22 @@ bool evaluate_curve(const Body& body, NurbsCurve& curve) {
     curve.knots.clear();
     bool ok = for_each_item(cvs->value, [&](const float* packed, Expr* node) {
         CvValue cv;
-        if (packed) cv = CvValue{packed[0], packed[1], packed[2], packed[3]};
-        else if (!AR_evaluate(SDL_CV, &cv, node, nullptr)) return false;
+        if (packed)
+            cv = CvValue{packed[0], packed[1], packed[2], packed[3]};
+        else if (!AR_evaluate(SDL_CV, &cv, node, nullptr))
+            return false;
         curve.cvs.push_back({cv.x, cv.y, cv.z, clamp_weight(cv.w)});
         return true;
     });
     ok = ok && for_each_item(knots->value, [&](const float* packed, Expr* node) {
-        float value = 0;
-        if (packed) value = packed[0];
-        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr)) return false;
-        curve.knots.push_back(value);
-        return true;
-    });
+             float value = 0;
+             if (packed)
+                 value = packed[0];
+             else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr))
+                 return false;
+             curve.knots.push_back(value);
+             return true;
+         });
     if (!ok) return false;
     std::size_t wanted = curve.cvs.size() + static_cast<std::size_t>(curve.degree) - 1;
     if (curve.knots.size() == wanted + 2) {  // written with the two implied end knots

@@ -32,13 +32,16 @@ bool tessellator_settings(const PatchDefinition& d, PatchGeometry& out) {
     return true;
 }
 
-bool classic_settings(const PatchDefinition& d, const char* name, bool trimmed, PatchGeometry& out) {
+bool classic_settings(const PatchDefinition& d, const char* name, bool trimmed,
+                      PatchGeometry& out) {
     std::int32_t values[2] = {0, 0};
     int count = 0;
     bool readable = for_each_item(d.divisions, [&](const float* packed, Expr* node) {
         float value = 0;
-        if (packed) value = packed[0];
-        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr)) return false;
+        if (packed)
+            value = packed[0];
+        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr))
+            return false;
         if (count < 2) values[count] = truncate_to_int(value);
         ++count;
         return true;
@@ -55,9 +58,10 @@ bool classic_settings(const PatchDefinition& d, const char* name, bool trimmed, 
         std::swap(values[0], values[1]);
     }
     if (trimmed && !out.adaptive) {
-        rptWarning("Trimmed patches must be adaptively subdivided; changing '%s' to adaptive "
-                   "subdivision\n",
-                   name);
+        rptWarning(
+            "Trimmed patches must be adaptively subdivided; changing '%s' to adaptive "
+            "subdivision\n",
+            name);
         out.adaptive = true;
     }
     out.udivisions = values[0];
@@ -73,8 +77,10 @@ bool evaluate_knots(const Expr* list, bool join, std::vector<double>& knots) {
     knots.clear();
     bool ok = for_each_item(list, [&](const float* packed, Expr* node) {
         float value = 0;
-        if (packed) value = packed[0];
-        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr)) return false;
+        if (packed)
+            value = packed[0];
+        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr))
+            return false;
         knots.push_back(value);
         return true;
     });
@@ -94,8 +100,10 @@ bool evaluate_cvs(const PatchDefinition& d, NurbsSurface& surface) {
     return for_each_item(d.cvs, [&](const float*, Expr* row) {
         return for_each_item(row, [&](const float* packed, Expr* node) {
             CvValue cv;
-            if (packed) cv = CvValue{packed[0], packed[1], packed[2], packed[3]};
-            else if (!AR_evaluate(SDL_CV, &cv, node, nullptr)) return false;
+            if (packed)
+                cv = CvValue{packed[0], packed[1], packed[2], packed[3]};
+            else if (!AR_evaluate(SDL_CV, &cv, node, nullptr))
+                return false;
             surface.cvs.push_back({cv.x, cv.y, cv.z, clamp_weight(cv.w)});
             return true;
         });
@@ -118,7 +126,8 @@ void add_trim_curve(const Expr* curve, bool hole, std::vector<TrimRegion>& regio
     TrimLoop loop;
     for_each_item(cvs ? cvs->value : nullptr, [&](const float*, Expr* vertex) {
         TrimCvValue tv;
-        if (vertex && AR_evaluate(SDL_TRIM_CV, &tv, vertex, nullptr)) loop.points.push_back({tv.u, tv.v});
+        if (vertex && AR_evaluate(SDL_TRIM_CV, &tv, vertex, nullptr))
+            loop.points.push_back({tv.u, tv.v});
         return true;
     });
     if (loop.points.empty()) {
@@ -151,9 +160,11 @@ void add_trim_face(const Body& face, std::vector<TrimRegion>& regions) {
                 for_each_item(tcvs ? tcvs->value : nullptr, [&](const float*, Expr* tcv) {
                     float uv[2] = {0, 0};
                     Expr* c = list_first(tcv);
-                    for (int k = 0; k < 2 && c; ++k, c = c->next) AR_evaluate(SDL_SCALAR, &uv[k], c, nullptr);
+                    for (int k = 0; k < 2 && c; ++k, c = c->next)
+                        AR_evaluate(SDL_SCALAR, &uv[k], c, nullptr);
                     std::array<double, 2> point{uv[0], uv[1]};
-                    if (loop.points.empty() || loop.points.back() != point) loop.points.push_back(point);
+                    if (loop.points.empty() || loop.points.back() != point)
+                        loop.points.push_back(point);
                     return true;
                 });
                 return true;
@@ -190,9 +201,12 @@ void evaluate_trims(const PatchDefinition& d, std::vector<TrimRegion>& regions) 
         if (body == nullptr || body->items.empty()) return true;
         const BodyItem& tagged = body->items[0];
         std::string_view tag = tagged.name;
-        if (tag == "cvs") add_trim_curve(tagged.value, false, regions);
-        else if (tag == "trim_hole") add_trim_curve(tagged.value, true, regions);
-        else add_named_trim(tagged.value, regions);  // tcvs, extreference
+        if (tag == "cvs")
+            add_trim_curve(tagged.value, false, regions);
+        else if (tag == "trim_hole")
+            add_trim_curve(tagged.value, true, regions);
+        else
+            add_named_trim(tagged.value, regions);  // tcvs, extreference
         return true;
     });
 }
@@ -212,7 +226,8 @@ std::unique_ptr<PatchGeometry> evaluate_patch(const PatchDefinition& d, const ch
     if (!evaluate_switches(d.common, true, *patch)) return nullptr;
     bool trimmed = list_count(d.trim_region) > 0;
     bool tessellator = render_options().tessellator;
-    if (!(tessellator ? tessellator_settings(d, *patch) : classic_settings(d, name, trimmed, *patch)))
+    if (!(tessellator ? tessellator_settings(d, *patch)
+                      : classic_settings(d, name, trimmed, *patch)))
         return nullptr;
     evaluate_shaders(d.common, name, *patch);
 

@@ -18,10 +18,12 @@ bool evaluate_vertices(const PolysetDefinition& d, PolysetMesh& mesh) {
         std::array<double, 2> st{0, 0};
         if (packed) {
             int stride = packed_list(d.vertices)->stride;
-            vertex.position[0] = packed[0], vertex.position[1] = packed[1], vertex.position[2] = packed[2];
+            vertex.position[0] = packed[0], vertex.position[1] = packed[1],
+            vertex.position[2] = packed[2];
             if (stride >= 6) st = {packed[4], packed[5]};
             if (stride == 9) {
-                vertex.normal[0] = packed[6], vertex.normal[1] = packed[7], vertex.normal[2] = packed[8];
+                vertex.normal[0] = packed[6], vertex.normal[1] = packed[7],
+                vertex.normal[2] = packed[8];
                 vertex.has_normal = true;
             }
         } else {
@@ -36,7 +38,8 @@ bool evaluate_vertices(const PolysetDefinition& d, PolysetMesh& mesh) {
                 if (part->type == SDL_ST) {
                     st = {value.x, value.y};
                 } else {
-                    vertex.normal[0] = value.x, vertex.normal[1] = value.y, vertex.normal[2] = value.z;
+                    vertex.normal[0] = value.x, vertex.normal[1] = value.y,
+                    vertex.normal[2] = value.z;
                     vertex.has_normal = true;
                 }
             }
@@ -52,7 +55,8 @@ void evaluate_colours(const PolysetDefinition& d, PolysetMesh& mesh) {
     for_each_item(d.vertex_colors, [&](const float* packed, Expr* node) {
         if (i >= mesh.vertices.size()) return false;
         Triple colour;
-        if (packed) colour = Triple{packed[0], packed[1], packed[2]};
+        if (packed)
+            colour = Triple{packed[0], packed[1], packed[2]};
         else if (!AR_evaluate(SDL_COLOUR, &colour, node, nullptr))
             fatal("Can't evaluate polyset's vertex color on line %d\n", node->line);
         PolysetVertex& vertex = mesh.vertices[i++];
@@ -67,7 +71,8 @@ bool evaluate_points(const Expr* list, std::int32_t type, const char* failure, i
                      std::vector<Point>& out) {
     return for_each_item(list, [&](const float* packed, Expr* node) {
         Triple value;
-        if (packed) value = Triple{packed[0], packed[1], size == 3 ? packed[2] : 0.0f};
+        if (packed)
+            value = Triple{packed[0], packed[1], size == 3 ? packed[2] : 0.0f};
         else if (!AR_evaluate(type, &value, node, nullptr)) {
             if (failure) fatal(failure, node->line);
             return false;
@@ -91,7 +96,8 @@ bool in_range(const std::vector<std::int32_t>& indices, std::size_t count) {
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     auto accept = [&](PolysetPolygon& polygon) {
         if (polygon.shader < 0) polygon.shader = 0;
-        bool own_st = polygon.texture_vertices.empty() && d.vertices_carry_st && !d.texture_vertices;
+        bool own_st =
+            polygon.texture_vertices.empty() && d.vertices_carry_st && !d.texture_vertices;
         if (own_st) polygon.texture_vertices = polygon.vertices;  // each vertex's own st
         std::size_t n = polygon.vertices.size();
         if (!in_range(polygon.vertices, mesh.vertices.size()) ||
@@ -111,7 +117,9 @@ bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
             PolysetPolygon polygon;
             const std::int32_t from = p->offsets[i], to = p->offsets[i + 1];
             polygon.vertices.assign(p->vertices + from, p->vertices + to);
-            if (p->texture_vertices) polygon.texture_vertices.assign(p->texture_vertices + from, p->texture_vertices + to);
+            if (p->texture_vertices)
+                polygon.texture_vertices.assign(p->texture_vertices + from,
+                                                p->texture_vertices + to);
             if (p->normals) polygon.normals.assign(p->normals + from, p->normals + to);
             polygon.shader = p->shaders[i];
             if (!accept(polygon)) return false;
@@ -127,8 +135,10 @@ bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
             if (part == nullptr) return false;
             bool ok = for_each_item(part, [&](const float* packed, Expr* index) {
                 float value = 0;
-                if (packed) value = packed[0];
-                else if (!AR_evaluate(SDL_SCALAR, &value, index, nullptr)) return false;
+                if (packed)
+                    value = packed[0];
+                else if (!AR_evaluate(SDL_SCALAR, &value, index, nullptr))
+                    return false;
                 list->push_back(truncate_to_int(value));
                 return true;
             });
@@ -146,7 +156,8 @@ bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
     double sum = 0;
     return for_each_item(d.polygon_areas, [&](const float* packed, Expr* node) {
         float area = 0;
-        if (packed) area = packed[0];
+        if (packed)
+            area = packed[0];
         else if (!AR_evaluate(SDL_SCALAR, &area, node, nullptr))
             fatal("Can't evaluate polygons area on line %d\n", node->line);
         sum += area;
@@ -183,18 +194,20 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
     if (!evaluate_vertices(d, *mesh)) return nullptr;
     evaluate_colours(d, *mesh);
     if (d.texture_vertices &&
-        !evaluate_points(d.texture_vertices, SDL_ST, "Can't evaluate polyset's texture vertex on line %d\n",
-                         2, mesh->texture_vertices))
+        !evaluate_points(d.texture_vertices, SDL_ST,
+                         "Can't evaluate polyset's texture vertex on line %d\n", 2,
+                         mesh->texture_vertices))
         return nullptr;
-    if (!evaluate_points(d.vertex_normals, SDL_NORMAL, nullptr, 3, mesh->normals) && d.vertex_normals)
+    if (!evaluate_points(d.vertex_normals, SDL_NORMAL, nullptr, 3, mesh->normals) &&
+        d.vertex_normals)
         return nullptr;
     if (!evaluate_polygons(d, *mesh) || !evaluate_areas(d, *mesh)) return nullptr;
 
     empty_bound(polyset->bound);
     for (const PolysetVertex& v : mesh->vertices)
         extend_bound(polyset->bound, v.position[0], v.position[1], v.position[2]);
-    polyset->saved_geometry_allowed = render_options().saved_geometry && constant_list(d.vertices) &&
-                                      constant_list(d.polygons);
+    polyset->saved_geometry_allowed =
+        render_options().saved_geometry && constant_list(d.vertices) && constant_list(d.polygons);
     polyset->mesh = std::move(mesh);
     return polyset;
 }

@@ -27,8 +27,8 @@ bool curve_fits(const Body& curve) {
         return cv == nullptr || cv->type == SDL_CV || cv->type == SDL_ARRAY;
     });
     float degree_value = 1.0f, fallback = 1.0f;
-    if (!rows_ok || !AR_evaluate(SDL_SCALAR, &degree_value, degree_item ? degree_item->value : nullptr,
-                                 &fallback))
+    if (!rows_ok || !AR_evaluate(SDL_SCALAR, &degree_value,
+                                 degree_item ? degree_item->value : nullptr, &fallback))
         return false;
     int degree = truncate_to_int(degree_value);
     int given = list_count(knots->value);
@@ -39,8 +39,10 @@ bool curve_fits(const Body& curve) {
 }  // namespace
 
 void set_face_parameter(FaceDefinition& definition, const BodyItem& item) {
-    if (std::strcmp(item.name, "boundaries") == 0) definition.boundaries = item.value;
-    else if (std::strcmp(item.name, "divisions") == 0) definition.divisions = item.value;
+    if (std::strcmp(item.name, "boundaries") == 0)
+        definition.boundaries = item.value;
+    else if (std::strcmp(item.name, "divisions") == 0)
+        definition.divisions = item.value;
     else if (!set_common_parameter(definition.common, item))
         fatal("Unknown FACE parameter %s\n", item.name);
 }

@@ -23,7 +23,8 @@ bool same_list(const std::vector<T>& a, const std::vector<T>& b, Equal equal) {
 bool same_common(const GeometryCommon& a, const GeometryCommon& b) {
     return a.type == b.type && a.active == b.active && a.casts_shadow == b.casts_shadow &&
            a.doublesided == b.doublesided && a.opposite == b.opposite &&
-           a.reflection_only == b.reflection_only && a.particle_collisions == b.particle_collisions &&
+           a.reflection_only == b.reflection_only &&
+           a.particle_collisions == b.particle_collisions &&
            a.motion_texture_sample_level == b.motion_texture_sample_level &&
            a.motion_shading_samples == b.motion_shading_samples &&
            a.saved_geometry_allowed == b.saved_geometry_allowed && a.shaders == b.shaders &&
@@ -32,8 +33,8 @@ bool same_common(const GeometryCommon& a, const GeometryCommon& b) {
 
 bool same_surface(const NurbsSurface& a, const NurbsSurface& b) {
     return a.udegree == b.udegree && a.vdegree == b.vdegree && a.ucount == b.ucount &&
-           a.vcount == b.vcount && a.uform == b.uform && a.vform == b.vform && a.uknots == b.uknots &&
-           a.vknots == b.vknots && same_list(a.cvs, b.cvs, same_points);
+           a.vcount == b.vcount && a.uform == b.uform && a.vform == b.vform &&
+           a.uknots == b.uknots && a.vknots == b.vknots && same_list(a.cvs, b.cvs, same_points);
 }
 
 bool same_patch(const PatchGeometry& a, const PatchGeometry& b) {
@@ -59,15 +60,16 @@ bool same_polyset(const PolysetGeometry& a, const PolysetGeometry& b) {
     auto same_vertex = [](const PolysetVertex& p, const PolysetVertex& q) {
         return std::memcmp(p.position, q.position, sizeof p.position) == 0 &&
                std::memcmp(p.colour, q.colour, sizeof p.colour) == 0 &&
-               std::memcmp(p.normal, q.normal, sizeof p.normal) == 0 && p.has_colour == q.has_colour &&
-               p.has_normal == q.has_normal;
+               std::memcmp(p.normal, q.normal, sizeof p.normal) == 0 &&
+               p.has_colour == q.has_colour && p.has_normal == q.has_normal;
     };
     auto same_polygon = [](const PolysetPolygon& p, const PolysetPolygon& q) {
         return p.vertices == q.vertices && p.texture_vertices == q.texture_vertices &&
                p.normals == q.normals && p.shader == q.shader;
     };
-    return same_list(x.vertices, y.vertices, same_vertex) && x.texture_vertices == y.texture_vertices &&
-           x.normals == y.normals && same_list(x.polygons, y.polygons, same_polygon) &&
+    return same_list(x.vertices, y.vertices, same_vertex) &&
+           x.texture_vertices == y.texture_vertices && x.normals == y.normals &&
+           same_list(x.polygons, y.polygons, same_polygon) &&
            x.cumulative_areas == y.cumulative_areas;
 }
 
@@ -77,7 +79,8 @@ bool same_geometry(const GeometryCommon& a, const GeometryCommon& b) {
     if (!same_common(a, b)) return false;
     switch (a.type) {
         case SDL_PATCH:
-            return same_patch(static_cast<const PatchGeometry&>(a), static_cast<const PatchGeometry&>(b));
+            return same_patch(static_cast<const PatchGeometry&>(a),
+                              static_cast<const PatchGeometry&>(b));
         case SDL_POLYSET:
             return same_polyset(static_cast<const PolysetGeometry&>(a),
                                 static_cast<const PolysetGeometry&>(b));

@@ -58,16 +58,18 @@ TEST_F(PatchEvaluation, DivisionsOfAnAdaptivePatchAreSwappedWithAWarning) {
 }
 
 TEST_F(PatchEvaluation, ATrimmedPatchIsMadeAdaptive) {
-    evaluate("tc hole (trim_vertex(0.4, 0.4, 0), trim_vertex(0.6, 0.4, 0), trim_vertex(0.5, 0.6, 0));\n"
-             "patch leaf (shader = (s), divisions = (2, 8), uknots = (0, 1), vknots = (0, 1),"
-             " cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)), (cv((0, 1, 0), 1), cv((1, 1, 0), 1))),"
-             " trim_region = (cvs = (trim_vertex(0, 0, 0), trim_vertex(1, 0, 0), trim_vertex(1, 1, 0)),"
-             " trim_hole = hole));",
-             "instance leaf ();\n");
+    evaluate(
+        "tc hole (trim_vertex(0.4, 0.4, 0), trim_vertex(0.6, 0.4, 0), trim_vertex(0.5, 0.6, 0));\n"
+        "patch leaf (shader = (s), divisions = (2, 8), uknots = (0, 1), vknots = (0, 1),"
+        " cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)), (cv((0, 1, 0), 1), cv((1, 1, 0), 1))),"
+        " trim_region = (cvs = (trim_vertex(0, 0, 0), trim_vertex(1, 0, 0), trim_vertex(1, 1, 0)),"
+        " trim_hole = hole));",
+        "instance leaf ();\n");
     const PatchGeometry& patch = only_patch();
     EXPECT_TRUE(patch.adaptive);
-    EXPECT_EQ(geometry_errors(), "Warning: Trimmed patches must be adaptively subdivided; changing 'leaf' "
-                                 "to adaptive subdivision\n\n");
+    EXPECT_EQ(geometry_errors(),
+              "Warning: Trimmed patches must be adaptively subdivided; changing 'leaf' "
+              "to adaptive subdivision\n\n");
     ASSERT_EQ(patch.trims.size(), 1u);
     ASSERT_EQ(patch.trims[0].loops.size(), 2u);
     EXPECT_EQ(patch.trims[0].loops[0].points,
@@ -76,10 +78,12 @@ TEST_F(PatchEvaluation, ATrimmedPatchIsMadeAdaptive) {
 }
 
 TEST_F(PatchEvaluation, TrimFacesNamedByTheirDeclaration) {
-    evaluate("tf border (divs = 2, tb (btype = 1, te (dim = 2, nbs = 1, form = 0, tbs (dim = 2, form = 0,"
-             " ctype = 1, order = 2, count = 4, rational = 0, tcv(0, 0, 1, 0), tcv(1, 0, 1, 0),"
-             " tcv(1, 1, 1, 0), tcv(0, 0, 1, 0)))));",
-             bilinear("subdivide = 1, trim_region = (tcvs = border, extreference = \"gone.trim\")"));
+    evaluate(
+        "tf border (divs = 2, tb (btype = 1, te (dim = 2, nbs = 1, form = 0, tbs (dim = 2, form = "
+        "0,"
+        " ctype = 1, order = 2, count = 4, rational = 0, tcv(0, 0, 1, 0), tcv(1, 0, 1, 0),"
+        " tcv(1, 1, 1, 0), tcv(0, 0, 1, 0)))));",
+        bilinear("subdivide = 1, trim_region = (tcvs = border, extreference = \"gone.trim\")"));
     const PatchGeometry& patch = only_patch();
     ASSERT_EQ(patch.trims.size(), 1u);
     EXPECT_EQ(patch.trims[0].loops[0].points.size(), 4u);
@@ -108,8 +112,10 @@ TEST_F(PatchEvaluation, APatchIsActiveFromOneHalf) {
 }
 
 TEST_F(PatchEvaluation, WeightsAreKeptBetweenAThousandthAndTenThousand) {
-    evaluate("", "patch (shader = (s), divisions = (1, 1), uknots = (0, 1), vknots = (0, 1),"
-                 " cvs = ((cv((0, 0, 0), 0), cv((1, 0, 0), 20000)), (cv((0, 1, 0), -3), cv((1, 1, 0), 2))));");
+    evaluate("",
+             "patch (shader = (s), divisions = (1, 1), uknots = (0, 1), vknots = (0, 1),"
+             " cvs = ((cv((0, 0, 0), 0), cv((1, 0, 0), 20000)), (cv((0, 1, 0), -3), cv((1, 1, 0), "
+             "2))));");
     const NurbsSurface& surface = only_patch().surface;
     EXPECT_DOUBLE_EQ(surface.cv(0, 0).w, 0.001);
     EXPECT_DOUBLE_EQ(surface.cv(0, 1).w, 10000);
@@ -118,10 +124,12 @@ TEST_F(PatchEvaluation, WeightsAreKeptBetweenAThousandthAndTenThousand) {
 }
 
 TEST_F(PatchEvaluation, TheTessellatorPathHasItsOwnSettings) {
-    ASSERT_EQ(parse("", bilinear("surface_smoothness = 0, displacement_detail = -2, limit_edge_length = 1,"
-                             " max_edge_length = 3") +
-                    bilinear("surface_smoothness = 0.25, displacement_detail = 7.9")),
-              0);
+    ASSERT_EQ(
+        parse("",
+              bilinear("surface_smoothness = 0, displacement_detail = -2, limit_edge_length = 1,"
+                       " max_edge_length = 3") +
+                  bilinear("surface_smoothness = 0.25, displacement_detail = 7.9")),
+        0);
     render_options().tessellator = true;
     scene_clock() = SceneClock{};
     evaluate_scene(scene_description().model, true);
@@ -163,19 +171,24 @@ TEST_F(PatchEvaluation, DistinctKnotsStayDistinctUnderTheTessellator) {
 TEST_F(PatchEvaluationDeathTest, DivisionsAndShadersThatCannotBeUsed) {
     EXPECT_EXIT(evaluate("", bilinear("divisions = (0, 4)")), testing::ExitedWithCode(1),
                 "^Invalid divisions on Patch\n$");
-    EXPECT_EXIT(evaluate("patch wing (shader = (s), divisions = (3), uknots = (0, 1), vknots = (0, 1),"
-                         " cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)), (cv((0, 1, 0), 1), cv((1, 1, 0), 1))));",
-                         "instance wing ();"),
-                testing::ExitedWithCode(1), "^Invalid divisions on wing\n$");
-    EXPECT_EXIT(evaluate("scalar grey (0.5);", bilinear("shader = (grey)")), testing::ExitedWithCode(1),
-                "^Cannot evaluate SHADER\n$");
+    EXPECT_EXIT(
+        evaluate(
+            "patch wing (shader = (s), divisions = (3), uknots = (0, 1), vknots = (0, 1),"
+            " cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)), (cv((0, 1, 0), 1), cv((1, 1, 0), 1))));",
+            "instance wing ();"),
+        testing::ExitedWithCode(1), "^Invalid divisions on wing\n$");
+    EXPECT_EXIT(evaluate("scalar grey (0.5);", bilinear("shader = (grey)")),
+                testing::ExitedWithCode(1), "^Cannot evaluate SHADER\n$");
 }
 
 TEST_F(FaceAndPolysetEvaluation, FacesTruncateWhatPatchesRound) {
-    std::string curve = "boundaries = ((degree = 1, knots = (0, 0, 1, 2, 3, 3),"
-                        " cvs = (cv((0, 0, 0), 0), cv((2, 0, 0), 1), cv((2, 1, 0), 1), cv((0, 1, 0), 1))))";
-    evaluate("", "face (shader = (s), divisions = 3.7, active = 0.5, auto_mirror = 1, " + curve + ");\n"
-                 "face (shader = (s), divisions = 0, " + curve + ");\n");
+    std::string curve =
+        "boundaries = ((degree = 1, knots = (0, 0, 1, 2, 3, 3),"
+        " cvs = (cv((0, 0, 0), 0), cv((2, 0, 0), 1), cv((2, 1, 0), 1), cv((0, 1, 0), 1))))";
+    evaluate("", "face (shader = (s), divisions = 3.7, active = 0.5, auto_mirror = 1, " + curve +
+                     ");\n"
+                     "face (shader = (s), divisions = 0, " +
+                     curve + ");\n");
     ASSERT_EQ(frame_objects().size(), 2u);
     const FaceGeometry& face = geometry<FaceGeometry>(0);
     EXPECT_FALSE(face.active);
@@ -190,11 +203,13 @@ TEST_F(FaceAndPolysetEvaluation, FacesTruncateWhatPatchesRound) {
 }
 
 TEST_F(FaceAndPolysetEvaluation, EachFurtherShaderGetsAnObjectSharingTheMesh) {
-    evaluate("scalar two (2);",
-             "polyset (shader = color(s, t, s),"
-             " vertices = ((cv((0, 0, 0), 1), st(0, 0)), (cv((1, 0, 0), 1), st(1, 0)), (cv((0, 1, 0), 1), st(0, 1))),"
-             " vertex_colors = (color(255, 0, 0), color(0, 255, 0), color(0, 0, 255)),"
-             " polygons = (polygon(0, 1, 2), polygon((0, 1, two), 2)), polygon_areas = (0.5, 0.25));");
+    evaluate(
+        "scalar two (2);",
+        "polyset (shader = color(s, t, s),"
+        " vertices = ((cv((0, 0, 0), 1), st(0, 0)), (cv((1, 0, 0), 1), st(1, 0)), (cv((0, 1, 0), "
+        "1), st(0, 1))),"
+        " vertex_colors = (color(255, 0, 0), color(0, 255, 0), color(0, 0, 255)),"
+        " polygons = (polygon(0, 1, 2), polygon((0, 1, two), 2)), polygon_areas = (0.5, 0.25));");
     ASSERT_EQ(frame_objects().size(), 3u);
     const PolysetGeometry& first = geometry<PolysetGeometry>(0);
     ASSERT_TRUE(first.mesh);
@@ -244,9 +259,10 @@ void walk_with_motion(const std::string& definitions, const std::string& model) 
 }
 
 TEST_F(PatchEvaluation, MovingInstancesOfUnchangedGeometryShareIt) {
-    std::string wing = "patch wing (shader = (s), divisions = (2, 2), uknots = (0, 1), vknots = (0, 1),"
-                       " motion_blur = ON, cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)),"
-                       " (cv((0, 1, 0), 1), cv((1, 1, frame), 1))));";
+    std::string wing =
+        "patch wing (shader = (s), divisions = (2, 2), uknots = (0, 1), vknots = (0, 1),"
+        " motion_blur = ON, cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)),"
+        " (cv((0, 1, 0), 1), cv((1, 1, frame), 1))));";
     walk_with_motion(wing, "instance wing ();\ntranslate (2, 0, 0);\ninstance wing ();\n");
     ASSERT_EQ(frame_objects().size(), 2u);
     const RenderObject& a = frame_objects()[0];
@@ -262,9 +278,10 @@ TEST_F(PatchEvaluation, MovingInstancesOfUnchangedGeometryShareIt) {
 }
 
 TEST_F(FaceAndPolysetEvaluation, MovingPolysetSlotsPairWithTheirOwnSlots) {
-    std::string mesh = "polyset (shader = (s, t), motion_blur = ON,"
-                       " vertices = ((cv((0, 0, 0), 1)), (cv((1, 0, 0), 1)), (cv((0, 1, frame), 1))),"
-                       " polygons = (polygon(0, 1, 2), polygon((0, 1, 2), 1)));\n";
+    std::string mesh =
+        "polyset (shader = (s, t), motion_blur = ON,"
+        " vertices = ((cv((0, 0, 0), 1)), (cv((1, 0, 0), 1)), (cv((0, 1, frame), 1))),"
+        " polygons = (polygon(0, 1, 2), polygon((0, 1, 2), 1)));\n";
     walk_with_motion("", mesh + mesh);
     ASSERT_EQ(frame_objects().size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {

@@ -45,7 +45,8 @@ std::unique_ptr<GeometryCommon> evaluate(const RenderObject& object) {
             if (const FaceDefinition* d = face_definition(body)) return evaluate_face(*d, name);
             break;
         case SDL_POLYSET:
-            if (const PolysetDefinition* d = polyset_definition(body)) return evaluate_polyset(*d, name);
+            if (const PolysetDefinition* d = polyset_definition(body))
+                return evaluate_polyset(*d, name);
             break;
         default:
             break;
@@ -78,7 +79,8 @@ bool evaluate_geometry(RenderObject& object) {
     object.saved_geometry = made->saved_geometry_allowed;
     object.visible = made->active;
     object.shadows = made->casts_shadow != 0;
-    GeometryCommon* shared = motion_active(scene_clock()) ? shared_with_chain(object, *made) : nullptr;
+    GeometryCommon* shared =
+        motion_active(scene_clock()) ? shared_with_chain(object, *made) : nullptr;
     object.geometry = hold(shared ? shared : made.release());
     return true;
 }
@@ -103,7 +105,8 @@ int shader_slots(const RenderObject& object) {
 // Slot `slot`'s object renders that slot's polygons from the same mesh.
 void* slot_geometry(void* geometry, int slot) {
     const auto* first = static_cast<const PolysetGeometry*>(geometry);
-    if (first == nullptr || first->type != SDL_POLYSET || slot >= static_cast<int>(first->shaders.size()))
+    if (first == nullptr || first->type != SDL_POLYSET ||
+        slot >= static_cast<int>(first->shaders.size()))
         return nullptr;
     auto copy = std::make_unique<PolysetGeometry>(*first);
     copy->shader_slot = slot;

@@ -40,8 +40,9 @@ public:
     // the errors counted.
     static int parse(const std::string& definitions, const std::string& model = "") {
         reset_front_end();
-        return parse_scene_text("DEFINITION\nshader s (model = lambert);\nshader t (model = phong);\n" +
-                                definitions + "\nMODEL\n" + model);
+        return parse_scene_text(
+            "DEFINITION\nshader s (model = lambert);\nshader t (model = phong);\n" + definitions +
+            "\nMODEL\n" + model);
     }
 
     // Parses and walks the model once at frame 1.

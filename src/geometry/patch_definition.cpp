@@ -14,7 +14,9 @@
 namespace sky {
 namespace {
 
-bool named(const BodyItem& item, const char* name) { return std::strcmp(item.name, name) == 0; }
+bool named(const BodyItem& item, const char* name) {
+    return std::strcmp(item.name, name) == 0;
+}
 
 // A row is a packed list of CVs or a list of CV expressions (literals,
 // clusters, CV variables, array elements). Its CV count, or -1.
@@ -38,7 +40,8 @@ bool degree_of(Expr* expression, std::int32_t& degree) {
     return degree >= 1;
 }
 
-void check_knots(const Expr* knots, std::int32_t count, std::int32_t degree, const char* direction) {
+void check_knots(const Expr* knots, std::int32_t count, std::int32_t degree,
+                 const char* direction) {
     int difference = (count + degree - 1) - list_count(knots);
     if (difference != 0)
         fatal("Wrong number of knots in %s direction (difference: %d)\n", direction, difference);
@@ -48,44 +51,74 @@ void check_knots(const Expr* knots, std::int32_t count, std::int32_t degree, con
 
 // Shared by the three kinds: true when `item` was one of the common names.
 bool set_common_parameter(CommonParameters& common, const BodyItem& item) {
-    if (named(item, "casts_shadow")) common.casts_shadow = item.value;
-    else if (named(item, "active")) common.active = item.value;
-    else if (named(item, "shader")) common.shader = item.value;
-    else if (named(item, "opposite")) common.opposite = item.value;
-    else if (named(item, "doublesided")) common.doublesided = item.value;
-    else if (named(item, "light_list")) common.light_list = item.value;
-    else if (named(item, "clusters")) common.clusters = item.value;
-    else if (named(item, "motion_blur")) common.motion_blur = item.value;
-    else if (named(item, "reflection_only")) common.reflection_only = item.value;
-    else if (named(item, "auto_mirror")) {}  // written by older modellers; means nothing here
-    else if (named(item, "particle_collisions")) common.particle_collisions = item.value;
+    if (named(item, "casts_shadow"))
+        common.casts_shadow = item.value;
+    else if (named(item, "active"))
+        common.active = item.value;
+    else if (named(item, "shader"))
+        common.shader = item.value;
+    else if (named(item, "opposite"))
+        common.opposite = item.value;
+    else if (named(item, "doublesided"))
+        common.doublesided = item.value;
+    else if (named(item, "light_list"))
+        common.light_list = item.value;
+    else if (named(item, "clusters"))
+        common.clusters = item.value;
+    else if (named(item, "motion_blur"))
+        common.motion_blur = item.value;
+    else if (named(item, "reflection_only"))
+        common.reflection_only = item.value;
+    else if (named(item, "auto_mirror")) {
+    }  // written by older modellers; means nothing here
+    else if (named(item, "particle_collisions"))
+        common.particle_collisions = item.value;
     else if (named(item, "motion_blur_texture_sample_level"))
         common.motion_blur_texture_sample_level = item.value;
     else if (named(item, "motion_blur_shading_samples"))
         common.motion_blur_shading_samples = item.value;
-    else return false;
+    else
+        return false;
     return true;
 }
 
 void set_patch_parameter(PatchDefinition& definition, const BodyItem& item) {
-    if (named(item, "surface_smoothness")) definition.surface_smoothness = item.value;
-    else if (named(item, "edge_smoothness")) definition.edge_smoothness = item.value;
-    else if (named(item, "displacement_detail")) definition.displacement_detail = item.value;
-    else if (named(item, "limit_edge_length")) definition.limit_edge_length = item.value;
-    else if (named(item, "max_edge_length")) definition.max_edge_length = item.value;
-    else if (named(item, "subdivide")) definition.subdivide = item.value;
-    else if (named(item, "divisions")) definition.divisions = item.value;
-    else if (named(item, "curvature")) definition.curvature = item.value;
-    else if (named(item, "uclosed")) definition.uclosed = item.value;
-    else if (named(item, "vclosed")) definition.vclosed = item.value;
-    else if (named(item, "uknots")) definition.uknots = item.value;
-    else if (named(item, "vknots")) definition.vknots = item.value;
-    else if (named(item, "udegree")) definition.udegree = item.value;
-    else if (named(item, "vdegree")) definition.vdegree = item.value;
-    else if (named(item, "cvs")) definition.cvs = item.value;
-    else if (named(item, "shared_edge")) definition.shared_edge = item.value;
-    else if (named(item, "trim_region")) definition.trim_region = item.value;
-    else if (named(item, "extreference")) definition.external = filename_text(item.value);
+    if (named(item, "surface_smoothness"))
+        definition.surface_smoothness = item.value;
+    else if (named(item, "edge_smoothness"))
+        definition.edge_smoothness = item.value;
+    else if (named(item, "displacement_detail"))
+        definition.displacement_detail = item.value;
+    else if (named(item, "limit_edge_length"))
+        definition.limit_edge_length = item.value;
+    else if (named(item, "max_edge_length"))
+        definition.max_edge_length = item.value;
+    else if (named(item, "subdivide"))
+        definition.subdivide = item.value;
+    else if (named(item, "divisions"))
+        definition.divisions = item.value;
+    else if (named(item, "curvature"))
+        definition.curvature = item.value;
+    else if (named(item, "uclosed"))
+        definition.uclosed = item.value;
+    else if (named(item, "vclosed"))
+        definition.vclosed = item.value;
+    else if (named(item, "uknots"))
+        definition.uknots = item.value;
+    else if (named(item, "vknots"))
+        definition.vknots = item.value;
+    else if (named(item, "udegree"))
+        definition.udegree = item.value;
+    else if (named(item, "vdegree"))
+        definition.vdegree = item.value;
+    else if (named(item, "cvs"))
+        definition.cvs = item.value;
+    else if (named(item, "shared_edge"))
+        definition.shared_edge = item.value;
+    else if (named(item, "trim_region"))
+        definition.trim_region = item.value;
+    else if (named(item, "extreference"))
+        definition.external = filename_text(item.value);
     else if (!set_common_parameter(definition.common, item))
         fatal("Unknown PATCH parameter %s\n", item.name);
 }

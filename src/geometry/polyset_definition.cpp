@@ -17,7 +17,9 @@ bool set_common_parameter(CommonParameters& common, const BodyItem& item);
 
 namespace {
 
-bool named(const BodyItem& item, const char* name) { return std::strcmp(item.name, name) == 0; }
+bool named(const BodyItem& item, const char* name) {
+    return std::strcmp(item.name, name) == 0;
+}
 
 // A vertex written (cv), (cv, st) or (cv, st, norm); packed ones have 4, 6
 // or 9 floats. Whether every vertex has that shape, and whether they carry st.
@@ -43,8 +45,10 @@ bool read_indices(const Expr* list, std::vector<std::int32_t>& out) {
     out.clear();
     return for_each_item(list, [&](const float* packed, Expr* node) {
         float value = 0;
-        if (packed) value = packed[0];
-        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr)) return false;
+        if (packed)
+            value = packed[0];
+        else if (!AR_evaluate(SDL_SCALAR, &value, node, nullptr))
+            return false;
         out.push_back(truncate_to_int(value));
         return true;
     });
@@ -63,7 +67,8 @@ void report_index(int polygon, const char* what, std::int32_t index, std::int32_
                  count - 1);
 }
 
-bool check_list(int polygon, const char* what, const std::int32_t* indices, int n, std::int32_t count) {
+bool check_list(int polygon, const char* what, const std::int32_t* indices, int n,
+                std::int32_t count) {
     for (int k = 0; k < n; ++k)
         if (indices[k] < 0 || indices[k] >= count) {
             report_index(polygon, what, indices[k], count);
@@ -89,7 +94,8 @@ bool polygons_fit(const Expr* polygons, const Limits& limits) {
         const PackedPolygons* p = packed_polygons(polygons);
         for (int i = 0; i < p->count; ++i) {
             int from = p->offsets[i], n = p->offsets[i + 1] - from;
-            if (!check_polygon(i, p->vertices + from, p->texture_vertices ? p->texture_vertices + from : nullptr,
+            if (!check_polygon(i, p->vertices + from,
+                               p->texture_vertices ? p->texture_vertices + from : nullptr,
                                p->normals ? p->normals + from : nullptr, n, p->shaders[i], limits))
                 return false;
         }
@@ -108,7 +114,8 @@ bool polygons_fit(const Expr* polygons, const Limits& limits) {
             part = part->next;
         }
         float shader = -1;
-        if (part == nullptr || !AR_evaluate(SDL_SCALAR, &shader, const_cast<Expr*>(part), nullptr)) {
+        if (part == nullptr ||
+            !AR_evaluate(SDL_SCALAR, &shader, const_cast<Expr*>(part), nullptr)) {
             sdl_report_error("Bad POLYSET data");
             return false;
         }
@@ -116,8 +123,8 @@ bool polygons_fit(const Expr* polygons, const Limits& limits) {
         for (int k = 1; k < 3; ++k)
             if (!lists[k].empty() && lists[k].size() != n) {
                 sdl_report_error("Bad POLYSET data");
-                rptError("  polygon %d has %zu vertices but %zu %s indices\n", i, n, lists[k].size(),
-                         k == 1 ? "texture vertex" : "normal");
+                rptError("  polygon %d has %zu vertices but %zu %s indices\n", i, n,
+                         lists[k].size(), k == 1 ? "texture vertex" : "normal");
                 return false;
             }
         return check_polygon(i, lists[0].data(), lists[1].empty() ? nullptr : lists[1].data(),
@@ -137,14 +144,22 @@ void set_polyset_parameter(PolysetDefinition& definition, const BodyItem& item) 
             fatal("Maximum of %d shaders per polyset allowed\n", kMaxPolysetShaders);
         if (definition.colour_flag && definition.shader_count == 0)
             fatal("Cannot set colour flag on unallocated shader\n");
-    } else if (named(item, "vertices")) definition.vertices = item.value;
-    else if (named(item, "vertex_colors")) definition.vertex_colors = item.value;
-    else if (named(item, "vertex_normals")) definition.vertex_normals = item.value;
-    else if (named(item, "texture_vertices")) definition.texture_vertices = item.value;
-    else if (named(item, "polygons")) definition.polygons = item.value;
-    else if (named(item, "polygon_areas")) definition.polygon_areas = item.value;
-    else if (named(item, "smooth")) definition.smooth = item.value;
-    else if (named(item, "extreference")) definition.external = item.value;
+    } else if (named(item, "vertices"))
+        definition.vertices = item.value;
+    else if (named(item, "vertex_colors"))
+        definition.vertex_colors = item.value;
+    else if (named(item, "vertex_normals"))
+        definition.vertex_normals = item.value;
+    else if (named(item, "texture_vertices"))
+        definition.texture_vertices = item.value;
+    else if (named(item, "polygons"))
+        definition.polygons = item.value;
+    else if (named(item, "polygon_areas"))
+        definition.polygon_areas = item.value;
+    else if (named(item, "smooth"))
+        definition.smooth = item.value;
+    else if (named(item, "extreference"))
+        definition.external = item.value;
     else if (!set_common_parameter(definition.common, item))
         fatal("Unknown POLYSET parameter %s\n", item.name);
 }
@@ -156,9 +171,10 @@ void finish_polyset_definition(PolysetDefinition& definition) {
         return;
     }
     definition.vertex_count = list_count(definition.vertices);
-    definition.texture_vertex_count =
-        definition.texture_vertices ? list_count(definition.texture_vertices)
-                                    : definition.vertices_carry_st ? definition.vertex_count : 0;
+    definition.texture_vertex_count = definition.texture_vertices
+                                          ? list_count(definition.texture_vertices)
+                                      : definition.vertices_carry_st ? definition.vertex_count
+                                                                     : 0;
     // Polygons without a shader slot (-1) use slot 0, so one slot always exists.
     Limits limits{definition.vertex_count, definition.texture_vertex_count,
                   list_count(definition.vertex_normals),
