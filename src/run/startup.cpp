@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
 #include "platform/image/fb.h"
@@ -107,6 +108,7 @@ void end_of_run() {
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
     switches = read_startup_switches();
     register_predefined_symbols();
+    install_geometry_hooks();
 
     RenderOptions& options = render_options();
     options.spot_depth = 0;

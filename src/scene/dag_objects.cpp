@@ -79,7 +79,8 @@ RenderObject* find_partner(Expr* definition, const Symbol* variable) {
     ObjectList& objects = frame_objects();
     for (RenderObject* object = objects.at_cursor(); object; objects.advance_cursor(),
                        object = objects.at_cursor()) {
-        if (object->definition == definition && object->variable == variable) {
+        if (object->definition == definition && object->variable == variable &&
+            object->shader_slot == 0) {
             objects.advance_cursor();
             return object;
         }
@@ -100,15 +101,46 @@ void pair_with_earlier(std::int32_t type, Expr* definition, const Symbol* variab
         release(later);
         return;
     }
-    if (close) {
-        partner->close_placement = snapshot(transform_state());
-        partner->close_geometry = later.geometry;
-        partner->has_close = true;
-    } else {
-        partner->placement = snapshot(transform_state());
-        partner->geometry = later.geometry;
+    TransformValue placement = snapshot(transform_state());
+    SceneHooks& hooks = scene_hooks();
+    // The partner's further shader slots follow it in the list.
+    for (int slot = 0; partner != nullptr; ++slot) {
+        void* geometry = slot == 0 ? later.geometry
+                         : hooks.slot_geometry ? hooks.slot_geometry(later.geometry, slot)
+                                               : nullptr;
+        if (close) {
+            partner->close_placement = placement;
+            partner->close_geometry = geometry;
+            partner->has_close = true;
+        } else {
+            partner->placement = placement;
+            partner->geometry = geometry;
+        }
+        build_motion_bounds(*partner);
+        ObjectList& objects = frame_objects();
+        partner = objects.at_cursor();
+        if (partner == nullptr || partner->shader_slot != slot + 1 || partner->definition != definition)
+            break;
+        objects.advance_cursor();
     }
-    build_motion_bounds(*partner);
+}
+
+// Objects for a polyset's further shader slots, right after its first.
+void append_shader_slots(std::size_t first) {
+    SceneHooks& hooks = scene_hooks();
+    if (!hooks.shader_slots || !hooks.slot_geometry) return;
+    int slots = hooks.shader_slots(frame_objects()[first]);
+    for (int slot = 1; slot < slots; ++slot) {
+        RenderObject& made = frame_objects().append();
+        const RenderObject& object = frame_objects()[first];
+        made = object;
+        made.instance_chain = nullptr;
+        made.shader_slot = slot;
+        made.geometry = hooks.slot_geometry(object.geometry, slot);
+        made.open_geometry = object.moving ? made.geometry : nullptr;
+        made.close_geometry = nullptr;
+        if (!made.moving) prepare_shaders(made);
+    }
 }
 
 void append_object(std::int32_t type, Expr* definition, const Symbol* variable, bool moving) {
@@ -128,6 +160,7 @@ void append_object(std::int32_t type, Expr* definition, const Symbol* variable, 
     } else {
         prepare_shaders(object);
     }
+    append_shader_slots(frame_objects().size() - 1);
 }
 
 // Patch, face and polyset statements.
@@ -162,7 +195,8 @@ void place_instance(std::int32_t type, Expr* definition, const Symbol* variable)
         // Objects made from one variable are chained, newest last.
         for (std::size_t i = before; i-- > 0;) {
             RenderObject& earlier = frame_objects()[i];
-            if (earlier.variable == variable && earlier.instance_chain == nullptr) {
+            if (earlier.variable == variable && earlier.instance_chain == nullptr &&
+                earlier.shader_slot == 0) {
                 earlier.instance_chain = &made;
                 break;
             }

@@ -43,6 +43,12 @@ struct SceneHooks {
     void (*texture_cache_new_frame)() = nullptr;
     // The environment's shader, when the scene has one.
     void (*evaluate_environment_shader)() = nullptr;
+
+    // Geometry with several shaders (polysets) renders as one object per
+    // shader slot: how many slots the object has (1 without the hook), and
+    // the geometry of slot `slot` made from the first slot's (null: none).
+    int (*shader_slots)(const RenderObject& object) = nullptr;
+    void* (*slot_geometry)(void* geometry, int slot) = nullptr;
 };
 
 SceneHooks& scene_hooks();

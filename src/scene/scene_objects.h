@@ -44,6 +44,7 @@ struct RenderObject {
     bool shadows = true;
 
     RenderObject* instance_chain = nullptr;  // the next object made from the same variable
+    std::int32_t shader_slot = 0;            // polysets: the shader slot this object renders
 };
 
 // The frame's objects in the order made, with the cursor that pairs the

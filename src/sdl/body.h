@@ -60,6 +60,7 @@ struct Body {
     std::int32_t command_kind = 0;    // COMMAND: 3000 for multifillet
     std::int32_t divisions = 0;       // trim face: divs
     std::span<BodyItem> items;        // in the order written (in the front end's pool)
+    const void* definition = nullptr; // patch, face, polyset: the geometry's checked definition
 
     // The last item of that name (later items override earlier ones), or null.
     const BodyItem* find(std::string_view name) const;

@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "geometry/geometry_definition.h"
 #include "platform/fatal.h"
 #include "sdl/pool.h"
 #include "sdl/scene_description.h"
@@ -28,7 +29,11 @@ struct OpenTexture {
 };
 std::vector<OpenTexture> open_textures;
 
+BodyFinisher geometry_finisher = nullptr;
+
 }  // namespace
+
+void set_geometry_body_finisher(BodyFinisher finisher) { geometry_finisher = finisher; }
 
 // --- chains -------------------------------------------------------------------
 
@@ -107,6 +112,10 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
         SceneDescription& scene = scene_description();
         scene.cameras.push_back({body, scene.reading_stage});
     }
+    // Geometry is checked as soon as its body is complete, so its errors
+    // carry the line the body ends on.
+    if (geometry_finisher && (type == SDL_PATCH || type == SDL_FACE || type == SDL_POLYSET))
+        geometry_finisher(*body);
     return body;
 }
 
@@ -337,6 +346,7 @@ Expr* make_trim_record(const char* tag, float a, std::int32_t b, float c, ExprCh
 }
 
 Expr* make_trim_bspline(ItemChain* header, ExprChain* cvs, std::int32_t line) {
+    check_trim_bspline_header(*make_body(BODY_TRIM_BSPLINE, "tbs", header, line));
     items_append(header, make_item("tcvs", chain_to_list(cvs, line), FORM_LIST, line));
     return make_body_node(make_body(BODY_TRIM_BSPLINE, "tbs", header, line), line);
 }

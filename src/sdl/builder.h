@@ -83,6 +83,12 @@ BodyItem* make_item(const char* name, Expr* value, std::int32_t form, std::int32
 // A finished body; `items` may be null (no parameters).
 Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int32_t line);
 
+// The geometry subsystem takes patch, face and polyset bodies over as they
+// are finished (definitions and their checks); until it registers, they stay
+// as written.
+using BodyFinisher = void (*)(Body& body);
+void set_geometry_body_finisher(BodyFinisher finisher);
+
 struct StatementChain {
     Statement* first = nullptr;
     Statement* last = nullptr;

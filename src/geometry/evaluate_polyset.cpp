@@ -1,0 +1,215 @@
+// A polyset at the current scene time: its switches and shaders as for
+// faces, then the mesh: vertices with their colours and normals, texture
+// vertices, normals, polygons and the cumulative areas.
+#include "geometry/evaluate_common.h"
+#include "geometry/geometry_evaluation.h"
+#include "geometry/geometry_lists.h"
+#include "platform/fatal.h"
+#include "run/options.h"
+#include "sdl/expr_internal.h"
+
+namespace sky {
+namespace {
+
+bool evaluate_vertices(const PolysetDefinition& d, PolysetMesh& mesh) {
+    bool with_st = d.vertices_carry_st && d.texture_vertices == nullptr;
+    return for_each_item(d.vertices, [&](const float* packed, Expr* node) {
+        PolysetVertex vertex;
+        std::array<double, 2> st{0, 0};
+        if (packed) {
+            int stride = packed_list(d.vertices)->stride;
+            vertex.position[0] = packed[0], vertex.position[1] = packed[1],
+            vertex.position[2] = packed[2];
+            if (stride >= 6) st = {packed[4], packed[5]};
+            if (stride == 9) {
+                vertex.normal[0] = packed[6], vertex.normal[1] = packed[7],
+                vertex.normal[2] = packed[8];
+                vertex.has_normal = true;
+            }
+        } else {
+            Expr* cv_node = list_first(node);
+            CvValue cv;
+            if (!AR_evaluate(SDL_CV, &cv, cv_node, nullptr))
+                fatal("Can't evaluate polyset's vertex on line %d\n", cv_node->line);
+            vertex.position[0] = cv.x, vertex.position[1] = cv.y, vertex.position[2] = cv.z;
+            for (Expr* part = cv_node->next; part; part = part->next) {
+                Triple value;
+                if (!AR_evaluate(part->type, &value, part, nullptr)) continue;  // not reported
+                if (part->type == SDL_ST) {
+                    st = {value.x, value.y};
+                } else {
+                    vertex.normal[0] = value.x, vertex.normal[1] = value.y,
+                    vertex.normal[2] = value.z;
+                    vertex.has_normal = true;
+                }
+            }
+        }
+        mesh.vertices.push_back(vertex);
+        if (with_st) mesh.texture_vertices.push_back(st);
+        return true;
+    });
+}
+
+void evaluate_colours(const PolysetDefinition& d, PolysetMesh& mesh) {
+    std::size_t i = 0;
+    for_each_item(d.vertex_colors, [&](const float* packed, Expr* node) {
+        if (i >= mesh.vertices.size()) return false;
+        Triple colour;
+        if (packed)
+            colour = Triple{packed[0], packed[1], packed[2]};
+        else if (!AR_evaluate(SDL_COLOUR, &colour, node, nullptr))
+            fatal("Can't evaluate polyset's vertex color on line %d\n", node->line);
+        PolysetVertex& vertex = mesh.vertices[i++];
+        vertex.colour[0] = colour.x, vertex.colour[1] = colour.y, vertex.colour[2] = colour.z;
+        vertex.has_colour = true;
+        return true;
+    });
+}
+
+template <typename Point>
+bool evaluate_points(const Expr* list, std::int32_t type, const char* failure, int size,
+                     std::vector<Point>& out) {
+    return for_each_item(list, [&](const float* packed, Expr* node) {
+        Triple value;
+        if (packed)
+            value = Triple{packed[0], packed[1], size == 3 ? packed[2] : 0.0f};
+        else if (!AR_evaluate(type, &value, node, nullptr)) {
+            if (failure) fatal(failure, node->line);
+            return false;
+        }
+        Point point{};
+        point[0] = value.x, point[1] = value.y;
+        if constexpr (sizeof(Point) == 3 * sizeof(double)) point[2] = value.z;
+        out.push_back(point);
+        return true;
+    });
+}
+
+bool in_range(const std::vector<std::int32_t>& indices, std::size_t count) {
+    for (std::int32_t index : indices)
+        if (index < 0 || static_cast<std::size_t>(index) >= count) return false;
+    return true;
+}
+
+// Indices are checked again: written as expressions they may differ from
+// frame to frame. A polygon out of range fails the polyset silently.
+bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
+    auto accept = [&](PolysetPolygon& polygon) {
+        if (polygon.shader < 0) polygon.shader = 0;
+        bool own_st =
+            polygon.texture_vertices.empty() && d.vertices_carry_st && !d.texture_vertices;
+        if (own_st) polygon.texture_vertices = polygon.vertices;  // each vertex's own st
+        std::size_t n = polygon.vertices.size();
+        if (!in_range(polygon.vertices, mesh.vertices.size()) ||
+            !in_range(polygon.texture_vertices, mesh.texture_vertices.size()) ||
+            !in_range(polygon.normals, mesh.normals.size()) ||
+            (!polygon.texture_vertices.empty() && polygon.texture_vertices.size() != n) ||
+            (!polygon.normals.empty() && polygon.normals.size() != n) ||
+            polygon.shader >= std::max(d.shader_count, 1))
+            return false;
+        mesh.polygons.push_back(std::move(polygon));
+        return true;
+    };
+    if (is_packed_polygons(d.polygons)) {
+        const PackedPolygons* p = packed_polygons(d.polygons);
+        mesh.polygons.reserve(static_cast<std::size_t>(p->count));
+        for (int i = 0; i < p->count; ++i) {
+            PolysetPolygon polygon;
+            const std::int32_t from = p->offsets[i], to = p->offsets[i + 1];
+            polygon.vertices.assign(p->vertices + from, p->vertices + to);
+            if (p->texture_vertices)
+                polygon.texture_vertices.assign(p->texture_vertices + from,
+                                                p->texture_vertices + to);
+            if (p->normals) polygon.normals.assign(p->normals + from, p->normals + to);
+            polygon.shader = p->shaders[i];
+            if (!accept(polygon)) return false;
+        }
+        return true;
+    }
+    return for_each_item(d.polygons, [&](const float*, Expr* node) {
+        PolysetPolygon polygon;
+        std::vector<std::int32_t>* lists[3] = {&polygon.vertices, &polygon.texture_vertices,
+                                               &polygon.normals};
+        Expr* part = list_first(node);
+        for (auto* list : lists) {
+            if (part == nullptr) return false;
+            bool ok = for_each_item(part, [&](const float* packed, Expr* index) {
+                float value = 0;
+                if (packed)
+                    value = packed[0];
+                else if (!AR_evaluate(SDL_SCALAR, &value, index, nullptr))
+                    return false;
+                list->push_back(truncate_to_int(value));
+                return true;
+            });
+            if (!ok) return false;
+            part = part->next;
+        }
+        float shader = -1;
+        if (part == nullptr || !AR_evaluate(SDL_SCALAR, &shader, part, nullptr)) return false;
+        polygon.shader = truncate_to_int(shader);
+        return accept(polygon);
+    });
+}
+
+bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
+    double sum = 0;
+    return for_each_item(d.polygon_areas, [&](const float* packed, Expr* node) {
+        float area = 0;
+        if (packed)
+            area = packed[0];
+        else if (!AR_evaluate(SDL_SCALAR, &area, node, nullptr))
+            fatal("Can't evaluate polygons area on line %d\n", node->line);
+        sum += area;
+        mesh.cumulative_areas.push_back(sum);
+        return true;
+    });
+}
+
+}  // namespace
+
+bool polyset_is_moving(const PolysetDefinition& definition) {
+    float motion = 0;
+    return scalar_parameter(definition.common.motion_blur, 0.0f, motion) &&
+           truncate_to_int(motion) != 0;
+}
+
+std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, const char* name) {
+    if (!d.valid) return nullptr;
+    if (d.external) {
+        // Stored geometry would come with the scene's binary data, which
+        // this renderer does not read.
+        std::string file;
+        AR_evaluate(SDL_FILENAME, &file, d.external, nullptr);
+        fatal("Cannot find geometry for %s\n", file.empty() ? name : file.c_str());
+    }
+    auto polyset = std::make_unique<PolysetGeometry>();
+    polyset->type = SDL_POLYSET;
+    if (!evaluate_switches(d.common, false, *polyset)) return nullptr;
+    evaluate_shaders(d.common, name, *polyset);
+    polyset->colour_flag = d.colour_flag;
+
+    auto mesh = std::make_shared<PolysetMesh>();
+    mesh->vertices.reserve(static_cast<std::size_t>(d.vertex_count));
+    if (!evaluate_vertices(d, *mesh)) return nullptr;
+    evaluate_colours(d, *mesh);
+    if (d.texture_vertices &&
+        !evaluate_points(d.texture_vertices, SDL_ST,
+                         "Can't evaluate polyset's texture vertex on line %d\n", 2,
+                         mesh->texture_vertices))
+        return nullptr;
+    if (!evaluate_points(d.vertex_normals, SDL_NORMAL, nullptr, 3, mesh->normals) &&
+        d.vertex_normals)
+        return nullptr;
+    if (!evaluate_polygons(d, *mesh) || !evaluate_areas(d, *mesh)) return nullptr;
+
+    empty_bound(polyset->bound);
+    for (const PolysetVertex& v : mesh->vertices)
+        extend_bound(polyset->bound, v.position[0], v.position[1], v.position[2]);
+    polyset->saved_geometry_allowed =
+        render_options().saved_geometry && constant_list(d.vertices) && constant_list(d.polygons);
+    polyset->mesh = std::move(mesh);
+    return polyset;
+}
+
+}  // namespace sky

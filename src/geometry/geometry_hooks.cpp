@@ -1,0 +1,136 @@
+// The geometry hooks of the model walk. Geometry records are heap objects
+// the walk holds as `void*` in a render object's geometry, open geometry and
+// close geometry; equal records of a moving object's instances are shared,
+// so each record counts the render objects holding it.
+#include <unordered_map>
+
+#include "geometry/geometry_evaluation.h"
+#include "platform/fatal.h"
+#include "scene/scene_clock.h"
+#include "scene/scene_hooks.h"
+#include "scene/scene_objects.h"
+#include "sdl/builder.h"
+
+namespace sky {
+namespace {
+
+std::unordered_map<const GeometryCommon*, int>& holders() {
+    static auto* counts = new std::unordered_map<const GeometryCommon*, int>;
+    return *counts;
+}
+
+void* hold(GeometryCommon* geometry) {
+    if (geometry) ++holders()[geometry];
+    return geometry;
+}
+
+void let_go(void* pointer) {
+    auto* geometry = static_cast<GeometryCommon*>(pointer);
+    auto it = holders().find(geometry);
+    if (it == holders().end()) return;
+    if (--it->second == 0) {
+        holders().erase(it);
+        delete geometry;
+    }
+}
+
+std::unique_ptr<GeometryCommon> evaluate(const RenderObject& object) {
+    const Body* body = object.value.body;
+    const char* name = object.name ? object.name : "";
+    switch (object.type) {
+        case SDL_PATCH:
+            if (const PatchDefinition* d = patch_definition(body)) return evaluate_patch(*d, name);
+            break;
+        case SDL_FACE:
+            if (const FaceDefinition* d = face_definition(body)) return evaluate_face(*d, name);
+            break;
+        case SDL_POLYSET:
+            if (const PolysetDefinition* d = polyset_definition(body))
+                return evaluate_polyset(*d, name);
+            break;
+        default:
+            break;
+    }
+    fatal("Cannot find geometry for %s\n", name);
+}
+
+// With motion blur, an instance whose geometry equals that of the previous
+// object made from the same variable shares it. Only objects just appended
+// to the frame's list take part: a shutter-close half is evaluated in a
+// temporary whose partner is already in the list and must keep its own.
+GeometryCommon* shared_with_chain(const RenderObject& object, const GeometryCommon& made) {
+    ObjectList& objects = frame_objects();
+    if (object.variable == nullptr || objects.size() < 2 || &objects[objects.size() - 1] != &object)
+        return nullptr;
+    for (std::size_t i = objects.size() - 1; i-- > 0;) {
+        const RenderObject& earlier = objects[i];
+        if (earlier.variable != object.variable || earlier.shader_slot != 0) continue;
+        auto* geometry = static_cast<GeometryCommon*>(earlier.geometry);
+        return geometry && same_geometry(*geometry, made) ? geometry : nullptr;
+    }
+    return nullptr;
+}
+
+bool evaluate_geometry(RenderObject& object) {
+    std::unique_ptr<GeometryCommon> made = evaluate(object);
+    if (!made) return false;
+    object.motion_texture_sample_level = made->motion_texture_sample_level;
+    object.motion_shading_samples = made->motion_shading_samples;
+    object.saved_geometry = made->saved_geometry_allowed;
+    object.visible = made->active;
+    object.shadows = made->casts_shadow != 0;
+    GeometryCommon* shared =
+        motion_active(scene_clock()) ? shared_with_chain(object, *made) : nullptr;
+    object.geometry = hold(shared ? shared : made.release());
+    return true;
+}
+
+// An object may hold one record in several places (a moving object's open
+// geometry is its geometry until the frame-time walk replaces it).
+void release_geometry(RenderObject& object) {
+    void* held[3] = {object.geometry, object.open_geometry, object.close_geometry};
+    for (int i = 0; i < 3; ++i) {
+        bool seen = false;
+        for (int j = 0; j < i; ++j) seen = seen || held[j] == held[i];
+        if (held[i] && !seen) let_go(held[i]);
+    }
+    object.geometry = object.open_geometry = object.close_geometry = nullptr;
+}
+
+int shader_slots(const RenderObject& object) {
+    if (object.type != SDL_POLYSET || object.geometry == nullptr) return 1;
+    return static_cast<int>(static_cast<const PolysetGeometry*>(object.geometry)->shaders.size());
+}
+
+// Slot `slot`'s object renders that slot's polygons from the same mesh.
+void* slot_geometry(void* geometry, int slot) {
+    const auto* first = static_cast<const PolysetGeometry*>(geometry);
+    if (first == nullptr || first->type != SDL_POLYSET ||
+        slot >= static_cast<int>(first->shaders.size()))
+        return nullptr;
+    auto copy = std::make_unique<PolysetGeometry>(*first);
+    copy->shader_slot = slot;
+    return hold(copy.release());
+}
+
+}  // namespace
+
+void install_geometry_hooks() {
+    set_geometry_body_finisher(finish_geometry_body);
+    SceneHooks& hooks = scene_hooks();
+    hooks.evaluate_geometry = evaluate_geometry;
+    hooks.release_geometry = release_geometry;
+    hooks.shader_slots = shader_slots;
+    hooks.slot_geometry = slot_geometry;
+}
+
+void remove_geometry_hooks() {
+    set_geometry_body_finisher(nullptr);
+    SceneHooks& hooks = scene_hooks();
+    hooks.evaluate_geometry = nullptr;
+    hooks.release_geometry = nullptr;
+    hooks.shader_slots = nullptr;
+    hooks.slot_geometry = nullptr;
+}
+
+}  // namespace sky
