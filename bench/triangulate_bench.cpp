@@ -64,7 +64,8 @@ BENCHMARK(BM_PolysetNgons)
 // A square with a grid of `n` × `n` small round holes.
 void BM_RegionWithHoles(benchmark::State& state) {
     int n = static_cast<int>(state.range(0));
-    std::vector<std::vector<Point2>> loops{{{0, 0}, {double(n), 0}, {double(n), double(n)}, {0, double(n)}}};
+    std::vector<std::vector<Point2>> loops{
+        {{0, 0}, {double(n), 0}, {double(n), double(n)}, {0, double(n)}}};
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) {
             std::vector<Point2> hole;

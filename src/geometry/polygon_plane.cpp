@@ -5,7 +5,9 @@
 
 namespace sky {
 
-double length(const Vec3& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+double length(const Vec3& v) {
+    return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
 
 bool plane_axes(const Vec3& normal, PlaneAxes& axes) {
     double size = length(normal);

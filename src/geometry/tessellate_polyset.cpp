@@ -34,7 +34,9 @@ Vec3 unit(const Vec3& v) {
     return {v[0] / size, v[1] / size, v[2] / size};
 }
 
-Vec3 to_vec3(const double (&p)[3]) { return {p[0], p[1], p[2]}; }
+Vec3 to_vec3(const double (&p)[3]) {
+    return {p[0], p[1], p[2]};
+}
 
 template <class Index>
 bool in_range(Index index, std::size_t size) {
@@ -127,7 +129,8 @@ private:
         }
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
         const PolysetVertex& vertex = mesh_.vertices[index];
-        if (vertex.has_normal && usable(to_vec3(vertex.normal))) return unit(to_vec3(vertex.normal));
+        if (vertex.has_normal && usable(to_vec3(vertex.normal)))
+            return unit(to_vec3(vertex.normal));
         if (index < computed_.size() && usable(computed_[index])) return unit(computed_[index]);
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
@@ -191,9 +194,8 @@ private:
         plane_axes(area, axes);
         plane_points_.resize(n);
         for (std::size_t i = 0; i < n; ++i)
-            plane_points_[i] =
-                axes.project(to_vec3(mesh_.vertices[static_cast<std::size_t>(polygon.vertices[i])]
-                                         .position));
+            plane_points_[i] = axes.project(
+                to_vec3(mesh_.vertices[static_cast<std::size_t>(polygon.vertices[i])].position));
         TriangulateStatus status = triangulate_polygon(plane_points_, triangulation_);
         if (status != TriangulateStatus::ok && status != TriangulateStatus::repaired) return;
         for (const CrossingPoint& crossing : triangulation_.crossings)

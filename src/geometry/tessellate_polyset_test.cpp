@@ -12,12 +12,18 @@ namespace {
 
 using Vec = std::array<double, 3>;
 
-Vec sub(const double* a, const double* b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec sub(const double* a, const double* b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
 Vec cross(const Vec& a, const Vec& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-double dot(const Vec& a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double norm(const Vec& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
+double dot(const Vec& a, const double* b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+double norm(const Vec& a) {
+    return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
 
 struct Triangle {
     SurfacePoint p[3];
@@ -46,7 +52,9 @@ public:
 };
 
 std::string errors;
-void capture(const char* text) { errors += text; }
+void capture(const char* text) {
+    errors += text;
+}
 
 class PolysetTessellation : public ::testing::Test {
 protected:
@@ -86,8 +94,7 @@ TEST_F(PolysetTessellation, QuadsAndConvexPolygonsFaceTheirWinding) {
     // hexagon in x = 2 wound clockwise from +x.
     add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
     add_polygon({0, 1, 2, 3});
-    for (int i = 0; i < 6; ++i)
-        add_vertex(2, std::cos(-M_PI * i / 3), std::sin(-M_PI * i / 3));
+    for (int i = 0; i < 6; ++i) add_vertex(2, std::cos(-M_PI * i / 3), std::sin(-M_PI * i / 3));
     add_polygon({4, 5, 6, 7, 8, 9});
     RecordingSink sink = run();
     ASSERT_EQ(sink.triangles.size(), 2u + 4u);
@@ -144,9 +151,15 @@ TEST_F(PolysetTessellation, GivenNormalsAndTextureCoordinatesPerCorner) {
             // corners at (0,0) (1,0) (0,1) (1,1): 0, 1, 2, 3
             switch (corner) {
                 case 0:
-                case 2: EXPECT_DOUBLE_EQ(p.normal[1], 0.6); break;
-                case 3: EXPECT_DOUBLE_EQ(p.normal[2], 1); break;
-                case 1: EXPECT_DOUBLE_EQ(p.normal[2], 1); break;  // computed
+                case 2:
+                    EXPECT_DOUBLE_EQ(p.normal[1], 0.6);
+                    break;
+                case 3:
+                    EXPECT_DOUBLE_EQ(p.normal[2], 1);
+                    break;
+                case 1:
+                    EXPECT_DOUBLE_EQ(p.normal[2], 1);
+                    break;  // computed
             }
             EXPECT_DOUBLE_EQ(p.u, 0.5 + 0.25 * p.position[0]);
             EXPECT_DOUBLE_EQ(p.v, 0.25 + 0.75 * p.position[1]);
@@ -179,7 +192,8 @@ TEST_F(PolysetTessellation, ComputedNormalsOfACubePointOutward) {
     for (const Triangle& t : sink.triangles) {
         for (const SurfacePoint& p : t.p) {
             // A corner's normal is the diagonal through it.
-            for (int k = 0; k < 3; ++k) EXPECT_NEAR(p.normal[k], p.position[k] / std::sqrt(3.0), 1e-12);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(p.normal[k], p.position[k] / std::sqrt(3.0), 1e-12);
             EXPECT_GT(dot(t.area(), p.position), 0);
         }
     }

@@ -127,11 +127,16 @@ CrossingPoint locate_crossing(const Point2& p, std::span<const Point2> points,
 
 const char* triangulate_status_name(TriangulateStatus status) {
     switch (status) {
-        case TriangulateStatus::ok: return "ok";
-        case TriangulateStatus::repaired: return "repaired";
-        case TriangulateStatus::empty: return "empty";
-        case TriangulateStatus::invalid: return "invalid";
-        case TriangulateStatus::failed: return "failed";
+        case TriangulateStatus::ok:
+            return "ok";
+        case TriangulateStatus::repaired:
+            return "repaired";
+        case TriangulateStatus::empty:
+            return "empty";
+        case TriangulateStatus::invalid:
+            return "invalid";
+        case TriangulateStatus::failed:
+            return "failed";
     }
     return "unknown";
 }
@@ -178,8 +183,8 @@ TriangulateStatus triangulate_region(std::span<const Loop2> loops, Triangulation
         std::size_t start = clean.corners.size();
         for (std::int32_t i = 0; i < static_cast<std::int32_t>(loops[l].size()); ++i) {
             std::int32_t index = first + i;
-            if (clean.corners.size() > start && out.points[static_cast<std::size_t>(
-                                                    clean.corners.back())] == out.points[index])
+            if (clean.corners.size() > start &&
+                out.points[static_cast<std::size_t>(clean.corners.back())] == out.points[index])
                 continue;
             clean.corners.push_back(index);
         }

@@ -58,7 +58,7 @@ struct CrossingPoint {
 
 struct Triangulation {
     std::vector<Point2> points;
-    std::int32_t input_count = 0;         // points[0 .. input_count) are the input
+    std::int32_t input_count = 0;          // points[0 .. input_count) are the input
     std::vector<CrossingPoint> crossings;  // for points[input_count + k]
     std::vector<std::array<std::int32_t, 3>> triangles;
 

@@ -47,8 +47,8 @@ struct Types {
 
 using Fast = Types<CGAL::Exact_predicates_inexact_constructions_kernel,
                    CGAL::No_constraint_intersection_requiring_constructions_tag>;
-using Exact = Types<CGAL::Exact_predicates_exact_constructions_kernel,
-                    CGAL::Exact_intersections_tag>;
+using Exact =
+    Types<CGAL::Exact_predicates_exact_constructions_kernel, CGAL::Exact_intersections_tag>;
 
 // Which loop each constraint came from, looked up by the constraint's
 // identity (its vertex list), sorted for binary search.

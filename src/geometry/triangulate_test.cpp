@@ -128,8 +128,10 @@ TEST(TriangulateHoles, SquareWithOneHole) {
 }
 
 TEST(TriangulateHoles, SeveralHolesOfEitherWinding) {
-    Loops loops{reversed(rectangle(0, 0, 10, 10)), rectangle(1, 1, 3, 3),
-                reversed(rectangle(5, 5, 9, 6)), {{6, 1}, {9, 1}, {7.5, 4}}};
+    Loops loops{reversed(rectangle(0, 0, 10, 10)),
+                rectangle(1, 1, 3, 3),
+                reversed(rectangle(5, 5, 9, 6)),
+                {{6, 1}, {9, 1}, {7.5, 4}}};
     Triangulation t;
     EXPECT_EQ(triangulate_region(loops, t), TriangulateStatus::ok);
     EXPECT_NEAR(covered_area(t), 100 - 4 - 4 - 4.5, 1e-9);
@@ -152,7 +154,7 @@ TEST(TriangulateHoles, TouchingHolesAreCutOutOnce) {
     // A hole along the outline's edge, two holes sharing a corner, and two
     // overlapping holes: the region is the outline minus their union.
     Loops loops{rectangle(0, 0, 10, 10), rectangle(0, 0, 2, 2), rectangle(4, 4, 5, 5),
-                rectangle(5, 5, 6, 6), rectangle(7, 1, 9, 3), rectangle(8, 2, 9.5, 4)};
+                rectangle(5, 5, 6, 6),   rectangle(7, 1, 9, 3), rectangle(8, 2, 9.5, 4)};
     Triangulation t;
     EXPECT_EQ(triangulate_region(loops, t), TriangulateStatus::repaired);
     EXPECT_NEAR(covered_area(t), 100 - 4 - 1 - 1 - (4 + 3 - 1), 1e-9);
@@ -177,9 +179,9 @@ TEST(TriangulateHoles, HolesOutsideOrAcrossTheOutlineTakeOnlyWhatTheyCover) {
 }
 
 TEST(TriangulateOutlines, ConcaveOutlinesKeepTheirArea) {
-    std::vector<Point2> comb{{0, 0}, {9, 0}, {9, 5}, {8, 5}, {8, 1}, {7, 1}, {7, 5}, {6, 5},
-                             {6, 1}, {5, 1}, {5, 5}, {4, 5}, {4, 1}, {3, 1}, {3, 5}, {2, 5},
-                             {2, 1}, {1, 1}, {1, 5}, {0, 5}};
+    std::vector<Point2> comb{{0, 0}, {9, 0}, {9, 5}, {8, 5}, {8, 1}, {7, 1}, {7, 5},
+                             {6, 5}, {6, 1}, {5, 1}, {5, 5}, {4, 5}, {4, 1}, {3, 1},
+                             {3, 5}, {2, 5}, {2, 1}, {1, 1}, {1, 5}, {0, 5}};
     std::vector<Point2> ell{{0, 0}, {3, 0}, {3, 1}, {1, 1}, {1, 4}, {0, 4}};
     std::vector<Point2> star;
     for (int i = 0; i < 10; ++i) {
@@ -311,8 +313,8 @@ TEST(TriangulateRandom, TangledLoopsFollowTheRule) {
                 if (trial % 2)
                     loop.push_back({coordinate(random), coordinate(random)});
                 else
-                    loop.push_back({static_cast<double>(grid(random)),
-                                    static_cast<double>(grid(random))});
+                    loop.push_back(
+                        {static_cast<double>(grid(random)), static_cast<double>(grid(random))});
             }
         }
         TriangulateStatus status = triangulate_region(loops, t);
