@@ -117,65 +117,56 @@ void expect_same_region(const Loops& loops, const Triangulation& t, unsigned see
     }
 }
 
-TEST(TriangulateHoles, SquareWithOneHole) {
-    Loops loops{rectangle(0, 0, 10, 10), rectangle(2, 2, 4, 5)};
-    Triangulation t;
-    EXPECT_EQ(triangulate_region(loops, t), TriangulateStatus::ok);
-    EXPECT_DOUBLE_EQ(covered_area(t), 100 - 6);
-    expect_centroids_inside(loops, t);
-    EXPECT_EQ(t.input_count, 8);
-    EXPECT_TRUE(t.crossings.empty());
-}
+struct HoleCase {
+    const char* what;
+    Loops loops;
+    double area;
+    TriangulateStatus status;
+};
 
-TEST(TriangulateHoles, SeveralHolesOfEitherWinding) {
-    Loops loops{reversed(rectangle(0, 0, 10, 10)),
-                rectangle(1, 1, 3, 3),
-                reversed(rectangle(5, 5, 9, 6)),
-                {{6, 1}, {9, 1}, {7.5, 4}}};
-    Triangulation t;
-    EXPECT_EQ(triangulate_region(loops, t), TriangulateStatus::ok);
-    EXPECT_NEAR(covered_area(t), 100 - 4 - 4 - 4.5, 1e-9);
-    expect_centroids_inside(loops, t);
-    expect_same_region(loops, t, 1);
-}
-
-TEST(TriangulateHoles, ManyHolesInAGrid) {
-    Loops loops{rectangle(0, 0, 20, 20)};
+TEST(TriangulateHoles, TheRegionIsTheOutlineLessTheHoles) {
+    Loops grid{rectangle(0, 0, 20, 20)};
     for (int i = 0; i < 10; ++i)
         for (int j = 0; j < 10; ++j)
-            loops.push_back(rectangle(2 * i + 0.5, 2 * j + 0.5, 2 * i + 1.5, 2 * j + 1.5));
+            grid.push_back(rectangle(2 * i + 0.5, 2 * j + 0.5, 2 * i + 1.5, 2 * j + 1.5));
+    const HoleCase cases[] = {
+        {"one hole", {rectangle(0, 0, 10, 10), rectangle(2, 2, 4, 5)}, 94, TriangulateStatus::ok},
+        {"holes of either winding",
+         {reversed(rectangle(0, 0, 10, 10)),
+          rectangle(1, 1, 3, 3),
+          reversed(rectangle(5, 5, 9, 6)),
+          {{6, 1}, {9, 1}, {7.5, 4}}},
+         100 - 4 - 4 - 4.5,
+         TriangulateStatus::ok},
+        {"a hundred holes", grid, 300, TriangulateStatus::ok},
+        // Along the outline's edge, sharing a corner, overlapping.
+        {"touching holes",
+         {rectangle(0, 0, 10, 10), rectangle(0, 0, 2, 2), rectangle(4, 4, 5, 5),
+          rectangle(5, 5, 6, 6), rectangle(7, 1, 9, 3), reversed(rectangle(8, 2, 9.5, 4))},
+         100 - 4 - 1 - 1 - (4 + 3 - 1),
+         TriangulateStatus::repaired},
+        {"hole outside",
+         {rectangle(0, 0, 4, 4), rectangle(6, 6, 8, 8)},
+         16,
+         TriangulateStatus::repaired},
+        {"hole across",
+         {rectangle(0, 0, 4, 4), rectangle(3, 1, 6, 2)},
+         15,
+         TriangulateStatus::repaired},
+        {"hole covering",
+         {rectangle(1, 1, 2, 2), rectangle(0, 0, 3, 3)},
+         0,
+         TriangulateStatus::empty},
+    };
     Triangulation t;
-    EXPECT_EQ(triangulate_region(loops, t), TriangulateStatus::ok);
-    EXPECT_NEAR(covered_area(t), 400 - 100, 1e-9);
-    expect_centroids_inside(loops, t);
-}
-
-TEST(TriangulateHoles, TouchingHolesAreCutOutOnce) {
-    // A hole along the outline's edge, two holes sharing a corner, and two
-    // overlapping holes: the region is the outline minus their union.
-    Loops loops{rectangle(0, 0, 10, 10), rectangle(0, 0, 2, 2), rectangle(4, 4, 5, 5),
-                rectangle(5, 5, 6, 6),   rectangle(7, 1, 9, 3), rectangle(8, 2, 9.5, 4)};
-    Triangulation t;
-    EXPECT_EQ(triangulate_region(loops, t), TriangulateStatus::repaired);
-    EXPECT_NEAR(covered_area(t), 100 - 4 - 1 - 1 - (4 + 3 - 1), 1e-9);
-    expect_centroids_inside(loops, t);
-    expect_same_region(loops, t, 2);
-}
-
-TEST(TriangulateHoles, HolesOutsideOrAcrossTheOutlineTakeOnlyWhatTheyCover) {
-    Loops outside{rectangle(0, 0, 4, 4), rectangle(6, 6, 8, 8)};
-    Triangulation t;
-    EXPECT_EQ(triangulate_region(outside, t), TriangulateStatus::repaired);
-    EXPECT_NEAR(covered_area(t), 16, 1e-9);
-
-    Loops across{rectangle(0, 0, 4, 4), rectangle(3, 1, 6, 2)};
-    EXPECT_EQ(triangulate_region(across, t), TriangulateStatus::repaired);
-    EXPECT_NEAR(covered_area(t), 15, 1e-9);
-    expect_centroids_inside(across, t);
-
-    Loops covering{rectangle(1, 1, 2, 2), rectangle(0, 0, 3, 3)};
-    EXPECT_EQ(triangulate_region(covering, t), TriangulateStatus::empty);
-    EXPECT_TRUE(t.triangles.empty());
+    unsigned seed = 1;
+    for (const HoleCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(triangulate_region(c.loops, t), c.status);
+        EXPECT_NEAR(covered_area(t), c.area, 1e-9);
+        expect_centroids_inside(c.loops, t);
+        expect_same_region(c.loops, t, seed++);
+    }
 }
 
 TEST(TriangulateOutlines, ConcaveOutlinesKeepTheirArea) {
@@ -326,15 +317,6 @@ TEST(TriangulateRandom, TangledLoopsFollowTheRule) {
         EXPECT_EQ(t.crossings.size(), t.points.size() - static_cast<std::size_t>(t.input_count));
         if (trial % 2) expect_same_region(loops, t, static_cast<unsigned>(trial));
     }
-}
-
-TEST(TriangulateRegion, TrimRegionsAreTakenAsTheyAre) {
-    TrimRegion region;
-    region.loops.push_back({{{0, 0}, {1, 0}, {1, 1}, {0, 1}}});
-    region.loops.push_back({{{0.25, 0.25}, {0.75, 0.25}, {0.75, 0.75}, {0.25, 0.75}}});
-    Triangulation t;
-    EXPECT_EQ(triangulate_region(region, t), TriangulateStatus::ok);
-    EXPECT_NEAR(covered_area(t), 0.75, 1e-12);
 }
 
 }  // namespace
