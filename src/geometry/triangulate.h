@@ -22,6 +22,12 @@
 // fast arithmetic and, when loops cross, again with exact constructions.
 // The output vectors keep their capacity between calls: reuse one
 // Triangulation to triangulate many regions without allocating.
+//
+// A flat region in space (a face) goes through the plane of its outline:
+// newell_normal and plane_axes (polygon_plane.h) give axes in which the
+// outline winds counter-clockwise about its normal; project every loop with
+// PlaneAxes::project, triangulate, and the triangles' indices name the 3-D
+// points in the same order (reverse each triangle to face the other way).
 #pragma once
 
 #include <array>
