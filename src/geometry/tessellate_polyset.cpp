@@ -1,0 +1,263 @@
+// Polyset tessellation: the polygons of one shader slot become triangles.
+//
+// Each polygon is taken in its own best-fit plane: triangles pass straight
+// through, larger polygons go to the triangulator (which fans convex ones
+// without further ado), so concave and even self-crossing polygons come out
+// whole. A corner's normal is the polygon's per-vertex normal, else the
+// vertex's, else the area-weighted average of the normals of the polygons
+// around the vertex, computed over the whole mesh so that vertices shared by
+// two slots shade alike on both sides of the seam.
+//
+// Damaged meshes never end the run: polygons whose indices point outside the
+// mesh, or whose corners are not finite, are left out with one message per
+// object; polygons with no area are left out silently, as they would cover
+// nothing.
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "geometry/polygon_plane.h"
+#include "geometry/tessellate.h"
+#include "geometry/triangulate.h"
+#include "platform/report.h"
+
+namespace sky {
+namespace {
+
+bool usable(const Vec3& v) {
+    double size = length(v);
+    return size > 0 && std::isfinite(size);
+}
+
+Vec3 unit(const Vec3& v) {
+    double size = length(v);
+    return {v[0] / size, v[1] / size, v[2] / size};
+}
+
+Vec3 to_vec3(const double (&p)[3]) {
+    return {p[0], p[1], p[2]};
+}
+
+template <class Index>
+bool in_range(Index index, std::size_t size) {
+    return index >= 0 && static_cast<std::size_t>(index) < size;
+}
+
+// Every index of the polygon names something the mesh has.
+bool indices_valid(const PolysetMesh& mesh, const PolysetPolygon& polygon) {
+    std::size_t n = polygon.vertices.size();
+    for (std::int32_t index : polygon.vertices)
+        if (!in_range(index, mesh.vertices.size())) return false;
+    if (!polygon.texture_vertices.empty()) {
+        if (polygon.texture_vertices.size() != n) return false;
+        for (std::int32_t index : polygon.texture_vertices)
+            if (!in_range(index, mesh.texture_vertices.size())) return false;
+    }
+    if (!polygon.normals.empty()) {
+        if (polygon.normals.size() != n) return false;
+        for (std::int32_t index : polygon.normals)
+            if (!in_range(index, mesh.normals.size())) return false;
+    }
+    return true;
+}
+
+Vec3 polygon_area_vector(const PolysetMesh& mesh, const PolysetPolygon& polygon) {
+    return newell_normal(polygon.vertices.size(), [&](std::size_t i) -> Vec3 {
+        return to_vec3(mesh.vertices[static_cast<std::size_t>(polygon.vertices[i])].position);
+    });
+}
+
+// A corner has a normal of its own when the polygon or the vertex gives one.
+bool corner_has_normal(const PolysetMesh& mesh, const PolysetPolygon& polygon, std::size_t i) {
+    if (!polygon.normals.empty() &&
+        usable(mesh.normals[static_cast<std::size_t>(polygon.normals[i])]))
+        return true;
+    const PolysetVertex& vertex = mesh.vertices[static_cast<std::size_t>(polygon.vertices[i])];
+    return vertex.has_normal && usable(to_vec3(vertex.normal));
+}
+
+class PolysetTessellator {
+public:
+    PolysetTessellator(const PolysetMesh& mesh, std::int32_t slot, const char* name,
+                       TriangleSink& sink)
+        : mesh_(mesh), slot_(slot), name_(name), sink_(sink) {}
+
+    void run() {
+        computed_.clear();
+        if (needs_computed_normals()) compute_vertex_normals();
+        for (const PolysetPolygon& polygon : mesh_.polygons) {
+            if (polygon.shader != slot_ || polygon.vertices.size() < 3) continue;
+            if (!indices_valid(mesh_, polygon)) {
+                ++bad_indices_;
+                continue;
+            }
+            tessellate(polygon);
+        }
+        if (bad_indices_ > 0)
+            rptError("Polyset error: %d polygon(s) with indices out of range left out: %s\n",
+                     bad_indices_, name_);
+    }
+
+private:
+    bool needs_computed_normals() const {
+        for (const PolysetPolygon& polygon : mesh_.polygons) {
+            if (polygon.shader != slot_ || !indices_valid(mesh_, polygon)) continue;
+            for (std::size_t i = 0; i < polygon.vertices.size(); ++i)
+                if (!corner_has_normal(mesh_, polygon, i)) return true;
+        }
+        return false;
+    }
+
+    // Area-weighted: Newell's vector is as long as twice the polygon's area.
+    void compute_vertex_normals() {
+        computed_.assign(mesh_.vertices.size(), Vec3{0, 0, 0});
+        for (const PolysetPolygon& polygon : mesh_.polygons) {
+            if (polygon.vertices.size() < 3 || !indices_valid(mesh_, polygon)) continue;
+            Vec3 area = polygon_area_vector(mesh_, polygon);
+            if (!usable(area)) continue;
+            for (std::int32_t index : polygon.vertices) {
+                Vec3& sum = computed_[static_cast<std::size_t>(index)];
+                for (int k = 0; k < 3; ++k) sum[k] += area[k];
+            }
+        }
+    }
+
+    Vec3 corner_normal(const PolysetPolygon& polygon, std::size_t i, const Vec3& face_normal) {
+        if (!polygon.normals.empty()) {
+            const Vec3& given = mesh_.normals[static_cast<std::size_t>(polygon.normals[i])];
+            if (usable(given)) return unit(given);
+        }
+        std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
+        const PolysetVertex& vertex = mesh_.vertices[index];
+        if (vertex.has_normal && usable(to_vec3(vertex.normal)))
+            return unit(to_vec3(vertex.normal));
+        if (index < computed_.size() && usable(computed_[index])) return unit(computed_[index]);
+        // The polygons around the vertex cancel out (two faces back to
+        // back): the polygon's own normal is the best guess left.
+        if (!vertex_message_printed_) {
+            rptError("Polyset error: vertex has no normal: %s\n", name_);
+            vertex_message_printed_ = true;
+        }
+        return face_normal;
+    }
+
+    void make_corner(const PolysetPolygon& polygon, std::size_t i, const Vec3& face_normal,
+                     SurfacePoint& point) {
+        const PolysetVertex& vertex = mesh_.vertices[static_cast<std::size_t>(polygon.vertices[i])];
+        point = SurfacePoint{};
+        for (int k = 0; k < 3; ++k) point.position[k] = vertex.position[k];
+        Vec3 normal = corner_normal(polygon, i, face_normal);
+        for (int k = 0; k < 3; ++k) point.normal[k] = normal[k];
+        if (!polygon.texture_vertices.empty()) {
+            const auto& uv =
+                mesh_.texture_vertices[static_cast<std::size_t>(polygon.texture_vertices[i])];
+            point.u = uv[0];
+            point.v = uv[1];
+        }
+        if (vertex.has_colour) {
+            for (int k = 0; k < 3; ++k) point.colour[k] = vertex.colour[k];
+            point.has_colour = true;
+        }
+    }
+
+    void tessellate(const PolysetPolygon& polygon) {
+        Vec3 area = polygon_area_vector(mesh_, polygon);
+        double size = length(area);
+        if (!std::isfinite(size)) {
+            if (!polygon_message_printed_) {
+                rptError("Polyset error: polygon has no normal: %s\n", name_);
+                polygon_message_printed_ = true;
+            }
+            return;
+        }
+        if (size == 0) return;  // no area, nothing to see
+        Vec3 face_normal = unit(area);
+
+        std::size_t n = polygon.vertices.size();
+        corners_.resize(n);
+        Vec3 normal_sum{0, 0, 0};
+        for (std::size_t i = 0; i < n; ++i) {
+            make_corner(polygon, i, face_normal, corners_[i]);
+            for (int k = 0; k < 3; ++k) normal_sum[k] += corners_[i].normal[k];
+        }
+        // Triangles face the side the shading normals point to, even when
+        // the corners are wound the other way round.
+        bool flip = normal_sum[0] * face_normal[0] + normal_sum[1] * face_normal[1] +
+                        normal_sum[2] * face_normal[2] <
+                    0;
+
+        if (n == 3) {
+            emit(corners_[0], corners_[1], corners_[2], flip);
+            return;
+        }
+        PlaneAxes axes;
+        plane_axes(area, axes);
+        plane_points_.resize(n);
+        for (std::size_t i = 0; i < n; ++i)
+            plane_points_[i] = axes.project(
+                to_vec3(mesh_.vertices[static_cast<std::size_t>(polygon.vertices[i])].position));
+        TriangulateStatus status = triangulate_polygon(plane_points_, triangulation_);
+        if (status != TriangulateStatus::ok && status != TriangulateStatus::repaired) return;
+        for (const CrossingPoint& crossing : triangulation_.crossings)
+            corners_.push_back(interpolate(corners_[static_cast<std::size_t>(crossing.from)],
+                                           corners_[static_cast<std::size_t>(crossing.to)],
+                                           crossing.t));
+        for (const auto& t : triangulation_.triangles)
+            emit(corners_[static_cast<std::size_t>(t[0])], corners_[static_cast<std::size_t>(t[1])],
+                 corners_[static_cast<std::size_t>(t[2])], flip);
+    }
+
+    static SurfacePoint interpolate(const SurfacePoint& a, const SurfacePoint& b, double t) {
+        SurfacePoint p;
+        Vec3 normal{};
+        for (int k = 0; k < 3; ++k) {
+            p.position[k] = a.position[k] + t * (b.position[k] - a.position[k]);
+            normal[k] = a.normal[k] + t * (b.normal[k] - a.normal[k]);
+            p.colour[k] = static_cast<float>(a.colour[k] + t * (b.colour[k] - a.colour[k]));
+        }
+        if (usable(normal)) normal = unit(normal);
+        for (int k = 0; k < 3; ++k) p.normal[k] = normal[k];
+        p.u = a.u + t * (b.u - a.u);
+        p.v = a.v + t * (b.v - a.v);
+        p.has_colour = a.has_colour && b.has_colour;
+        return p;
+    }
+
+    void emit(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c, bool flip) {
+        if (flip)
+            sink_.add_triangle(a, c, b);
+        else
+            sink_.add_triangle(a, b, c);
+    }
+
+    const PolysetMesh& mesh_;
+    std::int32_t slot_;
+    const char* name_;
+    TriangleSink& sink_;
+    int bad_indices_ = 0;
+    bool polygon_message_printed_ = false;
+    bool vertex_message_printed_ = false;
+    // Scratch kept per thread so that a mesh of many polygons costs no heap
+    // call per polygon once the buffers have grown.
+    static thread_local std::vector<Vec3> computed_;
+    static thread_local std::vector<SurfacePoint> corners_;
+    static thread_local std::vector<Point2> plane_points_;
+    static thread_local Triangulation triangulation_;
+};
+
+thread_local std::vector<Vec3> PolysetTessellator::computed_;
+thread_local std::vector<SurfacePoint> PolysetTessellator::corners_;
+thread_local std::vector<Point2> PolysetTessellator::plane_points_;
+thread_local Triangulation PolysetTessellator::triangulation_;
+
+}  // namespace
+
+bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, TriangleSink& sink) {
+    if (!polyset.mesh || polyset.mesh->polygons.empty()) return true;
+    PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, name ? name : "Polyset",
+                                   sink);
+    tessellator.run();
+    return true;
+}
+
+}  // namespace sky

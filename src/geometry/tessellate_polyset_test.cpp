@@ -1,0 +1,281 @@
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "geometry/tessellate.h"
+#include "platform/report.h"
+
+namespace sky {
+namespace {
+
+using Vec = std::array<double, 3>;
+
+Vec sub(const double* a, const double* b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+Vec cross(const Vec& a, const Vec& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double dot(const Vec& a, const double* b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+double norm(const Vec& a) {
+    return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
+
+struct Triangle {
+    SurfacePoint p[3];
+    Vec area() const {  // twice the area, along the counter-clockwise normal
+        return cross(sub(p[1].position, p[0].position), sub(p[2].position, p[0].position));
+    }
+};
+
+class RecordingSink : public TriangleSink {
+public:
+    std::vector<Triangle> triangles;
+    void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
+                      const SurfacePoint& c) override {
+        triangles.push_back({{a, b, c}});
+    }
+    double total_area() const {
+        double sum = 0;
+        for (const Triangle& t : triangles) sum += norm(t.area()) / 2;
+        return sum;
+    }
+    // Every triangle is counter-clockwise seen from its corners' normals.
+    void expect_facing_normals() const {
+        for (const Triangle& t : triangles)
+            for (const SurfacePoint& p : t.p) EXPECT_GT(dot(t.area(), p.normal), 0);
+    }
+};
+
+std::string errors;
+void capture(const char* text) {
+    errors += text;
+}
+
+class PolysetTessellation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        errors.clear();
+        rptSetErrorCB(capture);
+    }
+    void TearDown() override { rptSetErrorCB(write_to_stderr); }
+
+    PolysetMesh& mesh() { return *mesh_; }
+    void add_vertex(double x, double y, double z) {
+        PolysetVertex v;
+        v.position[0] = x, v.position[1] = y, v.position[2] = z;
+        mesh_->vertices.push_back(v);
+    }
+    PolysetPolygon& add_polygon(std::vector<std::int32_t> vertices, std::int32_t shader = 0) {
+        PolysetPolygon polygon;
+        polygon.vertices = std::move(vertices);
+        polygon.shader = shader;
+        mesh_->polygons.push_back(polygon);
+        return mesh_->polygons.back();
+    }
+    RecordingSink run(std::int32_t slot = 0) {
+        PolysetGeometry geometry;
+        geometry.mesh = mesh_;
+        geometry.shader_slot = slot;
+        RecordingSink sink;
+        EXPECT_TRUE(tessellate_polyset(geometry, "ball", sink));
+        return sink;
+    }
+
+    std::shared_ptr<PolysetMesh> mesh_ = std::make_shared<PolysetMesh>();
+};
+
+TEST_F(PolysetTessellation, QuadsAndConvexPolygonsFaceTheirWinding) {
+    // A unit square in z = 0 wound counter-clockwise from +z, and a regular
+    // hexagon in x = 2 wound clockwise from +x.
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
+    add_polygon({0, 1, 2, 3});
+    for (int i = 0; i < 6; ++i) add_vertex(2, std::cos(-M_PI * i / 3), std::sin(-M_PI * i / 3));
+    add_polygon({4, 5, 6, 7, 8, 9});
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), 2u + 4u);
+    EXPECT_NEAR(sink.total_area(), 1 + 3 * std::sqrt(3.0) / 2, 1e-12);
+    sink.expect_facing_normals();
+    for (int i = 0; i < 2; ++i) EXPECT_DOUBLE_EQ(sink.triangles[i].p[0].normal[2], 1);
+    for (int i = 2; i < 6; ++i) EXPECT_NEAR(sink.triangles[i].p[0].normal[0], -1, 1e-12);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PolysetTessellation, ConcaveAndCrossingPolygonsOnATiltedPlane) {
+    // An L in the plane x + y + z = 1, seen through (x, y).
+    std::vector<std::array<double, 2>> ell{{0, 0}, {3, 0}, {3, 1}, {1, 1}, {1, 4}, {0, 4}};
+    for (const auto& p : ell) add_vertex(p[0], p[1], 1 - p[0] - p[1]);
+    add_polygon({0, 1, 2, 3, 4, 5});
+    RecordingSink sink = run();
+    EXPECT_EQ(sink.triangles.size(), 4u);
+    EXPECT_NEAR(sink.total_area(), 6 * std::sqrt(3.0), 1e-9);  // area 6 in (x, y)
+    sink.expect_facing_normals();
+
+    // A lopsided bow tie: both lobes, the crossing point interpolated.
+    mesh_->polygons.clear();
+    std::size_t first = mesh().vertices.size();
+    add_vertex(0, 0, 5), add_vertex(2, 2, 5), add_vertex(2, 0, 5), add_vertex(0, 1, 5);
+    auto& polygon = add_polygon({0, 1, 2, 3});
+    for (auto& v : polygon.vertices) v += static_cast<std::int32_t>(first);
+    mesh().texture_vertices = {{0, 0}, {1, 1}, {1, 0}, {0, 0.5}};
+    polygon.texture_vertices = {0, 1, 2, 3};
+    sink = run();
+    EXPECT_NEAR(sink.total_area(), 1.0 / 3 + 4.0 / 3, 1e-9);
+    for (const Triangle& t : sink.triangles)
+        for (const SurfacePoint& p : t.p) {
+            EXPECT_NEAR(p.u, p.position[0] / 2, 1e-12);
+            EXPECT_NEAR(p.v, p.position[1] / 2, 1e-12);
+        }
+}
+
+TEST_F(PolysetTessellation, GivenNormalsAndTextureCoordinatesPerCorner) {
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
+    mesh().vertices[2].has_normal = true;
+    mesh().vertices[2].normal[0] = 0, mesh().vertices[2].normal[2] = 2;
+    mesh().vertices[1].has_colour = true;
+    mesh().vertices[1].colour[0] = 255;
+    mesh().normals = {{0, 0.6, 0.8}, {0, 0, 0}};
+    mesh().texture_vertices = {{0.5, 0.25}, {0.75, 0.25}, {0.75, 1}, {0.5, 1}};
+    auto& polygon = add_polygon({0, 1, 2, 3});
+    polygon.normals = {0, 1, 1, 0};  // the zero normal falls back to the vertex's
+    polygon.texture_vertices = {0, 1, 2, 3};
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), 2u);
+    for (const Triangle& t : sink.triangles)
+        for (const SurfacePoint& p : t.p) {
+            int corner = static_cast<int>(p.position[0]) + 2 * static_cast<int>(p.position[1]);
+            // corners at (0,0) (1,0) (0,1) (1,1): 0, 1, 2, 3
+            switch (corner) {
+                case 0:
+                case 2:
+                    EXPECT_DOUBLE_EQ(p.normal[1], 0.6);
+                    break;
+                case 3:
+                    EXPECT_DOUBLE_EQ(p.normal[2], 1);
+                    break;
+                case 1:
+                    EXPECT_DOUBLE_EQ(p.normal[2], 1);
+                    break;  // computed
+            }
+            EXPECT_DOUBLE_EQ(p.u, 0.5 + 0.25 * p.position[0]);
+            EXPECT_DOUBLE_EQ(p.v, 0.25 + 0.75 * p.position[1]);
+            EXPECT_EQ(p.has_colour, corner == 1);
+            if (corner == 1) {
+                EXPECT_EQ(p.colour[0], 255);
+            }
+        }
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PolysetTessellation, NormalsAgainstTheWindingTurnTheTriangles) {
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(0, 1, 0);
+    mesh().normals = {{0, 0, -1}};
+    add_polygon({0, 1, 2}).normals = {0, 0, 0};
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), 1u);
+    sink.expect_facing_normals();
+}
+
+TEST_F(PolysetTessellation, ComputedNormalsOfACubePointOutward) {
+    for (int i = 0; i < 8; ++i) add_vertex(i & 1 ? 1 : -1, i & 2 ? 1 : -1, i & 4 ? 1 : -1);
+    // Faces wound counter-clockwise seen from outside.
+    add_polygon({0, 2, 3, 1}), add_polygon({4, 5, 7, 6});
+    add_polygon({0, 1, 5, 4}), add_polygon({2, 6, 7, 3});
+    add_polygon({0, 4, 6, 2}), add_polygon({1, 3, 7, 5});
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), 12u);
+    EXPECT_NEAR(sink.total_area(), 24, 1e-12);
+    for (const Triangle& t : sink.triangles) {
+        for (const SurfacePoint& p : t.p) {
+            // A corner's normal is the diagonal through it.
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(p.normal[k], p.position[k] / std::sqrt(3.0), 1e-12);
+            EXPECT_GT(dot(t.area(), p.position), 0);
+        }
+    }
+}
+
+TEST_F(PolysetTessellation, ComputedNormalsOfASpherePointOutward) {
+    const int rings = 8, segments = 12;
+    add_vertex(0, 0, 1);  // north pole
+    for (int r = 1; r < rings; ++r)
+        for (int s = 0; s < segments; ++s) {
+            double theta = M_PI * r / rings, phi = 2 * M_PI * s / segments;
+            add_vertex(std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi),
+                       std::cos(theta));
+        }
+    add_vertex(0, 0, -1);  // south pole
+    auto at = [](int r, int s) { return 1 + (r - 1) * segments + (s % segments); };
+    std::int32_t south = 1 + (rings - 1) * segments;
+    for (int s = 0; s < segments; ++s) {
+        add_polygon({0, at(1, s), at(1, s + 1)});
+        for (int r = 1; r + 1 < rings; ++r)
+            add_polygon({at(r, s), at(r + 1, s), at(r + 1, s + 1), at(r, s + 1)});
+        add_polygon({at(rings - 1, s), south, at(rings - 1, s + 1)});
+    }
+    RecordingSink sink = run();
+    EXPECT_EQ(sink.triangles.size(), static_cast<std::size_t>(segments * (2 * rings - 2)));
+    for (const Triangle& t : sink.triangles)
+        for (const SurfacePoint& p : t.p) {
+            EXPECT_GT(dot(Vec{p.normal[0], p.normal[1], p.normal[2]}, p.position), 0.99);
+            EXPECT_GT(dot(t.area(), p.position), 0);
+        }
+}
+
+TEST_F(PolysetTessellation, OnlyTheSlotsPolygonsAreMade) {
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
+    add_polygon({0, 1, 2}, 0);
+    add_polygon({0, 2, 3}, 1);
+    add_polygon({0, 1, 2, 3}, 1);
+    EXPECT_EQ(run(0).triangles.size(), 1u);
+    EXPECT_EQ(run(1).triangles.size(), 3u);
+    EXPECT_EQ(run(2).triangles.size(), 0u);
+}
+
+TEST_F(PolysetTessellation, DamagedPolygonsAreLeftOutWithOneMessage) {
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
+    mesh().normals = {{0, 0, 1}};
+    mesh().texture_vertices = {{0, 0}};
+    add_polygon({0, 1, 4});                         // vertex out of range
+    add_polygon({0, -1, 2});                        // negative
+    add_polygon({0, 1, 2}).normals = {0, 0, 7};     // normal out of range
+    add_polygon({0, 1, 2}).texture_vertices = {0};  // too few
+    add_polygon({0, 1, 2, 3});                      // sound
+    add_polygon({0, 1});                            // no area
+    add_polygon({0, 1, 1});                         // no area
+    RecordingSink sink = run();
+    EXPECT_EQ(sink.triangles.size(), 2u);
+    EXPECT_EQ(errors, "Polyset error: 4 polygon(s) with indices out of range left out: ball\n");
+
+    errors.clear();
+    mesh().vertices[3].position[0] = NAN;
+    sink = run();
+    EXPECT_EQ(sink.triangles.size(), 0u);
+    EXPECT_NE(errors.find("Polyset error: polygon has no normal: ball\n"), std::string::npos);
+}
+
+TEST_F(PolysetTessellation, BackToBackPolygonsStillGetNormals) {
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(0, 1, 0);
+    add_polygon({0, 1, 2});
+    add_polygon({0, 2, 1});
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), 2u);
+    sink.expect_facing_normals();
+    EXPECT_EQ(errors, "Polyset error: vertex has no normal: ball\n");
+}
+
+TEST_F(PolysetTessellation, NothingToMakeIsNoFailure) {
+    RecordingSink sink = run();
+    EXPECT_TRUE(sink.triangles.empty());
+    PolysetGeometry empty;
+    EXPECT_TRUE(tessellate_polyset(empty, "Polyset", sink));
+    EXPECT_TRUE(sink.triangles.empty());
+    EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+}  // namespace sky
