@@ -24,6 +24,8 @@ namespace {
 BucketGrid grids[kMaxWorkers];
 
 constexpr double kFlatEdge = 1e-6;
+// Displacements within this are no movement at all.
+constexpr float kStill = 1e-6f;
 
 // trunc toward zero, kept inside the integers.
 std::int32_t trunc_to_int(double v) {
@@ -175,6 +177,13 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
             eye[3 * i + 2][k] = static_cast<double>(e[k]) + m->to_close[k];
         }
     }
+    // A vertex that does not move leaves the triangle where it is.
+    bool still = true;
+    for (int i = 0; i < 3 && still; ++i)
+        for (int k = 0; k < 3; ++k)
+            still = still && std::fabs(v[i]->motion->to_frame[k]) <= kStill &&
+                    std::fabs(v[i]->motion->to_close[k]) <= kStill;
+    if (still) return bucket_static(grid, view, t);
     const bool clip = view.screen.perspective;
     const double plane = -static_cast<double>(view.near);
     Point a[36], b[36], ends[72];

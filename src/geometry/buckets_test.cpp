@@ -282,6 +282,17 @@ TEST_F(MovingBuckets, ThroughAPerspectiveViewAndTheNearPlane) {
     compare(frame, open, close);
 }
 
+TEST_F(MovingBuckets, ATriangleThatDoesNotMoveCoversWhatAStillOneDoes) {
+    const float none[3] = {0, 0, 0};
+    ObjectTriangles moving(owner_), still(owner_);
+    moving.moving = true;
+    ASSERT_TRUE(enter_triangle(moving, moving_corner(100, 101, -5, none, none),
+                               moving_corner(104, 103, -5, none, none),
+                               moving_corner(101, 109, -5, none, none), 0));
+    ASSERT_TRUE(enter_triangle(still, corner(100, 101), corner(104, 103), corner(101, 109), 0));
+    EXPECT_EQ(covered(fill(moving), moving), covered(fill(still), still));
+}
+
 TEST_F(MovingBuckets, AVertexWithoutMotionEndsTheRunAsAFailure) {
     ObjectTriangles storage(owner_);
     ASSERT_TRUE(enter_triangle(storage, corner(100, 101), corner(104, 103), corner(101, 109), 0));

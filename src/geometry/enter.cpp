@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "run/options.h"
+#include "scene/transform.h"
 #include "sdl/environment.h"
 
 namespace sky {
@@ -25,13 +26,32 @@ float minimum_triangle_area(std::int32_t larger_dimension) {
     return resolution_tolerance(larger_dimension);
 }
 
+namespace {
+
+// The view of a moving camera at another time: its placement moves only the
+// eye, which keeps looking at the same view point.
+Matrix4 moved_view(const CameraRecord& camera, const TransformValue* placement) {
+    const CameraView& v = camera.view;
+    if (placement == nullptr) return v.eye_from_world;
+    const Triple frame = AR_model_xform(camera.eye, camera.placement->model);
+    const Triple moved = AR_model_xform(camera.eye, placement->model);
+    const Triple eye{v.eye.x + moved.x - frame.x, v.eye.y + moved.y - frame.y, v.eye.z + moved.z - frame.z};
+    if (eye.x == v.view_point.x && eye.y == v.view_point.y && eye.z == v.view_point.z)
+        return v.eye_from_world;
+    return look_at_matrix(eye, v.view_point, camera.twist, render_options().y_up);
+}
+
+}  // namespace
+
 void set_geometry_view(const CameraRecord& camera) {
     const RenderOptions& options = render_options();
     GeometryView& view = geometry_view();
     view.eye_from_world = camera.view.eye_from_world;
-    // A moving camera's open and close views belong to the camera module;
-    // until it provides them every time sees the frame view.
     view.eye_from_world_open = view.eye_from_world_close = view.eye_from_world;
+    if (options.camera_motion_blur && camera.placement) {
+        view.eye_from_world_open = moved_view(camera, camera.open_placement.get());
+        view.eye_from_world_close = moved_view(camera, camera.close_placement.get());
+    }
     view.screen = camera.view.screen;
     view.depth_scale = camera.view.projection.m[10];
     view.depth_offset = camera.view.projection.m[14];

@@ -1,11 +1,13 @@
 #include "geometry/enter.h"
 
 #include <cmath>
+#include <memory>
 
 #include <gtest/gtest.h>
 
 #include "geometry/geometry_test_support.h"
 #include "output/statistics.h"
+#include "scene/matrix.h"
 
 namespace sky {
 namespace {
@@ -104,6 +106,36 @@ TEST_F(Enter, At640By480ATriangleOfHalfArea00001IsDropped) {
     EXPECT_FALSE(
         enter_triangle(storage, corner(10, 10), corner(10.02f, 10), corner(10, 10.01f), 0));
     EXPECT_TRUE(enter_triangle(storage, corner(10, 10), corner(10.02f, 10), corner(10, 10.02f), 0));
+}
+
+TEST_F(Enter, AMovingCameraSeesTheSceneFromWhereItIsAtOpenAndClose) {
+    CameraRecord camera;
+    camera.view_point = camera.view.view_point = Triple{0, 0, -10};
+    camera.view.eye_from_world = look_at_matrix(camera.eye, camera.view_point, 0, true);
+    camera.view.screen = ScreenMapping{322.5f, 243, 600, 600, true};
+    camera.near = 0.2, camera.far = 1000;
+    auto placed = [](float x) {
+        auto t = std::make_shared<TransformValue>();
+        t->model.m[12] = x;
+        return t;
+    };
+    camera.placement = placed(0);
+    camera.open_placement = placed(-1);
+    camera.close_placement = placed(1);
+    render_options().camera_motion_blur = true;
+    set_geometry_view(camera);
+    const GeometryView& view = geometry_view();
+    const Triple at_open = transform_point(Triple{-1, 0, 0}, view.eye_from_world_open);
+    const Triple at_close = transform_point(Triple{1, 0, 0}, view.eye_from_world_close);
+    for (float v : {at_open.x, at_open.y, at_open.z, at_close.x, at_close.y, at_close.z})
+        EXPECT_NEAR(v, 0, 1e-6);
+    // Both still look at the view point.
+    EXPECT_NEAR(transform_point(Triple{0, 0, -10}, view.eye_from_world_open).x, 0, 1e-5);
+    EXPECT_NEAR(transform_point(Triple{0, 0, -10}, view.eye_from_world_close).y, 0, 1e-5);
+
+    render_options().camera_motion_blur = false;
+    set_geometry_view(camera);
+    EXPECT_EQ(transform_point(Triple{-1, 0, 0}, geometry_view().eye_from_world_open).x, -1);
 }
 
 TEST_F(Enter, AHugeTriangleIsSplitNoMoreOftenThanTheDepthAllows) {
