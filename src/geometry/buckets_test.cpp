@@ -72,8 +72,10 @@ struct P2 {
     Real x, y;
 };
 bool touches(const P2 tri[3], int i, int j) {
-    const Real xmin = std::min({tri[0].x, tri[1].x, tri[2].x}), xmax = std::max({tri[0].x, tri[1].x, tri[2].x});
-    const Real ymin = std::min({tri[0].y, tri[1].y, tri[2].y}), ymax = std::max({tri[0].y, tri[1].y, tri[2].y});
+    const Real xmin = std::min({tri[0].x, tri[1].x, tri[2].x}),
+               xmax = std::max({tri[0].x, tri[1].x, tri[2].x});
+    const Real ymin = std::min({tri[0].y, tri[1].y, tri[2].y}),
+               ymax = std::max({tri[0].y, tri[1].y, tri[2].y});
     if (xmax < i || xmin >= i + 1 || ymax < j || ymin >= j + 1) return false;
     std::vector<P2> poly(tri, tri + 3);
     auto clip = [&](Real a, Real b, Real c) {  // keep a·x + b·y ≤ c
@@ -126,6 +128,7 @@ TEST_F(Buckets, EveryPixelARandomTriangleTouchesHoldsIt) {
         if (!enter_triangle(storage, corner(x[0], y[0]), corner(x[1], y[1]), corner(x[2], y[2]), 0))
             continue;
         ++triangles;
+        finish_object_triangles(storage);
         const BucketGrid& grid = fill(storage);
         const P2 tri[3] = {{x[0], y[0]}, {x[1], y[1]}, {x[2], y[2]}};
         for (int j = tile_.y_first; j <= tile_.y_last; ++j) {
@@ -175,7 +178,8 @@ TEST_F(Buckets, ATriangleOfNearlyEqualHeightsStillReachesAllItsPixels) {
     const float y0 = 3.3f, y1 = std::nextafter(std::nextafter(y0, 9.f), 9.f);
     const float y2 = std::nextafter(std::nextafter(y1, 9.f), 9.f);
     ObjectTriangles storage(owner_);
-    ASSERT_TRUE(enter_triangle(storage, corner(0.5f, y0), corner(600.5f, y1), corner(300.25f, y2), 0));
+    ASSERT_TRUE(
+        enter_triangle(storage, corner(0.5f, y0), corner(600.5f, y1), corner(300.25f, y2), 0));
     tile_.y_first = 0, tile_.y_last = 14;
     const BucketGrid& grid = fill(storage);
     for (int x = 0; x <= 600; ++x) ASSERT_TRUE(holds(grid, x, 3, storage)) << x;

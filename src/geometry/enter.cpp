@@ -35,7 +35,8 @@ Matrix4 moved_view(const CameraRecord& camera, const TransformValue* placement) 
     if (placement == nullptr) return v.eye_from_world;
     const Triple frame = AR_model_xform(camera.eye, camera.placement->model);
     const Triple moved = AR_model_xform(camera.eye, placement->model);
-    const Triple eye{v.eye.x + moved.x - frame.x, v.eye.y + moved.y - frame.y, v.eye.z + moved.z - frame.z};
+    const Triple eye{v.eye.x + moved.x - frame.x, v.eye.y + moved.y - frame.y,
+                     v.eye.z + moved.z - frame.z};
     if (eye.x == v.view_point.x && eye.y == v.view_point.y && eye.z == v.view_point.z)
         return v.eye_from_world;
     return look_at_matrix(eye, v.view_point, camera.twist, render_options().y_up);

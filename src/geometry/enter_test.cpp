@@ -66,7 +66,7 @@ TEST_F(Enter, DegenerateTrianglesAreNotEntered) {
         enter_triangle(storage, corner(5, 1), corner(5, 8), corner(5, 3), 0));  // one column
     EXPECT_FALSE(enter_triangle(storage, corner(1, 1), corner(2, 2), corner(4, 4), 0));  // D = 0
     EXPECT_EQ(storage.triangle_count, 0);
-    EXPECT_EQ(storage.vertices.count(), 0);
+    EXPECT_EQ(storage.vertex_count, 0);
 }
 
 TEST_F(Enter, TrianglesOutsideTheWindowAreDropped) {
@@ -158,7 +158,7 @@ TEST_F(Enter, ConsecutiveEqualVerticesAreShared) {
     ObjectTriangles storage(owner_);
     ASSERT_TRUE(enter_triangle(storage, corner(1, 1), corner(5, 1), corner(3, 4), 0));
     ASSERT_TRUE(enter_triangle(storage, corner(3, 4), corner(7, 4), corner(5, 8), 0));
-    EXPECT_EQ(storage.vertices.count(), 5);
+    EXPECT_EQ(storage.vertex_count, 5);
     // Normals a hair apart still share, unless the object compares exactly.
     CornerValues a = corner(5, 8), b = corner(5, 8);
     b.eye_normal[0] = 0.01f;
@@ -192,6 +192,16 @@ TEST_F(Enter, TrianglesAreCompactedAndCountedWhenTheObjectIsDone) {
         ++listed;
     });
     EXPECT_EQ(listed, 1300);
+    // The vertices moved into one block with their records, in order.
+    ASSERT_NE(storage.compacted_vertices, nullptr);
+    for (int i = 0; i < 1300; ++i) {
+        const ScreenTriangle& t = storage.compacted[i];
+        EXPECT_EQ(t.P0, storage.compacted_vertices + 3 * i) << i;
+        EXPECT_EQ(t.P1, storage.compacted_vertices + 3 * i + 1) << i;
+        EXPECT_EQ(t.P0->x, t.x0);
+        EXPECT_EQ(t.P2->shading->eye[1], 5);
+        EXPECT_EQ(t.P1->shading->eye[0], i * 0.4f);
+    }
     EXPECT_EQ(render_counters().triangles.load(), 1300);
     EXPECT_EQ(render_counters().vertices.load(), 3900);
     EXPECT_EQ(render_counters().motion_vertices.load(), 0);

@@ -16,10 +16,6 @@
 
 namespace sky {
 
-struct alignas(16) RecordBlocks::Block {
-    Block* next;
-};
-
 RecordBlocks::RecordBlocks(std::size_t record_size, int per_block)
     : record_size_((record_size + 7) & ~std::size_t{7}), per_block_(per_block), used_(per_block) {}
 
@@ -93,6 +89,7 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
     if (storage.last_vertex != nullptr && same_corner(storage, storage.last_corner, corner))
         return storage.last_vertex;
     auto* vertex = static_cast<ScreenVertex*>(storage.vertices.take());
+    ++storage.vertex_count;
     std::memcpy(&vertex->x, corner.screen, sizeof corner.screen);
     std::memcpy(vertex->normal, corner.eye_normal, sizeof corner.eye_normal);
     auto* shading = static_cast<ShadingRecord*>(storage.shading.take());
@@ -128,36 +125,105 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage) {
     return triangle;
 }
 
-void finish_object_triangles(ObjectTriangles& storage) {
-    const std::int32_t count = storage.triangle_count;
-    if (count > 0 && storage.compacted == nullptr) {
-        const std::size_t bytes = sizeof(ScreenTriangle) * static_cast<std::size_t>(count);
-        auto* block = static_cast<ScreenTriangle*>(SKY_MALLOC(bytes));
-        if (block == nullptr)
-            fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
-        // The list runs newest first: fill the block from its end.
-        std::int32_t i = count;
-        for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) block[--i] = *t;
-        for (std::int32_t k = 0; k < count; ++k) block[k].next = k > 0 ? &block[k - 1] : nullptr;
-        storage.triangles.release();
-        storage.compacted = block;
-        storage.last = &block[count - 1];
-    }
+namespace {
+
+void count_made(const ObjectTriangles& storage) {
     if (render_options().quiet) return;
     RenderCounters& counters = render_counters();
-    counters.triangles.fetch_add(count, std::memory_order_relaxed);
-    counters.vertices.fetch_add(static_cast<std::int32_t>(storage.vertices.count()),
-                                std::memory_order_relaxed);
+    auto count = [](std::int64_t n) { return static_cast<std::int32_t>(n); };
+    counters.triangles.fetch_add(storage.triangle_count, std::memory_order_relaxed);
+    counters.vertices.fetch_add(count(storage.vertex_count), std::memory_order_relaxed);
     if (storage.has_texture)
-        counters.uv_vertices.fetch_add(static_cast<std::int32_t>(storage.texture_floats.count()),
+        counters.uv_vertices.fetch_add(count(storage.texture_floats.count()),
                                        std::memory_order_relaxed);
-    counters.motion_vertices.fetch_add(static_cast<std::int32_t>(storage.motion.count()),
-                                       std::memory_order_relaxed);
+    counters.motion_vertices.fetch_add(count(storage.motion.count()), std::memory_order_relaxed);
+}
+
+void* allocate(std::size_t bytes) {
+    void* block = SKY_MALLOC(bytes);
+    if (block == nullptr)
+        fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
+    return block;
+}
+
+void compact_triangles(ObjectTriangles& storage) {
+    const std::int32_t count = storage.triangle_count;
+    auto* block = static_cast<ScreenTriangle*>(allocate(sizeof(ScreenTriangle) * count));
+    // The list runs newest first: fill the block from its end.
+    std::int32_t i = count;
+    for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) block[--i] = *t;
+    for (std::int32_t k = 0; k < count; ++k) block[k].next = k > 0 ? &block[k - 1] : nullptr;
+    storage.triangles.release();
+    storage.compacted = block;
+    storage.last = &block[count - 1];
+}
+
+// Each old vertex, once copied, keeps the address of its copy in its first
+// bytes, for the triangles to follow.
+void compact_vertices(ObjectTriangles& storage) {
+    const auto n = static_cast<std::size_t>(storage.vertex_count);
+    const std::size_t motion_floats = storage.moving ? 15 : 0;
+    const std::size_t floats = motion_floats + (storage.has_texture ? kTextureFloats : 0) +
+                               (storage.has_texture_data ? kTextureDataFloats : 0);
+    const std::size_t bytes =
+        n * (sizeof(ScreenVertex) + sizeof(ShadingRecord) + floats * sizeof(float));
+    auto* vertices = static_cast<ScreenVertex*>(allocate(bytes));
+    auto* shading = reinterpret_cast<ShadingRecord*>(vertices + n);
+    auto* spare = reinterpret_cast<float*>(shading + n);
+    std::size_t k = 0;
+    storage.vertices.for_each([&](void* record) {
+        auto* old = static_cast<ScreenVertex*>(record);
+        ScreenVertex& v = vertices[k];
+        v = *old;
+        shading[k] = *old->shading;
+        v.shading = &shading[k];
+        if (old->motion != nullptr) {
+            v.motion = reinterpret_cast<MotionRecord*>(spare);
+            std::memcpy(spare, old->motion, sizeof(MotionRecord));
+            spare += 15;
+        }
+        if (old->shading->texture != nullptr) {
+            shading[k].texture = spare;
+            std::memcpy(spare, old->shading->texture, sizeof(float) * kTextureFloats);
+            spare += kTextureFloats;
+        }
+        if (old->shading->texture_data != nullptr) {
+            shading[k].texture_data = spare;
+            std::memcpy(spare, old->shading->texture_data, sizeof(float) * kTextureDataFloats);
+            spare += kTextureDataFloats;
+        }
+        ScreenVertex* copy = &v;
+        std::memcpy(old, &copy, sizeof copy);
+        ++k;
+    });
+    auto forward = [](ScreenVertex*& p) { std::memcpy(&p, p, sizeof p); };
+    for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) {
+        forward(t->P0);
+        forward(t->P1);
+        forward(t->P2);
+    }
+    for (RecordBlocks* blocks : {&storage.vertices, &storage.motion, &storage.shading,
+                                 &storage.texture_floats, &storage.texture_data})
+        blocks->release();
+    storage.compacted_vertices = vertices;
+    storage.last_vertex = nullptr;
+}
+
+}  // namespace
+
+void finish_object_triangles(ObjectTriangles& storage) {
+    if (storage.compacted != nullptr || storage.triangle_count == 0) return;
+    count_made(storage);
+    compact_triangles(storage);
+    compact_vertices(storage);
 }
 
 void clear_object_triangles(ObjectTriangles& storage) {
     if (storage.compacted != nullptr) SKY_FREE(storage.compacted);
+    if (storage.compacted_vertices != nullptr) SKY_FREE(storage.compacted_vertices);
     storage.compacted = nullptr;
+    storage.compacted_vertices = nullptr;
+    storage.vertex_count = 0;
     storage.last = nullptr;
     storage.triangle_count = 0;
     storage.last_vertex = nullptr;

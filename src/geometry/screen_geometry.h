@@ -88,8 +88,21 @@ public:
     void release();
     std::int64_t count() const { return count_; }
 
+    // Every record, in the order taken.
+    template <typename F>
+    void for_each(F&& visit) const {
+        std::int64_t left = count_;
+        for (const Block* block = first_; block != nullptr && left > 0; block = block->next) {
+            auto* record = reinterpret_cast<std::uint8_t*>(const_cast<Block*>(block) + 1);
+            for (int i = 0; i < per_block_ && left > 0; ++i, --left, record += record_size_)
+                visit(record);
+        }
+    }
+
 private:
-    struct Block;
+    struct alignas(16) Block {
+        Block* next;
+    };
     Block* first_ = nullptr;
     Block* current_ = nullptr;
     std::size_t record_size_;
@@ -134,6 +147,11 @@ struct ObjectTriangles {
     std::int32_t triangle_count = 0;
     ScreenTriangle* compacted = nullptr;
 
+    // After compaction the vertices and their records sit in one block:
+    // the vertices first, `vertex_count` of them.
+    ScreenVertex* compacted_vertices = nullptr;
+    std::int64_t vertex_count = 0;
+
     RecordBlocks triangles{sizeof(ScreenTriangle), kTriangleBlockRecords};
     RecordBlocks vertices{sizeof(ScreenVertex), kVertexBlockRecords};
     RecordBlocks motion{sizeof(MotionRecord), kMotionBlockRecords};
@@ -155,8 +173,9 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
 // A new triangle record linked in front of the object's list.
 ScreenTriangle* new_triangle(ObjectTriangles& storage);
 
-// Moves the triangles into one block of the size used (after tessellation)
-// and adds what was made to the statistics unless quiet.
+// Adds what was made to the statistics unless quiet, then moves the
+// triangles into one block of the size used and the vertices with their
+// records into another (after tessellation).
 void finish_object_triangles(ObjectTriangles& storage);
 
 // Frees every triangle and vertex record of the object (a new tessellation
