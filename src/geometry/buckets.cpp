@@ -161,9 +161,11 @@ void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     entry.fill(&t);
 }
 
-// The segments joining the open, frame and close positions of the three
-// vertices cover the triangle's sweep through the shutter; those reaching
-// behind the near plane are cut at it before they are projected.
+// The triangle sweeps through the convex hull of its nine positions (each
+// vertex at shutter open, frame and close), whose edges are among the
+// segments joining every two of them. Segments reaching behind the near
+// plane are cut at it before they are projected, and the cut points are
+// joined too, which closes the hull where the plane cuts it.
 void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     double eye[9][3];
@@ -187,7 +189,10 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     const bool clip = view.screen.perspective;
     const double plane = -static_cast<double>(view.near);
     Point a[36], b[36], ends[72];
-    int segments = 0;
+    // Where segments were cut: the outline of the sweep's section by the
+    // near plane joins them in some order, so every pair is an edge.
+    Point cuts[36];
+    int segments = 0, cut_count = 0;
     for (int i = 0; i < 9; ++i) {
         for (int j = i + 1; j < 9; ++j) {
             double p[3], q[3];
@@ -209,6 +214,8 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
                                  static_cast<float>(q[2])};
             a[segments] = project(view, pf);
             b[segments] = project(view, qf);
+            if (clip && (eye[i][2] > plane || eye[j][2] > plane))
+                cuts[cut_count++] = eye[i][2] > plane ? a[segments] : b[segments];
             ends[2 * segments] = a[segments];
             ends[2 * segments + 1] = b[segments];
             ++segments;
@@ -222,6 +229,8 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
         entry.point(a[s]);
         entry.point(b[s]);
     }
+    for (int i = 0; i < cut_count; ++i)
+        for (int j = i + 1; j < cut_count; ++j) entry.edge(cuts[i], cuts[j]);
     entry.fill(&t);
 }
 

@@ -286,6 +286,58 @@ TEST_F(MovingBuckets, ThroughAPerspectiveViewAndTheNearPlane) {
     compare(frame, open, close);
 }
 
+TEST_F(MovingBuckets, EveryPointOfTheSweepInFrontOfTheEyeIsHeld) {
+    GeometryView& view = geometry_view();
+    view.screen = ScreenMapping{322.5f, 107, 300, 300, true};
+    view.near = 0.5f;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> unit(0, 1);
+    auto around = [&](float centre, float extent) {
+        return centre + (unit(random) - 0.5f) * extent;
+    };
+    int checked = 0;
+    for (int trial = 0; trial < 150; ++trial) {
+        ObjectTriangles moving(owner_);
+        moving.moving = true;
+        CornerValues c[3];
+        for (int i = 0; i < 3; ++i) {
+            const float open[3] = {around(0, 1), around(0, 0.3f), around(0, 2)};
+            const float close[3] = {around(0, 1), around(0, 0.3f), around(0, 2)};
+            c[i] = moving_corner(around(0, 2), around(0, 0.5f), around(-1.5f, 2), open, close);
+        }
+        if (!enter_triangle(moving, c[0], c[1], c[2], 0)) continue;
+        const std::set<std::pair<int, int>> swept = covered(fill(moving), moving);
+        for (int sample = 0; sample < 400; ++sample) {
+            // A point of the triangle at a time of the shutter: each vertex
+            // moves from open to the frame, then on to close.
+            const float time = unit(random);
+            float w[3] = {unit(random), unit(random), 0};
+            if (w[0] + w[1] > 1) w[0] = 1 - w[0], w[1] = 1 - w[1];
+            w[2] = 1 - w[0] - w[1];
+            float p[3] = {0, 0, 0};
+            for (int i = 0; i < 3; ++i)
+                for (int k = 0; k < 3; ++k) {
+                    const float* e = c[i].eye;
+                    const float* m = c[i].motion;
+                    const float at = time < 0.5f ? e[k] - m[k] * (1 - 2 * time)
+                                                 : e[k] + m[3 + k] * (2 * time - 1);
+                    p[k] += w[i] * at;
+                }
+            if (p[2] > -view.near - 1e-4f) continue;
+            const ScreenPoint s = view.screen.map(Triple{p[0], p[1], p[2]});
+            const int x = static_cast<int>(std::floor(s.x)), y = static_cast<int>(std::floor(s.y));
+            if (x < 0 || x > 644 || y < tile_.y_first || y > tile_.y_last) continue;
+            // Away from pixel edges, where single precision could tip it over.
+            if (s.x - x < 1e-3f || x + 1 - s.x < 1e-3f || s.y - y < 1e-3f || y + 1 - s.y < 1e-3f)
+                continue;
+            ++checked;
+            ASSERT_TRUE(swept.count({x, y}))
+                << "trial " << trial << " time " << time << " at " << s.x << ", " << s.y;
+        }
+    }
+    EXPECT_GT(checked, 2000);
+}
+
 TEST_F(MovingBuckets, ATriangleThatDoesNotMoveCoversWhatAStillOneDoes) {
     const float none[3] = {0, 0, 0};
     ObjectTriangles moving(owner_), still(owner_);
