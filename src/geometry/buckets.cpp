@@ -254,13 +254,15 @@ void map_tile_to_buckets(BucketGrid& grid, const Tile* tile) {
     if (buffers.slots == nullptr || columns < 1 || rows < 1 || columns > width - 2 ||
         (columns + 2) * (rows + 2) > width * height)
         fatal("Bad tile to bucket mapping\n");
+    // Buffers made for the whole window serve a band too: only the rows the
+    // tile needs are used, and cleared.
     grid.heads = buffers.slots;
     grid.spans = buffers.row_list;
     grid.width = static_cast<std::int32_t>(width);
-    grid.height = static_cast<std::int32_t>(height);
+    grid.height = static_cast<std::int32_t>(std::min(height, rows + 2));
     grid.x0 = static_cast<std::int32_t>(std::max<std::int64_t>(x_first - 1, 0));
     grid.y0 = static_cast<std::int32_t>(std::max<std::int64_t>(y_first - 1, 0));
-    std::memset(grid.heads, 0, sizeof(BucketCell*) * static_cast<std::size_t>(width * height));
+    std::memset(grid.heads, 0, sizeof(BucketCell*) * static_cast<std::size_t>(width) * grid.height);
     // The cells of the last tile went with the tile arena's rewind.
     grid.block = nullptr;
     grid.cells_left = 0;

@@ -76,7 +76,7 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     }
 
     make_tiles();
-    give_tile_buffers(0, 0, worker_count());
+    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
     queue_tiles();
 
     if (camera.near == 0 && passes.automatic_clipping &&
