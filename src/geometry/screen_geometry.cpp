@@ -2,7 +2,9 @@
 //
 // While an object is tessellated its triangles fill blocks of 625; once it
 // is done they move into one block of the size used, so an object of three
-// triangles does not keep room for 625 through the rest of the pass.
+// triangles does not keep room for 625 through the rest of the pass; its
+// vertices, with their shading, motion and texture records, move into one
+// block as well, where the samplers find them side by side.
 #include "geometry/screen_geometry.h"
 
 #include <algorithm>
