@@ -50,7 +50,7 @@ QueuedObject* find(const RenderObject* object) {
 // Where an object's bound falls on the screen.
 struct ScreenRange {
     float xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY;
-    bool in_front = false;  // some corner lies between the clipping planes
+    bool in_front = false;  // some of the box lies between the clipping planes
 };
 
 // False when the bound is unknown (never computed) or cannot be projected
@@ -59,7 +59,7 @@ bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const Transfo
                const GeometryView& view) {
     const double* b = geometry.bound;
     if (std::all_of(b, b + 6, [](double v) { return v == 0; })) return false;
-    int behind = 0;
+    int behind = 0, beyond = 0;
     for (int corner = 0; corner < 8; ++corner) {
         const Triple object{static_cast<float>(b[corner & 1]),
                             static_cast<float>(b[2 + ((corner >> 1) & 1)]),
@@ -69,16 +69,18 @@ bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const Transfo
         if (std::fabs(w) < 1e-6f) return false;
         world = {world.x / w, world.y / w, world.z / w};
         const Triple eye = transform_point(world, view.eye_from_world);
+        if (eye.z < -view.far) ++beyond;
         if (eye.z > -view.near) {
             ++behind;
             if (view.screen.perspective) continue;
-        } else if (eye.z >= -view.far) {
-            range.in_front = true;
         }
         const ScreenPoint p = view.screen.map(eye);
         range.xmin = std::min(range.xmin, p.x), range.xmax = std::max(range.xmax, p.x);
         range.ymin = std::min(range.ymin, p.y), range.ymax = std::max(range.ymax, p.y);
     }
+    // Wholly nearer than the near plane, or wholly beyond the far one, the
+    // box shows nothing; otherwise some of it lies between them.
+    if (behind < 8 && beyond < 8) range.in_front = true;
     return !(view.screen.perspective && behind > 0 && behind < 8);
 }
 

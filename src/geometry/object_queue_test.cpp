@@ -216,6 +216,12 @@ TEST_F(ObjectQueue, ACameraListsEachVisibleObjectInTheTilesItsBoundReaches) {
     PatchGeometry behind = bounded;
     behind.bound[4] = 1, behind.bound[5] = 2;
     add(&behind);
+    PatchGeometry beyond = bounded;
+    beyond.bound[4] = -2000, beyond.bound[5] = -1500;
+    add(&beyond);
+    PatchGeometry through = bounded;  // from behind the eye to beyond the far plane
+    through.bound[4] = -2000, through.bound[5] = 10;
+    RenderObject& deep = add(&through);
 
     CameraRecord camera;
     camera.view.screen = ScreenMapping{0, 0, 1, 1, false};
@@ -225,8 +231,9 @@ TEST_F(ObjectQueue, ACameraListsEachVisibleObjectInTheTilesItsBoundReaches) {
     int listing_inside = 0;
     for (const Tile& tile : tile_list()) {
         const bool reaches = tile.y_last >= 199 && tile.y_first <= 211;
-        ASSERT_EQ(tile.objects.size(), reaches ? 2u : 1u) << tile.y_first;
+        ASSERT_EQ(tile.objects.size(), reaches ? 3u : 1u) << tile.y_first;
         EXPECT_EQ(tile.objects[0], reaches ? &inside : &everywhere);
+        if (reaches) EXPECT_EQ(tile.objects[2], &deep);
         listing_inside += reaches;
     }
     EXPECT_EQ(listing_inside, 1 + (210 / 15 != 199 / 15));
