@@ -233,7 +233,9 @@ TEST_F(ObjectQueue, ACameraListsEachVisibleObjectInTheTilesItsBoundReaches) {
         const bool reaches = tile.y_last >= 199 && tile.y_first <= 211;
         ASSERT_EQ(tile.objects.size(), reaches ? 3u : 1u) << tile.y_first;
         EXPECT_EQ(tile.objects[0], reaches ? &inside : &everywhere);
-        if (reaches) EXPECT_EQ(tile.objects[2], &deep);
+        if (reaches) {
+            EXPECT_EQ(tile.objects[2], &deep);
+        }
         listing_inside += reaches;
     }
     EXPECT_EQ(listing_inside, 1 + (210 / 15 != 199 / 15));
