@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "geometry/object_queue.h"
 #include "output/statistics.h"
 #include "platform/files.h"
 #include "platform/report.h"
@@ -75,13 +76,14 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     }
 
     make_tiles();
-    give_tile_buffers(0, 0, worker_count());
+    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
     queue_tiles();
 
     if (camera.near == 0 && passes.automatic_clipping &&
         passes.automatic_clipping(camera, near, far))
         set_camera_clipping(camera, near, far);
     if (passes.prepare_shadow_lookups) passes.prepare_shadow_lookups(camera);
+    if (passes.queue_objects) passes.queue_objects(camera);
 
     if (passes.open_outputs) passes.open_outputs(camera);
 
@@ -135,6 +137,7 @@ void evaluate_frame_scene() {
 
 int frame_loop(std::int64_t run_start) {
     RenderOptions& options = render_options();
+    install_geometry_passes();
     start_workers(decide_worker_count());
 
     FrameSchedule schedule(options);

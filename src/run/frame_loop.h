@@ -25,6 +25,9 @@ struct FramePasses {
     void (*set_up_glow)() = nullptr;
     // The object lists a depth-map pass consumed, made again for the camera.
     void (*rebuild_object_lists)() = nullptr;
+    // Once the tiles are made and the view is final: the visible objects
+    // into the lists of the tiles they reach.
+    void (*queue_objects)(const CameraRecord& camera) = nullptr;
     // Automatic clipping (near 0): the near and far planes from the scene;
     // false keeps the camera's own.
     bool (*automatic_clipping)(const CameraRecord& camera, double& near, double& far) = nullptr;

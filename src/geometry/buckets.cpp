@@ -1,0 +1,291 @@
+// Bucket entry.
+//
+// A triangle is entered row by row. For every horizontal grid line the
+// triangle crosses, its edges give the span of x it covers there; a pixel
+// row then takes the union of the spans of its lower and upper line. An
+// edge evaluated beyond its end gives its end's x, which is how a vertex
+// lying inside a row still reaches its own column. Crossings are computed
+// in double and rounded outward into the single-precision spans, so that a
+// crossing just short of a pixel edge never loses that pixel.
+#include "geometry/buckets.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/fatal.h"
+#include "run/arena.h"
+#include "run/options.h"
+#include "run/workers.h"
+
+namespace sky {
+namespace {
+
+BucketGrid grids[kMaxWorkers];
+
+constexpr double kFlatEdge = 1e-6;
+// Displacements within this are no movement at all.
+constexpr float kStill = 1e-6f;
+
+// trunc toward zero, kept inside the integers.
+std::int32_t trunc_to_int(double v) {
+    if (!(v > -2e9)) return -2000000000;  // also NaN
+    if (v > 2e9) return 2000000000;
+    return static_cast<std::int32_t>(v);
+}
+
+float round_down(double v) {
+    float f = static_cast<float>(v);
+    return static_cast<double>(f) > v ? std::nextafter(f, -INFINITY) : f;
+}
+float round_up(double v) {
+    float f = static_cast<float>(v);
+    return static_cast<double>(f) < v ? std::nextafter(f, INFINITY) : f;
+}
+
+void push_cell(BucketGrid& grid, std::int64_t index, const ScreenTriangle* triangle) {
+    if (grid.cells_left == 0) {
+        BucketCell* block = arena_array<BucketCell>(tile_arena(), kBucketBlockRecords);
+        block[0].next = grid.block;
+        grid.block = block;
+        grid.cells_left = kBucketBlockRecords - 1;
+    }
+    BucketCell* cell = grid.block + (kBucketBlockRecords - grid.cells_left);
+    --grid.cells_left;
+    BucketCell*& head = grid.heads[index];
+    cell->next = head;
+    cell->triangle = triangle;
+    head = cell;
+}
+
+struct Point {
+    double x, y;
+};
+
+// One triangle's rows and spans while it is entered.
+class Entry {
+public:
+    explicit Entry(BucketGrid& grid) : grid_(grid) {}
+
+    // The rows the points reach; false when they miss the grid.
+    bool rows(const Point* points, int count) {
+        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (int i = 0; i < count; ++i) {
+            std::int32_t r = trunc_to_int(points[i].y) - grid_.y0;
+            lo = std::min(lo, r), hi = std::max(hi, r);
+        }
+        if (lo > grid_.height - 1 || hi < 0) return false;
+        first_ = std::max(lo, 0);
+        last_ = std::min(hi, grid_.height - 1);
+        const float empty_min = static_cast<float>(grid_.x0 + grid_.width + 1);
+        const float empty_max = static_cast<float>(grid_.x0 - 1);
+        for (std::int32_t line = first_; line <= last_ + 1; ++line)
+            grid_.spans[line] = {empty_min, empty_max};
+        return true;
+    }
+
+    // Widens the spans of the lines the edge reaches, from the line below
+    // its lower end to the line above its upper end.
+    void edge(Point a, Point b) {
+        if (std::fabs(a.y - b.y) <= kFlatEdge) return;
+        if (a.y > b.y) std::swap(a, b);
+        const double xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
+        const double slope = (b.x - a.x) / (b.y - a.y);
+        const std::int32_t from = std::max(trunc_to_int(a.y) - grid_.y0, first_);
+        const std::int32_t to = std::min(trunc_to_int(b.y) + 1 - grid_.y0, last_ + 1);
+        for (std::int32_t line = from; line <= to; ++line) {
+            const double y = static_cast<double>(line + grid_.y0);
+            widen(line, std::clamp(a.x + (y - a.y) * slope, xlo, xhi));
+        }
+    }
+
+    // A point whose edges are all flat: its own lines take its x, as the
+    // clamped extension of an edge would.
+    void point(Point p) {
+        const std::int32_t line = trunc_to_int(p.y) - grid_.y0;
+        for (std::int32_t l = std::max(line, first_); l <= std::min(line + 1, last_ + 1); ++l)
+            widen(l, p.x);
+    }
+
+    void fill(const ScreenTriangle* triangle) {
+        const std::int32_t width = grid_.width;
+        for (std::int32_t r = last_; r >= first_; --r) {
+            const RowSpan& below = grid_.spans[r];
+            const RowSpan& above = grid_.spans[r + 1];
+            std::int32_t start = trunc_to_int(std::min(below.minimum, above.minimum)) - grid_.x0;
+            std::int32_t end = trunc_to_int(std::max(below.maximum, above.maximum)) - grid_.x0;
+            if (start >= width || end < 0) continue;
+            start = std::max(start, 0);
+            end = std::min(end, width - 1);
+            const std::int64_t row = static_cast<std::int64_t>(r) * width;
+            for (std::int32_t c = start; c <= end; ++c) push_cell(grid_, row + c, triangle);
+        }
+    }
+
+private:
+    void widen(std::int32_t line, double x) {
+        RowSpan& span = grid_.spans[line];
+        span.minimum = std::min(span.minimum, round_down(x));
+        span.maximum = std::max(span.maximum, round_up(x));
+    }
+
+    BucketGrid& grid_;
+    std::int32_t first_ = 0, last_ = -1;
+};
+
+Point project(const GeometryView& view, const float* eye) {
+    const ScreenMapping& s = view.screen;
+    if (s.perspective) {
+        const double inverse_z = 1.0 / static_cast<double>(eye[2]);
+        return {s.cx - static_cast<double>(s.sx) * eye[0] * inverse_z,
+                s.cy - static_cast<double>(s.sy) * eye[1] * inverse_z};
+    }
+    return {s.cx + static_cast<double>(s.sx) * eye[0], s.cy + static_cast<double>(s.sy) * eye[1]};
+}
+
+void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    Point p[3];
+    for (int i = 0; i < 3; ++i) p[i] = project(view, v[i]->shading->eye);
+    Entry entry(grid);
+    if (!entry.rows(p, 3)) return;
+    bool flat[3];  // edge i runs from vertex i to vertex i + 1
+    for (int i = 0; i < 3; ++i) {
+        const Point& a = p[i];
+        const Point& b = p[(i + 1) % 3];
+        flat[i] = std::fabs(a.y - b.y) <= kFlatEdge;
+        entry.edge(a, b);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (flat[i] && flat[(i + 2) % 3]) entry.point(p[i]);
+    entry.fill(&t);
+}
+
+// The triangle sweeps through the convex hull of its nine positions (each
+// vertex at shutter open, frame and close), whose edges are among the
+// segments joining every two of them. Segments reaching behind the near
+// plane are cut at it before they are projected, and the cut points are
+// joined too, which closes the hull where the plane cuts it.
+void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    double eye[9][3];
+    for (int i = 0; i < 3; ++i) {
+        const MotionRecord* m = v[i]->motion;
+        if (m == nullptr) fatal("Logical error: no motion info on motion blurred triangle\n");
+        const float* e = v[i]->shading->eye;
+        for (int k = 0; k < 3; ++k) {
+            eye[3 * i + 0][k] = static_cast<double>(e[k]) - m->to_frame[k];
+            eye[3 * i + 1][k] = e[k];
+            eye[3 * i + 2][k] = static_cast<double>(e[k]) + m->to_close[k];
+        }
+    }
+    // A vertex that does not move leaves the triangle where it is.
+    bool still = true;
+    for (int i = 0; i < 3 && still; ++i)
+        for (int k = 0; k < 3; ++k)
+            still = still && std::fabs(v[i]->motion->to_frame[k]) <= kStill &&
+                    std::fabs(v[i]->motion->to_close[k]) <= kStill;
+    if (still) return bucket_static(grid, view, t);
+    const bool clip = view.screen.perspective;
+    const double plane = -static_cast<double>(view.near);
+    Point a[36], b[36], ends[72];
+    // Where segments were cut: the outline of the sweep's section by the
+    // near plane joins them in some order, so every pair is an edge.
+    Point cuts[36];
+    int segments = 0, cut_count = 0;
+    for (int i = 0; i < 9; ++i) {
+        for (int j = i + 1; j < 9; ++j) {
+            double p[3], q[3];
+            std::memcpy(p, eye[i], sizeof p);
+            std::memcpy(q, eye[j], sizeof q);
+            if (clip) {
+                if (p[2] > plane && q[2] > plane) continue;
+                if (p[2] > plane || q[2] > plane) {
+                    double* behind = p[2] > plane ? p : q;
+                    const double* front = p[2] > plane ? q : p;
+                    const double s = (plane - front[2]) / (behind[2] - front[2]);
+                    for (int k = 0; k < 3; ++k) behind[k] = front[k] + s * (behind[k] - front[k]);
+                    behind[2] = plane;
+                }
+            }
+            const float pf[3] = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                                 static_cast<float>(p[2])};
+            const float qf[3] = {static_cast<float>(q[0]), static_cast<float>(q[1]),
+                                 static_cast<float>(q[2])};
+            a[segments] = project(view, pf);
+            b[segments] = project(view, qf);
+            if (clip && (eye[i][2] > plane || eye[j][2] > plane))
+                cuts[cut_count++] = eye[i][2] > plane ? a[segments] : b[segments];
+            ends[2 * segments] = a[segments];
+            ends[2 * segments + 1] = b[segments];
+            ++segments;
+        }
+    }
+    if (segments == 0) return;
+    Entry entry(grid);
+    if (!entry.rows(ends, 2 * segments)) return;
+    for (int s = 0; s < segments; ++s) {
+        entry.edge(a[s], b[s]);
+        entry.point(a[s]);
+        entry.point(b[s]);
+    }
+    for (int i = 0; i < cut_count; ++i)
+        for (int j = i + 1; j < cut_count; ++j) entry.edge(cuts[i], cuts[j]);
+    entry.fill(&t);
+}
+
+}  // namespace
+
+BucketGrid& bucket_grid() {
+    return grids[worker_index()];
+}
+
+void map_tile_to_buckets(BucketGrid& grid, const Tile* tile) {
+    const RenderOptions& options = render_options();
+    const TileBuffers& buffers = tile_buffers(worker_index());
+    std::int64_t x_first = options.xleft, x_last = options.xright;
+    std::int64_t y_first = options.ylow, y_last = options.yhigh;
+    if (tile != nullptr) {
+        x_first = tile->x_first, x_last = tile->x_last;
+        y_first = tile->y_first, y_last = tile->y_last;
+    }
+    const std::int64_t width = buffers.slots_per_row, height = buffers.slot_rows;
+    const std::int64_t columns = x_last - x_first + 1, rows = y_last - y_first + 1;
+    if (buffers.slots == nullptr || columns < 1 || rows < 1 || columns > width - 2 ||
+        (columns + 2) * (rows + 2) > width * height)
+        fatal("Bad tile to bucket mapping\n");
+    // Buffers made for the whole window serve a band too: only the rows the
+    // tile needs are used, and cleared.
+    grid.heads = buffers.slots;
+    grid.spans = buffers.row_list;
+    grid.width = static_cast<std::int32_t>(width);
+    grid.height = static_cast<std::int32_t>(std::min(height, rows + 2));
+    grid.x0 = static_cast<std::int32_t>(std::max<std::int64_t>(x_first - 1, 0));
+    grid.y0 = static_cast<std::int32_t>(std::max<std::int64_t>(y_first - 1, 0));
+    std::memset(grid.heads, 0, sizeof(BucketCell*) * static_cast<std::size_t>(width) * grid.height);
+    // The cells of the last tile went with the tile arena's rewind.
+    grid.block = nullptr;
+    grid.cells_left = 0;
+}
+
+BucketCell* bucket_at(const BucketGrid& grid, std::int32_t y, std::int32_t x) {
+    const std::int64_t last = static_cast<std::int64_t>(grid.width) * grid.height - 1;
+    std::int64_t index = (static_cast<std::int64_t>(y) - grid.y0) * grid.width +
+                         (static_cast<std::int64_t>(x) - grid.x0);
+    return grid.heads[std::clamp<std::int64_t>(index, 0, last)];
+}
+
+void bucket_triangle(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage,
+                     const ScreenTriangle& triangle) {
+    if (storage.moving)
+        bucket_moving(grid, view, triangle);
+    else
+        bucket_static(grid, view, triangle);
+}
+
+void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage) {
+    for_each_triangle(storage,
+                      [&](const ScreenTriangle& t) { bucket_triangle(grid, view, storage, t); });
+}
+
+}  // namespace sky

@@ -1,0 +1,370 @@
+#include "geometry/buckets.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "geometry/entry_test_support.h"
+
+namespace sky {
+namespace {
+
+using testing_support::corner;
+
+class Buckets : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = render_options();
+        testing_support::use_plain_view();
+        release_arena(pass_arena());
+        give_tile_buffers(0, 15, 1);
+        tile_.x_first = 0, tile_.x_last = 644;
+        tile_.y_first = 100, tile_.y_last = 114;
+    }
+    void TearDown() override {
+        render_options() = saved_;
+        release_arena(tile_arena());  // other suites count its blocks
+        release_arena(pass_arena());
+    }
+
+    // Enters the storage's triangles into a freshly mapped grid.
+    BucketGrid& fill(const ObjectTriangles& storage) {
+        rewind_arena(tile_arena());
+        BucketGrid& grid = bucket_grid();
+        map_tile_to_buckets(grid, &tile_);
+        bucket_object(grid, geometry_view(), storage);
+        return grid;
+    }
+
+    static bool holds(const BucketGrid& grid, int x, int y, const ObjectTriangles& storage) {
+        for (const BucketCell* cell = bucket_at(grid, y, x); cell; cell = cell->next)
+            if (cell->triangle->object == storage.object) return true;
+        return false;
+    }
+
+    // The pixels of the grid that hold a triangle of the storage.
+    static std::set<std::pair<int, int>> covered(const BucketGrid& grid,
+                                                 const ObjectTriangles& storage) {
+        std::set<std::pair<int, int>> pixels;
+        for (int y = grid.y0; y < grid.y0 + grid.height; ++y)
+            for (int x = grid.x0; x < grid.x0 + grid.width; ++x)
+                if (holds(grid, x, y, storage)) pixels.insert({x, y});
+        return pixels;
+    }
+
+    Tile tile_;
+    RenderObject* const owner_ = reinterpret_cast<RenderObject*>(0x10);
+
+private:
+    RenderOptions saved_;
+};
+
+// Whether the closed triangle touches the half-open pixel square
+// [i, i+1) × [j, j+1): clip it to the closed square, then look for a point
+// of the clipped polygon off the square's right and top edges.
+using Real = long double;
+struct P2 {
+    Real x, y;
+};
+bool touches(const P2 tri[3], int i, int j) {
+    const Real xmin = std::min({tri[0].x, tri[1].x, tri[2].x}),
+               xmax = std::max({tri[0].x, tri[1].x, tri[2].x});
+    const Real ymin = std::min({tri[0].y, tri[1].y, tri[2].y}),
+               ymax = std::max({tri[0].y, tri[1].y, tri[2].y});
+    if (xmax < i || xmin >= i + 1 || ymax < j || ymin >= j + 1) return false;
+    std::vector<P2> poly(tri, tri + 3);
+    auto clip = [&](Real a, Real b, Real c) {  // keep a·x + b·y ≤ c
+        std::vector<P2> out;
+        for (std::size_t k = 0; k < poly.size(); ++k) {
+            const P2& p = poly[k];
+            const P2& q = poly[(k + 1) % poly.size()];
+            const Real fp = a * p.x + b * p.y - c, fq = a * q.x + b * q.y - c;
+            if (fp <= 0) out.push_back(p);
+            if ((fp < 0 && fq > 0) || (fp > 0 && fq < 0)) {
+                const Real s = fp / (fp - fq);
+                out.push_back({p.x + s * (q.x - p.x), p.y + s * (q.y - p.y)});
+            }
+        }
+        poly = out;
+    };
+    clip(-1, 0, -i), clip(1, 0, i + 1), clip(0, -1, -j), clip(0, 1, j + 1);
+    bool left_of_right = false, below_top = false;
+    for (const P2& p : poly) {
+        left_of_right = left_of_right || p.x < i + 1;
+        below_top = below_top || p.y < j + 1;
+    }
+    return !poly.empty() && left_of_right && below_top;
+}
+
+TEST_F(Buckets, EveryPixelARandomTriangleTouchesHoldsIt) {
+    std::mt19937 random(20261207);
+    std::uniform_real_distribution<float> unit(0, 1);
+    auto coordinate = [&](float centre, float extent, int kind) {
+        float v = centre + (unit(random) - 0.5f) * extent;
+        if (kind == 1) return std::round(v);          // on a pixel edge
+        if (kind == 2) return std::round(v * 2) / 2;  // on a pixel centre line
+        return v;
+    };
+    long exact_pixels = 0, extra_pixels = 0, triangles = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int shape = trial % 5;
+        const int kind = (trial / 5) % 3;
+        const float extent = shape == 0 ? 0.8f : shape == 1 ? 6.0f : shape == 2 ? 40.0f : 2000.0f;
+        const float cx = unit(random) * 660 - 8, cy = 92 + unit(random) * 30;
+        float x[3], y[3];
+        for (int k = 0; k < 3; ++k)
+            x[k] = coordinate(cx, extent, kind), y[k] = coordinate(cy, extent, kind);
+        if (shape == 4) {  // a sliver: the third vertex near the line of the first two
+            const float s = unit(random);
+            x[2] = x[0] + s * (x[1] - x[0]) + (unit(random) - 0.5f) * 0.01f;
+            y[2] = y[0] + s * (y[1] - y[0]) + (unit(random) - 0.5f) * 0.01f;
+        }
+        ObjectTriangles storage(owner_);
+        if (!enter_triangle(storage, corner(x[0], y[0]), corner(x[1], y[1]), corner(x[2], y[2]), 0))
+            continue;
+        ++triangles;
+        finish_object_triangles(storage);
+        const BucketGrid& grid = fill(storage);
+        const P2 tri[3] = {{x[0], y[0]}, {x[1], y[1]}, {x[2], y[2]}};
+        for (int j = tile_.y_first; j <= tile_.y_last; ++j) {
+            for (int i = tile_.x_first; i <= tile_.x_last; ++i) {
+                const bool touched = touches(tri, i, j), held = holds(grid, i, j, storage);
+                if (touched && !held) {
+                    ADD_FAILURE() << "pixel (" << i << ", " << j << ") misses triangle (" << x[0]
+                                  << ", " << y[0] << ") (" << x[1] << ", " << y[1] << ") (" << x[2]
+                                  << ", " << y[2] << ")";
+                    return;
+                }
+                exact_pixels += touched;
+                extra_pixels += held && !touched;
+            }
+        }
+    }
+    EXPECT_GT(triangles, 2000);
+    std::printf(
+        "[ conservative ] %ld triangles: %ld pixels touched, %ld extra pixels entered (%.1f%%)\n",
+        triangles, exact_pixels, extra_pixels, 100.0 * extra_pixels / std::max(exact_pixels, 1L));
+}
+
+TEST_F(Buckets, AVertexInsideARowReachesItsColumnThroughTheExtendedEdges) {
+    ObjectTriangles storage(owner_);
+    ASSERT_TRUE(
+        enter_triangle(storage, corner(2, 100.2f), corner(40.5f, 105.5f), corner(3, 110.7f), 0));
+    const BucketGrid& grid = fill(storage);
+    EXPECT_TRUE(holds(grid, 40, 105, storage));
+    EXPECT_FALSE(holds(grid, 42, 105, storage));
+}
+
+TEST_F(Buckets, AHorizontalEdgeWidensNothingButItsRowIsCoveredByTheOthers) {
+    ObjectTriangles storage(owner_);
+    ASSERT_TRUE(enter_triangle(storage, corner(2, 105), corner(20, 105), corner(10, 110), 0));
+    const BucketGrid& grid = fill(storage);
+    for (int x = 2; x <= 20; ++x) EXPECT_TRUE(holds(grid, x, 105, storage)) << x;
+    EXPECT_FALSE(holds(grid, 10, 104, storage));
+    EXPECT_FALSE(holds(grid, 1, 105, storage));
+    EXPECT_FALSE(holds(grid, 21, 105, storage));
+}
+
+TEST_F(Buckets, ATriangleOfNearlyEqualHeightsStillReachesAllItsPixels) {
+    // Every edge is flatter than the ignored extent: the vertices' own rows
+    // take them.
+    // Two and four steps of single precision apart, near the bottom of
+    // the image where the steps are finer than the ignored extent.
+    const float y0 = 3.3f, y1 = std::nextafter(std::nextafter(y0, 9.f), 9.f);
+    const float y2 = std::nextafter(std::nextafter(y1, 9.f), 9.f);
+    ObjectTriangles storage(owner_);
+    ASSERT_TRUE(
+        enter_triangle(storage, corner(0.5f, y0), corner(600.5f, y1), corner(300.25f, y2), 0));
+    tile_.y_first = 0, tile_.y_last = 14;
+    const BucketGrid& grid = fill(storage);
+    for (int x = 0; x <= 600; ++x) ASSERT_TRUE(holds(grid, x, 3, storage)) << x;
+}
+
+TEST_F(Buckets, BucketAtClampsToTheFirstAndLastList) {
+    ObjectTriangles storage(owner_);
+    ASSERT_TRUE(enter_triangle(storage, corner(-5, 90), corner(20, 99.5f), corner(-5, 99.5f), 0));
+    ObjectTriangles other(reinterpret_cast<RenderObject*>(0x20));
+    ASSERT_TRUE(
+        enter_triangle(other, corner(640, 115.5f), corner(660, 115.5f), corner(660, 130), 0));
+    // Buffers for bands of 15 rows, then for the whole window.
+    for (int rows : {15, 0}) {
+        give_tile_buffers(0, rows, 1);
+        rewind_arena(tile_arena());
+        BucketGrid& grid = bucket_grid();
+        map_tile_to_buckets(grid, &tile_);
+        EXPECT_EQ(grid.height, 17);
+        bucket_object(grid, geometry_view(), storage);
+        bucket_object(grid, geometry_view(), other);
+        EXPECT_EQ(grid.x0, 0);
+        EXPECT_EQ(grid.y0, 99);
+        ASSERT_NE(bucket_at(grid, 99, 0), nullptr);
+        EXPECT_EQ(bucket_at(grid, -1000, -1000), bucket_at(grid, 99, 0));
+        EXPECT_EQ(bucket_at(grid, 98, 0), bucket_at(grid, 99, 0));
+        const int last_x = grid.x0 + grid.width - 1, last_y = grid.y0 + grid.height - 1;
+        ASSERT_NE(bucket_at(grid, last_y, last_x), nullptr);
+        EXPECT_EQ(bucket_at(grid, 100000, 100000), bucket_at(grid, last_y, last_x));
+        EXPECT_EQ(bucket_at(grid, last_y, last_x)->triangle->object, other.object);
+    }
+}
+
+TEST_F(Buckets, CellsOutgrowOneBlockWithinATile) {
+    ObjectTriangles storage(owner_);
+    ASSERT_TRUE(enter_triangle(storage, corner(0, 99), corner(644, 99), corner(0, 116), 0));
+    ASSERT_TRUE(enter_triangle(storage, corner(644, 99), corner(644, 116), corner(0, 116), 0));
+    const BucketGrid& grid = fill(storage);
+    EXPECT_GT(covered(grid, storage).size(), 2u * kBucketBlockRecords);
+}
+
+TEST_F(Buckets, ATileThatDoesNotFitTheGridIsFatal) {
+    Tile wide = tile_;
+    wide.x_last = 645;
+    EXPECT_EXIT(map_tile_to_buckets(bucket_grid(), &wide), testing::ExitedWithCode(1),
+                "^Bad tile to bucket mapping\n$");
+    Tile tall = tile_;
+    tall.y_last = 140;
+    EXPECT_EXIT(map_tile_to_buckets(bucket_grid(), &tall), testing::ExitedWithCode(1),
+                "^Bad tile to bucket mapping\n$");
+}
+
+// --- moving triangles ----------------------------------------------------------
+
+CornerValues moving_corner(float x, float y, float z, const float open_shift[3],
+                           const float close_shift[3]) {
+    CornerValues c = corner(x, y, z);
+    for (int k = 0; k < 3; ++k) c.motion[k] = open_shift[k], c.motion[3 + k] = close_shift[k];
+    return c;
+}
+
+class MovingBuckets : public Buckets {
+protected:
+    // The coverage of the static triangle at one time, and of the moving one.
+    void compare(const float (*frame)[3], const float open_shift[3], const float close_shift[3]) {
+        ObjectTriangles moving(owner_);
+        moving.moving = true;
+        CornerValues m[3];
+        for (int i = 0; i < 3; ++i)
+            m[i] = moving_corner(frame[i][0], frame[i][1], frame[i][2], open_shift, close_shift);
+        ASSERT_TRUE(enter_triangle(moving, m[0], m[1], m[2], 0));
+        std::set<std::pair<int, int>> swept = covered(fill(moving), moving);
+        for (int time = 0; time < 3; ++time) {
+            ObjectTriangles still(owner_);
+            CornerValues s[3];
+            bool behind_near = false;
+            for (int i = 0; i < 3; ++i) {
+                float p[3];
+                for (int k = 0; k < 3; ++k)
+                    p[k] = frame[i][k] - (time == 0 ? open_shift[k] : 0) +
+                           (time == 2 ? close_shift[k] : 0);
+                s[i] = corner(p[0], p[1], p[2]);
+                behind_near = behind_near || p[2] > -geometry_view().near;
+            }
+            // The still triangle is only meaningful wholly in front of the eye.
+            if (behind_near) continue;
+            if (!enter_triangle(still, s[0], s[1], s[2], 0)) continue;
+            for (const auto& pixel : covered(fill(still), still))
+                EXPECT_TRUE(swept.count(pixel))
+                    << "time " << time << " pixel " << pixel.first << "," << pixel.second;
+        }
+        EXPECT_FALSE(swept.empty());
+    }
+};
+
+TEST_F(MovingBuckets, TheSweepHoldsTheTriangleAtOpenFrameAndClose) {
+    const float frame[3][3] = {{100, 101, -5}, {104, 103, -5}, {101, 109, -5}};
+    const float open[3] = {30, 2, 0}, close[3] = {25, -3, 0};
+    compare(frame, open, close);
+}
+
+TEST_F(MovingBuckets, EveryPointOfTheSweepInFrontOfTheEyeIsHeld) {
+    GeometryView& view = geometry_view();
+    view.screen = ScreenMapping{322.5f, 107, 300, 300, true};
+    view.near = 0.5f;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> unit(0, 1);
+    auto around = [&](float centre, float extent) {
+        return centre + (unit(random) - 0.5f) * extent;
+    };
+    int checked = 0;
+    for (int trial = 0; trial < 150; ++trial) {
+        ObjectTriangles moving(owner_);
+        moving.moving = true;
+        CornerValues c[3];
+        for (int i = 0; i < 3; ++i) {
+            const float open[3] = {around(0, 1), around(0, 0.3f), around(0, 2)};
+            const float close[3] = {around(0, 1), around(0, 0.3f), around(0, 2)};
+            c[i] = moving_corner(around(0, 2), around(0, 0.5f), around(-1.5f, 2), open, close);
+        }
+        if (!enter_triangle(moving, c[0], c[1], c[2], 0)) continue;
+        const std::set<std::pair<int, int>> swept = covered(fill(moving), moving);
+        for (int sample = 0; sample < 400; ++sample) {
+            // A point of the triangle at a time of the shutter: each vertex
+            // moves from open to the frame, then on to close.
+            const float time = unit(random);
+            float w[3] = {unit(random), unit(random), 0};
+            if (w[0] + w[1] > 1) w[0] = 1 - w[0], w[1] = 1 - w[1];
+            w[2] = 1 - w[0] - w[1];
+            float p[3] = {0, 0, 0};
+            for (int i = 0; i < 3; ++i)
+                for (int k = 0; k < 3; ++k) {
+                    const float* e = c[i].eye;
+                    const float* m = c[i].motion;
+                    const float at = time < 0.5f ? e[k] - m[k] * (1 - 2 * time)
+                                                 : e[k] + m[3 + k] * (2 * time - 1);
+                    p[k] += w[i] * at;
+                }
+            if (p[2] > -view.near - 1e-4f) continue;
+            const ScreenPoint s = view.screen.map(Triple{p[0], p[1], p[2]});
+            const int x = static_cast<int>(std::floor(s.x)), y = static_cast<int>(std::floor(s.y));
+            if (x < 0 || x > 644 || y < tile_.y_first || y > tile_.y_last) continue;
+            // Away from pixel edges, where single precision could tip it over.
+            if (s.x - x < 1e-3f || x + 1 - s.x < 1e-3f || s.y - y < 1e-3f || y + 1 - s.y < 1e-3f)
+                continue;
+            ++checked;
+            ASSERT_TRUE(swept.count({x, y}))
+                << "trial " << trial << " time " << time << " at " << s.x << ", " << s.y;
+        }
+    }
+    EXPECT_GT(checked, 2000);
+}
+
+TEST_F(MovingBuckets, ATriangleThatDoesNotMoveCoversWhatAStillOneDoes) {
+    const float none[3] = {0, 0, 0};
+    ObjectTriangles moving(owner_), still(owner_);
+    moving.moving = true;
+    ASSERT_TRUE(enter_triangle(moving, moving_corner(100, 101, -5, none, none),
+                               moving_corner(104, 103, -5, none, none),
+                               moving_corner(101, 109, -5, none, none), 0));
+    ASSERT_TRUE(enter_triangle(still, corner(100, 101), corner(104, 103), corner(101, 109), 0));
+    EXPECT_EQ(covered(fill(moving), moving), covered(fill(still), still));
+}
+
+TEST_F(MovingBuckets, AVertexWithoutMotionEndsTheRunAsAFailure) {
+    ObjectTriangles storage(owner_);
+    ASSERT_TRUE(enter_triangle(storage, corner(100, 101), corner(104, 103), corner(101, 109), 0));
+    storage.moving = true;  // the records were made for a still object
+    EXPECT_EXIT(fill(storage), testing::ExitedWithCode(1),
+                "^Logical error: no motion info on motion blurred triangle\n$");
+}
+
+TEST_F(MovingBuckets, ATriangleInFrontOfTheNearPlaneThroughTheShutterIsDropped) {
+    GeometryView& view = geometry_view();
+    view.near = 1;
+    ObjectTriangles storage(owner_);
+    storage.moving = true;
+    const float open[3] = {0, 0, 0.2f}, close[3] = {0, 0, 0.2f};
+    EXPECT_FALSE(enter_triangle(storage, moving_corner(100, 101, -0.5f, open, close),
+                                moving_corner(104, 103, -0.5f, open, close),
+                                moving_corner(101, 109, -0.5f, open, close), 0));
+    const float far_open[3] = {0, 0, 0.8f};
+    EXPECT_TRUE(enter_triangle(storage, moving_corner(100, 101, -0.5f, far_open, close),
+                               moving_corner(104, 103, -0.5f, far_open, close),
+                               moving_corner(101, 109, -0.5f, far_open, close), 0));
+}
+
+}  // namespace
+}  // namespace sky

@@ -1,0 +1,203 @@
+// Triangle culling, splitting and set-up.
+//
+// A triangle that reaches far outside the image (a vertex just in front of
+// the near plane projects thousands of widths away) would be set up with
+// coefficients too coarse in single precision; halving it a few times keeps
+// the pieces near the image, where the pieces that matter are, while the
+// pieces still far away are culled against the window like any other.
+#include "geometry/enter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "run/options.h"
+#include "scene/transform.h"
+#include "sdl/environment.h"
+
+namespace sky {
+
+GeometryView& geometry_view() {
+    static GeometryView view;
+    return view;
+}
+
+float minimum_triangle_area(std::int32_t larger_dimension) {
+    return resolution_tolerance(larger_dimension);
+}
+
+namespace {
+
+// The view of a moving camera at another time: its placement moves only the
+// eye, which keeps looking at the same view point.
+Matrix4 moved_view(const CameraRecord& camera, const TransformValue* placement) {
+    const CameraView& v = camera.view;
+    if (placement == nullptr) return v.eye_from_world;
+    const Triple frame = AR_model_xform(camera.eye, camera.placement->model);
+    const Triple moved = AR_model_xform(camera.eye, placement->model);
+    const Triple eye{v.eye.x + moved.x - frame.x, v.eye.y + moved.y - frame.y,
+                     v.eye.z + moved.z - frame.z};
+    if (eye.x == v.view_point.x && eye.y == v.view_point.y && eye.z == v.view_point.z)
+        return v.eye_from_world;
+    return look_at_matrix(eye, v.view_point, camera.twist, render_options().y_up);
+}
+
+}  // namespace
+
+void set_geometry_view(const CameraRecord& camera) {
+    const RenderOptions& options = render_options();
+    GeometryView& view = geometry_view();
+    view.eye_from_world = camera.view.eye_from_world;
+    view.eye_from_world_open = view.eye_from_world_close = view.eye_from_world;
+    if (options.camera_motion_blur && camera.placement) {
+        view.eye_from_world_open = moved_view(camera, camera.open_placement.get());
+        view.eye_from_world_close = moved_view(camera, camera.close_placement.get());
+    }
+    view.screen = camera.view.screen;
+    view.depth_scale = camera.view.projection.m[10];
+    view.depth_offset = camera.view.projection.m[14];
+    view.near = static_cast<float>(camera.near);
+    view.far = static_cast<float>(camera.far);
+    view.xleft = options.xleft;
+    view.xright = options.xright;
+    view.ylow = options.ylow;
+    view.yhigh = options.yhigh;
+    view.guard_x = 100.0f * static_cast<float>(options.xresolution);
+    view.guard_y = 100.0f * static_cast<float>(options.yresolution);
+    view.minimum_area =
+        options.area_tolerance > 0
+            ? options.area_tolerance
+            : minimum_triangle_area(std::max(options.xresolution, options.yresolution));
+    view.split_depth = kGuardBandSplitDepth;
+    view.motion_blur = options.motion_blur;
+    const float shutter = options.shutter_close - options.shutter_open;
+    view.frame_fraction = shutter > 0 ? (options.frame - options.shutter_open) / shutter : 0.5f;
+}
+
+void project_corner(const GeometryView& view, CornerValues& corner) {
+    ScreenPoint p = view.project(corner.eye);
+    corner.screen[0] = p.x;
+    corner.screen[1] = p.y;
+    corner.screen[2] = view.depth(corner.eye[2]);
+}
+
+namespace {
+
+struct Bound {
+    float xmin, xmax, ymin, ymax;
+};
+
+Bound bound_of(const CornerValues& a, const CornerValues& b, const CornerValues& c) {
+    return {std::min({a.screen[0], b.screen[0], c.screen[0]}),
+            std::max({a.screen[0], b.screen[0], c.screen[0]}),
+            std::min({a.screen[1], b.screen[1], c.screen[1]}),
+            std::max({a.screen[1], b.screen[1], c.screen[1]})};
+}
+
+// A moving triangle is culled by where it is at any time of the shutter:
+// the bound of its open, frame and close positions, when all of them lie in
+// front of the eye (otherwise nothing bounds it on the screen).
+bool moving_bound(const GeometryView& view, const CornerValues* corners[3], Bound& bound) {
+    bound = {INFINITY, -INFINITY, INFINITY, -INFINITY};
+    for (int i = 0; i < 3; ++i) {
+        const CornerValues& v = *corners[i];
+        for (int time = 0; time < 3; ++time) {
+            float eye[3];
+            for (int k = 0; k < 3; ++k)
+                eye[k] =
+                    v.eye[k] - (time == 0 ? v.motion[k] : 0) + (time == 2 ? v.motion[3 + k] : 0);
+            if (view.screen.perspective && eye[2] >= 0) return false;
+            ScreenPoint p = view.project(eye);
+            bound.xmin = std::min(bound.xmin, p.x), bound.xmax = std::max(bound.xmax, p.x);
+            bound.ymin = std::min(bound.ymin, p.y), bound.ymax = std::max(bound.ymax, p.y);
+        }
+    }
+    return true;
+}
+
+// Whether any of the nine positions lies between the near and far planes
+// at the same side: all in front of near or all beyond far drops the triangle.
+bool within_clipping_over_shutter(const GeometryView& view, const CornerValues* corners[3]) {
+    bool all_near = true, all_far = true;
+    for (int i = 0; i < 3; ++i) {
+        const CornerValues& v = *corners[i];
+        for (float z : {v.eye[2] - v.motion[2], v.eye[2], v.eye[2] + v.motion[5]}) {
+            all_near = all_near && z > -view.near;
+            all_far = all_far && z < -view.far;
+        }
+    }
+    return !(all_near || all_far);
+}
+
+bool culled_by_window(const GeometryView& view, const Bound& b) {
+    return b.xmin >= static_cast<float>(view.xright) + 1 ||
+           static_cast<float>(view.xleft) > b.xmax ||
+           b.ymin >= static_cast<float>(view.yhigh) + 1 || static_cast<float>(view.ylow) > b.ymax;
+}
+
+CornerValues midpoint(const GeometryView& view, const CornerValues& a, const CornerValues& b) {
+    CornerValues m;
+    const float* p = &a.screen[0];
+    const float* q = &b.screen[0];
+    float* r = &m.screen[0];
+    constexpr int kFloats = sizeof(CornerValues) / sizeof(float);
+    for (int i = 0; i < kFloats; ++i) r[i] = 0.5f * (p[i] + q[i]);
+    project_corner(view, m);
+    return m;
+}
+
+bool set_up(ObjectTriangles& storage, const CornerValues* v0, const CornerValues* v1,
+            const CornerValues* v2) {
+    if (v2->screen[0] == v0->screen[0]) {
+        if (v1->screen[0] == v0->screen[0]) return false;  // one screen column
+        std::swap(v0, v1);
+    }
+    const float x0 = v0->screen[0], y0 = v0->screen[1];
+    const float dx1 = v1->screen[0] - x0, dy1 = v1->screen[1] - y0;
+    const float dx2 = v2->screen[0] - x0, dy2 = v2->screen[1] - y0;
+    const float D = dy2 * dx1 - dy1 * dx2;
+    if (D == 0) return false;
+
+    ScreenVertex* p0 = store_vertex(storage, *v0);
+    ScreenVertex* p1 = store_vertex(storage, *v1);
+    ScreenVertex* p2 = store_vertex(storage, *v2);
+    ScreenTriangle* t = new_triangle(storage);
+    t->P0 = p0, t->P1 = p1, t->P2 = p2;
+    t->x0 = x0, t->y0 = y0, t->z0 = v0->screen[2];
+    t->a = dx1 / D, t->b = dy1 / D, t->dz1 = v1->screen[2] - v0->screen[2];
+    t->c = dx2 / D, t->d = dy2 / D, t->dz2 = v2->screen[2] - v0->screen[2];
+    return true;
+}
+
+}  // namespace
+
+bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
+                    const CornerValues& v2, int split_depth) {
+    const GeometryView& view = geometry_view();
+    const CornerValues* corners[3] = {&v0, &v1, &v2};
+    const Bound b = bound_of(v0, v1, v2);
+    if (storage.moving) {
+        if (!within_clipping_over_shutter(view, corners)) return false;
+        Bound swept;
+        if (moving_bound(view, corners, swept) && culled_by_window(view, swept)) return false;
+    } else if (culled_by_window(view, b)) {
+        return false;
+    }
+    if ((b.ymax - b.ymin) * (b.xmax - b.xmin) * 0.5f < view.minimum_area) return false;
+
+    const bool beyond_guard_band = b.xmin < -view.guard_x || b.xmax > view.guard_x ||
+                                   b.ymin < -view.guard_y || b.ymax > view.guard_y;
+    if (split_depth > 0 && beyond_guard_band) {
+        const CornerValues m01 = midpoint(view, v0, v1);
+        const CornerValues m12 = midpoint(view, v1, v2);
+        const CornerValues m20 = midpoint(view, v2, v0);
+        bool entered = enter_triangle(storage, v0, m01, m20, split_depth - 1);
+        entered |= enter_triangle(storage, m01, v1, m12, split_depth - 1);
+        entered |= enter_triangle(storage, m20, m12, v2, split_depth - 1);
+        entered |= enter_triangle(storage, m01, m12, m20, split_depth - 1);
+        return entered;
+    }
+    return set_up(storage, &v0, &v1, &v2);
+}
+
+}  // namespace sky

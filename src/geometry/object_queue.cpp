@@ -1,0 +1,221 @@
+// The object queue.
+//
+// The queue is built on the main thread before the pass and only read
+// during it, except for each object's state, which the workers change with
+// one compare-and-swap: the worker that moves it from untouched to busy is
+// the one that tessellates it.
+#include "geometry/object_queue.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "geometry/buckets.h"
+#include "geometry/enter.h"
+#include "geometry/object_geometry.h"
+#include "geometry/screen_geometry.h"
+#include "geometry/tessellate_object.h"
+#include "platform/report.h"
+#include "run/arena.h"
+#include "run/frame_loop.h"
+#include "run/options.h"
+#include "scene/camera.h"
+#include "scene/matrix.h"
+#include "scene/scene_objects.h"
+#include "scene/transform.h"
+
+namespace sky {
+namespace {
+
+enum : int { kUntouched = 0, kBusy = 1, kDone = 2 };
+
+struct QueuedObject {
+    explicit QueuedObject(RenderObject* object) : triangles(object) {}
+    ObjectTriangles triangles;
+    std::atomic<int> state{kUntouched};
+};
+
+std::vector<std::unique_ptr<QueuedObject>> queued;
+std::unordered_map<const RenderObject*, QueuedObject*> by_object;
+
+QueuedObject* find(const RenderObject* object) {
+    auto found = by_object.find(object);
+    return found == by_object.end() ? nullptr : found->second;
+}
+
+// Where an object's bound falls on the screen.
+struct ScreenRange {
+    float xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY;
+    bool in_front = false;  // some of the box lies between the clipping planes
+};
+
+// False when the bound is unknown (never computed) or cannot be projected
+// (it reaches from in front of the eye to behind it).
+bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const TransformValue& placement,
+               const GeometryView& view) {
+    const double* b = geometry.bound;
+    if (std::all_of(b, b + 6, [](double v) { return v == 0; })) return false;
+    int behind = 0, beyond = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Triple object{static_cast<float>(b[corner & 1]),
+                            static_cast<float>(b[2 + ((corner >> 1) & 1)]),
+                            static_cast<float>(b[4 + ((corner >> 2) & 1)])};
+        float w = 1;
+        Triple world = transform_point(object, placement.model, &w);
+        if (std::fabs(w) < 1e-6f) return false;
+        world = {world.x / w, world.y / w, world.z / w};
+        const Triple eye = transform_point(world, view.eye_from_world);
+        if (eye.z < -view.far) ++beyond;
+        if (eye.z > -view.near) {
+            ++behind;
+            if (view.screen.perspective) continue;
+        }
+        const ScreenPoint p = view.screen.map(eye);
+        range.xmin = std::min(range.xmin, p.x), range.xmax = std::max(range.xmax, p.x);
+        range.ymin = std::min(range.ymin, p.y), range.ymax = std::max(range.ymax, p.y);
+    }
+    // Wholly nearer than the near plane, or wholly beyond the far one, the
+    // box shows nothing; otherwise some of it lies between them.
+    if (behind < 8 && beyond < 8) range.in_front = true;
+    return !(view.screen.perspective && behind > 0 && behind < 8);
+}
+
+void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView& view) {
+    const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
+    // An object the evaluation could not make has nothing to show.
+    if (!object.visible || geometry == nullptr || !geometry->active) return;
+    ScreenRange range;
+    bool known = add_bound(range, *geometry, object.placement, view);
+    if (known && object.moving && object.has_close && object.close_geometry)
+        known = add_bound(range, *static_cast<const GeometryCommon*>(object.close_geometry),
+                          object.close_placement, view);
+    if (known) {
+        if (!range.in_front) return;
+        if (range.xmax < static_cast<float>(view.xleft) - 1 ||
+            range.xmin > static_cast<float>(view.xright) + 1)
+            return;
+    }
+    for (Tile& tile : tiles) {
+        if (known && (range.ymax < static_cast<float>(tile.y_first) - 1 ||
+                      range.ymin > static_cast<float>(tile.y_last) + 1))
+            continue;
+        tile.objects.push_back(&object);
+    }
+}
+
+void enter_tile_geometry(Tile& tile, void*) {
+    process_tile(tile);
+}
+void release_tile_geometry(Tile& tile, void*) {
+    release_tile(tile);
+}
+
+}  // namespace
+
+void release_object_queue() {
+    by_object.clear();
+    queued.clear();
+}
+
+void queue_tile_objects(std::span<Tile> tiles) {
+    release_object_queue();
+    for (Tile& tile : tiles) {
+        for (RenderObject* object : tile.objects) {
+            QueuedObject*& entry = by_object[object];
+            if (entry == nullptr) {
+                queued.push_back(std::make_unique<QueuedObject>(object));
+                entry = queued.back().get();
+            }
+            entry->triangles.holders.push_back(&tile);
+        }
+    }
+}
+
+void queue_camera_objects(const CameraRecord& camera) {
+    set_geometry_view(camera);
+    std::span<Tile> tiles = tile_list();
+    for (Tile& tile : tiles) tile.objects.clear();
+    ObjectList& objects = frame_objects();
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        list_object(objects[i], tiles, geometry_view());
+    queue_tile_objects(tiles);
+}
+
+int Mp_query_object_queue(const RenderObject* object) {
+    QueuedObject* entry = find(object);
+    if (entry == nullptr) return 0;
+    int expected = kUntouched;
+    if (entry->state.compare_exchange_strong(expected, kBusy, std::memory_order_acq_rel))
+        return kObjectYours;
+    return expected == kDone ? kObjectTessellated : kObjectBeingTessellated;
+}
+
+void Mp_object_tessellated(const RenderObject* object) {
+    if (QueuedObject* entry = find(object)) entry->state.store(kDone, std::memory_order_release);
+}
+
+ObjectTriangles* queued_triangles(const RenderObject* object) {
+    QueuedObject* entry = find(object);
+    return entry ? &entry->triangles : nullptr;
+}
+
+void process_tile(Tile& tile) {
+    const std::size_t count = tile.objects.size();
+    auto* marked = arena_array<bool>(tile_arena(), std::max<std::size_t>(count, 1));
+    for (;;) {
+        bool busy_elsewhere = false;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (marked[i]) continue;
+            RenderObject* object = tile.objects[i];
+            switch (Mp_query_object_queue(object)) {
+                case kObjectTessellated:
+                    marked[i] = true;
+                    break;
+                case kObjectBeingTessellated:
+                    busy_elsewhere = true;
+                    break;
+                case kObjectYours:
+                    transform_state().value = object->placement;
+                    if (!tessellate_object(*object, *queued_triangles(object)))
+                        rptError("Bad tessellation of object %s\n",
+                                 object->name ? object->name : "");
+                    Mp_object_tessellated(object);
+                    marked[i] = true;
+                    break;
+                default:
+                    rptError("BAD return from Mp_query_object_queue\n");
+                    marked[i] = true;
+                    break;
+            }
+        }
+        if (!busy_elsewhere) break;
+        std::this_thread::yield();
+    }
+
+    BucketGrid& grid = bucket_grid();
+    map_tile_to_buckets(grid, &tile);
+    const GeometryView& view = geometry_view();
+    for (RenderObject* object : tile.objects)
+        if (const ObjectTriangles* triangles = queued_triangles(object))
+            bucket_object(grid, view, *triangles);
+}
+
+void release_tile(Tile& tile) {
+    for (RenderObject* object : tile.objects)
+        if (ObjectTriangles* triangles = queued_triangles(object))
+            free_object_triangles(&tile, *triangles);
+}
+
+void install_geometry_passes() {
+    FramePasses& passes = frame_passes();
+    passes.camera_pass.enter_geometry = enter_tile_geometry;
+    passes.camera_pass.release_tile = release_tile_geometry;
+    passes.rebuild_object_lists = release_object_queue;
+    passes.queue_objects = queue_camera_objects;
+}
+
+}  // namespace sky

@@ -1,0 +1,53 @@
+// The object queue and tile processing: before a tile is sampled, every
+// object in its list is tessellated (exactly once per pass, whichever
+// worker gets there first) and its triangles are entered into the worker's
+// bucket grid. After the tile, the tile lets its objects go; an object's
+// triangles are freed when the last tile holding it does.
+#pragma once
+
+#include <span>
+
+#include "run/tiles.h"
+
+namespace sky {
+
+struct CameraRecord;
+struct ObjectTriangles;
+struct RenderObject;
+
+// Answers of Mp_query_object_queue.
+enum ObjectQueueAnswer : int {
+    kObjectTessellated = 1,       // already done: use its triangles
+    kObjectBeingTessellated = 2,  // another worker is at it: come back later
+    kObjectYours = 3,             // tessellate it, then call Mp_object_tessellated
+};
+
+// Main thread, before the pass: queues every object named in the tiles'
+// lists, each held by the tiles that name it. Forgets the previous pass's.
+void queue_tile_objects(std::span<Tile> tiles);
+
+// Main thread, before a camera's pass: the geometry view from the camera,
+// then each visible object into the lists of the tiles its projected bound
+// reaches (every tile when the bound cannot be projected), then queued.
+void queue_camera_objects(const CameraRecord& camera);
+
+// Frees what is left of the queued objects' triangles and forgets them.
+void release_object_queue();
+
+int Mp_query_object_queue(const RenderObject* object);
+void Mp_object_tessellated(const RenderObject* object);
+
+// The triangles of a queued object, or null.
+ObjectTriangles* queued_triangles(const RenderObject* object);
+
+// Tessellates what the tile needs, maps the tile to the worker's buckets
+// and enters its objects' triangles.
+void process_tile(Tile& tile);
+// The tile lets go of its objects.
+void release_tile(Tile& tile);
+
+// Puts tile processing, the tile release and the object lists into the
+// frame loop's camera pass.
+void install_geometry_passes();
+
+}  // namespace sky

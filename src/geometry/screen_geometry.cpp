@@ -1,0 +1,254 @@
+// Per-object triangle storage.
+//
+// While an object is tessellated its triangles fill blocks of 625; once it
+// is done they move into one block of the size used, so an object of three
+// triangles does not keep room for 625 through the rest of the pass; its
+// vertices, with their shading, motion and texture records, move into one
+// block as well, where the samplers find them side by side.
+#include "geometry/screen_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "output/statistics.h"
+#include "platform/fatal.h"
+#include "platform/memory.h"
+#include "run/options.h"
+
+namespace sky {
+
+RecordBlocks::RecordBlocks(std::size_t record_size, int per_block)
+    : record_size_((record_size + 7) & ~std::size_t{7}), per_block_(per_block), used_(per_block) {}
+
+RecordBlocks::~RecordBlocks() {
+    release();
+}
+
+void* RecordBlocks::take() {
+    if (used_ == per_block_) {
+        const std::size_t bytes =
+            sizeof(Block) + record_size_ * static_cast<std::size_t>(per_block_);
+        auto* block = static_cast<Block*>(SKY_MALLOC(bytes));
+        if (block == nullptr)
+            fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
+        block->next = nullptr;
+        if (current_ == nullptr)
+            first_ = block;
+        else
+            current_->next = block;
+        current_ = block;
+        used_ = 0;
+    }
+    std::uint8_t* record = reinterpret_cast<std::uint8_t*>(current_ + 1) +
+                           record_size_ * static_cast<std::size_t>(used_++);
+    std::memset(record, 0, record_size_);
+    ++count_;
+    return record;
+}
+
+void RecordBlocks::release() {
+    for (Block* block = first_; block != nullptr;) {
+        Block* next = block->next;
+        SKY_FREE(block);
+        block = next;
+    }
+    first_ = current_ = nullptr;
+    used_ = per_block_;
+    count_ = 0;
+}
+
+ObjectTriangles::ObjectTriangles(RenderObject* owner) : object(owner) {}
+
+ObjectTriangles::~ObjectTriangles() {
+    clear_object_triangles(*this);
+}
+
+namespace {
+
+bool normals_match(const ObjectTriangles& storage, const float* a, const float* b) {
+    if (storage.exact_normals) return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] > 0.9999f;
+}
+
+// Identical apart from the normal, which follows the object's own rule.
+bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const CornerValues& b) {
+    auto equal = [](const float* p, const float* q, int n) {
+        return std::memcmp(p, q, sizeof(float) * n) == 0;
+    };
+    if (!equal(a.screen, b.screen, 3) || !equal(a.eye, b.eye, 3) || a.u != b.u || a.v != b.v)
+        return false;
+    if (storage.has_texture && !equal(a.texture, b.texture, kTextureFloats)) return false;
+    if (storage.has_texture_data && !equal(a.texture_data, b.texture_data, kTextureDataFloats))
+        return false;
+    if (storage.moving && !equal(a.motion, b.motion, 15)) return false;
+    return normals_match(storage, a.eye_normal, b.eye_normal);
+}
+
+}  // namespace
+
+ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner) {
+    if (storage.last_vertex != nullptr && same_corner(storage, storage.last_corner, corner))
+        return storage.last_vertex;
+    auto* vertex = static_cast<ScreenVertex*>(storage.vertices.take());
+    ++storage.vertex_count;
+    std::memcpy(&vertex->x, corner.screen, sizeof corner.screen);
+    std::memcpy(vertex->normal, corner.eye_normal, sizeof corner.eye_normal);
+    auto* shading = static_cast<ShadingRecord*>(storage.shading.take());
+    std::memcpy(shading->eye, corner.eye, sizeof corner.eye);
+    std::memcpy(shading->world, corner.world, sizeof corner.world);
+    std::memcpy(shading->normal, corner.normal, sizeof corner.normal);
+    shading->u = corner.u;
+    shading->v = corner.v;
+    if (storage.has_texture) {
+        shading->texture = static_cast<float*>(storage.texture_floats.take());
+        std::memcpy(shading->texture, corner.texture, sizeof corner.texture);
+    }
+    if (storage.has_texture_data) {
+        shading->texture_data = static_cast<float*>(storage.texture_data.take());
+        std::memcpy(shading->texture_data, corner.texture_data, sizeof corner.texture_data);
+    }
+    vertex->shading = shading;
+    if (storage.moving) {
+        vertex->motion = static_cast<MotionRecord*>(storage.motion.take());
+        std::memcpy(vertex->motion, corner.motion, sizeof corner.motion);
+    }
+    storage.last_vertex = vertex;
+    storage.last_corner = corner;
+    return vertex;
+}
+
+ScreenTriangle* new_triangle(ObjectTriangles& storage) {
+    auto* triangle = static_cast<ScreenTriangle*>(storage.triangles.take());
+    triangle->object = storage.object;
+    triangle->next = storage.last;
+    storage.last = triangle;
+    ++storage.triangle_count;
+    return triangle;
+}
+
+namespace {
+
+void count_made(const ObjectTriangles& storage) {
+    if (render_options().quiet) return;
+    RenderCounters& counters = render_counters();
+    auto count = [](std::int64_t n) { return static_cast<std::int32_t>(n); };
+    counters.triangles.fetch_add(storage.triangle_count, std::memory_order_relaxed);
+    counters.vertices.fetch_add(count(storage.vertex_count), std::memory_order_relaxed);
+    if (storage.has_texture)
+        counters.uv_vertices.fetch_add(count(storage.texture_floats.count()),
+                                       std::memory_order_relaxed);
+    counters.motion_vertices.fetch_add(count(storage.motion.count()), std::memory_order_relaxed);
+}
+
+void* allocate(std::size_t bytes) {
+    void* block = SKY_MALLOC(bytes);
+    if (block == nullptr)
+        fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
+    return block;
+}
+
+void compact_triangles(ObjectTriangles& storage) {
+    const std::int32_t count = storage.triangle_count;
+    auto* block = static_cast<ScreenTriangle*>(allocate(sizeof(ScreenTriangle) * count));
+    // The list runs newest first: fill the block from its end.
+    std::int32_t i = count;
+    for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) block[--i] = *t;
+    for (std::int32_t k = 0; k < count; ++k) block[k].next = k > 0 ? &block[k - 1] : nullptr;
+    storage.triangles.release();
+    storage.compacted = block;
+    storage.last = &block[count - 1];
+}
+
+// Each old vertex, once copied, keeps the address of its copy in its first
+// bytes, for the triangles to follow.
+void compact_vertices(ObjectTriangles& storage) {
+    const auto n = static_cast<std::size_t>(storage.vertex_count);
+    const std::size_t motion_floats = storage.moving ? 15 : 0;
+    const std::size_t floats = motion_floats + (storage.has_texture ? kTextureFloats : 0) +
+                               (storage.has_texture_data ? kTextureDataFloats : 0);
+    const std::size_t bytes =
+        n * (sizeof(ScreenVertex) + sizeof(ShadingRecord) + floats * sizeof(float));
+    auto* vertices = static_cast<ScreenVertex*>(allocate(bytes));
+    auto* shading = reinterpret_cast<ShadingRecord*>(vertices + n);
+    auto* spare = reinterpret_cast<float*>(shading + n);
+    std::size_t k = 0;
+    storage.vertices.for_each([&](void* record) {
+        auto* old = static_cast<ScreenVertex*>(record);
+        ScreenVertex& v = vertices[k];
+        v = *old;
+        shading[k] = *old->shading;
+        v.shading = &shading[k];
+        if (old->motion != nullptr) {
+            v.motion = reinterpret_cast<MotionRecord*>(spare);
+            std::memcpy(spare, old->motion, sizeof(MotionRecord));
+            spare += 15;
+        }
+        if (old->shading->texture != nullptr) {
+            shading[k].texture = spare;
+            std::memcpy(spare, old->shading->texture, sizeof(float) * kTextureFloats);
+            spare += kTextureFloats;
+        }
+        if (old->shading->texture_data != nullptr) {
+            shading[k].texture_data = spare;
+            std::memcpy(spare, old->shading->texture_data, sizeof(float) * kTextureDataFloats);
+            spare += kTextureDataFloats;
+        }
+        ScreenVertex* copy = &v;
+        std::memcpy(old, &copy, sizeof copy);
+        ++k;
+    });
+    auto forward = [](ScreenVertex*& p) { std::memcpy(&p, p, sizeof p); };
+    for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) {
+        forward(t->P0);
+        forward(t->P1);
+        forward(t->P2);
+    }
+    for (RecordBlocks* blocks : {&storage.vertices, &storage.motion, &storage.shading,
+                                 &storage.texture_floats, &storage.texture_data})
+        blocks->release();
+    storage.compacted_vertices = vertices;
+    storage.last_vertex = nullptr;
+}
+
+}  // namespace
+
+void finish_object_triangles(ObjectTriangles& storage) {
+    if (storage.compacted != nullptr || storage.triangle_count == 0) return;
+    count_made(storage);
+    compact_triangles(storage);
+    compact_vertices(storage);
+}
+
+void clear_object_triangles(ObjectTriangles& storage) {
+    if (storage.compacted != nullptr) SKY_FREE(storage.compacted);
+    if (storage.compacted_vertices != nullptr) SKY_FREE(storage.compacted_vertices);
+    storage.compacted = nullptr;
+    storage.compacted_vertices = nullptr;
+    storage.vertex_count = 0;
+    storage.last = nullptr;
+    storage.triangle_count = 0;
+    storage.last_vertex = nullptr;
+    for (RecordBlocks* blocks : {&storage.triangles, &storage.vertices, &storage.motion,
+                                 &storage.shading, &storage.texture_floats, &storage.texture_data})
+        blocks->release();
+}
+
+std::mutex& holders_lock() {
+    static std::mutex lock;
+    return lock;
+}
+
+void free_object_triangles(const void* holder, ObjectTriangles& storage) {
+    bool last = false;
+    {
+        std::lock_guard lock(holders_lock());
+        auto found = std::find(storage.holders.begin(), storage.holders.end(), holder);
+        if (found == storage.holders.end()) fatal("Logic error in RR_free_object_triangles\n");
+        storage.holders.erase(found);
+        last = storage.holders.empty();
+    }
+    if (last) clear_object_triangles(storage);
+}
+
+}  // namespace sky

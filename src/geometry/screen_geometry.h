@@ -1,0 +1,198 @@
+// Screen triangles: what tessellation leaves behind for the samplers. Each
+// render object keeps its own triangles, vertices, motion and shading
+// records, made in blocks so that a triangle costs no heap call, and freed
+// when the last tile that holds the object lets it go.
+//
+// Coordinate spaces: eye (the camera at the origin looking down −z), world,
+// and screen (pixels, x to the right, y up). Screen depth is the projective
+// depth P[10] + P[14]/z of the eye z (the eye z itself for orthographic
+// cameras): it is linear across the screen triangle, and it grows toward the
+// eye, so of two hits the larger depth is the nearer one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace sky {
+
+struct RenderObject;
+
+// Surface attributes for shading, in the eleven floats the shading models
+// read, then the optional records.
+struct ShadingRecord {
+    float eye[3];     // eye-space position
+    float world[3];   // world position
+    float normal[3];  // world-space unit normal
+    float u, v;       // surface parameters (texture coordinates for polysets)
+    // Texture coordinates, when the object carries them (two floats).
+    float* texture;
+    // Further texture data, when the object carries it: object-space
+    // position (solid textures follow the object), vertex colour, and 1 when
+    // the colour was given.
+    float* texture_data;
+};
+static_assert(offsetof(ShadingRecord, v) == 10 * sizeof(float));
+
+inline constexpr int kTextureFloats = 2;
+inline constexpr int kTextureDataFloats = 7;
+
+// How a vertex moves over the shutter interval. The vertex records the frame
+// position; open = frame − to_frame, close = frame + to_close. The other
+// values change linearly from open to close by the amounts given.
+struct MotionRecord {
+    float to_frame[3];  // eye space: shutter open to the frame position
+    float to_close[3];  // eye space: the frame position to shutter close
+    float world[3];     // world position, open to close
+    float normal[3];    // world normal, open to close
+    float texture[2];   // texture coordinates, open to close
+    float unused;
+};
+static_assert(sizeof(MotionRecord) == 15 * sizeof(float));
+
+struct ScreenVertex {
+    float x, y, z;         // screen position and depth
+    float normal[3];       // eye-space unit normal
+    MotionRecord* motion;  // null unless the object moves
+    ShadingRecord* shading;
+};
+
+struct ScreenTriangle {
+    ScreenVertex* P0;
+    ScreenVertex* P1;
+    ScreenVertex* P2;
+    float x0, y0;  // screen position of P0
+    float z0;
+    float a, b;  // (x1 − x0)/D, (y1 − y0)/D
+    float dz1;   // z1 − z0
+    float c, d;  // (x2 − x0)/D, (y2 − y0)/D
+    float dz2;   // z2 − z0
+    RenderObject* object;
+    ScreenTriangle* next;  // the object's previous triangle
+};
+
+inline constexpr int kTriangleBlockRecords = 625;
+inline constexpr int kVertexBlockRecords = 51;
+inline constexpr int kMotionBlockRecords = 68;
+
+// Records of one size handed out from blocks chained through their headers.
+class RecordBlocks {
+public:
+    RecordBlocks(std::size_t record_size, int per_block);
+    ~RecordBlocks();
+    RecordBlocks(const RecordBlocks&) = delete;
+    RecordBlocks& operator=(const RecordBlocks&) = delete;
+
+    void* take();  // zeroed
+    void release();
+    std::int64_t count() const { return count_; }
+
+    // Every record, in the order taken.
+    template <typename F>
+    void for_each(F&& visit) const {
+        std::int64_t left = count_;
+        for (const Block* block = first_; block != nullptr && left > 0; block = block->next) {
+            auto* record = reinterpret_cast<std::uint8_t*>(const_cast<Block*>(block) + 1);
+            for (int i = 0; i < per_block_ && left > 0; ++i, --left, record += record_size_)
+                visit(record);
+        }
+    }
+
+private:
+    struct alignas(16) Block {
+        Block* next;
+    };
+    Block* first_ = nullptr;
+    Block* current_ = nullptr;
+    std::size_t record_size_;
+    int per_block_;
+    int used_ = 0;
+    std::int64_t count_ = 0;
+};
+
+// A triangle corner on its way to the screen: everything a vertex records,
+// unpacked so that splitting and clipping can interpolate every value alike.
+struct CornerValues {
+    float screen[3];  // x, y, depth
+    float eye[3];
+    float eye_normal[3];
+    float world[3];
+    float normal[3];  // world
+    float u, v;
+    float texture[kTextureFloats];
+    float texture_data[kTextureDataFloats];
+    float motion[15];  // a MotionRecord's floats
+};
+
+// The triangles and vertices of one render object for the current pass.
+struct ObjectTriangles {
+    explicit ObjectTriangles(RenderObject* owner);
+    ~ObjectTriangles();
+    ObjectTriangles(const ObjectTriangles&) = delete;
+    ObjectTriangles& operator=(const ObjectTriangles&) = delete;
+
+    RenderObject* object;
+    // What the object's vertices carry.
+    bool moving = false;
+    bool has_texture = false;
+    bool has_texture_data = false;
+    // Polysets give hard edges by repeating a position with another normal:
+    // only an exactly equal normal may share a vertex there.
+    bool exact_normals = false;
+
+    // The newest triangle; each links to the one made before it. After
+    // compaction all of them sit in `compacted`, oldest first.
+    ScreenTriangle* last = nullptr;
+    std::int32_t triangle_count = 0;
+    ScreenTriangle* compacted = nullptr;
+
+    // After compaction the vertices and their records sit in one block:
+    // the vertices first, `vertex_count` of them.
+    ScreenVertex* compacted_vertices = nullptr;
+    std::int64_t vertex_count = 0;
+
+    RecordBlocks triangles{sizeof(ScreenTriangle), kTriangleBlockRecords};
+    RecordBlocks vertices{sizeof(ScreenVertex), kVertexBlockRecords};
+    RecordBlocks motion{sizeof(MotionRecord), kMotionBlockRecords};
+    RecordBlocks shading{sizeof(ShadingRecord), kVertexBlockRecords};
+    RecordBlocks texture_floats{sizeof(float) * kTextureFloats, kVertexBlockRecords};
+    RecordBlocks texture_data{sizeof(float) * kTextureDataFloats, kVertexBlockRecords};
+
+    // The vertex entered last, for sharing.
+    ScreenVertex* last_vertex = nullptr;
+    CornerValues last_corner{};
+
+    // The tiles whose lists name this object; guarded by holders_lock().
+    std::vector<const void*> holders;
+};
+
+// Appends a vertex for `corner`, or returns the last one when `corner` is
+// identical to it.
+ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner);
+// A new triangle record linked in front of the object's list.
+ScreenTriangle* new_triangle(ObjectTriangles& storage);
+
+// Adds what was made to the statistics unless quiet, then moves the
+// triangles into one block of the size used and the vertices with their
+// records into another (after tessellation).
+void finish_object_triangles(ObjectTriangles& storage);
+
+// Frees every triangle and vertex record of the object (a new tessellation
+// starts from nothing).
+void clear_object_triangles(ObjectTriangles& storage);
+
+// The triangles of the object, newest first; for loops.
+template <typename F>
+void for_each_triangle(const ObjectTriangles& storage, F&& visit) {
+    for (const ScreenTriangle* t = storage.last; t != nullptr; t = t->next) visit(*t);
+}
+
+std::mutex& holders_lock();
+
+// Removes `holder` from the object's holders (fatal "Logic error in
+// RR_free_object_triangles\n" when it is not one) and frees the object's
+// triangles when no holder remains.
+void free_object_triangles(const void* holder, ObjectTriangles& storage);
+
+}  // namespace sky

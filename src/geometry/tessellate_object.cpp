@@ -1,0 +1,243 @@
+// The sink between a tessellator and bucket entry.
+//
+// A moving object is tessellated twice: its shutter-close geometry first,
+// into a list of corners, then its shutter-open geometry, whose k-th
+// triangle pairs with the k-th close triangle (the same surface tessellated
+// the same way gives the same triangles in the same order). Each vertex then
+// records its frame position and how it moves through the shutter.
+#include "geometry/tessellate_object.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "geometry/enter.h"
+#include "geometry/tessellate.h"
+#include "platform/report.h"
+#include "scene/matrix.h"
+#include "scene/scene_objects.h"
+#include "scene/transform.h"
+#include "sdl/types.h"
+
+namespace sky {
+
+Tessellators& tessellators() {
+    static Tessellators table{tessellate_patch, tessellate_face, tessellate_polyset};
+    return table;
+}
+
+void restore_tessellators() {
+    tessellators() = Tessellators{tessellate_patch, tessellate_face, tessellate_polyset};
+}
+
+namespace {
+
+constexpr int kCornerFloats = sizeof(CornerValues) / sizeof(float);
+
+void normalise(Triple& v) {
+    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    if (length > 0) v.x /= length, v.y /= length, v.z /= length;
+}
+
+void put(float* out, const Triple& t) {
+    out[0] = t.x, out[1] = t.y, out[2] = t.z;
+}
+
+// Object space to world and eye, without the screen.
+CornerValues corner_of(const SurfacePoint& p, const TransformValue& placement,
+                       const Matrix4& eye_from_world, const ObjectTriangles& storage) {
+    CornerValues c{};
+    const Triple object{static_cast<float>(p.position[0]), static_cast<float>(p.position[1]),
+                        static_cast<float>(p.position[2])};
+    const Triple world = AR_model_xform(object, placement.model);
+    put(c.world, world);
+    put(c.eye, transform_point(world, eye_from_world));
+    Triple normal =
+        transform_normal(Triple{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
+                                static_cast<float>(p.normal[2])},
+                         placement);
+    normalise(normal);
+    put(c.normal, normal);
+    Triple eye_normal = transform_vector(normal, eye_from_world);
+    normalise(eye_normal);
+    put(c.eye_normal, eye_normal);
+    c.u = static_cast<float>(p.u);
+    c.v = static_cast<float>(p.v);
+    if (storage.has_texture) c.texture[0] = c.u, c.texture[1] = c.v;
+    if (storage.has_texture_data) {
+        put(c.texture_data, object);
+        std::memcpy(c.texture_data + 3, p.colour, sizeof p.colour);
+        c.texture_data[6] = p.has_colour ? 1.0f : 0.0f;
+    }
+    return c;
+}
+
+CornerValues blend(const CornerValues& a, const CornerValues& b, float t) {
+    CornerValues r;
+    const float* p = &a.screen[0];
+    const float* q = &b.screen[0];
+    float* out = &r.screen[0];
+    for (int i = 0; i < kCornerFloats; ++i) out[i] = p[i] + t * (q[i] - p[i]);
+    return r;
+}
+
+// Collects the shutter-close triangles of a moving object.
+class CloseRecorder : public TriangleSink {
+public:
+    CloseRecorder(const TransformValue& placement, const Matrix4& eye_from_world,
+                  const ObjectTriangles& storage, std::vector<CornerValues>& corners)
+        : placement_(placement),
+          eye_from_world_(eye_from_world),
+          storage_(storage),
+          corners_(corners) {}
+
+    void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
+                      const SurfacePoint& c) override {
+        for (const SurfacePoint* p : {&a, &b, &c})
+            corners_.push_back(corner_of(*p, placement_, eye_from_world_, storage_));
+    }
+
+private:
+    const TransformValue& placement_;
+    const Matrix4& eye_from_world_;
+    const ObjectTriangles& storage_;
+    std::vector<CornerValues>& corners_;
+};
+
+class EntrySink : public TriangleSink {
+public:
+    EntrySink(ObjectTriangles& storage, const TransformValue& placement, const GeometryView& view,
+              const std::vector<CornerValues>* close)
+        : storage_(storage), placement_(placement), view_(view), close_(close) {}
+
+    void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
+                      const SurfacePoint& c) override {
+        const Matrix4& eye_from_world =
+            storage_.moving ? view_.eye_from_world_open : view_.eye_from_world;
+        CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_),
+                                   corner_of(b, placement_, eye_from_world, storage_),
+                                   corner_of(c, placement_, eye_from_world, storage_)};
+        if (storage_.moving) {
+            enter_moving(corners);
+        } else {
+            enter_clipped(corners);
+        }
+        ++made_;
+    }
+
+private:
+    // The frame position and the motion through the shutter, from the
+    // paired close triangle (none: the vertex stays where it is).
+    void enter_moving(CornerValues* open) {
+        const std::size_t first = made_ * 3;
+        for (int i = 0; i < 3; ++i) {
+            CornerValues& o = open[i];
+            if (close_ == nullptr || first + 3 > close_->size()) {
+                std::memset(o.motion, 0, sizeof o.motion);
+                project_corner(view_, o);
+                continue;
+            }
+            const CornerValues& c = (*close_)[first + i];
+            CornerValues frame = blend(o, c, view_.frame_fraction);
+            float* m = frame.motion;
+            for (int k = 0; k < 3; ++k) {
+                m[k] = frame.eye[k] - o.eye[k];
+                m[3 + k] = c.eye[k] - frame.eye[k];
+                m[6 + k] = c.world[k] - o.world[k];
+                m[9 + k] = c.normal[k] - o.normal[k];
+            }
+            m[12] = c.texture[0] - o.texture[0];
+            m[13] = c.texture[1] - o.texture[1];
+            m[14] = 0;
+            o = frame;
+            project_corner(view_, o);
+        }
+        enter_triangle(storage_, open[0], open[1], open[2], view_.split_depth);
+    }
+
+    // A triangle reaching behind the near plane keeps only its part in
+    // front of it: behind the eye the projection would turn it inside out.
+    void enter_clipped(CornerValues* v) {
+        const float near = -view_.near, far = -view_.far;
+        if (v[0].eye[2] < far && v[1].eye[2] < far && v[2].eye[2] < far) return;
+        CornerValues kept[4];
+        int count = 0;
+        for (int i = 0; i < 3; ++i) {
+            const CornerValues& p = v[i];
+            const CornerValues& q = v[(i + 1) % 3];
+            const bool p_in = p.eye[2] <= near, q_in = q.eye[2] <= near;
+            if (p_in) kept[count++] = p;
+            if (p_in != q_in) {
+                CornerValues cut = blend(p, q, (near - p.eye[2]) / (q.eye[2] - p.eye[2]));
+                cut.eye[2] = near;
+                kept[count++] = cut;
+            }
+        }
+        if (count < 3) return;
+        for (int i = 0; i < count; ++i) project_corner(view_, kept[i]);
+        enter_triangle(storage_, kept[0], kept[1], kept[2], view_.split_depth);
+        if (count == 4) enter_triangle(storage_, kept[0], kept[2], kept[3], view_.split_depth);
+    }
+
+    ObjectTriangles& storage_;
+    const TransformValue& placement_;
+    const GeometryView& view_;
+    const std::vector<CornerValues>* close_;
+    std::size_t made_ = 0;
+};
+
+bool run_tessellator(const RenderObject& object, const GeometryCommon& geometry, float orientation,
+                     TriangleSink& sink) {
+    const char* name = object.name ? object.name : "";
+    switch (object.type) {
+        case SDL_PATCH:
+            return tessellators().patch(static_cast<const PatchGeometry&>(geometry), name, sink);
+        case SDL_FACE:
+            return tessellators().face(static_cast<const FaceGeometry&>(geometry), name,
+                                       orientation, sink);
+        case SDL_POLYSET:
+            return tessellators().polyset(static_cast<const PolysetGeometry&>(geometry), name,
+                                          sink);
+        default:
+            rptError("Unknown object type %d\n", object.type);
+            return false;
+    }
+}
+
+}  // namespace
+
+bool tessellate_object(RenderObject& object, ObjectTriangles& storage) {
+    clear_object_triangles(storage);
+    const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
+    if (geometry == nullptr) {
+        rptError("Invalid/missing tesselation object\n");
+        return false;
+    }
+    const GeometryView& view = geometry_view();
+    const auto* close = static_cast<const GeometryCommon*>(object.close_geometry);
+    storage.moving = view.motion_blur && object.moving && object.has_close && close != nullptr;
+    storage.exact_normals = object.type == SDL_POLYSET;
+    storage.has_texture = false;
+    storage.has_texture_data = false;
+    if (object.type == SDL_POLYSET) {
+        const auto& polyset = static_cast<const PolysetGeometry&>(*geometry);
+        storage.has_texture = polyset.mesh && !polyset.mesh->texture_vertices.empty();
+        storage.has_texture_data = polyset.colour_flag;
+    }
+
+    TransformState& state = transform_state();
+    std::vector<CornerValues> close_corners;
+    if (storage.moving) {
+        const TransformValue open = state.value;
+        state.value = object.close_placement;
+        CloseRecorder recorder(state.value, view.eye_from_world_close, storage, close_corners);
+        run_tessellator(object, *close, state.value.orientation, recorder);
+        state.value = open;
+    }
+    EntrySink sink(storage, state.value, view, storage.moving ? &close_corners : nullptr);
+    const bool made = run_tessellator(object, *geometry, state.value.orientation, sink);
+    finish_object_triangles(storage);
+    return made;
+}
+
+}  // namespace sky
