@@ -48,29 +48,6 @@ Vec unit(const Vec& a, const Vec& fallback) {
 // World to y-up coordinates.
 Vec y_up_coordinates(const Vec& p, bool y_up) { return y_up ? p : Vec{p.x, p.z, -p.y}; }
 
-// Rotations in the transformation statements' form, from sine and cosine.
-Matrix4 rotation_x(double s, double c) {
-    Matrix4 r;
-    r.m[5] = r.m[10] = static_cast<float>(c);
-    r.m[6] = static_cast<float>(s);
-    r.m[9] = static_cast<float>(-s);
-    return r;
-}
-Matrix4 rotation_y(double s, double c) {
-    Matrix4 r;
-    r.m[0] = r.m[10] = static_cast<float>(c);
-    r.m[8] = static_cast<float>(s);
-    r.m[2] = static_cast<float>(-s);
-    return r;
-}
-Matrix4 rotation_z(double s, double c) {
-    Matrix4 r;
-    r.m[0] = r.m[5] = static_cast<float>(c);
-    r.m[1] = static_cast<float>(s);
-    r.m[4] = static_cast<float>(-s);
-    return r;
-}
-
 // The azimuth and elevation that turn the line of sight `d` (y-up
 // coordinates, |d| = dist) onto −z: sine and cosine of each.
 struct Aim {
@@ -196,15 +173,15 @@ Matrix4 look_at_matrix(const Triple& eye, const Triple& view_point, float twist,
             "point are identical.\n");
     Aim a = aim_along(d, dist);
     double roll = -twist * kDegreesToRadians;
-    Matrix4 m = rotation_z(std::sin(roll), std::cos(roll));
-    m = multiply(rotation_x(a.sin_x, a.cos_x), m);
-    m = multiply(rotation_y(a.sin_y, a.cos_y), m);
+    Matrix4 m = axis_rotation(3, std::sin(roll), std::cos(roll));
+    m = multiply(axis_rotation(1, a.sin_x, a.cos_x), m);
+    m = multiply(axis_rotation(2, a.sin_y, a.cos_y), m);
     Matrix4 to_eye;
     to_eye.m[12] = static_cast<float>(-e.x);
     to_eye.m[13] = static_cast<float>(-e.y);
     to_eye.m[14] = static_cast<float>(-e.z);
     m = multiply(to_eye, m);
-    if (!y_up) m = multiply(rotation_x(-1, 0), m);
+    if (!y_up) m = multiply(axis_rotation(1, -1, 0), m);
     return m;
 }
 

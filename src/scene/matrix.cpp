@@ -7,6 +7,31 @@ namespace sky {
 
 Matrix4 identity_matrix() { return Matrix4{}; }
 
+Matrix4 axis_rotation(int axis, double sine, double cosine) {
+    const float s = static_cast<float>(sine), c = static_cast<float>(cosine);
+    Matrix4 r;
+    switch (axis) {
+        case 1:
+            r.m[5] = r.m[10] = c;
+            r.m[6] = s;
+            r.m[9] = -s;
+            break;
+        case 2:
+            r.m[0] = r.m[10] = c;
+            r.m[8] = s;
+            r.m[2] = -s;
+            break;
+        case 3:
+            r.m[0] = r.m[5] = c;
+            r.m[1] = s;
+            r.m[4] = -s;
+            break;
+        default:
+            break;
+    }
+    return r;
+}
+
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
     Matrix4 r;
     for (int row = 0; row < 4; ++row)

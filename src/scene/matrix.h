@@ -8,6 +8,9 @@
 namespace sky {
 
 Matrix4 identity_matrix();
+// The rotation of the `rotate` statement about axis 1 (x), 2 (y) or 3 (z),
+// given the angle's sine and cosine; the identity for any other axis.
+Matrix4 axis_rotation(int axis, double sine, double cosine);
 // a·b, the ordinary row-by-column product.
 Matrix4 multiply(const Matrix4& a, const Matrix4& b);
 // The inverse of `m` into `out`; false (and `out` the identity) when singular.

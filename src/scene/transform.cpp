@@ -34,24 +34,7 @@ void apply_rotation(TransformState& state, int axis, float degrees) {
     if (axis < 1 || axis > 3) return;
     float a = degrees * kDegreesToRadians;
     float c = std::cos(a), s = std::sin(a);
-    Matrix4 r;
-    switch (axis) {
-        case 1:
-            r.m[5] = r.m[10] = c;
-            r.m[6] = s;
-            r.m[9] = -s;
-            break;
-        case 2:
-            r.m[0] = r.m[10] = c;
-            r.m[8] = s;
-            r.m[2] = -s;
-            break;
-        case 3:
-            r.m[0] = r.m[5] = c;
-            r.m[1] = s;
-            r.m[4] = -s;
-            break;
-    }
+    const Matrix4 r = axis_rotation(axis, s, c);
     TransformValue& t = state.value;
     t.model = multiply(r, t.model);
     t.normal = multiply(r, t.normal);
