@@ -16,6 +16,7 @@
 #include "scene/camera.h"
 #include "scene/camera_internal.h"
 #include "scene/scene_clock.h"
+#include "sdl/expr.h"
 #include "sdl/pool.h"
 #include "sdl/scene_description.h"
 
@@ -280,7 +281,7 @@ bool camera_is_moving(const CameraEntry& entry) {
     if (!is_literal(motion)) return true;
     float value = 0.0f;
     if (!AR_evaluate(SDL_SCALAR, &value, motion, nullptr)) return false;
-    return truncated(value) != 0;
+    return truncate_to_int(value) != 0;
 }
 
 bool camera_is_moving() {

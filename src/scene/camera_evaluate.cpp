@@ -145,7 +145,7 @@ bool evaluate_components(CameraEntry& entry, CameraRecord& r) {
     if (!viewport(entry, r.viewport)) return false;
 
     if (!scalar(entry, CC_PLACEMENT_FIT_CODE, 0, value)) return false;
-    r.placement_fit_code = truncated(value);
+    r.placement_fit_code = truncate_to_int(value);
     if (r.placement_fit_code < 0 || r.placement_fit_code > 2) r.placement_fit_code = 0;
     if (!scalar(entry, CC_PLACEMENT_SHIFT, 0, value)) return false;
     r.placement_shift = std::clamp(value, -1.0f, 1.0f);
@@ -159,7 +159,7 @@ bool evaluate_components(CameraEntry& entry, CameraRecord& r) {
         float wanted = 0, fallback = 1.0f;
         if (!perspective && AR_evaluate(SDL_SCALAR, &wanted, entry.components[CC_PERSPECTIVE],
                                         &fallback))
-            perspective = truncated(wanted) != 0;
+            perspective = truncate_to_int(wanted) != 0;
         if (perspective) {
             rptError("near must be greater than 0.  near is (%f)\n", r.near);
             return false;
@@ -178,10 +178,10 @@ bool evaluate_components(CameraEntry& entry, CameraRecord& r) {
     if (r.pix.empty() && r.mask.empty() && r.depth_file.empty()) return false;
 
     if (!scalar(entry, CC_ACTIVE, 1.0f, value)) return false;
-    r.active = truncated(value);
+    r.active = truncate_to_int(value);
 
     if (!scalar(entry, CC_PERSPECTIVE, 1.0f, value)) return false;
-    r.kind = truncated(value) != 0 ? CAMERA_PERSPECTIVE : CAMERA_ORTHOGRAPHIC;
+    r.kind = truncate_to_int(value) != 0 ? CAMERA_PERSPECTIVE : CAMERA_ORTHOGRAPHIC;
     r.stereo = options.stereo ? 1 : 0;
     r.eye_offset = options.stereo_eye_offset;
     r.right_eye = r.stereo && entry.right_eye ? 1 : 0;
@@ -191,7 +191,7 @@ bool evaluate_components(CameraEntry& entry, CameraRecord& r) {
     if (r.kind == CAMERA_ORTHOGRAPHIC && !(r.win_xsize > 0 && r.win_ysize > 0)) return false;
 
     if (!scalar(entry, CC_DEPTH_OF_FIELD, 0, value)) return false;
-    r.depth_of_field = truncated(value);
+    r.depth_of_field = truncate_to_int(value);
     // Old scenes wrote the focal length; it is checked but the one used is
     // always derived from the angle of view.
     if (sdl_version() < 6.0f && !scalar(entry, CC_FOCAL_LENGTH, 35.0f, value)) return false;
@@ -199,13 +199,13 @@ bool evaluate_components(CameraEntry& entry, CameraRecord& r) {
     if (!scalar(entry, CC_FOCAL_DISTANCE, 10.0f, r.focal_distance) || r.focal_distance <= 0)
         return false;
     if (!scalar(entry, CC_AUTO_FOCUS, 0, value)) return false;
-    r.auto_focus = truncated(value);
+    r.auto_focus = truncate_to_int(value);
     if (!scalar(entry, CC_SCALING_FACTOR, 1.0f, r.scaling_factor) || r.scaling_factor <= 0)
         return false;
 
     if (!scalar(entry, CC_MOTION_BLUR, 0, value)) return false;
     set_camera_motion(options.motion_blur &&
-                      (options.camera_motion_blur || truncated(value) != 0));
+                      (options.camera_motion_blur || truncate_to_int(value) != 0));
     return true;
 }
 

@@ -5,15 +5,6 @@
 
 namespace sky {
 
-// An SDL value truncated toward zero as a 32-bit integer; values beyond its
-// range saturate and NaN gives 0, where a plain cast would be undefined.
-inline std::int32_t truncated(double value) {
-    if (!(value == value)) return 0;
-    if (value >= 2147483647.0) return 2147483647;
-    if (value <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<std::int32_t>(value);
-}
-
 struct CameraRecord;
 
 // The names of the files an image writes, from the names the scene wrote

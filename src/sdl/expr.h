@@ -175,4 +175,8 @@ struct ExpressionContext {
 };
 ExpressionContext& expression_context();
 
+// trunc(x) as an int, saturated (NaN gives 0): scene values may be anything,
+// and a plain cast of an out-of-range value is undefined.
+int truncate_to_int(double x);
+
 }  // namespace sky

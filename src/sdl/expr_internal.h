@@ -58,7 +58,4 @@ bool current_frame(float& frame);
 // types without one (arrays, trim faces, ...).
 bool copy_value(std::int32_t type, void* result, const void* value);
 
-// trunc(x) as an int, saturated (NaN gives 0): scene values may be anything.
-int truncate_to_int(double x);
-
 }  // namespace sky
