@@ -80,20 +80,12 @@ TEST_F(Coverage, APatchFillingTheScreenReachesEveryPixelsBucket) {
     EXPECT_EQ(empty, 0) << geometry_errors();
 }
 
-TEST_F(Coverage, AFacesHoleLeavesItsInnerPixelsEmpty) {
-    CameraRecord& camera = view(
-        "triple origin (0, 0, 0);",
-        std::string(kCamera) +
-            "face (shader = (s), divisions = 1, boundaries = ("
-            "(degree = 1, knots = (0, 1, 2, 3, 4), cvs = (cv((-9, -9, 0), 1), cv((9, -9, 0), 1),"
-            " cv((9, 9, 0), 1), cv((-9, 9, 0), 1), cv((-9, -9, 0), 1))),"
-            "(degree = 1, knots = (0, 1, 2, 3, 4), cvs = (cv((-2, -2, 0), 1), cv((2, -2, 0), 1),"
-            " cv((2, 2, 0), 1), cv((-2, 2, 0), 1), cv((-2, -2, 0), 1)))));\n");
-    auto holds = filled(camera);
-    // Pixels well inside the hole's image see nothing; pixels well outside
-    // it see the face.
-    const ScreenPoint low = world_to_screen(camera.view, {-2, -2, 0});
-    const ScreenPoint high = world_to_screen(camera.view, {2, 2, 0});
+// Pixels well inside the image of the square hole from `low` to `high` see
+// nothing; pixels well outside it see the surface.
+void expect_square_hole(const CameraRecord& camera, const std::vector<std::vector<bool>>& holds,
+                        const Triple& low_corner, const Triple& high_corner) {
+    const ScreenPoint low = world_to_screen(camera.view, low_corner);
+    const ScreenPoint high = world_to_screen(camera.view, high_corner);
     const double cx = (low.x + high.x) / 2, cy = (low.y + high.y) / 2;
     const double half_x = std::abs(high.x - low.x) / 2, half_y = std::abs(high.y - low.y) / 2;
     ASSERT_GT(half_x, 50);
@@ -106,6 +98,34 @@ TEST_F(Coverage, AFacesHoleLeavesItsInnerPixelsEmpty) {
         }
     EXPECT_EQ(inside_filled, 0);
     EXPECT_EQ(outside_empty, 0) << geometry_errors();
+}
+
+TEST_F(Coverage, AFacesHoleLeavesItsInnerPixelsEmpty) {
+    CameraRecord& camera = view(
+        "triple origin (0, 0, 0);",
+        std::string(kCamera) +
+            "face (shader = (s), divisions = 1, boundaries = ("
+            "(degree = 1, knots = (0, 1, 2, 3, 4), cvs = (cv((-9, -9, 0), 1), cv((9, -9, 0), 1),"
+            " cv((9, 9, 0), 1), cv((-9, 9, 0), 1), cv((-9, -9, 0), 1))),"
+            "(degree = 1, knots = (0, 1, 2, 3, 4), cvs = (cv((-2, -2, 0), 1), cv((2, -2, 0), 1),"
+            " cv((2, 2, 0), 1), cv((-2, 2, 0), 1), cv((-2, -2, 0), 1)))));\n");
+    expect_square_hole(camera, filled(camera), {-2, -2, 0}, {2, 2, 0});
+}
+
+TEST_F(Coverage, ATrimmedHoleLeavesItsInnerPixelsEmpty) {
+    // A flat patch from (-9, -9) to (9, 9); the hole from 0.4 to 0.6 of its
+    // parameters is the square from (-1.8, -1.8) to (1.8, 1.8).
+    CameraRecord& camera = view(
+        "triple origin (0, 0, 0);",
+        std::string(kCamera) +
+            "patch (shader = (s), udegree = 1, vdegree = 1, subdivide = ON, divisions = (2, 16),"
+            " uknots = (0, 1), vknots = (0, 1), cvs = ("
+            "(cv((-9, -9, 0), 1), cv((-9, 9, 0), 1)), (cv((9, -9, 0), 1), cv((9, 9, 0), 1))),"
+            " trim_region = (cvs = (trim_vertex(0, 0, 0), trim_vertex(1, 0, 0),"
+            " trim_vertex(1, 1, 0), trim_vertex(0, 1, 0)),"
+            " trim_hole = (trim_vertex(0.4, 0.4, 0), trim_vertex(0.4, 0.6, 0),"
+            " trim_vertex(0.6, 0.6, 0), trim_vertex(0.6, 0.4, 0))));\n");
+    expect_square_hole(camera, filled(camera), {-1.8, -1.8, 0}, {1.8, 1.8, 0});
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Classic subdivision of untrimmed patches into triangles.
+// Classic subdivision of patches into triangles.
 //
 // The surface is converted to Bézier spans (raised to cubic when lower).
 // Uniform subdivision cuts every span into udivisions × vdivisions cells and
@@ -17,15 +17,21 @@
 //
 // Points are evaluated on the Bézier spans, which are the surface itself;
 // each carries its position, unit normal and the surface's (u, v).
+//
+// A trimmed patch is subdivided the same way, but its leaves only say where
+// the surface must be sampled: the trim regions are triangulated over their
+// corners (trimmed_surface.h).
 #include "geometry/patch_subdivision.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "geometry/nurbs_internal.h"
 #include "geometry/tessellate.h"
+#include "geometry/trimmed_surface.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 
@@ -177,6 +183,27 @@ public:
           grid_size_(static_cast<std::size_t>(order_u_ * order_v_)) {}
 
     bool run(TriangleSink& sink) {
+        if (!subdivide()) return false;
+        index_corners();
+        for (const Cell& cell : cells_) emit_cell(cell, sink);
+        return true;
+    }
+
+    // The leaves as parameter rectangles, for a trimmed surface.
+    bool leaf_cells(std::vector<UvCell>& out) {
+        if (!subdivide()) return false;
+        out.clear();
+        out.reserve(cells_.size());
+        for (const Cell& c : cells_) {
+            const auto [u0, v0] = lattice_parameters(c.i0, c.j0);
+            const auto [u1, v1] = lattice_parameters(c.i1, c.j1);
+            out.push_back({u0, v0, u1, v1});
+        }
+        return true;
+    }
+
+private:
+    bool subdivide() {
         const BezierPatches& b = spans_.bezier;
         if ((std::uint64_t{static_cast<std::uint32_t>(std::max(b.uspans, b.vspans))}
              << levels_.maximum) >= (std::uint64_t{1} << 32)) {
@@ -193,12 +220,20 @@ public:
                 }
             }
         }
-        index_corners();
-        for (const Cell& cell : cells_) emit_cell(cell, sink);
         return true;
     }
 
-private:
+    std::pair<double, double> lattice_parameters(std::uint32_t i, std::uint32_t j) const {
+        const BezierPatches& b = spans_.bezier;
+        const std::uint32_t side = 1u << levels_.maximum;
+        auto along = [side](const std::vector<double>& breaks, int spans, std::uint32_t k) {
+            const auto span = std::min<std::uint32_t>(k / side, static_cast<std::uint32_t>(spans - 1));
+            const double s = static_cast<double>(k - span * side) / side;
+            return (1 - s) * breaks[span] + s * breaks[span + 1];
+        };
+        return {along(b.ubreaks, b.uspans, i), along(b.vbreaks, b.vspans, j)};
+    }
+
     bool refine(const Homogeneous* grid, int lu, int lv, int depth, std::uint32_t i0,
                 std::uint32_t j0) {
         bool split_u = lu < levels_.minimum, split_v = lv < levels_.minimum;
@@ -341,6 +376,55 @@ private:
     std::vector<std::array<std::uint32_t, 2>> polygon_;
 };
 
+// A trimmed patch: the subdivision only decides where the surface is
+// sampled; the regions are triangulated over those samples.
+bool trimmed(const PatchGeometry& patch, const Spans& spans, const char* name,
+             TriangleSink& sink) {
+    std::vector<UvCell> cells;
+    const BezierPatches& b = spans.bezier;
+    if (patch.adaptive) {
+        const double curvature = std::clamp(static_cast<double>(patch.curvature), 0.0, 1.0);
+        Adaptive adaptive(spans, adaptive_levels(patch.udivisions, patch.vdivisions), curvature);
+        if (!adaptive.leaf_cells(cells)) {
+            rptError("Problem encountered while rendering surface %s\n", name);
+            return false;
+        }
+    } else {
+        const int ud = span_divisions(patch.udivisions), vd = span_divisions(patch.vdivisions);
+        if (static_cast<long>(b.uspans) * ud * b.vspans * vd > kMaxUniformCells / 64) {
+            rptError("Problem encountered while rendering surface %s\n", name);
+            return false;
+        }
+        for (int su = 0; su < b.uspans; ++su) {
+            for (int i = 0; i < ud; ++i) {
+                const double u0 = b.ubreaks[su] + (b.ubreaks[su + 1] - b.ubreaks[su]) * i / ud;
+                const double u1 = b.ubreaks[su] + (b.ubreaks[su + 1] - b.ubreaks[su]) * (i + 1) / ud;
+                for (int sv = 0; sv < b.vspans; ++sv) {
+                    for (int j = 0; j < vd; ++j) {
+                        const double w = b.vbreaks[sv + 1] - b.vbreaks[sv];
+                        cells.push_back({u0, b.vbreaks[sv] + w * j / vd, u1,
+                                         b.vbreaks[sv] + w * (j + 1) / vd});
+                    }
+                }
+            }
+        }
+    }
+    const std::vector<TrimRegion> regions = clean_trim_regions(patch.trims);
+    const BuiltSurfaceEvaluator evaluator(spans.surface);
+    double domain[4];
+    evaluator.domain(domain);
+    const TrimmedResult result = tessellate_trimmed(evaluator, domain, regions, cells, sink);
+    for (const auto& [region, failure] : result.failures) {
+        // A region without area draws nothing and is no fault.
+        if (failure == TrimFailure::degenerate) continue;
+        rptError("Problem encountered while rendering surface %s\n", name);
+        break;
+    }
+    return result.regions_done > 0 || result.failures.empty() ||
+           std::all_of(result.failures.begin(), result.failures.end(),
+                       [](const auto& f) { return f.second == TrimFailure::degenerate; });
+}
+
 }  // namespace
 
 SubdivisionLevels adaptive_levels(int udivisions, int vdivisions) {
@@ -377,10 +461,6 @@ bool tessellate_patch(const PatchGeometry& patch, const char* name, TriangleSink
                  name);
         return false;
     }
-    if (!patch.trims.empty()) {
-        rptError("Trimmed surface %s cannot be subdivided yet\n", name);
-        return false;
-    }
     if (patch.udivisions < 1 || patch.vdivisions < 1) {
         fatal("Cannot have udivisions or vdivision < 1\n");
     }
@@ -394,6 +474,7 @@ bool tessellate_patch(const PatchGeometry& patch, const char* name, TriangleSink
         return false;
     }
     raise_to_cubic(spans.bezier);
+    if (!patch.trims.empty()) return trimmed(patch, spans, name, sink);
     bool done;
     if (patch.adaptive) {
         const double curvature = std::clamp(static_cast<double>(patch.curvature), 0.0, 1.0);

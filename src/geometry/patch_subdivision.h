@@ -1,7 +1,7 @@
 // The classic way a patch becomes triangles: the surface cut into its
 // Bézier spans, each span divided uniformly or, adaptively, halved until its
 // control grid is flat enough. `tessellate_patch` (geometry/tessellate.h)
-// runs it for untrimmed patches on the classic path.
+// runs it for patches on the classic path.
 #pragma once
 
 #include "geometry/nurbs_ops.h"

@@ -313,11 +313,6 @@ TEST(PatchSubdivision, PathsNotHereAndBadSurfacesAreReported) {
     EXPECT_FALSE(tessellate_patch(p, "pot", sink));
     EXPECT_NE(errors.find("pot"), std::string::npos);
     errors.clear();
-    p.tessellator_path = false;
-    p.trims.emplace_back();
-    EXPECT_FALSE(tessellate_patch(p, "lid", sink));
-    EXPECT_NE(errors.find("lid"), std::string::npos);
-    errors.clear();
     PatchGeometry bad = patch(quarter_cylinder(), false, 2, 2);
     bad.surface.uknots.pop_back();
     EXPECT_FALSE(tessellate_patch(bad, "spout", sink));

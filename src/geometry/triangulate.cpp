@@ -159,6 +159,11 @@ double loop_area2(Loop2 loop) {
 }
 
 TriangulateStatus triangulate_region(std::span<const Loop2> loops, Triangulation& out) {
+    return triangulate_region(loops, {}, out);
+}
+
+TriangulateStatus triangulate_region(std::span<const Loop2> loops, std::span<const Point2> interior,
+                                     Triangulation& out) {
     out.clear();
     if (loops.empty()) return TriangulateStatus::empty;
     for (Loop2 loop : loops) {
@@ -169,6 +174,13 @@ TriangulateStatus triangulate_region(std::span<const Loop2> loops, Triangulation
             return TriangulateStatus::invalid;
         out.points.insert(out.points.end(), loop.begin(), loop.end());
     }
+    const std::size_t loop_points = out.points.size();
+    for (const Point2& p : interior) {
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) return TriangulateStatus::invalid;
+    }
+    if (out.points.size() + interior.size() > static_cast<std::size_t>(INT32_MAX / 2))
+        return TriangulateStatus::invalid;
+    out.points.insert(out.points.end(), interior.begin(), interior.end());
     out.input_count = static_cast<std::int32_t>(out.points.size());
 
     // Thread-local so that triangulating many small regions costs no heap
@@ -213,7 +225,7 @@ TriangulateStatus triangulate_region(std::span<const Loop2> loops, Triangulation
     clean.starts.push_back(clean.corners.size());
     for (std::size_t l = 0; l < clean.loops.size(); ++l) clean.loops[l].corners = clean.loop(l);
 
-    if (clean.loops.size() == 1) {
+    if (clean.loops.size() == 1 && interior.empty()) {
         int orientation = convex_orientation(out.points, clean.loops[0].corners);
         if (orientation != 0) {
             fan(clean.loops[0].corners, orientation, out);
@@ -223,7 +235,7 @@ TriangulateStatus triangulate_region(std::span<const Loop2> loops, Triangulation
 
     cdt::Outcome outcome = cdt::triangulate(
         std::span<const Point2>(out.points.data(), static_cast<std::size_t>(out.input_count)),
-        clean.loops, out);
+        clean.loops, loop_points, out);
     if (outcome.failed) {
         out.triangles.clear();
         return TriangulateStatus::failed;

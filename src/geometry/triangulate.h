@@ -73,6 +73,13 @@ struct Triangulation {
 
 // `loops[0]` is the outline. `out` is cleared first.
 TriangulateStatus triangulate_region(std::span<const Loop2> loops, Triangulation& out);
+// The same region with free points (a surface's samples): those that fall
+// inside become corners of the triangles, the others are left out. In
+// `out.points` they follow the loops' points, in the order given, and count
+// as input; order them so that neighbours follow each other (row by row,
+// cell by cell) and the triangulation finds each point's place quickly.
+TriangulateStatus triangulate_region(std::span<const Loop2> loops, std::span<const Point2> interior,
+                                     Triangulation& out);
 TriangulateStatus triangulate_region(const std::vector<std::vector<Point2>>& loops,
                                      Triangulation& out);
 TriangulateStatus triangulate_region(const TrimRegion& region, Triangulation& out);

@@ -88,6 +88,19 @@ void insert_loops(T& tri, std::span<const Point2> points, std::span<const Loop> 
     std::sort(constraint_loops.entries.begin(), constraint_loops.entries.end());
 }
 
+// Free points go in after the constraints, each next to the last: callers
+// hand them over in an order that keeps neighbours together.
+template <class T>
+void insert_free_points(T& tri, std::span<const Point2> points, std::size_t begin) {
+    using Point = typename T::Point;
+    typename T::Face_handle hint;
+    for (std::size_t i = begin; i < points.size(); ++i) {
+        auto vertex = tri.insert(Point(points[i][0], points[i][1]), hint);
+        if (vertex->info().index < 0) vertex->info().index = static_cast<std::int32_t>(i);
+        hint = vertex->face();
+    }
+}
+
 // Walks the faces from the infinite one, giving each its outline parity and
 // hole winding.
 template <class T>
@@ -156,11 +169,13 @@ void collect_triangles(T& tri, Triangulation& out, Outcome& outcome) {
 }
 
 template <class Kind>
-Outcome run(std::span<const Point2> points, std::span<const Loop> loops, Triangulation& out) {
+Outcome run(std::span<const Point2> points, std::span<const Loop> loops,
+            std::size_t interior_begin, Triangulation& out) {
     Outcome outcome;
     typename Kind::Triangulation tri;
     ConstraintLoops constraint_loops;
     insert_loops(tri, points, loops, constraint_loops);
+    insert_free_points(tri, points, interior_begin);
     if (tri.dimension() < 2) return outcome;  // every point on one line
     mark_faces(tri, loops, constraint_loops, outcome);
     collect_triangles(tri, out, outcome);
@@ -170,11 +185,11 @@ Outcome run(std::span<const Point2> points, std::span<const Loop> loops, Triangu
 }  // namespace
 
 Outcome triangulate(std::span<const Point2> points, std::span<const Loop> loops,
-                    Triangulation& out) {
+                    std::size_t interior_begin, Triangulation& out) {
     std::size_t point_count = out.points.size();
     std::size_t triangle_count = out.triangles.size();
     try {
-        return run<Fast>(points, loops, out);
+        return run<Fast>(points, loops, interior_begin, out);
     } catch (const Fast::Cdt::Intersection_of_constraints_exception&) {
         // Loops cross: start over with exact crossing points.
     } catch (const std::exception&) {
@@ -183,7 +198,7 @@ Outcome triangulate(std::span<const Point2> points, std::span<const Loop> loops,
     out.points.resize(point_count);
     out.triangles.resize(triangle_count);
     try {
-        Outcome outcome = run<Exact>(points, loops, out);
+        Outcome outcome = run<Exact>(points, loops, interior_begin, out);
         outcome.crossed = true;
         return outcome;
     } catch (const std::exception&) {

@@ -27,8 +27,10 @@ struct Outcome {
 
 // Triangulates `loops` over `points` (the input points) and appends to
 // `out.points` the crossing points it makes and to `out.triangles` the
-// triangles inside the region, counter-clockwise.
+// triangles inside the region, counter-clockwise. The points from
+// `interior_begin` on belong to no loop: they become corners wherever they
+// fall.
 Outcome triangulate(std::span<const Point2> points, std::span<const Loop> loops,
-                    Triangulation& out);
+                    std::size_t interior_begin, Triangulation& out);
 
 }  // namespace sky::cdt

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/nurbs_ops.h"
 #include "geometry/object_geometry.h"
 #include "geometry/surface_point.h"
 
@@ -35,6 +36,19 @@ class SurfaceEvaluator {
 public:
     virtual ~SurfaceEvaluator() = default;
     virtual void point(double u, double v, SurfacePoint& out) const = 0;
+};
+
+// A built surface evaluated directly (evaluate_surface: the normal of a
+// nearby point at poles).
+class BuiltSurfaceEvaluator : public SurfaceEvaluator {
+public:
+    explicit BuiltSurfaceEvaluator(const BuiltSurface& surface) : surface_(surface) {}
+    void point(double u, double v, SurfacePoint& out) const override;
+    // {umin, vmin, umax, vmax}
+    void domain(double out[4]) const;
+
+private:
+    const BuiltSurface& surface_;
 };
 
 // Why a region made no triangles.
