@@ -1,12 +1,15 @@
 // A patch at the current scene time: its switches, the subdivision settings
 // of the path the scene tessellates by, its shaders, the surface with its
 // knots and weights, the trim loops and the bound of its control net.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
+#include "geometry/nurbs_ops.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "run/options.h"
@@ -138,10 +141,47 @@ void add_trim_curve(const Expr* curve, bool hole, std::vector<TrimRegion>& regio
     regions.back().loops.push_back(std::move(loop));
 }
 
-// A trim face: each boundary (tb) one loop through the control points of its
-// edges' B-splines; a boundary of positive type starts a region, the others
-// are its holes.
+// One trim B-spline (tbs) of a trim face: its control points (u, v, weight)
+// and its order. The scene gives no knots: a spline of order k and n points
+// is the open uniform one, clamped to its end points. Order 2 (and any
+// spline with fewer points than its order) is the polyline of its points;
+// higher orders are stepped `divisions` times per span.
+void add_trim_spline(const Body& spline, int divisions, std::vector<std::array<double, 2>>& out) {
+    NurbsCurve curve;
+    const BodyItem* tcvs = spline.find("tcvs");
+    for_each_item(tcvs ? tcvs->value : nullptr, [&](const float*, Expr* tcv) {
+        float values[3] = {0, 0, 1};
+        Expr* c = list_first(tcv);
+        for (int k = 0; k < 3 && c; ++k, c = c->next) AR_evaluate(SDL_SCALAR, &values[k], c, nullptr);
+        curve.cvs.push_back({values[0], values[1], 0, clamp_weight(values[2])});
+        return true;
+    });
+    float order = 2;
+    if (const BodyItem* item = spline.find("order")) AR_evaluate(SDL_SCALAR, &order, item->value, nullptr);
+    const int n = static_cast<int>(curve.cvs.size());
+    const int degree = std::clamp(truncate_to_int(order) - 1, 1, kMaxNurbsDegree);
+    std::vector<std::array<double, 3>> points;
+    if (degree > 1 && n > degree) {
+        curve.degree = degree;
+        for (int i = 0; i < n + degree - 1; ++i)
+            curve.knots.push_back(std::clamp(i - degree + 1, 0, n - degree));
+        if (!refine_curve(curve, std::max(divisions, 1), points)) points.clear();
+    }
+    if (points.empty()) {
+        for (const WeightedPoint& cv : curve.cvs) points.push_back({cv.x, cv.y, 0});
+    }
+    for (const auto& p : points) {
+        const std::array<double, 2> uv{p[0], p[1]};
+        if (out.empty() || out.back() != uv) out.push_back(uv);
+    }
+}
+
+// A trim face: each boundary (tb) one loop through its edges' B-splines in
+// order; a boundary of positive type starts a region, the others are its
+// holes. An edge that does not start where the last one ended is joined to
+// it by a straight piece.
 void add_trim_face(const Body& face, std::vector<TrimRegion>& regions) {
+    const int divisions = std::clamp(face.divisions, 1, 1024);
     const BodyItem* boundaries = face.find("boundaries");
     for_each_item(boundaries ? boundaries->value : nullptr, [&](const float*, Expr* tb) {
         const Body* boundary = is_body_node(tb) ? body_of(tb) : nullptr;
@@ -154,21 +194,22 @@ void add_trim_face(const Body& face, std::vector<TrimRegion>& regions) {
         for_each_item(edges ? edges->value : nullptr, [&](const float*, Expr* te) {
             const Body* edge = is_body_node(te) ? body_of(te) : nullptr;
             const BodyItem* splines = edge ? edge->find("bsplines") : nullptr;
+            std::vector<std::array<double, 2>> points;
             for_each_item(splines ? splines->value : nullptr, [&](const float*, Expr* tbs) {
-                const Body* spline = is_body_node(tbs) ? body_of(tbs) : nullptr;
-                const BodyItem* tcvs = spline ? spline->find("tcvs") : nullptr;
-                for_each_item(tcvs ? tcvs->value : nullptr, [&](const float*, Expr* tcv) {
-                    float uv[2] = {0, 0};
-                    Expr* c = list_first(tcv);
-                    for (int k = 0; k < 2 && c; ++k, c = c->next)
-                        AR_evaluate(SDL_SCALAR, &uv[k], c, nullptr);
-                    std::array<double, 2> point{uv[0], uv[1]};
-                    if (loop.points.empty() || loop.points.back() != point)
-                        loop.points.push_back(point);
-                    return true;
-                });
+                if (const Body* spline = is_body_node(tbs) ? body_of(tbs) : nullptr)
+                    add_trim_spline(*spline, divisions, points);
                 return true;
             });
+            if (points.empty()) return true;
+            if (!loop.points.empty()) {
+                const auto& end = loop.points.back();
+                const auto& start = points.front();
+                if (std::fabs(end[0] - start[0]) > 1e-6 || std::fabs(end[1] - start[1]) > 1e-6)
+                    rptWarning("reparameterized trim edge to repair discontinuity.");
+            }
+            for (const auto& p : points) {
+                if (loop.points.empty() || loop.points.back() != p) loop.points.push_back(p);
+            }
             return true;
         });
         if (loop.points.empty()) return true;

@@ -1,6 +1,8 @@
 // Patches, faces and polysets evaluated by the model walk into the records
 // tessellation reads: defaults, clamps, warnings, the two subdivision
 // settings, surfaces, trims, shader slots and shared motion geometry.
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "geometry/geometry_test_support.h"
@@ -88,6 +90,27 @@ TEST_F(PatchEvaluation, TrimFacesNamedByTheirDeclaration) {
     ASSERT_EQ(patch.trims.size(), 1u);
     EXPECT_EQ(patch.trims[0].loops[0].points.size(), 4u);
     EXPECT_EQ(geometry_errors(), "Cannot find trim data gone.trim.\n");
+}
+
+TEST_F(PatchEvaluation, CurvedTrimEdgesAreSteppedAndGapsJoined) {
+    // A rational quadratic quarter circle stepped 4 times (divs), then two
+    // straight edges, the last of which starts away from where the first
+    // ended.
+    evaluate(
+        "tf arc (divs = 4, tb (btype = 1,"
+        " te (dim = 2, nbs = 1, form = 0, tbs (dim = 2, form = 0, ctype = 1, order = 3,"
+        " count = 3, rational = 1, tcv(1, 0, 1, 0), tcv(1, 1, 0.70710678, 0), tcv(0, 1, 1, 0))),"
+        " te (dim = 2, nbs = 1, form = 0, tbs (dim = 2, form = 0, ctype = 1, order = 2,"
+        " count = 2, rational = 0, tcv(0, 0.9, 1, 0), tcv(0, 0, 1, 0)))));",
+        bilinear("subdivide = 1, trim_region = (tcvs = arc)"));
+    const PatchGeometry& patch = only_patch();
+    ASSERT_EQ(patch.trims.size(), 1u);
+    const auto& points = patch.trims[0].loops[0].points;
+    ASSERT_EQ(points.size(), 7u);
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_NEAR(std::hypot(points[i][0], points[i][1]), 1.0, 1e-6) << i;
+    EXPECT_EQ(points[5], (std::array<double, 2>{0, 0.9f}));
+    EXPECT_EQ(geometry_errors(), "Warning: reparameterized trim edge to repair discontinuity.\n");
 }
 
 TEST_F(PatchEvaluation, CurvatureAndSampleSettingsAreClampedSilently) {
