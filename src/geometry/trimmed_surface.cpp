@@ -99,6 +99,42 @@ bool refine_loop(const TrimLoop& loop, const CellSizes& sizes, std::vector<Point
     return true;
 }
 
+// The loop cut to the surface's range, one side of the range after the
+// other. Outside the range there is no surface; cut there, the loop still
+// keeps every point of the range it kept before (an inside point's winding
+// number does not change), and its pieces along the range's sides merely
+// retrace them.
+bool clip_to_domain(const TrimLoop& loop, const double domain[4], TrimLoop& out) {
+    for (const auto& p : loop.points) {
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1])) return false;
+    }
+    out.points = loop.points;
+    std::vector<std::array<double, 2>> next;
+    for (int side = 0; side < 4; ++side) {
+        const int axis = side % 2;
+        const double limit = domain[side];
+        const bool low = side < 2;
+        auto in = [&](const std::array<double, 2>& p) {
+            return low ? p[axis] >= limit : p[axis] <= limit;
+        };
+        next.clear();
+        const std::size_t n = out.points.size();
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto& a = out.points[k];
+            const auto& b = out.points[(k + 1) % n];
+            if (in(a)) next.push_back(a);
+            if (in(a) != in(b)) {
+                const double t = (limit - a[axis]) / (b[axis] - a[axis]);
+                std::array<double, 2> cut{a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1])};
+                cut[axis] = limit;
+                next.push_back(cut);
+            }
+        }
+        out.points.swap(next);
+    }
+    return true;
+}
+
 double clamp_to(double x, double low, double high) {
     return x < low ? low : (x > high ? high : x);
 }
@@ -176,6 +212,7 @@ TrimmedResult tessellate_trimmed(const SurfaceEvaluator& surface, const double d
 
     std::vector<std::vector<Point2>> loops;
     std::vector<Loop2> spans;
+    TrimLoop clipped;
     std::vector<Point2> inside;
     Triangulation triangulation;
     std::vector<SurfacePoint> points;
@@ -188,9 +225,10 @@ TrimmedResult tessellate_trimmed(const SurfaceEvaluator& surface, const double d
                          std::numeric_limits<double>::infinity(),
                          -std::numeric_limits<double>::infinity(),
                          -std::numeric_limits<double>::infinity()};
-        bool refined = true;
-        for (std::size_t l = 0; l < region.loops.size() && refined; ++l) {
-            refined = refine_loop(region.loops[l], sizes, loops[l]);
+        bool refined = true, finite = true;
+        for (std::size_t l = 0; l < region.loops.size() && refined && finite; ++l) {
+            finite = clip_to_domain(region.loops[l], domain, clipped);
+            refined = finite && refine_loop(clipped, sizes, loops[l]);
             spans.emplace_back(loops[l]);
             if (l == 0) {
                 for (const Point2& p : loops[l]) {
@@ -201,8 +239,9 @@ TrimmedResult tessellate_trimmed(const SurfaceEvaluator& surface, const double d
                 }
             }
         }
-        if (!refined) {
-            result.failures.emplace_back(static_cast<int>(r), TrimFailure::failed);
+        if (!finite || !refined) {
+            result.failures.emplace_back(static_cast<int>(r),
+                                         finite ? TrimFailure::failed : TrimFailure::invalid);
             continue;
         }
         // Only corners that can lie in the region: the outline's box.

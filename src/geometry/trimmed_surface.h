@@ -12,8 +12,8 @@
 // evaluated once on the surface.
 //
 // Trim loops are given in the surface's parameter space (the range of its
-// knots); points of a loop outside the range are evaluated at the nearest
-// point of the range.
+// knots); a loop reaching outside the range is cut to it, since there is no
+// surface there.
 #pragma once
 
 #include <span>
