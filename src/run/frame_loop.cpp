@@ -25,6 +25,7 @@
 #include "scene/scene_clock.h"
 #include "scene/scene_objects.h"
 #include "sdl/scene_description.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -138,6 +139,7 @@ void evaluate_frame_scene() {
 int frame_loop(std::int64_t run_start) {
     RenderOptions& options = render_options();
     install_geometry_passes();
+    Ar_set_texturing(options.textures_active);
     start_workers(decide_worker_count());
 
     FrameSchedule schedule(options);

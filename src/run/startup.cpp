@@ -26,6 +26,7 @@
 #include "sdl/scene_description.h"
 #include "sdl/sdl_input.h"
 #include "sdl/symbols.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -109,6 +110,7 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     switches = read_startup_switches();
     register_predefined_symbols();
     install_geometry_hooks();
+    install_texture_hooks();
 
     RenderOptions& options = render_options();
     options.spot_depth = 0;

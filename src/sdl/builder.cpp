@@ -30,10 +30,12 @@ struct OpenTexture {
 std::vector<OpenTexture> open_textures;
 
 BodyFinisher geometry_finisher = nullptr;
+BodyFinisher texture_finisher = nullptr;
 
 }  // namespace
 
 void set_geometry_body_finisher(BodyFinisher finisher) { geometry_finisher = finisher; }
+void set_texture_body_finisher(BodyFinisher finisher) { texture_finisher = finisher; }
 
 // --- chains -------------------------------------------------------------------
 
@@ -277,6 +279,7 @@ Expr* finish_texture(ItemChain* items, std::int32_t line) {
     }
     Body* body = make_body(SDL_TEXTURE, texture.procedure, items, line);
     body->curvature = texture.curvature;
+    if (texture_finisher) texture_finisher(*body);
     return built(make_object(SDL_TEXTURE, body, line));
 }
 

@@ -88,6 +88,8 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
 // as written.
 using BodyFinisher = void (*)(Body& body);
 void set_geometry_body_finisher(BodyFinisher finisher);
+// Texture bodies, as each closes (nested ones before the body around them).
+void set_texture_body_finisher(BodyFinisher finisher);
 
 struct StatementChain {
     Statement* first = nullptr;

@@ -10,4 +10,7 @@ namespace sky {
 // `SnowBW` and `SnowDepthRGB` select `Snow`).
 bool texture_procedure_exists(const char* name);
 
+// The number of rows of the procedure table (synonyms have rows of their own).
+int texture_procedure_count();
+
 }  // namespace sky

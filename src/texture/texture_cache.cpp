@@ -1,0 +1,207 @@
+// Reading file textures and keeping their pyramids. See texture_cache.h.
+#include "texture/texture_cache.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/fatal.h"
+#include "platform/image/fb.h"
+#include "platform/report.h"
+#include "run/options.h"
+
+namespace sky {
+namespace {
+
+// Pixels of one texture image beyond which it is refused: its pyramid
+// would take more than a gigabyte and a third.
+constexpr std::uint64_t kMaxTexturePixels = 1ull << 28;
+
+struct CacheEntry {
+    std::shared_ptr<const ImagePyramid> pyramid;  // null: the file failed
+    bool keep = true;
+    std::uint64_t last_use = 0;
+};
+
+struct Cache {
+    std::mutex lock;
+    std::unordered_map<std::string, CacheEntry> entries;
+    std::uint64_t clock = 0;
+    std::size_t limit = 0;  // 0: from the render options
+    bool limit_set = false;
+};
+
+Cache& cache() {
+    static auto* c = new Cache;  // outlives the workers at exit
+    return *c;
+}
+
+std::size_t limit_bytes(const Cache& c) {
+    if (c.limit_set) return c.limit;
+    std::int32_t megabytes = render_options().texture_cache_size;
+    if (megabytes <= 0) megabytes = 32;
+    return static_cast<std::size_t>(megabytes) << 20;
+}
+
+// A file of our own format converted from one the library cannot open directly.
+std::string temporary_conversion(const std::string& name) {
+    const char* directory = std::getenv("TMPDIR");
+    std::string pattern = std::string(directory && *directory ? directory : "/tmp") +
+                          "/skyloom-texture-XXXXXX.qrl";
+    int fd = ::mkstemps(pattern.data(), 4);
+    if (fd < 0) return {};
+    ::close(fd);
+    if (!convertImageFile(name.c_str(), pattern.c_str())) {
+        ::unlink(pattern.c_str());
+        return {};
+    }
+    return pattern;
+}
+
+class RemoveOnExit {
+public:
+    explicit RemoveOnExit(std::string name) : name_(std::move(name)) {}
+    ~RemoveOnExit() {
+        if (!name_.empty()) ::unlink(name_.c_str());
+    }
+    RemoveOnExit(const RemoveOnExit&) = delete;
+    RemoveOnExit& operator=(const RemoveOnExit&) = delete;
+
+private:
+    std::string name_;
+};
+
+std::shared_ptr<const ImagePyramid> load(const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        rptError("Warning: Couldn't find texture file '%s'\n", name.c_str());
+        return nullptr;
+    }
+    FBhandle* file = FBopen(name.c_str(), FB_READ_ROWS, FB_FORMAT_ANY, 0, 0, 0, 0, 0, 90.0);
+    std::string converted;
+    if (file == nullptr) {
+        converted = temporary_conversion(name);
+        if (converted.empty()) {
+            rptError("Warning: Couldn't open texture file '%s'\n", name.c_str());
+            return nullptr;
+        }
+        file = FBopen(converted.c_str(), FB_READ_ROWS, FB_FORMAT_ANY, 0, 0, 0, 0, 0, 90.0);
+        if (file == nullptr) {
+            ::unlink(converted.c_str());
+            rptError("Error: Can't open texture file '%s'\n", name.c_str());
+            return nullptr;
+        }
+    }
+    RemoveOnExit remove_converted(converted);
+    int width = file->width, height = file->height, channels = file->channels;
+    if (width < 1 || height < 1 || channels < 1 || channels > 4) {
+        FBclose(file);
+        rptError("Error: Texture file %s is corrupt\n", name.c_str());
+        return nullptr;
+    }
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxTexturePixels) {
+        FBclose(file);
+        rptError("Error: Texture file %s too big\n", name.c_str());
+        return nullptr;
+    }
+    std::vector<std::uint8_t> pixels;
+    try {
+        pixels.resize(static_cast<std::size_t>(width) * height * 4);
+    } catch (const std::bad_alloc&) {
+        FBclose(file);
+        rptError("Error: can't allocate memory for texture %s\n", name.c_str());
+        return nullptr;
+    }
+    for (int row = 0; row < height; ++row) {
+        std::uint8_t* line = &pixels[static_cast<std::size_t>(row) * width * 4];
+        if (FBread(file, line) != width) {
+            FBclose(file);
+            fatal("Error: Could not read the scanline from file %s\n", name.c_str());
+        }
+        // A one-channel image brings its value in the fourth byte.
+        if (channels == 1)
+            for (int x = 0; x < width; ++x) {
+                std::uint8_t* p = line + 4 * x;
+                p[0] = p[1] = p[2] = p[3];
+                p[3] = 255;
+            }
+    }
+    FBclose(file);
+    auto pyramid = std::make_shared<ImagePyramid>();
+    if (!pyramid->build(width, height, std::move(pixels))) {
+        rptError("Error: can't allocate element for texture %s\n", name.c_str());
+        return nullptr;
+    }
+    return pyramid;
+}
+
+void evict(Cache& c) {
+    std::size_t held = 0;
+    for (auto& [name, entry] : c.entries)
+        if (entry.pyramid) held += entry.pyramid->bytes();
+    std::size_t limit = limit_bytes(c);
+    for (;;) {
+        // The least recently used pyramid that nobody holds, or that is not
+        // to be kept once unused.
+        auto victim = c.entries.end();
+        for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
+            const CacheEntry& entry = it->second;
+            if (!entry.pyramid || entry.pyramid.use_count() > 1) continue;
+            if (held <= limit && entry.keep) continue;
+            if (victim == c.entries.end() || entry.last_use < victim->second.last_use) victim = it;
+        }
+        if (victim == c.entries.end()) return;
+        held -= victim->second.pyramid->bytes();
+        c.entries.erase(victim);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const ImagePyramid> texture_image(const std::string& name, bool keep) {
+    if (name.empty()) return nullptr;
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    auto it = c.entries.find(name);
+    if (it == c.entries.end()) it = c.entries.emplace(name, CacheEntry{load(name), keep, 0}).first;
+    it->second.last_use = ++c.clock;
+    it->second.keep = it->second.keep && keep;
+    return it->second.pyramid;
+}
+
+void texture_cache_new_frame() {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    evict(c);
+}
+
+void set_texture_cache_limit(std::size_t bytes) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.limit = bytes;
+    c.limit_set = true;
+}
+
+std::size_t texture_cache_bytes() {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    std::size_t held = 0;
+    for (auto& [name, entry] : c.entries)
+        if (entry.pyramid) held += entry.pyramid->bytes();
+    return held;
+}
+
+void clear_texture_cache() {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.entries.clear();
+    c.limit_set = false;
+}
+
+}  // namespace sky
