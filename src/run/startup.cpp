@@ -26,6 +26,7 @@
 #include "sdl/scene_description.h"
 #include "sdl/sdl_input.h"
 #include "sdl/symbols.h"
+#include "shading/shader.h"
 #include "texture/texture.h"
 
 namespace sky {
@@ -111,6 +112,7 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     register_predefined_symbols();
     install_geometry_hooks();
     install_texture_hooks();
+    install_shading_hooks();
 
     RenderOptions& options = render_options();
     options.spot_depth = 0;

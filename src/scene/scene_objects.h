@@ -45,6 +45,8 @@ struct RenderObject {
 
     RenderObject* instance_chain = nullptr;  // the next object made from the same variable
     std::int32_t shader_slot = 0;            // polysets: the shader slot this object renders
+    std::int32_t light_set = -1;             // the lights that illuminate it, for the camera
+                                             // being rendered (the shading's light sets)
 };
 
 // The frame's objects in the order made, with the cursor that pairs the

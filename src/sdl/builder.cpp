@@ -31,11 +31,13 @@ std::vector<OpenTexture> open_textures;
 
 BodyFinisher geometry_finisher = nullptr;
 BodyFinisher texture_finisher = nullptr;
+BodyFinisher shading_finisher = nullptr;
 
 }  // namespace
 
 void set_geometry_body_finisher(BodyFinisher finisher) { geometry_finisher = finisher; }
 void set_texture_body_finisher(BodyFinisher finisher) { texture_finisher = finisher; }
+void set_shading_body_finisher(BodyFinisher finisher) { shading_finisher = finisher; }
 
 // --- chains -------------------------------------------------------------------
 
@@ -118,6 +120,7 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
     // carry the line the body ends on.
     if (geometry_finisher && (type == SDL_PATCH || type == SDL_FACE || type == SDL_POLYSET))
         geometry_finisher(*body);
+    if (shading_finisher && (type == SDL_LIGHT || type == SDL_SHADER)) shading_finisher(*body);
     return body;
 }
 

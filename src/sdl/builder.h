@@ -90,6 +90,9 @@ using BodyFinisher = void (*)(Body& body);
 void set_geometry_body_finisher(BodyFinisher finisher);
 // Texture bodies, as each closes (nested ones before the body around them).
 void set_texture_body_finisher(BodyFinisher finisher);
+// Light and shader bodies become records of the shading subsystem as they
+// are finished, so an unknown model or parameter is reported while reading.
+void set_shading_body_finisher(BodyFinisher finisher);
 
 struct StatementChain {
     Statement* first = nullptr;

@@ -1,0 +1,181 @@
+// The steps the light models share: parameter nodes and their evaluation,
+// the light's colour at a point, shadow transmission and decay, and the
+// light's placement in world and eye space.
+#include <atomic>
+#include <cmath>
+#include <string_view>
+
+#include "run/workers.h"
+#include "scene/matrix.h"
+#include "shading/light_internal.h"
+
+namespace sky {
+namespace {
+
+std::atomic<ShadowQuery> installed_query{nullptr};
+
+}  // namespace
+
+void set_shadow_query(ShadowQuery query) { installed_query.store(query); }
+
+namespace lights {
+
+using namespace shading;
+
+bool store_model_parameter(ModelNode& node, const ModelName* names, int count, const char* name,
+                           Expr* value) {
+    for (int i = 0; i < count; ++i) {
+        if (std::string_view(name) == names[i].name) {
+            node.values[names[i].index] = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool model_scalar(const ModelNode& node, int index, float default_value, float& out) {
+    out = default_value;
+    Expr* e = node.values[index];
+    return e == nullptr || AR_evaluate(SDL_SCALAR, &out, e, nullptr);
+}
+
+bool model_triple(const ModelNode& node, int index, const Triple& default_value, Triple& out) {
+    out = default_value;
+    Expr* e = node.values[index];
+    return e == nullptr || AR_evaluate(SDL_TRIPLE, &out, e, nullptr);
+}
+
+bool model_integer(const ModelNode& node, int index, std::int32_t default_value, std::int32_t& out) {
+    float value = static_cast<float>(default_value);
+    if (!model_scalar(node, index, value, value)) return false;
+    out = truncate_to_int(value);
+    return true;
+}
+
+void* allocate_node() { return new ModelNode(); }
+void release_node(void* node) { delete static_cast<ModelNode*>(node); }
+bool no_init(AR_LightInfo&) { return true; }
+
+Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured) {
+    Triple c = light.colour.colour;
+    textured = false;
+    if (light.colour.texture) {
+        TextureLookup at;
+        at.u = point.u;
+        at.v = point.v;
+        at.du = point.du;
+        at.dv = point.dv;
+        at.point = point.object_point;
+        at.normal = point.object_normal;
+        at.object_name = point.object_name;
+        TextureColour out;
+        if (Ar_invoke_texture(*light.colour.texture, at, out)) {
+            c = out.rgb();
+            textured = true;
+        }
+    }
+    return mul(c, light.colour_scale);
+}
+
+float decay_factor(std::int32_t decay, float distance) {
+    if (distance <= 1.0f || decay <= 0) return 1.0f;
+    switch (decay) {
+        case 1: return 1.0f / distance;
+        case 2: return 1.0f / (distance * distance);
+        default: return 1.0f / (distance * distance * distance);
+    }
+}
+
+float shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance) {
+    ShadowQuery query = installed_query.load(std::memory_order_relaxed);
+    return query ? query(light, eye_point, distance) : 0.0f;
+}
+
+bool orient(const AR_ShadePoint& point, AR_LightSample& sample) {
+    if (point.normal.x == kNoNormal) return true;
+    double n_dot_l = dot(point.normal, sample.direction);
+    sample.has_n_dot_l = true;
+    sample.n_dot_l = n_dot_l;
+    if (n_dot_l < 0.0001) {
+        if (sample.translucent == 0.0f) return false;
+        sample.diffuse_kind = 0;
+        sample.specular = false;
+    }
+    return true;
+}
+
+bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
+                       AR_LightSample& sample) {
+    bool textured = false;
+    Triple colour = colour_at(light, point, textured);
+    // Shadow: a fully shadowed point still receives `shadow_color` (black
+    // by default); in between, each channel moves linearly toward it.
+    Triple transmission{1.0f, 1.0f, 1.0f};
+    if (light.casts_shadows) {
+        float s = shadow_fraction(light, point.position, sample.distance);
+        if (s > 0.0f) {
+            const Triple& tint = light.shadow_colour;
+            transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
+                                  1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
+                                  1.0f - s * (1.0f - clamp01(tint.z / 255.0f))};
+            if (transmission.x < 0.001f && transmission.y < 0.001f && transmission.z < 0.001f)
+                return false;
+        }
+    }
+    if (sample.intensity_only) {
+        float mean_transmission = (transmission.x + transmission.y + transmission.z) / 3.0f;
+        float value = factor * mean_transmission;
+        if (textured) value *= (colour.x + colour.y + colour.z) / 765.0f;
+        sample.intensity = value;
+        return true;
+    }
+    sample.colour = scale(mul(colour, transmission), factor);
+    return true;
+}
+
+}  // namespace lights
+
+// --- placement -------------------------------------------------------------------
+
+void Ar_place_light(AR_LightInfo& info, const Matrix4& world_from_light,
+                    const Matrix4& world_from_light_direction) {
+    info.world_from_light = world_from_light;
+    info.world_from_light_direction = world_from_light_direction;
+    info.world_position = transform_point(Triple{}, world_from_light);
+}
+
+void Ar_prepare_light_for_camera(AR_LightInfo& info, const Matrix4& eye_from_world,
+                                 const Matrix4& world_from_eye) {
+    using namespace shading;
+    info.world_from_eye = world_from_eye;
+    info.eye_from_light = multiply(info.world_from_light, eye_from_world);
+    Ar_invert_matrix(info.eye_from_light, info.light_from_eye);
+    info.position = transform_point(Triple{}, info.eye_from_light);
+    const Matrix4 eye_direction = multiply(info.world_from_light_direction, eye_from_world);
+    info.axis[0] = transform_vector(Triple{1, 0, 0}, eye_direction);
+    info.axis[1] = transform_vector(Triple{0, 1, 0}, eye_direction);
+    info.axis[2] = transform_vector(Triple{0, 0, 1}, eye_direction);
+
+    switch (info.kind) {
+        case LIGHT_DIRECTIONAL: {
+            auto* d = static_cast<DirectionalLightInfo*>(info.model_info);
+            d->eye_toward_light = normalise(scale(transform_vector(d->direction, eye_direction), -1.0f));
+            break;
+        }
+        case LIGHT_SPOT: {
+            auto* s = static_cast<SpotLightInfo*>(info.model_info);
+            s->eye_axis = normalise(transform_vector(s->shine_along, eye_direction));
+            s->eye_up = normalise(transform_vector(s->up_spot, eye_direction));
+            break;
+        }
+        case LIGHT_VOLUME: {
+            auto* v = static_cast<VolumeLightInfo*>(info.model_info);
+            v->eye_directional = normalise(transform_vector(v->directional, eye_direction));
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+}  // namespace sky

@@ -1,0 +1,87 @@
+// What the light models share: their parameter nodes, the evaluation of
+// their parameters, and the steps every positional light takes at a point
+// (colour, shadow, decay).
+#pragma once
+
+#include <cstdint>
+
+#include "shading/light.h"
+#include "shading/shading_maths.h"
+
+namespace sky::lights {
+
+// A model's parameter expressions, by the index of the name in the model's
+// name table.
+inline constexpr int kMaxModelParameters = 32;
+struct ModelNode {
+    Expr* values[kMaxModelParameters] = {};
+};
+
+// One accepted name of a model and the index it stores to (synonyms share one).
+struct ModelName {
+    const char* name;
+    int index;
+};
+
+// Stores `value` under `name` when the table knows it; false otherwise.
+bool store_model_parameter(ModelNode& node, const ModelName* names, int count, const char* name,
+                           Expr* value);
+
+// Parameter evaluation for the models' eval routines: true on success
+// (the default when absent).
+bool model_scalar(const ModelNode& node, int index, float default_value, float& out);
+bool model_triple(const ModelNode& node, int index, const Triple& default_value, Triple& out);
+// A decay: the truncated integer of a scalar.
+bool model_integer(const ModelNode& node, int index, std::int32_t default_value, std::int32_t& out);
+
+void* allocate_node();
+void release_node(void* node);
+
+template <typename Info>
+void* allocate_info() { return new Info(); }
+template <typename Info>
+bool copy_info(void* to, const void* from) {
+    if (to == nullptr || from == nullptr) return false;
+    *static_cast<Info*>(to) = *static_cast<const Info*>(from);
+    return true;
+}
+template <typename Info>
+void release_info(void* info) { delete static_cast<Info*>(info); }
+bool no_init(AR_LightInfo&);
+
+// The light's colour at the point (the texture looked up there when the
+// colour is textured), scaled by its intensity. `textured` says whether a
+// texture gave it.
+Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured);
+
+// Divides by 1, d, d² or d³ for decay 0..3 beyond a distance of 1; no decay
+// within it, so a light close to a surface never brightens it beyond its
+// own colour.
+float decay_factor(std::int32_t decay, float distance);
+
+// The steps of a positional light after its geometry: the N·L test
+// (returns false when the light does not reach the front of the surface and
+// no translucency was asked for), shadow (transmission per channel into
+// `colour`), then `factor` (decay, cone, dropoff) applied. With
+// intensity_only the scalar answer is left in sample.intensity. Returns
+// false when the light does not reach the point.
+bool orient(const AR_ShadePoint& point, AR_LightSample& sample);
+bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
+                       AR_LightSample& sample);
+
+// The shadowed fraction from the installed shadow query (0 without one).
+float shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance);
+
+// A linear light of no length is reported once per placed light.
+void warn_degenerate_linear(AR_LightInfo& light);
+
+// Rows exported by the models' files.
+extern const AR_LightModel kPointLight;
+extern const AR_LightModel kDirectionalLight;
+extern const AR_LightModel kSpotLight;
+extern const AR_LightModel kLinearLight;
+extern const AR_LightModel kAreaLight;
+extern const AR_LightModel kAmbientLight;
+extern const AR_LightModel kVolumeLight;
+
+}  // namespace sky::lights

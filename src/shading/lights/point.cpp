@@ -1,0 +1,127 @@
+// The point, directional and ambient light models: a position, a
+// direction, or light from everywhere shaded by orientation.
+#include "platform/fatal.h"
+#include "shading/light_internal.h"
+
+namespace sky::lights {
+namespace {
+
+using namespace shading;
+
+// --- point -----------------------------------------------------------------------
+
+constexpr ModelName kPointNames[] = {{"decay", 0}};
+
+bool parse_point(void* node, const char* name, Expr* value) {
+    if (node == nullptr || name == nullptr || value == nullptr) fatal("Error parsing point light\n");
+    if (!store_model_parameter(*static_cast<ModelNode*>(node), kPointNames, 1, name, value))
+        fatal("Unknown parameter %s for point light.\n", name);
+    return true;
+}
+
+bool eval_point(AR_LightInfo&, void* node, void* info) {
+    auto& p = *static_cast<PointLightInfo*>(info);
+    if (!model_integer(*static_cast<ModelNode*>(node), 0, 1, p.decay)) fatal("Can't evaluate point light\n");
+    if (p.decay > 3) fatal("Invalid decay (not 0,1,2, or 3)\n");
+    if (p.decay < 0) p.decay = 0;
+    return true;
+}
+
+int point_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
+    const auto& p = *static_cast<const PointLightInfo*>(light.model_info);
+    Triple to_light = sub(light.position, point.position);
+    float distance = length(to_light);
+    s.distance = distance;
+    s.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
+    if (!s.intensity_only && !orient(point, s)) return 0;
+    s.ambient = false;
+    return finish_positional(light, point, decay_factor(p.decay, distance), s) ? 1 : 0;
+}
+
+// --- directional -----------------------------------------------------------------
+
+constexpr ModelName kDirectionalNames[] = {{"direction", 0}};
+
+bool parse_directional(void* node, const char* name, Expr* value) {
+    if (node == nullptr || name == nullptr || value == nullptr)
+        fatal("Internal System Error at %d in %s, Call Support\n", __LINE__, "directional.c");
+    if (!store_model_parameter(*static_cast<ModelNode*>(node), kDirectionalNames, 1, name, value))
+        fatal("Unknown parameter %s for directional light.\n", name);
+    return true;
+}
+
+bool eval_directional(AR_LightInfo&, void* node, void* info) {
+    auto& d = *static_cast<DirectionalLightInfo*>(info);
+    if (!model_triple(*static_cast<ModelNode*>(node), 0, Triple{0.0f, 0.0f, -1.0f}, d.direction))
+        fatal("Can't evaluate directional light\n");
+    return true;
+}
+
+int directional_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
+    const auto& d = *static_cast<const DirectionalLightInfo*>(light.model_info);
+    s.direction = d.eye_toward_light;
+    s.distance = 1e30f;  // at infinity: no decay
+    if (!s.intensity_only && !orient(point, s)) return 0;
+    s.ambient = false;
+    return finish_positional(light, point, 1.0f, s) ? 1 : 0;
+}
+
+// --- ambient ---------------------------------------------------------------------
+
+constexpr ModelName kAmbientNames[] = {{"ambient_shade", 0}};
+
+bool parse_ambient(void* node, const char* name, Expr* value) {
+    if (node == nullptr || name == nullptr || value == nullptr) fatal("Error parsing ambient light\n");
+    if (!store_model_parameter(*static_cast<ModelNode*>(node), kAmbientNames, 1, name, value))
+        fatal("Unknown parameter %s for ambient light.\n", name);
+    return true;
+}
+
+bool eval_ambient(AR_LightInfo&, void* node, void* info) {
+    auto& a = *static_cast<AmbientLightInfo*>(info);
+    if (!model_scalar(*static_cast<ModelNode*>(node), 0, 0.5f, a.ambient_shade))
+        fatal("Failed to evaluate ambient light\n");
+    a.ambient_shade = clamp01(a.ambient_shade);
+    return true;
+}
+
+// Light from everywhere, darkened on the sides turned away from the light's
+// position by `ambient_shade`: 0 lights every side alike, 1 shades like a
+// point light without highlights.
+int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
+    const auto& a = *static_cast<const AmbientLightInfo*>(light.model_info);
+    Triple to_light = sub(light.position, point.position);
+    s.distance = length(to_light);
+    s.direction = normalise(to_light);
+    float factor = 1.0f;
+    if (point.normal.x != kNoNormal) factor = (dot(point.normal, s.direction) - 1.0f) * a.ambient_shade + 1.0f;
+    if (factor <= 0.0f && s.translucent == 0.0f) return 0;
+    s.diffuse_kind = 0;
+    s.specular = false;
+    bool textured = false;
+    Triple colour = colour_at(light, point, textured);
+    if (s.intensity_only) {
+        s.intensity = textured ? factor * (colour.x + colour.y + colour.z) / 765.0f : factor;
+        return 1;
+    }
+    s.colour = scale(colour, factor / 255.0f);
+    return 1;
+}
+
+}  // namespace
+
+const AR_LightModel kPointLight = {
+    "point", point_light, allocate_node, allocate_info<PointLightInfo>, parse_point, eval_point,
+    no_init, copy_info<PointLightInfo>, release_info<PointLightInfo>, LIGHT_POINT};
+
+const AR_LightModel kDirectionalLight = {
+    "directional", directional_light, allocate_node, allocate_info<DirectionalLightInfo>,
+    parse_directional, eval_directional, no_init, copy_info<DirectionalLightInfo>,
+    release_info<DirectionalLightInfo>, LIGHT_DIRECTIONAL};
+
+const AR_LightModel kAmbientLight = {
+    "ambient", ambient_light, allocate_node, allocate_info<AmbientLightInfo>, parse_ambient,
+    eval_ambient, no_init, copy_info<AmbientLightInfo>, release_info<AmbientLightInfo>,
+    LIGHT_AMBIENT};
+
+}  // namespace sky::lights

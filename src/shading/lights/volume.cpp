@@ -1,0 +1,237 @@
+// The volume light: lights the points inside a shape placed by the light's
+// transformation, fading toward the shape's boundary.
+//
+// Shapes, in the light's own frame: the box [−1, 1]³; the unit sphere; the
+// cylinder of radius 1 about the y axis from y = −1 to 1; the cone about
+// the y axis with radius 1 at y = −1 narrowing to `cone_end_radius` at
+// y = 1; the torus about the y axis with major radius 1 and tube radius
+// `torus_radius`. For a point inside, r in [0, 1] is how far it lies from
+// the shape's core toward its boundary (a for the cylinder and cone: along
+// their axis). Intensity:
+//   decay: 1 up to `decay_start`, then ((1 − r)/(1 − decay_start))^decay;
+//   dropoff: the same along the axis (cylinder, cone) or in r (others),
+//            from `dropoff_start` with exponent `dropoff`;
+//   turbulence: × (1 − intensity × (1 − n)), n a smooth fractal noise in
+//            [0, 1] of the point in the light's frame (moving with the frame
+//            when `turbulence_animated`).
+// Direction: away from the core (`concentric`), away from the axis
+// (`radial`) or along `directional`; `directionality` blends N·L shading
+// (1) with light that ignores orientation (0). `exclude` turns the shape
+// inside out: the light reaches only points outside it.
+#include <cmath>
+
+#include "platform/fatal.h"
+#include "scene/matrix.h"
+#include "scene/scene_clock.h"
+#include "shading/light_internal.h"
+
+namespace sky::lights {
+namespace {
+
+using namespace shading;
+
+enum VolumeParameter {
+    SHAPE, DECAY, DECAY_START, DROPOFF, DROPOFF_START, DIRECTIONALITY, CONCENTRIC, RADIAL,
+    TORUS_RADIUS, CONE_END_RADIUS, DIRECTIONAL, DIRECTIONAL_TURBULENCE, EXCLUDE, SPECULAR,
+    TURBULENCE_TYPE, TURBULENCE_INTENSITY, TURBULENCE_SPREAD, TURBULENCE_PERSISTENCE,
+    TURBULENCE_SPACE_RESOLUTION, TURBULENCE_TIME_RESOLUTION, TURBULENCE_ROUGHNESS,
+    TURBULENCE_VARIABILITY, TURBULENCE_GRANULARITY, TURBULENCE_ANIMATED, kVolumeParameters
+};
+
+constexpr ModelName kVolumeNames[] = {
+    {"shape", SHAPE}, {"decay", DECAY}, {"decay_start", DECAY_START}, {"dropoff", DROPOFF},
+    {"dropoff_start", DROPOFF_START}, {"directionality", DIRECTIONALITY},
+    {"concentric", CONCENTRIC}, {"radial", RADIAL}, {"torus_radius", TORUS_RADIUS},
+    {"cone_end_radius", CONE_END_RADIUS}, {"directional", DIRECTIONAL},
+    {"directional_turbulence", DIRECTIONAL_TURBULENCE}, {"exclude", EXCLUDE},
+    {"specular", SPECULAR}, {"turbulence_type", TURBULENCE_TYPE},
+    {"turbulence_intensity", TURBULENCE_INTENSITY}, {"turbulence_spread", TURBULENCE_SPREAD},
+    {"turbulence_persistance", TURBULENCE_PERSISTENCE},
+    {"turbulence_persistence", TURBULENCE_PERSISTENCE},
+    {"turbulence_space_resolution", TURBULENCE_SPACE_RESOLUTION},
+    {"turbulence_time_resolution", TURBULENCE_TIME_RESOLUTION},
+    {"turbulence_roughness", TURBULENCE_ROUGHNESS},
+    {"turbulence_variability", TURBULENCE_VARIABILITY},
+    {"turbulence_granularity", TURBULENCE_GRANULARITY},
+    {"turbulence_animated", TURBULENCE_ANIMATED},
+};
+
+bool parse_volume(void* node, const char* name, Expr* value) {
+    if (node == nullptr || name == nullptr || value == nullptr)
+        fatal("Internal System Error at %d in %s, Call Support\n", __LINE__, "volume_light.c");
+    if (!store_model_parameter(*static_cast<ModelNode*>(node), kVolumeNames,
+                               static_cast<int>(std::size(kVolumeNames)), name, value))
+        fatal("Unknown parameter %s for volume light.\n", name);
+    return true;
+}
+
+bool eval_volume(AR_LightInfo&, void* node_pointer, void* info) {
+    const auto& n = *static_cast<ModelNode*>(node_pointer);
+    auto& v = *static_cast<VolumeLightInfo*>(info);
+    float flags[4] = {};
+    bool ok = model_integer(n, SHAPE, SPHERE_VOLUME, v.shape) && model_scalar(n, DECAY, 1.0f, v.decay) &&
+              model_scalar(n, DECAY_START, 0.8f, v.decay_start) &&
+              model_scalar(n, DROPOFF, 0.0f, v.dropoff) &&
+              model_scalar(n, DROPOFF_START, 0.5f, v.dropoff_start) &&
+              model_scalar(n, DIRECTIONALITY, 0.5f, v.directionality) &&
+              model_scalar(n, CONCENTRIC, 1.0f, flags[0]) && model_scalar(n, RADIAL, 0.0f, flags[1]) &&
+              model_scalar(n, TORUS_RADIUS, 0.5f, v.torus_radius) &&
+              model_scalar(n, CONE_END_RADIUS, 0.0f, v.cone_end_radius) &&
+              model_triple(n, DIRECTIONAL, Triple{0.0f, -1.0f, 0.0f}, v.directional) &&
+              model_scalar(n, DIRECTIONAL_TURBULENCE, 0.0f, v.directional_turbulence) &&
+              model_scalar(n, EXCLUDE, 0.0f, flags[2]) && model_scalar(n, SPECULAR, 0.0f, flags[3]) &&
+              model_integer(n, TURBULENCE_TYPE, 0, v.turbulence_type) &&
+              model_scalar(n, TURBULENCE_INTENSITY, 0.0f, v.turbulence_intensity) &&
+              model_scalar(n, TURBULENCE_SPREAD, 1.0f, v.turbulence_spread) &&
+              model_scalar(n, TURBULENCE_PERSISTENCE, 5.0f, v.turbulence_persistence) &&
+              model_scalar(n, TURBULENCE_SPACE_RESOLUTION, 16.0f, v.turbulence_space_resolution) &&
+              model_scalar(n, TURBULENCE_TIME_RESOLUTION, 16.0f, v.turbulence_time_resolution) &&
+              model_scalar(n, TURBULENCE_ROUGHNESS, 0.5f, v.turbulence_roughness) &&
+              model_scalar(n, TURBULENCE_VARIABILITY, 0.0f, v.turbulence_variability) &&
+              model_scalar(n, TURBULENCE_GRANULARITY, 0.0f, v.turbulence_granularity);
+    float animated = 0.0f;
+    ok = ok && model_scalar(n, TURBULENCE_ANIMATED, 0.0f, animated);
+    if (!ok) fatal("Can't evaluate volume light\n");
+    if (v.shape < BOX_VOLUME || v.shape > TORUS_VOLUME) v.shape = SPHERE_VOLUME;
+    v.concentric = flags[0] >= 0.5f;
+    v.radial = flags[1] >= 0.5f;
+    v.exclude = flags[2] >= 0.5f;
+    v.specular = flags[3] >= 0.5f;
+    v.turbulence_animated = animated >= 0.5f;
+    v.decay_start = clamp01(v.decay_start);
+    v.dropoff_start = clamp01(v.dropoff_start);
+    v.directionality = clamp01(v.directionality);
+    v.turbulence_intensity = clamp01(v.turbulence_intensity);
+    if (v.torus_radius <= 0.0f) v.torus_radius = 0.001f;
+    if (v.cone_end_radius < 0.0f) v.cone_end_radius = 0.0f;
+    // Animated turbulence moves through its noise at the time resolution's pace.
+    v.time = static_cast<float>(scene_clock().time) * v.turbulence_time_resolution / 16.0f;
+    return true;
+}
+
+// Value noise on the integer lattice, smoothly interpolated: [0, 1].
+float lattice(int x, int y, int z, int w) {
+    std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u ^
+                      static_cast<std::uint32_t>(z) * 83492791u ^ static_cast<std::uint32_t>(w) * 2654435761u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    return static_cast<float>(h & 0xffffffu) / static_cast<float>(0xffffff);
+}
+
+float smooth(float t) { return t * t * (3.0f - 2.0f * t); }
+
+float value_noise(float x, float y, float z, int w) {
+    int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y)),
+        iz = static_cast<int>(std::floor(z));
+    float fx = smooth(x - ix), fy = smooth(y - iy), fz = smooth(z - iz);
+    float c[2][2][2];
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b)
+            for (int d = 0; d < 2; ++d) c[a][b][d] = lattice(ix + a, iy + b, iz + d, w);
+    auto lerp = [](float p, float q, float t) { return p + (q - p) * t; };
+    float x00 = lerp(c[0][0][0], c[1][0][0], fx), x10 = lerp(c[0][1][0], c[1][1][0], fx);
+    float x01 = lerp(c[0][0][1], c[1][0][1], fx), x11 = lerp(c[0][1][1], c[1][1][1], fx);
+    return lerp(lerp(x00, x10, fy), lerp(x01, x11, fy), fz);
+}
+
+// Fractal sum of three octaves, each `roughness` as strong as the last.
+float turbulence(const VolumeLightInfo& v, const Triple& q) {
+    float frequency = std::fmax(v.turbulence_spread, 1e-3f);
+    float amplitude = 1.0f, total = 0.0f, norm = 0.0f;
+    int time = v.turbulence_animated ? static_cast<int>(std::floor(v.time)) : 0;
+    for (int octave = 0; octave < 3; ++octave) {
+        total += amplitude * value_noise(q.x * frequency, q.y * frequency, q.z * frequency, time);
+        norm += amplitude;
+        amplitude *= v.turbulence_roughness;
+        frequency *= 2.0f;
+    }
+    return norm > 0.0f ? total / norm : 0.0f;
+}
+
+float falloff(float r, float start, float exponent) {
+    if (exponent == 0.0f || r <= start) return 1.0f;
+    if (start >= 1.0f) return 1.0f;
+    return std::pow(clamp01((1.0f - r) / (1.0f - start)), exponent);
+}
+
+int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
+    const auto& v = *static_cast<const VolumeLightInfo*>(light.model_info);
+    Triple q = transform_point(point.position, light.light_from_eye);
+    float radial = std::sqrt(q.x * q.x + q.z * q.z);
+    float r = 0.0f, axial = 0.0f;
+    bool inside = true;
+    switch (v.shape) {
+        case BOX_VOLUME:
+            r = std::fmax(std::fabs(q.x), std::fmax(std::fabs(q.y), std::fabs(q.z)));
+            inside = r <= 1.0f;
+            break;
+        case SPHERE_VOLUME:
+            r = length(q);
+            inside = r <= 1.0f;
+            break;
+        case CYLINDER_VOLUME:
+            r = radial;
+            axial = std::fabs(q.y);
+            inside = r <= 1.0f && axial <= 1.0f;
+            break;
+        case CONE_VOLUME: {
+            float t = (q.y + 1.0f) * 0.5f;  // 0 at the wide end
+            float radius = 1.0f + (v.cone_end_radius - 1.0f) * t;
+            r = radius > 0.0f ? radial / radius : (radial > 0.0f ? 2.0f : 0.0f);
+            axial = t;
+            inside = q.y >= -1.0f && q.y <= 1.0f && r <= 1.0f;
+            break;
+        }
+        default: {
+            float ring = radial - 1.0f;
+            r = std::sqrt(ring * ring + q.y * q.y) / v.torus_radius;
+            inside = r <= 1.0f;
+            break;
+        }
+    }
+    if (inside == v.exclude) return 0;
+    float factor = 1.0f;
+    if (!v.exclude) {
+        factor *= falloff(r, v.decay_start, v.decay);
+        bool along_axis = v.shape == CYLINDER_VOLUME || v.shape == CONE_VOLUME;
+        factor *= falloff(along_axis ? axial : r, v.dropoff_start, v.dropoff);
+    }
+    if (v.turbulence_intensity > 0.0f)
+        factor *= 1.0f - v.turbulence_intensity * (1.0f - turbulence(v, q));
+    if (factor <= 0.0f) return 0;
+
+    // The direction the light travels, eye space; the light comes from its opposite.
+    Triple travel;
+    if (v.concentric)
+        travel = sub(point.position, light.position);
+    else if (v.radial)
+        travel = sub(point.position, add(light.position, scale(normalise(light.axis[1]),
+                                                               dot(sub(point.position, light.position),
+                                                                   normalise(light.axis[1])))));
+    else
+        travel = v.eye_directional;
+    s.direction = normalise(scale(travel, -1.0f));
+    s.distance = length(sub(light.position, point.position));
+    s.ambient = false;
+    s.specular = v.specular;
+    if (point.normal.x != kNoNormal && !s.intensity_only) {
+        float ndl = dot(point.normal, s.direction);
+        s.has_n_dot_l = true;
+        s.n_dot_l = v.directionality * ndl + (1.0f - v.directionality);
+        if (s.n_dot_l < 0.0001) {
+            if (s.translucent == 0.0f) return 0;
+            s.diffuse_kind = 0;
+            s.specular = false;
+        }
+    }
+    return finish_positional(light, point, factor, s) ? 1 : 0;
+}
+
+}  // namespace
+
+const AR_LightModel kVolumeLight = {
+    "volume", volume_light, allocate_node, allocate_info<VolumeLightInfo>, parse_volume,
+    eval_volume, no_init, copy_info<VolumeLightInfo>, release_info<VolumeLightInfo>, LIGHT_VOLUME};
+
+}  // namespace sky::lights

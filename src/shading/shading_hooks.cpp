@@ -1,0 +1,87 @@
+// Where the shading subsystem joins the rest of the renderer: light and
+// shader bodies become records as they are read, the model walk evaluates
+// lights where it places them and shaders for the objects it makes, and
+// before every camera the lights, the scene's fog and the shading camera are
+// prepared.
+#include <string_view>
+
+#include "geometry/object_geometry.h"
+#include "platform/fatal.h"
+#include "run/frame_loop.h"
+#include "scene/camera.h"
+#include "scene/scene_hooks.h"
+#include "sdl/body.h"
+#include "sdl/scene_description.h"
+#include "shading/light.h"
+#include "shading/shader.h"
+
+namespace sky {
+namespace {
+
+AR_Atmosphere atmosphere;
+
+// Every shader of a new object, evaluated and initialised for the frame time.
+void prepare_object_shaders(RenderObject& object) {
+    const auto* common = static_cast<const GeometryCommon*>(object.geometry);
+    if (common == nullptr) return;
+    for (Expr* expression : common->shaders) {
+        ObjectValue value;
+        if (!AR_evaluate(SDL_SHADER, &value, expression, nullptr)) continue;  // reported by the geometry
+        if (RR_Shader* shader = shader_of(value)) Rr_evaluate_shader(*shader);
+    }
+}
+
+void prepare_lights(const CameraRecord& camera) {
+    set_shading_camera(camera.view.world_from_eye);
+    evaluate_atmosphere(scene_description().fog, atmosphere);
+    prepare_camera_lights(camera);
+}
+
+}  // namespace
+
+void evaluate_atmosphere(const Body* fog, AR_Atmosphere& out) {
+    out = AR_Atmosphere{};
+    if (fog == nullptr) return;
+    out.active = true;
+    for (const BodyItem& item : fog->items) {
+        std::string_view name = item.name ? item.name : "";
+        Expr* e = item.value;
+        bool ok = true;
+        if (name == "color" || name == "colour") {
+            TexturedColour colour;
+            ok = Ar_evaluate_textured_colour(e, out.colour, colour);
+            out.colour = colour.colour;
+        } else if (e && e->type == SDL_SCALAR) {
+            float value = 0.0f;
+            ok = AR_evaluate(SDL_SCALAR, &value, e, nullptr);
+            if (name == "active") out.active = value != 0.0f;
+            if (name == "density" || name == "fog_density") out.density = value;
+            if (name == "min_distance") out.min_distance = value;
+            if (name == "max_distance") out.max_distance = value;
+        } else if (e && e->type == SDL_TRIPLE) {
+            Triple value;
+            ok = AR_evaluate(SDL_TRIPLE, &value, e, nullptr);
+        }
+        if (!ok) fatal("Can't evaluate fog parameter\n");
+    }
+}
+
+const AR_Atmosphere& Ar_atmosphere() { return atmosphere; }
+
+void install_shading_hooks() {
+    install_light_hooks();
+    scene_hooks().prepare_shaders = prepare_object_shaders;
+    FramePasses& passes = frame_passes();
+    passes.prepare_lights = prepare_lights;
+    passes.release_camera_lights = release_camera_lights;
+}
+
+void remove_shading_hooks() {
+    remove_light_hooks();
+    scene_hooks().prepare_shaders = nullptr;
+    FramePasses& passes = frame_passes();
+    passes.prepare_lights = nullptr;
+    passes.release_camera_lights = nullptr;
+}
+
+}  // namespace sky
