@@ -6,14 +6,9 @@
 // evaluated once and neighbouring spans share them exactly.
 //
 // Adaptive subdivision halves each span's control grid (de Casteljau at the
-// middle) until it is flat or the maximum level is reached. Cells of
-// different levels would leave cracks at T-junctions, where a fine cell's
-// corner lies in the middle of a coarse neighbour's edge. So the leaves are
-// first collected on a lattice of the finest level, every corner is
-// evaluated once, and a cell whose edges carry its neighbours' corners
-// becomes a fan around its centre through all of them instead of two
-// triangles: every edge of the mesh is then shared by exactly the vertices
-// of both sides, across span borders too.
+// middle) until it is flat or the maximum level is reached. The leaves are
+// collected on a lattice of the finest level across all spans and meshed
+// without cracks at the T-junctions between levels (geometry/lattice_mesh.h).
 //
 // Points are evaluated on the Bézier spans, which are the surface itself;
 // each carries its position, unit normal and the surface's (u, v).
@@ -29,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/lattice_mesh.h"
 #include "geometry/nurbs_internal.h"
 #include "geometry/tessellate.h"
 #include "geometry/trimmed_surface.h"
@@ -87,17 +83,6 @@ void set_point(const SurfaceEval& eval, double u, double v, SurfacePoint& point)
     point.v = v;
 }
 
-bool same_position(const SurfacePoint& a, const SurfacePoint& b) {
-    return a.position[0] == b.position[0] && a.position[1] == b.position[1] &&
-           a.position[2] == b.position[2];
-}
-
-// Triangles with two coincident corners (at poles) cover nothing.
-void emit(TriangleSink& sink, const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
-    if (same_position(a, b) || same_position(b, c) || same_position(a, c)) return;
-    sink.add_triangle(a, b, c);
-}
-
 // The surface's Bézier spans and how to evaluate a point of the whole
 // span grid given as (span, local parameter) in each direction.
 struct Spans {
@@ -152,8 +137,8 @@ bool uniform(const Spans& spans, int udivisions, int vdivisions, TriangleSink& s
         if (i > 0) {
             for (std::size_t j = 0; j < static_cast<std::size_t>(columns); ++j) {
                 // Counter-clockwise in (u, v), so seen from the du × dv side.
-                emit(sink, previous[j], current[j], current[j + 1]);
-                emit(sink, previous[j], current[j + 1], previous[j + 1]);
+                emit_unless_degenerate(sink, previous[j], current[j], current[j + 1]);
+                emit_unless_degenerate(sink, previous[j], current[j + 1], previous[j + 1]);
             }
         }
         previous.swap(current);
@@ -163,16 +148,7 @@ bool uniform(const Spans& spans, int udivisions, int vdivisions, TriangleSink& s
 
 // --- adaptive --------------------------------------------------------------
 
-// A leaf cell on the lattice of the finest level: (i, j) along (u, v).
-struct Cell {
-    std::uint32_t i0, j0, i1, j1;
-};
-
-std::uint64_t key(std::uint32_t major, std::uint32_t minor) {
-    return (std::uint64_t{major} << 32) | minor;
-}
-
-class Adaptive {
+class Adaptive : public LatticeSurface {
 public:
     Adaptive(const Spans& spans, SubdivisionLevels levels, double curvature)
         : spans_(spans),
@@ -184,8 +160,8 @@ public:
 
     bool run(TriangleSink& sink) {
         if (!subdivide()) return false;
-        index_corners();
-        for (const Cell& cell : cells_) emit_cell(cell, sink);
+        LatticeMesher mesher;
+        mesher.mesh(cells_, *this, sink);
         return true;
     }
 
@@ -194,12 +170,19 @@ public:
         if (!subdivide()) return false;
         out.clear();
         out.reserve(cells_.size());
-        for (const Cell& c : cells_) {
+        for (const LatticeCell& c : cells_) {
             const auto [u0, v0] = lattice_parameters(c.i0, c.j0);
             const auto [u1, v1] = lattice_parameters(c.i1, c.j1);
             out.push_back({u0, v0, u1, v1});
         }
         return true;
+    }
+
+    void lattice_point(double i, double j, SurfacePoint& out) const override {
+        const double side = static_cast<double>(1u << levels_.maximum);
+        const int su = std::min(static_cast<int>(i / side), spans_.bezier.uspans - 1);
+        const int sv = std::min(static_cast<int>(j / side), spans_.bezier.vspans - 1);
+        spans_.point(su, i / side - su, sv, j / side - sv, out);
     }
 
 private:
@@ -278,102 +261,13 @@ private:
         }
     }
 
-    void index_corners() {
-        by_row_.clear();
-        by_column_.clear();
-        for (const Cell& c : cells_) {
-            for (std::uint32_t i : {c.i0, c.i1}) {
-                for (std::uint32_t j : {c.j0, c.j1}) {
-                    by_row_.push_back(key(i, j));
-                    by_column_.push_back(key(j, i));
-                }
-            }
-        }
-        for (auto* keys : {&by_row_, &by_column_}) {
-            std::sort(keys->begin(), keys->end());
-            keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
-        }
-        points_.assign(by_row_.size(), SurfacePoint{});
-        evaluated_.assign(by_row_.size(), 0);
-    }
-
-    // The lattice point's surface point, evaluated the first time it is asked
-    // for. The cache never grows here, so references stay valid.
-    const SurfacePoint& corner(std::uint32_t i, std::uint32_t j) {
-        const std::size_t index = static_cast<std::size_t>(
-            std::lower_bound(by_row_.begin(), by_row_.end(), key(i, j)) - by_row_.begin());
-        if (!evaluated_[index]) {
-            lattice_point(i, j, points_[index]);
-            evaluated_[index] = 1;
-        }
-        return points_[index];
-    }
-
-    void lattice_point(double i, double j, SurfacePoint& out) const {
-        const double side = static_cast<double>(1u << levels_.maximum);
-        const int su = std::min(static_cast<int>(i / side), spans_.bezier.uspans - 1);
-        const int sv = std::min(static_cast<int>(j / side), spans_.bezier.vspans - 1);
-        spans_.point(su, i / side - su, sv, j / side - sv, out);
-    }
-
-    // The lattice corners strictly inside [from, to] of the line `major`,
-    // ascending or descending.
-    void edge_corners(const std::vector<std::uint64_t>& keys, std::uint32_t major,
-                      std::uint32_t from, std::uint32_t to, bool i_major) {
-        const bool ascending = from < to;
-        const std::uint32_t low = std::min(from, to), high = std::max(from, to);
-        auto first = std::upper_bound(keys.begin(), keys.end(), key(major, low));
-        auto last = std::lower_bound(first, keys.end(), key(major, high));
-        const std::size_t start = polygon_.size();
-        for (auto k = first; k != last; ++k) {
-            const std::uint32_t minor = static_cast<std::uint32_t>(*k);
-            polygon_.push_back(i_major ? std::array<std::uint32_t, 2>{major, minor}
-                                       : std::array<std::uint32_t, 2>{minor, major});
-        }
-        if (!ascending)
-            std::reverse(polygon_.begin() + static_cast<std::ptrdiff_t>(start), polygon_.end());
-    }
-
-    void emit_cell(const Cell& c, TriangleSink& sink) {
-        // The cell's outline, counter-clockwise in (u, v), with every corner
-        // of its neighbours that lies on its edges.
-        polygon_.clear();
-        polygon_.push_back({c.i0, c.j0});
-        edge_corners(by_column_, c.j0, c.i0, c.i1, false);
-        polygon_.push_back({c.i1, c.j0});
-        edge_corners(by_row_, c.i1, c.j0, c.j1, true);
-        polygon_.push_back({c.i1, c.j1});
-        edge_corners(by_column_, c.j1, c.i1, c.i0, false);
-        polygon_.push_back({c.i0, c.j1});
-        edge_corners(by_row_, c.i0, c.j1, c.j0, true);
-        if (polygon_.size() == 4) {
-            const SurfacePoint &a = corner(c.i0, c.j0), &b = corner(c.i1, c.j0),
-                               &d = corner(c.i1, c.j1), &e = corner(c.i0, c.j1);
-            emit(sink, a, b, d);
-            emit(sink, a, d, e);
-            return;
-        }
-        SurfacePoint centre;
-        lattice_point(0.5 * (static_cast<double>(c.i0) + c.i1),
-                      0.5 * (static_cast<double>(c.j0) + c.j1), centre);
-        for (std::size_t k = 0; k < polygon_.size(); ++k) {
-            const auto& p = polygon_[k];
-            const auto& q = polygon_[(k + 1) % polygon_.size()];
-            emit(sink, centre, corner(p[0], p[1]), corner(q[0], q[1]));
-        }
-    }
-
     const Spans& spans_;
     SubdivisionLevels levels_;
     double c2_;
     int order_u_, order_v_;
     std::size_t grid_size_;
     std::vector<Homogeneous> grids_;
-    std::vector<Cell> cells_;
-    std::vector<std::uint64_t> by_row_, by_column_;  // corner keys (i, j) and (j, i)
-    std::vector<SurfacePoint> points_;
-    std::vector<char> evaluated_;
-    std::vector<std::array<std::uint32_t, 2>> polygon_;
+    std::vector<LatticeCell> cells_;
 };
 
 // A trimmed patch: the subdivision only decides where the surface is

@@ -1,24 +1,19 @@
 #include "geometry/patch_subdivision.h"
 
 #include <cmath>
-#include <map>
 #include <random>
 #include <string>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "geometry/nurbs_test_support.h"
 #include "geometry/tessellate.h"
+#include "geometry/tessellator_test_support.h"
 #include "platform/report.h"
 
 namespace sky {
 namespace {
 
-using test::CollectingSink;
-using test::Triangle;
-
-const double kHalfRoot2 = std::sqrt(0.5);
+using namespace test;
 
 PatchGeometry patch(NurbsSurface s, bool adaptive, int udivisions, int vdivisions,
                     float curvature = 0.9f) {
@@ -35,114 +30,6 @@ std::vector<Triangle> tessellate(const PatchGeometry& p) {
     CollectingSink sink;
     EXPECT_TRUE(tessellate_patch(p, "test", sink));
     return std::move(sink.triangles);
-}
-
-// A quarter of a unit cylinder, rational quadratic along u, height 2 along v.
-NurbsSurface quarter_cylinder() {
-    std::vector<WeightedPoint> cvs;
-    const WeightedPoint arc[3] = {{1, 0, 0, 1}, {1, 1, 0, kHalfRoot2}, {0, 1, 0, 1}};
-    for (const WeightedPoint& p : arc) {
-        for (double z : {0.0, 2.0}) cvs.push_back({p.x, p.y, z, p.w});
-    }
-    return test::surface(2, 1, 3, 2, {0, 0, 1, 1}, {0, 1}, cvs);
-}
-
-// Four cubic spans along u: the first two flat, the last two bent hard both ways.
-NurbsSurface half_flat() {
-    std::vector<WeightedPoint> cvs;
-    for (int i = 0; i < 7; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            const double z = i < 5 ? 0 : 2.0 * (i - 4) * (j - 1.5) * (j - 1.5);
-            cvs.push_back({double(i), double(j), z, 1});
-        }
-    }
-    return test::surface(3, 3, 7, 4, {0, 0, 0, 1, 2, 3, 4, 4, 4}, test::bezier_knots(3), cvs);
-}
-
-using Vec = std::array<double, 3>;
-Vec position(const SurfacePoint& p) {
-    return {p.position[0], p.position[1], p.position[2]};
-}
-Vec sub(const Vec& a, const Vec& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-Vec cross(const Vec& a, const Vec& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double dot(const Vec& a, const Vec& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-double area(const Triangle& t) {
-    Vec n = cross(sub(position(t.b), position(t.a)), sub(position(t.c), position(t.a)));
-    return 0.5 * std::sqrt(dot(n, n));
-}
-
-// Every vertex lies on the surface at its own (u, v) with the surface's
-// normal; when the cells are fine enough for it, every triangle faces the
-// way its normals point.
-void expect_on_surface(const NurbsSurface& s, const std::vector<Triangle>& triangles,
-                       bool check_facing = true) {
-    BuiltSurface b;
-    ASSERT_TRUE(build_surface(s, b));
-    int checked = 0;
-    for (const Triangle& t : triangles) {
-        for (const SurfacePoint* p : {&t.a, &t.b, &t.c}) {
-            SurfaceEval e;
-            evaluate_surface(b, p->u, p->v, e);
-            for (std::size_t i = 0; i < 3; ++i) {
-                ASSERT_NEAR(p->position[i], e.position[i], 1e-9);
-                ASSERT_NEAR(p->normal[i], e.normal[i], 1e-6);
-            }
-            ++checked;
-        }
-        if (!check_facing) continue;
-        Vec facing = cross(sub(position(t.b), position(t.a)), sub(position(t.c), position(t.a)));
-        Vec normal = {t.a.normal[0] + t.b.normal[0] + t.c.normal[0],
-                      t.a.normal[1] + t.b.normal[1] + t.c.normal[1],
-                      t.a.normal[2] + t.b.normal[2] + t.c.normal[2]};
-        EXPECT_GT(dot(facing, normal), 0);
-    }
-    EXPECT_GT(checked, 0);
-}
-
-// Every edge inside the surface is shared by exactly two triangles, once in
-// each direction; an edge used once lies on the border of the range. A
-// border collapsed to a pole is one point that lies on both neighbouring
-// borders too.
-void expect_watertight(const NurbsSurface& s, const std::vector<Triangle>& triangles) {
-    BuiltSurface b;
-    ASSERT_TRUE(build_surface(s, b));
-    using Key = std::tuple<Vec, Vec>;
-    std::map<Key, int> directed;
-    std::map<Vec, unsigned> borders;  // bits: u = umin, umax, v = vmin, vmax
-    std::map<unsigned, std::map<Vec, int>> on_line;
-    for (const Triangle& t : triangles) {
-        const SurfacePoint* v[3] = {&t.a, &t.b, &t.c};
-        for (int k = 0; k < 3; ++k) {
-            ++directed[Key{position(*v[k]), position(*v[(k + 1) % 3])}];
-            const unsigned lines = (v[k]->u == b.umin()) | (v[k]->u == b.umax()) << 1 |
-                                   (v[k]->v == b.vmin()) << 2 | (v[k]->v == b.vmax()) << 3;
-            borders[position(*v[k])] |= lines;
-            for (unsigned line = 0; line < 4; ++line) {
-                if (lines & (1u << line)) on_line[line][position(*v[k])] = 1;
-            }
-        }
-    }
-    for (const auto& [line, points] : on_line) {
-        if (points.size() == 1) borders[points.begin()->first] |= line < 2 ? 12u : 3u;
-    }
-    int interior = 0;
-    for (const auto& [edge, count] : directed) {
-        ASSERT_EQ(count, 1) << "an edge repeats in the same direction";
-        const auto& [from, to] = edge;
-        if (directed.count(Key{to, from})) {
-            ++interior;
-        } else {
-            EXPECT_NE(borders[from] & borders[to], 0u)
-                << "crack at (" << from[0] << ", " << from[1] << ", " << from[2] << ")";
-        }
-    }
-    EXPECT_GT(interior, 0);
 }
 
 TEST(PatchSubdivision, UniformCellsOnTheSurface) {
