@@ -47,7 +47,9 @@ bool fake_patch(const PatchGeometry& patch, const char*, TriangleSink& sink) {
                           point(x + 3, row + 12, -5));
     return true;
 }
-bool failing_patch(const PatchGeometry&, const char*, TriangleSink&) {
+// Fails after handing on a triangle, as a trimmed patch can.
+bool failing_patch(const PatchGeometry&, const char*, TriangleSink& sink) {
+    sink.add_triangle(point(10, 10, -5), point(40, 14, -5), point(13, 22, -5));
     return false;
 }
 
@@ -192,6 +194,7 @@ TEST_F(ObjectQueue, FailuresAreReportedAndTheTileGoesOn) {
     queue_tile_objects(tile_list());
     process_tile(next);
     EXPECT_EQ(error_text, "Bad tessellation of object broken\n");
+    EXPECT_EQ(queued_triangles(&objects_[4])->triangle_count, 0);
     rewind_arena(tile_arena());
 }
 

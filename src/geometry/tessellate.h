@@ -3,7 +3,8 @@
 // projection and bucket entry happen in the sink.
 //
 // A tessellator that fails prints its own message and returns false; the
-// object then contributes nothing this frame.
+// object then contributes nothing this frame, not even the triangles handed
+// to the sink before the failure.
 #pragma once
 
 #include "geometry/object_geometry.h"

@@ -236,6 +236,10 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage) {
     }
     EntrySink sink(storage, state.value, view, storage.moving ? &close_corners : nullptr);
     const bool made = run_tessellator(object, *geometry, state.value.orientation, sink);
+    // A tessellator may find out that it fails after it has handed on some
+    // triangles (a trimmed patch fails by its faces); the object then
+    // contributes none of them.
+    if (!made) clear_object_triangles(storage);
     finish_object_triangles(storage);
     return made;
 }

@@ -27,7 +27,8 @@ void restore_tessellators();
 // geometry, with the calling thread's TransformState holding the object's
 // placement and the pass's geometry view. A missing geometry prints
 // "Invalid/missing tesselation object\n", an unknown type "Unknown object
-// type %d\n" (error channel); both, and a failing tessellator, return false.
+// type %d\n" (error channel); both, and a failing tessellator, return false
+// and leave the object without triangles.
 bool tessellate_object(RenderObject& object, ObjectTriangles& storage);
 
 }  // namespace sky
