@@ -1,4 +1,5 @@
-// Classic subdivision of patches into triangles.
+// Classic subdivision of patches into triangles, and the choice between it
+// and the tessellator (geometry/patch_tessellator.h).
 //
 // The surface is converted to Bézier spans (raised to cubic when lower).
 // Uniform subdivision cuts every span into udivisions × vdivisions cells and
@@ -26,6 +27,7 @@
 
 #include "geometry/lattice_mesh.h"
 #include "geometry/nurbs_internal.h"
+#include "geometry/patch_tessellator.h"
 #include "geometry/tessellate.h"
 #include "geometry/trimmed_surface.h"
 #include "platform/fatal.h"
@@ -350,11 +352,8 @@ GridFlatness grid_flatness(const Homogeneous* grid, int uorder, int vorder, doub
 
 bool tessellate_patch(const PatchGeometry& patch, const char* name, TriangleSink& sink) {
     if (!name) name = "Patch";
-    if (patch.tessellator_path) {
-        rptError("Surface %s asks for the tessellator, which this renderer does not have yet\n",
-                 name);
-        return false;
-    }
+    if (patch.tessellator_path)
+        return tessellate_with_tessellator(patch, name, tessellator_environment(), sink);
     if (patch.udivisions < 1 || patch.vdivisions < 1) {
         fatal("Cannot have udivisions or vdivision < 1\n");
     }
