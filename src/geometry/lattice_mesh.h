@@ -45,8 +45,8 @@ public:
     // line of the surface (a closed direction), so corners on either side of
     // that seam close each other's T-junctions; likewise `period_j`. The
     // surface must give both lines the same positions for the seam to close.
-    void mesh(std::span<const LatticeCell> cells, const LatticeSurface& surface,
-              TriangleSink& sink, std::uint32_t period_i = 0, std::uint32_t period_j = 0);
+    void mesh(std::span<const LatticeCell> cells, const LatticeSurface& surface, TriangleSink& sink,
+              std::uint32_t period_i = 0, std::uint32_t period_j = 0);
 
 private:
     void index_corners(std::span<const LatticeCell> cells, std::uint32_t period_i,

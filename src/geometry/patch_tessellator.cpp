@@ -16,11 +16,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <queue>
 #include <span>
 #include <string>
@@ -65,8 +63,7 @@ double deviation(const Vec& p, const Vec& a, const Vec& b) {
 
 bool whole_number(const char* text, long& value) {
     char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
+    value = std::strtol(text, &end, 10);  // beyond long: the largest, clamped later
     if (end == text) return false;
     while (*end == ' ' || *end == '\t') ++end;
     return *end == '\0';
@@ -346,10 +343,10 @@ private:
             split_u = split_v = true;
         if (setup_.max_edge > 0) {
             const double limit = setup_.max_edge;
-            split_u = split_u || distance(p[0][0], p[2][0]) > limit ||
-                      distance(p[0][2], p[2][2]) > limit;
-            split_v = split_v || distance(p[0][0], p[0][2]) > limit ||
-                      distance(p[2][0], p[2][2]) > limit;
+            split_u =
+                split_u || distance(p[0][0], p[2][0]) > limit || distance(p[0][2], p[2][2]) > limit;
+            split_v =
+                split_v || distance(p[0][0], p[0][2]) > limit || distance(p[2][0], p[2][2]) > limit;
             if (!split_u && !split_v && distance(p[0][0], p[2][2]) > limit)
                 split_u = split_v = true;
         }
@@ -388,8 +385,8 @@ private:
             for (int y = 0; y < 3; ++y) {
                 const int qu = split_u ? 2 * a + x : 2 * x;
                 const int qv = split_v ? 2 * b + y : 2 * y;
-                out.p[x][y] = qu % 2 == 0 && qv % 2 == 0 ? s.p[qu / 2][qv / 2]
-                                                         : sample(parent, qu, qv);
+                out.p[x][y] =
+                    qu % 2 == 0 && qv % 2 == 0 ? s.p[qu / 2][qv / 2] : sample(parent, qu, qv);
             }
         }
     }
@@ -401,11 +398,12 @@ private:
 
 // --- reports ---------------------------------------------------------------
 
+// In one report, so that the lines of patches tessellated on other threads
+// cannot come between them.
 void report_set_up(const TessellatorSetup& setup) {
     if (render_options().quiet) return;
-    rptUser("  degree %d by %d\n", setup.udegree, setup.vdegree);
-    rptUser("  spans  %d by %d\n", setup.uspans, setup.vspans);
-    rptUser("  initial grid %d by %d\n", setup.ucells, setup.vcells);
+    rptUser("  degree %d by %d\n  spans  %d by %d\n  initial grid %d by %d\n", setup.udegree,
+            setup.vdegree, setup.uspans, setup.vspans, setup.ucells, setup.vcells);
 }
 
 bool surface_failed(const char* name, int code) {
@@ -425,8 +423,8 @@ bool tessellate_faces(const PatchGeometry& patch, const char* name, const BuiltS
     std::vector<UvCell> cells;
     cells.reserve(leaves.size());
     for (const LatticeCell& c : leaves)
-        cells.push_back({sampler.u_at(c.i0), sampler.v_at(c.j0), sampler.u_at(c.i1),
-                         sampler.v_at(c.j1)});
+        cells.push_back(
+            {sampler.u_at(c.i0), sampler.v_at(c.j0), sampler.u_at(c.i1), sampler.v_at(c.j1)});
     const double domain[4] = {surface.umin(), surface.vmin(), surface.umax(), surface.vmax()};
     bool failed = false;
     for (std::size_t r = 0; r < patch.trims.size(); ++r) {
@@ -457,11 +455,13 @@ TessellatorEnvironment read_tessellator_environment() {
     if (const char* text = std::getenv("QUORL_AG_MAXSUBD"); text && *text) {
         long level = 0;
         if (!whole_number(text, level)) {
-            rptWarning("QUORL_AG_MAXSUBD=%s is not a whole number: the deepest subdivision "
-                       "level stays %d",
-                       text, kDefaultTessellatorLevel);
+            rptWarning(
+                "QUORL_AG_MAXSUBD=%s is not a whole number: the deepest subdivision "
+                "level stays %d",
+                text, kDefaultTessellatorLevel);
         } else if (level < 0 || level > kMaxTessellatorLevel) {
-            environment.max_level = static_cast<int>(std::clamp(level, 0L, long{kMaxTessellatorLevel}));
+            environment.max_level =
+                static_cast<int>(std::clamp(level, 0L, long{kMaxTessellatorLevel}));
             rptWarning("QUORL_AG_MAXSUBD=%s is outside 0 to %d: using %d", text,
                        kMaxTessellatorLevel, environment.max_level);
         } else {
@@ -473,9 +473,10 @@ TessellatorEnvironment read_tessellator_environment() {
         if (real_number(text, tolerance) && std::isfinite(tolerance) && tolerance > 0) {
             environment.flatness = tolerance;
         } else {
-            rptWarning("QUORL_AG_FTOL=%s is not a positive number: each patch's "
-                       "surface_smoothness is used",
-                       text);
+            rptWarning(
+                "QUORL_AG_FTOL=%s is not a positive number: each patch's "
+                "surface_smoothness is used",
+                text);
         }
     }
     return environment;

@@ -90,9 +90,9 @@ bool write_comment(const std::string& path, const std::string& name, const char*
 
 }  // namespace
 
-bool dump_failed_face(const std::string& name, const char* patch_name,
-                      const NurbsSurface& surface, const TrimRegion& region,
-                      const TessellatorSetup& setup, const char* error_text) {
+bool dump_failed_face(const std::string& name, const char* patch_name, const NurbsSurface& surface,
+                      const TrimRegion& region, const TessellatorSetup& setup,
+                      const char* error_text) {
     std::string base = name;
     std::replace(base.begin(), base.end(), '/', '_');
     const bool geometry = write_geometry(base + ".ag", surface, region);

@@ -15,8 +15,8 @@ namespace sky {
 // (the tessellator's settings for the surface) and "NAME.comment" (which
 // patch and region, and the error text) in the working directory, `name`
 // with any '/' replaced. False when a file cannot be written completely.
-bool dump_failed_face(const std::string& name, const char* patch_name,
-                      const NurbsSurface& surface, const TrimRegion& region,
-                      const TessellatorSetup& setup, const char* error_text);
+bool dump_failed_face(const std::string& name, const char* patch_name, const NurbsSurface& surface,
+                      const TrimRegion& region, const TessellatorSetup& setup,
+                      const char* error_text);
 
 }  // namespace sky

@@ -45,7 +45,7 @@ inline NurbsSurface half_flat() {
 inline NurbsSurface unit_sphere() {
     const double h = kHalfRoot2;
     const double meridian[5][3] = {{0, -1, 1}, {1, -1, h}, {1, 0, 1}, {1, 1, h}, {0, 1, 1}};
-    const double circle[9][3] = {{1, 0, 1},  {1, 1, h},   {0, 1, 1},  {-1, 1, h}, {-1, 0, 1},
+    const double circle[9][3] = {{1, 0, 1},   {1, 1, h},  {0, 1, 1},  {-1, 1, h}, {-1, 0, 1},
                                  {-1, -1, h}, {0, -1, 1}, {1, -1, h}, {1, 0, 1}};
     std::vector<WeightedPoint> cvs;
     for (const auto& m : meridian) {
