@@ -1,7 +1,6 @@
 #include "geometry/patch_subdivision.h"
 
 #include <cmath>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -214,38 +213,14 @@ TEST(PatchSubdivision, BadSurfacesAreReported) {
 // Scene data of every shape, good and bad: each surface either becomes
 // finite triangles or is reported; nothing crashes.
 TEST(PatchSubdivision, RandomSurfacesNeverCrash) {
-    std::mt19937 random(7);
-    auto pick = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
-    auto real = [&](double low, double high) {
-        return std::uniform_real_distribution(low, high)(random);
-    };
+    RandomSurfaces random(7);
     rptSetErrorCB(capture_error);
     int refused = 0, made = 0;
     for (int round = 0; round < 400; ++round) {
-        NurbsSurface s;
-        s.udegree = pick(0, 12) == 0 ? pick(-1, 40) : pick(1, 4);
-        s.vdegree = pick(1, 3);
-        s.ucount = pick(0, 10) == 0 ? pick(0, 7) : std::max(s.udegree, 0) + 1 + pick(0, 3);
-        s.vcount = s.vdegree + 1 + pick(0, 3);
-        s.uform = pick(0, 1) * NURBS_CLOSED;
-        s.vform = pick(0, 1) * NURBS_CLOSED;
-        for (auto [knots, count, degree] : {std::tuple{&s.uknots, s.ucount, s.udegree},
-                                            std::tuple{&s.vknots, s.vcount, s.vdegree}}) {
-            const int n = std::max(0, count + degree - 1 + (pick(0, 10) == 0 ? pick(-1, 1) : 0));
-            double k = real(-2, 2);
-            for (int i = 0; i < n; ++i) {
-                knots->push_back(k);
-                k += pick(0, 3) == 0 ? 0 : real(pick(0, 80) == 0 ? -1 : 0, 1);
-            }
-        }
-        const int cvs = s.ucount * s.vcount + (pick(0, 20) == 0 ? 1 : 0);
-        for (int i = 0; i < cvs; ++i) {
-            WeightedPoint p{real(-5, 5), real(-5, 5), real(-5, 5), real(0.001, 10)};
-            if (pick(0, 50) == 0) p.w = pick(0, 1) ? 0.0 : NAN;
-            if (pick(0, 8) == 0 && i > 0) p = s.cvs.back();  // repeated CVs, poles
-            s.cvs.push_back(p);
-        }
-        PatchGeometry p = patch(s, pick(0, 1), pick(1, 6), pick(1, 12), float(real(0, 1)));
+        SCOPED_TRACE(round);
+        NurbsSurface s = random.next();
+        PatchGeometry p = patch(s, random.pick(0, 1), random.pick(1, 6), random.pick(1, 12),
+                                float(random.real(0, 1)));
         errors.clear();
         CollectingSink sink;
         if (!tessellate_patch(p, "random", sink)) {
@@ -254,12 +229,7 @@ TEST(PatchSubdivision, RandomSurfacesNeverCrash) {
             continue;
         }
         ++made;
-        for (const Triangle& t : sink.triangles) {
-            for (const SurfacePoint* v : {&t.a, &t.b, &t.c}) {
-                for (double x : v->position) ASSERT_TRUE(std::isfinite(x)) << round;
-                for (double x : v->normal) ASSERT_TRUE(std::isfinite(x)) << round;
-            }
-        }
+        expect_finite(sink.triangles);
     }
     rptSetErrorCB(nullptr);
     EXPECT_GT(made, 100);

@@ -73,6 +73,12 @@ NurbsSurface lopsided_tube() {
     return s;
 }
 
+TrimRegion square(double u0, double v0, double u1, double v1) {
+    TrimRegion region;
+    region.loops.push_back({{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}}});
+    return region;
+}
+
 class Tessellator : public testing::Test {
 protected:
     void SetUp() override {
@@ -290,6 +296,38 @@ TEST_F(Tessellator, TheTessellatorPathIsTakenForItsPatches) {
     EXPECT_EQ(errors, "");
 }
 
+// Scene data of every shape, good and bad, with settings of every kind:
+// each patch either becomes finite triangles or is reported, nothing crashes.
+TEST_F(Tessellator, RandomSurfacesNeverCrash) {
+    RandomSurfaces random(11);
+    int refused = 0, made = 0;
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        PatchGeometry p = patch(random.next(), static_cast<float>(random.real(0.001, 0.1)));
+        p.limit_edge_length = random.pick(0, 3) == 0;
+        p.max_edge_length = static_cast<float>(random.real(-1, 3));
+        if (random.pick(0, 5) == 0) p.fixed_grid = random.pick(-2, 300);
+        if (random.pick(0, 4) == 0) {
+            const double u = random.real(-3, 3), v = random.real(-3, 3);
+            p.trims.push_back(square(u, v, u + random.real(-1, 2), v + random.real(-1, 2)));
+        }
+        TessellatorEnvironment environment;
+        environment.max_level = random.pick(0, 8);
+        environment.degree_grid = random.pick(0, 3) == 0;
+        errors.clear();
+        CollectingSink sink;
+        if (!tessellate_with_tessellator(p, "random", environment, sink)) {
+            EXPECT_FALSE(errors.empty());
+            ++refused;
+            continue;
+        }
+        ++made;
+        expect_finite(sink.triangles);
+    }
+    EXPECT_GT(made, 80);
+    EXPECT_GT(refused, 60);
+}
+
 // --- settings of the environment ---------------------------------------------
 
 class TessellatorEnvironmentTest : public Tessellator {
@@ -382,12 +420,6 @@ TEST_F(Tessellator, SurfacesThatCannotBeTessellatedAreReportedAndSkipped) {
                  "primary tessellation parameters)\n");
     EXPECT_STREQ(tessellation_error_text(0), "unknown error condition.\n");
     EXPECT_STREQ(tessellation_error_text(6), "unknown error condition.\n");
-}
-
-TrimRegion square(double u0, double v0, double u1, double v1) {
-    TrimRegion region;
-    region.loops.push_back({{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}}});
-    return region;
 }
 
 TEST_F(Tessellator, TrimmedPatchesKeepTheirRegions) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <random>
 #include <tuple>
 #include <vector>
 
@@ -161,6 +162,58 @@ inline void expect_closed(const std::vector<Triangle>& triangles) {
     }
     EXPECT_EQ(open, 0);
     EXPECT_GT(directed.size(), 0u);
+}
+
+// Scene data of every shape, good and bad: degrees out of range, counts and
+// knot lists that do not match, knots out of order, weights of zero or not a
+// number, repeated control vertices (poles).
+class RandomSurfaces {
+public:
+    explicit RandomSurfaces(unsigned seed) : random_(seed) {}
+
+    int pick(int low, int high) { return std::uniform_int_distribution(low, high)(random_); }
+    double real(double low, double high) {
+        return std::uniform_real_distribution(low, high)(random_);
+    }
+
+    NurbsSurface next() {
+        NurbsSurface s;
+        s.udegree = pick(0, 12) == 0 ? pick(-1, 40) : pick(1, 4);
+        s.vdegree = pick(1, 3);
+        s.ucount = pick(0, 10) == 0 ? pick(0, 7) : std::max(s.udegree, 0) + 1 + pick(0, 3);
+        s.vcount = s.vdegree + 1 + pick(0, 3);
+        s.uform = pick(0, 1) * NURBS_CLOSED;
+        s.vform = pick(0, 1) * NURBS_CLOSED;
+        for (auto [knots, count, degree] : {std::tuple{&s.uknots, s.ucount, s.udegree},
+                                            std::tuple{&s.vknots, s.vcount, s.vdegree}}) {
+            const int n = std::max(0, count + degree - 1 + (pick(0, 10) == 0 ? pick(-1, 1) : 0));
+            double k = real(-2, 2);
+            for (int i = 0; i < n; ++i) {
+                knots->push_back(k);
+                k += pick(0, 3) == 0 ? 0 : real(pick(0, 80) == 0 ? -1 : 0, 1);
+            }
+        }
+        const int cvs = s.ucount * s.vcount + (pick(0, 20) == 0 ? 1 : 0);
+        for (int i = 0; i < cvs; ++i) {
+            WeightedPoint p{real(-5, 5), real(-5, 5), real(-5, 5), real(0.001, 10)};
+            if (pick(0, 50) == 0) p.w = pick(0, 1) ? 0.0 : NAN;
+            if (pick(0, 8) == 0 && i > 0) p = s.cvs.back();  // repeated CVs, poles
+            s.cvs.push_back(p);
+        }
+        return s;
+    }
+
+private:
+    std::mt19937 random_;
+};
+
+inline void expect_finite(const std::vector<Triangle>& triangles) {
+    for (const Triangle& t : triangles) {
+        for (const SurfacePoint* v : {&t.a, &t.b, &t.c}) {
+            for (double x : v->position) ASSERT_TRUE(std::isfinite(x));
+            for (double x : v->normal) ASSERT_TRUE(std::isfinite(x));
+        }
+    }
 }
 
 }  // namespace sky::test
