@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace sky {
 namespace {
@@ -95,6 +96,10 @@ bool dump_failed_face(const std::string& name, const char* patch_name, const Nur
                       const char* error_text) {
     std::string base = name;
     std::replace(base.begin(), base.end(), '/', '_');
+    // Instances of one patch share its name: two threads must not write the
+    // same files at once.
+    static std::mutex writing;
+    std::lock_guard lock(writing);
     const bool geometry = write_geometry(base + ".ag", surface, region);
     const bool settings = write_setup(base + ".setup", setup);
     const bool comment = write_comment(base + ".comment", base, patch_name, error_text);
