@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geometry/enter.h"
+#include "geometry/saved_geometry.h"
 #include "geometry/tessellate.h"
 #include "platform/report.h"
 #include "scene/matrix.h"
@@ -204,6 +205,17 @@ bool run_tessellator(const RenderObject& object, const GeometryCommon& geometry,
     }
 }
 
+struct TessellationJob {
+    const RenderObject& object;
+    const GeometryCommon& geometry;
+    float orientation;
+};
+
+bool run_job(const void* context, TriangleSink& sink) {
+    const auto& job = *static_cast<const TessellationJob*>(context);
+    return run_tessellator(job.object, job.geometry, job.orientation, sink);
+}
+
 }  // namespace
 
 bool tessellate_object(RenderObject& object, ObjectTriangles& storage) {
@@ -235,7 +247,10 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage) {
         state.value = open;
     }
     EntrySink sink(storage, state.value, view, storage.moving ? &close_corners : nullptr);
-    const bool made = run_tessellator(object, *geometry, state.value.orientation, sink);
+    const float orientation = state.value.orientation;
+    const SaveTicket ticket = Ar_save_mode(object, *geometry, orientation, storage.moving);
+    const TessellationJob job{object, *geometry, orientation};
+    const bool made = Ar_check_save(ticket, object.name, sink, run_job, &job);
     // A tessellator may find out that it fails after it has handed on some
     // triangles (a trimmed patch fails by its faces); the object then
     // contributes none of them.

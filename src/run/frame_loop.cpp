@@ -8,6 +8,7 @@
 #include <string>
 
 #include "geometry/object_queue.h"
+#include "geometry/saved_geometry.h"
 #include "output/statistics.h"
 #include "platform/files.h"
 #include "platform/report.h"
@@ -169,6 +170,7 @@ int frame_loop(std::int64_t run_start) {
 
         release_frame_objects();
         rewind_arena(pass_arena());
+        saved_geometry_end_frame();
         report_elapsed_time(wall_seconds() - frame_start, "Frame Render");
         rptUser("\n");
     }
