@@ -79,4 +79,12 @@ bool constant_list(const Expr* list) {
     return list == nullptr || is_packed_list(list) || is_packed_polygons(list);
 }
 
+bool constant_rows(const Expr* list) {
+    if (constant_list(list)) return true;
+    if (!is_list(list)) return false;
+    for (const Expr* row = list_first(list); row; row = row->next)
+        if (!constant_list(row)) return false;
+    return true;
+}
+
 }  // namespace sky

@@ -29,5 +29,7 @@ void empty_bound(double bound[6]);
 // Whether a list is made of numbers only (packed), so it cannot change
 // from frame to frame.
 bool constant_list(const Expr* list);
+// The same for a list of such lists (a patch's rows of control vertices).
+bool constant_rows(const Expr* list);
 
 }  // namespace sky

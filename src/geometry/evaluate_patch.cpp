@@ -71,7 +71,7 @@ bool classic_settings(const PatchDefinition& d, const char* name, bool trimmed,
     out.vdivisions = values[1];
     out.curvature = std::isnan(curvature) ? 0.0f : std::fmin(std::fmax(curvature, 0.0f), 1.0f);
     out.saved_geometry_allowed = render_options().saved_geometry && constant_list(d.divisions) &&
-                                 constant_list(d.cvs) && constant_list(d.uknots) &&
+                                 constant_rows(d.cvs) && constant_list(d.uknots) &&
                                  constant_list(d.vknots);
     return true;
 }

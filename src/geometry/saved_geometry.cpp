@@ -515,10 +515,14 @@ SavedGeometrySwitches& saved_geometry_switches() {
 
 SaveTicket Ar_save_mode(const RenderObject& object, const GeometryCommon& geometry,
                         float orientation_sign, bool moving) {
+    // The body holds the geometry's definition and is shared by every
+    // instance of a variable; the statement's own expression is not.
+    const void* definition = object.value.body ? static_cast<const void*>(object.value.body)
+                                               : static_cast<const void*>(object.definition);
     if (!render_options().saved_geometry || !object.saved_geometry ||
-        !geometry.saved_geometry_allowed || moving || object.definition == nullptr)
+        !geometry.saved_geometry_allowed || moving || definition == nullptr)
         return {};
-    RecordKey key{object.definition, 0};
+    RecordKey key{definition, 0};
     if (object.type == SDL_FACE) key.variant = orientation_sign < 0 ? -1 : 1;
     if (object.type == SDL_POLYSET)
         key.variant = static_cast<const PolysetGeometry&>(geometry).shader_slot;
