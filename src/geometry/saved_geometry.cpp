@@ -528,15 +528,15 @@ SaveTicket Ar_save_mode(const RenderObject& object, const GeometryCommon& geomet
         key.variant = static_cast<const PolysetGeometry&>(geometry).shader_slot;
     SavedRecord* record = find_or_add(key);
     if (record == nullptr) return {};
-    const std::uint64_t fingerprint = fingerprint_of(object.type, geometry);
 
     int state = record->state.load(std::memory_order_acquire);
     if (state == kEmpty && !store().off.load(std::memory_order_acquire) &&
         record->state.compare_exchange_strong(state, kRecording, std::memory_order_acq_rel)) {
-        record->fingerprint = fingerprint;
+        record->fingerprint = fingerprint_of(object.type, geometry);
         return {kSaveRecord, record};
     }
-    if (state == kComplete && record->fingerprint == fingerprint) return {kSaveReplay, record};
+    if (state == kComplete && record->fingerprint == fingerprint_of(object.type, geometry))
+        return {kSaveReplay, record};
     return {};
 }
 
