@@ -208,9 +208,9 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
         extend_bound(polyset->bound, v.position[0], v.position[1], v.position[2]);
     // Colours, normals and texture coordinates reach the triangles too.
     polyset->saved_geometry_allowed =
-        render_options().saved_geometry && constant_list(d.vertices) &&
-        constant_list(d.polygons) && constant_list(d.vertex_colors) &&
-        constant_list(d.vertex_normals) && constant_list(d.texture_vertices);
+        render_options().saved_geometry && constant_list(d.vertices) && constant_list(d.polygons) &&
+        constant_list(d.vertex_colors) && constant_list(d.vertex_normals) &&
+        constant_list(d.texture_vertices);
     polyset->mesh = std::move(mesh);
     return polyset;
 }

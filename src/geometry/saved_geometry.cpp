@@ -117,15 +117,16 @@ Store& store() {
 
 void turn_recording_off(Store& s) {
     s.off.store(true, std::memory_order_release);
-    if (!s.warned.exchange(true)) rptError("WARNING : Ran out of space - turning use saved geometry OFF\n");
+    if (!s.warned.exchange(true))
+        rptError("WARNING : Ran out of space - turning use saved geometry OFF\n");
 }
 
 // Creates the backing file: unlinked at once, so it goes with the process
 // however the process ends. Store lock held.
 bool InitMmappSegments(Store& s) {
     const char* dir = std::getenv("TMPDIR");
-    std::string path = (dir && *dir ? std::string(dir) : std::string("/tmp")) +
-                       "/skyloom-saved-geometry-XXXXXX";
+    std::string path =
+        (dir && *dir ? std::string(dir) : std::string("/tmp")) + "/skyloom-saved-geometry-XXXXXX";
     const int fd = mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0) {
         rptError("SaveGeometry:mmap failed because %s\n", std::strerror(errno));
@@ -146,8 +147,8 @@ bool grow(Store& s) {
     if (s.fd < 0 && !InitMmappSegments(s)) return false;
     const std::size_t offset = s.segments.size() * s.segment_bytes;
     if (offset + s.segment_bytes > s.cap_bytes) return false;
-    const int failed = posix_fallocate(s.fd, static_cast<off_t>(offset),
-                                       static_cast<off_t>(s.segment_bytes));
+    const int failed =
+        posix_fallocate(s.fd, static_cast<off_t>(offset), static_cast<off_t>(s.segment_bytes));
     if (failed != 0) {
         rptError("SaveGeometry:grow mmap backing store fails because %s\n", std::strerror(failed));
         return false;
@@ -210,7 +211,8 @@ struct RecordKey {
 struct RecordKeyHash {
     std::size_t operator()(const RecordKey& k) const {
         return std::hash<const void*>()(k.definition) ^
-               (static_cast<std::size_t>(static_cast<std::uint32_t>(k.variant)) * 0x9e3779b97f4a7c15u);
+               (static_cast<std::size_t>(static_cast<std::uint32_t>(k.variant)) *
+                0x9e3779b97f4a7c15u);
     }
 };
 
@@ -383,7 +385,8 @@ private:
 // Passes each triangle on to the entry sink and saves it.
 class GeometryRecorder final : public TriangleSink {
 public:
-    GeometryRecorder(SavedRecord& record, TriangleSink& target) : record_(record), target_(target) {}
+    GeometryRecorder(SavedRecord& record, TriangleSink& target)
+        : record_(record), target_(target) {}
 
     void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
                       const SurfacePoint& c) override {
@@ -571,10 +574,11 @@ void saved_geometry_end_frame() {
     const std::int32_t recorded = t.recorded.exchange(0), replayed = t.replayed.exchange(0);
     const std::int64_t record_ns = t.record_ns.exchange(0), replay_ns = t.replay_ns.exchange(0);
     if (!render_options().saved_geometry && recorded == 0 && replayed == 0) return;
-    rptUser("SaveGeometry: recording %d objects took %.6f seconds, replaying %d objects took %.6f "
-            "seconds\n",
-            recorded, static_cast<double>(record_ns) * 1e-9, replayed,
-            static_cast<double>(replay_ns) * 1e-9);
+    rptUser(
+        "SaveGeometry: recording %d objects took %.6f seconds, replaying %d objects took %.6f "
+        "seconds\n",
+        recorded, static_cast<double>(record_ns) * 1e-9, replayed,
+        static_cast<double>(replay_ns) * 1e-9);
 }
 
 void set_saved_geometry_limits(std::size_t segment_bytes, std::size_t cap_bytes) {

@@ -77,10 +77,10 @@ inline constexpr std::size_t kSavedSegmentBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kSavedCapBytes = std::size_t{4} << 30;
 
 struct SavedGeometryCounts {
-    int segments = 0;               // segments mapped
-    std::int64_t records = 0;       // complete records
-    std::int64_t triangles = 0;     // triangles in complete records
-    bool recording_off = false;     // the store is full or could not be made
+    int segments = 0;            // segments mapped
+    std::int64_t records = 0;    // complete records
+    std::int64_t triangles = 0;  // triangles in complete records
+    bool recording_off = false;  // the store is full or could not be made
 };
 SavedGeometryCounts saved_geometry_counts();
 
