@@ -42,3 +42,26 @@ std::optional<std::string> Ar_expand_pixname(const std::string& name, int must_e
 }
 
 }  // namespace sky
+
+namespace sky {
+
+bool oxOS_isDirectory(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool oxOS_createDirectory(const std::string& path) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+std::string oxOS_joinPath(const std::string& directory, const std::string& name) {
+    if (directory.empty()) return name;
+    if (directory.back() == '/') return directory + name;
+    return directory + "/" + name;
+}
+
+}  // namespace sky

@@ -21,3 +21,15 @@ bool SB_FileExists(const std::string& name);  // a file or directory of that nam
 bool oxFileDelete(const std::string& name);   // true when the file is gone afterwards
 
 }  // namespace sky
+
+namespace sky {
+
+// Directory services of the base library (oxOS).
+bool oxOS_isDirectory(const std::string& path);
+// Creates one directory, whose parent must exist (permissions 0777 less the
+// umask). False with errno set on failure.
+bool oxOS_createDirectory(const std::string& path);
+// `directory` + "/" + `name`; no separator is doubled.
+std::string oxOS_joinPath(const std::string& directory, const std::string& name);
+
+}  // namespace sky

@@ -9,6 +9,7 @@
 
 #include "geometry/object_queue.h"
 #include "geometry/saved_geometry.h"
+#include "output/output_context.h"
 #include "output/statistics.h"
 #include "platform/files.h"
 #include "platform/report.h"
@@ -102,9 +103,11 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     if (!options.post_program.empty())
         run_post_program(options.post_program, frame, extension, camera.image_name,
                          camera.matte_name);
-    // In link mode the files were sent over the link as they were written.
+    // In link mode the rows were sent over the link as they were written;
+    // the files (in the temporary rendering directory) served the post effects.
     if (options.link_mode) {
-        for (const std::string* name : {&camera.image_name, &camera.matte_name, &camera.depth_name})
+        const OutputContext& output = camera_output();
+        for (const std::string* name : {&output.image_name, &output.matte_name, &output.depth_name})
             if (!name->empty()) oxFileDelete(*name);
     }
 
@@ -140,6 +143,7 @@ void evaluate_frame_scene() {
 int frame_loop(std::int64_t run_start) {
     RenderOptions& options = render_options();
     install_geometry_passes();
+    install_output_passes();
     Ar_set_texturing(options.textures_active);
     start_workers(decide_worker_count());
 
