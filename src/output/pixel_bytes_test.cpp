@@ -1,0 +1,72 @@
+// Gamma, clamping and the bytes of 8- and 16-bit output files.
+#include "output/pixel_bytes.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace sky {
+namespace {
+
+struct Converted {
+    std::vector<std::uint8_t> bytes;
+    std::vector<float> corrected;
+};
+
+Converted convert(std::vector<float> colour, ByteConversion conversion) {
+    const int width = static_cast<int>(colour.size() / 4);
+    Converted out;
+    out.bytes.resize(static_cast<std::size_t>(width) * bytes_per_output_pixel(conversion));
+    out.corrected.resize(colour.size());
+    convert_output_row(colour.data(), width, conversion, out.bytes.data(), out.corrected.data());
+    return out;
+}
+
+TEST(OutputBytes, ValuesAreClampedAndTruncated) {
+    Converted c = convert({300.0f, -4.0f, 127.99f, 255.0f, 0.5f, 254.999f, 1.0f, 400.0f}, {});
+    EXPECT_EQ(c.bytes, (std::vector<std::uint8_t>{255, 0, 127, 255, 0, 254, 1, 255}));
+    EXPECT_FLOAT_EQ(c.corrected[0], 255.0f);
+    EXPECT_FLOAT_EQ(c.corrected[1], 0.0f);
+}
+
+TEST(OutputBytes, GammaRaisesColourButNotAlpha) {
+    ByteConversion gamma2{true, 2.0f, false};
+    Converted c = convert({127.5f, 255.0f, 0.0f, 127.5f, 300.0f, 51.0f, 10.0f, 64.0f}, gamma2);
+    EXPECT_FLOAT_EQ(c.corrected[0], 63.75f);
+    EXPECT_EQ(c.bytes[0], 63);
+    EXPECT_EQ(c.bytes[1], 255);
+    EXPECT_EQ(c.bytes[2], 0);
+    EXPECT_EQ(c.bytes[3], 127);  // alpha as handed
+    EXPECT_EQ(c.bytes[4], 255);  // corrected beyond the range, then clamped
+    EXPECT_EQ(c.bytes[5], 10);   // 255 * 0.2^2 = 10.2
+    EXPECT_FLOAT_EQ(c.corrected[7], 64.0f);
+
+    ByteConversion gamma045{true, 0.45f, false};
+    Converted d = convert({127.5f, 0, 0, 0}, gamma045);
+    EXPECT_EQ(d.bytes[0], static_cast<std::uint8_t>(255.0 * std::pow(0.5, 0.45)));
+}
+
+TEST(OutputBytes, SixteenBitPixelsCarryFractionsInTheirLowBytes) {
+    ByteConversion sixteen{false, 1.0f, true};
+    Converted c = convert({127.75f, 0.5f, 255.0f, 10.25f}, sixteen);
+    ASSERT_EQ(c.bytes.size(), 8u);
+    EXPECT_EQ(c.bytes, (std::vector<std::uint8_t>{192, 128, 0, 64, 127, 0, 255, 10}));
+    // A fraction just below one stays in its byte.
+    Converted d = convert({0.9999f, 0, 0, 0}, sixteen);
+    EXPECT_EQ(d.bytes[0], 255);
+    EXPECT_EQ(d.bytes[4], 0);
+}
+
+TEST(OutputBytes, ValuesThatAreNotNumbersAreBlack) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    Converted c = convert({nan, nan, nan, nan}, ByteConversion{true, 2.2f, true});
+    for (std::uint8_t b : c.bytes) EXPECT_EQ(b, 0);
+    Converted d = convert({-20.0f, 0, 0, 0}, ByteConversion{true, 2.2f, false});
+    EXPECT_EQ(d.bytes[0], 0);
+}
+
+}  // namespace
+}  // namespace sky
