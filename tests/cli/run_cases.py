@@ -5,7 +5,8 @@ exact output, exit status and files expected of it.
 A .cases file holds cases, each starting with a line "=== name". Then lines
 "key: value":
   args:     the arguments, split as a shell would ({tmp} is the case's scratch
-            directory, {here} the folder of the .cases file)
+            directory, {here} the folder of the .cases file, {program} the
+            program under test; all three are expanded in env and setup too)
   stdin:    a quoted string with C escapes ("a\\n"), or <<< ... >>> lines; without
             it the input is the smallest scene, "DEFINITION MODEL\\n"
   stdin-file: a file whose bytes are the standard input
@@ -80,7 +81,8 @@ def parse(path):
 
 def run_case(program, here, case):
     with tempfile.TemporaryDirectory(prefix="skyloom-cli-") as tmp:
-        expand = lambda s: s.replace("{tmp}", tmp).replace("{here}", here)
+        expand = lambda s: (s.replace("{tmp}", tmp).replace("{here}", here)
+                            .replace("{program}", program))
         env = dict(os.environ)
         for assignment in case["multi"].get("env", []):
             name, _, value = assignment.partition("=")
