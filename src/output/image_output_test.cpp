@@ -71,8 +71,8 @@ TEST_F(OutputRows, ShuffledRowsFromSeveralThreadsMakeTheSameFilesAsRowsInOrder) 
             };
             OutputContext in_order, shuffled;
             render(in_order, names("one"), window, top_down(window));
-            render(shuffled, names("many"), window, test::OutputFixture::shuffled(window, 7u + format),
-                   4);
+            render(shuffled, names("many"), window,
+                   test::OutputFixture::shuffled(window, 7u + format), 4);
             for (const char* suffix : {"", "m", "d"}) {
                 const std::string a = file("one/" + base + suffix);
                 const std::string b = file("many/" + base + suffix);
@@ -118,16 +118,16 @@ TEST_F(OutputRows, RowsAllocateNothingOnceThePendingListHasGrown) {
 struct FormatCase {
     int format;
     bool with_matte;
-    int image_channels;      // as read back
-    bool matte_file;         // a file of its own
+    int image_channels;  // as read back
+    bool matte_file;     // a file of its own
 };
 
 TEST_F(OutputRows, EveryFormatCarriesItsChannelsAndTheMatteInsideOrBeside) {
     const Window window{0, 9, 0, 3};
     const FormatCase cases[] = {
-        {1, false, 3, false}, {1, true, 3, true},  {2, false, 3, false}, {2, true, 4, false},
-        {4, false, 3, false}, {4, true, 4, false}, {5, true, 4, false},  {9, false, 4, false},
-        {9, true, 4, false},
+        {1, false, 3, false}, {1, true, 3, true},   {2, false, 3, false},
+        {2, true, 4, false},  {4, false, 3, false}, {4, true, 4, false},
+        {5, true, 4, false},  {9, false, 4, false}, {9, true, 4, false},
     };
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "format " << c.format << " matte " << c.with_matte);
@@ -396,8 +396,8 @@ TEST_F(OutputRows, LinkModeSendsRowsAndProgressAndWritesNoFilesWithoutPostEffect
     OutputStages& stages = output_stages();
     link_log = LinkLog{};
     stages.send_file = [](const char* name, bool image, bool depth, bool matte) {
-        link_log.file = std::string(name) + (image ? " i" : "") + (depth ? " d" : "") +
-                        (matte ? " m" : "");
+        link_log.file =
+            std::string(name) + (image ? " i" : "") + (depth ? " d" : "") + (matte ? " m" : "");
         return true;
     };
     stages.send_pixels = [](std::int32_t, std::int32_t y, std::int32_t width, std::int32_t rows,

@@ -83,7 +83,7 @@ struct OutputContext {
     std::int32_t format = 1;
     ByteConversion conversion;
     std::int32_t quiet = 0;
-    bool filter = false;          // rows pass through the post filter
+    bool filter = false;  // rows pass through the post filter
     bool link_mode = false;
     bool stereo_eye = false;      // one eye of a stereo pair (link row numbering)
     bool files_for_link = false;  // link mode: the files are written (post effects read them)
@@ -134,9 +134,8 @@ struct OutputStages {
     // and colours; hands its rows on to write_row, one row behind. A call
     // with null bytes at close hands on the row it holds.
     void (*post_filter_set_up)(std::int32_t width) = nullptr;
-    void (*post_filter_row)(OutputContext& context, const std::uint8_t* bytes,
-                            const float* depth, const std::uint8_t* coverage,
-                            const float* colour, std::int32_t width,
+    void (*post_filter_row)(OutputContext& context, const std::uint8_t* bytes, const float* depth,
+                            const std::uint8_t* coverage, const float* colour, std::int32_t width,
                             std::int32_t height) = nullptr;
     // Whether glow (of lights or shaders) will reread this camera's image.
     bool (*glow_will_run)(const CameraRecord& camera) = nullptr;

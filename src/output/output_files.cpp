@@ -188,8 +188,8 @@ void open_outputs(OutputContext& context, const CameraRecord& camera, std::int32
         if (!announced.empty()) {
             std::string name = announced.substr(0, kAnnouncedNameLength);
             if (glow && !camera.depth_of_field && options.keep_noglow) name += ".ng";
-            if (stages.send_file) stages.send_file(name.c_str(), image_wanted, depth_wanted,
-                                                   matte_wanted);
+            if (stages.send_file)
+                stages.send_file(name.c_str(), image_wanted, depth_wanted, matte_wanted);
         }
         image = moved_to(temporary, image);
         depth = moved_to(temporary, depth);
@@ -283,8 +283,7 @@ void write_row(OutputContext& context, const std::uint8_t* bytes, const float* c
         }
         const std::int32_t r = context.stereo_eye ? row - height : row - context.ylow;
         if (stages.send_pixels && !stages.send_pixels(0, r, width, 1, records))
-            fatal("Problem sending image data: %s\n",
-                  stages.link_error ? stages.link_error() : "");
+            fatal("Problem sending image data: %s\n", stages.link_error ? stages.link_error() : "");
         const bool any = !context.image_name.empty() || !context.matte_name.empty() ||
                          !context.depth_name.empty();
         if (any && stages.send_progress) {
@@ -322,8 +321,8 @@ void write_row(OutputContext& context, const std::uint8_t* bytes, const float* c
 void close_outputs(OutputContext& context) {
     SKY_CHECK(context.open);
     if (context.filter)
-        output_stages().post_filter_row(context, nullptr, nullptr, nullptr, nullptr,
-                                        context.width, context.height);
+        output_stages().post_filter_row(context, nullptr, nullptr, nullptr, nullptr, context.width,
+                                        context.height);
     context.open = false;
     recycle_pending_rows(context);
 

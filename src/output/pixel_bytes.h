@@ -8,8 +8,8 @@ namespace sky {
 
 struct ByteConversion {
     bool gamma_on = false;
-    float gamma = 1.0f;   // red, green and blue become 255 · (value / 255)^gamma
-    bool sixteen = false; // 8 bytes a pixel: four low bytes, then four high bytes
+    float gamma = 1.0f;    // red, green and blue become 255 · (value / 255)^gamma
+    bool sixteen = false;  // 8 bytes a pixel: four low bytes, then four high bytes
 };
 
 inline int bytes_per_output_pixel(const ByteConversion& conversion) {
