@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
+#include "render/rows.h"
 #include "run/arena.h"
 #include "run/diagnostics.h"
 #include "run/frame_schedule.h"
@@ -90,6 +91,7 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
 
     if (passes.open_outputs) passes.open_outputs(camera);
 
+    if (passes.prepare_render) passes.prepare_render(camera);
     install_render_pass(passes.camera_pass);
     run_pass();
 
@@ -144,6 +146,7 @@ int frame_loop(std::int64_t run_start) {
     RenderOptions& options = render_options();
     install_geometry_passes();
     install_output_passes();
+    install_render_passes();
     Ar_set_texturing(options.textures_active);
     start_workers(decide_worker_count());
 
@@ -153,6 +156,7 @@ int frame_loop(std::int64_t run_start) {
         const std::int64_t frame_start = wall_seconds();
         options.frame = static_cast<float>(next.time);
         options.extension = next.extension;
+        options.field_parity = next.parity;
 
         set_shutter(options);
         evaluate_frame_scene();

@@ -42,6 +42,9 @@ struct FramePasses {
     void (*post_effects)(const CameraRecord& camera) = nullptr;
     // The lights' per-camera data, after the render.
     void (*release_camera_lights)() = nullptr;
+    // Main thread, just before the camera's tiles are rendered: what the
+    // samplers need of the camera and the objects.
+    void (*prepare_render)(const CameraRecord& camera) = nullptr;
     // The camera render's tile routines (sampling and visibility).
     RenderPass camera_pass;
 };

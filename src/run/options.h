@@ -62,6 +62,7 @@ struct RenderOptions {
     float shutter_open = 0.0f;
     float shutter_close = 0.0f;
     float motion_byframe = 0.0f;
+    std::int32_t field_parity = 0;  // the field being rendered: 0 odd, 1 even
     bool stereo = false;
     float stereo_eye_offset = 0.5f;
     bool stereo_parallel = false;

@@ -17,6 +17,7 @@
 namespace sky {
 
 struct Symbol;
+struct ObjectShading;
 
 struct RenderObject {
     std::int32_t type = 0;            // SDL_PATCH, SDL_FACE or SDL_POLYSET
@@ -47,6 +48,8 @@ struct RenderObject {
     std::int32_t shader_slot = 0;            // polysets: the shader slot this object renders
     std::int32_t light_set = -1;             // the lights that illuminate it, for the camera
                                              // being rendered (the shading's light sets)
+    const ObjectShading* shading = nullptr;  // its shader and lights as the ray caster reads
+                                             // them, for the camera being rendered
 };
 
 // The frame's objects in the order made, with the cursor that pairs the

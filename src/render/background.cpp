@@ -1,0 +1,122 @@
+// The background module. A plain colour (the usual case) costs a copy per
+// sample. A background texture is looked up at the image position mapped
+// to (u, v) in [0, 1], kept a hair inside the edges so that wrapping
+// textures never read across their seam. A backdrop is read from its file
+// once per camera and sampled at the pixel it maps to; a backdrop that
+// cannot be read is reported by the image cache and leaves the plain
+// colour.
+#include "render/background.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "sdl/body.h"
+#include "sdl/builder.h"
+#include "sdl/expr.h"
+#include "sdl/scene_description.h"
+#include "sdl/types.h"
+#include "texture/texture.h"
+#include "texture/texture_cache.h"
+
+namespace sky {
+namespace {
+
+struct Background {
+    float colour[3] = {0.0f, 0.0f, 0.0f};
+    AR_TextureInfo* texture = nullptr;
+    std::shared_ptr<const ImagePyramid> backdrop;
+    std::int32_t xresolution = 1, yresolution = 1;
+};
+Background background;
+
+void evaluate_colour(Expr* e) {
+    Triple c;
+    if (e && AR_evaluate(SDL_TRIPLE, &c, e, nullptr)) {
+        background.colour[0] = c.x;
+        background.colour[1] = c.y;
+        background.colour[2] = c.z;
+    }
+}
+
+void evaluate_texture(Expr* e) {
+    TexturedColour slot;
+    if (e && Ar_evaluate_textured_colour(e, Triple{}, slot)) {
+        background.texture = slot.texture;
+        background.colour[0] = slot.colour.x;
+        background.colour[1] = slot.colour.y;
+        background.colour[2] = slot.colour.z;
+    }
+}
+
+void evaluate_backdrop(Expr* e) {
+    std::string name;
+    if (e && AR_evaluate(SDL_FILENAME, &name, e, nullptr) && !name.empty())
+        background.backdrop = texture_image(name);
+}
+
+}  // namespace
+
+void prepare_background(std::int32_t xresolution, std::int32_t yresolution) {
+    background = Background{};
+    background.xresolution = std::max(xresolution, 1);
+    background.yresolution = std::max(yresolution, 1);
+    const SceneDescription& scene = scene_description();
+    switch (scene.background_form) {
+        case CLAUSE_BACKGROUND_COLOUR: evaluate_colour(scene.background_value); break;
+        case CLAUSE_BACKGROUND_TEXTURE: evaluate_texture(scene.background_value); break;
+        case CLAUSE_BACKGROUND_FILE: evaluate_backdrop(scene.background_value); break;
+        case CLAUSE_BACKGROUND_BODY:
+            if (scene.background == nullptr) break;
+            for (const BodyItem& item : scene.background->items) {
+                std::string_view name = item.name ? item.name : "";
+                if (name == "color" || name == "colour") evaluate_colour(item.value);
+                else if (name == "texture") evaluate_texture(item.value);
+                else if (name == "backdrop" || name == "image") evaluate_backdrop(item.value);
+            }
+            break;
+        default: break;
+    }
+}
+
+bool background_is_flat() { return background.texture == nullptr && background.backdrop == nullptr; }
+
+void background_colour(double x, double y, float* out) {
+    out[0] = background.colour[0];
+    out[1] = background.colour[1];
+    out[2] = background.colour[2];
+    out[3] = 0.0f;
+    if (background.texture) {
+        TextureLookup at;
+        const double u = x / std::max(background.xresolution - 1, 1);
+        const double v = y / std::max(background.yresolution - 1, 1);
+        at.u = static_cast<float>(std::clamp(u, 0.00001, 0.99999));
+        at.v = static_cast<float>(std::clamp(v, 0.00001, 0.99999));
+        TextureColour colour;
+        if (Ar_invoke_texture(*background.texture, at, colour)) {
+            out[0] = colour.r;
+            out[1] = colour.g;
+            out[2] = colour.b;
+        }
+        return;
+    }
+    if (background.backdrop && background.backdrop->levels() > 0) {
+        const PyramidLevel& image = background.backdrop->level(0);
+        if (image.width <= 0 || image.height <= 0) return;
+        const std::int64_t px = static_cast<std::int64_t>(std::trunc(x)) * image.width /
+                                background.xresolution;
+        const std::int64_t py = static_cast<std::int64_t>(std::trunc(y)) * image.height /
+                                background.yresolution;
+        const std::int64_t column = std::clamp<std::int64_t>(px, 0, image.width - 1);
+        // Image rows are stored top first; image y grows upward.
+        const std::int64_t row = image.height - 1 - std::clamp<std::int64_t>(py, 0, image.height - 1);
+        const std::uint8_t* p = &image.pixels[static_cast<std::size_t>((row * image.width + column) * 4)];
+        out[0] = p[0];
+        out[1] = p[1];
+        out[2] = p[2];
+    }
+}
+
+}  // namespace sky

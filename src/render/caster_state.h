@@ -1,0 +1,67 @@
+// The ray caster's state for the camera being rendered, and each worker's
+// own scratch: set on the main thread before the tiles, read by every
+// worker during them. Internal to src/render.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/background.h"
+#include "render/sample_node.h"
+#include "scene/camera.h"
+#include "shading/shade_point.h"
+
+namespace sky {
+
+struct CasterCamera {
+    const CameraRecord* camera = nullptr;
+    ScreenMapping screen;
+    // Screen depth = depth_scale + depth_offset / eye z (perspective), the
+    // eye z itself otherwise.
+    float depth_scale = 1.0f, depth_offset = 0.0f;
+    bool perspective = true;
+    // Depths along the view axis instead of eye distances.
+    bool axial_depth = false;
+    bool depth_file = false;
+    bool composite = false;
+    bool glow = false;           // shader glow for the frame
+    bool light_effects = false;  // glow, halo or flare lights
+    bool fog = false;
+    bool motion_blur = false;
+    bool timing = false;
+    std::int32_t xresolution = 0, yresolution = 0;
+    // Field rendering: only rows whose parity is `field_rows` are rendered.
+    bool fields = false;
+    std::int32_t field_rows = 0;
+    std::vector<ObjectShading> objects;
+};
+
+CasterCamera& caster_camera();
+
+// The per-worker shading state: the triangle whose eye-space plane was set
+// up last, reused while consecutive layers hit it.
+struct TrianglePlane {
+    const ScreenTriangle* triangle = nullptr;
+    float p0[3], e1[3], e2[3], n[3];
+    float inverse_nn = 0.0f;
+};
+
+struct alignas(64) CasterWorker {
+    RR_SampleNode node;
+    LayerPool layers;
+    TrianglePlane plane;
+    AR_ShadePoint point;
+    std::uint32_t seed = 0;
+    float glow[3] = {0, 0, 0};
+    std::int64_t samples = 0;  // samples taken, for tests and statistics
+};
+
+CasterWorker& caster_worker();
+CasterWorker& caster_worker(int index);
+
+// The glow buffer of the frame (post effects): where a sample's glow goes.
+using GlowSink = void (*)(double x, double y, const float* glow);
+void set_glow_sink(GlowSink sink);
+GlowSink glow_sink();
+
+}  // namespace sky

@@ -1,0 +1,287 @@
+// The row routines: every pixel of a row sampled once (aalevelmax 0), or
+// adaptively: the four corner samples, shared with the neighbours and the
+// next row, give a first estimate; `aalevelmin` jittered samples follow;
+// the contrast rule then decides how many more, up to `aalevelmax`.
+//
+// A sample is a pure function of its position and seed (the corner
+// samples included, which read the list of the pixel they lie in), so a
+// row comes out the same whichever direction it runs and wherever tiles
+// start: images do not depend on the worker count or the tile size.
+#include <algorithm>
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+
+#include "render/caster_state.h"
+#include "render/rows.h"
+#include "render/sampling_tables.h"
+#include "run/options.h"
+
+namespace sky {
+namespace {
+
+inline void clamp_colour(float* c) {
+    for (int k = 0; k < 4; ++k) c[k] = std::clamp(c[k], 0.0f, 255.0f);
+}
+
+// The wrapper every sample goes through.
+inline float take_sample(RR_SampleNode& node, const BucketCell* list, double x, double y,
+                         double time, std::uint32_t seed, float* out) {
+    caster_worker().seed = seed;
+    node.pixel_triangles = list;
+    node.pixel_started = 1;
+    const float depth = node.sample_routine(x, y, time, out, node);
+    clamp_colour(out);
+    return depth;
+}
+
+inline double sample_time() { return caster_camera().motion_blur ? 0.5 : 0.0; }
+
+inline double milliseconds() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct JitteredSample {
+    double dx, dy;
+    double distance;
+    std::int64_t sx, sy;
+};
+
+// The n × n jittered positions of pixel (i, y), in visit order.
+int jittered_positions(const RR_SampleNode& node, std::int32_t i, std::int32_t y,
+                       JitteredSample* visit) {
+    const JitterTables& tables = jitter_tables();
+    const int n = static_cast<int>(std::sqrt(static_cast<double>(node.aa_max)) + 1e-9);
+    const int cells = std::min(n * n, kMaxGridSamples);
+    std::span<const std::int32_t> order = cell_order(cells);
+    JitteredSample sorted[kMaxGridSamples];
+    for (int j = 0; j < cells; ++j) {
+        const int k = order[static_cast<std::size_t>(j)];
+        const int c = k % n, r = k / n;
+        JitteredSample s;
+        s.sx = static_cast<std::int64_t>(n) * i + c;
+        s.sy = static_cast<std::int64_t>(n) * y + r;
+        s.dx = (c + tables.jitter[s.sy & 1023]) / n;
+        s.dy = (r + tables.jitter[s.sx & 1023]) / n;
+        s.distance = (s.dx - 0.5) * (s.dx - 0.5) + (s.dy - 0.5) * (s.dy - 0.5);
+        // Insertion sort: equal distances keep their cell-table order.
+        int at = j;
+        while (at > 0 && sorted[at - 1].distance > s.distance) {
+            sorted[at] = sorted[at - 1];
+            --at;
+        }
+        sorted[at] = s;
+    }
+    std::span<const std::int32_t> ranks = visit_order(cells);
+    for (int k = 0; k < cells; ++k) visit[k] = sorted[ranks[static_cast<std::size_t>(k)]];
+    return cells;
+}
+
+struct PixelSums {
+    float sum[4] = {0, 0, 0, 0};
+    float low[3] = {255, 255, 255};
+    float high[3] = {0, 0, 0};
+    double hits = 0;
+    void add(const float* c) {
+        for (int k = 0; k < 4; ++k) sum[k] += c[k];
+        widen(c);
+    }
+    void widen(const float* c) {
+        for (int k = 0; k < 3; ++k) low[k] = std::min(low[k], c[k]), high[k] = std::max(high[k], c[k]);
+    }
+    float range() const {
+        return std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
+    }
+};
+
+// One pixel of the adaptive routine into `out`; returns its depth.
+float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x, std::int32_t y,
+                     float* out) {
+    const RenderOptions& options = render_options();
+    const CasterCamera& cam = caster_camera();
+    const JitterTables& tables = jitter_tables();
+    const std::int32_t i = x - node.x_left;
+    const double time = sample_time();
+    std::int32_t m = node.aa_min + 1;
+    std::int32_t M = node.aa_max + 1;
+    const bool reduced = options.reduced_samples && reduced_sample_flag(i, y);
+    if (reduced) m = std::min(m, 5), M = std::min(M, 5);
+    m = std::min(m, M);
+    node.pixel_started = 0;
+    ++node.pixel_counter;
+
+    float depth = FLT_MAX;
+    double last_tick = cam.timing ? milliseconds() : 0.0;
+    float longest = 0.0f;
+
+    // Corners in the order (x, y+1), (x+1, y+1), (x+1, y), (x, y).
+    struct Corner {
+        float* colour;
+        float* depth;
+        std::int32_t* missed;
+        std::int32_t cx, cy;
+    };
+    Corner corners[4] = {
+        {node.upper_corners + 4 * i, node.upper_depths + i,
+         node.upper_coverage ? node.upper_coverage + i : nullptr, x, y + 1},
+        {node.upper_corners + 4 * (i + 1), node.upper_depths + i + 1,
+         node.upper_coverage ? node.upper_coverage + i + 1 : nullptr, x + 1, y + 1},
+        {node.lower_corners + 4 * (i + 1), node.lower_depths + i + 1,
+         node.lower_coverage ? node.lower_coverage + i + 1 : nullptr, x + 1, y},
+        {node.lower_corners + 4 * i, node.lower_depths + i,
+         node.lower_coverage ? node.lower_coverage + i : nullptr, x, y},
+    };
+    for (Corner& c : corners) {
+        if (c.colour[0] == kUnsampledCorner) {
+            const BucketCell* list = bucket_at(grid, c.cy, c.cx);
+            *c.depth = take_sample(node, list, c.cx + 0.001, c.cy + 0.001, time,
+                                   sample_seed(tables, c.cx - node.x_left, c.cy), c.colour);
+            if (c.missed) *c.missed = node.missed;
+        }
+        depth = std::min(depth, *c.depth);
+    }
+
+    PixelSums sums;
+    bool edge = false;
+    if (!cam.composite) {
+        if (node.flat_background) {
+            for (const Corner& c : corners)
+                for (int k = 0; k < 4; ++k) sums.sum[k] += c.colour[k] * 0.25f;
+        } else {
+            for (int k = 0; k < 4; ++k) sums.sum[k] = corners[3].colour[k];
+        }
+        for (const Corner& c : corners) sums.widen(c.colour);
+    } else {
+        int missed = 0;
+        for (const Corner& c : corners) missed += *c.missed ? 1 : 0;
+        edge = missed != 0 && missed != 4;
+        if (missed < 4) {
+            sums.hits = 1;
+            for (const Corner& c : corners)
+                for (int k = 0; k < 4; ++k) sums.sum[k] += c.colour[k] * 0.25f;
+        }
+        if (missed == 0)
+            for (const Corner& c : corners) sums.widen(c.colour);
+    }
+    std::int32_t count = 1;
+
+    if (M > 1) {
+        JitteredSample visit[kMaxGridSamples];
+        const int cells = jittered_positions(node, i, y, visit);
+        const BucketCell* list = bucket_at(grid, y, x);
+        auto take = [&](int from, int to) {
+            for (int k = from; k <= to && k < cells; ++k) {
+                const JitteredSample& s = visit[k];
+                float colour[4];
+                const float d = take_sample(node, list, x + s.dx, y + s.dy, time,
+                                            sample_seed(tables, s.sx, s.sy), colour);
+                if (cam.timing) {
+                    const double now = milliseconds();
+                    longest = std::max(longest, static_cast<float>(now - last_tick));
+                    last_tick = now;
+                } else {
+                    depth = std::min(depth, d);
+                }
+                ++count;
+                if (cam.composite && node.missed) continue;
+                sums.add(colour);
+                sums.hits += 1;
+            }
+        };
+        take(0, m - 2);
+        double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
+        if (cam.composite && (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
+            a = 1.0;
+        const std::int32_t wanted = wanted_samples(node.aa_min, node.aa_max, a);
+        if (wanted > m) {
+            const std::int32_t target = std::min(wanted, M);
+            take(m - 1, target - 2);
+        }
+    }
+
+    if (!cam.composite) {
+        const float inverse = 1.0f / static_cast<float>(count);
+        for (int k = 0; k < 4; ++k) out[k] = sums.sum[k] * inverse;
+    } else {
+        const double f = sums.hits / count;
+        if (sums.hits > 0 && f >= options.composite_threshold) {
+            const float inverse = static_cast<float>(1.0 / sums.hits);
+            for (int k = 0; k < 3; ++k) out[k] = sums.sum[k] * inverse;
+            out[3] = static_cast<float>(sums.sum[3] * inverse * f);
+        } else {
+            background_colour(x, y, out);
+            out[3] = 0.0f;
+        }
+    }
+    clamp_colour(out);
+    return cam.timing ? longest : depth;
+}
+
+inline void mark_unsampled(float* corners, std::int32_t width) {
+    for (std::int32_t k = 0; k < width; ++k) corners[4 * k] = kUnsampledCorner;
+}
+
+inline void outside_gate(RR_SampleNode& node, std::int32_t i, float* colour_row) {
+    float* c = colour_row + 4 * i;
+    c[0] = c[1] = c[2] = c[3] = 0.0f;
+    node.depth_row[i] = kNothingDepth;
+}
+
+}  // namespace
+
+void single_sample_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
+    const CasterCamera& cam = caster_camera();
+    const BucketGrid& grid = bucket_grid();
+    const JitterTables& tables = jitter_tables();
+    const std::int32_t width = node.x_right - node.x_left + 1;
+    for (std::int32_t k = 0; k < width; ++k) {
+        const std::int32_t x = node.scan_direction ? node.x_left + k : node.x_right - k;
+        const std::int32_t i = x - node.x_left;
+        if (x < node.gate_left || x > node.gate_right) {
+            outside_gate(node, i, colour_row);
+            continue;
+        }
+        node.pixel_started = 0;
+        ++node.pixel_counter;
+        float* c = colour_row + 4 * i;
+        const double start = cam.timing ? milliseconds() : 0.0;
+        const float depth = take_sample(node, bucket_at(grid, y, x), x + 0.507, y + 0.485,
+                                        sample_time(), sample_seed(tables, x, y), c);
+        if (cam.composite && node.missed) c[0] = c[1] = c[2] = c[3] = 0.0f;
+        node.depth_row[i] = cam.timing ? static_cast<float>(milliseconds() - start) : depth;
+    }
+    node.scan_direction = !node.scan_direction;
+}
+
+void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
+    const CasterCamera& cam = caster_camera();
+    const BucketGrid& grid = bucket_grid();
+    std::swap(node.upper_corners, node.lower_corners);
+    std::swap(node.upper_depths, node.lower_depths);
+    std::swap(node.upper_coverage, node.lower_coverage);
+    mark_unsampled(node.lower_corners, node.corner_width);
+    if (cam.fields) mark_unsampled(node.upper_corners, node.corner_width);
+    node.row_y = y;
+    node.first_x = node.scan_direction ? node.x_left : node.x_right;
+    const std::int32_t width = node.x_right - node.x_left + 1;
+    for (std::int32_t k = 0; k < width; ++k) {
+        const std::int32_t x = node.scan_direction ? node.x_left + k : node.x_right - k;
+        const std::int32_t i = x - node.x_left;
+        node.corner_index = i;
+        if (x < node.gate_left || x > node.gate_right) {
+            outside_gate(node, i, colour_row);
+            continue;
+        }
+        node.depth_row[i] = adaptive_pixel(node, grid, x, y, colour_row + 4 * i);
+    }
+    node.scan_direction = !node.scan_direction;
+}
+
+void start_tile_corners(RR_SampleNode& node) {
+    for (float* row : node.corner_colour)
+        if (row) mark_unsampled(row, node.corner_width);
+    node.scan_direction = 1;
+}
+
+}  // namespace sky

@@ -1,0 +1,152 @@
+// Rendering scenes in tests: SDL text read by the renderer's own reader,
+// evaluated for its first frame and rendered by the ray caster on a crew
+// of workers, the finished rows caught in memory instead of files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "geometry/geometry_evaluation.h"
+#include "geometry/object_queue.h"
+#include "render/rows.h"
+#include "run/arena.h"
+#include "run/environment_transfer.h"
+#include "run/frame_loop.h"
+#include "run/options.h"
+#include "run/tiles.h"
+#include "run/workers.h"
+#include "scene/camera.h"
+#include "scene/dag.h"
+#include "scene/scene_clock.h"
+#include "scene/scene_objects.h"
+#include "sdl/parse_test_support.h"
+#include "sdl/scene_description.h"
+#include "sdl/symbols.h"
+#include "shading/light.h"
+#include "shading/shader.h"
+#include "texture/texture.h"
+
+namespace sky::test {
+
+struct RenderedImage {
+    std::int32_t width = 0, height = 0;
+    std::vector<float> rgba;   // 4 per pixel, row y at y·width (y up)
+    std::vector<float> depth;  // 1 per pixel
+    std::vector<int> rows_seen;
+    std::int64_t samples = 0;
+    bool ok = false;
+    // The camera's screen mapping, for analytic comparisons.
+    ScreenMapping screen;
+
+    const float* at(std::int32_t x, std::int32_t y) const {
+        return &rgba[4 * (static_cast<std::size_t>(y) * width + x)];
+    }
+    float depth_at(std::int32_t x, std::int32_t y) const {
+        return depth[static_cast<std::size_t>(y) * width + x];
+    }
+    // For looking at a result by eye while debugging.
+    void write_ppm(const std::string& name) const {
+        std::FILE* f = std::fopen(name.c_str(), "wb");
+        if (!f) return;
+        std::fprintf(f, "P6 %d %d 255\n", width, height);
+        for (std::int32_t y = height - 1; y >= 0; --y)
+            for (std::int32_t x = 0; x < width; ++x)
+                for (int k = 0; k < 3; ++k) std::fputc(static_cast<int>(at(x, y)[k] + 0.5f), f);
+        std::fclose(f);
+    }
+};
+
+struct RenderSettings {
+    int workers = 1;
+    int tile_rows = 15;
+    // Applied to the options after the scene's settings.
+    std::function<void(RenderOptions&)> adjust;
+};
+
+namespace detail {
+inline RenderedImage* catching = nullptr;
+inline std::mutex catching_lock;
+inline void catch_row(std::int32_t y, const float* colour, const float* depth, const std::uint8_t*,
+                      std::int32_t width) {
+    std::lock_guard<std::mutex> hold(catching_lock);
+    RenderedImage& image = *catching;
+    const RenderOptions& options = render_options();
+    const std::int32_t row = y - options.ylow;
+    if (row < 0 || row >= image.height || width != image.width) return;
+    std::copy(colour, colour + 4 * width, image.rgba.begin() + 4 * static_cast<std::size_t>(row) * width);
+    std::copy(depth, depth + width, image.depth.begin() + static_cast<std::size_t>(row) * width);
+    image.rows_seen.push_back(y);
+}
+}  // namespace detail
+
+// Renders the first camera of `scene` at its first frame.
+inline RenderedImage render_scene(const std::string& scene, const RenderSettings& settings = {}) {
+    RenderedImage image;
+    install_geometry_hooks();
+    install_texture_hooks();
+    install_shading_hooks();
+    install_geometry_passes();
+    install_render_passes();
+    reset_front_end();
+    scene_description().stages.assign(1, StageRecord{});
+    if (parse_scene_text(scene) != 0) return image;
+
+    RenderOptions& options = render_options();
+    options = RenderOptions{};
+    transfer_environment(options, kRendererCaster, kModeFullRender);
+    options.quiet = 1;
+    options.tile_rows = settings.tile_rows;
+    options.frame = options.startframe;
+    if (settings.adjust) settings.adjust(options);
+    initialise_declared_values();
+    build_camera_entries();
+    Ar_set_texturing(options.textures_active);
+
+    image.width = options.xright - options.xleft + 1;
+    image.height = options.yhigh - options.ylow + 1;
+    image.rgba.assign(4 * static_cast<std::size_t>(image.width) * image.height, -1.0f);
+    image.depth.assign(static_cast<std::size_t>(image.width) * image.height, -1.0f);
+    {
+        WorkerCrew crew(settings.workers);
+        scene_clock() = SceneClock{};
+        scene_clock().frame = options.frame;
+        evaluate_frame_scene();
+        CameraEntry* entry = select_next_camera(nullptr, 0);
+        if (entry == nullptr) return image;
+        CameraRecord& camera = *entry->evaluated;
+        FramePasses& passes = frame_passes();
+        if (passes.prepare_lights) passes.prepare_lights(camera);
+        make_tiles();
+        give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
+        queue_tiles();
+        passes.queue_objects(camera);
+        passes.prepare_render(camera);
+        reset_sample_counts();
+        detail::catching = &image;
+        set_row_sink(detail::catch_row);
+        install_render_pass(passes.camera_pass);
+        run_pass();
+        set_row_sink(nullptr);
+        detail::catching = nullptr;
+        for (int w = 0; w < worker_count(); ++w) image.samples += worker_samples(w);
+        image.screen = camera.view.screen;
+        rewind_arena(pass_arena());
+        rewind_arena(tile_arena());
+        if (passes.release_camera_lights) passes.release_camera_lights();
+        release_object_queue();
+        release_frame_objects();
+    }
+    clear_cameras();
+    remove_render_passes();
+    remove_shading_hooks();
+    remove_texture_hooks();
+    remove_geometry_hooks();
+    image.ok = true;
+    return image;
+}
+
+}  // namespace sky::test

@@ -1,0 +1,428 @@
+// One sample: which surfaces the eye ray through (x, y) meets, in depth
+// order, and the colour they give when shaded from the farthest to the
+// nearest. The tile's triangles are already on the screen in per-pixel
+// lists, so a sample is a point-in-triangle test per listed triangle and
+// an interpolated depth; hidden triangles are rejected by the cut-off depth
+// before any layer is made.
+//
+// Static samples only: under motion blur each triangle also has to be
+// swept across the shutter interval (enter and leave events, segments of
+// constant front layer); `sample_layers` is where that sweep plugs in.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/report.h"
+#include "render/caster_state.h"
+#include "scene/scene_objects.h"
+#include "shading/light.h"
+#include "shading/shader.h"
+
+namespace sky {
+namespace {
+
+constexpr float kEdge = 1e-6f;
+constexpr float kSameDepth = 1e-6f;
+
+inline bool on_edge(const RC_Layer& layer) {
+    return std::fabs(layer.s) <= kEdge || std::fabs(layer.t) <= kEdge ||
+           std::fabs(layer.s + layer.t - 1.0f) <= kEdge;
+}
+
+// Objects made after the caster was prepared (none in a normal render)
+// shade as nothing and hide what lies behind them.
+const ObjectShading kUnprepared{};
+
+inline const ObjectShading& shading_of(const ScreenTriangle& triangle) {
+    const ObjectShading* shading = triangle.object->shading;
+    return shading ? *shading : kUnprepared;
+}
+
+// A layer whose `next` is itself would make every walk endless.
+inline bool breaks_loop(RC_Layer* layer) {
+    if (layer->next != layer) return false;
+    rptError("ERROR: infinite loop found in \t\t\t\t\t\t\tmotion blur case, breaking loop. Contact support.\n");
+    layer->next = nullptr;
+    return true;
+}
+
+// --- shading ------------------------------------------------------------------
+
+inline float dot3(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline void cross3(const float* a, const float* b, float* out) {
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
+    const float* a = t.P0->shading->eye;
+    const float* b = t.P1->shading->eye;
+    const float* c = t.P2->shading->eye;
+    for (int k = 0; k < 3; ++k) {
+        plane.p0[k] = a[k];
+        plane.e1[k] = b[k] - a[k];
+        plane.e2[k] = c[k] - a[k];
+    }
+    cross3(plane.e1, plane.e2, plane.n);
+    float nn = dot3(plane.n, plane.n);
+    if (nn == 0.0f) nn = 1e-7f;
+    plane.inverse_nn = 1.0f / nn;
+    plane.triangle = &t;
+}
+
+// Eye distance of a screen depth (perspective: the eye z the depth came
+// from, negated).
+inline double eye_distance(const CasterCamera& cam, double depth) {
+    if (!cam.perspective) return -depth;
+    double d = depth - cam.depth_scale;
+    if (d == 0.0) d = 1e-30;
+    return -cam.depth_offset / d;
+}
+
+struct HitPoint {
+    float eye[3];
+    float w[3];  // weights of P0, P1, P2 in eye space
+};
+
+// The eye ray through (x, y) meets the layer's triangle: the eye-space
+// point and its (perspective-correct) barycentric weights.
+void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& layer, double x,
+               double y, const float* origin, const float* direction, HitPoint& hit) {
+    const ScreenTriangle& t = *layer.triangle;
+    if (plane.triangle != &t) set_up_plane(plane, t);
+    const float denominator = dot3(plane.n, direction);
+    float to_plane[3] = {plane.p0[0] - origin[0], plane.p0[1] - origin[1], plane.p0[2] - origin[2]};
+    if (std::fabs(denominator) > 1e-12f * std::sqrt(1.0f / plane.inverse_nn)) {
+        const float along = dot3(plane.n, to_plane) / denominator;
+        for (int k = 0; k < 3; ++k) hit.eye[k] = origin[k] + along * direction[k];
+        float rel[3] = {hit.eye[0] - plane.p0[0], hit.eye[1] - plane.p0[1], hit.eye[2] - plane.p0[2]};
+        float c1[3], c2[3];
+        cross3(rel, plane.e2, c1);
+        cross3(plane.e1, rel, c2);
+        hit.w[1] = dot3(c1, plane.n) * plane.inverse_nn;
+        hit.w[2] = dot3(c2, plane.n) * plane.inverse_nn;
+    } else {
+        // Seen edge-on: the screen weights, and the depth's own eye point.
+        hit.w[1] = layer.s;
+        hit.w[2] = layer.t;
+        const double distance = eye_distance(cam, layer.depth);
+        for (int k = 0; k < 3; ++k)
+            hit.eye[k] = origin[k] + static_cast<float>(distance) * direction[k];
+        (void)x, (void)y;
+    }
+    hit.w[0] = 1.0f - hit.w[1] - hit.w[2];
+}
+
+inline void normalise3(float* v) {
+    const float l = std::sqrt(dot3(v, v));
+    if (l > 0.0f) v[0] /= l, v[1] /= l, v[2] /= l;
+}
+
+inline Triple triple(const float* v) { return Triple{v[0], v[1], v[2]}; }
+
+// Fills the shading point for the layer's hit.
+void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& layer,
+                const HitPoint& hit, const float* view_direction, double footprint) {
+    AR_ShadePoint& p = worker.point;
+    const ScreenTriangle& t = *layer.triangle;
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
+    const float* w = hit.w;
+    const ObjectShading& object = shading_of(t);
+
+    p.position = triple(hit.eye);
+    float view[3] = {-view_direction[0], -view_direction[1], -view_direction[2]};
+    normalise3(view);
+    p.view = triple(view);
+
+    float g[3] = {worker.plane.n[0], worker.plane.n[1], worker.plane.n[2]};
+    normalise3(g);
+    const bool flip = dot3(g, view) < 0.0f;
+    if (flip) g[0] = -g[0], g[1] = -g[1], g[2] = -g[2];
+    p.geometric_normal = triple(g);
+    float n[3];
+    for (int k = 0; k < 3; ++k)
+        n[k] = w[0] * v[0]->normal[k] + w[1] * v[1]->normal[k] + w[2] * v[2]->normal[k];
+    // The shading normal on the side of the surface the eye sees, whatever
+    // the winding of the triangle.
+    if (dot3(n, g) < 0.0f) n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
+    normalise3(n);
+    if (dot3(n, n) == 0.0f) std::memcpy(n, g, sizeof n);
+    p.normal = triple(n);
+
+    // Surface parameters: the texture coordinates when the object has them.
+    float uv[3][2];
+    for (int i = 0; i < 3; ++i) {
+        if (s[i]->texture) uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
+        else uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
+    }
+    p.u = w[0] * uv[0][0] + w[1] * uv[1][0] + w[2] * uv[2][0];
+    p.v = w[0] * uv[0][1] + w[1] * uv[1][1] + w[2] * uv[2][1];
+    // Footprint: the screen-space change of (u, v) across the sample's
+    // spacing, from the triangle's screen set-up.
+    const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
+    const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
+    const float fp = static_cast<float>(footprint);
+    p.du = (std::fabs(du1 * t.d - du2 * t.b) + std::fabs(-du1 * t.c + du2 * t.a)) * 0.5f * fp;
+    p.dv = (std::fabs(dv1 * t.d - dv2 * t.b) + std::fabs(-dv1 * t.c + dv2 * t.a)) * 0.5f * fp;
+    // Tangents ∂P/∂u and ∂P/∂v from the triangle's edges in eye space.
+    const float det = du1 * dv2 - du2 * dv1;
+    if (std::fabs(det) > 1e-12f) {
+        const float r = 1.0f / det;
+        const float* e1 = worker.plane.e1;
+        const float* e2 = worker.plane.e2;
+        p.dp_du = Triple{(dv2 * e1[0] - dv1 * e2[0]) * r, (dv2 * e1[1] - dv1 * e2[1]) * r,
+                         (dv2 * e1[2] - dv1 * e2[2]) * r};
+        p.dp_dv = Triple{(du1 * e2[0] - du2 * e1[0]) * r, (du1 * e2[1] - du2 * e1[1]) * r,
+                         (du1 * e2[2] - du2 * e1[2]) * r};
+    } else {
+        p.dp_du = Triple{};
+        p.dp_dv = Triple{};
+    }
+    // Solid textures follow the object: its own position when the vertices
+    // carry it, the world position otherwise.
+    float op[3], on[3];
+    for (int k = 0; k < 3; ++k) {
+        op[k] = 0.0f;
+        on[k] = w[0] * s[0]->normal[k] + w[1] * s[1]->normal[k] + w[2] * s[2]->normal[k];
+        for (int i = 0; i < 3; ++i)
+            op[k] += w[i] * (s[i]->texture_data ? s[i]->texture_data[k] : s[i]->world[k]);
+    }
+    normalise3(on);
+    p.object_point = triple(op);
+    p.object_normal = triple(on);
+    p.object = t.object;
+    p.object_name = object.name;
+    p.lights = object.lights;
+    p.seed = worker.seed;
+    p.time = layer.shade_time;
+    p.transparency[0] = p.transparency[1] = p.transparency[2] = p.transparency[3] = 0.0f;
+    (void)cam;
+}
+
+// Fog of the scene's atmosphere over the stretch [near, far] of the ray
+// (eye distances), blended over the colour.
+void apply_fog(double near, double far, float* out) {
+    const AR_Atmosphere& fog = Ar_atmosphere();
+    const double a = std::fmax(near, fog.min_distance);
+    const double b = std::fmin(far, fog.max_distance);
+    if (!(b > a)) return;
+    const float keep = static_cast<float>(std::exp(-fog.density * (b - a)));
+    out[0] = out[0] * keep + fog.colour.x * (1.0f - keep);
+    out[1] = out[1] * keep + fog.colour.y * (1.0f - keep);
+    out[2] = out[2] * keep + fog.colour.z * (1.0f - keep);
+    out[3] = out[3] * keep + 255.0f * (1.0f - keep);
+}
+
+}  // namespace
+
+// --- layers -------------------------------------------------------------------
+
+LayerPool::~LayerPool() {
+    for (Block* b = first_; b != nullptr;) {
+        Block* next = b->next;
+        b->~Block();
+        SKY_FREE(b);
+        b = next;
+    }
+}
+
+void LayerPool::grow() {
+    if (current_ != nullptr && current_->next != nullptr) {
+        current_ = current_->next;
+        used_ = 0;
+        return;
+    }
+    auto* block = new (SKY_MALLOC(sizeof(Block))) Block();
+    if (current_ == nullptr) first_ = block;
+    else current_->next = block;
+    current_ = block;
+    used_ = 0;
+}
+
+int LayerPool::blocks() const {
+    int n = 0;
+    for (const Block* b = first_; b != nullptr; b = b->next) ++n;
+    return n;
+}
+
+RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
+                         bool& transparent) {
+    float cutoff = -1e30f;
+    RC_Layer* head = nullptr;
+    pool.reset();
+    transparent = false;
+    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+        const ScreenTriangle& t = *cell->triangle;
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        if (!(s >= 0.0f && s <= 1.0f)) continue;
+        const float tt = v * t.a - u * t.b;
+        if (!(tt >= 0.0f && tt <= 1.0f) || s + tt > 1.0f) continue;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        if (!(z > cutoff)) continue;
+
+        RC_Layer* layer = pool.take();
+        layer->triangle = &t;
+        layer->s = s;
+        layer->t = tt;
+        layer->depth = z;
+        layer->events = nullptr;
+        layer->time_in = 0.0;
+        layer->time_out = 1.0;
+        layer->depth_in = layer->depth_out = z;
+        layer->shade_time = 0.0;
+
+        // The first layer nearer than the hit, and the one just behind it.
+        RC_Layer* behind = nullptr;
+        RC_Layer* front = head;
+        while (front != nullptr && z >= front->depth) {
+            behind = front;
+            if (breaks_loop(front)) {
+                front = nullptr;
+                break;
+            }
+            front = front->next;
+        }
+        if (!shading_of(t).transparent) {
+            // Everything behind an opaque hit is hidden by it.
+            layer->next = front;
+            head = layer;
+            cutoff = z;
+            continue;
+        }
+        RC_Layer* neighbour = behind;
+        if (front != nullptr && (behind == nullptr || front->depth - z < z - behind->depth))
+            neighbour = front;
+        if (neighbour != nullptr && shading_of(*neighbour->triangle).transparent &&
+            (on_edge(*layer) || on_edge(*neighbour)) &&
+            std::fabs(neighbour->depth - z) <= kSameDepth) {
+            // One transparent surface sampled on the shared edge of two of
+            // its triangles counts once.
+            pool.give_back();
+            continue;
+        }
+        transparent = true;
+        layer->next = front;
+        if (behind != nullptr) behind->next = layer;
+        else head = layer;
+    }
+    return head;
+}
+
+// --- the sample routines ------------------------------------------------------------
+
+namespace {
+
+template <bool kFull>
+float sample_static(double x, double y, double time, float* out, RR_SampleNode& node) {
+    (void)time;
+    CasterWorker& worker = caster_worker();
+    const CasterCamera& cam = caster_camera();
+    ++worker.samples;
+    node.missed = 0;
+
+    bool transparent = false;
+    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent);
+
+    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
+    if (kFull && cam.composite) {
+        out[0] = out[1] = out[2] = out[3] = 0.0f;
+        if (head == nullptr) node.missed = 1;
+    } else if (opaque_back && !transparent) {
+        out[0] = out[1] = out[2] = out[3] = 0.0f;
+    } else {
+        background_colour(x, y, out);
+    }
+    if (head == nullptr) {
+        if (kFull && cam.fog) apply_fog(0.0, 1e30, out);
+        return kNothingDepth;
+    }
+
+    // The eye ray through (x, y), eye space.
+    float origin[3] = {0.0f, 0.0f, 0.0f};
+    float direction[3];
+    const float ex = static_cast<float>((x - cam.screen.cx) / cam.screen.sx);
+    const float ey = static_cast<float>((y - cam.screen.cy) / cam.screen.sy);
+    if (cam.perspective) {
+        direction[0] = ex, direction[1] = ey, direction[2] = -1.0f;
+    } else {
+        origin[0] = ex, origin[1] = ey;
+        direction[0] = 0.0f, direction[1] = 0.0f, direction[2] = -1.0f;
+    }
+
+    int count = 0;
+    for (RC_Layer* l = head; l != nullptr; l = l->next) ++count;
+
+    const double footprint = node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
+    float glow[3] = {0.0f, 0.0f, 0.0f};
+    HitPoint hit{};
+    double nearest_distance = 0.0, back_distance = 0.0;
+    int index = 0;  // from the farthest
+    for (RC_Layer* l = head; l != nullptr; l = l->next, ++index) {
+        const ObjectShading& object = shading_of(*l->triangle);
+        hit_point(cam, worker.plane, *l, x, y, origin, direction, hit);
+        fill_point(cam, worker, *l, hit, direction, footprint);
+        AR_ShadePoint& p = worker.point;
+        p.output = out;
+        p.thickness = 0.0;
+        // Front surfaces of pairs (the 1st, 3rd, ... counting from the
+        // nearest) see the ray's run inside the object up to the layer behind.
+        if (object.opacity_depth != 0.0f && index > 0 && ((count - 1 - index) & 1) == 0) {
+            double behind_depth = head->depth;
+            for (RC_Layer* b = head; b != nullptr && b != l; b = b->next) behind_depth = b->depth;
+            p.thickness = std::fabs(eye_distance(cam, behind_depth) - eye_distance(cam, l->depth));
+        }
+        if (cam.glow && object.shader) {
+            const AR_ShadePoint saved = p;
+            p.mode = 1;
+            p.glow = glow;
+            Ar_shade_layer(*object.shader, p);
+            p = saved;
+            p.mode = 2;
+            p.glow = nullptr;
+        } else {
+            p.mode = 0;
+            p.glow = nullptr;
+        }
+        if (object.shader) {
+            Ar_shade_layer(*object.shader, p);
+        } else {
+            out[0] = out[1] = out[2] = 0.0f;
+            out[3] = 255.0f;
+        }
+        const double distance = cam.axial_depth || !cam.perspective
+                                    ? -static_cast<double>(hit.eye[2])
+                                    : std::sqrt(static_cast<double>(dot3(hit.eye, hit.eye)));
+        if (kFull && cam.fog) {
+            double nearer = 0.0;
+            if (l->next != nullptr) nearer = eye_distance(cam, l->next->depth);
+            apply_fog(nearer, distance, out);
+        }
+        if (index == 0) back_distance = distance;
+        if (l->next == nullptr) nearest_distance = distance;
+    }
+    if (cam.glow) {
+        if (GlowSink sink = glow_sink()) sink(x, y, glow);
+    }
+    if (!kFull) return kNothingDepth;
+    // With a depth file the nearest layer counts even when transparent;
+    // otherwise the nearest opaque one.
+    if (cam.depth_file) return static_cast<float>(nearest_distance);
+    return opaque_back ? static_cast<float>(back_distance) : kNothingDepth;
+}
+
+}  // namespace
+
+float RC_sample_fast(double x, double y, double time, float* out, RR_SampleNode& node) {
+    return sample_static<false>(x, y, time, out, node);
+}
+
+float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode& node) {
+    return sample_static<true>(x, y, time, out, node);
+}
+
+}  // namespace sky

@@ -1,0 +1,152 @@
+// The sample node and the per-worker state of the ray caster: the row
+// buffers the row routines fill, the layer pool a sample's hits come from,
+// and the shading record each visible layer is shaded through.
+//
+// Everything here is per worker (indexed by worker_index()); nothing is
+// shared between workers or locked while tiles are rendered.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "geometry/buckets.h"
+#include "shading/shade_point.h"
+
+namespace sky {
+
+struct AR_ShaderInfo;
+struct AR_LightInfo;
+struct CameraRecord;
+struct RR_SampleNode;
+
+// A sample at image position (x, y) (pixels, fractional), at shutter time
+// `time`, into `out` (RGBA, 0..255); returns the sample's depth (eye
+// distance, 1e8 for nothing).
+using SampleRoutine = float (*)(double x, double y, double time, float* out, RR_SampleNode& node);
+// A row of the tile into `colour_row` (RGBA per pixel of the tile width).
+using RowRoutine = void (*)(float* colour_row, std::int32_t y, RR_SampleNode& node);
+
+// A corner not sampled yet has this red (the bit pattern 0xFF7FFFFF).
+inline constexpr float kUnsampledCorner = -3.40282347e38f;
+// The depth of a sample, pixel or row entry that sees nothing.
+inline constexpr float kNothingDepth = 1e8f;
+
+struct RR_SampleNode {
+    std::int32_t x_left = 0, x_right = 0, y_low = 0, y_high = 0;
+    std::int32_t corner_width = 0;
+    std::int32_t corner_rows = 2;
+    std::int32_t aa_max = 0, aa_min = 0;
+    double aa_threshold = 0.5;
+    // Row state of the adaptive routine.
+    double row_y = 0.0;
+    double first_x = 0.0;
+    float* upper_corners = nullptr;  // the row's upper edge (RGBA per corner)
+    float* lower_corners = nullptr;
+    std::int32_t corner_index = 0;
+    float* corner_colour[2] = {nullptr, nullptr};
+    float* depth_row = nullptr;
+    std::uint32_t pixel_counter = 0;
+    float* colour_row = nullptr;
+    std::int32_t missed = 0;
+    std::int32_t* coverage[2] = {nullptr, nullptr};  // composite rendering only
+    std::int32_t scan_direction = 1;
+    std::int32_t fog_active = 0;
+    std::int32_t gate_left = 0, gate_right = 0;
+    std::uint8_t* object_row = nullptr;  // 8 bytes per pixel, with an image shader only
+    std::int32_t flat_background = 1;
+    std::int32_t pixel_started = 0;
+    const BucketCell* pixel_triangles = nullptr;
+    SampleRoutine sample_routine = nullptr;
+
+    // Beside the listed fields: the depth each corner's sample returned,
+    // so that every pixel's depth takes all four of its corners whichever
+    // neighbour sampled them first; and the film gate's rows.
+    float* corner_depth[2] = {nullptr, nullptr};
+    float* upper_depths = nullptr;
+    float* lower_depths = nullptr;
+    std::int32_t* upper_coverage = nullptr;
+    std::int32_t* lower_coverage = nullptr;
+    std::int32_t gate_low = 0, gate_high = 0;
+    RowRoutine row_routine = nullptr;
+};
+
+// What the caster needs of a render object for the camera being rendered,
+// resolved once on the main thread before the tiles.
+struct ObjectShading {
+    const AR_ShaderInfo* shader = nullptr;
+    std::span<const AR_LightInfo* const> lights;
+    bool transparent = false;
+    float opacity_depth = 0.0f;
+    const char* name = nullptr;
+};
+
+// One surface hit of a sample.
+struct RC_Layer {
+    RC_Layer* next = nullptr;  // the next nearer layer
+    const ScreenTriangle* triangle = nullptr;
+    float s = 0.0f, t = 0.0f;  // barycentric weights of P1 and P2
+    float depth = 0.0f;        // screen depth: larger is nearer
+    void* events = nullptr;    // the motion-blur sweep's records of this layer
+    double time_in = 0.0, time_out = 1.0;
+    double depth_in = 0.0, depth_out = 0.0;
+    double shade_time = 0.0;
+};
+
+// Layers come from blocks of 500 that live for the run; each sample starts
+// over at the first block, so after warming up no sample allocates.
+class LayerPool {
+public:
+    static constexpr int kBlockLayers = 500;
+    LayerPool() = default;
+    ~LayerPool();
+    LayerPool(const LayerPool&) = delete;
+    LayerPool& operator=(const LayerPool&) = delete;
+
+    void reset() {
+        current_ = first_;
+        used_ = 0;
+    }
+    RC_Layer* take() {
+        if (current_ == nullptr || used_ == kBlockLayers) grow();
+        return &current_->layers[used_++];
+    }
+    // Discards the layer taken last.
+    void give_back() { --used_; }
+    int blocks() const;
+
+private:
+    struct Block {
+        RC_Layer layers[kBlockLayers];
+        Block* next = nullptr;
+    };
+    void grow();
+    Block* first_ = nullptr;
+    Block* current_ = nullptr;
+    int used_ = 0;
+};
+
+// The layer list of a static sample at (x, y) from the pixel's triangle
+// list: head the farthest layer, each `next` nearer, ending at the nearest
+// opaque hit. Sets `transparent` when a transparent layer was inserted.
+RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
+                         bool& transparent);
+
+// --- the node ---------------------------------------------------------------
+
+// Builds the calling worker's node for a camera render: buffers for the
+// tile width, the sampling levels, the film gate, the sample and row
+// routines. Fatal "Bad init of RR_SampleNode\n" without a node.
+void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera);
+void RR_release_sample_node(RR_SampleNode& node);
+
+// The calling worker's node.
+RR_SampleNode& worker_sample_node();
+
+// The routines the node set-up chooses between.
+float RC_sample_fast(double x, double y, double time, float* out, RR_SampleNode& node);
+float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode& node);
+
+// Whether the camera render needs the full routine.
+bool needs_full_sample_routine(const CameraRecord& camera);
+
+}  // namespace sky
