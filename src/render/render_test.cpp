@@ -4,6 +4,7 @@
 // region costs, and images that do not depend on the worker count or the
 // tile size.
 #include <cmath>
+#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -75,11 +76,15 @@ TEST(Render, DepthsOfAPlaneAreTheEyeDistances) {
 
 TEST(Render, NothingSeenIsFarAway) {
     std::string scene = settings("shader s (model = lambert);\n") +
+                        "ENVIRONMENT\nbackground = color (10, 20, 30);\n" +
                         "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\","
                         " depth_file = \"d\");\n" + square(0.5, 0, "s");
     RenderedImage image = render_scene(scene);
     ASSERT_TRUE(image.ok);
     EXPECT_EQ(image.depth_at(0, 0), 1e8f);
+    EXPECT_EQ(image.at(0, 0)[0], 10.0f);
+    EXPECT_EQ(image.at(0, 0)[2], 30.0f);
+    EXPECT_EQ(image.at(0, 0)[3], 0.0f);
     EXPECT_EQ(image.depth_at(image.width - 1, image.height - 1), 1e8f);
     EXPECT_LT(image.depth_at(image.width / 2, image.height / 2), 11.0f);
 }
@@ -145,6 +150,118 @@ TEST(Render, LambertSphereFollowsNDotL) {
         }
     }
     EXPECT_GT(compared, 300);
+}
+
+// A white half-plane over black, its edge slanted across the image.
+std::string half_plane() {
+    return settings("shader w (model = lightsource, color = (255, 255, 255));\n") +
+           "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\");\n" +
+           "polyset (shader = (w), vertices = ((cv((-0.7, -40, 0), 1)), (cv((40, -40, 0), 1)),"
+           " (cv((40, 40, 0), 1)), (cv((1.3, 40, 0), 1))), polygons = (polygon(0, 1, 2, 3)));\n";
+}
+
+TEST(Render, EdgePixelsConvergeToTheCoveredFraction) {
+    const std::string scene = half_plane();
+    double previous = 1e9;
+    for (int aa : {0, 4, 9, 16, 25, 36}) {
+        RenderedImage image = render_scene(scene, {1, 15, [aa](RenderOptions& o) {
+                                                       o.aalevelmax = aa;
+                                                       o.aalevelmin = aa ? 1 : 0;
+                                                       o.aathreshold = 1.0f;
+                                                       o.reduced_samples = false;
+                                                   }});
+        ASSERT_TRUE(image.ok);
+        // The edge on the screen: eye space is the world moved by −10 in z.
+        auto screen = [&](double wx, double wy, double& sx, double& sy) {
+            sx = image.screen.cx - image.screen.sx * wx / -10.0;
+            sy = image.screen.cy - image.screen.sy * wy / -10.0;
+        };
+        double ax, ay, bx, by;
+        screen(-0.7, -40, ax, ay);
+        screen(1.3, 40, bx, by);
+        double error = 0;
+        int edge_pixels = 0;
+        for (std::int32_t y = 0; y < image.height; ++y) {
+            for (std::int32_t x = 0; x < image.width; ++x) {
+                // The covered fraction on a 64 × 64 grid of the pixel.
+                int inside = 0;
+                for (int j = 0; j < 64; ++j)
+                    for (int i = 0; i < 64; ++i) {
+                        const double px = x + (i + 0.5) / 64, py = y + (j + 0.5) / 64;
+                        inside += (bx - ax) * (py - ay) - (by - ay) * (px - ax) < 0;
+                    }
+                if (inside == 0 || inside == 64 * 64) continue;
+                ++edge_pixels;
+                error += std::fabs(image.at(x, y)[0] / 255.0 - inside / 4096.0);
+            }
+        }
+        ASSERT_GT(edge_pixels, 40);
+        error /= edge_pixels;
+        EXPECT_LT(error, previous * 1.05) << aa;
+        previous = error;
+        if (aa == 36) {
+            EXPECT_LT(error, 0.04);
+        }
+    }
+}
+
+TEST(Render, FlatRegionsTakeTheMinimumSamples) {
+    const std::string scene =
+        settings("shader w (model = lightsource, color = (200, 100, 50));\n") +
+        "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\");\n" + square(40, 0, "w");
+    for (int level : {0, 1, 3}) {
+        RenderedImage image = render_scene(scene, {1, 10, [level](RenderOptions& o) {
+                                                       o.aalevelmax = 16;
+                                                       o.aalevelmin = level;
+                                                   }});
+        ASSERT_TRUE(image.ok);
+        // Corners are shared within a tile: (width + 1) × (rows + 1) per
+        // tile; every pixel then takes `aalevelmin` jittered samples.
+        std::int64_t corners = 0;
+        for (std::int32_t top = image.height; top > 0; top -= 10)
+            corners += static_cast<std::int64_t>(image.width + 1) * (std::min(top, 10) + 1);
+        EXPECT_EQ(image.samples - corners,
+                  static_cast<std::int64_t>(image.width) * image.height * level) << level;
+        EXPECT_FLOAT_EQ(image.at(5, 5)[0], 200.0f);
+        EXPECT_FLOAT_EQ(image.at(5, 5)[3], 255.0f);
+    }
+}
+
+// Everything at once: lit curved surfaces, a transparent layer, edges.
+std::string busy_scene() {
+    return settings("shader s (model = phong, color = (200, 150, 100));\n"
+                    "shader g (model = lambert, color = (90, 180, 90), transparency = (128, 128, 128));\n"
+                    "shader f (model = lambert, color = (150, 150, 220));\n") +
+           "MODEL\ncamera (eye = (0.3, 0.2, 4), view = origin, aov = 40, pix = \"p\", depth_file = \"d\");\n" +
+           "light (model = directional, direction = (-1, -0.5, -1));\n"
+           "light (model = ambient, intensity = 0.2);\n" +
+           sphere(48, "s") + square(0.6, 1.2, "g") + square(3, -1.5, "f");
+}
+
+TEST(Render, ImagesDoNotDependOnWorkersOrTiles) {
+    const std::string scene = busy_scene();
+    auto adaptive = [](RenderOptions& o) {
+        o.aalevelmin = 1;
+        o.aalevelmax = 16;
+        o.aathreshold = 0.5f;
+    };
+    RenderedImage reference = render_scene(scene, {1, 15, adaptive});
+    ASSERT_TRUE(reference.ok);
+    ASSERT_EQ(reference.rows_seen.size(), static_cast<std::size_t>(reference.height));
+    for (RenderSettings settings : {RenderSettings{2, 15, adaptive}, RenderSettings{2, 5, adaptive},
+                                    RenderSettings{1, 24, adaptive}}) {
+        RenderedImage image = render_scene(scene, settings);
+        ASSERT_TRUE(image.ok);
+        EXPECT_EQ(image.rows_seen.size(), reference.rows_seen.size());
+        EXPECT_TRUE(std::memcmp(image.rgba.data(), reference.rgba.data(), image.rgba.size() * 4) == 0)
+            << settings.workers << " workers, " << settings.tile_rows << " rows";
+        EXPECT_TRUE(std::memcmp(image.depth.data(), reference.depth.data(), image.depth.size() * 4) == 0)
+            << settings.workers << " workers, " << settings.tile_rows << " rows";
+    }
+    // The transparent square lets the sphere through, tinted.
+    const float* centre = reference.at(reference.width / 2, reference.height / 2);
+    EXPECT_GT(centre[0], 20.0f);
+    EXPECT_EQ(centre[3], 255.0f);
 }
 
 }  // namespace
