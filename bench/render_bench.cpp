@@ -1,0 +1,132 @@
+// The phases of a whole render of one scene file, timed apart: the parse,
+// tessellation with bucket entry, and sampling, with the samples per pixel
+// and the peak memory of the process. Run by render_bench.py, one process
+// per scene, on the knot scenes it generates.
+//
+//     skyloom_render_bench scene.sdl [workers]
+//
+// Tessellation and entry are measured by a pass that only enters the
+// tiles' geometry; the full pass then does it again with sampling, and the
+// sampling time is the difference.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "geometry/geometry_evaluation.h"
+#include "geometry/object_queue.h"
+#include "platform/input_stream.h"
+#include "render/rows.h"
+#include "run/arena.h"
+#include "run/environment_transfer.h"
+#include "run/frame_loop.h"
+#include "run/options.h"
+#include "run/tiles.h"
+#include "run/workers.h"
+#include "scene/camera.h"
+#include "scene/scene_objects.h"
+#include "sdl/reader.h"
+#include "sdl/scene_description.h"
+#include "sdl/sdl_input.h"
+#include "sdl/symbols.h"
+#include "shading/shader.h"
+#include "texture/texture.h"
+
+namespace sky {
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void drop_row(std::int32_t, const float*, const float*, const std::uint8_t*, std::int32_t) {}
+
+double pass(CameraRecord& camera, bool sample) {
+    FramePasses& passes = frame_passes();
+    const auto start = std::chrono::steady_clock::now();
+    make_tiles();
+    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
+    queue_tiles();
+    passes.queue_objects(camera);
+    passes.prepare_render(camera);
+    RenderPass p = passes.camera_pass;
+    if (!sample) p.set_up = nullptr, p.render_tile = nullptr, p.tear_down = nullptr;
+    install_render_pass(p);
+    run_pass();
+    rewind_arena(pass_arena());
+    rewind_arena(tile_arena());
+    release_object_queue();
+    return seconds_since(start);
+}
+
+int run(const char* path, int workers) {
+    install_geometry_hooks();
+    install_texture_hooks();
+    install_shading_hooks();
+    install_geometry_passes();
+    install_render_passes();
+    set_row_sink(drop_row);
+
+    auto start = std::chrono::steady_clock::now();
+    std::string error;
+    auto stream = InputStream::open_file(path, error);
+    if (!stream) {
+        std::fprintf(stderr, "cannot open %s: %s\n", path, error.c_str());
+        return 1;
+    }
+    reset_front_end();
+    scene_description().stages.assign(1, StageRecord{});
+    SdlInput input;
+    input.bind(stream.get());
+    input.probe();
+    if (parse_scene(input) != 0) return 1;
+    const double parse = seconds_since(start);
+
+    RenderOptions& options = render_options();
+    transfer_environment(options, kRendererCaster, kModeFullRender);
+    options.quiet = 1;
+    options.frame = options.startframe;
+    initialise_declared_values();
+    build_camera_entries();
+    Ar_set_texturing(options.textures_active);
+
+    WorkerCrew crew(workers);
+    start = std::chrono::steady_clock::now();
+    evaluate_frame_scene();
+    CameraEntry* entry = select_next_camera(nullptr, 0);
+    if (entry == nullptr) return 1;
+    CameraRecord& camera = *entry->evaluated;
+    if (frame_passes().prepare_lights) frame_passes().prepare_lights(camera);
+    const double evaluation = seconds_since(start);
+
+    const double geometry = pass(camera, false);
+    reset_sample_counts();
+    const double full = pass(camera, true);
+    std::int64_t samples = 0;
+    for (int w = 0; w < worker_count(); ++w) samples += worker_samples(w);
+    const double pixels = static_cast<double>(options.xright - options.xleft + 1) *
+                          (options.yhigh - options.ylow + 1);
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s: parse %.3f s, evaluation %.3f s, tessellation+entry %.3f s, sampling %.3f s, "
+                "%.2f samples/pixel, peak %.0f MB\n",
+                path, parse, evaluation, geometry, full - geometry, samples / pixels,
+                usage.ru_maxrss / 1024.0);
+    std::fflush(stdout);
+    // The process ends here: the scene's memory goes with it.
+    std::_Exit(0);
+}
+
+}  // namespace
+}  // namespace sky
+
+int main(int argc, char* argv[]) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s scene.sdl [workers]\n", argv[0]);
+        return 1;
+    }
+    return sky::run(argv[1], argc > 2 ? std::atoi(argv[2]) : 2);
+}

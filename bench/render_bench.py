@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Renders the knot benchmark scenes and reports, per triangle count, the
+whole run of `skyloom` (wall time and peak memory) and the phases of the
+same render timed apart by skyloom_render_bench.
+
+    python3 bench/render_bench.py BUILD_DIR [N ...]      (default N: 10k 100k 1M)
+
+The scenes are generated into a temporary directory by the shared
+generator (GEN_KNOT, default /work/shared/bench/gen_knot.py) and deleted
+afterwards. The machine is shared: run it when the load is low.
+"""
+import os
+import re
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+GENERATOR = os.environ.get("GEN_KNOT", "/work/shared/bench/gen_knot.py")
+
+
+def whole_run(skyloom, scene, workers):
+    start = time.monotonic()
+    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    subprocess.run([skyloom, "-n", str(workers), scene], cwd=os.path.dirname(scene),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    elapsed = time.monotonic() - start
+    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    return elapsed, max(peak, before) / 1024.0
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    build = sys.argv[1]
+    sizes = sys.argv[2:] or ["10k", "100k", "1M"]
+    skyloom = os.path.join(build, "skyloom")
+    phases = os.path.join(build, "bench", "skyloom_render_bench")
+    print("load:", os.getloadavg())
+    with tempfile.TemporaryDirectory() as out:
+        for n in sizes:
+            subprocess.run([sys.executable, GENERATOR, n, out], check=True, stdout=subprocess.DEVNULL)
+            scene = os.path.join(out, "knot_%s.sdl" % n)
+            # The best of three whole runs; peak memory of each is a fresh process.
+            runs = [whole_run(skyloom, scene, 2) for _ in range(3)]
+            best = min(r[0] for r in runs)
+            peak = max(r[1] for r in runs)
+            detail = subprocess.run([phases, scene, "2"], capture_output=True, text=True, check=True)
+            line = re.sub(r"^.*?: ", "", detail.stdout.strip())
+            print("N=%-5s whole run %.3f s (best of 3), peak %.0f MB | %s" % (n, best, peak, line))
+            os.remove(scene)
+
+
+if __name__ == "__main__":
+    main()
