@@ -96,6 +96,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
     if (parse_scene_text(scene) != 0) return image;
 
     RenderOptions& options = render_options();
+    const RenderOptions saved = options;
     options = RenderOptions{};
     transfer_environment(options, kRendererCaster, kModeFullRender);
     options.quiet = 1;
@@ -116,7 +117,10 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         scene_clock().frame = options.frame;
         evaluate_frame_scene();
         CameraEntry* entry = select_next_camera(nullptr, 0);
-        if (entry == nullptr) return image;
+        if (entry == nullptr) {
+            options = saved;
+            return image;
+        }
         CameraRecord& camera = *entry->evaluated;
         FramePasses& passes = frame_passes();
         if (passes.prepare_lights) passes.prepare_lights(camera);
@@ -134,8 +138,9 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         detail::catching = nullptr;
         for (int w = 0; w < worker_count(); ++w) image.samples += worker_samples(w);
         image.screen = camera.view.screen;
-        rewind_arena(pass_arena());
-        rewind_arena(tile_arena());
+        // Other tests count worker 0's blocks: give them back.
+        release_arena(pass_arena());
+        release_arena(tile_arena());
         if (passes.release_camera_lights) passes.release_camera_lights();
         release_object_queue();
         release_frame_objects();
@@ -145,6 +150,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
     remove_shading_hooks();
     remove_texture_hooks();
     remove_geometry_hooks();
+    options = saved;
     image.ok = true;
     return image;
 }
