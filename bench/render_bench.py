@@ -11,7 +11,6 @@ afterwards. The machine is shared: run it when the load is low.
 """
 import os
 import re
-import resource
 import subprocess
 import sys
 import tempfile
@@ -21,19 +20,19 @@ GENERATOR = os.environ.get("GEN_KNOT", "/work/shared/bench/gen_knot.py")
 
 
 def whole_run(skyloom, scene, workers):
+    """Wall time and peak resident memory (MB) of one run, through time(1)."""
     start = time.monotonic()
-    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    subprocess.run([skyloom, "-n", str(workers), scene], cwd=os.path.dirname(scene),
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    done = subprocess.run(["/usr/bin/time", "-f", "%M", skyloom, "-n", str(workers), scene],
+                          cwd=os.path.dirname(scene), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True, check=True)
     elapsed = time.monotonic() - start
-    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    return elapsed, max(peak, before) / 1024.0
+    return elapsed, int(done.stderr.strip().splitlines()[-1]) / 1024.0
 
 
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
-    build = sys.argv[1]
+    build = os.path.abspath(sys.argv[1])
     sizes = sys.argv[2:] or ["10k", "100k", "1M"]
     skyloom = os.path.join(build, "skyloom")
     phases = os.path.join(build, "bench", "skyloom_render_bench")
