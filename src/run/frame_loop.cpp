@@ -28,6 +28,7 @@
 #include "scene/scene_clock.h"
 #include "scene/scene_objects.h"
 #include "sdl/scene_description.h"
+#include "sdl/symbols.h"
 #include "texture/texture.h"
 
 namespace sky {
@@ -148,6 +149,9 @@ int frame_loop(std::int64_t run_start) {
     install_output_passes();
     install_render_passes();
     Ar_set_texturing(options.textures_active);
+    // Declared values take their initial values once, before the first
+    // frame; animation and assignments change them from there.
+    initialise_declared_values();
     start_workers(decide_worker_count());
 
     FrameSchedule schedule(options);
