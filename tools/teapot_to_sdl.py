@@ -35,18 +35,20 @@ def main():
     out = sys.stdout
     out.write("/* The Utah teapot (Martin Newell, 1975) as its 32 bicubic Bezier patches,\n"
               "   lit by a spot light from above and an ambient light. Written by\n"
-              "   tools/teapot_to_sdl.py. */\n")
+              "   tools/teapot_to_sdl.py.\n"
+              "   Render: skyloom examples/teapot.sdl   (writes teapot.qrl) */\n")
     out.write("DEFINITION\n")
+    out.write("version = 9.0;\n")
     out.write("up = zaxis;\n")
     out.write("resolution = 645 486;\n")
     out.write("aalevelmin = 1; aalevelmax = 16; aathreshold = 0.5;\n")
     out.write("triple target (0, 0, 1.5);\n")
     out.write("shader porcelain (model = phong, color = (230, 220, 200), diffuse = 0.8,\n"
               "                  specular = (200, 200, 200), shinyness = 40);\n")
-    out.write("light key (model = spot, color = (255, 250, 240), intensity = 1.2,\n"
+    out.write("light key (model = spot, color = (255, 250, 240), intensity = 1.1, decay = 0,\n"
               "           shine_along = (-0.5, 0.4, -1), spread = 50, penumbra = 6,\n"
               "           shadow = ON, use_shadow_map = ON, shadow_resolution = 1024);\n")
-    out.write("light fill (model = ambient, intensity = 0.15);\n")
+    out.write("light fill (model = ambient, intensity = 0.2);\n")
     for n, patch in enumerate(patches):
         rows = []
         for r in range(4):
