@@ -21,6 +21,7 @@
 #include "run/tiles.h"
 #include "run/workers.h"
 #include "scene/scene_objects.h"
+#include "sdl/environment.h"
 #include "sdl/scene_description.h"
 #include "sdl/types.h"
 #include "shading/light.h"
@@ -149,6 +150,14 @@ void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera) {
         node->gate_right = static_cast<std::int32_t>(camera.view.gate[1]);
         node->gate_low = static_cast<std::int32_t>(camera.view.gate[2]);
         node->gate_high = static_cast<std::int32_t>(camera.view.gate[3]);
+        // Non-square pixels squeeze the picture across: only the middle
+        // 1/aspect of the columns shows it.
+        if (sdl_version() >= 6.0f && camera.pixel_aspect != 1.0f) {
+            const double squeeze = 1.0 / camera.pixel_aspect;
+            const double half_width = options.xresolution / 2.0;
+            node->gate_left = static_cast<std::int32_t>((1.0 - squeeze) * half_width);
+            node->gate_right = static_cast<std::int32_t>((1.0 + squeeze) * half_width);
+        }
     }
     node->flat_background = background_is_flat() ? 1 : 0;
     node->pixel_started = 0;
