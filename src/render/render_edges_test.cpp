@@ -17,7 +17,8 @@ namespace {
 
 std::string definition(const std::string& extra) {
     return "DEFINITION\nversion = 8;\nresolution = 64 48;\ntriple origin (0, 0, 0);\n"
-           "shader w (model = lightsource, color = (90, 160, 220));\n" + extra;
+           "shader w (model = lightsource, color = (90, 160, 220));\n" +
+           extra;
 }
 
 // A self-lit square of side 2·half at z = 0, facing the camera.
@@ -31,7 +32,8 @@ std::string square(double half) {
 }
 
 std::string camera(const std::string& extra = "") {
-    return "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\", depth_file = \"d\"" +
+    return "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\", depth_file = "
+           "\"d\"" +
            extra + ");\n";
 }
 
@@ -44,10 +46,12 @@ RenderSettings sampled(int aa_max) {
 
 // The square of side 1.2 at 10 in front of a 40° camera covers the middle
 // of the image only; `far_from_square` keeps clear of it.
-bool far_from_square(std::int32_t x, std::int32_t y) { return x < 20 || x > 44 || y < 12 || y > 36; }
+bool far_from_square(std::int32_t x, std::int32_t y) {
+    return x < 20 || x > 44 || y < 12 || y > 36;
+}
 
-void expect_nothing_seen(const RenderedImage& image, std::int32_t x, std::int32_t y, float r, float g,
-                         float b) {
+void expect_nothing_seen(const RenderedImage& image, std::int32_t x, std::int32_t y, float r,
+                         float g, float b) {
     const float* c = image.at(x, y);
     EXPECT_FLOAT_EQ(c[0], r) << x << ", " << y;
     EXPECT_FLOAT_EQ(c[1], g) << x << ", " << y;
@@ -59,19 +63,21 @@ void expect_nothing_seen(const RenderedImage& image, std::int32_t x, std::int32_
 TEST(RenderEdges, WhereNothingIsHitTheBackgroundTextureShows) {
     // Checks of two colours, one per quarter of the image: the texture
     // spans the image whatever its resolution.
-    const std::string scene =
-        definition("ENVIRONMENT\nbackground = environment (procedure = Checker,"
-                   " color1 = (200, 10, 0), color2 = (0, 10, 200));\n") +
-        camera() + square(0.6);
+    const std::string scene = definition(
+                                  "ENVIRONMENT\nbackground = environment (procedure = Checker,"
+                                  " color1 = (200, 10, 0), color2 = (0, 10, 200));\n") +
+                              camera() + square(0.6);
     for (int aa : {0, 16}) {
         RenderedImage image = render_scene(scene, sampled(aa));
         ASSERT_TRUE(image.ok);
         int compared = 0;
         for (std::int32_t y = 0; y < image.height; ++y) {
             for (std::int32_t x = 0; x < image.width; ++x) {
-                if (!far_from_square(x, y) || (x >= 29 && x <= 33) || (y >= 21 && y <= 25)) continue;
+                if (!far_from_square(x, y) || (x >= 29 && x <= 33) || (y >= 21 && y <= 25))
+                    continue;
                 const bool first = (x < 31) == (y < 23);
-                expect_nothing_seen(image, x, y, first ? 200.0f : 0.0f, 10.0f, first ? 0.0f : 200.0f);
+                expect_nothing_seen(image, x, y, first ? 200.0f : 0.0f, 10.0f,
+                                    first ? 0.0f : 200.0f);
                 ++compared;
             }
         }
@@ -109,8 +115,8 @@ TEST(RenderEdges, WhereNothingIsHitTheBackdropImageShows) {
             for (std::int32_t x = 0; x < image.width; ++x) {
                 if (!far_from_square(x, y)) continue;
                 // 16 image columns and 12 image rows per backdrop pixel.
-                expect_nothing_seen(image, x, y, 10.0f + 60.0f * (x / 16), 10.0f + 60.0f * (3 - y / 12),
-                                    100.0f);
+                expect_nothing_seen(image, x, y, 10.0f + 60.0f * (x / 16),
+                                    10.0f + 60.0f * (3 - y / 12), 100.0f);
             }
         }
     }
@@ -139,17 +145,21 @@ TEST(RenderEdges, PixelsOutsideTheFilmGateAreBlackAndFarAway) {
                     o.aalevelmin = aa ? 1 : 0;
                     o.ignore_filmgate = ignore;
                 };
-                RenderedImage image = render_scene(definition("") + camera(c.camera) + square(40), settings);
+                RenderedImage image =
+                    render_scene(definition("") + camera(c.camera) + square(40), settings);
                 ASSERT_TRUE(image.ok);
                 for (std::int32_t y = 0; y < image.height; ++y) {
                     for (std::int32_t x = 0; x < image.width; ++x) {
-                        const bool inside = ignore || (x >= c.left && x <= c.right && y >= c.low && y <= c.high);
+                        const bool inside =
+                            ignore || (x >= c.left && x <= c.right && y >= c.low && y <= c.high);
                         const float* p = image.at(x, y);
                         ASSERT_FLOAT_EQ(p[0], inside ? 90.0f : 0.0f) << x << ", " << y;
                         ASSERT_FLOAT_EQ(p[1], inside ? 160.0f : 0.0f) << x << ", " << y;
                         ASSERT_FLOAT_EQ(p[3], inside ? 255.0f : 0.0f) << x << ", " << y;
-                        if (inside) ASSERT_LT(image.depth_at(x, y), 20.0f) << x << ", " << y;
-                        else ASSERT_EQ(image.depth_at(x, y), 1e8f) << x << ", " << y;
+                        if (inside)
+                            ASSERT_LT(image.depth_at(x, y), 20.0f) << x << ", " << y;
+                        else
+                            ASSERT_EQ(image.depth_at(x, y), 1e8f) << x << ", " << y;
                     }
                 }
             }
@@ -159,7 +169,8 @@ TEST(RenderEdges, PixelsOutsideTheFilmGateAreBlackAndFarAway) {
 
 TEST(RenderEdges, CompositeRenderingGivesUncoveredPixelsTheBackgroundWithoutAlpha) {
     const std::string scene = definition("composite_rendering = 1;\n") +
-                              "ENVIRONMENT\nbackground = color (10, 20, 30);\n" + camera() + square(0.6);
+                              "ENVIRONMENT\nbackground = color (10, 20, 30);\n" + camera() +
+                              square(0.6);
     RenderedImage adaptive = render_scene(scene, sampled(16));
     ASSERT_TRUE(adaptive.ok);
     // A single sample that misses gives nothing at all.

@@ -34,7 +34,9 @@ Seen surface(float r, float g, float b, float depth = 5.0f) {
     s.missed = false;
     return s;
 }
-Seen grey(float v) { return surface(v, v, v); }
+Seen grey(float v) {
+    return surface(v, v, v);
+}
 
 struct Taken {
     double x, y;
@@ -45,14 +47,16 @@ struct Taken {
 const Picture* picture = nullptr;
 std::vector<Taken>* taken = nullptr;
 
-bool at_corner_offset(double v) { return std::fabs(v - std::floor(v) - 0.001) < 1e-7; }
+bool at_corner_offset(double v) {
+    return std::fabs(v - std::floor(v) - 0.001) < 1e-7;
+}
 
 float draw(double x, double y, double, float* out, RR_SampleNode& node) {
     const Seen seen = (*picture)(x, y);
     std::copy(seen.rgba, seen.rgba + 4, out);
     node.missed = seen.missed ? 1 : 0;
-    Taken t{x, y, static_cast<std::int32_t>(std::floor(x)), static_cast<std::int32_t>(std::floor(y)),
-            at_corner_offset(x) && at_corner_offset(y)};
+    Taken t{x, y, static_cast<std::int32_t>(std::floor(x)),
+            static_cast<std::int32_t>(std::floor(y)), at_corner_offset(x) && at_corner_offset(y)};
     if (node.aa_max > 0) {
         t.pixel_x = node.x_left + node.corner_index;
         t.pixel_y = static_cast<std::int32_t>(node.row_y);
@@ -85,7 +89,8 @@ struct Rendered {
     // The pixel's sample count as the contrast rule counts it: the corner
     // estimate and the jittered samples.
     int count(std::int32_t x, std::int32_t y) const {
-        return 1 + static_cast<int>(std::count_if(samples.begin(), samples.end(), [&](const Taken& t) {
+        return 1 +
+               static_cast<int>(std::count_if(samples.begin(), samples.end(), [&](const Taken& t) {
                    return !t.corner && t.pixel_x == x && t.pixel_y == y;
                }));
     }
@@ -149,8 +154,10 @@ protected:
         start_tile_corners(node_);
         for (std::int32_t y = o.yhigh; y >= o.ylow; --y) {
             node_.row_routine(node_.colour_row, y, node_);
-            std::copy(node_.colour_row, node_.colour_row + 4 * f.width, &out.rgba[4 * out.index(f.x_left, y)]);
-            std::copy(node_.depth_row, node_.depth_row + f.width, &out.depth[out.index(f.x_left, y)]);
+            std::copy(node_.colour_row, node_.colour_row + 4 * f.width,
+                      &out.rgba[4 * out.index(f.x_left, y)]);
+            std::copy(node_.depth_row, node_.depth_row + f.width,
+                      &out.depth[out.index(f.x_left, y)]);
         }
         return out;
     }
@@ -167,7 +174,8 @@ private:
 // Black and white squares of one pixel: every pixel has full contrast
 // through its corners.
 Seen checkerboard(double x, double y) {
-    return grey(((static_cast<int>(std::floor(x)) + static_cast<int>(std::floor(y))) & 1) ? 255.0f : 0.0f);
+    return grey(((static_cast<int>(std::floor(x)) + static_cast<int>(std::floor(y))) & 1) ? 255.0f
+                                                                                          : 0.0f);
 }
 
 TEST_F(RowRoutines, WithoutSupersamplingEachPixelIsSampledOnceAtAFixedPlaceInIt) {
@@ -185,7 +193,8 @@ TEST_F(RowRoutines, WithoutSupersamplingEachPixelIsSampledOnceAtAFixedPlaceInIt)
         for (std::int32_t x = f.x_left; x <= r.x_last(); ++x) {
             ASSERT_EQ(r.samples_of(x, y), 1) << x << ", " << y;
             const Seen expected = gradient(x + 0.507, y + 0.485);
-            for (int c = 0; c < 4; ++c) EXPECT_FLOAT_EQ(r.at(x, y)[c], expected.rgba[c]) << x << ", " << y;
+            for (int c = 0; c < 4; ++c)
+                EXPECT_FLOAT_EQ(r.at(x, y)[c], expected.rgba[c]) << x << ", " << y;
             EXPECT_FLOAT_EQ(r.depth_at(x, y), expected.depth);
         }
     }
@@ -205,7 +214,8 @@ TEST_F(RowRoutines, WithoutMinimumSamplesAFlatPixelIsItsCornerEstimate) {
     f.aa_min = 0;
     Rendered r = render(f, speck);
     for (std::int32_t y = 0; y <= r.y_last(); ++y)
-        for (std::int32_t x = 0; x <= r.x_last(); ++x) ASSERT_EQ(r.count(x, y), 1) << x << ", " << y;
+        for (std::int32_t x = 0; x <= r.x_last(); ++x)
+            ASSERT_EQ(r.count(x, y), 1) << x << ", " << y;
     EXPECT_FLOAT_EQ(r.at(3, 2)[0], 100.0f);
     EXPECT_FLOAT_EQ(r.at(3, 2)[1], 100.0f);
     // One jittered sample, the one nearest the centre, finds it.
@@ -232,13 +242,15 @@ TEST_F(RowRoutines, WithoutMinimumSamplesAFlatPixelIsItsCornerEstimate) {
 }
 
 TEST_F(RowRoutines, ThresholdZeroNeverRefines) {
-    for (auto [aa_min, aa_max] : {std::pair{0, 16}, std::pair{1, 16}, std::pair{3, 16}, std::pair{1, 36}}) {
+    for (auto [aa_min, aa_max] :
+         {std::pair{0, 16}, std::pair{1, 16}, std::pair{3, 16}, std::pair{1, 36}}) {
         Frame f;
         f.aa_min = aa_min, f.aa_max = aa_max, f.threshold = 0.0f;
         Rendered r = render(f, checkerboard);
         for (std::int32_t y = 0; y <= r.y_last(); ++y)
             for (std::int32_t x = 0; x <= r.x_last(); ++x)
-                ASSERT_EQ(r.count(x, y), aa_min + 1) << aa_min << "/" << aa_max << " at " << x << ", " << y;
+                ASSERT_EQ(r.count(x, y), aa_min + 1)
+                    << aa_min << "/" << aa_max << " at " << x << ", " << y;
         // Half the squares in each pixel's samples: neither black nor white.
         EXPECT_GT(r.at(4, 4)[0], 0.0f);
         EXPECT_LT(r.at(4, 4)[0], 255.0f);
@@ -312,7 +324,8 @@ TEST_F(RowRoutines, CompositeSilhouettesAndHolesAreRefinedToTheMaximum) {
         // one hit, each jittered sample on the surface as another; colour is
         // the mean over the hits, alpha that mean times hits per sample.
         int hits = 1;
-        for (const Taken& t : r.samples) hits += !t.corner && t.pixel_x == 4 && t.pixel_y == y && t.x < 4.5;
+        for (const Taken& t : r.samples)
+            hits += !t.corner && t.pixel_x == 4 && t.pixel_y == y && t.x < 4.5;
         ASSERT_GT(hits, 4);
         ASSERT_LT(hits, 14);
         EXPECT_FLOAT_EQ(r.at(4, y)[0], (100.0f + 200.0f * (hits - 1)) / hits);
