@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
@@ -100,7 +102,7 @@ TEST(Stopwatch, MeasuresForwardTime) {
 class ImageSearchPath : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = testing::TempDir() + "skyloom-search";
+        dir_ = testing::TempDir() + "skyloom-search-" + std::to_string(::getpid());
         ASSERT_EQ(
             std::system(("rm -rf " + dir_ + " && mkdir -p " + dir_ + "/a " + dir_ + "/b && touch " +
                          dir_ + "/b/wood.tif " + dir_ + "/a/wood.tif " + dir_ + "/b/only_b.tif")

@@ -4,6 +4,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/report.h"
@@ -18,7 +20,8 @@ void capture(const char* text) { printed += text; }
 std::string arguments_received(const std::string& image, const std::string& matte, float frame,
                                int extension) {
     std::string dir = testing::TempDir();
-    std::string script = dir + "post_args.sh", out = dir + "post_args.txt";
+    std::string script = dir + "post_args_" + std::to_string(::getpid()) + ".sh",
+                out = dir + "post_args_" + std::to_string(::getpid()) + ".txt";
     std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > " << out << "\n";
     std::remove(out.c_str());
     printed.clear();
@@ -33,7 +36,8 @@ std::string arguments_received(const std::string& image, const std::string& matt
 
 TEST(PostProgram, ReceivesFrameExtensionAndNames) {
     EXPECT_EQ(arguments_received("shot.0007.qrl", "", 7.6f, 7), "[7]\n[7]\n[shot.0007.qrl]\n[]\n");
-    EXPECT_EQ(printed, "sh " + testing::TempDir() + "post_args.sh 7 7 shot.0007.qrl \"\"\n");
+    EXPECT_EQ(printed, "sh " + testing::TempDir() + "post_args_" + std::to_string(::getpid()) +
+                           ".sh 7 7 shot.0007.qrl \"\"\n");
 }
 
 TEST(PostProgram, NamesAreArgumentsNeverShellSyntax) {

@@ -11,6 +11,8 @@
 
 #include <fcntl.h>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/input_stream.h"
@@ -35,7 +37,9 @@ class Source {
 public:
     explicit Source(const std::string& text, bool probe = true) {
         static int serial = 0;
-        std::string path = testing::TempDir() + "lexer_test_" + std::to_string(serial++) + ".sdl";
+        // The process id keeps test processes running side by side apart.
+        std::string path = testing::TempDir() + "lexer_test_" + std::to_string(::getpid()) + "_" +
+                           std::to_string(serial++) + ".sdl";
         FILE* file = std::fopen(path.c_str(), "wb");
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
