@@ -19,20 +19,34 @@
 namespace sky {
 
 RecordBlocks::RecordBlocks(std::size_t record_size, int per_block)
-    : record_size_((record_size + 7) & ~std::size_t{7}), per_block_(per_block), used_(per_block) {}
+    : record_size_((record_size + 7) & ~std::size_t{7}), per_block_(per_block) {}
 
 RecordBlocks::~RecordBlocks() {
     release();
 }
 
+void RecordBlocks::set_record_size(std::size_t bytes) {
+    if (count_ != 0) internal_error(__FILE__, __LINE__, "record size changed while in use");
+    release();
+    record_size_ = (bytes + 7) & ~std::size_t{7};
+}
+
 void* RecordBlocks::take() {
-    if (used_ == per_block_) {
-        const std::size_t bytes =
-            sizeof(Block) + record_size_ * static_cast<std::size_t>(per_block_);
+    if (current_ == nullptr || used_ == current_->capacity) {
+        std::int64_t capacity = per_block_;
+        if (current_ != nullptr) {
+            const auto largest =
+                std::max<std::int64_t>(per_block_, static_cast<std::int64_t>(
+                                                       kLargestRecordBlock / record_size_));
+            capacity = std::min(current_->capacity * 2, largest);
+        }
+        const std::size_t bytes = sizeof(Block) + record_size_ * static_cast<std::size_t>(capacity);
         auto* block = static_cast<Block*>(SKY_MALLOC(bytes));
         if (block == nullptr)
             fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
+        advise_large_block(block, bytes);
         block->next = nullptr;
+        block->capacity = capacity;
         if (current_ == nullptr)
             first_ = block;
         else
@@ -54,7 +68,7 @@ void RecordBlocks::release() {
         block = next;
     }
     first_ = current_ = nullptr;
-    used_ = per_block_;
+    used_ = 0;
     count_ = 0;
 }
 
@@ -87,31 +101,51 @@ bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const Co
 
 }  // namespace
 
+namespace {
+
+// The records of a vertex follow it in this order: shading, motion, texture
+// coordinates, texture data.
+std::size_t vertex_record_bytes(const ObjectTriangles& storage) {
+    std::size_t floats = (storage.moving ? 15 : 0) + (storage.has_texture ? kTextureFloats : 0) +
+                         (storage.has_texture_data ? kTextureDataFloats : 0);
+    return sizeof(ScreenVertex) + sizeof(ShadingRecord) + floats * sizeof(float);
+}
+
+}  // namespace
+
 ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner) {
     if (storage.last_vertex != nullptr && same_corner(storage, storage.last_corner, corner))
         return storage.last_vertex;
-    auto* vertex = static_cast<ScreenVertex*>(storage.vertices.take());
+    if (storage.vertices.count() == 0) storage.vertices.set_record_size(vertex_record_bytes(storage));
+    auto* record = static_cast<std::uint8_t*>(storage.vertices.take());
+    auto* vertex = reinterpret_cast<ScreenVertex*>(record);
+    auto* shading = reinterpret_cast<ShadingRecord*>(record + sizeof(ScreenVertex));
+    auto* spare = reinterpret_cast<float*>(shading + 1);
+    const float* end = reinterpret_cast<const float*>(record + storage.vertices.record_size());
     ++storage.vertex_count;
     std::memcpy(&vertex->x, corner.screen, sizeof corner.screen);
     std::memcpy(vertex->normal, corner.eye_normal, sizeof corner.eye_normal);
-    auto* shading = static_cast<ShadingRecord*>(storage.shading.take());
     std::memcpy(shading->eye, corner.eye, sizeof corner.eye);
     std::memcpy(shading->world, corner.world, sizeof corner.world);
     std::memcpy(shading->normal, corner.normal, sizeof corner.normal);
     shading->u = corner.u;
     shading->v = corner.v;
-    if (storage.has_texture) {
-        shading->texture = static_cast<float*>(storage.texture_floats.take());
-        std::memcpy(shading->texture, corner.texture, sizeof corner.texture);
-    }
-    if (storage.has_texture_data) {
-        shading->texture_data = static_cast<float*>(storage.texture_data.take());
-        std::memcpy(shading->texture_data, corner.texture_data, sizeof corner.texture_data);
-    }
     vertex->shading = shading;
-    if (storage.moving) {
-        vertex->motion = static_cast<MotionRecord*>(storage.motion.take());
-        std::memcpy(vertex->motion, corner.motion, sizeof corner.motion);
+    // Flags turned on after the object's first vertex find no room: the
+    // vertex then goes without that record, as it was made for.
+    if (storage.moving && spare + 15 <= end) {
+        vertex->motion = reinterpret_cast<MotionRecord*>(spare);
+        std::memcpy(spare, corner.motion, sizeof corner.motion);
+        spare += 15;
+    }
+    if (storage.has_texture && spare + kTextureFloats <= end) {
+        shading->texture = spare;
+        std::memcpy(spare, corner.texture, sizeof corner.texture);
+        spare += kTextureFloats;
+    }
+    if (storage.has_texture_data && spare + kTextureDataFloats <= end) {
+        shading->texture_data = spare;
+        std::memcpy(spare, corner.texture_data, sizeof corner.texture_data);
     }
     storage.last_vertex = vertex;
     storage.last_corner = corner;
@@ -132,13 +166,11 @@ namespace {
 void count_made(const ObjectTriangles& storage) {
     if (render_options().quiet) return;
     RenderCounters& counters = render_counters();
-    auto count = [](std::int64_t n) { return static_cast<std::int32_t>(n); };
+    const auto vertices = static_cast<std::int32_t>(storage.vertex_count);
     counters.triangles.fetch_add(storage.triangle_count, std::memory_order_relaxed);
-    counters.vertices.fetch_add(count(storage.vertex_count), std::memory_order_relaxed);
-    if (storage.has_texture)
-        counters.uv_vertices.fetch_add(count(storage.texture_floats.count()),
-                                       std::memory_order_relaxed);
-    counters.motion_vertices.fetch_add(count(storage.motion.count()), std::memory_order_relaxed);
+    counters.vertices.fetch_add(vertices, std::memory_order_relaxed);
+    if (storage.has_texture) counters.uv_vertices.fetch_add(vertices, std::memory_order_relaxed);
+    if (storage.moving) counters.motion_vertices.fetch_add(vertices, std::memory_order_relaxed);
 }
 
 void* allocate(std::size_t bytes) {
@@ -204,18 +236,22 @@ void compact_vertices(ObjectTriangles& storage) {
         forward(t->P1);
         forward(t->P2);
     }
-    for (RecordBlocks* blocks : {&storage.vertices, &storage.motion, &storage.shading,
-                                 &storage.texture_floats, &storage.texture_data})
-        blocks->release();
+    storage.vertices.release();
     storage.compacted_vertices = vertices;
     storage.last_vertex = nullptr;
 }
 
+// Objects up to this many triangles are compacted; the copy of a larger
+// one costs more time and peak memory than its blocks' unused end.
+constexpr std::int32_t kCompactedTriangles = 4096;
+
 }  // namespace
 
 void finish_object_triangles(ObjectTriangles& storage) {
-    if (storage.compacted != nullptr || storage.triangle_count == 0) return;
+    if (storage.finished || storage.triangle_count == 0) return;
+    storage.finished = true;
     count_made(storage);
+    if (storage.triangle_count > kCompactedTriangles) return;
     compact_triangles(storage);
     compact_vertices(storage);
 }
@@ -229,9 +265,9 @@ void clear_object_triangles(ObjectTriangles& storage) {
     storage.last = nullptr;
     storage.triangle_count = 0;
     storage.last_vertex = nullptr;
-    for (RecordBlocks* blocks : {&storage.triangles, &storage.vertices, &storage.motion,
-                                 &storage.shading, &storage.texture_floats, &storage.texture_data})
-        blocks->release();
+    storage.finished = false;
+    storage.triangles.release();
+    storage.vertices.release();
 }
 
 std::mutex& holders_lock() {

@@ -75,6 +75,11 @@ struct ScreenTriangle {
 inline constexpr int kTriangleBlockRecords = 625;
 inline constexpr int kVertexBlockRecords = 51;
 inline constexpr int kMotionBlockRecords = 68;
+// A large object's blocks grow: each block holds twice the records of the
+// one before, up to this many bytes. A mesh of a million triangles then
+// costs a few hundred heap calls instead of tens of thousands, and its
+// blocks are large enough for the kernel to back them with huge pages.
+inline constexpr std::size_t kLargestRecordBlock = std::size_t{4} << 20;
 
 // Records of one size handed out from blocks chained through their headers.
 class RecordBlocks {
@@ -87,6 +92,11 @@ public:
     void* take();  // zeroed
     void release();
     std::int64_t count() const { return count_; }
+    std::size_t record_size() const { return record_size_; }
+    // Only while no record is taken.
+    void set_record_size(std::size_t bytes);
+    // Whether every record sits in the first block.
+    bool one_block() const { return first_ == current_; }
 
     // Every record, in the order taken.
     template <typename F>
@@ -94,7 +104,8 @@ public:
         std::int64_t left = count_;
         for (const Block* block = first_; block != nullptr && left > 0; block = block->next) {
             auto* record = reinterpret_cast<std::uint8_t*>(const_cast<Block*>(block) + 1);
-            for (int i = 0; i < per_block_ && left > 0; ++i, --left, record += record_size_)
+            for (std::int64_t i = 0; i < block->capacity && left > 0;
+                 ++i, --left, record += record_size_)
                 visit(record);
         }
     }
@@ -102,12 +113,13 @@ public:
 private:
     struct alignas(16) Block {
         Block* next;
+        std::int64_t capacity;  // records
     };
     Block* first_ = nullptr;
     Block* current_ = nullptr;
     std::size_t record_size_;
     int per_block_;
-    int used_ = 0;
+    std::int64_t used_ = 0;  // records taken from the current block
     std::int64_t count_ = 0;
 };
 
@@ -146,6 +158,8 @@ struct ObjectTriangles {
     ScreenTriangle* last = nullptr;
     std::int32_t triangle_count = 0;
     ScreenTriangle* compacted = nullptr;
+    // Counted and, when small, compacted: the object is complete.
+    bool finished = false;
 
     // After compaction the vertices and their records sit in one block:
     // the vertices first, `vertex_count` of them.
@@ -153,11 +167,11 @@ struct ObjectTriangles {
     std::int64_t vertex_count = 0;
 
     RecordBlocks triangles{sizeof(ScreenTriangle), kTriangleBlockRecords};
-    RecordBlocks vertices{sizeof(ScreenVertex), kVertexBlockRecords};
-    RecordBlocks motion{sizeof(MotionRecord), kMotionBlockRecords};
-    RecordBlocks shading{sizeof(ShadingRecord), kVertexBlockRecords};
-    RecordBlocks texture_floats{sizeof(float) * kTextureFloats, kVertexBlockRecords};
-    RecordBlocks texture_data{sizeof(float) * kTextureDataFloats, kVertexBlockRecords};
+    // A vertex is made with its shading record and whatever further records
+    // the object's vertices carry (motion, texture coordinates, texture
+    // data), side by side in one record of `vertices`: one block call for
+    // all of them, and the samplers find them together.
+    RecordBlocks vertices{sizeof(ScreenVertex) + sizeof(ShadingRecord), kVertexBlockRecords};
 
     // The vertex entered last, for sharing.
     ScreenVertex* last_vertex = nullptr;
@@ -173,9 +187,12 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
 // A new triangle record linked in front of the object's list.
 ScreenTriangle* new_triangle(ObjectTriangles& storage);
 
-// Adds what was made to the statistics unless quiet, then moves the
-// triangles into one block of the size used and the vertices with their
-// records into another (after tessellation).
+// Adds what was made to the statistics unless quiet, then, when the object
+// is small enough to fit its first blocks, moves the triangles into one
+// block of the size used and the vertices with their records into another
+// (after tessellation). A large object keeps its blocks: copying them would
+// double its memory for a while, and the untouched end of its last block
+// costs no memory.
 void finish_object_triangles(ObjectTriangles& storage);
 
 // Frees every triangle and vertex record of the object (a new tessellation

@@ -8,6 +8,10 @@
 #include <mutex>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "platform/fatal.h"
 
 namespace sky {
@@ -168,6 +172,21 @@ void MA_free(void* block, int line, const char* file) {
     account(header->site, -static_cast<std::int64_t>(header->size), -1);
     header->magic = kFreedMagic;
     std::free(header);
+}
+
+void advise_large_block(void* block, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
+    // Only advice: a kernel without huge pages answers with an error that
+    // changes nothing.
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
+#endif
 }
 
 std::size_t MA_get_memory_used() {

@@ -22,6 +22,7 @@ namespace sky {
 int program_entry(int argc, char* argv[]) {
     APP_setProgramName(argc > 0 ? argv[0] : nullptr);
     startup_state().executable_path = find_executable(argc > 0 ? argv[0] : nullptr);
+    startup_state().load_image_module_early = true;
     rptSetUserCB(write_to_stdout);
     return caster_main(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "geometry/geometry_evaluation.h"
+#include "platform/image/oiio_backend.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
 #include "platform/image/fb.h"
@@ -139,6 +140,7 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     if (sdl_input.probe() && !read_binary_scene_data(sdl_input))
         fatal("Error: cannot read SDL binary data\n");
 
+    if (state.load_image_module_early) start_loading_oiio_module();
     int errors = parse_scene(sdl_input);
     report_elapsed_time(wall_seconds() - parse_start, "parse");
     if (!scan.link_mode) state.input.reset();

@@ -30,6 +30,8 @@ struct StartupState {
     std::string input_name;              // the positional argument, empty for standard input
     std::unique_ptr<InputStream> input;  // kept open in link mode only
     bool diagnostics_printed = false;
+    // The program (not a test) loads the image module while it parses.
+    bool load_image_module_early = false;
     std::vector<SubdivisionControl> subdivision_control;
 };
 

@@ -6,6 +6,7 @@
 #include "platform/image/oiio_backend.h"
 
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <dlfcn.h>
@@ -33,8 +34,11 @@ struct Module {
     std::string error;
 };
 
+// Never destroyed: a thread that started loading may still be at it when
+// the process ends.
+Module& loaded = *new Module;
+
 const Module& module() {
-    static Module loaded;
     static std::once_flag once;
     std::call_once(once, [] {
         std::vector<std::string> candidates;
@@ -80,6 +84,10 @@ const oiio_api::Table* table_or_error(std::string* error) {
 }
 
 }  // namespace
+
+void start_loading_oiio_module() {
+    std::thread([] { module(); }).detach();
+}
 
 inline namespace renderer {
 

@@ -84,4 +84,12 @@ private:
 };
 
 }  // namespace SKY_OIIO_SIDE
+
+#ifndef SKY_OIIO_MODULE
+// Loads the module on a thread of its own, so that a render reading a large
+// scene finds it loaded when it opens its first image instead of waiting
+// for OpenImageIO and the libraries it pulls in. A failure is kept and
+// reported by the first use, as without the head start.
+void start_loading_oiio_module();
+#endif
 }  // namespace sky
