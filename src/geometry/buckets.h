@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geometry/geometry_view.h"
 #include "geometry/screen_geometry.h"
@@ -48,7 +49,21 @@ BucketCell* bucket_at(const BucketGrid& grid, std::int32_t y, std::int32_t x);
 void bucket_triangle(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage,
                      const ScreenTriangle& triangle);
 
-// Every triangle of the object.
-void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage);
+// Every triangle of the object; only those binned for `tile` when the
+// object has bins and `tile` is one of them.
+void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage,
+                   const void* tile = nullptr);
+
+// The screen rows (inclusive) that a tile's bucket grid may cover.
+struct GridRows {
+    const void* tile;
+    std::int32_t first, last;
+};
+
+// Sorts a complete, still object's triangles into bins by the grid rows of
+// the tiles that hold it. Leaves the object without bins when the rows do
+// not run down the screen band after band (the bins would not pay).
+void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
+                          std::vector<GridRows> rows);
 
 }  // namespace sky

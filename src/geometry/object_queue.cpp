@@ -107,6 +107,27 @@ void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView
     }
 }
 
+// Objects with fewer triangles are walked whole for every tile.
+constexpr std::int32_t kBinnedTriangles = 4096;
+
+// The rows a tile's bucket grid covers at most (map_tile_to_buckets may
+// take fewer): its rows with a border row on each side, starting at row 0.
+GridRows grid_rows(const Tile& tile) {
+    const std::int32_t first = std::max(tile.y_first - 1, 0);
+    return {&tile, first, first + (tile.y_last - tile.y_first) + 2};
+}
+
+void bin_for_tiles(ObjectTriangles& storage) {
+    if (storage.triangle_count < kBinnedTriangles) return;
+    std::vector<GridRows> rows;
+    {
+        std::lock_guard lock(holders_lock());
+        for (const void* holder : storage.holders)
+            rows.push_back(grid_rows(*static_cast<const Tile*>(holder)));
+    }
+    bin_object_triangles(storage, geometry_view(), std::move(rows));
+}
+
 void enter_tile_geometry(Tile& tile, void*) {
     process_tile(tile);
 }
@@ -183,6 +204,7 @@ void process_tile(Tile& tile) {
                     if (!tessellate_object(*object, *queued_triangles(object)))
                         rptError("Bad tessellation of object %s\n",
                                  object->name ? object->name : "");
+                    bin_for_tiles(*queued_triangles(object));
                     Mp_object_tessellated(object);
                     marked[i] = true;
                     break;
@@ -201,7 +223,7 @@ void process_tile(Tile& tile) {
     const GeometryView& view = geometry_view();
     for (RenderObject* object : tile.objects)
         if (const ObjectTriangles* triangles = queued_triangles(object))
-            bucket_object(grid, view, *triangles);
+            bucket_object(grid, view, *triangles, &tile);
 }
 
 void release_tile(Tile& tile) {

@@ -113,16 +113,69 @@ std::size_t vertex_record_bytes(const ObjectTriangles& storage) {
 
 }  // namespace
 
+namespace {
+
+// Objects with more vertices than this look for earlier identical ones.
+constexpr std::int64_t kSharedVertexFrom = 4096;
+constexpr std::size_t kRecentVertices = std::size_t{1} << 16;
+
+std::size_t corner_hash(const CornerValues& corner) {
+    std::uint64_t h = 0xcbf2'9ce4'8422'2325ULL;
+    for (const float* p : {corner.screen, corner.eye, corner.eye_normal}) {
+        for (int k = 0; k < 3; ++k) {
+            std::uint32_t bits;
+            std::memcpy(&bits, &p[k], sizeof bits);
+            h = (h ^ bits) * 0x100'0000'01b3ULL;
+        }
+    }
+    return static_cast<std::size_t>(h ^ (h >> 29)) & (kRecentVertices - 1);
+}
+
+// The values a stored vertex was made from, as far as they decide sharing.
+bool same_as_stored(const ObjectTriangles& storage, const ScreenVertex& v,
+                    const CornerValues& corner) {
+    const ShadingRecord& s = *v.shading;
+    auto equal = [](const float* p, const float* q, int n) {
+        return std::memcmp(p, q, sizeof(float) * n) == 0;
+    };
+    if (!equal(&v.x, corner.screen, 3) || !equal(v.normal, corner.eye_normal, 3) ||
+        !equal(s.eye, corner.eye, 3) || !equal(s.world, corner.world, 3) ||
+        !equal(s.normal, corner.normal, 3) || s.u != corner.u || s.v != corner.v)
+        return false;
+    if (storage.has_texture &&
+        (s.texture == nullptr || !equal(s.texture, corner.texture, kTextureFloats)))
+        return false;
+    if (storage.has_texture_data &&
+        (s.texture_data == nullptr || !equal(s.texture_data, corner.texture_data, kTextureDataFloats)))
+        return false;
+    if (storage.moving && (v.motion == nullptr || !equal(&v.motion->to_frame[0], corner.motion, 15)))
+        return false;
+    return true;
+}
+
+}  // namespace
+
 ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner) {
     if (storage.last_vertex != nullptr && same_corner(storage, storage.last_corner, corner))
         return storage.last_vertex;
+    ++storage.vertex_count;
+    ScreenVertex** slot = nullptr;
+    if (storage.exact_normals && storage.vertex_count > kSharedVertexFrom) {
+        if (storage.recent.empty()) storage.recent.assign(kRecentVertices, nullptr);
+        slot = &storage.recent[corner_hash(corner)];
+        if (*slot != nullptr && same_as_stored(storage, **slot, corner)) {
+            storage.last_vertex = *slot;
+            storage.last_corner = corner;
+            return *slot;
+        }
+    }
     if (storage.vertices.count() == 0) storage.vertices.set_record_size(vertex_record_bytes(storage));
     auto* record = static_cast<std::uint8_t*>(storage.vertices.take());
     auto* vertex = reinterpret_cast<ScreenVertex*>(record);
     auto* shading = reinterpret_cast<ShadingRecord*>(record + sizeof(ScreenVertex));
     auto* spare = reinterpret_cast<float*>(shading + 1);
     const float* end = reinterpret_cast<const float*>(record + storage.vertices.record_size());
-    ++storage.vertex_count;
+    if (slot != nullptr) *slot = vertex;
     std::memcpy(&vertex->x, corner.screen, sizeof corner.screen);
     std::memcpy(vertex->normal, corner.eye_normal, sizeof corner.eye_normal);
     std::memcpy(shading->eye, corner.eye, sizeof corner.eye);
@@ -195,7 +248,7 @@ void compact_triangles(ObjectTriangles& storage) {
 // Each old vertex, once copied, keeps the address of its copy in its first
 // bytes, for the triangles to follow.
 void compact_vertices(ObjectTriangles& storage) {
-    const auto n = static_cast<std::size_t>(storage.vertex_count);
+    const auto n = static_cast<std::size_t>(storage.vertices.count());
     const std::size_t motion_floats = storage.moving ? 15 : 0;
     const std::size_t floats = motion_floats + (storage.has_texture ? kTextureFloats : 0) +
                                (storage.has_texture_data ? kTextureDataFloats : 0);
@@ -239,6 +292,7 @@ void compact_vertices(ObjectTriangles& storage) {
     storage.vertices.release();
     storage.compacted_vertices = vertices;
     storage.last_vertex = nullptr;
+    storage.recent = {};
 }
 
 // Objects up to this many triangles are compacted; the copy of a larger
@@ -251,6 +305,7 @@ void finish_object_triangles(ObjectTriangles& storage) {
     if (storage.finished || storage.triangle_count == 0) return;
     storage.finished = true;
     count_made(storage);
+    storage.recent = {};
     if (storage.triangle_count > kCompactedTriangles) return;
     compact_triangles(storage);
     compact_vertices(storage);
@@ -266,6 +321,8 @@ void clear_object_triangles(ObjectTriangles& storage) {
     storage.triangle_count = 0;
     storage.last_vertex = nullptr;
     storage.finished = false;
+    storage.bins = {};
+    storage.recent = {};
     storage.triangles.release();
     storage.vertices.release();
 }

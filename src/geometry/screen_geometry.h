@@ -79,7 +79,7 @@ inline constexpr int kMotionBlockRecords = 68;
 // one before, up to this many bytes. A mesh of a million triangles then
 // costs a few hundred heap calls instead of tens of thousands, and its
 // blocks are large enough for the kernel to back them with huge pages.
-inline constexpr std::size_t kLargestRecordBlock = std::size_t{4} << 20;
+inline constexpr std::size_t kLargestRecordBlock = std::size_t{16} << 20;
 
 // Records of one size handed out from blocks chained through their headers.
 class RecordBlocks {
@@ -162,8 +162,11 @@ struct ObjectTriangles {
     bool finished = false;
 
     // After compaction the vertices and their records sit in one block:
-    // the vertices first, `vertex_count` of them.
+    // the vertices first, one per record of `vertices`.
     ScreenVertex* compacted_vertices = nullptr;
+    // Vertices made by the sharing rule (a vertex entered right after an
+    // identical one is shared), as the statistics count them; an object
+    // with exact normals may hold fewer records (see `recent`).
     std::int64_t vertex_count = 0;
 
     RecordBlocks triangles{sizeof(ScreenTriangle), kTriangleBlockRecords};
@@ -176,9 +179,24 @@ struct ObjectTriangles {
     // The vertex entered last, for sharing.
     ScreenVertex* last_vertex = nullptr;
     CornerValues last_corner{};
+    // A mesh enters each of its vertices once for every polygon around it.
+    // Where normals must match exactly, a vertex identical in every value
+    // to one made earlier can be shared wherever it was made: these are
+    // the vertices made lately, by a hash of their values, once the object
+    // is large enough for it to pay.
+    std::vector<ScreenVertex*> recent;
 
     // The tiles whose lists name this object; guarded by holders_lock().
     std::vector<const void*> holders;
+
+    // For a large object, the triangles each holder's bucket grid can
+    // reach, so that entering a tile need not walk the whole object. Each
+    // list keeps the object's own order. Made once the object is complete.
+    struct TileBins {
+        std::vector<const void*> tiles;
+        std::vector<std::size_t> first;  // per tile, then the end
+        std::vector<const ScreenTriangle*> triangles;
+    } bins;
 };
 
 // Appends a vertex for `corner`, or returns the last one when `corner` is
