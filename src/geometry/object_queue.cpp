@@ -37,6 +37,7 @@ struct QueuedObject {
     explicit QueuedObject(RenderObject* object) : triangles(object) {}
     ObjectTriangles triangles;
     std::atomic<int> state{kUntouched};
+    SharedTessellation shared;
 };
 
 std::vector<std::unique_ptr<QueuedObject>> queued;
@@ -197,11 +198,15 @@ void process_tile(Tile& tile) {
                     marked[i] = true;
                     break;
                 case kObjectBeingTessellated:
+                    // Rather than wait, take a part of it when it is made
+                    // in parts.
+                    help_tessellate(find(object)->shared);
                     busy_elsewhere = true;
                     break;
                 case kObjectYours:
                     transform_state().value = object->placement;
-                    if (!tessellate_object(*object, *queued_triangles(object)))
+                    if (!tessellate_object(*object, *queued_triangles(object),
+                                           &find(object)->shared))
                         rptError("Bad tessellation of object %s\n",
                                  object->name ? object->name : "");
                     bin_for_tiles(*queued_triangles(object));

@@ -33,13 +33,10 @@ void RecordBlocks::set_record_size(std::size_t bytes) {
 
 void* RecordBlocks::take() {
     if (current_ == nullptr || used_ == current_->capacity) {
-        std::int64_t capacity = per_block_;
-        if (current_ != nullptr) {
-            const auto largest =
-                std::max<std::int64_t>(per_block_, static_cast<std::int64_t>(
-                                                       kLargestRecordBlock / record_size_));
-            capacity = std::min(current_->capacity * 2, largest);
-        }
+        const auto largest = std::max<std::int64_t>(
+            per_block_, static_cast<std::int64_t>(kLargestRecordBlock / record_size_));
+        std::int64_t capacity = std::clamp<std::int64_t>(expected_, per_block_, largest);
+        if (current_ != nullptr) capacity = std::min(current_->capacity * 2, largest);
         const std::size_t bytes = sizeof(Block) + record_size_ * static_cast<std::size_t>(capacity);
         auto* block = static_cast<Block*>(SKY_MALLOC(bytes));
         if (block == nullptr)
@@ -47,6 +44,7 @@ void* RecordBlocks::take() {
         advise_large_block(block, bytes);
         block->next = nullptr;
         block->capacity = capacity;
+        block->used = 0;
         if (current_ == nullptr)
             first_ = block;
         else
@@ -56,9 +54,31 @@ void* RecordBlocks::take() {
     }
     std::uint8_t* record = reinterpret_cast<std::uint8_t*>(current_ + 1) +
                            record_size_ * static_cast<std::size_t>(used_++);
+    current_->used = used_;
     std::memset(record, 0, record_size_);
     ++count_;
     return record;
+}
+
+void RecordBlocks::expect(std::int64_t records) {
+    expected_ = records;
+}
+
+void RecordBlocks::append(RecordBlocks&& other) {
+    if (other.first_ == nullptr) return;
+    if (other.record_size_ != record_size_ && count_ != 0)
+        internal_error(__FILE__, __LINE__, "records of another size appended");
+    record_size_ = other.record_size_;
+    if (current_ == nullptr)
+        first_ = other.first_;
+    else
+        current_->next = other.first_;
+    current_ = other.current_;
+    used_ = other.used_;
+    count_ += other.count_;
+    other.first_ = other.current_ = nullptr;
+    other.used_ = 0;
+    other.count_ = 0;
 }
 
 void RecordBlocks::release() {
@@ -117,7 +137,7 @@ namespace {
 
 // Objects with more vertices than this look for earlier identical ones.
 constexpr std::int64_t kSharedVertexFrom = 4096;
-constexpr std::size_t kRecentVertices = std::size_t{1} << 16;
+constexpr std::size_t kRecentVertices = std::size_t{1} << 13;
 
 std::size_t corner_hash(const CornerValues& corner) {
     std::uint64_t h = 0xcbf2'9ce4'8422'2325ULL;
@@ -158,6 +178,7 @@ bool same_as_stored(const ObjectTriangles& storage, const ScreenVertex& v,
 ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner) {
     if (storage.last_vertex != nullptr && same_corner(storage, storage.last_corner, corner))
         return storage.last_vertex;
+    if (storage.vertex_count == 0) storage.first_corner = corner;
     ++storage.vertex_count;
     ScreenVertex** slot = nullptr;
     if (storage.exact_normals && storage.vertex_count > kSharedVertexFrom) {
@@ -209,6 +230,7 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage) {
     auto* triangle = static_cast<ScreenTriangle*>(storage.triangles.take());
     triangle->object = storage.object;
     triangle->next = storage.last;
+    if (storage.last == nullptr) storage.first = triangle;
     storage.last = triangle;
     ++storage.triangle_count;
     return triangle;
@@ -243,6 +265,7 @@ void compact_triangles(ObjectTriangles& storage) {
     storage.triangles.release();
     storage.compacted = block;
     storage.last = &block[count - 1];
+    storage.first = &block[0];
 }
 
 // Each old vertex, once copied, keeps the address of its copy in its first
@@ -311,6 +334,30 @@ void finish_object_triangles(ObjectTriangles& storage) {
     compact_vertices(storage);
 }
 
+void append_object_triangles(ObjectTriangles& storage, ObjectTriangles& part) {
+    if (part.vertex_count > 0) {
+        if (storage.last_vertex != nullptr &&
+            same_corner(storage, storage.last_corner, part.first_corner))
+            --part.vertex_count;  // made anew only because the part began there
+        storage.vertex_count += part.vertex_count;
+        storage.last_vertex = part.last_vertex;
+        storage.last_corner = part.last_corner;
+        storage.vertices.append(std::move(part.vertices));
+    }
+    if (part.triangle_count > 0) {
+        part.first->next = storage.last;
+        if (storage.last == nullptr) storage.first = part.first;
+        storage.last = part.last;
+        storage.triangle_count += part.triangle_count;
+        storage.triangles.append(std::move(part.triangles));
+    }
+    part.last = part.first = nullptr;
+    part.last_vertex = nullptr;
+    part.triangle_count = 0;
+    part.vertex_count = 0;
+    part.recent = {};
+}
+
 void clear_object_triangles(ObjectTriangles& storage) {
     if (storage.compacted != nullptr) SKY_FREE(storage.compacted);
     if (storage.compacted_vertices != nullptr) SKY_FREE(storage.compacted_vertices);
@@ -318,6 +365,7 @@ void clear_object_triangles(ObjectTriangles& storage) {
     storage.compacted_vertices = nullptr;
     storage.vertex_count = 0;
     storage.last = nullptr;
+    storage.first = nullptr;
     storage.triangle_count = 0;
     storage.last_vertex = nullptr;
     storage.finished = false;

@@ -95,8 +95,11 @@ public:
     std::size_t record_size() const { return record_size_; }
     // Only while no record is taken.
     void set_record_size(std::size_t bytes);
-    // Whether every record sits in the first block.
-    bool one_block() const { return first_ == current_; }
+    // The first block made from now on holds at least `records` (up to the
+    // largest block): for a caller that knows roughly how many it needs.
+    void expect(std::int64_t records);
+    // Takes over the records of `other`, after this one's.
+    void append(RecordBlocks&& other);
 
     // Every record, in the order taken.
     template <typename F>
@@ -104,7 +107,7 @@ public:
         std::int64_t left = count_;
         for (const Block* block = first_; block != nullptr && left > 0; block = block->next) {
             auto* record = reinterpret_cast<std::uint8_t*>(const_cast<Block*>(block) + 1);
-            for (std::int64_t i = 0; i < block->capacity && left > 0;
+            for (std::int64_t i = 0; i < block->used && left > 0;
                  ++i, --left, record += record_size_)
                 visit(record);
         }
@@ -114,6 +117,8 @@ private:
     struct alignas(16) Block {
         Block* next;
         std::int64_t capacity;  // records
+        std::int64_t used;      // records taken (below capacity only in the last block
+                                // or where blocks were appended)
     };
     Block* first_ = nullptr;
     Block* current_ = nullptr;
@@ -121,6 +126,7 @@ private:
     int per_block_;
     std::int64_t used_ = 0;  // records taken from the current block
     std::int64_t count_ = 0;
+    std::int64_t expected_ = 0;
 };
 
 // A triangle corner on its way to the screen: everything a vertex records,
@@ -156,6 +162,7 @@ struct ObjectTriangles {
     // The newest triangle; each links to the one made before it. After
     // compaction all of them sit in `compacted`, oldest first.
     ScreenTriangle* last = nullptr;
+    ScreenTriangle* first = nullptr;  // the oldest
     std::int32_t triangle_count = 0;
     ScreenTriangle* compacted = nullptr;
     // Counted and, when small, compacted: the object is complete.
@@ -179,6 +186,9 @@ struct ObjectTriangles {
     // The vertex entered last, for sharing.
     ScreenVertex* last_vertex = nullptr;
     CornerValues last_corner{};
+    // The corner of the first vertex asked for, which the vertex entered
+    // before it might have shared when the object is made in parts.
+    CornerValues first_corner{};
     // A mesh enters each of its vertices once for every polygon around it.
     // Where normals must match exactly, a vertex identical in every value
     // to one made earlier can be shared wherever it was made: these are
@@ -212,6 +222,11 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage);
 // double its memory for a while, and the untouched end of its last block
 // costs no memory.
 void finish_object_triangles(ObjectTriangles& storage);
+
+// Appends what `part` made, as though it had been made into `storage`
+// after what is there: the triangle list, the records and the vertex count
+// (the sharing rule applied across the seam). `part` is left empty.
+void append_object_triangles(ObjectTriangles& storage, ObjectTriangles& part);
 
 // Frees every triangle and vertex record of the object (a new tessellation
 // starts from nothing).

@@ -8,7 +8,11 @@
 #pragma once
 
 #include "geometry/object_geometry.h"
+#include "geometry/polygon_plane.h"
 #include "geometry/surface_point.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace sky {
 
@@ -17,5 +21,26 @@ bool tessellate_patch(const PatchGeometry& patch, const char* name, TriangleSink
 bool tessellate_face(const FaceGeometry& face, const char* name, float orientation_sign,
                      TriangleSink& sink);
 bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, TriangleSink& sink);
+
+// A large polyset tessellated in parts, by several workers at once: what
+// the parts share, made once before them.
+struct PolysetParts {
+    std::vector<Vec3> computed;  // vertex normals computed from the polygons, or none
+    std::size_t polygons = 0;
+};
+// What a part would have printed: the first polygon that met each message.
+struct PolysetPartReport {
+    int bad_indices = 0;
+    std::int64_t polygon_message_at = -1;
+    std::int64_t vertex_message_at = -1;
+};
+void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts);
+// Polygons first .. last − 1, in order; parts taken in order and joined give
+// what tessellate_polyset gives.
+void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,
+                             std::size_t first, std::size_t last, TriangleSink& sink,
+                             PolysetPartReport& report);
+// The messages of all parts, as one pass would print them.
+void report_polyset_parts(const char* name, const std::vector<PolysetPartReport>& reports);
 
 }  // namespace sky

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "geometry/enter.h"
@@ -216,9 +217,78 @@ bool run_job(const void* context, TriangleSink& sink) {
     return run_tessellator(job.object, job.geometry, job.orientation, sink);
 }
 
+// Parts small enough for two workers to share the work evenly, large
+// enough that joining them costs nothing.
+constexpr std::size_t kPolygonsPerPart = 65536;
+
+bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
+                   const ObjectTriangles& storage, const SaveTicket& ticket) {
+    if (object.type != SDL_POLYSET || storage.moving || ticket.mode != kSaveOff ||
+        tessellators().polyset != tessellate_polyset)
+        return false;
+    const auto& polyset = static_cast<const PolysetGeometry&>(geometry);
+    return polyset.mesh && polyset.mesh->polygons.size() >= 2 * kPolygonsPerPart;
+}
+
+void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
+                         ObjectTriangles& storage, const TransformValue& placement,
+                         SharedTessellation& shared) {
+    shared.object = &object;
+    shared.polyset = &polyset;
+    shared.placement = &placement;
+    prepare_polyset_parts(polyset, shared.prepared);
+    const std::size_t polygons = shared.prepared.polygons;
+    shared.polygons_per_part = kPolygonsPerPart;
+    shared.part_count = static_cast<int>((polygons + kPolygonsPerPart - 1) / kPolygonsPerPart);
+    shared.parts.clear();
+    shared.reports.assign(static_cast<std::size_t>(shared.part_count), PolysetPartReport{});
+    for (int k = 0; k < shared.part_count; ++k) {
+        auto part = std::make_unique<ObjectTriangles>(&object);
+        part->moving = storage.moving;
+        part->exact_normals = storage.exact_normals;
+        part->has_texture = storage.has_texture;
+        part->has_texture_data = storage.has_texture_data;
+        // Blocks of the part's size from the start: large blocks are
+        // backed by huge pages, which a mesh filled in a burst pays for
+        // far less than for page after page.
+        const auto expected = static_cast<std::int64_t>(kPolygonsPerPart);
+        part->triangles.expect(expected);
+        part->vertices.expect(expected / 2);
+        shared.parts.push_back(std::move(part));
+    }
+    shared.next_part.store(0, std::memory_order_relaxed);
+    shared.parts_done.store(0, std::memory_order_relaxed);
+    shared.open.store(true, std::memory_order_release);
+    help_tessellate(shared);
+    // The last parts may still be in other hands.
+    while (shared.parts_done.load(std::memory_order_acquire) < shared.part_count)
+        std::this_thread::yield();
+    shared.open.store(false, std::memory_order_relaxed);
+    for (auto& part : shared.parts) append_object_triangles(storage, *part);
+    shared.parts.clear();
+    report_polyset_parts(object.name ? object.name : "", shared.reports);
+}
+
 }  // namespace
 
-bool tessellate_object(RenderObject& object, ObjectTriangles& storage) {
+bool help_tessellate(SharedTessellation& shared) {
+    if (!shared.open.load(std::memory_order_acquire)) return false;
+    bool helped = false;
+    for (;;) {
+        const int k = shared.next_part.fetch_add(1, std::memory_order_acq_rel);
+        if (k >= shared.part_count) return helped;
+        const auto index = static_cast<std::size_t>(k);
+        EntrySink sink(*shared.parts[index], *shared.placement, geometry_view(), nullptr);
+        const std::size_t first = index * shared.polygons_per_part;
+        tessellate_polyset_part(*shared.polyset, shared.prepared, first,
+                                first + shared.polygons_per_part, sink, shared.reports[index]);
+        shared.parts_done.fetch_add(1, std::memory_order_acq_rel);
+        helped = true;
+    }
+}
+
+bool tessellate_object(RenderObject& object, ObjectTriangles& storage,
+                       SharedTessellation* shared) {
     clear_object_triangles(storage);
     const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
     if (geometry == nullptr) {
@@ -249,8 +319,14 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage) {
     EntrySink sink(storage, state.value, view, storage.moving ? &close_corners : nullptr);
     const float orientation = state.value.orientation;
     const SaveTicket ticket = Ar_save_mode(object, *geometry, orientation, storage.moving);
-    const TessellationJob job{object, *geometry, orientation};
-    const bool made = Ar_check_save(ticket, object.name, sink, run_job, &job);
+    bool made = true;
+    if (shared != nullptr && made_in_parts(object, *geometry, storage, ticket)) {
+        tessellate_in_parts(object, static_cast<const PolysetGeometry&>(*geometry), storage,
+                            state.value, *shared);
+    } else {
+        const TessellationJob job{object, *geometry, orientation};
+        made = Ar_check_save(ticket, object.name, sink, run_job, &job);
+    }
     // A tessellator may find out that it fails after it has handed on some
     // triangles (a trimmed patch fails by its faces); the object then
     // contributes none of them.

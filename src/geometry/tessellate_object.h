@@ -4,13 +4,19 @@
 // clips them at the near plane and enters them.
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <vector>
+
 #include "geometry/object_geometry.h"
 #include "geometry/screen_geometry.h"
 #include "geometry/surface_point.h"
+#include "geometry/tessellate.h"
 
 namespace sky {
 
 struct RenderObject;
+struct TransformValue;
 
 // The tessellators tessellate_object calls; tests put fakes in their place.
 struct Tessellators {
@@ -29,6 +35,31 @@ void restore_tessellators();
 // "Invalid/missing tesselation object\n", an unknown type "Unknown object
 // type %d\n" (error channel); both, and a failing tessellator, return false
 // and leave the object without triangles.
-bool tessellate_object(RenderObject& object, ObjectTriangles& storage);
+// A large polyset's polygons are tessellated in parts, which every worker
+// that needs the object while it is being made may take: otherwise one
+// worker makes a mesh of a million triangles while the others wait for it.
+// The worker that owns the object waits for the parts taken elsewhere and
+// joins them in order, so the triangles and vertices come out as one
+// worker would have made them. Lives as long as the object's queue entry.
+struct SharedTessellation {
+    std::atomic<bool> open{false};  // parts may be taken
+    std::atomic<int> next_part{0};
+    std::atomic<int> parts_done{0};
+    int part_count = 0;
+    std::size_t polygons_per_part = 0;
+    const RenderObject* object = nullptr;
+    const PolysetGeometry* polyset = nullptr;
+    const TransformValue* placement = nullptr;  // the owner's, while it waits
+    PolysetParts prepared;
+    std::vector<std::unique_ptr<ObjectTriangles>> parts;
+    std::vector<PolysetPartReport> reports;
+};
+
+// `shared`, when given, lets other workers help (help_tessellate).
+bool tessellate_object(RenderObject& object, ObjectTriangles& storage,
+                       SharedTessellation* shared = nullptr);
+
+// Takes parts of `shared` while any are left; false when there was none.
+bool help_tessellate(SharedTessellation& shared);
 
 }  // namespace sky

@@ -12,6 +12,7 @@
 // mesh, or whose corners are not finite, are left out with one message per
 // object; polygons with no area are left out silently, as they would cover
 // nothing.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -83,22 +84,44 @@ public:
         : mesh_(mesh), slot_(slot), name_(name), sink_(sink) {}
 
     void run() {
-        computed_.clear();
-        if (needs_computed_normals()) compute_vertex_normals();
-        for (const PolysetPolygon& polygon : mesh_.polygons) {
-            if (polygon.shader != slot_ || polygon.vertices.size() < 3) continue;
-            if (!indices_valid(mesh_, polygon)) {
-                ++bad_indices_;
-                continue;
-            }
-            tessellate(polygon);
-        }
+        prepare(own_computed_);
+        computed_ = &own_computed_;
+        run_range(0, mesh_.polygons.size());
         if (bad_indices_ > 0)
             rptError("Polyset error: %d polygon(s) with indices out of range left out: %s\n",
                      bad_indices_, name_);
     }
 
+    // The normals of vertices that have none, when some corner needs them.
+    void prepare(std::vector<Vec3>& computed) const {
+        computed.clear();
+        if (needs_computed_normals()) compute_vertex_normals(computed);
+    }
+
+    // Polygons first .. last − 1, with the normals `prepare` made; the
+    // messages go to `report` instead of the error channel.
+    void run_part(std::size_t first, std::size_t last, const std::vector<Vec3>& computed,
+                  PolysetPartReport& report) {
+        computed_ = &computed;
+        report_ = &report;
+        run_range(first, last);
+        report.bad_indices = bad_indices_;
+    }
+
 private:
+    void run_range(std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) {
+            const PolysetPolygon& polygon = mesh_.polygons[k];
+            if (polygon.shader != slot_ || polygon.vertices.size() < 3) continue;
+            if (!indices_valid(mesh_, polygon)) {
+                ++bad_indices_;
+                continue;
+            }
+            current_ = static_cast<std::int64_t>(k);
+            tessellate(polygon);
+        }
+    }
+
     bool needs_computed_normals() const {
         for (const PolysetPolygon& polygon : mesh_.polygons) {
             if (polygon.shader != slot_ || !indices_valid(mesh_, polygon)) continue;
@@ -109,14 +132,14 @@ private:
     }
 
     // Area-weighted: Newell's vector is as long as twice the polygon's area.
-    void compute_vertex_normals() {
-        computed_.assign(mesh_.vertices.size(), Vec3{0, 0, 0});
+    void compute_vertex_normals(std::vector<Vec3>& computed) const {
+        computed.assign(mesh_.vertices.size(), Vec3{0, 0, 0});
         for (const PolysetPolygon& polygon : mesh_.polygons) {
             if (polygon.vertices.size() < 3 || !indices_valid(mesh_, polygon)) continue;
             Vec3 area = polygon_area_vector(mesh_, polygon);
             if (!usable(area)) continue;
             for (std::int32_t index : polygon.vertices) {
-                Vec3& sum = computed_[static_cast<std::size_t>(index)];
+                Vec3& sum = computed[static_cast<std::size_t>(index)];
                 for (int k = 0; k < 3; ++k) sum[k] += area[k];
             }
         }
@@ -131,11 +154,15 @@ private:
         const PolysetVertex& vertex = mesh_.vertices[index];
         if (vertex.has_normal && usable(to_vec3(vertex.normal)))
             return unit(to_vec3(vertex.normal));
-        if (index < computed_.size() && usable(computed_[index])) return unit(computed_[index]);
+        const std::vector<Vec3>& computed = *computed_;
+        if (index < computed.size() && usable(computed[index])) return unit(computed[index]);
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
         if (!vertex_message_printed_) {
-            rptError("Polyset error: vertex has no normal: %s\n", name_);
+            if (report_ != nullptr)
+                report_->vertex_message_at = current_;
+            else
+                rptError("Polyset error: vertex has no normal: %s\n", name_);
             vertex_message_printed_ = true;
         }
         return face_normal;
@@ -165,7 +192,10 @@ private:
         double size = length(area);
         if (!std::isfinite(size)) {
             if (!polygon_message_printed_) {
-                rptError("Polyset error: polygon has no normal: %s\n", name_);
+                if (report_ != nullptr)
+                    report_->polygon_message_at = current_;
+                else
+                    rptError("Polyset error: polygon has no normal: %s\n", name_);
                 polygon_message_printed_ = true;
             }
             return;
@@ -237,15 +267,18 @@ private:
     int bad_indices_ = 0;
     bool polygon_message_printed_ = false;
     bool vertex_message_printed_ = false;
+    PolysetPartReport* report_ = nullptr;
+    std::int64_t current_ = 0;  // the polygon being tessellated
+    const std::vector<Vec3>* computed_ = nullptr;
     // Scratch kept per thread so that a mesh of many polygons costs no heap
     // call per polygon once the buffers have grown.
-    static thread_local std::vector<Vec3> computed_;
+    static thread_local std::vector<Vec3> own_computed_;
     static thread_local std::vector<SurfacePoint> corners_;
     static thread_local std::vector<Point2> plane_points_;
     static thread_local Triangulation triangulation_;
 };
 
-thread_local std::vector<Vec3> PolysetTessellator::computed_;
+thread_local std::vector<Vec3> PolysetTessellator::own_computed_;
 thread_local std::vector<SurfacePoint> PolysetTessellator::corners_;
 thread_local std::vector<Point2> PolysetTessellator::plane_points_;
 thread_local Triangulation PolysetTessellator::triangulation_;
@@ -258,6 +291,46 @@ bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, Triang
                                    sink);
     tessellator.run();
     return true;
+}
+
+void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) {
+    parts.computed.clear();
+    parts.polygons = polyset.mesh ? polyset.mesh->polygons.size() : 0;
+    if (parts.polygons == 0) return;
+    struct NoTriangles : TriangleSink {
+        void add_triangle(const SurfacePoint&, const SurfacePoint&, const SurfacePoint&) override {}
+    } none;
+    PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", none);
+    tessellator.prepare(parts.computed);
+}
+
+void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,
+                             std::size_t first, std::size_t last, TriangleSink& sink,
+                             PolysetPartReport& report) {
+    if (!polyset.mesh) return;
+    PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", sink);
+    tessellator.run_part(first, std::min(last, polyset.mesh->polygons.size()), parts.computed,
+                         report);
+}
+
+void report_polyset_parts(const char* name, const std::vector<PolysetPartReport>& reports) {
+    name = name ? name : "Polyset";
+    std::int64_t polygon_at = -1, vertex_at = -1;
+    int bad = 0;
+    for (const PolysetPartReport& r : reports) {
+        if (polygon_at < 0) polygon_at = r.polygon_message_at;
+        if (vertex_at < 0) vertex_at = r.vertex_message_at;
+        bad += r.bad_indices;
+    }
+    // In the order a single pass over the polygons would have printed them.
+    const bool polygon_first = polygon_at >= 0 && (vertex_at < 0 || polygon_at <= vertex_at);
+    if (polygon_first) rptError("Polyset error: polygon has no normal: %s\n", name);
+    if (vertex_at >= 0) rptError("Polyset error: vertex has no normal: %s\n", name);
+    if (polygon_at >= 0 && !polygon_first)
+        rptError("Polyset error: polygon has no normal: %s\n", name);
+    if (bad > 0)
+        rptError("Polyset error: %d polygon(s) with indices out of range left out: %s\n", bad,
+                 name);
 }
 
 }  // namespace sky

@@ -1,0 +1,236 @@
+// Large objects take other roads than small ones: their blocks are kept
+// rather than compacted, a mesh's identical vertices share one record, the
+// polygons of a large polyset are tessellated in parts by several workers,
+// and each tile enters only the triangles binned for it. Every road must
+// give what the plain one gives.
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "geometry/buckets.h"
+#include "geometry/entry_test_support.h"
+#include "geometry/tessellate_object.h"
+#include "output/statistics.h"
+#include "platform/report.h"
+#include "run/arena.h"
+#include "run/workers.h"
+#include "scene/scene_objects.h"
+#include "scene/transform.h"
+#include "sdl/types.h"
+
+namespace sky {
+namespace {
+
+std::string error_text;
+void capture_error(const char* text) {
+    error_text += text;
+}
+
+// A wavy sheet of nu × nv quads, two triangles each, with vertex normals,
+// filling most of a 645 × 486 window ten units down −z.
+std::shared_ptr<PolysetMesh> sheet(int nu, int nv) {
+    auto mesh = std::make_shared<PolysetMesh>();
+    for (int i = 0; i <= nu; ++i) {
+        for (int j = 0; j <= nv; ++j) {
+            PolysetVertex v;
+            v.position[0] = -5.0 + 10.0 * i / nu;
+            v.position[1] = -3.7 + 7.4 * j / nv;
+            v.position[2] = 0.3 * std::sin(i * 0.05) * std::cos(j * 0.07);
+            v.normal[0] = 0.1 * std::sin(j * 0.3), v.normal[1] = 0.1, v.normal[2] = 1;
+            v.has_normal = true;
+            mesh->vertices.push_back(v);
+        }
+    }
+    auto at = [nv](int i, int j) { return static_cast<std::int32_t>(i * (nv + 1) + j); };
+    for (int i = 0; i < nu; ++i) {
+        for (int j = 0; j < nv; ++j) {
+            PolysetPolygon a, b;
+            a.vertices = {at(i, j), at(i + 1, j), at(i + 1, j + 1)};
+            b.vertices = {at(i, j), at(i + 1, j + 1), at(i, j + 1)};
+            mesh->polygons.push_back(a);
+            mesh->polygons.push_back(b);
+        }
+    }
+    return mesh;
+}
+
+class LargeObject : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = render_options();
+        RenderOptions& options = render_options();
+        options.quiet = 0;
+        options.xleft = 0, options.xright = 644, options.ylow = 0, options.yhigh = 485;
+        options.xresolution = 645, options.yresolution = 486;
+        options.tile_rows = 15;
+        error_text.clear();
+        rptSetErrorCB(capture_error);
+        restore_tessellators();
+        GeometryView& view = geometry_view();
+        view = GeometryView{};
+        view.screen = ScreenMapping{322.5f, 243, 600, 600, true};
+        view.near = 0.5f, view.far = 100;
+        view.depth_scale = 100 / 99.5f, view.depth_offset = -50 / 99.5f;
+        view.xleft = 0, view.xright = 644, view.ylow = 0, view.yhigh = 485;
+        view.guard_x = 64500, view.guard_y = 48600;
+        object_.type = SDL_POLYSET;
+        object_.name = "sheet";
+        object_.moving = false;
+        object_.geometry = &polyset_;
+        object_.placement.model.m[14] = -10;
+        transform_state().value = object_.placement;
+        polyset_.type = SDL_POLYSET;
+        polyset_.mesh = sheet(400, 170);  // 136,000 triangles: three parts
+    }
+    void TearDown() override {
+        render_options() = saved_;
+        rptSetErrorCB(write_to_stderr);
+        restore_tessellators();
+    }
+
+    PolysetGeometry polyset_;
+    RenderObject object_;
+
+private:
+    RenderOptions saved_;
+};
+
+// Every value the samplers read from a triangle and its vertices.
+std::vector<float> values_of(const ObjectTriangles& storage) {
+    std::vector<float> out;
+    for_each_triangle(storage, [&](const ScreenTriangle& t) {
+        out.insert(out.end(), {t.x0, t.y0, t.z0, t.a, t.b, t.dz1, t.c, t.d, t.dz2});
+        for (const ScreenVertex* v : {t.P0, t.P1, t.P2}) {
+            out.insert(out.end(), {v->x, v->y, v->z, v->normal[0], v->normal[1], v->normal[2]});
+            const float* s = v->shading->eye;
+            out.insert(out.end(), s, s + 11);
+        }
+    });
+    return out;
+}
+
+TEST_F(LargeObject, PartsMadeByTwoWorkersJoinIntoWhatOneWorkerMakes) {
+    reset_geometry_counters();
+    ObjectTriangles alone(&object_);
+    ASSERT_TRUE(tessellate_object(object_, alone));
+    const std::int64_t counted = render_counters().vertices.load();
+    EXPECT_EQ(counted, alone.vertex_count);
+    // Shared vertices: a mesh vertex is entered by up to six triangles.
+    EXPECT_LT(alone.vertices.count(), alone.vertex_count / 2);
+
+    reset_geometry_counters();
+    SharedTessellation shared;
+    ObjectTriangles together(&object_);
+    std::atomic<bool> done{false};
+    std::atomic<bool> helped{false};
+    std::thread helper([&] {
+        while (!done.load()) {
+            if (help_tessellate(shared)) helped.store(true);
+            std::this_thread::yield();
+        }
+    });
+    const bool made = tessellate_object(object_, together, &shared);
+    done.store(true);
+    helper.join();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(together.triangle_count, alone.triangle_count);
+    EXPECT_EQ(together.vertex_count, alone.vertex_count);
+    EXPECT_EQ(render_counters().vertices.load(), counted);
+    EXPECT_EQ(render_counters().triangles.load(), alone.triangle_count);
+    EXPECT_TRUE(values_of(together) == values_of(alone));
+    EXPECT_TRUE(error_text.empty()) << error_text;
+    // A helper that comes when every part is taken finds nothing to do.
+    EXPECT_FALSE(help_tessellate(shared));
+}
+
+TEST_F(LargeObject, PartsReportTheMeshsFaultsOnceAsOnePassWould) {
+    auto mesh = sheet(400, 170);
+    PolysetPolygon bad;
+    bad.vertices = {0, 1, 999999};
+    mesh->polygons.insert(mesh->polygons.begin() + 70000, bad);
+    mesh->polygons.push_back(bad);
+    polyset_.mesh = mesh;
+    ObjectTriangles alone(&object_);
+    tessellate_object(object_, alone);
+    const std::string one_pass = error_text;
+    error_text.clear();
+    SharedTessellation shared;
+    ObjectTriangles parts(&object_);
+    tessellate_object(object_, parts, &shared);
+    EXPECT_EQ(error_text, one_pass);
+    EXPECT_EQ(error_text,
+              "Polyset error: 2 polygon(s) with indices out of range left out: sheet\n");
+}
+
+// The cells of every list of the grid, in list order.
+std::vector<std::vector<const ScreenTriangle*>> lists_of(const BucketGrid& grid) {
+    std::vector<std::vector<const ScreenTriangle*>> lists;
+    for (std::int64_t i = 0; i < static_cast<std::int64_t>(grid.width) * grid.height; ++i) {
+        lists.emplace_back();
+        for (const BucketCell* c = grid.heads[i]; c != nullptr; c = c->next)
+            lists.back().push_back(c->triangle);
+    }
+    return lists;
+}
+
+TEST_F(LargeObject, EachTileEntersFromItsBinWhatTheWholeObjectWouldGiveIt) {
+    render_options().quiet = 1;
+    make_tiles();
+    give_tile_buffers(tile_layout().width, tile_layout().rows, 1);
+    std::span<Tile> tiles = tile_list();
+    ASSERT_GT(tiles.size(), 10u);
+    ObjectTriangles storage(&object_);
+    ASSERT_TRUE(tessellate_object(object_, storage));
+    std::vector<GridRows> rows;
+    for (const Tile& tile : tiles)
+        rows.push_back({&tile, std::max(tile.y_first - 1, 0),
+                        std::max(tile.y_first - 1, 0) + tile.y_last - tile.y_first + 2});
+    bin_object_triangles(storage, geometry_view(), rows);
+    ASSERT_EQ(storage.bins.tiles.size(), tiles.size());
+    // Each triangle sits in one or two bins, not in all of them.
+    EXPECT_LT(storage.bins.triangles.size(), static_cast<std::size_t>(storage.triangle_count) * 2);
+
+    BucketGrid& grid = bucket_grid();
+    for (Tile& tile : tiles) {
+        map_tile_to_buckets(grid, &tile);
+        bucket_object(grid, geometry_view(), storage);
+        const auto whole = lists_of(grid);
+        rewind_arena(tile_arena());
+        map_tile_to_buckets(grid, &tile);
+        bucket_object(grid, geometry_view(), storage, &tile);
+        EXPECT_TRUE(lists_of(grid) == whole) << "tile at row " << tile.y_first;
+        rewind_arena(tile_arena());
+    }
+    rewind_arena(pass_arena());
+
+    // Tiles that are not bands down the screen get no bins.
+    bin_object_triangles(storage, geometry_view(), {{&tiles[0], 0, 100}, {&tiles[1], 10, 20}});
+    EXPECT_TRUE(storage.bins.tiles.empty());
+}
+
+TEST(RecordBlocks, GrowingAndAppendedBlocksKeepEveryRecordInOrder) {
+    RecordBlocks a(sizeof(std::int64_t), 7), b(sizeof(std::int64_t), 7);
+    b.expect(100);
+    for (std::int64_t i = 0; i < 1000; ++i) *static_cast<std::int64_t*>(a.take()) = i;
+    for (std::int64_t i = 1000; i < 1300; ++i) *static_cast<std::int64_t*>(b.take()) = i;
+    a.append(std::move(b));
+    EXPECT_EQ(b.count(), 0);
+    for (std::int64_t i = 1300; i < 1400; ++i) *static_cast<std::int64_t*>(a.take()) = i;
+    ASSERT_EQ(a.count(), 1400);
+    std::int64_t expected = 0;
+    a.for_each([&](void* record) {
+        std::int64_t value;
+        std::memcpy(&value, record, sizeof value);
+        EXPECT_EQ(value, expected++);
+    });
+    EXPECT_EQ(expected, 1400);
+}
+
+}  // namespace
+}  // namespace sky
