@@ -106,6 +106,7 @@ void BM_TessellateLargePolyset(benchmark::State& state) {
 }
 BENCHMARK(BM_TessellateLargePolyset)
     ->Args({100000, 0})
+    ->Args({100000, 1})
     ->Args({1000000, 0})
     ->Args({1000000, 1})
     ->Unit(benchmark::kMillisecond)

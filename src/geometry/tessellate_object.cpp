@@ -7,6 +7,7 @@
 // records its frame position and how it moves through the shutter.
 #include "geometry/tessellate_object.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -217,9 +218,14 @@ bool run_job(const void* context, TriangleSink& sink) {
     return run_tessellator(job.object, job.geometry, job.orientation, sink);
 }
 
-// Parts small enough for two workers to share the work evenly, large
-// enough that joining them costs nothing.
-constexpr std::size_t kPolygonsPerPart = 65536;
+// Parts small enough for the workers to share the work evenly, large
+// enough that joining them costs nothing and their blocks are large.
+constexpr std::size_t kFewestPolygonsPerPart = 16384;
+constexpr std::size_t kMostPolygonsPerPart = 65536;
+
+std::size_t polygons_per_part(std::size_t polygons) {
+    return std::clamp(polygons / 8, kFewestPolygonsPerPart, kMostPolygonsPerPart);
+}
 
 bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
                    const ObjectTriangles& storage, const SaveTicket& ticket) {
@@ -227,7 +233,7 @@ bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
         tessellators().polyset != tessellate_polyset)
         return false;
     const auto& polyset = static_cast<const PolysetGeometry&>(geometry);
-    return polyset.mesh && polyset.mesh->polygons.size() >= 2 * kPolygonsPerPart;
+    return polyset.mesh && polyset.mesh->polygons.size() >= 2 * kFewestPolygonsPerPart;
 }
 
 void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
@@ -238,8 +244,9 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     shared.placement = &placement;
     prepare_polyset_parts(polyset, shared.prepared);
     const std::size_t polygons = shared.prepared.polygons;
-    shared.polygons_per_part = kPolygonsPerPart;
-    shared.part_count = static_cast<int>((polygons + kPolygonsPerPart - 1) / kPolygonsPerPart);
+    const std::size_t per_part = polygons_per_part(polygons);
+    shared.polygons_per_part = per_part;
+    shared.part_count = static_cast<int>((polygons + per_part - 1) / per_part);
     shared.parts.clear();
     shared.reports.assign(static_cast<std::size_t>(shared.part_count), PolysetPartReport{});
     for (int k = 0; k < shared.part_count; ++k) {
@@ -251,7 +258,7 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
         // Blocks of the part's size from the start: large blocks are
         // backed by huge pages, which a mesh filled in a burst pays for
         // far less than for page after page.
-        const auto expected = static_cast<std::int64_t>(kPolygonsPerPart);
+        const auto expected = static_cast<std::int64_t>(per_part);
         part->triangles.expect(expected);
         part->vertices.expect(expected / 2);
         shared.parts.push_back(std::move(part));
