@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 

@@ -1,10 +1,20 @@
 // Per-object triangle storage.
 //
-// While an object is tessellated its triangles fill blocks of 625; once it
-// is done they move into one block of the size used, so an object of three
-// triangles does not keep room for 625 through the rest of the pass; its
-// vertices, with their shading, motion and texture records, move into one
-// block as well, where the samplers find them side by side.
+// While an object is tessellated its triangles fill blocks of 625 and its
+// vertices blocks of 51, each vertex with its shading, motion and texture
+// records in one record. Once a small object is done its triangles move
+// into one block of the size used, so an object of three triangles does
+// not keep room for 625 through the rest of the pass, and its vertices move
+// into one block as well, where the samplers find them side by side.
+//
+// Large objects go another way, for speed and peak memory: their blocks
+// double in size up to 16 MB, so a mesh of a million triangles costs a few
+// dozen heap calls and is backed by huge pages, and they are never copied
+// (the copy of a mesh of a million triangles held twice its memory for a
+// while and cost a page fault for every 4 kB of it). For the same reason a
+// mesh's vertex identical in every value to one made shortly before shares
+// that record, not only the vertex entered right before it; the statistics
+// still count the vertices the plain rule would make.
 #include "geometry/screen_geometry.h"
 
 #include <algorithm>
@@ -166,9 +176,11 @@ bool same_as_stored(const ObjectTriangles& storage, const ScreenVertex& v,
         (s.texture == nullptr || !equal(s.texture, corner.texture, kTextureFloats)))
         return false;
     if (storage.has_texture_data &&
-        (s.texture_data == nullptr || !equal(s.texture_data, corner.texture_data, kTextureDataFloats)))
+        (s.texture_data == nullptr ||
+         !equal(s.texture_data, corner.texture_data, kTextureDataFloats)))
         return false;
-    if (storage.moving && (v.motion == nullptr || !equal(&v.motion->to_frame[0], corner.motion, 15)))
+    if (storage.moving &&
+        (v.motion == nullptr || !equal(&v.motion->to_frame[0], corner.motion, 15)))
         return false;
     return true;
 }
@@ -190,7 +202,8 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
             return *slot;
         }
     }
-    if (storage.vertices.count() == 0) storage.vertices.set_record_size(vertex_record_bytes(storage));
+    if (storage.vertices.count() == 0)
+        storage.vertices.set_record_size(vertex_record_bytes(storage));
     auto* record = static_cast<std::uint8_t*>(storage.vertices.take());
     auto* vertex = reinterpret_cast<ScreenVertex*>(record);
     auto* shading = reinterpret_cast<ShadingRecord*>(record + sizeof(ScreenVertex));

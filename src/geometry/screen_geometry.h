@@ -219,8 +219,8 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage);
 // is small enough to fit its first blocks, moves the triangles into one
 // block of the size used and the vertices with their records into another
 // (after tessellation). A large object keeps its blocks: copying them would
-// double its memory for a while, and the untouched end of its last block
-// costs no memory.
+// double its memory for a while, and the unused end of its last block
+// costs little (pages never touched cost nothing).
 void finish_object_triangles(ObjectTriangles& storage);
 
 // Appends what `part` made, as though it had been made into `storage`

@@ -294,8 +294,7 @@ bool help_tessellate(SharedTessellation& shared) {
     }
 }
 
-bool tessellate_object(RenderObject& object, ObjectTriangles& storage,
-                       SharedTessellation* shared) {
+bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTessellation* shared) {
     clear_object_triangles(storage);
     const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
     if (geometry == nullptr) {

@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "geometry/geometry_evaluation.h"
-#include "platform/image/oiio_backend.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
 #include "platform/image/fb.h"
+#include "platform/image/oiio_backend.h"
 #include "platform/input_stream.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
