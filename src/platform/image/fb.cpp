@@ -24,6 +24,7 @@
 #include "platform/image/oiio_backend.h"
 #include "platform/image/qrl.h"
 #include "platform/image/rla_writer.h"
+#include "platform/image/tiff_writer.h"
 
 namespace sky {
 
@@ -34,6 +35,7 @@ struct FBBackend {
     std::unique_ptr<QrlReader> qrl_reader;
     std::unique_ptr<QrlWriter> qrl_writer;
     std::unique_ptr<RlaWriter> rla_writer;
+    std::unique_ptr<TiffWriter> tiff_writer;
     std::unique_ptr<OiioReader> oiio_reader;
     std::unique_ptr<OiioWriter> oiio_writer;
     int file_channels = 0;              // channels per pixel in `samples`
@@ -193,9 +195,12 @@ int write_one_row(FBhandle* handle, const std::uint8_t* buffer, bool flush) {
     } else if (b.rla_writer) {
         ok = b.rla_writer->write_row(b.samples.data(), flush);
         if (!ok) error = b.rla_writer->error();
+    } else if (b.tiff_writer) {
+        ok = b.tiff_writer->write_row(b.samples.data(), flush);
+        if (!ok) error = b.tiff_writer->error();
     } else {
-        // OpenImageIO offers no way to push a row to the disk; its writers
-        // emit data as their format allows (TIFF per strip, SGI per row).
+        // OpenImageIO offers no way to push a row to the disk; its SGI writer
+        // emits each row as it comes.
         ok = b.oiio_writer->write_row(b.samples.data(), &error);
     }
     if (!ok) return fail_handle(handle, error);
@@ -332,10 +337,8 @@ FBhandle* open_writer(const char* name, int mode, int format, int width, int hei
             oiio_format = "sgi";
             break;
         case FB_FORMAT_TIFF:
-            oiio_format = "tiff";
-            break;
+            break;  // our own writer: see tiff_writer.h
         case FB_FORMAT_TIFF16:
-            oiio_format = "tiff";
             bits = 16;
             break;
         case FB_FORMAT_RLA:
@@ -358,6 +361,12 @@ FBhandle* open_writer(const char* name, int mode, int format, int width, int hei
         b.rla_writer = std::make_unique<RlaWriter>();
         if (!b.rla_writer->open(name, width, height, channels)) {
             set_error_text(b.rla_writer->error());
+            return nullptr;
+        }
+    } else if (format == FB_FORMAT_TIFF || format == FB_FORMAT_TIFF16) {
+        b.tiff_writer = std::make_unique<TiffWriter>();
+        if (!b.tiff_writer->open(name, width, height, channels, bits)) {
+            set_error_text(b.tiff_writer->error());
             return nullptr;
         }
     } else {
@@ -521,6 +530,9 @@ int FBclose(FBhandle* handle) {
     } else if (b.rla_writer) {
         ok = b.rla_writer->close();
         if (!ok) error = b.rla_writer->error();
+    } else if (b.tiff_writer) {
+        ok = b.tiff_writer->close();
+        if (!ok) error = b.tiff_writer->error();
     } else if (b.oiio_writer) {
         ok = b.oiio_writer->close(&error);
     }

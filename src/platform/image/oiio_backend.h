@@ -1,6 +1,8 @@
 // OpenImageIO behind the image file library: the formats that are not our own
-// (SGI and TIFF for writing; everything OpenImageIO knows, RLA included, for
-// reading). RLA is written by rla_writer.h, around a fault of OpenImageIO's.
+// (SGI, and files named by extension, for writing; everything OpenImageIO
+// knows, TIFF and RLA included, for reading). RLA is written by rla_writer.h,
+// around a fault of OpenImageIO's; TIFF by tiff_writer.h, so that a render
+// writing its frames never waits for OpenImageIO to load.
 //
 // Only this module's .cpp sees OpenImageIO's headers, so the rest of the
 // renderer compiles without them and never sees an OpenImageIO exception:
