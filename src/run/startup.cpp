@@ -21,6 +21,7 @@
 #include "run/options.h"
 #include "run/stages.h"
 #include "scene/camera.h"
+#include "sdl/builder.h"
 #include "sdl/environment.h"
 #include "sdl/expr.h"
 #include "sdl/reader.h"
@@ -32,6 +33,19 @@
 
 namespace sky {
 namespace {
+
+// A background read from an image file.
+bool scene_has_backdrop() {
+    const SceneDescription& scene = scene_description();
+    if (scene.background_form == CLAUSE_BACKGROUND_FILE) return true;
+    if (scene.background_form != CLAUSE_BACKGROUND_BODY || scene.background == nullptr)
+        return false;
+    for (const BodyItem& item : scene.background->items) {
+        std::string_view name = item.name ? item.name : "";
+        if (name == "backdrop" || name == "image") return true;
+    }
+    return false;
+}
 
 StartupSwitches switches;
 
@@ -140,7 +154,6 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     if (sdl_input.probe() && !read_binary_scene_data(sdl_input))
         fatal("Error: cannot read SDL binary data\n");
 
-    if (state.load_image_module_early) start_loading_oiio_module();
     int errors = parse_scene(sdl_input);
     report_elapsed_time(wall_seconds() - parse_start, "parse");
     if (!scan.link_mode) state.input.reset();
@@ -148,6 +161,11 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
 
     check_ray_trace_limits(ray_trace_limits(), state.subdivision_control);
     SceneGiven given = transfer_environment(options, renderer_kind, mode);
+    // Images other than our own format are read and SGI files written through
+    // the image module: load it while the first frame is prepared.
+    if (state.load_image_module_early &&
+        (oiio_module_wanted() || options.image_format == 2 || scene_has_backdrop()))
+        start_loading_oiio_module();
     expression_context().byframe = options.byframe;
 
     SecondScan second = second_scan(argc, argv, options);

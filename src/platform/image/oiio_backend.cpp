@@ -6,6 +6,7 @@
 #include "platform/image/oiio_backend.h"
 
 #include <mutex>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -88,6 +89,13 @@ const oiio_api::Table* table_or_error(std::string* error) {
 void start_loading_oiio_module() {
     std::thread([] { module(); }).detach();
 }
+
+namespace {
+std::atomic<bool> module_wanted{false};
+}
+
+void want_oiio_module() { module_wanted.store(true, std::memory_order_relaxed); }
+bool oiio_module_wanted() { return module_wanted.load(std::memory_order_relaxed); }
 
 inline namespace renderer {
 

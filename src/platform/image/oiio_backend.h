@@ -93,5 +93,10 @@ private:
 // for OpenImageIO and the libraries it pulls in. A failure is kept and
 // reported by the first use, as without the head start.
 void start_loading_oiio_module();
+// What the scene read so far will open through the module (a file texture,
+// a backdrop): only then is the head start worth its cost, since loading
+// competes with the render for the processors and memory.
+void want_oiio_module();
+bool oiio_module_wanted();
 #endif
 }  // namespace sky

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/fatal.h"
+#include "platform/image/oiio_backend.h"
 #include "platform/report.h"
 #include "scene/scene_clock.h"
 #include "sdl/pool.h"
@@ -55,7 +56,10 @@ struct FileInfo {
 };
 
 void* alloc_node(const AR_TextureInfo&) { return sdl_pool().make<FileNode>(); }
-void* alloc_info(const AR_TextureInfo&) { return sdl_pool().make<FileInfo>(); }
+void* alloc_info(const AR_TextureInfo&) {
+    want_oiio_module();
+    return sdl_pool().make<FileInfo>();
+}
 
 bool parse(AR_TextureInfo&, void* node, const char* name, Expr* value) {
     if (node == nullptr) fatal("NIL FileNode found\n");
