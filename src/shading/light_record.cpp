@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
@@ -143,11 +144,21 @@ void check_light_model(const AR_LightModel& m) {
     if (m.copy == nullptr) fatal("Missing %s Light Copy routine\n", m.name);
 }
 
+// Every light the scene made, for the whole run: the scene's records refer
+// to them from memory that is released wholesale, so the run keeps them here.
+namespace {
+std::vector<RR_Light*>& every_light() {
+    static auto* records = new std::vector<RR_Light*>();
+    return *records;
+}
+}  // namespace
+
 RR_Light* Rr_create_light(const char* model_name, std::int32_t line) {
     const AR_LightModel* model = find_light_model(model_name);
     if (model == nullptr) fatal("Unknown light model %s\n", model_name ? model_name : "");
     check_light_model(*model);
     auto* light = new RR_Light();
+    every_light().push_back(light);
     light->model = model;
     light->line = line;
     light->model_node = model->alloc_node();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "output/statistics.h"
 #include "platform/fatal.h"
@@ -152,11 +153,21 @@ void check_shader_model(const AR_ShaderModel& m) {
     if (m.init == nullptr) fatal("Unspecified %s shader init routine\n", m.name);
 }
 
+// Every shader the scene made, for the whole run: the scene's records refer
+// to them from memory that is released wholesale, so the run keeps them here.
+namespace {
+std::vector<RR_Shader*>& every_shader() {
+    static auto* records = new std::vector<RR_Shader*>();
+    return *records;
+}
+}  // namespace
+
 RR_Shader* Rr_create_shader(const char* model_name, std::int32_t line) {
     const AR_ShaderModel* model = find_shader_model(model_name);
     if (model == nullptr) fatal("Unknown shader model %s\n", model_name ? model_name : "");
     check_shader_model(*model);
     auto* shader = new RR_Shader();
+    every_shader().push_back(shader);
     shader->info = new AR_ShaderInfo();
     shader->model = model;
     shader->line = line;
