@@ -4,7 +4,6 @@
 // channels come first, the matte (our alpha) after them.
 #include "platform/image/rla_writer.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace sky {
@@ -57,28 +56,8 @@ std::size_t rla_encode_channel(const std::uint8_t* samples, std::size_t stride, 
     return o;
 }
 
-RlaWriter::~RlaWriter() {
-    if (file_ != nullptr) std::fclose(file_);
-}
-
-bool RlaWriter::fail(const std::string& what) {
-    failed_ = true;
-    error_ = name_ + ": " + what;
-    return false;
-}
-
-bool RlaWriter::fail_errno(const char* what) {
-    int code = errno;
-    return fail(std::string(what) + ": " + std::strerror(code));
-}
-
 bool RlaWriter::open(const char* name, int width, int height, int channels) {
-    name_ = name != nullptr ? name : "";
-    if (file_ != nullptr) return fail("writer already open");
-    if (width < 1 || width > 65535 || height < 1 || height > 65535)
-        return fail("image size out of range (1..65535)");
-    if (channels != 1 && channels != 3 && channels != 4)
-        return fail("channel count must be 1, 3 or 4");
+    if (!begin(name, width, height, channels)) return false;
     width_ = width;
     height_ = height;
     channels_ = channels;

@@ -14,17 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/stream_writer.h"
+
 namespace sky {
 
 inline constexpr std::size_t kRlaHeaderSize = 740;
 
-class RlaWriter {
+class RlaWriter : public StreamWriter {
 public:
-    RlaWriter() = default;
-    ~RlaWriter();  // closes an unfinished file as is
-    RlaWriter(const RlaWriter&) = delete;
-    RlaWriter& operator=(const RlaWriter&) = delete;
-
     // Creates the file: 1 <= width, height <= 65535; 1, 3 or 4 channels (the
     // fourth is stored as the matte).
     bool open(const char* name, int width, int height, int channels);
@@ -36,23 +33,14 @@ public:
     // disk refused a write.
     bool close();
 
-    const std::string& error() const { return error_; }
-
 private:
-    bool fail(const std::string& what);
-    bool fail_errno(const char* what);
-
-    std::FILE* file_ = nullptr;
-    std::string name_;
     int width_ = 0;
     int height_ = 0;
     int channels_ = 0;
     int rows_ = 0;
-    bool failed_ = false;
     std::uint64_t end_ = 0;               // file offset where the next row goes
     std::vector<std::uint32_t> offsets_;  // per row, bottom row first as stored
     std::vector<std::uint8_t> record_;    // one encoded row, reused
-    std::string error_;
 };
 
 // RLA run-length coding of `count` samples spaced `stride` bytes apart: a

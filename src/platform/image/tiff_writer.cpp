@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 
 namespace sky {
@@ -103,28 +102,8 @@ private:
 
 }  // namespace
 
-TiffWriter::~TiffWriter() {
-    if (file_ != nullptr) std::fclose(file_);
-}
-
-bool TiffWriter::fail(const std::string& what) {
-    failed_ = true;
-    error_ = name_ + ": " + what;
-    return false;
-}
-
-bool TiffWriter::fail_errno(const char* what) {
-    int code = errno;
-    return fail(std::string(what) + ": " + std::strerror(code));
-}
-
 bool TiffWriter::open(const char* name, int width, int height, int channels, int bits) {
-    name_ = name != nullptr ? name : "";
-    if (file_ != nullptr) return fail("writer already open");
-    if (width < 1 || width > 65535 || height < 1 || height > 65535)
-        return fail("image size out of range (1..65535)");
-    if (channels != 1 && channels != 3 && channels != 4)
-        return fail("channel count must be 1, 3 or 4");
+    if (!begin(name, width, height, channels)) return false;
     if (bits != 8 && bits != 16) return fail("bits per sample must be 8 or 16");
     height_ = height;
     rows_ = 0;

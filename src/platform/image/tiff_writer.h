@@ -13,15 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/stream_writer.h"
+
 namespace sky {
 
-class TiffWriter {
+class TiffWriter : public StreamWriter {
 public:
-    TiffWriter() = default;
-    ~TiffWriter();  // closes an unfinished file as is
-    TiffWriter(const TiffWriter&) = delete;
-    TiffWriter& operator=(const TiffWriter&) = delete;
-
     // Creates the file: 1 <= width, height <= 65535; 1, 3 or 4 channels (the
     // fourth is stored as associated alpha); 8 or 16 bits per sample.
     bool open(const char* name, int width, int height, int channels, int bits);
@@ -34,21 +31,12 @@ public:
     // stays readable) or the disk refused a write.
     bool close();
 
-    const std::string& error() const { return error_; }
-
 private:
-    bool fail(const std::string& what);
-    bool fail_errno(const char* what);
-
-    std::FILE* file_ = nullptr;
-    std::string name_;
     int height_ = 0;
     int rows_ = 0;
-    bool failed_ = false;
     std::size_t row_bytes_ = 0;
     bool swap_ = false;                  // 16-bit samples on a big-endian host
     std::vector<std::uint8_t> swapped_;  // one row in file order when swap_, reused
-    std::string error_;
 };
 
 }  // namespace sky
