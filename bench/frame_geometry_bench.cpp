@@ -36,14 +36,15 @@ std::string sheet(const std::string& subdivision) {
         rows += i ? ", (" : "(";
         for (int j = 0; j < 7; ++j) {
             const double x = 4.0 * i / 6, y = 4.0 * j / 6, z = 0.4 * ((i + j) % 3) - 0.4;
-            rows += (j ? ", cv((" : "cv((") + std::to_string(x) + ", " + std::to_string(y) +
-                    ", " + std::to_string(z) + "), 1)";
+            rows += (j ? ", cv((" : "cv((") + std::to_string(x) + ", " + std::to_string(y) + ", " +
+                    std::to_string(z) + "), 1)";
         }
         rows += ")";
     }
     return "patch sheet (shader = (s), udegree = 3, vdegree = 3, " + subdivision +
            ", uknots = (0, 0, 0, 1, 2, 3, 4, 4, 4), vknots = (0, 0, 0, 1, 2, 3, 4, 4, 4),"
-           " cvs = (" + rows + "));\n";
+           " cvs = (" +
+           rows + "));\n";
 }
 
 CameraRecord* set_up(const std::string& subdivision) {
@@ -109,9 +110,9 @@ void BM_FrameGeometryUniform(benchmark::State& state) {
                           std::to_string(state.range(1)) + ")");
 }
 BENCHMARK(BM_FrameGeometryUniform)
-    ->Args({4, 5})     // 10 240 triangles
-    ->Args({13, 15})   // 99 840
-    ->Args({43, 45})   // 990 720
+    ->Args({4, 5})    // 10 240 triangles
+    ->Args({13, 15})  // 99 840
+    ->Args({43, 45})  // 990 720
     ->Unit(benchmark::kMillisecond);
 
 void BM_FrameGeometryAdaptive(benchmark::State& state) {

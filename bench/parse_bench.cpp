@@ -21,23 +21,27 @@ namespace {
 std::string write_scene(int rows, int columns) {
     std::string path = "/tmp/skyloom_parse_bench_" + std::to_string(rows) + ".sdl";
     FILE* file = std::fopen(path.c_str(), "w");
-    std::fprintf(file, "DEFINITION\nversion = 9.5;\nshader grey (model = lambert, color = (200, 200, 200));\n");
+    std::fprintf(
+        file,
+        "DEFINITION\nversion = 9.5;\nshader grey (model = lambert, color = (200, 200, 200));\n");
     std::fprintf(file, "MODEL\npolyset (\n  shader = (grey),\n  vertices = (\n");
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
             double x = c * 0.01, z = r * 0.01, y = 0.1 * std::sin(x * 7) * std::cos(z * 5);
-            double nx = -0.07 * std::cos(x * 7) * std::cos(z * 5), nz = 0.05 * std::sin(x * 7) * std::sin(z * 5);
+            double nx = -0.07 * std::cos(x * 7) * std::cos(z * 5),
+                   nz = 0.05 * std::sin(x * 7) * std::sin(z * 5);
             double length = std::sqrt(nx * nx + 1 + nz * nz);
-            std::fprintf(file, "(cv((%.6f,%.6f,%.6f),1),st(%.5f,%.5f),norm(%.5f,%.5f,%.5f))%s\n", x, y, z,
-                         c / double(columns - 1), r / double(rows - 1), nx / length, 1 / length,
-                         nz / length, r == rows - 1 && c == columns - 1 ? "" : ",");
+            std::fprintf(file, "(cv((%.6f,%.6f,%.6f),1),st(%.5f,%.5f),norm(%.5f,%.5f,%.5f))%s\n", x,
+                         y, z, c / double(columns - 1), r / double(rows - 1), nx / length,
+                         1 / length, nz / length, r == rows - 1 && c == columns - 1 ? "" : ",");
         }
     std::fprintf(file, "),\n  polygons = (\n");
     for (int r = 0; r + 1 < rows; ++r)
         for (int c = 0; c + 1 < columns; ++c) {
             int a = r * columns + c, b = a + 1, d = a + columns, e = d + 1;
             bool last = r + 2 == rows && c + 2 == columns;
-            std::fprintf(file, "polygon(%d,%d,%d),\npolygon(%d,%d,%d)%s\n", a, d, b, b, d, e, last ? "" : ",");
+            std::fprintf(file, "polygon(%d,%d,%d),\npolygon(%d,%d,%d)%s\n", a, d, b, b, d, e,
+                         last ? "" : ",");
         }
     std::fprintf(file, ")\n);\n");
     std::fclose(file);

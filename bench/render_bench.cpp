@@ -111,10 +111,11 @@ int run(const char* path, int workers) {
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%s: parse %.3f s, evaluation %.3f s, tessellation+entry %.3f s, sampling %.3f s, "
-                "%.2f samples/pixel, peak %.0f MB\n",
-                path, parse, evaluation, geometry, full - geometry, samples / pixels,
-                usage.ru_maxrss / 1024.0);
+    std::printf(
+        "%s: parse %.3f s, evaluation %.3f s, tessellation+entry %.3f s, sampling %.3f s, "
+        "%.2f samples/pixel, peak %.0f MB\n",
+        path, parse, evaluation, geometry, full - geometry, samples / pixels,
+        usage.ru_maxrss / 1024.0);
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.
     std::_Exit(0);

@@ -68,9 +68,15 @@ void shade_points(benchmark::State& state, const char* model) {
     remove_texture_hooks();
 }
 
-void BM_Lambert(benchmark::State& state) { shade_points(state, "lambert"); }
-void BM_Phong(benchmark::State& state) { shade_points(state, "phong"); }
-void BM_Blinn(benchmark::State& state) { shade_points(state, "blinn"); }
+void BM_Lambert(benchmark::State& state) {
+    shade_points(state, "lambert");
+}
+void BM_Phong(benchmark::State& state) {
+    shade_points(state, "phong");
+}
+void BM_Blinn(benchmark::State& state) {
+    shade_points(state, "blinn");
+}
 
 BENCHMARK(BM_Lambert)->Arg(1)->Arg(4)->Arg(16);
 BENCHMARK(BM_Phong)->Arg(1)->Arg(4)->Arg(16);

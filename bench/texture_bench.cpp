@@ -56,13 +56,15 @@ void BM_FileTexture(benchmark::State& state) {
     const int size = 512;
     std::string name = "/tmp/skyloom-bench-texture-" + std::to_string(::getpid()) + ".qrl";
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(size) * size * 4);
-    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 37 >> 3);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>(i * 37 >> 3);
     FBhandle* file = FBopen(name.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, size, size, 4, 0, 0, 90.0);
     if (file == nullptr) return state.SkipWithError("cannot write the image");
     FBwrite(file, pixels.data());
     FBclose(file);
-    AR_TextureInfo* t = declared_texture("environment t (procedure = file, image = \"" + name +
-                                         "\", filter = " + (state.range(1) ? "GAUSS_FILTER" : "BLEND_FILTER") + ");");
+    AR_TextureInfo* t =
+        declared_texture("environment t (procedure = file, image = \"" + name + "\", filter = " +
+                         (state.range(1) ? "GAUSS_FILTER" : "BLEND_FILTER") + ");");
     ::unlink(name.c_str());
     if (t == nullptr) return state.SkipWithError("the scene did not read");
     run_lookups(state, *t, static_cast<float>(state.range(0)) / 1000.0f);

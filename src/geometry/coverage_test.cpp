@@ -60,8 +60,7 @@ protected:
     }
 };
 
-constexpr const char* kCamera =
-    "camera (pix = \"c\", eye = (0, 0, 5), view = origin, aov = 90);\n";
+constexpr const char* kCamera = "camera (pix = \"c\", eye = (0, 0, 5), view = origin, aov = 90);\n";
 
 TEST_F(Coverage, APatchFillingTheScreenReachesEveryPixelsBucket) {
     CameraRecord& camera = view(

@@ -152,12 +152,14 @@ void add_trim_spline(const Body& spline, int divisions, std::vector<std::array<d
     for_each_item(tcvs ? tcvs->value : nullptr, [&](const float*, Expr* tcv) {
         float values[3] = {0, 0, 1};
         Expr* c = list_first(tcv);
-        for (int k = 0; k < 3 && c; ++k, c = c->next) AR_evaluate(SDL_SCALAR, &values[k], c, nullptr);
+        for (int k = 0; k < 3 && c; ++k, c = c->next)
+            AR_evaluate(SDL_SCALAR, &values[k], c, nullptr);
         curve.cvs.push_back({values[0], values[1], 0, clamp_weight(values[2])});
         return true;
     });
     float order = 2;
-    if (const BodyItem* item = spline.find("order")) AR_evaluate(SDL_SCALAR, &order, item->value, nullptr);
+    if (const BodyItem* item = spline.find("order"))
+        AR_evaluate(SDL_SCALAR, &order, item->value, nullptr);
     const int n = static_cast<int>(curve.cvs.size());
     const int degree = std::clamp(truncate_to_int(order) - 1, 1, kMaxNurbsDegree);
     std::vector<std::array<double, 3>> points;

@@ -24,7 +24,7 @@ enum NurbsForm : std::int32_t {
 struct NurbsCurve {
     std::int32_t degree = 1;
     std::int32_t form = NURBS_OPEN;
-    std::vector<double> knots;        // cvs.size() + degree − 1
+    std::vector<double> knots;  // cvs.size() + degree − 1
     std::vector<WeightedPoint> cvs;
 };
 
@@ -33,11 +33,13 @@ struct NurbsSurface {
     std::int32_t ucount = 0;  // rows of control vertices (along u)
     std::int32_t vcount = 0;  // control vertices per row (along v)
     std::int32_t uform = NURBS_OPEN, vform = NURBS_OPEN;
-    std::vector<double> uknots;  // ucount + udegree − 1
-    std::vector<double> vknots;  // vcount + vdegree − 1
+    std::vector<double> uknots;      // ucount + udegree − 1
+    std::vector<double> vknots;      // vcount + vdegree − 1
     std::vector<WeightedPoint> cvs;  // row by row: cvs[u * vcount + v]
 
-    const WeightedPoint& cv(int u, int v) const { return cvs[static_cast<std::size_t>(u) * vcount + v]; }
+    const WeightedPoint& cv(int u, int v) const {
+        return cvs[static_cast<std::size_t>(u) * vcount + v];
+    }
     WeightedPoint& cv(int u, int v) { return cvs[static_cast<std::size_t>(u) * vcount + v]; }
 };
 

@@ -28,8 +28,8 @@ struct GeometryCommon {
     std::int32_t motion_texture_sample_level = 2;  // 0..5
     std::int32_t motion_shading_samples = 1;       // at least 1
     bool saved_geometry_allowed = false;
-    std::vector<Expr*> shaders;  // evaluated SHADER expressions, in order
-    std::vector<Expr*> lights;   // the light list linked to the object
+    std::vector<Expr*> shaders;            // evaluated SHADER expressions, in order
+    std::vector<Expr*> lights;             // the light list linked to the object
     double bound[6] = {0, 0, 0, 0, 0, 0};  // object space: xmin, xmax, ymin, ymax, zmin, zmax
     virtual ~GeometryCommon() = default;
 };

@@ -212,7 +212,8 @@ private:
         const BezierPatches& b = spans_.bezier;
         const std::uint32_t side = 1u << levels_.maximum;
         auto along = [side](const std::vector<double>& breaks, int spans, std::uint32_t k) {
-            const auto span = std::min<std::uint32_t>(k / side, static_cast<std::uint32_t>(spans - 1));
+            const auto span =
+                std::min<std::uint32_t>(k / side, static_cast<std::uint32_t>(spans - 1));
             const double s = static_cast<double>(k - span * side) / side;
             return (1 - s) * breaks[span] + s * breaks[span + 1];
         };
@@ -274,8 +275,7 @@ private:
 
 // A trimmed patch: the subdivision only decides where the surface is
 // sampled; the regions are triangulated over those samples.
-bool trimmed(const PatchGeometry& patch, const Spans& spans, const char* name,
-             TriangleSink& sink) {
+bool trimmed(const PatchGeometry& patch, const Spans& spans, const char* name, TriangleSink& sink) {
     std::vector<UvCell> cells;
     const BezierPatches& b = spans.bezier;
     if (patch.adaptive) {
@@ -294,12 +294,13 @@ bool trimmed(const PatchGeometry& patch, const Spans& spans, const char* name,
         for (int su = 0; su < b.uspans; ++su) {
             for (int i = 0; i < ud; ++i) {
                 const double u0 = b.ubreaks[su] + (b.ubreaks[su + 1] - b.ubreaks[su]) * i / ud;
-                const double u1 = b.ubreaks[su] + (b.ubreaks[su + 1] - b.ubreaks[su]) * (i + 1) / ud;
+                const double u1 =
+                    b.ubreaks[su] + (b.ubreaks[su + 1] - b.ubreaks[su]) * (i + 1) / ud;
                 for (int sv = 0; sv < b.vspans; ++sv) {
                     for (int j = 0; j < vd; ++j) {
                         const double w = b.vbreaks[sv + 1] - b.vbreaks[sv];
-                        cells.push_back({u0, b.vbreaks[sv] + w * j / vd, u1,
-                                         b.vbreaks[sv] + w * (j + 1) / vd});
+                        cells.push_back(
+                            {u0, b.vbreaks[sv] + w * j / vd, u1, b.vbreaks[sv] + w * (j + 1) / vd});
                     }
                 }
             }

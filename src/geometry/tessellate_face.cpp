@@ -44,7 +44,8 @@ double outline_size(const std::vector<Vec3>& outline) {
     double low[3] = {outline[0][0], outline[0][1], outline[0][2]};
     double high[3] = {low[0], low[1], low[2]};
     for (const Vec3& p : outline)
-        for (int i = 0; i < 3; ++i) low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
+        for (int i = 0; i < 3; ++i)
+            low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
     return std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
 }
 
@@ -74,13 +75,13 @@ bool tessellate_face(const FaceGeometry& face, const char* name, float orientati
 
     const std::vector<Vec3>& outline = s.loops[0];
     PlaneAxes axes;
-    if (!plane_axes(newell_normal(outline.size(), [&](std::size_t i) -> const Vec3& {
-                        return outline[i];
-                    }),
-                    axes)) {
-        rptError("Can't calculate normal for face, check that the face is not a straight line "
-                 "segment (%s)\n",
-                 name);
+    if (!plane_axes(
+            newell_normal(outline.size(), [&](std::size_t i) -> const Vec3& { return outline[i]; }),
+            axes)) {
+        rptError(
+            "Can't calculate normal for face, check that the face is not a straight line "
+            "segment (%s)\n",
+            name);
         return false;
     }
 
@@ -117,7 +118,8 @@ bool tessellate_face(const FaceGeometry& face, const char* name, float orientati
     // Texture coordinates span the outline's extent in its plane.
     double low[2] = {s.flat[0][0][0], s.flat[0][0][1]}, high[2] = {low[0], low[1]};
     for (const Point2& p : s.flat[0])
-        for (int i = 0; i < 2; ++i) low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
+        for (int i = 0; i < 2; ++i)
+            low[i] = std::min(low[i], p[i]), high[i] = std::max(high[i], p[i]);
     const double width = high[0] > low[0] ? high[0] - low[0] : 1.0;
     const double height = high[1] > low[1] ? high[1] - low[1] : 1.0;
 

@@ -26,7 +26,8 @@ struct Collect : TriangleSink {
         SurfacePoint a, b, c;
     };
     std::vector<Tri> triangles;
-    void add_triangle(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) override {
+    void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
+                      const SurfacePoint& c) override {
         triangles.push_back({a, b, c});
     }
     // The area vector of all triangles (their winding by the right-hand rule).
@@ -55,7 +56,9 @@ FaceGeometry square_with_hole(double z = 0) {
 }
 
 std::string errors;
-void capture(const char* text) { errors += text; }
+void capture(const char* text) {
+    errors += text;
+}
 
 class FaceTessellation : public ::testing::Test {
 protected:

@@ -169,8 +169,8 @@ void collect_triangles(T& tri, Triangulation& out, Outcome& outcome) {
 }
 
 template <class Kind>
-Outcome run(std::span<const Point2> points, std::span<const Loop> loops,
-            std::size_t interior_begin, Triangulation& out) {
+Outcome run(std::span<const Point2> points, std::span<const Loop> loops, std::size_t interior_begin,
+            Triangulation& out) {
     Outcome outcome;
     typename Kind::Triangulation tri;
     ConstraintLoops constraint_loops;

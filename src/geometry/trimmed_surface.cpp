@@ -180,7 +180,8 @@ std::vector<TrimRegion> clean_trim_regions(std::span<const TrimRegion> regions) 
                 while (loop.points.size() > 1 && loop.points.back() == loop.points.front())
                     loop.points.pop_back();
                 if (loop.points.size() == 1) {
-                    rptError("Error: trim curve reduced to a single point with duplicates removed.\n");
+                    rptError(
+                        "Error: trim curve reduced to a single point with duplicates removed.\n");
                     loop.points.clear();
                 }
             }
@@ -193,8 +194,8 @@ std::vector<TrimRegion> clean_trim_regions(std::span<const TrimRegion> regions) 
 }
 
 TrimmedResult tessellate_trimmed(const SurfaceEvaluator& surface, const double domain[4],
-                                 std::span<const TrimRegion> regions,
-                                 std::span<const UvCell> cells, TriangleSink& sink) {
+                                 std::span<const TrimRegion> regions, std::span<const UvCell> cells,
+                                 TriangleSink& sink) {
     TrimmedResult result;
     const CellSizes sizes(domain, cells);
 
@@ -221,10 +222,9 @@ TrimmedResult tessellate_trimmed(const SurfaceEvaluator& surface, const double d
         const TrimRegion& region = regions[r];
         loops.resize(region.loops.size());
         spans.clear();
-        double box[4] = {std::numeric_limits<double>::infinity(),
-                         std::numeric_limits<double>::infinity(),
-                         -std::numeric_limits<double>::infinity(),
-                         -std::numeric_limits<double>::infinity()};
+        double box[4] = {
+            std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+            -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
         bool refined = true, finite = true;
         for (std::size_t l = 0; l < region.loops.size() && refined && finite; ++l) {
             finite = clip_to_domain(region.loops[l], domain, clipped);

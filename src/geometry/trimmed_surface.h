@@ -78,7 +78,7 @@ std::vector<TrimRegion> clean_trim_regions(std::span<const TrimRegion> regions);
 // cells and hands the triangles, counter-clockwise in (u, v), to `sink`.
 // `domain` is {umin, vmin, umax, vmax}. Prints nothing.
 TrimmedResult tessellate_trimmed(const SurfaceEvaluator& surface, const double domain[4],
-                                 std::span<const TrimRegion> regions,
-                                 std::span<const UvCell> cells, TriangleSink& sink);
+                                 std::span<const TrimRegion> regions, std::span<const UvCell> cells,
+                                 TriangleSink& sink);
 
 }  // namespace sky

@@ -31,10 +31,17 @@ void count_frame_scene() {
     ObjectList& objects = frame_objects();
     for (std::size_t i = 0; i < objects.size(); ++i) {
         switch (objects[i].type) {
-            case SDL_PATCH: ++patches; break;
-            case SDL_FACE: ++faces; break;
-            case SDL_POLYSET: ++polysets; break;
-            default: break;
+            case SDL_PATCH:
+                ++patches;
+                break;
+            case SDL_FACE:
+                ++faces;
+                break;
+            case SDL_POLYSET:
+                ++polysets;
+                break;
+            default:
+                break;
         }
     }
     c.patches.store(patches, std::memory_order_relaxed);

@@ -59,7 +59,9 @@ void run_cleanup_handlers() {
 
 ExitHook exit_hook = nullptr;
 
-void set_exit_hook(ExitHook hook) { exit_hook = hook; }
+void set_exit_hook(ExitHook hook) {
+    exit_hook = hook;
+}
 
 void exit_process(int status) {
     {

@@ -16,7 +16,10 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 }  // namespace
 
 InputStream::InputStream(int fd, bool owns_fd, std::string name)
-    : fd_(fd), owns_fd_(owns_fd), name_(std::move(name)), buffer_(new char[kBufferSize]),
+    : fd_(fd),
+      owns_fd_(owns_fd),
+      name_(std::move(name)),
+      buffer_(new char[kBufferSize]),
       capacity_(kBufferSize) {}
 
 InputStream::~InputStream() {

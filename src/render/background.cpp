@@ -65,23 +65,35 @@ void prepare_background(std::int32_t xresolution, std::int32_t yresolution) {
     background.yresolution = std::max(yresolution, 1);
     const SceneDescription& scene = scene_description();
     switch (scene.background_form) {
-        case CLAUSE_BACKGROUND_COLOUR: evaluate_colour(scene.background_value); break;
-        case CLAUSE_BACKGROUND_TEXTURE: evaluate_texture(scene.background_value); break;
-        case CLAUSE_BACKGROUND_FILE: evaluate_backdrop(scene.background_value); break;
+        case CLAUSE_BACKGROUND_COLOUR:
+            evaluate_colour(scene.background_value);
+            break;
+        case CLAUSE_BACKGROUND_TEXTURE:
+            evaluate_texture(scene.background_value);
+            break;
+        case CLAUSE_BACKGROUND_FILE:
+            evaluate_backdrop(scene.background_value);
+            break;
         case CLAUSE_BACKGROUND_BODY:
             if (scene.background == nullptr) break;
             for (const BodyItem& item : scene.background->items) {
                 std::string_view name = item.name ? item.name : "";
-                if (name == "color" || name == "colour") evaluate_colour(item.value);
-                else if (name == "texture") evaluate_texture(item.value);
-                else if (name == "backdrop" || name == "image") evaluate_backdrop(item.value);
+                if (name == "color" || name == "colour")
+                    evaluate_colour(item.value);
+                else if (name == "texture")
+                    evaluate_texture(item.value);
+                else if (name == "backdrop" || name == "image")
+                    evaluate_backdrop(item.value);
             }
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
-bool background_is_flat() { return background.texture == nullptr && background.backdrop == nullptr; }
+bool background_is_flat() {
+    return background.texture == nullptr && background.backdrop == nullptr;
+}
 
 void background_colour(double x, double y, float* out) {
     out[0] = background.colour[0];
@@ -105,14 +117,16 @@ void background_colour(double x, double y, float* out) {
     if (background.backdrop && background.backdrop->levels() > 0) {
         const PyramidLevel& image = background.backdrop->level(0);
         if (image.width <= 0 || image.height <= 0) return;
-        const std::int64_t px = static_cast<std::int64_t>(std::trunc(x)) * image.width /
-                                background.xresolution;
-        const std::int64_t py = static_cast<std::int64_t>(std::trunc(y)) * image.height /
-                                background.yresolution;
+        const std::int64_t px =
+            static_cast<std::int64_t>(std::trunc(x)) * image.width / background.xresolution;
+        const std::int64_t py =
+            static_cast<std::int64_t>(std::trunc(y)) * image.height / background.yresolution;
         const std::int64_t column = std::clamp<std::int64_t>(px, 0, image.width - 1);
         // Image rows are stored top first; image y grows upward.
-        const std::int64_t row = image.height - 1 - std::clamp<std::int64_t>(py, 0, image.height - 1);
-        const std::uint8_t* p = &image.pixels[static_cast<std::size_t>((row * image.width + column) * 4)];
+        const std::int64_t row =
+            image.height - 1 - std::clamp<std::int64_t>(py, 0, image.height - 1);
+        const std::uint8_t* p =
+            &image.pixels[static_cast<std::size_t>((row * image.width + column) * 4)];
         out[0] = p[0];
         out[1] = p[1];
         out[2] = p[2];

@@ -49,7 +49,8 @@ void release(T*& block) {
 const AR_ShaderInfo* object_shader(const RenderObject& object) {
     const auto* common = static_cast<const GeometryCommon*>(object.geometry);
     if (common == nullptr || common->shaders.empty()) return nullptr;
-    std::size_t slot = object.type == SDL_POLYSET ? static_cast<std::size_t>(object.shader_slot) : 0;
+    std::size_t slot =
+        object.type == SDL_POLYSET ? static_cast<std::size_t>(object.shader_slot) : 0;
     if (slot >= common->shaders.size()) slot = 0;
     ObjectValue value;
     if (!AR_evaluate(SDL_SHADER, &value, common->shaders[slot], nullptr)) return nullptr;
@@ -62,11 +63,17 @@ bool shader_is_transparent(const AR_ShaderInfo& shader) {
     return t.texture != nullptr || t.colour.x != 0.0f || t.colour.y != 0.0f || t.colour.z != 0.0f;
 }
 
-void set_up_worker(void*) { RR_init_sample_node(&caster_worker().node, *camera_state.camera); }
+void set_up_worker(void*) {
+    RR_init_sample_node(&caster_worker().node, *camera_state.camera);
+}
 
-void render_tile(Tile& tile, void*) { render_tile_rows(tile); }
+void render_tile(Tile& tile, void*) {
+    render_tile_rows(tile);
+}
 
-void tear_down_worker(void*) { RR_release_sample_node(caster_worker().node); }
+void tear_down_worker(void*) {
+    RR_release_sample_node(caster_worker().node);
+}
 
 void hand_row(std::int32_t y, const RR_SampleNode& node) {
     const std::int32_t width = node.x_right - node.x_left + 1;
@@ -84,14 +91,28 @@ void blank_row(RR_SampleNode& node) {
 
 }  // namespace
 
-CasterCamera& caster_camera() { return camera_state; }
-CasterWorker& caster_worker() { return workers[worker_index()]; }
-CasterWorker& caster_worker(int index) { return workers[index]; }
-void set_glow_sink(GlowSink sink) { glow.store(sink); }
-GlowSink glow_sink() { return glow.load(std::memory_order_relaxed); }
-void set_row_sink(RowSink sink) { row_sink.store(sink); }
+CasterCamera& caster_camera() {
+    return camera_state;
+}
+CasterWorker& caster_worker() {
+    return workers[worker_index()];
+}
+CasterWorker& caster_worker(int index) {
+    return workers[index];
+}
+void set_glow_sink(GlowSink sink) {
+    glow.store(sink);
+}
+GlowSink glow_sink() {
+    return glow.load(std::memory_order_relaxed);
+}
+void set_row_sink(RowSink sink) {
+    row_sink.store(sink);
+}
 
-RR_SampleNode& worker_sample_node() { return caster_worker().node; }
+RR_SampleNode& worker_sample_node() {
+    return caster_worker().node;
+}
 
 bool needs_full_sample_routine(const CameraRecord& camera) {
     const RenderOptions& options = render_options();
@@ -267,7 +288,9 @@ void remove_render_passes() {
     passes.camera_pass.tear_down = nullptr;
 }
 
-std::int64_t worker_samples(int worker) { return workers[worker].samples; }
+std::int64_t worker_samples(int worker) {
+    return workers[worker].samples;
+}
 
 void reset_sample_counts() {
     for (CasterWorker& w : workers) w.samples = 0;

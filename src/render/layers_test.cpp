@@ -24,7 +24,8 @@ struct Scene {
         triangles.reserve(64);
     }
     // A triangle through three screen points (x, y) at constant depth z.
-    void add(float x0, float y0, float x1, float y1, float x2, float y2, float z, bool transparent) {
+    void add(float x0, float y0, float x1, float y1, float x2, float y2, float z,
+             bool transparent) {
         ScreenTriangle t{};
         const float D = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
         t.x0 = x0, t.y0 = y0, t.z0 = z;
@@ -34,7 +35,9 @@ struct Scene {
         triangles.push_back(t);
     }
     // A square [0, 4]² at depth z.
-    void square(float z, bool transparent) { add(0, 0, 4, 0, 4, 4, z, transparent), add(0, 0, 4, 4, 0, 4, z, transparent); }
+    void square(float z, bool transparent) {
+        add(0, 0, 4, 0, 4, 4, z, transparent), add(0, 0, 4, 4, 0, 4, z, transparent);
+    }
 
     std::vector<const RC_Layer*> layers(float x, float y, bool* transparent = nullptr) {
         cells.assign(triangles.size(), BucketCell{});
@@ -44,7 +47,8 @@ struct Scene {
         }
         bool seen = false;
         std::vector<const RC_Layer*> out;
-        for (const RC_Layer* l = collect_layers(cells.empty() ? nullptr : &cells[0], x, y, pool, seen);
+        for (const RC_Layer* l =
+                 collect_layers(cells.empty() ? nullptr : &cells[0], x, y, pool, seen);
              l; l = l->next)
             out.push_back(l);
         if (transparent) *transparent = seen;
@@ -54,9 +58,9 @@ struct Scene {
 
 TEST(Layers, TheNearestOpaqueHitEndsTheList) {
     Scene s;
-    s.square(0.2f, true);   // behind the opaque one: never shaded
+    s.square(0.2f, true);  // behind the opaque one: never shaded
     s.square(0.5f, false);
-    s.square(0.8f, true);   // in front: shaded over it
+    s.square(0.8f, true);  // in front: shaded over it
     s.square(0.3f, false);
     bool transparent = false;
     auto list = s.layers(1.0f, 3.0f, &transparent);

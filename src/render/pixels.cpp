@@ -35,7 +35,9 @@ inline float take_sample(RR_SampleNode& node, const BucketCell* list, double x, 
     return depth;
 }
 
-inline double sample_time() { return caster_camera().motion_blur ? 0.5 : 0.0; }
+inline double sample_time() {
+    return caster_camera().motion_blur ? 0.5 : 0.0;
+}
 
 inline double milliseconds() {
     using namespace std::chrono;
@@ -88,11 +90,10 @@ struct PixelSums {
         widen(c);
     }
     void widen(const float* c) {
-        for (int k = 0; k < 3; ++k) low[k] = std::min(low[k], c[k]), high[k] = std::max(high[k], c[k]);
+        for (int k = 0; k < 3; ++k)
+            low[k] = std::min(low[k], c[k]), high[k] = std::max(high[k], c[k]);
     }
-    float range() const {
-        return std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
-    }
+    float range() const { return std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]}); }
 };
 
 // One pixel of the adaptive routine into `out`; returns its depth.
@@ -191,7 +192,8 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
         };
         take(0, m - 2);
         double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
-        if (cam.composite && (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
+        if (cam.composite &&
+            (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
             a = 1.0;
         const std::int32_t wanted = wanted_samples(node.aa_min, node.aa_max, a);
         if (wanted > m) {

@@ -40,8 +40,7 @@ double AR_random() {
 }
 
 void AR_random_seek(int position) {
-    cursors[worker_index()].position =
-        position >= 0 && position < kRandomTableSize ? position : 0;
+    cursors[worker_index()].position = position >= 0 && position < kRandomTableSize ? position : 0;
 }
 
 }  // namespace sky

@@ -78,7 +78,8 @@ TEST(Render, NothingSeenIsFarAway) {
     std::string scene = settings("shader s (model = lambert);\n") +
                         "ENVIRONMENT\nbackground = color (10, 20, 30);\n" +
                         "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\","
-                        " depth_file = \"d\");\n" + square(0.5, 0, "s");
+                        " depth_file = \"d\");\n" +
+                        square(0.5, 0, "s");
     RenderedImage image = render_scene(scene);
     ASSERT_TRUE(image.ok);
     EXPECT_EQ(image.depth_at(0, 0), 1e8f);
@@ -122,10 +123,11 @@ std::string sphere(int segments, const char* shader) {
 }
 
 TEST(Render, LambertSphereFollowsNDotL) {
-    std::string scene = settings("shader s (model = lambert, color = (255, 255, 255), diffuse = 1);\n") +
-                        "MODEL\ncamera (eye = (0, 0, 4), view = origin, aov = 40, pix = \"p\");\n" +
-                        "light (model = directional, direction = (-1, -1, -1), intensity = 1);\n" +
-                        sphere(160, "s");
+    std::string scene =
+        settings("shader s (model = lambert, color = (255, 255, 255), diffuse = 1);\n") +
+        "MODEL\ncamera (eye = (0, 0, 4), view = origin, aov = 40, pix = \"p\");\n" +
+        "light (model = directional, direction = (-1, -1, -1), intensity = 1);\n" +
+        sphere(160, "s");
     RenderedImage image = render_scene(scene);
     ASSERT_TRUE(image.ok);
     if (std::getenv("SKYLOOM_TEST_DUMP")) image.write_ppm("/tmp/sphere.ppm");
@@ -208,7 +210,8 @@ TEST(Render, EdgePixelsConvergeToTheCoveredFraction) {
 TEST(Render, FlatRegionsTakeTheMinimumSamples) {
     const std::string scene =
         settings("shader w (model = lightsource, color = (200, 100, 50));\n") +
-        "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\");\n" + square(40, 0, "w");
+        "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\");\n" +
+        square(40, 0, "w");
     for (int level : {0, 1, 3}) {
         RenderedImage image = render_scene(scene, {1, 10, [level](RenderOptions& o) {
                                                        o.aalevelmax = 16;
@@ -221,7 +224,8 @@ TEST(Render, FlatRegionsTakeTheMinimumSamples) {
         for (std::int32_t top = image.height; top > 0; top -= 10)
             corners += static_cast<std::int64_t>(image.width + 1) * (std::min(top, 10) + 1);
         EXPECT_EQ(image.samples - corners,
-                  static_cast<std::int64_t>(image.width) * image.height * level) << level;
+                  static_cast<std::int64_t>(image.width) * image.height * level)
+            << level;
         EXPECT_FLOAT_EQ(image.at(5, 5)[0], 200.0f);
         EXPECT_FLOAT_EQ(image.at(5, 5)[3], 255.0f);
     }
@@ -229,10 +233,13 @@ TEST(Render, FlatRegionsTakeTheMinimumSamples) {
 
 // Everything at once: lit curved surfaces, a transparent layer, edges.
 std::string busy_scene() {
-    return settings("shader s (model = phong, color = (200, 150, 100));\n"
-                    "shader g (model = lambert, color = (90, 180, 90), transparency = (128, 128, 128));\n"
-                    "shader f (model = lambert, color = (150, 150, 220));\n") +
-           "MODEL\ncamera (eye = (0.3, 0.2, 4), view = origin, aov = 40, pix = \"p\", depth_file = \"d\");\n" +
+    return settings(
+               "shader s (model = phong, color = (200, 150, 100));\n"
+               "shader g (model = lambert, color = (90, 180, 90), transparency = (128, 128, "
+               "128));\n"
+               "shader f (model = lambert, color = (150, 150, 220));\n") +
+           "MODEL\ncamera (eye = (0.3, 0.2, 4), view = origin, aov = 40, pix = \"p\", depth_file = "
+           "\"d\");\n" +
            "light (model = directional, direction = (-1, -0.5, -1));\n"
            "light (model = ambient, intensity = 0.2);\n" +
            sphere(48, "s") + square(0.6, 1.2, "g") + square(3, -1.5, "f");
@@ -253,9 +260,11 @@ TEST(Render, ImagesDoNotDependOnWorkersOrTiles) {
         RenderedImage image = render_scene(scene, settings);
         ASSERT_TRUE(image.ok);
         EXPECT_EQ(image.rows_seen.size(), reference.rows_seen.size());
-        EXPECT_TRUE(std::memcmp(image.rgba.data(), reference.rgba.data(), image.rgba.size() * 4) == 0)
+        EXPECT_TRUE(std::memcmp(image.rgba.data(), reference.rgba.data(), image.rgba.size() * 4) ==
+                    0)
             << settings.workers << " workers, " << settings.tile_rows << " rows";
-        EXPECT_TRUE(std::memcmp(image.depth.data(), reference.depth.data(), image.depth.size() * 4) == 0)
+        EXPECT_TRUE(
+            std::memcmp(image.depth.data(), reference.depth.data(), image.depth.size() * 4) == 0)
             << settings.workers << " workers, " << settings.tile_rows << " rows";
     }
     // The transparent square lets the sphere through, tinted.

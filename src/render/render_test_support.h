@@ -77,7 +77,8 @@ inline void catch_row(std::int32_t y, const float* colour, const float* depth, c
     const RenderOptions& options = render_options();
     const std::int32_t row = y - options.ylow;
     if (row < 0 || row >= image.height || width != image.width) return;
-    std::copy(colour, colour + 4 * width, image.rgba.begin() + 4 * static_cast<std::size_t>(row) * width);
+    std::copy(colour, colour + 4 * width,
+              image.rgba.begin() + 4 * static_cast<std::size_t>(row) * width);
     std::copy(depth, depth + width, image.depth.begin() + static_cast<std::size_t>(row) * width);
     image.rows_seen.push_back(y);
 }

@@ -42,14 +42,18 @@ inline const ObjectShading& shading_of(const ScreenTriangle& triangle) {
 // A layer whose `next` is itself would make every walk endless.
 inline bool breaks_loop(RC_Layer* layer) {
     if (layer->next != layer) return false;
-    rptError("ERROR: infinite loop found in \t\t\t\t\t\t\tmotion blur case, breaking loop. Contact support.\n");
+    rptError(
+        "ERROR: infinite loop found in \t\t\t\t\t\t\tmotion blur case, breaking loop. Contact "
+        "support.\n");
     layer->next = nullptr;
     return true;
 }
 
 // --- shading ------------------------------------------------------------------
 
-inline float dot3(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline float dot3(const float* a, const float* b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 inline void cross3(const float* a, const float* b, float* out) {
     out[0] = a[1] * b[2] - a[2] * b[1];
     out[1] = a[2] * b[0] - a[0] * b[2];
@@ -97,7 +101,8 @@ void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& la
     if (std::fabs(denominator) > 1e-12f * std::sqrt(1.0f / plane.inverse_nn)) {
         const float along = dot3(plane.n, to_plane) / denominator;
         for (int k = 0; k < 3; ++k) hit.eye[k] = origin[k] + along * direction[k];
-        float rel[3] = {hit.eye[0] - plane.p0[0], hit.eye[1] - plane.p0[1], hit.eye[2] - plane.p0[2]};
+        float rel[3] = {hit.eye[0] - plane.p0[0], hit.eye[1] - plane.p0[1],
+                        hit.eye[2] - plane.p0[2]};
         float c1[3], c2[3];
         cross3(rel, plane.e2, c1);
         cross3(plane.e1, rel, c2);
@@ -120,7 +125,9 @@ inline void normalise3(float* v) {
     if (l > 0.0f) v[0] /= l, v[1] /= l, v[2] /= l;
 }
 
-inline Triple triple(const float* v) { return Triple{v[0], v[1], v[2]}; }
+inline Triple triple(const float* v) {
+    return Triple{v[0], v[1], v[2]};
+}
 
 // Fills the shading point for the layer's hit.
 void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& layer,
@@ -155,8 +162,10 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     // Surface parameters: the texture coordinates when the object has them.
     float uv[3][2];
     for (int i = 0; i < 3; ++i) {
-        if (s[i]->texture) uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
-        else uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
+        if (s[i]->texture)
+            uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
+        else
+            uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
     }
     p.u = w[0] * uv[0][0] + w[1] * uv[1][0] + w[2] * uv[2][0];
     p.v = w[0] * uv[0][1] + w[1] * uv[1][1] + w[2] * uv[2][1];
@@ -236,8 +245,10 @@ void LayerPool::grow() {
         return;
     }
     auto* block = new (SKY_MALLOC(sizeof(Block))) Block();
-    if (current_ == nullptr) first_ = block;
-    else current_->next = block;
+    if (current_ == nullptr)
+        first_ = block;
+    else
+        current_->next = block;
     current_ = block;
     used_ = 0;
 }
@@ -306,8 +317,10 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         }
         transparent = true;
         layer->next = front;
-        if (behind != nullptr) behind->next = layer;
-        else head = layer;
+        if (behind != nullptr)
+            behind->next = layer;
+        else
+            head = layer;
     }
     return head;
 }
@@ -357,7 +370,8 @@ float sample_static(double x, double y, double time, float* out, RR_SampleNode& 
     int count = 0;
     for (RC_Layer* l = head; l != nullptr; l = l->next) ++count;
 
-    const double footprint = node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
+    const double footprint =
+        node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
     float glow[3] = {0.0f, 0.0f, 0.0f};
     HitPoint hit{};
     double nearest_distance = 0.0, back_distance = 0.0;

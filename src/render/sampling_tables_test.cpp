@@ -80,8 +80,8 @@ TEST(ContrastRule, EveryBranch) {
     const double a = contrast_fraction(255.0f, 0.99, false);
     EXPECT_NEAR(a, 1.0 - std::pow(1.0 - 0.99 * 0.9945, 10.8), 1e-9);
     EXPECT_EQ(wanted_samples(1, 16, a), 16);
-    EXPECT_NEAR(contrast_fraction(100.0f, 0.75, false),
-                1.0 - std::pow(1.0 - 0.75 * 0.39, 6.0), 1e-9);
+    EXPECT_NEAR(contrast_fraction(100.0f, 0.75, false), 1.0 - std::pow(1.0 - 0.75 * 0.39, 6.0),
+                1e-9);
     // Capped reduced-samples pixels and negative ranges.
     EXPECT_EQ(contrast_fraction(255.0f, 0.99, true), 0.0);
     EXPECT_EQ(contrast_fraction(-3.0f, 0.5, false), 0.0);

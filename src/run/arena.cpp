@@ -40,7 +40,9 @@ struct Arena {
 Arena arena_table[kMaxArenas];
 std::atomic<int> arena_count{0};
 
-std::uint8_t* block_data(ArenaBlock* block) { return reinterpret_cast<std::uint8_t*>(block + 1); }
+std::uint8_t* block_data(ArenaBlock* block) {
+    return reinterpret_cast<std::uint8_t*>(block + 1);
+}
 
 Arena& arena_at(ArenaId id) {
     SKY_CHECK(id >= 0 && id < arena_count.load(std::memory_order_acquire));
@@ -98,7 +100,8 @@ ArenaId create_arena(std::size_t block_bytes) {
 void* arena_allocate(ArenaId id, std::size_t count, std::size_t size) {
     Arena& arena = arena_at(id);
     std::size_t bytes = 0;
-    if (__builtin_mul_overflow(count, size, &bytes) || bytes > SIZE_MAX / 2) out_of_memory(SIZE_MAX);
+    if (__builtin_mul_overflow(count, size, &bytes) || bytes > SIZE_MAX / 2)
+        out_of_memory(SIZE_MAX);
     bytes = round_up(std::max<std::size_t>(bytes, 1));
     if (arena.current == nullptr || arena.current->capacity - arena.used < bytes)
         advance(arena, bytes);
@@ -126,8 +129,12 @@ void release_arena(ArenaId id) {
     arena.blocks = 0;
 }
 
-std::size_t arena_bytes_reserved(ArenaId id) { return arena_at(id).reserved; }
-int arena_block_count(ArenaId id) { return arena_at(id).blocks; }
+std::size_t arena_bytes_reserved(ArenaId id) {
+    return arena_at(id).reserved;
+}
+int arena_block_count(ArenaId id) {
+    return arena_at(id).blocks;
+}
 
 // --- per-worker arenas -------------------------------------------------------
 
@@ -233,8 +240,8 @@ void* scratch_allocate(int index) {
         pool.current = block;
         pool.count = 0;
     }
-    std::uint8_t* record =
-        reinterpret_cast<std::uint8_t*>(pool.current + 1) + size * static_cast<std::size_t>(pool.count);
+    std::uint8_t* record = reinterpret_cast<std::uint8_t*>(pool.current + 1) +
+                           size * static_cast<std::size_t>(pool.count);
     ++pool.count;
     std::memset(record, 0, size);
     return record;
@@ -247,6 +254,8 @@ void reset_scratch_pools() {
     }
 }
 
-int scratch_block_count(int pool) { return pool_of(worker_index(), pool).blocks; }
+int scratch_block_count(int pool) {
+    return pool_of(worker_index(), pool).blocks;
+}
 
 }  // namespace sky

@@ -36,13 +36,25 @@ void barrier_wait(Barrier& barrier, int count) {
     barrier.event.wait(lock, [&] { return barrier.generation != arrival; });
 }
 
-Barrier& start_barrier() { return *start_barrier_object; }
-Barrier& end_barrier() { return *end_barrier_object; }
+Barrier& start_barrier() {
+    return *start_barrier_object;
+}
+Barrier& end_barrier() {
+    return *end_barrier_object;
+}
 
-std::mutex& tile_queue_lock() { return tile_queue_mutex; }
-std::mutex& output_lock() { return output_mutex; }
-std::mutex& counter_lock() { return counter_mutex; }
-std::mutex& arena_table_lock() { return arena_table_mutex; }
+std::mutex& tile_queue_lock() {
+    return tile_queue_mutex;
+}
+std::mutex& output_lock() {
+    return output_mutex;
+}
+std::mutex& counter_lock() {
+    return counter_mutex;
+}
+std::mutex& arena_table_lock() {
+    return arena_table_mutex;
+}
 
 std::int32_t locked_add(std::int32_t& counter, std::int32_t amount) {
     std::lock_guard lock(counter_mutex);

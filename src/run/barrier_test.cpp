@@ -58,7 +58,8 @@ TEST(LockedAdd, EveryCallerGetsARangeOfItsOwn) {
     for (auto& list : seen) all.insert(all.end(), list.begin(), list.end());
     std::sort(all.begin(), all.end());
     ASSERT_EQ(all.size(), static_cast<std::size_t>(kThreads * kCalls));
-    for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], static_cast<std::int64_t>(3 * i));
+    for (std::size_t i = 0; i < all.size(); ++i)
+        ASSERT_EQ(all[i], static_cast<std::int64_t>(3 * i));
     EXPECT_EQ(counter, 3 * kThreads * kCalls);
 }
 

@@ -46,8 +46,9 @@ void print_diagnostics(const RenderOptions& options, float pixel_aspect, bool sc
         user(kLines);
     }
     if (options.quiet) {
-        static const char* const kLines[] = {"\tYou have the quiet flag turned on, so there won't \n",
-                                             "\tbe any feedback or statistics.\n\n", nullptr};
+        static const char* const kLines[] = {
+            "\tYou have the quiet flag turned on, so there won't \n",
+            "\tbe any feedback or statistics.\n\n", nullptr};
         user(kLines);
     }
     if (options.composite_rendering) {

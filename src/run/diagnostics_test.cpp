@@ -12,8 +12,12 @@ namespace sky {
 namespace {
 
 std::string out, err;
-void capture_out(const char* text) { out += text; }
-void capture_err(const char* text) { err += text; }
+void capture_out(const char* text) {
+    out += text;
+}
+void capture_err(const char* text) {
+    err += text;
+}
 
 TEST(DiagnosticsDeathTest, PrintedOnceWithTheLinesItsConditionsCallFor) {
     auto run = [] {

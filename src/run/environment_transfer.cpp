@@ -31,7 +31,7 @@ bool evaluate_flag(Expr* expression, float default_value) {
 }
 
 constexpr SubdivisionControl kDefaultSubdivisionControl[] = {
-    {20, 3, 3, 3},    {40, 4, 4, 4},      {100, 6, 6, 5},    {500, 6, 6, 8},
+    {20, 3, 3, 3},      {40, 4, 4, 4},      {100, 6, 6, 5},     {500, 6, 6, 8},
     {1000, 10, 10, 10}, {2000, 20, 20, 20}, {5000, 10, 10, 10},
 };
 
@@ -57,7 +57,8 @@ void check_ray_trace_limits(RayTraceLimits& limits, std::vector<SubdivisionContr
 
     control.clear();
     if (env.subdivision_control == nullptr) {
-        control.assign(std::begin(kDefaultSubdivisionControl), std::end(kDefaultSubdivisionControl));
+        control.assign(std::begin(kDefaultSubdivisionControl),
+                       std::end(kDefaultSubdivisionControl));
         return;
     }
     // A list of (level, (x, y, z)) pairs, each pair itself a two-element list.

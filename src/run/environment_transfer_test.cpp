@@ -64,8 +64,9 @@ TEST(EnvironmentTransfer, GammaIsOnlyOnAwayFromOne) {
 }
 
 TEST(EnvironmentTransfer, SettingsThatDependOnVariablesAreEvaluatedNow) {
-    RenderOptions o = transfer("scalar flag (1); quiet = flag - 1; fields = flag; motion_blur_on = flag;"
-                               "startextension = 7; animation = OFF;");
+    RenderOptions o = transfer(
+        "scalar flag (1); quiet = flag - 1; fields = flag; motion_blur_on = flag;"
+        "startextension = 7; animation = OFF;");
     EXPECT_EQ(o.quiet, 0);
     EXPECT_TRUE(o.fields);
     EXPECT_TRUE(o.motion_blur);

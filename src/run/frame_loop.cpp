@@ -71,8 +71,7 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
 
     if (passes.prepare_lights) passes.prepare_lights(camera);
     if (passes.set_up_glow) passes.set_up_glow();
-    if (options.diagnostics)
-        print_diagnostics(options, camera.pixel_aspect, !light_list().empty());
+    if (options.diagnostics) print_diagnostics(options, camera.pixel_aspect, !light_list().empty());
 
     // A depth-map pass, or an earlier camera, consumed the object lists.
     if (maps_built || !first_of_frame) {

@@ -18,12 +18,16 @@ FrameSchedule::FrameSchedule(const RenderOptions& o) {
     both_fields_ = o.fields && o.odd && o.even;
     if (o.fields) {
         if (o.motion_byframe != 0)
-            half_step_ = o.byframe <= 0 ? -std::fabs(o.motion_byframe) * 0.5 : o.motion_byframe * 0.5;
+            half_step_ =
+                o.byframe <= 0 ? -std::fabs(o.motion_byframe) * 0.5 : o.motion_byframe * 0.5;
         else
             half_step_ = o.byframe * 0.5;
         double h = std::fabs(half_step_);
         if (o.odd && o.even) {
-            initial_parity_ = ((!o.odd_field_first && o.byframe > 0) || (o.odd_field_first && o.byframe <= 0)) ? 1 : 0;
+            initial_parity_ =
+                ((!o.odd_field_first && o.byframe > 0) || (o.odd_field_first && o.byframe <= 0))
+                    ? 1
+                    : 0;
             step_ = o.byframe - half_step_;
             if (o.byframe < 0) current_ = o.startframe + h;
         } else if (o.odd) {
@@ -86,7 +90,8 @@ ShutterInterval shutter_interval(const RenderOptions& options, float frame) {
     } else {
         fraction *= options.byframe;
         if (options.byframe > 2)
-            rptError("Warning: large byframe values may %s %s", "use more memory.\nThe -O and -o flags can be ",
+            rptError("Warning: large byframe values may %s %s",
+                     "use more memory.\nThe -O and -o flags can be ",
                      "used to change the motion-blur byframes.\n");
     }
     float half_width = options.fields ? fraction * 0.25f : fraction * 0.5f;

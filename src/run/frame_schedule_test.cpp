@@ -39,12 +39,10 @@ RenderOptions frames(float start, float end, float by, bool animation = true) {
 }
 
 TEST(FrameSchedule, FramesAndExtensions) {
-    EXPECT_EQ(schedule(frames(1, 3, 1)),
-              (std::vector<Rendered>{{1, 0, 1}, {2, 0, 2}, {3, 0, 3}}));
+    EXPECT_EQ(schedule(frames(1, 3, 1)), (std::vector<Rendered>{{1, 0, 1}, {2, 0, 2}, {3, 0, 3}}));
     EXPECT_EQ(schedule(frames(1, 3, 1, false)), (std::vector<Rendered>{{1, 0, 1}}));
     // A negative step runs backwards; the end limit is the end frame - 0.01.
-    EXPECT_EQ(schedule(frames(3, 1, -1)),
-              (std::vector<Rendered>{{3, 0, 3}, {2, 0, 2}, {1, 0, 1}}));
+    EXPECT_EQ(schedule(frames(3, 1, -1)), (std::vector<Rendered>{{3, 0, 3}, {2, 0, 2}, {1, 0, 1}}));
     // A fractional step keeps the frames exact up to the end.
     EXPECT_EQ(schedule(frames(1, 2, 0.5f)).size(), 3u);
 }
@@ -88,7 +86,9 @@ TEST(FrameSchedule, AZeroStepRendersOneFrameRatherThanForEver) {
 }
 
 std::string errors;
-void capture(const char* text) { errors += text; }
+void capture(const char* text) {
+    errors += text;
+}
 
 ShutterInterval shutter(const std::string& definitions, RenderOptions o, float frame) {
     reset_front_end();

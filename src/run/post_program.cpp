@@ -28,12 +28,14 @@ void run_post_program(const std::string& program, float frame, int extension,
     int whole_frame = static_cast<int>(frame);
     rptUser("%s %d %d %s %s\n", program.c_str(), whole_frame, extension,
             image.empty() ? "\"\"" : image.c_str(), matte.empty() ? "\"\"" : matte.c_str());
-    std::string command = program + " " + std::to_string(whole_frame) + " " + std::to_string(extension) +
-                          " " + shell_quote(image) + " " + shell_quote(matte);
+    std::string command = program + " " + std::to_string(whole_frame) + " " +
+                          std::to_string(extension) + " " + shell_quote(image) + " " +
+                          shell_quote(matte);
     std::fflush(nullptr);
     const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t pid = 0;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -14,7 +14,9 @@ namespace sky {
 namespace {
 
 std::string printed;
-void capture(const char* text) { printed += text; }
+void capture(const char* text) {
+    printed += text;
+}
 
 // Runs the post program through a script that writes one argument a line.
 std::string arguments_received(const std::string& image, const std::string& matte, float frame,
@@ -22,7 +24,8 @@ std::string arguments_received(const std::string& image, const std::string& matt
     std::string dir = testing::TempDir();
     std::string script = dir + "post_args_" + std::to_string(::getpid()) + ".sh",
                 out = dir + "post_args_" + std::to_string(::getpid()) + ".txt";
-    std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > " << out << "\n";
+    std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > "
+                          << out << "\n";
     std::remove(out.c_str());
     printed.clear();
     rptSetUserCB(capture);
@@ -43,8 +46,7 @@ TEST(PostProgram, ReceivesFrameExtensionAndNames) {
 TEST(PostProgram, NamesAreArgumentsNeverShellSyntax) {
     std::string hostile = "a b; touch /tmp/skyloom_injected '$(id)'";
     std::remove("/tmp/skyloom_injected");
-    EXPECT_EQ(arguments_received(hostile, "it's", 1, 1),
-              "[1]\n[1]\n[" + hostile + "]\n[it's]\n");
+    EXPECT_EQ(arguments_received(hostile, "it's", 1, 1), "[1]\n[1]\n[" + hostile + "]\n[it's]\n");
     std::ifstream injected("/tmp/skyloom_injected");
     EXPECT_FALSE(injected.good());
 }

@@ -50,7 +50,7 @@ std::int32_t clamp_tile_rows(std::int32_t rows, std::int64_t last_column_offset)
 void make_tiles() {
     RenderOptions& options = render_options();
     const std::int64_t last_column_offset =
-        static_cast<std::int64_t>(options.xright) - options.xleft;  // W
+        static_cast<std::int64_t>(options.xright) - options.xleft;                            // W
     const std::int64_t height = static_cast<std::int64_t>(options.yhigh) - options.ylow + 1;  // H
 
     {
@@ -78,7 +78,8 @@ void make_tiles() {
         tile.x_first = options.xleft;
         tile.x_last = options.xright;
         tile.y_last = static_cast<std::int32_t>(top);
-        tile.y_first = static_cast<std::int32_t>(std::max<std::int64_t>(top - rows + 1, options.ylow));
+        tile.y_first =
+            static_cast<std::int32_t>(std::max<std::int64_t>(top - rows + 1, options.ylow));
         tile.objects.clear();
     }
     layout.width = count > 0 ? static_cast<std::int32_t>(last_column_offset + 1) : 0;
@@ -90,7 +91,9 @@ std::span<Tile> tile_list() {
     return {tile_storage.data(), static_cast<std::size_t>(layout.count)};
 }
 
-const TileLayout& tile_layout() { return layout; }
+const TileLayout& tile_layout() {
+    return layout;
+}
 
 void queue_tiles() {
     std::lock_guard lock(tile_queue_lock());

@@ -16,8 +16,12 @@ namespace sky {
 namespace {
 
 std::string user_text, error_text;
-void capture_user(const char* text) { user_text += text; }
-void capture_error(const char* text) { error_text += text; }
+void capture_user(const char* text) {
+    user_text += text;
+}
+void capture_error(const char* text) {
+    error_text += text;
+}
 
 class Tiles : public testing::Test {
 protected:
@@ -190,8 +194,7 @@ TEST_F(Tiles, EachWorkerGetsBordersAroundItsTileBuffers) {
     }
     for (int worker = 0; worker < 3; ++worker) {
         const TileBuffers& b = tile_buffers(worker);
-        for (int i = 0; i < 647 * 17; ++i)
-            ASSERT_EQ(b.slots[i], mark(worker));
+        for (int i = 0; i < 647 * 17; ++i) ASSERT_EQ(b.slots[i], mark(worker));
     }
     EXPECT_EQ(tile_buffers(3).slots, nullptr);
 }

@@ -99,7 +99,8 @@ void launch(std::int32_t count, WorkerInitialiser initialise, std::vector<std::t
         exit_process(-1);
     }
     children_running = count > 1;
-    if (!quiet) rptUser("master process: Created %d child%s\n", count - 1, count == 2 ? "." : "ren.");
+    if (!quiet)
+        rptUser("master process: Created %d child%s\n", count - 1, count == 2 ? "." : "ren.");
 }
 
 }  // namespace
@@ -142,9 +143,15 @@ std::int32_t decide_worker_count() {
     return decision.count;
 }
 
-int worker_index() { return this_worker; }
-int worker_count() { return count_of_workers; }
-bool is_master_worker() { return this_worker == 0; }
+int worker_index() {
+    return this_worker;
+}
+int worker_count() {
+    return count_of_workers;
+}
+bool is_master_worker() {
+    return this_worker == 0;
+}
 
 void start_workers(std::int32_t count, WorkerInitialiser initialise) {
     launch(count, initialise, nullptr);
@@ -167,10 +174,16 @@ WorkerCrew::~WorkerCrew() {
     children_running = false;
 }
 
-void install_render_pass(const RenderPass& pass) { installed_pass = pass; }
+void install_render_pass(const RenderPass& pass) {
+    installed_pass = pass;
+}
 
-void set_shadow_pass(bool on) { shadow_pass_flag.store(on, std::memory_order_relaxed); }
-bool in_shadow_pass() { return shadow_pass_flag.load(std::memory_order_relaxed); }
+void set_shadow_pass(bool on) {
+    shadow_pass_flag.store(on, std::memory_order_relaxed);
+}
+bool in_shadow_pass() {
+    return shadow_pass_flag.load(std::memory_order_relaxed);
+}
 
 void run_pass() {
     SKY_CHECK(this_worker == 0);

@@ -20,8 +20,12 @@ namespace sky {
 namespace {
 
 std::string user_text, error_text;
-void capture_user(const char* text) { user_text += text; }
-void capture_error(const char* text) { error_text += text; }
+void capture_user(const char* text) {
+    user_text += text;
+}
+void capture_error(const char* text) {
+    error_text += text;
+}
 
 class Reports : public testing::Test {
 protected:
@@ -122,7 +126,9 @@ void attend_tear_down(void* context) {
 }
 
 std::atomic<int> initialised{0};
-void count_initialisation() { initialised.fetch_add(1); }
+void count_initialisation() {
+    initialised.fetch_add(1);
+}
 
 using WorkerStart = Reports;
 
@@ -231,7 +237,9 @@ void keep_most(std::atomic<int>& most, int value) {
     }
 }
 
-void canvas_enter(Tile&, void* context) { static_cast<Canvas*>(context)->entered.fetch_add(1); }
+void canvas_enter(Tile&, void* context) {
+    static_cast<Canvas*>(context)->entered.fetch_add(1);
+}
 void canvas_release(Tile&, void* context) {
     static_cast<Canvas*>(context)->released.fetch_add(1);
 }

@@ -13,7 +13,9 @@ namespace {
 
 // Predefined names carry the system flag: the render settings the renderer
 // publishes and the constants alike; the model section assigns neither.
-bool is_system_variable(const Symbol& symbol) { return symbol.system != 0; }
+bool is_system_variable(const Symbol& symbol) {
+    return symbol.system != 0;
+}
 
 }  // namespace
 
@@ -36,7 +38,8 @@ int evaluate_expression_statement(Statement& node, int, void**) {
         return 0;
     }
     if (value == nullptr) fatal("SYSTEM ERROR on line %d\n", node.line);
-    if (is_system_variable(*target)) fatal("%s SYSTEM VARIABLE may not be assigned a value\n", target->name);
+    if (is_system_variable(*target))
+        fatal("%s SYSTEM VARIABLE may not be assigned a value\n", target->name);
 
     if (target->type == SDL_NO_TYPE) target->type = value->type;
     if (target->type != value->type) fatal("data type conflict on line %d\n", node.line);

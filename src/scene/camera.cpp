@@ -24,16 +24,36 @@ namespace sky {
 namespace {
 
 constexpr const char* kComponentNames[CC_COUNT] = {
-    "eye",         "view",           "up",
-    "twist",       "filmaperture_x", "filmaperture_y",
-    "filmoffset_x", "filmoffset_y",  "aov",
-    "aspect",      "aspect_ratio_pixel", "viewport",
-    "placement_fit_code", "placement_shift", "near",
-    "far",         "win_xsize",      "win_ysize",
-    "pix",         "mask",           "depth_file",
-    "active",      "perspective",    "depth_of_field",
-    "focal_length", "f_stop",        "focal_distance",
-    "auto_focus",  "scaling_factor", "motion_blur",
+    "eye",
+    "view",
+    "up",
+    "twist",
+    "filmaperture_x",
+    "filmaperture_y",
+    "filmoffset_x",
+    "filmoffset_y",
+    "aov",
+    "aspect",
+    "aspect_ratio_pixel",
+    "viewport",
+    "placement_fit_code",
+    "placement_shift",
+    "near",
+    "far",
+    "win_xsize",
+    "win_ysize",
+    "pix",
+    "mask",
+    "depth_file",
+    "active",
+    "perspective",
+    "depth_of_field",
+    "focal_length",
+    "f_stop",
+    "focal_distance",
+    "auto_focus",
+    "scaling_factor",
+    "motion_blur",
 };
 
 struct CameraList {
@@ -42,8 +62,10 @@ struct CameraList {
 
     void append(CameraEntry* entry) {
         entry->next = nullptr;
-        if (tail) tail->next = entry;
-        else head = entry;
+        if (tail)
+            tail->next = entry;
+        else
+            head = entry;
         tail = entry;
     }
     void insert_after(CameraEntry* at, CameraEntry* entry) {
@@ -138,7 +160,9 @@ void for_each_copy_of(const Body* body, Visit visit) {
         if (e->body == body) visit(*e);
 }
 
-bool global_motion_blur() { return render_options().motion_blur; }
+bool global_motion_blur() {
+    return render_options().motion_blur;
+}
 
 }  // namespace
 
@@ -159,8 +183,12 @@ void clear_cameras() {
     s.records.clear();
 }
 
-CameraEntry* first_camera() { return store().rendered.head; }
-CameraEntry* first_set_aside_camera() { return store().set_aside.head; }
+CameraEntry* first_camera() {
+    return store().rendered.head;
+}
+CameraEntry* first_set_aside_camera() {
+    return store().set_aside.head;
+}
 
 void build_camera_entries() {
     clear_cameras();
@@ -190,8 +218,10 @@ void build_camera_entries() {
 void apply_command_line_to_cameras(const RenderOptions& options) {
     CameraEntry* first = first_camera();
     if (first) {
-        if (!options.image_name.empty()) first->components[CC_PIX] = filename_literal(options.image_name);
-        if (!options.matte_name.empty()) first->components[CC_MASK] = filename_literal(options.matte_name);
+        if (!options.image_name.empty())
+            first->components[CC_PIX] = filename_literal(options.image_name);
+        if (!options.matte_name.empty())
+            first->components[CC_MASK] = filename_literal(options.matte_name);
         if (!options.depth_name.empty())
             first->components[CC_DEPTH_FILE] = filename_literal(options.depth_name);
     }
@@ -313,8 +343,10 @@ CameraEntry* select_next_camera(CameraEntry* after, int parity) {
 
     CameraRecord& record = *e->evaluated;
     TransformState& state = transform_state();
-    if (record.placement) state.value = *record.placement;
-    else reset_transform_state(state);
+    if (record.placement)
+        state.value = *record.placement;
+    else
+        reset_transform_state(state);
     prepare_camera(record, options.fields, parity, options.animation, options.extension);
     camera_globals().pixel_angle = record.pixel_angle;
     state.value = snapshot(state);
@@ -327,6 +359,8 @@ CameraEntry* select_next_camera(CameraEntry* after, int parity) {
     return e;
 }
 
-bool CM_is_camera_PERSP(const CameraRecord& record) { return record.kind == CAMERA_PERSPECTIVE; }
+bool CM_is_camera_PERSP(const CameraRecord& record) {
+    return record.kind == CAMERA_PERSPECTIVE;
+}
 
 }  // namespace sky

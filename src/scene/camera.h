@@ -96,7 +96,7 @@ struct CameraView {
     Triple eye;         // moved by the placement (and the stereo offset)
     Triple view_point;  // moved by the stereo offset when stereo views are parallel
     Triple up_point;
-    Triple direction;   // view point − eye
+    Triple direction;        // view point − eye
     Matrix4 projection;      // clip from eye; identity for orthographic cameras
     Matrix4 eye_from_world;  // the look-at
     Matrix4 world_from_eye;  // the camera-to-world matrix
@@ -119,7 +119,7 @@ struct CameraRecord {
     Triple view_point;
     Triple up_point;
     bool up_given = false;
-    float viewport[4] = {0, 0, 0, 0};  // xmin, xmax, ymin, ymax in pixels, after the fit
+    float viewport[4] = {0, 0, 0, 0};   // xmin, xmax, ymin, ymax in pixels, after the fit
     float film_gate[4] = {0, 0, 0, 0};  // the film aperture on the screen, same order
     float win_xsize = 0, win_ysize = 0;
     float aspect = 0, pixel_aspect = 0;
@@ -267,8 +267,7 @@ LookAt look_at(const Triple& eye, const Triple& view_point, const Triple& up_poi
 
 // The roll in degrees that turns the up point's direction to the top of the
 // image, for a camera at `eye` looking at `view_point`.
-float twist_from_up(const Triple& eye, const Triple& view_point, const Triple& up_point,
-                    bool y_up);
+float twist_from_up(const Triple& eye, const Triple& view_point, const Triple& up_point, bool y_up);
 
 // Eye from world: the camera at `eye` looks down −z toward `view_point`,
 // rolled by `twist` degrees. Fatal when eye and view point coincide.

@@ -96,10 +96,14 @@ void fit_viewport(CameraRecord& r, float version, std::int32_t xresolution,
     if (code == 0 || code == 1) {
         s = X / ax;
         float e = (ay * s - Y) / 2 * (p + 1);
-        if (ox < 0) v[0] = 0, v[1] = s * ex;
-        else v[1] = X, v[0] = X - s * ex;
-        if (oy < 0) v[2] = -e, v[3] = -e + s * ey;
-        else v[3] = ay * s - e, v[2] = v[3] - s * ey;
+        if (ox < 0)
+            v[0] = 0, v[1] = s * ex;
+        else
+            v[1] = X, v[0] = X - s * ex;
+        if (oy < 0)
+            v[2] = -e, v[3] = -e + s * ey;
+        else
+            v[3] = ay * s - e, v[2] = v[3] - s * ey;
         bool fits = v[0] <= 0.1f && v[1] >= X - 0.1f && v[2] <= 0.1f && v[3] >= Y - 0.1f;
         if (code == 1 || fits) {
             film_gate(r, s, ox, oy);
@@ -108,10 +112,14 @@ void fit_viewport(CameraRecord& r, float version, std::int32_t xresolution,
     }
     s = Y / ay;
     float e = (ax * s - X) / 2 * (p + 1);
-    if (oy < 0) v[2] = 0, v[3] = s * ey;
-    else v[3] = Y, v[2] = Y - s * ey;
-    if (ox < 0) v[0] = -e, v[1] = -e + s * ex;
-    else v[1] = ax * s - e, v[0] = v[1] - s * ex;
+    if (oy < 0)
+        v[2] = 0, v[3] = s * ey;
+    else
+        v[3] = Y, v[2] = Y - s * ey;
+    if (ox < 0)
+        v[0] = -e, v[1] = -e + s * ex;
+    else
+        v[1] = ax * s - e, v[0] = v[1] - s * ex;
     film_gate(r, s, ox, oy);
 }
 
@@ -157,8 +165,8 @@ bool evaluate_components(CameraEntry& entry, CameraRecord& r) {
         // cannot see from behind its eye.
         bool perspective = r.kind == CAMERA_PERSPECTIVE;
         float wanted = 0, fallback = 1.0f;
-        if (!perspective && AR_evaluate(SDL_SCALAR, &wanted, entry.components[CC_PERSPECTIVE],
-                                        &fallback))
+        if (!perspective &&
+            AR_evaluate(SDL_SCALAR, &wanted, entry.components[CC_PERSPECTIVE], &fallback))
             perspective = truncate_to_int(wanted) != 0;
         if (perspective) {
             rptError("near must be greater than 0.  near is (%f)\n", r.near);
@@ -222,8 +230,10 @@ bool evaluate_camera(CameraEntry& entry) {
 
     const RenderOptions& options = render_options();
     float version = sdl_version();
-    if (version > 6.0f) fit_viewport(r, version, options.xresolution, options.yresolution);
-    else std::copy(r.viewport, r.viewport + 4, r.film_gate);
+    if (version > 6.0f)
+        fit_viewport(r, version, options.xresolution, options.yresolution);
+    else
+        std::copy(r.viewport, r.viewport + 4, r.film_gate);
 
     float width = r.viewport[1] - r.viewport[0] + 1, height = r.viewport[3] - r.viewport[2] + 1;
     if (!(width > 0 && height > 0)) return false;

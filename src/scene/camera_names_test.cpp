@@ -48,9 +48,9 @@ TEST_F(CameraNames, StereoFrameNumbersInEachExtensionFormat) {
         int mode, placement, eye;
         const char* name;
     } cases[] = {
-        {0, 0, 0, "shot_left.0007.qrl"},     {1, 0, 0, "shot.qrl_left.0007"},
-        {2, 0, 0, "shot_left.0007"},         {0, 2, 0, "shot_left.0007.qrl.qrl"},
-        {0, 0, 1, "shot_right.0007.qrl"},    {0, 1, 0, "shot_left.qrl.0007.qrl"},
+        {0, 0, 0, "shot_left.0007.qrl"},  {1, 0, 0, "shot.qrl_left.0007"},
+        {2, 0, 0, "shot_left.0007"},      {0, 2, 0, "shot_left.0007.qrl.qrl"},
+        {0, 0, 1, "shot_right.0007.qrl"}, {0, 1, 0, "shot_left.qrl.0007.qrl"},
         {2, 2, 1, "shot_right.0007.qrl"},
     };
     for (const auto& c : cases) {
@@ -91,8 +91,8 @@ TEST_F(CameraNames, FieldsAndFrameNumberWidth) {
 }
 
 TEST_F(CameraNames, FormatExtensionsByImageFormat) {
-    const char* expected[10] = {nullptr, ".qrl", ".rgb", ".gif", ".tif", ".tif",
-                                nullptr, nullptr, nullptr, ".rla"};
+    const char* expected[10] = {nullptr, ".qrl",  ".rgb",  ".gif",  ".tif",
+                                ".tif",  nullptr, nullptr, nullptr, ".rla"};
     for (int code = 1; code <= 9; ++code) {
         if (expected[code] == nullptr) continue;
         EXPECT_STREQ(format_extension(code), expected[code]);
@@ -108,12 +108,11 @@ TEST_F(CameraNames, FormatExtensionsByImageFormat) {
 
 TEST_F(CameraNames, EmptyNamesStayEmptyAndDepthOfFieldBringsItsOwnDepthFile) {
     render_options().stereo = true;
-    const CameraRecord& r =
-        named("camera (pix = \"\", mask = \"m\", depth_of_field = 1);", 1, 5);
+    const CameraRecord& r = named("camera (pix = \"\", mask = \"m\", depth_of_field = 1);", 1, 5);
     EXPECT_EQ(r.image_name, "");
     EXPECT_EQ(r.matte_name, "m_right.0005");
-    EXPECT_EQ(r.depth_name, APP_getTempPath() + "/TempDepthFileForDOF" +
-                                std::to_string(getpid()) + "_right.0005");
+    EXPECT_EQ(r.depth_name, APP_getTempPath() + "/TempDepthFileForDOF" + std::to_string(getpid()) +
+                                "_right.0005");
     EXPECT_EQ(named("camera (pix = \"p\");", 0, 5).depth_name, "");
 }
 

@@ -103,8 +103,9 @@ TEST_F(CameraEntries, SetAsideCamerasAreNeitherEvaluatedNorPlaced) {
 }
 
 TEST_F(CameraEntries, CommandLineNamesAndAspectGoToTheFirstCamera) {
-    read("DEFINITION version = 0; MODEL camera (pix = \"p\", mask = \"m\", depth_file = \"d\");"
-         " camera (pix = \"q\");\n");
+    read(
+        "DEFINITION version = 0; MODEL camera (pix = \"p\", mask = \"m\", depth_file = \"d\");"
+        " camera (pix = \"q\");\n");
     RenderOptions options;
     options.image_name = "cli_image";
     options.depth_name = "cli_depth";  // the empty matte name leaves the scene's
@@ -185,7 +186,8 @@ TEST_F(CameraEntries, PlacementsAreSharedByCopiesUnlessTheCameraMoves) {
     reset_transform_state(state);
     apply_translation(state, {1, 2, 3}, 0);
     place_camera(camera(0)->body, state);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(camera(i)->evaluated->placement, camera(0)->evaluated->placement);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(camera(i)->evaluated->placement, camera(0)->evaluated->placement);
     EXPECT_FLOAT_EQ(camera(3)->evaluated->placement->model.m[13], 2.0f);
     EXPECT_EQ(camera(4)->evaluated->placement, nullptr);  // the other camera's
 
@@ -230,9 +232,10 @@ TEST_F(CameraEntries, OneFieldWithStereoPlacesOnlyTheCamerasOwnCopies) {
 using CameraMotion = CameraFixture;
 
 TEST_F(CameraMotion, ComputedLiteralAndAbsentMotionBlur) {
-    read("DEFINITION MODEL camera (pix = \"a\"); camera (pix = \"b\", motion_blur = 0);"
-         " camera (pix = \"c\", motion_blur = 2);"
-         " camera (pix = \"d\", motion_blur = frame - frame);\n");
+    read(
+        "DEFINITION MODEL camera (pix = \"a\"); camera (pix = \"b\", motion_blur = 0);"
+        " camera (pix = \"c\", motion_blur = 2);"
+        " camera (pix = \"d\", motion_blur = frame - frame);\n");
     EXPECT_FALSE(camera_is_moving(*camera(0)));
     EXPECT_FALSE(camera_is_moving(*camera(1)));
     EXPECT_TRUE(camera_is_moving(*camera(2)));
@@ -307,7 +310,8 @@ TEST_F(CameraEvaluation, DefaultsOfEveryComponent) {
 }
 
 TEST_F(CameraEvaluation, AngleOfViewIsClampedSilently) {
-    const CameraRecord* r = evaluate("DEFINITION version = 0; MODEL camera (pix = \"a\", aov = 200);\n");
+    const CameraRecord* r =
+        evaluate("DEFINITION version = 0; MODEL camera (pix = \"a\", aov = 200);\n");
     ASSERT_NE(r, nullptr);
     EXPECT_FLOAT_EQ(r->angle_of_view, 179 * kRadians);
     r = evaluate("DEFINITION version = 0; MODEL camera (pix = \"a\", aov = 0.1);\n");
@@ -323,8 +327,9 @@ TEST_F(CameraEvaluation, ShiftAndFitCodeAreClampedSilently) {
     ASSERT_NE(r, nullptr);
     EXPECT_FLOAT_EQ(r->placement_shift, 1);
     EXPECT_EQ(r->placement_fit_code, 0);
-    r = evaluate("DEFINITION MODEL camera (pix = \"a\", placement_shift = -7,"
-                 " placement_fit_code = 2.9);\n");
+    r = evaluate(
+        "DEFINITION MODEL camera (pix = \"a\", placement_shift = -7,"
+        " placement_fit_code = 2.9);\n");
     ASSERT_NE(r, nullptr);
     EXPECT_FLOAT_EQ(r->placement_shift, -1);
     EXPECT_EQ(r->placement_fit_code, 2);
@@ -406,8 +411,9 @@ TEST_F(CameraEvaluation, NegativeNearIsReportedForPerspectiveCamerasOnly) {
     EXPECT_EQ(errors(), "");
 
     // A camera that was in perspective at its last frame is checked too.
-    read("DEFINITION scalar p (1); MODEL camera (pix = \"a\", near = 2 * p - 1,"
-         " perspective = p);\n");
+    read(
+        "DEFINITION scalar p (1); MODEL camera (pix = \"a\", near = 2 * p - 1,"
+        " perspective = p);\n");
     ASSERT_TRUE(evaluate_camera(*camera(0)));
     find_symbol("p")->scalar() = 0;
     ASSERT_FALSE(evaluate_camera(*camera(0)));

@@ -28,14 +28,24 @@ struct Vec {
     double x = 0, y = 0, z = 0;
 };
 
-Vec vec(const Triple& t) { return {t.x, t.y, t.z}; }
+Vec vec(const Triple& t) {
+    return {t.x, t.y, t.z};
+}
 Triple triple(const Vec& v) {
     return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
 }
-Vec operator-(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec operator+(const Vec& a, const Vec& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec operator*(double s, const Vec& a) { return {s * a.x, s * a.y, s * a.z}; }
-double length(const Vec& a) { return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z); }
+Vec operator-(const Vec& a, const Vec& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator+(const Vec& a, const Vec& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator*(double s, const Vec& a) {
+    return {s * a.x, s * a.y, s * a.z};
+}
+double length(const Vec& a) {
+    return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+}
 Vec cross(const Vec& a, const Vec& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
@@ -46,7 +56,9 @@ Vec unit(const Vec& a, const Vec& fallback) {
 }
 
 // World to y-up coordinates.
-Vec y_up_coordinates(const Vec& p, bool y_up) { return y_up ? p : Vec{p.x, p.z, -p.y}; }
+Vec y_up_coordinates(const Vec& p, bool y_up) {
+    return y_up ? p : Vec{p.x, p.z, -p.y};
+}
 
 // The azimuth and elevation that turn the line of sight `d` (y-up
 // coordinates, |d| = dist) onto −z: sine and cosine of each.
@@ -218,8 +230,8 @@ void prepare_camera(CameraRecord& r, bool fields, int parity, bool number_frames
     TransformState& state = transform_state();
     reset_transform_state(state);
     camera_globals().orthographic = r.kind == CAMERA_ORTHOGRAPHIC;
-    v.projection = r.kind == CAMERA_ORTHOGRAPHIC ? Matrix4{}
-                                                 : perspective_projection(r, r.near, r.far);
+    v.projection =
+        r.kind == CAMERA_ORTHOGRAPHIC ? Matrix4{} : perspective_projection(r, r.near, r.far);
 
     v.eye_from_world = look_at_matrix(v.eye, v.view_point, r.twist, options.y_up);
     Ar_invert_matrix(v.eye_from_world, v.world_from_eye);

@@ -20,9 +20,15 @@ constexpr double kPi = 3.14159265358979323846;
 struct V3 {
     double x, y, z;
 };
-V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-V3 cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+V3 operator-(V3 a, V3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+double dot(V3 a, V3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+V3 cross(V3 a, V3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 V3 normalise(V3 a) {
     double l = std::sqrt(dot(a, a));
     return {a.x / l, a.y / l, a.z / l};
@@ -70,11 +76,13 @@ protected:
     }
 
     static void expect_lands(const CameraRecord& r, V3 world, ScreenPoint expected) {
-        ScreenPoint got = world_to_screen(r.view, {static_cast<float>(world.x),
-                                                   static_cast<float>(world.y),
-                                                   static_cast<float>(world.z)});
-        EXPECT_NEAR(got.x, expected.x, 2e-3) << "world " << world.x << ", " << world.y << ", " << world.z;
-        EXPECT_NEAR(got.y, expected.y, 2e-3) << "world " << world.x << ", " << world.y << ", " << world.z;
+        ScreenPoint got =
+            world_to_screen(r.view, {static_cast<float>(world.x), static_cast<float>(world.y),
+                                     static_cast<float>(world.z)});
+        EXPECT_NEAR(got.x, expected.x, 2e-3)
+            << "world " << world.x << ", " << world.y << ", " << world.z;
+        EXPECT_NEAR(got.y, expected.y, 2e-3)
+            << "world " << world.x << ", " << world.y << ", " << world.z;
     }
 };
 
@@ -96,8 +104,8 @@ TEST_F(CameraScreen, PerspectiveInAYUpWorld) {
 TEST_F(CameraScreen, PerspectiveMovedByItsPlacement) {
     TransformState state;
     reset_transform_state(state);
-    apply_rotation(state, 2, 90);                // about y
-    apply_translation(state, {1, 0, 0}, 0);      // acts first on the eye
+    apply_rotation(state, 2, 90);            // about y
+    apply_translation(state, {1, 0, 0}, 0);  // acts first on the eye
     CameraRecord& r = select(
         "DEFINITION version = 0; triple origin (0, 0, 0); MODEL\n"
         "camera (pix = \"a\", eye = (0, 0, 10), view = origin, aov = 90);\n",
@@ -153,7 +161,8 @@ TEST_F(CameraScreen, OrthographicZUpWithPlacement) {
     Reference ref({5, -10, 0}, {5, 0, 0}, {0, 0, 1});
     for (V3 p : kPoints) {
         V3 e = ref.eye_coordinates(p);
-        expect_lands(r, p, {static_cast<float>(322.5 + 10 * e.x), static_cast<float>(243 + 10 * e.y)});
+        expect_lands(r, p,
+                     {static_cast<float>(322.5 + 10 * e.x), static_cast<float>(243 + 10 * e.y)});
     }
 }
 
@@ -167,7 +176,9 @@ TEST_F(CameraScreen, EyeStraightAboveKeepsAFixedAzimuth) {
 }
 
 TEST_F(CameraScreen, EyeOnTheViewPointIsFatal) {
-    read("DEFINITION triple here (1, 2, 3); MODEL camera (pix = \"a\", eye = (1, 2, 3), view = here);\n");
+    read(
+        "DEFINITION triple here (1, 2, 3); MODEL camera (pix = \"a\", eye = (1, 2, 3), view = "
+        "here);\n");
     evaluate_all_cameras();
     EXPECT_EXIT(
         {
@@ -183,7 +194,8 @@ TEST_F(CameraScreen, UpPointAndTwistRollTheImage) {
     // Up toward +x: world +x is at the top of the image.
     CameraRecord& r = select(
         "DEFINITION version = 0; triple origin (0, 0, 0); triple side (1, 0, 10); MODEL\n"
-        "camera (pix = \"a\", eye = (0, 0, 10), view = origin, up = side, twist = 45, aov = 90);\n");
+        "camera (pix = \"a\", eye = (0, 0, 10), view = origin, up = side, twist = 45, aov = "
+        "90);\n");
     EXPECT_NEAR(r.twist, -90, 1e-4);
     Screen screen{0, 644, 0, 485, 1, 1};
     Reference ref({0, 0, 10}, {0, 0, 0}, {1, 0, 0});
@@ -249,8 +261,9 @@ TEST_F(CameraScreen, StereoEyesSitEitherSideAlongTheRightAxis) {
     EXPECT_NEAR(right->evaluated->view.view_point.x, 0.5, 1e-6);
 
     // Without an up point the eyes still part, along the image's x axis.
-    read("DEFINITION version = 0; triple origin (0, 0, 0); MODEL\n"
-         "camera (pix = \"a\", eye = (0, 0, 10), view = origin, twist = 90);\n");
+    read(
+        "DEFINITION version = 0; triple origin (0, 0, 0); MODEL\n"
+        "camera (pix = \"a\", eye = (0, 0, 10), view = origin, twist = 90);\n");
     add_stereo_cameras();
     evaluate_all_cameras();
     left = select_next_camera(nullptr, 0);
@@ -312,33 +325,38 @@ TEST_F(CameraScreen, ZeroAspectIsFatal) {
 TEST_F(CameraScreen, OldViewportsFollowTheResolutionScale) {
     camera_globals().resolution_scale_x = 2;
     camera_globals().resolution_scale_y = 0.5f;
-    CameraRecord& r = select("DEFINITION version = 6.5; MODEL camera (pix = \"a\", filmaperture_x = 0);\n");
+    CameraRecord& r =
+        select("DEFINITION version = 6.5; MODEL camera (pix = \"a\", filmaperture_x = 0);\n");
     // (0, 644, 0, 485) scaled to (0, 1288, 0, 242.5).
     EXPECT_FLOAT_EQ(r.view.hx, 644.5f);
     EXPECT_FLOAT_EQ(r.view.cx, 644.5f);
     EXPECT_FLOAT_EQ(r.view.hy, 121.75f);
     EXPECT_FLOAT_EQ(r.view.cy, 121.75f);
-    CameraRecord& n = select("DEFINITION version = 7; MODEL camera (pix = \"a\","
-                             " filmaperture_x = 0);\n");
+    CameraRecord& n = select(
+        "DEFINITION version = 7; MODEL camera (pix = \"a\","
+        " filmaperture_x = 0);\n");
     EXPECT_FLOAT_EQ(n.view.hx, 322.5f);
 }
 
 TEST_F(CameraScreen, PixelAspectMovesTheCentreOrNarrowsTheOrthographicView) {
-    CameraRecord& r = select("DEFINITION version = 7; MODEL camera (pix = \"a\","
-                             " filmoffset_x = 0.2, aspect_ratio_pixel = 2);\n");
+    CameraRecord& r = select(
+        "DEFINITION version = 7; MODEL camera (pix = \"a\","
+        " filmoffset_x = 0.2, aspect_ratio_pixel = 2);\n");
     // Fitted across: x from 644 − 644 × 1.4 to 644; centre 193.7, moved by
     // 0.2 × 645 × (1 − 1/2).
     EXPECT_NEAR(r.view.cx, 193.7 + 64.5, 1e-3);
-    CameraRecord& o = select("DEFINITION version = 7; MODEL camera (pix = \"a\", perspective = 0,"
-                             " aspect_ratio_pixel = 2);\n");
+    CameraRecord& o = select(
+        "DEFINITION version = 7; MODEL camera (pix = \"a\", perspective = 0,"
+        " aspect_ratio_pixel = 2);\n");
     EXPECT_FLOAT_EQ(o.view.hx, 322.5f / 2);
     EXPECT_FLOAT_EQ(o.view.cx, 322.5f);
 }
 
 TEST_F(CameraScreen, SelectionSkipsInactiveCamerasAndTheOtherField) {
     RenderOptions& o = render_options();
-    read("DEFINITION version = 0; MODEL camera (pix = \"off\", active = 0);"
-         " camera (pix = \"on\", eye = (0, 0, 4), aov = 30);\n");
+    read(
+        "DEFINITION version = 0; MODEL camera (pix = \"off\", active = 0);"
+        " camera (pix = \"on\", eye = (0, 0, 4), aov = 30);\n");
     o.fields = true;
     o.even = o.odd = true;
     prepare_field_cameras(o);  // off even, off odd, on even, on odd
@@ -405,7 +423,8 @@ TEST_F(CameraViewportFit, FitsAcrossOrUpTheImage) {
         {"placement_shift = -1", {0, 644, 0, 644}, {0, 644, 0, 644}},
         // Wide film: across leaves rows uncovered, so code 0 fits it up.
         {"filmaperture_y = 0.5", {-163, 807, 0, 485}, {-163, 807, 0, 485}},
-        {"filmaperture_y = 0.5, placement_fit_code = 1", {0, 644, 81.5f, 403.5f},
+        {"filmaperture_y = 0.5, placement_fit_code = 1",
+         {0, 644, 81.5f, 403.5f},
          {0, 644, 81.5f, 403.5f}},
         {"placement_fit_code = 2", {79.5f, 564.5f, 0, 485}, {79.5f, 564.5f, 0, 485}},
         {"placement_fit_code = 5", {0, 644, -79.5f, 564.5f}, {0, 644, -79.5f, 564.5f}},

@@ -23,7 +23,9 @@ Walker current_walker = walk;
 // everything after its first body.
 bool listing_suppressed = false;
 
-bool listing() { return scene_clock().listing && !listing_suppressed; }
+bool listing() {
+    return scene_clock().listing && !listing_suppressed;
+}
 
 void print_indent(int depth) {
     for (int i = 0; i < depth; ++i) rptUser("    ");
@@ -41,7 +43,9 @@ bool condition_holds(Expr* condition, int line) {
     return static_cast<long long>(value) != 0;
 }
 
-int evaluate_empty(Statement&, int, void**) { return 0; }
+int evaluate_empty(Statement&, int, void**) {
+    return 0;
+}
 
 int evaluate_if(Statement& node, int depth, void**) {
     auto* record = static_cast<IfRecord*>(node.operands);
@@ -174,8 +178,12 @@ void pre_pass_walk(Statement* list, int depth) {
 
 }  // namespace
 
-const DagKind* dag_kind_table() { return kDagKinds; }
-int dag_kind_count() { return kDagKindCount; }
+const DagKind* dag_kind_table() {
+    return kDagKinds;
+}
+int dag_kind_count() {
+    return kDagKindCount;
+}
 
 void walk(Statement* list, int depth) {
     for (Statement* node = list; node; node = node->next) {

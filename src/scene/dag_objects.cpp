@@ -25,21 +25,29 @@ namespace {
 
 const char* default_name(std::int32_t type) {
     switch (type) {
-        case SDL_PATCH: return "Patch";
-        case SDL_FACE: return "Face";
-        case SDL_POLYSET: return "Polyset";
-        default: return "Object";
+        case SDL_PATCH:
+            return "Patch";
+        case SDL_FACE:
+            return "Face";
+        case SDL_POLYSET:
+            return "Polyset";
+        default:
+            return "Object";
     }
 }
 
 // Evaluates an object expression into `object` (its body, then its geometry).
-bool make_object(RenderObject& object, std::int32_t type, Expr* definition, const Symbol* variable) {
+bool make_object(RenderObject& object, std::int32_t type, Expr* definition,
+                 const Symbol* variable) {
     object.type = type;
     object.definition = definition;
     object.variable = variable;
     if (!AR_evaluate(type, &object.value, definition, nullptr)) return false;
-    object.name = variable ? variable->name : object.value.name ? object.value.name : default_name(type);
-    if (SceneHooks& hooks = scene_hooks(); hooks.evaluate_geometry) return hooks.evaluate_geometry(object);
+    object.name = variable            ? variable->name
+                  : object.value.name ? object.value.name
+                                      : default_name(type);
+    if (SceneHooks& hooks = scene_hooks(); hooks.evaluate_geometry)
+        return hooks.evaluate_geometry(object);
     return true;
 }
 
@@ -77,8 +85,8 @@ bool object_moves(Expr* definition, std::int32_t type) {
 // pairing an object with another's placement.
 RenderObject* find_partner(Expr* definition, const Symbol* variable) {
     ObjectList& objects = frame_objects();
-    for (RenderObject* object = objects.at_cursor(); object; objects.advance_cursor(),
-                       object = objects.at_cursor()) {
+    for (RenderObject* object = objects.at_cursor(); object;
+         objects.advance_cursor(), object = objects.at_cursor()) {
         if (object->definition == definition && object->variable == variable &&
             object->shader_slot == 0) {
             objects.advance_cursor();
@@ -105,7 +113,7 @@ void pair_with_earlier(std::int32_t type, Expr* definition, const Symbol* variab
     SceneHooks& hooks = scene_hooks();
     // The partner's further shader slots follow it in the list.
     for (int slot = 0; partner != nullptr; ++slot) {
-        void* geometry = slot == 0 ? later.geometry
+        void* geometry = slot == 0             ? later.geometry
                          : hooks.slot_geometry ? hooks.slot_geometry(later.geometry, slot)
                                                : nullptr;
         if (close) {
@@ -119,7 +127,8 @@ void pair_with_earlier(std::int32_t type, Expr* definition, const Symbol* variab
         build_motion_bounds(*partner);
         ObjectList& objects = frame_objects();
         partner = objects.at_cursor();
-        if (partner == nullptr || partner->shader_slot != slot + 1 || partner->definition != definition)
+        if (partner == nullptr || partner->shader_slot != slot + 1 ||
+            partner->definition != definition)
             break;
         objects.advance_cursor();
     }

@@ -22,17 +22,22 @@ namespace sky {
 namespace {
 
 std::string listed;
-void capture(const char* text) { listed += text; }
+void capture(const char* text) {
+    listed += text;
+}
 
 constexpr const char* kShader = "shader s (model = lambert);\n";
 constexpr const char* kPolyset =
-    "polyset (shader = (s), vertices = ((cv((0, 0, 0), 1)), (cv((1, 0, 0), 1)), (cv((0, 1, 0), 1))),"
+    "polyset (shader = (s), vertices = ((cv((0, 0, 0), 1)), (cv((1, 0, 0), 1)), (cv((0, 1, 0), "
+    "1))),"
     " polygons = (polygon(0, 1, 2)));\n";
 
 // Reads `definitions` and `model` and walks the model once at frame 1.
 void evaluate(const std::string& definitions, const std::string& model, bool list = false) {
     reset_front_end();
-    ASSERT_EQ(parse_scene_text("DEFINITION\n" + std::string(kShader) + definitions + "\nMODEL\n" + model), 0);
+    ASSERT_EQ(
+        parse_scene_text("DEFINITION\n" + std::string(kShader) + definitions + "\nMODEL\n" + model),
+        0);
     release_frame_objects();
     RenderOptions& options = render_options();
     options = RenderOptions{};
@@ -70,7 +75,8 @@ void expect_matrix_near(const Matrix4& got, const Matrix4& want) {
 }
 
 TEST(ModelWalk, StatementsNearestTheGeometryActFirst) {
-    evaluate("", "translate (1, 2, 3);\nrot (yaxis, 30);\nscale (2, 1, 1);\n" + std::string(kPolyset));
+    evaluate("",
+             "translate (1, 2, 3);\nrot (yaxis, 30);\nscale (2, 1, 1);\n" + std::string(kPolyset));
     ASSERT_EQ(frame_objects().size(), 1u);
     const TransformValue& placement = frame_objects()[0].placement;
     // M = S·R·T: a point is scaled, then rotated, then moved.
@@ -96,8 +102,8 @@ TEST(ModelWalk, StatementsNearestTheGeometryActFirst) {
 }
 
 TEST(ModelWalk, ABlockLeavesTheTransformationAsItFoundIt) {
-    evaluate("", "translate (5, 0, 0);\n{ rot (zaxis, 90); scale (3, 3, 3); " + std::string(kPolyset) +
-                     "}\n" + kPolyset);
+    evaluate("", "translate (5, 0, 0);\n{ rot (zaxis, 90); scale (3, 3, 3); " +
+                     std::string(kPolyset) + "}\n" + kPolyset);
     ASSERT_EQ(frame_objects().size(), 2u);
     expect_matrix_near(frame_objects()[1].placement.model, translation(5, 0, 0));
     EXPECT_EQ(frame_objects()[1].placement.steps.size(), 1u);
@@ -105,8 +111,8 @@ TEST(ModelWalk, ABlockLeavesTheTransformationAsItFoundIt) {
 }
 
 TEST(ModelWalk, ScalesFlipTheOrientationAndNeverReachZero) {
-    evaluate("", "{ scale (-1, 1, 1); " + std::string(kPolyset) + "}\n{ scale (-1, -1, 1); " + kPolyset +
-                     "}\n{ scale (0, 2, 2); " + kPolyset + "}\n");
+    evaluate("", "{ scale (-1, 1, 1); " + std::string(kPolyset) + "}\n{ scale (-1, -1, 1); " +
+                     kPolyset + "}\n{ scale (0, 2, 2); " + kPolyset + "}\n");
     ASSERT_EQ(frame_objects().size(), 3u);
     EXPECT_FLOAT_EQ(frame_objects()[0].placement.orientation, -1.0f);
     EXPECT_FLOAT_EQ(frame_objects()[1].placement.orientation, 1.0f);
@@ -132,8 +138,9 @@ TEST(ModelWalk, ConditionsTruncateTowardZero) {
 }
 
 TEST(ModelWalk, LoopsRunAndPlaceObjectsEachTime) {
-    evaluate("version = 9.5; scalar i (0);", "for (i = 0; i < 4; i = i + 1;) { translate (i, 0, 0); " +
-                                  std::string(kPolyset) + "}\n");
+    evaluate(
+        "version = 9.5; scalar i (0);",
+        "for (i = 0; i < 4; i = i + 1;) { translate (i, 0, 0); " + std::string(kPolyset) + "}\n");
     ASSERT_EQ(frame_objects().size(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(frame_objects()[i].placement.model.m[12], i);
     EXPECT_FLOAT_EQ(find_symbol("i")->scalar(), 4.0f);
@@ -147,10 +154,11 @@ TEST(ModelWalk, TheStartFrameListsEachStatementOnce) {
              "    for (i = 0; i < 3; i = i + 1;) {\n"
              "        scale (1, 1, 1);\n"
              "    }\n"
-             "    if (i > 1) " + std::string(kPolyset) +
-             "}\n"
-             "inst bulb ();\n"
-             ";\n",
+             "    if (i > 1) " +
+                 std::string(kPolyset) +
+                 "}\n"
+                 "inst bulb ();\n"
+                 ";\n",
              true);
     EXPECT_EQ(listed,
               "translate\n"
@@ -223,7 +231,9 @@ TEST(ModelWalkDeathTest, APointAtInfinityCannotBePlaced) {
 // Three walks of one frame under motion blur.
 void walk_with_motion(const std::string& definitions, const std::string& model) {
     reset_front_end();
-    ASSERT_EQ(parse_scene_text("DEFINITION\n" + std::string(kShader) + definitions + "\nMODEL\n" + model), 0);
+    ASSERT_EQ(
+        parse_scene_text("DEFINITION\n" + std::string(kShader) + definitions + "\nMODEL\n" + model),
+        0);
     release_frame_objects();
     render_options() = RenderOptions{};
     SceneClock& clock = scene_clock();

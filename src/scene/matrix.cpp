@@ -5,7 +5,9 @@
 
 namespace sky {
 
-Matrix4 identity_matrix() { return Matrix4{}; }
+Matrix4 identity_matrix() {
+    return Matrix4{};
+}
 
 Matrix4 axis_rotation(int axis, double sine, double cosine) {
     const float s = static_cast<float>(sine), c = static_cast<float>(cosine);
@@ -77,7 +79,8 @@ bool Ar_invert_matrix(const Matrix4& m, Matrix4& out) {
 
 Triple transform_point(const Triple& p, const Matrix4& m, float* w) {
     const float* e = m.m;
-    Triple r{p.x * e[0] + p.y * e[4] + p.z * e[8] + e[12], p.x * e[1] + p.y * e[5] + p.z * e[9] + e[13],
+    Triple r{p.x * e[0] + p.y * e[4] + p.z * e[8] + e[12],
+             p.x * e[1] + p.y * e[5] + p.z * e[9] + e[13],
              p.x * e[2] + p.y * e[6] + p.z * e[10] + e[14]};
     if (w) *w = p.x * e[3] + p.y * e[7] + p.z * e[11] + e[15];
     return r;

@@ -20,16 +20,16 @@ struct Symbol;
 struct ObjectShading;
 
 struct RenderObject {
-    std::int32_t type = 0;            // SDL_PATCH, SDL_FACE or SDL_POLYSET
-    const char* name = nullptr;       // for messages
-    Expr* definition = nullptr;       // the object expression it was made from
-    ObjectValue value;                // the definition as evaluated at the placement's time
-    const Symbol* variable = nullptr; // the variable it instances, if any
+    std::int32_t type = 0;             // SDL_PATCH, SDL_FACE or SDL_POLYSET
+    const char* name = nullptr;        // for messages
+    Expr* definition = nullptr;        // the object expression it was made from
+    ObjectValue value;                 // the definition as evaluated at the placement's time
+    const Symbol* variable = nullptr;  // the variable it instances, if any
 
-    TransformValue placement;         // at the evaluation time (shutter open for moving objects)
+    TransformValue placement;  // at the evaluation time (shutter open for moving objects)
     TransformValue open_placement;
     TransformValue close_placement;
-    bool has_close = false;           // a shutter-close placement was paired with this object
+    bool has_close = false;  // a shutter-close placement was paired with this object
 
     // The evaluated surfaces, owned by the geometry subsystem (released with the object).
     void* geometry = nullptr;
@@ -66,7 +66,9 @@ public:
     // Resetting puts the cursor on the first object.
     void reset_cursor() { cursor_ = 0; }
     // The object under the cursor, or null past the end.
-    RenderObject* at_cursor() { return cursor_ < objects_.size() ? objects_[cursor_].get() : nullptr; }
+    RenderObject* at_cursor() {
+        return cursor_ < objects_.size() ? objects_[cursor_].get() : nullptr;
+    }
     // Rr_mark_next_obj.
     void advance_cursor() { ++cursor_; }
 
@@ -84,9 +86,9 @@ struct PlacedLight {
     const char* name = nullptr;
     Expr* definition = nullptr;
     ObjectValue value;
-    Matrix4 placement;           // world from light
-    TransformValue transform;    // the full state, for lights that place themselves (spot)
-    void* record = nullptr;      // the light subsystem's evaluated light, when it made one
+    Matrix4 placement;         // world from light
+    TransformValue transform;  // the full state, for lights that place themselves (spot)
+    void* record = nullptr;    // the light subsystem's evaluated light, when it made one
 };
 
 struct LightEntry {

@@ -14,7 +14,9 @@ namespace {
 constexpr float kDegreesToRadians = 0.017453292f;
 constexpr float kSmallestScale = 1e-7f;
 
-float sign_of(float v) { return v > 0 ? 1.0f : -1.0f; }
+float sign_of(float v) {
+    return v > 0 ? 1.0f : -1.0f;
+}
 
 }  // namespace
 
@@ -87,7 +89,9 @@ BlockMark enter_block(TransformState& state) {
     return mark;
 }
 
-void leave_block(TransformState& state, BlockMark& mark) { state.value = std::move(mark.saved); }
+void leave_block(TransformState& state, BlockMark& mark) {
+    state.value = std::move(mark.saved);
+}
 
 Triple AR_model_xform(const Triple& point, const Matrix4& model) {
     float w = 1;

@@ -26,22 +26,22 @@ enum BodyKind : std::int32_t {
     BODY_PHOTO_EFFECTS = 1004,
     BODY_MASTER_LIGHT = 1005,
     BODY_DYNAMICS = 1006,
-    BODY_TRIM_EDGE = 1007,          // one group of a patch's trim edge list
-    BODY_TRIM_REGION_ITEM = 1008,   // cvs/tcvs/trim_hole/extreference of a trim region
-    BODY_TRIM_BOUNDARY = 1009,      // tb(btype = ..., edges)
-    BODY_TRIM_EDGE_RECORD = 1010,   // te(dim, nbs, form, b-splines)
-    BODY_TRIM_BSPLINE = 1011,       // tbs(header fields, tcv list)
-    BODY_CLUSTER_MATRIX = 1012,     // clm(name, values)
+    BODY_TRIM_EDGE = 1007,         // one group of a patch's trim edge list
+    BODY_TRIM_REGION_ITEM = 1008,  // cvs/tcvs/trim_hole/extreference of a trim region
+    BODY_TRIM_BOUNDARY = 1009,     // tb(btype = ..., edges)
+    BODY_TRIM_EDGE_RECORD = 1010,  // te(dim, nbs, form, b-splines)
+    BODY_TRIM_BSPLINE = 1011,      // tbs(header fields, tcv list)
+    BODY_CLUSTER_MATRIX = 1012,    // clm(name, values)
 };
 
 // Which written form an item took, where one name has several.
 enum ItemForm : std::int32_t {
-    FORM_VALUE = 0,         // name = expr
-    FORM_PAIR = 1,          // name = (a, b)
-    FORM_LIST = 2,          // name = ( ... ): the value is a list node
-    FORM_COLOUR_LIST = 3,   // polyset shader = color( ... )
-    FORM_TRIM_GROUPS = 4,   // name = ((...), (...)): trim edge groups, a list of bodies
-    FORM_CLUSTERS = 5,      // name = (clm(...), ...)
+    FORM_VALUE = 0,        // name = expr
+    FORM_PAIR = 1,         // name = (a, b)
+    FORM_LIST = 2,         // name = ( ... ): the value is a list node
+    FORM_COLOUR_LIST = 3,  // polyset shader = color( ... )
+    FORM_TRIM_GROUPS = 4,  // name = ((...), (...)): trim edge groups, a list of bodies
+    FORM_CLUSTERS = 5,     // name = (clm(...), ...)
 };
 
 struct BodyItem {
@@ -54,13 +54,13 @@ struct BodyItem {
 struct Body {
     std::int32_t type = SDL_NO_TYPE;  // an SDL object type or a BodyKind
     std::int32_t line = 0;
-    const char* model = nullptr;      // light or shading model, texture procedure,
-                                      // the curve a motion curve follows
-    bool curvature = false;           // texture given as `Curvature = NAME`
-    std::int32_t command_kind = 0;    // COMMAND: 3000 for multifillet
-    std::int32_t divisions = 0;       // trim face: divs
-    std::span<BodyItem> items;        // in the order written (in the front end's pool)
-    const void* definition = nullptr; // patch, face, polyset: the geometry's checked definition
+    const char* model = nullptr;       // light or shading model, texture procedure,
+                                       // the curve a motion curve follows
+    bool curvature = false;            // texture given as `Curvature = NAME`
+    std::int32_t command_kind = 0;     // COMMAND: 3000 for multifillet
+    std::int32_t divisions = 0;        // trim face: divs
+    std::span<BodyItem> items;         // in the order written (in the front end's pool)
+    const void* definition = nullptr;  // patch, face, polyset: the geometry's checked definition
 
     // The last item of that name (later items override earlier ones), or null.
     const BodyItem* find(std::string_view name) const;
@@ -81,13 +81,19 @@ struct PackedList {
 extern const ExprKind kListKind;
 extern const ExprKind kPackedListKind;
 
-inline bool is_list(const Expr* node) { return node && node->kind == &kListKind; }
-inline bool is_packed_list(const Expr* node) { return node && node->kind == &kPackedListKind; }
+inline bool is_list(const Expr* node) {
+    return node && node->kind == &kListKind;
+}
+inline bool is_packed_list(const Expr* node) {
+    return node && node->kind == &kPackedListKind;
+}
 inline const PackedList* packed_list(const Expr* node) {
     return static_cast<const PackedList*>(node->payload);
 }
 // The first element of a list node (the others follow through `next`).
-inline Expr* list_first(const Expr* list) { return list ? list->args : nullptr; }
+inline Expr* list_first(const Expr* list) {
+    return list ? list->args : nullptr;
+}
 
 Expr* make_packed_list(const PackedList& list, std::int32_t line);
 
@@ -114,7 +120,11 @@ inline const PackedPolygons* packed_polygons(const Expr* node) {
 // Structural records (trims, cluster matrices) as nodes carrying a body.
 extern const ExprKind kBodyNodeKind;
 Expr* make_body_node(Body* body, std::int32_t line);
-inline bool is_body_node(const Expr* node) { return node && node->kind == &kBodyNodeKind; }
-inline const Body* body_of(const Expr* node) { return static_cast<const Body*>(node->payload); }
+inline bool is_body_node(const Expr* node) {
+    return node && node->kind == &kBodyNodeKind;
+}
+inline const Body* body_of(const Expr* node) {
+    return static_cast<const Body*>(node->payload);
+}
 
 }  // namespace sky

@@ -35,9 +35,15 @@ BodyFinisher shading_finisher = nullptr;
 
 }  // namespace
 
-void set_geometry_body_finisher(BodyFinisher finisher) { geometry_finisher = finisher; }
-void set_texture_body_finisher(BodyFinisher finisher) { texture_finisher = finisher; }
-void set_shading_body_finisher(BodyFinisher finisher) { shading_finisher = finisher; }
+void set_geometry_body_finisher(BodyFinisher finisher) {
+    geometry_finisher = finisher;
+}
+void set_texture_body_finisher(BodyFinisher finisher) {
+    texture_finisher = finisher;
+}
+void set_shading_body_finisher(BodyFinisher finisher) {
+    shading_finisher = finisher;
+}
 
 // --- chains -------------------------------------------------------------------
 
@@ -76,7 +82,9 @@ Expr* list4(Expr* a, Expr* b, Expr* c, Expr* d, std::int32_t line) {
     return chain_to_list(chain_append(chain_append(chain_append(chain_start(a), b), c), d), line);
 }
 
-ItemChain* items_empty() { return sdl_pool().make<ItemChain>(); }
+ItemChain* items_empty() {
+    return sdl_pool().make<ItemChain>();
+}
 
 ItemChain* items_append(ItemChain* chain, BodyItem* item) {
     if (chain == nullptr || item == nullptr) return chain;
@@ -106,8 +114,8 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
     body->model = model;
     body->line = line;
     if (items && items->count > 0) {
-        auto* array = static_cast<BodyItem*>(
-            sdl_pool().allocate(sizeof(BodyItem) * static_cast<std::size_t>(items->count), alignof(BodyItem)));
+        auto* array = static_cast<BodyItem*>(sdl_pool().allocate(
+            sizeof(BodyItem) * static_cast<std::size_t>(items->count), alignof(BodyItem)));
         std::size_t n = 0;
         for (ItemLink* link = items->first; link; link = link->next) array[n++] = link->item;
         body->items = std::span<BodyItem>(array, n);
@@ -124,11 +132,10 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
     return body;
 }
 
-
 void append_body_item(Body& body, const BodyItem& item) {
     std::size_t n = body.items.size();
-    auto* array = static_cast<BodyItem*>(
-        sdl_pool().allocate(sizeof(BodyItem) * (n + 1), alignof(BodyItem)));
+    auto* array =
+        static_cast<BodyItem*>(sdl_pool().allocate(sizeof(BodyItem) * (n + 1), alignof(BodyItem)));
     std::copy(body.items.begin(), body.items.end(), array);
     array[n] = item;
     body.items = std::span<BodyItem>(array, n + 1);
@@ -136,7 +143,9 @@ void append_body_item(Body& body, const BodyItem& item) {
 
 // --- statements ----------------------------------------------------------------
 
-StatementChain* statements_empty() { return sdl_pool().make<StatementChain>(); }
+StatementChain* statements_empty() {
+    return sdl_pool().make<StatementChain>();
+}
 
 StatementChain* statements_append(StatementChain* chain, Statement* statement) {
     if (chain == nullptr || statement == nullptr) return chain;
@@ -235,8 +244,8 @@ Statement* make_instance(const char* name, std::int32_t line) {
     Symbol* symbol = find_symbol(name);
     if (symbol == nullptr) {
         sdl_report_error("Cannot instance undefined variable %s\n", name);
-    } else if (symbol->type != SDL_LIGHT && symbol->type != SDL_PATCH &&
-               symbol->type != SDL_FACE && symbol->type != SDL_POLYSET) {
+    } else if (symbol->type != SDL_LIGHT && symbol->type != SDL_PATCH && symbol->type != SDL_FACE &&
+               symbol->type != SDL_POLYSET) {
         sdl_report_error("Can only instance objects\n");
     } else {
         record->symbol = symbol;
@@ -286,7 +295,9 @@ Expr* finish_texture(ItemChain* items, std::int32_t line) {
     return built(make_object(SDL_TEXTURE, body, line));
 }
 
-void reset_open_bodies() { open_textures.clear(); }
+void reset_open_bodies() {
+    open_textures.clear();
+}
 
 // --- structural records ------------------------------------------------------------
 
@@ -302,8 +313,8 @@ bool evaluate_body_node(Expr* node, void* result) {
 
 Body* single_item_body(std::int32_t type, const char* model, const char* name, Expr* value,
                        std::int32_t line) {
-    return make_body(type, model, items_append(items_empty(), make_item(name, value, FORM_VALUE, line)),
-                     line);
+    return make_body(type, model,
+                     items_append(items_empty(), make_item(name, value, FORM_VALUE, line)), line);
 }
 
 }  // namespace
@@ -329,8 +340,8 @@ Expr* typed_list(std::int32_t type, ExprChain* chain, std::int32_t line) {
 }
 
 Expr* make_trim_face(std::int32_t divisions, ExprChain* boundaries, std::int32_t line) {
-    Body* body =
-        single_item_body(SDL_TRIM_FACE, nullptr, "boundaries", chain_to_list(boundaries, line), line);
+    Body* body = single_item_body(SDL_TRIM_FACE, nullptr, "boundaries",
+                                  chain_to_list(boundaries, line), line);
     body->divisions = divisions;
     return make_body_node(body, line);
 }
@@ -384,7 +395,8 @@ StageItems* stage_merge(StageItems* into, StageItems* item) {
 }
 
 void add_stage(StageItems* items, std::int32_t line) {
-    if (items) scene_target().add_stage(items->file, items->use_background, items->use_camera, line);
+    if (items)
+        scene_target().add_stage(items->file, items->use_background, items->use_camera, line);
 }
 
 }  // namespace sky

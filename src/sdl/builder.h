@@ -41,13 +41,13 @@ Expr* list4(Expr* a, Expr* b, Expr* c, Expr* d, std::int32_t line);
 // back to the node arena; the first item of another shape turns the list
 // back into nodes.
 enum PackShape : std::int32_t {
-    PACK_SCALAR,  // numbers: stride 1
-    PACK_CV,      // cv((x, y, z), w): stride 4
-    PACK_ST,      // st(s, t): stride 2
-    PACK_NORMAL,  // norm(x, y, z): stride 3
-    PACK_COLOUR,  // color(r, g, b): stride 3
-    PACK_VERTEX,  // (cv, st, norm) with st and norm optional: stride 4, 6 or 9
-    PACK_POLYGON, // polygon(...): PackedPolygons
+    PACK_SCALAR,   // numbers: stride 1
+    PACK_CV,       // cv((x, y, z), w): stride 4
+    PACK_ST,       // st(s, t): stride 2
+    PACK_NORMAL,   // norm(x, y, z): stride 3
+    PACK_COLOUR,   // color(r, g, b): stride 3
+    PACK_VERTEX,   // (cv, st, norm) with st and norm optional: stride 4, 6 or 9
+    PACK_POLYGON,  // polygon(...): PackedPolygons
 };
 struct PackingList;
 PackingList* packing_start(PackShape shape);
@@ -76,7 +76,8 @@ struct ItemChain {
     std::int32_t count = 0;
 };
 ItemChain* items_empty();
-ItemChain* items_append(ItemChain* chain, BodyItem* item);  // a null item (a parse error) is skipped
+ItemChain* items_append(ItemChain* chain,
+                        BodyItem* item);  // a null item (a parse error) is skipped
 
 BodyItem* make_item(const char* name, Expr* value, std::int32_t form, std::int32_t line);
 
@@ -103,9 +104,11 @@ StatementChain* statements_append(StatementChain* chain, Statement* statement);
 
 Statement* make_statement(std::int32_t kind, void* operands, std::int32_t line);
 Statement* make_assignment(const char* name, Expr* value, std::int32_t line);
-Statement* make_element_assignment(const char* name, Expr* subscript, Expr* value, std::int32_t line);
+Statement* make_element_assignment(const char* name, Expr* subscript, Expr* value,
+                                   std::int32_t line);
 Statement* make_print_statement(Expr* print, std::int32_t line);
-Statement* make_if(Expr* condition, Statement* then_branch, Statement* else_branch, std::int32_t line);
+Statement* make_if(Expr* condition, Statement* then_branch, Statement* else_branch,
+                   std::int32_t line);
 Statement* make_for(Statement* initial, Expr* condition, Statement* step, Statement* body,
                     std::int32_t line);
 Statement* make_block(StatementChain* body, std::int32_t line);
@@ -155,32 +158,71 @@ void add_stage(StageItems* items, std::int32_t line);
 
 // Settings of the definition section that hold an expression.
 enum ExprSetting : std::int32_t {
-    SET_USE_V9_TESSELLATOR, SET_TESSELLATOR, SET_REDUCED_SAMPLES, SET_TEXTURES_ACTIVE,
-    SET_PREVIEW_RAY_TRACE, SET_QUIET, SET_FIELDS, SET_ODD, SET_EVEN, SET_ODD_FIELD_FIRST,
-    SET_MAX_REFLECTIONS, SET_MAX_REFRACTIONS, SET_MAX_SHADOW_LEVEL,
-    SET_SUBDIVISION_RECURSION_LIMIT, SET_BBOX_MEMORY, SET_RT_VOXEL_RES_TYPE, SET_TEXTURE_CACHING,
-    SET_USE_SAVED_GEOMETRY, SET_POST_FILTER, SET_IMAGE_FORMAT, SET_HIDDEN_LINE,
-    SET_HLINE_FROM_GLOBAL, SET_HLINE_TO_FILL_COLOR, SET_SHOW_PARTICLES, SET_JITTER, SET_STEREO,
-    SET_STEREO_EYE_OFFSET, SET_ANIMATION, SET_BYEXTENSION, SET_STARTEXTENSION,
-    SET_COMPOSITE_RENDERING, SET_COMPOSITE_THRESHOLD, SET_USE_LUMENFOLD_DEPTH,
-    SET_SMALLFEATURES, SET_FAST_SHADING,
+    SET_USE_V9_TESSELLATOR,
+    SET_TESSELLATOR,
+    SET_REDUCED_SAMPLES,
+    SET_TEXTURES_ACTIVE,
+    SET_PREVIEW_RAY_TRACE,
+    SET_QUIET,
+    SET_FIELDS,
+    SET_ODD,
+    SET_EVEN,
+    SET_ODD_FIELD_FIRST,
+    SET_MAX_REFLECTIONS,
+    SET_MAX_REFRACTIONS,
+    SET_MAX_SHADOW_LEVEL,
+    SET_SUBDIVISION_RECURSION_LIMIT,
+    SET_BBOX_MEMORY,
+    SET_RT_VOXEL_RES_TYPE,
+    SET_TEXTURE_CACHING,
+    SET_USE_SAVED_GEOMETRY,
+    SET_POST_FILTER,
+    SET_IMAGE_FORMAT,
+    SET_HIDDEN_LINE,
+    SET_HLINE_FROM_GLOBAL,
+    SET_HLINE_TO_FILL_COLOR,
+    SET_SHOW_PARTICLES,
+    SET_JITTER,
+    SET_STEREO,
+    SET_STEREO_EYE_OFFSET,
+    SET_ANIMATION,
+    SET_BYEXTENSION,
+    SET_STARTEXTENSION,
+    SET_COMPOSITE_RENDERING,
+    SET_COMPOSITE_THRESHOLD,
+    SET_USE_LUMENFOLD_DEPTH,
+    SET_SMALLFEATURES,
+    SET_FAST_SHADING,
 };
 
 // Settings of the definition section given as an integer.
 enum IntSetting : std::int32_t {
-    SET_GRID_CACHE, SET_RT_NTH_ROOT_VOXEL_RES, SET_TEXTURE_CACHE_SIZE,
-    SET_TEXTURE_CACHE_DISK_LIMIT, SET_HLINE_LINE_WIDTH, SET_HLINE_ISOPARAM_U,
-    SET_HLINE_ISOPARAM_V, SET_SIMULATION_FRAMES_PER_SECOND, SET_SIMULATION_SUBSTEPS,
-    SET_EXTENSIONFORMAT, SET_EXTENSIONSIZE, SET_AAWIDTH, SET_MODE,
+    SET_GRID_CACHE,
+    SET_RT_NTH_ROOT_VOXEL_RES,
+    SET_TEXTURE_CACHE_SIZE,
+    SET_TEXTURE_CACHE_DISK_LIMIT,
+    SET_HLINE_LINE_WIDTH,
+    SET_HLINE_ISOPARAM_U,
+    SET_HLINE_ISOPARAM_V,
+    SET_SIMULATION_FRAMES_PER_SECOND,
+    SET_SIMULATION_SUBSTEPS,
+    SET_EXTENSIONFORMAT,
+    SET_EXTENSIONSIZE,
+    SET_AAWIDTH,
+    SET_MODE,
 };
 
 // The environment section's clauses.
 enum EnvironmentClause : std::int32_t {
-    CLAUSE_BACKGROUND_BODY,      // background (params)
-    CLAUSE_BACKGROUND_COLOUR,    // background = color triple
-    CLAUSE_BACKGROUND_TEXTURE,   // background = texture
-    CLAUSE_BACKGROUND_FILE,      // background = filename
-    CLAUSE_FOG, CLAUSE_SHADER_GLOW, CLAUSE_PHOTO_EFFECTS, CLAUSE_MASTER_LIGHT, CLAUSE_DYNAMICS,
+    CLAUSE_BACKGROUND_BODY,     // background (params)
+    CLAUSE_BACKGROUND_COLOUR,   // background = color triple
+    CLAUSE_BACKGROUND_TEXTURE,  // background = texture
+    CLAUSE_BACKGROUND_FILE,     // background = filename
+    CLAUSE_FOG,
+    CLAUSE_SHADER_GLOW,
+    CLAUSE_PHOTO_EFFECTS,
+    CLAUSE_MASTER_LIGHT,
+    CLAUSE_DYNAMICS,
 };
 
 class SceneTarget {

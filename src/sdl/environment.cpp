@@ -40,13 +40,21 @@ EnvironmentSettings& environment() {
     return settings;
 }
 
-void reset_environment() { environment() = EnvironmentSettings{}; }
+void reset_environment() {
+    environment() = EnvironmentSettings{};
+}
 
-float sdl_version() { return version_value; }
+float sdl_version() {
+    return version_value;
+}
 
-void reset_sdl_version() { version_value = 0.0f; }
+void reset_sdl_version() {
+    version_value = 0.0f;
+}
 
-float& scene_resolution_tolerance() { return tolerance; }
+float& scene_resolution_tolerance() {
+    return tolerance;
+}
 
 float resolution_tolerance(std::int32_t largest_dimension) {
     if (largest_dimension > 4096) return 0.01024f;
@@ -67,39 +75,64 @@ void assign_system_variable(const char* name, Expr* value) {
 
     EnvironmentSettings& env = environment();
     std::string_view n(name);
-    if (n == "startframe") env.startframe = scalar;
-    else if (n == "endframe") env.endframe = scalar;
-    else if (n == "byframe") env.byframe = scalar;
-    else if (n == "aathreshold") env.aathreshold = scalar;
+    if (n == "startframe")
+        env.startframe = scalar;
+    else if (n == "endframe")
+        env.endframe = scalar;
+    else if (n == "byframe")
+        env.byframe = scalar;
+    else if (n == "aathreshold")
+        env.aathreshold = scalar;
     else if (n == "version") {
         env.version = scalar;
         env.version_assigned = true;
         version_value = scalar;
-    }
-    else if (n == "aalevelmin") env.aalevelmin = truncate(scalar);
-    else if (n == "aalevelmax") env.aalevelmax = truncate(scalar);
-    else if (n == "xleft") env.xleft = truncate(scalar);
-    else if (n == "xright") env.xright = truncate(scalar);
-    else if (n == "ylow") env.ylow = truncate(scalar);
-    else if (n == "yhigh") env.yhigh = truncate(scalar);
+    } else if (n == "aalevelmin")
+        env.aalevelmin = truncate(scalar);
+    else if (n == "aalevelmax")
+        env.aalevelmax = truncate(scalar);
+    else if (n == "xleft")
+        env.xleft = truncate(scalar);
+    else if (n == "xright")
+        env.xright = truncate(scalar);
+    else if (n == "ylow")
+        env.ylow = truncate(scalar);
+    else if (n == "yhigh")
+        env.yhigh = truncate(scalar);
     // These keep the expression itself: it is evaluated again when used, so
     // it may depend on variables the model section changes.
-    else if (n == "motion_blur_on") env.motion_blur_on = value;
-    else if (n == "shutter_angle") env.shutter_angle = value;
-    else if (n == "post_center") env.post_center = value;
-    else if (n == "post_adjacent") env.post_adjacent = value;
-    else if (n == "post_diagonal") env.post_diagonal = value;
-    else if (n == "trans_depth") env.trans_depth = value;
-    else if (n == "trans_percent") env.trans_percent = value;
-    else if (n == "keep_noglow") env.keep_noglow = value;
-    else if (n == "spot_depth") env.spot_depth = value;
-    else if (n == "spot_memory") env.spot_memory = value;
-    else if (n == "atten_trans") env.atten_trans = value;
-    else if (n == "gamma_correction") env.gamma_correction = value;
-    else if (n == "ignore_filmgate") env.ignore_filmgate = value;
-    else if (n == "stereo_parallel") env.stereo_parallel = value;
-    else if (n == "invisible_objects_cast_shadows") env.invisible_objects_cast_shadows = value;
-    else if (n == "tessellator") env.tessellator = value;
+    else if (n == "motion_blur_on")
+        env.motion_blur_on = value;
+    else if (n == "shutter_angle")
+        env.shutter_angle = value;
+    else if (n == "post_center")
+        env.post_center = value;
+    else if (n == "post_adjacent")
+        env.post_adjacent = value;
+    else if (n == "post_diagonal")
+        env.post_diagonal = value;
+    else if (n == "trans_depth")
+        env.trans_depth = value;
+    else if (n == "trans_percent")
+        env.trans_percent = value;
+    else if (n == "keep_noglow")
+        env.keep_noglow = value;
+    else if (n == "spot_depth")
+        env.spot_depth = value;
+    else if (n == "spot_memory")
+        env.spot_memory = value;
+    else if (n == "atten_trans")
+        env.atten_trans = value;
+    else if (n == "gamma_correction")
+        env.gamma_correction = value;
+    else if (n == "ignore_filmgate")
+        env.ignore_filmgate = value;
+    else if (n == "stereo_parallel")
+        env.stereo_parallel = value;
+    else if (n == "invisible_objects_cast_shadows")
+        env.invisible_objects_cast_shadows = value;
+    else if (n == "tessellator")
+        env.tessellator = value;
 }
 
 void finalise_environment() {
@@ -129,13 +162,16 @@ void finalise_environment() {
     if (env.aalevelmin < 0) env.aalevelmin = 0;
     if (version < 7.02f) {
         if (env.aalevelmax > 5) env.aalevelmax = 5;
-        if (env.aalevelmin >= 2) env.aalevelmin = env.aalevelmax == 2 ? 4 : old_level(env.aalevelmin);
-        if (env.aalevelmax >= 2) env.aalevelmax = env.aalevelmax == 2 ? 4 : old_level(env.aalevelmax);
+        if (env.aalevelmin >= 2)
+            env.aalevelmin = env.aalevelmax == 2 ? 4 : old_level(env.aalevelmin);
+        if (env.aalevelmax >= 2)
+            env.aalevelmax = env.aalevelmax == 2 ? 4 : old_level(env.aalevelmax);
     }
     if (env.aalevelmax > 36) {
         env.aalevelmax = 36;
     } else if (!is_square(env.aalevelmax)) {
-        std::int32_t root = static_cast<std::int32_t>(std::sqrt(static_cast<double>(env.aalevelmax)));
+        std::int32_t root =
+            static_cast<std::int32_t>(std::sqrt(static_cast<double>(env.aalevelmax)));
         env.aalevelmax = (root + 1) * (root + 1);
         rptWarning("aalevelmax must be one of 0, 1, 4, 9, 16, 25, or 36. Rounding up.\n");
     }
@@ -150,7 +186,8 @@ void finalise_environment() {
         std::int32_t size = env.texture_cache_size;
         if (size != 4 && size != 8 && size != 16 && size != 32 && size != 64 && size != 128 &&
             size != 256) {
-            rptWarning("texture_cache_size must be one of 4, 8, 16, 32, 64, 128, or 256: using 32.\n");
+            rptWarning(
+                "texture_cache_size must be one of 4, 8, 16, 32, 64, 128, or 256: using 32.\n");
             env.texture_cache_size = 32;
         }
         if (env.texture_cache_disk_limit < 1 || env.texture_cache_disk_limit > 5000) {

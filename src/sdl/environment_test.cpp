@@ -14,7 +14,9 @@ namespace sky {
 namespace {
 
 std::string warnings;
-void capture(const char* text) { warnings += text; }
+void capture(const char* text) {
+    warnings += text;
+}
 
 // Parses `definitions` as a definition section.
 void parse_definitions(const std::string& definitions, bool capture_reports = true) {
@@ -60,7 +62,8 @@ TEST(EnvironmentSettings, OldAntiAliasingLevelsAreExponents) {
     parse_definitions("version = 6; aalevelmin = 1; aalevelmax = 3;");
     EXPECT_EQ(environment().aalevelmax, 9);  // trunc(8 × 0.8) = 6, rounded up to a square
     EXPECT_EQ(environment().aalevelmin, 1);
-    EXPECT_EQ(warnings, "Warning: aalevelmax must be one of 0, 1, 4, 9, 16, 25, or 36. Rounding up.\n\n");
+    EXPECT_EQ(warnings,
+              "Warning: aalevelmax must be one of 0, 1, 4, 9, 16, 25, or 36. Rounding up.\n\n");
 
     parse_definitions("version = 6; aalevelmin = 2; aalevelmax = 2;");
     EXPECT_EQ(environment().aalevelmax, 4);
@@ -97,16 +100,19 @@ TEST(EnvironmentSettings, TextureCacheIsCheckedOnlyWhenCachingIsSet) {
     parse_definitions("texture_cache_size = 48;");
     EXPECT_EQ(environment().texture_cache_size, 48);
     EXPECT_EQ(warnings, "");
-    parse_definitions("texture_caching = 1; texture_cache_size = 48; texture_cache_disk_limit = 0;");
+    parse_definitions(
+        "texture_caching = 1; texture_cache_size = 48; texture_cache_disk_limit = 0;");
     EXPECT_EQ(environment().texture_cache_size, 32);
     EXPECT_EQ(environment().texture_cache_disk_limit, 1);
-    EXPECT_EQ(warnings,
-              "Warning: texture_cache_size must be one of 4, 8, 16, 32, 64, 128, or 256: using 32.\n\n"
-              "Warning: texture_cache_disk_limit must be between 1 and 5000. Using 1\n\n");
+    EXPECT_EQ(
+        warnings,
+        "Warning: texture_cache_size must be one of 4, 8, 16, 32, 64, 128, or 256: using 32.\n\n"
+        "Warning: texture_cache_disk_limit must be between 1 and 5000. Using 1\n\n");
 }
 
 TEST(EnvironmentSettings, SystemVariablesReachTheRecordOrOnlyTheirSymbol) {
-    parse_definitions("startframe = 5; endframe = 9.5; xleft = 10.9; frame = 3; trans_percent = 0.5;");
+    parse_definitions(
+        "startframe = 5; endframe = 9.5; xleft = 10.9; frame = 3; trans_percent = 0.5;");
     EXPECT_FLOAT_EQ(environment().startframe, 5.0f);
     EXPECT_FLOAT_EQ(environment().endframe, 9.5f);
     EXPECT_EQ(environment().xleft, 10);

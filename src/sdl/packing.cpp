@@ -29,7 +29,7 @@ struct PackingList {
     // Polygons: index lists and shader slots.
     std::vector<std::int32_t> offsets{0};
     std::vector<std::int32_t> vertices, texture_vertices, normals, shaders;
-    int index_lists = 0;  // how many index lists the polygons carry (1 to 3)
+    int index_lists = 0;         // how many index lists the polygons carry (1 to 3)
     ExprChain* nodes = nullptr;  // once unpacked
     ExprArenaMark mark{};
     bool has_mark = false;
@@ -54,7 +54,9 @@ void release(PackingList* list) {
         }
 }
 
-Expr* literal_node(float value, std::int32_t line) { return make_scalar_literal(value, line); }
+Expr* literal_node(float value, std::int32_t line) {
+    return make_scalar_literal(value, line);
+}
 
 // Rebuilds the nodes of packed item `i` (the shape's constructor of literals).
 Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
@@ -97,13 +99,15 @@ Expr* rebuild_polygon(const PackingList& list, std::int32_t i, std::int32_t line
     std::int32_t from = list.offsets[static_cast<std::size_t>(i)];
     std::int32_t to = list.offsets[static_cast<std::size_t>(i) + 1];
     ExprChain* parts = chain_start(chain_to_list(index_chain(list.vertices, from, to, line), line));
-    chain_append(parts, list.index_lists >= 2
-                            ? chain_to_list(index_chain(list.texture_vertices, from, to, line), line)
-                            : make_list(nullptr, line));
+    chain_append(parts,
+                 list.index_lists >= 2
+                     ? chain_to_list(index_chain(list.texture_vertices, from, to, line), line)
+                     : make_list(nullptr, line));
     chain_append(parts, list.index_lists >= 3
                             ? chain_to_list(index_chain(list.normals, from, to, line), line)
                             : make_list(nullptr, line));
-    chain_append(parts, literal_node(static_cast<float>(list.shaders[static_cast<std::size_t>(i)]), line));
+    chain_append(parts,
+                 literal_node(static_cast<float>(list.shaders[static_cast<std::size_t>(i)]), line));
     return chain_to_list(parts, line);
 }
 
@@ -129,7 +133,9 @@ struct PendingPolygon {
 };
 PendingPolygon pending_polygon;
 
-bool evaluate_nothing(Expr*, void*) { return false; }
+bool evaluate_nothing(Expr*, void*) {
+    return false;
+}
 const ExprKind kPendingPolygonKind = {"polygon", 0, evaluate_nothing};
 
 bool fold_polygon(PackingList* list, const Expr* polygon) {
@@ -177,7 +183,9 @@ const T* pool_copy(const std::vector<T>& values) {
 
 }  // namespace
 
-void forget_packing_lists() { live_lists().clear(); }
+void forget_packing_lists() {
+    live_lists().clear();
+}
 
 const ExprKind kPackedPolygonsKind = {"polygons", 0, evaluate_nothing};
 
@@ -233,7 +241,8 @@ Expr* packing_finish(PackingList* list, std::int32_t line) {
         polygons->count = list->count;
         polygons->offsets = pool_copy(list->offsets);
         polygons->vertices = pool_copy(list->vertices);
-        polygons->texture_vertices = list->index_lists >= 2 ? pool_copy(list->texture_vertices) : nullptr;
+        polygons->texture_vertices =
+            list->index_lists >= 2 ? pool_copy(list->texture_vertices) : nullptr;
         polygons->normals = list->index_lists >= 3 ? pool_copy(list->normals) : nullptr;
         polygons->shaders = pool_copy(list->shaders);
         result = allocate_node();

@@ -38,9 +38,9 @@ TEST(PackedLists, ConstantVerticesBecomeFloats) {
     ASSERT_TRUE(is_packed_list(vertices));
     EXPECT_EQ(packed_list(vertices)->count, 3);
     EXPECT_EQ(packed_list(vertices)->stride, 9);
-    EXPECT_EQ(floats(vertices), (std::vector<float>{1, 2, 3, 1, 0.5f, 0.25f, 0, 0, 1,
-                                                    4, 5, 6, 0.5f, 1, 0, 0, 1, 0,
-                                                    -7, 8.5f, 9, 2, 0, 1, 1, 0, 0}));
+    EXPECT_EQ(floats(vertices),
+              (std::vector<float>{1, 2, 3, 1, 0.5f, 0.25f, 0, 0, 1, 4, 5, 6, 0.5f, 1,
+                                  0, 0, 1, 0, -7,   8.5f,  9, 2, 0, 1, 1, 0, 0}));
 }
 
 TEST(PackedLists, ListsOfOneShapeEach) {
@@ -49,8 +49,10 @@ TEST(PackedLists, ListsOfOneShapeEach) {
         "vertex_normals = (norm(0, 0, 1), norm(0.6, 0.8, 0)),"
         "texture_vertices = (st(0, 0), st(1, 0.5)),"
         "polygon_areas = (0.5, 1.5, -2)");
-    EXPECT_EQ(floats(body->find("vertex_colors")->value), (std::vector<float>{255, 0, 0, 0, 128, 255}));
-    EXPECT_EQ(floats(body->find("vertex_normals")->value), (std::vector<float>{0, 0, 1, 0.6f, 0.8f, 0}));
+    EXPECT_EQ(floats(body->find("vertex_colors")->value),
+              (std::vector<float>{255, 0, 0, 0, 128, 255}));
+    EXPECT_EQ(floats(body->find("vertex_normals")->value),
+              (std::vector<float>{0, 0, 1, 0.6f, 0.8f, 0}));
     EXPECT_EQ(floats(body->find("texture_vertices")->value), (std::vector<float>{0, 0, 1, 0.5f}));
     EXPECT_EQ(floats(body->find("polygon_areas")->value), (std::vector<float>{0.5f, 1.5f, -2}));
 }
@@ -73,7 +75,8 @@ TEST(PackedLists, AnExpressionTurnsTheListBackIntoNodesWithTheSameValues) {
 }
 
 TEST(PackedLists, MixedVertexFormsStayNodes) {
-    const Body* body = parse_polyset("vertices = ((cv((1, 2, 3), 1)), (cv((4, 5, 6), 1), st(1, 1)))");
+    const Body* body =
+        parse_polyset("vertices = ((cv((1, 2, 3), 1)), (cv((4, 5, 6), 1), st(1, 1)))");
     const Expr* vertices = body->find("vertices")->value;
     ASSERT_TRUE(is_list(vertices));
     EXPECT_EQ(list_length(vertices), 2);
@@ -90,17 +93,20 @@ TEST(PackedPolygonLists, IndicesOffsetsAndShaderSlots) {
     ASSERT_TRUE(is_packed_polygons(list));
     const PackedPolygons* polygons = packed_polygons(list);
     ASSERT_EQ(polygons->count, 3);
-    EXPECT_EQ(std::vector<int>(polygons->offsets, polygons->offsets + 4), (std::vector<int>{0, 3, 7, 10}));
+    EXPECT_EQ(std::vector<int>(polygons->offsets, polygons->offsets + 4),
+              (std::vector<int>{0, 3, 7, 10}));
     EXPECT_EQ(std::vector<int>(polygons->vertices, polygons->vertices + 10),
               (std::vector<int>{0, 1, 2, 2, 3, 4, 5, 5, 6, 7}));
-    EXPECT_EQ(std::vector<int>(polygons->shaders, polygons->shaders + 3), (std::vector<int>{-1, 1, 0}));
+    EXPECT_EQ(std::vector<int>(polygons->shaders, polygons->shaders + 3),
+              (std::vector<int>{-1, 1, 0}));
     EXPECT_EQ(polygons->texture_vertices, nullptr);
     EXPECT_EQ(polygons->normals, nullptr);
 }
 
 TEST(PackedPolygonLists, PerVertexTextureAndNormalIndices) {
-    const Body* body = parse_polyset("polygons = (polygon((0, 1, 2), (3, 4, 5), (6, 7, 8), 2),"
-                                     "            polygon((2, 1, 0), (5, 4, 3), (8, 7, 6)))");
+    const Body* body = parse_polyset(
+        "polygons = (polygon((0, 1, 2), (3, 4, 5), (6, 7, 8), 2),"
+        "            polygon((2, 1, 0), (5, 4, 3), (8, 7, 6)))");
     const PackedPolygons* polygons = packed_polygons(body->find("polygons")->value);
     ASSERT_NE(polygons->texture_vertices, nullptr);
     ASSERT_NE(polygons->normals, nullptr);

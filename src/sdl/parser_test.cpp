@@ -23,9 +23,13 @@ namespace sky {
 namespace {
 
 std::string errors_seen;
-void capture_errors(const char* text) { errors_seen += text; }
+void capture_errors(const char* text) {
+    errors_seen += text;
+}
 std::string output_seen;
-void capture_output(const char* text) { output_seen += text; }
+void capture_output(const char* text) {
+    output_seen += text;
+}
 
 // A fresh front end: symbols, settings, scene and error count.
 void reset_front_end() {
@@ -74,10 +78,17 @@ float scalar_value(const char* name) {
 }
 
 const std::vector<std::string> kCorpus = {
-    "minimal.sdl",          "definitions.sdl",      "objects.sdl",
-    "environment_body.sdl", "environment_colour.sdl", "environment_texture.sdl",
-    "environment_file.sdl", "environment_fog_only.sdl", "model.sdl",
-    "expressions.sdl",      "force_eof.sdl",
+    "minimal.sdl",
+    "definitions.sdl",
+    "objects.sdl",
+    "environment_body.sdl",
+    "environment_colour.sdl",
+    "environment_texture.sdl",
+    "environment_file.sdl",
+    "environment_fog_only.sdl",
+    "model.sdl",
+    "expressions.sdl",
+    "force_eof.sdl",
 };
 
 // Scenes with errors in every place the grammar recovers from one.
@@ -264,7 +275,8 @@ public:
     void begin_definition() override { calls.push_back("begin"); }
     void end_definition() override { calls.push_back("end"); }
     void declare(std::int32_t type, const char* name, Expr*, std::int32_t line) override {
-        calls.push_back("declare " + std::to_string(type) + " " + name + " @" + std::to_string(line));
+        calls.push_back("declare " + std::to_string(type) + " " + name + " @" +
+                        std::to_string(line));
     }
     void declare_command(std::int32_t kind, Body*, std::int32_t) override {
         calls.push_back("command " + std::to_string(kind));
@@ -315,8 +327,9 @@ void parse_create_requests(std::vector<bool>& seen) {
     EXPECT_EQ(parse_file(corpus_path("create.sdl")), 0);
     record_grammar_rules(nullptr);
     set_scene_target(nullptr);
-    std::vector<std::string> expected = {"begin", "create light neon", "create texture fractal3",
-                                         "create shader velvet", "end", "model 0"};
+    std::vector<std::string> expected = {
+        "begin",  "create light neon", "create texture fractal3", "create shader velvet", "end",
+        "model 0"};
     EXPECT_EQ(target.calls, expected);
 }
 
@@ -339,12 +352,18 @@ TEST(Grammar, ActionsReachTheSceneTargetInOrder) {
         "MODEL ; ; ;\n");
     set_scene_target(nullptr);
     EXPECT_EQ(errors, 0) << errors_seen;
-    std::vector<std::string> expected = {
-        "begin",          "resolution 320 240",
-        "setting " + std::to_string(SET_QUIET),
-        "int " + std::to_string(SET_GRID_CACHE) + "=200",
-        "assign aalevelmax", "up 3", "output", "declare 701 s @8", "end",
-        "stage file camera", "clause " + std::to_string(CLAUSE_BACKGROUND_COLOUR), "model 3"};
+    std::vector<std::string> expected = {"begin",
+                                         "resolution 320 240",
+                                         "setting " + std::to_string(SET_QUIET),
+                                         "int " + std::to_string(SET_GRID_CACHE) + "=200",
+                                         "assign aalevelmax",
+                                         "up 3",
+                                         "output",
+                                         "declare 701 s @8",
+                                         "end",
+                                         "stage file camera",
+                                         "clause " + std::to_string(CLAUSE_BACKGROUND_COLOUR),
+                                         "model 3"};
     EXPECT_EQ(target.calls, expected);
 }
 

@@ -4,12 +4,12 @@
 
 #include "sdl/builder.h"
 #include "sdl/environment.h"
+#include "sdl/lexer.h"
 #include "sdl/pool.h"
 #include "sdl/scene_description.h"
-#include "sdl/symbols.h"
-#include "sdl/lexer.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/sdl_input.h"
+#include "sdl/symbols.h"
 
 namespace sky {
 

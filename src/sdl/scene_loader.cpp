@@ -49,39 +49,105 @@ public:
     void set_expr_setting(ExprSetting setting, Expr* value, std::int32_t) override {
         EnvironmentSettings& env = environment();
         switch (setting) {
-            case SET_USE_V9_TESSELLATOR: env.use_v9_tessellator = value; break;
-            case SET_TESSELLATOR: env.tessellator = value; break;
-            case SET_REDUCED_SAMPLES: env.reduced_samples = value; break;
-            case SET_TEXTURES_ACTIVE: env.textures_active = value; break;
-            case SET_PREVIEW_RAY_TRACE: env.preview_ray_trace = value; break;
-            case SET_QUIET: env.quiet = value; break;
-            case SET_FIELDS: env.fields = value; break;
-            case SET_ODD: env.odd = value; break;
-            case SET_EVEN: env.even = value; break;
-            case SET_ODD_FIELD_FIRST: env.odd_field_first = value; break;
-            case SET_MAX_REFLECTIONS: env.max_reflections = value; break;
-            case SET_MAX_REFRACTIONS: env.max_refractions = value; break;
-            case SET_MAX_SHADOW_LEVEL: env.max_shadow_level = value; break;
-            case SET_SUBDIVISION_RECURSION_LIMIT: env.subdivision_recursion_limit = value; break;
-            case SET_BBOX_MEMORY: env.bbox_memory = value; break;
-            case SET_RT_VOXEL_RES_TYPE: env.rt_voxel_res_type = value; break;
-            case SET_TEXTURE_CACHING: env.texture_caching = value; break;
-            case SET_USE_SAVED_GEOMETRY: env.use_saved_geometry = value; break;
-            case SET_POST_FILTER: env.post_filter = value; break;
-            case SET_IMAGE_FORMAT: env.image_format = value; break;
-            case SET_HIDDEN_LINE: env.hidden_line = value; break;
-            case SET_HLINE_FROM_GLOBAL: env.hline_from_global = value; break;
-            case SET_HLINE_TO_FILL_COLOR: env.hline_to_fill_color = evaluate_now(value); break;
-            case SET_SHOW_PARTICLES: env.show_particles = evaluate_now(value); break;
-            case SET_JITTER: env.jitter = value; break;
-            case SET_STEREO: env.stereo = value; break;
-            case SET_STEREO_EYE_OFFSET: env.stereo_eye_offset = value; break;
-            case SET_ANIMATION: env.animation = value; break;
-            case SET_BYEXTENSION: env.byextension = value; break;
-            case SET_STARTEXTENSION: env.startextension = value; break;
-            case SET_COMPOSITE_RENDERING: env.composite_rendering = value; break;
-            case SET_COMPOSITE_THRESHOLD: env.composite_threshold = value; break;
-            case SET_USE_LUMENFOLD_DEPTH: env.use_lumenfold_depth = value; break;
+            case SET_USE_V9_TESSELLATOR:
+                env.use_v9_tessellator = value;
+                break;
+            case SET_TESSELLATOR:
+                env.tessellator = value;
+                break;
+            case SET_REDUCED_SAMPLES:
+                env.reduced_samples = value;
+                break;
+            case SET_TEXTURES_ACTIVE:
+                env.textures_active = value;
+                break;
+            case SET_PREVIEW_RAY_TRACE:
+                env.preview_ray_trace = value;
+                break;
+            case SET_QUIET:
+                env.quiet = value;
+                break;
+            case SET_FIELDS:
+                env.fields = value;
+                break;
+            case SET_ODD:
+                env.odd = value;
+                break;
+            case SET_EVEN:
+                env.even = value;
+                break;
+            case SET_ODD_FIELD_FIRST:
+                env.odd_field_first = value;
+                break;
+            case SET_MAX_REFLECTIONS:
+                env.max_reflections = value;
+                break;
+            case SET_MAX_REFRACTIONS:
+                env.max_refractions = value;
+                break;
+            case SET_MAX_SHADOW_LEVEL:
+                env.max_shadow_level = value;
+                break;
+            case SET_SUBDIVISION_RECURSION_LIMIT:
+                env.subdivision_recursion_limit = value;
+                break;
+            case SET_BBOX_MEMORY:
+                env.bbox_memory = value;
+                break;
+            case SET_RT_VOXEL_RES_TYPE:
+                env.rt_voxel_res_type = value;
+                break;
+            case SET_TEXTURE_CACHING:
+                env.texture_caching = value;
+                break;
+            case SET_USE_SAVED_GEOMETRY:
+                env.use_saved_geometry = value;
+                break;
+            case SET_POST_FILTER:
+                env.post_filter = value;
+                break;
+            case SET_IMAGE_FORMAT:
+                env.image_format = value;
+                break;
+            case SET_HIDDEN_LINE:
+                env.hidden_line = value;
+                break;
+            case SET_HLINE_FROM_GLOBAL:
+                env.hline_from_global = value;
+                break;
+            case SET_HLINE_TO_FILL_COLOR:
+                env.hline_to_fill_color = evaluate_now(value);
+                break;
+            case SET_SHOW_PARTICLES:
+                env.show_particles = evaluate_now(value);
+                break;
+            case SET_JITTER:
+                env.jitter = value;
+                break;
+            case SET_STEREO:
+                env.stereo = value;
+                break;
+            case SET_STEREO_EYE_OFFSET:
+                env.stereo_eye_offset = value;
+                break;
+            case SET_ANIMATION:
+                env.animation = value;
+                break;
+            case SET_BYEXTENSION:
+                env.byextension = value;
+                break;
+            case SET_STARTEXTENSION:
+                env.startextension = value;
+                break;
+            case SET_COMPOSITE_RENDERING:
+                env.composite_rendering = value;
+                break;
+            case SET_COMPOSITE_THRESHOLD:
+                env.composite_threshold = value;
+                break;
+            case SET_USE_LUMENFOLD_DEPTH:
+                env.use_lumenfold_depth = value;
+                break;
             case SET_SMALLFEATURES:
             case SET_FAST_SHADING:
                 break;  // accepted for old scenes; no effect
@@ -91,17 +157,39 @@ public:
     void set_int_setting(IntSetting setting, std::int32_t value, std::int32_t) override {
         EnvironmentSettings& env = environment();
         switch (setting) {
-            case SET_GRID_CACHE: env.grid_cache = value; break;
-            case SET_RT_NTH_ROOT_VOXEL_RES: env.rt_nth_root_voxel_res = value; break;
-            case SET_TEXTURE_CACHE_SIZE: env.texture_cache_size = value; break;
-            case SET_TEXTURE_CACHE_DISK_LIMIT: env.texture_cache_disk_limit = value; break;
-            case SET_HLINE_LINE_WIDTH: env.hline_line_width = value; break;
-            case SET_HLINE_ISOPARAM_U: env.hline_isoparam_u = value; break;
-            case SET_HLINE_ISOPARAM_V: env.hline_isoparam_v = value; break;
-            case SET_SIMULATION_FRAMES_PER_SECOND: env.simulation_frames_per_second = value; break;
-            case SET_SIMULATION_SUBSTEPS: env.simulation_substeps = value; break;
-            case SET_EXTENSIONFORMAT: env.extensionformat = value; break;
-            case SET_EXTENSIONSIZE: env.extensionsize = value; break;
+            case SET_GRID_CACHE:
+                env.grid_cache = value;
+                break;
+            case SET_RT_NTH_ROOT_VOXEL_RES:
+                env.rt_nth_root_voxel_res = value;
+                break;
+            case SET_TEXTURE_CACHE_SIZE:
+                env.texture_cache_size = value;
+                break;
+            case SET_TEXTURE_CACHE_DISK_LIMIT:
+                env.texture_cache_disk_limit = value;
+                break;
+            case SET_HLINE_LINE_WIDTH:
+                env.hline_line_width = value;
+                break;
+            case SET_HLINE_ISOPARAM_U:
+                env.hline_isoparam_u = value;
+                break;
+            case SET_HLINE_ISOPARAM_V:
+                env.hline_isoparam_v = value;
+                break;
+            case SET_SIMULATION_FRAMES_PER_SECOND:
+                env.simulation_frames_per_second = value;
+                break;
+            case SET_SIMULATION_SUBSTEPS:
+                env.simulation_substeps = value;
+                break;
+            case SET_EXTENSIONFORMAT:
+                env.extensionformat = value;
+                break;
+            case SET_EXTENSIONSIZE:
+                env.extensionsize = value;
+                break;
             case SET_AAWIDTH:
             case SET_MODE:
                 break;  // accepted for old scenes; no effect
@@ -164,11 +252,21 @@ public:
                 scene.background_value = value;
                 scene.background_form = clause;
                 return;
-            case CLAUSE_FOG: scene.fog = body; return;
-            case CLAUSE_SHADER_GLOW: scene.shader_glow = body; return;
-            case CLAUSE_PHOTO_EFFECTS: scene.photo_effects = body; return;
-            case CLAUSE_MASTER_LIGHT: scene.master_light = body; return;
-            case CLAUSE_DYNAMICS: scene.dynamics = body; return;
+            case CLAUSE_FOG:
+                scene.fog = body;
+                return;
+            case CLAUSE_SHADER_GLOW:
+                scene.shader_glow = body;
+                return;
+            case CLAUSE_PHOTO_EFFECTS:
+                scene.photo_effects = body;
+                return;
+            case CLAUSE_MASTER_LIGHT:
+                scene.master_light = body;
+                return;
+            case CLAUSE_DYNAMICS:
+                scene.dynamics = body;
+                return;
         }
     }
 
@@ -193,11 +291,17 @@ SceneDescription& scene_description() {
     return scene;
 }
 
-void reset_scene_description() { scene_description() = SceneDescription{}; }
+void reset_scene_description() {
+    scene_description() = SceneDescription{};
+}
 
-SceneTarget& scene_target() { return *current_target; }
+SceneTarget& scene_target() {
+    return *current_target;
+}
 
-void set_scene_target(SceneTarget* target) { current_target = target ? target : &loader; }
+void set_scene_target(SceneTarget* target) {
+    current_target = target ? target : &loader;
+}
 
 int parse_bound_input() {
     reset_open_bodies();

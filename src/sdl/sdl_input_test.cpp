@@ -14,8 +14,7 @@ namespace {
 
 // A stream over a temporary file holding `bytes`.
 std::unique_ptr<InputStream> stream_of(const std::string& bytes) {
-    std::string path =
-        testing::TempDir() + "sdl_input_test_" + std::to_string(::getpid()) + ".sdl";
+    std::string path = testing::TempDir() + "sdl_input_test_" + std::to_string(::getpid()) + ".sdl";
     FILE* file = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);

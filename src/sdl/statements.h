@@ -35,8 +35,8 @@ struct Statement {
 
 // `name = value;`, `name[i] = value;` and `print(...)`.
 struct AssignmentRecord {
-    Symbol* target = nullptr;          // a plain variable
-    Expr* element_target = nullptr;    // an array element reference
+    Symbol* target = nullptr;        // a plain variable
+    Expr* element_target = nullptr;  // an array element reference
     Expr* value = nullptr;
 };
 
@@ -55,7 +55,7 @@ struct LoopRecord {
 };
 
 struct BlockRecord {
-    Statement* body = nullptr;  // first statement of the block's list
+    Statement* body = nullptr;    // first statement of the block's list
     void* saved_state = nullptr;  // the transformation saved while the block runs
 };
 

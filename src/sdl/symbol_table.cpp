@@ -32,9 +32,13 @@ bool insert_symbol(Symbol* symbol) {
     return inserted || it->second == symbol;
 }
 
-const std::vector<Symbol*>& declared_symbols() { return table().declared; }
+const std::vector<Symbol*>& declared_symbols() {
+    return table().declared;
+}
 
-void append_declared_symbol(Symbol* symbol) { table().declared.push_back(symbol); }
+void append_declared_symbol(Symbol* symbol) {
+    table().declared.push_back(symbol);
+}
 
 void reset_symbol_table() {
     table().by_name.clear();

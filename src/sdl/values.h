@@ -51,12 +51,12 @@ struct TransformStep {
 
 // A TRANSFORM value: a snapshot of a transformation state.
 struct TransformValue {
-    Matrix4 projection;         // eye from world, set by the camera
-    Matrix4 model;              // world from object (points)
-    Matrix4 normal;             // world from object (normals): inverse transpose of `direction`
-    Matrix4 direction;          // world from object (directions): rotations and scales
-    float orientation = 1.0f;   // -1 after an odd number of mirroring scales
-    Matrix4 inverse_model;      // up to date only in snapshots
+    Matrix4 projection;        // eye from world, set by the camera
+    Matrix4 model;             // world from object (points)
+    Matrix4 normal;            // world from object (normals): inverse transpose of `direction`
+    Matrix4 direction;         // world from object (directions): rotations and scales
+    float orientation = 1.0f;  // -1 after an odd number of mirroring scales
+    Matrix4 inverse_model;     // up to date only in snapshots
     Matrix4 inverse_normal;
     Matrix4 inverse_direction;
     std::vector<TransformStep> steps;

@@ -105,7 +105,8 @@ enum LightKind : std::int32_t {
 struct AR_LightModel {
     const char* name;
     // Non-zero when the light reaches the point; fills `sample`.
-    int (*calculation)(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& sample);
+    int (*calculation)(const AR_LightInfo& light, const AR_ShadePoint& point,
+                       AR_LightSample& sample);
     void* (*alloc_node)();
     void* (*alloc_info)();
     // False when the parameter cannot be taken (the routine has printed why,
@@ -141,17 +142,17 @@ struct AR_LightInfo {
 
     // Every numeric common parameter, after its default and checks.
     float param[kLightSlotCount] = {};
-    TexturedColour colour;             // 0..255
+    TexturedColour colour;  // 0..255
     TexturedColour glow_colour, halo_colour, fog_colour, flare_colour;
-    Triple shadow_colour;              // 0..255: what a fully shadowed point still receives
+    Triple shadow_colour;  // 0..255: what a fully shadowed point still receives
     float intensity = 1.0f;
     Triple colour_scale{1.0f, 1.0f, 1.0f};  // intensity × the master light, per channel
     bool on = true;
-    bool warned = false;               // a degenerate linear light was reported
+    bool warned = false;  // a degenerate linear light was reported
     bool casts_shadows = false;
     bool exclusive = false;
-    bool has_effects = false;          // glow, halo or flare
-    bool has_fog = false;              // light fog
+    bool has_effects = false;  // glow, halo or flare
+    bool has_fog = false;      // light fog
     std::int32_t shadow_samples[kMaxLightWorkers] = {};
 
     // World placement (from the model walk): the light's own frame.
@@ -162,8 +163,8 @@ struct AR_LightInfo {
     Matrix4 eye_from_light;
     Matrix4 light_from_eye;
     Matrix4 world_from_eye;
-    Triple position;                     // the light's origin
-    Triple axis[3];                      // the light's x, y and z axes (with their scale)
+    Triple position;  // the light's origin
+    Triple axis[3];   // the light's x, y and z axes (with their scale)
 
     void* model_info = nullptr;
 };
@@ -184,14 +185,14 @@ struct DirectionalLightInfo {
 struct SpotLightInfo {
     std::int32_t decay = 1;
     float dropoff = 0.0f;
-    float spread = 40.0f;                 // full cone angle, degrees
-    float penumbra = 0.0f;                // degrees beyond (or within) spread/2
+    float spread = 40.0f;   // full cone angle, degrees
+    float penumbra = 0.0f;  // degrees beyond (or within) spread/2
     Triple shine_along{0.0f, 0.0f, -1.0f};
     Triple up_spot{0.0f, 1.0f, 0.0f};
-    float cone_cos = 0.0f;                // cut-off: nothing below it
-    float inner_cos = 0.0f;               // full strength above it
+    float cone_cos = 0.0f;   // cut-off: nothing below it
+    float inner_cos = 0.0f;  // full strength above it
     bool has_penumbra = false;
-    Triple eye_axis;                      // unit, eye space
+    Triple eye_axis;  // unit, eye space
     Triple eye_up;
     // Shadow-map settings, for the shadow query.
     std::int32_t shadow_resolution = 256;
@@ -209,7 +210,7 @@ struct SpotLightInfo {
 struct ExtendedLightInfo {
     std::int32_t decay = 1;
     float dropoff = 0.0f;
-    float spread = 180.0f;   // full angle about the light's axis, degrees
+    float spread = 180.0f;  // full angle about the light's axis, degrees
     float spread_cos = -1.0f;
     bool degenerate = false;
 };
@@ -251,8 +252,8 @@ struct VolumeLightInfo {
     float turbulence_variability = 0.0f;
     float turbulence_granularity = 0.0f;
     bool turbulence_animated = false;
-    float time = 0.0f;                    // the frame, for animated turbulence
-    Triple eye_directional;               // unit, eye space
+    float time = 0.0f;       // the frame, for animated turbulence
+    Triple eye_directional;  // unit, eye space
 };
 
 // --- the table ---------------------------------------------------------------------

@@ -16,7 +16,9 @@ std::atomic<ShadowQuery> installed_query{nullptr};
 
 }  // namespace
 
-void set_shadow_query(ShadowQuery query) { installed_query.store(query); }
+void set_shadow_query(ShadowQuery query) {
+    installed_query.store(query);
+}
 
 namespace lights {
 
@@ -45,16 +47,23 @@ bool model_triple(const ModelNode& node, int index, const Triple& default_value,
     return e == nullptr || AR_evaluate(SDL_TRIPLE, &out, e, nullptr);
 }
 
-bool model_integer(const ModelNode& node, int index, std::int32_t default_value, std::int32_t& out) {
+bool model_integer(const ModelNode& node, int index, std::int32_t default_value,
+                   std::int32_t& out) {
     float value = static_cast<float>(default_value);
     if (!model_scalar(node, index, value, value)) return false;
     out = truncate_to_int(value);
     return true;
 }
 
-void* allocate_node() { return new ModelNode(); }
-void release_node(void* node) { delete static_cast<ModelNode*>(node); }
-bool no_init(AR_LightInfo&) { return true; }
+void* allocate_node() {
+    return new ModelNode();
+}
+void release_node(void* node) {
+    delete static_cast<ModelNode*>(node);
+}
+bool no_init(AR_LightInfo&) {
+    return true;
+}
 
 Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured) {
     Triple c = light.colour.colour;
@@ -80,9 +89,12 @@ Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& te
 float decay_factor(std::int32_t decay, float distance) {
     if (distance <= 1.0f || decay <= 0) return 1.0f;
     switch (decay) {
-        case 1: return 1.0f / distance;
-        case 2: return 1.0f / (distance * distance);
-        default: return 1.0f / (distance * distance * distance);
+        case 1:
+            return 1.0f / distance;
+        case 2:
+            return 1.0f / (distance * distance);
+        default:
+            return 1.0f / (distance * distance * distance);
     }
 }
 
@@ -159,7 +171,8 @@ void Ar_prepare_light_for_camera(AR_LightInfo& info, const Matrix4& eye_from_wor
     switch (info.kind) {
         case LIGHT_DIRECTIONAL: {
             auto* d = static_cast<DirectionalLightInfo*>(info.model_info);
-            d->eye_toward_light = normalise(scale(transform_vector(d->direction, eye_direction), -1.0f));
+            d->eye_toward_light =
+                normalise(scale(transform_vector(d->direction, eye_direction), -1.0f));
             break;
         }
         case LIGHT_SPOT: {

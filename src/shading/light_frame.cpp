@@ -153,20 +153,28 @@ MasterLight evaluate_master_light(const Body* body) {
             if (AR_evaluate(SDL_SCALAR, &value, item.value, nullptr)) master.intensity = value;
         } else if (name == "light_color" || name == "light_colour") {
             TexturedColour colour;
-            if (Ar_evaluate_textured_colour(item.value, master.colour, colour)) master.colour = colour.colour;
+            if (Ar_evaluate_textured_colour(item.value, master.colour, colour))
+                master.colour = colour.colour;
         }
     }
     return master;
 }
 
-bool Ar_light_effects_active() { return effects_active; }
-bool Ar_light_fog_active() { return fog_active; }
+bool Ar_light_effects_active() {
+    return effects_active;
+}
+bool Ar_light_fog_active() {
+    return fog_active;
+}
 
-std::span<const AR_LightInfo* const> Ar_camera_lights() { return camera_lights().all; }
+std::span<const AR_LightInfo* const> Ar_camera_lights() {
+    return camera_lights().all;
+}
 
 std::span<const AR_LightInfo* const> Ar_object_lights(const RenderObject& object) {
     const auto& sets = camera_lights().sets;
-    if (object.light_set < 0 || object.light_set >= static_cast<std::int32_t>(sets.size())) return {};
+    if (object.light_set < 0 || object.light_set >= static_cast<std::int32_t>(sets.size()))
+        return {};
     return sets[static_cast<std::size_t>(object.light_set)];
 }
 

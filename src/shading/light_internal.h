@@ -38,7 +38,9 @@ void* allocate_node();
 void release_node(void* node);
 
 template <typename Info>
-void* allocate_info() { return new Info(); }
+void* allocate_info() {
+    return new Info();
+}
 template <typename Info>
 bool copy_info(void* to, const void* from) {
     if (to == nullptr || from == nullptr) return false;
@@ -46,7 +48,9 @@ bool copy_info(void* to, const void* from) {
     return true;
 }
 template <typename Info>
-void release_info(void* info) { delete static_cast<Info*>(info); }
+void release_info(void* info) {
+    delete static_cast<Info*>(info);
+}
 bool no_init(AR_LightInfo&);
 
 // The light's colour at the point (the texture looked up there when the

@@ -120,10 +120,9 @@ bool evaluate_textured(Expr* e, float grey, TexturedColour& slot) {
 }  // namespace
 
 std::span<const AR_LightModel> light_models() {
-    static const AR_LightModel rows[] = {lights::kPointLight,  lights::kDirectionalLight,
-                                         lights::kSpotLight,   lights::kLinearLight,
-                                         lights::kAreaLight,   lights::kAmbientLight,
-                                         lights::kVolumeLight};
+    static const AR_LightModel rows[] = {
+        lights::kPointLight, lights::kDirectionalLight, lights::kSpotLight,  lights::kLinearLight,
+        lights::kAreaLight,  lights::kAmbientLight,     lights::kVolumeLight};
     return rows;
 }
 
@@ -194,7 +193,8 @@ void Ar_evaluate_light(const RR_Light& light, AR_LightInfo& info) {
                                          : slot == LIGHT_HALO_COLOR ? &info.halo_colour
                                          : slot == LIGHT_FOG_COLOR  ? &info.fog_colour
                                                                     : &info.flare_colour;
-                if (!evaluate_textured(e, row->default_value, *target)) cannot_evaluate(light, row->name);
+                if (!evaluate_textured(e, row->default_value, *target))
+                    cannot_evaluate(light, row->name);
                 break;
             }
             case COLOUR: {
@@ -210,7 +210,8 @@ void Ar_evaluate_light(const RR_Light& light, AR_LightInfo& info) {
                 if (read && e && !AR_evaluate(SDL_SCALAR, &value, e, nullptr))
                     cannot_evaluate(light, row->name);
                 if (row->kind == INTEGER) value = static_cast<float>(truncate_to_int(value));
-                if (row->kind == ROUNDED) value = static_cast<float>(truncate_to_int(std::round(value)));
+                if (row->kind == ROUNDED)
+                    value = static_cast<float>(truncate_to_int(std::round(value)));
                 if (row->kind == FLAG) value = value >= 0.5f ? 1.0f : 0.0f;
                 info.param[slot] = value;
                 break;
@@ -250,7 +251,8 @@ void Ar_evaluate_light(const RR_Light& light, AR_LightInfo& info) {
     const AR_LightModel& model = *light.model;
     if (info.model_info == nullptr) {
         info.model_info = model.alloc_info();
-        if (info.model_info == nullptr) fatal("Unable to allocate Info node for %s light\n", model.name);
+        if (info.model_info == nullptr)
+            fatal("Unable to allocate Info node for %s light\n", model.name);
     }
     if (!model.eval(info, light.model_node, info.model_info))
         fatal("Error in %s Light evaluate routine\n", model.name);

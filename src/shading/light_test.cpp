@@ -16,7 +16,8 @@ namespace {
 
 using Lights = ShadingTest;
 
-int ask(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s, float translucent = 0) {
+int ask(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s,
+        float translucent = 0) {
     preset_light_sample(s, translucent);
     return light.model->calculation(light, point, s);
 }
@@ -30,12 +31,14 @@ TEST_F(Lights, PointDecayStartsBeyondDistanceOne) {
     EXPECT_NEAR(s.colour.x, 255.0f, 1e-3f);  // within 1: not attenuated
     EXPECT_FALSE(s.ambient);
     EXPECT_NEAR(s.n_dot_l, 1.0, 1e-6);
-    AR_LightInfo* far = light("light l (model = point, decay = 2, color = (100, 200, 40));", Triple{0, 0, 2});
+    AR_LightInfo* far =
+        light("light l (model = point, decay = 2, color = (100, 200, 40));", Triple{0, 0, 2});
     ASSERT_EQ(ask(*far, p, s), 1);
     EXPECT_NEAR(s.colour.x, 25.0f, 1e-3f);  // divided by 2²
     EXPECT_NEAR(s.colour.y, 50.0f, 1e-3f);
     EXPECT_NEAR(s.distance, 2.0f, 1e-6f);
-    AR_LightInfo* cubic = light("light l (model = point, decay = 3, intensity = 2);", Triple{0, 0, 2});
+    AR_LightInfo* cubic =
+        light("light l (model = point, decay = 3, intensity = 2);", Triple{0, 0, 2});
     ASSERT_EQ(ask(*cubic, p, s), 1);
     EXPECT_NEAR(s.colour.z, 2 * 255.0f / 8.0f, 1e-3f);
 }
@@ -62,7 +65,8 @@ AR_ShadePoint off_axis(float degrees) {
 }
 
 TEST_F(Lights, SpotConeEdgeAndDropoff) {
-    AR_LightInfo* l = light("light l (model = spot, spread = 40, decay = 0, dropoff = 2);", Triple{0, 0, 10});
+    AR_LightInfo* l =
+        light("light l (model = spot, spread = 40, decay = 0, dropoff = 2);", Triple{0, 0, 10});
     ASSERT_NE(l, nullptr);
     AR_LightSample s;
     ASSERT_EQ(ask(*l, off_axis(19.5f), s), 1);
@@ -72,7 +76,8 @@ TEST_F(Lights, SpotConeEdgeAndDropoff) {
 }
 
 TEST_F(Lights, PenumbraBandFadesSmoothlyBeyondTheCone) {
-    AR_LightInfo* l = light("light l (model = spot, spread = 40, penumbra = 10, decay = 0);", Triple{0, 0, 10});
+    AR_LightInfo* l =
+        light("light l (model = spot, spread = 40, penumbra = 10, decay = 0);", Triple{0, 0, 10});
     ASSERT_NE(l, nullptr);
     AR_LightSample s;
     auto cosd = [](float d) { return std::cos(d * std::numbers::pi_v<float> / 180.0f); };
@@ -84,7 +89,8 @@ TEST_F(Lights, PenumbraBandFadesSmoothlyBeyondTheCone) {
     EXPECT_EQ(ask(*l, off_axis(30.5f), s), 0);
 
     // A negative penumbra eats into the cone: the band is 15° to 20°.
-    AR_LightInfo* inner = light("light l (model = spot, spread = 40, penumbra = -5, decay = 0);", Triple{0, 0, 10});
+    AR_LightInfo* inner =
+        light("light l (model = spot, spread = 40, penumbra = -5, decay = 0);", Triple{0, 0, 10});
     ASSERT_EQ(ask(*inner, off_axis(14.0f), s), 1);
     EXPECT_NEAR(s.colour.x, 255.0f, 1e-2f);
     ASSERT_EQ(ask(*inner, off_axis(17.5f), s), 1);
@@ -124,15 +130,15 @@ TEST_F(Lights, AmbientShadeZeroIgnoresOrientationOneFollowsIt) {
     AR_LightSample s;
     AR_ShadePoint tilted = facing_point();
     tilted.normal = unit(1, 0, 1);  // 45° from the light above
-    AR_LightInfo* flat = light("light l (model = ambient, ambient_shade = 0, color = (200, 100, 50));",
-                               Triple{0, 0, 10});
+    AR_LightInfo* flat = light(
+        "light l (model = ambient, ambient_shade = 0, color = (200, 100, 50));", Triple{0, 0, 10});
     ASSERT_NE(flat, nullptr);
     ASSERT_EQ(ask(*flat, tilted, s), 1);
     EXPECT_TRUE(s.ambient);
     EXPECT_EQ(s.diffuse_kind, 0);
     EXPECT_NEAR(s.colour.x, 200.0f / 255.0f, 1e-5f);
-    AR_LightInfo* shaded = light("light l (model = ambient, ambient_shade = 1, color = (200, 100, 50));",
-                                 Triple{0, 0, 10});
+    AR_LightInfo* shaded = light(
+        "light l (model = ambient, ambient_shade = 1, color = (200, 100, 50));", Triple{0, 0, 10});
     ASSERT_EQ(ask(*shaded, tilted, s), 1);
     EXPECT_NEAR(s.colour.y, 100.0f / 255.0f * std::sqrt(0.5f), 1e-5f);
     // Facing away with full shade: nothing.
@@ -159,7 +165,8 @@ TEST_F(Lights, DirectionalIsTheSameEverywhere) {
 }
 
 TEST_F(Lights, AreaLightApproachesAPointLightFromAfar) {
-    AR_LightInfo* area = light("light l (model = area, decay = 2, shadow_samples = 16);", Triple{0, 0, 20});
+    AR_LightInfo* area =
+        light("light l (model = area, decay = 2, shadow_samples = 16);", Triple{0, 0, 20});
     ASSERT_NE(area, nullptr);
     AR_ShadePoint p = facing_point();
     p.seed = 12345;
@@ -171,7 +178,8 @@ TEST_F(Lights, AreaLightApproachesAPointLightFromAfar) {
 }
 
 TEST_F(Lights, LinearLightIsBrightestAcrossItsLength) {
-    AR_LightInfo* l = light("light l (model = linear, decay = 0, dropoff = 4, shadow_samples = 8);", Triple{0, 0, 2});
+    AR_LightInfo* l = light("light l (model = linear, decay = 0, dropoff = 4, shadow_samples = 8);",
+                            Triple{0, 0, 2});
     ASSERT_NE(l, nullptr);
     AR_ShadePoint below = facing_point(), along = facing_point();
     along.position = Triple{20, 0, 1.9f};
@@ -183,8 +191,9 @@ TEST_F(Lights, LinearLightIsBrightestAcrossItsLength) {
 }
 
 TEST_F(Lights, VolumeLightReachesOnlyInsideItsShape) {
-    AR_LightInfo* l = light("light l (model = volume, shape = SPHERE_VOLUME, decay = 0, directionality = 0);",
-                            Triple{0, 0, 0});
+    AR_LightInfo* l =
+        light("light l (model = volume, shape = SPHERE_VOLUME, decay = 0, directionality = 0);",
+              Triple{0, 0, 0});
     ASSERT_NE(l, nullptr);
     AR_ShadePoint inside = facing_point(), outside = facing_point();
     inside.position = Triple{0.5f, 0, 0};
@@ -207,10 +216,12 @@ TEST(LightDeath, MissingRoutinesAreNamedInOrder) {
     AR_LightModel row = *find_light_model("point");
     row.parse = nullptr;
     row.init = nullptr;
-    EXPECT_EXIT(check_light_model(row), testing::ExitedWithCode(1), "^Missing point Light Parse routine\n$");
+    EXPECT_EXIT(check_light_model(row), testing::ExitedWithCode(1),
+                "^Missing point Light Parse routine\n$");
     row = *find_light_model("spot");
     row.copy = nullptr;
-    EXPECT_EXIT(check_light_model(row), testing::ExitedWithCode(1), "^Missing spot Light Copy routine\n$");
+    EXPECT_EXIT(check_light_model(row), testing::ExitedWithCode(1),
+                "^Missing spot Light Copy routine\n$");
 }
 
 TEST(SampleSequences, ScrambledRadicalInverses) {

@@ -78,8 +78,12 @@ void bump(const AR_ShaderInfo& shader, AR_ShadePoint& point, const TextureLookup
     if (length(point.dp_du) == 0.0f || length(point.dp_dv) == 0.0f) return;
     float du = std::fmax(point.du, 1e-3f), dv = std::fmax(point.dv, 1e-3f);
     const AR_TextureInfo& t = *shader.bump.texture;
-    float hu = (bump_height(t, at, point.u + du, point.v) - bump_height(t, at, point.u - du, point.v)) / (2 * du);
-    float hv = (bump_height(t, at, point.u, point.v + dv) - bump_height(t, at, point.u, point.v - dv)) / (2 * dv);
+    float hu =
+        (bump_height(t, at, point.u + du, point.v) - bump_height(t, at, point.u - du, point.v)) /
+        (2 * du);
+    float hv =
+        (bump_height(t, at, point.u, point.v + dv) - bump_height(t, at, point.u, point.v - dv)) /
+        (2 * dv);
     const Triple& n = point.normal;
     Triple tilt = sub(scale(cross(n, point.dp_dv), hu), scale(cross(n, point.dp_du), hv));
     Triple bumped = normalise(add(n, tilt));
@@ -95,7 +99,8 @@ void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, const TextureLoo
     point.transparency[0] = clamp01(t.x / 255.0f);
     point.transparency[1] = clamp01(t.y / 255.0f);
     point.transparency[2] = clamp01(t.z / 255.0f);
-    point.transparency[3] = shader.transparency.texture ? clamp01(alpha) : shader.transparency_luminance;
+    point.transparency[3] =
+        shader.transparency.texture ? clamp01(alpha) : shader.transparency_luminance;
 
     // Transparency shade: surfaces grow opaque toward their silhouettes.
     float shade = shader.param[SHADER_TRANSPARENCY_SHADE];
@@ -127,7 +132,8 @@ Triple shading_map(const AR_ShaderInfo& shader, const Triple& result, const Text
 
 // Steps 1 to 5 of finishing: `result` is the layer's colour before
 // transparency, `highlight` the part of it that opacity depth dims.
-void finish(const AR_ShaderInfo& shader, AR_ShadePoint& point, Triple result, const Triple& highlight) {
+void finish(const AR_ShaderInfo& shader, AR_ShadePoint& point, Triple result,
+            const Triple& highlight) {
     Triple incandescence = point.incandescence;
     const float* t = point.transparency;
     if (shader.param[SHADER_OPACITY_DEPTH] != 0.0f) {
@@ -177,8 +183,8 @@ void finish(const AR_ShaderInfo& shader, AR_ShadePoint& point, Triple result, co
 }
 
 // The reflection colour (0..255) in the mirror direction, or none.
-bool reflection_colour(const AR_ShaderInfo& shader, const ColourSlot& reflection, const Triple& mirror,
-                       const TextureLookup& at, Triple& colour) {
+bool reflection_colour(const AR_ShaderInfo& shader, const ColourSlot& reflection,
+                       const Triple& mirror, const TextureLookup& at, Triple& colour) {
     if (shader.param[SHADER_REFLECT_BACKGROUND] != 0.0f) {
         BackgroundLookup lookup = background_lookup.load(std::memory_order_relaxed);
         return lookup && lookup(mirror, colour);
@@ -217,7 +223,7 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
         g = v_dot_h > 2.0f * n_dot_h * n_dot_v ? 2.0f * n_dot_h / v_dot_h : 1.0f / n_dot_v;
     else
         g = v_dot_h > 2.0f * n_dot_h * n_dot_l ? 2.0f * n_dot_h * n_dot_l / (v_dot_h * n_dot_v)
-                                                : 1.0f / n_dot_v;
+                                               : 1.0f / n_dot_v;
     float fresnel = std::pow(1.0f - v_dot_h, 3.0f);
     float f = (1.0f - fresnel) * (1.0f - rolloff) + fresnel;
     float s = f * d * d * g;
@@ -256,7 +262,8 @@ void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel
         if (light->model->calculation(*light, point, sample) == 0) continue;
         const Triple& colour = sample.colour;
         if (sample.ambient) ambient = add(ambient, colour);
-        float n_dot_l = sample.has_n_dot_l ? static_cast<float>(sample.n_dot_l) : dot(n, sample.direction);
+        float n_dot_l =
+            sample.has_n_dot_l ? static_cast<float>(sample.n_dot_l) : dot(n, sample.direction);
         if (sample.diffuse_kind == 2)
             diffuse = add(diffuse, scale(mul(colour, d), 1.0f / 255.0f));
         else if (sample.diffuse_kind == 1)
@@ -279,7 +286,8 @@ void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel
     Triple highlight;
     if (model.highlight != Highlight::NONE) {
         Triple spec = slot_colour(*model.specular, at);
-        Triple mix = add(scale(point.colour, (1.0f - model.gloss) / 255.0f), scale(spec, model.gloss));
+        Triple mix =
+            add(scale(point.colour, (1.0f - model.gloss) / 255.0f), scale(spec, model.gloss));
         highlight = scale(mul(specular, mix), model.specular_intensity);
         Triple mirror;
         Triple reflected = reflect(v, n);
@@ -309,8 +317,12 @@ void Ar_shade_layer(const AR_ShaderInfo& shader, AR_ShadePoint& point) {
     Ar_set_scan_flag(scan);
 }
 
-void set_background_lookup(BackgroundLookup lookup) { background_lookup.store(lookup); }
+void set_background_lookup(BackgroundLookup lookup) {
+    background_lookup.store(lookup);
+}
 
-void set_shading_camera(const Matrix4& world_from_eye) { world_from_eye_matrix = world_from_eye; }
+void set_shading_camera(const Matrix4& world_from_eye) {
+    world_from_eye_matrix = world_from_eye;
+}
 
 }  // namespace sky

@@ -23,20 +23,20 @@ inline constexpr float kNoNormal = 10000.0f;
 
 struct AR_ShadePoint {
     // Filled by the visibility pass before the layer is shaded.
-    Triple position;          // the hit, eye space
-    Triple geometric_normal;  // unit, of the triangle, facing the eye
-    Triple normal;            // unit shading normal (interpolated, facing the eye); bump
-                              // mapping replaces it while the layer is shaded
-    Triple view;              // unit, from the point toward the eye (the eye ray negated)
+    Triple position;             // the hit, eye space
+    Triple geometric_normal;     // unit, of the triangle, facing the eye
+    Triple normal;               // unit shading normal (interpolated, facing the eye); bump
+                                 // mapping replaces it while the layer is shaded
+    Triple view;                 // unit, from the point toward the eye (the eye ray negated)
     float u = 0.0f, v = 0.0f;    // surface parameters, for textures
     float du = 0.0f, dv = 0.0f;  // how far u and v change across the sample's footprint
-    Triple dp_du, dp_dv;      // surface tangents ∂P/∂u and ∂P/∂v, eye space (bump mapping)
-    Triple object_point;      // the point in object space, for solid textures
+    Triple dp_du, dp_dv;  // surface tangents ∂P/∂u and ∂P/∂v, eye space (bump mapping)
+    Triple object_point;  // the point in object space, for solid textures
     Triple object_normal;
     const RenderObject* object = nullptr;
     const char* object_name = nullptr;  // for file textures that use another image per object
-    std::uint32_t seed = 0;   // the sample's sequence seed (area and linear light samples)
-    double time = 0.0;        // the shade time within the shutter, 0..1
+    std::uint32_t seed = 0;  // the sample's sequence seed (area and linear light samples)
+    double time = 0.0;       // the shade time within the shutter, 0..1
     // The lights that illuminate the object, prepared for the camera.
     std::span<const AR_LightInfo* const> lights;
     // The sample's colour: on entry what lies behind this layer (RGBA,
@@ -44,11 +44,11 @@ struct AR_ShadePoint {
     float* output = nullptr;
     // Glow pass (mode 1): the sample's glow record (RGB).
     float* glow = nullptr;
-    std::int32_t mode = 0;     // 0 ordinary, 1 glow pass, 2 ordinary after a glow pass
-    double thickness = 0.0;    // distance the ray travels inside the object (opacity depth)
+    std::int32_t mode = 0;   // 0 ordinary, 1 glow pass, 2 ordinary after a glow pass
+    double thickness = 0.0;  // distance the ray travels inside the object (opacity depth)
 
     // Filled by the shader while the layer is shaded (after textures).
-    Triple colour;             // surface colour
+    Triple colour;  // surface colour
     Triple incandescence;
     float transparency[4] = {0, 0, 0, 0};  // 0..1
 };
@@ -57,17 +57,17 @@ struct AR_ShadePoint {
 // specular and sets intensity_only and translucent; the light's calculation
 // fills the rest.
 struct AR_LightSample {
-    bool ambient = true;           // add the colour to the ambient sum
-    std::int32_t diffuse_kind = 1; // 0 none; 1 with N·L; 2 without N·L
-    bool specular = true;          // contributes to highlights
-    bool intensity_only = false;   // the caller wants `intensity` only
-    Triple colour;                 // at the point, after decay, cone and shadow
-    Triple direction;              // unit, from the point toward the light
-    float translucent = 0.0f;      // non-zero: lights behind the surface still answer
+    bool ambient = true;            // add the colour to the ambient sum
+    std::int32_t diffuse_kind = 1;  // 0 none; 1 with N·L; 2 without N·L
+    bool specular = true;           // contributes to highlights
+    bool intensity_only = false;    // the caller wants `intensity` only
+    Triple colour;                  // at the point, after decay, cone and shadow
+    Triple direction;               // unit, from the point toward the light
+    float translucent = 0.0f;       // non-zero: lights behind the surface still answer
     float distance = 0.0f;
     bool has_n_dot_l = false;
     double n_dot_l = 0.0;
-    float intensity = 0.0f;        // with intensity_only: the scalar answer
+    float intensity = 0.0f;  // with intensity_only: the scalar answer
 };
 
 // Presets a light result as the lighting loop does before each light.

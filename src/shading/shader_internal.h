@@ -23,9 +23,9 @@ struct LitModel {
     const ColourSlot* reflectivity = nullptr;
     float specular_intensity = 0.0f;
     float gloss = 0.0f;
-    std::int32_t shinyness = 0;        // Phong
-    float c = 0.0f;                    // Blinn: 1/(eccentricity² − 1)
-    float specular_rolloff = 0.0f;     // Blinn
+    std::int32_t shinyness = 0;     // Phong
+    float c = 0.0f;                 // Blinn: 1/(eccentricity² − 1)
+    float specular_rolloff = 0.0f;  // Blinn
 };
 
 // Lights, highlights, reflection and the finishing steps of one layer.

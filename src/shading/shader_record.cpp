@@ -97,12 +97,18 @@ constexpr Triple kDefaultColour{150.0f, 150.0f, 150.0f};
 
 TexturedColour* textured_slot(AR_ShaderInfo& info, int slot) {
     switch (slot) {
-        case SHADER_COLOR: return &info.color;
-        case SHADER_INCANDESCENCE: return &info.incandescence;
-        case SHADER_TRANSPARENCY: return &info.transparency;
-        case SHADER_BUMP: return &info.bump;
-        case SHADER_DISPLACEMENT: return &info.displacement;
-        default: return &info.shading_map;
+        case SHADER_COLOR:
+            return &info.color;
+        case SHADER_INCANDESCENCE:
+            return &info.incandescence;
+        case SHADER_TRANSPARENCY:
+            return &info.transparency;
+        case SHADER_BUMP:
+            return &info.bump;
+        case SHADER_DISPLACEMENT:
+            return &info.displacement;
+        default:
+            return &info.shading_map;
     }
 }
 
@@ -174,7 +180,8 @@ RR_Shader* Rr_create_shader(const char* model_name, std::int32_t line) {
     shader->info->shader = shader;
     shader->info->model = model;
     shader->model_node = model->alloc_node();
-    if (shader->model_node == nullptr) fatal("Unable to allocate memory for %s shader.\n", model->name);
+    if (shader->model_node == nullptr)
+        fatal("Unable to allocate memory for %s shader.\n", model->name);
     shader->info->model_info = model->alloc_info();
     if (shader->info->model_info == nullptr)
         fatal("could not allocate user_shader_info for %s\n", model->name);
@@ -242,7 +249,8 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     const AR_ShaderModel& model = *shader.model;
     if (info.model_info == nullptr) {
         info.model_info = model.alloc_info();
-        if (info.model_info == nullptr) fatal("could not allocate user_shader_info for %s\n", model.name);
+        if (info.model_info == nullptr)
+            fatal("could not allocate user_shader_info for %s\n", model.name);
     }
     if (model.eval(info, shader.model_node, info.model_info) == 0)
         fatal("Error in %s Shader evaluate routine\n", model.name);
@@ -259,7 +267,8 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     init_texture(info.color);
     init_texture(info.incandescence);
     init_texture(info.transparency);
-    if (model.init(info.model_info) == 0) fatal("Error in init of Shader %s\n", shader.name ? shader.name : "");
+    if (model.init(info.model_info) == 0)
+        fatal("Error in init of Shader %s\n", shader.name ? shader.name : "");
     init_texture(info.bump);
     init_texture(info.displacement);
     init_texture(info.shading_map);
@@ -267,7 +276,9 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     return 1;
 }
 
-bool Ar_shader_glow_on() { return glow_frame == scene_clock().frame; }
+bool Ar_shader_glow_on() {
+    return glow_frame == scene_clock().frame;
+}
 
 RR_Shader* shader_of(const ObjectValue& value) {
     if (value.body == nullptr || value.body->type != SDL_SHADER) return nullptr;

@@ -20,8 +20,8 @@ using namespace shading;
 struct Shaded {
     float rgba[4];
 };
-Shaded shade(const AR_ShaderInfo& shader, AR_ShadePoint p, std::initializer_list<const AR_LightInfo*> lights,
-             Shaded behind = {{0, 0, 0, 0}}) {
+Shaded shade(const AR_ShaderInfo& shader, AR_ShadePoint p,
+             std::initializer_list<const AR_LightInfo*> lights, Shaded behind = {{0, 0, 0, 0}}) {
     std::vector<const AR_LightInfo*> list(lights);
     p.lights = list;
     p.output = behind.rgba;
@@ -49,7 +49,8 @@ TEST_F(Shaders, LambertWithADirectionalLight) {
 TEST_F(Shaders, PhongHighlight) {
     AR_LightInfo* sun = light("light l (model = directional, direction = (0.2, 0, -1));");
     AR_ShaderInfo* s = shader(
-        "shader s (model = phong, color = (100, 100, 100), diffuse = 0.8, specular = 0.5, shinyness = 20);");
+        "shader s (model = phong, color = (100, 100, 100), diffuse = 0.8, specular = 0.5, "
+        "shinyness = 20);");
     ASSERT_NE(s, nullptr);
     AR_ShadePoint p = facing_point();
     p.view = unit(0.3f, 0, 1);
@@ -70,7 +71,8 @@ TEST_F(Shaders, PhongHighlight) {
 TEST_F(Shaders, PhongDropsHighlightsBelowTheExponentLimit) {
     AR_LightInfo* sun = light("light l (model = directional, direction = (0.6, 0, -0.8));");
     // R·L = 0.8 at this view: ln(0.8) × 100 = −22.3 < −12.5.
-    AR_ShaderInfo* s = shader("shader s (model = phong, color = (100, 100, 100), diffuse = 1, shinyness = 100);");
+    AR_ShaderInfo* s =
+        shader("shader s (model = phong, color = (100, 100, 100), diffuse = 1, shinyness = 100);");
     ASSERT_NE(s, nullptr);
     Shaded out = shade(*s, facing_point(), {sun});
     EXPECT_NEAR(out.rgba[0], 100 * 0.8f, 1e-3f);  // the diffuse term alone
@@ -136,18 +138,22 @@ TEST_F(Shaders, TransparencyCompositesOverWhatIsBehind) {
 TEST_F(Shaders, TranslucenceLightsTheBackOnlyWhenDepthAsksForIt) {
     AR_LightInfo* behind = light("light l (model = point, decay = 0);", Triple{0, 0, -5});
     AR_ShaderInfo* thin = shader(
-        "shader s (model = lambert, color = (255, 255, 255), translucence = 0.5, translucence_depth = 0);");
+        "shader s (model = lambert, color = (255, 255, 255), translucence = 0.5, "
+        "translucence_depth = 0);");
     ASSERT_NE(thin, nullptr);
     EXPECT_FLOAT_EQ(shade(*thin, facing_point(), {behind}).rgba[0], 0.0f);
     AR_ShaderInfo* deep = shader(
-        "shader s (model = lambert, color = (255, 255, 255), translucence = 0.5, translucence_depth = 1);");
+        "shader s (model = lambert, color = (255, 255, 255), translucence = 0.5, "
+        "translucence_depth = 1);");
     // colour × light × τ, τ = 0.5/255.
-    EXPECT_NEAR(shade(*deep, facing_point(), {behind}).rgba[0], 255.0f * 255.0f * 0.5f / 255.0f, 1e-2f);
+    EXPECT_NEAR(shade(*deep, facing_point(), {behind}).rgba[0], 255.0f * 255.0f * 0.5f / 255.0f,
+                1e-2f);
 }
 
 TEST_F(Shaders, GlowPassLeavesTheColourAndFillsTheGlow) {
     scene_clock().frame = 1.0f;
-    AR_ShaderInfo* s = shader("shader s (model = lightsource, color = (100, 50, 0), glow_intensity = 0.5);");
+    AR_ShaderInfo* s =
+        shader("shader s (model = lightsource, color = (100, 50, 0), glow_intensity = 0.5);");
     ASSERT_NE(s, nullptr);
     ASSERT_TRUE(Ar_shader_glow_on());
     AR_ShadePoint p = facing_point();
@@ -164,7 +170,8 @@ TEST_F(Shaders, DefaultsAndSilentCorrections) {
     testing::internal::CaptureStderr();
     AR_ShaderInfo* plain = shader("shader s (model = phong);");
     AR_ShaderInfo* fixed = shader(
-        "shader s (model = phong, refractive_index = 0, transparency_shade = 1.5, shadow_level_limit = -5,"
+        "shader s (model = phong, refractive_index = 0, transparency_shade = 1.5, "
+        "shadow_level_limit = -5,"
         " reflection_limit = -1, clearcoat_index = 0.01, specular_intensity = 2, gloss = 1.5);");
     AR_ShaderInfo* low = shader("shader s (model = lambert, transparency_shade = -0.2);");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -186,12 +193,14 @@ TEST_F(Shaders, DefaultsAndSilentCorrections) {
 
 TEST_F(Shaders, HiddenBlackGlowSourceStillGlows) {
     AR_ShaderInfo* s = shader(
-        "shader s (model = lambert, color = (0, 0, 0), hide_glow_source = ON, glow_intensity = 0.5);");
+        "shader s (model = lambert, color = (0, 0, 0), hide_glow_source = ON, glow_intensity = "
+        "0.5);");
     ASSERT_NE(s, nullptr);
     EXPECT_FLOAT_EQ(s->color.colour.x, 0.001f);
     EXPECT_FLOAT_EQ(s->color.colour.z, 0.001f);
     EXPECT_FLOAT_EQ(s->transparency_luminance, 0.001f);
-    AR_ShaderInfo* visible = shader("shader s (model = lambert, color = (0, 0, 0), glow_intensity = 0.5);");
+    AR_ShaderInfo* visible =
+        shader("shader s (model = lambert, color = (0, 0, 0), glow_intensity = 0.5);");
     EXPECT_FLOAT_EQ(visible->color.colour.x, 0.0f);
 }
 

@@ -26,7 +26,8 @@ void prepare_object_shaders(RenderObject& object) {
     if (common == nullptr) return;
     for (Expr* expression : common->shaders) {
         ObjectValue value;
-        if (!AR_evaluate(SDL_SHADER, &value, expression, nullptr)) continue;  // reported by the geometry
+        if (!AR_evaluate(SDL_SHADER, &value, expression, nullptr))
+            continue;  // reported by the geometry
         if (RR_Shader* shader = shader_of(value)) Rr_evaluate_shader(*shader);
     }
 }
@@ -66,7 +67,9 @@ void evaluate_atmosphere(const Body* fog, AR_Atmosphere& out) {
     }
 }
 
-const AR_Atmosphere& Ar_atmosphere() { return atmosphere; }
+const AR_Atmosphere& Ar_atmosphere() {
+    return atmosphere;
+}
 
 void install_shading_hooks() {
     install_light_hooks();

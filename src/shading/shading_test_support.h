@@ -90,6 +90,8 @@ inline AR_ShadePoint facing_point() {
     return p;
 }
 
-inline Triple unit(float x, float y, float z) { return shading::normalise(Triple{x, y, z}); }
+inline Triple unit(float x, float y, float z) {
+    return shading::normalise(Triple{x, y, z});
+}
 
 }  // namespace sky::test

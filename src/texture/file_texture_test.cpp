@@ -17,8 +17,12 @@ namespace {
 
 // Texel (x, row) of the 4×4 test image, rows counted from the top: its red
 // and green name the texel.
-float texel_red(int x) { return 10.0f + 60.0f * x; }
-float texel_green(int row) { return 10.0f + 60.0f * row; }
+float texel_red(int x) {
+    return 10.0f + 60.0f * x;
+}
+float texel_green(int row) {
+    return 10.0f + 60.0f * row;
+}
 
 bool write_image(const std::string& name, int format) {
     std::vector<std::uint8_t> pixels(4 * 4 * 4);
@@ -37,7 +41,9 @@ bool write_image(const std::string& name, int format) {
 }
 
 std::string errors;
-void capture(const char* text) { errors += text; }
+void capture(const char* text) {
+    errors += text;
+}
 
 class FileTexture : public TextureTest {
 protected:
@@ -55,7 +61,8 @@ protected:
         TextureTest::TearDown();
     }
     AR_TextureInfo* file_texture(const std::string& parameters = "") {
-        return declared("environment t (procedure = file, image = \"" + image_ + "\"" + parameters + ");");
+        return declared("environment t (procedure = file, image = \"" + image_ + "\"" + parameters +
+                        ");");
     }
     // The texel (x, row) the lookup at (u, v) returned, checked to be a texel's exact colour.
     static void expect_texel(const TextureColour& got, int x, int row) {
@@ -93,8 +100,8 @@ TEST_F(FileTexture, TheResultFollowsTheFilterWidth) {
 }
 
 TEST_F(FileTexture, EveryFilterReachesTheMeanAndKeepsFlatAreas) {
-    for (const char* filter : {"BLEND_FILTER", "BOX_FILTER", "QUADRATIC_FILTER", "QUARTIC_FILTER",
-                               "GAUSS_FILTER"}) {
+    for (const char* filter :
+         {"BLEND_FILTER", "BOX_FILTER", "QUADRATIC_FILTER", "QUARTIC_FILTER", "GAUSS_FILTER"}) {
         AR_TextureInfo* t = file_texture(std::string(", filter = ") + filter);
         ASSERT_NE(t, nullptr) << filter;
         expect_colour(look(*t, 0.3f, 0.6f, 50.0f, 50.0f), 100, 100, 200, 1.0f);
@@ -113,7 +120,7 @@ TEST_F(FileTexture, TiffImagesReadAsWell) {
 TEST_F(FileTexture, RepeatMirrorAndStaggerPlaceTheImage) {
     AR_TextureInfo* repeat = file_texture(", urepeat = 2");
     ASSERT_NE(repeat, nullptr);
-    expect_texel(look(*repeat, 0.0625f, centre_v(3)), 0, 3);        // s = 0.125
+    expect_texel(look(*repeat, 0.0625f, centre_v(3)), 0, 3);         // s = 0.125
     expect_texel(look(*repeat, 0.5f + 0.0625f, centre_v(3)), 0, 3);  // s = 1.125
 
     AR_TextureInfo* mirror = file_texture(", urepeat = 2, mirror = ON");
@@ -124,13 +131,14 @@ TEST_F(FileTexture, RepeatMirrorAndStaggerPlaceTheImage) {
     // Odd rows of repetitions move by half a repetition.
     AR_TextureInfo* stagger = file_texture(", vrepeat = 2, stagger = ON");
     ASSERT_NE(stagger, nullptr);
-    expect_texel(look(*stagger, centre_u(0), 0.0625f), 0, 3);        // t = 0.125, row 0
-    expect_texel(look(*stagger, centre_u(0), 0.5f + 0.0625f), 2, 3); // t = 1.125, row 1
+    expect_texel(look(*stagger, centre_u(0), 0.0625f), 0, 3);         // t = 0.125, row 0
+    expect_texel(look(*stagger, centre_u(0), 0.5f + 0.0625f), 2, 3);  // t = 1.125, row 1
 }
 
 TEST_F(FileTexture, CoverageTranslationAndWrap) {
-    AR_TextureInfo* clipped = file_texture(", ucoverage = 0.5, utranslate = 0.25, uwrap = OFF,"
-                                           " rgbout = (1, 2, 3)");
+    AR_TextureInfo* clipped = file_texture(
+        ", ucoverage = 0.5, utranslate = 0.25, uwrap = OFF,"
+        " rgbout = (1, 2, 3)");
     ASSERT_NE(clipped, nullptr);
     expect_texel(look(*clipped, 0.25f + 0.5f * 0.125f, centre_v(0)), 0, 0);
     expect_texel(look(*clipped, 0.25f + 0.5f * 0.875f, centre_v(0)), 3, 0);
@@ -161,9 +169,8 @@ TEST_F(FileTexture, FrameExtensionsNameASequence) {
 }
 
 TEST_F(FileTexture, MissingAndDamagedFilesAreReportedOnceAndShowRgbout) {
-    AR_TextureInfo* missing = declared(
-        "environment t (procedure = file, image = \"" + scratch_.file("none.qrl") +
-        "\", rgbout = (5, 6, 7));");
+    AR_TextureInfo* missing = declared("environment t (procedure = file, image = \"" +
+                                       scratch_.file("none.qrl") + "\", rgbout = (5, 6, 7));");
     ASSERT_NE(missing, nullptr);
     expect_colour(look(*missing, 0.5f, 0.5f), 5, 6, 7);
     Ar_init_texture(*missing);
@@ -171,8 +178,10 @@ TEST_F(FileTexture, MissingAndDamagedFilesAreReportedOnceAndShowRgbout) {
 
     errors.clear();
     std::string junk = scratch_.file("junk.qrl");
-    write_bytes(junk, std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
-    AR_TextureInfo* damaged = declared("environment t (procedure = file, image = \"" + junk + "\");");
+    write_bytes(junk, std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a',
+                                                'g', 'e'});
+    AR_TextureInfo* damaged =
+        declared("environment t (procedure = file, image = \"" + junk + "\");");
     ASSERT_NE(damaged, nullptr);
     expect_colour(look(*damaged, 0.5f, 0.5f), 0, 0, 0);
     EXPECT_EQ(errors, "Warning: Couldn't open texture file '" + junk + "'\n");
@@ -186,8 +195,9 @@ TEST_F(FileTexture, MissingAndDamagedFilesAreReportedOnceAndShowRgbout) {
 TEST_F(FileTexture, ObjectsGetTheirOwnImages) {
     std::string other = scratch_.file("other.qrl");
     ASSERT_TRUE(write_image(other, FB_FORMAT_QRL));
-    AR_TextureInfo* t = declared("environment t (procedure = file, image = \"" + scratch_.file("none.qrl") +
-                                 "\", object = \"teapot\", object_image = \"" + other + "\");");
+    AR_TextureInfo* t =
+        declared("environment t (procedure = file, image = \"" + scratch_.file("none.qrl") +
+                 "\", object = \"teapot\", object_image = \"" + other + "\");");
     ASSERT_NE(t, nullptr);
     TextureLookup at;
     at.u = centre_u(2);

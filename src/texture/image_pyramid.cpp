@@ -22,13 +22,16 @@ int wrap(int i, int size) {
 
 float kernel_weight(TextureFilter filter, float r2) {
     switch (filter) {
-        case FILTER_QUADRATIC: return std::max(0.0f, 1.0f - r2);
+        case FILTER_QUADRATIC:
+            return std::max(0.0f, 1.0f - r2);
         case FILTER_QUARTIC: {
             float q = std::max(0.0f, 1.0f - r2);
             return q * q;
         }
-        case FILTER_GAUSS: return std::exp(-2.0f * r2);
-        default: return 1.0f;
+        case FILTER_GAUSS:
+            return std::exp(-2.0f * r2);
+        default:
+            return 1.0f;
     }
 }
 
@@ -52,7 +55,10 @@ bool ImagePyramid::build(int width, int height, std::vector<std::uint8_t>&& pixe
                             for (int dx = 0; dx < 2; ++dx) {
                                 int fx = std::min(2 * x + dx, fine.width - 1);
                                 int fy = std::min(2 * y + dy, fine.height - 1);
-                                sum += fine.pixels[(static_cast<std::size_t>(fy) * fine.width + fx) * 4 + c];
+                                sum +=
+                                    fine.pixels[(static_cast<std::size_t>(fy) * fine.width + fx) *
+                                                    4 +
+                                                c];
                             }
                         coarse.pixels[(static_cast<std::size_t>(y) * coarse.width + x) * 4 + c] =
                             static_cast<std::uint8_t>((sum + 2) / 4);

@@ -42,7 +42,8 @@ public:
 
 private:
     void bilinear(int level, float u, float v, float rgba[4]) const;
-    void filtered(int level, float u, float v, float width, TextureFilter filter, float rgba[4]) const;
+    void filtered(int level, float u, float v, float width, TextureFilter filter,
+                  float rgba[4]) const;
 
     std::vector<PyramidLevel> levels_;
 };

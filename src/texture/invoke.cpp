@@ -28,7 +28,9 @@ thread_local bool scan_flag = false;
 
 constexpr float kDegrees = std::numbers::pi_v<float> / 180.0f;
 
-float fraction(float x) { return x - std::floor(x); }
+float fraction(float x) {
+    return x - std::floor(x);
+}
 
 // Turns over odd repetitions: 1.25 -> 0.75.
 float mirrored(float x) {
@@ -248,7 +250,8 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     return true;
 }
 
-bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& at, TextureColour& out) {
+bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& at,
+                           TextureColour& out) {
     bool saved = scan_flag;
     scan_flag = false;
     bool given = Ar_invoke_texture(texture, at, out);
@@ -256,10 +259,18 @@ bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& a
     return given;
 }
 
-void Ar_set_texturing(bool on) { texturing = on; }
-bool Ar_texturing_on() { return texturing; }
+void Ar_set_texturing(bool on) {
+    texturing = on;
+}
+bool Ar_texturing_on() {
+    return texturing;
+}
 
-bool Ar_get_scan_flag() { return scan_flag; }
-void Ar_set_scan_flag(bool on) { scan_flag = on; }
+bool Ar_get_scan_flag() {
+    return scan_flag;
+}
+void Ar_set_scan_flag(bool on) {
+    scan_flag = on;
+}
 
 }  // namespace sky

@@ -22,7 +22,8 @@ const ProcedureTable& procedure_table() {
         t.rows[t.count++] = &kFileProcedure;
         int others = 0;
         const AR_TextureProcedure* rows = parameter_only_procedures(others);
-        for (int i = 0; i < others && t.count < kMaxTextureProcedures; ++i) t.rows[t.count++] = &rows[i];
+        for (int i = 0; i < others && t.count < kMaxTextureProcedures; ++i)
+            t.rows[t.count++] = &rows[i];
         return t;
     }();
     return table;
@@ -35,8 +36,8 @@ struct Selection {
 
 // Names that pick a procedure and set one of its parameters to the name.
 constexpr Selection kSelections[] = {
-    {"Gaussian", "Curvature"}, {"Mean", "Curvature"},  {"PrincMin", "Curvature"},
-    {"PrincMax", "Curvature"}, {"SnowBW", "Snow"},     {"SnowDepthRGB", "Snow"},
+    {"Gaussian", "Curvature"}, {"Mean", "Curvature"}, {"PrincMin", "Curvature"},
+    {"PrincMax", "Curvature"}, {"SnowBW", "Snow"},    {"SnowDepthRGB", "Snow"},
 };
 
 const AR_TextureProcedure* exact(const char* name) {
@@ -56,8 +57,12 @@ const AR_TextureProcedure* find_texture_procedure(const char* name) {
     return nullptr;
 }
 
-bool texture_procedure_exists(const char* name) { return find_texture_procedure(name) != nullptr; }
+bool texture_procedure_exists(const char* name) {
+    return find_texture_procedure(name) != nullptr;
+}
 
-int texture_procedure_count() { return procedure_table().count; }
+int texture_procedure_count() {
+    return procedure_table().count;
+}
 
 }  // namespace sky

@@ -111,8 +111,8 @@ struct RR_TextureNode {
 // A colour, a scalar, or a texture standing in for them (the multipliers and
 // offsets of the frame, and textured parameters of procedures).
 struct TexturedValue {
-    Triple colour;             // as written: a triple, or a scalar in all three
-    float scalar = 0.0f;       // the first channel, for scalar uses
+    Triple colour;        // as written: a triple, or a scalar in all three
+    float scalar = 0.0f;  // the first channel, for scalar uses
     AR_TextureInfo* texture = nullptr;
 };
 

@@ -52,8 +52,8 @@ std::size_t limit_bytes(const Cache& c) {
 // A file of our own format converted from one the library cannot open directly.
 std::string temporary_conversion(const std::string& name) {
     const char* directory = std::getenv("TMPDIR");
-    std::string pattern = std::string(directory && *directory ? directory : "/tmp") +
-                          "/skyloom-texture-XXXXXX.qrl";
+    std::string pattern =
+        std::string(directory && *directory ? directory : "/tmp") + "/skyloom-texture-XXXXXX.qrl";
     int fd = ::mkstemps(pattern.data(), 4);
     if (fd < 0) return {};
     ::close(fd);
@@ -105,7 +105,8 @@ std::shared_ptr<const ImagePyramid> load(const std::string& name) {
         rptError("Error: Texture file %s is corrupt\n", name.c_str());
         return nullptr;
     }
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxTexturePixels) {
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+        kMaxTexturePixels) {
         FBclose(file);
         rptError("Error: Texture file %s too big\n", name.c_str());
         return nullptr;

@@ -197,12 +197,14 @@ void Rr_parse_texture(AR_TextureInfo* texture, const char* name, Expr* value, st
     const AR_TextureProcedure& procedure = *texture->procedure;
     if (procedure.parse == nullptr) fatal("No parse routine for %s\n", name);
     if (node.procedure_node == nullptr) {
-        if (procedure.alloc_node == nullptr) fatal("No alloc_node routine for %s\n", procedure.name);
+        if (procedure.alloc_node == nullptr)
+            fatal("No alloc_node routine for %s\n", procedure.name);
         node.procedure_node = procedure.alloc_node(*texture);
         if (node.procedure_node == nullptr)
             fatal("Could not alloc user_texture_node for %s\n", procedure.name);
     }
-    if (!procedure.parse(*texture, node.procedure_node, name, value)) fatal("Couldn't parse %s\n", name);
+    if (!procedure.parse(*texture, node.procedure_node, name, value))
+        fatal("Couldn't parse %s\n", name);
 }
 
 void Ar_evaluate_texture(AR_TextureInfo& texture) {
@@ -242,7 +244,8 @@ void Ar_evaluate_texture(AR_TextureInfo& texture) {
     if (texture.procedure_info == nullptr) {
         if (procedure.alloc_info == nullptr) fatal("No alloc_info rtn for %s\n", procedure.name);
         texture.procedure_info = procedure.alloc_info(texture);
-        if (texture.procedure_info == nullptr) fatal("Couldn't alloc stucture for %s\n", procedure.name);
+        if (texture.procedure_info == nullptr)
+            fatal("Couldn't alloc stucture for %s\n", procedure.name);
     }
     if (procedure.eval == nullptr) fatal("No eval for %s\n", procedure.name);
     if (!procedure.eval(texture)) fatal("Problem in eval of for %s\n", procedure.name);

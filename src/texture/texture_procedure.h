@@ -41,8 +41,8 @@ struct AR_TextureProcedure {
     void (*release)(AR_TextureInfo& texture);
     // Not routines: what the frame needs to know of the procedure.
     TextureKind kind;
-    bool scalar_output;       // only the alpha multiplier applies to the result
-    const void* parameters;   // the procedure's parameter table, for shared routines
+    bool scalar_output;      // only the alpha multiplier applies to the result
+    const void* parameters;  // the procedure's parameter table, for shared routines
 };
 
 inline constexpr int kMaxTextureProcedures = 64;
@@ -62,7 +62,8 @@ bool evaluate_textured_value(Expr* expression, const Triple& default_value, Text
 
 // Invokes a nested texture with the worker's scan flag cleared. Leaves `out`
 // alone and returns false when it gives nothing.
-bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& at, TextureColour& out);
+bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& at,
+                           TextureColour& out);
 
 // Rows exported by the procedures' files.
 extern const AR_TextureProcedure kCheckerProcedure;

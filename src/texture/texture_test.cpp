@@ -67,12 +67,12 @@ TEST_F(Checker, ContrastFadesNearEdgesAndWithWideFilters) {
 }
 
 TEST_F(Checker, BlurMultiplierAndOffsetWidenTheFilter) {
-    AR_TextureInfo* offset = declared(std::string(kRedBlue, std::strlen(kRedBlue) - 2) +
-                                      ", bluroffset = 1);");
+    AR_TextureInfo* offset =
+        declared(std::string(kRedBlue, std::strlen(kRedBlue) - 2) + ", bluroffset = 1);");
     ASSERT_NE(offset, nullptr);
     expect_colour(look(*offset, 0.25f, 0.25f), 127.5f, 0, 127.5f);
-    AR_TextureInfo* mult = declared(std::string(kRedBlue, std::strlen(kRedBlue) - 2) +
-                                    ", blurmult = 0);");
+    AR_TextureInfo* mult =
+        declared(std::string(kRedBlue, std::strlen(kRedBlue) - 2) + ", blurmult = 0);");
     ASSERT_NE(mult, nullptr);
     expect_colour(look(*mult, 0.25f, 0.25f, 5.0f, 5.0f), 255, 0, 0);
 }
@@ -130,13 +130,13 @@ TEST_F(TextureFrame, OutsideTheCoverageWithoutWrapShowsRgbout) {
     TextureColour out = look(*t, 0.1f, 0.25f);
     expect_colour(out, 1, 2, 3);
     EXPECT_NEAR(out.alpha, 0.5f, 1e-6f);
-    expect_colour(look(*t, 0.3f, 0.25f), 255, 0, 0);  // s = 0.1
+    expect_colour(look(*t, 0.3f, 0.25f), 255, 0, 0);      // s = 0.1
     expect_colour(look(*t, 0.6f, 0.25f), 255, 255, 255);  // s = 0.7
 }
 
 TEST_F(TextureFrame, WrapSetsBothDirectionsAndBlendIsTheUOffset) {
-    AR_TextureInfo* t = declared(
-        "environment t (procedure = Checker, wrap = OFF, blend = 0.5, voffset = 0.25);");
+    AR_TextureInfo* t =
+        declared("environment t (procedure = Checker, wrap = OFF, blend = 0.5, voffset = 0.25);");
     ASSERT_NE(t, nullptr);
     EXPECT_FALSE(t->frame.uwrap);
     EXPECT_FALSE(t->frame.vwrap);
@@ -182,7 +182,8 @@ TEST_F(TextureFrame, ColourRemapLooksUpByHueAndAlpha) {
 
 TEST_F(TextureFrame, TexturesFollowTheFrame) {
     AR_TextureInfo* t = declared(
-        "scalar k (0.25);\nenvironment t (procedure = Checker, color1 = (255, 0, 0), uoffset = k);");
+        "scalar k (0.25);\nenvironment t (procedure = Checker, color1 = (255, 0, 0), uoffset = "
+        "k);");
     ASSERT_NE(t, nullptr);
     expect_colour(look(*t, 0.1f, 0.1f), 255, 0, 0);  // s = 0.35
     find_symbol("k")->scalar() = 0.5f;
@@ -203,16 +204,18 @@ TEST_F(TextureFrame, ThirtyTwoNestedTexturesEvaluateAndLookUp) {
 
 TEST(TextureProcedures, TheTableHoldsEveryNameAndTheSelections) {
     EXPECT_EQ(texture_procedure_count(), 33);
-    for (const char* name : {"Ball", "Bulge", "Checker", "Chrome", "Cloth", "Cube", "Curvature",
-                             "Directional", "Fractal", "Geometric", "Granite", "Grid", "Highlight",
-                             "Leather", "Marble", "Mount", "Mountain", "Noise", "Projection",
-                             "Ramp", "Sky", "Snow", "Sphere", "Stencil", "Volume", "Water", "file",
-                             "sCloud", "sFile", "sFractal", "sMarble", "sRock", "sWood"})
+    for (const char* name :
+         {"Ball",        "Bulge",    "Checker",   "Chrome",  "Cloth",      "Cube",      "Curvature",
+          "Directional", "Fractal",  "Geometric", "Granite", "Grid",       "Highlight", "Leather",
+          "Marble",      "Mount",    "Mountain",  "Noise",   "Projection", "Ramp",      "Sky",
+          "Snow",        "Sphere",   "Stencil",   "Volume",  "Water",      "file",      "sCloud",
+          "sFile",       "sFractal", "sMarble",   "sRock",   "sWood"})
         EXPECT_NE(find_texture_procedure(name), nullptr) << name;
     EXPECT_EQ(find_texture_procedure("Gaussian"), find_texture_procedure("Curvature"));
     EXPECT_EQ(find_texture_procedure("SnowDepthRGB"), find_texture_procedure("Snow"));
     EXPECT_EQ(find_texture_procedure("checker"), nullptr);  // names are exact
-    EXPECT_EQ(find_texture_procedure("Directional")->parse, find_texture_procedure("Highlight")->parse);
+    EXPECT_EQ(find_texture_procedure("Directional")->parse,
+              find_texture_procedure("Highlight")->parse);
 }
 
 using ParameterProcedures = TextureTest;
@@ -226,7 +229,8 @@ TEST_F(ParameterProcedures, GaussianIsACurvatureTextureOfThatType) {
 
 TEST_F(ParameterProcedures, UncalculatedProceduresGiveTheirOutsideColour) {
     AR_TextureInfo* t = declared(
-        "environment t (procedure = sMarble, vein_color = (1, 2, 3), rgbout = (9, 8, 7), aout = 1);");
+        "environment t (procedure = sMarble, vein_color = (1, 2, 3), rgbout = (9, 8, 7), aout = "
+        "1);");
     ASSERT_NE(t, nullptr);
     TextureColour out = look(*t, 0.3f, 0.3f);
     expect_colour(out, 9, 8, 7);
@@ -238,7 +242,8 @@ TEST_F(ParameterProcedures, EveryProcedureReadsItsOwnParameters) {
     const char* scenes[] = {
         "environment t (procedure = Grid, line_colour = (1, 2, 3), uwidth = 0.2);",
         "environment t (procedure = Marble, vein_colour_r = 9);",
-        "environment t (procedure = Stencil, image = environment (procedure = Checker), mask = 0.5);",
+        "environment t (procedure = Stencil, image = environment (procedure = Checker), mask = "
+        "0.5);",
         "environment t (procedure = Projection, image = environment (procedure = Checker));",
         "environment t (procedure = Water, numwaves = 3, umax = 0.5);",
         "environment t (procedure = Sky, sun_azimuth = 10, has_floor = OFF);",

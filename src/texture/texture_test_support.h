@@ -30,7 +30,8 @@ protected:
         if (parse_scene_text("DEFINITION\n" + definitions + "\nMODEL\n") != 0) return nullptr;
         initialise_declared_values();
         Symbol* symbol = find_symbol(name);
-        if (symbol == nullptr || symbol->type != SDL_TEXTURE || symbol->value == nullptr) return nullptr;
+        if (symbol == nullptr || symbol->type != SDL_TEXTURE || symbol->value == nullptr)
+            return nullptr;
         AR_TextureInfo* texture = texture_of(*static_cast<TextureValue*>(symbol->value));
         if (texture == nullptr) return nullptr;
         Ar_evaluate_texture(*texture);
@@ -51,7 +52,8 @@ protected:
     }
 };
 
-inline void expect_colour(const TextureColour& got, float r, float g, float b, float tolerance = 1e-3f) {
+inline void expect_colour(const TextureColour& got, float r, float g, float b,
+                          float tolerance = 1e-3f) {
     EXPECT_NEAR(got.r, r, tolerance);
     EXPECT_NEAR(got.g, g, tolerance);
     EXPECT_NEAR(got.b, b, tolerance);

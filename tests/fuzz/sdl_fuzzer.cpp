@@ -21,7 +21,9 @@ struct ExitRequest {
     int status;
 };
 
-[[noreturn]] void throw_exit(int status) { throw ExitRequest{status}; }
+[[noreturn]] void throw_exit(int status) {
+    throw ExitRequest{status};
+}
 void discard(const char*) {}
 
 }  // namespace

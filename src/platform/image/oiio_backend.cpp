@@ -5,8 +5,8 @@
 // executable, and where the build put it.
 #include "platform/image/oiio_backend.h"
 
-#include <mutex>
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -94,8 +94,12 @@ namespace {
 std::atomic<bool> module_wanted{false};
 }
 
-void want_oiio_module() { module_wanted.store(true, std::memory_order_relaxed); }
-bool oiio_module_wanted() { return module_wanted.load(std::memory_order_relaxed); }
+void want_oiio_module() {
+    module_wanted.store(true, std::memory_order_relaxed);
+}
+bool oiio_module_wanted() {
+    return module_wanted.load(std::memory_order_relaxed);
+}
 
 inline namespace renderer {
 

@@ -32,14 +32,16 @@ enum { DECAY, DROPOFF, SPREAD };
 constexpr ModelName kNames[] = {{"decay", DECAY}, {"dropoff", DROPOFF}, {"spread", SPREAD}};
 
 bool parse_linear(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr) fatal("Error parsing linear light.\n");
+    if (node == nullptr || name == nullptr || value == nullptr)
+        fatal("Error parsing linear light.\n");
     if (!store_model_parameter(*static_cast<ModelNode*>(node), kNames, 3, name, value))
         fatal("Unknown parameter %s for linear light.\n", name);
     return true;
 }
 
 bool parse_area(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr) fatal("Parsing error for area light.\n");
+    if (node == nullptr || name == nullptr || value == nullptr)
+        fatal("Parsing error for area light.\n");
     if (!store_model_parameter(*static_cast<ModelNode*>(node), kNames, 3, name, value))
         fatal("Unknown parameter %s for area light.\n", name);
     return true;
@@ -78,10 +80,10 @@ int sample_count(const AR_LightInfo& light) {
 
 // What the samples add up to.
 struct Accumulated {
-    float weight = 0.0f;     // Σ decay × dropoff
-    float n_dot_l = 0.0f;    // Σ weight × N·L
-    Triple direction;        // Σ weight × unit direction
-    float distance = 0.0f;   // Σ weight × distance
+    float weight = 0.0f;    // Σ decay × dropoff
+    float n_dot_l = 0.0f;   // Σ weight × N·L
+    Triple direction;       // Σ weight × unit direction
+    float distance = 0.0f;  // Σ weight × distance
 };
 
 // One sample point at `at`; `cos_axis` is the cosine between the emitted
@@ -135,7 +137,8 @@ int linear_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Light
         Triple from_light = normalise(sub(point.position, at));
         // The axis of a segment's emission is across it: sin of the angle to the segment.
         float along = dot(from_light, unit_axis);
-        float cos_axis = axis_length > 0.0f ? std::sqrt(std::fmax(0.0f, 1.0f - along * along)) : 1.0f;
+        float cos_axis =
+            axis_length > 0.0f ? std::sqrt(std::fmax(0.0f, 1.0f - along * along)) : 1.0f;
         accumulate(e, point, at, cos_axis, sum);
     }
     return finish(light, point, sum, n, s);
@@ -170,13 +173,26 @@ void warn_degenerate_linear(AR_LightInfo& light) {
     }
 }
 
-const AR_LightModel kLinearLight = {
-    "linear", linear_light, allocate_node, allocate_info<ExtendedLightInfo>, parse_linear,
-    eval_linear, no_init, copy_info<ExtendedLightInfo>, release_info<ExtendedLightInfo>,
-    LIGHT_LINEAR};
+const AR_LightModel kLinearLight = {"linear",
+                                    linear_light,
+                                    allocate_node,
+                                    allocate_info<ExtendedLightInfo>,
+                                    parse_linear,
+                                    eval_linear,
+                                    no_init,
+                                    copy_info<ExtendedLightInfo>,
+                                    release_info<ExtendedLightInfo>,
+                                    LIGHT_LINEAR};
 
-const AR_LightModel kAreaLight = {
-    "area", area_light, allocate_node, allocate_info<ExtendedLightInfo>, parse_area, eval_area,
-    no_init, copy_info<ExtendedLightInfo>, release_info<ExtendedLightInfo>, LIGHT_AREA};
+const AR_LightModel kAreaLight = {"area",
+                                  area_light,
+                                  allocate_node,
+                                  allocate_info<ExtendedLightInfo>,
+                                  parse_area,
+                                  eval_area,
+                                  no_init,
+                                  copy_info<ExtendedLightInfo>,
+                                  release_info<ExtendedLightInfo>,
+                                  LIGHT_AREA};
 
 }  // namespace sky::lights

@@ -13,7 +13,8 @@ using namespace shading;
 constexpr ModelName kPointNames[] = {{"decay", 0}};
 
 bool parse_point(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr) fatal("Error parsing point light\n");
+    if (node == nullptr || name == nullptr || value == nullptr)
+        fatal("Error parsing point light\n");
     if (!store_model_parameter(*static_cast<ModelNode*>(node), kPointNames, 1, name, value))
         fatal("Unknown parameter %s for point light.\n", name);
     return true;
@@ -21,7 +22,8 @@ bool parse_point(void* node, const char* name, Expr* value) {
 
 bool eval_point(AR_LightInfo&, void* node, void* info) {
     auto& p = *static_cast<PointLightInfo*>(info);
-    if (!model_integer(*static_cast<ModelNode*>(node), 0, 1, p.decay)) fatal("Can't evaluate point light\n");
+    if (!model_integer(*static_cast<ModelNode*>(node), 0, 1, p.decay))
+        fatal("Can't evaluate point light\n");
     if (p.decay > 3) fatal("Invalid decay (not 0,1,2, or 3)\n");
     if (p.decay < 0) p.decay = 0;
     return true;
@@ -71,7 +73,8 @@ int directional_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_
 constexpr ModelName kAmbientNames[] = {{"ambient_shade", 0}};
 
 bool parse_ambient(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr) fatal("Error parsing ambient light\n");
+    if (node == nullptr || name == nullptr || value == nullptr)
+        fatal("Error parsing ambient light\n");
     if (!store_model_parameter(*static_cast<ModelNode*>(node), kAmbientNames, 1, name, value))
         fatal("Unknown parameter %s for ambient light.\n", name);
     return true;
@@ -94,7 +97,8 @@ int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Ligh
     s.distance = length(to_light);
     s.direction = normalise(to_light);
     float factor = 1.0f;
-    if (point.normal.x != kNoNormal) factor = (dot(point.normal, s.direction) - 1.0f) * a.ambient_shade + 1.0f;
+    if (point.normal.x != kNoNormal)
+        factor = (dot(point.normal, s.direction) - 1.0f) * a.ambient_shade + 1.0f;
     if (factor <= 0.0f && s.translucent == 0.0f) return 0;
     s.diffuse_kind = 0;
     s.specular = false;
@@ -110,18 +114,37 @@ int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Ligh
 
 }  // namespace
 
-const AR_LightModel kPointLight = {
-    "point", point_light, allocate_node, allocate_info<PointLightInfo>, parse_point, eval_point,
-    no_init, copy_info<PointLightInfo>, release_info<PointLightInfo>, LIGHT_POINT};
+const AR_LightModel kPointLight = {"point",
+                                   point_light,
+                                   allocate_node,
+                                   allocate_info<PointLightInfo>,
+                                   parse_point,
+                                   eval_point,
+                                   no_init,
+                                   copy_info<PointLightInfo>,
+                                   release_info<PointLightInfo>,
+                                   LIGHT_POINT};
 
-const AR_LightModel kDirectionalLight = {
-    "directional", directional_light, allocate_node, allocate_info<DirectionalLightInfo>,
-    parse_directional, eval_directional, no_init, copy_info<DirectionalLightInfo>,
-    release_info<DirectionalLightInfo>, LIGHT_DIRECTIONAL};
+const AR_LightModel kDirectionalLight = {"directional",
+                                         directional_light,
+                                         allocate_node,
+                                         allocate_info<DirectionalLightInfo>,
+                                         parse_directional,
+                                         eval_directional,
+                                         no_init,
+                                         copy_info<DirectionalLightInfo>,
+                                         release_info<DirectionalLightInfo>,
+                                         LIGHT_DIRECTIONAL};
 
-const AR_LightModel kAmbientLight = {
-    "ambient", ambient_light, allocate_node, allocate_info<AmbientLightInfo>, parse_ambient,
-    eval_ambient, no_init, copy_info<AmbientLightInfo>, release_info<AmbientLightInfo>,
-    LIGHT_AMBIENT};
+const AR_LightModel kAmbientLight = {"ambient",
+                                     ambient_light,
+                                     allocate_node,
+                                     allocate_info<AmbientLightInfo>,
+                                     parse_ambient,
+                                     eval_ambient,
+                                     no_init,
+                                     copy_info<AmbientLightInfo>,
+                                     release_info<AmbientLightInfo>,
+                                     LIGHT_AMBIENT};
 
 }  // namespace sky::lights

@@ -15,30 +15,60 @@ namespace {
 using namespace shading;
 
 enum SpotParameter {
-    DECAY, SHINE_ALONG, DROPOFF, SPREAD, SIZE, SHADOW_RESOLUTION, SHADOW_EDGE_QUALITY, FOG_SAMPLES,
-    SHADOW_MIN_DEPTH, SHADOW_BLEND_OFFSET, SHADOW_OUTPUT, DEPTH_INPUT, DEPTH_OUTPUT, UP_SPOT,
-    PENUMBRA, BIAS, SHADOWMULT, SHADOWOFFSET, kSpotParameters
+    DECAY,
+    SHINE_ALONG,
+    DROPOFF,
+    SPREAD,
+    SIZE,
+    SHADOW_RESOLUTION,
+    SHADOW_EDGE_QUALITY,
+    FOG_SAMPLES,
+    SHADOW_MIN_DEPTH,
+    SHADOW_BLEND_OFFSET,
+    SHADOW_OUTPUT,
+    DEPTH_INPUT,
+    DEPTH_OUTPUT,
+    UP_SPOT,
+    PENUMBRA,
+    BIAS,
+    SHADOWMULT,
+    SHADOWOFFSET,
+    kSpotParameters
 };
 
 constexpr ModelName kSpotNames[] = {
-    {"decay", DECAY}, {"shine_along", SHINE_ALONG}, {"dropoff", DROPOFF}, {"spread", SPREAD},
-    {"size", SIZE}, {"shadow_resolution", SHADOW_RESOLUTION},
-    {"shadow_edge_quality", SHADOW_EDGE_QUALITY}, {"fog_samples", FOG_SAMPLES},
-    {"shadow_min_depth", SHADOW_MIN_DEPTH}, {"shadow_blend_offset", SHADOW_BLEND_OFFSET},
-    {"shadow_output", SHADOW_OUTPUT}, {"depth_input", DEPTH_INPUT}, {"depth_output", DEPTH_OUTPUT},
-    {"up_spot", UP_SPOT}, {"penumbra", PENUMBRA}, {"bias", BIAS}, {"shadowmult", SHADOWMULT},
+    {"decay", DECAY},
+    {"shine_along", SHINE_ALONG},
+    {"dropoff", DROPOFF},
+    {"spread", SPREAD},
+    {"size", SIZE},
+    {"shadow_resolution", SHADOW_RESOLUTION},
+    {"shadow_edge_quality", SHADOW_EDGE_QUALITY},
+    {"fog_samples", FOG_SAMPLES},
+    {"shadow_min_depth", SHADOW_MIN_DEPTH},
+    {"shadow_blend_offset", SHADOW_BLEND_OFFSET},
+    {"shadow_output", SHADOW_OUTPUT},
+    {"depth_input", DEPTH_INPUT},
+    {"depth_output", DEPTH_OUTPUT},
+    {"up_spot", UP_SPOT},
+    {"penumbra", PENUMBRA},
+    {"bias", BIAS},
+    {"shadowmult", SHADOWMULT},
     {"shadowoffset", SHADOWOFFSET},
 };
 
 bool parse_spot(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Internal System Error at %d in %s, Call Support\n", __LINE__, "spot.c");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kSpotNames, kSpotParameters, name, value))
+    if (!store_model_parameter(*static_cast<ModelNode*>(node), kSpotNames, kSpotParameters, name,
+                               value))
         fatal("Unknown parameter %s for spot light.\n", name);
     return true;
 }
 
-[[noreturn]] void cannot(const char* what) { fatal("Can't evaluate spot light (%s)\n", what); }
+[[noreturn]] void cannot(const char* what) {
+    fatal("Can't evaluate spot light (%s)\n", what);
+}
 
 // `bias = (min, max)`: the two values of the pair.
 bool evaluate_bias(Expr* e, float& low, float& high) {
@@ -64,7 +94,8 @@ bool eval_spot(AR_LightInfo&, void* node_pointer, void* info) {
     if (!model_scalar(node, PENUMBRA, 0.0f, s.penumbra)) cannot("penumbra");
     if (!model_scalar(node, SHADOW_MIN_DEPTH, 0.05f, s.min_depth)) cannot("min_depth");
     if (!model_scalar(node, SHADOW_BLEND_OFFSET, 1.0f, s.blend_offset)) cannot("blend_offset");
-    if (!model_triple(node, SHINE_ALONG, Triple{0.0f, 0.0f, -1.0f}, s.shine_along)) cannot("shineAt");
+    if (!model_triple(node, SHINE_ALONG, Triple{0.0f, 0.0f, -1.0f}, s.shine_along))
+        cannot("shineAt");
     if (!model_triple(node, UP_SPOT, Triple{0.0f, 1.0f, 0.0f}, s.up_spot)) cannot("Up");
     if (!model_scalar(node, DROPOFF, 0.0f, s.dropoff)) cannot("dropoff");
     if (s.dropoff < 0.0f) s.dropoff = 0.0f;
@@ -90,7 +121,8 @@ bool eval_spot(AR_LightInfo&, void* node_pointer, void* info) {
         s.blend_offset = high;
     }
 
-    if (node.values[SHADOW_EDGE_QUALITY] || !(node.values[SHADOWMULT] || node.values[SHADOWOFFSET])) {
+    if (node.values[SHADOW_EDGE_QUALITY] ||
+        !(node.values[SHADOWMULT] || node.values[SHADOWOFFSET])) {
         if (!model_scalar(node, SHADOW_EDGE_QUALITY, 2.0f, s.edge_quality)) cannot("edge_quality");
         if (s.edge_quality < 1.0f) s.edge_quality = 1.0f;
     } else {
@@ -121,7 +153,8 @@ bool init_spot(AR_LightInfo& light) {
     s.inner_cos = s.cone_cos;
     s.has_penumbra = std::fabs(s.penumbra) > 0.001f;
     if (s.has_penumbra) {
-        float second = half_angle_cosine(std::fmin(std::fmax(s.spread + 2.0f * s.penumbra, 0.0f), 179.0f));
+        float second =
+            half_angle_cosine(std::fmin(std::fmax(s.spread + 2.0f * s.penumbra, 0.0f), 179.0f));
         if (s.penumbra > 0.0f)
             s.cone_cos = second;  // the band widens the cone
         else
@@ -161,8 +194,15 @@ int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSa
 
 }  // namespace
 
-const AR_LightModel kSpotLight = {
-    "spot", spot_light, allocate_node, allocate_info<SpotLightInfo>, parse_spot, eval_spot,
-    init_spot, copy_info<SpotLightInfo>, release_info<SpotLightInfo>, LIGHT_SPOT};
+const AR_LightModel kSpotLight = {"spot",
+                                  spot_light,
+                                  allocate_node,
+                                  allocate_info<SpotLightInfo>,
+                                  parse_spot,
+                                  eval_spot,
+                                  init_spot,
+                                  copy_info<SpotLightInfo>,
+                                  release_info<SpotLightInfo>,
+                                  LIGHT_SPOT};
 
 }  // namespace sky::lights

@@ -31,21 +31,51 @@ namespace {
 using namespace shading;
 
 enum VolumeParameter {
-    SHAPE, DECAY, DECAY_START, DROPOFF, DROPOFF_START, DIRECTIONALITY, CONCENTRIC, RADIAL,
-    TORUS_RADIUS, CONE_END_RADIUS, DIRECTIONAL, DIRECTIONAL_TURBULENCE, EXCLUDE, SPECULAR,
-    TURBULENCE_TYPE, TURBULENCE_INTENSITY, TURBULENCE_SPREAD, TURBULENCE_PERSISTENCE,
-    TURBULENCE_SPACE_RESOLUTION, TURBULENCE_TIME_RESOLUTION, TURBULENCE_ROUGHNESS,
-    TURBULENCE_VARIABILITY, TURBULENCE_GRANULARITY, TURBULENCE_ANIMATED, kVolumeParameters
+    SHAPE,
+    DECAY,
+    DECAY_START,
+    DROPOFF,
+    DROPOFF_START,
+    DIRECTIONALITY,
+    CONCENTRIC,
+    RADIAL,
+    TORUS_RADIUS,
+    CONE_END_RADIUS,
+    DIRECTIONAL,
+    DIRECTIONAL_TURBULENCE,
+    EXCLUDE,
+    SPECULAR,
+    TURBULENCE_TYPE,
+    TURBULENCE_INTENSITY,
+    TURBULENCE_SPREAD,
+    TURBULENCE_PERSISTENCE,
+    TURBULENCE_SPACE_RESOLUTION,
+    TURBULENCE_TIME_RESOLUTION,
+    TURBULENCE_ROUGHNESS,
+    TURBULENCE_VARIABILITY,
+    TURBULENCE_GRANULARITY,
+    TURBULENCE_ANIMATED,
+    kVolumeParameters
 };
 
 constexpr ModelName kVolumeNames[] = {
-    {"shape", SHAPE}, {"decay", DECAY}, {"decay_start", DECAY_START}, {"dropoff", DROPOFF},
-    {"dropoff_start", DROPOFF_START}, {"directionality", DIRECTIONALITY},
-    {"concentric", CONCENTRIC}, {"radial", RADIAL}, {"torus_radius", TORUS_RADIUS},
-    {"cone_end_radius", CONE_END_RADIUS}, {"directional", DIRECTIONAL},
-    {"directional_turbulence", DIRECTIONAL_TURBULENCE}, {"exclude", EXCLUDE},
-    {"specular", SPECULAR}, {"turbulence_type", TURBULENCE_TYPE},
-    {"turbulence_intensity", TURBULENCE_INTENSITY}, {"turbulence_spread", TURBULENCE_SPREAD},
+    {"shape", SHAPE},
+    {"decay", DECAY},
+    {"decay_start", DECAY_START},
+    {"dropoff", DROPOFF},
+    {"dropoff_start", DROPOFF_START},
+    {"directionality", DIRECTIONALITY},
+    {"concentric", CONCENTRIC},
+    {"radial", RADIAL},
+    {"torus_radius", TORUS_RADIUS},
+    {"cone_end_radius", CONE_END_RADIUS},
+    {"directional", DIRECTIONAL},
+    {"directional_turbulence", DIRECTIONAL_TURBULENCE},
+    {"exclude", EXCLUDE},
+    {"specular", SPECULAR},
+    {"turbulence_type", TURBULENCE_TYPE},
+    {"turbulence_intensity", TURBULENCE_INTENSITY},
+    {"turbulence_spread", TURBULENCE_SPREAD},
     {"turbulence_persistance", TURBULENCE_PERSISTENCE},
     {"turbulence_persistence", TURBULENCE_PERSISTENCE},
     {"turbulence_space_resolution", TURBULENCE_SPACE_RESOLUTION},
@@ -69,26 +99,27 @@ bool eval_volume(AR_LightInfo&, void* node_pointer, void* info) {
     const auto& n = *static_cast<ModelNode*>(node_pointer);
     auto& v = *static_cast<VolumeLightInfo*>(info);
     float flags[4] = {};
-    bool ok = model_integer(n, SHAPE, SPHERE_VOLUME, v.shape) && model_scalar(n, DECAY, 1.0f, v.decay) &&
-              model_scalar(n, DECAY_START, 0.8f, v.decay_start) &&
-              model_scalar(n, DROPOFF, 0.0f, v.dropoff) &&
-              model_scalar(n, DROPOFF_START, 0.5f, v.dropoff_start) &&
-              model_scalar(n, DIRECTIONALITY, 0.5f, v.directionality) &&
-              model_scalar(n, CONCENTRIC, 1.0f, flags[0]) && model_scalar(n, RADIAL, 0.0f, flags[1]) &&
-              model_scalar(n, TORUS_RADIUS, 0.5f, v.torus_radius) &&
-              model_scalar(n, CONE_END_RADIUS, 0.0f, v.cone_end_radius) &&
-              model_triple(n, DIRECTIONAL, Triple{0.0f, -1.0f, 0.0f}, v.directional) &&
-              model_scalar(n, DIRECTIONAL_TURBULENCE, 0.0f, v.directional_turbulence) &&
-              model_scalar(n, EXCLUDE, 0.0f, flags[2]) && model_scalar(n, SPECULAR, 0.0f, flags[3]) &&
-              model_integer(n, TURBULENCE_TYPE, 0, v.turbulence_type) &&
-              model_scalar(n, TURBULENCE_INTENSITY, 0.0f, v.turbulence_intensity) &&
-              model_scalar(n, TURBULENCE_SPREAD, 1.0f, v.turbulence_spread) &&
-              model_scalar(n, TURBULENCE_PERSISTENCE, 5.0f, v.turbulence_persistence) &&
-              model_scalar(n, TURBULENCE_SPACE_RESOLUTION, 16.0f, v.turbulence_space_resolution) &&
-              model_scalar(n, TURBULENCE_TIME_RESOLUTION, 16.0f, v.turbulence_time_resolution) &&
-              model_scalar(n, TURBULENCE_ROUGHNESS, 0.5f, v.turbulence_roughness) &&
-              model_scalar(n, TURBULENCE_VARIABILITY, 0.0f, v.turbulence_variability) &&
-              model_scalar(n, TURBULENCE_GRANULARITY, 0.0f, v.turbulence_granularity);
+    bool ok =
+        model_integer(n, SHAPE, SPHERE_VOLUME, v.shape) && model_scalar(n, DECAY, 1.0f, v.decay) &&
+        model_scalar(n, DECAY_START, 0.8f, v.decay_start) &&
+        model_scalar(n, DROPOFF, 0.0f, v.dropoff) &&
+        model_scalar(n, DROPOFF_START, 0.5f, v.dropoff_start) &&
+        model_scalar(n, DIRECTIONALITY, 0.5f, v.directionality) &&
+        model_scalar(n, CONCENTRIC, 1.0f, flags[0]) && model_scalar(n, RADIAL, 0.0f, flags[1]) &&
+        model_scalar(n, TORUS_RADIUS, 0.5f, v.torus_radius) &&
+        model_scalar(n, CONE_END_RADIUS, 0.0f, v.cone_end_radius) &&
+        model_triple(n, DIRECTIONAL, Triple{0.0f, -1.0f, 0.0f}, v.directional) &&
+        model_scalar(n, DIRECTIONAL_TURBULENCE, 0.0f, v.directional_turbulence) &&
+        model_scalar(n, EXCLUDE, 0.0f, flags[2]) && model_scalar(n, SPECULAR, 0.0f, flags[3]) &&
+        model_integer(n, TURBULENCE_TYPE, 0, v.turbulence_type) &&
+        model_scalar(n, TURBULENCE_INTENSITY, 0.0f, v.turbulence_intensity) &&
+        model_scalar(n, TURBULENCE_SPREAD, 1.0f, v.turbulence_spread) &&
+        model_scalar(n, TURBULENCE_PERSISTENCE, 5.0f, v.turbulence_persistence) &&
+        model_scalar(n, TURBULENCE_SPACE_RESOLUTION, 16.0f, v.turbulence_space_resolution) &&
+        model_scalar(n, TURBULENCE_TIME_RESOLUTION, 16.0f, v.turbulence_time_resolution) &&
+        model_scalar(n, TURBULENCE_ROUGHNESS, 0.5f, v.turbulence_roughness) &&
+        model_scalar(n, TURBULENCE_VARIABILITY, 0.0f, v.turbulence_variability) &&
+        model_scalar(n, TURBULENCE_GRANULARITY, 0.0f, v.turbulence_granularity);
     float animated = 0.0f;
     ok = ok && model_scalar(n, TURBULENCE_ANIMATED, 0.0f, animated);
     if (!ok) fatal("Can't evaluate volume light\n");
@@ -111,15 +142,18 @@ bool eval_volume(AR_LightInfo&, void* node_pointer, void* info) {
 
 // Value noise on the integer lattice, smoothly interpolated: [0, 1].
 float lattice(int x, int y, int z, int w) {
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u ^
-                      static_cast<std::uint32_t>(z) * 83492791u ^ static_cast<std::uint32_t>(w) * 2654435761u;
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u ^
+        static_cast<std::uint32_t>(z) * 83492791u ^ static_cast<std::uint32_t>(w) * 2654435761u;
     h ^= h >> 13;
     h *= 0x5bd1e995u;
     h ^= h >> 15;
     return static_cast<float>(h & 0xffffffu) / static_cast<float>(0xffffff);
 }
 
-float smooth(float t) { return t * t * (3.0f - 2.0f * t); }
+float smooth(float t) {
+    return t * t * (3.0f - 2.0f * t);
+}
 
 float value_noise(float x, float y, float z, int w) {
     int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y)),
@@ -206,9 +240,10 @@ int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Light
     if (v.concentric)
         travel = sub(point.position, light.position);
     else if (v.radial)
-        travel = sub(point.position, add(light.position, scale(normalise(light.axis[1]),
-                                                               dot(sub(point.position, light.position),
-                                                                   normalise(light.axis[1])))));
+        travel = sub(point.position,
+                     add(light.position,
+                         scale(normalise(light.axis[1]), dot(sub(point.position, light.position),
+                                                             normalise(light.axis[1])))));
     else
         travel = v.eye_directional;
     s.direction = normalise(scale(travel, -1.0f));
@@ -230,8 +265,15 @@ int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Light
 
 }  // namespace
 
-const AR_LightModel kVolumeLight = {
-    "volume", volume_light, allocate_node, allocate_info<VolumeLightInfo>, parse_volume,
-    eval_volume, no_init, copy_info<VolumeLightInfo>, release_info<VolumeLightInfo>, LIGHT_VOLUME};
+const AR_LightModel kVolumeLight = {"volume",
+                                    volume_light,
+                                    allocate_node,
+                                    allocate_info<VolumeLightInfo>,
+                                    parse_volume,
+                                    eval_volume,
+                                    no_init,
+                                    copy_info<VolumeLightInfo>,
+                                    release_info<VolumeLightInfo>,
+                                    LIGHT_VOLUME};
 
 }  // namespace sky::lights

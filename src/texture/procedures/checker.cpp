@@ -24,8 +24,12 @@ struct CheckerInfo {
     TexturedValue color2;
 };
 
-void* alloc_node(const AR_TextureInfo&) { return sdl_pool().make<CheckerNode>(); }
-void* alloc_info(const AR_TextureInfo&) { return sdl_pool().make<CheckerInfo>(); }
+void* alloc_node(const AR_TextureInfo&) {
+    return sdl_pool().make<CheckerNode>();
+}
+void* alloc_info(const AR_TextureInfo&) {
+    return sdl_pool().make<CheckerInfo>();
+}
 
 bool parse(AR_TextureInfo&, void* node, const char* name, Expr* value) {
     if (node == nullptr) fatal("NIL CheckerRGBNode found\n");
@@ -69,7 +73,8 @@ bool init(AR_TextureInfo& texture) {
 }
 
 bool copy(AR_TextureInfo& to, const AR_TextureInfo& from) {
-    *static_cast<CheckerInfo*>(to.procedure_info) = *static_cast<const CheckerInfo*>(from.procedure_info);
+    *static_cast<CheckerInfo*>(to.procedure_info) =
+        *static_cast<const CheckerInfo*>(from.procedure_info);
     return true;
 }
 
@@ -124,7 +129,7 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
 }  // namespace
 
 const AR_TextureProcedure kCheckerProcedure{
-    "Checker", calculate, alloc_node, alloc_info, parse, eval, init, copy, release,
-    TEXTURE_SURFACE, false, nullptr};
+    "Checker", calculate, alloc_node, alloc_info,      parse, eval,
+    init,      copy,      release,    TEXTURE_SURFACE, false, nullptr};
 
 }  // namespace sky

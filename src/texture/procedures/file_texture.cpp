@@ -55,7 +55,9 @@ struct FileInfo {
     std::vector<ObjectImage> pairs;
 };
 
-void* alloc_node(const AR_TextureInfo&) { return sdl_pool().make<FileNode>(); }
+void* alloc_node(const AR_TextureInfo&) {
+    return sdl_pool().make<FileNode>();
+}
 void* alloc_info(const AR_TextureInfo&) {
     want_oiio_module();
     return sdl_pool().make<FileInfo>();
@@ -142,7 +144,7 @@ bool eval(AR_TextureInfo& texture) {
         fatal("Error in eval\n");
     int kind = static_cast<int>(filter);
     info.filter = kind >= FILTER_BLEND && kind <= FILTER_GAUSS ? static_cast<TextureFilter>(kind)
-                                                                : FILTER_BLEND;
+                                                               : FILTER_BLEND;
     if (!(info.filter_width >= 0.0f)) info.filter_width = 0.0f;
     info.cache = cache >= 0.5f;
 
@@ -209,8 +211,8 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
 
 }  // namespace
 
-const AR_TextureProcedure kFileProcedure{
-    "file", calculate, alloc_node, alloc_info, parse, eval, init, copy, release,
-    TEXTURE_SURFACE, false, nullptr};
+const AR_TextureProcedure kFileProcedure{"file", calculate, alloc_node, alloc_info, parse,
+                                         eval,   init,      copy,       release,    TEXTURE_SURFACE,
+                                         false,  nullptr};
 
 }  // namespace sky
