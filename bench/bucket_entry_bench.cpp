@@ -10,11 +10,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/arena.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "geometry/buckets.h"
 #include "geometry/enter.h"
-#include "run/arena.h"
-#include "run/options.h"
-#include "run/tiles.h"
 
 namespace sky {
 namespace {

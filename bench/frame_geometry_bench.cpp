@@ -11,13 +11,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/arena.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "geometry/buckets.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "geometry/screen_geometry.h"
-#include "run/arena.h"
-#include "run/options.h"
-#include "run/tiles.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"

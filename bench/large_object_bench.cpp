@@ -10,12 +10,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/arena.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "geometry/buckets.h"
 #include "geometry/enter.h"
 #include "geometry/tessellate_object.h"
-#include "run/arena.h"
-#include "run/options.h"
-#include "run/tiles.h"
 #include "scene/scene_objects.h"
 #include "scene/transform.h"
 #include "sdl/types.h"

@@ -6,10 +6,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/options.h"
 #include "geometry/nurbs_test_support.h"
 #include "geometry/saved_geometry.h"
 #include "geometry/tessellate.h"
-#include "run/options.h"
 #include "scene/scene_objects.h"
 #include "sdl/types.h"
 

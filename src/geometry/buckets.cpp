@@ -14,10 +14,10 @@
 #include <cstring>
 #include <utility>
 
+#include "base/arena.h"
+#include "base/options.h"
+#include "base/workers.h"
 #include "platform/fatal.h"
-#include "run/arena.h"
-#include "run/options.h"
-#include "run/workers.h"
 
 namespace sky {
 namespace {

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/tiles.h"
 #include "geometry/geometry_view.h"
 #include "geometry/screen_geometry.h"
-#include "run/tiles.h"
 
 namespace sky {
 

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/arena.h"
+#include "base/tiles.h"
 #include "geometry/buckets.h"
 #include "geometry/geometry_test_support.h"
 #include "geometry/object_queue.h"
-#include "run/arena.h"
-#include "run/tiles.h"
 #include "scene/camera.h"
 #include "sdl/symbols.h"
 

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <utility>
 
-#include "run/options.h"
+#include "base/options.h"
 #include "scene/transform.h"
 #include "sdl/environment.h"
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/counters.h"
 #include "geometry/entry_test_support.h"
-#include "output/statistics.h"
 #include "scene/matrix.h"
 
 namespace sky {

@@ -2,10 +2,10 @@
 // maps eye x and y straight to the screen, and the worker's tile buffers.
 #pragma once
 
+#include "base/arena.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "geometry/enter.h"
-#include "run/arena.h"
-#include "run/options.h"
-#include "run/tiles.h"
 
 namespace sky::testing_support {
 

@@ -1,9 +1,9 @@
 // A face at the current scene time: its switches, shaders, division count
 // and the boundary curves (the outline, then the holes).
+#include "base/options.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
-#include "run/options.h"
 #include "sdl/expr_internal.h"
 
 namespace sky {

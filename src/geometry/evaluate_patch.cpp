@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/options.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
 #include "geometry/nurbs_ops.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "sdl/environment.h"
 #include "sdl/expr_internal.h"
 #include "sdl/symbols.h"

@@ -1,11 +1,11 @@
 // A polyset at the current scene time: its switches and shaders as for
 // faces, then the mesh: vertices with their colours and normals, texture
 // vertices, normals, polygons and the cumulative areas.
+#include "base/options.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
 #include "platform/fatal.h"
-#include "run/options.h"
 #include "sdl/expr_internal.h"
 
 namespace sky {

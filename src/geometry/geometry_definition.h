@@ -96,9 +96,6 @@ void finish_face_definition(FaceDefinition& definition);
 void set_polyset_parameter(PolysetDefinition& definition, const BodyItem& item);
 void finish_polyset_definition(PolysetDefinition& definition);
 
-// A trim B-spline's header fields (fatal for unknown names).
-void check_trim_bspline_header(const Body& header);
-
 inline const PatchDefinition* patch_definition(const Body* body) {
     return body && body->type == SDL_PATCH ? static_cast<const PatchDefinition*>(body->definition)
                                            : nullptr;

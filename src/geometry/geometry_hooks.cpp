@@ -113,6 +113,18 @@ void* slot_geometry(void* geometry, int slot) {
     return hold(copy.release());
 }
 
+std::span<Expr* const> object_shaders(const RenderObject& object) {
+    const auto* common = static_cast<const GeometryCommon*>(object.geometry);
+    if (common == nullptr) return {};
+    return common->shaders;
+}
+
+std::span<Expr* const> object_lights(const RenderObject& object) {
+    const auto* common = static_cast<const GeometryCommon*>(object.geometry);
+    if (common == nullptr) return {};
+    return common->lights;
+}
+
 }  // namespace
 
 void install_geometry_hooks() {
@@ -122,6 +134,8 @@ void install_geometry_hooks() {
     hooks.release_geometry = release_geometry;
     hooks.shader_slots = shader_slots;
     hooks.slot_geometry = slot_geometry;
+    hooks.object_shaders = object_shaders;
+    hooks.object_lights = object_lights;
 }
 
 void remove_geometry_hooks() {
@@ -131,6 +145,8 @@ void remove_geometry_hooks() {
     hooks.release_geometry = nullptr;
     hooks.shader_slots = nullptr;
     hooks.slot_geometry = nullptr;
+    hooks.object_shaders = nullptr;
+    hooks.object_lights = nullptr;
 }
 
 }  // namespace sky

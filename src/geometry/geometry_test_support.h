@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_objects.h"

@@ -14,15 +14,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/arena.h"
+#include "base/frame_passes.h"
+#include "base/options.h"
 #include "geometry/buckets.h"
 #include "geometry/enter.h"
 #include "geometry/object_geometry.h"
 #include "geometry/screen_geometry.h"
 #include "geometry/tessellate_object.h"
 #include "platform/report.h"
-#include "run/arena.h"
-#include "run/frame_loop.h"
-#include "run/options.h"
 #include "scene/camera.h"
 #include "scene/matrix.h"
 #include "scene/scene_objects.h"

@@ -7,7 +7,7 @@
 
 #include <span>
 
-#include "run/tiles.h"
+#include "base/tiles.h"
 
 namespace sky {
 

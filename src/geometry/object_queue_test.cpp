@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/workers.h"
 #include "geometry/buckets.h"
 #include "geometry/entry_test_support.h"
 #include "geometry/tessellate_object.h"
 #include "platform/report.h"
-#include "run/workers.h"
 #include "scene/scene_objects.h"
 #include "scene/transform.h"
 #include "sdl/types.h"

@@ -193,15 +193,4 @@ void finish_geometry_body(Body& body) {
     }
 }
 
-// The header of a trim B-spline: its dimension, form, curve type, order, CV
-// count and whether it is rational.
-void check_trim_bspline_header(const Body& header) {
-    static constexpr const char* kFields[] = {"form", "ctype", "dim", "order", "count", "rational"};
-    for (const BodyItem& item : header.items) {
-        bool known = false;
-        for (const char* field : kFields) known = known || std::strcmp(item.name, field) == 0;
-        if (!known) fatal("Unknown tbs (trim bspline) parameter %s\n", item.name);
-    }
-}
-
 }  // namespace sky

@@ -25,13 +25,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/options.h"
 #include "geometry/geometry_view.h"
 #include "geometry/lattice_mesh.h"
 #include "geometry/nurbs_ops.h"
 #include "geometry/patch_tessellator_dump.h"
 #include "geometry/trimmed_surface.h"
 #include "platform/report.h"
-#include "run/options.h"
 
 namespace sky {
 namespace {

@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "base/options.h"
 #include "geometry/geometry_view.h"
 #include "geometry/tessellate.h"
 #include "geometry/tessellator_test_support.h"
 #include "platform/report.h"
-#include "run/options.h"
 
 namespace sky {
 namespace {

@@ -25,12 +25,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/options.h"
 #include "geometry/object_geometry.h"
 #include "geometry/surface_point.h"
 #include "platform/fatal.h"
 #include "platform/memory.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/scene_objects.h"
 #include "sdl/types.h"
 

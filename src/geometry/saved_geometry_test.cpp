@@ -12,14 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/counters.h"
+#include "base/workers.h"
 #include "geometry/buckets.h"
 #include "geometry/entry_test_support.h"
 #include "geometry/geometry_test_support.h"
 #include "geometry/object_queue.h"
 #include "geometry/tessellate.h"
 #include "geometry/tessellate_object.h"
-#include "output/statistics.h"
-#include "run/workers.h"
 #include "scene/matrix.h"
 #include "scene/transform.h"
 #include "sdl/scene_description.h"

@@ -21,10 +21,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "output/statistics.h"
+#include "base/counters.h"
+#include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/memory.h"
-#include "run/options.h"
 
 namespace sky {
 

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "base/options.h"
 #include "output/depth_file.h"
 #include "output/output_context.h"
 #include "platform/app.h"
@@ -17,7 +18,6 @@
 #include "platform/image/fb.h"
 #include "platform/pipe_writes.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/camera.h"
 
 namespace sky {

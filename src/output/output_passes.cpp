@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/frame_passes.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "output/output_context.h"
-#include "run/frame_loop.h"
-#include "run/options.h"
-#include "run/tiles.h"
 
 namespace sky {
 namespace {

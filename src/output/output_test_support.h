@@ -15,11 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
 #include "output/output_context.h"
 #include "platform/image/fb.h"
 #include "platform/image/image_test_support.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/camera.h"
 
 namespace sky::test {

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/frame_passes.h"
+#include "base/options.h"
+#include "base/tiles.h"
+#include "base/workers.h"
 #include "geometry/geometry_view.h"
 #include "geometry/object_geometry.h"
 #include "output/image_output.h"
@@ -16,10 +20,6 @@
 #include "render/caster_state.h"
 #include "render/rows.h"
 #include "render/sampling_tables.h"
-#include "run/frame_loop.h"
-#include "run/options.h"
-#include "run/tiles.h"
-#include "run/workers.h"
 #include "scene/scene_objects.h"
 #include "sdl/environment.h"
 #include "sdl/scene_description.h"

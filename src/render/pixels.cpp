@@ -12,10 +12,10 @@
 #include <chrono>
 #include <cmath>
 
+#include "base/options.h"
 #include "render/caster_state.h"
 #include "render/rows.h"
 #include "render/sampling_tables.h"
-#include "run/options.h"
 
 namespace sky {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "run/workers.h"
+#include "base/workers.h"
 
 namespace sky {
 namespace {

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
 #include "render/caster_state.h"
 #include "render/rows.h"
 #include "render/sampling_tables.h"
-#include "run/options.h"
 #include "scene/camera.h"
 
 namespace sky {

@@ -8,12 +8,12 @@
 
 #include <cstdio>
 
+#include "base/options.h"
 #include "platform/app.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
 #include "run/frame_loop.h"
 #include "run/option_pass.h"
-#include "run/options.h"
 #include "run/signals.h"
 #include "run/startup.h"
 

@@ -1,7 +1,7 @@
 // The diagnostics block of -N: printed once, at the first scene preparation.
 #pragma once
 
-#include "run/options.h"
+#include "base/options.h"
 
 namespace sky {
 

@@ -7,6 +7,10 @@
 #include <cmath>
 #include <string>
 
+#include "base/arena.h"
+#include "base/counters.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "geometry/object_queue.h"
 #include "geometry/saved_geometry.h"
 #include "output/output_context.h"
@@ -15,14 +19,11 @@
 #include "platform/report.h"
 #include "platform/stopwatch.h"
 #include "render/rows.h"
-#include "run/arena.h"
 #include "run/diagnostics.h"
 #include "run/frame_schedule.h"
-#include "run/options.h"
 #include "run/post_program.h"
 #include "run/signals.h"
 #include "run/startup.h"
-#include "run/tiles.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
@@ -33,15 +34,6 @@
 
 namespace sky {
 namespace {
-
-// The time of the last evaluation that started a new frame.
-float last_evaluated_frame = -100000.0f;
-
-void evaluate_at(float time, bool new_frame) {
-    scene_clock().time = time;
-    frame_objects().reset_cursor();
-    evaluate_scene(scene_description().model, new_frame);
-}
 
 // Fixes the frame's shutter interval in the options and the scene clock.
 void set_shutter(RenderOptions& options) {
@@ -119,34 +111,8 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
 
 }  // namespace
 
-FramePasses& frame_passes() {
-    static FramePasses passes;
-    return passes;
-}
-
-void evaluate_frame_scene() {
-    const RenderOptions& options = render_options();
-    const float frame = options.frame;
-    bool new_frame = std::fabs(frame - last_evaluated_frame) > 1e-6f;
-    if (new_frame) last_evaluated_frame = frame;
-
-    release_frame_objects();
-    reset_scene_counters();
-    if (options.motion_blur) {
-        evaluate_at(options.shutter_open, new_frame);
-        evaluate_at(options.shutter_close, false);
-        evaluate_at(frame, false);
-    } else {
-        evaluate_at(frame, new_frame);
-    }
-    count_frame_scene();
-}
-
 int frame_loop(std::int64_t run_start) {
     RenderOptions& options = render_options();
-    install_geometry_passes();
-    install_output_passes();
-    install_render_passes();
     Ar_set_texturing(options.textures_active);
     // Declared values take their initial values once, before the first
     // frame; animation and assignments change them from there.

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "run/options.h"
+#include "base/options.h"
 
 namespace sky {
 

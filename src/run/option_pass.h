@@ -5,7 +5,7 @@
 // option in command-line order, so the command line wins over the scene.
 #pragma once
 
-#include "run/options.h"
+#include "base/options.h"
 #include "run/resolution.h"
 
 namespace sky {

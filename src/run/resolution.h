@@ -2,7 +2,7 @@
 // the window checks and the -Q/-R resolution scaling.
 #pragma once
 
-#include "run/options.h"
+#include "base/options.h"
 
 namespace sky {
 

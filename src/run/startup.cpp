@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/options.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
@@ -16,13 +17,13 @@
 #include "platform/input_stream.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
-#include "run/environment_transfer.h"
 #include "run/option_pass.h"
-#include "run/options.h"
 #include "run/stages.h"
+#include "run/subsystems.h"
 #include "scene/camera.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
+#include "sdl/environment_transfer.h"
 #include "sdl/expr.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
@@ -125,9 +126,7 @@ void end_of_run() {
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
     switches = read_startup_switches();
     register_predefined_symbols();
-    install_geometry_hooks();
-    install_texture_hooks();
-    install_shading_hooks();
+    install_subsystems();
 
     RenderOptions& options = render_options();
     options.spot_depth = 0;
@@ -230,20 +229,6 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
 
     Rr_gamma_value = options.gamma;
     Rr_gamma_correction_on = options.gamma_correction_on;
-}
-
-void publish_system_variables(const RenderOptions& options) {
-    set_system_scalar("startframe", options.startframe);
-    set_system_scalar("endframe", options.endframe);
-    set_system_scalar("byframe", options.byframe);
-    set_system_scalar("frame", options.frame);
-    set_system_scalar("aalevelmin", static_cast<float>(options.aalevelmin));
-    set_system_scalar("aalevelmax", static_cast<float>(options.aalevelmax));
-    set_system_scalar("aathreshold", options.aathreshold);
-    set_system_scalar("xleft", static_cast<float>(options.xleft));
-    set_system_scalar("xright", static_cast<float>(options.xright));
-    set_system_scalar("ylow", static_cast<float>(options.ylow));
-    set_system_scalar("yhigh", static_cast<float>(options.yhigh));
 }
 
 }  // namespace sky

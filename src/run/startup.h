@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "run/options.h"
+#include "base/options.h"
 
 namespace sky {
 
@@ -39,11 +39,6 @@ StartupState& startup_state();
 
 // Steps of the start-up routine; exits the process on every failure.
 void startup(int argc, char* argv[], int renderer_kind, int mode);
-
-// Copies the final frame range, anti-aliasing and window into the SDL
-// system variables, so expressions evaluated later see the command line's
-// values. Also done at the start of every frame.
-void publish_system_variables(const RenderOptions& options);
 
 // Prints "Elapsed time for the %s (hh:mm:ss): %02d:%02d:%02d\n", even when quiet.
 void report_elapsed_time(long long seconds, const char* label);

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
 #include "platform/report.h"
-#include "run/options.h"
 
 namespace sky {
 namespace {

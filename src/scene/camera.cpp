@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/options.h"
 #include "platform/fatal.h"
-#include "run/options.h"
 #include "scene/camera.h"
 #include "scene/camera_internal.h"
 #include "scene/scene_clock.h"

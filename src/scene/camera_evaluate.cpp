@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/options.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/camera.h"
 #include "scene/camera_internal.h"
 #include "scene/scene_clock.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/options.h"
 #include "platform/app.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/camera.h"
 #include "scene/camera_internal.h"
 

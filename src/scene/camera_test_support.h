@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/camera.h"
 #include "scene/scene_clock.h"
 #include "sdl/parse_test_support.h"

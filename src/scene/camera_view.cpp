@@ -9,8 +9,8 @@
 // as (x, z, −y).
 #include <cmath>
 
+#include "base/options.h"
 #include "platform/fatal.h"
-#include "run/options.h"
 #include "scene/camera.h"
 #include "scene/camera_internal.h"
 #include "scene/matrix.h"

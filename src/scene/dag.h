@@ -36,4 +36,9 @@ void evaluate_scene(Statement* model, bool new_frame);
 // Frees the frame's objects and lights (before the next frame's evaluations).
 void release_frame_objects();
 
+// The frame's scene evaluations at options.frame: three under motion blur
+// (shutter open, shutter close, frame time), one otherwise; the scene
+// counters are set from what they made.
+void evaluate_frame_scene();
+
 }  // namespace sky

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
 #include "platform/report.h"
-#include "run/options.h"
 #include "scene/matrix.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_objects.h"

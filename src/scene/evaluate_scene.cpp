@@ -1,9 +1,11 @@
 // One complete evaluation of the scene at the scene clock's time, in the
 // order the rest of the frame relies on: variables and lights first, then the
 // walk, then what depends on where everything was placed.
+#include <cmath>
+
+#include "base/counters.h"
+#include "base/options.h"
 #include "platform/fatal.h"
-#include "run/options.h"
-#include "run/startup.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/dag_internal.h"
@@ -12,7 +14,9 @@
 #include "scene/transform.h"
 #include "sdl/environment.h"
 #include "sdl/expr.h"
+#include "sdl/scene_description.h"
 #include "sdl/symbols.h"
+#include "sdl/types.h"
 
 namespace sky {
 namespace {
@@ -32,7 +36,60 @@ void release_lights() {
     light_list().clear();
 }
 
+// Sets the scene counters from the frame's objects and lights.
+void count_frame_scene() {
+    RenderCounters& c = render_counters();
+    std::int32_t patches = 0, faces = 0, polysets = 0;
+    ObjectList& objects = frame_objects();
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        switch (objects[i].type) {
+            case SDL_PATCH:
+                ++patches;
+                break;
+            case SDL_FACE:
+                ++faces;
+                break;
+            case SDL_POLYSET:
+                ++polysets;
+                break;
+            default:
+                break;
+        }
+    }
+    c.patches.store(patches, std::memory_order_relaxed);
+    c.faces.store(faces, std::memory_order_relaxed);
+    c.polysets.store(polysets, std::memory_order_relaxed);
+    c.lights.store(static_cast<std::int32_t>(light_list().size()), std::memory_order_relaxed);
+}
+
+// The time of the last evaluation that started a new frame.
+float last_evaluated_frame = -100000.0f;
+
+void evaluate_at(float time, bool new_frame) {
+    scene_clock().time = time;
+    frame_objects().reset_cursor();
+    evaluate_scene(scene_description().model, new_frame);
+}
+
 }  // namespace
+
+void evaluate_frame_scene() {
+    const RenderOptions& options = render_options();
+    const float frame = options.frame;
+    bool new_frame = std::fabs(frame - last_evaluated_frame) > 1e-6f;
+    if (new_frame) last_evaluated_frame = frame;
+
+    release_frame_objects();
+    reset_scene_counters();
+    if (options.motion_blur) {
+        evaluate_at(options.shutter_open, new_frame);
+        evaluate_at(options.shutter_close, false);
+        evaluate_at(frame, false);
+    } else {
+        evaluate_at(frame, new_frame);
+    }
+    count_frame_scene();
+}
 
 void release_frame_objects() {
     SceneHooks& hooks = scene_hooks();

@@ -4,6 +4,8 @@
 // does without (objects keep their bodies, lights are always on).
 #pragma once
 
+#include <span>
+
 #include "scene/scene_objects.h"
 #include "scene/transform.h"
 
@@ -49,6 +51,11 @@ struct SceneHooks {
     // the geometry of slot `slot` made from the first slot's (null: none).
     int (*shader_slots)(const RenderObject& object) = nullptr;
     void* (*slot_geometry)(void* geometry, int slot) = nullptr;
+    // The object's shader and light-list expressions as its geometry holds
+    // them, for the subsystems that do not know the geometry's kind (empty
+    // without the hook).
+    std::span<Expr* const> (*object_shaders)(const RenderObject& object) = nullptr;
+    std::span<Expr* const> (*object_lights)(const RenderObject& object) = nullptr;
 };
 
 SceneHooks& scene_hooks();

@@ -8,15 +8,14 @@
 // an expression, not an index list).
 #include "sdl/builder.h"
 
+#include <cstring>
 #include <vector>
 
-#include "geometry/geometry_definition.h"
 #include "platform/fatal.h"
 #include "sdl/pool.h"
 #include "sdl/scene_description.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/symbols.h"
-#include "texture/procedure_names.h"
 
 namespace sky {
 namespace {
@@ -32,6 +31,18 @@ std::vector<OpenTexture> open_textures;
 BodyFinisher geometry_finisher = nullptr;
 BodyFinisher texture_finisher = nullptr;
 BodyFinisher shading_finisher = nullptr;
+ProcedureCheck procedure_check = nullptr;
+
+// The header of a trim B-spline: its dimension, form, curve type, order, CV
+// count and whether it is rational.
+void check_trim_bspline_header(const Body& header) {
+    static constexpr const char* kFields[] = {"form", "ctype", "dim", "order", "count", "rational"};
+    for (const BodyItem& item : header.items) {
+        bool known = false;
+        for (const char* field : kFields) known = known || std::strcmp(item.name, field) == 0;
+        if (!known) fatal("Unknown tbs (trim bspline) parameter %s\n", item.name);
+    }
+}
 
 }  // namespace
 
@@ -43,6 +54,9 @@ void set_texture_body_finisher(BodyFinisher finisher) {
 }
 void set_shading_body_finisher(BodyFinisher finisher) {
     shading_finisher = finisher;
+}
+void set_texture_procedure_check(ProcedureCheck check) {
+    procedure_check = check;
 }
 
 // --- chains -------------------------------------------------------------------
@@ -277,7 +291,7 @@ Expr* apply_sign(std::int32_t sign, Expr* operand, std::int32_t line) {
 
 void texture_enter(const char* procedure, bool curvature, std::int32_t line) {
     if (static_cast<int>(open_textures.size()) >= kMaxTextureDepth) exit_process(1);
-    if (!texture_procedure_exists(procedure))
+    if (procedure_check && !procedure_check(procedure))
         sdl_report_error("Unknown Procedural Texture %s\n", procedure);
     open_textures.push_back({procedure, curvature});
     (void)line;

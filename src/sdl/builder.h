@@ -94,6 +94,11 @@ void set_texture_body_finisher(BodyFinisher finisher);
 // Light and shader bodies become records of the shading subsystem as they
 // are finished, so an unknown model or parameter is reported while reading.
 void set_shading_body_finisher(BodyFinisher finisher);
+// The texture subsystem's list of procedure names, asked as each texture
+// body opens so an unknown procedure is reported at its line; until it
+// registers, every name is taken.
+using ProcedureCheck = bool (*)(const char* name);
+void set_texture_procedure_check(ProcedureCheck check);
 
 struct StatementChain {
     Statement* first = nullptr;

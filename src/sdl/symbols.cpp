@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/expr_internal.h"
@@ -398,6 +399,20 @@ void set_system_scalar(const char* name, float value) {
     if (symbol == nullptr || symbol->type != SDL_SCALAR || symbol->value == nullptr)
         fatal("ERROR: Bad variable %s\n", name);
     symbol->scalar() = value;
+}
+
+void publish_system_variables(const RenderOptions& options) {
+    set_system_scalar("startframe", options.startframe);
+    set_system_scalar("endframe", options.endframe);
+    set_system_scalar("byframe", options.byframe);
+    set_system_scalar("frame", options.frame);
+    set_system_scalar("aalevelmin", static_cast<float>(options.aalevelmin));
+    set_system_scalar("aalevelmax", static_cast<float>(options.aalevelmax));
+    set_system_scalar("aathreshold", options.aathreshold);
+    set_system_scalar("xleft", static_cast<float>(options.xleft));
+    set_system_scalar("xright", static_cast<float>(options.xright));
+    set_system_scalar("ylow", static_cast<float>(options.ylow));
+    set_system_scalar("yhigh", static_cast<float>(options.yhigh));
 }
 
 void register_predefined_symbols() {

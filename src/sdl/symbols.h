@@ -14,6 +14,8 @@
 
 namespace sky {
 
+struct RenderOptions;
+
 struct Symbol {
     const char* name = nullptr;  // the lexer's copy, shared with the tokens
     std::int32_t type = SDL_NO_TYPE;
@@ -50,6 +52,11 @@ Symbol* predefine_scalar(const char* name, float value);
 // Stores `value` in a system scalar: fatal "ERROR: Bad variable %s\n" when the
 // name is missing or not a SCALAR.
 void set_system_scalar(const char* name, float value);
+
+// Copies the final frame range, anti-aliasing and window into the SDL
+// system variables, so expressions evaluated later see the command line's
+// values. Done once at start-up and at the start of every evaluation.
+void publish_system_variables(const RenderOptions& options);
 
 // The predefined constants, `sdl_identity_matrix` and the system variables,
 // in their fixed order. Called once before the first parse.

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "run/workers.h"
+#include "base/workers.h"
 #include "scene/matrix.h"
 #include "shading/light_internal.h"
 

@@ -8,9 +8,9 @@
 // exclusive light lights only the objects that list it).
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <vector>
 
-#include "geometry/object_geometry.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "scene/camera.h"
@@ -122,7 +122,7 @@ void evaluate_declared_lights() {
 
 // The lights an object's light list names, by the light records they were
 // evaluated from.
-void object_light_set(const RenderObject& object, const std::vector<Expr*>& list,
+void object_light_set(const RenderObject& object, std::span<Expr* const> list,
                       std::vector<const AR_LightInfo*>& set) {
     const auto& all = camera_lights().all;
     for (Expr* entry : list) {
@@ -206,14 +206,16 @@ void prepare_camera_lights(const CameraRecord& camera) {
     for (const AR_LightInfo* info : lights.all)
         if (!info->exclusive) lights.sets[0].push_back(info);
 
+    const SceneHooks& hooks = scene_hooks();
     ObjectList& objects = frame_objects();
     for (std::size_t i = 0; i < objects.size(); ++i) {
         RenderObject& object = objects[i];
         object.light_set = 0;
-        const auto* common = static_cast<const GeometryCommon*>(object.geometry);
-        if (common == nullptr || common->lights.empty()) continue;
+        std::span<Expr* const> linked =
+            hooks.object_lights ? hooks.object_lights(object) : std::span<Expr* const>{};
+        if (linked.empty()) continue;
         std::vector<const AR_LightInfo*> set;
-        object_light_set(object, common->lights, set);
+        object_light_set(object, linked, set);
         object.light_set = static_cast<std::int32_t>(lights.sets.size());
         lights.sets.push_back(std::move(set));
     }

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "output/statistics.h"
+#include "base/counters.h"
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
 #include "sdl/body.h"

@@ -5,9 +5,8 @@
 // prepared.
 #include <string_view>
 
-#include "geometry/object_geometry.h"
+#include "base/frame_passes.h"
 #include "platform/fatal.h"
-#include "run/frame_loop.h"
 #include "scene/camera.h"
 #include "scene/scene_hooks.h"
 #include "sdl/body.h"
@@ -22,9 +21,9 @@ AR_Atmosphere atmosphere;
 
 // Every shader of a new object, evaluated and initialised for the frame time.
 void prepare_object_shaders(RenderObject& object) {
-    const auto* common = static_cast<const GeometryCommon*>(object.geometry);
-    if (common == nullptr) return;
-    for (Expr* expression : common->shaders) {
+    SceneHooks& hooks = scene_hooks();
+    if (hooks.object_shaders == nullptr) return;
+    for (Expr* expression : hooks.object_shaders(object)) {
         ObjectValue value;
         if (!AR_evaluate(SDL_SHADER, &value, expression, nullptr))
             continue;  // reported by the geometry

@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/image/fb.h"
 #include "platform/report.h"
-#include "run/options.h"
 
 namespace sky {
 namespace {

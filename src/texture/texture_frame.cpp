@@ -18,6 +18,7 @@
 #include "sdl/builder.h"
 #include "sdl/pool.h"
 #include "sdl/sdl_errors.h"
+#include "texture/procedure_names.h"
 #include "texture/texture.h"
 #include "texture/texture_cache.h"
 #include "texture/texture_procedure.h"
@@ -338,11 +339,13 @@ void texture_default_colour(const AR_TextureInfo& texture, TextureColour& out) {
 
 void install_texture_hooks() {
     set_texture_body_finisher(finish_texture_body);
+    set_texture_procedure_check(texture_procedure_exists);
     scene_hooks().texture_cache_new_frame = texture_cache_new_frame;
 }
 
 void remove_texture_hooks() {
     set_texture_body_finisher(nullptr);
+    set_texture_procedure_check(nullptr);
     scene_hooks().texture_cache_new_frame = nullptr;
 }
 

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/input_stream.h"
 #include "platform/report.h"
-#include "run/environment_transfer.h"
-#include "run/options.h"
+#include "sdl/environment_transfer.h"
 #include "sdl/reader.h"
 #include "sdl/sdl_input.h"
 

@@ -16,9 +16,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/workers.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
-#include "run/workers.h"
 #include "scene/matrix.h"
 #include "shading/light_internal.h"
 #include "shading/sample_sequences.h"

@@ -3,18 +3,18 @@
 // The list keeps the tiles of earlier passes and only clears their object
 // lists, so a new pass reuses their storage instead of going back to the
 // heap for every tile of every camera and depth map.
-#include "run/tiles.h"
+#include "base/tiles.h"
 
 #include <algorithm>
 #include <mutex>
 #include <new>
 
+#include "base/arena.h"
+#include "base/barrier.h"
+#include "base/options.h"
+#include "base/workers.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
-#include "run/arena.h"
-#include "run/barrier.h"
-#include "run/options.h"
-#include "run/workers.h"
 
 namespace sky {
 namespace {

@@ -6,17 +6,17 @@
 // the one before lands on the same blocks, and memory use stops growing
 // after the first pass. A kept block too small for a request is skipped and
 // stays empty until the next rewind rather than being freed.
-#include "run/arena.h"
+#include "base/arena.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
+#include "base/barrier.h"
+#include "base/workers.h"
 #include "platform/fatal.h"
 #include "platform/memory.h"
-#include "run/barrier.h"
-#include "run/workers.h"
 
 namespace sky {
 namespace {

@@ -1,4 +1,4 @@
-#include "run/options.h"
+#include "base/options.h"
 
 namespace sky {
 

@@ -1,4 +1,4 @@
-#include "run/barrier.h"
+#include "base/barrier.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "run/workers.h"
+#include "base/workers.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/arena.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "platform/report.h"
-#include "run/arena.h"
-#include "run/options.h"
-#include "run/tiles.h"
 
 namespace sky {
 namespace {

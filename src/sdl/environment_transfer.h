@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "run/options.h"
+#include "base/options.h"
 
 namespace sky {
 

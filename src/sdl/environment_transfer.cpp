@@ -1,7 +1,7 @@
 // Environment transfer: each render option takes the scene's setting (copied
 // where it is a plain number, evaluated where it is an expression, with the
 // option's own default when the scene does not set it).
-#include "run/environment_transfer.h"
+#include "sdl/environment_transfer.h"
 
 #include <algorithm>
 #include <cmath>

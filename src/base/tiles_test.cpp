@@ -1,4 +1,4 @@
-#include "run/tiles.h"
+#include "base/tiles.h"
 
 #include <atomic>
 #include <cstdint>
@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/arena.h"
+#include "base/options.h"
 #include "platform/report.h"
-#include "run/arena.h"
-#include "run/options.h"
 
 namespace sky {
 namespace {

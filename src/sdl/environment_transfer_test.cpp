@@ -1,6 +1,6 @@
 // The scene's settings turned into render options: defaults, evaluated
 // settings with their corrections, and the ray-trace limits.
-#include "run/environment_transfer.h"
+#include "sdl/environment_transfer.h"
 
 #include <string>
 

@@ -7,7 +7,7 @@
 // The barriers are never destroyed: the children are still parked on the
 // start barrier when the process exits, and destroying a condition variable
 // that threads wait on blocks the exit for ever.
-#include "run/barrier.h"
+#include "base/barrier.h"
 
 namespace sky {
 namespace {

@@ -1,4 +1,4 @@
-#include "run/arena.h"
+#include "base/arena.h"
 
 #include <cstdint>
 #include <cstring>

@@ -4,19 +4,19 @@
 // the stop request) changes only while the children are parked at the start
 // barrier; the barrier's mutex orders those writes before the children's
 // reads, so none of it needs to be atomic.
-#include "run/workers.h"
+#include "base/workers.h"
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
 
+#include "base/arena.h"
+#include "base/barrier.h"
+#include "base/options.h"
+#include "base/tiles.h"
 #include "platform/app.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
-#include "run/arena.h"
-#include "run/barrier.h"
-#include "run/options.h"
-#include "run/tiles.h"
 
 namespace sky {
 namespace {

@@ -1,0 +1,32 @@
+// The order matters only where two subsystems fill the same slot: the
+// outputs give the camera pass a stand-in tile routine that the ray caster
+// then replaces.
+//
+// Slots no subsystem fills yet (docs/architecture.md keeps the list):
+// FramePasses::shadow_pass, set_up_glow, automatic_clipping,
+// prepare_shadow_lookups, release_shadow_lookups, post_effects;
+// SceneHooks::motion_bounds, build_texture_placements,
+// evaluate_declared_geometry, update_animation, evaluate_environment_shader.
+#include "run/subsystems.h"
+
+#include "geometry/geometry_evaluation.h"
+#include "geometry/object_queue.h"
+#include "output/output_context.h"
+#include "render/rows.h"
+#include "shading/shader.h"
+#include "texture/texture.h"
+
+namespace sky {
+
+void install_subsystems() {
+    // The front end's finishers and the model walk's hooks.
+    install_geometry_hooks();  // patch, face and polyset bodies and objects
+    install_texture_hooks();   // texture bodies, procedure names, file cache frames
+    install_shading_hooks();   // shader and light bodies, lights, object shaders
+    // The frame loop's stages.
+    install_geometry_passes();  // object lists and tile geometry entry
+    install_output_passes();    // image, matte and depth files
+    install_render_passes();    // sampling and visibility
+}
+
+}  // namespace sky
