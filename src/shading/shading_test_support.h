@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scene/matrix.h"
+#include "base/vecmath.h"
 #include "sdl/body.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/reader.h"
@@ -57,11 +57,7 @@ protected:
         if (record == nullptr) return nullptr;
         auto info = std::make_unique<AR_LightInfo>();
         Ar_evaluate_light(*record, *info);
-        Matrix4 placement;
-        placement.m[12] = position.x;
-        placement.m[13] = position.y;
-        placement.m[14] = position.z;
-        Ar_place_light(*info, placement, Matrix4{});
+        Ar_place_light(*info, translation_matrix(position), Matrix4{});
         Ar_prepare_light_for_camera(*info, Matrix4{}, Matrix4{});
         info->colour_scale = Triple{info->intensity, info->intensity, info->intensity};
         lights_.push_back(std::move(info));

@@ -473,13 +473,12 @@ void check_highlight_direction(ParameterInfo& info, const ParameterNode& node) {
         if (node.expressions[index]) *axes[i] = info.values[index].value.scalar;
     }
     Triple& d = direction.value.colour;
-    float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-    if (!(length > 0.0f)) {
+    if (!(length(d) > 0.0f)) {
         rptError("Bad highlight direction vector, setting to (0, 0, 1)\n");
         d = Triple{0.0f, 0.0f, 1.0f};
         return;
     }
-    d = Triple{d.x / length, d.y / length, d.z / length};
+    d = to_triple(normalise(to_imath(d)));  // each component divided by the length
 }
 
 void check_cube_images(const ParameterInfo& info, const ParameterNode& node) {
