@@ -169,12 +169,12 @@ Matrix4 look_at_matrix(const Triple& eye, const Triple& view_point, float twist,
             "point are identical.\n");
     Aim a = aim_along(d, dist);
     double roll = -twist * kDegreesToRadians;
-    Matrix4 m = axis_rotation(3, std::sin(roll), std::cos(roll));
-    m = multiply(axis_rotation(1, a.sin_x, a.cos_x), m);
-    m = multiply(axis_rotation(2, a.sin_y, a.cos_y), m);
-    m = multiply(translation_matrix(triple(-e)), m);
-    if (!y_up) m = multiply(axis_rotation(1, -1, 0), m);
-    return m;
+    Matrix4 eye_from_world = axis_rotation(3, std::sin(roll), std::cos(roll));
+    eye_from_world = multiply(axis_rotation(1, a.sin_x, a.cos_x), eye_from_world);
+    eye_from_world = multiply(axis_rotation(2, a.sin_y, a.cos_y), eye_from_world);
+    eye_from_world = multiply(translation_matrix(triple(-e)), eye_from_world);
+    if (!y_up) eye_from_world = multiply(axis_rotation(1, -1, 0), eye_from_world);
+    return eye_from_world;
 }
 
 void prepare_camera(CameraRecord& r, bool fields, int parity, bool number_frames,
@@ -195,8 +195,10 @@ void prepare_camera(CameraRecord& r, bool fields, int parity, bool number_frames
             right = vec(look_at(v.eye, v.view_point, v.up_point).right);
         } else {
             // The image's x axis in the world: the look-at's first column.
-            Matrix4 m = look_at_matrix(v.eye, v.view_point, r.twist, options.y_up);
-            right = unit(Vec{m.m[0], m.m[4], m.m[8]}, {0, 0, 0});
+            const Matrix4 eye_from_world =
+                look_at_matrix(v.eye, v.view_point, r.twist, options.y_up);
+            const float* e = eye_from_world.m;
+            right = unit(Vec{e[0], e[4], e[8]}, {0, 0, 0});
         }
         Vec offset = static_cast<double>(r.right_eye ? r.eye_offset : -r.eye_offset) * right;
         v.eye = triple(vec(v.eye) + offset);
