@@ -13,10 +13,11 @@
 // The renderer's records keep their own layouts: `Triple` (three floats,
 // zero unless given), `Matrix4` (sixteen floats, the identity unless given),
 // the float[3] arrays of the sample routine and the triangle records, and
-// the std::array<double, 3> points of the geometry code. Each operation is
-// defined once, on Imath's Vec3; the forms on the other layouts copy their
-// components into an Imath vector and back, which inlining folds away, so
-// the hot paths pay nothing for them.
+// the std::array<double, 3> points of the geometry code. Each vector
+// operation is defined once, on Imath's Vec3; the forms on the other
+// layouts copy their components into an Imath vector and back, which
+// inlining folds away. One rounding differs by layout: Triples normalise
+// through the reciprocal of the length (see `normalise(const Triple&)`).
 #pragma once
 
 #include <array>
@@ -89,25 +90,27 @@ inline Matrix4 to_matrix4(const Imath::M44f& a) {
 // --- vectors: the definitions ------------------------------------------------
 
 template <class T>
-T dot(const Imath::Vec3<T>& a, const Imath::Vec3<T>& b) {
+inline T dot(const Imath::Vec3<T>& a, const Imath::Vec3<T>& b) {
     return a.dot(b);
 }
 template <class T>
-Imath::Vec3<T> cross(const Imath::Vec3<T>& a, const Imath::Vec3<T>& b) {
+inline Imath::Vec3<T> cross(const Imath::Vec3<T>& a, const Imath::Vec3<T>& b) {
     return a.cross(b);
 }
 // The plain root of the squared length. Imath's length() rescues vectors
 // too short to square; here such a vector has no length, so `normalise`
 // leaves it alone and callers that test for a zero result see one.
 template <class T>
-T length(const Imath::Vec3<T>& a) {
+inline T length(const Imath::Vec3<T>& a) {
     return std::sqrt(a.length2());
 }
 // The unit vector along `a`, each component divided by the length (as
-// Imath's normalized()); `a` itself when it has no length.
+// Imath's normalized()); `a` itself when it has no length. The length goes
+// to `length_of_a` when asked for, for callers that test it as well.
 template <class T>
-Imath::Vec3<T> normalise(const Imath::Vec3<T>& a) {
+inline Imath::Vec3<T> normalise(const Imath::Vec3<T>& a, T* length_of_a = nullptr) {
     const T l = length(a);
+    if (length_of_a) *length_of_a = l;
     return l > T(0) ? a / l : a;
 }
 
@@ -183,8 +186,9 @@ inline std::array<double, 3> cross(const std::array<double, 3>& a, const std::ar
 inline double length(const std::array<double, 3>& a) {
     return length(to_imath(a));
 }
-inline std::array<double, 3> normalise(const std::array<double, 3>& a) {
-    return to_array(normalise(to_imath(a)));
+inline std::array<double, 3> normalise(const std::array<double, 3>& a,
+                                       double* length_of_a = nullptr) {
+    return to_array(normalise(to_imath(a), length_of_a));
 }
 // The distance between two points, without overflow or underflow on the
 // way (control points may lie far apart or very close).

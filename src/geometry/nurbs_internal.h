@@ -118,11 +118,13 @@ inline void to_cartesian(const Homogeneous& h, const Homogeneous& hu, const Homo
 // its floor (a pole) or partials too close to parallel for a direction.
 inline bool unit_normal(const std::array<double, 3>& du, const std::array<double, 3>& dv,
                         double du_floor, double dv_floor, std::array<double, 3>& normal) {
-    double lu = length(du), lv = length(dv);
+    const Imath::V3d u = to_imath(du), v = to_imath(dv);
+    const double lu = length(u), lv = length(v);
     if (!(lu > du_floor) || !(lv > dv_floor)) return false;
-    const std::array<double, 3> c = cross(du, dv);
-    if (!(length(c) > 1e-10 * lu * lv)) return false;
-    normal = normalise(c);
+    const Imath::V3d c = cross(u, v);
+    const double lc = length(c);
+    if (!(lc > 1e-10 * lu * lv)) return false;
+    normal = to_array(c / lc);  // divided only once the length has passed
     return true;
 }
 

@@ -6,9 +6,9 @@
 namespace sky {
 
 bool plane_axes(const Vec3& normal, PlaneAxes& axes) {
-    double size = length(normal);
+    double size = 0;
+    const Vec3 n = normalise(normal, &size);
     if (!(size > 0) || !std::isfinite(size)) return false;
-    const Vec3 n = normalise(normal);
     // Start u from the world axis least aligned with n, so that it is far
     // from parallel to n and the cross products stay well conditioned.
     Vec3 seed{0, 0, 0};

@@ -36,7 +36,9 @@ Triple triple(const Vec& v) {
 }
 // The unit vector along `a`, or `fallback` when `a` is zero.
 Vec unit(const Vec& a, const Vec& fallback) {
-    return length(a) > 0 ? normalise(a) : fallback;
+    double l = 0;
+    const Vec n = normalise(a, &l);
+    return l > 0 ? n : fallback;
 }
 
 // World to y-up coordinates.

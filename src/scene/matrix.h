@@ -1,5 +1,6 @@
-// The scene's matrices are those of base/vecmath.h; this header stays for
-// the files that include it by this name.
+// The matrix operations live in base/vecmath.h, below every layer that uses
+// them; files that include this header get them, and the SDL values, here.
 #pragma once
 
 #include "base/vecmath.h"
+#include "sdl/values.h"

@@ -1,8 +1,9 @@
-// The shading code's vector arithmetic on Triples, from base/vecmath.h,
-// under the names it has always used in the shading namespace.
+// The vector arithmetic on Triples of base/vecmath.h, under the names the
+// shading namespace calls it by.
 #pragma once
 
 #include "base/vecmath.h"
+#include "sdl/values.h"
 
 namespace sky::shading {
 
