@@ -15,6 +15,7 @@
 #include "geometry/saved_geometry.h"
 #include "output/output_context.h"
 #include "output/statistics.h"
+#include "platform/fatal.h"
 #include "platform/files.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
@@ -117,9 +118,12 @@ int frame_loop(std::int64_t run_start) {
     // Declared values take their initial values once, before the first
     // frame; animation and assignments change them from there.
     initialise_declared_values();
+    FrameSchedule schedule(options);
+    double stalled_frame = 0;
+    if (double step = schedule.stalled_step(stalled_frame); step != 0)
+        fatal("The frame step %g is too small to advance from frame %g\n", step, stalled_frame);
     start_workers(decide_worker_count());
 
-    FrameSchedule schedule(options);
     FrameTime next;
     while (schedule.next(next)) {
         const std::int64_t frame_start = wall_seconds();
