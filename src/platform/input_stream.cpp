@@ -20,7 +20,11 @@ InputStream::InputStream(int fd, bool owns_fd, std::string name)
       owns_fd_(owns_fd),
       name_(std::move(name)),
       buffer_(new char[kBufferSize]),
-      capacity_(kBufferSize) {}
+      capacity_(kBufferSize) {
+    struct stat info {};
+    conversation_ =
+        fd >= 0 && ((::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) || ::isatty(fd));
+}
 
 InputStream::~InputStream() {
     close();

@@ -37,6 +37,10 @@ public:
     const std::string& name() const { return name_; }
     const std::string& error_text() const { return error_; }
     bool is_standard_input() const { return fd_ == 0 && !owns_fd_; }
+    // A socket or a terminal: a read may wait on a peer that is itself
+    // waiting for us, so a reader must take what one read delivers rather
+    // than insist on more.
+    bool is_conversation() const { return conversation_; }
 
     // Closes the stream; the standard input is left open for the process.
     void close();
@@ -53,6 +57,7 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;
+    bool conversation_ = false;
 };
 
 }  // namespace sky
