@@ -25,6 +25,7 @@
 #include "run/post_program.h"
 #include "run/signals.h"
 #include "run/startup.h"
+#include "run/unbuilt_settings.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
@@ -61,6 +62,7 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     const std::int64_t camera_start = wall_seconds();
     double near = camera.near, far = camera.far;
     reset_geometry_counters();
+    warn_unbuilt_camera_features(camera, options);
 
     if (passes.prepare_lights) passes.prepare_lights(camera);
     if (passes.set_up_glow) passes.set_up_glow();

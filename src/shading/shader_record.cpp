@@ -13,6 +13,7 @@
 #include "shading/shader.h"
 #include "shading/shader_internal.h"
 #include "shading/shading_maths.h"
+#include "shading/unbuilt_features.h"
 
 namespace sky {
 namespace {
@@ -273,6 +274,7 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     init_texture(info.displacement);
     init_texture(info.shading_map);
     if (info.param[SHADER_GLOW_INTENSITY] > 0.0f) glow_frame = scene_clock().frame;
+    warn_unbuilt_shader_features(info);
     return 1;
 }
 
