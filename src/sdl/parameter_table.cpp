@@ -99,6 +99,24 @@ bool apply(const Bound& bound, double& value) {
     return true;
 }
 
+// The types evaluate_parameter knows.
+bool is_sdl_type(ParameterType type) {
+    switch (type) {
+        case ParameterType::SCALAR:
+        case ParameterType::INTEGER:
+        case ParameterType::ROUNDED:
+        case ParameterType::FLAG:
+        case ParameterType::SWITCH:
+        case ParameterType::TRIPLE:
+        case ParameterType::NAME:
+        case ParameterType::EXPRESSION:
+        case ParameterType::IGNORED:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool accepted_in_this_version(const Parameter& row) {
     return row.before_version == kAnyVersion || sdl_version() < row.before_version;
 }
@@ -222,9 +240,8 @@ bool evaluate_parameters(std::span<const Parameter> rows, Expr* const* slots, vo
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Parameter& row = rows[i];
         Expr* expression = slots[slot_of(rows, static_cast<int>(i))];
-        bool known = row.type <= ParameterType::EXPRESSION || row.type == ParameterType::IGNORED;
-        bool ok = known ? evaluate_parameter(row, expression, record)
-                        : others != nullptr && others(row, expression, record);
+        bool ok = is_sdl_type(row.type) ? evaluate_parameter(row, expression, record)
+                                        : others != nullptr && others(row, expression, record);
         if (!ok) {
             if (failed) *failed = static_cast<int>(i);
             return false;

@@ -190,12 +190,14 @@ enum class UnknownName : std::uint8_t {
     FATAL,   // the run ends with the message
 };
 
-// A family member's parameters and its message for a name it does not know
-// (a format naming the parameter with one %s).
+// A family member's parameters, its message for a name it does not know (a
+// format naming the parameter with one %s), and the message of its parse
+// routine when handed no node to keep the parameter in.
 struct ParameterTable {
     std::span<const Parameter> rows;
     const char* unknown = nullptr;
     UnknownName on_unknown = UnknownName::QUIET;
+    const char* missing_node = nullptr;
 };
 
 // --- the rows at compile time -------------------------------------------------------
