@@ -17,41 +17,12 @@ namespace {
 char* at(void* record, const Field& field) {
     return static_cast<char*>(record) + field.offset;
 }
+const char* at(const void* record, const Field& field) {
+    return static_cast<const char*>(record) + field.offset;
+}
 
 bool is_number(FieldKind kind) {
     return kind == FieldKind::FLOAT || kind == FieldKind::INT32 || kind == FieldKind::BOOL;
-}
-
-double read_number(void* record, const Field& field, int element = 0) {
-    char* p = at(record, field);
-    switch (field.kind) {
-        case FieldKind::FLOAT:
-            return reinterpret_cast<float*>(p)[element];
-        case FieldKind::INT32:
-            return reinterpret_cast<std::int32_t*>(p)[element];
-        case FieldKind::BOOL:
-            return reinterpret_cast<bool*>(p)[element] ? 1.0 : 0.0;
-        default:
-            return 0.0;
-    }
-}
-
-// Values reach here already converted to the row's type: integers are whole.
-void write_number(void* record, const Field& field, double value, int element = 0) {
-    char* p = at(record, field);
-    switch (field.kind) {
-        case FieldKind::FLOAT:
-            reinterpret_cast<float*>(p)[element] = static_cast<float>(value);
-            break;
-        case FieldKind::INT32:
-            reinterpret_cast<std::int32_t*>(p)[element] = static_cast<std::int32_t>(value);
-            break;
-        case FieldKind::BOOL:
-            reinterpret_cast<bool*>(p)[element] = value != 0.0;
-            break;
-        default:
-            break;
-    }
 }
 
 // A number as the row's type reads it.
@@ -123,6 +94,37 @@ bool accepted_in_this_version(const Parameter& row) {
 
 }  // namespace
 
+double field_number(const void* record, const Field& field, int element) {
+    const char* p = at(record, field);
+    switch (field.kind) {
+        case FieldKind::FLOAT:
+            return reinterpret_cast<const float*>(p)[element];
+        case FieldKind::INT32:
+            return reinterpret_cast<const std::int32_t*>(p)[element];
+        case FieldKind::BOOL:
+            return reinterpret_cast<const bool*>(p)[element] ? 1.0 : 0.0;
+        default:
+            return 0.0;
+    }
+}
+
+void set_field_number(void* record, const Field& field, double value, int element) {
+    char* p = at(record, field);
+    switch (field.kind) {
+        case FieldKind::FLOAT:
+            reinterpret_cast<float*>(p)[element] = static_cast<float>(value);
+            break;
+        case FieldKind::INT32:
+            reinterpret_cast<std::int32_t*>(p)[element] = static_cast<std::int32_t>(value);
+            break;
+        case FieldKind::BOOL:
+            reinterpret_cast<bool*>(p)[element] = value != 0.0;
+            break;
+        default:
+            break;
+    }
+}
+
 int find_parameter(std::span<const Parameter> rows, const char* name) {
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (names_row(rows[i], name) && accepted_in_this_version(rows[i]))
@@ -179,7 +181,7 @@ bool evaluate_parameter(const Parameter& row, Expr* expression, void* record) {
         case ParameterType::SWITCH: {
             float value = row.value.x;
             if (expression && !AR_evaluate(SDL_SCALAR, &value, expression, nullptr)) return false;
-            if (is_number(field.kind)) write_number(record, field, converted(row.type, value));
+            if (is_number(field.kind)) set_field_number(record, field, converted(row.type, value));
             return true;
         }
         default:
@@ -200,15 +202,19 @@ bool correct_value(const Parameter& row, double& value) {
     return true;
 }
 
-bool correct_parameter(const Parameter& row, void* record) {
-    if (!is_number(row.store.kind)) return true;
+bool correct_parameter(const Parameter& row, const Field& field, void* record) {
+    if (!is_number(field.kind)) return true;
     if (row.below.action == Correction::NONE && row.above.action == Correction::NONE) return true;
-    double value = read_number(record, row.store);
+    double value = field_number(record, field);
     double corrected = value;
     if (!correct_value(row, corrected)) return false;
     if (corrected != value)
-        write_number(record, row.store, converted(row.type, static_cast<float>(corrected)));
+        set_field_number(record, field, converted(row.type, static_cast<float>(corrected)));
     return true;
+}
+
+bool correct_parameter(const Parameter& row, void* record) {
+    return correct_parameter(row, row.store, record);
 }
 
 void store_default(const Parameter& row, const Field& field, void* record) {
@@ -218,7 +224,7 @@ void store_default(const Parameter& row, const Field& field, void* record) {
         case FieldKind::INT32:
         case FieldKind::BOOL:
             for (int i = 0; i < field.count && i < 3; ++i)
-                write_number(record, field, converted(row.type, channels[i]), i);
+                set_field_number(record, field, converted(row.type, channels[i]), i);
             break;
         case FieldKind::TRIPLE:
             *reinterpret_cast<Triple*>(at(record, field)) = row.value;

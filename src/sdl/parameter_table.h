@@ -295,9 +295,16 @@ bool evaluate_number(const Parameter& row, Expr* expression, float& value);
 // Brings the value at row.store back into the row's range. False when the
 // row says the evaluation fails there; ends the run for a fatal end.
 bool correct_parameter(const Parameter& row, void* record);
+// The same for the value at another field of the row (a setting as kept).
+bool correct_parameter(const Parameter& row, const Field& field, void* record);
 
 // The same, for a value not kept in a record.
 bool correct_value(const Parameter& row, double& value);
+
+// A number at a field of kind FLOAT, INT32 or BOOL (element `element` of a
+// run of them), and its replacement; values written are whole for integers.
+double field_number(const void* record, const Field& field, int element = 0);
+void set_field_number(void* record, const Field& field, double value, int element = 0);
 
 // Stores the row's default at `field` of `record` (every kind but OTHER).
 void store_default(const Parameter& row, const Field& field, void* record);

@@ -12,6 +12,7 @@
 #include "platform/report.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
+#include "sdl/environment_settings.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
@@ -284,10 +285,10 @@ public:
     void create_model(const char* kind, const char* model, const char*, std::int32_t) override {
         calls.push_back(std::string("create ") + kind + " " + model);
     }
-    void set_expr_setting(ExprSetting setting, Expr*, std::int32_t) override {
+    void set_expr_setting(std::int32_t setting, Expr*, std::int32_t) override {
         calls.push_back("setting " + std::to_string(setting));
     }
-    void set_int_setting(IntSetting setting, std::int32_t value, std::int32_t) override {
+    void set_int_setting(std::int32_t setting, std::int32_t value, std::int32_t) override {
         calls.push_back("int " + std::to_string(setting) + "=" + std::to_string(value));
     }
     void set_resolution(std::int32_t x, std::int32_t y) override {
@@ -352,18 +353,19 @@ TEST(Grammar, ActionsReachTheSceneTargetInOrder) {
         "MODEL ; ; ;\n");
     set_scene_target(nullptr);
     EXPECT_EQ(errors, 0) << errors_seen;
-    std::vector<std::string> expected = {"begin",
-                                         "resolution 320 240",
-                                         "setting " + std::to_string(SET_QUIET),
-                                         "int " + std::to_string(SET_GRID_CACHE) + "=200",
-                                         "assign aalevelmax",
-                                         "up 3",
-                                         "output",
-                                         "declare 701 s @8",
-                                         "end",
-                                         "stage file camera",
-                                         "clause " + std::to_string(CLAUSE_BACKGROUND_COLOUR),
-                                         "model 3"};
+    std::vector<std::string> expected = {
+        "begin",
+        "resolution 320 240",
+        "setting " + std::to_string(setting_index("quiet")),
+        "int " + std::to_string(setting_index("grid_cache")) + "=200",
+        "assign aalevelmax",
+        "up 3",
+        "output",
+        "declare 701 s @8",
+        "end",
+        "stage file camera",
+        "clause " + std::to_string(CLAUSE_BACKGROUND_COLOUR),
+        "model 3"};
     EXPECT_EQ(target.calls, expected);
 }
 
