@@ -378,6 +378,36 @@ std::string range_words(const Parameter& row) {
     return low + "; " + high;
 }
 
+const char* written_words(Written written) {
+    switch (written) {
+        case Written::IN_BODY:
+            return "in a body";
+        case Written::KEYWORD:
+            return "keyword";
+        case Written::KEYWORD_INTEGER:
+            return "keyword, integer";
+        case Written::VARIABLE:
+            return "system variable";
+        case Written::OWN_RULE:
+            return "own form";
+    }
+    return "";
+}
+
+const char* consumer_words(Consumer consumer) {
+    switch (consumer) {
+        case Consumer::RECORD:
+            return "its record";
+        case Consumer::RENDER_OPTIONS:
+            return "render options";
+        case Consumer::RAY_TRACE_LIMITS:
+            return "ray-trace limits";
+        case Consumer::ELSEWHERE:
+            return "its user";
+    }
+    return "";
+}
+
 std::string names_words(const Parameter& row) {
     std::string names = "`" + std::string(row.name) + "`";
     if (row.also) {
@@ -407,15 +437,27 @@ std::string parameter_reference(std::span<const Parameter> rows) {
     return page;
 }
 
-std::string unknown_name_reference(const ParameterTable& table) {
+std::string setting_reference(std::span<const Parameter> rows) {
+    std::string page =
+        "| Setting | Written | Type | Default | Range | Read by | Description |\n"
+        "|---|---|---|---|---|---|---|\n";
+    for (const Parameter& row : rows) {
+        page += "| " + names_words(row) + " | " + written_words(row.written) + " | " +
+                type_words(row.type) + " | " + default_words(row) + " | " + range_words(row) +
+                " | " + consumer_words(row.consumer) + " | " + row.description + " |\n";
+    }
+    return page;
+}
+
+std::string unknown_name_reference(const ParameterTable& table, const char* parse_failure) {
     switch (table.on_unknown) {
         case UnknownName::FATAL:
             return "Any other name ends the run with " + quoted(table.unknown) + ".";
         case UnknownName::REPORT:
             return "Any other name is reported as " + quoted(table.unknown) +
-                   " and fails the parse.";
+                   ", and the run ends with " + quoted(parse_failure) + ".";
         case UnknownName::QUIET:
-            return "Any other name fails the parse without a message of its own.";
+            return "Any other name ends the run with " + quoted(parse_failure) + ".";
     }
     return "";
 }

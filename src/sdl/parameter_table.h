@@ -326,7 +326,10 @@ bool evaluate_parameters(std::span<const Parameter> rows, Expr* const* slots, vo
 
 // The rows as a Markdown table: names, type, default, range, description.
 std::string parameter_reference(std::span<const Parameter> rows);
-// The unknown-name rule of a table, as a sentence.
-std::string unknown_name_reference(const ParameterTable& table);
+// Environment settings, with how each is written and who reads it.
+std::string setting_reference(std::span<const Parameter> rows);
+// The unknown-name rule of a table, as a sentence; `parse_failure` is the
+// message of the caller whose parse routine fails.
+std::string unknown_name_reference(const ParameterTable& table, const char* parse_failure);
 
 }  // namespace sky
