@@ -58,8 +58,10 @@ std::string page() {
         "and the test `docs.parameters` fails while it differs from the tables.\n\n"
         "Types: a *flag* is on for values of at least 0.5, a *switch* for values whose integer "
         "part is not 0; *integer* values are truncated toward zero. Colours are 0..255 per "
-        "channel; a number written for a colour is a grey. A range entry says what a value "
-        "beyond that end becomes. Parameters are read while the scene is parsed, and "
+        "channel. A number written for a colour is a grey: in shaders and lights a level from "
+        "0 to 1 (a shading model's colour-or-number slot keeps it as that level), in textures "
+        "the 0..255 value itself. A range entry says what a value beyond that end becomes. "
+        "Parameters are read while the scene is parsed, and "
         "evaluated every frame.\n\n";
 
     page += "## Shaders\n\n";

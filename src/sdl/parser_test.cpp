@@ -226,6 +226,33 @@ TEST(Grammar, ABadStatementSkipsToTheNextOne) {
     EXPECT_GE(statements, 3);
 }
 
+TEST(Grammar, SettingKeywordsAreReadOnlyInTheirOwnForm) {
+    reset_front_end();
+    // Good settings between the bad ones let each error be reported.
+    int errors = parse_text(
+        "DEFINITION\n"
+        "quiet = ;\n"
+        "fields = ON;\n"
+        "grid_cache = 1.5;\n"
+        "fields = ON;\n"
+        "quiet = (1, 2, 3);\n"
+        "light l (model = point, quiet = 1, intensity = 2);\n"
+        "grid_cache 200;\n"
+        "fields = ON; texture_cache_size = 64; aawidth = 3; smallfeatures = 1;\n"
+        "MODEL\n"
+        "quiet = 1;\n");
+    EXPECT_EQ(errors, 6);
+    EXPECT_EQ(errors_seen,
+              "line 2: parse error\nline 4: parse error\nline 6: parse error\n"
+              "line 7: parse error\nline 8: parse error\nline 11: parse error\n");
+    // What follows each bad setting is still read.
+    EXPECT_NE(environment().fields, nullptr);
+    EXPECT_EQ(environment().texture_cache_size, 64);
+    ObjectValue light;
+    ASSERT_TRUE(AR_evaluate(SDL_LIGHT, &light, find_symbol("l")->initialiser, nullptr));
+    EXPECT_NE(light.body->find("intensity"), nullptr);
+}
+
 TEST(Grammar, ForceEofStopsReading) {
     reset_front_end();
     EXPECT_EQ(parse_text("DEFINITION MODEL ; FORCE_EOF ((( \" unterminated"), 0) << errors_seen;
