@@ -8,6 +8,7 @@
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/symbols.h"
+#include "shading/common_parameters.h"
 #include "shading/light.h"
 #include "shading/light_internal.h"
 #include "shading/particle_parameters.h"
@@ -263,32 +264,14 @@ constexpr Parameter kCommonRows[] = {
      .description = "Dynamics: sample size of the deformation."},
 };
 static_assert(rows_are_consistent(kCommonRows));
+static_assert(LIGHT_PSYS_FIRST + kParticleParameterCount <= kLightSlotCount);
 #undef NUMBER_SLOT
 
 constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
 
-// The slot of a common name, particle parameters included, or -1.
-int common_slot(const char* name) {
-    int row = find_parameter(kCommonRows, name);
-    if (row >= 0) return slot_of(kCommonRows, row);
-    row = find_parameter(kParticleParameters, name);
-    return row >= 0 ? LIGHT_PSYS_FIRST + slot_of(kParticleParameters, row) : -1;
-}
-
 [[noreturn]] void cannot_evaluate(const RR_Light& light, const char* parameter) {
     fatal("Cannot evaluate %s of light %s (line %d)\n", parameter, light.name ? light.name : "",
           light.line);
-}
-
-// The light's colours, which the texture frame evaluates.
-bool evaluate_colour(const Parameter& row, Expr* e, AR_LightInfo& info) {
-    char* field = reinterpret_cast<char*>(&info) + row.store.offset;
-    if (row.type == TEXTURED)
-        return Ar_evaluate_textured_colour(e, row.value, *reinterpret_cast<TexturedColour*>(field));
-    TexturedColour c;
-    if (!Ar_evaluate_textured_colour(e, row.value, c)) return false;
-    *reinterpret_cast<Triple*>(field) = c.colour;
-    return true;
 }
 
 }  // namespace
@@ -345,7 +328,7 @@ RR_Light* Rr_create_light(const char* model_name, std::int32_t line) {
 
 void Rr_parse_light(RR_Light& light, const char* name, Expr* value) {
     SKY_CHECK(name != nullptr && value != nullptr);
-    int slot = common_slot(name);
+    int slot = common_slot(kCommonRows, LIGHT_PSYS_FIRST, name);
     if (slot >= 0) {
         light.params[slot] = value;
         return;
@@ -364,20 +347,14 @@ void Ar_evaluate_light(const RR_Light& light, AR_LightInfo& info) {
     for (const Parameter& row : kCommonRows) {
         Expr* e = light.params[row.slot];
         if (row.type == TEXTURED || row.type == COLOUR) {
-            if (!evaluate_colour(row, e, info)) cannot_evaluate(light, row.name);
+            if (!evaluate_common_colour(row, e, &info)) cannot_evaluate(light, row.name);
             continue;
         }
         if (row.slot == LIGHT_EMISSION && info.param[LIGHT_ACTIVE] == 0.0f) e = nullptr;
         if (!evaluate_parameter(row, e, &info)) cannot_evaluate(light, row.name);
     }
-    // Particle lighting: the numbers; colours and files stay with their expressions.
-    for (int i = 0; i < kParticleParameterCount; ++i) {
-        Expr* e = light.params[LIGHT_PSYS_FIRST + i];
-        float value = 0.0f;
-        if (e && e->type == SDL_SCALAR && !AR_evaluate(SDL_SCALAR, &value, e, nullptr))
-            cannot_evaluate(light, "a particle parameter");
-        info.param[LIGHT_PSYS_FIRST + i] = value;
-    }
+    if (!evaluate_particle_numbers(&light.params[LIGHT_PSYS_FIRST], &info.param[LIGHT_PSYS_FIRST]))
+        cannot_evaluate(light, "a particle parameter");
     for (const Parameter& row : kCommonRows) correct_parameter(row, &info);
     for (std::int32_t& s : info.shadow_samples)
         s = static_cast<std::int32_t>(info.param[LIGHT_SHADOW_SAMPLES]);

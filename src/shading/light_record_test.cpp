@@ -113,13 +113,7 @@ TEST_F(LightParameters, TheEmissionOfALightThatIsOffIsNotRead) {
 
 TEST(LightParametersDeath, AFailingParameterIsNamed) {
     auto evaluate = [](const char* definitions) {
-        install_texture_hooks();
-        install_shading_hooks();
-        ShadingTest::read(definitions);
-        auto* l = static_cast<RR_Light*>(const_cast<void*>(
-            static_cast<ObjectValue*>(find_symbol("l")->value)->body->definition));
-        AR_LightInfo info;
-        Ar_evaluate_light(*l, info);
+        ShadingTest::evaluate_declared_light(definitions);
     };
     EXPECT_EXIT(evaluate("light l (model = point, active = 1, light_emission = (1, 2, 3));"),
                 testing::ExitedWithCode(1), "^Cannot evaluate light_emission of light");

@@ -9,6 +9,7 @@
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
 #include "sdl/body.h"
+#include "shading/common_parameters.h"
 #include "shading/particle_parameters.h"
 #include "shading/shader.h"
 #include "shading/shader_internal.h"
@@ -203,30 +204,11 @@ constexpr Parameter kCommonRows[] = {
      .description = "Ambient occlusion: contrast."},
 };
 static_assert(rows_are_consistent(kCommonRows));
+static_assert(SHADER_PSYS_FIRST + kParticleParameterCount <= SHADER_MODEL_ROW);
 #undef NUMBER_SLOT
 
 // Every other name goes to the model.
 constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
-
-// The slot of a common name, particle parameters included, or -1.
-int common_slot(const char* name) {
-    int row = find_parameter(kCommonRows, name);
-    if (row >= 0) return slot_of(kCommonRows, row);
-    row = find_parameter(kParticleParameters, name);
-    return row >= 0 ? SHADER_PSYS_FIRST + slot_of(kParticleParameters, row) : -1;
-}
-
-// The textured and colour parameters, which the shading layer evaluates.
-bool evaluate_colour(const Parameter& row, Expr* e, void* info) {
-    char* field = static_cast<char*>(info) + row.store.offset;
-    if (row.type == TEXTURED)
-        return Ar_evaluate_textured_colour(e, row.value, *reinterpret_cast<TexturedColour*>(field));
-    if (row.type != COLOUR) return false;
-    TexturedColour c;
-    if (!Ar_evaluate_textured_colour(e, row.value, c)) return false;
-    *reinterpret_cast<Triple*>(field) = c.colour;
-    return true;
-}
 
 [[noreturn]] void cannot_evaluate(const RR_Shader& shader, const char* parameter) {
     fatal("Cannot evaluate %s of shader %s (line %d)\n", parameter, shader.name ? shader.name : "",
@@ -303,7 +285,7 @@ RR_Shader* Rr_create_shader(const char* model_name, std::int32_t line) {
 
 void Rr_parse_shader(RR_Shader* shader, const char* name, Expr* value) {
     SKY_CHECK(shader != nullptr && name != nullptr && value != nullptr);
-    int slot = common_slot(name);
+    int slot = common_slot(kCommonRows, SHADER_PSYS_FIRST, name);
     if (slot >= 0) {
         shader->params[slot] = value;
         return;
@@ -330,18 +312,13 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     // Every value first, then the corrections: none of them prints.
     for (const Parameter& row : kCommonRows) {
         Expr* e = shader.params[row.slot];
-        bool ok = row.type == TEXTURED || row.type == COLOUR ? evaluate_colour(row, e, &info)
+        bool ok = row.type == TEXTURED || row.type == COLOUR ? evaluate_common_colour(row, e, &info)
                                                              : evaluate_parameter(row, e, &info);
         if (!ok) cannot_evaluate(shader, row.name);
     }
-    // The particle renderer's numbers; colours and files stay with their expressions.
-    for (int i = 0; i < kParticleParameterCount; ++i) {
-        Expr* e = shader.params[SHADER_PSYS_FIRST + i];
-        float value = 0.0f;
-        if (e && e->type == SDL_SCALAR && !AR_evaluate(SDL_SCALAR, &value, e, nullptr))
-            cannot_evaluate(shader, "a particle parameter");
-        info.param[SHADER_PSYS_FIRST + i] = value;
-    }
+    if (!evaluate_particle_numbers(&shader.params[SHADER_PSYS_FIRST],
+                                   &info.param[SHADER_PSYS_FIRST]))
+        cannot_evaluate(shader, "a particle parameter");
     for (const Parameter& row : kCommonRows) correct_parameter(row, &info);
     info.transparency_luminance = shading::luminance(info.transparency.colour) / 255.0f;
 

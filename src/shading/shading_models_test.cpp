@@ -130,16 +130,8 @@ TEST_F(ShaderParameters, OldScenesGiveTheLightSourceModelParametersItIgnores) {
 }
 
 TEST(ShaderParametersDeath, AShinynessBelowZeroFailsTheEvaluation) {
-    EXPECT_EXIT(
-        {
-            install_texture_hooks();
-            install_shading_hooks();
-            ShadingTest::read("shader s (model = phong, shinyness = -1);");
-            auto* s = static_cast<RR_Shader*>(const_cast<void*>(
-                static_cast<ObjectValue*>(find_symbol("s")->value)->body->definition));
-            Rr_evaluate_shader(*s);
-        },
-        testing::ExitedWithCode(1), "^Error in phong Shader evaluate routine\n$");
+    EXPECT_EXIT(ShadingTest::evaluate_declared_shader("shader s (model = phong, shinyness = -1);"),
+                testing::ExitedWithCode(1), "^Error in phong Shader evaluate routine\n$");
 }
 
 }  // namespace

@@ -10,16 +10,13 @@ namespace {
 using enum ParameterType;
 
 constexpr Parameter kRows[] = {
-    {.name = "threshold", .type = ANY, .description = "Values below it are cut to 0."},
+    shared_rows::kThreshold,
     {.name = "animated", .type = ANY, .description = "On: the pattern changes with time."},
-    {.name = "level_min", .type = ANY, .description = "Finest level of detail."},
+    shared_rows::kLevelMin,
     {.name = "level_max", .type = ANY, .value = {9.0f}, .description = "Coarsest level of detail."},
     {.name = "time", .type = ANY, .description = "Time of an animated pattern."},
-    {.name = "ratio",
-     .type = ANY,
-     .value = {0.707f},
-     .description = "Strength of each finer level against the last."},
-    {.name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the pattern."},
+    shared_rows::kRatio,
+    shared_rows::kAmplitude,
 };
 static_assert(rows_are_consistent(kRows));
 constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Fractal: %s\n",

@@ -11,7 +11,7 @@ namespace {
 using enum ParameterType;
 
 constexpr Parameter kRows[] = {
-    {.name = "image", .type = ANY, .description = "The picture."},
+    shared_rows::kImage,
     {.name = "geometry_type",
      .type = ANY,
      .value = {1.0f},

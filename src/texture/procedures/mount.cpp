@@ -11,10 +11,7 @@ namespace {
 using enum ParameterType;
 
 constexpr Parameter kRows[] = {
-    {.name = "level_max",
-     .type = ANY,
-     .value = {20.0f},
-     .description = "Coarsest level of detail."},
+    shared_rows::kLevelMax,
     {.name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Height of the mountains."},
     {.name = "snow_color",
      .type = ANY,

@@ -10,7 +10,7 @@ namespace {
 using enum ParameterType;
 
 constexpr Parameter kRows[] = {
-    {.name = "threshold", .type = ANY, .description = "Values below it are cut to 0."},
+    shared_rows::kThreshold,
     {.name = "animated", .type = ANY, .description = "On: the noise changes with time."},
     {.name = "time", .type = ANY, .description = "Time of animated noise."},
     {.name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the noise."},

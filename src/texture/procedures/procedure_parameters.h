@@ -38,6 +38,47 @@ struct ProcedureValue {
     std::string text;  // a file or type name, when written as a string
 };
 
+// Rows several procedures share word for word: the fractal's levels, the
+// solid textures' ripples and placement, a picture.
+namespace shared_rows {
+using enum ParameterType;
+inline constexpr Parameter kLevelMin{
+    .name = "level_min", .type = ANY, .description = "Finest level of detail."};
+inline constexpr Parameter kLevelMax{
+    .name = "level_max", .type = ANY, .value = {20.0f}, .description = "Coarsest level of detail."};
+inline constexpr Parameter kRatio{.name = "ratio",
+                                  .type = ANY,
+                                  .value = {0.707f},
+                                  .description = "Strength of each finer level against the last."};
+inline constexpr Parameter kAmplitude{
+    .name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the pattern."};
+inline constexpr Parameter kThreshold{
+    .name = "threshold", .type = ANY, .description = "Values below it are cut to 0."};
+inline constexpr Parameter kXRipples{.name = "xripples",
+                                     .type = ANY,
+                                     .value = {1.0f},
+                                     .description = "Frequency of the pattern along x."};
+inline constexpr Parameter kYRipples{.name = "yripples",
+                                     .type = ANY,
+                                     .value = {1.0f},
+                                     .description = "Frequency of the pattern along y."};
+inline constexpr Parameter kZRipples{.name = "zripples",
+                                     .type = ANY,
+                                     .value = {1.0f},
+                                     .description = "Frequency of the pattern along z."};
+inline constexpr Parameter kXMult{
+    .name = "xmult", .type = ANY, .value = {1.0f}, .description = "Scale across."};
+inline constexpr Parameter kYMult{
+    .name = "ymult", .type = ANY, .value = {1.0f}, .description = "Scale up."};
+inline constexpr Parameter kXOffset{
+    .name = "xoffset", .type = ANY, .description = "Offset across."};
+inline constexpr Parameter kYOffset{.name = "yoffset", .type = ANY, .description = "Offset up."};
+inline constexpr Parameter kXOrigin{.name = "xorigin", .type = ANY, .description = "Origin, x."};
+inline constexpr Parameter kYOrigin{.name = "yorigin", .type = ANY, .description = "Origin, y."};
+inline constexpr Parameter kZOrigin{.name = "zorigin", .type = ANY, .description = "Origin, z."};
+inline constexpr Parameter kImage{.name = "image", .type = ANY, .description = "The picture."};
+}  // namespace shared_rows
+
 // The evaluated parameter of row `row` of the texture's table.
 const ProcedureValue& procedure_value(const AR_TextureInfo& texture, int row);
 ProcedureValue& procedure_value(AR_TextureInfo& texture, int row);

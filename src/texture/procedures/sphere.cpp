@@ -11,7 +11,7 @@ namespace {
 using enum ParameterType;
 
 constexpr Parameter kRows[] = {
-    {.name = "image", .type = ANY, .description = "The picture."},
+    shared_rows::kImage,
     {.name = "flip", .type = ANY, .description = "On: the picture is mirrored."},
     {.name = "shear_u", .type = ANY, .description = "Shear of the picture across u."},
     {.name = "shear_v", .type = ANY, .description = "Shear of the picture across v."},

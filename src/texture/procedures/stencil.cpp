@@ -10,7 +10,7 @@ namespace {
 using enum ParameterType;
 
 constexpr Parameter kRows[] = {
-    {.name = "image", .type = ANY, .description = "The picture."},
+    shared_rows::kImage,
     {.name = "mask", .type = ANY, .description = "The mask, a texture or number."},
     {.name = "threshold", .type = ANY, .description = "Mask values below it are cut away."},
     {.name = "mask_blur", .type = ANY, .description = "Blur of the mask."},
