@@ -1,8 +1,6 @@
 // The light record: creation for a model name, the parameters the parser
 // hands over, and the evaluation of a light at its place in the walk.
-#include <cmath>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "platform/fatal.h"

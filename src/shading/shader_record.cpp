@@ -2,7 +2,6 @@
 // hands over, and the evaluation and initialisation for a frame time.
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "base/counters.h"

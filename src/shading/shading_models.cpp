@@ -2,10 +2,8 @@
 // their parameters for the frame, and their calculation routines (which
 // hand over to the shared lit shading).
 #include <cmath>
-#include <string_view>
 
 #include "platform/fatal.h"
-#include "sdl/environment.h"
 #include "shading/shader_internal.h"
 #include "shading/shading_maths.h"
 #include "texture/texture_procedure.h"

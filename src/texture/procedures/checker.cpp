@@ -2,7 +2,6 @@
 // frame. Wide filters fade the contrast toward the mean of the colours, so
 // the pattern does not alias where checks shrink below a sample.
 #include <cmath>
-#include <cstring>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
