@@ -72,6 +72,13 @@ bool on_binary_spine(const Expr* node) {
 // the parent waits for it.
 thread_local std::vector<Expr*> spines;
 
+// Gives the levels one evaluation pushed back, however it ends (a fatal
+// error may unwind through it in the fuzzing harness).
+struct SpineScope {
+    std::size_t base = spines.size();
+    ~SpineScope() { spines.resize(base); }
+};
+
 // Reports that `node` could not evaluate its operand `position`, as the
 // argument evaluation does.
 void report_operand_failure(Expr* node, int position) {
@@ -87,7 +94,8 @@ void report_operand_failure(Expr* node, int position) {
 // outward, with the same order of evaluation and the same messages as the
 // argument evaluation would give level by level.
 bool evaluate_binary(Expr* node, void* result) {
-    const std::size_t base = spines.size();
+    const SpineScope scope;
+    const std::size_t base = scope.base;
     for (Expr* level = node;; level = level->args) {
         spines.push_back(level);
         if (!on_binary_spine(level->args)) break;
@@ -128,7 +136,6 @@ bool evaluate_binary(Expr* node, void* result) {
     // A failure inside the chain fails every level above it, each saying so.
     if (!ok)
         for (std::size_t i = failed; i-- > base;) report_operand_failure(spines[i], 0);
-    spines.resize(base);
     if (ok) scalar_result(result) = value;
     return ok;
 }
