@@ -7,8 +7,6 @@
 
 namespace sky {
 
-Symbol* array_element_symbol(Expr* reference);  // expr_objects.cpp
-
 namespace {
 
 // Predefined names carry the system flag: the render settings the renderer
