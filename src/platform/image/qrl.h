@@ -3,10 +3,11 @@
 // Output images are written while the render runs, one row at a time, so the
 // writer streams: it holds one encoded row, never the image, and a row handed
 // to it can be pushed to the disk at once. Every row is run-length encoded per
-// channel plane and framed by its length and a CRC-32, and the file ends with a
-// marker, so a reader detects truncated and damaged files instead of returning
-// wrong pixels. Readers treat the file as hostile: every length is checked
-// against the header before anything is allocated or decoded.
+// channel plane (PackBits, run_length.h) and framed by its length and a
+// CRC-32, and the file ends with a marker, so a reader detects truncated and
+// damaged files instead of returning wrong pixels. Readers treat the file as
+// hostile: every length is checked against the header before anything is
+// allocated or decoded.
 #pragma once
 
 #include <cstddef>
@@ -23,20 +24,6 @@ inline constexpr std::size_t kQrlTrailerSize = 8;
 
 // True when `bytes` (at least kQrlMagicSize of them) start a .qrl file.
 bool qrl_has_magic(const std::uint8_t* bytes, std::size_t size);
-
-// Largest encoded size of one channel plane of `width` samples.
-std::size_t qrl_max_plane_size(int width);
-
-// Run-length (PackBits) coding of `count` samples spaced `stride` bytes apart,
-// which lets the codec work on interleaved rows without copying planes out.
-// The encoder writes at most qrl_max_plane_size(count) bytes and returns the
-// number written. The decoder must produce exactly `count` samples from at
-// most `size` bytes; it returns the bytes consumed, or 0 when the data is
-// damaged (a run past the row's end, the reserved code 128, too few bytes).
-std::size_t qrl_encode_plane(const std::uint8_t* samples, std::size_t stride, std::size_t count,
-                             std::uint8_t* out);
-std::size_t qrl_decode_plane(const std::uint8_t* in, std::size_t size, std::uint8_t* samples,
-                             std::size_t stride, std::size_t count);
 
 std::uint32_t qrl_crc32(const std::uint8_t* bytes, std::size_t size, std::uint32_t crc = 0);
 

@@ -43,10 +43,4 @@ private:
     std::vector<std::uint8_t> record_;    // one encoded row, reused
 };
 
-// RLA run-length coding of `count` samples spaced `stride` bytes apart: a
-// signed count byte, n >= 0 repeats the next byte n + 1 times, n < 0 copies
-// -n literal bytes. Returns the bytes written (at most count + count / 128 + 1).
-std::size_t rla_encode_channel(const std::uint8_t* samples, std::size_t stride, std::size_t count,
-                               std::uint8_t* out);
-
 }  // namespace sky
