@@ -117,6 +117,7 @@ TEST_P(FbRoundTrip, RowsAndWholeImagesComeBackExactly) {
     EXPECT_EQ(in->width, width);
     EXPECT_EQ(in->height, height);
     EXPECT_EQ(in->channels, channels);
+    EXPECT_EQ(in->format, format);  // found from the content, whatever the name
     FBtiff16_set(in, file16);
     Bytes expected = expected_pixels(pixels, file16, channels, file16, file16);
     Bytes row(width * bpp);
@@ -392,8 +393,8 @@ TEST(FbFailures, OpenRejectsBadArgumentsAndCreatesNothing) {
         {"", 6, 1, 4, 4, 4, "no file name"},
         {name.c_str(), 3, 1, 4, 4, 4, "invalid mode 3"},
         {name.c_str(), 0, -1, 4, 4, 4, "invalid mode 0"},
-        {name.c_str(), 6, 3, 4, 4, 4, "format code 3"},
-        {name.c_str(), 2, -1, 4, 4, 4, "format code -1"},
+        {name.c_str(), 6, 3, 4, 4, 4, "format code 3 cannot be written (1, 2, 4, 5 or 9)"},
+        {name.c_str(), 2, -1, 4, 4, 4, "format code -1 cannot be written (1, 2, 4, 5 or 9)"},
         {name.c_str(), 6, 1, 0, 4, 4, "out of range"},
         {name.c_str(), 6, 2, 65536, 4, 4, "out of range"},
         {name.c_str(), 6, 4, 4, 0, 4, "out of range"},
@@ -401,7 +402,7 @@ TEST(FbFailures, OpenRejectsBadArgumentsAndCreatesNothing) {
         {name.c_str(), 2, 1, 4, 4, 2, "2 channels"},
         {name.c_str(), 2, 5, 4, 4, 0, "0 channels"},
         {name.c_str(), 2, 5, 4, 4, 5, "5 channels"},
-        {name.c_str(), 5, 7, 0, 0, 0, "unknown format code 7"},
+        {name.c_str(), 5, 7, 0, 0, 0, "unknown format code 7 (reading takes -1)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FBopen(c.name, c.mode, c.format, c.width, c.height, c.channels, 0, 0, 90.0),

@@ -249,4 +249,21 @@ bool QrlReader::check_end() {
     return true;
 }
 
+// ---------------------------------------------------------------- table
+
+std::unique_ptr<ImageWriter> open_qrl_writer(const WriterFormat&, const char* file, int width,
+                                             int height, int channels, std::string* error) {
+    auto writer = std::make_unique<QrlWriter>();
+    if (writer->open(file, width, height, channels)) return writer;
+    *error = writer->error();
+    return nullptr;
+}
+
+std::unique_ptr<ImageReader> open_qrl_reader(const char* file, std::string* error) {
+    auto reader = std::make_unique<QrlReader>();
+    if (reader->open(file)) return reader;
+    *error = reader->error();
+    return nullptr;
+}
+
 }  // namespace sky

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/image_io.h"
+
 namespace sky {
 
 inline constexpr std::size_t kQrlMagicSize = 8;
@@ -27,10 +29,10 @@ bool qrl_has_magic(const std::uint8_t* bytes, std::size_t size);
 
 std::uint32_t qrl_crc32(const std::uint8_t* bytes, std::size_t size, std::uint32_t crc = 0);
 
-class QrlWriter {
+class QrlWriter : public ImageWriter {
 public:
     QrlWriter() = default;
-    ~QrlWriter();  // closes an unfinished file without its end marker
+    ~QrlWriter() override;  // closes an unfinished file without its end marker
     QrlWriter(const QrlWriter&) = delete;
     QrlWriter& operator=(const QrlWriter&) = delete;
 
@@ -41,15 +43,15 @@ public:
     // Appends the next row (top first): width * channels interleaved 8-bit
     // samples. With `flush`, the row is handed to the operating system before
     // returning, so a crash of the renderer keeps every finished row.
-    bool write_row(const std::uint8_t* samples, bool flush);
+    bool write_row(const std::uint8_t* samples, bool flush) override;
 
     // Writes the end marker and closes. Fails (and leaves the file without its
     // marker, so readers reject it) when rows are missing or the disk refused
     // any write.
-    bool close();
+    bool close() override;
 
     int rows_written() const { return rows_; }
-    const std::string& error() const { return error_; }
+    const std::string& error() const override { return error_; }
 
 private:
     bool fail(const char* what);
@@ -66,29 +68,31 @@ private:
     std::string error_;
 };
 
-class QrlReader {
+class QrlReader : public ImageReader {
 public:
     QrlReader() = default;
-    ~QrlReader();
+    ~QrlReader() override;
     QrlReader(const QrlReader&) = delete;
     QrlReader& operator=(const QrlReader&) = delete;
 
     // Opens the file and checks its header.
     bool open(const char* name);
 
-    int width() const { return width_; }
-    int height() const { return height_; }
-    int channels() const { return channels_; }
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+    int channels() const override { return channels_; }
+    int bits() const override { return 8; }
+    const char* format_name() const override { return "qrl"; }
 
     // Decodes the next row (top first) into width * channels interleaved
     // samples. Reading the last row also checks the end marker, so a file cut
     // short after its last row still fails.
-    bool read_row(std::uint8_t* samples);
+    bool read_row(std::uint8_t* samples) override;
 
     void close();
 
     int rows_read() const { return rows_; }
-    const std::string& error() const { return error_; }
+    const std::string& error() const override { return error_; }
 
 private:
     bool fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -106,5 +110,11 @@ private:
     std::vector<std::uint8_t> record_;  // reused for every row
     std::string error_;
 };
+
+// The format table's openers (image_io.h).
+std::unique_ptr<ImageWriter> open_qrl_writer(const WriterFormat& format, const char* file,
+                                             int width, int height, int channels,
+                                             std::string* error);
+std::unique_ptr<ImageReader> open_qrl_reader(const char* file, std::string* error);
 
 }  // namespace sky

@@ -113,4 +113,12 @@ bool RlaWriter::close() {
     return !failed_;
 }
 
+std::unique_ptr<ImageWriter> open_rla_writer(const WriterFormat&, const char* file, int width,
+                                             int height, int channels, std::string* error) {
+    auto writer = std::make_unique<RlaWriter>();
+    if (writer->open(file, width, height, channels)) return writer;
+    *error = writer->error();
+    return nullptr;
+}
+
 }  // namespace sky

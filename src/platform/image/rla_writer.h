@@ -27,11 +27,11 @@ public:
     bool open(const char* name, int width, int height, int channels);
 
     // Appends the next row (top first): width * channels interleaved samples.
-    bool write_row(const std::uint8_t* samples, bool flush);
+    bool write_row(const std::uint8_t* samples, bool flush) override;
 
     // Writes the row offsets and closes; fails when rows are missing or the
     // disk refused a write.
-    bool close();
+    bool close() override;
 
 private:
     int width_ = 0;
@@ -42,5 +42,10 @@ private:
     std::vector<std::uint32_t> offsets_;  // per row, bottom row first as stored
     std::vector<std::uint8_t> record_;    // one encoded row, reused
 };
+
+// The format table's opener (image_io.h).
+std::unique_ptr<ImageWriter> open_rla_writer(const WriterFormat& format, const char* file,
+                                             int width, int height, int channels,
+                                             std::string* error);
 
 }  // namespace sky
