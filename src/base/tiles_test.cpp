@@ -10,6 +10,7 @@
 
 #include "base/arena.h"
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "platform/report.h"
 
 namespace sky {
@@ -26,7 +27,6 @@ void capture_error(const char* text) {
 class Tiles : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = render_options();
         user_text.clear();
         error_text.clear();
         rptSetUserCB(capture_user);
@@ -37,7 +37,6 @@ protected:
     void TearDown() override {
         rptSetUserCB(nullptr);
         rptSetErrorCB(nullptr);
-        render_options() = saved_;
         release_arena(pass_arena());
     }
     static void window(int xleft, int xright, int ylow, int yhigh, int rows) {
@@ -56,7 +55,7 @@ protected:
     }
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 TEST_F(Tiles, TheDefaultWindowMakes33BandsTopFirst) {

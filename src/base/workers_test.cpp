@@ -13,6 +13,7 @@
 
 #include "base/arena.h"
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "base/tiles.h"
 #include "platform/report.h"
 
@@ -30,7 +31,6 @@ void capture_error(const char* text) {
 class Reports : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = render_options();
         user_text.clear();
         error_text.clear();
         rptSetUserCB(capture_user);
@@ -39,11 +39,10 @@ protected:
     void TearDown() override {
         rptSetUserCB(nullptr);
         rptSetErrorCB(nullptr);
-        render_options() = saved_;
     }
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 // --- worker count ------------------------------------------------------------

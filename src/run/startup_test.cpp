@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "platform/report.h"
 
 namespace sky {
@@ -30,14 +31,13 @@ TEST(ElapsedTime, PrintsHoursMinutesAndSeconds) {
 }
 
 TEST(EndOfRun, SaysDoneUnlessQuiet) {
+    test::RenderOptionsGuard options;
     user_text.clear();
     rptSetUserCB(capture_user);
-    RenderOptions saved = render_options();
     render_options().quiet = 1;
     end_of_run();
     render_options().quiet = 0;
     end_of_run();
-    render_options() = saved;
     rptSetUserCB(nullptr);
     EXPECT_EQ(user_text, "done\n");
 }
