@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
@@ -104,7 +103,6 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                 break;
             case 'f':
                 options.post_program = arg;
-                options.post_processing = true;
                 break;
             case 'G':
                 options.saved_geometry = true;
@@ -125,7 +123,6 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                 options.timing_depth = true;
                 options.depth_name = "depth/timing";
                 options.use_lumenfold_depth = false;
-                options.timing_origin = std::clock();
                 break;
             case 'j':
                 break;  // the tracer's refraction attenuation
