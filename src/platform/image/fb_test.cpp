@@ -477,23 +477,27 @@ TEST(FbFailures, ClosingAWriterThatMissesRowsFails) {
     FBclose(in);
 }
 
+// The formats we write ourselves push a flushed row to the disk, so the first
+// one meets the full disk; unflushed rows meet it when the file is closed.
 TEST(FbFailures, AFullDiskIsReportedNotIgnored) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    Bytes row(645 * 4, 1);
-    FBhandle* out = open_for_writing("/dev/full", FB_WRITE_ROWS, FB_FORMAT_QRL, 645, 4, 4);
-    ASSERT_NE(out, nullptr) << FBgetError();
-    EXPECT_EQ(FBwrite_and_flush(out, row.data()), 0);  // the flush meets the full disk
-    EXPECT_THAT(FBgetError(), HasSubstr("No space left"));
-    EXPECT_EQ(FBclose(out), 0);
-    EXPECT_THAT(FBgetError(), HasSubstr("No space left"));
+    for (int format : {FB_FORMAT_QRL, FB_FORMAT_TIFF, FB_FORMAT_TIFF16, FB_FORMAT_RLA}) {
+        const Bytes row(645 * 8, 1);  // room for 16-bit transfer
+        FBhandle* out = open_for_writing("/dev/full", FB_WRITE_ROWS, format, 645, 4, 4);
+        ASSERT_NE(out, nullptr) << FBgetError();
+        EXPECT_EQ(FBwrite_and_flush(out, row.data()), 0) << "format " << format;
+        EXPECT_THAT(FBgetError(), HasSubstr("/dev/full: cannot write row: No space left"))
+            << "format " << format;
+        EXPECT_EQ(FBclose(out), 0) << "format " << format;
+        EXPECT_THAT(FBgetError(), HasSubstr("No space left")) << "format " << format;
 
-    // Without flushing, the data stays buffered until the file is closed.
-    Bytes image(2 * 2 * 4, 1);
-    out = open_for_writing("/dev/full", FB_WRITE_IMAGE, FB_FORMAT_QRL, 2, 2, 4);
-    ASSERT_NE(out, nullptr) << FBgetError();
-    EXPECT_NE(FBwrite(out, image.data()), 0);
-    EXPECT_EQ(FBclose(out), 0);
-    EXPECT_THAT(FBgetError(), HasSubstr("No space left"));
+        const Bytes image(2 * 2 * 8, 1);
+        out = open_for_writing("/dev/full", FB_WRITE_IMAGE, format, 2, 2, 4);
+        ASSERT_NE(out, nullptr) << FBgetError();
+        EXPECT_NE(FBwrite(out, image.data()), 0) << "format " << format;
+        EXPECT_EQ(FBclose(out), 0) << "format " << format;
+        EXPECT_THAT(FBgetError(), HasSubstr("No space left")) << "format " << format;
+    }
 }
 
 TEST(FbFailures, EachThreadKeepsItsOwnLastError) {
