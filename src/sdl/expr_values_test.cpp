@@ -2,6 +2,7 @@
 // transformations), print nodes and array-element references.
 #include <cmath>
 
+#include "base/not_built.h"
 #include "sdl/expr_test_support.h"
 
 namespace sky {
@@ -178,9 +179,16 @@ TEST_F(Values, MotionPathsAndClustersWaitForTheGeometryLibrary) {
     ASSERT_TRUE(Declare("move", SDL_MOTION_CURVE, make_object(SDL_MOTION_CURVE, path, 1)));
     Expr* motion = make_triple_function(551, args({ref("move"), num(1)}), 14);
     ASSERT_NE(motion, nullptr);
-    Triple p;
-    EXPECT_FALSE(evaluate_triple(motion, p));
-    EXPECT_NE(error_output().find("MOTION path on line 14"), std::string::npos);
+    // Not followed yet: the origin, with one warning however often it is asked.
+    reset_not_built_warnings();
+    Triple p{1, 2, 3};
+    EXPECT_TRUE(evaluate_triple(motion, p));
+    EXPECT_TRUE(evaluate_triple(motion, p));
+    EXPECT_EQ(p.x, 0.0f);
+    EXPECT_EQ(p.z, 0.0f);
+    EXPECT_EQ(error_output(),
+              "Warning: the motion() function is not supported yet; rendered without it\n");
+    reset_not_built_warnings();
     EXPECT_EQ(make_triple_function(551, triple(1, 2, 3), 14), nullptr);
 
     error_output().clear();
