@@ -10,12 +10,13 @@
 namespace sky {
 namespace {
 
-// Writers are chosen by code, never by the file's name. RLA and TIFF have
-// writers of our own (see rla_writer.h, tiff_writer.h).
+// Writers are chosen by code, never by the file's name.
 constexpr WriterFormat kWriters[] = {
-    {FB_FORMAT_QRL, "qrl", 8, open_qrl_writer},    {FB_FORMAT_SGI, "sgi", 8, open_oiio_writer},
-    {FB_FORMAT_TIFF, "tiff", 8, open_tiff_writer}, {FB_FORMAT_TIFF16, "tiff", 16, open_tiff_writer},
-    {FB_FORMAT_RLA, "rla", 8, open_rla_writer},
+    {FB_FORMAT_QRL, "qrl", 8, open_qrl_writer},        // ours, docs/qrl-format.md
+    {FB_FORMAT_SGI, "sgi", 8, open_oiio_writer},       // OpenImageIO's
+    {FB_FORMAT_TIFF, "tiff", 8, open_tiff_writer},     // ours, see tiff_writer.h
+    {FB_FORMAT_TIFF16, "tiff", 16, open_tiff_writer},  // ours, 16 bits per sample
+    {FB_FORMAT_RLA, "rla", 8, open_rla_writer},        // ours, see rla_writer.h
 };
 
 // The content decides, never the name: output names such as "image.001"

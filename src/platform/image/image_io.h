@@ -56,7 +56,7 @@ public:
 // A format code that can be written.
 struct WriterFormat {
     int code;          // FBFormat
-    const char* name;  // the format's name, as OpenImageIO knows it too
+    const char* name;  // the format's name (OpenImageIO's, for the formats it knows)
     int bits;          // bits per sample in the file: 8 or 16
     // Creates the file (1 <= width, height <= 65535; 1, 3 or 4 channels);
     // null on failure, with the reason in `error`.
