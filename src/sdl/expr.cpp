@@ -64,6 +64,8 @@ bool copy_default(std::int32_t wanted, void* result, const void* value) {
 // Types a node yields exactly as the consumer reads them. Motion curves, trim
 // faces, commands, colours and normals are here too: the declaration walk and
 // the owning subsystems read them through AR_evaluate like any other value.
+// The types an assignment may store (scene/assign.cpp) are another list that
+// shares most of these lines.
 bool evaluated_by_equal_type(std::int32_t wanted) {
     switch (wanted) {
         case SDL_SCALAR:

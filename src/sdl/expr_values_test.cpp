@@ -254,6 +254,23 @@ TEST_F(Values, ArrayElementsAreResolvedAtEachEvaluation) {
     assign(inner_elements[1], 21);
     EXPECT_EQ(value_of(make_array_element("a", args({num(2), num(1)}), 1)), 21.0f);
     EXPECT_FALSE(eval(make_array_element("a", num(2), 1), value));
+
+    // Assignments reach the same elements, a whole inner array included, and
+    // also an element that has no value yet.
+    EXPECT_EQ(array_element_symbol(make_array_element("a", args({num(2), num(1)}), 1)),
+              &inner_elements[1]);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", num(2), 1)), &inner);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", args({num(2), num(0)}), 1)),
+              &inner_elements[0]);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", args({num(2), num(2)}), 1)), nullptr);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", silent_failure(), 1)), nullptr);
+
+    // A subscript past an element that is not an array is never evaluated: the
+    // walk stops at that element.
+    Expr* past_scalar = make_array_element("a", args({num(1), silent_failure()}), 1);
+    EXPECT_EQ(value_of(past_scalar), 11.0f);
+    EXPECT_EQ(array_element_symbol(past_scalar), &element("a", 1));
+    EXPECT_EQ(error_output(), "");
 }
 
 TEST_F(Values, SubscriptingWhatIsNotAnArrayIsFatal) {
