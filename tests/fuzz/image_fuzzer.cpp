@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written += static_cast<std::size_t>(n);
     }
     const std::string name = "/proc/self/fd/" + std::to_string(fd);
-    if (sky::FBhandle* image = sky::FBopen(name.c_str(), sky::FB_READ_ROWS, sky::FB_FORMAT_ANY,
-                                           0, 0, 0, 0, 0, 0.0)) {
+    if (sky::FBhandle* image =
+            sky::FBopen(name.c_str(), sky::FB_READ_ROWS, sky::FB_FORMAT_ANY, 0, 0, 0, 0, 0, 0.0)) {
         std::vector<std::uint8_t> row(static_cast<std::size_t>(image->width) * 8 + 8);
         for (int y = 0; y < image->height; ++y)
             if (sky::FBread(image, row.data()) == 0) break;
