@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/fatal.h"
+#include "platform/partial_names.h"
 
 namespace sky {
 namespace {
@@ -34,10 +35,7 @@ std::string partial_name(const std::string& name) {
     if (name.empty() || name.back() == '/') return "";
     struct stat info {};
     if (::lstat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return "";
-    const std::size_t slash = name.rfind('/');
-    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-    return name.substr(0, start) + "." + name.substr(start) + ".skyloom-" +
-           std::to_string(::getpid());
+    return partial_name_of(name, ::getpid());
 }
 
 void hold_partial(const std::string& partial) {

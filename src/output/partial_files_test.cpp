@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "output/output_test_support.h"
+#include "platform/partial_names.h"
 
 namespace sky {
 namespace {
@@ -83,6 +84,23 @@ TEST_F(PartialFiles, NamesThatAreNotRegularFilesAreWrittenInPlace) {
     EXPECT_EQ(partial_name("dir/"), "");
     EXPECT_EQ(as_final("cannot write /a/.b.skyloom-1: full", "/a/.b.skyloom-1", "/a/b"),
               "cannot write /a/b: full");
+}
+
+TEST_F(PartialFiles, TheFinalNameIsFoundBehindTheHiddenOne) {
+    for (const char* name : {"frame.0001", "/a/b/frame", "dir/.hidden", "x.skyloom-12"})
+        EXPECT_EQ(final_name_of(partial_name_of(name, 4321)), name);
+    for (const char* name : {".a.skyloom-", ".a.skyloom-1x", "a.skyloom-1", "/d/.skyloom-1"})
+        EXPECT_EQ(final_name_of(name), name);
+}
+
+// SGI files carry an image name in their header: the final one.
+TEST_F(PartialFiles, AnSgiHeaderNamesTheFinalFile) {
+    render_options().image_format = 2;
+    OutputContext context;
+    const Window window{0, 3, 0, 2};
+    render(context, camera("named.rgb"), window, top_down(window));
+    const std::string header = contents(file("named.rgb")).substr(24, 80);
+    EXPECT_EQ(std::string(header.c_str()), "named.rgb");
 }
 
 }  // namespace
