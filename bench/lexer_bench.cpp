@@ -82,4 +82,30 @@ void BM_ScanPolyset(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanPolyset)->Unit(benchmark::kMillisecond);
 
+// One string token of 1, 4 and 16 MiB: the time per byte must not grow with
+// the token (it once grew linearly, making the whole scan quadratic).
+void BM_ScanLongToken(benchmark::State& state) {
+    const std::size_t length = static_cast<std::size_t>(state.range(0)) << 20;
+    const std::string path = "/tmp/skyloom_lexer_bench_long.sdl";
+    {
+        std::string text = "\"" + std::string(length, 's') + "\"";
+        FILE* out = std::fopen(path.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fclose(out);
+    }
+    for (auto _ : state) {
+        std::string error;
+        auto stream = sky::InputStream::open_file(path, error);
+        sky::SdlInput input;
+        input.bind(stream.get());
+        input.probe();
+        sky::sdl_bind_input(&input);
+        while (sdl_lex() != 0) {
+        }
+    }
+    std::remove(path.c_str());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * length));
+}
+BENCHMARK(BM_ScanLongToken)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -6,8 +6,9 @@ same render timed apart by skyloom_render_bench.
     python3 bench/render_bench.py BUILD_DIR [N ...]      (default N: 10k 100k 1M)
 
 The scenes are generated into a temporary directory by the shared
-generator (GEN_KNOT, default /work/shared/bench/gen_knot.py) and deleted
-afterwards. The machine is shared: run it when the load is low.
+generator (GEN_KNOT, default ../shared/bench/gen_knot.py: the shared folder
+beside the repository) and deleted afterwards. The machine is shared: run it
+when the load is low.
 """
 import os
 import re
@@ -16,7 +17,10 @@ import sys
 import tempfile
 import time
 
-GENERATOR = os.environ.get("GEN_KNOT", "/work/shared/bench/gen_knot.py")
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+GENERATOR = os.environ.get(
+    "GEN_KNOT", os.path.normpath(os.path.join(REPOSITORY, os.pardir, "shared", "bench",
+                                              "gen_knot.py")))
 
 
 def whole_run(skyloom, scene, workers):

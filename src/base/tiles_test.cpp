@@ -10,36 +10,19 @@
 
 #include "base/arena.h"
 #include "base/options.h"
-#include "platform/report.h"
+#include "base/options_test_support.h"
+#include "platform/report_test_support.h"
 
 namespace sky {
 namespace {
 
-std::string user_text, error_text;
-void capture_user(const char* text) {
-    user_text += text;
-}
-void capture_error(const char* text) {
-    error_text += text;
-}
-
 class Tiles : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = render_options();
-        user_text.clear();
-        error_text.clear();
-        rptSetUserCB(capture_user);
-        rptSetErrorCB(capture_error);
         render_options().quiet = 0;
         release_arena(pass_arena());
     }
-    void TearDown() override {
-        rptSetUserCB(nullptr);
-        rptSetErrorCB(nullptr);
-        render_options() = saved_;
-        release_arena(pass_arena());
-    }
+    void TearDown() override { release_arena(pass_arena()); }
     static void window(int xleft, int xright, int ylow, int yhigh, int rows) {
         RenderOptions& o = render_options();
         o.xleft = xleft;
@@ -55,14 +38,16 @@ protected:
         return result;
     }
 
+    test::CapturedReports reports_;
+
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 TEST_F(Tiles, TheDefaultWindowMakes33BandsTopFirst) {
     make_tiles();
-    EXPECT_EQ(user_text, "Making 33 tiles.\n");
-    EXPECT_EQ(error_text, "");
+    EXPECT_EQ(reports_.user, "Making 33 tiles.\n");
+    EXPECT_EQ(reports_.errors, "");
     auto list = tile_list();
     ASSERT_EQ(list.size(), 33u);
     for (int k = 0; k < 32; ++k) {
@@ -84,7 +69,7 @@ TEST_F(Tiles, BandsOfAnOffsetWindowCoverEachRowOnce) {
     window(10, 109, 20, 69, 15);
     render_options().quiet = 1;
     make_tiles();
-    EXPECT_EQ(user_text, "");
+    EXPECT_EQ(reports_.user, "");
     EXPECT_EQ(bands(), (std::vector<std::pair<int, int>>{{55, 69}, {40, 54}, {25, 39}, {20, 24}}));
     EXPECT_EQ(tile_list()[0].x_first, 10);
     EXPECT_EQ(tile_list()[0].x_last, 109);
@@ -94,7 +79,7 @@ TEST_F(Tiles, BandsOfAnOffsetWindowCoverEachRowOnce) {
 TEST_F(Tiles, TooFewRowsBecomeFiveWithAReport) {
     render_options().tile_rows = 3;
     make_tiles();
-    EXPECT_EQ(error_text, "tile size cannot be less than 5, setting it to 5.\n");
+    EXPECT_EQ(reports_.errors, "tile size cannot be less than 5, setting it to 5.\n");
     EXPECT_EQ(render_options().tile_rows, 5);
     EXPECT_EQ(tile_list().size(), 98u);  // ceil(486 / 5)
 }
@@ -102,15 +87,15 @@ TEST_F(Tiles, TooFewRowsBecomeFiveWithAReport) {
 TEST_F(Tiles, RowsBeyondHalfTheWidthBecomeHalfWithAReport) {
     render_options().tile_rows = 400;
     make_tiles();
-    EXPECT_EQ(error_text,
+    EXPECT_EQ(reports_.errors,
               "tile size cannot be greater than one half of the image, setting to 322.\n");
     EXPECT_EQ(render_options().tile_rows, 322);
     EXPECT_EQ(bands(), (std::vector<std::pair<int, int>>{{164, 485}, {0, 163}}));
 
-    error_text.clear();
+    reports_.errors.clear();
     render_options().tile_rows = 322;
     make_tiles();
-    EXPECT_EQ(error_text, "");
+    EXPECT_EQ(reports_.errors, "");
 }
 
 TEST_F(Tiles, AWindowTooNarrowForFiveRowsStillUsesFiveSilently) {
@@ -119,16 +104,16 @@ TEST_F(Tiles, AWindowTooNarrowForFiveRowsStillUsesFiveSilently) {
         make_tiles();
         EXPECT_EQ(render_options().tile_rows, 5) << asked;
     }
-    EXPECT_EQ(error_text, "");
+    EXPECT_EQ(reports_.errors, "");
     window(0, 8, 0, 19, 4);
     make_tiles();
-    EXPECT_EQ(error_text, "tile size cannot be less than 5, setting it to 5.\n");
+    EXPECT_EQ(reports_.errors, "tile size cannot be less than 5, setting it to 5.\n");
 }
 
 TEST_F(Tiles, AnEmptyWindowMakesNoTiles) {
     window(0, 100, 10, 9, 15);
     make_tiles();
-    EXPECT_EQ(user_text, "Making 0 tiles.\n");
+    EXPECT_EQ(reports_.user, "Making 0 tiles.\n");
     EXPECT_TRUE(tile_list().empty());
     queue_tiles();
     EXPECT_EQ(next_tile(), nullptr);

@@ -13,37 +13,20 @@
 
 #include "base/arena.h"
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "base/tiles.h"
 #include "platform/report.h"
+#include "platform/report_test_support.h"
 
 namespace sky {
 namespace {
 
-std::string user_text, error_text;
-void capture_user(const char* text) {
-    user_text += text;
-}
-void capture_error(const char* text) {
-    error_text += text;
-}
-
 class Reports : public testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = render_options();
-        user_text.clear();
-        error_text.clear();
-        rptSetUserCB(capture_user);
-        rptSetErrorCB(capture_error);
-    }
-    void TearDown() override {
-        rptSetUserCB(nullptr);
-        rptSetErrorCB(nullptr);
-        render_options() = saved_;
-    }
+    test::CapturedReports reports_;
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 // --- worker count ------------------------------------------------------------
@@ -57,7 +40,7 @@ TEST_F(WorkerCount, EveryProcessorOfTheWholeCoresByDefault) {
     EXPECT_EQ(decide_worker_count(3, 8, 4).count, 3);
     EXPECT_EQ(decide_worker_count(8, 8, 4).count, 8);
     EXPECT_EQ(decide_worker_count(8, 8, 4).exit_status, 0);
-    EXPECT_EQ(error_text, "");
+    EXPECT_EQ(reports_.errors, "");
 }
 
 TEST_F(WorkerCount, ASurveyThatContradictsItselfStillLeavesOneWorker) {
@@ -66,14 +49,14 @@ TEST_F(WorkerCount, ASurveyThatContradictsItselfStillLeavesOneWorker) {
     WorkerCountDecision one = decide_worker_count(1, 2, 4);
     EXPECT_EQ(one.count, 1);
     EXPECT_EQ(one.exit_status, 0);
-    EXPECT_EQ(error_text, "");
+    EXPECT_EQ(reports_.errors, "");
 }
 
 TEST_F(WorkerCount, ImpossibleRequestsEndTheRunWithStatusOne) {
     EXPECT_EQ(decide_worker_count(0, 8, 4).exit_status, 1);
     EXPECT_EQ(decide_worker_count(-7, 8, 4).exit_status, 1);
     EXPECT_EQ(decide_worker_count(9, 8, 4).exit_status, 1);
-    EXPECT_EQ(error_text,
+    EXPECT_EQ(reports_.errors,
               "Error, minimum of 1 processor, you asked for 0.\n"
               "Error, minimum of 1 processor, you asked for -7.\n"
               "Error, there are not 9 processors, only 8.\n");
@@ -83,19 +66,19 @@ TEST_F(WorkerCount, MoreThan512AreCappedWithAWarning) {
     EXPECT_EQ(decide_worker_count(-1, 1024, 512).count, 512);
     EXPECT_EQ(decide_worker_count(600, 1024, 1024).count, 512);
     EXPECT_EQ(decide_worker_count(512, 1024, 1024).count, 512);
-    EXPECT_EQ(error_text,
+    EXPECT_EQ(reports_.errors,
               "WARNING: The maximum number of processors allowed is 512.\n"
               "512 of the 1024 processors on this computer will be used to render.\n"
               "WARNING: The maximum number of processors allowed is 512.\n"
               "512 of the 1024 processors on this computer will be used to render.\n");
-    EXPECT_EQ(user_text, "");
+    EXPECT_EQ(reports_.user, "");
 }
 
 TEST(WorkerCountDeathTest, ZeroProcessorsOnTheCommandLineEndsTheProgram) {
+    test::RenderOptionsGuard options;
     render_options().processors = 0;
     EXPECT_EXIT(decide_worker_count(), testing::ExitedWithCode(1),
                 "^Error, minimum of 1 processor, you asked for 0.\n$");
-    render_options().processors = -1;
 }
 
 // --- starting workers --------------------------------------------------------
@@ -136,7 +119,7 @@ TEST_F(WorkerStart, OneWorkerStartsNoThreadAndNeverWaits) {
     render_options().quiet = 0;
     const int threads = threads_of_this_process();
     start_workers(1);
-    EXPECT_EQ(user_text, "master process: Created 0 children.\n");
+    EXPECT_EQ(reports_.user, "master process: Created 0 children.\n");
     EXPECT_EQ(worker_count(), 1);
     EXPECT_EQ(threads_of_this_process(), threads);
 
@@ -155,8 +138,8 @@ TEST_F(WorkerStart, ACrewOfTwoHasOneChild) {
         WorkerCrew crew(2);
         run_pass();  // every child has reported by the time it reaches a barrier
     }
-    EXPECT_NE(user_text.find("master process: Created 1 child.\n"), std::string::npos);
-    EXPECT_NE(user_text.find(" 1: child process is ALIVE\n"), std::string::npos);
+    EXPECT_NE(reports_.user.find("master process: Created 1 child.\n"), std::string::npos);
+    EXPECT_NE(reports_.user.find(" 1: child process is ALIVE\n"), std::string::npos);
 }
 
 TEST_F(WorkerStart, EachChildTakesItsOwnIndexAndEndsWithTheCrew) {
@@ -180,17 +163,17 @@ TEST_F(WorkerStart, EachChildTakesItsOwnIndexAndEndsWithTheCrew) {
     EXPECT_EQ(attendance.torn_down, attendance.set_up);
     EXPECT_EQ(attendance.master, std::vector<bool>{true});
 
-    EXPECT_NE(user_text.find("master process: Created 7 children.\n"), std::string::npos);
+    EXPECT_NE(reports_.user.find("master process: Created 7 children.\n"), std::string::npos);
     for (int child = 1; child < 8; ++child) {
         std::string line = " " + std::to_string(child) + ": child process is ALIVE\n";
-        EXPECT_NE(user_text.find(line), std::string::npos) << line;
+        EXPECT_NE(reports_.user.find(line), std::string::npos) << line;
     }
 }
 
 TEST_F(WorkerStart, QuietCrewsSayNothing) {
     render_options().quiet = 1;
     { WorkerCrew crew(3); }
-    EXPECT_EQ(user_text, "");
+    EXPECT_EQ(reports_.user, "");
 }
 
 TEST_F(WorkerStart, TheShadowPassSkipsSetUpAndTearDown) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options_test_support.h"
 #include "geometry/entry_test_support.h"
 
 namespace sky {
@@ -19,7 +20,6 @@ using testing_support::corner;
 class Buckets : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = render_options();
         testing_support::use_plain_view();
         release_arena(pass_arena());
         give_tile_buffers(0, 15, 1);
@@ -27,7 +27,6 @@ protected:
         tile_.y_first = 100, tile_.y_last = 114;
     }
     void TearDown() override {
-        render_options() = saved_;
         release_arena(tile_arena());  // other suites count its blocks
         release_arena(pass_arena());
     }
@@ -61,7 +60,7 @@ protected:
     RenderObject* const owner_ = reinterpret_cast<RenderObject*>(0x10);
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 // Whether the closed triangle touches the half-open pixel square

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/counters.h"
+#include "base/options_test_support.h"
 #include "geometry/entry_test_support.h"
 #include "scene/matrix.h"
 
@@ -16,16 +17,12 @@ using testing_support::corner;
 
 class Enter : public testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = render_options();
-        testing_support::use_plain_view();
-    }
-    void TearDown() override { render_options() = saved_; }
+    void SetUp() override { testing_support::use_plain_view(); }
 
     RenderObject* const owner_ = reinterpret_cast<RenderObject*>(0x10);
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 TEST_F(Enter, TheSetUpGivesEachPointItsWeightsAndDepth) {

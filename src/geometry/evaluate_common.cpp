@@ -21,6 +21,11 @@ bool int_parameter(Expr* expression, float fallback, std::int32_t& value) {
     return true;
 }
 
+bool marked_moving(const CommonParameters& parameters) {
+    float motion = 0;
+    return scalar_parameter(parameters.motion_blur, 0.0f, motion) && truncate_to_int(motion) != 0;
+}
+
 bool evaluate_switches(const CommonParameters& p, bool patch_active, GeometryCommon& out) {
     float active = 1;
     if (!scalar_parameter(p.active, 1.0f, active)) return false;

@@ -12,6 +12,10 @@ namespace sky {
 bool scalar_parameter(Expr* expression, float fallback, float& value);
 bool int_parameter(Expr* expression, float fallback, std::int32_t& value);
 
+// Whether the object is marked as moving: its `motion_blur` parameter
+// evaluates to a non-zero whole number.
+bool marked_moving(const CommonParameters& parameters);
+
 // The switches, sample level and shading samples. `patch_active`: a patch is
 // active from 0.5 up; faces and polysets truncate.
 bool evaluate_switches(const CommonParameters& parameters, bool patch_active, GeometryCommon& out);

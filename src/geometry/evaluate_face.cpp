@@ -47,9 +47,7 @@ bool evaluate_curve(const Body& body, NurbsCurve& curve) {
 }  // namespace
 
 bool face_is_moving(const FaceDefinition& definition) {
-    float motion = 0;
-    return scalar_parameter(definition.common.motion_blur, 0.0f, motion) &&
-           truncate_to_int(motion) != 0;
+    return marked_moving(definition.common);
 }
 
 std::unique_ptr<FaceGeometry> evaluate_face(const FaceDefinition& d, const char* name) {

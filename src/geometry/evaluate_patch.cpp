@@ -257,9 +257,7 @@ void evaluate_trims(const PatchDefinition& d, std::vector<TrimRegion>& regions) 
 }  // namespace
 
 bool patch_is_moving(const PatchDefinition& definition) {
-    float motion = 0;
-    return scalar_parameter(definition.common.motion_blur, 0.0f, motion) &&
-           truncate_to_int(motion) != 0;
+    return marked_moving(definition.common);
 }
 
 std::unique_ptr<PatchGeometry> evaluate_patch(const PatchDefinition& d, const char* name) {

@@ -169,9 +169,7 @@ bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
 }  // namespace
 
 bool polyset_is_moving(const PolysetDefinition& definition) {
-    float motion = 0;
-    return scalar_parameter(definition.common.motion_blur, 0.0f, motion) &&
-           truncate_to_int(motion) != 0;
+    return marked_moving(definition.common);
 }
 
 std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, const char* name) {

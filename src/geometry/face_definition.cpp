@@ -10,8 +10,6 @@
 
 namespace sky {
 
-bool set_common_parameter(CommonParameters& common, const BodyItem& item);
-
 namespace {
 
 // Knot counts a boundary curve may have: the scene's n + d − 1, or the full
@@ -38,12 +36,14 @@ bool curve_fits(const Body& curve) {
 
 }  // namespace
 
+constexpr ParameterField<FaceDefinition> kFaceParameters[] = {
+    {"boundaries", &FaceDefinition::boundaries},
+    {"divisions", &FaceDefinition::divisions},
+};
+
 void set_face_parameter(FaceDefinition& definition, const BodyItem& item) {
-    if (std::strcmp(item.name, "boundaries") == 0)
-        definition.boundaries = item.value;
-    else if (std::strcmp(item.name, "divisions") == 0)
-        definition.divisions = item.value;
-    else if (!set_common_parameter(definition.common, item))
+    if (!store_parameter(kFaceParameters, definition, item) &&
+        !set_common_parameter(definition.common, item))
         fatal("Unknown FACE parameter %s\n", item.name);
 }
 

@@ -8,7 +8,9 @@
 // each frame.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "sdl/body.h"
 
@@ -88,6 +90,29 @@ constexpr int kMaxPolysetShaders = 64;
 // Called by the parser for each finished patch, face or polyset body:
 // builds the definition, validates it and attaches it to the body.
 void finish_geometry_body(Body& body);
+
+// A body parameter kept as written, and the field of the definition it goes
+// to: each kind lists its own in a table.
+template <typename Definition>
+struct ParameterField {
+    const char* name;
+    Expr* Definition::*field;
+};
+
+// Stores `item` in the field the table names it for; false when no row does.
+template <typename Definition, std::size_t N>
+bool store_parameter(const ParameterField<Definition> (&fields)[N], Definition& definition,
+                     const BodyItem& item) {
+    for (const ParameterField<Definition>& row : fields) {
+        if (std::strcmp(row.name, item.name) != 0) continue;
+        definition.*row.field = item.value;
+        return true;
+    }
+    return false;
+}
+
+// The parameters every kind has; false when `item` is not one of them.
+bool set_common_parameter(CommonParameters& common, const BodyItem& item);
 
 void set_patch_parameter(PatchDefinition& definition, const BodyItem& item);
 void finish_patch_definition(PatchDefinition& definition);

@@ -15,6 +15,7 @@
 
 #include "base/arena.h"
 #include "base/counters.h"
+#include "base/options_test_support.h"
 #include "base/workers.h"
 #include "geometry/buckets.h"
 #include "geometry/entry_test_support.h"
@@ -63,7 +64,6 @@ std::shared_ptr<PolysetMesh> sheet(int nu, int nv) {
 class LargeObject : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = render_options();
         RenderOptions& options = render_options();
         options.quiet = 0;
         options.xleft = 0, options.xright = 644, options.ylow = 0, options.yhigh = 485;
@@ -89,7 +89,6 @@ protected:
         polyset_.mesh = sheet(400, 170);  // 136,000 triangles: three parts
     }
     void TearDown() override {
-        render_options() = saved_;
         rptSetErrorCB(write_to_stderr);
         restore_tessellators();
     }
@@ -98,7 +97,7 @@ protected:
     RenderObject object_;
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 // Every value the samplers read from a triangle and its vertices.

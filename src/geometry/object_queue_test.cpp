@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/options_test_support.h"
 #include "base/workers.h"
 #include "geometry/buckets.h"
 #include "geometry/entry_test_support.h"
@@ -56,7 +57,6 @@ bool failing_patch(const PatchGeometry&, const char*, TriangleSink& sink) {
 class ObjectQueue : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = render_options();
         render_options().quiet = 1;
         error_text.clear();
         rptSetErrorCB(capture_error);
@@ -76,7 +76,6 @@ protected:
         rptSetErrorCB(nullptr);
         restore_tessellators();
         release_object_queue();
-        render_options() = saved_;
         release_arena(pass_arena());
         release_arena(tile_arena());
     }
@@ -85,7 +84,7 @@ protected:
     RenderObject objects_[kObjects];
 
 private:
-    RenderOptions saved_;
+    test::RenderOptionsGuard options_;
 };
 
 std::vector<std::atomic<int>>* objects_seen = nullptr;

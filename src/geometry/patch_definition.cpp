@@ -49,77 +49,52 @@ void check_knots(const Expr* knots, std::int32_t count, std::int32_t degree,
 
 }  // namespace
 
-// Shared by the three kinds: true when `item` was one of the common names.
+constexpr ParameterField<CommonParameters> kCommonParameters[] = {
+    {"casts_shadow", &CommonParameters::casts_shadow},
+    {"active", &CommonParameters::active},
+    {"shader", &CommonParameters::shader},
+    {"opposite", &CommonParameters::opposite},
+    {"doublesided", &CommonParameters::doublesided},
+    {"light_list", &CommonParameters::light_list},
+    {"clusters", &CommonParameters::clusters},
+    {"motion_blur", &CommonParameters::motion_blur},
+    {"reflection_only", &CommonParameters::reflection_only},
+    {"particle_collisions", &CommonParameters::particle_collisions},
+    {"motion_blur_texture_sample_level", &CommonParameters::motion_blur_texture_sample_level},
+    {"motion_blur_shading_samples", &CommonParameters::motion_blur_shading_samples},
+};
+
+constexpr ParameterField<PatchDefinition> kPatchParameters[] = {
+    {"surface_smoothness", &PatchDefinition::surface_smoothness},
+    {"edge_smoothness", &PatchDefinition::edge_smoothness},
+    {"displacement_detail", &PatchDefinition::displacement_detail},
+    {"limit_edge_length", &PatchDefinition::limit_edge_length},
+    {"max_edge_length", &PatchDefinition::max_edge_length},
+    {"subdivide", &PatchDefinition::subdivide},
+    {"divisions", &PatchDefinition::divisions},
+    {"curvature", &PatchDefinition::curvature},
+    {"uclosed", &PatchDefinition::uclosed},
+    {"vclosed", &PatchDefinition::vclosed},
+    {"uknots", &PatchDefinition::uknots},
+    {"vknots", &PatchDefinition::vknots},
+    {"udegree", &PatchDefinition::udegree},
+    {"vdegree", &PatchDefinition::vdegree},
+    {"cvs", &PatchDefinition::cvs},
+    {"shared_edge", &PatchDefinition::shared_edge},
+    {"trim_region", &PatchDefinition::trim_region},
+};
+
 bool set_common_parameter(CommonParameters& common, const BodyItem& item) {
-    if (named(item, "casts_shadow"))
-        common.casts_shadow = item.value;
-    else if (named(item, "active"))
-        common.active = item.value;
-    else if (named(item, "shader"))
-        common.shader = item.value;
-    else if (named(item, "opposite"))
-        common.opposite = item.value;
-    else if (named(item, "doublesided"))
-        common.doublesided = item.value;
-    else if (named(item, "light_list"))
-        common.light_list = item.value;
-    else if (named(item, "clusters"))
-        common.clusters = item.value;
-    else if (named(item, "motion_blur"))
-        common.motion_blur = item.value;
-    else if (named(item, "reflection_only"))
-        common.reflection_only = item.value;
-    else if (named(item, "auto_mirror")) {
-    }  // written by older modellers; means nothing here
-    else if (named(item, "particle_collisions"))
-        common.particle_collisions = item.value;
-    else if (named(item, "motion_blur_texture_sample_level"))
-        common.motion_blur_texture_sample_level = item.value;
-    else if (named(item, "motion_blur_shading_samples"))
-        common.motion_blur_shading_samples = item.value;
-    else
-        return false;
-    return true;
+    // Written by older modellers; means nothing here.
+    if (named(item, "auto_mirror")) return true;
+    return store_parameter(kCommonParameters, common, item);
 }
 
 void set_patch_parameter(PatchDefinition& definition, const BodyItem& item) {
-    if (named(item, "surface_smoothness"))
-        definition.surface_smoothness = item.value;
-    else if (named(item, "edge_smoothness"))
-        definition.edge_smoothness = item.value;
-    else if (named(item, "displacement_detail"))
-        definition.displacement_detail = item.value;
-    else if (named(item, "limit_edge_length"))
-        definition.limit_edge_length = item.value;
-    else if (named(item, "max_edge_length"))
-        definition.max_edge_length = item.value;
-    else if (named(item, "subdivide"))
-        definition.subdivide = item.value;
-    else if (named(item, "divisions"))
-        definition.divisions = item.value;
-    else if (named(item, "curvature"))
-        definition.curvature = item.value;
-    else if (named(item, "uclosed"))
-        definition.uclosed = item.value;
-    else if (named(item, "vclosed"))
-        definition.vclosed = item.value;
-    else if (named(item, "uknots"))
-        definition.uknots = item.value;
-    else if (named(item, "vknots"))
-        definition.vknots = item.value;
-    else if (named(item, "udegree"))
-        definition.udegree = item.value;
-    else if (named(item, "vdegree"))
-        definition.vdegree = item.value;
-    else if (named(item, "cvs"))
-        definition.cvs = item.value;
-    else if (named(item, "shared_edge"))
-        definition.shared_edge = item.value;
-    else if (named(item, "trim_region"))
-        definition.trim_region = item.value;
-    else if (named(item, "extreference"))
+    if (named(item, "extreference"))
         definition.external = filename_text(item.value);
-    else if (!set_common_parameter(definition.common, item))
+    else if (!store_parameter(kPatchParameters, definition, item) &&
+             !set_common_parameter(definition.common, item))
         fatal("Unknown PATCH parameter %s\n", item.name);
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "geometry/geometry_view.h"
 #include "geometry/tessellate.h"
 #include "geometry/tessellator_test_support.h"
@@ -82,7 +83,6 @@ TrimRegion square(double u0, double v0, double u1, double v1) {
 class Tessellator : public testing::Test {
 protected:
     void SetUp() override {
-        saved_options_ = render_options();
         saved_view_ = geometry_view();
         render_options().quiet = 1;
         errors.clear();
@@ -93,7 +93,6 @@ protected:
     void TearDown() override {
         rptSetErrorCB(nullptr);
         rptSetUserCB(nullptr);
-        render_options() = saved_options_;
         geometry_view() = saved_view_;
     }
 
@@ -113,7 +112,7 @@ protected:
         return output;
     }
 
-    RenderOptions saved_options_;
+    test::RenderOptionsGuard options_;
     GeometryView saved_view_;
 };
 

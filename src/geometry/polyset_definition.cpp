@@ -13,8 +13,6 @@
 
 namespace sky {
 
-bool set_common_parameter(CommonParameters& common, const BodyItem& item);
-
 namespace {
 
 bool named(const BodyItem& item, const char* name) {
@@ -135,6 +133,17 @@ bool polygons_fit(const Expr* polygons, const Limits& limits) {
 
 }  // namespace
 
+constexpr ParameterField<PolysetDefinition> kPolysetParameters[] = {
+    {"vertices", &PolysetDefinition::vertices},
+    {"vertex_colors", &PolysetDefinition::vertex_colors},
+    {"vertex_normals", &PolysetDefinition::vertex_normals},
+    {"texture_vertices", &PolysetDefinition::texture_vertices},
+    {"polygons", &PolysetDefinition::polygons},
+    {"polygon_areas", &PolysetDefinition::polygon_areas},
+    {"smooth", &PolysetDefinition::smooth},
+    {"extreference", &PolysetDefinition::external},
+};
+
 void set_polyset_parameter(PolysetDefinition& definition, const BodyItem& item) {
     if (named(item, "shader")) {
         definition.common.shader = item.value;
@@ -144,24 +153,10 @@ void set_polyset_parameter(PolysetDefinition& definition, const BodyItem& item) 
             fatal("Maximum of %d shaders per polyset allowed\n", kMaxPolysetShaders);
         if (definition.colour_flag && definition.shader_count == 0)
             fatal("Cannot set colour flag on unallocated shader\n");
-    } else if (named(item, "vertices"))
-        definition.vertices = item.value;
-    else if (named(item, "vertex_colors"))
-        definition.vertex_colors = item.value;
-    else if (named(item, "vertex_normals"))
-        definition.vertex_normals = item.value;
-    else if (named(item, "texture_vertices"))
-        definition.texture_vertices = item.value;
-    else if (named(item, "polygons"))
-        definition.polygons = item.value;
-    else if (named(item, "polygon_areas"))
-        definition.polygon_areas = item.value;
-    else if (named(item, "smooth"))
-        definition.smooth = item.value;
-    else if (named(item, "extreference"))
-        definition.external = item.value;
-    else if (!set_common_parameter(definition.common, item))
+    } else if (!store_parameter(kPolysetParameters, definition, item) &&
+               !set_common_parameter(definition.common, item)) {
         fatal("Unknown POLYSET parameter %s\n", item.name);
+    }
 }
 
 void finish_polyset_definition(PolysetDefinition& definition) {

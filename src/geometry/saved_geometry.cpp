@@ -405,6 +405,7 @@ public:
             if (debugging())
                 rptError("SaveGeometry: recorded %s, %zu triangles\n", name, saved_ / 3);
             r.state.store(kComplete, std::memory_order_release);
+            r.state.notify_all();
             return;
         }
         SKY_FREE(r.extents);
@@ -414,6 +415,7 @@ public:
             rptError("SaveGeometry: nothing recorded for %s (%s)\n", name,
                      tessellated ? "no room" : "tessellation failed");
         r.state.store(tessellated ? kEmpty : kUnrecordable, std::memory_order_release);
+        r.state.notify_all();
     }
 
 private:
@@ -533,10 +535,20 @@ SaveTicket Ar_save_mode(const RenderObject& object, const GeometryCommon& geomet
     if (record == nullptr) return {};
 
     int state = record->state.load(std::memory_order_acquire);
-    if (state == kEmpty && !store().off.load(std::memory_order_acquire) &&
-        record->state.compare_exchange_strong(state, kRecording, std::memory_order_acq_rel)) {
-        record->fingerprint = fingerprint_of(object.type, geometry);
-        return {kSaveRecord, record};
+    for (;;) {
+        // Another instance of the definition is being recorded by another
+        // worker: its record is moments away, and taking it makes what a
+        // frame does independent of which worker got there first.
+        if (state == kRecording) {
+            record->state.wait(kRecording, std::memory_order_acquire);
+            state = record->state.load(std::memory_order_acquire);
+            continue;
+        }
+        if (state != kEmpty || store().off.load(std::memory_order_acquire)) break;
+        if (record->state.compare_exchange_strong(state, kRecording, std::memory_order_acq_rel)) {
+            record->fingerprint = fingerprint_of(object.type, geometry);
+            return {kSaveRecord, record};
+        }
     }
     if (state == kComplete && record->fingerprint == fingerprint_of(object.type, geometry))
         return {kSaveReplay, record};

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "base/counters.h"
+#include "base/options_test_support.h"
 #include "base/workers.h"
 #include "geometry/buckets.h"
 #include "geometry/entry_test_support.h"
@@ -277,7 +278,6 @@ std::string messages;
 class SavedGeometryStore : public testing::Test {
 protected:
     void SetUp() override {
-        saved_options_ = render_options();
         render_options().saved_geometry = true;
         render_options().quiet = 0;
         messages.clear();
@@ -295,7 +295,6 @@ protected:
         reset_saved_geometry();
         set_saved_geometry_limits(kSavedSegmentBytes, kSavedCapBytes);
         saved_geometry_switches() = SavedGeometrySwitches{};
-        render_options() = saved_options_;
     }
 
     // An object of its own definition making `triangles` triangles.
@@ -325,7 +324,7 @@ protected:
     }
 
 private:
-    RenderOptions saved_options_;
+    test::RenderOptionsGuard options_;
 };
 
 TEST_F(SavedGeometryStore, ARecordSpreadOverSeveralSegmentsReplaysWhole) {

@@ -70,6 +70,9 @@ struct OutputContext {
     // The files as written (in link mode moved into the temporary rendering
     // directory); empty when not wanted.
     std::string image_name, matte_name, depth_name;
+    // The hidden names they are written under until complete (partial_files.h);
+    // empty for a file written in place.
+    std::string image_partial, matte_partial, depth_partial;
     FBhandle* image = nullptr;
     FBhandle* matte = nullptr;
     int depth_fd = -1;

@@ -12,6 +12,7 @@
 #include "base/options.h"
 #include "output/depth_file.h"
 #include "output/output_context.h"
+#include "output/partial_files.h"
 #include "platform/app.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
@@ -71,10 +72,11 @@ int create_file(const std::string& name) {
     return ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 }
 
-// Creates the depth file, and its directory when that is all that is missing
-// (scenes commonly name their depth files "depth/<shot>").
-int create_depth_file(const std::string& name) {
-    int descriptor = create_file(name);
+// Creates the depth file `name` at `path` (its partial name, or itself), and
+// the directory when that is all that is missing (scenes commonly name their
+// depth files "depth/<shot>").
+int create_depth_file(const std::string& path, const std::string& name) {
+    int descriptor = create_file(path);
     if (descriptor >= 0) return descriptor;
     std::size_t slash = name.rfind('/');
     if (slash != std::string::npos) {
@@ -86,7 +88,7 @@ int create_depth_file(const std::string& name) {
                 rptError("Cannot create depth directory: %s\n", std::strerror(errno));
             } else {
                 rptError("Created '%s' directory.\n", directory.c_str());
-                descriptor = create_file(name);
+                descriptor = create_file(path);
             }
         }
     }
@@ -109,7 +111,10 @@ void open_depth_output(OutputContext& context, const std::string& temporary) {
     const bool in_memory = starts_with(name, temporary + "/") ||
                            starts_with(name, APP_getTempPath() + "/TempDepthFileForDOF");
     if (!in_memory) {
-        context.depth_fd = create_depth_file(name);
+        context.depth_partial = context.link_mode ? "" : partial_name(name);
+        const std::string& path = context.depth_partial.empty() ? name : context.depth_partial;
+        context.depth_fd = create_depth_file(path, name);
+        if (!context.depth_partial.empty()) hold_partial(context.depth_partial);
         std::uint8_t header[kDepthHeaderSize];
         encode_depth_header(header, context.integer_depth, context.width, context.height);
         BrokenPipeScope scope;
@@ -127,6 +132,35 @@ void open_depth_output(OutputContext& context, const std::string& temporary) {
     context.depth_block_bytes = bytes;
 }
 
+// Opens an image or matte file for rows under its partial name, or in place.
+// Where the partial file cannot be made (a directory that takes no new
+// files, say) the name is opened in place as it always was, so that what
+// fails, fails with the same message.
+FBhandle* open_rows(const std::string& name, std::string& partial, std::int32_t format,
+                    std::int32_t width, std::int32_t height, int channels) {
+    if (!partial.empty()) {
+        if (FBhandle* handle = FBopen(partial.c_str(), FB_WRITE_ROWS, format, width, height,
+                                      channels, 0, 0, 90.0)) {
+            hold_partial(partial);
+            return handle;
+        }
+        ::unlink(partial.c_str());
+        partial.clear();
+    }
+    return FBopen(name.c_str(), FB_WRITE_ROWS, format, width, height, channels, 0, 0, 90.0);
+}
+
+// The image library's last error, about the file by the name the user gave it.
+std::string error_about(const std::string& partial, const std::string& name) {
+    return as_final(FBgetError(), partial, name);
+}
+
+// A closed file takes its final name.
+void complete(const std::string& partial, const std::string& name, const char* problem) {
+    if (!partial.empty() && !complete_partial(partial, name))
+        fatal("%s: %s: %s\n", problem, name.c_str(), std::strerror(errno));
+}
+
 void print_completed(const OutputContext& context, const std::string& name) {
     if (context.quiet) rptUser("    ");
     rptUser("Completed %s file\n", name.c_str());
@@ -136,6 +170,9 @@ void reset_context(OutputContext& context) {
     context.image_name.clear();
     context.matte_name.clear();
     context.depth_name.clear();
+    context.image_partial.clear();
+    context.matte_partial.clear();
+    context.depth_partial.clear();
     context.image = nullptr;
     context.matte = nullptr;
     context.depth_fd = -1;
@@ -252,16 +289,18 @@ void open_outputs(OutputContext& context, const CameraRecord& camera, std::int32
     if (image_wanted) {
         const int channels =
             (matte_in_image && matte_wanted) || context.format == FB_FORMAT_RLA ? 4 : 3;
-        context.image = FBopen(context.image_name.c_str(), FB_WRITE_ROWS, context.format,
-                               context.width, context.height, channels, 0, 0, 90.0);
+        context.image_partial = context.link_mode ? "" : partial_name(context.image_name);
+        context.image = open_rows(context.image_name, context.image_partial, context.format,
+                                  context.width, context.height, channels);
         if (context.image == nullptr) {
             rptWarning("%s", FBgetError());
             fatal("Can't create image file %s\n", context.image_name.c_str());
         }
     }
     if (!context.matte_name.empty()) {
-        context.matte = FBopen(context.matte_name.c_str(), FB_WRITE_ROWS, context.format,
-                               context.width, context.height, 1, 0, 0, 90.0);
+        context.matte_partial = context.link_mode ? "" : partial_name(context.matte_name);
+        context.matte = open_rows(context.matte_name, context.matte_partial, context.format,
+                                  context.width, context.height, 1);
         if (context.matte == nullptr) {
             rptWarning("%s", FBgetError());
             fatal("Can't create alpha file %s\n", context.matte_name.c_str());
@@ -301,9 +340,11 @@ void write_row(OutputContext& context, const std::uint8_t* bytes, const float* c
 
     BrokenPipeScope scope;
     if (context.image != nullptr && !FBwrite_and_flush(context.image, bytes))
-        fatal("Problem writing image file: %s\n", FBgetError());
+        fatal("Problem writing image file: %s\n",
+              error_about(context.image_partial, context.image_name).c_str());
     if (context.matte != nullptr && !FBwrite_and_flush(context.matte, bytes))
-        fatal("Problem writing mask file: %s\n", FBgetError());
+        fatal("Problem writing mask file: %s\n",
+              error_about(context.matte_partial, context.matte_name).c_str());
     const float* depths = depth != nullptr ? depth : context.no_depth.data();
     if (context.depth_fd >= 0) {
         encode_depth_row(depths, width, context.integer_depth, context.near, context.far,
@@ -329,12 +370,18 @@ void close_outputs(OutputContext& context) {
     BrokenPipeScope scope;
     if (FBhandle* image = context.image) {
         context.image = nullptr;
-        if (!FBclose(image)) fatal("Problem writing image file: %s\n", FBgetError());
+        if (!FBclose(image))
+            fatal("Problem writing image file: %s\n",
+                  error_about(context.image_partial, context.image_name).c_str());
+        complete(context.image_partial, context.image_name, "Problem writing image file");
         print_completed(context, context.image_name);
     }
     if (FBhandle* matte = context.matte) {
         context.matte = nullptr;
-        if (!FBclose(matte)) fatal("Problem writing mask file: %s\n", FBgetError());
+        if (!FBclose(matte))
+            fatal("Problem writing mask file: %s\n",
+                  error_about(context.matte_partial, context.matte_name).c_str());
+        complete(context.matte_partial, context.matte_name, "Problem writing mask file");
         print_completed(context, context.matte_name);
     }
     if (context.depth_fd >= 0) {
@@ -346,6 +393,7 @@ void close_outputs(OutputContext& context) {
             fatal("Could not complete render due to write problems\n");
         }
         if (::close(descriptor) != 0) depth_write_failure(errno);
+        complete(context.depth_partial, context.depth_name, "Problem writing depth file");
         print_completed(context, context.depth_name);
     }
 }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "output/output_context.h"
 #include "platform/image/fb.h"
 #include "platform/image/image_test_support.h"
@@ -76,7 +77,6 @@ inline ReadBack read_image(const std::string& name, bool sixteen = false) {
 class OutputFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_options_ = render_options();
         saved_gamma_ = Rr_gamma_value;
         saved_gamma_on_ = Rr_gamma_correction_on;
         saved_stages_ = output_stages();
@@ -99,7 +99,6 @@ protected:
     void TearDown() override {
         rptSetUserCB(nullptr);
         rptSetErrorCB(nullptr);
-        render_options() = saved_options_;
         Rr_gamma_value = saved_gamma_;
         Rr_gamma_correction_on = saved_gamma_on_;
         output_stages() = saved_stages_;
@@ -181,7 +180,7 @@ private:
     static void capture_error(const char* text) { errors() += text; }
 
     ScratchDir scratch_;
-    RenderOptions saved_options_;
+    test::RenderOptionsGuard options_;
     float saved_gamma_ = 1.0f;
     bool saved_gamma_on_ = false;
     OutputStages saved_stages_;

@@ -20,15 +20,22 @@ InputStream::InputStream(int fd, bool owns_fd, std::string name)
       owns_fd_(owns_fd),
       name_(std::move(name)),
       buffer_(new char[kBufferSize]),
-      capacity_(kBufferSize) {}
+      capacity_(kBufferSize) {
+    struct stat info {};
+    conversation_ =
+        fd >= 0 && ((::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) || ::isatty(fd));
+}
 
 InputStream::~InputStream() {
     close();
 }
 
-std::unique_ptr<InputStream> InputStream::open_file(const std::string& path, std::string& error) {
+std::unique_ptr<InputStream> InputStream::open_file(const std::string& path, std::string& error,
+                                                    bool regular_only) {
     error.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening a FIFO waits for a writer: a caller that takes regular files
+    // only must be able to refuse it first, so that open does not wait.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
     if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;
@@ -39,6 +46,14 @@ std::unique_ptr<InputStream> InputStream::open_file(const std::string& path, std
         ::close(fd);
         error = std::strerror(EISDIR);
         return nullptr;
+    }
+    if (regular_only) {
+        if (!S_ISREG(info.st_mode)) {
+            ::close(fd);
+            error = kNotARegularFile;
+            return nullptr;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     return std::unique_ptr<InputStream>(new InputStream(fd, true, path));
 }

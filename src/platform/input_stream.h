@@ -11,6 +11,9 @@
 
 namespace sky {
 
+// The reason open_file gives when it refuses a file that is not regular.
+inline constexpr const char* kNotARegularFile = "not a regular file";
+
 class InputStream {
 public:
     ~InputStream();
@@ -19,7 +22,10 @@ public:
 
     // Opens a file for reading. On failure returns null and stores the
     // system's text for the reason in `error` (empty when it has none).
-    static std::unique_ptr<InputStream> open_file(const std::string& path, std::string& error);
+    // `regular_only` refuses, without waiting, anything but a regular file:
+    // a device may never end (/dev/zero), a FIFO nobody writes never start.
+    static std::unique_ptr<InputStream> open_file(const std::string& path, std::string& error,
+                                                  bool regular_only = false);
     static std::unique_ptr<InputStream> standard_input();
     // A stream over a copy of `size` bytes in memory.
     static std::unique_ptr<InputStream> from_memory(const void* data, std::size_t size,
@@ -37,6 +43,10 @@ public:
     const std::string& name() const { return name_; }
     const std::string& error_text() const { return error_; }
     bool is_standard_input() const { return fd_ == 0 && !owns_fd_; }
+    // A socket or a terminal: a read may wait on a peer that is itself
+    // waiting for us, so a reader must take what one read delivers rather
+    // than insist on more.
+    bool is_conversation() const { return conversation_; }
 
     // Closes the stream; the standard input is left open for the process.
     void close();
@@ -53,6 +63,7 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;
+    bool conversation_ = false;
 };
 
 }  // namespace sky

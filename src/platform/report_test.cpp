@@ -6,49 +6,33 @@
 #include <gtest/gtest.h>
 
 #include "platform/fatal.h"
+#include "platform/report_test_support.h"
 
 namespace sky {
 namespace {
 
-std::string user_text, error_text;
-void capture_user(const char* text) {
-    user_text += text;
-}
-void capture_error(const char* text) {
-    error_text += text;
-}
-
 class Reports : public testing::Test {
 protected:
-    void SetUp() override {
-        user_text.clear();
-        error_text.clear();
-        rptSetUserCB(capture_user);
-        rptSetErrorCB(capture_error);
-    }
-    void TearDown() override {
-        rptSetUserCB(nullptr);
-        rptSetErrorCB(nullptr);
-    }
+    test::CapturedReports reports_;
 };
 
 TEST_F(Reports, EachChannelReachesItsOwnCallback) {
     rptUser("Making %d tiles.\n", 33);
     rptError("Error: %s\n", "bad");
-    EXPECT_EQ(user_text, "Making 33 tiles.\n");
-    EXPECT_EQ(error_text, "Error: bad\n");
+    EXPECT_EQ(reports_.user, "Making 33 tiles.\n");
+    EXPECT_EQ(reports_.errors, "Error: bad\n");
 }
 
 TEST_F(Reports, WarningsAreWrappedOnTheErrorChannel) {
     rptWarning("Can't create temporary rendering directory: %s\n", "/tmp/x");
-    EXPECT_EQ(error_text, "Warning: Can't create temporary rendering directory: /tmp/x\n\n");
-    EXPECT_EQ(user_text, "");
+    EXPECT_EQ(reports_.errors, "Warning: Can't create temporary rendering directory: /tmp/x\n\n");
+    EXPECT_EQ(reports_.user, "");
 }
 
 TEST_F(Reports, LongTextsAreNotCutOff) {
     std::string name(5000, 'n');
     rptUser("Completed %s file\n", name.c_str());
-    EXPECT_EQ(user_text, "Completed " + name + " file\n");
+    EXPECT_EQ(reports_.user, "Completed " + name + " file\n");
 }
 
 TEST(ReportFormatting, AlwaysTerminatesTheBuffer) {

@@ -13,6 +13,7 @@
 #include "base/arena.h"
 #include "base/frame_passes.h"
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "base/tiles.h"
 #include "base/workers.h"
 #include "geometry/geometry_evaluation.h"
@@ -96,8 +97,8 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
     scene_description().stages.assign(1, StageRecord{});
     if (parse_scene_text(scene) != 0) return image;
 
+    test::RenderOptionsGuard keep;  // the scene's settings stay with this render
     RenderOptions& options = render_options();
-    const RenderOptions saved = options;
     options = RenderOptions{};
     transfer_environment(options, kRendererCaster, kModeFullRender);
     options.quiet = 1;
@@ -118,10 +119,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         scene_clock().frame = options.frame;
         evaluate_frame_scene();
         CameraEntry* entry = select_next_camera(nullptr, 0);
-        if (entry == nullptr) {
-            options = saved;
-            return image;
-        }
+        if (entry == nullptr) return image;
         CameraRecord& camera = *entry->evaluated;
         FramePasses& passes = frame_passes();
         if (passes.prepare_lights) passes.prepare_lights(camera);
@@ -154,7 +152,6 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
     remove_shading_hooks();
     remove_texture_hooks();
     remove_geometry_hooks();
-    options = saved;
     image.ok = true;
     return image;
 }

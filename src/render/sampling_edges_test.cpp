@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "render/caster_state.h"
 #include "render/rows.h"
 #include "render/sampling_tables.h"
@@ -106,7 +107,6 @@ struct Rendered {
 class RowRoutines : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_options_ = render_options();
         saved_camera_ = caster_camera();
         saved_grid_ = bucket_grid();
         // The pictures need no triangles: every pixel's list is empty.
@@ -117,7 +117,6 @@ protected:
     }
     void TearDown() override {
         RR_release_sample_node(node_);
-        render_options() = saved_options_;
         caster_camera() = saved_camera_;
         bucket_grid() = saved_grid_;
         picture = nullptr;
@@ -165,7 +164,7 @@ protected:
     RR_SampleNode node_;
 
 private:
-    RenderOptions saved_options_;
+    test::RenderOptionsGuard options_;
     CasterCamera saved_camera_;
     BucketGrid saved_grid_;
     BucketCell* no_triangles_ = nullptr;

@@ -55,34 +55,37 @@ const JitterTables& jitter_tables() {
     return tables;
 }
 
-std::span<const std::int32_t> cell_order(int samples) {
+namespace {
+
+// The cell and visit orders of a pixel taking `samples` samples; anything
+// but 9, 16, 25 and 36 takes those of 4.
+struct SampleOrders {
+    std::span<const std::int32_t> cells, visit;
+};
+
+SampleOrders sample_orders(int samples) {
     switch (samples) {
         case 9:
-            return kCells9;
+            return {kCells9, kVisit9};
         case 16:
-            return kCells16;
+            return {kCells16, kVisit16};
         case 25:
-            return kCells25;
+            return {kCells25, kVisit25};
         case 36:
-            return kCells36;
+            return {kCells36, kVisit36};
         default:
-            return kCells4;
+            return {kCells4, kVisit4};
     }
 }
 
+}  // namespace
+
+std::span<const std::int32_t> cell_order(int samples) {
+    return sample_orders(samples).cells;
+}
+
 std::span<const std::int32_t> visit_order(int samples) {
-    switch (samples) {
-        case 9:
-            return kVisit9;
-        case 16:
-            return kVisit16;
-        case 25:
-            return kVisit25;
-        case 36:
-            return kVisit36;
-        default:
-            return kVisit4;
-    }
+    return sample_orders(samples).visit;
 }
 
 bool reduced_sample_flag(std::int32_t column, std::int32_t row) {

@@ -15,6 +15,7 @@
 #include "geometry/saved_geometry.h"
 #include "output/output_context.h"
 #include "output/statistics.h"
+#include "platform/fatal.h"
 #include "platform/files.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
@@ -24,6 +25,7 @@
 #include "run/post_program.h"
 #include "run/signals.h"
 #include "run/startup.h"
+#include "run/unbuilt_settings.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
@@ -60,6 +62,7 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     const std::int64_t camera_start = wall_seconds();
     double near = camera.near, far = camera.far;
     reset_geometry_counters();
+    warn_unbuilt_camera_features(camera, options);
 
     if (passes.prepare_lights) passes.prepare_lights(camera);
     if (passes.set_up_glow) passes.set_up_glow();
@@ -117,9 +120,12 @@ int frame_loop(std::int64_t run_start) {
     // Declared values take their initial values once, before the first
     // frame; animation and assignments change them from there.
     initialise_declared_values();
+    FrameSchedule schedule(options);
+    double stalled_frame = 0;
+    if (double step = schedule.stalled_step(stalled_frame); step != 0)
+        fatal("The frame step %g is too small to advance from frame %g\n", step, stalled_frame);
     start_workers(decide_worker_count());
 
-    FrameSchedule schedule(options);
     FrameTime next;
     while (schedule.next(next)) {
         const std::int64_t frame_start = wall_seconds();

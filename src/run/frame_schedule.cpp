@@ -72,6 +72,20 @@ bool FrameSchedule::next(FrameTime& out) {
     return true;
 }
 
+double FrameSchedule::stalled_step(double& frame) const {
+    if (single_ || current_ == end_limit_) return 0;
+    for (double step : {step_, both_fields_ ? half_step_ : step_}) {
+        if (step == 0) continue;
+        for (double at : {current_, end_limit_}) {
+            if (static_cast<float>(at + step) == static_cast<float>(at)) {
+                frame = at;
+                return step;
+            }
+        }
+    }
+    return 0;
+}
+
 ShutterInterval shutter_interval(const RenderOptions& options, float frame) {
     ShutterInterval shutter;
     float angle = 0, default_angle = 180;

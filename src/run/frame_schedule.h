@@ -25,6 +25,12 @@ public:
     // Both fields of every frame are rendered.
     bool both_fields() const { return both_fields_; }
 
+    // A step so small that a frame of the run, held in single precision as
+    // everything downstream holds it, would not change: the same frame would
+    // be rendered over and over under new extensions. Returns the step, and
+    // the frame it cannot leave in `frame`; 0 when every step advances.
+    double stalled_step(double& frame) const;
+
 private:
     double current_ = 1;
     double step_ = 1;

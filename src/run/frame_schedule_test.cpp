@@ -85,6 +85,22 @@ TEST(FrameSchedule, AZeroStepRendersOneFrameRatherThanForEver) {
     EXPECT_EQ(schedule(frames(5, 1, 0)), (std::vector<Rendered>{{5, 0, 5}}));
 }
 
+double stalled(RenderOptions o, double& at) {
+    return FrameSchedule(o).stalled_step(at);
+}
+
+TEST(FrameSchedule, AStepThatCannotMoveTheFrameIsFound) {
+    double at = 0;
+    EXPECT_EQ(stalled(frames(1, 10, 1e-8f), at), static_cast<double>(1e-8f));
+    EXPECT_EQ(at, 1);
+    // Fine at the start, but not by the end: 2^24 + 1 is not a float.
+    EXPECT_NE(stalled(frames(16777000, 16777300, 0.5f), at), 0);
+    EXPECT_EQ(stalled(frames(1, 10, 0.001f), at), 0);
+    EXPECT_EQ(stalled(frames(10, 1, -1e-9f), at), static_cast<double>(-1e-9f));
+    EXPECT_EQ(stalled(frames(1, 5, 0), at), 0);                           // one frame
+    EXPECT_EQ(stalled(frames(1, 5, 1e-9f, /*animation=*/false), at), 0);  // one frame
+}
+
 std::string errors;
 void capture(const char* text) {
     errors += text;

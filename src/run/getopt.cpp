@@ -1,6 +1,7 @@
 // The option scanner, with the rules for "-", "--" and "/" words.
 #include "run/getopt.h"
 
+#include <cctype>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -21,12 +22,29 @@ bool names_existing_path(const char* argument) {
     return ::stat(argument, &info) == 0;
 }
 
+// A word ending in a file extension: a dot after its first letter followed by
+// letters and digits, at least one a letter ("scene.sdl", not "b0.5").
+bool has_extension(const char* argument) {
+    const char* dot = std::strrchr(argument, '.');
+    if (dot == nullptr || dot - argument < 2 || dot[1] == '\0') return false;
+    bool letter = false;
+    for (const char* c = dot + 1; *c != '\0'; ++c) {
+        if (!std::isalnum(static_cast<unsigned char>(*c))) return false;
+        letter = letter || std::isalpha(static_cast<unsigned char>(*c));
+    }
+    return letter;
+}
+
 // "/" introduces option words as "-" does ("/a3" is -a 3). On this system it
-// also begins every absolute path, so an argument that names an existing file
-// or directory is a path, never an option word.
+// also begins every absolute path: an argument that names an existing file
+// or directory is a path, never an option word, and so is one that could
+// only be a path (a second "/", or a file extension), so that a scene path
+// that is mistyped or not there yet is reported as such rather than read as
+// option letters, with standard input taken for the scene.
 bool is_option_word(const char* argument) {
     if (argument[0] == '-') return true;
-    return argument[0] == '/' && !names_existing_path(argument);
+    if (argument[0] != '/' || names_existing_path(argument)) return false;
+    return std::strchr(argument + 1, '/') == nullptr && !has_extension(argument);
 }
 
 int end_of_options() {

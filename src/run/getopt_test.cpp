@@ -59,6 +59,15 @@ TEST(OptionScanner, AnExistingPathIsNeverAnOptionWord) {
     EXPECT_EQ(result.end_index, 2);
 }
 
+TEST(OptionScanner, AWordThatCanOnlyBeAPathIsNeverAnOptionWord) {
+    // Missing files: a second "/" or a file extension still makes them paths.
+    EXPECT_EQ(scan({"/shows/ep01/scene.sdl"}).end_index, 1);
+    EXPECT_EQ(scan({"/scene.sdl"}).end_index, 1);
+    EXPECT_EQ(scan({"-k", "/no/such"}).results, (Results{"k"}));
+    // Option words with numbers keep their meaning.
+    EXPECT_EQ(scan({"/b0.5", "/a3"}).results, (Results{"b=0.5", "a=3"}));
+}
+
 TEST(OptionScanner, EndOfOptions) {
     // A positional argument stops the scan and stays at optind.
     Scan positional = scan({"-k", "scene.sdl", "-G"});

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <string>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
@@ -29,6 +29,72 @@ float to_float(const char* text) {
 }
 
 constexpr std::int32_t kMaxExtensionSize = 20;
+
+// The options that do nothing but store their argument in one field (or, for
+// those without an argument, switch one setting on). The others, which note
+// more or check their value, are cases of second_scan's switch.
+template <typename T>
+struct StoringOption {
+    char letter;
+    T RenderOptions::*field;
+};
+
+constexpr StoringOption<std::int32_t> kIntegerOptions[] = {
+    {'a', &RenderOptions::aalevelmax},
+    {'K', &RenderOptions::spot_depth},
+    {'l', &RenderOptions::texture_map_megabytes},
+    {'n', &RenderOptions::processors},
+    {'q', &RenderOptions::quiet},
+    {'T', &RenderOptions::tile_rows},
+    {'W', &RenderOptions::background_ylow},
+    {'X', &RenderOptions::file_type_extension},
+    {'x', &RenderOptions::xleft},
+    {'Y', &RenderOptions::background_yhigh},
+    {'y', &RenderOptions::ylow},
+};
+
+constexpr StoringOption<float> kNumberOptions[] = {
+    {'b', &RenderOptions::byframe},        {'e', &RenderOptions::endframe},
+    {'o', &RenderOptions::motion_byframe}, {'s', &RenderOptions::startframe},
+    {'t', &RenderOptions::aathreshold},
+};
+
+// -C and -c are accepted and kept; this program does not quantize images.
+constexpr StoringOption<std::string> kTextOptions[] = {
+    {'C', &RenderOptions::colour_map_file}, {'c', &RenderOptions::quantize_output_file},
+    {'d', &RenderOptions::depth_name},      {'f', &RenderOptions::post_program},
+    {'m', &RenderOptions::matte_name},      {'p', &RenderOptions::image_name},
+};
+
+constexpr StoringOption<bool> kSwitchOptions[] = {
+    {'A', &RenderOptions::link_mode},       {'G', &RenderOptions::saved_geometry},
+    {'k', &RenderOptions::spot_memory},     {'L', &RenderOptions::scale_background},
+    {'N', &RenderOptions::diagnostics},     {'P', &RenderOptions::keep_noglow},
+    {'v', &RenderOptions::ignore_filmgate},
+};
+
+template <typename T, std::size_t N>
+T* stored_field(const StoringOption<T> (&table)[N], int letter, RenderOptions& options) {
+    for (const StoringOption<T>& option : table)
+        if (option.letter == letter) return &(options.*option.field);
+    return nullptr;
+}
+
+// Applies `letter` when it is a storing option; false when it is not one.
+bool store_option(int letter, const char* arg, RenderOptions& options) {
+    if (std::int32_t* field = stored_field(kIntegerOptions, letter, options)) {
+        *field = to_int(arg);
+    } else if (float* number = stored_field(kNumberOptions, letter, options)) {
+        *number = to_float(arg);
+    } else if (std::string* text = stored_field(kTextOptions, letter, options)) {
+        *text = arg;
+    } else if (bool* on = stored_field(kSwitchOptions, letter, options)) {
+        *on = true;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -69,28 +135,11 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
     int option;
     while ((option = getopt(argc, argv, kOptionString)) != -1) {
         const char* arg = optarg;
+        if (store_option(option, arg, options)) continue;
         switch (option) {
-            case 'A':
-                options.link_mode = true;
-                break;
-            case 'a':
-                options.aalevelmax = to_int(arg);
-                break;
             case 'B':
                 options.byextension = to_int(arg);
                 scan.byextension_given = true;
-                break;
-            case 'b':
-                options.byframe = to_float(arg);
-                break;
-            case 'C':
-                options.colour_map_file = arg;
-                break;
-            case 'c':
-                options.quantize_output_file = arg;
-                break;
-            case 'd':
-                options.depth_name = arg;
                 break;
             case 'E':
                 options.extensionsize = to_int(arg);
@@ -98,16 +147,6 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                     rptError("The extension size is too large, capping to 20.\n");
                     options.extensionsize = kMaxExtensionSize;
                 }
-                break;
-            case 'e':
-                options.endframe = to_float(arg);
-                break;
-            case 'f':
-                options.post_program = arg;
-                options.post_processing = true;
-                break;
-            case 'G':
-                options.saved_geometry = true;
                 break;
             case 'g':
                 options.gamma = to_float(arg);
@@ -120,56 +159,22 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                 scan.height_given = true;
                 break;
             case 'I':
+            case 'j':  // the tracer's refraction attenuation
+            case 'Z':
                 break;
             case 'J':
                 options.timing_depth = true;
                 options.depth_name = "depth/timing";
                 options.use_lumenfold_depth = false;
-                options.timing_origin = std::clock();
-                break;
-            case 'j':
-                break;  // the tracer's refraction attenuation
-            case 'K':
-                options.spot_depth = to_int(arg);
-                break;
-            case 'k':
-                options.spot_memory = true;
-                break;
-            case 'L':
-                options.scale_background = true;
-                break;
-            case 'l':
-                options.texture_map_megabytes = to_int(arg);
-                break;
-            case 'm':
-                options.matte_name = arg;
-                break;
-            case 'N':
-                options.diagnostics = true;
-                break;
-            case 'n':
-                options.processors = to_int(arg);
                 break;
             case 'O':
                 options.motion_byframe = 1.0f;
-                break;
-            case 'o':
-                options.motion_byframe = to_float(arg);
-                break;
-            case 'P':
-                options.keep_noglow = true;
-                break;
-            case 'p':
-                options.image_name = arg;
                 break;
             case 'Q':
                 scan.scale.x_given = true;
                 scan.scale.x =
                     static_cast<float>(to_int(arg)) /
                     static_cast<float>(options.xresolution > 0 ? options.xresolution : 1);
-                break;
-            case 'q':
-                options.quiet = to_int(arg);
                 break;
             case 'R':
                 scan.scale.y_given = true;
@@ -185,43 +190,14 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                 options.startextension = to_int(arg);
                 scan.startextension_given = true;
                 break;
-            case 's':
-                options.startframe = to_float(arg);
-                break;
-            case 'T':
-                options.tile_rows = to_int(arg);
-                break;
-            case 't':
-                options.aathreshold = to_float(arg);
-                break;
             case 'u':
                 options.glow_jitter = false;
                 break;
             case 'V':
                 fatal("parallel renderers cannot perform hidden line\n");
-            case 'v':
-                options.ignore_filmgate = true;
-                break;
-            case 'W':
-                options.background_ylow = to_int(arg);
-                break;
             case 'w':
                 options.xright = to_int(arg);
                 scan.width_given = true;
-                break;
-            case 'X':
-                options.file_type_extension = to_int(arg);
-                break;
-            case 'x':
-                options.xleft = to_int(arg);
-                break;
-            case 'Y':
-                options.background_yhigh = to_int(arg);
-                break;
-            case 'y':
-                options.ylow = to_int(arg);
-                break;
-            case 'Z':
                 break;
             case 'z':
                 if (options.link_mode) options.delete_input = true;

@@ -59,7 +59,6 @@ TEST(SecondScan, EveryOptionSetsItsField) {
     EXPECT_EQ(o.extensionsize, 4);
     EXPECT_FLOAT_EQ(o.endframe, 24.0f);
     EXPECT_EQ(o.post_program, "post.sh");
-    EXPECT_TRUE(o.post_processing);
     EXPECT_TRUE(o.saved_geometry);
     EXPECT_TRUE(o.gamma_correction_on);
     EXPECT_FLOAT_EQ(o.gamma, 2.2f);

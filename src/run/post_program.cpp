@@ -23,8 +23,15 @@ std::string shell_quote(const std::string& text) {
     return quoted + "'";
 }
 
+// A relative name that begins with "-" would reach the program as an option
+// ("--version", "-rf"): "./" in front names the same file and cannot.
+std::string not_an_option(const std::string& name) {
+    return !name.empty() && name[0] == '-' ? "./" + name : name;
+}
+
 void run_post_program(const std::string& program, float frame, int extension,
-                      const std::string& image, const std::string& matte) {
+                      const std::string& image_name, const std::string& matte_name) {
+    const std::string image = not_an_option(image_name), matte = not_an_option(matte_name);
     int whole_frame = static_cast<int>(frame);
     rptUser("%s %d %d %s %s\n", program.c_str(), whole_frame, extension,
             image.empty() ? "\"\"" : image.c_str(), matte.empty() ? "\"\"" : matte.c_str());

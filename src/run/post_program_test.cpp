@@ -51,6 +51,14 @@ TEST(PostProgram, NamesAreArgumentsNeverShellSyntax) {
     EXPECT_FALSE(injected.good());
 }
 
+TEST(PostProgram, NamesAreNeverOptions) {
+    EXPECT_EQ(arguments_received("--version", "-rf", 2, 2), "[2]\n[2]\n[./--version]\n[./-rf]\n");
+    EXPECT_EQ(printed, "sh " + testing::TempDir() + "post_args_" + std::to_string(::getpid()) +
+                           ".sh 2 2 ./--version ./-rf\n");
+    EXPECT_EQ(not_an_option("/abs/-x"), "/abs/-x");
+    EXPECT_EQ(not_an_option(""), "");
+}
+
 TEST(PostProgram, QuotingSurvivesTheShell) {
     EXPECT_EQ(shell_quote(""), "''");
     EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");

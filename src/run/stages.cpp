@@ -41,8 +41,15 @@ void read_stage_files(bool link_mode) {
         InputStream* stream = startup_state().input.get();
         if (!link_mode) {
             std::string error;
-            own_stream = InputStream::open_file(file, error);
-            if (!own_stream) fatal("Can't open stage file %s\n", file.c_str());
+            // A device or FIFO as a stage may never end (/dev/zero) or never
+            // start (a FIFO nobody writes): an unattended run would wait for
+            // ever, so only regular files are read.
+            own_stream = InputStream::open_file(file, error, /*regular_only=*/true);
+            if (!own_stream) {
+                if (error == "not a regular file")
+                    rptWarning("%s is not a regular file", file.c_str());
+                fatal("Can't open stage file %s\n", file.c_str());
+            }
             stream = own_stream.get();
         }
 

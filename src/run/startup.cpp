@@ -20,6 +20,7 @@
 #include "run/option_pass.h"
 #include "run/stages.h"
 #include "run/subsystems.h"
+#include "run/unbuilt_settings.h"
 #include "scene/camera.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
@@ -212,6 +213,7 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
         if (!options.quiet) rptUser("Turning off the raytrace preview due to fields.\n");
     }
     decide_camera_motion_blur(options);
+    warn_unbuilt_settings(options);
     if (options.motion_blur && options.saved_geometry) {
         options.saved_geometry = false;
         if (!options.quiet) rptUser("Turning saved geometry off due to motion blur.\n");

@@ -6,40 +6,31 @@
 #include <gtest/gtest.h>
 
 #include "base/options.h"
-#include "platform/report.h"
+#include "base/options_test_support.h"
+#include "platform/report_test_support.h"
 
 namespace sky {
 namespace {
 
-std::string user_text;
-void capture_user(const char* text) {
-    user_text += text;
-}
-
 TEST(ElapsedTime, PrintsHoursMinutesAndSeconds) {
-    user_text.clear();
-    rptSetUserCB(capture_user);
+    test::CapturedReports reports;
     report_elapsed_time(3725, "Frame Render");
     report_elapsed_time(0, "parse");
     report_elapsed_time(100 * 3600 + 59, "Total Render");
-    rptSetUserCB(nullptr);
-    EXPECT_EQ(user_text,
+    EXPECT_EQ(reports.user,
               "Elapsed time for the Frame Render (hh:mm:ss): 01:02:05\n"
               "Elapsed time for the parse (hh:mm:ss): 00:00:00\n"
               "Elapsed time for the Total Render (hh:mm:ss): 100:00:59\n");
 }
 
 TEST(EndOfRun, SaysDoneUnlessQuiet) {
-    user_text.clear();
-    rptSetUserCB(capture_user);
-    RenderOptions saved = render_options();
+    test::RenderOptionsGuard options;
+    test::CapturedReports reports;
     render_options().quiet = 1;
     end_of_run();
     render_options().quiet = 0;
     end_of_run();
-    render_options() = saved;
-    rptSetUserCB(nullptr);
-    EXPECT_EQ(user_text, "done\n");
+    EXPECT_EQ(reports.user, "done\n");
 }
 
 TEST(StartupSwitches, ReadFromTheEnvironment) {

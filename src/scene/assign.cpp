@@ -7,8 +7,6 @@
 
 namespace sky {
 
-Symbol* array_element_symbol(Expr* reference);  // expr_objects.cpp
-
 namespace {
 
 // Predefined names carry the system flag: the render settings the renderer
@@ -44,6 +42,9 @@ int evaluate_expression_statement(Statement& node, int, void**) {
     if (target->type == SDL_NO_TYPE) target->type = value->type;
     if (target->type != value->type) fatal("data type conflict on line %d\n", node.line);
 
+    // The types an assignment may store. Not the list of types AR_evaluate
+    // copies as they are (evaluated_by_equal_type, sdl/expr.cpp), though the
+    // two share most lines: cameras, arrays and curves are refused here.
     switch (target->type) {
         case SDL_CAMERA:
             fatal("Camera assignment broken in Rr_assign2\n");

@@ -69,6 +69,31 @@ void film_gate(CameraRecord& r, float s, float ox, float oy) {
     r.film_gate[3] = gy + half_y;
 }
 
+// One axis of the viewport fit: the image's last pixel on it, the film's
+// aperture, the aperture widened by twice the offset, the offset, and the
+// viewport's two entries for the axis.
+struct FitAxis {
+    float size, aperture, extent, offset;
+    float* range;
+};
+
+// Fits the widened film to the image along `fitted` at `s` pixels per film
+// unit, lying on the side of its offset, and places it along `other` by the
+// placement shift `p`.
+void fit_film(const FitAxis& fitted, const FitAxis& other, float s, float p) {
+    float* f = fitted.range;
+    if (fitted.offset < 0)
+        f[0] = 0, f[1] = s * fitted.extent;
+    else
+        f[1] = fitted.size, f[0] = fitted.size - s * fitted.extent;
+    float e = (other.aperture * s - other.size) / 2 * (p + 1);
+    float* o = other.range;
+    if (other.offset < 0)
+        o[0] = -e, o[1] = -e + s * other.extent;
+    else
+        o[1] = other.aperture * s - e, o[0] = o[1] - s * other.extent;
+}
+
 // The viewport fitted to the film back and the image resolution: the film
 // fills the image across (horizontal fit) or up (vertical fit), and the
 // placement shift slides the image along the film's other dimension, −1 at
@@ -92,34 +117,18 @@ void fit_viewport(CameraRecord& r, float version, std::int32_t xresolution,
     float p = r.placement_shift;
     int code = r.placement_fit_code;
 
-    float s = 0;
+    const FitAxis across{X, ax, ex, ox, v}, up{Y, ay, ey, oy, v + 2};
     if (code == 0 || code == 1) {
-        s = X / ax;
-        float e = (ay * s - Y) / 2 * (p + 1);
-        if (ox < 0)
-            v[0] = 0, v[1] = s * ex;
-        else
-            v[1] = X, v[0] = X - s * ex;
-        if (oy < 0)
-            v[2] = -e, v[3] = -e + s * ey;
-        else
-            v[3] = ay * s - e, v[2] = v[3] - s * ey;
+        const float s = X / ax;
+        fit_film(across, up, s, p);
         bool fits = v[0] <= 0.1f && v[1] >= X - 0.1f && v[2] <= 0.1f && v[3] >= Y - 0.1f;
         if (code == 1 || fits) {
             film_gate(r, s, ox, oy);
             return;
         }
     }
-    s = Y / ay;
-    float e = (ax * s - X) / 2 * (p + 1);
-    if (oy < 0)
-        v[2] = 0, v[3] = s * ey;
-    else
-        v[3] = Y, v[2] = Y - s * ey;
-    if (ox < 0)
-        v[0] = -e, v[1] = -e + s * ex;
-    else
-        v[1] = ax * s - e, v[0] = v[1] - s * ex;
+    const float s = Y / ay;
+    fit_film(up, across, s, p);
     film_gate(r, s, ox, oy);
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "base/options.h"
+#include "base/options_test_support.h"
 #include "platform/report.h"
 #include "scene/camera.h"
 #include "scene/scene_clock.h"
@@ -19,7 +20,6 @@ namespace sky {
 class CameraFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_options_ = render_options();
         reset_front_end();
         clear_cameras();
         scene_clock() = SceneClock{};
@@ -32,7 +32,6 @@ protected:
         rptSetErrorCB(nullptr);
         clear_cameras();
         reset_front_end();
-        render_options() = saved_options_;
         scene_clock() = SceneClock{};
         camera_globals() = CameraGlobals{};
         reset_transform_state(transform_state());
@@ -76,7 +75,7 @@ protected:
 
 private:
     static void capture_error(const char* text) { errors() += text; }
-    RenderOptions saved_options_;
+    test::RenderOptionsGuard options_;
 };
 
 }  // namespace sky

@@ -412,6 +412,13 @@ TEST_F(CameraViewportFit, FitsAcrossOrUpTheImage) {
          {0, 644, 81.5f, 403.5f},
          {0, 644, 81.5f, 403.5f}},
         {"placement_fit_code = 2", {79.5f, 564.5f, 0, 485}, {79.5f, 564.5f, 0, 485}},
+        {"placement_fit_code = 2, placement_shift = 1", {159, 644, 0, 485}, {159, 644, 0, 485}},
+        {"placement_fit_code = 2, filmoffset_y = 0.2",
+         {79.5f, 564.5f, 485 - 485 * 1.4f, 485},
+         {79.5f, 564.5f, 0, 485}},
+        {"placement_fit_code = 2, filmoffset_y = -0.2",
+         {79.5f, 564.5f, 0, 485 * 1.4f},
+         {79.5f, 564.5f, 0, 485}},
         {"placement_fit_code = 5", {0, 644, -79.5f, 564.5f}, {0, 644, -79.5f, 564.5f}},
         // Film offsets widen the viewport; the gate stays on the aperture.
         {"filmoffset_x = 0.2", {644 - 644 * 1.4f, 644, -79.5f, 564.5f}, {0, 644, -79.5f, 564.5f}},

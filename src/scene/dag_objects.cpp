@@ -10,6 +10,7 @@
 // times) is ignored, and an object left without a partner keeps its open
 // placement as its close one, so it renders without motion rather than with
 // another object's.
+#include "base/not_built.h"
 #include "platform/fatal.h"
 #include "scene/camera.h"
 #include "scene/dag_internal.h"
@@ -76,7 +77,9 @@ bool object_moves(Expr* definition, std::int32_t type) {
     const BodyItem* item = value.body->find("motion_blur");
     float motion = 0;
     if (item == nullptr || !evaluate_scalar(item->value, motion)) return false;
-    return static_cast<long long>(motion) != 0;
+    if (static_cast<long long>(motion) == 0) return false;
+    warn_not_built("motion blur of moving objects");  // drawn where they are at the frame time
+    return true;
 }
 
 // The object made earlier in this frame that the current walk's object pairs

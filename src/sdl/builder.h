@@ -161,62 +161,6 @@ void add_stage(StageItems* items, std::int32_t line);
 
 // --- what a parse does ------------------------------------------------------
 
-// Settings of the definition section that hold an expression.
-enum ExprSetting : std::int32_t {
-    SET_USE_V9_TESSELLATOR,
-    SET_TESSELLATOR,
-    SET_REDUCED_SAMPLES,
-    SET_TEXTURES_ACTIVE,
-    SET_PREVIEW_RAY_TRACE,
-    SET_QUIET,
-    SET_FIELDS,
-    SET_ODD,
-    SET_EVEN,
-    SET_ODD_FIELD_FIRST,
-    SET_MAX_REFLECTIONS,
-    SET_MAX_REFRACTIONS,
-    SET_MAX_SHADOW_LEVEL,
-    SET_SUBDIVISION_RECURSION_LIMIT,
-    SET_BBOX_MEMORY,
-    SET_RT_VOXEL_RES_TYPE,
-    SET_TEXTURE_CACHING,
-    SET_USE_SAVED_GEOMETRY,
-    SET_POST_FILTER,
-    SET_IMAGE_FORMAT,
-    SET_HIDDEN_LINE,
-    SET_HLINE_FROM_GLOBAL,
-    SET_HLINE_TO_FILL_COLOR,
-    SET_SHOW_PARTICLES,
-    SET_JITTER,
-    SET_STEREO,
-    SET_STEREO_EYE_OFFSET,
-    SET_ANIMATION,
-    SET_BYEXTENSION,
-    SET_STARTEXTENSION,
-    SET_COMPOSITE_RENDERING,
-    SET_COMPOSITE_THRESHOLD,
-    SET_USE_LUMENFOLD_DEPTH,
-    SET_SMALLFEATURES,
-    SET_FAST_SHADING,
-};
-
-// Settings of the definition section given as an integer.
-enum IntSetting : std::int32_t {
-    SET_GRID_CACHE,
-    SET_RT_NTH_ROOT_VOXEL_RES,
-    SET_TEXTURE_CACHE_SIZE,
-    SET_TEXTURE_CACHE_DISK_LIMIT,
-    SET_HLINE_LINE_WIDTH,
-    SET_HLINE_ISOPARAM_U,
-    SET_HLINE_ISOPARAM_V,
-    SET_SIMULATION_FRAMES_PER_SECOND,
-    SET_SIMULATION_SUBSTEPS,
-    SET_EXTENSIONFORMAT,
-    SET_EXTENSIONSIZE,
-    SET_AAWIDTH,
-    SET_MODE,
-};
-
 // The environment section's clauses.
 enum EnvironmentClause : std::int32_t {
     CLAUSE_BACKGROUND_BODY,     // background (params)
@@ -242,8 +186,10 @@ public:
     // create light/shader/environment (model = NAME, filename = STRING)
     virtual void create_model(const char* kind, const char* model, const char* file,
                               std::int32_t line) = 0;
-    virtual void set_expr_setting(ExprSetting setting, Expr* value, std::int32_t line) = 0;
-    virtual void set_int_setting(IntSetting setting, std::int32_t value, std::int32_t line) = 0;
+    // `keyword = expression;` and `keyword = integer;` of the setting whose
+    // row of environment_settings.h is `setting`.
+    virtual void set_expr_setting(std::int32_t setting, Expr* value, std::int32_t line) = 0;
+    virtual void set_int_setting(std::int32_t setting, std::int32_t value, std::int32_t line) = 0;
     virtual void set_resolution(std::int32_t x, std::int32_t y) = 0;
     virtual void set_rt_shadow_offset(float value) = 0;
     virtual void set_clamp_bumpsize(float value) = 0;

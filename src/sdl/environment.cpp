@@ -8,6 +8,7 @@
 
 #include "platform/fatal.h"
 #include "platform/report.h"
+#include "sdl/environment_settings.h"
 #include "sdl/expr.h"
 #include "sdl/symbols.h"
 
@@ -17,10 +18,16 @@ namespace {
 float version_value = 0.0f;
 float tolerance = 0.00001f;
 
-std::int32_t truncate(float value) {
-    if (!(value > -2147483648.0f)) return INT32_MIN;  // also NaN
-    if (value >= 2147483648.0f) return INT32_MAX;
-    return static_cast<std::int32_t>(value);
+EnvironmentSettings defaults() {
+    EnvironmentSettings settings{};
+    for (const Parameter& row : kEnvironmentSettings)
+        if (row.kept.kind != FieldKind::NONE) store_default(row, row.kept, &settings);
+    return settings;
+}
+
+// Brings a setting kept as a number back into its row's range.
+void correct(const Parameter& row) {
+    correct_parameter(row, row.kept, &environment());
 }
 
 // Old scenes give anti-aliasing levels as exponents: 2^level × 0.8 samples.
@@ -36,12 +43,35 @@ bool is_square(std::int32_t n) {
 }  // namespace
 
 EnvironmentSettings& environment() {
-    static EnvironmentSettings settings;
+    static EnvironmentSettings settings = defaults();
     return settings;
 }
 
 void reset_environment() {
-    environment() = EnvironmentSettings{};
+    environment() = defaults();
+}
+
+std::int32_t setting_integer(float value) {
+    if (!(value > -2147483648.0f)) return INT32_MIN;  // also NaN
+    if (value >= 2147483648.0f) return INT32_MAX;
+    return static_cast<std::int32_t>(value);
+}
+
+void keep_setting(std::int32_t setting, Expr* value) {
+    const Parameter& row = kEnvironmentSettings[static_cast<std::size_t>(setting)];
+    char* field = reinterpret_cast<char*>(&environment()) + row.kept.offset;
+    if (row.kept.kind == FieldKind::EXPRESSION) {
+        *reinterpret_cast<Expr**>(field) = value;
+    } else if (row.kept.kind == FieldKind::FLOAT) {
+        float now = 0.0f;
+        if (!AR_evaluate(SDL_SCALAR, &now, value, nullptr)) exit_process(1);
+        *reinterpret_cast<float*>(field) = now;
+    }
+}
+
+void keep_setting_integer(std::int32_t setting, std::int32_t value) {
+    const Parameter& row = kEnvironmentSettings[static_cast<std::size_t>(setting)];
+    if (row.kept.kind == FieldKind::INT32) set_field_number(&environment(), row.kept, value);
 }
 
 float sdl_version() {
@@ -73,66 +103,31 @@ void assign_system_variable(const char* name, Expr* value) {
     if (!AR_evaluate(SDL_SCALAR, &scalar, value, nullptr)) exit_process(1);
     symbol->scalar() = scalar;
 
+    // The render settings among the system variables reach the record too:
+    // numbers now, expressions as written (they are evaluated again when
+    // used, so they may depend on variables the model section changes).
+    int index = setting_index(name);
+    if (index < 0) return;
+    const Parameter& row = kEnvironmentSettings[static_cast<std::size_t>(index)];
+    if (row.written != Written::VARIABLE) return;
     EnvironmentSettings& env = environment();
-    std::string_view n(name);
-    if (n == "startframe")
-        env.startframe = scalar;
-    else if (n == "endframe")
-        env.endframe = scalar;
-    else if (n == "byframe")
-        env.byframe = scalar;
-    else if (n == "aathreshold")
-        env.aathreshold = scalar;
-    else if (n == "version") {
-        env.version = scalar;
+    switch (row.kept.kind) {
+        case FieldKind::FLOAT:
+            set_field_number(&env, row.kept, scalar);
+            break;
+        case FieldKind::INT32:
+            set_field_number(&env, row.kept, setting_integer(scalar));
+            break;
+        case FieldKind::EXPRESSION:
+            *reinterpret_cast<Expr**>(reinterpret_cast<char*>(&env) + row.kept.offset) = value;
+            break;
+        default:
+            break;
+    }
+    if (std::string_view(name) == "version") {
         env.version_assigned = true;
         version_value = scalar;
-    } else if (n == "aalevelmin")
-        env.aalevelmin = truncate(scalar);
-    else if (n == "aalevelmax")
-        env.aalevelmax = truncate(scalar);
-    else if (n == "xleft")
-        env.xleft = truncate(scalar);
-    else if (n == "xright")
-        env.xright = truncate(scalar);
-    else if (n == "ylow")
-        env.ylow = truncate(scalar);
-    else if (n == "yhigh")
-        env.yhigh = truncate(scalar);
-    // These keep the expression itself: it is evaluated again when used, so
-    // it may depend on variables the model section changes.
-    else if (n == "motion_blur_on")
-        env.motion_blur_on = value;
-    else if (n == "shutter_angle")
-        env.shutter_angle = value;
-    else if (n == "post_center")
-        env.post_center = value;
-    else if (n == "post_adjacent")
-        env.post_adjacent = value;
-    else if (n == "post_diagonal")
-        env.post_diagonal = value;
-    else if (n == "trans_depth")
-        env.trans_depth = value;
-    else if (n == "trans_percent")
-        env.trans_percent = value;
-    else if (n == "keep_noglow")
-        env.keep_noglow = value;
-    else if (n == "spot_depth")
-        env.spot_depth = value;
-    else if (n == "spot_memory")
-        env.spot_memory = value;
-    else if (n == "atten_trans")
-        env.atten_trans = value;
-    else if (n == "gamma_correction")
-        env.gamma_correction = value;
-    else if (n == "ignore_filmgate")
-        env.ignore_filmgate = value;
-    else if (n == "stereo_parallel")
-        env.stereo_parallel = value;
-    else if (n == "invisible_objects_cast_shadows")
-        env.invisible_objects_cast_shadows = value;
-    else if (n == "tessellator")
-        env.tessellator = value;
+    }
 }
 
 void finalise_environment() {
@@ -159,7 +154,7 @@ void finalise_environment() {
     if (env.ylow < 0) fatal("ylow too small\n");
     if (env.yhigh <= env.ylow) fatal("yhigh too small\n");
 
-    if (env.aalevelmin < 0) env.aalevelmin = 0;
+    correct(setting("aalevelmin"));
     if (version < 7.02f) {
         if (env.aalevelmax > 5) env.aalevelmax = 5;
         if (env.aalevelmin >= 2)
@@ -167,9 +162,8 @@ void finalise_environment() {
         if (env.aalevelmax >= 2)
             env.aalevelmax = env.aalevelmax == 2 ? 4 : old_level(env.aalevelmax);
     }
-    if (env.aalevelmax > 36) {
-        env.aalevelmax = 36;
-    } else if (!is_square(env.aalevelmax)) {
+    correct(setting("aalevelmax"));
+    if (!is_square(env.aalevelmax)) {
         std::int32_t root =
             static_cast<std::int32_t>(std::sqrt(static_cast<double>(env.aalevelmax)));
         env.aalevelmax = (root + 1) * (root + 1);
@@ -177,10 +171,8 @@ void finalise_environment() {
     }
     env.aalevelmin = std::min(env.aalevelmin, env.aalevelmax);
 
-    if (env.aathreshold < 0.0f) env.aathreshold = 0.0f;
-    if (env.aathreshold > 1.0f) env.aathreshold = 0.99f;
-
-    if (env.grid_cache < 100) fatal("grid_cache must be > 100\n");
+    correct(setting("aathreshold"));
+    correct(setting("grid_cache"));
 
     if (env.texture_caching != nullptr) {
         std::int32_t size = env.texture_cache_size;
@@ -190,10 +182,7 @@ void finalise_environment() {
                 "texture_cache_size must be one of 4, 8, 16, 32, 64, 128, or 256: using 32.\n");
             env.texture_cache_size = 32;
         }
-        if (env.texture_cache_disk_limit < 1 || env.texture_cache_disk_limit > 5000) {
-            rptWarning("texture_cache_disk_limit must be between 1 and 5000. Using 1\n");
-            env.texture_cache_disk_limit = 1;
-        }
+        correct(setting("texture_cache_disk_limit"));
     }
 }
 

@@ -5,7 +5,9 @@
 // is read (keyword settings and assignments to system variables), and
 // finalised when the section ends; the run driver then turns it into the
 // render options. Fields that hold an expression are evaluated later by their
-// consumer, with the consumer's default; null means "not set".
+// consumer, with the consumer's default; null means "not set". Every field's
+// default, and how it is set, evaluated and transferred, is its setting's row
+// in environment_settings.h; reset_environment() stores the defaults.
 #pragma once
 
 #include <cstdint>
@@ -15,90 +17,102 @@ namespace sky {
 struct Expr;
 
 struct EnvironmentSettings {
-    Expr* use_v9_tessellator = nullptr;
-    Expr* tessellator = nullptr;
-    std::int32_t x_resolution = 645;
-    std::int32_t y_resolution = 486;
-    std::int32_t xleft = 0;
-    std::int32_t xright = -1;  // -1 stands for x_resolution - 1
-    std::int32_t yhigh = -1;   // -1 stands for y_resolution - 1
-    std::int32_t ylow = 0;
-    std::int32_t aalevelmax = 0;
-    float aathreshold = 0.5f;
-    Expr* max_reflections = nullptr;
-    Expr* max_refractions = nullptr;
-    Expr* max_shadow_level = nullptr;
-    Expr* subdivision_recursion_limit = nullptr;
-    Expr* subdivision_control = nullptr;  // list of (scalar, triple) pairs
-    std::int32_t aalevelmin = 0;
-    std::int32_t grid_cache = 4000;
-    Expr* jitter = nullptr;
-    Expr* quiet = nullptr;
-    Expr* fields = nullptr;
-    Expr* preview_ray_trace = nullptr;
-    Expr* odd = nullptr;
-    Expr* even = nullptr;
-    Expr* use_saved_geometry = nullptr;
-    Expr* stereo = nullptr;
-    Expr* stereo_eye_offset = nullptr;
-    float startframe = 1.0f;
-    float endframe = 1.0f;
-    float byframe = 1.0f;
-    Expr* startextension = nullptr;
-    Expr* byextension = nullptr;
-    std::int32_t extensionformat = 0;
-    std::int32_t extensionsize = 1;
-    Expr* animation = nullptr;
-    std::int32_t up_axis = 2;  // 2: y axis, 3: z axis
-    float rt_shadow_offset = 0.0f;
-    float version = 0.0f;
-    Expr* textures_active = nullptr;
-    Expr* post_filter = nullptr;
-    Expr* motion_blur_on = nullptr;
-    Expr* shutter_angle = nullptr;
-    Expr* hidden_line = nullptr;
-    Expr* hline_from_global = nullptr;
-    float hline_to_fill_color = 0.0f;
-    float hline_fill_color[3] = {0, 0, 0};
-    float hline_line_color[3] = {0, 0, 0};
-    std::int32_t hline_line_width = 0;
-    std::int32_t hline_isoparam_u = 0;
-    std::int32_t hline_isoparam_v = 0;
-    Expr* image_format = nullptr;
-    Expr* composite_rendering = nullptr;
-    Expr* composite_threshold = nullptr;
-    float show_particles = 1.0f;
-    std::int32_t simulation_substeps = 1;
-    std::int32_t simulation_frames_per_second = 30;
-    Expr* post_center = nullptr;
-    Expr* post_adjacent = nullptr;
-    Expr* post_diagonal = nullptr;
-    Expr* trans_depth = nullptr;
-    Expr* trans_percent = nullptr;
-    Expr* odd_field_first = nullptr;
-    Expr* keep_noglow = nullptr;
-    Expr* spot_depth = nullptr;
-    Expr* spot_memory = nullptr;
-    Expr* ignore_filmgate = nullptr;
-    Expr* gamma_correction = nullptr;
-    Expr* atten_trans = nullptr;
-    Expr* use_lumenfold_depth = nullptr;
-    Expr* stereo_parallel = nullptr;
-    Expr* invisible_objects_cast_shadows = nullptr;
-    Expr* bbox_memory = nullptr;
-    Expr* texture_caching = nullptr;
-    std::int32_t texture_cache_size = 32;
-    std::int32_t texture_cache_disk_limit = 1;
-    Expr* reduced_samples = nullptr;
-    Expr* rt_voxel_res_type = nullptr;
-    std::int32_t rt_top_level_voxel_res[3] = {20, 20, 20};
-    std::int32_t rt_nth_root_voxel_res = 3;
+    Expr* use_v9_tessellator{};
+    Expr* tessellator{};
+    std::int32_t x_resolution{};
+    std::int32_t y_resolution{};
+    std::int32_t xleft{};
+    std::int32_t xright{};  // -1 stands for x_resolution - 1
+    std::int32_t yhigh{};   // -1 stands for y_resolution - 1
+    std::int32_t ylow{};
+    std::int32_t aalevelmax{};
+    float aathreshold{};
+    Expr* max_reflections{};
+    Expr* max_refractions{};
+    Expr* max_shadow_level{};
+    Expr* subdivision_recursion_limit{};
+    Expr* subdivision_control{};  // list of (scalar, triple) pairs
+    std::int32_t aalevelmin{};
+    std::int32_t grid_cache{};
+    Expr* jitter{};
+    Expr* quiet{};
+    Expr* fields{};
+    Expr* preview_ray_trace{};
+    Expr* odd{};
+    Expr* even{};
+    Expr* use_saved_geometry{};
+    Expr* stereo{};
+    Expr* stereo_eye_offset{};
+    float startframe{};
+    float endframe{};
+    float byframe{};
+    Expr* startextension{};
+    Expr* byextension{};
+    std::int32_t extensionformat{};
+    std::int32_t extensionsize{};
+    Expr* animation{};
+    std::int32_t up_axis{};  // 2: y axis, 3: z axis
+    float rt_shadow_offset{};
+    float version{};
+    Expr* textures_active{};
+    Expr* post_filter{};
+    Expr* motion_blur_on{};
+    Expr* shutter_angle{};
+    Expr* hidden_line{};
+    Expr* hline_from_global{};
+    float hline_to_fill_color{};
+    float hline_fill_color[3]{};
+    float hline_line_color[3]{};
+    std::int32_t hline_line_width{};
+    std::int32_t hline_isoparam_u{};
+    std::int32_t hline_isoparam_v{};
+    Expr* image_format{};
+    Expr* composite_rendering{};
+    Expr* composite_threshold{};
+    float show_particles{};
+    std::int32_t simulation_substeps{};
+    std::int32_t simulation_frames_per_second{};
+    Expr* post_center{};
+    Expr* post_adjacent{};
+    Expr* post_diagonal{};
+    Expr* trans_depth{};
+    Expr* trans_percent{};
+    Expr* odd_field_first{};
+    Expr* keep_noglow{};
+    Expr* spot_depth{};
+    Expr* spot_memory{};
+    Expr* ignore_filmgate{};
+    Expr* gamma_correction{};
+    Expr* atten_trans{};
+    Expr* use_lumenfold_depth{};
+    Expr* stereo_parallel{};
+    Expr* invisible_objects_cast_shadows{};
+    Expr* bbox_memory{};
+    Expr* texture_caching{};
+    std::int32_t texture_cache_size{};
+    std::int32_t texture_cache_disk_limit{};
+    Expr* reduced_samples{};
+    Expr* rt_voxel_res_type{};
+    std::int32_t rt_top_level_voxel_res[3]{};
+    std::int32_t rt_nth_root_voxel_res{};
 
     bool version_assigned = false;  // `version` was assigned in this parse
 };
 
 // The one process-wide record.
 EnvironmentSettings& environment();
+
+// A setting's value as an integer, as the settings have always taken it:
+// truncated toward zero, saturating, and the smallest integer for a value
+// that is not a number.
+std::int32_t setting_integer(float value);
+
+// The definition section's `keyword = expression;` and `keyword = integer;`
+// for the setting of row `setting` (environment_settings.h): kept as the
+// expression, evaluated now (a failure ends the run with status 1), or
+// ignored, as its row says.
+void keep_setting(std::int32_t setting, Expr* value);
+void keep_setting_integer(std::int32_t setting, std::int32_t value);
 
 // Zeroes the record and stores the defaults; called before each parse.
 void reset_environment();

@@ -2,11 +2,14 @@
 // corrections and checks made when the section ends, through real parses.
 #include "sdl/environment.h"
 
+#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/report.h"
+#include "sdl/environment_settings.h"
+#include "sdl/expr.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/symbols.h"
 
@@ -138,6 +141,52 @@ TEST(EnvironmentSettingsDeathTest, SettingsThatCannotBeCorrectedEndTheRun) {
                 "^ERROR: Unknown parameter unknown_name\n$");
     EXPECT_EXIT(parse("scalar mine (1); mine = 2;"), testing::ExitedWithCode(1),
                 "^ERROR: Bad variable mine\n$");
+}
+
+// Where a setting's value is kept, read back for comparison.
+double kept_value(const EnvironmentSettings& env, const Parameter& row) {
+    if (row.kept.kind == FieldKind::EXPRESSION)
+        return reinterpret_cast<std::uintptr_t>(
+            *reinterpret_cast<Expr* const*>(reinterpret_cast<const char*>(&env) + row.kept.offset));
+    return field_number(&env, row.kept);
+}
+
+TEST(EnvironmentSettings, EachSettingKeepsItsValueInItsOwnField) {
+    for (std::size_t i = 0; i < kEnvironmentSettings.size(); ++i) {
+        const Parameter& row = kEnvironmentSettings[i];
+        if (row.written == Written::OWN_RULE) continue;
+        reset_front_end();
+        const EnvironmentSettings before = environment();
+        Expr* value = make_scalar_literal(100, 1);
+        auto index = static_cast<std::int32_t>(i);
+        if (row.written == Written::KEYWORD) keep_setting(index, value);
+        if (row.written == Written::KEYWORD_INTEGER) keep_setting_integer(index, 100);
+        if (row.written == Written::VARIABLE) assign_system_variable(row.name, value);
+        for (const Parameter& other : kEnvironmentSettings) {
+            if (other.kept.kind == FieldKind::NONE) continue;
+            double now = kept_value(environment(), other);
+            if (&other != &row || row.type == ParameterType::IGNORED)
+                EXPECT_EQ(now, kept_value(before, other)) << row.name << " changed " << other.name;
+            else if (row.kept.kind == FieldKind::EXPRESSION)
+                EXPECT_EQ(now, reinterpret_cast<std::uintptr_t>(value)) << row.name;
+            else
+                EXPECT_EQ(now, 100.0) << row.name;
+        }
+    }
+}
+
+TEST(EnvironmentSettings, TheTextureCacheDiskLimitAtTheEndsOfItsRange) {
+    parse_definitions("texture_caching = 1; texture_cache_disk_limit = 1;");
+    EXPECT_EQ(environment().texture_cache_disk_limit, 1);
+    parse_definitions("texture_caching = 1; texture_cache_disk_limit = 5000;");
+    EXPECT_EQ(environment().texture_cache_disk_limit, 5000);
+    EXPECT_EQ(warnings, "");
+    parse_definitions("texture_caching = 1; texture_cache_disk_limit = 5001;");
+    EXPECT_EQ(environment().texture_cache_disk_limit, 1);
+    EXPECT_EQ(warnings,
+              "Warning: texture_cache_disk_limit must be between 1 and 5000. Using 1\n\n");
+    parse_definitions("texture_cache_disk_limit = 5001;");
+    EXPECT_EQ(environment().texture_cache_disk_limit, 5001);
 }
 
 TEST(EnvironmentSettings, GridCacheOf100IsAccepted) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sdl/environment_settings.h"
 #include "sdl/parse_test_support.h"
 
 namespace sky {
@@ -37,6 +38,34 @@ TEST(EnvironmentTransfer, DefaultsOfAnEmptyScene) {
     EXPECT_TRUE(o.y_up);
     EXPECT_FALSE(given.animation);
     EXPECT_FALSE(given.startextension);
+}
+
+TEST(EnvironmentTransfer, AnEmptySceneGivesEveryOptionItsOwnDefault) {
+    // The record's defaults and the settings' agree, so a scene that says
+    // nothing renders as RenderOptions starts.
+    RenderOptions transferred = transfer("");
+    const RenderOptions initial;
+    for (const Parameter& row : kEnvironmentSettings) {
+        if (row.consumer != Consumer::RENDER_OPTIONS || row.store.kind == FieldKind::NONE) continue;
+        for (int i = 0; i < row.store.count; ++i)
+            EXPECT_EQ(field_number(&transferred, row.store, i),
+                      field_number(&initial, row.store, i))
+                << row.name;
+    }
+    EXPECT_EQ(transferred.y_up, initial.y_up);
+    EXPECT_EQ(transferred.tessellator, initial.tessellator);
+    EXPECT_EQ(transferred.gamma_correction_on, initial.gamma_correction_on);
+}
+
+TEST(EnvironmentTransfer, RangesApplyToTheEvaluatedValueAtTheirEnds) {
+    RenderOptions o = transfer("trans_percent = 1; bbox_memory = 2; texture_caching = 2;");
+    EXPECT_FLOAT_EQ(o.trans_percent, 1.0f);
+    EXPECT_EQ(o.bbox_memory, 2);
+    EXPECT_EQ(o.texture_caching, 2);
+    o = transfer("bbox_memory = -0.5; texture_caching = -1; hidden_line = 0.9;");
+    EXPECT_EQ(o.bbox_memory, 0);      // truncated to 0 first
+    EXPECT_EQ(o.texture_caching, 0);  // beyond its range: 0
+    EXPECT_FALSE(o.hidden_line);      // a switch reads the integer part
 }
 
 TEST(EnvironmentTransfer, TheTessellatorFollowsTheSceneVersion) {
@@ -122,6 +151,22 @@ TEST(RayTraceLimitsDeathTest, NegativeLimitsEndTheRun) {
                 "^max_shadow_level cannot be less than -1\n$");
     EXPECT_EXIT(check("subdivision_recursion_limit = -1;"), testing::ExitedWithCode(1),
                 "^subdivision_limit cannot be negative\n$");
+    // The first limit beyond its range is the one named.
+    EXPECT_EXIT(check("max_refractions = -1; max_shadow_level = -2;"), testing::ExitedWithCode(1),
+                "^max_refractions cannot be negative\n$");
+}
+
+TEST(RayTraceLimits, LimitsAtTheEndsOfTheirRanges) {
+    transfer(
+        "max_reflections = 0; max_refractions = -0.5; max_shadow_level = -1;"
+        "subdivision_recursion_limit = 0;");
+    RayTraceLimits limits;
+    std::vector<SubdivisionControl> control;
+    check_ray_trace_limits(limits, control);
+    EXPECT_EQ(limits.max_reflections, 0);
+    EXPECT_EQ(limits.max_refractions, 0);
+    EXPECT_EQ(limits.max_shadow_level, -1);
+    EXPECT_EQ(limits.subdivision_recursion_limit, 0);
 }
 
 }  // namespace

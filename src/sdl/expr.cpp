@@ -64,6 +64,8 @@ bool copy_default(std::int32_t wanted, void* result, const void* value) {
 // Types a node yields exactly as the consumer reads them. Motion curves, trim
 // faces, commands, colours and normals are here too: the declaration walk and
 // the owning subsystems read them through AR_evaluate like any other value.
+// The types an assignment may store (scene/assign.cpp) are another list that
+// shares most of these lines.
 bool evaluated_by_equal_type(std::int32_t wanted) {
     switch (wanted) {
         case SDL_SCALAR:
@@ -230,6 +232,24 @@ void set_evaluation_error(int error) {
     error_cell = error;
 }
 
+namespace {
+
+// How deep evaluation may recurse: far beyond any scene's nesting (the parser
+// refuses parentheses nested a few thousand deep), well within a thread's
+// stack. Long chains of one operator do not recurse (evaluate_binary).
+constexpr int kMaxEvaluationDepth = 2000;
+thread_local int evaluation_depth = 0;
+
+struct DepthGuard {
+    explicit DepthGuard(const Expr* node) {
+        if (++evaluation_depth > kMaxEvaluationDepth)
+            fatal("Expression on line %d is nested too deeply to evaluate\n", node->line);
+    }
+    ~DepthGuard() { --evaluation_depth; }
+};
+
+}  // namespace
+
 bool AR_evaluate(std::int32_t wanted, void* result, Expr* expression, const void* default_value) {
     if (result == nullptr) return false;
     if (expression == nullptr) {
@@ -242,6 +262,7 @@ bool AR_evaluate(std::int32_t wanted, void* result, Expr* expression, const void
         if (node == nullptr) return false;
     }
     if (node->kind == nullptr || node->kind->evaluate == nullptr) return false;
+    DepthGuard depth(node);
     switch (wanted) {
         case SDL_TEXTURE:
             return evaluate_texture(node, result);

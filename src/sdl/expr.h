@@ -111,6 +111,9 @@ Expr* make_print(const char* text, Expr* value, std::int32_t line);
 Expr* Rr_make_variable_reference(const char* name, std::int32_t line);
 // name[subscript]: the symbol must be an ARRAY (fatal otherwise).
 Expr* make_array_element(const char* name, Expr* subscript, std::int32_t line);
+// The element record an assignment to an array-element reference writes, with
+// the subscripts evaluated now; null when one fails or is out of range.
+Symbol* array_element_symbol(Expr* reference);
 
 Expr* make_triple(Expr* x, Expr* y, Expr* z, std::int32_t line);
 // current_position (550), motion (551), forward (552).

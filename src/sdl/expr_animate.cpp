@@ -282,6 +282,10 @@ bool curve_value(const AnimateCache& cache, double t, double& value) {
     double t0 = first.time, y0 = first.value, t1 = last.time, y1 = last.value;
     double range = t1 - t0;
     double offset = 0;
+    // Before the first key and after the last, the same behaviours seen from
+    // either end: the two switches mirror each other on purpose, each with
+    // its own exact formulas (folding one onto the other would change the
+    // values in their last bits).
     if (t < t0) {
         // One key has no period to repeat: it holds its value.
         bool periodic =
@@ -319,6 +323,7 @@ bool curve_value(const AnimateCache& cache, double t, double& value) {
                 return false;
         }
     } else if (t > t1) {
+        // The mirror of the cases before the first key, above.
         bool periodic = cache.post == POST_OSCILLATE || cache.post == POST_CYCLE ||
                         cache.post == POST_CYCLE_OFFSET;
         if (periodic && range <= 0) {

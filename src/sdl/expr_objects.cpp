@@ -96,6 +96,28 @@ struct ArrayElementNode {
     Expr scratch;     // points at the element designated by the last evaluation
 };
 
+// Evaluates the subscripts in order, each selecting inside the array the one
+// before selected, and returns the element where the walk stops: the last
+// subscript's (itself an array when fewer subscripts are given than the array
+// nests), or the first that is not an array (further subscripts are not
+// evaluated). Null when a subscript fails to evaluate or falls outside its
+// array.
+Symbol* walk_subscripts(const ArrayElementNode& node) {
+    Symbol* array = node.array;
+    for (Expr* subscript = node.subscript; subscript != nullptr; subscript = subscript->next) {
+        float value = 0;
+        if (!AR_evaluate(SDL_SCALAR, &value, subscript, nullptr)) return nullptr;
+        int index = truncate_to_int(value);
+        if (array == nullptr || index < 0 || index >= array->element_count ||
+            array->elements == nullptr)
+            return nullptr;
+        Symbol* element = &array->elements[index];
+        if (subscript->next == nullptr || element->type != SDL_ARRAY) return element;
+        array = element;
+    }
+    return nullptr;
+}
+
 bool evaluate_array_element(Expr* node, void* result) {
     Expr* element = resolve_array_element(node);
     if (element == nullptr) return false;
@@ -172,29 +194,18 @@ Expr* make_array_element(const char* name, Expr* subscript, std::int32_t line) {
 Expr* resolve_array_element(Expr* reference) {
     auto* node = static_cast<ArrayElementNode*>(reference->payload);
     if (node == nullptr) return nullptr;
-    const Symbol* array = node->array;
-    for (Expr* subscript = node->subscript; subscript != nullptr; subscript = subscript->next) {
-        float value = 0;
-        if (!AR_evaluate(SDL_SCALAR, &value, subscript, nullptr)) return nullptr;
-        int index = truncate_to_int(value);
-        if (array == nullptr || index < 0 || index >= array->element_count ||
-            array->elements == nullptr)
-            return nullptr;
-        Symbol* element = &array->elements[index];
-        if (element->type == SDL_ARRAY) {
-            array = element;  // the next subscript selects inside it
-            continue;
-        }
-        // Elements get a type and storage when first assigned.
-        if (element->type == SDL_NO_TYPE || element->value == nullptr) return nullptr;
-        Expr& scratch = node->scratch;
-        scratch.kind = &kVariableKind;
-        scratch.symbol = element;
-        scratch.type = element->type;
-        scratch.line = reference->line;
-        return &scratch;
-    }
-    return nullptr;
+    Symbol* element = walk_subscripts(*node);
+    // A whole array is not a value; elements get a type and storage when
+    // first assigned.
+    if (element == nullptr || element->type == SDL_ARRAY || element->type == SDL_NO_TYPE ||
+        element->value == nullptr)
+        return nullptr;
+    Expr& scratch = node->scratch;
+    scratch.kind = &kVariableKind;
+    scratch.symbol = element;
+    scratch.type = element->type;
+    scratch.line = reference->line;
+    return &scratch;
 }
 
 // The element record an assignment to `name[i]` writes: resolved like a
@@ -203,22 +214,7 @@ Symbol* array_element_symbol(Expr* reference) {
     if (reference == nullptr || reference->kind != &kArrayElementKind) return nullptr;
     auto* node = static_cast<ArrayElementNode*>(reference->payload);
     if (node == nullptr) return nullptr;
-    Symbol* array = node->array;
-    for (Expr* subscript = node->subscript; subscript != nullptr; subscript = subscript->next) {
-        float value = 0;
-        if (!AR_evaluate(SDL_SCALAR, &value, subscript, nullptr)) return nullptr;
-        int index = truncate_to_int(value);
-        if (array == nullptr || index < 0 || index >= array->element_count ||
-            array->elements == nullptr)
-            return nullptr;
-        Symbol* element = &array->elements[index];
-        if (element->type == SDL_ARRAY && subscript->next != nullptr) {
-            array = element;
-            continue;
-        }
-        return element;
-    }
-    return nullptr;
+    return walk_subscripts(*node);
 }
 
 }  // namespace sky

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
@@ -56,12 +57,87 @@ struct BinaryRow {
     float (*apply)(float a, float b);
 };
 
+bool evaluate_binary(Expr* node, void* result);
+
+// A node the left-spine walk below evaluates in its loop rather than by
+// recursion: a binary operator yielding a scalar, which AR_evaluate would
+// hand straight to evaluate_binary.
+bool on_binary_spine(const Expr* node) {
+    return node != nullptr && node->kind != nullptr && node->kind->evaluate == evaluate_binary &&
+           node->type == SDL_SCALAR;
+}
+
+// The spines of the binary nodes being evaluated on this thread, one above
+// the other: a right operand's own spine is pushed above its parent's while
+// the parent waits for it.
+thread_local std::vector<Expr*> spines;
+
+// Gives the levels one evaluation pushed back, however it ends (a fatal
+// error may unwind through it in the fuzzing harness).
+struct SpineScope {
+    std::size_t base = spines.size();
+    ~SpineScope() { spines.resize(base); }
+};
+
+// Reports that `node` could not evaluate its operand `position`, as the
+// argument evaluation does.
+void report_operand_failure(Expr* node, int position) {
+    if (!quiet_evaluation()) rptError("Can't evaluate argument %d for function\n", position);
+    set_evaluation_error(kErrorArgument);
+    report_scalar_failure(node);
+}
+
+// Operators associate to the left, so a long sum in a scene (`1+1+...+1`)
+// is a chain of left operands as deep as it is long. Recursing down it would
+// overflow the stack at a few tens of thousands of terms: the chain is
+// walked with a loop instead, and evaluated from its innermost operator
+// outward, with the same order of evaluation and the same messages as the
+// argument evaluation would give level by level.
 bool evaluate_binary(Expr* node, void* result) {
-    const auto* row = reinterpret_cast<const BinaryRow*>(node->kind);
-    float values[2];
-    if (!evaluate_scalar_arguments(node, 2, values)) return false;
-    scalar_result(result) = row->apply(values[0], values[1]);
-    return true;
+    const SpineScope scope;
+    const std::size_t base = scope.base;
+    for (Expr* level = node;; level = level->args) {
+        spines.push_back(level);
+        if (!on_binary_spine(level->args)) break;
+    }
+    // Every level clears the error cell before its first operand, and the
+    // first operands are all evaluated before any second one.
+    clear_evaluation_error();
+    float value = 0;
+    bool ok = true;
+    std::size_t failed = spines.size();
+    for (std::size_t i = spines.size(); i-- > base && ok;) {
+        Expr* level = spines[i];
+        Expr* first = level->args;
+        if (i == spines.size() - 1) {
+            if (first == nullptr) {
+                set_evaluation_error(kErrorArgument);
+                report_scalar_failure(level);
+                ok = false;
+            } else if (!AR_evaluate(SDL_SCALAR, &value, first, nullptr)) {
+                report_operand_failure(level, 0);
+                ok = false;
+            }
+        }
+        float second = 0;
+        if (ok && (first->next == nullptr)) {
+            set_evaluation_error(kErrorArgument);
+            report_scalar_failure(level);
+            ok = false;
+        } else if (ok && !AR_evaluate(SDL_SCALAR, &second, first->next, nullptr)) {
+            report_operand_failure(level, 1);
+            ok = false;
+        }
+        if (ok)
+            value = reinterpret_cast<const BinaryRow*>(level->kind)->apply(value, second);
+        else
+            failed = i;
+    }
+    // A failure inside the chain fails every level above it, each saying so.
+    if (!ok)
+        for (std::size_t i = failed; i-- > base;) report_operand_failure(spines[i], 0);
+    if (ok) scalar_result(result) = value;
+    return ok;
 }
 
 float truth(bool condition) {
@@ -85,6 +161,9 @@ constexpr BinaryRow kBinaryRows[] = {
     {{"<=", 111, evaluate_binary}, [](float a, float b) { return truth(a <= b); }},
     {{">", 112, evaluate_binary}, [](float a, float b) { return truth(a > b); }},
     {{">=", 113, evaluate_binary}, [](float a, float b) { return truth(a >= b); }},
+    // Both sides are evaluated, unlike `&&`.
+    {{"||", 402, evaluate_binary},
+     [](float a, float b) { return truth(std::trunc(a) != 0.0f || std::trunc(b) != 0.0f); }},
 };
 
 bool is_zero_truth(float value) {
@@ -134,16 +213,8 @@ bool evaluate_and(Expr* node, void* result) {
     return true;
 }
 
-bool evaluate_or(Expr* node, void* result) {
-    float values[2];
-    if (!evaluate_scalar_arguments(node, 2, values)) return false;
-    scalar_result(result) = truth(!is_zero_truth(values[0]) || !is_zero_truth(values[1]));
-    return true;
-}
-
 constexpr ExprKind kNegationKind = {"unary -", 395, evaluate_negation};
 constexpr ExprKind kAndKind = {"&&", 401, evaluate_and};
-constexpr ExprKind kOrKind = {"||", 402, evaluate_or};
 constexpr ExprKind kNotKind = {"!", 403, evaluate_not};
 
 }  // namespace
@@ -159,8 +230,6 @@ const ExprKind* operator_kind(std::int32_t code) {
             return &kNegationKind;
         case 401:
             return &kAndKind;
-        case 402:
-            return &kOrKind;
         case 403:
             return &kNotKind;
         default:

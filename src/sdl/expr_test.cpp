@@ -94,6 +94,38 @@ TEST_F(Operators, MissingAndFailingArguments) {
     EXPECT_EQ(value_of(call(100, {num(1), num(2), silent_failure()})), 3.0f);
 }
 
+// Operators associate to the left: a long sum is a chain of left operands as
+// deep as it is long, and must neither overflow the stack nor change what a
+// short one gives.
+TEST_F(Operators, LongChainsEvaluateWithoutRecursing) {
+    Expr* chain = num(1);
+    for (int i = 1; i < 1000000; ++i) chain = call(i % 2 ? 100 : 102, {chain, num(1)});
+    EXPECT_EQ(value_of(chain), 500001.0f);  // (((1+1)*1)+1)*1 ...
+    Expr* mixed = num(10);
+    for (int i = 0; i < 300000; ++i) mixed = call(402, {call(108, {mixed, num(10)}), num(0)});
+    EXPECT_EQ(value_of(mixed), 0.0f);  // (10 == 10) || 0 is 1, then 1 == 10 is 0, ...
+    EXPECT_EQ(error_output(), "");
+}
+
+TEST_F(Operators, AFailureInsideAChainFailsEveryLevelAboveIt) {
+    float value = 0;
+    // ((1 + failure) * 2) - 3, each operator on its own line.
+    Expr* sum = call(100, {num(1), silent_failure()}, 1);
+    EXPECT_FALSE(eval(call(101, {call(102, {sum, num(2)}, 2), num(3)}, 3), value));
+    EXPECT_EQ(error_output(),
+              "Can't evaluate argument 1 for function\nCannot evaluate SCALAR on line 1\n"
+              "Can't evaluate argument 0 for function\nCannot evaluate SCALAR on line 2\n"
+              "Can't evaluate argument 0 for function\nCannot evaluate SCALAR on line 3\n");
+    error_output().clear();
+    // A chain in a right operand reports within it, then its parent.
+    Expr* inner = call(100, {call(100, {silent_failure(), num(1)}, 5), num(1)}, 6);
+    EXPECT_FALSE(eval(call(102, {num(2), inner}, 7), value));
+    EXPECT_EQ(error_output(),
+              "Can't evaluate argument 0 for function\nCannot evaluate SCALAR on line 5\n"
+              "Can't evaluate argument 0 for function\nCannot evaluate SCALAR on line 6\n"
+              "Can't evaluate argument 1 for function\nCannot evaluate SCALAR on line 7\n");
+}
+
 TEST_F(Operators, QuietModeLeavesAnErrorNumberInsteadOfMessages) {
     EXPECT_FALSE(set_quiet_evaluation(true));
     float value = 0;

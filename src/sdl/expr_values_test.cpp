@@ -2,6 +2,7 @@
 // transformations), print nodes and array-element references.
 #include <cmath>
 
+#include "base/not_built.h"
 #include "sdl/expr_test_support.h"
 
 namespace sky {
@@ -178,9 +179,16 @@ TEST_F(Values, MotionPathsAndClustersWaitForTheGeometryLibrary) {
     ASSERT_TRUE(Declare("move", SDL_MOTION_CURVE, make_object(SDL_MOTION_CURVE, path, 1)));
     Expr* motion = make_triple_function(551, args({ref("move"), num(1)}), 14);
     ASSERT_NE(motion, nullptr);
-    Triple p;
-    EXPECT_FALSE(evaluate_triple(motion, p));
-    EXPECT_NE(error_output().find("MOTION path on line 14"), std::string::npos);
+    // Not followed yet: the origin, with one warning however often it is asked.
+    reset_not_built_warnings();
+    Triple p{1, 2, 3};
+    EXPECT_TRUE(evaluate_triple(motion, p));
+    EXPECT_TRUE(evaluate_triple(motion, p));
+    EXPECT_EQ(p.x, 0.0f);
+    EXPECT_EQ(p.z, 0.0f);
+    EXPECT_EQ(error_output(),
+              "Warning: the motion() function is not supported yet; rendered without it\n");
+    reset_not_built_warnings();
     EXPECT_EQ(make_triple_function(551, triple(1, 2, 3), 14), nullptr);
 
     error_output().clear();
@@ -246,6 +254,23 @@ TEST_F(Values, ArrayElementsAreResolvedAtEachEvaluation) {
     assign(inner_elements[1], 21);
     EXPECT_EQ(value_of(make_array_element("a", args({num(2), num(1)}), 1)), 21.0f);
     EXPECT_FALSE(eval(make_array_element("a", num(2), 1), value));
+
+    // Assignments reach the same elements, a whole inner array included, and
+    // also an element that has no value yet.
+    EXPECT_EQ(array_element_symbol(make_array_element("a", args({num(2), num(1)}), 1)),
+              &inner_elements[1]);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", num(2), 1)), &inner);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", args({num(2), num(0)}), 1)),
+              &inner_elements[0]);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", args({num(2), num(2)}), 1)), nullptr);
+    EXPECT_EQ(array_element_symbol(make_array_element("a", silent_failure(), 1)), nullptr);
+
+    // A subscript past an element that is not an array is never evaluated: the
+    // walk stops at that element.
+    Expr* past_scalar = make_array_element("a", args({num(1), silent_failure()}), 1);
+    EXPECT_EQ(value_of(past_scalar), 11.0f);
+    EXPECT_EQ(array_element_symbol(past_scalar), &element("a", 1));
+    EXPECT_EQ(error_output(), "");
 }
 
 TEST_F(Values, SubscriptingWhatIsNotAnArrayIsFatal) {

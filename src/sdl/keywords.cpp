@@ -1,13 +1,19 @@
 // The keyword and operator tables and their lookups.
 //
+// The settings' keywords are not written here: each setting's row
+// (environment_settings.h) gives its name, and the table is sorted when
+// compiled.
+//
 // The scanner looks up every name it reads, so the keyword search first
 // narrows the table to the rows that share the name's first two bytes (an
 // index built at compile time) and then bisects that slice: a name costs a
 // table load and one or two string comparisons on average.
 #include "sdl/keywords.h"
 
+#include <algorithm>
 #include <array>
 
+#include "sdl/environment_settings.h"
 #include "sdl/sdl_parser.h"
 
 namespace sky {
@@ -32,7 +38,8 @@ constexpr std::size_t length_of(const char* name) {
 }
 
 // clang-format off
-constexpr KeywordRow kKeywords[] = {
+// Every keyword but the settings' (which come from their table, below).
+constexpr KeywordRow kFixedKeywords[] = {
     {"AVERAGE_TAN", 0, 0, TANGENT_TYPE},
     {"BLEND_TAN", 0, 0, TANGENT_TYPE},
     {"CONSTANT_TAN", 0, 0, TANGENT_TYPE},
@@ -54,12 +61,10 @@ constexpr KeywordRow kKeywords[] = {
     {"SLOWIN_TAN", 0, 0, TANGENT_TYPE},
     {"SLOWOUT_TAN", 0, 0, TANGENT_TYPE},
     {"ZERO_TAN", 0, 0, TANGENT_TYPE},
-    {"aawidth", 0, 0, K_aawidth},
     {"acos", 1, 504, FUNCTION},
     {"acosd", 1, 536, FUNCTION},
     {"active", 0, 0, K_active},
     {"animate", 1, 540, FUNCTION},
-    {"animation", 0, 0, K_animation},
     {"aov", 0, 0, K_aov},
     {"array", 0, 0, K_array},
     {"asin", 1, 506, FUNCTION},
@@ -72,14 +77,12 @@ constexpr KeywordRow kKeywords[] = {
     {"atand", 1, 537, FUNCTION},
     {"auto_focus", 0, 0, K_auto_focus},
     {"background", 0, 0, K_background},
-    {"bbox_memory", 0, 0, K_bbox_memory},
     {"besselj0", 1, 515, FUNCTION},
     {"besselj1", 1, 516, FUNCTION},
     {"besseljn", 1, 517, FUNCTION},
     {"besselyn", 1, 523, FUNCTION},
     {"boundaries", 0, 0, K_boundaries},
     {"btype", 0, 0, K_btype},
-    {"byextension", 0, 0, K_byextension},
     {"camera", 0, 0, K_camera},
     {"casts_shadow", 0, 0, K_casts_shadow},
     {"ceil", 1, 510, FUNCTION},
@@ -91,8 +94,6 @@ constexpr KeywordRow kKeywords[] = {
     {"color", 0, 0, K_color},
     {"colour", 0, 0, K_color},
     {"command", 0, 0, K_command},
-    {"composite_rendering", 0, 0, K_composite_rendering},
-    {"composite_threshold", 0, 0, K_composite_threshold},
     {"constrain", 1, 604, FUNCTION},
     {"cos", 1, 502, FUNCTION},
     {"cosd", 1, 533, FUNCTION},
@@ -122,10 +123,7 @@ constexpr KeywordRow kKeywords[] = {
     {"environment", 0, 0, K_environment},
     {"erf", 1, 530, FUNCTION},
     {"erfc", 1, 531, FUNCTION},
-    {"even", 0, 0, K_even},
     {"exp", 1, 511, FUNCTION},
-    {"extensionformat", 0, 0, K_extensionformat},
-    {"extensionsize", 0, 0, K_extensionsize},
     {"extract", 1, 605, FUNCTION},
     {"extreference", 0, 0, K_extreference},
     {"eye", 0, 0, K_eye},
@@ -133,8 +131,6 @@ constexpr KeywordRow kKeywords[] = {
     {"fabs", 1, 512, FUNCTION},
     {"face", 0, 0, K_face},
     {"far", 0, 0, K_far},
-    {"fast_shading", 0, 0, K_fast_shading},
-    {"fields", 0, 0, K_fields},
     {"filename", 0, 0, K_filename},
     {"filmaperture_x", 0, 0, K_filmaperture_x},
     {"filmaperture_y", 0, 0, K_filmaperture_y},
@@ -151,23 +147,14 @@ constexpr KeywordRow kKeywords[] = {
     {"fov", 0, 0, K_aov},
     {"gamma", 1, 529, FUNCTION},
     {"gauss", 1, 544, FUNCTION},
-    {"grid_cache", 0, 0, K_grid_cache},
-    {"hidden_line", 0, 0, K_hidden_line},
     {"hline_fill_color", 0, 0, K_hline_fill_color},
-    {"hline_from_global", 0, 0, K_hline_from_global},
-    {"hline_isoparam_u", 0, 0, K_hline_isoparam_u},
-    {"hline_isoparam_v", 0, 0, K_hline_isoparam_v},
     {"hline_line_color", 0, 0, K_hline_line_color},
-    {"hline_line_width", 0, 0, K_hline_line_width},
-    {"hline_to_fill_color", 0, 0, K_hline_to_fill_color},
     {"hypot", 1, 514, FUNCTION},
     {"if", 0, 0, K_if},
-    {"image_format", 0, 0, K_image_format},
     {"image_shade", 0, 0, K_image_shade},
     {"in", 0, 0, K_in},
     {"inst", 0, 0, K_inst},
     {"instance", 0, 0, K_inst},
-    {"jitter", 0, 0, K_jitter},
     {"knots", 0, 0, K_knots},
     {"light", 0, 0, K_light},
     {"light_list", 0, 0, K_light_list},
@@ -184,9 +171,6 @@ constexpr KeywordRow kKeywords[] = {
     {"matte_order", 0, 0, K_matte_order},
     {"matte_plane", 0, 0, K_matte_plane},
     {"max_edge_length", 0, 0, K_max_edge_length},
-    {"max_reflections", 0, 0, K_max_reflections},
-    {"max_refractions", 0, 0, K_max_refractions},
-    {"max_shadow_level", 0, 0, K_max_shadow_level},
     {"maximum", 1, 603, FUNCTION},
     {"minimum", 1, 602, FUNCTION},
     {"mode", 0, 0, K_mode},
@@ -199,8 +183,6 @@ constexpr KeywordRow kKeywords[] = {
     {"nbs", 0, 0, K_nbs},
     {"near", 0, 0, K_near},
     {"norm", 0, 0, K_norm},
-    {"odd", 0, 0, K_odd},
-    {"odd_field_first", 0, 0, K_odd_field_first},
     {"optical_medium", 0, 0, K_optical_medium},
     {"out", 0, 0, K_out},
     {"output", 0, 0, K_output},
@@ -217,23 +199,17 @@ constexpr KeywordRow kKeywords[] = {
     {"polygon_areas", 0, 0, K_polygon_areas},
     {"polygons", 0, 0, K_polygons},
     {"polyset", 0, 0, K_polyset},
-    {"post_filter", 0, 0, K_post_filter},
     {"pow", 1, 520, FUNCTION},
-    {"preview_ray_trace", 0, 0, K_preview_ray_trace},
     {"print", 0, 0, K_print},
     {"procedure", 0, 0, K_Highlight},
     {"pv", 0, 0, K_parameter_vertex},
-    {"quiet", 0, 0, K_quiet},
     {"rand", 1, 541, FUNCTION},
     {"raycast", 1, 4, RENDER_MODE},
-    {"reduced_samples", 0, 0, K_reduced_samples},
     {"resolution", 0, 0, K_resolution},
     {"rot", 0, 0, K_rot},
     {"rotate", 0, 0, K_rot},
-    {"rt_Nth_root_voxel_res", 0, 0, K_rt_Nth_root_voxel_res},
     {"rt_shadow_offset", 0, 0, K_rt_shadow_offset},
     {"rt_topLevel_voxel_res", 0, 0, K_rt_topLevel_voxel_res},
-    {"rt_voxel_res_type", 0, 0, K_rt_voxel_res_type},
     {"scalar", 0, 0, K_scalar},
     {"scale", 0, 0, K_scale},
     {"scaling_factor", 0, 0, K_scaling_factor},
@@ -241,14 +217,10 @@ constexpr KeywordRow kKeywords[] = {
     {"sdl", 0, 0, K_SDL},
     {"shader", 0, 0, K_shader},
     {"shader_glow", 0, 0, K_shader_glow},
-    {"show_particles", 0, 0, K_show_particles},
     {"sign", 1, 539, FUNCTION},
-    {"simulation_frames_per_second", 0, 0, K_simulation_frames_per_second},
-    {"simulation_substeps", 0, 0, K_simulation_substeps},
     {"sin", 1, 501, FUNCTION},
     {"sind", 1, 532, FUNCTION},
     {"sinh", 1, 525, FUNCTION},
-    {"smallfeatures", 0, 0, K_smallfeatures},
     {"smooth", 0, 0, K_smooth},
     {"space", 0, 0, K_space},
     {"sqrt", 1, 508, FUNCTION},
@@ -256,11 +228,7 @@ constexpr KeywordRow kKeywords[] = {
     {"st", 0, 0, K_st},
     {"stage", 0, 0, K_stage},
     {"start", 0, 0, K_start},
-    {"startextension", 0, 0, K_startextension},
-    {"stereo", 0, 0, K_stereo},
-    {"stereo_eye_offset", 0, 0, K_stereo_eye_offset},
     {"subdivision_control", 0, 0, K_subdivision_control},
-    {"subdivision_recursion_limit", 0, 0, K_subdivision_recursion_limit},
     {"surface_list1", 0, 0, K_surface_list1},
     {"surface_list2", 0, 0, K_surface_list2},
     {"surface_smoothness", 0, 0, K_surface_smoothness},
@@ -273,13 +241,8 @@ constexpr KeywordRow kKeywords[] = {
     {"tcv", 0, 0, K_tcv},
     {"tcvs", 0, 0, K_tcvs},
     {"te", 0, 0, K_te},
-    {"tessellator", 0, 0, K_tessellator},
     {"texture", 0, 0, K_environment},
-    {"texture_cache_disk_limit", 0, 0, K_texture_cache_disk_limit},
-    {"texture_cache_size", 0, 0, K_texture_cache_size},
-    {"texture_caching", 0, 0, K_texture_caching},
     {"texture_vertices", 0, 0, K_texture_vertices},
-    {"textures_active", 0, 0, K_textures_active},
     {"tf", 0, 0, K_tf},
     {"transformation", 0, 0, K_transformation},
     {"translate", 0, 0, K_translate},
@@ -307,9 +270,6 @@ constexpr KeywordRow kKeywords[] = {
     {"use_background", 0, 0, K_use_background},
     {"use_camera", 0, 0, K_use_camera},
     {"use_cameras", 0, 0, K_use_camera},
-    {"use_lumenfold_depth", 0, 0, K_use_lumenfold_depth},
-    {"use_saved_geometry", 0, 0, K_use_saved_geometry},
-    {"use_v9_tessellator", 0, 0, K_use_v9_tessellator},
     {"value", 0, 0, K_value},
     {"vertex_colors", 0, 0, K_vertex_colors},
     {"vertex_normals", 0, 0, K_vertex_normals},
@@ -344,14 +304,45 @@ constexpr KeywordRow kOperators[] = {
 };
 // clang-format on
 
-template <std::size_t N>
-constexpr bool is_sorted(const KeywordRow (&rows)[N]) {
-    for (std::size_t i = 1; i < N; ++i)
+// The settings written `keyword = expression;` or `keyword = integer;` are
+// keywords of one token each, carrying the setting's row.
+constexpr std::size_t count_setting_keywords() {
+    std::size_t count = 0;
+    for (const Parameter& setting : kEnvironmentSettings)
+        count += setting.written == Written::KEYWORD || setting.written == Written::KEYWORD_INTEGER;
+    return count;
+}
+
+constexpr bool sorts_before(const KeywordRow& a, const KeywordRow& b) {
+    return compare(a.name, b.name, length_of(b.name)) < 0;
+}
+
+constexpr std::array<KeywordRow, kKeywordCount> make_keyword_table() {
+    std::array<KeywordRow, kKeywordCount> rows{};
+    std::size_t count = 0;
+    for (const KeywordRow& row : kFixedKeywords) rows[count++] = row;
+    for (std::size_t i = 0; i < kEnvironmentSettings.size(); ++i) {
+        const Parameter& setting = kEnvironmentSettings[i];
+        auto index = static_cast<std::int32_t>(i);
+        if (setting.written == Written::KEYWORD)
+            rows[count++] = {setting.name, 1, index, SCALAR_SETTING};
+        else if (setting.written == Written::KEYWORD_INTEGER)
+            rows[count++] = {setting.name, 1, index, INTEGER_SETTING};
+    }
+    std::sort(rows.begin(), rows.end(), sorts_before);
+    return rows;
+}
+
+static_assert(std::size(kFixedKeywords) + count_setting_keywords() == kKeywordCount);
+constexpr std::array<KeywordRow, kKeywordCount> kKeywords = make_keyword_table();
+
+template <typename Rows>
+constexpr bool is_sorted(const Rows& rows) {
+    for (std::size_t i = 1; i < std::size(rows); ++i)
         if (compare(rows[i - 1].name, rows[i].name, length_of(rows[i].name)) >= 0) return false;
     return true;
 }
 
-static_assert(std::size(kKeywords) == kKeywordCount);
 static_assert(std::size(kOperators) == kOperatorCount);
 static_assert(is_sorted(kKeywords), "the keyword search needs byte order");
 static_assert(is_sorted(kOperators), "the operator search needs byte order");
@@ -448,7 +439,8 @@ const KeywordRow* find_keyword(const char* text, std::size_t length) {
     std::size_t second = length == 1 ? 0 : kRank[static_cast<unsigned char>(text[1])];
     if (first == kNotInKeywords || second == kNotInKeywords) return nullptr;
     std::size_t key = first * kRanks + second;
-    return bisect(kKeywords + kFirstRow[key], kKeywords + kFirstRow[key + 1], text, length);
+    return bisect(kKeywords.data() + kFirstRow[key], kKeywords.data() + kFirstRow[key + 1], text,
+                  length);
 }
 
 const KeywordRow* find_operator(const char* text, std::size_t length) {

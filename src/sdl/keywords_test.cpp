@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sdl/environment_settings.h"
 #include "sdl/sdl_parser.h"
 
 namespace sky {
@@ -73,7 +74,8 @@ TEST(KeywordTable, SpotChecks) {
         {"ENVIRONMENT", 0, 0, K_ENVIRONMENT}, {"environment", 0, 0, K_environment},
         {"texture", 0, 0, K_environment}, {"procedure", 0, 0, K_Highlight}, {"sdl", 0, 0, K_SDL},
         {"trn_so", 0, 0, K_translate_sopivot}, {"pc", 0, 0, K_parameter_curve},
-        {"use_lumenfold_depth", 0, 0, K_use_lumenfold_depth}, {"lo_res", 0, 0, K_lo_res},
+        {"use_lumenfold_depth", 1, setting_index("use_lumenfold_depth"), SCALAR_SETTING},
+        {"grid_cache", 1, setting_index("grid_cache"), INTEGER_SETTING}, {"lo_res", 0, 0, K_lo_res},
         {"FORCE_EOF", 0, 0, K_FORCE_EOF}};
     // clang-format on
     for (const Expected& expected : rows) {

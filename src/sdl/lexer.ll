@@ -18,9 +18,13 @@
 // default compressed ones. The "fast" full tables (-CF) were a little quicker
 // still but read past their end on input holding NUL bytes (found by fuzzing).
 //
-// The buffer starts at 16 KiB and is refilled 8 KiB at a time.
+// The buffer starts at 16 KiB; each refill asks for all the room there is.
+// A token longer than the buffer (a huge string, name or comment) makes flex
+// double the buffer and scan the token again from its start after every
+// refill: refills that fill the doubled room keep that linear in the token's
+// length, where refills of a fixed size made it quadratic.
 #define YY_BUF_SIZE 16384
-#define YY_READ_BUF_SIZE 8192
+#define YY_READ_BUF_SIZE (1 << 30)
 }
 
 %{
@@ -57,16 +61,24 @@ std::string string_text;
 
 void next_line() { sdl_set_line(sdl_line() + 1); }
 
+// Fills the room flex offers, unless the input is a conversation (a link
+// socket, a terminal), where only what one read delivers is taken.
 int read_input(char* buffer, int size) {
     if (bound_input == nullptr || size <= 0) return 0;
-    ssize_t count = bound_input->read(buffer, static_cast<std::size_t>(size));
-    if (count < 0) {
-        // Going on would parse a truncated scene as if it were whole.
-        InputStream* stream = bound_input->stream();
-        fatal("Error: cannot read input %s\n(%s)\n", stream->name().c_str(),
-              stream->error_text().c_str());
-    }
-    return static_cast<int>(count);
+    InputStream* stream = bound_input->stream();
+    const bool fill = stream != nullptr && !stream->is_conversation();
+    int total = 0;
+    do {
+        ssize_t count = bound_input->read(buffer + total, static_cast<std::size_t>(size - total));
+        if (count < 0) {
+            // Going on would parse a truncated scene as if it were whole.
+            fatal("Error: cannot read input %s\n(%s)\n", stream->name().c_str(),
+                  stream->error_text().c_str());
+        }
+        if (count == 0) break;
+        total += static_cast<int>(count);
+    } while (fill && total < size);
+    return total;
 }
 
 // The scanner's own failures, in the words the renderer has always used for

@@ -12,6 +12,7 @@
 #include "platform/report.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
+#include "sdl/environment_settings.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
@@ -225,6 +226,33 @@ TEST(Grammar, ABadStatementSkipsToTheNextOne) {
     EXPECT_GE(statements, 3);
 }
 
+TEST(Grammar, SettingKeywordsAreReadOnlyInTheirOwnForm) {
+    reset_front_end();
+    // Good settings between the bad ones let each error be reported.
+    int errors = parse_text(
+        "DEFINITION\n"
+        "quiet = ;\n"
+        "fields = ON;\n"
+        "grid_cache = 1.5;\n"
+        "fields = ON;\n"
+        "quiet = (1, 2, 3);\n"
+        "light l (model = point, quiet = 1, intensity = 2);\n"
+        "grid_cache 200;\n"
+        "fields = ON; texture_cache_size = 64; aawidth = 3; smallfeatures = 1;\n"
+        "MODEL\n"
+        "quiet = 1;\n");
+    EXPECT_EQ(errors, 6);
+    EXPECT_EQ(errors_seen,
+              "line 2: parse error\nline 4: parse error\nline 6: parse error\n"
+              "line 7: parse error\nline 8: parse error\nline 11: parse error\n");
+    // What follows each bad setting is still read.
+    EXPECT_NE(environment().fields, nullptr);
+    EXPECT_EQ(environment().texture_cache_size, 64);
+    ObjectValue light;
+    ASSERT_TRUE(AR_evaluate(SDL_LIGHT, &light, find_symbol("l")->initialiser, nullptr));
+    EXPECT_NE(light.body->find("intensity"), nullptr);
+}
+
 TEST(Grammar, ForceEofStopsReading) {
     reset_front_end();
     EXPECT_EQ(parse_text("DEFINITION MODEL ; FORCE_EOF ((( \" unterminated"), 0) << errors_seen;
@@ -284,10 +312,10 @@ public:
     void create_model(const char* kind, const char* model, const char*, std::int32_t) override {
         calls.push_back(std::string("create ") + kind + " " + model);
     }
-    void set_expr_setting(ExprSetting setting, Expr*, std::int32_t) override {
+    void set_expr_setting(std::int32_t setting, Expr*, std::int32_t) override {
         calls.push_back("setting " + std::to_string(setting));
     }
-    void set_int_setting(IntSetting setting, std::int32_t value, std::int32_t) override {
+    void set_int_setting(std::int32_t setting, std::int32_t value, std::int32_t) override {
         calls.push_back("int " + std::to_string(setting) + "=" + std::to_string(value));
     }
     void set_resolution(std::int32_t x, std::int32_t y) override {
@@ -352,18 +380,19 @@ TEST(Grammar, ActionsReachTheSceneTargetInOrder) {
         "MODEL ; ; ;\n");
     set_scene_target(nullptr);
     EXPECT_EQ(errors, 0) << errors_seen;
-    std::vector<std::string> expected = {"begin",
-                                         "resolution 320 240",
-                                         "setting " + std::to_string(SET_QUIET),
-                                         "int " + std::to_string(SET_GRID_CACHE) + "=200",
-                                         "assign aalevelmax",
-                                         "up 3",
-                                         "output",
-                                         "declare 701 s @8",
-                                         "end",
-                                         "stage file camera",
-                                         "clause " + std::to_string(CLAUSE_BACKGROUND_COLOUR),
-                                         "model 3"};
+    std::vector<std::string> expected = {
+        "begin",
+        "resolution 320 240",
+        "setting " + std::to_string(setting_index("quiet")),
+        "int " + std::to_string(setting_index("grid_cache")) + "=200",
+        "assign aalevelmax",
+        "up 3",
+        "output",
+        "declare 701 s @8",
+        "end",
+        "stage file camera",
+        "clause " + std::to_string(CLAUSE_BACKGROUND_COLOUR),
+        "model 3"};
     EXPECT_EQ(target.calls, expected);
 }
 

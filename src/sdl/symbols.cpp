@@ -127,6 +127,8 @@ bool make_storage(Symbol& symbol, Expr* initialiser) {
 }
 
 // Predefined names and the values a scene reads before it assigns to them.
+// symbols_test.cpp checks a sample of them against a list of its own, on
+// purpose: a test that read this table would only check the table.
 struct Predefined {
     const char* name;
     float value;

@@ -99,6 +99,7 @@ TEST_F(Symbols, PredefinedNames) {
         const char* name;
         float value;
     };
+    // Written out again on purpose, not taken from the table in symbols.cpp.
     const Expected samples[] = {
         {"FALSE", 0},
         {"phong", 4},

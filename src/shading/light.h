@@ -13,6 +13,7 @@
 #include <span>
 
 #include "sdl/expr.h"
+#include "sdl/parameter_table.h"
 #include "sdl/values.h"
 #include "shading/shade_point.h"
 #include "texture/texture.h"
@@ -119,6 +120,8 @@ struct AR_LightModel {
     bool (*copy)(void* to_info, const void* from_info);
     void (*release)(void* model_info);
     LightKind kind;
+    // The model's own parameters: names, defaults, ranges, unknown names.
+    const ParameterTable* parameters;
 };
 
 inline constexpr int kMaxLightWorkers = 512;
@@ -173,33 +176,35 @@ struct AR_LightInfo {
 // What each model's eval routine leaves for its calculation (eye-space
 // quantities are filled when the light is prepared for a camera).
 
+// The parameters' values, initial ones included, come from the models'
+// parameter tables (shading/lights/*.cpp).
 struct PointLightInfo {
-    std::int32_t decay = 1;
+    std::int32_t decay = 0;
 };
 
 struct DirectionalLightInfo {
-    Triple direction{0.0f, 0.0f, -1.0f};  // as given, the light's own frame
-    Triple eye_toward_light;              // unit, eye space: −direction
+    Triple direction;         // as given, the light's own frame
+    Triple eye_toward_light;  // unit, eye space: −direction
 };
 
 struct SpotLightInfo {
-    std::int32_t decay = 1;
+    std::int32_t decay = 0;
     float dropoff = 0.0f;
-    float spread = 40.0f;   // full cone angle, degrees
+    float spread = 0.0f;    // full cone angle, degrees
     float penumbra = 0.0f;  // degrees beyond (or within) spread/2
-    Triple shine_along{0.0f, 0.0f, -1.0f};
-    Triple up_spot{0.0f, 1.0f, 0.0f};
+    Triple shine_along;
+    Triple up_spot;
     float cone_cos = 0.0f;   // cut-off: nothing below it
     float inner_cos = 0.0f;  // full strength above it
     bool has_penumbra = false;
     Triple eye_axis;  // unit, eye space
     Triple eye_up;
     // Shadow-map settings, for the shadow query.
-    std::int32_t shadow_resolution = 256;
-    float edge_quality = 2.0f;
-    float min_depth = 0.05f;
-    float blend_offset = 1.0f;
-    std::int32_t fog_samples = 1;
+    std::int32_t shadow_resolution = 0;
+    float edge_quality = 0.0f;
+    float min_depth = 0.0f;
+    float blend_offset = 0.0f;
+    std::int32_t fog_samples = 0;
     float size = 0.0f;
     Expr* shadow_output = nullptr;
     Expr* depth_input = nullptr;
@@ -208,15 +213,15 @@ struct SpotLightInfo {
 
 // Linear and area lights.
 struct ExtendedLightInfo {
-    std::int32_t decay = 1;
+    std::int32_t decay = 0;
     float dropoff = 0.0f;
-    float spread = 180.0f;  // full angle about the light's axis, degrees
+    float spread = 0.0f;  // full angle about the light's axis, degrees
     float spread_cos = -1.0f;
     bool degenerate = false;
 };
 
 struct AmbientLightInfo {
-    float ambient_shade = 0.5f;
+    float ambient_shade = 0.0f;
 };
 
 enum VolumeShape : std::int32_t {
@@ -228,27 +233,27 @@ enum VolumeShape : std::int32_t {
 };
 
 struct VolumeLightInfo {
-    std::int32_t shape = SPHERE_VOLUME;
-    float decay = 1.0f;
-    float decay_start = 0.8f;
+    std::int32_t shape = 0;
+    float decay = 0.0f;
+    float decay_start = 0.0f;
     float dropoff = 0.0f;
-    float dropoff_start = 0.5f;
-    float directionality = 0.5f;
-    bool concentric = true;
+    float dropoff_start = 0.0f;
+    float directionality = 0.0f;
+    bool concentric = false;
     bool radial = false;
-    float torus_radius = 0.5f;
+    float torus_radius = 0.0f;
     float cone_end_radius = 0.0f;
-    Triple directional{0.0f, -1.0f, 0.0f};
+    Triple directional;
     float directional_turbulence = 0.0f;
     bool exclude = false;
     bool specular = false;
     std::int32_t turbulence_type = 0;
     float turbulence_intensity = 0.0f;
-    float turbulence_spread = 1.0f;
-    float turbulence_persistence = 5.0f;
-    float turbulence_space_resolution = 16.0f;
-    float turbulence_time_resolution = 16.0f;
-    float turbulence_roughness = 0.5f;
+    float turbulence_spread = 0.0f;
+    float turbulence_persistence = 0.0f;
+    float turbulence_space_resolution = 0.0f;
+    float turbulence_time_resolution = 0.0f;
+    float turbulence_roughness = 0.0f;
     float turbulence_variability = 0.0f;
     float turbulence_granularity = 0.0f;
     bool turbulence_animated = false;
@@ -262,6 +267,8 @@ struct VolumeLightInfo {
 const AR_LightModel* find_light_model(const char* name);
 // The rows in table order.
 std::span<const AR_LightModel> light_models();
+// The parameters every light has (the model's own go to its parse routine).
+const ParameterTable& light_common_parameters();
 
 // --- the scene side ------------------------------------------------------------------
 

@@ -24,35 +24,13 @@ namespace lights {
 
 using namespace shading;
 
-bool store_model_parameter(ModelNode& node, const ModelName* names, int count, const char* name,
-                           Expr* value) {
-    for (int i = 0; i < count; ++i) {
-        if (std::string_view(name) == names[i].name) {
-            node.values[names[i].index] = value;
-            return true;
-        }
-    }
-    return false;
+bool parse_model_parameter(const ParameterTable& table, void* node, const char* name, Expr* value) {
+    return parse_parameter(table, static_cast<ModelNode*>(node)->values, name, value);
 }
 
-bool model_scalar(const ModelNode& node, int index, float default_value, float& out) {
-    out = default_value;
-    Expr* e = node.values[index];
-    return e == nullptr || AR_evaluate(SDL_SCALAR, &out, e, nullptr);
-}
-
-bool model_triple(const ModelNode& node, int index, const Triple& default_value, Triple& out) {
-    out = default_value;
-    Expr* e = node.values[index];
-    return e == nullptr || AR_evaluate(SDL_TRIPLE, &out, e, nullptr);
-}
-
-bool model_integer(const ModelNode& node, int index, std::int32_t default_value,
-                   std::int32_t& out) {
-    float value = static_cast<float>(default_value);
-    if (!model_scalar(node, index, value, value)) return false;
-    out = truncate_to_int(value);
-    return true;
+bool evaluate_model(const ParameterTable& table, const void* node, void* info) {
+    return evaluate_parameters(table.rows, static_cast<const ModelNode*>(node)->values, info,
+                               nullptr);
 }
 
 void* allocate_node() {

@@ -23,6 +23,7 @@
 #include "shading/light.h"
 #include "shading/light_internal.h"
 #include "shading/shader.h"
+#include "shading/unbuilt_features.h"
 
 namespace sky {
 namespace {
@@ -191,6 +192,7 @@ void prepare_camera_lights(const CameraRecord& camera) {
         entry->working = entry->reference;
         auto* info = static_cast<AR_LightInfo*>(entry->reference.record);
         if (info == nullptr || !info->on) continue;
+        warn_unbuilt_light_features(*info);
         if (info->kind != LIGHT_SPOT)
             Ar_place_light(*info, entry->reference.placement, entry->reference.transform.direction);
         lights::warn_degenerate_linear(*info);

@@ -10,36 +10,36 @@
 
 namespace sky::lights {
 
-// A model's parameter expressions, by the index of the name in the model's
-// name table.
+// What the positional models say of their decay.
+inline constexpr const char* kInvalidDecay = "Invalid decay (not 0,1,2, or 3)\n";
+inline constexpr const char* kDecay =
+    "Fall-off with distance beyond 1: 0 none, 1 linear, 2 quadratic, 3 cubic.";
+inline constexpr const char* kDropoff =
+    "Fall-off away from the light's axis: a power of the cosine, 0 for none.";
+
+// A model's parameter expressions, by the row of the model's table.
 inline constexpr int kMaxModelParameters = 32;
 struct ModelNode {
     Expr* values[kMaxModelParameters] = {};
 };
 
-// One accepted name of a model and the index it stores to (synonyms share one).
-struct ModelName {
-    const char* name;
-    int index;
-};
+// A model parameter from the parser: into its row's place in the node, or
+// the table's unknown-name message.
+bool parse_model_parameter(const ParameterTable& table, void* node, const char* name, Expr* value);
 
-// Stores `value` under `name` when the table knows it; false otherwise.
-bool store_model_parameter(ModelNode& node, const ModelName* names, int count, const char* name,
-                           Expr* value);
-
-// Parameter evaluation for the models' eval routines: true on success
-// (the default when absent).
-bool model_scalar(const ModelNode& node, int index, float default_value, float& out);
-bool model_triple(const ModelNode& node, int index, const Triple& default_value, Triple& out);
-// A decay: the truncated integer of a scalar.
-bool model_integer(const ModelNode& node, int index, std::int32_t default_value, std::int32_t& out);
+// Every parameter of the model into its info, defaults and ranges
+// included; false when one does not evaluate.
+bool evaluate_model(const ParameterTable& table, const void* node, void* info);
 
 void* allocate_node();
 void release_node(void* node);
 
-template <typename Info>
+// A new info with every parameter of the model at its default.
+template <typename Info, const ParameterTable& table>
 void* allocate_info() {
-    return new Info();
+    auto* info = new Info();
+    store_defaults(table.rows, info);
+    return info;
 }
 template <typename Info>
 bool copy_info(void* to, const void* from) {

@@ -1,13 +1,12 @@
 // The light record: creation for a model name, the parameters the parser
 // hands over, and the evaluation of a light at its place in the walk.
-#include <cmath>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/symbols.h"
+#include "shading/common_parameters.h"
 #include "shading/light.h"
 #include "shading/light_internal.h"
 #include "shading/particle_parameters.h"
@@ -15,109 +14,269 @@
 namespace sky {
 namespace {
 
-enum ParameterKind { INTEGER, ROUNDED, FLAG, FLOAT, COLOUR, TEXTURED };
+using enum ParameterType;
 
-struct CommonParameter {
-    const char* name;
-    int slot;
-    ParameterKind kind;
-    float default_value;  // colours: the grey level (255 white)
+// A numeric common parameter: its expression and its value share the slot.
+#define NUMBER_SLOT(index) .slot = (index), .store = SKY_ELEMENT(AR_LightInfo, param, index)
+
+constexpr const char* kGlowTypes =
+    "0 none, 1 linear, 2 exponential, 3 ball, 4 lens flare (spectral), 5 rim halo (rainbow).";
+
+// The common parameters, by slot (the particle parameters follow them).
+constexpr Parameter kCommonRows[] = {
+    {.name = "active",
+     .type = INTEGER,
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_ACTIVE),
+     .description = "0 switches the light off."},
+    {.name = "light_emission",
+     .type = INTEGER,
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_EMISSION),
+     .description = "0 switches the light off; read only while the light is active."},
+    {.name = "exclusive",
+     .type = INTEGER,
+     NUMBER_SLOT(LIGHT_EXCLUSIVE),
+     .description = "The light lights only the objects that list it."},
+    {.name = "shadow",
+     .type = FLAG,
+     NUMBER_SLOT(LIGHT_SHADOW),
+     .description = "The light casts shadows."},
+    {.name = "color",
+     .also = "colour",
+     .type = TEXTURED,
+     .value = grey(255.0f),
+     .slot = LIGHT_COLOR,
+     .store = SKY_FIELD(AR_LightInfo, colour),
+     .description = "The light's colour, 0..255 per channel."},
+    {.name = "intensity",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_INTENSITY),
+     .description = "Multiplies the colour."},
+    {.name = "soft_shadows",
+     .type = FLAG,
+     NUMBER_SLOT(LIGHT_SOFT_SHADOWS),
+     .description = "Soft shadows (ray tracer)."},
+    {.name = "shadow_samples",
+     .type = INTEGER,
+     .value = {2.0f},
+     .below = at_least(1),
+     .above = at_most(100),
+     NUMBER_SLOT(LIGHT_SHADOW_SAMPLES),
+     .description = "Samples of soft shadows, and of linear and area lights, per worker."},
+    {.name = "use_shadow_map",
+     .type = FLAG,
+     NUMBER_SLOT(LIGHT_USE_SHADOW_MAP),
+     .description = "Shadows from a depth map (ray tracer)."},
+    {.name = "light_radius",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_RADIUS),
+     .description = "The light's size for soft shadows."},
+    {.name = "glow_type",
+     .type = INTEGER,
+     .above = reported(5, 0, "invalid glow type: turning glow off\n"),
+     NUMBER_SLOT(LIGHT_GLOW_TYPE),
+     .description = kGlowTypes},
+    {.name = "halo_type",
+     .type = INTEGER,
+     .above = reported(5, 0, "invalid halo type: turning glow off\n"),
+     NUMBER_SLOT(LIGHT_HALO_TYPE),
+     .description = kGlowTypes},
+    {.name = "fog_type",
+     .type = INTEGER,
+     NUMBER_SLOT(LIGHT_FOG_TYPE),
+     .description = "Light fog: non-zero with a fog intensity turns it on."},
+    {.name = "glow_intensity",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_GLOW_INTENSITY),
+     .description = "Brightness of the glow."},
+    {.name = "halo_intensity",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_HALO_INTENSITY),
+     .description = "Brightness of the halo."},
+    {.name = "fog_intensity",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_FOG_INTENSITY),
+     .description = "Density of the light fog."},
+    {.name = "glow_spread",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_GLOW_SPREAD),
+     .description = "Size of the glow."},
+    {.name = "halo_spread",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_HALO_SPREAD),
+     .description = "Size of the halo."},
+    {.name = "fog_spread",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_FOG_SPREAD),
+     .description = "Size of the light fog."},
+    {.name = "glow_2D_noise",
+     NUMBER_SLOT(LIGHT_GLOW_2D_NOISE),
+     .description = "Noise over the glow."},
+    {.name = "fog_2D_noise", NUMBER_SLOT(LIGHT_FOG_2D_NOISE), .description = "Noise over the fog."},
+    {.name = "glow_radial_noise",
+     NUMBER_SLOT(LIGHT_GLOW_RADIAL_NOISE),
+     .description = "Radial streaks in the glow."},
+    {.name = "fog_radial_noise",
+     NUMBER_SLOT(LIGHT_FOG_RADIAL_NOISE),
+     .description = "Radial streaks in the fog."},
+    {.name = "glow_star_level",
+     NUMBER_SLOT(LIGHT_GLOW_STAR_LEVEL),
+     .description = "Star points in the glow."},
+    {.name = "fog_star_level",
+     NUMBER_SLOT(LIGHT_FOG_STAR_LEVEL),
+     .description = "Star points in the fog."},
+    {.name = "glow_opacity",
+     NUMBER_SLOT(LIGHT_GLOW_OPACITY),
+     .description = "How much the glow hides what is behind it."},
+    {.name = "fog_opacity",
+     NUMBER_SLOT(LIGHT_FOG_OPACITY),
+     .description = "How much the fog hides what is behind it."},
+    {.name = "radial_noise_frequency",
+     .value = {0.5f},
+     NUMBER_SLOT(LIGHT_RADIAL_NOISE_FREQUENCY),
+     .description = "Frequency of the radial noise."},
+    {.name = "star_points",
+     .value = {4.0f},
+     NUMBER_SLOT(LIGHT_STAR_POINTS),
+     .description = "Number of star points."},
+    {.name = "glow_rotation",
+     NUMBER_SLOT(LIGHT_GLOW_ROTATION),
+     .description = "Rotation of the star, degrees."},
+    {.name = "noise_uscale",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_NOISE_USCALE),
+     .description = "Scale of the noise across u."},
+    {.name = "noise_vscale",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_NOISE_VSCALE),
+     .description = "Scale of the noise across v."},
+    {.name = "noise_uoffset",
+     .value = {0.5f},
+     NUMBER_SLOT(LIGHT_NOISE_UOFFSET),
+     .description = "Offset of the noise across u."},
+    {.name = "noise_voffset",
+     .value = {0.5f},
+     NUMBER_SLOT(LIGHT_NOISE_VOFFSET),
+     .description = "Offset of the noise across v."},
+    {.name = "noise_threshold",
+     NUMBER_SLOT(LIGHT_NOISE_THRESHOLD),
+     .description = "Noise below it is cut away."},
+    {.name = "shadow_color",
+     .type = COLOUR,
+     .slot = LIGHT_SHADOW_COLOR,
+     .store = SKY_FIELD(AR_LightInfo, shadow_colour),
+     .description = "What a fully shadowed point still receives, 0..255."},
+    {.name = "force_type",
+     .type = INTEGER,
+     NUMBER_SLOT(LIGHT_FORCE_TYPE),
+     .description = "Dynamics: the light's force field."},
+    {.name = "force_intensity",
+     NUMBER_SLOT(LIGHT_FORCE_INTENSITY),
+     .description = "Dynamics: strength of the force."},
+    {.name = "deform",
+     .also = "warp",
+     .type = INTEGER,
+     NUMBER_SLOT(LIGHT_DEFORM),
+     .description = "Dynamics: the light deforms objects."},
+    {.name = "glow_color",
+     .type = TEXTURED,
+     .value = grey(255.0f),
+     .slot = LIGHT_GLOW_COLOR,
+     .store = SKY_FIELD(AR_LightInfo, glow_colour),
+     .description = "Colour of the glow."},
+    {.name = "halo_color",
+     .type = TEXTURED,
+     .value = grey(255.0f),
+     .slot = LIGHT_HALO_COLOR,
+     .store = SKY_FIELD(AR_LightInfo, halo_colour),
+     .description = "Colour of the halo."},
+    {.name = "fog_color",
+     .type = TEXTURED,
+     .value = grey(255.0f),
+     .slot = LIGHT_FOG_COLOR,
+     .store = SKY_FIELD(AR_LightInfo, fog_colour),
+     .description = "Colour of the light fog."},
+    {.name = "flare_color",
+     .type = TEXTURED,
+     .value = {160.0f, 160.0f, 255.0f},
+     .slot = LIGHT_FLARE_COLOR,
+     .store = SKY_FIELD(AR_LightInfo, flare_colour),
+     .description = "Colour of the lens flare."},
+    {.name = "flare_intensity",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_FLARE_INTENSITY),
+     .description = "Brightness of the lens flare."},
+    {.name = "flare_num_circles",
+     .value = {20.0f},
+     NUMBER_SLOT(LIGHT_FLARE_NUM_CIRCLES),
+     .description = "Circles in the lens flare."},
+    {.name = "flare_min_size",
+     .value = {0.1f},
+     NUMBER_SLOT(LIGHT_FLARE_MIN_SIZE),
+     .description = "Smallest circle."},
+    {.name = "flare_max_size",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_FLARE_MAX_SIZE),
+     .description = "Largest circle."},
+    {.name = "flare_color_spread",
+     .value = {0.5f},
+     NUMBER_SLOT(LIGHT_FLARE_COLOR_SPREAD),
+     .description = "Spread of the circles' hues."},
+    {.name = "flare_focus",
+     .value = {0.6f},
+     NUMBER_SLOT(LIGHT_FLARE_FOCUS),
+     .description = "Sharpness of the circles."},
+    {.name = "hexagon_flare",
+     .type = ROUNDED,
+     NUMBER_SLOT(LIGHT_HEXAGON_FLARE),
+     .description = "Hexagons instead of circles."},
+    {.name = "flare",
+     .type = ROUNDED,
+     NUMBER_SLOT(LIGHT_FLARE),
+     .description = "The light has a lens flare."},
+    {.name = "flare_vertical",
+     NUMBER_SLOT(LIGHT_FLARE_VERTICAL),
+     .description = "Vertical offset of the flare."},
+    {.name = "flare_horizontal",
+     NUMBER_SLOT(LIGHT_FLARE_HORIZONTAL),
+     .description = "Horizontal offset of the flare."},
+    {.name = "flare_length",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_FLARE_LENGTH),
+     .description = "Length of the flare."},
+    {.name = "deform_intensity",
+     .also = "warp_intensity",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_DEFORM_INTENSITY),
+     .description = "Dynamics: strength of the deformation."},
+    {.name = "deform_steps",
+     .also = "warp_steps",
+     .value = {1.0f},
+     NUMBER_SLOT(LIGHT_DEFORM_STEPS),
+     .description = "Dynamics: steps of the deformation."},
+    {.name = "deform_sample_size",
+     .also = "warp_sample_size",
+     .value = {0.1f},
+     NUMBER_SLOT(LIGHT_DEFORM_SAMPLE_SIZE),
+     .description = "Dynamics: sample size of the deformation."},
 };
+static_assert(rows_are_consistent(kCommonRows));
+static_assert(LIGHT_PSYS_FIRST + kParticleParameterCount <= kLightSlotCount);
+#undef NUMBER_SLOT
 
-// The common parameters: every name (synonyms included) and how its slot
-// is evaluated.
-constexpr CommonParameter kCommon[] = {
-    {"active", LIGHT_ACTIVE, INTEGER, 1},
-    {"light_emission", LIGHT_EMISSION, INTEGER, 1},
-    {"exclusive", LIGHT_EXCLUSIVE, INTEGER, 0},
-    {"shadow", LIGHT_SHADOW, FLAG, 0},
-    {"color", LIGHT_COLOR, TEXTURED, 255},
-    {"colour", LIGHT_COLOR, TEXTURED, 255},
-    {"intensity", LIGHT_INTENSITY, FLOAT, 1},
-    {"soft_shadows", LIGHT_SOFT_SHADOWS, FLAG, 0},
-    {"shadow_samples", LIGHT_SHADOW_SAMPLES, INTEGER, 2},
-    {"use_shadow_map", LIGHT_USE_SHADOW_MAP, FLAG, 0},
-    {"light_radius", LIGHT_RADIUS, FLOAT, 1},
-    {"glow_type", LIGHT_GLOW_TYPE, INTEGER, 0},
-    {"halo_type", LIGHT_HALO_TYPE, INTEGER, 0},
-    {"fog_type", LIGHT_FOG_TYPE, INTEGER, 0},
-    {"glow_intensity", LIGHT_GLOW_INTENSITY, FLOAT, 1},
-    {"halo_intensity", LIGHT_HALO_INTENSITY, FLOAT, 1},
-    {"fog_intensity", LIGHT_FOG_INTENSITY, FLOAT, 1},
-    {"glow_spread", LIGHT_GLOW_SPREAD, FLOAT, 1},
-    {"halo_spread", LIGHT_HALO_SPREAD, FLOAT, 1},
-    {"fog_spread", LIGHT_FOG_SPREAD, FLOAT, 1},
-    {"glow_2D_noise", LIGHT_GLOW_2D_NOISE, FLOAT, 0},
-    {"fog_2D_noise", LIGHT_FOG_2D_NOISE, FLOAT, 0},
-    {"glow_radial_noise", LIGHT_GLOW_RADIAL_NOISE, FLOAT, 0},
-    {"fog_radial_noise", LIGHT_FOG_RADIAL_NOISE, FLOAT, 0},
-    {"glow_star_level", LIGHT_GLOW_STAR_LEVEL, FLOAT, 0},
-    {"fog_star_level", LIGHT_FOG_STAR_LEVEL, FLOAT, 0},
-    {"glow_opacity", LIGHT_GLOW_OPACITY, FLOAT, 0},
-    {"fog_opacity", LIGHT_FOG_OPACITY, FLOAT, 0},
-    {"radial_noise_frequency", LIGHT_RADIAL_NOISE_FREQUENCY, FLOAT, 0.5f},
-    {"star_points", LIGHT_STAR_POINTS, FLOAT, 4},
-    {"glow_rotation", LIGHT_GLOW_ROTATION, FLOAT, 0},
-    {"noise_uscale", LIGHT_NOISE_USCALE, FLOAT, 1},
-    {"noise_vscale", LIGHT_NOISE_VSCALE, FLOAT, 1},
-    {"noise_uoffset", LIGHT_NOISE_UOFFSET, FLOAT, 0.5f},
-    {"noise_voffset", LIGHT_NOISE_VOFFSET, FLOAT, 0.5f},
-    {"noise_threshold", LIGHT_NOISE_THRESHOLD, FLOAT, 0},
-    {"shadow_color", LIGHT_SHADOW_COLOR, COLOUR, 0},
-    {"force_type", LIGHT_FORCE_TYPE, INTEGER, 0},
-    {"force_intensity", LIGHT_FORCE_INTENSITY, FLOAT, 0},
-    {"deform", LIGHT_DEFORM, INTEGER, 0},
-    {"warp", LIGHT_DEFORM, INTEGER, 0},
-    {"glow_color", LIGHT_GLOW_COLOR, TEXTURED, 255},
-    {"halo_color", LIGHT_HALO_COLOR, TEXTURED, 255},
-    {"fog_color", LIGHT_FOG_COLOR, TEXTURED, 255},
-    {"flare_color", LIGHT_FLARE_COLOR, TEXTURED, -1},  // (160, 160, 255)
-    {"flare_intensity", LIGHT_FLARE_INTENSITY, FLOAT, 1},
-    {"flare_num_circles", LIGHT_FLARE_NUM_CIRCLES, FLOAT, 20},
-    {"flare_min_size", LIGHT_FLARE_MIN_SIZE, FLOAT, 0.1f},
-    {"flare_max_size", LIGHT_FLARE_MAX_SIZE, FLOAT, 1},
-    {"flare_color_spread", LIGHT_FLARE_COLOR_SPREAD, FLOAT, 0.5f},
-    {"flare_focus", LIGHT_FLARE_FOCUS, FLOAT, 0.6f},
-    {"hexagon_flare", LIGHT_HEXAGON_FLARE, ROUNDED, 0},
-    {"flare", LIGHT_FLARE, ROUNDED, 0},
-    {"flare_vertical", LIGHT_FLARE_VERTICAL, FLOAT, 0},
-    {"flare_horizontal", LIGHT_FLARE_HORIZONTAL, FLOAT, 0},
-    {"flare_length", LIGHT_FLARE_LENGTH, FLOAT, 1},
-    {"deform_intensity", LIGHT_DEFORM_INTENSITY, FLOAT, 1},
-    {"warp_intensity", LIGHT_DEFORM_INTENSITY, FLOAT, 1},
-    {"deform_steps", LIGHT_DEFORM_STEPS, FLOAT, 1},
-    {"warp_steps", LIGHT_DEFORM_STEPS, FLOAT, 1},
-    {"deform_sample_size", LIGHT_DEFORM_SAMPLE_SIZE, FLOAT, 0.1f},
-    {"warp_sample_size", LIGHT_DEFORM_SAMPLE_SIZE, FLOAT, 0.1f},
-};
-
-// The slot of a common name, or −1.
-int common_slot(std::string_view name) {
-    for (const CommonParameter& p : kCommon)
-        if (name == p.name) return p.slot;
-    for (const ParticleParameterName& p : kParticleParameters)
-        if (name == p.name) return LIGHT_PSYS_FIRST + p.index;
-    return -1;
-}
-
-// Each slot's row, for evaluation (the first name of a synonym group).
-const CommonParameter* row_of_slot(int slot) {
-    for (const CommonParameter& p : kCommon)
-        if (p.slot == slot) return &p;
-    return nullptr;
-}
+constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
 
 [[noreturn]] void cannot_evaluate(const RR_Light& light, const char* parameter) {
     fatal("Cannot evaluate %s of light %s (line %d)\n", parameter, light.name ? light.name : "",
           light.line);
 }
 
-bool evaluate_textured(Expr* e, float grey, TexturedColour& slot) {
-    Triple fallback = grey < 0 ? Triple{160.0f, 160.0f, 255.0f} : Triple{grey, grey, grey};
-    return Ar_evaluate_textured_colour(e, fallback, slot);
-}
-
 }  // namespace
+
+const ParameterTable& light_common_parameters() {
+    return kCommonTable;
+}
 
 std::span<const AR_LightModel> light_models() {
     static const AR_LightModel rows[] = {
@@ -167,7 +326,7 @@ RR_Light* Rr_create_light(const char* model_name, std::int32_t line) {
 
 void Rr_parse_light(RR_Light& light, const char* name, Expr* value) {
     SKY_CHECK(name != nullptr && value != nullptr);
-    int slot = common_slot(name);
+    int slot = common_slot(kCommonRows, LIGHT_PSYS_FIRST, name);
     if (slot >= 0) {
         light.params[slot] = value;
         return;
@@ -182,61 +341,21 @@ void Ar_evaluate_light(const RR_Light& light, AR_LightInfo& info) {
     info.kind = light.model->kind;
     info.name = light.name;
 
-    for (int slot = 0; slot < LIGHT_PSYS_FIRST; ++slot) {
-        const CommonParameter* row = row_of_slot(slot);
-        if (row == nullptr) continue;
-        Expr* e = light.params[slot];
-        switch (row->kind) {
-            case TEXTURED: {
-                TexturedColour* target = slot == LIGHT_COLOR        ? &info.colour
-                                         : slot == LIGHT_GLOW_COLOR ? &info.glow_colour
-                                         : slot == LIGHT_HALO_COLOR ? &info.halo_colour
-                                         : slot == LIGHT_FOG_COLOR  ? &info.fog_colour
-                                                                    : &info.flare_colour;
-                if (!evaluate_textured(e, row->default_value, *target))
-                    cannot_evaluate(light, row->name);
-                break;
-            }
-            case COLOUR: {
-                TexturedColour c;
-                if (!evaluate_textured(e, row->default_value, c)) cannot_evaluate(light, row->name);
-                info.shadow_colour = c.colour;
-                break;
-            }
-            default: {
-                float value = row->default_value;
-                // light_emission is read only while the light is active.
-                bool read = !(slot == LIGHT_EMISSION && info.param[LIGHT_ACTIVE] == 0.0f);
-                if (read && e && !AR_evaluate(SDL_SCALAR, &value, e, nullptr))
-                    cannot_evaluate(light, row->name);
-                if (row->kind == INTEGER) value = static_cast<float>(truncate_to_int(value));
-                if (row->kind == ROUNDED)
-                    value = static_cast<float>(truncate_to_int(std::round(value)));
-                if (row->kind == FLAG) value = value >= 0.5f ? 1.0f : 0.0f;
-                info.param[slot] = value;
-                break;
-            }
+    // Every value first, then the corrections in slot order.
+    for (const Parameter& row : kCommonRows) {
+        Expr* e = light.params[row.slot];
+        if (row.type == TEXTURED || row.type == COLOUR) {
+            if (!evaluate_common_colour(row, e, &info)) cannot_evaluate(light, row.name);
+            continue;
         }
+        if (row.slot == LIGHT_EMISSION && info.param[LIGHT_ACTIVE] == 0.0f) e = nullptr;
+        if (!evaluate_parameter(row, e, &info)) cannot_evaluate(light, row.name);
     }
-    // Particle lighting: the numbers; colours and files stay with their expressions.
-    for (int i = 0; i < kParticleParameterCount; ++i) {
-        Expr* e = light.params[LIGHT_PSYS_FIRST + i];
-        float value = 0.0f;
-        if (e && e->type == SDL_SCALAR && !AR_evaluate(SDL_SCALAR, &value, e, nullptr))
-            cannot_evaluate(light, "a particle parameter");
-        info.param[LIGHT_PSYS_FIRST + i] = value;
-    }
-
-    float& samples = info.param[LIGHT_SHADOW_SAMPLES];
-    samples = std::fmin(std::fmax(samples, 1.0f), 100.0f);
-    for (std::int32_t& s : info.shadow_samples) s = static_cast<std::int32_t>(samples);
-    for (int slot : {LIGHT_GLOW_TYPE, LIGHT_HALO_TYPE}) {
-        if (info.param[slot] > 5.0f) {
-            rptError(slot == LIGHT_GLOW_TYPE ? "invalid glow type: turning glow off\n"
-                                             : "invalid halo type: turning glow off\n");
-            info.param[slot] = 0.0f;
-        }
-    }
+    if (!evaluate_particle_numbers(&light.params[LIGHT_PSYS_FIRST], &info.param[LIGHT_PSYS_FIRST]))
+        cannot_evaluate(light, "a particle parameter");
+    for (const Parameter& row : kCommonRows) correct_parameter(row, &info);
+    for (std::int32_t& s : info.shadow_samples)
+        s = static_cast<std::int32_t>(info.param[LIGHT_SHADOW_SAMPLES]);
     info.on = info.param[LIGHT_ACTIVE] != 0.0f && info.param[LIGHT_EMISSION] != 0.0f;
     info.intensity = info.param[LIGHT_INTENSITY];
     info.colour_scale = Triple{info.intensity, info.intensity, info.intensity};

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "sdl/expr.h"
+#include "sdl/parameter_table.h"
 #include "shading/shade_point.h"
 #include "texture/texture.h"
 
@@ -81,6 +82,8 @@ struct AR_ShaderModel {
     int (*init)(void* model_info);
     int (*copy)(void* to_info, const void* from_info);
     void (*release)(void* model_info);
+    // The model's own parameters: names, defaults, ranges, unknown names.
+    const ParameterTable* parameters;
 };
 
 // A colour-or-scalar model parameter: a colour (0..1 per channel; a
@@ -91,30 +94,32 @@ struct ColourSlot {
     AR_TextureInfo* texture = nullptr;
 };
 
+// The models' infos. Their values, initial ones included, come from the
+// models' parameter tables (shading_models.cpp).
 struct AR_BlinnShaderInfo {
-    ColourSlot diffuse{{0.8f, 0.8f, 0.8f}, 0.8f, nullptr};
-    ColourSlot specular{{0.5f, 0.5f, 0.5f}, 0.5f, nullptr};
+    ColourSlot diffuse;
+    ColourSlot specular;
     ColourSlot reflection;
-    ColourSlot reflectivity{{0.5f, 0.5f, 0.5f}, 0.5f, nullptr};
-    float specular_intensity = 1.0f;
-    float gloss = 1.0f;
-    float eccentricity = 0.3f;
-    float c = -1.0989f;  // 1/(eccentricity² − 1)
-    float specular_rolloff = 0.3f;
+    ColourSlot reflectivity;
+    float specular_intensity = 0.0f;
+    float gloss = 0.0f;
+    float eccentricity = 0.0f;
+    float c = 0.0f;  // 1/(eccentricity² − 1)
+    float specular_rolloff = 0.0f;
 };
 
 struct AR_PhongShaderInfo {
-    ColourSlot diffuse{{0.8f, 0.8f, 0.8f}, 0.8f, nullptr};
-    ColourSlot specular{{0.5f, 0.5f, 0.5f}, 0.5f, nullptr};
+    ColourSlot diffuse;
+    ColourSlot specular;
     ColourSlot reflection;
-    ColourSlot reflectivity{{0.5f, 0.5f, 0.5f}, 0.5f, nullptr};
-    float specular_intensity = 1.0f;
-    float gloss = 1.0f;
-    std::int32_t shinyness = 20;
+    ColourSlot reflectivity;
+    float specular_intensity = 0.0f;
+    float gloss = 0.0f;
+    std::int32_t shinyness = 0;
 };
 
 struct AR_LambertShaderInfo {
-    ColourSlot diffuse{{0.8f, 0.8f, 0.8f}, 0.8f, nullptr};
+    ColourSlot diffuse;
 };
 
 struct AR_LightsourceShaderInfo {
@@ -152,6 +157,11 @@ const AR_ShaderModel* find_shader_model(const char* name);
 // The four rows in table order (the table's terminating row excluded).
 std::span<const AR_ShaderModel> shader_models();
 void check_shader_model(const AR_ShaderModel& model);
+
+// The parameters every shader has (the model's own go to its parse routine),
+// and the particle parameters that shaders and lights carry.
+const ParameterTable& shader_common_parameters();
+std::span<const Parameter> particle_parameters();
 
 // --- the scene side ------------------------------------------------------------------
 

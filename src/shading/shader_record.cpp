@@ -2,130 +2,217 @@
 // hands over, and the evaluation and initialisation for a frame time.
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "base/counters.h"
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
 #include "sdl/body.h"
+#include "shading/common_parameters.h"
 #include "shading/particle_parameters.h"
 #include "shading/shader.h"
 #include "shading/shader_internal.h"
 #include "shading/shading_maths.h"
+#include "shading/unbuilt_features.h"
 
 namespace sky {
 namespace {
 
-enum ParameterKind { INTEGER, FLAG, FLOAT, TEXTURED, COLOUR };
+using enum ParameterType;
 
-struct CommonParameter {
-    const char* name;
-    int slot;
-    ParameterKind kind;
-    float default_value;
+// A numeric common parameter: its expression and its value share the slot.
+#define NUMBER_SLOT(index) .slot = (index), .store = SKY_ELEMENT(AR_ShaderInfo, param, index)
+
+// The common parameters, by slot (the particle parameters follow them).
+constexpr Parameter kCommonRows[] = {
+    {.name = "refractive_index",
+     .value = {10.0f},
+     .below = at_least(0.001f),
+     NUMBER_SLOT(SHADER_REFRACTIVE_INDEX),
+     .description = "Index of refraction (ray tracer)."},
+    {.name = "color",
+     .also = "colour",
+     .type = TEXTURED,
+     .value = grey(150.0f),
+     .slot = SHADER_COLOR,
+     .store = SKY_FIELD(AR_ShaderInfo, color),
+     .description = "The surface colour; the default is a mid grey that shows the lighting."},
+    {.name = "incandescence",
+     .type = TEXTURED,
+     .slot = SHADER_INCANDESCENCE,
+     .store = SKY_FIELD(AR_ShaderInfo, incandescence),
+     .description = "Light the surface gives off itself, added to its shading."},
+    {.name = "transparency",
+     .type = TEXTURED,
+     .slot = SHADER_TRANSPARENCY,
+     .store = SKY_FIELD(AR_ShaderInfo, transparency),
+     .description = "How much of what lies behind shows through, per channel (0..255)."},
+    {.name = "bump",
+     .type = TEXTURED,
+     .slot = SHADER_BUMP,
+     .store = SKY_FIELD(AR_ShaderInfo, bump),
+     .description = "A texture that perturbs the normal."},
+    {.name = "displacement",
+     .type = TEXTURED,
+     .slot = SHADER_DISPLACEMENT,
+     .store = SKY_FIELD(AR_ShaderInfo, displacement),
+     .description = "A texture that moves the surface."},
+    {.name = "shading_map",
+     .type = TEXTURED,
+     .slot = SHADER_SHADING_MAP,
+     .store = SKY_FIELD(AR_ShaderInfo, shading_map),
+     .description = "A texture that changes the shaded colour."},
+    {.name = "opacity_depth",
+     NUMBER_SLOT(SHADER_OPACITY_DEPTH),
+     .description = "Non-zero: transparency depends on the thickness passed through."},
+    {.name = "transparency_shade",
+     .below = at_least(0),
+     .above = at_most(1),
+     NUMBER_SLOT(SHADER_TRANSPARENCY_SHADE),
+     .description = "How much transparency follows the shading."},
+    {.name = "respect_reflection_map",
+     .type = FLAG,
+     NUMBER_SLOT(SHADER_RESPECT_REFLECTION_MAP),
+     .description = "Reflections use the reflection texture even when ray traced."},
+    {.name = "reflection_limit",
+     .type = INTEGER,
+     .value = {1.0f},
+     .below = at_least(0),
+     NUMBER_SLOT(SHADER_REFLECTION_LIMIT),
+     .description = "Reflections traced (ray tracer)."},
+    {.name = "refraction_limit",
+     .type = INTEGER,
+     .value = {1.0f},
+     .below = at_least(0),
+     NUMBER_SLOT(SHADER_REFRACTION_LIMIT),
+     .description = "Refractions traced (ray tracer)."},
+    {.name = "shadow_level_limit",
+     .type = INTEGER,
+     .below = at_least(-1),
+     NUMBER_SLOT(SHADER_SHADOW_LEVEL_LIMIT),
+     .description = "Transparent surfaces shadow rays pass (ray tracer)."},
+    {.name = "reflect_background",
+     .type = FLAG,
+     NUMBER_SLOT(SHADER_REFLECT_BACKGROUND),
+     .description = "Reflections show the background instead of the reflection texture."},
+    {.name = "use_background_color",
+     .type = FLAG,
+     NUMBER_SLOT(SHADER_USE_BACKGROUND_COLOR),
+     .description = "The surface takes the background's colour (mattes)."},
+    {.name = "glow_intensity",
+     .below = at_least(0),
+     NUMBER_SLOT(SHADER_GLOW_INTENSITY),
+     .description = "The surface glows: above 0, shader glow is on for the frame."},
+    {.name = "hide_glow_source",
+     .type = FLAG,
+     NUMBER_SLOT(SHADER_HIDE_GLOW_SOURCE),
+     .description = "Only the glow shows, not the surface that glows."},
+    {.name = "transparency_depth",
+     NUMBER_SLOT(SHADER_TRANSPARENCY_DEPTH),
+     .description = "Depth over which transparency fades (ray tracer)."},
+    {.name = "surface_width",
+     NUMBER_SLOT(SHADER_SURFACE_WIDTH),
+     .description = "Thickness of the surface for refraction (ray tracer)."},
+    {.name = "reflection_depth",
+     NUMBER_SLOT(SHADER_REFLECTION_DEPTH),
+     .description = "Distance over which reflections fade (ray tracer)."},
+    {.name = "refraction_jitter",
+     NUMBER_SLOT(SHADER_REFRACTION_JITTER),
+     .description = "Jitter of refracted rays (ray tracer)."},
+    {.name = "refraction_samples",
+     .type = INTEGER,
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_REFRACTION_SAMPLES),
+     .description = "Refracted rays per sample (ray tracer)."},
+    {.name = "translucence",
+     NUMBER_SLOT(SHADER_TRANSLUCENCE),
+     .description = "Light that passes through the surface from behind."},
+    {.name = "translucence_depth",
+     .value = {0.5f},
+     NUMBER_SLOT(SHADER_TRANSLUCENCE_DEPTH),
+     .description = "Non-zero: lights behind the surface still add translucence."},
+    {.name = "chromatic_abberation",
+     NUMBER_SLOT(SHADER_CHROMATIC_ABBERATION),
+     .description = "Spread of refraction by wavelength (ray tracer)."},
+    {.name = "hl_to_fill_color",
+     .also = "use_fill_color",
+     .type = FLAG,
+     NUMBER_SLOT(SHADER_HL_TO_FILL_COLOR),
+     .description = "Hidden line: fill with the fill colour."},
+    {.name = "hl_fill_color",
+     .also = "fill_color fill_colour",
+     .type = COLOUR,
+     .slot = SHADER_HL_FILL_COLOR,
+     .store = SKY_FIELD(AR_ShaderInfo, hl_fill_colour),
+     .description = "Hidden line: the fill colour."},
+    {.name = "hl_line_width",
+     .also = "line_thickness",
+     .type = INTEGER,
+     NUMBER_SLOT(SHADER_HL_LINE_WIDTH),
+     .description = "Hidden line: the line width."},
+    {.name = "hl_isoparam_u",
+     .also = "u_patch_lines",
+     .type = INTEGER,
+     NUMBER_SLOT(SHADER_HL_ISOPARAM_U),
+     .description = "Hidden line: lines across u."},
+    {.name = "hl_isoparam_v",
+     .also = "v_patch_lines",
+     .type = INTEGER,
+     NUMBER_SLOT(SHADER_HL_ISOPARAM_V),
+     .description = "Hidden line: lines across v."},
+    {.name = "matte_fraction",
+     NUMBER_SLOT(SHADER_MATTE_FRACTION),
+     .description = "The surface's share of the matte."},
+    {.name = "density",
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_DENSITY),
+     .description = "Rigid-body dynamics: density."},
+    {.name = "elasticity",
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_ELASTICITY),
+     .description = "Rigid-body dynamics: elasticity."},
+    {.name = "friction",
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_FRICTION),
+     .description = "Rigid-body dynamics: friction."},
+    {.name = "drag_coeff",
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_DRAG_COEFF),
+     .description = "Rigid-body dynamics: drag."},
+    {.name = "use_clearcoat",
+     .type = FLAG,
+     NUMBER_SLOT(SHADER_USE_CLEARCOAT),
+     .description = "A clear coat over the surface."},
+    {.name = "clearcoat_index",
+     .value = {1.0f},
+     .below = at_least(0.1f),
+     NUMBER_SLOT(SHADER_CLEARCOAT_INDEX),
+     .description = "The clear coat's index of refraction."},
+    {.name = "clearcoat_scale",
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_CLEARCOAT_SCALE),
+     .description = "The clear coat's strength."},
+    {.name = "clearcoat_bias",
+     NUMBER_SLOT(SHADER_CLEARCOAT_BIAS),
+     .description = "The clear coat's strength at normal incidence."},
+    {.name = "aoConcentration",
+     NUMBER_SLOT(SHADER_AO_CONCENTRATION),
+     .description = "Ambient occlusion: concentration."},
+    {.name = "aoContrast",
+     .value = {1.0f},
+     NUMBER_SLOT(SHADER_AO_CONTRAST),
+     .description = "Ambient occlusion: contrast."},
 };
+static_assert(rows_are_consistent(kCommonRows));
+static_assert(SHADER_PSYS_FIRST + kParticleParameterCount <= SHADER_MODEL_ROW);
+#undef NUMBER_SLOT
 
-// Every common name, synonyms included, with its slot's evaluation.
-constexpr CommonParameter kCommon[] = {
-    {"refractive_index", SHADER_REFRACTIVE_INDEX, FLOAT, 10.0f},
-    {"color", SHADER_COLOR, TEXTURED, 0},
-    {"colour", SHADER_COLOR, TEXTURED, 0},
-    {"incandescence", SHADER_INCANDESCENCE, TEXTURED, 0},
-    {"transparency", SHADER_TRANSPARENCY, TEXTURED, 0},
-    {"bump", SHADER_BUMP, TEXTURED, 0},
-    {"displacement", SHADER_DISPLACEMENT, TEXTURED, 0},
-    {"shading_map", SHADER_SHADING_MAP, TEXTURED, 0},
-    {"opacity_depth", SHADER_OPACITY_DEPTH, FLOAT, 0},
-    {"transparency_shade", SHADER_TRANSPARENCY_SHADE, FLOAT, 0},
-    {"respect_reflection_map", SHADER_RESPECT_REFLECTION_MAP, FLAG, 0},
-    {"reflection_limit", SHADER_REFLECTION_LIMIT, INTEGER, 1},
-    {"refraction_limit", SHADER_REFRACTION_LIMIT, INTEGER, 1},
-    {"shadow_level_limit", SHADER_SHADOW_LEVEL_LIMIT, INTEGER, 0},
-    {"reflect_background", SHADER_REFLECT_BACKGROUND, FLAG, 0},
-    {"use_background_color", SHADER_USE_BACKGROUND_COLOR, FLAG, 0},
-    {"glow_intensity", SHADER_GLOW_INTENSITY, FLOAT, 0},
-    {"hide_glow_source", SHADER_HIDE_GLOW_SOURCE, FLAG, 0},
-    {"transparency_depth", SHADER_TRANSPARENCY_DEPTH, FLOAT, 0},
-    {"surface_width", SHADER_SURFACE_WIDTH, FLOAT, 0},
-    {"reflection_depth", SHADER_REFLECTION_DEPTH, FLOAT, 0},
-    {"refraction_jitter", SHADER_REFRACTION_JITTER, FLOAT, 0},
-    {"refraction_samples", SHADER_REFRACTION_SAMPLES, INTEGER, 1},
-    {"translucence", SHADER_TRANSLUCENCE, FLOAT, 0},
-    {"translucence_depth", SHADER_TRANSLUCENCE_DEPTH, FLOAT, 0.5f},
-    {"chromatic_abberation", SHADER_CHROMATIC_ABBERATION, FLOAT, 0},
-    {"hl_to_fill_color", SHADER_HL_TO_FILL_COLOR, FLAG, 0},
-    {"use_fill_color", SHADER_HL_TO_FILL_COLOR, FLAG, 0},
-    {"hl_fill_color", SHADER_HL_FILL_COLOR, COLOUR, 0},
-    {"fill_color", SHADER_HL_FILL_COLOR, COLOUR, 0},
-    {"fill_colour", SHADER_HL_FILL_COLOR, COLOUR, 0},
-    {"hl_line_width", SHADER_HL_LINE_WIDTH, INTEGER, 0},
-    {"line_thickness", SHADER_HL_LINE_WIDTH, INTEGER, 0},
-    {"hl_isoparam_u", SHADER_HL_ISOPARAM_U, INTEGER, 0},
-    {"u_patch_lines", SHADER_HL_ISOPARAM_U, INTEGER, 0},
-    {"hl_isoparam_v", SHADER_HL_ISOPARAM_V, INTEGER, 0},
-    {"v_patch_lines", SHADER_HL_ISOPARAM_V, INTEGER, 0},
-    {"matte_fraction", SHADER_MATTE_FRACTION, FLOAT, 0},
-    {"density", SHADER_DENSITY, FLOAT, 1},
-    {"elasticity", SHADER_ELASTICITY, FLOAT, 1},
-    {"friction", SHADER_FRICTION, FLOAT, 1},
-    {"drag_coeff", SHADER_DRAG_COEFF, FLOAT, 1},
-    {"use_clearcoat", SHADER_USE_CLEARCOAT, FLAG, 0},
-    {"clearcoat_index", SHADER_CLEARCOAT_INDEX, FLOAT, 1},
-    {"clearcoat_scale", SHADER_CLEARCOAT_SCALE, FLOAT, 1},
-    {"clearcoat_bias", SHADER_CLEARCOAT_BIAS, FLOAT, 0},
-    {"aoConcentration", SHADER_AO_CONCENTRATION, FLOAT, 0},
-    {"aoContrast", SHADER_AO_CONTRAST, FLOAT, 1},
-};
-
-int common_slot(std::string_view name) {
-    for (const CommonParameter& p : kCommon)
-        if (name == p.name) return p.slot;
-    for (const ParticleParameterName& p : kParticleParameters)
-        if (name == p.name) return SHADER_PSYS_FIRST + p.index;
-    return -1;
-}
-
-const CommonParameter* row_of_slot(int slot) {
-    for (const CommonParameter& p : kCommon)
-        if (p.slot == slot) return &p;
-    return nullptr;
-}
-
-// The default surface colour: a mid grey that shows the lighting.
-constexpr Triple kDefaultColour{150.0f, 150.0f, 150.0f};
-
-TexturedColour* textured_slot(AR_ShaderInfo& info, int slot) {
-    switch (slot) {
-        case SHADER_COLOR:
-            return &info.color;
-        case SHADER_INCANDESCENCE:
-            return &info.incandescence;
-        case SHADER_TRANSPARENCY:
-            return &info.transparency;
-        case SHADER_BUMP:
-            return &info.bump;
-        case SHADER_DISPLACEMENT:
-            return &info.displacement;
-        default:
-            return &info.shading_map;
-    }
-}
+// Every other name goes to the model.
+constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
 
 [[noreturn]] void cannot_evaluate(const RR_Shader& shader, const char* parameter) {
     fatal("Cannot evaluate %s of shader %s (line %d)\n", parameter, shader.name ? shader.name : "",
           shader.line);
-}
-
-// The range checks of the common parameters; corrections print nothing.
-void correct(float* p) {
-    if (p[SHADER_REFRACTIVE_INDEX] < 0.001f) p[SHADER_REFRACTIVE_INDEX] = 0.001f;
-    p[SHADER_TRANSPARENCY_SHADE] = shading::clamp01(p[SHADER_TRANSPARENCY_SHADE]);
-    if (p[SHADER_REFLECTION_LIMIT] < 0.0f) p[SHADER_REFLECTION_LIMIT] = 0.0f;
-    if (p[SHADER_REFRACTION_LIMIT] < 0.0f) p[SHADER_REFRACTION_LIMIT] = 0.0f;
-    if (p[SHADER_SHADOW_LEVEL_LIMIT] < -1.0f) p[SHADER_SHADOW_LEVEL_LIMIT] = -1.0f;
-    if (p[SHADER_GLOW_INTENSITY] < 0.0f) p[SHADER_GLOW_INTENSITY] = 0.0f;
-    if (p[SHADER_CLEARCOAT_INDEX] < 0.1f) p[SHADER_CLEARCOAT_INDEX] = 0.1f;
 }
 
 float glow_frame = -1e30f;
@@ -135,6 +222,14 @@ void init_texture(const TexturedColour& slot) {
 }
 
 }  // namespace
+
+const ParameterTable& shader_common_parameters() {
+    return kCommonTable;
+}
+
+std::span<const Parameter> particle_parameters() {
+    return kParticleParameters;
+}
 
 std::span<const AR_ShaderModel> shader_models() {
     static const AR_ShaderModel rows[] = {shading::kBlinnModel, shading::kLightsourceModel,
@@ -190,7 +285,7 @@ RR_Shader* Rr_create_shader(const char* model_name, std::int32_t line) {
 
 void Rr_parse_shader(RR_Shader* shader, const char* name, Expr* value) {
     SKY_CHECK(shader != nullptr && name != nullptr && value != nullptr);
-    int slot = common_slot(name);
+    int slot = common_slot(kCommonRows, SHADER_PSYS_FIRST, name);
     if (slot >= 0) {
         shader->params[slot] = value;
         return;
@@ -214,36 +309,17 @@ int Rr_evaluate_shader(RR_Shader& shader) {
         render_counters().shaders.fetch_add(1, std::memory_order_relaxed);
     }
 
-    for (int slot = 0; slot < SHADER_PSYS_FIRST; ++slot) {
-        const CommonParameter* row = row_of_slot(slot);
-        if (row == nullptr) continue;
-        Expr* e = shader.params[slot];
-        if (row->kind == TEXTURED) {
-            Triple fallback = slot == SHADER_COLOR ? kDefaultColour : Triple{};
-            if (!Ar_evaluate_textured_colour(e, fallback, *textured_slot(info, slot)))
-                cannot_evaluate(shader, row->name);
-            continue;
-        }
-        if (row->kind == COLOUR) {
-            TexturedColour c;
-            if (!Ar_evaluate_textured_colour(e, Triple{}, c)) cannot_evaluate(shader, row->name);
-            info.hl_fill_colour = c.colour;
-            continue;
-        }
-        float value = row->default_value;
-        if (e && !AR_evaluate(SDL_SCALAR, &value, e, nullptr)) cannot_evaluate(shader, row->name);
-        if (row->kind == INTEGER) value = static_cast<float>(truncate_to_int(value));
-        if (row->kind == FLAG) value = value >= 0.5f ? 1.0f : 0.0f;
-        info.param[slot] = value;
+    // Every value first, then the corrections: none of them prints.
+    for (const Parameter& row : kCommonRows) {
+        Expr* e = shader.params[row.slot];
+        bool ok = row.type == TEXTURED || row.type == COLOUR ? evaluate_common_colour(row, e, &info)
+                                                             : evaluate_parameter(row, e, &info);
+        if (!ok) cannot_evaluate(shader, row.name);
     }
-    for (int i = 0; i < kParticleParameterCount; ++i) {
-        Expr* e = shader.params[SHADER_PSYS_FIRST + i];
-        float value = 0.0f;
-        if (e && e->type == SDL_SCALAR && !AR_evaluate(SDL_SCALAR, &value, e, nullptr))
-            cannot_evaluate(shader, "a particle parameter");
-        info.param[SHADER_PSYS_FIRST + i] = value;
-    }
-    correct(info.param);
+    if (!evaluate_particle_numbers(&shader.params[SHADER_PSYS_FIRST],
+                                   &info.param[SHADER_PSYS_FIRST]))
+        cannot_evaluate(shader, "a particle parameter");
+    for (const Parameter& row : kCommonRows) correct_parameter(row, &info);
     info.transparency_luminance = shading::luminance(info.transparency.colour) / 255.0f;
 
     const AR_ShaderModel& model = *shader.model;
@@ -273,6 +349,7 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     init_texture(info.displacement);
     init_texture(info.shading_map);
     if (info.param[SHADER_GLOW_INTENSITY] > 0.0f) glow_frame = scene_clock().frame;
+    warn_unbuilt_shader_features(info);
     return 1;
 }
 

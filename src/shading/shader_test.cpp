@@ -211,14 +211,7 @@ TEST_F(Shaders, TheModelTableInItsOrder) {
 
 TEST(ShaderDeath, EvaluationFailuresEndTheRun) {
     EXPECT_EXIT(
-        {
-            install_texture_hooks();
-            install_shading_hooks();
-            ShadingTest::read("shader s (model = blinn, eccentricity = 1.0);");
-            RR_Shader* s = static_cast<RR_Shader*>(const_cast<void*>(
-                static_cast<ObjectValue*>(find_symbol("s")->value)->body->definition));
-            Rr_evaluate_shader(*s);
-        },
+        ShadingTest::evaluate_declared_shader("shader s (model = blinn, eccentricity = 1.0);"),
         testing::ExitedWithCode(1), "^Error in blinn Shader evaluate routine\n$");
     AR_ShaderModel row = *find_shader_model("lambert");
     row.eval = nullptr;

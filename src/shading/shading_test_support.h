@@ -39,6 +39,22 @@ public:
         return parse_scene_text("DEFINITION\n" + definitions + "\nMODEL\n") == 0;
     }
 
+    // For death tests: installs the hooks, reads `definitions` and evaluates
+    // the declared shader `s` or light `l`, which may end the process.
+    static void evaluate_declared_shader(const std::string& definitions) {
+        install_texture_hooks();
+        install_shading_hooks();
+        read(definitions);
+        if (auto* shader = record_of<RR_Shader>("s", SDL_SHADER)) Rr_evaluate_shader(*shader);
+    }
+    static void evaluate_declared_light(const std::string& definitions) {
+        install_texture_hooks();
+        install_shading_hooks();
+        read(definitions);
+        AR_LightInfo info;
+        if (auto* light = record_of<RR_Light>("l", SDL_LIGHT)) Ar_evaluate_light(*light, info);
+    }
+
 protected:
     template <typename Record>
     static Record* record_of(const char* name, std::int32_t type) {

@@ -2,7 +2,6 @@
 // and the names that select a procedure with a setting.
 #include "texture/procedure_names.h"
 
-#include <array>
 #include <cstring>
 
 #include "texture/texture_procedure.h"
@@ -10,24 +9,19 @@
 namespace sky {
 namespace {
 
-struct ProcedureTable {
-    std::array<const AR_TextureProcedure*, kMaxTextureProcedures> rows{};
-    int count = 0;
+// Every row, in the table's order.
+constexpr const AR_TextureProcedure* kProcedures[] = {
+    &kCheckerProcedure,   &kFileProcedure,        &kBallProcedure,       &kBulgeProcedure,
+    &kChromeProcedure,    &kClothProcedure,       &kCubeProcedure,       &kCurvatureProcedure,
+    &kFractalProcedure,   &kGeometricProcedure,   &kGraniteProcedure,    &kGridProcedure,
+    &kHighlightProcedure, &kDirectionalProcedure, &kLeatherProcedure,    &kMarbleProcedure,
+    &kMountProcedure,     &kMountainProcedure,    &kNoiseProcedure,      &kRampProcedure,
+    &kSCloudProcedure,    &kSFileProcedure,       &kProjectionProcedure, &kSFractalProcedure,
+    &kSkyProcedure,       &kSMarbleProcedure,     &kSnowProcedure,       &kSphereProcedure,
+    &kSRockProcedure,     &kStencilProcedure,     &kSWoodProcedure,      &kVolumeProcedure,
+    &kWaterProcedure,
 };
-
-const ProcedureTable& procedure_table() {
-    static const ProcedureTable table = [] {
-        ProcedureTable t;
-        t.rows[t.count++] = &kCheckerProcedure;
-        t.rows[t.count++] = &kFileProcedure;
-        int others = 0;
-        const AR_TextureProcedure* rows = parameter_only_procedures(others);
-        for (int i = 0; i < others && t.count < kMaxTextureProcedures; ++i)
-            t.rows[t.count++] = &rows[i];
-        return t;
-    }();
-    return table;
-}
+static_assert(std::size(kProcedures) <= kMaxTextureProcedures);
 
 struct Selection {
     const char* name;
@@ -41,9 +35,8 @@ constexpr Selection kSelections[] = {
 };
 
 const AR_TextureProcedure* exact(const char* name) {
-    const ProcedureTable& table = procedure_table();
-    for (int i = 0; i < table.count; ++i)
-        if (std::strcmp(table.rows[i]->name, name) == 0) return table.rows[i];
+    for (const AR_TextureProcedure* row : kProcedures)
+        if (std::strcmp(row->name, name) == 0) return row;
     return nullptr;
 }
 
@@ -62,7 +55,11 @@ bool texture_procedure_exists(const char* name) {
 }
 
 int texture_procedure_count() {
-    return procedure_table().count;
+    return static_cast<int>(std::size(kProcedures));
+}
+
+std::span<const AR_TextureProcedure* const> texture_procedures() {
+    return kProcedures;
 }
 
 }  // namespace sky

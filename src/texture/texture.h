@@ -122,10 +122,10 @@ struct TextureFrameValues {
     float urepeat = 1.0f, vrepeat = 1.0f;
     float utranslate = 0.0f, vtranslate = 0.0f;
     float uoffset = 0.0f, voffset = 0.0f;
-    TexturedValue amult;      // alpha multiplier (scalar 1, or a texture)
-    TexturedValue rgboffset;  // colour offset, 0..255 units
-    Triple rgbout;            // colour where the texture does not reach
-    float aout = 0.0f;        // alpha there
+    TexturedValue amult{{1.0f, 1.0f, 1.0f}, 1.0f, nullptr};  // alpha multiplier, or a texture
+    TexturedValue rgboffset;                                 // colour offset, 0..255 units
+    Triple rgbout;      // colour where the texture does not reach
+    float aout = 0.0f;  // alpha there
     bool uwrap = true, vwrap = true;
     float blurmult = 1.0f, bluroffset = 0.0f;
     bool chord_length = false;
@@ -134,7 +134,7 @@ struct TextureFrameValues {
     bool mirror = false;
     bool stagger = false;
     bool invert = false;
-    TexturedValue rgbmult;  // colour multiplier (1, 1, 1), or a texture
+    TexturedValue rgbmult{{1.0f, 1.0f, 1.0f}, 1.0f, nullptr};  // colour multiplier, or a texture
     TexturedValue aoffset;  // alpha offset, or a texture whose RGBA is added
     AR_TextureInfo* color_remap = nullptr;
     AR_TextureInfo* smear_map = nullptr;

@@ -26,51 +26,130 @@
 namespace sky {
 namespace {
 
-struct CommonName {
-    const char* name;
-    int slot;
-};
+using enum ParameterType;
 
-// `wrap` is handled apart: it sets both wrap slots.
-constexpr CommonName kCommonNames[] = {
-    {"ucoverage", SLOT_UCOVERAGE},
-    {"vcoverage", SLOT_VCOVERAGE},
-    {"urepeat", SLOT_UREPEAT},
-    {"vrepeat", SLOT_VREPEAT},
-    {"utranslate", SLOT_UTRANSLATE},
-    {"vtranslate", SLOT_VTRANSLATE},
-    {"uoffset", SLOT_UOFFSET},
-    {"blend", SLOT_UOFFSET},
-    {"voffset", SLOT_VOFFSET},
-    {"amult", SLOT_AMULT},
-    {"rgboffset", SLOT_RGBOFFSET},
-    {"rgbout", SLOT_RGBOUT},
-    {"aout", SLOT_AOUT},
-    {"uwrap", SLOT_UWRAP},
-    {"vwrap", SLOT_VWRAP},
-    {"blurmult", SLOT_BLURMULT},
-    {"bluroffset", SLOT_BLUROFFSET},
-    {"chord_length", SLOT_CHORD_LENGTH},
-    {"chordTexture", SLOT_CHORD_LENGTH},
-    {"rotate", SLOT_ROTATE},
-    {"active", SLOT_ACTIVE},
-    {"mirror", SLOT_MIRROR},
-    {"transformation_name", SLOT_TRANSFORMATION_NAME},
-    {"xform_name", SLOT_TRANSFORMATION_NAME},
-    {"stagger", SLOT_STAGGER},
-    {"invert", SLOT_INVERT},
-    {"rgbmult", SLOT_RGBMULT},
-    {"aoffset", SLOT_AOFFSET},
-    {"color_remap", SLOT_COLOR_REMAP},
-    {"smear_map", SLOT_SMEAR_MAP},
-    {"overlay", SLOT_OVERLAY},
-};
+#define FRAME(index, member) .slot = (index), .store = SKY_FIELD(TextureFrameValues, member)
 
-int common_slot(const char* name) {
-    for (const CommonName& common : kCommonNames)
-        if (std::strcmp(common.name, name) == 0) return common.slot;
-    return -1;
-}
+// The common parameters, in the order they are evaluated: placement first,
+// then the multipliers and offsets, which may be textures of their own.
+// `wrap` is a name of its own: it sets both wrap slots.
+constexpr Parameter kCommonRows[] = {
+    {.name = "ucoverage",
+     .value = {1.0f},
+     FRAME(SLOT_UCOVERAGE, ucoverage),
+     .description = "Fraction of the surface's u range the texture covers."},
+    {.name = "vcoverage",
+     .value = {1.0f},
+     FRAME(SLOT_VCOVERAGE, vcoverage),
+     .description = "Fraction of the v range the texture covers."},
+    {.name = "urepeat",
+     .value = {1.0f},
+     FRAME(SLOT_UREPEAT, urepeat),
+     .description = "Repetitions across the covered u range."},
+    {.name = "vrepeat",
+     .value = {1.0f},
+     FRAME(SLOT_VREPEAT, vrepeat),
+     .description = "Repetitions across the covered v range."},
+    {.name = "utranslate",
+     FRAME(SLOT_UTRANSLATE, utranslate),
+     .description = "Placement of the covered range across u."},
+    {.name = "vtranslate",
+     FRAME(SLOT_VTRANSLATE, vtranslate),
+     .description = "Placement of the covered range across v."},
+    {.name = "uoffset",
+     .also = "blend",
+     FRAME(SLOT_UOFFSET, uoffset),
+     .description = "Offset of the texture within its frame across u."},
+    {.name = "voffset",
+     FRAME(SLOT_VOFFSET, voffset),
+     .description = "Offset of the texture within its frame across v."},
+    {.name = "rgbout",
+     .type = COLOUR,
+     FRAME(SLOT_RGBOUT, rgbout),
+     .description = "Colour where the texture does not reach, and of a procedure not drawn yet."},
+    {.name = "aout", FRAME(SLOT_AOUT, aout), .description = "Alpha there."},
+    {.name = "uwrap",
+     .type = FLAG,
+     .value = {1.0f},
+     FRAME(SLOT_UWRAP, uwrap),
+     .description = "Repeat beyond the covered u range; `wrap` sets both."},
+    {.name = "vwrap",
+     .type = FLAG,
+     .value = {1.0f},
+     FRAME(SLOT_VWRAP, vwrap),
+     .description = "Repeat beyond the covered v range; `wrap` sets both."},
+    {.name = "blurmult",
+     .value = {1.0f},
+     FRAME(SLOT_BLURMULT, blurmult),
+     .description = "Multiplier of the filter width."},
+    {.name = "bluroffset",
+     FRAME(SLOT_BLUROFFSET, bluroffset),
+     .description = "Added to the filter width."},
+    {.name = "chord_length",
+     .also = "chordTexture",
+     .type = FLAG,
+     FRAME(SLOT_CHORD_LENGTH, chord_length),
+     .description = "Parameterise by chord length."},
+    {.name = "rotate",
+     FRAME(SLOT_ROTATE, rotate),
+     .description = "Rotation of the frame, degrees."},
+    {.name = "active",
+     .type = FLAG,
+     .value = {1.0f},
+     FRAME(SLOT_ACTIVE, active),
+     .description = "Off: the texture is not looked up and the parameter keeps its plain value."},
+    {.name = "mirror",
+     .type = FLAG,
+     FRAME(SLOT_MIRROR, mirror),
+     .description = "Mirror alternate repetitions."},
+    {.name = "stagger",
+     .type = FLAG,
+     FRAME(SLOT_STAGGER, stagger),
+     .description = "Stagger alternate rows."},
+    {.name = "invert",
+     .type = FLAG,
+     FRAME(SLOT_INVERT, invert),
+     .description = "Invert the result: 255 − colour, 1 − alpha."},
+    {.name = "transformation_name",
+     .also = "xform_name",
+     .type = EXPRESSION,
+     .slot = SLOT_TRANSFORMATION_NAME,
+     .description = "Placement of a solid texture: a transformation, or its name."},
+    {.name = "amult",
+     .type = VALUE,
+     .value = grey(1.0f),
+     FRAME(SLOT_AMULT, amult),
+     .description = "Alpha multiplier, or a texture whose colour and alpha multiply."},
+    {.name = "aoffset",
+     .type = VALUE,
+     FRAME(SLOT_AOFFSET, aoffset),
+     .description = "Alpha offset, or a texture whose colour and alpha are added."},
+    {.name = "rgbmult",
+     .type = VALUE,
+     .value = grey(1.0f),
+     FRAME(SLOT_RGBMULT, rgbmult),
+     .description = "Colour multiplier, or a texture."},
+    {.name = "rgboffset",
+     .type = VALUE,
+     FRAME(SLOT_RGBOFFSET, rgboffset),
+     .description = "Colour offset (0..255), or a texture."},
+    {.name = "color_remap",
+     .type = TEXTURE,
+     FRAME(SLOT_COLOR_REMAP, color_remap),
+     .description = "A texture looked up with the result's hue and alpha, replacing its colour."},
+    {.name = "smear_map",
+     .type = TEXTURE,
+     FRAME(SLOT_SMEAR_MAP, smear_map),
+     .description = "A texture whose result offsets the lookup."},
+    {.name = "overlay",
+     .type = TEXTURE,
+     FRAME(SLOT_OVERLAY, overlay),
+     .description = "A texture composited over the result, and shown beyond the covered area."},
+};
+#undef FRAME
+static_assert(rows_are_consistent(kCommonRows));
+
+constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
 
 [[noreturn]] void evaluation_failure(const AR_TextureInfo& texture, int slot) {
     char what[96];
@@ -79,63 +158,24 @@ int common_slot(const char* name) {
     internal_error(__FILE__, __LINE__, what);
 }
 
-float scalar_slot(AR_TextureInfo& texture, int slot, float default_value) {
-    float value = default_value;
-    if (!AR_evaluate(SDL_SCALAR, &value, texture.node->slots[slot], &default_value))
-        evaluation_failure(texture, slot);
-    return value;
-}
-
-bool flag_slot(AR_TextureInfo& texture, int slot, bool default_value) {
-    return scalar_slot(texture, slot, default_value ? 1.0f : 0.0f) >= 0.5f;
-}
-
-Triple colour_slot(AR_TextureInfo& texture, int slot, const Triple& default_value) {
-    Expr* expression = texture.node->slots[slot];
-    Triple value = default_value;
-    if (expression && expression->type == SDL_SCALAR) {
-        float s = scalar_slot(texture, slot, 0.0f);
-        return Triple{s, s, s};
-    }
-    if (!AR_evaluate(SDL_TRIPLE, &value, expression, &default_value))
-        evaluation_failure(texture, slot);
-    return value;
-}
-
-TexturedValue textured_slot(AR_TextureInfo& texture, int slot, float default_value) {
-    TexturedValue value;
-    if (!evaluate_textured_value(texture.node->slots[slot],
-                                 Triple{default_value, default_value, default_value}, value))
-        evaluation_failure(texture, slot);
-    return value;
-}
-
-AR_TextureInfo* texture_slot(AR_TextureInfo& texture, int slot) {
-    Expr* expression = texture.node->slots[slot];
-    if (expression == nullptr) return nullptr;
-    TexturedValue value;
-    if (!evaluate_textured_value(expression, Triple{}, value)) evaluation_failure(texture, slot);
-    return value.texture;
-}
-
-void evaluate_placement_transformation(AR_TextureInfo& texture) {
+// The placement of a solid texture: a transformation, or the name of one.
+bool evaluate_placement_transformation(AR_TextureInfo& texture) {
     TextureFrameValues& f = texture.frame;
     f.texture_from_object = Matrix4{};
     f.transformation_name = nullptr;
     Expr* expression = texture.node->slots[SLOT_TRANSFORMATION_NAME];
-    if (expression == nullptr) return;
+    if (expression == nullptr) return true;
     if (expression->type == SDL_TRANSFORM) {
         TransformValue placement;
-        if (!AR_evaluate(SDL_TRANSFORM, &placement, expression, nullptr))
-            evaluation_failure(texture, SLOT_TRANSFORMATION_NAME);
+        if (!AR_evaluate(SDL_TRANSFORM, &placement, expression, nullptr)) return false;
         // The placement puts the texture in the world: points go the other way.
         f.texture_from_object = placement.inverse_model;
-        return;
+        return true;
     }
     std::string name;
-    if (!AR_evaluate(SDL_FILENAME, &name, expression, nullptr))
-        evaluation_failure(texture, SLOT_TRANSFORMATION_NAME);
+    if (!AR_evaluate(SDL_FILENAME, &name, expression, nullptr)) return false;
     f.transformation_name = pool_copy_string(name);
+    return true;
 }
 
 // Turns a closed texture body into its record. A body whose procedure was
@@ -189,8 +229,9 @@ void Rr_parse_texture(AR_TextureInfo* texture, const char* name, Expr* value, st
         node.slot_lines[SLOT_UWRAP] = node.slot_lines[SLOT_VWRAP] = line;
         return;
     }
-    int slot = common_slot(name);
-    if (slot >= 0) {
+    int row = find_parameter(kCommonRows, name);
+    if (row >= 0) {
+        int slot = slot_of(kCommonRows, row);
         node.slots[slot] = value;
         node.slot_lines[slot] = line;
         return;
@@ -209,37 +250,17 @@ void Rr_parse_texture(AR_TextureInfo* texture, const char* name, Expr* value, st
 }
 
 void Ar_evaluate_texture(AR_TextureInfo& texture) {
-    TextureFrameValues& f = texture.frame;
-    f.ucoverage = scalar_slot(texture, SLOT_UCOVERAGE, 1.0f);
-    f.vcoverage = scalar_slot(texture, SLOT_VCOVERAGE, 1.0f);
-    f.urepeat = scalar_slot(texture, SLOT_UREPEAT, 1.0f);
-    f.vrepeat = scalar_slot(texture, SLOT_VREPEAT, 1.0f);
-    f.utranslate = scalar_slot(texture, SLOT_UTRANSLATE, 0.0f);
-    f.vtranslate = scalar_slot(texture, SLOT_VTRANSLATE, 0.0f);
-    f.uoffset = scalar_slot(texture, SLOT_UOFFSET, 0.0f);
-    f.voffset = scalar_slot(texture, SLOT_VOFFSET, 0.0f);
-    f.rgbout = colour_slot(texture, SLOT_RGBOUT, Triple{});
-    f.aout = scalar_slot(texture, SLOT_AOUT, 0.0f);
-    f.uwrap = flag_slot(texture, SLOT_UWRAP, true);
-    f.vwrap = flag_slot(texture, SLOT_VWRAP, true);
-    f.blurmult = scalar_slot(texture, SLOT_BLURMULT, 1.0f);
-    f.bluroffset = scalar_slot(texture, SLOT_BLUROFFSET, 0.0f);
-    f.chord_length = flag_slot(texture, SLOT_CHORD_LENGTH, false);
-    f.rotate = scalar_slot(texture, SLOT_ROTATE, 0.0f);
-    f.active = flag_slot(texture, SLOT_ACTIVE, true);
-    f.mirror = flag_slot(texture, SLOT_MIRROR, false);
-    f.stagger = flag_slot(texture, SLOT_STAGGER, false);
-    f.invert = flag_slot(texture, SLOT_INVERT, false);
-    evaluate_placement_transformation(texture);
-
-    // The textured ones: each may be a texture of its own, evaluated first.
-    f.amult = textured_slot(texture, SLOT_AMULT, 1.0f);
-    f.aoffset = textured_slot(texture, SLOT_AOFFSET, 0.0f);
-    f.rgbmult = textured_slot(texture, SLOT_RGBMULT, 1.0f);
-    f.rgboffset = textured_slot(texture, SLOT_RGBOFFSET, 0.0f);
-    f.color_remap = texture_slot(texture, SLOT_COLOR_REMAP);
-    f.smear_map = texture_slot(texture, SLOT_SMEAR_MAP);
-    f.overlay = texture_slot(texture, SLOT_OVERLAY);
+    for (const Parameter& row : kCommonRows) {
+        Expr* expression = texture.node->slots[row.slot];
+        bool ok = false;
+        if (row.type == EXPRESSION)
+            ok = evaluate_placement_transformation(texture);
+        else if (row.type == VALUE || row.type == TEXTURE || row.type == COLOUR)
+            ok = evaluate_texture_parameter(row, expression, &texture.frame);
+        else
+            ok = evaluate_parameter(row, expression, &texture.frame);
+        if (!ok) evaluation_failure(texture, row.slot);
+    }
 
     const AR_TextureProcedure& procedure = *texture.procedure;
     if (texture.procedure_info == nullptr) {
@@ -272,6 +293,41 @@ void Ar_init_texture(AR_TextureInfo& texture) {
     // The procedure initialises the textures among its own parameters.
     if (!texture.procedure->init(texture))
         fatal("Error in init of texture %s\n", texture.procedure->name);
+}
+
+const ParameterTable& texture_common_parameters() {
+    return kCommonTable;
+}
+
+bool evaluate_texture_parameter(const Parameter& row, Expr* expression, void* record) {
+    char* field = static_cast<char*>(record) + row.store.offset;
+    switch (row.type) {
+        case VALUE:
+            return evaluate_textured_value(expression, row.value,
+                                           *reinterpret_cast<TexturedValue*>(field));
+        case TEXTURE: {
+            auto& texture = *reinterpret_cast<AR_TextureInfo**>(field);
+            texture = nullptr;
+            if (expression == nullptr) return true;
+            TexturedValue value;
+            if (!evaluate_textured_value(expression, Triple{}, value)) return false;
+            texture = value.texture;
+            return true;
+        }
+        case COLOUR: {
+            auto& colour = *reinterpret_cast<Triple*>(field);
+            colour = row.value;
+            if (expression && expression->type == SDL_SCALAR) {
+                float grey = 0.0f;
+                if (!AR_evaluate(SDL_SCALAR, &grey, expression, nullptr)) return false;
+                colour = Triple{grey, grey, grey};
+                return true;
+            }
+            return expression == nullptr || AR_evaluate(SDL_TRIPLE, &colour, expression, nullptr);
+        }
+        default:
+            return false;
+    }
 }
 
 AR_TextureInfo* texture_of(const TextureValue& value) {

@@ -1,10 +1,13 @@
 // The table of texture procedures: one row of routines per procedure, looked
-// up by exact name. Each procedure's file exports its row; the registry
-// (procedure_names.cpp) lists them in order.
+// up by exact name. Each procedure's file (procedures/*.cpp) exports its row
+// with its parameter table; the registry (procedure_names.cpp) lists them in
+// order.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
+#include "sdl/parameter_table.h"
 #include "texture/texture.h"
 
 namespace sky {
@@ -41,8 +44,8 @@ struct AR_TextureProcedure {
     void (*release)(AR_TextureInfo& texture);
     // Not routines: what the frame needs to know of the procedure.
     TextureKind kind;
-    bool scalar_output;      // only the alpha multiplier applies to the result
-    const void* parameters;  // the procedure's parameter table, for shared routines
+    bool scalar_output;                // only the alpha multiplier applies to the result
+    const ParameterTable* parameters;  // names, defaults and the unknown-name message
 };
 
 inline constexpr int kMaxTextureProcedures = 64;
@@ -60,6 +63,11 @@ void texture_default_colour(const AR_TextureInfo& texture, TextureColour& out);
 // colour or a nested texture (evaluated for the frame).
 bool evaluate_textured_value(Expr* expression, const Triple& default_value, TexturedValue& result);
 
+// The parameter types of the texture layer for evaluate_parameters: VALUE
+// (a TexturedValue), TEXTURE (an AR_TextureInfo*, null when absent) and
+// COLOUR (a Triple; a number is a grey) at row.store.
+bool evaluate_texture_parameter(const Parameter& row, Expr* expression, void* record);
+
 // Invokes a nested texture with the worker's scan flag cleared. Leaves `out`
 // alone and returns false when it gives nothing.
 bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& at,
@@ -68,8 +76,41 @@ bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& a
 // Rows exported by the procedures' files.
 extern const AR_TextureProcedure kCheckerProcedure;
 extern const AR_TextureProcedure kFileProcedure;
-// The procedures whose parameters are read but whose calculation is still
-// the neutral result, in their table order.
-const AR_TextureProcedure* parameter_only_procedures(int& count);
+extern const AR_TextureProcedure kBallProcedure;
+extern const AR_TextureProcedure kBulgeProcedure;
+extern const AR_TextureProcedure kChromeProcedure;
+extern const AR_TextureProcedure kClothProcedure;
+extern const AR_TextureProcedure kCubeProcedure;
+extern const AR_TextureProcedure kCurvatureProcedure;
+extern const AR_TextureProcedure kFractalProcedure;
+extern const AR_TextureProcedure kGeometricProcedure;
+extern const AR_TextureProcedure kGraniteProcedure;
+extern const AR_TextureProcedure kGridProcedure;
+extern const AR_TextureProcedure kHighlightProcedure;
+extern const AR_TextureProcedure kDirectionalProcedure;
+extern const AR_TextureProcedure kLeatherProcedure;
+extern const AR_TextureProcedure kMarbleProcedure;
+extern const AR_TextureProcedure kMountProcedure;
+extern const AR_TextureProcedure kMountainProcedure;
+extern const AR_TextureProcedure kNoiseProcedure;
+extern const AR_TextureProcedure kRampProcedure;
+extern const AR_TextureProcedure kSCloudProcedure;
+extern const AR_TextureProcedure kSFileProcedure;
+extern const AR_TextureProcedure kProjectionProcedure;
+extern const AR_TextureProcedure kSFractalProcedure;
+extern const AR_TextureProcedure kSkyProcedure;
+extern const AR_TextureProcedure kSMarbleProcedure;
+extern const AR_TextureProcedure kSnowProcedure;
+extern const AR_TextureProcedure kSphereProcedure;
+extern const AR_TextureProcedure kSRockProcedure;
+extern const AR_TextureProcedure kStencilProcedure;
+extern const AR_TextureProcedure kSWoodProcedure;
+extern const AR_TextureProcedure kVolumeProcedure;
+extern const AR_TextureProcedure kWaterProcedure;
+
+// Every row in table order (synonyms have rows of their own).
+std::span<const AR_TextureProcedure* const> texture_procedures();
+// The parameters every texture has, whatever its procedure.
+const ParameterTable& texture_common_parameters();
 
 }  // namespace sky

@@ -13,6 +13,8 @@ A .cases file holds cases, each starting with a line "=== name". Then lines
   env:      NAME=VALUE (repeatable)
   setup:    a shell command run in {tmp} before the program (repeatable)
   signal:   a signal name, sent once the program has printed its first line
+  timeout:  seconds the program may take before the case fails (default 120):
+            for cases whose fault was a hang
   status:   the exit status (default 0)
   stdout / stderr: the exact text, quoted or as a <<< ... >>> block
   stdout-lines / stderr-lines: a regular expression; the exact text above is
@@ -67,7 +69,7 @@ def parse(path):
                 i += 1
             i += 1
             data = ("\n".join(block) + "\n").encode("utf-8") if block else b""
-        elif key in ("args", "env", "setup", "signal", "status", "exists", "missing",
+        elif key in ("args", "env", "setup", "signal", "status", "timeout", "exists", "missing",
                      "stdin-file", "stdout-file", "stderr-file", "stdout-lines", "stderr-lines"):
             data = value
         else:
@@ -106,7 +108,7 @@ def run_case(program, here, case):
         else:
             try:
                 done = subprocess.run(args, cwd=tmp, env=env, input=stdin, capture_output=True,
-                                      timeout=120)
+                                      timeout=float(case.get("timeout", "120")))
             except subprocess.TimeoutExpired:
                 return ["timed out"]
             out, err, status = done.stdout, done.stderr, done.returncode

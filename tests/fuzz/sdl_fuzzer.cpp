@@ -1,8 +1,10 @@
-// libFuzzer harness for the SDL front end: any bytes go through the lexer,
+// libFuzzer harness for the scene reader: any bytes go through the lexer,
 // the grammar and the settings (finalisation, ray-trace limits and the
-// transfer into render options). Fatal errors are the front end's answer to
-// bad input, not failures: the exit hook turns them back into a return.
-// Build and run: docs/fuzzing.md.
+// transfer into render options); a scene that reads then has its declared
+// values initialised and is evaluated at its first frame, with every
+// subsystem's hooks installed, as the first frame of a render would be.
+// Fatal errors are the program's answer to bad input, not failures: the exit
+// hook turns them back into a return. Build and run: docs/fuzzing.md.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,9 +13,13 @@
 #include "platform/fatal.h"
 #include "platform/input_stream.h"
 #include "platform/report.h"
+#include "run/subsystems.h"
+#include "scene/camera.h"
+#include "scene/dag.h"
 #include "sdl/environment_transfer.h"
 #include "sdl/reader.h"
 #include "sdl/sdl_input.h"
+#include "sdl/symbols.h"
 
 namespace {
 
@@ -33,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         sky::set_exit_hook(throw_exit);
         sky::rptSetErrorCB(discard);
         sky::rptSetUserCB(discard);
+        sky::install_subsystems();
         return true;
     }();
     (void)configured;
@@ -44,12 +51,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         if (input.probe()) return 0;  // binary scene data has a reader of its own
         if (sky::parse_scene(input) == 0) {
-            sky::RenderOptions options;
+            sky::RenderOptions& options = sky::render_options();
+            options = sky::RenderOptions{};
+            options.quiet = 1;
             sky::RayTraceLimits limits;
             std::vector<sky::SubdivisionControl> control;
             sky::check_ray_trace_limits(limits, control);
             sky::transfer_environment(options, sky::kRendererCaster, sky::kModeFullRender);
+            options.frame = options.startframe;
+            sky::build_camera_entries();
+            sky::publish_system_variables(options);
+            sky::initialise_declared_values();
+            sky::evaluate_frame_scene();
         }
+    } catch (const ExitRequest&) {
+    }
+    try {
+        sky::release_frame_objects();
+        sky::clear_cameras();
     } catch (const ExitRequest&) {
     }
     return 0;

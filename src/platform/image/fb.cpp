@@ -1,10 +1,10 @@
 // The image file library: handles, argument checks, and the conversion between
 // the callers' 4-byte (or 8-byte, 16-bit) RGBA rows and each file's samples.
 //
-// The format of a file being read is found from its content, never from its
-// name: output names such as "image.001" carry no extension. Files of our own
-// format are recognised by their magic bytes; everything else is offered to
-// OpenImageIO. Writers are chosen by format code for the same reason.
+// Each format is a writer or a reader behind the interfaces of image_io.h,
+// found in the tables of image_formats.cpp: by format code for writing, by
+// the file's content for reading (never by its name: output names such as
+// "image.001" carry no extension).
 //
 // Both directions work a row at a time through one sample buffer kept in the
 // handle, so reading or writing a row allocates nothing.
@@ -21,10 +21,8 @@
 #include <sys/stat.h>
 
 #include "platform/image/fb_internal.h"
-#include "platform/image/oiio_backend.h"
-#include "platform/image/qrl.h"
-#include "platform/image/rla_writer.h"
-#include "platform/image/tiff_writer.h"
+#include "platform/image/image_io.h"
+#include "platform/image/oiio_formats.h"
 
 namespace sky {
 
@@ -32,12 +30,8 @@ float Rr_gamma_value = 1.0f;
 bool Rr_gamma_correction_on = false;
 
 struct FBBackend {
-    std::unique_ptr<QrlReader> qrl_reader;
-    std::unique_ptr<QrlWriter> qrl_writer;
-    std::unique_ptr<RlaWriter> rla_writer;
-    std::unique_ptr<TiffWriter> tiff_writer;
-    std::unique_ptr<OiioReader> oiio_reader;
-    std::unique_ptr<OiioWriter> oiio_writer;
+    std::unique_ptr<ImageReader> reader;  // one of the two, by the handle's mode
+    std::unique_ptr<ImageWriter> writer;
     int file_channels = 0;              // channels per pixel in `samples`
     std::vector<std::uint8_t> samples;  // one row of the file's samples, reused
     bool failed = false;                // the first failure's text is kept in `error`
@@ -158,15 +152,7 @@ void unpack_row(const Sample* in, int channels, int width, bool sixteen, std::ui
 
 int read_one_row(FBhandle* handle, std::uint8_t* buffer) {
     FBBackend& b = *handle->backend;
-    std::string error;
-    bool ok;
-    if (b.qrl_reader) {
-        ok = b.qrl_reader->read_row(b.samples.data());
-        if (!ok) error = b.qrl_reader->error();
-    } else {
-        ok = b.oiio_reader->read_row(handle->next_row, b.samples.data(), &error);
-    }
-    if (!ok) return fail_handle(handle, error);
+    if (!b.reader->read_row(b.samples.data())) return fail_handle(handle, b.reader->error());
     if (handle->file_bits == 8)
         unpack_row(b.samples.data(), b.file_channels, handle->width, handle->sixteen_bit, buffer);
     else
@@ -187,23 +173,8 @@ int write_one_row(FBhandle* handle, const std::uint8_t* buffer, bool flush) {
     else
         pack_row(buffer, handle->sixteen_bit, handle->width, b.file_channels,
                  reinterpret_cast<std::uint16_t*>(b.samples.data()));
-    std::string error;
-    bool ok;
-    if (b.qrl_writer) {
-        ok = b.qrl_writer->write_row(b.samples.data(), flush);
-        if (!ok) error = b.qrl_writer->error();
-    } else if (b.rla_writer) {
-        ok = b.rla_writer->write_row(b.samples.data(), flush);
-        if (!ok) error = b.rla_writer->error();
-    } else if (b.tiff_writer) {
-        ok = b.tiff_writer->write_row(b.samples.data(), flush);
-        if (!ok) error = b.tiff_writer->error();
-    } else {
-        // OpenImageIO offers no way to push a row to the disk; its SGI writer
-        // emits each row as it comes.
-        ok = b.oiio_writer->write_row(b.samples.data(), &error);
-    }
-    if (!ok) return fail_handle(handle, error);
+    if (!b.writer->write_row(b.samples.data(), flush))
+        return fail_handle(handle, b.writer->error());
     ++handle->next_row;
     return 1;
 }
@@ -229,16 +200,38 @@ void size_samples(FBhandle* handle) {
         static_cast<std::size_t>(handle->width) * handle->backend->file_channels * bytes, 0);
 }
 
-int format_code(const char* oiio_name, int bits) {
-    if (std::strcmp(oiio_name, "tiff") == 0) return bits == 16 ? FB_FORMAT_TIFF16 : FB_FORMAT_TIFF;
-    if (std::strcmp(oiio_name, "sgi") == 0) return FB_FORMAT_SGI;
-    if (std::strcmp(oiio_name, "rla") == 0) return FB_FORMAT_RLA;
-    return FB_FORMAT_ANY;
+const WriterFormat* writer_format(int code) {
+    for (const WriterFormat& format : writer_formats())
+        if (format.code == code) return &format;
+    return nullptr;
+}
+
+// The codes that can be written, for messages: "1, 2, 4, 5 or 9".
+std::string writable_codes() {
+    std::string codes;
+    std::span<const WriterFormat> formats = writer_formats();
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        if (i > 0) codes += i + 1 == formats.size() ? " or " : ", ";
+        codes += std::to_string(formats[i].code);
+    }
+    return codes;
+}
+
+// The code of a file that was read, from its format's name and depth: the
+// writer of the same name and bits, or of the same name, or none.
+int format_code(const char* name, int bits) {
+    const WriterFormat* named = nullptr;
+    for (const WriterFormat& format : writer_formats()) {
+        if (std::strcmp(format.name, name) != 0) continue;
+        if (format.bits == bits) return format.code;
+        if (named == nullptr) named = &format;
+    }
+    return named != nullptr ? named->code : FB_FORMAT_ANY;
 }
 
 // Reads the first bytes; fails for files that cannot hold any image, so that
 // the text says what is wrong instead of OpenImageIO's "no format reader".
-bool sniff_qrl(const char* name, bool* is_qrl) {
+bool read_head(const char* name, std::uint8_t* head, std::size_t* size) {
     struct stat info {};
     if (::stat(name, &info) != 0) {
         set_error_text(std::string(name) + ": cannot open: " + std::strerror(errno));
@@ -257,60 +250,43 @@ bool sniff_qrl(const char* name, bool* is_qrl) {
         set_error_text(std::string(name) + ": cannot open: " + std::strerror(errno));
         return false;
     }
-    std::uint8_t magic[kQrlMagicSize];
-    std::size_t got = std::fread(magic, 1, sizeof magic, file);
+    *size = std::fread(head, 1, kFormatHeadSize, file);
     std::fclose(file);
-    *is_qrl = qrl_has_magic(magic, got);
     return true;
 }
 
+// The first reader that recognises the file; the last takes any file.
+const ReaderFormat& reader_format(const std::uint8_t* head, std::size_t size) {
+    std::span<const ReaderFormat> formats = reader_formats();
+    for (const ReaderFormat& format : formats.first(formats.size() - 1))
+        if (format.recognises(head, size)) return format;
+    return formats.back();
+}
+
 FBhandle* open_reader(const char* name, int mode, int format) {
-    switch (format) {
-        case FB_FORMAT_ANY:
-        case FB_FORMAT_QRL:
-        case FB_FORMAT_SGI:
-        case FB_FORMAT_TIFF:
-        case FB_FORMAT_TIFF16:
-        case FB_FORMAT_RLA:
-            break;  // the content decides; a known code is only a caller's guess
-        default:
-            fb_set_error("%s: FBopen: unknown format code %d (reading takes -1)", name, format);
-            return nullptr;
+    // The content decides; a known code is only a caller's guess.
+    if (format != FB_FORMAT_ANY && writer_format(format) == nullptr) {
+        fb_set_error("%s: FBopen: unknown format code %d (reading takes -1)", name, format);
+        return nullptr;
     }
-    bool is_qrl = false;
-    if (!sniff_qrl(name, &is_qrl)) return nullptr;
+    std::uint8_t head[kFormatHeadSize];
+    std::size_t head_size = 0;
+    if (!read_head(name, head, &head_size)) return nullptr;
     auto handle = new_handle(name, mode, FB_FORMAT_ANY);
     FBBackend& b = *handle->backend;
-    int width, height, channels;
-    if (is_qrl) {
-        b.qrl_reader = std::make_unique<QrlReader>();
-        if (!b.qrl_reader->open(name)) {
-            set_error_text(b.qrl_reader->error());
-            return nullptr;
-        }
-        width = b.qrl_reader->width();
-        height = b.qrl_reader->height();
-        channels = b.qrl_reader->channels();
-        b.file_channels = channels;
-        handle->format = FB_FORMAT_QRL;
-    } else {
-        std::string error;
-        b.oiio_reader = OiioReader::open(name, &error);
-        if (!b.oiio_reader) {
-            set_error_text(error);
-            return nullptr;
-        }
-        width = b.oiio_reader->width();
-        height = b.oiio_reader->height();
-        b.file_channels = b.oiio_reader->channels();
-        // Callers know 1, 3 and 4 channels; grey-and-alpha arrives as RGBA.
-        channels = b.file_channels == 2 ? 4 : b.file_channels;
-        handle->file_bits = b.oiio_reader->bits();
-        handle->format = format_code(b.oiio_reader->format_name(), handle->file_bits);
+    std::string error;
+    b.reader = reader_format(head, head_size).open(name, &error);
+    if (!b.reader) {
+        set_error_text(error);
+        return nullptr;
     }
-    handle->width = static_cast<std::uint16_t>(width);
-    handle->height = static_cast<std::uint16_t>(height);
-    handle->channels = static_cast<std::uint16_t>(channels);
+    b.file_channels = b.reader->channels();
+    handle->width = static_cast<std::uint16_t>(b.reader->width());
+    handle->height = static_cast<std::uint16_t>(b.reader->height());
+    // Callers know 1, 3 and 4 channels; grey-and-alpha arrives as RGBA.
+    handle->channels = static_cast<std::uint16_t>(b.file_channels == 2 ? 4 : b.file_channels);
+    handle->file_bits = b.reader->bits();
+    handle->format = format_code(b.reader->format_name(), handle->file_bits);
     size_samples(handle.get());
     return handle.release();
 }
@@ -327,62 +303,27 @@ bool check_write_size(const char* name, int width, int height, int channels) {
     return true;
 }
 
-FBhandle* open_writer(const char* name, int mode, int format, int width, int height, int channels) {
-    const char* oiio_format = nullptr;
-    int bits = 8;
-    switch (format) {
-        case FB_FORMAT_QRL:
-            break;
-        case FB_FORMAT_SGI:
-            oiio_format = "sgi";
-            break;
-        case FB_FORMAT_TIFF:
-            break;  // our own writer: see tiff_writer.h
-        case FB_FORMAT_TIFF16:
-            bits = 16;
-            break;
-        case FB_FORMAT_RLA:
-            break;  // our own writer: see rla_writer.h
-        default:
-            fb_set_error("%s: FBopen: format code %d cannot be written (1, 2, 4, 5 or 9)", name,
-                         format);
-            return nullptr;
+FBhandle* open_writer(const char* name, int mode, int code, int width, int height, int channels) {
+    const WriterFormat* format = writer_format(code);
+    if (format == nullptr) {
+        fb_set_error("%s: FBopen: format code %d cannot be written (%s)", name, code,
+                     writable_codes().c_str());
+        return nullptr;
     }
     if (!check_write_size(name, width, height, channels)) return nullptr;
-    auto handle = new_handle(name, mode, format);
+    auto handle = new_handle(name, mode, code);
     FBBackend& b = *handle->backend;
-    if (format == FB_FORMAT_QRL) {
-        b.qrl_writer = std::make_unique<QrlWriter>();
-        if (!b.qrl_writer->open(name, width, height, channels)) {
-            set_error_text(b.qrl_writer->error());
-            return nullptr;
-        }
-    } else if (format == FB_FORMAT_RLA) {
-        b.rla_writer = std::make_unique<RlaWriter>();
-        if (!b.rla_writer->open(name, width, height, channels)) {
-            set_error_text(b.rla_writer->error());
-            return nullptr;
-        }
-    } else if (format == FB_FORMAT_TIFF || format == FB_FORMAT_TIFF16) {
-        b.tiff_writer = std::make_unique<TiffWriter>();
-        if (!b.tiff_writer->open(name, width, height, channels, bits)) {
-            set_error_text(b.tiff_writer->error());
-            return nullptr;
-        }
-    } else {
-        std::string error;
-        b.oiio_writer =
-            OiioWriter::create(name, oiio_format, width, height, channels, bits, &error);
-        if (!b.oiio_writer) {
-            set_error_text(error);
-            return nullptr;
-        }
+    std::string error;
+    b.writer = format->open(*format, name, width, height, channels, &error);
+    if (!b.writer) {
+        set_error_text(error);
+        return nullptr;
     }
     handle->width = static_cast<std::uint16_t>(width);
     handle->height = static_cast<std::uint16_t>(height);
     handle->channels = static_cast<std::uint16_t>(channels);
-    handle->file_bits = bits;
-    handle->sixteen_bit = format == FB_FORMAT_TIFF16;
+    handle->file_bits = format->bits;
+    handle->sixteen_bit = format->bits == 16;
     b.file_channels = channels;
     size_samples(handle.get());
     return handle.release();
@@ -435,9 +376,10 @@ FBhandle* fb_open_by_extension(const char* name, int width, int height, int chan
     if (!check_write_size(name, width, height, channels)) return nullptr;
     auto handle = new_handle(name, FB_WRITE_ROWS, FB_FORMAT_ANY);
     std::string error;
-    handle->backend->oiio_writer =
-        OiioWriter::create_by_extension(name, width, height, channels, bits, &error);
-    if (!handle->backend->oiio_writer) {
+    int file_channels = channels;
+    handle->backend->writer =
+        open_oiio_writer_by_extension(name, width, height, channels, bits, &file_channels, &error);
+    if (!handle->backend->writer) {
         set_error_text(error);
         return nullptr;
     }
@@ -446,7 +388,7 @@ FBhandle* fb_open_by_extension(const char* name, int width, int height, int chan
     handle->channels = static_cast<std::uint16_t>(channels);
     handle->file_bits = bits == 16 ? 16 : 8;
     handle->sixteen_bit = bits == 16;
-    handle->backend->file_channels = handle->backend->oiio_writer->channels();
+    handle->backend->file_channels = file_channels;
     size_samples(handle.get());
     return handle.release();
 }
@@ -522,27 +464,14 @@ int FBclose(FBhandle* handle) {
     }
     std::unique_ptr<FBhandle> owned(handle);
     FBBackend& b = *handle->backend;
-    bool ok = true;
-    std::string error;
-    if (b.qrl_writer) {
-        ok = b.qrl_writer->close();
-        if (!ok) error = b.qrl_writer->error();
-    } else if (b.rla_writer) {
-        ok = b.rla_writer->close();
-        if (!ok) error = b.rla_writer->error();
-    } else if (b.tiff_writer) {
-        ok = b.tiff_writer->close();
-        if (!ok) error = b.tiff_writer->error();
-    } else if (b.oiio_writer) {
-        ok = b.oiio_writer->close(&error);
-    }
+    bool ok = b.writer == nullptr || b.writer->close();
     bool writer = handle->mode == FB_WRITE_IMAGE || handle->mode == FB_WRITE_ROWS;
     // The first failure explains a later one ("incomplete" after "disk full").
     if (writer && b.failed) {
         set_error_text(b.error);
         return 0;
     }
-    if (!ok) set_error_text(error);
+    if (!ok) set_error_text(b.writer->error());
     return ok ? 1 : 0;
 }
 

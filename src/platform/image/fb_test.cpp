@@ -117,6 +117,7 @@ TEST_P(FbRoundTrip, RowsAndWholeImagesComeBackExactly) {
     EXPECT_EQ(in->width, width);
     EXPECT_EQ(in->height, height);
     EXPECT_EQ(in->channels, channels);
+    EXPECT_EQ(in->format, format);  // found from the content, whatever the name
     FBtiff16_set(in, file16);
     Bytes expected = expected_pixels(pixels, file16, channels, file16, file16);
     Bytes row(width * bpp);
@@ -392,8 +393,8 @@ TEST(FbFailures, OpenRejectsBadArgumentsAndCreatesNothing) {
         {"", 6, 1, 4, 4, 4, "no file name"},
         {name.c_str(), 3, 1, 4, 4, 4, "invalid mode 3"},
         {name.c_str(), 0, -1, 4, 4, 4, "invalid mode 0"},
-        {name.c_str(), 6, 3, 4, 4, 4, "format code 3"},
-        {name.c_str(), 2, -1, 4, 4, 4, "format code -1"},
+        {name.c_str(), 6, 3, 4, 4, 4, "format code 3 cannot be written (1, 2, 4, 5 or 9)"},
+        {name.c_str(), 2, -1, 4, 4, 4, "format code -1 cannot be written (1, 2, 4, 5 or 9)"},
         {name.c_str(), 6, 1, 0, 4, 4, "out of range"},
         {name.c_str(), 6, 2, 65536, 4, 4, "out of range"},
         {name.c_str(), 6, 4, 4, 0, 4, "out of range"},
@@ -401,7 +402,7 @@ TEST(FbFailures, OpenRejectsBadArgumentsAndCreatesNothing) {
         {name.c_str(), 2, 1, 4, 4, 2, "2 channels"},
         {name.c_str(), 2, 5, 4, 4, 0, "0 channels"},
         {name.c_str(), 2, 5, 4, 4, 5, "5 channels"},
-        {name.c_str(), 5, 7, 0, 0, 0, "unknown format code 7"},
+        {name.c_str(), 5, 7, 0, 0, 0, "unknown format code 7 (reading takes -1)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FBopen(c.name, c.mode, c.format, c.width, c.height, c.channels, 0, 0, 90.0),
@@ -476,23 +477,27 @@ TEST(FbFailures, ClosingAWriterThatMissesRowsFails) {
     FBclose(in);
 }
 
+// The formats we write ourselves push a flushed row to the disk, so the first
+// one meets the full disk; unflushed rows meet it when the file is closed.
 TEST(FbFailures, AFullDiskIsReportedNotIgnored) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    Bytes row(645 * 4, 1);
-    FBhandle* out = open_for_writing("/dev/full", FB_WRITE_ROWS, FB_FORMAT_QRL, 645, 4, 4);
-    ASSERT_NE(out, nullptr) << FBgetError();
-    EXPECT_EQ(FBwrite_and_flush(out, row.data()), 0);  // the flush meets the full disk
-    EXPECT_THAT(FBgetError(), HasSubstr("No space left"));
-    EXPECT_EQ(FBclose(out), 0);
-    EXPECT_THAT(FBgetError(), HasSubstr("No space left"));
+    for (int format : {FB_FORMAT_QRL, FB_FORMAT_TIFF, FB_FORMAT_TIFF16, FB_FORMAT_RLA}) {
+        const Bytes row(645 * 8, 1);  // room for 16-bit transfer
+        FBhandle* out = open_for_writing("/dev/full", FB_WRITE_ROWS, format, 645, 4, 4);
+        ASSERT_NE(out, nullptr) << FBgetError();
+        EXPECT_EQ(FBwrite_and_flush(out, row.data()), 0) << "format " << format;
+        EXPECT_THAT(FBgetError(), HasSubstr("/dev/full: cannot write row: No space left"))
+            << "format " << format;
+        EXPECT_EQ(FBclose(out), 0) << "format " << format;
+        EXPECT_THAT(FBgetError(), HasSubstr("No space left")) << "format " << format;
 
-    // Without flushing, the data stays buffered until the file is closed.
-    Bytes image(2 * 2 * 4, 1);
-    out = open_for_writing("/dev/full", FB_WRITE_IMAGE, FB_FORMAT_QRL, 2, 2, 4);
-    ASSERT_NE(out, nullptr) << FBgetError();
-    EXPECT_NE(FBwrite(out, image.data()), 0);
-    EXPECT_EQ(FBclose(out), 0);
-    EXPECT_THAT(FBgetError(), HasSubstr("No space left"));
+        const Bytes image(2 * 2 * 8, 1);
+        out = open_for_writing("/dev/full", FB_WRITE_IMAGE, format, 2, 2, 4);
+        ASSERT_NE(out, nullptr) << FBgetError();
+        EXPECT_NE(FBwrite(out, image.data()), 0) << "format " << format;
+        EXPECT_EQ(FBclose(out), 0) << "format " << format;
+        EXPECT_THAT(FBgetError(), HasSubstr("No space left")) << "format " << format;
+    }
 }
 
 TEST(FbFailures, EachThreadKeepsItsOwnLastError) {

@@ -8,6 +8,7 @@
 // belongs to this failure and stale text never leaks into a later one.
 #include "platform/image/oiio_api.h"
 #include "platform/image/oiio_backend.h"
+#include "platform/partial_names.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -244,9 +245,11 @@ std::unique_ptr<OiioWriter::Impl> open_output(std::unique_ptr<OIIO::ImageOutput>
     if (channels == 4) spec.alpha_channel = 3;
     if (keep_stored_alpha) spec.attribute("oiio:UnassociatedAlpha", 1);
     // OpenImageIO's SGI writer fills the header's 80-byte image name with
-    // whatever its memory held unless given a description: name the image.
+    // whatever its memory held unless given a description: name the image,
+    // by its final name when it is written under a hidden one.
     if (std::string(output->format_name()) == "sgi") {
-        std::string base = name.substr(name.find_last_of('/') + 1);
+        const std::string final_name = final_name_of(name);
+        std::string base = final_name.substr(final_name.find_last_of('/') + 1);
         spec.attribute("ImageDescription", base.empty() ? "image" : base.substr(0, 79));
     }
     if (!output->open(name, spec)) {

@@ -10,6 +10,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "platform/image/run_length.h"
+
 namespace sky {
 namespace {
 
@@ -56,66 +58,10 @@ bool qrl_has_magic(const std::uint8_t* bytes, std::size_t size) {
     return size >= kQrlMagicSize && std::memcmp(bytes, kMagic, kQrlMagicSize) == 0;
 }
 
-std::size_t qrl_max_plane_size(int width) {
-    // Every literal block of up to 128 samples costs one header byte; runs
-    // never cost more than the samples they replace.
-    std::size_t n = static_cast<std::size_t>(width);
-    return n + (n + 127) / 128;
-}
-
 std::uint32_t qrl_crc32(const std::uint8_t* bytes, std::size_t size, std::uint32_t crc) {
     crc = ~crc;
     for (std::size_t i = 0; i < size; ++i) crc = kCrcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
     return ~crc;
-}
-
-std::size_t qrl_encode_plane(const std::uint8_t* samples, std::size_t stride, std::size_t count,
-                             std::uint8_t* out) {
-    auto at = [&](std::size_t i) { return samples[i * stride]; };
-    std::size_t i = 0, o = 0;
-    while (i < count) {
-        std::size_t run = 1;
-        while (i + run < count && run < 128 && at(i + run) == at(i)) ++run;
-        if (run >= 2) {
-            out[o++] = static_cast<std::uint8_t>(257 - run);  // -(run - 1) as a byte
-            out[o++] = at(i);
-            i += run;
-            continue;
-        }
-        // A literal block stops where a run of three starts: a run of two
-        // inside a literal costs nothing extra, splitting for it would.
-        std::size_t start = o++;
-        std::size_t length = 0;
-        while (i < count && length < 128) {
-            if (i + 2 < count && at(i) == at(i + 1) && at(i) == at(i + 2)) break;
-            out[o++] = at(i++);
-            ++length;
-        }
-        out[start] = static_cast<std::uint8_t>(length - 1);
-    }
-    return o;
-}
-
-std::size_t qrl_decode_plane(const std::uint8_t* in, std::size_t size, std::uint8_t* samples,
-                             std::size_t stride, std::size_t count) {
-    std::size_t i = 0, o = 0;
-    while (o < count) {
-        if (i >= size) return 0;
-        unsigned code = in[i++];
-        if (code < 128) {
-            std::size_t length = code + 1;
-            if (length > count - o || length > size - i) return 0;
-            for (std::size_t k = 0; k < length; ++k) samples[(o++) * stride] = in[i++];
-        } else if (code > 128) {
-            std::size_t length = 257 - code;
-            if (length > count - o || i >= size) return 0;
-            std::uint8_t value = in[i++];
-            for (std::size_t k = 0; k < length; ++k) samples[(o++) * stride] = value;
-        } else {
-            return 0;  // 128 is never written: seeing it means damage
-        }
-    }
-    return i;
 }
 
 // ---------------------------------------------------------------- writer
@@ -148,7 +94,7 @@ bool QrlWriter::open(const char* name, int width, int height, int channels) {
     channels_ = channels;
     rows_ = 0;
     failed_ = false;
-    record_.assign(4 + channels * qrl_max_plane_size(width) + 4, 0);
+    record_.assign(4 + channels * run_length_max_size(width) + 4, 0);
 
     file_ = std::fopen(name_.c_str(), "wb");
     if (file_ == nullptr) return fail_errno("cannot create file");
@@ -173,7 +119,8 @@ bool QrlWriter::write_row(const std::uint8_t* samples, bool flush) {
     std::uint8_t* data = record_.data() + 4;
     std::size_t length = 0;
     for (int c = 0; c < channels_; ++c)
-        length += qrl_encode_plane(samples + c, channels_, width_, data + length);
+        length += run_length_encode(RunLengthCodes::kPackBits, samples + c, channels_, width_,
+                                    data + length);
     put_u32(record_.data(), static_cast<std::uint32_t>(length));
     put_u32(data + length, qrl_crc32(record_.data(), 4 + length));
     std::size_t total = 8 + length;
@@ -260,7 +207,7 @@ bool QrlReader::open(const char* name) {
     if (header[17] != 0 || get_u16(header + 18) != 0) return fail("unknown header flags");
     // The bound comes from the header's own 16-bit fields, so a hostile length
     // field can never make us allocate more than about 264 KB.
-    max_record_ = channels_ * qrl_max_plane_size(width_);
+    max_record_ = channels_ * run_length_max_size(width_);
     record_.assign(max_record_ + 4, 0);
     return true;
 }
@@ -282,8 +229,8 @@ bool QrlReader::read_row(std::uint8_t* samples) {
     if (crc != get_u32(data + length)) return fail("row %d damaged (checksum mismatch)", rows_ + 1);
     std::size_t used = 0;
     for (int c = 0; c < channels_; ++c) {
-        std::size_t n =
-            qrl_decode_plane(data + used, length - used, samples + c, channels_, width_);
+        std::size_t n = run_length_decode(RunLengthCodes::kPackBits, data + used, length - used,
+                                          samples + c, channels_, width_);
         if (n == 0) return fail("row %d damaged (bad run-length data)", rows_ + 1);
         used += n;
     }
@@ -300,6 +247,23 @@ bool QrlReader::check_end() {
         return fail("end marker damaged");
     if (std::fgetc(file_) != EOF) return fail("unexpected data after the last row");
     return true;
+}
+
+// ---------------------------------------------------------------- table
+
+std::unique_ptr<ImageWriter> open_qrl_writer(const WriterFormat&, const char* file, int width,
+                                             int height, int channels, std::string* error) {
+    auto writer = std::make_unique<QrlWriter>();
+    if (writer->open(file, width, height, channels)) return writer;
+    *error = writer->error();
+    return nullptr;
+}
+
+std::unique_ptr<ImageReader> open_qrl_reader(const char* file, std::string* error) {
+    auto reader = std::make_unique<QrlReader>();
+    if (reader->open(file)) return reader;
+    *error = reader->error();
+    return nullptr;
 }
 
 }  // namespace sky

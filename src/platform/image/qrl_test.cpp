@@ -1,6 +1,7 @@
-// Tests of the native .qrl format: the codec's bound and round trip, the byte
-// layout documented in docs/qrl-format.md, streaming, and hostile files
-// (every truncation, every flipped byte, absurd headers) read through FBopen.
+// Tests of the native .qrl format (its run-length codec is tested in
+// run_length_test.cpp): the byte layout documented in docs/qrl-format.md,
+// streaming, and hostile files (every truncation, every flipped byte, absurd
+// headers) read through FBopen.
 #include "platform/image/qrl.h"
 
 #include <filesystem>
@@ -33,39 +34,6 @@ Bytes mixed_samples(std::size_t count, int channels, unsigned seed) {
         if ((pixel / 40) % 3 == 2) noise[i] = static_cast<std::uint8_t>(pixel / 2);
     }
     return noise;
-}
-
-TEST(QrlCodec, RoundTripsEveryLengthWithinTheBound) {
-    for (std::size_t count = 1; count <= 400; ++count) {
-        for (unsigned pattern = 0; pattern < 3; ++pattern) {
-            const int channels = 3;
-            Bytes samples = pattern == 0   ? random_bytes(count * channels, count)
-                            : pattern == 1 ? Bytes(count * channels, 200)
-                                           : mixed_samples(count, channels, count);
-            Bytes encoded(qrl_max_plane_size(static_cast<int>(count)) + 16, 0xAA);
-            std::size_t size =
-                qrl_encode_plane(samples.data() + 1, channels, count, encoded.data());
-            ASSERT_LE(size, qrl_max_plane_size(static_cast<int>(count))) << count;
-            Bytes decoded(count * channels, 0);
-            ASSERT_EQ(qrl_decode_plane(encoded.data(), size, decoded.data() + 1, channels, count),
-                      size);
-            for (std::size_t i = 0; i < count; ++i)
-                ASSERT_EQ(decoded[i * channels + 1], samples[i * channels + 1]) << count;
-        }
-    }
-}
-
-TEST(QrlCodec, DecoderRejectsDamagedRuns) {
-    Bytes out(8);
-    const Bytes reserved = {0x80, 0x00, 0x00};
-    const Bytes run_too_long = {0xFD, 0x07};      // 4 samples into a row of 2
-    const Bytes literal_too_long = {0x03, 1, 2};  // 4 samples promised, 2 given
-    const Bytes run_without_value = {0xFF};
-    EXPECT_EQ(qrl_decode_plane(reserved.data(), reserved.size(), out.data(), 1, 2), 0u);
-    EXPECT_EQ(qrl_decode_plane(run_too_long.data(), run_too_long.size(), out.data(), 1, 2), 0u);
-    EXPECT_EQ(qrl_decode_plane(literal_too_long.data(), 3, out.data(), 1, 4), 0u);
-    EXPECT_EQ(qrl_decode_plane(run_without_value.data(), 1, out.data(), 1, 2), 0u);
-    EXPECT_EQ(qrl_decode_plane(nullptr, 0, out.data(), 1, 1), 0u);
 }
 
 // The worked example of docs/qrl-format.md: 4 x 1 pixels, 3 channels, red

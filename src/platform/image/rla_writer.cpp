@@ -1,10 +1,13 @@
 // Writer of RLA files. The header fields are big-endian; a file holds the
 // 740-byte header, a table of 32-bit row offsets (bottom row first), then per
-// row and channel a 16-bit length and the run-length coded samples. Colour
-// channels come first, the matte (our alpha) after them.
+// row and channel a 16-bit length and the run-length coded samples (RLA codes,
+// run_length.h). Colour channels come first, the matte (our alpha) after
+// them.
 #include "platform/image/rla_writer.h"
 
 #include <cstring>
+
+#include "platform/image/run_length.h"
 
 namespace sky {
 namespace {
@@ -24,37 +27,7 @@ void put_text(std::uint8_t* p, const char* text) {
     std::memcpy(p, text, std::strlen(text));
 }
 
-std::size_t max_channel_size(int width) {
-    std::size_t n = static_cast<std::size_t>(width);
-    return n + (n + 127) / 128;
-}
-
 }  // namespace
-
-std::size_t rla_encode_channel(const std::uint8_t* samples, std::size_t stride, std::size_t count,
-                               std::uint8_t* out) {
-    auto at = [&](std::size_t i) { return samples[i * stride]; };
-    std::size_t i = 0, o = 0;
-    while (i < count) {
-        std::size_t run = 1;
-        while (i + run < count && run < 128 && at(i + run) == at(i)) ++run;
-        if (run >= 2) {
-            out[o++] = static_cast<std::uint8_t>(run - 1);
-            out[o++] = at(i);
-            i += run;
-            continue;
-        }
-        std::size_t start = o++;
-        std::size_t length = 0;
-        while (i < count && length < 128) {
-            if (i + 2 < count && at(i) == at(i + 1) && at(i) == at(i + 2)) break;
-            out[o++] = at(i++);
-            ++length;
-        }
-        out[start] = static_cast<std::uint8_t>(256 - length);  // -length as a byte
-    }
-    return o;
-}
 
 bool RlaWriter::open(const char* name, int width, int height, int channels) {
     if (!begin(name, width, height, channels)) return false;
@@ -64,7 +37,7 @@ bool RlaWriter::open(const char* name, int width, int height, int channels) {
     rows_ = 0;
     failed_ = false;
     offsets_.assign(height, 0);
-    record_.assign(channels * (2 + max_channel_size(width)), 0);
+    record_.assign(channels * (2 + run_length_max_size(width)), 0);
 
     std::uint8_t header[kRlaHeaderSize] = {};
     for (int window : {0, 8}) {  // full window, then active window: the same
@@ -107,8 +80,8 @@ bool RlaWriter::write_row(const std::uint8_t* samples, bool flush) {
     if (end_ > 0x7FFFFFFF) return fail("image too large for an RLA file (2 GB)");
     std::size_t used = 0;
     for (int c = 0; c < channels_; ++c) {
-        std::size_t length =
-            rla_encode_channel(samples + c, channels_, width_, record_.data() + used + 2);
+        std::size_t length = run_length_encode(RunLengthCodes::kRla, samples + c, channels_, width_,
+                                               record_.data() + used + 2);
         if (length > 0xFFFF) return fail("row too long for an RLA file");
         put_be16(record_.data() + used, static_cast<unsigned>(length));
         used += 2 + length;
@@ -138,6 +111,14 @@ bool RlaWriter::close() {
     }
     if (std::fclose(file) != 0 && !failed_) fail_errno("cannot close file");
     return !failed_;
+}
+
+std::unique_ptr<ImageWriter> open_rla_writer(const WriterFormat&, const char* file, int width,
+                                             int height, int channels, std::string* error) {
+    auto writer = std::make_unique<RlaWriter>();
+    if (writer->open(file, width, height, channels)) return writer;
+    *error = writer->error();
+    return nullptr;
 }
 
 }  // namespace sky

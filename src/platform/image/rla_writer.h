@@ -27,11 +27,11 @@ public:
     bool open(const char* name, int width, int height, int channels);
 
     // Appends the next row (top first): width * channels interleaved samples.
-    bool write_row(const std::uint8_t* samples, bool flush);
+    bool write_row(const std::uint8_t* samples, bool flush) override;
 
     // Writes the row offsets and closes; fails when rows are missing or the
     // disk refused a write.
-    bool close();
+    bool close() override;
 
 private:
     int width_ = 0;
@@ -43,10 +43,9 @@ private:
     std::vector<std::uint8_t> record_;    // one encoded row, reused
 };
 
-// RLA run-length coding of `count` samples spaced `stride` bytes apart: a
-// signed count byte, n >= 0 repeats the next byte n + 1 times, n < 0 copies
-// -n literal bytes. Returns the bytes written (at most count + count / 128 + 1).
-std::size_t rla_encode_channel(const std::uint8_t* samples, std::size_t stride, std::size_t count,
-                               std::uint8_t* out);
+// The format table's opener (image_io.h).
+std::unique_ptr<ImageWriter> open_rla_writer(const WriterFormat& format, const char* file,
+                                             int width, int height, int channels,
+                                             std::string* error);
 
 }  // namespace sky

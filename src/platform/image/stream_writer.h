@@ -8,16 +8,18 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/image/image_io.h"
+
 namespace sky {
 
-class StreamWriter {
+class StreamWriter : public ImageWriter {
 public:
     StreamWriter() = default;
-    ~StreamWriter();  // closes an unfinished file as is
+    ~StreamWriter() override;  // closes an unfinished file as is
     StreamWriter(const StreamWriter&) = delete;
     StreamWriter& operator=(const StreamWriter&) = delete;
 
-    const std::string& error() const { return error_; }
+    const std::string& error() const override { return error_; }
 
 protected:
     // Takes the name for messages and checks that no file is open yet,

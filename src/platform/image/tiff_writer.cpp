@@ -195,4 +195,13 @@ bool TiffWriter::close() {
     return !failed_;
 }
 
+std::unique_ptr<ImageWriter> open_tiff_writer(const WriterFormat& format, const char* file,
+                                              int width, int height, int channels,
+                                              std::string* error) {
+    auto writer = std::make_unique<TiffWriter>();
+    if (writer->open(file, width, height, channels, format.bits)) return writer;
+    *error = writer->error();
+    return nullptr;
+}
+
 }  // namespace sky

@@ -25,11 +25,11 @@ public:
 
     // Appends the next row (top first): width * channels interleaved samples,
     // bytes for 8 bits, native std::uint16_t values for 16.
-    bool write_row(const std::uint8_t* samples, bool flush);
+    bool write_row(const std::uint8_t* samples, bool flush) override;
 
     // Closes; fails when rows are missing (they are left black so the file
     // stays readable) or the disk refused a write.
-    bool close();
+    bool close() override;
 
 private:
     int height_ = 0;
@@ -38,5 +38,10 @@ private:
     bool swap_ = false;                  // 16-bit samples on a big-endian host
     std::vector<std::uint8_t> swapped_;  // one row in file order when swap_, reused
 };
+
+// The format table's opener (image_io.h): 8 or 16 bits as the row says.
+std::unique_ptr<ImageWriter> open_tiff_writer(const WriterFormat& format, const char* file,
+                                              int width, int height, int channels,
+                                              std::string* error);
 
 }  // namespace sky

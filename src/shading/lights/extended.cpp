@@ -28,47 +28,74 @@ namespace {
 
 using namespace shading;
 
-enum { DECAY, DROPOFF, SPREAD };
-constexpr ModelName kNames[] = {{"decay", DECAY}, {"dropoff", DROPOFF}, {"spread", SPREAD}};
+using enum ParameterType;
+
+constexpr const char* kSpread = "The full angle about the light's axis that it lights, degrees.";
+
+constexpr Parameter kLinearRows[] = {
+    {.name = "decay",
+     .type = INTEGER,
+     .value = {1.0f},
+     .below = at_least(0),
+     .above = fatal_beyond(3, kInvalidDecay),
+     .store = SKY_FIELD(ExtendedLightInfo, decay),
+     .description = kDecay},
+    {.name = "dropoff",
+     .below = at_least(0),
+     .store = SKY_FIELD(ExtendedLightInfo, dropoff),
+     .description = kDropoff},
+    {.name = "spread",
+     .value = {180.0f},
+     .store = SKY_FIELD(ExtendedLightInfo, spread),
+     .description = kSpread},
+};
+constexpr ParameterTable kLinearTable{kLinearRows, "Unknown parameter %s for linear light.\n",
+                                      UnknownName::FATAL};
+
+// The area light takes a decay beyond cubic as cubic.
+constexpr Parameter kAreaRows[] = {
+    {.name = "decay",
+     .type = INTEGER,
+     .value = {1.0f},
+     .below = at_least(0),
+     .above = at_most(3),
+     .store = SKY_FIELD(ExtendedLightInfo, decay),
+     .description = kDecay},
+    kLinearRows[1],
+    kLinearRows[2],
+};
+constexpr ParameterTable kAreaTable{kAreaRows, "Unknown parameter %s for area light.\n",
+                                    UnknownName::FATAL};
 
 bool parse_linear(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Error parsing linear light.\n");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kNames, 3, name, value))
-        fatal("Unknown parameter %s for linear light.\n", name);
-    return true;
+    return parse_model_parameter(kLinearTable, node, name, value);
 }
 
 bool parse_area(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Parsing error for area light.\n");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kNames, 3, name, value))
-        fatal("Unknown parameter %s for area light.\n", name);
-    return true;
+    return parse_model_parameter(kAreaTable, node, name, value);
 }
 
-bool evaluate(const ModelNode& node, ExtendedLightInfo& e) {
-    if (!model_integer(node, DECAY, 1, e.decay)) return false;
-    if (!model_scalar(node, DROPOFF, 0.0f, e.dropoff)) return false;
-    if (!model_scalar(node, SPREAD, 180.0f, e.spread)) return false;
-    if (e.dropoff < 0.0f) e.dropoff = 0.0f;
+// The cosine of half the spread, below which a direction is outside it.
+void derive_spread(ExtendedLightInfo& e) {
     float half = std::fmin(std::fmax(e.spread, 0.0f), 360.0f) * std::numbers::pi_v<float> / 360.0f;
     e.spread_cos = e.spread >= 180.0f ? -1.0f : std::cos(half);
-    return true;
 }
 
 bool eval_linear(AR_LightInfo&, void* node, void* info) {
     auto& e = *static_cast<ExtendedLightInfo*>(info);
-    if (!evaluate(*static_cast<ModelNode*>(node), e)) fatal("Can't evaluate linear light\n");
-    if (e.decay > 3) fatal("Invalid decay (not 0,1,2, or 3)\n");
-    if (e.decay < 0) e.decay = 0;
+    if (!evaluate_model(kLinearTable, node, info)) fatal("Can't evaluate linear light\n");
+    derive_spread(e);
     return true;
 }
 
 bool eval_area(AR_LightInfo&, void* node, void* info) {
     auto& e = *static_cast<ExtendedLightInfo*>(info);
-    if (!evaluate(*static_cast<ModelNode*>(node), e)) fatal("Can't evaluate area light\n");
-    e.decay = e.decay < 0 ? 0 : (e.decay > 3 ? 3 : e.decay);
+    if (!evaluate_model(kAreaTable, node, info)) fatal("Can't evaluate area light\n");
+    derive_spread(e);
     return true;
 }
 
@@ -176,23 +203,25 @@ void warn_degenerate_linear(AR_LightInfo& light) {
 const AR_LightModel kLinearLight = {"linear",
                                     linear_light,
                                     allocate_node,
-                                    allocate_info<ExtendedLightInfo>,
+                                    allocate_info<ExtendedLightInfo, kLinearTable>,
                                     parse_linear,
                                     eval_linear,
                                     no_init,
                                     copy_info<ExtendedLightInfo>,
                                     release_info<ExtendedLightInfo>,
-                                    LIGHT_LINEAR};
+                                    LIGHT_LINEAR,
+                                    &kLinearTable};
 
 const AR_LightModel kAreaLight = {"area",
                                   area_light,
                                   allocate_node,
-                                  allocate_info<ExtendedLightInfo>,
+                                  allocate_info<ExtendedLightInfo, kAreaTable>,
                                   parse_area,
                                   eval_area,
                                   no_init,
                                   copy_info<ExtendedLightInfo>,
                                   release_info<ExtendedLightInfo>,
-                                  LIGHT_AREA};
+                                  LIGHT_AREA,
+                                  &kAreaTable};
 
 }  // namespace sky::lights

@@ -7,25 +7,30 @@ namespace sky::lights {
 namespace {
 
 using namespace shading;
+using enum ParameterType;
 
 // --- point -----------------------------------------------------------------------
 
-constexpr ModelName kPointNames[] = {{"decay", 0}};
+constexpr Parameter kPointRows[] = {
+    {.name = "decay",
+     .type = INTEGER,
+     .value = {1.0f},
+     .below = at_least(0),
+     .above = fatal_beyond(3, kInvalidDecay),
+     .store = SKY_FIELD(PointLightInfo, decay),
+     .description = kDecay},
+};
+constexpr ParameterTable kPointTable{kPointRows, "Unknown parameter %s for point light.\n",
+                                     UnknownName::FATAL};
 
 bool parse_point(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Error parsing point light\n");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kPointNames, 1, name, value))
-        fatal("Unknown parameter %s for point light.\n", name);
-    return true;
+    return parse_model_parameter(kPointTable, node, name, value);
 }
 
 bool eval_point(AR_LightInfo&, void* node, void* info) {
-    auto& p = *static_cast<PointLightInfo*>(info);
-    if (!model_integer(*static_cast<ModelNode*>(node), 0, 1, p.decay))
-        fatal("Can't evaluate point light\n");
-    if (p.decay > 3) fatal("Invalid decay (not 0,1,2, or 3)\n");
-    if (p.decay < 0) p.decay = 0;
+    if (!evaluate_model(kPointTable, node, info)) fatal("Can't evaluate point light\n");
     return true;
 }
 
@@ -42,20 +47,24 @@ int point_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightS
 
 // --- directional -----------------------------------------------------------------
 
-constexpr ModelName kDirectionalNames[] = {{"direction", 0}};
+constexpr Parameter kDirectionalRows[] = {
+    {.name = "direction",
+     .type = TRIPLE,
+     .value = {0.0f, 0.0f, -1.0f},
+     .store = SKY_FIELD(DirectionalLightInfo, direction),
+     .description = "The direction the light travels, in the light's own frame."},
+};
+constexpr ParameterTable kDirectionalTable{
+    kDirectionalRows, "Unknown parameter %s for directional light.\n", UnknownName::FATAL};
 
 bool parse_directional(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Internal System Error at %d in %s, Call Support\n", __LINE__, "directional.c");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kDirectionalNames, 1, name, value))
-        fatal("Unknown parameter %s for directional light.\n", name);
-    return true;
+    return parse_model_parameter(kDirectionalTable, node, name, value);
 }
 
 bool eval_directional(AR_LightInfo&, void* node, void* info) {
-    auto& d = *static_cast<DirectionalLightInfo*>(info);
-    if (!model_triple(*static_cast<ModelNode*>(node), 0, Triple{0.0f, 0.0f, -1.0f}, d.direction))
-        fatal("Can't evaluate directional light\n");
+    if (!evaluate_model(kDirectionalTable, node, info)) fatal("Can't evaluate directional light\n");
     return true;
 }
 
@@ -70,21 +79,26 @@ int directional_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_
 
 // --- ambient ---------------------------------------------------------------------
 
-constexpr ModelName kAmbientNames[] = {{"ambient_shade", 0}};
+constexpr Parameter kAmbientRows[] = {
+    {.name = "ambient_shade",
+     .value = {0.5f},
+     .below = at_least(0),
+     .above = at_most(1),
+     .store = SKY_FIELD(AmbientLightInfo, ambient_shade),
+     .description = "How much the light's direction shades: 0 lights every side alike, 1 "
+                    "shades like a point light."},
+};
+constexpr ParameterTable kAmbientTable{kAmbientRows, "Unknown parameter %s for ambient light.\n",
+                                       UnknownName::FATAL};
 
 bool parse_ambient(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Error parsing ambient light\n");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kAmbientNames, 1, name, value))
-        fatal("Unknown parameter %s for ambient light.\n", name);
-    return true;
+    return parse_model_parameter(kAmbientTable, node, name, value);
 }
 
 bool eval_ambient(AR_LightInfo&, void* node, void* info) {
-    auto& a = *static_cast<AmbientLightInfo*>(info);
-    if (!model_scalar(*static_cast<ModelNode*>(node), 0, 0.5f, a.ambient_shade))
-        fatal("Failed to evaluate ambient light\n");
-    a.ambient_shade = clamp01(a.ambient_shade);
+    if (!evaluate_model(kAmbientTable, node, info)) fatal("Failed to evaluate ambient light\n");
     return true;
 }
 
@@ -117,34 +131,37 @@ int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Ligh
 const AR_LightModel kPointLight = {"point",
                                    point_light,
                                    allocate_node,
-                                   allocate_info<PointLightInfo>,
+                                   allocate_info<PointLightInfo, kPointTable>,
                                    parse_point,
                                    eval_point,
                                    no_init,
                                    copy_info<PointLightInfo>,
                                    release_info<PointLightInfo>,
-                                   LIGHT_POINT};
+                                   LIGHT_POINT,
+                                   &kPointTable};
 
 const AR_LightModel kDirectionalLight = {"directional",
                                          directional_light,
                                          allocate_node,
-                                         allocate_info<DirectionalLightInfo>,
+                                         allocate_info<DirectionalLightInfo, kDirectionalTable>,
                                          parse_directional,
                                          eval_directional,
                                          no_init,
                                          copy_info<DirectionalLightInfo>,
                                          release_info<DirectionalLightInfo>,
-                                         LIGHT_DIRECTIONAL};
+                                         LIGHT_DIRECTIONAL,
+                                         &kDirectionalTable};
 
 const AR_LightModel kAmbientLight = {"ambient",
                                      ambient_light,
                                      allocate_node,
-                                     allocate_info<AmbientLightInfo>,
+                                     allocate_info<AmbientLightInfo, kAmbientTable>,
                                      parse_ambient,
                                      eval_ambient,
                                      no_init,
                                      copy_info<AmbientLightInfo>,
                                      release_info<AmbientLightInfo>,
-                                     LIGHT_AMBIENT};
+                                     LIGHT_AMBIENT,
+                                     &kAmbientTable};
 
 }  // namespace sky::lights

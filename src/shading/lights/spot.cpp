@@ -14,56 +14,125 @@ namespace {
 
 using namespace shading;
 
-enum SpotParameter {
-    DECAY,
-    SHINE_ALONG,
-    DROPOFF,
-    SPREAD,
-    SIZE,
-    SHADOW_RESOLUTION,
-    SHADOW_EDGE_QUALITY,
-    FOG_SAMPLES,
-    SHADOW_MIN_DEPTH,
-    SHADOW_BLEND_OFFSET,
-    SHADOW_OUTPUT,
-    DEPTH_INPUT,
-    DEPTH_OUTPUT,
-    UP_SPOT,
-    PENUMBRA,
-    BIAS,
-    SHADOWMULT,
-    SHADOWOFFSET,
-    kSpotParameters
-};
+using enum ParameterType;
 
-constexpr ModelName kSpotNames[] = {
-    {"decay", DECAY},
-    {"shine_along", SHINE_ALONG},
-    {"dropoff", DROPOFF},
-    {"spread", SPREAD},
-    {"size", SIZE},
-    {"shadow_resolution", SHADOW_RESOLUTION},
-    {"shadow_edge_quality", SHADOW_EDGE_QUALITY},
-    {"fog_samples", FOG_SAMPLES},
-    {"shadow_min_depth", SHADOW_MIN_DEPTH},
-    {"shadow_blend_offset", SHADOW_BLEND_OFFSET},
-    {"shadow_output", SHADOW_OUTPUT},
-    {"depth_input", DEPTH_INPUT},
-    {"depth_output", DEPTH_OUTPUT},
-    {"up_spot", UP_SPOT},
-    {"penumbra", PENUMBRA},
-    {"bias", BIAS},
-    {"shadowmult", SHADOWMULT},
-    {"shadowoffset", SHADOWOFFSET},
+// In the order they are evaluated; `label` names a parameter in the message
+// of an evaluation that fails.
+constexpr Parameter kSpotRows[] = {
+    {.name = "decay",
+     .type = INTEGER,
+     .value = {1.0f},
+     .below = at_least(0),
+     .above = at_most(3),
+     .store = SKY_FIELD(SpotLightInfo, decay),
+     .label = "decay",
+     .description = kDecay},
+    {.name = "penumbra",
+     .store = SKY_FIELD(SpotLightInfo, penumbra),
+     .label = "penumbra",
+     .description = "A band beyond the cone (inside it when negative) across which the light "
+                    "fades, degrees."},
+    {.name = "shadow_min_depth",
+     .value = {0.05f},
+     .store = SKY_FIELD(SpotLightInfo, min_depth),
+     .label = "min_depth",
+     .description = "Depth-map bias: the smallest offset of the shadow test."},
+    {.name = "shadow_blend_offset",
+     .value = {1.0f},
+     .store = SKY_FIELD(SpotLightInfo, blend_offset),
+     .label = "blend_offset",
+     .description = "Depth-map bias: the distance over which shadows blend in."},
+    {.name = "shine_along",
+     .type = TRIPLE,
+     .value = {0.0f, 0.0f, -1.0f},
+     .store = SKY_FIELD(SpotLightInfo, shine_along),
+     .label = "shineAt",
+     .description = "The cone's axis, in the light's own frame."},
+    {.name = "up_spot",
+     .type = TRIPLE,
+     .value = {0.0f, 1.0f, 0.0f},
+     .store = SKY_FIELD(SpotLightInfo, up_spot),
+     .label = "Up",
+     .description = "The up direction of the depth map, in the light's own frame."},
+    {.name = "dropoff",
+     .below = at_least(0),
+     .store = SKY_FIELD(SpotLightInfo, dropoff),
+     .label = "dropoff",
+     .description = kDropoff},
+    {.name = "spread",
+     .value = {40.0f},
+     .below = replaced(1, 2, true),
+     .above = replaced(180, 179, true),
+     .store = SKY_FIELD(SpotLightInfo, spread),
+     .label = "cutoff",
+     .description = "The cone's full angle, degrees."},
+    {.name = "shadow_resolution",
+     .type = INTEGER,
+     .value = {256.0f},
+     .store = SKY_FIELD(SpotLightInfo, shadow_resolution),
+     .label = "shadow_size",
+     .description = "The depth map's size in pixels."},
+    {.name = "size",
+     .store = SKY_FIELD(SpotLightInfo, size),
+     .label = "size",
+     .description = "The light's size for the depth map's soft edges."},
+    {.name = "bias",
+     .type = EXPRESSION,
+     .label = "minbias",
+     .default_text = "shadow_min_depth, shadow_blend_offset",
+     .description = "Both depth-map biases as a pair (min, max); a negative one fails the "
+                    "evaluation with a warning."},
+    {.name = "shadow_edge_quality",
+     .value = {2.0f},
+     .below = at_least(1),
+     .store = SKY_FIELD(SpotLightInfo, edge_quality),
+     .label = "edge_quality",
+     .description = "Samples across a shadow's edge; without it, shadowmult and shadowoffset "
+                    "give it."},
+    {.name = "shadowmult",
+     .value = {1.0f},
+     .label = "resmult",
+     .description = "Edge quality as 4 × shadowmult + shadowoffset − 1, within 1..4; a "
+                    "negative one fails the evaluation with a warning."},
+    {.name = "shadowoffset", .label = "resoffset", .description = "See shadowmult."},
+    {.name = "fog_samples",
+     .type = INTEGER,
+     .value = {1.0f},
+     .store = SKY_FIELD(SpotLightInfo, fog_samples),
+     .label = "fog_samples",
+     .description = "Samples of the light fog along a ray."},
+    {.name = "shadow_output",
+     .type = EXPRESSION,
+     .store = SKY_FIELD(SpotLightInfo, shadow_output),
+     .description = "A file to write the shadow mask to."},
+    {.name = "depth_input",
+     .type = EXPRESSION,
+     .store = SKY_FIELD(SpotLightInfo, depth_input),
+     .description = "A depth map to read instead of rendering it."},
+    {.name = "depth_output",
+     .type = EXPRESSION,
+     .store = SKY_FIELD(SpotLightInfo, depth_output),
+     .description = "A file to write the depth map to."},
 };
+static_assert(rows_are_consistent(kSpotRows) && std::size(kSpotRows) <= kMaxModelParameters);
+constexpr ParameterTable kSpotTable{kSpotRows, "Unknown parameter %s for spot light.\n",
+                                    UnknownName::FATAL};
+
+constexpr int row(std::string_view name) {
+    return parameter_index(kSpotRows, name);
+}
+constexpr int kBias = row("bias");
+constexpr int kEdgeQuality = row("shadow_edge_quality");
+constexpr int kShadowMult = row("shadowmult");
+constexpr int kShadowOffset = row("shadowoffset");
+constexpr int kFogSamples = row("fog_samples");
+static_assert(kBias >= 0 && kEdgeQuality == kBias + 1 && kShadowMult == kBias + 2 &&
+              kShadowOffset == kBias + 3 && kFogSamples == kBias + 4);
 
 bool parse_spot(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Internal System Error at %d in %s, Call Support\n", __LINE__, "spot.c");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kSpotNames, kSpotParameters, name,
-                               value))
-        fatal("Unknown parameter %s for spot light.\n", name);
-    return true;
+    return parse_model_parameter(kSpotTable, node, name, value);
 }
 
 [[noreturn]] void cannot(const char* what) {
@@ -85,29 +154,23 @@ bool evaluate_bias(Expr* e, float& low, float& high) {
     return true;
 }
 
+// The rows [first, last) as the table says, each corrected as it comes.
+void evaluate_rows(const ModelNode& node, SpotLightInfo& s, int first, int last) {
+    for (int i = first; i < last; ++i) {
+        const Parameter& p = kSpotRows[i];
+        if (!evaluate_parameter(p, node.values[i], &s)) cannot(p.label);
+        correct_parameter(p, &s);
+    }
+}
+
 bool eval_spot(AR_LightInfo&, void* node_pointer, void* info) {
     const auto& node = *static_cast<ModelNode*>(node_pointer);
     auto& s = *static_cast<SpotLightInfo*>(info);
-    if (!model_integer(node, DECAY, 1, s.decay)) cannot("decay");
-    // A decay beyond cubic is taken as cubic.
-    s.decay = s.decay < 0 ? 0 : (s.decay > 3 ? 3 : s.decay);
-    if (!model_scalar(node, PENUMBRA, 0.0f, s.penumbra)) cannot("penumbra");
-    if (!model_scalar(node, SHADOW_MIN_DEPTH, 0.05f, s.min_depth)) cannot("min_depth");
-    if (!model_scalar(node, SHADOW_BLEND_OFFSET, 1.0f, s.blend_offset)) cannot("blend_offset");
-    if (!model_triple(node, SHINE_ALONG, Triple{0.0f, 0.0f, -1.0f}, s.shine_along))
-        cannot("shineAt");
-    if (!model_triple(node, UP_SPOT, Triple{0.0f, 1.0f, 0.0f}, s.up_spot)) cannot("Up");
-    if (!model_scalar(node, DROPOFF, 0.0f, s.dropoff)) cannot("dropoff");
-    if (s.dropoff < 0.0f) s.dropoff = 0.0f;
-    if (!model_scalar(node, SPREAD, 40.0f, s.spread)) cannot("cutoff");
-    if (s.spread <= 1.0f) s.spread = 2.0f;
-    if (s.spread >= 180.0f) s.spread = 179.0f;
-    if (!model_integer(node, SHADOW_RESOLUTION, 256, s.shadow_resolution)) cannot("shadow_size");
-    if (!model_scalar(node, SIZE, 0.0f, s.size)) cannot("size");
+    evaluate_rows(node, s, 0, kBias);
 
-    if (node.values[BIAS]) {
+    if (Expr* bias = node.values[kBias]) {
         float low = 0.0f, high = 0.0f;
-        if (!evaluate_bias(node.values[BIAS], low, high)) cannot("minbias");
+        if (!evaluate_bias(bias, low, high)) cannot(kSpotRows[kBias].label);
         if (high < 0.0f) {
             rptError("Warning: bias max cannot be less than 0: (%d)", truncate_to_int(high));
             return false;
@@ -121,24 +184,22 @@ bool eval_spot(AR_LightInfo&, void* node_pointer, void* info) {
         s.blend_offset = high;
     }
 
-    if (node.values[SHADOW_EDGE_QUALITY] ||
-        !(node.values[SHADOWMULT] || node.values[SHADOWOFFSET])) {
-        if (!model_scalar(node, SHADOW_EDGE_QUALITY, 2.0f, s.edge_quality)) cannot("edge_quality");
-        if (s.edge_quality < 1.0f) s.edge_quality = 1.0f;
+    // The edge quality, given itself or by the older multiplier and offset.
+    if (node.values[kEdgeQuality] || !(node.values[kShadowMult] || node.values[kShadowOffset])) {
+        evaluate_rows(node, s, kEdgeQuality, kEdgeQuality + 1);
     } else {
-        float mult = 1.0f, offset = 0.0f;
-        if (!model_scalar(node, SHADOWMULT, 1.0f, mult)) cannot("resmult");
-        if (!model_scalar(node, SHADOWOFFSET, 0.0f, offset)) cannot("resoffset");
+        float mult = 0.0f, offset = 0.0f;
+        if (!evaluate_number(kSpotRows[kShadowMult], node.values[kShadowMult], mult))
+            cannot(kSpotRows[kShadowMult].label);
+        if (!evaluate_number(kSpotRows[kShadowOffset], node.values[kShadowOffset], offset))
+            cannot(kSpotRows[kShadowOffset].label);
         if (mult < 0.0f) {
             rptError("Warning: shadowmult cannot be less than 0: (%d)", truncate_to_int(mult));
             return false;
         }
         s.edge_quality = std::fmin(std::fmax(mult * 4.0f + offset - 1.0f, 1.0f), 4.0f);
     }
-    if (!model_integer(node, FOG_SAMPLES, 1, s.fog_samples)) cannot("fog_samples");
-    s.shadow_output = node.values[SHADOW_OUTPUT];
-    s.depth_input = node.values[DEPTH_INPUT];
-    s.depth_output = node.values[DEPTH_OUTPUT];
+    evaluate_rows(node, s, kFogSamples, static_cast<int>(std::size(kSpotRows)));
     return true;
 }
 
@@ -197,12 +258,13 @@ int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSa
 const AR_LightModel kSpotLight = {"spot",
                                   spot_light,
                                   allocate_node,
-                                  allocate_info<SpotLightInfo>,
+                                  allocate_info<SpotLightInfo, kSpotTable>,
                                   parse_spot,
                                   eval_spot,
                                   init_spot,
                                   copy_info<SpotLightInfo>,
                                   release_info<SpotLightInfo>,
-                                  LIGHT_SPOT};
+                                  LIGHT_SPOT,
+                                  &kSpotTable};
 
 }  // namespace sky::lights

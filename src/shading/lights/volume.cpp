@@ -30,111 +30,132 @@ namespace {
 
 using namespace shading;
 
-enum VolumeParameter {
-    SHAPE,
-    DECAY,
-    DECAY_START,
-    DROPOFF,
-    DROPOFF_START,
-    DIRECTIONALITY,
-    CONCENTRIC,
-    RADIAL,
-    TORUS_RADIUS,
-    CONE_END_RADIUS,
-    DIRECTIONAL,
-    DIRECTIONAL_TURBULENCE,
-    EXCLUDE,
-    SPECULAR,
-    TURBULENCE_TYPE,
-    TURBULENCE_INTENSITY,
-    TURBULENCE_SPREAD,
-    TURBULENCE_PERSISTENCE,
-    TURBULENCE_SPACE_RESOLUTION,
-    TURBULENCE_TIME_RESOLUTION,
-    TURBULENCE_ROUGHNESS,
-    TURBULENCE_VARIABILITY,
-    TURBULENCE_GRANULARITY,
-    TURBULENCE_ANIMATED,
-    kVolumeParameters
-};
+using enum ParameterType;
 
-constexpr ModelName kVolumeNames[] = {
-    {"shape", SHAPE},
-    {"decay", DECAY},
-    {"decay_start", DECAY_START},
-    {"dropoff", DROPOFF},
-    {"dropoff_start", DROPOFF_START},
-    {"directionality", DIRECTIONALITY},
-    {"concentric", CONCENTRIC},
-    {"radial", RADIAL},
-    {"torus_radius", TORUS_RADIUS},
-    {"cone_end_radius", CONE_END_RADIUS},
-    {"directional", DIRECTIONAL},
-    {"directional_turbulence", DIRECTIONAL_TURBULENCE},
-    {"exclude", EXCLUDE},
-    {"specular", SPECULAR},
-    {"turbulence_type", TURBULENCE_TYPE},
-    {"turbulence_intensity", TURBULENCE_INTENSITY},
-    {"turbulence_spread", TURBULENCE_SPREAD},
-    {"turbulence_persistance", TURBULENCE_PERSISTENCE},
-    {"turbulence_persistence", TURBULENCE_PERSISTENCE},
-    {"turbulence_space_resolution", TURBULENCE_SPACE_RESOLUTION},
-    {"turbulence_time_resolution", TURBULENCE_TIME_RESOLUTION},
-    {"turbulence_roughness", TURBULENCE_ROUGHNESS},
-    {"turbulence_variability", TURBULENCE_VARIABILITY},
-    {"turbulence_granularity", TURBULENCE_GRANULARITY},
-    {"turbulence_animated", TURBULENCE_ANIMATED},
+#define VOLUME(member) .store = SKY_FIELD(VolumeLightInfo, member)
+
+constexpr Parameter kVolumeRows[] = {
+    {.name = "shape",
+     .type = INTEGER,
+     .value = {SPHERE_VOLUME},
+     .below = replaced(0, 1),
+     .above = replaced(4, 1),
+     VOLUME(shape),
+     .description = "0 box, 1 sphere, 2 cylinder, 3 cone, 4 torus; any other is a sphere."},
+    {.name = "decay",
+     .value = {1.0f},
+     VOLUME(decay),
+     .description = "Exponent of the fall-off toward the boundary."},
+    {.name = "decay_start",
+     .value = {0.8f},
+     .below = at_least(0),
+     .above = at_most(1),
+     VOLUME(decay_start),
+     .description = "Where the fall-off starts, 0 core .. 1 boundary."},
+    {.name = "dropoff",
+     VOLUME(dropoff),
+     .description = "Exponent of the fall-off along the axis (cylinder, cone) or outward."},
+    {.name = "dropoff_start",
+     .value = {0.5f},
+     .below = at_least(0),
+     .above = at_most(1),
+     VOLUME(dropoff_start),
+     .description = "Where the dropoff starts."},
+    {.name = "directionality",
+     .value = {0.5f},
+     .below = at_least(0),
+     .above = at_most(1),
+     VOLUME(directionality),
+     .description = "1 shades by N·L, 0 lights every side alike."},
+    {.name = "concentric",
+     .type = FLAG,
+     .value = {1.0f},
+     VOLUME(concentric),
+     .description = "Light travels away from the core."},
+    {.name = "radial",
+     .type = FLAG,
+     VOLUME(radial),
+     .description = "Light travels away from the axis (when not concentric)."},
+    {.name = "torus_radius",
+     .value = {0.5f},
+     .below = replaced(0, 0.001f, true),
+     VOLUME(torus_radius),
+     .description = "The torus's tube radius."},
+    {.name = "cone_end_radius",
+     .below = at_least(0),
+     VOLUME(cone_end_radius),
+     .description = "The cone's radius at its narrow end."},
+    {.name = "directional",
+     .type = TRIPLE,
+     .value = {0.0f, -1.0f, 0.0f},
+     VOLUME(directional),
+     .description = "The direction light travels when neither concentric nor radial."},
+    {.name = "directional_turbulence",
+     VOLUME(directional_turbulence),
+     .description = "Turbulence of the direction."},
+    {.name = "exclude",
+     .type = FLAG,
+     VOLUME(exclude),
+     .description = "The light reaches only points outside the shape."},
+    {.name = "specular",
+     .type = FLAG,
+     VOLUME(specular),
+     .description = "The light makes highlights."},
+    {.name = "turbulence_type",
+     .type = INTEGER,
+     VOLUME(turbulence_type),
+     .description = "The kind of turbulence."},
+    {.name = "turbulence_intensity",
+     .below = at_least(0),
+     .above = at_most(1),
+     VOLUME(turbulence_intensity),
+     .description = "How much turbulence dims the light."},
+    {.name = "turbulence_spread",
+     .value = {1.0f},
+     VOLUME(turbulence_spread),
+     .description = "Frequency of the turbulence."},
+    {.name = "turbulence_persistance",
+     .also = "turbulence_persistence",
+     .value = {5.0f},
+     VOLUME(turbulence_persistence),
+     .description = "How long the turbulence lasts."},
+    {.name = "turbulence_space_resolution",
+     .value = {16.0f},
+     VOLUME(turbulence_space_resolution),
+     .description = "Detail of the turbulence in space."},
+    {.name = "turbulence_time_resolution",
+     .value = {16.0f},
+     VOLUME(turbulence_time_resolution),
+     .description = "Pace of animated turbulence."},
+    {.name = "turbulence_roughness",
+     .value = {0.5f},
+     VOLUME(turbulence_roughness),
+     .description = "Strength of each finer octave of the turbulence."},
+    {.name = "turbulence_variability",
+     VOLUME(turbulence_variability),
+     .description = "Variation of the turbulence."},
+    {.name = "turbulence_granularity",
+     VOLUME(turbulence_granularity),
+     .description = "Graininess of the turbulence."},
+    {.name = "turbulence_animated",
+     .type = FLAG,
+     VOLUME(turbulence_animated),
+     .description = "The turbulence moves with the frame."},
 };
+#undef VOLUME
+static_assert(rows_are_consistent(kVolumeRows) && std::size(kVolumeRows) <= kMaxModelParameters);
+constexpr ParameterTable kVolumeTable{kVolumeRows, "Unknown parameter %s for volume light.\n",
+                                      UnknownName::FATAL};
 
 bool parse_volume(void* node, const char* name, Expr* value) {
     if (node == nullptr || name == nullptr || value == nullptr)
         fatal("Internal System Error at %d in %s, Call Support\n", __LINE__, "volume_light.c");
-    if (!store_model_parameter(*static_cast<ModelNode*>(node), kVolumeNames,
-                               static_cast<int>(std::size(kVolumeNames)), name, value))
-        fatal("Unknown parameter %s for volume light.\n", name);
-    return true;
+    return parse_model_parameter(kVolumeTable, node, name, value);
 }
 
-bool eval_volume(AR_LightInfo&, void* node_pointer, void* info) {
-    const auto& n = *static_cast<ModelNode*>(node_pointer);
+bool eval_volume(AR_LightInfo&, void* node, void* info) {
     auto& v = *static_cast<VolumeLightInfo*>(info);
-    float flags[4] = {};
-    bool ok =
-        model_integer(n, SHAPE, SPHERE_VOLUME, v.shape) && model_scalar(n, DECAY, 1.0f, v.decay) &&
-        model_scalar(n, DECAY_START, 0.8f, v.decay_start) &&
-        model_scalar(n, DROPOFF, 0.0f, v.dropoff) &&
-        model_scalar(n, DROPOFF_START, 0.5f, v.dropoff_start) &&
-        model_scalar(n, DIRECTIONALITY, 0.5f, v.directionality) &&
-        model_scalar(n, CONCENTRIC, 1.0f, flags[0]) && model_scalar(n, RADIAL, 0.0f, flags[1]) &&
-        model_scalar(n, TORUS_RADIUS, 0.5f, v.torus_radius) &&
-        model_scalar(n, CONE_END_RADIUS, 0.0f, v.cone_end_radius) &&
-        model_triple(n, DIRECTIONAL, Triple{0.0f, -1.0f, 0.0f}, v.directional) &&
-        model_scalar(n, DIRECTIONAL_TURBULENCE, 0.0f, v.directional_turbulence) &&
-        model_scalar(n, EXCLUDE, 0.0f, flags[2]) && model_scalar(n, SPECULAR, 0.0f, flags[3]) &&
-        model_integer(n, TURBULENCE_TYPE, 0, v.turbulence_type) &&
-        model_scalar(n, TURBULENCE_INTENSITY, 0.0f, v.turbulence_intensity) &&
-        model_scalar(n, TURBULENCE_SPREAD, 1.0f, v.turbulence_spread) &&
-        model_scalar(n, TURBULENCE_PERSISTENCE, 5.0f, v.turbulence_persistence) &&
-        model_scalar(n, TURBULENCE_SPACE_RESOLUTION, 16.0f, v.turbulence_space_resolution) &&
-        model_scalar(n, TURBULENCE_TIME_RESOLUTION, 16.0f, v.turbulence_time_resolution) &&
-        model_scalar(n, TURBULENCE_ROUGHNESS, 0.5f, v.turbulence_roughness) &&
-        model_scalar(n, TURBULENCE_VARIABILITY, 0.0f, v.turbulence_variability) &&
-        model_scalar(n, TURBULENCE_GRANULARITY, 0.0f, v.turbulence_granularity);
-    float animated = 0.0f;
-    ok = ok && model_scalar(n, TURBULENCE_ANIMATED, 0.0f, animated);
-    if (!ok) fatal("Can't evaluate volume light\n");
-    if (v.shape < BOX_VOLUME || v.shape > TORUS_VOLUME) v.shape = SPHERE_VOLUME;
-    v.concentric = flags[0] >= 0.5f;
-    v.radial = flags[1] >= 0.5f;
-    v.exclude = flags[2] >= 0.5f;
-    v.specular = flags[3] >= 0.5f;
-    v.turbulence_animated = animated >= 0.5f;
-    v.decay_start = clamp01(v.decay_start);
-    v.dropoff_start = clamp01(v.dropoff_start);
-    v.directionality = clamp01(v.directionality);
-    v.turbulence_intensity = clamp01(v.turbulence_intensity);
-    if (v.torus_radius <= 0.0f) v.torus_radius = 0.001f;
-    if (v.cone_end_radius < 0.0f) v.cone_end_radius = 0.0f;
+    if (!evaluate_model(kVolumeTable, node, info)) fatal("Can't evaluate volume light\n");
     // Animated turbulence moves through its noise at the time resolution's pace.
     v.time = static_cast<float>(scene_clock().time) * v.turbulence_time_resolution / 16.0f;
     return true;
@@ -268,12 +289,13 @@ int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Light
 const AR_LightModel kVolumeLight = {"volume",
                                     volume_light,
                                     allocate_node,
-                                    allocate_info<VolumeLightInfo>,
+                                    allocate_info<VolumeLightInfo, kVolumeTable>,
                                     parse_volume,
                                     eval_volume,
                                     no_init,
                                     copy_info<VolumeLightInfo>,
                                     release_info<VolumeLightInfo>,
-                                    LIGHT_VOLUME};
+                                    LIGHT_VOLUME,
+                                    &kVolumeTable};
 
 }  // namespace sky::lights

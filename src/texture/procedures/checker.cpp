@@ -2,7 +2,6 @@
 // frame. Wide filters fade the contrast toward the mean of the colours, so
 // the pattern does not alias where checks shrink below a sample.
 #include <cmath>
-#include <cstring>
 
 #include "platform/fatal.h"
 #include "platform/report.h"
@@ -12,16 +11,37 @@
 namespace sky {
 namespace {
 
-enum CheckerParameter : int { CHECKER_CONTRAST, CHECKER_COLOR1, CHECKER_COLOR2, CHECKER_COUNT };
-
-struct CheckerNode {
-    Expr* expressions[CHECKER_COUNT] = {};
-};
+using enum ParameterType;
 
 struct CheckerInfo {
-    float contrast = 1.0f;
+    float contrast = 0.0f;
     TexturedValue color1;  // 0..255
     TexturedValue color2;
+};
+
+constexpr Parameter kRows[] = {
+    {.name = "contrast",
+     .value = {1.0f},
+     .store = SKY_FIELD(CheckerInfo, contrast),
+     .description = "How far the checks stand apart from the mean of the two colours."},
+    {.name = "color1",
+     .also = "colour1",
+     .type = VALUE,
+     .store = SKY_FIELD(CheckerInfo, color1),
+     .description = "Colour of the check at the origin and of every other one."},
+    {.name = "color2",
+     .also = "colour2",
+     .type = VALUE,
+     .value = grey(255.0f),
+     .store = SKY_FIELD(CheckerInfo, color2),
+     .description = "Colour of the other checks."},
+};
+static_assert(rows_are_consistent(kRows));
+constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Checker: %s\n",
+                                UnknownName::REPORT, "NIL CheckerRGBNode found\n"};
+
+struct CheckerNode {
+    Expr* expressions[std::size(kRows)] = {};
 };
 
 void* alloc_node(const AR_TextureInfo&) {
@@ -32,19 +52,8 @@ void* alloc_info(const AR_TextureInfo&) {
 }
 
 bool parse(AR_TextureInfo&, void* node, const char* name, Expr* value) {
-    if (node == nullptr) fatal("NIL CheckerRGBNode found\n");
-    auto& checker = *static_cast<CheckerNode*>(node);
-    if (std::strcmp(name, "contrast") == 0) {
-        checker.expressions[CHECKER_CONTRAST] = value;
-    } else if (std::strcmp(name, "color1") == 0 || std::strcmp(name, "colour1") == 0) {
-        checker.expressions[CHECKER_COLOR1] = value;
-    } else if (std::strcmp(name, "color2") == 0 || std::strcmp(name, "colour2") == 0) {
-        checker.expressions[CHECKER_COLOR2] = value;
-    } else {
-        rptError("ERROR: Unknown parameter in Checker: %s\n", name);
-        return false;
-    }
-    return true;
+    if (node == nullptr) fatal("%s", kTable.missing_node);
+    return parse_parameter(kTable, static_cast<CheckerNode*>(node)->expressions, name, value);
 }
 
 bool eval(AR_TextureInfo& texture) {
@@ -53,14 +62,9 @@ bool eval(AR_TextureInfo& texture) {
         rptError("Internal System Error at %d in %s, Call Support\n", __LINE__, __FILE__);
         return false;
     }
-    auto& info = *static_cast<CheckerInfo*>(texture.procedure_info);
     const auto& node = *static_cast<const CheckerNode*>(texture.node->procedure_node);
-    const float contrast_default = 1.0f;
-    if (!AR_evaluate(SDL_SCALAR, &info.contrast, node.expressions[CHECKER_CONTRAST],
-                     &contrast_default) ||
-        !evaluate_textured_value(node.expressions[CHECKER_COLOR1], Triple{0, 0, 0}, info.color1) ||
-        !evaluate_textured_value(node.expressions[CHECKER_COLOR2], Triple{255, 255, 255},
-                                 info.color2))
+    if (!evaluate_parameters(kRows, node.expressions, texture.procedure_info,
+                             evaluate_texture_parameter))
         fatal("Error in eval\n");
     return true;
 }
@@ -130,6 +134,6 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
 
 const AR_TextureProcedure kCheckerProcedure{
     "Checker", calculate, alloc_node, alloc_info,      parse, eval,
-    init,      copy,      release,    TEXTURE_SURFACE, false, nullptr};
+    init,      copy,      release,    TEXTURE_SURFACE, false, &kTable};
 
 }  // namespace sky

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/fatal.h"
@@ -25,18 +26,56 @@
 namespace sky {
 namespace {
 
+using enum ParameterType;
+
+constexpr Parameter kRows[] = {
+    {.name = "image", .type = NAME, .description = "The image file; an empty name shows nothing."},
+    {.name = "filter",
+     .type = INTEGER,
+     .value = {FILTER_BLEND},
+     .below = replaced(FILTER_BLEND, FILTER_BLEND),
+     .above = replaced(FILTER_GAUSS, FILTER_BLEND),
+     .description = "The lookup filter: 1 blend, 2 box, 3 quadratic, 4 quartic, 5 gauss."},
+    {.name = "filter_width",
+     .value = {0.707f},
+     .below = {Correction::CLAMP, 0.0f, false, 0.0f, nullptr, true},
+     .description = "Multiplier of the sample's footprint in the image."},
+    {.name = "cache",
+     .type = FLAG,
+     .value = {1.0f},
+     .description = "Keep the image for the whole run, shared by name."},
+    {.name = "use_extension",
+     .type = FLAG,
+     .description = "Append the frame number to the file name as \"name.N\"."},
+    {.name = "frame_extension",
+     .default_text = "the frame",
+     .description = "The number appended instead of the frame's."},
+    {.name = "object",
+     .type = NAME,
+     .description = "An object that shows another image; pairs with the next object_image."},
+    {.name = "object_image",
+     .type = NAME,
+     .description = "The image for the object of its pair; a lone one is reported."},
+};
+static_assert(rows_are_consistent(kRows));
+constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in file texture: %s\n",
+                                UnknownName::REPORT, "NIL FileNode found\n"};
+
+constexpr int row(std::string_view name) {
+    return parameter_index(kRows, name);
+}
+constexpr int kImage = row("image"), kFilter = row("filter"), kFilterWidth = row("filter_width"),
+              kCache = row("cache"), kUseExtension = row("use_extension"),
+              kFrameExtension = row("frame_extension"), kObject = row("object"),
+              kObjectImage = row("object_image");
+
 struct ObjectImageExpressions {
     Expr* object = nullptr;
     Expr* image = nullptr;
 };
 
 struct FileNode {
-    Expr* image = nullptr;
-    Expr* filter = nullptr;
-    Expr* filter_width = nullptr;
-    Expr* cache = nullptr;
-    Expr* use_extension = nullptr;
-    Expr* frame_extension = nullptr;
+    Expr* values[std::size(kRows)] = {};  // by row; object and object_image go to pairs
     std::vector<ObjectImageExpressions> pairs;
 };
 
@@ -49,8 +88,8 @@ struct ObjectImage {
 struct FileInfo {
     std::string image;  // with the frame extension when it applies
     TextureFilter filter = FILTER_BLEND;
-    float filter_width = 0.707f;
-    bool cache = true;
+    float filter_width = 0.0f;
+    bool cache = false;
     std::shared_ptr<const ImagePyramid> pyramid;
     std::vector<ObjectImage> pairs;
 };
@@ -64,42 +103,41 @@ void* alloc_info(const AR_TextureInfo&) {
 }
 
 bool parse(AR_TextureInfo&, void* node, const char* name, Expr* value) {
-    if (node == nullptr) fatal("NIL FileNode found\n");
+    if (node == nullptr) fatal("%s", kTable.missing_node);
     auto& file = *static_cast<FileNode*>(node);
-    if (std::strcmp(name, "image") == 0) {
-        file.image = value;
-    } else if (std::strcmp(name, "filter") == 0) {
-        file.filter = value;
-    } else if (std::strcmp(name, "filter_width") == 0) {
-        file.filter_width = value;
-    } else if (std::strcmp(name, "cache") == 0) {
-        file.cache = value;
-    } else if (std::strcmp(name, "use_extension") == 0) {
-        file.use_extension = value;
-    } else if (std::strcmp(name, "frame_extension") == 0) {
-        file.frame_extension = value;
-    } else if (std::strcmp(name, "object") == 0) {
+    int index = find_parameter(kRows, name);
+    if (index == kObject) {
         // A pair starts with either half; the other half completes it.
         if (!file.pairs.empty() && file.pairs.back().object == nullptr)
             file.pairs.back().object = value;
         else
             file.pairs.push_back({value, nullptr});
-    } else if (std::strcmp(name, "object_image") == 0) {
+        return true;
+    }
+    if (index == kObjectImage) {
         if (!file.pairs.empty() && file.pairs.back().image == nullptr)
             file.pairs.back().image = value;
         else
             file.pairs.push_back({nullptr, value});
-    } else {
-        rptError("ERROR: Unknown parameter in file texture: %s\n", name);
-        return false;
+        return true;
     }
-    return true;
+    return parse_parameter(kTable, file.values, name, value);
 }
 
 bool evaluate_name(Expr* expression, std::string& name) {
     name.clear();
     if (expression == nullptr) return true;
     return AR_evaluate(SDL_FILENAME, &name, expression, nullptr);
+}
+
+// A number of the table, corrected into its range.
+bool evaluate_corrected(const FileNode& node, int index, float& value) {
+    const Parameter& p = kRows[index];
+    if (!evaluate_number(p, node.values[index], value)) return false;
+    double corrected = value;
+    correct_value(p, corrected);
+    value = static_cast<float>(corrected);
+    return true;
 }
 
 bool eval(AR_TextureInfo& texture) {
@@ -112,20 +150,19 @@ bool eval(AR_TextureInfo& texture) {
     const auto& node = *static_cast<const FileNode*>(texture.node->procedure_node);
 
     std::string image;
-    if (!evaluate_name(node.image, image)) {
+    if (!evaluate_name(node.values[kImage], image)) {
         rptError("Error determining texture file name.\n");
         return false;
     }
-    const float off = 0.0f;
     float use_extension = 0.0f;
-    if (!AR_evaluate(SDL_SCALAR, &use_extension, node.use_extension, &off)) {
+    if (!evaluate_number(kRows[kUseExtension], node.values[kUseExtension], use_extension)) {
         rptError("Error determining file texture use_frame_extension.\n");
         return false;
     }
-    if (use_extension >= 0.5f && !image.empty()) {
+    if (use_extension != 0.0f && !image.empty()) {
         const float frame = scene_clock().frame;
         float extension = frame;
-        if (!AR_evaluate(SDL_SCALAR, &extension, node.frame_extension, &frame)) {
+        if (!AR_evaluate(SDL_SCALAR, &extension, node.values[kFrameExtension], &frame)) {
             rptError("Error determining file texture frame_extension.\n");
             return false;
         }
@@ -136,17 +173,13 @@ bool eval(AR_TextureInfo& texture) {
     if (image != info.image) info.pyramid.reset();  // a new frame of a sequence
     info.image = image;
 
-    const float blend = FILTER_BLEND, width = 0.707f, on = 1.0f;
-    float filter = blend, cache = on;
-    if (!AR_evaluate(SDL_SCALAR, &filter, node.filter, &blend) ||
-        !AR_evaluate(SDL_SCALAR, &info.filter_width, node.filter_width, &width) ||
-        !AR_evaluate(SDL_SCALAR, &cache, node.cache, &on))
+    float filter = 0.0f, cache = 0.0f;
+    if (!evaluate_corrected(node, kFilter, filter) ||
+        !evaluate_corrected(node, kFilterWidth, info.filter_width) ||
+        !evaluate_corrected(node, kCache, cache))
         fatal("Error in eval\n");
-    int kind = static_cast<int>(filter);
-    info.filter = kind >= FILTER_BLEND && kind <= FILTER_GAUSS ? static_cast<TextureFilter>(kind)
-                                                               : FILTER_BLEND;
-    if (!(info.filter_width >= 0.0f)) info.filter_width = 0.0f;
-    info.cache = cache >= 0.5f;
+    info.filter = static_cast<TextureFilter>(filter);
+    info.cache = cache != 0.0f;
 
     std::vector<ObjectImage> pairs;
     for (const ObjectImageExpressions& pair : node.pairs) {
@@ -213,6 +246,6 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
 
 const AR_TextureProcedure kFileProcedure{"file", calculate, alloc_node, alloc_info, parse,
                                          eval,   init,      copy,       release,    TEXTURE_SURFACE,
-                                         false,  nullptr};
+                                         false,  &kTable};
 
 }  // namespace sky

@@ -1,0 +1,45 @@
+#include "shading/unbuilt_features.h"
+
+#include <cstring>
+
+#include "base/not_built.h"
+#include "shading/light.h"
+#include "shading/shader.h"
+
+namespace sky {
+namespace {
+
+bool any(const Triple& c) {
+    return c.x != 0.0f || c.y != 0.0f || c.z != 0.0f;
+}
+
+// Only the two models with a highlight reflect anything.
+bool reflects(const AR_ShaderInfo& shader) {
+    const char* model = shader.model ? shader.model->name : nullptr;
+    return model && (std::strcmp(model, "phong") == 0 || std::strcmp(model, "blinn") == 0);
+}
+
+}  // namespace
+
+void warn_unbuilt_shader_features(const AR_ShaderInfo& shader) {
+    if (shader.param[SHADER_GLOW_INTENSITY] > 0.0f) warn_not_built("shader glow");
+    if (shader.param[SHADER_REFLECT_BACKGROUND] != 0.0f && reflects(shader))
+        warn_not_built("reflection of the background (reflect_background)");
+    if (shader.displacement.texture != nullptr || any(shader.displacement.colour))
+        warn_not_built("displacement mapping");
+}
+
+void warn_unbuilt_light_features(const AR_LightInfo& light) {
+    if (!light.on) return;
+    const float* p = light.param;
+    if (p[LIGHT_GLOW_TYPE] != 0.0f && p[LIGHT_GLOW_INTENSITY] != 0.0f) warn_not_built("light glow");
+    if (p[LIGHT_HALO_TYPE] != 0.0f && p[LIGHT_HALO_INTENSITY] != 0.0f) warn_not_built("light halo");
+    if (p[LIGHT_FLARE] != 0.0f && p[LIGHT_FLARE_INTENSITY] != 0.0f) warn_not_built("lens flare");
+    if (light.has_fog) warn_not_built("light fog");
+    // The caster shadows through depth maps, and only a spot light that asks
+    // for one gets a map; other lights never cast shadows in it.
+    if (light.kind == LIGHT_SPOT && light.casts_shadows && p[LIGHT_USE_SHADOW_MAP] != 0.0f)
+        warn_not_built("shadow depth mapping");
+}
+
+}  // namespace sky

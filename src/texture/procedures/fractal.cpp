@@ -1,0 +1,37 @@
+// Fractal: fractal noise over the surface, a scalar pattern.
+//
+// Its picture is not drawn yet: the calculation gives the texture's `rgbout`
+// and `aout`, and says so once per run.
+#include "texture/procedures/procedure_parameters.h"
+
+namespace sky {
+namespace {
+
+using enum ParameterType;
+
+constexpr Parameter kRows[] = {
+    shared_rows::kThreshold,
+    {.name = "animated", .type = ANY, .description = "On: the pattern changes with time."},
+    shared_rows::kLevelMin,
+    {.name = "level_max", .type = ANY, .value = {9.0f}, .description = "Coarsest level of detail."},
+    {.name = "time", .type = ANY, .description = "Time of an animated pattern."},
+    shared_rows::kRatio,
+    shared_rows::kAmplitude,
+};
+static_assert(rows_are_consistent(kRows));
+constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Fractal: %s\n",
+                                UnknownName::REPORT, "NIL FractalNode found\n"};
+
+std::atomic<bool> warned{false};
+
+void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
+    not_drawn_yet(warned, "texture procedure Fractal");
+    texture_default_colour(texture, out);
+}
+
+}  // namespace
+
+const AR_TextureProcedure kFractalProcedure =
+    procedure_row("Fractal", kTable, calculate, TEXTURE_SURFACE, true);
+
+}  // namespace sky

@@ -1,0 +1,34 @@
+// Noise: noise over the surface, a scalar pattern.
+//
+// Its picture is not drawn yet: the calculation gives the texture's `rgbout`
+// and `aout`, and says so once per run.
+#include "texture/procedures/procedure_parameters.h"
+
+namespace sky {
+namespace {
+
+using enum ParameterType;
+
+constexpr Parameter kRows[] = {
+    shared_rows::kThreshold,
+    {.name = "animated", .type = ANY, .description = "On: the noise changes with time."},
+    {.name = "time", .type = ANY, .description = "Time of animated noise."},
+    {.name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the noise."},
+};
+static_assert(rows_are_consistent(kRows));
+constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Noise: %s\n",
+                                UnknownName::REPORT, "NIL NoiseBWNode found\n"};
+
+std::atomic<bool> warned{false};
+
+void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
+    not_drawn_yet(warned, "texture procedure Noise");
+    texture_default_colour(texture, out);
+}
+
+}  // namespace
+
+const AR_TextureProcedure kNoiseProcedure =
+    procedure_row("Noise", kTable, calculate, TEXTURE_SURFACE, true);
+
+}  // namespace sky

@@ -1,0 +1,127 @@
+// What the procedures described by a parameter table share: one set of
+// routines that allocates, parses, evaluates, initialises and copies their
+// parameters, and the row that puts a procedure's table and calculation
+// into the procedure table.
+//
+// A procedure's file holds its table, its calculation and its row:
+//
+//     constexpr Parameter kRows[] = {...};
+//     constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Noise: %s\n",
+//                                     UnknownName::REPORT, "NIL NoiseBWNode found\n"};
+//     constexpr int kAmplitude = parameter_index(kRows, "amplitude");
+//     void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
+//         float amplitude = procedure_value(texture, kAmplitude).value.scalar;
+//         ...
+//     }
+//     const AR_TextureProcedure kNoiseProcedure =
+//         procedure_row("Noise", kTable, calculate, TEXTURE_SURFACE, true);
+//
+// Every parameter may be written as a number, a colour, a file name or a
+// nested texture and keeps whichever it was given: a ProcedureValue holds
+// the number in `value.scalar`, the colour in `value.colour` (0..255), the
+// nested texture in `value.texture` (evaluated and initialised with this
+// one) and a name in `text`. Calculations read them and allocate nothing.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "base/not_built.h"
+#include "sdl/parameter_table.h"
+#include "texture/texture_procedure.h"
+
+namespace sky {
+
+// A parameter as evaluated for the frame.
+struct ProcedureValue {
+    TexturedValue value;
+    std::string text;  // a file or type name, when written as a string
+};
+
+// Rows several procedures share word for word: the fractal's levels, the
+// solid textures' ripples and placement, a picture.
+namespace shared_rows {
+using enum ParameterType;
+inline constexpr Parameter kLevelMin{
+    .name = "level_min", .type = ANY, .description = "Finest level of detail."};
+inline constexpr Parameter kLevelMax{
+    .name = "level_max", .type = ANY, .value = {20.0f}, .description = "Coarsest level of detail."};
+inline constexpr Parameter kRatio{.name = "ratio",
+                                  .type = ANY,
+                                  .value = {0.707f},
+                                  .description = "Strength of each finer level against the last."};
+inline constexpr Parameter kAmplitude{
+    .name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the pattern."};
+inline constexpr Parameter kThreshold{
+    .name = "threshold", .type = ANY, .description = "Values below it are cut to 0."};
+inline constexpr Parameter kXRipples{.name = "xripples",
+                                     .type = ANY,
+                                     .value = {1.0f},
+                                     .description = "Frequency of the pattern along x."};
+inline constexpr Parameter kYRipples{.name = "yripples",
+                                     .type = ANY,
+                                     .value = {1.0f},
+                                     .description = "Frequency of the pattern along y."};
+inline constexpr Parameter kZRipples{.name = "zripples",
+                                     .type = ANY,
+                                     .value = {1.0f},
+                                     .description = "Frequency of the pattern along z."};
+inline constexpr Parameter kXMult{
+    .name = "xmult", .type = ANY, .value = {1.0f}, .description = "Scale across."};
+inline constexpr Parameter kYMult{
+    .name = "ymult", .type = ANY, .value = {1.0f}, .description = "Scale up."};
+inline constexpr Parameter kXOffset{
+    .name = "xoffset", .type = ANY, .description = "Offset across."};
+inline constexpr Parameter kYOffset{.name = "yoffset", .type = ANY, .description = "Offset up."};
+inline constexpr Parameter kXOrigin{.name = "xorigin", .type = ANY, .description = "Origin, x."};
+inline constexpr Parameter kYOrigin{.name = "yorigin", .type = ANY, .description = "Origin, y."};
+inline constexpr Parameter kZOrigin{.name = "zorigin", .type = ANY, .description = "Origin, z."};
+inline constexpr Parameter kImage{.name = "image", .type = ANY, .description = "The picture."};
+}  // namespace shared_rows
+
+// The evaluated parameter of row `row` of the texture's table.
+const ProcedureValue& procedure_value(const AR_TextureInfo& texture, int row);
+ProcedureValue& procedure_value(AR_TextureInfo& texture, int row);
+// The expression the scene wrote for row `row`, or null.
+Expr* procedure_expression(const AR_TextureInfo& texture, int row);
+
+// The shared routines.
+void* alloc_procedure_node(const AR_TextureInfo& texture);
+void* alloc_procedure_info(const AR_TextureInfo& texture);
+bool parse_procedure_parameter(AR_TextureInfo& texture, void* node, const char* name, Expr* value);
+// Every parameter, from its expression or its row's default.
+bool eval_procedure_parameters(AR_TextureInfo& texture);
+bool init_procedure_parameters(AR_TextureInfo& texture);
+bool copy_procedure_parameters(AR_TextureInfo& to, const AR_TextureInfo& from);
+void release_procedure_parameters(AR_TextureInfo& texture);
+
+using TextureCalculation = void (*)(const AR_TextureInfo& texture, const TextureCall& call,
+                                    TextureColour& out);
+
+// The row of a procedure described by `table`. A procedure that checks its
+// parameters after evaluating them passes its own eval routine, which calls
+// eval_procedure_parameters first.
+constexpr AR_TextureProcedure procedure_row(
+    const char* name, const ParameterTable& table, TextureCalculation calculation, TextureKind kind,
+    bool scalar_output = false, bool (*eval)(AR_TextureInfo&) = eval_procedure_parameters) {
+    return AR_TextureProcedure{name,
+                               calculation,
+                               alloc_procedure_node,
+                               alloc_procedure_info,
+                               parse_procedure_parameter,
+                               eval,
+                               init_procedure_parameters,
+                               copy_procedure_parameters,
+                               release_procedure_parameters,
+                               kind,
+                               scalar_output,
+                               &table};
+}
+
+// A calculation that does not draw its picture yet says so the first time
+// it runs (any worker); later calls cost one relaxed load.
+inline void not_drawn_yet(std::atomic<bool>& said, const char* what) {
+    if (!said.load(std::memory_order_relaxed) && !said.exchange(true)) warn_not_built(what);
+}
+
+}  // namespace sky

@@ -1,0 +1,35 @@
+// Sphere: a picture wrapped around a sphere about the scene, looked up by
+// direction.
+//
+// Its picture is not drawn yet: the calculation gives the texture's `rgbout`
+// and `aout`, and says so once per run.
+#include "texture/procedures/procedure_parameters.h"
+
+namespace sky {
+namespace {
+
+using enum ParameterType;
+
+constexpr Parameter kRows[] = {
+    shared_rows::kImage,
+    {.name = "flip", .type = ANY, .description = "On: the picture is mirrored."},
+    {.name = "shear_u", .type = ANY, .description = "Shear of the picture across u."},
+    {.name = "shear_v", .type = ANY, .description = "Shear of the picture across v."},
+};
+static_assert(rows_are_consistent(kRows));
+constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Sphere: %s\n",
+                                UnknownName::REPORT, "NIL SphereNode found\n"};
+
+std::atomic<bool> warned{false};
+
+void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
+    not_drawn_yet(warned, "texture procedure Sphere");
+    texture_default_colour(texture, out);
+}
+
+}  // namespace
+
+const AR_TextureProcedure kSphereProcedure =
+    procedure_row("Sphere", kTable, calculate, TEXTURE_ENVIRONMENT);
+
+}  // namespace sky
