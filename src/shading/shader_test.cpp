@@ -15,7 +15,6 @@ namespace sky::test {
 namespace {
 
 using Shaders = ShadingTest;
-using namespace shading;
 
 // Shades one layer over `behind` and returns the sample's colour.
 struct Shaded {

@@ -15,7 +15,6 @@
 #include "sdl/symbols.h"
 #include "shading/light.h"
 #include "shading/shader.h"
-#include "shading/shading_maths.h"
 #include "texture/texture.h"
 
 namespace sky::test {
@@ -103,7 +102,7 @@ inline AR_ShadePoint facing_point() {
 }
 
 inline Triple unit(float x, float y, float z) {
-    return shading::normalise(Triple{x, y, z});
+    return normalise(Triple{x, y, z});
 }
 
 }  // namespace sky::test
