@@ -15,6 +15,8 @@
 // owns them, through a hook handed to evaluate_parameters.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -267,6 +269,20 @@ constexpr bool rows_are_consistent(std::span<const Parameter> rows) {
         }
     }
     return true;
+}
+
+// Groups of rows joined into one table's rows, in order: a group that
+// several tables share word for word (the same names, defaults and
+// descriptions) is declared once and joined into each, so the copies cannot
+// drift apart. A group is a constexpr array or a braced list of rows:
+//
+//     constexpr auto kRows = join_rows({{.name = "contrast", ...}}, kSharedGroup);
+template <std::size_t... Sizes>
+constexpr std::array<Parameter, (Sizes + ...)> join_rows(const Parameter (&... groups)[Sizes]) {
+    std::array<Parameter, (Sizes + ...)> rows{};
+    auto next = rows.begin();
+    ((next = std::copy(groups, groups + Sizes, next)), ...);
+    return rows;
 }
 
 // --- parsing --------------------------------------------------------------------------
