@@ -194,7 +194,8 @@ enum class UnknownName : std::uint8_t {
 
 // A family member's parameters, its message for a name it does not know (a
 // format naming the parameter with one %s), and the message of its parse
-// routine when handed no node to keep the parameter in.
+// routine when handed no node to keep the parameter in (the shading and
+// light models': nor a name or a value).
 struct ParameterTable {
     std::span<const Parameter> rows;
     const char* unknown = nullptr;
