@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -76,6 +77,43 @@ bool in_range(int size) {
     return size >= 1 && size <= 65535;
 }
 
+// Pixels a byte of a file may stand for. The most a real file packs is a
+// bilevel image compressed to the limit of deflate, about 8,300 pixels a
+// byte; a header claiming many more lies, and decoding it would cost
+// memory and time out of all proportion to the file.
+constexpr std::uint64_t kMaxPixelsPerByte = 16384;
+
+// Samples OpenImageIO may hold for one image: some of its readers decode the
+// whole image at once into memory we cannot account for.
+constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
+
+// Whether `input`, just opened, may be decoded: checked before any pixel is
+// read. Our own readers decode RLA, OpenImageIO's loops for ever on some files.
+bool decoding_bounded(const std::string& name, const OIIO::ImageInput& input, std::string* why) {
+    const OIIO::ImageSpec& spec = input.spec();
+    if (std::strcmp(input.format_name(), "rla") == 0) {
+        *why = "RLA file not in a form skyloom reads";
+        return false;
+    }
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(spec.width) * static_cast<std::uint64_t>(spec.height);
+    std::error_code failed;
+    const std::uint64_t size = std::filesystem::file_size(name, failed);
+    if (failed || pixels > size * kMaxPixelsPerByte) {
+        *why = "image size " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+               " is more than a file of " + std::to_string(failed ? 0 : size) + " bytes can hold";
+        return false;
+    }
+    const std::uint64_t bytes = pixels * spec.pixel_bytes(true);
+    if (bytes > kMaxImageBytes) {
+        *why = "image of " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+               " pixels and " + std::to_string(spec.nchannels) +
+               " channels too large to decode (more than 1 GB of samples)";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- reader
@@ -135,6 +173,10 @@ std::unique_ptr<OiioReader> OiioReader::open(const std::string& name, std::strin
         }
         if (spec.nchannels < 1) {
             set_error(error, name, "image has no channels");
+            return nullptr;
+        }
+        if (std::string why; !decoding_bounded(name, *impl->input, &why)) {
+            set_error(error, name, why);
             return nullptr;
         }
         impl->channels = std::min(spec.nchannels, 4);
