@@ -119,8 +119,8 @@ TEST_P(FullDisk, ThatFillsUpIsReportedAndLeavesNoFile) {
 INSTANTIATE_TEST_SUITE_P(EveryFormat, FullDisk,
                          testing::Values(FB_FORMAT_QRL, FB_FORMAT_SGI, FB_FORMAT_TIFF,
                                          FB_FORMAT_TIFF16, FB_FORMAT_RLA),
-                         [](const testing::TestParamInfo<int>& info) {
-                             switch (info.param) {
+                         [](const testing::TestParamInfo<int>& format) {
+                             switch (format.param) {
                                  case FB_FORMAT_QRL:
                                      return "qrl";
                                  case FB_FORMAT_SGI:

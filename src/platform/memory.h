@@ -47,6 +47,8 @@ public:
     std::uint8_t* data() { return data_; }
     const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
+    std::uint8_t& operator[](std::size_t i) { return data_[i]; }
+    const std::uint8_t& operator[](std::size_t i) const { return data_[i]; }
 
 private:
     std::uint8_t* data_ = nullptr;

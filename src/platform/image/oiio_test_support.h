@@ -19,7 +19,7 @@ inline std::vector<std::uint8_t> as_openimageio_reads(const std::string& name) {
     const OIIO::ImageSpec& spec = in->spec();
     const int channels = spec.nchannels;
     std::vector<std::uint16_t> samples(spec.image_pixels() * channels);
-    if (!in->read_image(OIIO::TypeDesc::UINT16, samples.data())) return {};
+    if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT16, samples.data())) return {};
     const std::size_t pixels = samples.size() / channels;
     std::vector<std::uint8_t> out(pixels * 8);
     for (std::size_t i = 0; i < pixels; ++i) {

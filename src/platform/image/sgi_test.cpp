@@ -283,7 +283,9 @@ TEST_F(SgiDamage, EveryFlippedByteIsReadOrRefused) {
             Bytes copy = bytes_;
             copy[at] ^= mask;
             write_bytes(name, copy);
-            if (!read_all(name)) EXPECT_THAT(FBgetError(), HasSubstr(name)) << "byte " << at;
+            if (!read_all(name)) {
+                EXPECT_THAT(FBgetError(), HasSubstr(name)) << "byte " << at;
+            }
         }
     }
 }
