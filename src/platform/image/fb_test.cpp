@@ -337,8 +337,8 @@ TEST(FbFailures, UnreadableFilesFailWithTheirNameAndReason) {
     const Case cases[] = {
         {dir.file("empty.tif"), {}, "empty"},
         {dir.file("garbage.tif"), random_bytes(5000, 3), "Not a TIFF"},  // OpenImageIO's words
-        {dir.file("garbage"), random_bytes(100, 4), "OpenImageIO"},
-        {dir.file("text.qrl"), Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, "OpenImageIO"},
+        {dir.file("garbage"), random_bytes(100, 4), "not an image file of a format skyloom reads"},
+        {dir.file("text.qrl"), Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, "format skyloom reads"},
     };
     for (const Case& c : cases) {
         write_bytes(c.name, c.content);
@@ -351,6 +351,32 @@ TEST(FbFailures, UnreadableFilesFailWithTheirNameAndReason) {
     std::filesystem::create_directory(dir.file("folder"));
     EXPECT_EQ(open_for_reading(dir.file("folder")), nullptr);
     EXPECT_THAT(FBgetError(), HasSubstr("directory"));
+}
+
+// OpenImageIO reads only the formats it is given by their signature: its
+// other readers (GIF, PSD, video, camera raw, ...) never see a file, and
+// neither does its RLA reader, which crashed on files it merely looked at.
+TEST(FbFailures, FormatsOpenImageIOIsNotGivenAreRefused) {
+    ScratchDir dir;
+    auto write = [](const std::string& name, const char* format) {
+        auto out = OIIO::ImageOutput::create(format);
+        ASSERT_TRUE(out);
+        ASSERT_TRUE(out->open(name, OIIO::ImageSpec(4, 4, 3, OIIO::TypeDesc::UINT8)));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, Bytes(4 * 4 * 3, 9).data()));
+        ASSERT_TRUE(out->close());
+    };
+    const std::string gif = dir.file("picture.gif");
+    write(gif, "gif");
+    EXPECT_EQ(open_for_reading(gif), nullptr);
+    EXPECT_THAT(FBgetError(), HasSubstr(gif + ": not an image file of a format skyloom reads"));
+    // A PNG file cut short, whose reading once leaked through libpng.
+    const std::string png = dir.file("cut.png");
+    write(png, "png");
+    Bytes bytes = read_bytes(png);
+    bytes.resize(bytes.size() - 12);  // without its end chunk
+    write_bytes(png, bytes);
+    EXPECT_EQ(open_for_reading(png), nullptr);
+    EXPECT_THAT(FBgetError(), HasSubstr(png + ": PNG file truncated"));
 }
 
 TEST(FbFailures, TruncatedFilesOfEveryFormatAreRejected) {

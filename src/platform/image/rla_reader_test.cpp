@@ -31,17 +31,6 @@ using test::write_bytes;
 using ::testing::HasSubstr;
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kSeeds = std::string(SKYLOOM_SOURCE_DIR) + "/tests/fuzz/seeds/images/";
-
-// OpenImageIO 2.4 never returned from reading this 6 x 4 file: its header
-// declares 0 bits per colour sample.
-TEST(RlaReader, TheFileThatHungOpenImageIOIsRefusedAtOnce) {
-    const std::string name = kSeeds + "rla_zero_bits.rla";
-    EXPECT_EQ(FBopen(name.c_str(), FB_READ_ROWS, FB_FORMAT_ANY, 0, 0, 0, 0, 0, 90.0), nullptr);
-    EXPECT_THAT(FBgetError(), HasSubstr(name));
-    EXPECT_THAT(FBgetError(), HasSubstr("unsupported RLA colour channels (type 0, 0 bits"));
-}
-
 // Writes `samples` (16-bit values, width * height * channels) with
 // OpenImageIO's RLA writer, stored as `type`.
 void write_theirs(const std::string& name, int width, int height, int channels, OIIO::TypeDesc type,
