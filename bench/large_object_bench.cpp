@@ -13,6 +13,7 @@
 #include "base/arena.h"
 #include "base/options.h"
 #include "base/tiles.h"
+#include "base/vecmath.h"
 #include "geometry/buckets.h"
 #include "geometry/enter.h"
 #include "geometry/tessellate_object.h"
@@ -74,7 +75,7 @@ std::unique_ptr<Mesh> make_mesh(std::int64_t triangles) {
     mesh->object.type = SDL_POLYSET;
     mesh->object.name = "sheet";
     mesh->object.geometry = &mesh->polyset;
-    mesh->object.placement.model.m[14] = -10;
+    mesh->object.placement.model = translation_matrix({0, 0, -10});
     return mesh;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/vecmath.h"
 #include "sdl/body.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/reader.h"
@@ -39,11 +40,8 @@ void shade_points(benchmark::State& state, const char* model) {
     for (int i = 0; i < count; ++i) {
         auto info = std::make_unique<AR_LightInfo>();
         Ar_evaluate_light(*record_of<RR_Light>("l"), *info);
-        Matrix4 at;
-        at.m[12] = static_cast<float>(i % 4) - 1.5f;
-        at.m[13] = static_cast<float>(i / 4) - 1.5f;
-        at.m[14] = 5.0f;
-        Ar_place_light(*info, at, Matrix4{});
+        const Triple at{static_cast<float>(i % 4) - 1.5f, static_cast<float>(i / 4) - 1.5f, 5.0f};
+        Ar_place_light(*info, translation_matrix(at), Matrix4{});
         Ar_prepare_light_for_camera(*info, Matrix4{}, Matrix4{});
         list.push_back(info.get());
         lights.push_back(std::move(info));

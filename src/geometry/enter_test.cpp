@@ -7,8 +7,8 @@
 
 #include "base/counters.h"
 #include "base/options_test_support.h"
+#include "base/vecmath.h"
 #include "geometry/entry_test_support.h"
-#include "scene/matrix.h"
 
 namespace sky {
 namespace {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/vecmath.h"
 #include "geometry/nurbs_ops.h"
 
 namespace sky::nurbs_detail {
@@ -113,21 +114,17 @@ inline void to_cartesian(const Homogeneous& h, const Homogeneous& hu, const Homo
     }
 }
 
-inline double length(const std::array<double, 3>& a) {
-    return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
-}
-
 // The unit du × dv, or false at a degenerate point: a partial shorter than
 // its floor (a pole) or partials too close to parallel for a direction.
 inline bool unit_normal(const std::array<double, 3>& du, const std::array<double, 3>& dv,
                         double du_floor, double dv_floor, std::array<double, 3>& normal) {
-    double lu = length(du), lv = length(dv);
+    const Imath::V3d u = to_imath(du), v = to_imath(dv);
+    const double lu = length(u), lv = length(v);
     if (!(lu > du_floor) || !(lv > dv_floor)) return false;
-    std::array<double, 3> c = {du[1] * dv[2] - du[2] * dv[1], du[2] * dv[0] - du[0] * dv[2],
-                               du[0] * dv[1] - du[1] * dv[0]};
-    double lc = length(c);
+    const Imath::V3d c = cross(u, v);
+    const double lc = length(c);
     if (!(lc > 1e-10 * lu * lv)) return false;
-    normal = {c[0] / lc, c[1] / lc, c[2] / lc};
+    normal = to_array(c / lc);  // divided only once the length has passed
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "base/arena.h"
 #include "base/frame_passes.h"
 #include "base/options.h"
+#include "base/vecmath.h"
 #include "geometry/buckets.h"
 #include "geometry/enter.h"
 #include "geometry/object_geometry.h"
@@ -24,7 +25,6 @@
 #include "geometry/tessellate_object.h"
 #include "platform/report.h"
 #include "scene/camera.h"
-#include "scene/matrix.h"
 #include "scene/scene_objects.h"
 #include "scene/transform.h"
 

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/vecmath.h"
 #include "geometry/lattice_mesh.h"
 #include "geometry/nurbs_internal.h"
 #include "geometry/patch_tessellator.h"
@@ -59,9 +60,7 @@ int span_divisions(int divisions) {
 }
 
 bool segments_flat(const std::array<double, 3>& a, const std::array<double, 3>& b, double c2) {
-    const double ab = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-    const double aa = a[0] * a[0] + a[1] * a[1] + a[2] * a[2];
-    const double bb = b[0] * b[0] + b[1] * b[1] + b[2] * b[2];
+    const double ab = dot(a, b), aa = dot(a, a), bb = dot(b, b);
     return ab > 0 && ab * ab > c2 * aa * bb;
 }
 

@@ -62,7 +62,7 @@ TEST(PatchSubdivision, FlatnessBoundsTheDistanceToTheSurface) {
         for (const Triangle& t : triangles) {
             Vec centroid = {(t.a.position[0] + t.b.position[0] + t.c.position[0]) / 3,
                             (t.a.position[1] + t.b.position[1] + t.c.position[1]) / 3, 0};
-            worst = std::max(worst, 1 - std::sqrt(dot(centroid, centroid)));
+            worst = std::max(worst, 1 - length(centroid));
         }
         EXPECT_LE(worst, bound) << c;
         EXPECT_GE(worst, bound / 4) << c;
@@ -139,7 +139,7 @@ double surface_area(const NurbsSurface& s) {
                     evaluate_surface(b, (i + 0.5 + 0.5 * x[a]) / cells,
                                      (j + 0.5 + 0.5 * x[c]) / cells, e);
                     Vec n = cross(e.du, e.dv);
-                    total += w[a] * w[c] * std::sqrt(dot(n, n)) / (4.0 * cells * cells);
+                    total += w[a] * w[c] * length(n) / (4.0 * cells * cells);
                 }
             }
         }

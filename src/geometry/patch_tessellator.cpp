@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/options.h"
+#include "base/vecmath.h"
 #include "geometry/geometry_view.h"
 #include "geometry/lattice_mesh.h"
 #include "geometry/nurbs_ops.h"
@@ -48,10 +49,6 @@ constexpr double kCoincident = 1e-9;
 constexpr int kBorderSamples = 17;
 
 using Vec = std::array<double, 3>;
-
-double distance(const Vec& a, const Vec& b) {
-    return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
-}
 
 // How far `p` lies from the middle of the chord from `a` to `b`.
 double deviation(const Vec& p, const Vec& a, const Vec& b) {

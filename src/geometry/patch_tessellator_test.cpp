@@ -137,7 +137,7 @@ double worst_distance(const std::vector<Triangle>& triangles, bool sphere) {
                               {0.5, 0, 0.5}}) {
             Vec p;
             for (std::size_t k = 0; k < 3; ++k) p[k] = w[0] * a[k] + w[1] * b[k] + w[2] * c[k];
-            const double r = sphere ? std::sqrt(dot(p, p)) : std::hypot(p[0], p[1]);
+            const double r = sphere ? length(p) : std::hypot(p[0], p[1]);
             worst = std::max(worst, std::fabs(1 - r));
         }
     }
@@ -262,7 +262,7 @@ TEST_F(Tessellator, EdgesCanBeLimitedInLength) {
     for (const Triangle& t : triangles) {
         for (const auto& [a, b] : {std::pair{&t.a, &t.b}, {&t.b, &t.c}, {&t.c, &t.a}}) {
             const Vec d = sub(position(*a), position(*b));
-            ASSERT_LE(std::sqrt(dot(d, d)), 0.7 + 1e-9);
+            ASSERT_LE(length(d), 0.7 + 1e-9);
         }
     }
     EXPECT_GE(triangles.size(), 2u * 15 * 15);

@@ -13,6 +13,7 @@
 #include <array>
 #include <span>
 
+#include "base/vecmath.h"
 #include "geometry/triangulate.h"
 
 namespace sky {
@@ -39,15 +40,11 @@ struct PlaneAxes {
     Vec3 v{0, 1, 0};
     Vec3 n{0, 0, 1};
 
-    Point2 project(const Vec3& p) const {
-        return {p[0] * u[0] + p[1] * u[1] + p[2] * u[2], p[0] * v[0] + p[1] * v[1] + p[2] * v[2]};
-    }
+    Point2 project(const Vec3& p) const { return {dot(p, u), dot(p, v)}; }
 };
 
 // Axes for the plane whose normal is `normal` (any length). False, leaving
 // `axes` alone, when the normal is zero or not finite.
 bool plane_axes(const Vec3& normal, PlaneAxes& axes);
-
-double length(const Vec3& v);
 
 }  // namespace sky

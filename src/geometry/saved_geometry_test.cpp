@@ -14,6 +14,7 @@
 
 #include "base/counters.h"
 #include "base/options_test_support.h"
+#include "base/vecmath.h"
 #include "base/workers.h"
 #include "geometry/buckets.h"
 #include "geometry/entry_test_support.h"
@@ -21,7 +22,6 @@
 #include "geometry/object_queue.h"
 #include "geometry/tessellate.h"
 #include "geometry/tessellate_object.h"
-#include "scene/matrix.h"
 #include "scene/transform.h"
 #include "sdl/scene_description.h"
 

@@ -23,6 +23,7 @@
 
 #include "base/counters.h"
 #include "base/options.h"
+#include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "platform/memory.h"
 
@@ -112,7 +113,7 @@ namespace {
 
 bool normals_match(const ObjectTriangles& storage, const float* a, const float* b) {
     if (storage.exact_normals) return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] > 0.9999f;
+    return dot3(a, b) > 0.9999f;
 }
 
 // Identical apart from the normal, which follows the object's own rule.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "base/vecmath.h"
 #include "geometry/nurbs_ops.h"
 #include "geometry/polygon_plane.h"
 #include "geometry/tessellate.h"
@@ -36,8 +37,7 @@ FaceScratch& scratch() {
 }
 
 double distance_to_plane(const Vec3& p, const Vec3& origin, const Vec3& unit_normal) {
-    return (p[0] - origin[0]) * unit_normal[0] + (p[1] - origin[1]) * unit_normal[1] +
-           (p[2] - origin[2]) * unit_normal[2];
+    return dot(sub(p, origin), unit_normal);
 }
 
 double outline_size(const std::vector<Vec3>& outline) {

@@ -8,16 +8,15 @@
 #include "geometry/tessellate_object.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include "base/vecmath.h"
 #include "geometry/enter.h"
 #include "geometry/saved_geometry.h"
 #include "geometry/tessellate.h"
 #include "platform/report.h"
-#include "scene/matrix.h"
 #include "scene/scene_objects.h"
 #include "scene/transform.h"
 #include "sdl/types.h"
@@ -37,15 +36,6 @@ namespace {
 
 constexpr int kCornerFloats = sizeof(CornerValues) / sizeof(float);
 
-void normalise(Triple& v) {
-    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    if (length > 0) v.x /= length, v.y /= length, v.z /= length;
-}
-
-void put(float* out, const Triple& t) {
-    out[0] = t.x, out[1] = t.y, out[2] = t.z;
-}
-
 // Object space to world and eye, without the screen.
 CornerValues corner_of(const SurfacePoint& p, const TransformValue& placement,
                        const Matrix4& eye_from_world, const ObjectTriangles& storage) {
@@ -53,22 +43,20 @@ CornerValues corner_of(const SurfacePoint& p, const TransformValue& placement,
     const Triple object{static_cast<float>(p.position[0]), static_cast<float>(p.position[1]),
                         static_cast<float>(p.position[2])};
     const Triple world = AR_model_xform(object, placement.model);
-    put(c.world, world);
-    put(c.eye, transform_point(world, eye_from_world));
-    Triple normal =
-        transform_normal(Triple{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
-                                static_cast<float>(p.normal[2])},
-                         placement);
-    normalise(normal);
-    put(c.normal, normal);
-    Triple eye_normal = transform_vector(normal, eye_from_world);
-    normalise(eye_normal);
-    put(c.eye_normal, eye_normal);
+    store3(world, c.world);
+    store3(transform_point(world, eye_from_world), c.eye);
+    store3(transform_normal(Triple{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
+                                   static_cast<float>(p.normal[2])},
+                            placement),
+           c.normal);
+    normalise3(c.normal);
+    store3(transform_vector(to_triple(c.normal), eye_from_world), c.eye_normal);
+    normalise3(c.eye_normal);
     c.u = static_cast<float>(p.u);
     c.v = static_cast<float>(p.v);
     if (storage.has_texture) c.texture[0] = c.u, c.texture[1] = c.v;
     if (storage.has_texture_data) {
-        put(c.texture_data, object);
+        store3(object, c.texture_data);
         std::memcpy(c.texture_data + 3, p.colour, sizeof p.colour);
         c.texture_data[6] = p.has_colour ? 1.0f : 0.0f;
     }

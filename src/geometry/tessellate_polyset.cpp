@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/vecmath.h"
 #include "geometry/polygon_plane.h"
 #include "geometry/tessellate.h"
 #include "geometry/triangulate.h"
@@ -28,11 +29,6 @@ namespace {
 bool usable(const Vec3& v) {
     double size = length(v);
     return size > 0 && std::isfinite(size);
-}
-
-Vec3 unit(const Vec3& v) {
-    double size = length(v);
-    return {v[0] / size, v[1] / size, v[2] / size};
 }
 
 Vec3 to_vec3(const double (&p)[3]) {
@@ -148,14 +144,14 @@ private:
     Vec3 corner_normal(const PolysetPolygon& polygon, std::size_t i, const Vec3& face_normal) {
         if (!polygon.normals.empty()) {
             const Vec3& given = mesh_.normals[static_cast<std::size_t>(polygon.normals[i])];
-            if (usable(given)) return unit(given);
+            if (usable(given)) return normalise(given);
         }
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
         const PolysetVertex& vertex = mesh_.vertices[index];
         if (vertex.has_normal && usable(to_vec3(vertex.normal)))
-            return unit(to_vec3(vertex.normal));
+            return normalise(to_vec3(vertex.normal));
         const std::vector<Vec3>& computed = *computed_;
-        if (index < computed.size() && usable(computed[index])) return unit(computed[index]);
+        if (index < computed.size() && usable(computed[index])) return normalise(computed[index]);
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
         if (!vertex_message_printed_) {
@@ -201,7 +197,7 @@ private:
             return;
         }
         if (size == 0) return;  // no area, nothing to see
-        Vec3 face_normal = unit(area);
+        Vec3 face_normal = normalise(area);
 
         std::size_t n = polygon.vertices.size();
         corners_.resize(n);
@@ -212,9 +208,7 @@ private:
         }
         // Triangles face the side the shading normals point to, even when
         // the corners are wound the other way round.
-        bool flip = normal_sum[0] * face_normal[0] + normal_sum[1] * face_normal[1] +
-                        normal_sum[2] * face_normal[2] <
-                    0;
+        bool flip = dot(normal_sum, face_normal) < 0;
 
         if (n == 3) {
             emit(corners_[0], corners_[1], corners_[2], flip);
@@ -245,7 +239,7 @@ private:
             normal[k] = a.normal[k] + t * (b.normal[k] - a.normal[k]);
             p.colour[k] = static_cast<float>(a.colour[k] + t * (b.colour[k] - a.colour[k]));
         }
-        if (usable(normal)) normal = unit(normal);
+        if (usable(normal)) normal = normalise(normal);
         for (int k = 0; k < 3; ++k) p.normal[k] = normal[k];
         p.u = a.u + t * (b.u - a.u);
         p.v = a.v + t * (b.v - a.v);

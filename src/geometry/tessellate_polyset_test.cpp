@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vecmath.h"
 #include "geometry/tessellate.h"
 #include "platform/report.h"
 
@@ -12,23 +13,15 @@ namespace {
 
 using Vec = std::array<double, 3>;
 
-Vec sub(const double* a, const double* b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-Vec cross(const Vec& a, const Vec& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double dot(const Vec& a, const double* b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-double norm(const Vec& a) {
-    return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+Vec vec(const double* a) {
+    return {a[0], a[1], a[2]};
 }
 
 struct Triangle {
     SurfacePoint p[3];
     Vec area() const {  // twice the area, along the counter-clockwise normal
-        return cross(sub(p[1].position, p[0].position), sub(p[2].position, p[0].position));
+        return cross(sub(vec(p[1].position), vec(p[0].position)),
+                     sub(vec(p[2].position), vec(p[0].position)));
     }
 };
 
@@ -41,13 +34,13 @@ public:
     }
     double total_area() const {
         double sum = 0;
-        for (const Triangle& t : triangles) sum += norm(t.area()) / 2;
+        for (const Triangle& t : triangles) sum += length(t.area()) / 2;
         return sum;
     }
     // Every triangle is counter-clockwise seen from its corners' normals.
     void expect_facing_normals() const {
         for (const Triangle& t : triangles)
-            for (const SurfacePoint& p : t.p) EXPECT_GT(dot(t.area(), p.normal), 0);
+            for (const SurfacePoint& p : t.p) EXPECT_GT(dot(t.area(), vec(p.normal)), 0);
     }
 };
 
@@ -194,7 +187,7 @@ TEST_F(PolysetTessellation, ComputedNormalsOfACubePointOutward) {
             // A corner's normal is the diagonal through it.
             for (int k = 0; k < 3; ++k)
                 EXPECT_NEAR(p.normal[k], p.position[k] / std::sqrt(3.0), 1e-12);
-            EXPECT_GT(dot(t.area(), p.position), 0);
+            EXPECT_GT(dot(t.area(), vec(p.position)), 0);
         }
     }
 }
@@ -221,8 +214,8 @@ TEST_F(PolysetTessellation, ComputedNormalsOfASpherePointOutward) {
     EXPECT_EQ(sink.triangles.size(), static_cast<std::size_t>(segments * (2 * rings - 2)));
     for (const Triangle& t : sink.triangles)
         for (const SurfacePoint& p : t.p) {
-            EXPECT_GT(dot(Vec{p.normal[0], p.normal[1], p.normal[2]}, p.position), 0.99);
-            EXPECT_GT(dot(t.area(), p.position), 0);
+            EXPECT_GT(dot(vec(p.normal), vec(p.position)), 0.99);
+            EXPECT_GT(dot(t.area(), vec(p.position)), 0);
         }
 }
 

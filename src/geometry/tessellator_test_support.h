@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vecmath.h"
 #include "geometry/nurbs_ops.h"
 #include "geometry/nurbs_test_support.h"
 
@@ -61,18 +62,9 @@ using Vec = std::array<double, 3>;
 inline Vec position(const SurfacePoint& p) {
     return {p.position[0], p.position[1], p.position[2]};
 }
-inline Vec sub(const Vec& a, const Vec& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-inline Vec cross(const Vec& a, const Vec& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-inline double dot(const Vec& a, const Vec& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
 inline double area(const Triangle& t) {
     Vec n = cross(sub(position(t.b), position(t.a)), sub(position(t.c), position(t.a)));
-    return 0.5 * std::sqrt(dot(n, n));
+    return 0.5 * length(n);
 }
 
 // Every vertex lies on the surface at its own (u, v), within `tolerance`,

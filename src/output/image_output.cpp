@@ -124,6 +124,11 @@ void recycle_pending_rows(OutputContext& context) {
     }
 }
 
+OutputContext::~OutputContext() {
+    release_pending_rows(*this);
+    release_depth_block(*this);
+}
+
 void release_pending_rows(OutputContext& context) {
     recycle_pending_rows(context);
     while (context.spare != nullptr) {

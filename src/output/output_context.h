@@ -60,6 +60,12 @@ struct PendingRow {
 };
 
 struct OutputContext {
+    OutputContext() = default;
+    // Frees the rows kept for reuse and the depth block; the files must be closed.
+    ~OutputContext();
+    OutputContext(const OutputContext&) = delete;
+    OutputContext& operator=(const OutputContext&) = delete;
+
     // The window, inclusive.
     std::int32_t xleft = 0, xright = 0, ylow = 0, yhigh = 0;
     std::int32_t width = 0;

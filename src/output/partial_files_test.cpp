@@ -61,17 +61,25 @@ TEST_F(PartialFiles, FilesTakeTheirNamesWhenClosed) {
 }
 
 TEST_F(PartialFiles, ARunThatEndsMidFrameLeavesNothingUnderAFinalName) {
-    auto run = [this] {
+    // A directory of its own that the death test's child finds too, when it
+    // runs the test again from the start in a scratch directory of its own.
+    const std::string directory = testing::TempDir() + "partial_files_cut/";
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directories(directory);
+    auto run = [&] {
         rptSetErrorCB(nullptr);
         rptSetUserCB(nullptr);
         OutputContext context;
-        open_outputs(context, camera("cut", "cut.matte", "cut.depth"), 0, 3, 0, 2, 0);
+        open_outputs(context,
+                     camera(directory + "cut", directory + "cut.matte", directory + "cut.depth"), 0,
+                     3, 0, 2, 0);
         deliver(context, Window{0, 3, 0, 2}, {2, 1});
         close_outputs(context);  // a row short: fatal
         std::exit(0);
     };
     EXPECT_EXIT(run(), ExitedWithCode(1), "Problem writing");
-    EXPECT_EQ(names_in(file("")), std::vector<std::string>{});
+    EXPECT_EQ(names_in(directory), std::vector<std::string>{});
+    std::filesystem::remove_all(directory);
 }
 
 TEST_F(PartialFiles, NamesThatAreNotRegularFilesAreWrittenInPlace) {

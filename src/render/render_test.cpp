@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vecmath.h"
 #include "render/render_test_support.h"
 
 namespace sky::test {
@@ -131,22 +132,19 @@ TEST(Render, LambertSphereFollowsNDotL) {
     RenderedImage image = render_scene(scene);
     ASSERT_TRUE(image.ok);
     if (std::getenv("SKYLOOM_TEST_DUMP")) image.write_ppm("/tmp/sphere.ppm");
-    const double L[3] = {1 / std::sqrt(3.0), 1 / std::sqrt(3.0), 1 / std::sqrt(3.0)};
+    const Imath::V3d L = normalise(Imath::V3d(1, 1, 1));
     int compared = 0;
     for (std::int32_t y = 0; y < image.height; ++y) {
         for (std::int32_t x = 0; x < image.width; ++x) {
-            double d[3];
-            eye_ray(image.screen, x + 0.507, y + 0.485, d);
+            double ray[3];
+            eye_ray(image.screen, x + 0.507, y + 0.485, ray);
             // Ray from the eye (0, 0, 0) to the sphere at (0, 0, −4), eye space.
-            const double c[3] = {0, 0, -4};
-            const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-            const double dc = d[0] * c[0] + d[1] * c[1] + d[2] * c[2];
+            const Imath::V3d d(ray[0], ray[1], ray[2]), c(0, 0, -4);
+            const double dd = dot(d, d), dc = dot(d, c);
             const double disc = dc * dc - dd * (16.0 - 1.0);
             if (disc < 0.05 * dd) continue;  // away from the silhouette only
             const double t = (dc - std::sqrt(disc)) / dd;
-            double n[3];
-            for (int k = 0; k < 3; ++k) n[k] = d[k] * t - c[k];
-            const double n_dot_l = std::max(0.0, n[0] * L[0] + n[1] * L[1] + n[2] * L[2]);
+            const double n_dot_l = std::max(0.0, dot(d * t - c, L));
             EXPECT_NEAR(image.at(x, y)[0], 255.0 * n_dot_l, 1.0) << x << ", " << y;
             ++compared;
         }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/vecmath.h"
 #include "platform/memory.h"
 #include "platform/report.h"
 #include "render/caster_state.h"
@@ -50,15 +51,6 @@ inline bool breaks_loop(RC_Layer* layer) {
 }
 
 // --- shading ------------------------------------------------------------------
-
-inline float dot3(const float* a, const float* b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-inline void cross3(const float* a, const float* b, float* out) {
-    out[0] = a[1] * b[2] - a[2] * b[1];
-    out[1] = a[2] * b[0] - a[0] * b[2];
-    out[2] = a[0] * b[1] - a[1] * b[0];
-}
 
 void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
     const float* a = t.P0->shading->eye;
@@ -120,15 +112,6 @@ void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& la
     hit.w[0] = 1.0f - hit.w[1] - hit.w[2];
 }
 
-inline void normalise3(float* v) {
-    const float l = std::sqrt(dot3(v, v));
-    if (l > 0.0f) v[0] /= l, v[1] /= l, v[2] /= l;
-}
-
-inline Triple triple(const float* v) {
-    return Triple{v[0], v[1], v[2]};
-}
-
 // Fills the shading point for the layer's hit.
 void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& layer,
                 const HitPoint& hit, const float* view_direction, double footprint) {
@@ -139,16 +122,16 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     const float* w = hit.w;
     const ObjectShading& object = shading_of(t);
 
-    p.position = triple(hit.eye);
+    p.position = to_triple(hit.eye);
     float view[3] = {-view_direction[0], -view_direction[1], -view_direction[2]};
     normalise3(view);
-    p.view = triple(view);
+    p.view = to_triple(view);
 
     float g[3] = {worker.plane.n[0], worker.plane.n[1], worker.plane.n[2]};
     normalise3(g);
     const bool flip = dot3(g, view) < 0.0f;
     if (flip) g[0] = -g[0], g[1] = -g[1], g[2] = -g[2];
-    p.geometric_normal = triple(g);
+    p.geometric_normal = to_triple(g);
     float n[3];
     for (int k = 0; k < 3; ++k)
         n[k] = w[0] * v[0]->normal[k] + w[1] * v[1]->normal[k] + w[2] * v[2]->normal[k];
@@ -157,7 +140,7 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     if (dot3(n, g) < 0.0f) n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
     normalise3(n);
     if (dot3(n, n) == 0.0f) std::memcpy(n, g, sizeof n);
-    p.normal = triple(n);
+    p.normal = to_triple(n);
 
     // Surface parameters: the texture coordinates when the object has them.
     float uv[3][2];
@@ -200,8 +183,8 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
             op[k] += w[i] * (s[i]->texture_data ? s[i]->texture_data[k] : s[i]->world[k]);
     }
     normalise3(on);
-    p.object_point = triple(op);
-    p.object_normal = triple(on);
+    p.object_point = to_triple(op);
+    p.object_normal = to_triple(on);
     p.object = t.object;
     p.object_name = object.name;
     p.lights = object.lights;

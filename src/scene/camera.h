@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "base/vecmath.h"
 #include "scene/transform.h"
 #include "sdl/body.h"
 
@@ -233,11 +234,7 @@ bool CM_is_camera_PERSP(const CameraRecord& record);
 
 // A world point to the screen through the prepared view.
 inline ScreenPoint world_to_screen(const CameraView& view, const Triple& world) {
-    const float* m = view.eye_from_world.m;
-    Triple e{world.x * m[0] + world.y * m[4] + world.z * m[8] + m[12],
-             world.x * m[1] + world.y * m[5] + world.z * m[9] + m[13],
-             world.x * m[2] + world.y * m[6] + world.z * m[10] + m[14]};
-    return view.screen.map(e);
+    return view.screen.map(transform_point(world, view.eye_from_world));
 }
 
 // --- process-wide camera state ----------------------------------------------------

@@ -10,10 +10,10 @@
 #include <cmath>
 
 #include "base/options.h"
+#include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "scene/camera.h"
 #include "scene/camera_internal.h"
-#include "scene/matrix.h"
 #include "sdl/environment.h"
 
 namespace sky {
@@ -24,35 +24,21 @@ constexpr double kRadiansToDegrees = 57.29577951308232;
 // Below this distance from the vertical the camera keeps a fixed azimuth.
 constexpr double kVertical = 0.0001;
 
-struct Vec {
-    double x = 0, y = 0, z = 0;
-};
+// The camera is worked out in double precision, its results rounded to the
+// scene's floats.
+using Vec = Imath::V3d;
 
 Vec vec(const Triple& t) {
-    return {t.x, t.y, t.z};
+    return to_imath(t);
 }
 Triple triple(const Vec& v) {
-    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
-}
-Vec operator-(const Vec& a, const Vec& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-Vec operator+(const Vec& a, const Vec& b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-Vec operator*(double s, const Vec& a) {
-    return {s * a.x, s * a.y, s * a.z};
-}
-double length(const Vec& a) {
-    return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-}
-Vec cross(const Vec& a, const Vec& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    return to_triple(Imath::V3f(v));
 }
 // The unit vector along `a`, or `fallback` when `a` is zero.
 Vec unit(const Vec& a, const Vec& fallback) {
-    double l = length(a);
-    return l > 0 ? (1.0 / l) * a : fallback;
+    double l = 0;
+    const Vec n = normalise(a, &l);
+    return l > 0 ? n : fallback;
 }
 
 // World to y-up coordinates.
@@ -185,16 +171,12 @@ Matrix4 look_at_matrix(const Triple& eye, const Triple& view_point, float twist,
             "point are identical.\n");
     Aim a = aim_along(d, dist);
     double roll = -twist * kDegreesToRadians;
-    Matrix4 m = axis_rotation(3, std::sin(roll), std::cos(roll));
-    m = multiply(axis_rotation(1, a.sin_x, a.cos_x), m);
-    m = multiply(axis_rotation(2, a.sin_y, a.cos_y), m);
-    Matrix4 to_eye;
-    to_eye.m[12] = static_cast<float>(-e.x);
-    to_eye.m[13] = static_cast<float>(-e.y);
-    to_eye.m[14] = static_cast<float>(-e.z);
-    m = multiply(to_eye, m);
-    if (!y_up) m = multiply(axis_rotation(1, -1, 0), m);
-    return m;
+    Matrix4 eye_from_world = axis_rotation(3, std::sin(roll), std::cos(roll));
+    eye_from_world = multiply(axis_rotation(1, a.sin_x, a.cos_x), eye_from_world);
+    eye_from_world = multiply(axis_rotation(2, a.sin_y, a.cos_y), eye_from_world);
+    eye_from_world = multiply(translation_matrix(triple(-e)), eye_from_world);
+    if (!y_up) eye_from_world = multiply(axis_rotation(1, -1, 0), eye_from_world);
+    return eye_from_world;
 }
 
 void prepare_camera(CameraRecord& r, bool fields, int parity, bool number_frames,
@@ -210,15 +192,17 @@ void prepare_camera(CameraRecord& r, bool fields, int parity, bool number_frames
     if (r.stereo) {
         // The eyes sit either side of the camera along its right axis; they
         // converge on the view point unless the views are parallel.
-        Vec right;
+        Vec right{0, 0, 0};
         if (r.up_given) {
             right = vec(look_at(v.eye, v.view_point, v.up_point).right);
         } else {
             // The image's x axis in the world: the look-at's first column.
-            Matrix4 m = look_at_matrix(v.eye, v.view_point, r.twist, options.y_up);
-            right = unit(Vec{m.m[0], m.m[4], m.m[8]}, {0, 0, 0});
+            const Matrix4 eye_from_world =
+                look_at_matrix(v.eye, v.view_point, r.twist, options.y_up);
+            const float* e = eye_from_world.m;
+            right = unit(Vec{e[0], e[4], e[8]}, {0, 0, 0});
         }
-        Vec offset = (r.right_eye ? r.eye_offset : -r.eye_offset) * right;
+        Vec offset = static_cast<double>(r.right_eye ? r.eye_offset : -r.eye_offset) * right;
         v.eye = triple(vec(v.eye) + offset);
         v.up_point = triple(vec(v.up_point) + offset);
         if (options.stereo_parallel) v.view_point = triple(vec(v.view_point) + offset);

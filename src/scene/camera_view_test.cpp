@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vecmath.h"
 #include "scene/camera.h"
 #include "scene/camera_test_support.h"
-#include "scene/matrix.h"
 #include "scene/transform.h"
 
 namespace sky {
@@ -17,22 +17,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct V3 {
-    double x, y, z;
-};
-V3 operator-(V3 a, V3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-double dot(V3 a, V3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-V3 cross(V3 a, V3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-V3 normalise(V3 a) {
-    double l = std::sqrt(dot(a, a));
-    return {a.x / l, a.y / l, a.z / l};
-}
+using V3 = Imath::V3d;
 
 // A reference camera: looking from `eye` at `view`, its image's up as near
 // to `up` as the line of sight allows.

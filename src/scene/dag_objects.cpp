@@ -232,7 +232,10 @@ void place_light(Expr* definition, const char* name) {
     light.name = name ? name : light.value.name;
     SceneHooks& hooks = scene_hooks();
     if (hooks.evaluate_light && !hooks.evaluate_light(light)) return;
-    if (hooks.light_is_on && !hooks.light_is_on(light)) return;  // every on-switch is off
+    if (hooks.light_is_on && !hooks.light_is_on(light)) {  // every on-switch is off
+        if (hooks.release_light) hooks.release_light(light);
+        return;
+    }
     const TransformState& state = transform_state();
     light.placement = state.value.model;
     if (hooks.is_spot_light && hooks.place_spot_light && hooks.is_spot_light(light))

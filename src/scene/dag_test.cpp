@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "base/options.h"
+#include "base/vecmath.h"
 #include "platform/report.h"
-#include "scene/matrix.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_objects.h"
 #include "scene/transform.h"

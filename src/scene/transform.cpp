@@ -5,8 +5,8 @@
 
 #include <cmath>
 
+#include "base/vecmath.h"
 #include "platform/fatal.h"
-#include "scene/matrix.h"
 
 namespace sky {
 namespace {
@@ -47,28 +47,19 @@ void apply_rotation(TransformState& state, int axis, float degrees) {
 }
 
 void apply_translation(TransformState& state, const Triple& offset, int form) {
-    Matrix4 m;
-    m.m[12] = offset.x;
-    m.m[13] = offset.y;
-    m.m[14] = offset.z;
-    state.value.model = multiply(m, state.value.model);
+    state.value.model = multiply(translation_matrix(offset), state.value.model);
     state.value.steps.push_back({form == 0 ? 1 : form, offset.x, offset.y, offset.z});
 }
 
 void apply_scale(TransformState& state, Triple f) {
     for (float* c : {&f.x, &f.y, &f.z})
         if (*c > -kSmallestScale && *c < kSmallestScale) *c = kSmallestScale;
-    Matrix4 s, inverse;
-    s.m[0] = f.x;
-    s.m[5] = f.y;
-    s.m[10] = f.z;
-    inverse.m[0] = 1.0f / f.x;
-    inverse.m[5] = 1.0f / f.y;
-    inverse.m[10] = 1.0f / f.z;
+    const Matrix4 s = scale_matrix(f);
     TransformValue& t = state.value;
     t.model = multiply(s, t.model);
     t.direction = multiply(s, t.direction);
-    t.normal = multiply(inverse, t.normal);
+    // Normals take the inverse transpose: the inverse, for a scale.
+    t.normal = multiply(scale_matrix({1.0f / f.x, 1.0f / f.y, 1.0f / f.z}), t.normal);
     t.steps.push_back({5, f.x, f.y, f.z});
     t.orientation *= sign_of(f.y) * sign_of(f.x) * sign_of(f.z);
 }

@@ -110,14 +110,6 @@ Expr* make_components(const ExprKind& kind, std::int32_t type, Expr* a, Expr* b,
 
 enum TripleFunction { CURRENT_POSITION = 550, MOTION = 551, FORWARD = 552 };
 
-// Points are row vectors: p' = p·M, translation in elements 12 to 14.
-Triple transform_point(const Matrix4& m, const Triple& p) {
-    const float* e = m.m;
-    return Triple{p.x * e[0] + p.y * e[4] + p.z * e[8] + e[12],
-                  p.x * e[1] + p.y * e[5] + p.z * e[9] + e[13],
-                  p.x * e[2] + p.y * e[6] + p.z * e[10] + e[14]};
-}
-
 bool evaluate_current_position(Expr* node, void* result) {
     Triple point;
     if (!AR_evaluate(SDL_TRIPLE, &point, node->args, nullptr)) {
@@ -133,7 +125,7 @@ bool evaluate_current_position(Expr* node, void* result) {
     // Reused between calls: the snapshot's step list keeps its storage.
     static TransformValue transform;
     if (!current(&transform)) return false;
-    *out = transform_point(transform.model, point);
+    *out = transform_point(point, transform.model);
     return true;
 }
 

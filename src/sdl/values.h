@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/vecmath.h"
+
 namespace sky {
 
-struct Triple {
-    float x = 0, y = 0, z = 0;
-};
+// TRIPLE values are `Triple`s (base/vecmath.h).
 
 // A control vertex: a position and its weight.
 struct CvValue {
@@ -34,12 +34,6 @@ struct ParamCvValue {
     float in_x = 0, in_y = 0;
     float out_x = 0, out_y = 0;
     std::uint32_t mask = 0;
-};
-
-// 4×4 single-precision matrix, row-major, row vectors (p' = p·M): the
-// translation sits in elements 12 to 14.
-struct Matrix4 {
-    float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 };
 
 // One recorded transformation step (translate 1, rotate about x/y/z 2-4,

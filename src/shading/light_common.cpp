@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "base/vecmath.h"
 #include "base/workers.h"
-#include "scene/matrix.h"
 #include "shading/light_internal.h"
 
 namespace sky {
@@ -21,8 +21,6 @@ void set_shadow_query(ShadowQuery query) {
 }
 
 namespace lights {
-
-using namespace shading;
 
 bool parse_model_parameter(const ParameterTable& table, void* node, const char* name, Expr* value) {
     return parse_parameter(table, static_cast<ModelNode*>(node)->values, name, value);
@@ -136,7 +134,6 @@ void Ar_place_light(AR_LightInfo& info, const Matrix4& world_from_light,
 
 void Ar_prepare_light_for_camera(AR_LightInfo& info, const Matrix4& eye_from_world,
                                  const Matrix4& world_from_eye) {
-    using namespace shading;
     info.world_from_eye = world_from_eye;
     info.eye_from_light = multiply(info.world_from_light, eye_from_world);
     Ar_invert_matrix(info.eye_from_light, info.light_from_eye);

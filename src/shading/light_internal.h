@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "base/vecmath.h"
 #include "shading/light.h"
-#include "shading/shading_maths.h"
 
 namespace sky::lights {
 

@@ -12,10 +12,9 @@
 #include <atomic>
 #include <cmath>
 
-#include "scene/matrix.h"
+#include "base/vecmath.h"
 #include "shading/light.h"
 #include "shading/shader_internal.h"
-#include "shading/shading_maths.h"
 #include "texture/texture.h"
 
 namespace sky {

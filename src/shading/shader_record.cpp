@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/counters.h"
+#include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
 #include "sdl/body.h"
@@ -12,7 +13,6 @@
 #include "shading/particle_parameters.h"
 #include "shading/shader.h"
 #include "shading/shader_internal.h"
-#include "shading/shading_maths.h"
 #include "shading/unbuilt_features.h"
 
 namespace sky {
@@ -320,7 +320,7 @@ int Rr_evaluate_shader(RR_Shader& shader) {
                                    &info.param[SHADER_PSYS_FIRST]))
         cannot_evaluate(shader, "a particle parameter");
     for (const Parameter& row : kCommonRows) correct_parameter(row, &info);
-    info.transparency_luminance = shading::luminance(info.transparency.colour) / 255.0f;
+    info.transparency_luminance = luminance(info.transparency.colour) / 255.0f;
 
     const AR_ShaderModel& model = *shader.model;
     if (info.model_info == nullptr) {

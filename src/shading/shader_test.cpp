@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vecmath.h"
 #include "scene/scene_clock.h"
 #include "shading/shading_test_support.h"
 
@@ -14,7 +15,6 @@ namespace sky::test {
 namespace {
 
 using Shaders = ShadingTest;
-using namespace shading;
 
 // Shades one layer over `behind` and returns the sample's colour.
 struct Shaded {
@@ -88,15 +88,9 @@ TEST_F(Shaders, BlinnHighlight) {
     p.view = unit(0.2f, 0, 1);
     Shaded out = shade(*s, p, {sun});
 
-    double L[3] = {-0.3, 0, 1}, V[3] = {0.2, 0, 1};
-    auto norm = [](double* a) {
-        double l = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
-        for (int i = 0; i < 3; ++i) a[i] /= l;
-    };
-    norm(L), norm(V);
-    double H[3] = {L[0] + V[0], 0, L[2] + V[2]};
-    norm(H);
-    double nh = H[2], vh = V[0] * H[0] + V[2] * H[2], nl = L[2], nv = V[2];
+    const Imath::V3d L = normalise(Imath::V3d(-0.3, 0, 1)), V = normalise(Imath::V3d(0.2, 0, 1));
+    const Imath::V3d H = normalise(L + V);
+    double nh = H.z, vh = dot(V, H), nl = L.z, nv = V.z;
     double c = 1.0 / (0.09 - 1.0);
     double D = (c + 1) / (nh * nh + c);
     double G = nl > nv ? (vh > 2 * nh * nv ? 2 * nh / vh : 1 / nv)

@@ -3,9 +3,9 @@
 // hand over to the shared lit shading).
 #include <cmath>
 
+#include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "shading/shader_internal.h"
-#include "shading/shading_maths.h"
 #include "texture/texture_procedure.h"
 
 namespace sky::shading {

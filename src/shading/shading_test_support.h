@@ -8,14 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include "scene/matrix.h"
+#include "base/vecmath.h"
 #include "sdl/body.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/reader.h"
 #include "sdl/symbols.h"
 #include "shading/light.h"
 #include "shading/shader.h"
-#include "shading/shading_maths.h"
 #include "texture/texture.h"
 
 namespace sky::test {
@@ -73,11 +72,7 @@ protected:
         if (record == nullptr) return nullptr;
         auto info = std::make_unique<AR_LightInfo>();
         Ar_evaluate_light(*record, *info);
-        Matrix4 placement;
-        placement.m[12] = position.x;
-        placement.m[13] = position.y;
-        placement.m[14] = position.z;
-        Ar_place_light(*info, placement, Matrix4{});
+        Ar_place_light(*info, translation_matrix(position), Matrix4{});
         Ar_prepare_light_for_camera(*info, Matrix4{}, Matrix4{});
         info->colour_scale = Triple{info->intensity, info->intensity, info->intensity};
         lights_.push_back(std::move(info));
@@ -107,7 +102,7 @@ inline AR_ShadePoint facing_point() {
 }
 
 inline Triple unit(float x, float y, float z) {
-    return shading::normalise(Triple{x, y, z});
+    return normalise(Triple{x, y, z});
 }
 
 }  // namespace sky::test

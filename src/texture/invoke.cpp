@@ -105,12 +105,6 @@ bool place(const TextureFrameValues& f, const TextureLookup& at, TextureCall& ca
     return true;
 }
 
-Triple transform_point(const Matrix4& m, const Triple& p) {
-    return Triple{p.x * m.m[0] + p.y * m.m[4] + p.z * m.m[8] + m.m[12],
-                  p.x * m.m[1] + p.y * m.m[5] + p.z * m.m[9] + m.m[13],
-                  p.x * m.m[2] + p.y * m.m[6] + p.z * m.m[10] + m.m[14]};
-}
-
 // Moves the lookup by the smear map's result. Solid textures take its
 // colour as a displacement of the point (one channel per axis); surface
 // textures take its value as a distance and its hue, weighted by its
@@ -209,7 +203,7 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
         call.du = std::fabs(at.du);
         call.dv = std::fabs(at.dv);
     }
-    call.point = procedure.kind == TEXTURE_SOLID ? transform_point(f.texture_from_object, at.point)
+    call.point = procedure.kind == TEXTURE_SOLID ? transform_point(at.point, f.texture_from_object)
                                                  : at.point;
     if (f.smear_map) smear(f, at, procedure.kind, call);
     call.filter = std::max(call.du, call.dv);

@@ -16,17 +16,15 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/vecmath.h"
 #include "base/workers.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
-#include "scene/matrix.h"
 #include "shading/light_internal.h"
 #include "shading/sample_sequences.h"
 
 namespace sky::lights {
 namespace {
-
-using namespace shading;
 
 using enum ParameterType;
 

@@ -6,7 +6,6 @@
 namespace sky::lights {
 namespace {
 
-using namespace shading;
 using enum ParameterType;
 
 // --- point -----------------------------------------------------------------------

@@ -12,8 +12,6 @@
 namespace sky::lights {
 namespace {
 
-using namespace shading;
-
 using enum ParameterType;
 
 // In the order they are evaluated; `label` names a parameter in the message

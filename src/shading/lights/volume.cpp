@@ -20,15 +20,13 @@
 // inside out: the light reaches only points outside it.
 #include <cmath>
 
+#include "base/vecmath.h"
 #include "platform/fatal.h"
-#include "scene/matrix.h"
 #include "scene/scene_clock.h"
 #include "shading/light_internal.h"
 
 namespace sky::lights {
 namespace {
-
-using namespace shading;
 
 using enum ParameterType;
 

@@ -4,8 +4,7 @@
 //
 // Its picture is not drawn yet: the calculation gives the texture's `rgbout`
 // and `aout`, and says so once per run.
-#include <cmath>
-
+#include "base/vecmath.h"
 #include "platform/report.h"
 #include "texture/procedures/procedure_parameters.h"
 
@@ -51,13 +50,12 @@ bool eval_highlight(AR_TextureInfo& texture) {
     for (int i = 0; i < 3; ++i)
         if (procedure_expression(texture, kComponents[i]))
             *axes[i] = procedure_value(texture, kComponents[i]).value.scalar;
-    float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-    if (!(length > 0.0f)) {
+    if (!(length(d) > 0.0f)) {
         rptError("Bad highlight direction vector, setting to (0, 0, 1)\n");
         d = Triple{0.0f, 0.0f, 1.0f};
         return true;
     }
-    d = Triple{d.x / length, d.y / length, d.z / length};
+    d = to_triple(normalise(to_imath(d)));  // each component divided by the length
     return true;
 }
 

@@ -1,4 +1,6 @@
-#include "scene/matrix.h"
+// The matrices of vecmath.h that are made or combined rather than applied:
+// scene evaluation and camera set-up, not the per-sample paths.
+#include "base/vecmath.h"
 
 #include <cmath>
 #include <utility>
@@ -34,20 +36,26 @@ Matrix4 axis_rotation(int axis, double sine, double cosine) {
     return r;
 }
 
+Matrix4 translation_matrix(const Triple& offset) {
+    Imath::M44f t;
+    t.setTranslation(to_imath(offset));
+    return to_matrix4(t);
+}
+
+Matrix4 scale_matrix(const Triple& factors) {
+    Imath::M44f s;
+    s.setScale(to_imath(factors));
+    return to_matrix4(s);
+}
+
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
-    Matrix4 r;
-    for (int row = 0; row < 4; ++row)
-        for (int column = 0; column < 4; ++column) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k) sum += a.m[row * 4 + k] * b.m[k * 4 + column];
-            r.m[row * 4 + column] = sum;
-        }
-    return r;
+    return to_matrix4(to_imath(a) * to_imath(b));
 }
 
 bool Ar_invert_matrix(const Matrix4& m, Matrix4& out) {
     // Gauss-Jordan with partial pivoting, in double precision: placements
-    // mix large translations with small scales.
+    // mix large translations with small scales, and Imath's inverses work
+    // in the matrix's own single precision.
     double a[4][8];
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) {
@@ -75,21 +83,6 @@ bool Ar_invert_matrix(const Matrix4& m, Matrix4& out) {
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) out.m[i * 4 + j] = static_cast<float>(a[i][j + 4]);
     return true;
-}
-
-Triple transform_point(const Triple& p, const Matrix4& m, float* w) {
-    const float* e = m.m;
-    Triple r{p.x * e[0] + p.y * e[4] + p.z * e[8] + e[12],
-             p.x * e[1] + p.y * e[5] + p.z * e[9] + e[13],
-             p.x * e[2] + p.y * e[6] + p.z * e[10] + e[14]};
-    if (w) *w = p.x * e[3] + p.y * e[7] + p.z * e[11] + e[15];
-    return r;
-}
-
-Triple transform_vector(const Triple& v, const Matrix4& m) {
-    const float* e = m.m;
-    return {v.x * e[0] + v.y * e[4] + v.z * e[8], v.x * e[1] + v.y * e[5] + v.z * e[9],
-            v.x * e[2] + v.y * e[6] + v.z * e[10]};
 }
 
 }  // namespace sky
