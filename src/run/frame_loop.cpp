@@ -21,6 +21,7 @@
 #include "platform/stopwatch.h"
 #include "render/rows.h"
 #include "run/diagnostics.h"
+#include "run/farm_frames.h"
 #include "run/frame_schedule.h"
 #include "run/post_program.h"
 #include "run/signals.h"
@@ -125,6 +126,7 @@ int frame_loop(std::int64_t run_start) {
     if (double step = schedule.stalled_step(stalled_frame); step != 0)
         fatal("The frame step %g is too small to advance from frame %g\n", step, stalled_frame);
     start_workers(decide_worker_count());
+    start_farm_frames();
 
     FrameTime next;
     while (schedule.next(next)) {
@@ -135,6 +137,11 @@ int frame_loop(std::int64_t run_start) {
 
         set_shutter(options);
         evaluate_frame_scene();
+        if (farm_frame_done(next.time, next.extension, next.parity)) {
+            release_frame_objects();
+            rewind_arena(pass_arena());
+            continue;
+        }
 
         bool maps_built = false;
         if (frame_passes().shadow_pass) {
@@ -158,6 +165,7 @@ int frame_loop(std::int64_t run_start) {
         rptUser("\n");
     }
 
+    finish_farm_frames();
     restore_signal_handlers();
     report_elapsed_time(wall_seconds() - run_start, "Total Render");
     clear_cameras();
