@@ -89,6 +89,10 @@ void print_kept(const std::vector<CameraFile>& files) {
 
 }  // namespace
 
+bool farm_chunk_of_animation() {
+    return set("SKYLOOM_ANIMATION");
+}
+
 void start_farm_frames() {
     FarmFrames& state = farm();
     const RenderOptions& options = render_options();

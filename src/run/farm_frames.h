@@ -10,12 +10,19 @@
 //   SKYLOOM_OUTPUT_SUFFIX=S    every file name ends in S (a window of a split
 //                              frame); with SKYLOOM_RESUME a frame whose
 //                              assembled files (without S) are complete is
-//                              not rendered either.
+//                              not rendered either;
+//   SKYLOOM_ANIMATION=1        the run renders a chunk of a longer animation:
+//                              it is an animation (numbered names, motion
+//                              blur) even when the chunk is a single frame,
+//                              unless the scene sets `animation` itself.
 #pragma once
 
 #include <cstdint>
 
 namespace sky {
+
+// Whether SKYLOOM_ANIMATION is set.
+bool farm_chunk_of_animation();
 
 // Reads the settings and opens the list; call once before the first frame.
 // Failures to create the list are fatal.
