@@ -114,7 +114,7 @@ def program_path(name, given=None):
         if path is None:
             raise FarmError(f"{given}: no such program")
         return os.path.abspath(path)
-    here = os.path.dirname(os.path.realpath(__file__))
+    here = os.path.dirname(os.path.abspath(__file__))
     beside = os.path.join(here, name)
     if os.access(beside, os.X_OK):
         return beside
@@ -205,24 +205,37 @@ def frame_complete(renders):
 # Windows of a split frame
 
 
+def cuts(low, size, count, what):
+    """Where `count` windows split `size` pixels from `low`: count + 1 edges,
+    remainders spread (window k covers [k*size/count, (k+1)*size/count)).
+    The renderer refuses a window ending at pixel 0, so a first window
+    starting there takes at least two pixels from its neighbours."""
+    edges = [low + k * size // count for k in range(count + 1)]
+    if low == 0:
+        edges[1] = max(edges[1], 2)
+        for k in range(2, count):
+            edges[k] = max(edges[k], edges[k - 1] + 1)
+    if any(b <= a for a, b in zip(edges, edges[1:])):
+        raise FarmError(f"--split: {count} {what} do not fit in {size} pixels")
+    return edges
+
+
 def windows(window, columns, rows):
     """The windows of a split, row by row from the top left: (x, y, width,
-    height, suffix) with y counted from the bottom as the renderer does.
-    Remainders are spread: window k of n covers [k*size/n, (k+1)*size/n)."""
+    height, suffix) with y counted from the bottom as the renderer does."""
     xleft, xright, ylow, yhigh, fields = window
     width, height = xright - xleft + 1, yhigh - ylow + 1
     if fields:
         raise FarmError("frames rendered as fields cannot be split (their rows interleave)")
     if columns > width or rows > height:
         raise FarmError(f"--split {columns}x{rows}: the frame is only {width}x{height} pixels")
+    xs = cuts(xleft, width, columns, "columns")
+    ys = cuts(ylow, height, rows, "rows")  # from the bottom
     result = []
     for r in range(rows):
-        top = yhigh - r * height // rows
-        bottom = yhigh - (r + 1) * height // rows + 1
+        bottom, top = ys[rows - 1 - r], ys[rows - r]
         for c in range(columns):
-            left = xleft + c * width // columns
-            right = xleft + (c + 1) * width // columns - 1
-            result.append((left, bottom, right - left + 1, top - bottom + 1,
+            result.append((xs[c], bottom, xs[c + 1] - xs[c], top - bottom,
                            f".window-{r + 1}-{c + 1}"))
     return result
 
@@ -297,7 +310,7 @@ def sbatch(arguments, script):
 def job_script(farm, kind, job_file):
     python = sys.executable or "python3"
     return (f"#!/bin/sh\n# {kind} tasks of a skyloom-farm job; {PROGRAM} status reports on them.\n"
-            f"exec {shlex.quote(python)} {shlex.quote(os.path.realpath(__file__))} "
+            f"exec {shlex.quote(python)} {shlex.quote(os.path.abspath(__file__))} "
             f"run-task {kind} {shlex.quote(job_file)}\n")
 
 
@@ -375,7 +388,7 @@ def submit(args):
     render_job = sbatch(common + [f"--array=0-{len(tasks) - 1}", "--job-name=skyloom-render",
                                   f"--output={farm.path('logs', 'render-%A_%a.log')}"],
                         render_script)
-    what = f"frames {describe(frames)} in chunks of {chunk}"
+    what = f"frames {describe(frames, by)} in chunks of {chunk}"
     print(f"Submitted render job {render_job}: {len(tasks)} task{'s' * (len(tasks) != 1)} "
           f"({len(chunks)} chunk{'s' * (len(chunks) != 1)} of {what}"
           + (f", each frame as {split[0]}x{split[1]} windows" if split else "") + ")")
@@ -397,23 +410,18 @@ def submit(args):
     return 0
 
 
-def describe(frames):
-    """Frame numbers as ranges of consecutive steps: "1-4 7 9-10"."""
+def describe(frames, by=1.0):
+    """Frame numbers as runs of steps of `by`: "1-4 7 9-10"."""
     if not frames:
         return "none"
     parts = []
     start = prev = frames[0]
-    step = None
-    for f in frames[1:] + [None]:
-        if f is not None and step is None and f > prev:
-            step = f - prev
-        if f is not None and abs(f - prev - (step or 0)) < 1e-9 and step:
+    for f in list(frames[1:]) + [None]:
+        if f is not None and abs(f - prev - by) < 1e-9:
             prev = f
             continue
         parts.append(number(start) if start == prev else f"{number(start)}-{number(prev)}")
-        if f is not None:
-            start = prev = f
-            step = None
+        start = prev = f
     return " ".join(parts)
 
 
@@ -461,7 +469,7 @@ def render_task(job, task):
     command = ([job["skyloom"]] + options
                + frame_options(task["first"], task["last"], job["by"], task["extension"])
                + [job["scene"]])
-    print(f"{PROGRAM}: frames {describe(task['frames'])}: {shlex.join(command)}", flush=True)
+    print(f"{PROGRAM}: frames {describe(task['frames'], job['by'])}: {shlex.join(command)}", flush=True)
     return run_forwarding_signals(command, env, job["cwd"])
 
 
@@ -616,14 +624,14 @@ def status(args):
                 failed.setdefault((kind, key, detail, log), []).append(f)
                 break
 
-    print(f"done ({len(done)}): {describe(done)}")
-    print(f"missing ({len(missing)}): {describe(missing)}")
+    print(f"done ({len(done)}): {describe(done, by)}")
+    print(f"missing ({len(missing)}): {describe(missing, by)}")
     failed_frames = sorted({f for fs in failed.values() for f in fs})
-    print(f"failed ({len(failed_frames)}): {describe(failed_frames)}")
+    print(f"failed ({len(failed_frames)}): {describe(failed_frames, by)}")
     for (kind, key, detail, log), fs in sorted(failed.items(), key=lambda item: item[1][0]):
-        print(f"  {kind} task {key} (frames {describe(fs)}): {detail}; log {log}")
+        print(f"  {kind} task {key} (frames {describe(fs, by)}): {detail}; log {log}")
     if running:
-        print(f"rendering ({len(running)}): {describe(running)}")
+        print(f"rendering ({len(running)}): {describe(running, by)}")
     return 1 if missing else 0
 
 
