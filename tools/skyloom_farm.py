@@ -55,7 +55,7 @@ resolve there; it must be on storage every node sees. Exit status: 0 on
 success, 1 on failure (a message on standard error says why).
 """
 
-FAILED_STATES = ("FAILED", "CANCELLED", "TIMEOUT", "NODE_FAIL", "OUT_OF_MEMORY", "PREEMPTED",
+FAILED_STATES = ("STOPPED", "FAILED", "CANCELLED", "TIMEOUT", "NODE_FAIL", "OUT_OF_MEMORY", "PREEMPTED",
                  "BOOT_FAIL", "DEADLINE")
 
 
@@ -545,13 +545,19 @@ def remove(names):
 def slurm_states(jobs):
     """State of each task of the given array jobs that Slurm still knows:
     {"JOB_TASK": (state, exit code)}, from squeue and sacct. Missing
-    accounting is no error: the tasks' own records cover most failures."""
+    accounting is no error: the tasks' own records cover most failures.
+    Also says whether squeue answered, so that a task it no longer lists is
+    known to have ended."""
     states = {}
+    queue_known = False
     if not jobs:
-        return states
+        return states, queue_known
     try:
         r = subprocess.run(["squeue", "-h", "-r", "-j", ",".join(jobs), "-o", "%i|%T"],
                            capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        # squeue fails on job ids the controller has forgotten: that too
+        # means nothing of them is queued.
+        queue_known = r.returncode == 0 or "Invalid job id" in r.stderr
         if r.returncode == 0:
             for line in r.stdout.splitlines():
                 task, _, state = line.partition("|")
@@ -566,7 +572,7 @@ def slurm_states(jobs):
                     states.setdefault(fields[0], (fields[1].split()[0], fields[2]))
     except FileNotFoundError:
         pass
-    return states
+    return states, queue_known
 
 
 def status(args):
@@ -583,7 +589,7 @@ def status(args):
     jobs = []
     for s in state["submissions"]:
         jobs += [j for j in (s["render_job"], s.get("assemble_job")) if j]
-    slurm = slurm_states(jobs)
+    slurm, queue_known = slurm_states(jobs)
     last_task = {}
     for s in state["submissions"]:
         try:
@@ -609,8 +615,9 @@ def status(args):
             record = read_record(farm.path("records", f"{kind}-{key}.json"))
             slurm_state, exit_code = slurm.get(key, ("", ""))
             task_state = slurm_state or record.get("state", "")
-            if task_state == "RUNNING" and not slurm_state and slurm:
-                task_state = ""  # a record left by a task that was killed outright
+            if task_state == "RUNNING" and not slurm_state and queue_known:
+                # Its record was never finished: killed outright, or its node lost.
+                task_state = "STOPPED"
             if slurm_state in ("PENDING", "RUNNING", "CONFIGURING", "COMPLETING"):
                 running.append(f)
                 break
