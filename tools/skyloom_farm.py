@@ -307,7 +307,7 @@ def sbatch(arguments, script):
     return job
 
 
-def job_script(farm, kind, job_file):
+def job_script(kind, job_file):
     python = sys.executable or "python3"
     return (f"#!/bin/sh\n# {kind} tasks of a skyloom-farm job; {PROGRAM} status reports on them.\n"
             f"exec {shlex.quote(python)} {shlex.quote(os.path.abspath(__file__))} "
@@ -384,7 +384,7 @@ def submit(args):
     common += args.sbatch
 
     render_script = farm.path("jobs", stamp + "-render.sh")
-    write_file(render_script, job_script(farm, "render", job_file), 0o755)
+    write_file(render_script, job_script("render", job_file), 0o755)
     render_job = sbatch(common + [f"--array=0-{len(tasks) - 1}", "--job-name=skyloom-render",
                                   f"--output={farm.path('logs', 'render-%A_%a.log')}"],
                         render_script)
@@ -395,7 +395,7 @@ def submit(args):
     submission = {"render_job": render_job, "job_file": job_file, "assemble_job": None}
     if split:
         assemble_script = farm.path("jobs", stamp + "-assemble.sh")
-        write_file(assemble_script, job_script(farm, "assemble", job_file), 0o755)
+        write_file(assemble_script, job_script("assemble", job_file), 0o755)
         assemble_job = sbatch(common + [f"--array=0-{len(chunks) - 1}",
                                         f"--dependency=afterok:{render_job}",
                                         "--kill-on-invalid-dep=yes",

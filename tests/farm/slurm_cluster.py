@@ -7,7 +7,6 @@ ids.
     with SlurmCluster(directory) as cluster:
         subprocess.run(["sbatch", ...], env=cluster.env)
 """
-import getpass
 import os
 import pwd
 import secrets
@@ -39,6 +38,7 @@ class SlurmCluster:
         self.cpus = cpus
         self.partition = partition
         self.pids = {}
+        self.processes = {}
         self.env = dict(os.environ)
 
     def path(self, *parts):
@@ -127,20 +127,18 @@ class SlurmCluster:
             "SlurmdTimeout=30",
             "MinJobAge=3600",
             "KillWait=2",
-            "LaunchParameters=enable_nss_slurm" if False else "",
             f"NodeName=node1 NodeHostname={socket.gethostname()} NodeAddr=127.0.0.1 "
             f"CPUs={self.cpus} State=UNKNOWN",
             f"PartitionName={self.partition} Nodes=node1 Default=YES MaxTime=INFINITE State=UP",
         ]
         with open(self.path("slurm.conf"), "w") as f:
-            f.write("\n".join(line for line in lines if line) + "\n")
+            f.write("\n".join(lines) + "\n")
 
     def start_daemon(self, name, command):
         with open(self.path("log", name + ".out"), "wb") as out:
             process = subprocess.Popen(command, env=self.env, stdout=out, stderr=subprocess.STDOUT,
                                        stdin=subprocess.DEVNULL, start_new_session=True)
         self.pids[name] = process.pid
-        self.processes = getattr(self, "processes", {})
         self.processes[name] = process
         time.sleep(0.5)
         if process.poll() is not None:
@@ -161,7 +159,7 @@ class SlurmCluster:
                            + self.log("slurmctld.log")[-3000:] + self.log("slurmd.log")[-3000:])
 
     def stop(self):
-        processes = getattr(self, "processes", {})
+        processes = self.processes
         for name in ("slurmd", "slurmctld", "munged"):
             pid = self.pids.pop(name, None)
             if pid is None:
