@@ -114,13 +114,16 @@ class Resuming(FarmCase):
         self.assertSameFiles(reference, work, outputs(range(1, 7)))
         self.assertIn("done (6): 1-6\nmissing (0): none\n", self.farm(work, "status").stdout)
 
-        # A frame cut short (half its rows) and one without its depth file.
-        with open(os.path.join(work, "shot.3.qrl"), "r+b") as f:
-            f.truncate(os.path.getsize(os.path.join(work, "shot.3.qrl")) // 2)
+        # A frame cut short (half its rows), a depth file short of its last
+        # value, and a frame without its depth file.
+        for name, keep in (("shot.3.qrl", 0.5), ("shot_depth.5", 0.999)):
+            size = os.path.getsize(os.path.join(work, name))
+            with open(os.path.join(work, name), "r+b") as f:
+                f.truncate(int(size * keep))
         os.unlink(os.path.join(work, "shot_depth.6"))
-        kept = {n: os.stat(os.path.join(work, n)).st_mtime_ns for n in outputs([1, 2, 4, 5])}
+        kept = {n: os.stat(os.path.join(work, n)).st_mtime_ns for n in outputs([1, 2, 4])}
         r = self.farm(work, "status", status=1)
-        self.assertIn("done (4): 1-2 4-5\nmissing (2): 3 6\nfailed (0): none\n", r.stdout)
+        self.assertIn("done (3): 1-2 4\nmissing (3): 3 5-6\nfailed (0): none\n", r.stdout)
 
         r = self.farm(work, "submit", "scene.sdl", "--frames", "1-6", "--chunk", "2", "--",
                       "-n1")
@@ -151,6 +154,39 @@ class Resuming(FarmCase):
                       r.stdout)
         with open(log) as f:
             self.assertIn("Can't create depth file depth/d", f.read())
+
+
+class Assemble(FarmCase):
+    def test_windows_that_do_not_fit_leave_no_output(self):
+        work = self.scene("work")
+        self.render(work, "-s1", "-e1", "-x0", "-w9", "-y0", "-h9", "-p", "a")
+        self.render(work, "-s1", "-e1", "-x10", "-w4", "-y0", "-h9", "-p", "b")
+        self.render(work, "-s1", "-e1", "-x10", "-w4", "-y0", "-h4", "-p", "c")
+        assemble = os.path.join(BUILD, "skyloom-assemble")
+
+        def run(*args):
+            return subprocess.run([assemble] + list(args), cwd=work, capture_output=True,
+                                  text=True)
+
+        r = run("--columns", "2", "out.qrl", "a.qrl", "b.qrl")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        cases = [
+            (("--columns", "2", "bad.qrl", "a.qrl", "c.qrl"),
+             "c.qrl: 5x5 does not fit column 2 and row 1 of the windows"),
+            (("--columns", "2", "bad.qrl", "a.qrl", "shot_depth"),
+             "shot_depth: not an image file"),
+            (("--columns", "2", "bad.qrl", "a.qrl", "b.qrl", "a.qrl"),
+             "3 windows do not make rows of 2"),
+            (("--columns", "1", "bad.qrl", "missing.qrl"), "missing.qrl"),
+            (("--columns", "0", "bad.qrl", "a.qrl"), "usage: skyloom-assemble"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                r = run(*args)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(message, r.stderr)
+        self.assertEqual(sorted(n for n in os.listdir(work) if n.startswith(("bad", ".bad"))),
+                         [])
 
 
 class BadInput(FarmCase):
