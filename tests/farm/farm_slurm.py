@@ -135,10 +135,15 @@ def main():
 def chunks(cluster, farm, scratch):
     work = workspace(os.path.join(scratch, "chunks"), SCENE)
     r = run([farm, "submit", "scene.sdl", "--frames", "1-6", "--chunk", "2",
-             "--partition", cluster.partition, "--", "-q1", "-n1"], cluster.env, work)
+             "--partition", cluster.partition, "--account", "lighting", "--", "-q1", "-n1"],
+            cluster.env, work)
     jobs = job_ids(r.stdout)
     check(len(jobs) == 1 and "3 tasks" in r.stdout, f"submit printed:\n{r.stdout}")
     wait_for_jobs(cluster, jobs)
+    tasks = [j for j in cluster.completed_jobs().values() if j.get("ArrayJobId") == jobs[0]]
+    check(len(tasks) == 3 and all(t.get("Partition") == cluster.partition
+                                  and t.get("Account") == "lighting" for t in tasks),
+          f"the tasks did not run in partition {cluster.partition} for account lighting: {tasks}")
     try:
         compare(os.path.join(scratch, "reference"), work, FRAMES)
     except Failure as e:

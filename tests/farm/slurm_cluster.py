@@ -44,6 +44,15 @@ class SlurmCluster:
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
+    def completed_jobs(self):
+        """{job id: {field: value}} of every finished job, from the job
+        completion log."""
+        jobs = {}
+        for line in self.log("jobcomp.txt").splitlines():
+            fields = dict(f.split("=", 1) for f in line.split() if "=" in f)
+            jobs[fields.get("JobId")] = fields
+        return jobs
+
     def log(self, name):
         try:
             with open(self.path("log", name), errors="replace") as f:
@@ -129,7 +138,10 @@ class SlurmCluster:
             "KillWait=2",
             f"NodeName=node1 NodeHostname={socket.gethostname()} NodeAddr=127.0.0.1 "
             f"CPUs={self.cpus} State=UNKNOWN",
-            f"PartitionName={self.partition} Nodes=node1 Default=YES MaxTime=INFINITE State=UP",
+            # The partition the tests name is not the default one: a job that
+            # lands in it was sent there.
+            "PartitionName=debug Nodes=node1 Default=YES MaxTime=INFINITE State=UP",
+            f"PartitionName={self.partition} Nodes=node1 Default=NO MaxTime=INFINITE State=UP",
         ]
         with open(self.path("slurm.conf"), "w") as f:
             f.write("\n".join(lines) + "\n")
