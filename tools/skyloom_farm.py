@@ -55,8 +55,8 @@ resolve there; it must be on storage every node sees. Exit status: 0 on
 success, 1 on failure (a message on standard error says why).
 """
 
-FAILED_STATES = ("STOPPED", "FAILED", "CANCELLED", "TIMEOUT", "NODE_FAIL", "OUT_OF_MEMORY", "PREEMPTED",
-                 "BOOT_FAIL", "DEADLINE")
+FAILED_STATES = ("STOPPED", "FAILED", "CANCELLED", "TIMEOUT", "NODE_FAIL", "OUT_OF_MEMORY",
+                 "PREEMPTED", "BOOT_FAIL", "DEADLINE")
 
 
 class FarmError(Exception):
@@ -366,9 +366,10 @@ def submit(args):
             tasks.append({"first": c["frames"][0], "last": c["frames"][-1],
                           "extension": c["extension"], "frames": c["frames"],
                           "window": list(win) if win else None})
-    job = {"scene": scene, "cwd": cwd, "by": by, "animation": len(frames) > 1, "options": options, "skyloom": skyloom,
-           "assemble": assemble, "full_window": window, "tasks": tasks,
-           "chunks": chunks, "pieces": [list(p) for p in pieces], "records": farm.path("records")}
+    job = {"scene": scene, "cwd": cwd, "by": by, "animation": len(frames) > 1,
+           "options": options, "skyloom": skyloom, "assemble": assemble, "full_window": window,
+           "tasks": tasks, "chunks": chunks, "pieces": [list(p) for p in pieces],
+           "records": farm.path("records")}
     job_file = farm.path("jobs", stamp + ".json")
     write_file(job_file, json.dumps(job, indent=1) + "\n")
     os.makedirs(farm.path("logs"), exist_ok=True)
@@ -393,6 +394,10 @@ def submit(args):
           f"({len(chunks)} chunk{'s' * (len(chunks) != 1)} of {what}"
           + (f", each frame as {split[0]}x{split[1]} windows" if split else "") + ")")
     submission = {"render_job": render_job, "job_file": job_file, "assemble_job": None}
+    # Kept at once: should the second submission fail, status still knows
+    # the render job.
+    state["submissions"].append(submission)
+    farm.save(state)
     if split:
         assemble_script = farm.path("jobs", stamp + "-assemble.sh")
         write_file(assemble_script, job_script("assemble", job_file), 0o755)
@@ -405,8 +410,7 @@ def submit(args):
         submission["assemble_job"] = assemble_job
         print(f"Submitted assemble job {assemble_job}: {len(chunks)} "
               f"task{'s' * (len(chunks) != 1)}, after render job {render_job}")
-    state["submissions"].append(submission)
-    farm.save(state)
+        farm.save(state)
     return 0
 
 
@@ -469,7 +473,8 @@ def render_task(job, task):
     command = ([job["skyloom"]] + options
                + frame_options(task["first"], task["last"], job["by"], task["extension"])
                + [job["scene"]])
-    print(f"{PROGRAM}: frames {describe(task['frames'], job['by'])}: {shlex.join(command)}", flush=True)
+    print(f"{PROGRAM}: frames {describe(task['frames'], job['by'])}: {shlex.join(command)}",
+          flush=True)
     return run_forwarding_signals(command, env, job["cwd"])
 
 
