@@ -125,28 +125,29 @@ std::span<Expr* const> object_lights(const RenderObject& object) {
     return common->lights;
 }
 
+// The hooks this subsystem installs, listed once so that removing them
+// cannot miss one: set, or cleared again. Kept apart from the light
+// subsystem's list (shading/light_frame.cpp) on purpose: the two are alike
+// in form only, each naming the functions that only its own layer knows.
+void set_geometry_hooks(bool on) {
+    set_geometry_body_finisher(on ? finish_geometry_body : nullptr);
+    SceneHooks& hooks = scene_hooks();
+    hooks.evaluate_geometry = on ? evaluate_geometry : nullptr;
+    hooks.release_geometry = on ? release_geometry : nullptr;
+    hooks.shader_slots = on ? shader_slots : nullptr;
+    hooks.slot_geometry = on ? slot_geometry : nullptr;
+    hooks.object_shaders = on ? object_shaders : nullptr;
+    hooks.object_lights = on ? object_lights : nullptr;
+}
+
 }  // namespace
 
 void install_geometry_hooks() {
-    set_geometry_body_finisher(finish_geometry_body);
-    SceneHooks& hooks = scene_hooks();
-    hooks.evaluate_geometry = evaluate_geometry;
-    hooks.release_geometry = release_geometry;
-    hooks.shader_slots = shader_slots;
-    hooks.slot_geometry = slot_geometry;
-    hooks.object_shaders = object_shaders;
-    hooks.object_lights = object_lights;
+    set_geometry_hooks(true);
 }
 
 void remove_geometry_hooks() {
-    set_geometry_body_finisher(nullptr);
-    SceneHooks& hooks = scene_hooks();
-    hooks.evaluate_geometry = nullptr;
-    hooks.release_geometry = nullptr;
-    hooks.shader_slots = nullptr;
-    hooks.slot_geometry = nullptr;
-    hooks.object_shaders = nullptr;
-    hooks.object_lights = nullptr;
+    set_geometry_hooks(false);
 }
 
 }  // namespace sky

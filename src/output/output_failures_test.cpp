@@ -1,9 +1,14 @@
 // Outputs that cannot be made or written end the run with their message and
 // status 1, and a file missing rows is never reported complete.
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <gmock/gmock.h>
 
 #include "output/output_test_support.h"
 
@@ -51,15 +56,83 @@ TEST_F(OutputFailures, FilesThatCannotBeCreated) {
                 "directory.\n$");
 }
 
-TEST_F(OutputFailures, AFullDisk) {
+// Every image format, and the matte and depth files, on a device that is
+// always full and on a disk that fills up (a file-size limit): the run ends
+// with the file's message, nothing is reported complete, and no file is
+// left under its final name or its hidden one.
+class FullDisk : public OutputFailures, public testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        OutputFailures::SetUp();
+        render_options().image_format = GetParam();
+    }
+    // As run(), for a 128 x 96 window, with files limited to 4096 bytes:
+    // every output file needs more, the messages (which the test reads from
+    // a file too) much less.
+    void run_filling_up(const CameraRecord& record) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::exit(2);
+        rptSetErrorCB(nullptr);
+        rptSetUserCB(nullptr);
+        OutputContext context;
+        const Window window{0, 127, 0, 95};
+        open_outputs(context, record, 0, 127, 0, 95, 0);
+        deliver(context, window, top_down(window));
+        close_outputs(context);
+        std::_Exit(0);  // not expected: the test fails on the status
+    }
+    // The files in the scratch directory but the temporary rendering one.
+    std::vector<std::string> files_left() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(file("")))
+            if (entry.path().filename() != "QuorlRenderer")
+                names.push_back(entry.path().filename());
+        return names;
+    }
+};
+
+TEST_P(FullDisk, IsReportedAndNothingIsCompleted) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     EXPECT_EXIT(run(camera("/dev/full"), 3), ExitedWithCode(1),
-                "^Problem writing image file: .*No space left on device.*\n$");
-    EXPECT_EXIT(run(camera("a", "/dev/full"), 3), ExitedWithCode(1),
-                "^Problem writing mask file: .*No space left on device.*\n$");
-    EXPECT_EXIT(run(camera("a", "", "/dev/full"), 3), ExitedWithCode(1),
+                "^Problem writing image file: /dev/full: .*No space left on device\n$");
+    EXPECT_EXIT(run(camera("", "/dev/full"), 3), ExitedWithCode(1),
+                "^Problem writing mask file: /dev/full: .*No space left on device\n$");
+    EXPECT_EXIT(run(camera("", "", "/dev/full"), 3), ExitedWithCode(1),
                 "^Problem writing depth file: No space left on device\n"
                 "Could not complete render due to write problems\n$");
 }
+
+TEST_P(FullDisk, ThatFillsUpIsReportedAndLeavesNoFile) {
+    EXPECT_EXIT(run_filling_up(camera("a")), ExitedWithCode(1),
+                "^Problem writing image file: .*/a: .*File too large\n$");
+    EXPECT_THAT(files_left(), testing::IsEmpty());
+    EXPECT_EXIT(run_filling_up(camera("", "m")), ExitedWithCode(1),
+                "^Problem writing mask file: .*/m: .*File too large\n$");
+    EXPECT_THAT(files_left(), testing::IsEmpty());
+    EXPECT_EXIT(run_filling_up(camera("", "", "d")), ExitedWithCode(1),
+                "^Problem writing depth file: File too large\n"
+                "Could not complete render due to write problems\n$");
+    EXPECT_THAT(files_left(), testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, FullDisk,
+                         testing::Values(FB_FORMAT_QRL, FB_FORMAT_SGI, FB_FORMAT_TIFF,
+                                         FB_FORMAT_TIFF16, FB_FORMAT_RLA),
+                         [](const testing::TestParamInfo<int>& format) {
+                             switch (format.param) {
+                                 case FB_FORMAT_QRL:
+                                     return "qrl";
+                                 case FB_FORMAT_SGI:
+                                     return "SGI";
+                                 case FB_FORMAT_TIFF:
+                                     return "TIFF";
+                                 case FB_FORMAT_TIFF16:
+                                     return "TIFF16";
+                                 default:
+                                     return "RLA";
+                             }
+                         });
 
 // Opens `kind`'s file on a pipe whose reader goes away once the file is open.
 void render_into_closed_pipe(OutputFixture& fixture, const std::string& kind) {

@@ -196,6 +196,41 @@ std::size_t MA_get_memory_used() {
     return used > 0 ? static_cast<std::size_t>(used) : 0;
 }
 
+TrackedBlock::TrackedBlock(TrackedBlock&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+}
+
+TrackedBlock& TrackedBlock::operator=(TrackedBlock&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = other.data_;
+        size_ = other.size_;
+        other.data_ = nullptr;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+bool TrackedBlock::resize(std::size_t size, int line, const char* file) {
+    if (size == size_) return true;
+    if (size == 0) {
+        release();
+        return true;
+    }
+    void* block = MA_realloc(data_, size, line, file, 1);
+    if (block == nullptr) return false;
+    data_ = static_cast<std::uint8_t*>(block);
+    size_ = size;
+    return true;
+}
+
+void TrackedBlock::release() {
+    if (data_ != nullptr) MA_free(data_, __LINE__, __FILE__);
+    data_ = nullptr;
+    size_ = 0;
+}
+
 std::vector<MemorySiteUsage> MA_site_usage() {
     std::vector<MemorySiteUsage> usage;
     ThreadCounters* first = all_counters.load(std::memory_order_acquire);

@@ -27,6 +27,34 @@ void advise_large_block(void* block, std::size_t size);
 // Bytes in use through the tracked allocator.
 std::size_t MA_get_memory_used();
 
+// A block of bytes from the tracked allocator that frees itself: for buffers
+// sized by data (images), so that the memory the statistics print includes
+// them. The caller's line and file name the block, as for MA_malloc.
+class TrackedBlock {
+public:
+    TrackedBlock() = default;
+    ~TrackedBlock() { release(); }
+    TrackedBlock(TrackedBlock&& other) noexcept;
+    TrackedBlock& operator=(TrackedBlock&& other) noexcept;
+    TrackedBlock(const TrackedBlock&) = delete;
+    TrackedBlock& operator=(const TrackedBlock&) = delete;
+
+    // Changes the size to `size` bytes, keeping the contents up to the
+    // smaller size. False, leaving the block as it was, when memory runs out.
+    bool resize(std::size_t size, int line, const char* file);
+    void release();
+
+    std::uint8_t* data() { return data_; }
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    std::uint8_t& operator[](std::size_t i) { return data_[i]; }
+    const std::uint8_t& operator[](std::size_t i) const { return data_[i]; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 struct MemorySiteUsage {
     const char* file;
     int line;

@@ -155,10 +155,10 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
 
     check_ray_trace_limits(ray_trace_limits(), state.subdivision_control);
     SceneGiven given = transfer_environment(options, renderer_kind, mode);
-    // Images other than our own format are read and SGI files written through
-    // the image module: load it while the first frame is prepared.
-    if (state.load_image_module_early &&
-        (oiio_module_wanted() || options.image_format == 2 || scene_has_backdrop()))
+    // Images of formats we do not read ourselves are read through the image
+    // module: when the scene may read some, load it while the first frame is
+    // prepared. Every format the renderer writes is written without it.
+    if (state.load_image_module_early && (oiio_module_wanted() || scene_has_backdrop()))
         start_loading_oiio_module();
     expression_context().byframe = options.byframe;
 

@@ -323,7 +323,8 @@ bool curve_value(const AnimateCache& cache, double t, double& value) {
                 return false;
         }
     } else if (t > t1) {
-        // The mirror of the cases before the first key, above.
+        // Kept apart from the cases before the first key (above) on purpose:
+        // their mirror, with formulas of its own.
         bool periodic = cache.post == POST_OSCILLATE || cache.post == POST_CYCLE ||
                         cache.post == POST_CYCLE_OFFSET;
         if (periodic && range <= 0) {

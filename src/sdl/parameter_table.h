@@ -15,6 +15,8 @@
 // owns them, through a hook handed to evaluate_parameters.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -192,7 +194,8 @@ enum class UnknownName : std::uint8_t {
 
 // A family member's parameters, its message for a name it does not know (a
 // format naming the parameter with one %s), and the message of its parse
-// routine when handed no node to keep the parameter in.
+// routine when handed no node to keep the parameter in (the shading and
+// light models': nor a name or a value).
 struct ParameterTable {
     std::span<const Parameter> rows;
     const char* unknown = nullptr;
@@ -267,6 +270,20 @@ constexpr bool rows_are_consistent(std::span<const Parameter> rows) {
         }
     }
     return true;
+}
+
+// Groups of rows joined into one table's rows, in order: a group that
+// several tables share word for word (the same names, defaults and
+// descriptions) is declared once and joined into each, so the copies cannot
+// drift apart. A group is a constexpr array or a braced list of rows:
+//
+//     constexpr auto kRows = join_rows({{.name = "contrast", ...}}, kSharedGroup);
+template <std::size_t... Sizes>
+constexpr std::array<Parameter, (Sizes + ...)> join_rows(const Parameter (&... groups)[Sizes]) {
+    std::array<Parameter, (Sizes + ...)> rows{};
+    auto next = rows.begin();
+    ((next = std::copy(groups, groups + Sizes, next)), ...);
+    return rows;
 }
 
 // --- parsing --------------------------------------------------------------------------

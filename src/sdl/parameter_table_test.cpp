@@ -68,6 +68,15 @@ constexpr Parameter kMistypedRows[] = {
     {.name = "a", .type = TRIPLE, .store = SKY_FIELD(Record, scale)}};
 static_assert(!rows_are_consistent(kMistypedRows), "a triple is not stored in a float");
 
+// Joined groups keep their rows, defaults and order; a group joined twice
+// names its rows twice.
+constexpr Parameter kGroup[] = {{.name = "b", .value = {2.0f}}, {.name = "c", .also = "see"}};
+constexpr auto kJoined = join_rows({{.name = "a"}}, kGroup, {{.name = "d"}, {.name = "e"}});
+static_assert(kJoined.size() == 5 && rows_are_consistent(kJoined));
+static_assert(parameter_index(kJoined, "see") == 2 && parameter_index(kJoined, "e") == 4);
+static_assert(kJoined[1].value.x == 2.0f && kJoined[0].value.x == 0.0f);
+static_assert(!rows_are_consistent(join_rows(kGroup, kGroup)));
+
 constexpr int index_of(std::string_view name) {
     return parameter_index(kRows, name);
 }

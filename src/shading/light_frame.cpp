@@ -230,26 +230,31 @@ void release_camera_lights() {
     for (std::size_t i = 0; i < objects.size(); ++i) objects[i].light_set = -1;
 }
 
-void install_light_hooks() {
-    set_shading_body_finisher(finish_body);
+namespace {
+
+// The hooks of the light subsystem, listed once so that removing them cannot
+// miss one: set, or cleared again. Kept apart from the geometry's list
+// (geometry/geometry_hooks.cpp) on purpose: the two are alike in form only,
+// each naming the functions that only its own layer knows.
+void set_light_hooks(bool on) {
+    set_shading_body_finisher(on ? finish_body : nullptr);
     SceneHooks& hooks = scene_hooks();
-    hooks.evaluate_light = evaluate_placed_light;
-    hooks.light_is_on = placed_light_is_on;
-    hooks.is_spot_light = is_spot;
-    hooks.place_spot_light = place_spot;
-    hooks.release_light = release_placed_light;
-    hooks.evaluate_declared_lights = evaluate_declared_lights;
+    hooks.evaluate_light = on ? evaluate_placed_light : nullptr;
+    hooks.light_is_on = on ? placed_light_is_on : nullptr;
+    hooks.is_spot_light = on ? is_spot : nullptr;
+    hooks.place_spot_light = on ? place_spot : nullptr;
+    hooks.release_light = on ? release_placed_light : nullptr;
+    hooks.evaluate_declared_lights = on ? evaluate_declared_lights : nullptr;
+}
+
+}  // namespace
+
+void install_light_hooks() {
+    set_light_hooks(true);
 }
 
 void remove_light_hooks() {
-    set_shading_body_finisher(nullptr);
-    SceneHooks& hooks = scene_hooks();
-    hooks.evaluate_light = nullptr;
-    hooks.light_is_on = nullptr;
-    hooks.is_spot_light = nullptr;
-    hooks.place_spot_light = nullptr;
-    hooks.release_light = nullptr;
-    hooks.evaluate_declared_lights = nullptr;
+    set_light_hooks(false);
 }
 
 }  // namespace sky

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/vecmath.h"
+#include "platform/fatal.h"
 #include "shading/light.h"
 
 namespace sky::lights {
@@ -52,6 +53,36 @@ void release_info(void* info) {
     delete static_cast<Info*>(info);
 }
 bool no_init(AR_LightInfo&);
+
+// The parse routine of a model whose parameters are `table`: the parameter
+// into its row's place, or the table's unknown-name rule. A call without a
+// node, name or value ends the run with the table's missing_node message.
+template <const ParameterTable& table>
+bool parse_model(void* node, const char* name, Expr* value) {
+    if (node == nullptr || name == nullptr || value == nullptr) fatal("%s", table.missing_node);
+    return parse_model_parameter(table, node, name, value);
+}
+
+// A model's row: its own routines, with the shared node, info, copy and
+// release routines for an info of type `Info` whose parameters are `table`.
+template <typename Info, const ParameterTable& table>
+constexpr AR_LightModel light_row(const char* name,
+                                  decltype(AR_LightModel::calculation) calculation,
+                                  decltype(AR_LightModel::parse) parse,
+                                  decltype(AR_LightModel::eval) eval,
+                                  decltype(AR_LightModel::init) init, LightKind kind) {
+    return AR_LightModel{.name = name,
+                         .calculation = calculation,
+                         .alloc_node = allocate_node,
+                         .alloc_info = allocate_info<Info, table>,
+                         .parse = parse,
+                         .eval = eval,
+                         .init = init,
+                         .copy = copy_info<Info>,
+                         .release = release_info<Info>,
+                         .kind = kind,
+                         .parameters = &table};
+}
 
 // The light's colour at the point (the texture looked up there when the
 // colour is textured), scaled by its intensity. `textured` says whether a

@@ -1,8 +1,8 @@
 // The light record: creation for a model name, the parameters the parser
 // hands over, and the evaluation of a light at its place in the walk.
-#include <cstring>
 #include <vector>
 
+#include "base/routine_rows.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/symbols.h"
@@ -267,6 +267,17 @@ static_assert(LIGHT_PSYS_FIRST + kParticleParameterCount <= kLightSlotCount);
 
 constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
 
+// The routines a light model must have, in the order they are checked.
+constexpr RoutineCheck kLightRoutines[] = {
+    {Routine::CALCULATION, "Missing %s Light Calculation routine\n"},
+    {Routine::ALLOC_NODE, "Missing %s Light Allocate_node routine\n"},
+    {Routine::ALLOC_INFO, "Missing %s Light Allocate_info routine\n"},
+    {Routine::PARSE, "Missing %s Light Parse routine\n"},
+    {Routine::EVAL, "Missing %s Light Eval routine\n"},
+    {Routine::INIT, "Missing %s Light Init routine\n"},
+    {Routine::COPY, "Missing %s Light Copy routine\n"},
+};
+
 [[noreturn]] void cannot_evaluate(const RR_Light& light, const char* parameter) {
     fatal("Cannot evaluate %s of light %s (line %d)\n", parameter, light.name ? light.name : "",
           light.line);
@@ -286,38 +297,17 @@ std::span<const AR_LightModel> light_models() {
 }
 
 const AR_LightModel* find_light_model(const char* name) {
-    if (name == nullptr) return nullptr;
-    for (const AR_LightModel& row : light_models())
-        if (std::strcmp(row.name, name) == 0) return &row;
-    return nullptr;
+    return find_row(light_models(), name);
 }
 
 void check_light_model(const AR_LightModel& m) {
-    if (m.calculation == nullptr) fatal("Missing %s Light Calculation routine\n", m.name);
-    if (m.alloc_node == nullptr) fatal("Missing %s Light Allocate_node routine\n", m.name);
-    if (m.alloc_info == nullptr) fatal("Missing %s Light Allocate_info routine\n", m.name);
-    if (m.parse == nullptr) fatal("Missing %s Light Parse routine\n", m.name);
-    if (m.eval == nullptr) fatal("Missing %s Light Eval routine\n", m.name);
-    if (m.init == nullptr) fatal("Missing %s Light Init routine\n", m.name);
-    if (m.copy == nullptr) fatal("Missing %s Light Copy routine\n", m.name);
+    check_routines(m, kLightRoutines);
 }
-
-// Every light the scene made, for the whole run: the scene's records refer
-// to them from memory that is released wholesale, so the run keeps them here.
-namespace {
-std::vector<RR_Light*>& every_light() {
-    static auto* records = new std::vector<RR_Light*>();
-    return *records;
-}
-}  // namespace
 
 RR_Light* Rr_create_light(const char* model_name, std::int32_t line) {
-    const AR_LightModel* model = find_light_model(model_name);
-    if (model == nullptr) fatal("Unknown light model %s\n", model_name ? model_name : "");
-    check_light_model(*model);
-    auto* light = new RR_Light();
-    every_light().push_back(light);
-    light->model = model;
+    auto* light = new_model_record<RR_Light>(light_models(), model_name, "Unknown light model %s\n",
+                                             kLightRoutines);
+    const AR_LightModel* model = light->model;
     light->line = line;
     light->model_node = model->alloc_node();
     if (light->model_node == nullptr) fatal("Unable to allocate node for %s Light\n", model->name);

@@ -222,6 +222,30 @@ TEST(LightDeath, MissingRoutinesAreNamedInOrder) {
     row.copy = nullptr;
     EXPECT_EXIT(check_light_model(row), testing::ExitedWithCode(1),
                 "^Missing spot Light Copy routine\n$");
+    row.init = nullptr;  // init is checked before copy
+    EXPECT_EXIT(check_light_model(row), testing::ExitedWithCode(1),
+                "^Missing spot Light Init routine\n$");
+}
+
+TEST(LightDeath, AParseRoutineHandedNoNodeSaysWhichModel) {
+    struct Case {
+        const char* model;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"point", "^Error parsing point light\n$"},
+        {"ambient", "^Error parsing ambient light\n$"},
+        {"linear", "^Error parsing linear light.\n$"},
+        {"area", "^Parsing error for area light.\n$"},
+        {"directional", "^Internal System Error at [0-9]+ in directional.c, Call Support\n$"},
+        {"spot", "^Internal System Error at [0-9]+ in spot.c, Call Support\n$"},
+        {"volume", "^Internal System Error at [0-9]+ in volume_light.c, Call Support\n$"},
+    };
+    for (const Case& c : cases) {
+        const AR_LightModel& model = *find_light_model(c.model);
+        EXPECT_EXIT(model.parse(nullptr, "decay", nullptr), testing::ExitedWithCode(1), c.message)
+            << c.model;
+    }
 }
 
 TEST(SampleSequences, ScrambledRadicalInverses) {

@@ -1,10 +1,10 @@
 // The shader record: creation for a model name, the parameters the parser
 // hands over, and the evaluation and initialisation for a frame time.
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "base/counters.h"
+#include "base/routine_rows.h"
 #include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
@@ -210,6 +210,17 @@ static_assert(SHADER_PSYS_FIRST + kParticleParameterCount <= SHADER_MODEL_ROW);
 // Every other name goes to the model.
 constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
 
+// The routines a shading model must have, in the order they are checked.
+constexpr RoutineCheck kShaderRoutines[] = {
+    {Routine::CALCULATION, "Unspecified %s shader calculation routine\n"},
+    {Routine::ALLOC_NODE, "Unspecified %s shader alloc_node routine\n"},
+    {Routine::ALLOC_INFO, "Unspecified %s shader alloc_info routine\n"},
+    {Routine::PARSE, "Unspecified %s shader parse routine\n"},
+    {Routine::EVAL, "Unspecified %s shader eval routine\n"},
+    {Routine::COPY, "Unspecified %s shader copy routine\n"},
+    {Routine::INIT, "Unspecified %s shader init routine\n"},
+};
+
 [[noreturn]] void cannot_evaluate(const RR_Shader& shader, const char* parameter) {
     fatal("Cannot evaluate %s of shader %s (line %d)\n", parameter, shader.name ? shader.name : "",
           shader.line);
@@ -238,39 +249,18 @@ std::span<const AR_ShaderModel> shader_models() {
 }
 
 const AR_ShaderModel* find_shader_model(const char* name) {
-    if (name == nullptr) return nullptr;
-    for (const AR_ShaderModel& row : shader_models())
-        if (std::strcmp(row.name, name) == 0) return &row;
-    return nullptr;
+    return find_row(shader_models(), name);
 }
 
 void check_shader_model(const AR_ShaderModel& m) {
-    if (m.calculation == nullptr) fatal("Unspecified %s shader calculation routine\n", m.name);
-    if (m.alloc_node == nullptr) fatal("Unspecified %s shader alloc_node routine\n", m.name);
-    if (m.alloc_info == nullptr) fatal("Unspecified %s shader alloc_info routine\n", m.name);
-    if (m.parse == nullptr) fatal("Unspecified %s shader parse routine\n", m.name);
-    if (m.eval == nullptr) fatal("Unspecified %s shader eval routine\n", m.name);
-    if (m.copy == nullptr) fatal("Unspecified %s shader copy routine\n", m.name);
-    if (m.init == nullptr) fatal("Unspecified %s shader init routine\n", m.name);
+    check_routines(m, kShaderRoutines);
 }
-
-// Every shader the scene made, for the whole run: the scene's records refer
-// to them from memory that is released wholesale, so the run keeps them here.
-namespace {
-std::vector<RR_Shader*>& every_shader() {
-    static auto* records = new std::vector<RR_Shader*>();
-    return *records;
-}
-}  // namespace
 
 RR_Shader* Rr_create_shader(const char* model_name, std::int32_t line) {
-    const AR_ShaderModel* model = find_shader_model(model_name);
-    if (model == nullptr) fatal("Unknown shader model %s\n", model_name ? model_name : "");
-    check_shader_model(*model);
-    auto* shader = new RR_Shader();
-    every_shader().push_back(shader);
+    auto* shader = new_model_record<RR_Shader>(shader_models(), model_name,
+                                               "Unknown shader model %s\n", kShaderRoutines);
+    const AR_ShaderModel* model = shader->model;
     shader->info = new AR_ShaderInfo();
-    shader->model = model;
     shader->line = line;
     shader->info->shader = shader;
     shader->info->model = model;

@@ -213,10 +213,27 @@ TEST(ShaderDeath, EvaluationFailuresEndTheRun) {
         ShadingTest::evaluate_declared_shader("shader s (model = blinn, eccentricity = 1.0);"),
         testing::ExitedWithCode(1), "^Error in blinn Shader evaluate routine\n$");
     AR_ShaderModel row = *find_shader_model("lambert");
+    auto eval_of_lambert = row.eval;
     row.eval = nullptr;
     row.copy = nullptr;
     EXPECT_EXIT(check_shader_model(row), testing::ExitedWithCode(1),
                 "^Unspecified lambert shader eval routine\n$");
+    row.eval = eval_of_lambert;
+    row.init = nullptr;  // copy is checked before init
+    EXPECT_EXIT(check_shader_model(row), testing::ExitedWithCode(1),
+                "^Unspecified lambert shader copy routine\n$");
+}
+
+TEST(ShaderDeath, AParseRoutineHandedNoNodeSaysWhichModel) {
+    const char* models[][2] = {{"blinn", "^Error parsing Blinn shader\n$"},
+                               {"lightsource", "^Error parsing Lightsource shader\n$"},
+                               {"lambert", "^Error parsing lambert shader\n$"},
+                               {"phong", "^Error parsing phong shader\n$"}};
+    for (const auto& [name, message] : models) {
+        const AR_ShaderModel& model = *find_shader_model(name);
+        EXPECT_EXIT(model.parse(nullptr, "diffuse", nullptr), testing::ExitedWithCode(1), message)
+            << name;
+    }
 }
 
 }  // namespace

@@ -70,20 +70,27 @@ const AR_Atmosphere& Ar_atmosphere() {
     return atmosphere;
 }
 
+namespace {
+
+// The hooks of the shading subsystem besides the lights', listed once so
+// that removing them cannot miss one: set, or cleared again.
+void set_shading_hooks(bool on) {
+    scene_hooks().prepare_shaders = on ? prepare_object_shaders : nullptr;
+    FramePasses& passes = frame_passes();
+    passes.prepare_lights = on ? prepare_lights : nullptr;
+    passes.release_camera_lights = on ? release_camera_lights : nullptr;
+}
+
+}  // namespace
+
 void install_shading_hooks() {
     install_light_hooks();
-    scene_hooks().prepare_shaders = prepare_object_shaders;
-    FramePasses& passes = frame_passes();
-    passes.prepare_lights = prepare_lights;
-    passes.release_camera_lights = release_camera_lights;
+    set_shading_hooks(true);
 }
 
 void remove_shading_hooks() {
     remove_light_hooks();
-    scene_hooks().prepare_shaders = nullptr;
-    FramePasses& passes = frame_passes();
-    passes.prepare_lights = nullptr;
-    passes.release_camera_lights = nullptr;
+    set_shading_hooks(false);
 }
 
 }  // namespace sky

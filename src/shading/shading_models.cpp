@@ -102,65 +102,99 @@ int no_init(void*) {
     return 1;
 }
 
-// The diffuse, specular and reflection slots of the lit models.
+// The parse routine of a model whose parameters are `table`: the parameter
+// into its row's place, or the table's unknown-name rule. A call without a
+// node, name or value ends the run with the table's missing_node message.
+template <const ParameterTable& table>
+int parse_model(void* node, const char* name, Expr* value) {
+    if (node == nullptr || name == nullptr || value == nullptr) fatal("%s", table.missing_node);
+    return parse_parameter(table, static_cast<ShaderNode*>(node)->values, name, value) ? 1 : 0;
+}
+
+// A model's row: its calculation and eval routines (and its own info
+// allocation where it derives a constant from its parameters), with the
+// shared routines for an info of type `Info` whose parameters are `table`.
+template <typename Info, const ParameterTable& table>
+constexpr AR_ShaderModel model_row(
+    const char* name, decltype(AR_ShaderModel::calculation) calculation,
+    decltype(AR_ShaderModel::eval) eval,
+    decltype(AR_ShaderModel::alloc_info) alloc_info = allocate_info<Info, table>) {
+    return AR_ShaderModel{.name = name,
+                          .calculation = calculation,
+                          .alloc_node = allocate_node,
+                          .alloc_info = alloc_info,
+                          .parse = parse_model<table>,
+                          .eval = eval,
+                          .init = no_init,
+                          .copy = copy_info<Info>,
+                          .release = release_info<Info>,
+                          .parameters = &table};
+}
+
 constexpr const char* kDiffuse = "How much of the light the surface scatters, 0..1.";
-constexpr const char* kSpecular = "The highlight's colour, and the tint of reflections.";
-constexpr const char* kReflection = "An environment texture reflected in the surface.";
-constexpr const char* kReflectivity = "How strongly reflections show, at most 1.";
-constexpr const char* kSpecularIntensity = "The strength of the highlight.";
-constexpr const char* kGloss =
-    "The highlight's mix between the surface colour (0) and the specular colour (1).";
 
-// --- blinn -------------------------------------------------------------------------
-
-// In the order they are evaluated.
-constexpr Parameter kBlinnRows[] = {
+// The rows the lit models (Blinn, Phong) share, in their order: their
+// colour-or-scalar slots first, the highlight's strength and gloss last.
+template <typename Info>
+constexpr Parameter kLitSlots[] = {
     {.name = "specular",
      .type = SLOT,
      .value = grey(0.5f),
-     .store = SKY_FIELD(AR_BlinnShaderInfo, specular),
-     .description = kSpecular},
+     .store = SKY_FIELD(Info, specular),
+     .description = "The highlight's colour, and the tint of reflections."},
     {.name = "reflection",
      .type = SLOT,
-     .store = SKY_FIELD(AR_BlinnShaderInfo, reflection),
-     .description = kReflection},
+     .store = SKY_FIELD(Info, reflection),
+     .description = "An environment texture reflected in the surface."},
     {.name = "reflectivity",
      .type = SLOT,
      .value = grey(0.5f),
-     .store = SKY_FIELD(AR_BlinnShaderInfo, reflectivity),
-     .description = kReflectivity},
+     .store = SKY_FIELD(Info, reflectivity),
+     .description = "How strongly reflections show, at most 1."},
     {.name = "diffuse",
      .type = SLOT,
      .value = grey(0.8f),
-     .store = SKY_FIELD(AR_BlinnShaderInfo, diffuse),
+     .store = SKY_FIELD(Info, diffuse),
      .description = kDiffuse},
-    {.name = "eccentricity",
-     .value = {0.3f},
-     .store = SKY_FIELD(AR_BlinnShaderInfo, eccentricity),
-     .description = "The highlight's spread; 1 fails the evaluation (the highlight would have "
-                    "no width)."},
-    {.name = "specular_rolloff",
-     .value = {0.3f},
-     .below = at_least(0),
-     .above = at_most(1),
-     .store = SKY_FIELD(AR_BlinnShaderInfo, specular_rolloff),
-     .description = "How much the highlight brightens at grazing angles (Fresnel term)."},
+};
+template <typename Info>
+constexpr Parameter kHighlightStrength[] = {
     {.name = "specular_intensity",
      .value = {1.0f},
      .below = at_least(0),
      .above = at_most(1),
-     .store = SKY_FIELD(AR_BlinnShaderInfo, specular_intensity),
-     .description = kSpecularIntensity},
+     .store = SKY_FIELD(Info, specular_intensity),
+     .description = "The strength of the highlight."},
     {.name = "gloss",
      .value = {0.0f},
      .below = at_least(0),
      .above = at_most(1),
-     .store = SKY_FIELD(AR_BlinnShaderInfo, gloss),
-     .description = kGloss},
+     .store = SKY_FIELD(Info, gloss),
+     .description =
+         "The highlight's mix between the surface colour (0) and the specular colour (1)."},
 };
+
+// --- blinn -------------------------------------------------------------------------
+
+// In the order they are evaluated.
+constexpr auto kBlinnRows = join_rows(
+    kLitSlots<AR_BlinnShaderInfo>,
+    {{.name = "eccentricity",
+      .value = {0.3f},
+      .store = SKY_FIELD(AR_BlinnShaderInfo, eccentricity),
+      .description = "The highlight's spread; 1 fails the evaluation (the highlight would have "
+                     "no width)."},
+     {.name = "specular_rolloff",
+      .value = {0.3f},
+      .below = at_least(0),
+      .above = at_most(1),
+      .store = SKY_FIELD(AR_BlinnShaderInfo, specular_rolloff),
+      .description = "How much the highlight brightens at grazing angles (Fresnel term)."}},
+    kHighlightStrength<AR_BlinnShaderInfo>);
 static_assert(rows_are_consistent(kBlinnRows) && std::size(kBlinnRows) <= kMaxModelParameters);
 // An unknown name fails the parse routine, and the shader reports it.
-constexpr ParameterTable kBlinnTable{kBlinnRows, nullptr, UnknownName::QUIET};
+constexpr ParameterTable kBlinnTable{kBlinnRows, nullptr, UnknownName::QUIET,
+                                     "Error parsing Blinn shader\n"};
 
 // Blinn's constant of the highlight's distribution.
 void derive_blinn(AR_BlinnShaderInfo& b) {
@@ -171,13 +205,6 @@ void* allocate_blinn() {
     auto* b = static_cast<AR_BlinnShaderInfo*>(allocate_info<AR_BlinnShaderInfo, kBlinnTable>());
     derive_blinn(*b);
     return b;
-}
-
-int parse_blinn(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing Blinn shader\n");
-    return parse_parameter(kBlinnTable, static_cast<ShaderNode*>(node)->values, name, value) ? 1
-                                                                                             : 0;
 }
 
 int eval_blinn(AR_ShaderInfo&, void* node, void* info) {
@@ -198,55 +225,18 @@ void blinn(const AR_ShaderInfo& shader, const Triple&, AR_ShadePoint& point, con
 // --- phong -------------------------------------------------------------------------
 
 // In the order they are evaluated.
-constexpr Parameter kPhongRows[] = {
-    {.name = "specular",
-     .type = SLOT,
-     .value = grey(0.5f),
-     .store = SKY_FIELD(AR_PhongShaderInfo, specular),
-     .description = kSpecular},
-    {.name = "reflection",
-     .type = SLOT,
-     .store = SKY_FIELD(AR_PhongShaderInfo, reflection),
-     .description = kReflection},
-    {.name = "reflectivity",
-     .type = SLOT,
-     .value = grey(0.5f),
-     .store = SKY_FIELD(AR_PhongShaderInfo, reflectivity),
-     .description = kReflectivity},
-    {.name = "diffuse",
-     .type = SLOT,
-     .value = grey(0.8f),
-     .store = SKY_FIELD(AR_PhongShaderInfo, diffuse),
-     .description = kDiffuse},
-    {.name = "shinyness",
-     .type = INTEGER,
-     .value = {20.0f},
-     .below = fails(0),
-     .store = SKY_FIELD(AR_PhongShaderInfo, shinyness),
-     .description = "The highlight's exponent: larger is smaller and sharper."},
-    {.name = "specular_intensity",
-     .value = {1.0f},
-     .below = at_least(0),
-     .above = at_most(1),
-     .store = SKY_FIELD(AR_PhongShaderInfo, specular_intensity),
-     .description = kSpecularIntensity},
-    {.name = "gloss",
-     .value = {0.0f},
-     .below = at_least(0),
-     .above = at_most(1),
-     .store = SKY_FIELD(AR_PhongShaderInfo, gloss),
-     .description = kGloss},
-};
+constexpr auto kPhongRows =
+    join_rows(kLitSlots<AR_PhongShaderInfo>,
+              {{.name = "shinyness",
+                .type = INTEGER,
+                .value = {20.0f},
+                .below = fails(0),
+                .store = SKY_FIELD(AR_PhongShaderInfo, shinyness),
+                .description = "The highlight's exponent: larger is smaller and sharper."}},
+              kHighlightStrength<AR_PhongShaderInfo>);
 static_assert(rows_are_consistent(kPhongRows) && std::size(kPhongRows) <= kMaxModelParameters);
 constexpr ParameterTable kPhongTable{kPhongRows, "Unknown parameter %s for phong shader.\n",
-                                     UnknownName::FATAL};
-
-int parse_phong(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing phong shader\n");
-    return parse_parameter(kPhongTable, static_cast<ShaderNode*>(node)->values, name, value) ? 1
-                                                                                             : 0;
-}
+                                     UnknownName::FATAL, "Error parsing phong shader\n"};
 
 int eval_phong(AR_ShaderInfo&, void* node, void* info) {
     return evaluate_model(kPhongTable, node, info) ? 1 : 0;
@@ -274,14 +264,7 @@ constexpr Parameter kLambertRows[] = {
 };
 static_assert(rows_are_consistent(kLambertRows) && std::size(kLambertRows) <= kMaxModelParameters);
 constexpr ParameterTable kLambertTable{kLambertRows, "Unknown parameter %s for lambert shader.\n",
-                                       UnknownName::FATAL};
-
-int parse_lambert(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing lambert shader\n");
-    return parse_parameter(kLambertTable, static_cast<ShaderNode*>(node)->values, name, value) ? 1
-                                                                                               : 0;
-}
+                                       UnknownName::FATAL, "Error parsing lambert shader\n"};
 
 int eval_lambert(AR_ShaderInfo&, void* node, void* info) {
     return evaluate_model(kLambertTable, node, info) ? 1 : 0;
@@ -309,15 +292,8 @@ constexpr Parameter kLightsourceRows[] = {
 };
 static_assert(rows_are_consistent(kLightsourceRows));
 constexpr ParameterTable kLightsourceTable{
-    kLightsourceRows, "Unknown parameter %s for Lightsource shader.\n", UnknownName::FATAL};
-
-int parse_lightsource(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing Lightsource shader\n");
-    return parse_parameter(kLightsourceTable, static_cast<ShaderNode*>(node)->values, name, value)
-               ? 1
-               : 0;
-}
+    kLightsourceRows, "Unknown parameter %s for Lightsource shader.\n", UnknownName::FATAL,
+    "Error parsing Lightsource shader\n"};
 
 int eval_lightsource(AR_ShaderInfo&, void*, void*) {
     return 1;
@@ -330,46 +306,13 @@ void lightsource(const AR_ShaderInfo& shader, const Triple&, AR_ShadePoint& poin
 
 }  // namespace
 
-const AR_ShaderModel kBlinnModel = {"blinn",
-                                    blinn,
-                                    allocate_node,
-                                    allocate_blinn,
-                                    parse_blinn,
-                                    eval_blinn,
-                                    no_init,
-                                    copy_info<AR_BlinnShaderInfo>,
-                                    release_info<AR_BlinnShaderInfo>,
-                                    &kBlinnTable};
-const AR_ShaderModel kLightsourceModel = {
-    "lightsource",
-    lightsource,
-    allocate_node,
-    allocate_info<AR_LightsourceShaderInfo, kLightsourceTable>,
-    parse_lightsource,
-    eval_lightsource,
-    no_init,
-    copy_info<AR_LightsourceShaderInfo>,
-    release_info<AR_LightsourceShaderInfo>,
-    &kLightsourceTable};
-const AR_ShaderModel kLambertModel = {"lambert",
-                                      lambert,
-                                      allocate_node,
-                                      allocate_info<AR_LambertShaderInfo, kLambertTable>,
-                                      parse_lambert,
-                                      eval_lambert,
-                                      no_init,
-                                      copy_info<AR_LambertShaderInfo>,
-                                      release_info<AR_LambertShaderInfo>,
-                                      &kLambertTable};
-const AR_ShaderModel kPhongModel = {"phong",
-                                    phong,
-                                    allocate_node,
-                                    allocate_info<AR_PhongShaderInfo, kPhongTable>,
-                                    parse_phong,
-                                    eval_phong,
-                                    no_init,
-                                    copy_info<AR_PhongShaderInfo>,
-                                    release_info<AR_PhongShaderInfo>,
-                                    &kPhongTable};
+const AR_ShaderModel kBlinnModel =
+    model_row<AR_BlinnShaderInfo, kBlinnTable>("blinn", blinn, eval_blinn, allocate_blinn);
+const AR_ShaderModel kLightsourceModel = model_row<AR_LightsourceShaderInfo, kLightsourceTable>(
+    "lightsource", lightsource, eval_lightsource);
+const AR_ShaderModel kLambertModel =
+    model_row<AR_LambertShaderInfo, kLambertTable>("lambert", lambert, eval_lambert);
+const AR_ShaderModel kPhongModel =
+    model_row<AR_PhongShaderInfo, kPhongTable>("phong", phong, eval_phong);
 
 }  // namespace sky::shading

@@ -8,6 +8,7 @@
 
 #include "platform/image/fb.h"
 #include "platform/image/image_test_support.h"
+#include "platform/memory.h"
 #include "platform/report.h"
 #include "texture/texture_cache.h"
 #include "texture/texture_test_support.h"
@@ -36,6 +37,7 @@ bool write_image(const std::string& name, int format) {
         }
     FBhandle* file = FBopen(name.c_str(), FB_WRITE_IMAGE, format, 4, 4, 4, 0, 0, 90.0);
     if (file == nullptr) return false;
+    FBtiff16_set(file, 0);  // 8-bit values, whatever the file takes
     bool written = FBwrite(file, pixels.data()) != 0;
     return FBclose(file) != 0 && written;
 }
@@ -109,12 +111,15 @@ TEST_F(FileTexture, EveryFilterReachesTheMeanAndKeepsFlatAreas) {
     }
 }
 
-TEST_F(FileTexture, TiffImagesReadAsWell) {
-    std::string tiff = scratch_.file("grid.tif");
-    ASSERT_TRUE(write_image(tiff, FB_FORMAT_TIFF));
-    AR_TextureInfo* t = declared("environment t (procedure = file, image = \"" + tiff + "\");");
-    ASSERT_NE(t, nullptr);
-    expect_texel(look(*t, centre_u(2), centre_v(1)), 2, 1);
+TEST_F(FileTexture, EveryFormatTheRendererWritesReadsAsWell) {
+    for (int format : {FB_FORMAT_SGI, FB_FORMAT_TIFF, FB_FORMAT_TIFF16, FB_FORMAT_RLA}) {
+        std::string name = scratch_.file("grid" + std::to_string(format));
+        ASSERT_TRUE(write_image(name, format));
+        AR_TextureInfo* t = declared("environment t (procedure = file, image = \"" + name + "\");");
+        ASSERT_NE(t, nullptr);
+        expect_texel(look(*t, centre_u(2), centre_v(1)), 2, 1);
+    }
+    EXPECT_EQ(errors, "");
 }
 
 TEST_F(FileTexture, RepeatMirrorAndStaggerPlaceTheImage) {
@@ -229,6 +234,36 @@ TEST_F(FileTexture, ImagesAreReadOnceAndSharedUntilTheCacheLimit) {
     set_texture_cache_limit(0);
     texture_cache_new_frame();
     EXPECT_EQ(texture_cache_bytes(), held);
+}
+
+// The statistics print the tracked memory: a texture's pyramid is in it for
+// as long as the texture is held.
+TEST_F(FileTexture, TheMemoryOfATextureIsCountedWhileItIsHeld) {
+    const std::size_t before = MA_get_memory_used();
+    std::shared_ptr<const ImagePyramid> pyramid = texture_image(image_);
+    ASSERT_TRUE(pyramid);
+    EXPECT_EQ(pyramid->bytes(), (16u + 4u + 1u) * 4u);
+    EXPECT_GE(MA_get_memory_used(), before + pyramid->bytes());
+    pyramid.reset();
+    clear_texture_cache();
+    EXPECT_LE(MA_get_memory_used(), before);
+}
+
+// An image beyond the pixel limit is halved as its pyramid would halve it:
+// the texture is that level of the full image's pyramid.
+TEST_F(FileTexture, AnImageBeyondTheLimitIsReducedWithAWarning) {
+    set_texture_pixel_limit(15);  // 4 x 4 is too many, 2 x 2 fits
+    AR_TextureInfo* t = file_texture();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(errors, "Warning: Texture file " + image_ +
+                          " reduced from 4x4 to 2x2 pixels: textures are limited to 15 pixels\n");
+    std::shared_ptr<const ImagePyramid> reduced = texture_image(image_);
+    ASSERT_TRUE(reduced);
+    EXPECT_EQ(reduced->level(0).width, 2);
+    EXPECT_EQ(reduced->bytes(), (4u + 1u) * 4u);
+    // The top-left texel is the mean of the image's top-left four.
+    expect_colour(look(*t, 0.25f, 0.75f), (texel_red(0) + texel_red(1)) / 2,
+                  (texel_green(0) + texel_green(1)) / 2, 200, 0.51f);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace sky {
@@ -35,9 +36,24 @@ float kernel_weight(TextureFilter filter, float r2) {
     }
 }
 
+// A row of the next coarser level from two rows of a level `width` wide
+// (the same row twice for an odd height's last): each pixel the mean of four,
+// the last column counting twice for an odd width.
+void halve_rows(const std::uint8_t* upper, const std::uint8_t* lower, int width,
+                std::uint8_t* out) {
+    const int coarse = (width + 1) / 2;
+    for (int x = 0; x < coarse; ++x) {
+        const int left = 2 * x * 4, right = std::min(2 * x + 1, width - 1) * 4;
+        for (int c = 0; c < 4; ++c) {
+            const int sum = upper[left + c] + upper[right + c] + lower[left + c] + lower[right + c];
+            out[x * 4 + c] = static_cast<std::uint8_t>((sum + 2) / 4);
+        }
+    }
+}
+
 }  // namespace
 
-bool ImagePyramid::build(int width, int height, std::vector<std::uint8_t>&& pixels) {
+bool ImagePyramid::build(int width, int height, TrackedBlock&& pixels) {
     levels_.clear();
     try {
         levels_.push_back(PyramidLevel{width, height, std::move(pixels)});
@@ -46,23 +62,16 @@ bool ImagePyramid::build(int width, int height, std::vector<std::uint8_t>&& pixe
             PyramidLevel coarse;
             coarse.width = (fine.width + 1) / 2;
             coarse.height = (fine.height + 1) / 2;
-            coarse.pixels.resize(static_cast<std::size_t>(coarse.width) * coarse.height * 4);
+            const std::size_t row_bytes = static_cast<std::size_t>(coarse.width) * 4;
+            if (!coarse.pixels.resize(row_bytes * coarse.height, __LINE__, __FILE__)) {
+                levels_.clear();
+                return false;
+            }
+            const std::size_t fine_row = static_cast<std::size_t>(fine.width) * 4;
             for (int y = 0; y < coarse.height; ++y)
-                for (int x = 0; x < coarse.width; ++x)
-                    for (int c = 0; c < 4; ++c) {
-                        int sum = 0;
-                        for (int dy = 0; dy < 2; ++dy)
-                            for (int dx = 0; dx < 2; ++dx) {
-                                int fx = std::min(2 * x + dx, fine.width - 1);
-                                int fy = std::min(2 * y + dy, fine.height - 1);
-                                sum +=
-                                    fine.pixels[(static_cast<std::size_t>(fy) * fine.width + fx) *
-                                                    4 +
-                                                c];
-                            }
-                        coarse.pixels[(static_cast<std::size_t>(y) * coarse.width + x) * 4 + c] =
-                            static_cast<std::uint8_t>((sum + 2) / 4);
-                    }
+                halve_rows(fine.pixels.data() + 2 * y * fine_row,
+                           fine.pixels.data() + std::min(2 * y + 1, fine.height - 1) * fine_row,
+                           fine.width, coarse.pixels.data() + y * row_bytes);
             levels_.push_back(std::move(coarse));
         }
     } catch (const std::bad_alloc&) {
@@ -70,6 +79,62 @@ bool ImagePyramid::build(int width, int height, std::vector<std::uint8_t>&& pixe
         return false;
     }
     return true;
+}
+
+bool ReducedImage::start(int width, int height, int halvings) {
+    widths_.assign(1, width);
+    heights_.assign(1, height);
+    for (int i = 0; i < halvings; ++i) {
+        widths_.push_back((widths_.back() + 1) / 2);
+        heights_.push_back((heights_.back() + 1) / 2);
+    }
+    rows_.assign(halvings, 0);
+    pending_.clear();
+    made_.clear();
+    pending_.resize(halvings);
+    made_.resize(halvings);
+    for (int i = 0; i < halvings; ++i)
+        if (!pending_[i].resize(static_cast<std::size_t>(widths_[i]) * 4, __LINE__, __FILE__) ||
+            !made_[i].resize(static_cast<std::size_t>(widths_[i + 1]) * 4, __LINE__, __FILE__))
+            return false;
+    result_.release();
+    result_rows_ = 0;
+    return true;
+}
+
+bool ReducedImage::add_row(const std::uint8_t* row) {
+    return pass_on(0, row);
+}
+
+bool ReducedImage::pass_on(std::size_t stage, const std::uint8_t* row) {
+    if (stage == pending_.size()) {
+        // The result grows by doubling: memory follows the rows that came.
+        const std::size_t row_bytes = static_cast<std::size_t>(width()) * 4;
+        const std::size_t needed = (result_rows_ + 1) * row_bytes;
+        if (needed > result_.size()) {
+            std::size_t rows = std::max<std::size_t>(64, 2 * result_.size() / row_bytes);
+            rows = std::min<std::size_t>(rows, static_cast<std::size_t>(height()));
+            if (!result_.resize(rows * row_bytes, __LINE__, __FILE__)) return false;
+        }
+        std::memcpy(result_.data() + result_rows_ * row_bytes, row, row_bytes);
+        ++result_rows_;
+        return true;
+    }
+    const int r = rows_[stage]++;
+    const int width = widths_[stage];
+    const bool last = r == heights_[stage] - 1;
+    if (r % 2 == 0 && !last) {
+        std::memcpy(pending_[stage].data(), row, static_cast<std::size_t>(width) * 4);
+        return true;
+    }
+    // An odd last row pairs with itself, as the pyramid repeats its last row.
+    const std::uint8_t* upper = r % 2 == 0 ? row : pending_[stage].data();
+    halve_rows(upper, row, width, made_[stage].data());
+    return pass_on(stage + 1, made_[stage].data());
+}
+
+TrackedBlock ReducedImage::take() {
+    return std::move(result_);
 }
 
 std::size_t ImagePyramid::bytes() const {

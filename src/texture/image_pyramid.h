@@ -4,11 +4,15 @@
 // Pixels are 8-bit RGBA, rows top first, as the image file library delivers
 // them. Texture space has (0, 0) at the bottom-left corner of the image and
 // (1, 1) at the top-right; the image repeats outside [0, 1).
+//
+// Levels come from the tracked allocator, so the memory the statistics print
+// includes every texture held.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "platform/memory.h"
 #include "texture/texture.h"
 
 namespace sky {
@@ -24,13 +28,41 @@ enum TextureFilter : std::int32_t {
 
 struct PyramidLevel {
     int width = 0, height = 0;
-    std::vector<std::uint8_t> pixels;  // width × height × 4
+    TrackedBlock pixels;  // width × height × 4
+};
+
+// An image halved `halvings` times while its rows arrive, top first, exactly
+// as the pyramid halves its levels (so the result is the level the whole
+// image's pyramid would have), holding one row per halving besides the
+// result. The result grows with the rows that arrive, so a file that ends
+// early never costs the memory its header promised.
+class ReducedImage {
+public:
+    // False when memory runs out.
+    bool start(int width, int height, int halvings);
+    // Takes the next row (width × 4 bytes). False when memory runs out.
+    bool add_row(const std::uint8_t* row);
+
+    int width() const { return widths_.back(); }
+    int height() const { return heights_.back(); }
+    // The result, once every row has arrived: width() × height() × 4 bytes.
+    TrackedBlock take();
+
+private:
+    bool pass_on(std::size_t stage, const std::uint8_t* row);
+
+    std::vector<int> widths_, heights_;  // per stage, the source first
+    std::vector<int> rows_;              // rows each halving has taken
+    std::vector<TrackedBlock> pending_;  // per halving: an even row awaiting its pair
+    std::vector<TrackedBlock> made_;     // per halving: the row it makes
+    TrackedBlock result_;
+    int result_rows_ = 0;
 };
 
 class ImagePyramid {
 public:
     // From a whole image (width × height × 4 bytes). False when memory runs out.
-    bool build(int width, int height, std::vector<std::uint8_t>&& pixels);
+    bool build(int width, int height, TrackedBlock&& pixels);
 
     // The colour over a square footprint `width` wide (texture units) centred
     // at (u, v): colour 0..255, alpha 0..1. Allocates nothing.

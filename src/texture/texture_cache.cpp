@@ -19,9 +19,22 @@
 namespace sky {
 namespace {
 
-// Pixels of one texture image beyond which it is refused: its pyramid
-// would take more than a gigabyte and a third.
-constexpr std::uint64_t kMaxTexturePixels = 1ull << 28;
+// Pixels of the finest level of a texture's pyramid: 256 MB, the whole
+// pyramid a third more. A larger image is halved while it is read, as its
+// pyramid would halve it, until it fits: the texture looks the same wherever
+// a lookup's footprint covers a texel of the reduced image or more, and no
+// single texture can take more memory than this, whatever its file's size.
+constexpr std::uint64_t kMaxTexturePixels = std::uint64_t{8192} * 8192;
+
+// How many halvings bring a width x height image within the limit.
+int halvings_to_fit(int width, int height, std::uint64_t max_pixels) {
+    int halvings = 0;
+    auto halved = [&](int size) {
+        return (static_cast<std::uint64_t>(size) + (1u << halvings) - 1) >> halvings;
+    };
+    while (halved(width) * halved(height) > max_pixels) ++halvings;
+    return halvings;
+}
 
 struct CacheEntry {
     std::shared_ptr<const ImagePyramid> pyramid;  // null: the file failed
@@ -35,6 +48,7 @@ struct Cache {
     std::uint64_t clock = 0;
     std::size_t limit = 0;  // 0: from the render options
     bool limit_set = false;
+    std::uint64_t max_pixels = kMaxTexturePixels;
 };
 
 Cache& cache() {
@@ -77,7 +91,7 @@ private:
     std::string name_;
 };
 
-std::shared_ptr<const ImagePyramid> load(const std::string& name) {
+std::shared_ptr<const ImagePyramid> load(const std::string& name, std::uint64_t max_pixels) {
     struct stat info {};
     if (::stat(name.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
         rptError("Warning: Couldn't find texture file '%s'\n", name.c_str());
@@ -105,37 +119,42 @@ std::shared_ptr<const ImagePyramid> load(const std::string& name) {
         rptError("Error: Texture file %s is corrupt\n", name.c_str());
         return nullptr;
     }
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-        kMaxTexturePixels) {
-        FBclose(file);
-        rptError("Error: Texture file %s too big\n", name.c_str());
-        return nullptr;
-    }
-    std::vector<std::uint8_t> pixels;
-    try {
-        pixels.resize(static_cast<std::size_t>(width) * height * 4);
-    } catch (const std::bad_alloc&) {
+    ReducedImage image;
+    TrackedBlock line;
+    const int halvings = halvings_to_fit(width, height, max_pixels);
+    if (!image.start(width, height, halvings) ||
+        !line.resize(static_cast<std::size_t>(width) * 4, __LINE__, __FILE__)) {
         FBclose(file);
         rptError("Error: can't allocate memory for texture %s\n", name.c_str());
         return nullptr;
     }
+    if (halvings > 0)
+        rptError(
+            "Warning: Texture file %s reduced from %dx%d to %dx%d pixels: textures are "
+            "limited to %llu pixels\n",
+            name.c_str(), width, height, image.width(), image.height(),
+            static_cast<unsigned long long>(max_pixels));
     for (int row = 0; row < height; ++row) {
-        std::uint8_t* line = &pixels[static_cast<std::size_t>(row) * width * 4];
-        if (FBread(file, line) != width) {
+        if (FBread(file, line.data()) != width) {
             FBclose(file);
             fatal("Error: Could not read the scanline from file %s\n", name.c_str());
         }
         // A one-channel image brings its value in the fourth byte.
         if (channels == 1)
             for (int x = 0; x < width; ++x) {
-                std::uint8_t* p = line + 4 * x;
+                std::uint8_t* p = line.data() + 4 * x;
                 p[0] = p[1] = p[2] = p[3];
                 p[3] = 255;
             }
+        if (!image.add_row(line.data())) {
+            FBclose(file);
+            rptError("Error: can't allocate memory for texture %s\n", name.c_str());
+            return nullptr;
+        }
     }
     FBclose(file);
     auto pyramid = std::make_shared<ImagePyramid>();
-    if (!pyramid->build(width, height, std::move(pixels))) {
+    if (!pyramid->build(image.width(), image.height(), image.take())) {
         rptError("Error: can't allocate element for texture %s\n", name.c_str());
         return nullptr;
     }
@@ -170,7 +189,8 @@ std::shared_ptr<const ImagePyramid> texture_image(const std::string& name, bool 
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     auto it = c.entries.find(name);
-    if (it == c.entries.end()) it = c.entries.emplace(name, CacheEntry{load(name), keep, 0}).first;
+    if (it == c.entries.end())
+        it = c.entries.emplace(name, CacheEntry{load(name, c.max_pixels), keep, 0}).first;
     it->second.last_use = ++c.clock;
     it->second.keep = it->second.keep && keep;
     return it->second.pyramid;
@@ -189,6 +209,12 @@ void set_texture_cache_limit(std::size_t bytes) {
     c.limit_set = true;
 }
 
+void set_texture_pixel_limit(std::uint64_t pixels) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.max_pixels = pixels > 0 ? pixels : kMaxTexturePixels;
+}
+
 std::size_t texture_cache_bytes() {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
@@ -203,6 +229,7 @@ void clear_texture_cache() {
     std::lock_guard<std::mutex> guard(c.lock);
     c.entries.clear();
     c.limit_set = false;
+    c.max_pixels = kMaxTexturePixels;
 }
 
 }  // namespace sky

@@ -6,11 +6,16 @@
 // while they fit in the cache's limit (`texture_cache_size` megabytes);
 // beyond it the least recently used go, at the start of a frame.
 //
+// A pyramid's finest level holds at most 8192 x 8192 pixels (a pyramid 341
+// MB at most, counted in the tracked memory): a larger image is halved while
+// it is read until it fits, with a warning naming its file.
+//
 // Loading happens on the main thread while textures are initialised; the
 // pyramids are never changed afterwards, so workers read them freely.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,8 +33,10 @@ std::shared_ptr<const ImagePyramid> texture_image(const std::string& name, bool 
 void texture_cache_new_frame();
 
 // For tests and tools: the limit in bytes, the bytes held, and a way to
-// start over.
+// start over (which also restores the pixel limit).
 void set_texture_cache_limit(std::size_t bytes);
+// The pixels of a pyramid's finest level (0: the usual 8192 x 8192).
+void set_texture_pixel_limit(std::uint64_t pixels);
 std::size_t texture_cache_bytes();
 void clear_texture_cache();
 

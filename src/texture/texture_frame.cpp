@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/routine_rows.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "scene/scene_hooks.h"
@@ -178,6 +179,17 @@ bool evaluate_placement_transformation(AR_TextureInfo& texture) {
     return true;
 }
 
+// The routines a procedure must have, in the order they are checked.
+constexpr RoutineCheck kProcedureRoutines[] = {
+    {Routine::CALCULATION, "Missing %s Texture Calculation routine\n"},
+    {Routine::ALLOC_NODE, "Missing %s Texture Allocate_node routine\n"},
+    {Routine::ALLOC_INFO, "Missing %s Texture Allocate_info routine\n"},
+    {Routine::PARSE, "Missing %s Texture Parse routine\n"},
+    {Routine::EVAL, "Missing %s Texture Eval routine\n"},
+    {Routine::INIT, "Missing %s Texture Init routine\n"},
+    {Routine::COPY, "Missing %s Texture Copy routine\n"},
+};
+
 // Turns a closed texture body into its record. A body whose procedure was
 // unknown has been reported by the parser and makes no record.
 void finish_texture_body(Body& body) {
@@ -194,14 +206,8 @@ void finish_texture_body(Body& body) {
 AR_TextureInfo* Rr_create_texture(const char* procedure_name, std::int32_t line) {
     const AR_TextureProcedure* procedure = find_texture_procedure(procedure_name);
     if (procedure == nullptr) fatal("Unknown Texture : %s\n", procedure_name ? procedure_name : "");
+    check_routines(*procedure, kProcedureRoutines);
     const char* name = procedure->name;
-    if (!procedure->calculation) fatal("Missing %s Texture Calculation routine\n", name);
-    if (!procedure->alloc_node) fatal("Missing %s Texture Allocate_node routine\n", name);
-    if (!procedure->alloc_info) fatal("Missing %s Texture Allocate_info routine\n", name);
-    if (!procedure->parse) fatal("Missing %s Texture Parse routine\n", name);
-    if (!procedure->eval) fatal("Missing %s Texture Eval routine\n", name);
-    if (!procedure->init) fatal("Missing %s Texture Init routine\n", name);
-    if (!procedure->copy) fatal("Missing %s Texture Copy routine\n", name);
 
     auto* texture = sdl_pool().make<AR_TextureInfo>();
     texture->procedure = procedure;
@@ -393,16 +399,24 @@ void texture_default_colour(const AR_TextureInfo& texture, TextureColour& out) {
     out.vector[0] = out.vector[1] = 0.0f;
 }
 
+namespace {
+
+// The hooks of the texture subsystem, listed once so that removing them
+// cannot miss one: set, or cleared again.
+void set_texture_hooks(bool on) {
+    set_texture_body_finisher(on ? finish_texture_body : nullptr);
+    set_texture_procedure_check(on ? texture_procedure_exists : nullptr);
+    scene_hooks().texture_cache_new_frame = on ? texture_cache_new_frame : nullptr;
+}
+
+}  // namespace
+
 void install_texture_hooks() {
-    set_texture_body_finisher(finish_texture_body);
-    set_texture_procedure_check(texture_procedure_exists);
-    scene_hooks().texture_cache_new_frame = texture_cache_new_frame;
+    set_texture_hooks(true);
 }
 
 void remove_texture_hooks() {
-    set_texture_body_finisher(nullptr);
-    set_texture_procedure_check(nullptr);
-    scene_hooks().texture_cache_new_frame = nullptr;
+    set_texture_hooks(false);
 }
 
 }  // namespace sky

@@ -21,6 +21,8 @@ A .cases file holds cases, each starting with a line "=== name". Then lines
             then compared with only the lines it finds (re.search)
   stdout-file / stderr-file: the exact text is that file's
   stdout-has / stderr-has: a quoted text that must occur (repeatable)
+  stdout-min: a regular expression with one group and a number: the group's
+            first match in the output must be a number at least that large
   stderr-lacks: a quoted text that must not occur (repeatable)
   exists / missing: a path (relative to {tmp}) that must or must not exist
 Programs run in {tmp} as their working directory. Elapsed times are read as
@@ -70,7 +72,8 @@ def parse(path):
             i += 1
             data = ("\n".join(block) + "\n").encode("utf-8") if block else b""
         elif key in ("args", "env", "setup", "signal", "status", "timeout", "exists", "missing",
-                     "stdin-file", "stdout-file", "stderr-file", "stdout-lines", "stderr-lines"):
+                     "stdin-file", "stdout-file", "stderr-file", "stdout-lines", "stderr-lines",
+                     "stdout-min"):
             data = value
         else:
             data = unquote(value)
@@ -114,6 +117,7 @@ def run_case(program, here, case):
             out, err, status = done.stdout, done.stderr, done.returncode
 
         out = ELAPSED.sub(rb"\1 00:00:00", out)
+        whole_out = out
         want_status = int(case.get("status", "0"))
         if status != want_status:
             failures.append(f"exit status {status}, expected {want_status}")
@@ -131,6 +135,12 @@ def run_case(program, here, case):
             for piece in case["multi"].get(f"{stream}-has", []):
                 if piece not in whole:
                     failures.append(f"{stream} lacks {piece!r}; got:\n{whole!r}")
+        if "stdout-min" in case:
+            pattern, _, least = case["stdout-min"].rpartition(" ")
+            found = re.search(pattern.encode("utf-8"), whole_out)
+            if not found or int(found.group(1)) < int(least):
+                failures.append(f"stdout has no {pattern!r} of at least {least}; got:\n"
+                                f"{whole_out!r}")
         for piece in case["multi"].get("stderr-lacks", []):
             if piece in err:
                 failures.append(f"stderr has {piece!r}")

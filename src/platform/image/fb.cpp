@@ -19,8 +19,10 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/image/fb_internal.h"
+#include "platform/image/file_bytes.h"
 #include "platform/image/image_io.h"
 #include "platform/image/oiio_formats.h"
 
@@ -231,27 +233,28 @@ int format_code(const char* name, int bits) {
 
 // Reads the first bytes; fails for files that cannot hold any image, so that
 // the text says what is wrong instead of OpenImageIO's "no format reader".
+// Only regular files are read: a device may never end (/dev/zero) and a FIFO
+// may never start, and opening checks without waiting on either.
 bool read_head(const char* name, std::uint8_t* head, std::size_t* size) {
-    struct stat info {};
-    if (::stat(name, &info) != 0) {
-        set_error_text(std::string(name) + ": cannot open: " + std::strerror(errno));
+    std::uint64_t file_size = 0;
+    std::string error;
+    int fd = open_regular_file(name, &file_size, &error);
+    if (fd < 0) {
+        set_error_text(error);
         return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-        set_error_text(std::string(name) + ": is a directory, not an image file");
-        return false;
-    }
-    if (S_ISREG(info.st_mode) && info.st_size == 0) {
+    if (file_size == 0) {
+        ::close(fd);
         set_error_text(std::string(name) + ": empty file, not an image");
         return false;
     }
-    std::FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) {
-        set_error_text(std::string(name) + ": cannot open: " + std::strerror(errno));
+    ssize_t got = ::pread(fd, head, kFormatHeadSize, 0);
+    ::close(fd);
+    if (got < 0) {
+        set_error_text(std::string(name) + ": cannot read: " + std::strerror(errno));
         return false;
     }
-    *size = std::fread(head, 1, kFormatHeadSize, file);
-    std::fclose(file);
+    *size = static_cast<std::size_t>(got);
     return true;
 }
 

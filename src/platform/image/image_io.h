@@ -78,7 +78,8 @@ struct ReaderFormat {
 std::span<const WriterFormat> writer_formats();
 std::span<const ReaderFormat> reader_formats();
 
-// Bytes of a file's start that every reader's `recognises` is content with.
-inline constexpr std::size_t kFormatHeadSize = 8;
+// Bytes of a file's start that every reader's `recognises` is content with
+// (an RLA header).
+inline constexpr std::size_t kFormatHeadSize = 740;
 
 }  // namespace sky

@@ -7,7 +7,7 @@
 namespace sky::oiio_api {
 
 // Raised whenever the table changes, so a stale module is refused, not misused.
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2;
 
 struct ReaderInfo {
     int width, height, channels, bits;
@@ -20,8 +20,6 @@ struct Table {
     void (*destroy_reader)(void* reader);
     void (*reader_info)(const void* reader, ReaderInfo* info);
     bool (*read_row)(void* reader, int y, void* samples, std::string* error);
-    void* (*create_writer)(const std::string& name, const std::string& format, int width,
-                           int height, int channels, int bits, std::string* error);
     void* (*create_writer_by_extension)(const std::string& name, int width, int height,
                                         int channels, int bits, std::string* error);
     void (*writer_info)(const void* writer, int* channels, int* bits);

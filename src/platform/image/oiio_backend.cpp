@@ -167,16 +167,6 @@ std::unique_ptr<OiioWriter::Impl> wrap_writer(const oiio_api::Table* table, void
 
 }  // namespace
 
-std::unique_ptr<OiioWriter> OiioWriter::create(const std::string& name, const std::string& format,
-                                               int width, int height, int channels, int bits,
-                                               std::string* error) {
-    const oiio_api::Table* table = table_or_error(error);
-    if (table == nullptr) return nullptr;
-    auto impl = wrap_writer(
-        table, table->create_writer(name, format, width, height, channels, bits, error));
-    return impl ? std::unique_ptr<OiioWriter>(new OiioWriter(std::move(impl))) : nullptr;
-}
-
 std::unique_ptr<OiioWriter> OiioWriter::create_by_extension(const std::string& name, int width,
                                                             int height, int channels, int bits,
                                                             std::string* error) {

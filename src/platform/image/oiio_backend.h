@@ -1,8 +1,9 @@
 // OpenImageIO behind the image file library: the formats that are not our own
-// (SGI, and files named by extension, for writing; everything OpenImageIO
-// knows, TIFF and RLA included, for reading). RLA is written by rla_writer.h,
-// around a fault of OpenImageIO's; TIFF by tiff_writer.h, so that a render
-// writing its frames never waits for OpenImageIO to load.
+// (TIFF, PNG, JPEG and OpenEXR for reading, recognised by their signatures;
+// files named by extension for the conversion tool's writing). Every format
+// the renderer writes is written by our own code (qrl.h, sgi.h, tiff_writer.h,
+// rla_writer.h), so a render writing its frames never waits for OpenImageIO
+// to load, and qrl, SGI and RLA files are read by our own readers too.
 //
 // Only this module's .cpp sees OpenImageIO's headers, so the rest of the
 // renderer compiles without them and never sees an OpenImageIO exception:
@@ -31,15 +32,18 @@ class OiioReader {
 public:
     ~OiioReader();
 
-    // Opens any file OpenImageIO recognises by its content (the name's
-    // extension is only a first guess). Null on failure, with the reason.
+    // Opens a file of a format OpenImageIO is given, recognised by its
+    // signature (or, failing that, its name's extension); other files are
+    // refused before any of OpenImageIO's readers sees them, and so are
+    // headers that declare more than their file can hold. Null on failure,
+    // with the reason.
     static std::unique_ptr<OiioReader> open(const std::string& name, std::string* error);
 
     int width() const;
     int height() const;
     int channels() const;             // channels read: the file's first 1 to 4
     int bits() const;                 // 8 for 8-bit files, else 16 (wider data is converted)
-    const char* format_name() const;  // OpenImageIO's name: "tiff", "sgi", "rla", ...
+    const char* format_name() const;  // OpenImageIO's name: "tiff", "png", ...
 
     // Reads row `y` (0 = top) as width * channels() samples of bits() bits.
     bool read_row(int y, void* samples, std::string* error);
@@ -54,15 +58,8 @@ class OiioWriter {
 public:
     ~OiioWriter();
 
-    // Creates `name` with the writer named by `format` (an OpenImageIO format
-    // name such as "sgi", "tiff"), never guessed from `name`, whose
-    // extension may be anything ("image.001"). bits is 8 or 16.
-    static std::unique_ptr<OiioWriter> create(const std::string& name, const std::string& format,
-                                              int width, int height, int channels, int bits,
-                                              std::string* error);
-
-    // As create, with the format chosen by the extension of `name` (the
-    // conversion tool's output). Formats without alpha get the first three of
+    // Creates `name` with the writer of the format its extension names (the
+    // conversion tool's output); bits is 8 or 16. Formats without alpha get the first three of
     // four channels; pixels are stored as given (no premultiplication or its
     // inverse), so an 8-bit value comes back as it went in.
     static std::unique_ptr<OiioWriter> create_by_extension(const std::string& name, int width,

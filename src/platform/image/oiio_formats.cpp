@@ -9,8 +9,7 @@ class OiioImageWriter final : public ImageWriter {
 public:
     explicit OiioImageWriter(std::unique_ptr<OiioWriter> writer) : writer_(std::move(writer)) {}
 
-    // OpenImageIO offers no way to push a row to the disk; its SGI writer
-    // emits each row as it comes.
+    // OpenImageIO offers no way to push a row to the disk.
     bool write_row(const std::uint8_t* samples, bool) override {
         error_.clear();
         return writer_->write_row(samples, &error_);
@@ -51,15 +50,6 @@ private:
 };
 
 }  // namespace
-
-std::unique_ptr<ImageWriter> open_oiio_writer(const WriterFormat& format, const char* file,
-                                              int width, int height, int channels,
-                                              std::string* error) {
-    auto writer =
-        OiioWriter::create(file, format.name, width, height, channels, format.bits, error);
-    if (!writer) return nullptr;
-    return std::make_unique<OiioImageWriter>(std::move(writer));
-}
 
 std::unique_ptr<ImageReader> open_oiio_reader(const char* file, std::string* error) {
     auto reader = OiioReader::open(file, error);

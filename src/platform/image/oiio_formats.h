@@ -1,20 +1,16 @@
-// OpenImageIO as rows of the image file library's format tables: the writer
-// of the formats it writes for us (SGI) and the reader of every file that is
-// not our own. Opening loads the module (oiio_backend.h) on first use, so the
-// formats we write ourselves never wait for it.
+// OpenImageIO as a row of the image file library's reader table, for the
+// files that are not of a format we read ourselves, and as the conversion
+// tool's writer of formats named by extension. Opening loads the module
+// (oiio_backend.h) on first use, so the formats we read and write ourselves
+// never wait for it.
 #pragma once
 
 #include "platform/image/image_io.h"
 
 namespace sky {
 
-// Writes with OpenImageIO's writer of `format.name`, never guessed from
-// `file`, whose extension may be anything ("image.001").
-std::unique_ptr<ImageWriter> open_oiio_writer(const WriterFormat& format, const char* file,
-                                              int width, int height, int channels,
-                                              std::string* error);
-
-// Reads any file OpenImageIO recognises by its content.
+// Reads a file of the formats OpenImageIO is given (oiio_module.cpp: TIFF,
+// PNG, JPEG, OpenEXR), recognised by their signatures.
 std::unique_ptr<ImageReader> open_oiio_reader(const char* file, std::string* error);
 
 // The conversion tool's writer: the format follows the extension of `file`,

@@ -11,10 +11,16 @@
 #include "platform/partial_names.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <limits>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include <OpenImageIO/imageio.h>
@@ -44,24 +50,261 @@ std::string collect_error(const std::string& object_error) {
     return text.empty() ? "unknown OpenImageIO failure" : text;
 }
 
-// OpenImageIO (2.4) gives up on some files whose name does not tell their
-// format (an SGI file called "frame.001") when given configuration hints,
-// though it recognises them without hints. Such files are recognised first
-// and then opened with the hints by the reader of their format.
-std::unique_ptr<OIIO::ImageInput> open_with_config(const std::string& name,
-                                                   const OIIO::ImageSpec& config,
-                                                   std::string* failure) {
-    auto input = OIIO::ImageInput::open(name, &config);
-    if (input) return input;
-    *failure = collect_error("");  // the first text tells most
-    auto probe = OIIO::ImageInput::open(name);
-    if (!probe) {
-        (void)OIIO::geterror();
+// The formats OpenImageIO reads for us, each recognised by its signature
+// before any of OpenImageIO's readers sees the file: the common ones of
+// textures and plates that we do not read ourselves. Left to itself,
+// OpenImageIO offers a file it cannot place to every reader it has, its RLA
+// reader among them, which crashes on some files while merely looking at
+// them; its readers of DPX and other formats allocate whatever a damaged
+// header declares, and those of video, camera raw, medical and volume files
+// have no place in a renderer's texture path. The formats we read ourselves
+// (qrl, SGI, RLA) never get here.
+struct Signature {
+    const char* format;
+    std::string_view bytes;
+};
+constexpr Signature kSignatures[] = {
+    {"tiff", {"II*\0", 4}},   {"tiff", {"MM\0*", 4}},
+    {"tiff", {"II+\0", 4}},  // BigTIFF
+    {"tiff", {"MM\0+", 4}},   {"png", "\x89PNG\r\n\x1a\n"},
+    {"jpeg", "\xFF\xD8\xFF"}, {"openexr", "\x76\x2F\x31\x01"},
+};
+// A file whose first bytes are none of these, named as one of them, is
+// given to that format's reader, whose complaint says most.
+struct Extension {
+    const char* format;
+    std::string_view extension;
+};
+constexpr Extension kExtensions[] = {
+    {"tiff", "tif"}, {"tiff", "tiff"}, {"png", "png"},
+    {"jpeg", "jpg"}, {"jpeg", "jpeg"}, {"openexr", "exr"},
+};
+
+std::string lower_extension(const std::string& name) {
+    const std::size_t slash = name.find_last_of('/'), dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+// The format of `name` from its first bytes, else from its extension; empty
+// with the reason in `why` when it is none we read.
+std::string identify(const std::string& name, std::FILE* file, std::string* why) {
+    char head[16] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    const std::string_view start(head, got);
+    for (const Signature& s : kSignatures)
+        if (start.substr(0, s.bytes.size()) == s.bytes) return s.format;
+    const std::string extension = lower_extension(name);
+    for (const Extension& e : kExtensions)
+        if (extension == e.extension) return e.format;
+    *why =
+        "not an image file of a format skyloom reads (qrl, SGI, RLA, TIFF, PNG, JPEG, "
+        "OpenEXR, Radiance HDR, DPX, Cineon, BMP, Targa)";
+    return {};
+}
+
+// libpng asks OpenImageIO for bytes beyond a cut file's end, and OpenImageIO
+// then leaks its error text unwinding through libpng. A PNG file's chunks
+// must all be there, up to the end chunk, before it is opened.
+bool png_chunks_complete(std::FILE* file, std::string* why) {
+    std::uint64_t at = 8;
+    for (;;) {
+        unsigned char header[8];
+        if (std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+            std::fread(header, 1, sizeof header, file) != sizeof header) {
+            *why = "PNG file truncated (no end chunk)";
+            return false;
+        }
+        const std::uint32_t length = (std::uint32_t{header[0]} << 24) |
+                                     (std::uint32_t{header[1]} << 16) |
+                                     (std::uint32_t{header[2]} << 8) | header[3];
+        if (length > 0x7FFFFFFFu) {
+            *why = "PNG file damaged (chunk length " + std::to_string(length) + ")";
+            return false;
+        }
+        if (std::memcmp(header + 4, "IEND", 4) == 0) return true;
+        at += 12 + std::uint64_t{length};
+        if (at > static_cast<std::uint64_t>(std::numeric_limits<long>::max())) {
+            *why = "PNG file truncated (no end chunk)";
+            return false;
+        }
+    }
+}
+
+// OpenEXR allocates what a header declares before it reads it: a string
+// attribute of 2 GB in a file of 1 KB, preview images, offset tables of a
+// data window 2^31 rows high. A header's attributes must all lie in the
+// file, with what they count inside them, its data window must be of a size
+// we take, and its table of chunk offsets must fit in the file.
+class ExrHeaderCheck {
+public:
+    ExrHeaderCheck(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
+
+    bool sound(std::string* why) {
+        unsigned char start[8];
+        if (!read(0, start, 8)) return fail(why, "file truncated in its header");
+        const std::uint32_t version = le32(start + 4);
+        const bool multipart = (version & 0x1000) != 0, tiled = (version & 0x200) != 0;
+        at_ = 8;
+        std::uint64_t chunks = 0;
+        for (int part = 0;; ++part) {
+            Header header;
+            if (!read_header(&header, why)) return false;
+            if (header.empty) {
+                if (part == 0 || !multipart) return fail(why, "header without attributes");
+                break;
+            }
+            std::uint64_t count = 0;
+            if (!part_chunks(header, tiled, &count, why)) return false;
+            chunks += count;
+            if (!multipart) break;
+        }
+        if (chunks * 8 > size_ - std::min(size_, at_))
+            return fail(why, "file truncated: " + std::to_string(chunks) + " chunks declared");
+        return true;
+    }
+
+private:
+    struct Header {
+        bool empty = true;
+        bool has_window = false;
+        std::int64_t width = 0, height = 0;
+        int compression = 0;
+        bool has_tiles = false;
+        std::uint32_t tile_width = 0, tile_height = 0;
+        bool has_chunk_count = false;
+        std::int64_t chunk_count = 0;
+    };
+
+    static std::uint32_t le32(const unsigned char* p) {
+        return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+               (std::uint32_t{p[3]} << 24);
+    }
+    static bool fail(std::string* why, const std::string& what) {
+        *why = "OpenEXR file refused: " + what;
+        return false;
+    }
+    bool read(std::uint64_t at, void* buffer, std::size_t count) {
+        return at <= size_ && count <= size_ - at &&
+               std::fseek(file_, static_cast<long>(at), SEEK_SET) == 0 &&
+               std::fread(buffer, 1, count, file_) == count;
+    }
+    // A NUL-terminated name of at most 255 characters at at_.
+    bool read_name(std::string* name) {
+        name->clear();
+        for (int i = 0; i < 256; ++i) {
+            char c;
+            if (!read(at_++, &c, 1)) return false;
+            if (c == '\0') return true;
+            name->push_back(c);
+        }
+        return false;
+    }
+
+    bool read_header(Header* header, std::string* why) {
+        for (;;) {
+            std::string name, type;
+            if (!read_name(&name)) return fail(why, "attribute name damaged");
+            if (name.empty()) return true;
+            header->empty = false;
+            unsigned char raw[4];
+            if (!read_name(&type) || !read(at_, raw, 4))
+                return fail(why, "attribute " + name + " damaged");
+            at_ += 4;
+            const std::uint32_t bytes = le32(raw);
+            if (bytes > 0x7FFFFFFFu || bytes > size_ - std::min(size_, at_))
+                return fail(why, "attribute " + name + " larger than the file");
+            if (!check_value(header, name, type, bytes, why)) return false;
+            at_ += bytes;
+        }
+    }
+
+    bool check_value(Header* header, const std::string& name, const std::string& type,
+                     std::uint32_t bytes, std::string* why) {
+        unsigned char v[18] = {};
+        const std::size_t got = std::min<std::size_t>(bytes, sizeof v);
+        if (!read(at_, v, got)) return fail(why, "attribute " + name + " damaged");
+        if (type == "preview") {
+            const std::uint64_t pixels = std::uint64_t{le32(v)} * le32(v + 4);
+            if (got < 8 || 8 + 4 * pixels > bytes) return fail(why, "preview image damaged");
+        } else if (type == "stringvector") {
+            for (std::uint64_t used = 0; used < bytes;) {
+                unsigned char length[4];
+                if (bytes - used < 4 || !read(at_ + used, length, 4) ||
+                    le32(length) > bytes - used - 4)
+                    return fail(why, "attribute " + name + " damaged");
+                used += 4 + std::uint64_t{le32(length)};
+            }
+        } else if (name == "dataWindow" && type == "box2i" && bytes == 16) {
+            const auto at = [&](int i) { return static_cast<std::int32_t>(le32(v + 4 * i)); };
+            header->has_window = true;
+            header->width = std::int64_t{at(2)} - at(0) + 1;
+            header->height = std::int64_t{at(3)} - at(1) + 1;
+        } else if (name == "compression" && type == "compression" && bytes == 1) {
+            header->compression = v[0];
+        } else if (name == "tiles" && type == "tiledesc" && bytes == 9) {
+            header->has_tiles = true;
+            header->tile_width = le32(v);
+            header->tile_height = le32(v + 4);
+        } else if (name == "chunkCount" && type == "int" && bytes == 4) {
+            header->has_chunk_count = true;
+            header->chunk_count = static_cast<std::int32_t>(le32(v));
+        }
+        return true;
+    }
+
+    static bool part_chunks(const Header& h, bool tiled, std::uint64_t* chunks, std::string* why) {
+        if (!h.has_window || h.width < 1 || h.width > 65535 || h.height < 1 || h.height > 65535)
+            return fail(why, "data window missing or out of range (1..65535)");
+        if (h.has_chunk_count) {
+            if (h.chunk_count < 0) return fail(why, "negative chunk count");
+            *chunks = static_cast<std::uint64_t>(h.chunk_count);
+            return true;
+        }
+        if (tiled || h.has_tiles) {
+            if (h.tile_width < 1 || h.tile_height < 1) return fail(why, "tile size 0");
+            const std::uint64_t across = (h.width + h.tile_width - 1) / h.tile_width;
+            const std::uint64_t down = (h.height + h.tile_height - 1) / h.tile_height;
+            *chunks = across * down;
+            return true;
+        }
+        static constexpr int kLinesPerChunk[] = {1, 1, 1, 16, 32, 16, 32, 32, 32, 256};
+        if (h.compression < 0 || h.compression >= 10) return fail(why, "unknown compression");
+        const int lines = kLinesPerChunk[h.compression];
+        *chunks = static_cast<std::uint64_t>((h.height + lines - 1) / lines);
+        return true;
+    }
+
+    std::FILE* file_;
+    std::uint64_t size_;
+    std::uint64_t at_ = 0;
+};
+
+// Opens `name` with the reader of its format, refusing what we do not read.
+std::unique_ptr<OIIO::ImageInput> open_known(const std::string& name, const OIIO::ImageSpec& config,
+                                             std::string* failure) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "rb"),
+                                                         std::fclose);
+    if (!file) {
+        *failure = std::string("cannot open: ") + std::strerror(errno);
         return nullptr;
     }
-    std::string format = probe->format_name();
-    probe.reset();
-    input = OIIO::ImageInput::create(format);
+    const std::string format = identify(name, file.get(), failure);
+    if (format.empty()) return nullptr;
+    if (format == "png" && !png_chunks_complete(file.get(), failure)) return nullptr;
+    if (format == "openexr") {
+        std::error_code unknown;
+        const std::uint64_t size = std::filesystem::file_size(name, unknown);
+        if (unknown || !ExrHeaderCheck(file.get(), size).sound(failure)) {
+            if (unknown) *failure = "cannot read: " + unknown.message();
+            return nullptr;
+        }
+    }
+    file.reset();
+    drain_global_error();
+    auto input = OIIO::ImageInput::create(format);
     OIIO::ImageSpec spec;
     if (input && input->open(name, spec, config)) return input;
     *failure = collect_error(input ? input->geterror() : "");
@@ -74,6 +317,39 @@ void set_error(std::string* error, const std::string& name, const std::string& w
 
 bool in_range(int size) {
     return size >= 1 && size <= 65535;
+}
+
+// Pixels a byte of a file may stand for. The most a real file packs is a
+// bilevel image compressed to the limit of deflate, about 8,300 pixels a
+// byte; a header claiming many more lies, and decoding it would cost
+// memory and time out of all proportion to the file.
+constexpr std::uint64_t kMaxPixelsPerByte = 16384;
+
+// Samples OpenImageIO may hold for one image: some of its readers decode the
+// whole image at once into memory we cannot account for.
+constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
+
+// Whether `input`, just opened, may be decoded: checked before any pixel is
+// read.
+bool decoding_bounded(const std::string& name, const OIIO::ImageInput& input, std::string* why) {
+    const OIIO::ImageSpec& spec = input.spec();
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(spec.width) * static_cast<std::uint64_t>(spec.height);
+    std::error_code failed;
+    const std::uint64_t size = std::filesystem::file_size(name, failed);
+    if (failed || pixels > size * kMaxPixelsPerByte) {
+        *why = "image size " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+               " is more than a file of " + std::to_string(failed ? 0 : size) + " bytes can hold";
+        return false;
+    }
+    const std::uint64_t bytes = pixels * spec.pixel_bytes(true);
+    if (bytes > kMaxImageBytes) {
+        *why = "image of " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+               " pixels and " + std::to_string(spec.nchannels) +
+               " channels too large to decode (more than 1 GB of samples)";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -112,7 +388,7 @@ std::unique_ptr<OiioReader> OiioReader::open(const std::string& name, std::strin
         auto impl = std::make_unique<Impl>();
         impl->name = name;
         std::string failure;
-        impl->input = open_with_config(name, config, &failure);
+        impl->input = open_known(name, config, &failure);
         if (!impl->input) {
             set_error(error, name, failure);
             return nullptr;
@@ -135,6 +411,10 @@ std::unique_ptr<OiioReader> OiioReader::open(const std::string& name, std::strin
         }
         if (spec.nchannels < 1) {
             set_error(error, name, "image has no channels");
+            return nullptr;
+        }
+        if (std::string why; !decoding_bounded(name, *impl->input, &why)) {
+            set_error(error, name, why);
             return nullptr;
         }
         impl->channels = std::min(spec.nchannels, 4);
@@ -269,24 +549,6 @@ std::unique_ptr<OiioWriter::Impl> open_output(std::unique_ptr<OIIO::ImageOutput>
 
 }  // namespace
 
-std::unique_ptr<OiioWriter> OiioWriter::create(const std::string& name, const std::string& format,
-                                               int width, int height, int channels, int bits,
-                                               std::string* error) {
-    configure_once();
-    try {
-        auto output = create_output(format, name, error);
-        if (!output) return nullptr;
-        auto impl =
-            open_output(std::move(output), name, width, height, channels, bits, false, error);
-        if (impl) return std::unique_ptr<OiioWriter>(new OiioWriter(std::move(impl)));
-    } catch (const std::exception& e) {
-        set_error(error, name, std::string("OpenImageIO failed: ") + e.what());
-    } catch (...) {
-        set_error(error, name, "OpenImageIO failed");
-    }
-    return nullptr;
-}
-
 std::unique_ptr<OiioWriter> OiioWriter::create_by_extension(const std::string& name, int width,
                                                             int height, int channels, int bits,
                                                             std::string* error) {
@@ -405,10 +667,6 @@ void reader_info(const void* reader, oiio_api::ReaderInfo* info) {
 bool read_row(void* reader, int y, void* samples, std::string* error) {
     return static_cast<Reader*>(reader)->read_row(y, samples, error);
 }
-void* create_writer(const std::string& name, const std::string& format, int width, int height,
-                    int channels, int bits, std::string* error) {
-    return Writer::create(name, format, width, height, channels, bits, error).release();
-}
 void* create_writer_by_extension(const std::string& name, int width, int height, int channels,
                                  int bits, std::string* error) {
     return Writer::create_by_extension(name, width, height, channels, bits, error).release();
@@ -429,17 +687,8 @@ void destroy_writer(void* writer) {
 }
 
 constexpr oiio_api::Table kTable = {
-    oiio_api::kVersion,
-    open_reader,
-    destroy_reader,
-    reader_info,
-    read_row,
-    create_writer,
-    create_writer_by_extension,
-    writer_info,
-    write_row,
-    close_writer,
-    destroy_writer,
+    oiio_api::kVersion,         open_reader, destroy_reader, reader_info,  read_row,
+    create_writer_by_extension, writer_info, write_row,      close_writer, destroy_writer,
 };
 
 }  // namespace

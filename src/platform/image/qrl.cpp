@@ -10,6 +10,9 @@
 #include <cstdarg>
 #include <cstring>
 
+#include <unistd.h>
+
+#include "platform/image/file_bytes.h"
 #include "platform/image/run_length.h"
 
 namespace sky {
@@ -187,8 +190,19 @@ bool QrlReader::open(const char* name) {
     close();
     failed_ = false;
     rows_ = 0;
-    file_ = std::fopen(name_.c_str(), "rb");
-    if (file_ == nullptr) return fail("cannot open: %s", std::strerror(errno));
+    std::uint64_t size = 0;
+    std::string why;
+    int fd = open_regular_file(name_, &size, &why);
+    if (fd < 0) {
+        failed_ = true;
+        error_ = why;
+        return false;
+    }
+    file_ = ::fdopen(fd, "rb");
+    if (file_ == nullptr) {
+        ::close(fd);
+        return fail("cannot open: %s", std::strerror(errno));
+    }
     std::uint8_t header[kQrlHeaderSize];
     std::size_t got = std::fread(header, 1, sizeof header, file_);
     if (!qrl_has_magic(header, got)) return fail("not a .qrl file");
@@ -205,6 +219,14 @@ bool QrlReader::open(const char* name) {
     if (header[15] != kBitsPerSample) return fail("unsupported %d bits per sample", header[15]);
     if (header[16] != kCompressionPackBits) return fail("unknown compression %d", header[16]);
     if (header[17] != 0 || get_u16(header + 18) != 0) return fail("unknown header flags");
+    // Every row takes its framing and at least one run-length block per
+    // channel: a header cannot claim more rows than the file can hold.
+    const std::uint64_t smallest =
+        kQrlHeaderSize + kQrlTrailerSize +
+        static_cast<std::uint64_t>(height_) * (8 + 2 * channels_ * ((width_ + 127) / 128));
+    if (size < smallest)
+        return fail("file truncated: %dx%d image in %llu bytes", width_, height_,
+                    static_cast<unsigned long long>(size));
     // The bound comes from the header's own 16-bit fields, so a hostile length
     // field can never make us allocate more than about 264 KB.
     max_record_ = channels_ * run_length_max_size(width_);

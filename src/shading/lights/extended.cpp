@@ -48,7 +48,7 @@ constexpr Parameter kLinearRows[] = {
      .description = kSpread},
 };
 constexpr ParameterTable kLinearTable{kLinearRows, "Unknown parameter %s for linear light.\n",
-                                      UnknownName::FATAL};
+                                      UnknownName::FATAL, "Error parsing linear light.\n"};
 
 // The area light takes a decay beyond cubic as cubic.
 constexpr Parameter kAreaRows[] = {
@@ -63,19 +63,7 @@ constexpr Parameter kAreaRows[] = {
     kLinearRows[2],
 };
 constexpr ParameterTable kAreaTable{kAreaRows, "Unknown parameter %s for area light.\n",
-                                    UnknownName::FATAL};
-
-bool parse_linear(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing linear light.\n");
-    return parse_model_parameter(kLinearTable, node, name, value);
-}
-
-bool parse_area(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Parsing error for area light.\n");
-    return parse_model_parameter(kAreaTable, node, name, value);
-}
+                                    UnknownName::FATAL, "Parsing error for area light.\n"};
 
 // The cosine of half the spread, below which a direction is outside it.
 void derive_spread(ExtendedLightInfo& e) {
@@ -198,28 +186,10 @@ void warn_degenerate_linear(AR_LightInfo& light) {
     }
 }
 
-const AR_LightModel kLinearLight = {"linear",
-                                    linear_light,
-                                    allocate_node,
-                                    allocate_info<ExtendedLightInfo, kLinearTable>,
-                                    parse_linear,
-                                    eval_linear,
-                                    no_init,
-                                    copy_info<ExtendedLightInfo>,
-                                    release_info<ExtendedLightInfo>,
-                                    LIGHT_LINEAR,
-                                    &kLinearTable};
+const AR_LightModel kLinearLight = light_row<ExtendedLightInfo, kLinearTable>(
+    "linear", linear_light, parse_model<kLinearTable>, eval_linear, no_init, LIGHT_LINEAR);
 
-const AR_LightModel kAreaLight = {"area",
-                                  area_light,
-                                  allocate_node,
-                                  allocate_info<ExtendedLightInfo, kAreaTable>,
-                                  parse_area,
-                                  eval_area,
-                                  no_init,
-                                  copy_info<ExtendedLightInfo>,
-                                  release_info<ExtendedLightInfo>,
-                                  LIGHT_AREA,
-                                  &kAreaTable};
+const AR_LightModel kAreaLight = light_row<ExtendedLightInfo, kAreaTable>(
+    "area", area_light, parse_model<kAreaTable>, eval_area, no_init, LIGHT_AREA);
 
 }  // namespace sky::lights

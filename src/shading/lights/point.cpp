@@ -20,13 +20,7 @@ constexpr Parameter kPointRows[] = {
      .description = kDecay},
 };
 constexpr ParameterTable kPointTable{kPointRows, "Unknown parameter %s for point light.\n",
-                                     UnknownName::FATAL};
-
-bool parse_point(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing point light\n");
-    return parse_model_parameter(kPointTable, node, name, value);
-}
+                                     UnknownName::FATAL, "Error parsing point light\n"};
 
 bool eval_point(AR_LightInfo&, void* node, void* info) {
     if (!evaluate_model(kPointTable, node, info)) fatal("Can't evaluate point light\n");
@@ -88,13 +82,7 @@ constexpr Parameter kAmbientRows[] = {
                     "shades like a point light."},
 };
 constexpr ParameterTable kAmbientTable{kAmbientRows, "Unknown parameter %s for ambient light.\n",
-                                       UnknownName::FATAL};
-
-bool parse_ambient(void* node, const char* name, Expr* value) {
-    if (node == nullptr || name == nullptr || value == nullptr)
-        fatal("Error parsing ambient light\n");
-    return parse_model_parameter(kAmbientTable, node, name, value);
-}
+                                       UnknownName::FATAL, "Error parsing ambient light\n"};
 
 bool eval_ambient(AR_LightInfo&, void* node, void* info) {
     if (!evaluate_model(kAmbientTable, node, info)) fatal("Failed to evaluate ambient light\n");
@@ -127,40 +115,14 @@ int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Ligh
 
 }  // namespace
 
-const AR_LightModel kPointLight = {"point",
-                                   point_light,
-                                   allocate_node,
-                                   allocate_info<PointLightInfo, kPointTable>,
-                                   parse_point,
-                                   eval_point,
-                                   no_init,
-                                   copy_info<PointLightInfo>,
-                                   release_info<PointLightInfo>,
-                                   LIGHT_POINT,
-                                   &kPointTable};
+const AR_LightModel kPointLight = light_row<PointLightInfo, kPointTable>(
+    "point", point_light, parse_model<kPointTable>, eval_point, no_init, LIGHT_POINT);
 
-const AR_LightModel kDirectionalLight = {"directional",
-                                         directional_light,
-                                         allocate_node,
-                                         allocate_info<DirectionalLightInfo, kDirectionalTable>,
-                                         parse_directional,
-                                         eval_directional,
-                                         no_init,
-                                         copy_info<DirectionalLightInfo>,
-                                         release_info<DirectionalLightInfo>,
-                                         LIGHT_DIRECTIONAL,
-                                         &kDirectionalTable};
+const AR_LightModel kDirectionalLight = light_row<DirectionalLightInfo, kDirectionalTable>(
+    "directional", directional_light, parse_directional, eval_directional, no_init,
+    LIGHT_DIRECTIONAL);
 
-const AR_LightModel kAmbientLight = {"ambient",
-                                     ambient_light,
-                                     allocate_node,
-                                     allocate_info<AmbientLightInfo, kAmbientTable>,
-                                     parse_ambient,
-                                     eval_ambient,
-                                     no_init,
-                                     copy_info<AmbientLightInfo>,
-                                     release_info<AmbientLightInfo>,
-                                     LIGHT_AMBIENT,
-                                     &kAmbientTable};
+const AR_LightModel kAmbientLight = light_row<AmbientLightInfo, kAmbientTable>(
+    "ambient", ambient_light, parse_model<kAmbientTable>, eval_ambient, no_init, LIGHT_AMBIENT);
 
 }  // namespace sky::lights

@@ -253,16 +253,7 @@ int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSa
 
 }  // namespace
 
-const AR_LightModel kSpotLight = {"spot",
-                                  spot_light,
-                                  allocate_node,
-                                  allocate_info<SpotLightInfo, kSpotTable>,
-                                  parse_spot,
-                                  eval_spot,
-                                  init_spot,
-                                  copy_info<SpotLightInfo>,
-                                  release_info<SpotLightInfo>,
-                                  LIGHT_SPOT,
-                                  &kSpotTable};
+const AR_LightModel kSpotLight = light_row<SpotLightInfo, kSpotTable>(
+    "spot", spot_light, parse_spot, eval_spot, init_spot, LIGHT_SPOT);
 
 }  // namespace sky::lights

@@ -284,16 +284,7 @@ int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Light
 
 }  // namespace
 
-const AR_LightModel kVolumeLight = {"volume",
-                                    volume_light,
-                                    allocate_node,
-                                    allocate_info<VolumeLightInfo, kVolumeTable>,
-                                    parse_volume,
-                                    eval_volume,
-                                    no_init,
-                                    copy_info<VolumeLightInfo>,
-                                    release_info<VolumeLightInfo>,
-                                    LIGHT_VOLUME,
-                                    &kVolumeTable};
+const AR_LightModel kVolumeLight = light_row<VolumeLightInfo, kVolumeTable>(
+    "volume", volume_light, parse_volume, eval_volume, no_init, LIGHT_VOLUME);
 
 }  // namespace sky::lights

@@ -29,20 +29,12 @@ constexpr Parameter kRows[] = {
      .value = {1.0f},
      .description = "On: the ball is seen reflected rather than directly."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Ball: %s\n",
-                                UnknownName::REPORT, "NIL BallNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Ball");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Ball: %s\n", "NIL BallNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kBallProcedure =
-    procedure_row("Ball", kTable, calculate, TEXTURE_ENVIRONMENT);
+    procedure_row("Ball", kTable, not_drawn<"texture procedure Ball">, TEXTURE_ENVIRONMENT);
 
 }  // namespace sky

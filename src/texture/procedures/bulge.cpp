@@ -19,20 +19,12 @@ constexpr Parameter kRows[] = {
      .value = {0.1f},
      .description = "Width of the gaps between bulges across v."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Bulge: %s\n",
-                                UnknownName::REPORT, "NIL BulgeNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Bulge");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Bulge: %s\n", "NIL BulgeNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kBulgeProcedure =
-    procedure_row("Bulge", kTable, calculate, TEXTURE_SURFACE, true);
+    procedure_row("Bulge", kTable, not_drawn<"texture procedure Bulge">, TEXTURE_SURFACE, true);
 
 }  // namespace sky

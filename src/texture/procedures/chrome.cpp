@@ -73,20 +73,12 @@ constexpr Parameter kRows[] = {
      .value = {-1.0f},
      .description = "Height of the floor."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Chrome: %s\n",
-                                UnknownName::REPORT, "NIL ChromeNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Chrome");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Chrome: %s\n", "NIL ChromeNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kChromeProcedure =
-    procedure_row("Chrome", kTable, calculate, TEXTURE_ENVIRONMENT);
+    procedure_row("Chrome", kTable, not_drawn<"texture procedure Chrome">, TEXTURE_ENVIRONMENT);
 
 }  // namespace sky

@@ -40,20 +40,12 @@ constexpr Parameter kRows[] = {
      .type = ANY,
      .description = "Colour between the threads."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Cloth: %s\n",
-                                UnknownName::REPORT, "NIL ClothNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Cloth");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Cloth: %s\n", "NIL ClothNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kClothProcedure =
-    procedure_row("Cloth", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Cloth", kTable, not_drawn<"texture procedure Cloth">, TEXTURE_SURFACE);
 
 }  // namespace sky

@@ -24,9 +24,8 @@ constexpr Parameter kRows[] = {
      .type = ANY,
      .description = "On: the cube has a finite size rather than lying at infinity."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Cube: %s\n",
-                                UnknownName::REPORT, "NIL CubeNode found\n"};
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Cube: %s\n", "NIL CubeNode found\n");
 
 // A cube needs at least one picture; without any it is reported, and the
 // texture goes on with none.
@@ -38,16 +37,9 @@ bool eval_cube(AR_TextureInfo& texture) {
     return true;
 }
 
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Cube");
-    texture_default_colour(texture, out);
-}
-
 }  // namespace
 
-const AR_TextureProcedure kCubeProcedure =
-    procedure_row("Cube", kTable, calculate, TEXTURE_ENVIRONMENT, false, eval_cube);
+const AR_TextureProcedure kCubeProcedure = procedure_row(
+    "Cube", kTable, not_drawn<"texture procedure Cube">, TEXTURE_ENVIRONMENT, false, eval_cube);
 
 }  // namespace sky

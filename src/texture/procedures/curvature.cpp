@@ -21,9 +21,8 @@ constexpr Parameter kRows[] = {
     {.name = "cscale", .type = ANY, .value = {1.0f}, .description = "Scale of the curvature."},
     {.name = "cvalue", .type = ANY, .description = "Offset of the curvature."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Curvature: %s\n",
-                                UnknownName::REPORT, "NIL CurvatureNode found\n"};
+constexpr ParameterTable kTable = procedure_table(
+    kRows, "ERROR: Unknown parameter in Curvature: %s\n", "NIL CurvatureNode found\n");
 
 // The Curvature types a name may select, in the order of their numbers.
 constexpr const char* kCurvatureTypes[] = {"Gaussian", "Mean", "PrincMin", "PrincMax"};
@@ -45,16 +44,10 @@ bool eval_curvature(AR_TextureInfo& texture) {
     fatal("Unknown Texture: Curvature=%s\n", type.text.c_str());
 }
 
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Curvature");
-    texture_default_colour(texture, out);
-}
-
 }  // namespace
 
 const AR_TextureProcedure kCurvatureProcedure =
-    procedure_row("Curvature", kTable, calculate, TEXTURE_SURFACE, false, eval_curvature);
+    procedure_row("Curvature", kTable, not_drawn<"texture procedure Curvature">, TEXTURE_SURFACE,
+                  false, eval_curvature);
 
 }  // namespace sky

@@ -18,20 +18,12 @@ constexpr Parameter kRows[] = {
     shared_rows::kRatio,
     shared_rows::kAmplitude,
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Fractal: %s\n",
-                                UnknownName::REPORT, "NIL FractalNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Fractal");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Fractal: %s\n", "NIL FractalNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kFractalProcedure =
-    procedure_row("Fractal", kTable, calculate, TEXTURE_SURFACE, true);
+    procedure_row("Fractal", kTable, not_drawn<"texture procedure Fractal">, TEXTURE_SURFACE, true);
 
 }  // namespace sky

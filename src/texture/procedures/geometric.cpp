@@ -20,20 +20,12 @@ constexpr Parameter kRows[] = {
     {.name = "Scale", .type = ANY, .value = {1.0f}, .description = "Size of the shape."},
     {.name = "Height", .type = ANY, .value = {1.0f}, .description = "Height of the shape."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Geometric: %s\n",
-                                UnknownName::REPORT, "NIL GeometricNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Geometric");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable = procedure_table(
+    kRows, "ERROR: Unknown parameter in Geometric: %s\n", "NIL GeometricNode found\n");
 
 }  // namespace
 
-const AR_TextureProcedure kGeometricProcedure =
-    procedure_row("Geometric", kTable, calculate, TEXTURE_ENVIRONMENT);
+const AR_TextureProcedure kGeometricProcedure = procedure_row(
+    "Geometric", kTable, not_drawn<"texture procedure Geometric">, TEXTURE_ENVIRONMENT);
 
 }  // namespace sky

@@ -50,20 +50,12 @@ constexpr Parameter kRows[] = {
      .description = "Random variation of the grains' colour."},
     {.name = "mix_ratio", .type = ANY, .value = {0.5f}, .description = "Mix of the grain colours."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in sGranite: %s\n",
-                                UnknownName::REPORT, "NIL GraniteNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Granite");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in sGranite: %s\n", "NIL GraniteNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kGraniteProcedure =
-    procedure_row("Granite", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("Granite", kTable, not_drawn<"texture procedure Granite">, TEXTURE_SOLID);
 
 }  // namespace sky

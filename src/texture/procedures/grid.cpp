@@ -26,20 +26,12 @@ constexpr Parameter kRows[] = {
      .type = ANY,
      .description = "Colour between the lines."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Grid: %s\n",
-                                UnknownName::REPORT, "NIL GridNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Grid");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Grid: %s\n", "NIL GridNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kGridProcedure =
-    procedure_row("Grid", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Grid", kTable, not_drawn<"texture procedure Grid">, TEXTURE_SURFACE);
 
 }  // namespace sky

@@ -32,9 +32,8 @@ constexpr Parameter kRows[] = {
      .description = "The direction's z, when given alone."},
     {.name = "ramp", .type = ANY, .description = "The colours the angle is looked up in."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Highlight: %s\n",
-                                UnknownName::REPORT, "NIL HighlightNode found\n"};
+constexpr ParameterTable kTable = procedure_table(
+    kRows, "ERROR: Unknown parameter in Highlight: %s\n", "NIL HighlightNode found\n");
 
 constexpr int kDirection = parameter_index(kRows, "hldirection");
 constexpr int kComponents[] = {parameter_index(kRows, "hldirection_x"),
@@ -59,18 +58,13 @@ bool eval_highlight(AR_TextureInfo& texture) {
     return true;
 }
 
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Highlight");
-    texture_default_colour(texture, out);
-}
-
 }  // namespace
 
 const AR_TextureProcedure kHighlightProcedure =
-    procedure_row("Highlight", kTable, calculate, TEXTURE_SURFACE, false, eval_highlight);
+    procedure_row("Highlight", kTable, not_drawn<"texture procedure Highlight">, TEXTURE_SURFACE,
+                  false, eval_highlight);
 const AR_TextureProcedure kDirectionalProcedure =
-    procedure_row("Directional", kTable, calculate, TEXTURE_SURFACE, false, eval_highlight);
+    procedure_row("Directional", kTable, not_drawn<"texture procedure Highlight">, TEXTURE_SURFACE,
+                  false, eval_highlight);
 
 }  // namespace sky

@@ -41,20 +41,12 @@ constexpr Parameter kRows[] = {
      .value = {60.0f, 30.0f, 10.0f},
      .description = "Colour of the creases."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in sLeather: %s\n",
-                                UnknownName::REPORT, "NIL LeatherNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Leather");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in sLeather: %s\n", "NIL LeatherNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kLeatherProcedure =
-    procedure_row("Leather", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("Leather", kTable, not_drawn<"texture procedure Leather">, TEXTURE_SOLID);
 
 }  // namespace sky

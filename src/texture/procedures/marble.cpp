@@ -52,20 +52,12 @@ constexpr Parameter kRows[] = {
      .value = {255.0f},
      .description = "Blue of the filler."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Marble: %s\n",
-                                UnknownName::REPORT, "NIL MarbleNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Marble");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Marble: %s\n", "NIL MarbleNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kMarbleProcedure =
-    procedure_row("Marble", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Marble", kTable, not_drawn<"texture procedure Marble">, TEXTURE_SURFACE);
 
 }  // namespace sky

@@ -63,22 +63,14 @@ constexpr Parameter kRows[] = {
      .value = {0.707f},
      .description = "Detail ratio of the rock's fractal."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Mount: %s\n",
-                                UnknownName::REPORT, "NIL MountNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Mount");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Mount: %s\n", "NIL MountNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kMountProcedure =
-    procedure_row("Mount", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Mount", kTable, not_drawn<"texture procedure Mount">, TEXTURE_SURFACE);
 const AR_TextureProcedure kMountainProcedure =
-    procedure_row("Mountain", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Mountain", kTable, not_drawn<"texture procedure Mount">, TEXTURE_SURFACE);
 
 }  // namespace sky

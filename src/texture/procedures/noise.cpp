@@ -15,20 +15,12 @@ constexpr Parameter kRows[] = {
     {.name = "time", .type = ANY, .description = "Time of animated noise."},
     {.name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the noise."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Noise: %s\n",
-                                UnknownName::REPORT, "NIL NoiseBWNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Noise");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Noise: %s\n", "NIL NoiseBWNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kNoiseProcedure =
-    procedure_row("Noise", kTable, calculate, TEXTURE_SURFACE, true);
+    procedure_row("Noise", kTable, not_drawn<"texture procedure Noise">, TEXTURE_SURFACE, true);
 
 }  // namespace sky

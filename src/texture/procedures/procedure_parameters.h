@@ -1,13 +1,14 @@
 // What the procedures described by a parameter table share: one set of
 // routines that allocates, parses, evaluates, initialises and copies their
-// parameters, and the row that puts a procedure's table and calculation
-// into the procedure table.
+// parameters, the groups of rows several procedures declare alike, and the
+// row that puts a procedure's table and calculation into the procedure table.
 //
 // A procedure's file holds its table, its calculation and its row:
 //
-//     constexpr Parameter kRows[] = {...};
-//     constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Noise: %s\n",
-//                                     UnknownName::REPORT, "NIL NoiseBWNode found\n"};
+//     constexpr auto kRows = join_rows({shared_rows::kThreshold, {.name = "time", ...}},
+//                                      shared_rows::kLevels);
+//     constexpr ParameterTable kTable = procedure_table(
+//         kRows, "ERROR: Unknown parameter in Noise: %s\n", "NIL NoiseBWNode found\n");
 //     constexpr int kAmplitude = parameter_index(kRows, "amplitude");
 //     void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
 //         float amplitude = procedure_value(texture, kAmplitude).value.scalar;
@@ -16,6 +17,9 @@
 //     const AR_TextureProcedure kNoiseProcedure =
 //         procedure_row("Noise", kTable, calculate, TEXTURE_SURFACE, true);
 //
+// A procedure whose picture is not drawn yet passes not_drawn<"texture
+// procedure Noise"> as its calculation.
+//
 // Every parameter may be written as a number, a colour, a file name or a
 // nested texture and keeps whichever it was given: a ProcedureValue holds
 // the number in `value.scalar`, the colour in `value.colour` (0..255), the
@@ -23,7 +27,10 @@
 // one) and a name in `text`. Calculations read them and allocate nothing.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <span>
 #include <string>
 
 #include "base/not_built.h"
@@ -39,7 +46,8 @@ struct ProcedureValue {
 };
 
 // Rows several procedures share word for word: the fractal's levels, the
-// solid textures' ripples and placement, a picture.
+// solid textures' ripples, placement and origin, a picture. A procedure
+// joins a group where it declares those rows in that order.
 namespace shared_rows {
 using enum ParameterType;
 inline constexpr Parameter kLevelMin{
@@ -54,30 +62,48 @@ inline constexpr Parameter kAmplitude{
     .name = "amplitude", .type = ANY, .value = {1.0f}, .description = "Strength of the pattern."};
 inline constexpr Parameter kThreshold{
     .name = "threshold", .type = ANY, .description = "Values below it are cut to 0."};
-inline constexpr Parameter kXRipples{.name = "xripples",
-                                     .type = ANY,
-                                     .value = {1.0f},
-                                     .description = "Frequency of the pattern along x."};
-inline constexpr Parameter kYRipples{.name = "yripples",
-                                     .type = ANY,
-                                     .value = {1.0f},
-                                     .description = "Frequency of the pattern along y."};
-inline constexpr Parameter kZRipples{.name = "zripples",
-                                     .type = ANY,
-                                     .value = {1.0f},
-                                     .description = "Frequency of the pattern along z."};
-inline constexpr Parameter kXMult{
-    .name = "xmult", .type = ANY, .value = {1.0f}, .description = "Scale across."};
-inline constexpr Parameter kYMult{
-    .name = "ymult", .type = ANY, .value = {1.0f}, .description = "Scale up."};
-inline constexpr Parameter kXOffset{
-    .name = "xoffset", .type = ANY, .description = "Offset across."};
-inline constexpr Parameter kYOffset{.name = "yoffset", .type = ANY, .description = "Offset up."};
-inline constexpr Parameter kXOrigin{.name = "xorigin", .type = ANY, .description = "Origin, x."};
-inline constexpr Parameter kYOrigin{.name = "yorigin", .type = ANY, .description = "Origin, y."};
-inline constexpr Parameter kZOrigin{.name = "zorigin", .type = ANY, .description = "Origin, z."};
 inline constexpr Parameter kImage{.name = "image", .type = ANY, .description = "The picture."};
+inline constexpr Parameter kYAmplitude{
+    .name = "yamplitude", .type = ANY, .description = "Distortion up."};
+
+inline constexpr Parameter kLevels[] = {kLevelMin, kLevelMax, kRatio};
+inline constexpr Parameter kRipples[] = {
+    {.name = "xripples",
+     .type = ANY,
+     .value = {1.0f},
+     .description = "Frequency of the pattern along x."},
+    {.name = "yripples",
+     .type = ANY,
+     .value = {1.0f},
+     .description = "Frequency of the pattern along y."},
+    {.name = "zripples",
+     .type = ANY,
+     .value = {1.0f},
+     .description = "Frequency of the pattern along z."},
+};
+inline constexpr Parameter kScaleAndOffset[] = {
+    {.name = "xmult", .type = ANY, .value = {1.0f}, .description = "Scale across."},
+    {.name = "ymult", .type = ANY, .value = {1.0f}, .description = "Scale up."},
+    {.name = "xoffset", .type = ANY, .description = "Offset across."},
+    {.name = "yoffset", .type = ANY, .description = "Offset up."},
+};
+inline constexpr Parameter kOrigin[] = {
+    {.name = "xorigin", .type = ANY, .description = "Origin, x."},
+    {.name = "yorigin", .type = ANY, .description = "Origin, y."},
+    {.name = "zorigin", .type = ANY, .description = "Origin, z."},
+};
 }  // namespace shared_rows
+
+// A procedure's table: its rows, checked against each other at compile
+// time (a table that fails the check does not compile), the message for a
+// name no row knows (reported, and the parse fails) and the message of its
+// parse routine when handed no node.
+consteval ParameterTable procedure_table(std::span<const Parameter> rows, const char* unknown,
+                                         const char* missing_node) {
+    if (!rows_are_consistent(rows))
+        throw "two rows share a name, or a row's store has the wrong type";
+    return ParameterTable{rows, unknown, UnknownName::REPORT, missing_node};
+}
 
 // The evaluated parameter of row `row` of the texture's table.
 const ProcedureValue& procedure_value(const AR_TextureInfo& texture, int row);
@@ -122,6 +148,24 @@ constexpr AR_TextureProcedure procedure_row(
 // it runs (any worker); later calls cost one relaxed load.
 inline void not_drawn_yet(std::atomic<bool>& said, const char* what) {
     if (!said.load(std::memory_order_relaxed) && !said.exchange(true)) warn_not_built(what);
+}
+
+// A string literal as a template argument.
+template <std::size_t Size>
+struct Literal {
+    char text[Size];
+    constexpr Literal(const char (&literal)[Size]) { std::copy_n(literal, Size, text); }
+};
+
+// The calculation of a procedure whose picture is not drawn yet: the
+// texture's `rgbout` and `aout`, after the warning that names it (`what`,
+// as "texture procedure Noise"). Rows that pass the same `what` (a procedure
+// and its synonym) share one warning.
+template <Literal what>
+void not_drawn(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
+    static std::atomic<bool> said{false};
+    not_drawn_yet(said, what.text);
+    texture_default_colour(texture, out);
 }
 
 }  // namespace sky

@@ -42,20 +42,12 @@ constexpr Parameter kRows[] = {
     {.name = "ramp_color", .type = ANY, .description = "The colours, in order."},
     {.name = "position", .type = ANY, .description = "Their positions, 0..1."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Ramp: %s\n",
-                                UnknownName::REPORT, "NIL RampNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Ramp");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Ramp: %s\n", "NIL RampNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kRampProcedure =
-    procedure_row("Ramp", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Ramp", kTable, not_drawn<"texture procedure Ramp">, TEXTURE_SURFACE);
 
 }  // namespace sky

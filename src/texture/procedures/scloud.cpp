@@ -9,51 +9,44 @@ namespace {
 
 using enum ParameterType;
 
-constexpr Parameter kRows[] = {
-    {.name = "contrast",
-     .type = ANY,
-     .value = {0.5f},
-     .description = "Contrast between the two colours."},
-    {.name = "color1", .type = ANY, .description = "Colour of the thin parts."},
-    {.name = "color2",
-     .type = ANY,
-     .value = grey(255.0f),
-     .description = "Colour of the dense parts."},
-    shared_rows::kLevelMin,
-    shared_rows::kLevelMax,
-    shared_rows::kRatio,
-    shared_rows::kAmplitude,
-    {.name = "soft_edges",
-     .type = ANY,
-     .value = {1.0f},
-     .description = "On: the clouds fade toward their edges."},
-    {.name = "transparency_range",
-     .type = ANY,
-     .value = {0.5f},
-     .description = "Range over which the clouds become transparent."},
-    {.name = "center_threshold", .type = ANY, .description = "Threshold at the cloud's centre."},
-    {.name = "edge_threshold",
-     .type = ANY,
-     .value = {1.0f},
-     .description = "Threshold at the cloud's edge."},
-    shared_rows::kXRipples,
-    shared_rows::kYRipples,
-    shared_rows::kZRipples,
-};
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in sCloud: %s\n",
-                                UnknownName::REPORT, "NIL sCloudNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure sCloud");
-    texture_default_colour(texture, out);
-}
+constexpr auto kRows = join_rows(
+    {
+        {.name = "contrast",
+         .type = ANY,
+         .value = {0.5f},
+         .description = "Contrast between the two colours."},
+        {.name = "color1", .type = ANY, .description = "Colour of the thin parts."},
+        {.name = "color2",
+         .type = ANY,
+         .value = grey(255.0f),
+         .description = "Colour of the dense parts."},
+    },
+    shared_rows::kLevels,
+    {
+        shared_rows::kAmplitude,
+        {.name = "soft_edges",
+         .type = ANY,
+         .value = {1.0f},
+         .description = "On: the clouds fade toward their edges."},
+        {.name = "transparency_range",
+         .type = ANY,
+         .value = {0.5f},
+         .description = "Range over which the clouds become transparent."},
+        {.name = "center_threshold",
+         .type = ANY,
+         .description = "Threshold at the cloud's centre."},
+        {.name = "edge_threshold",
+         .type = ANY,
+         .value = {1.0f},
+         .description = "Threshold at the cloud's edge."},
+    },
+    shared_rows::kRipples);
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in sCloud: %s\n", "NIL sCloudNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kSCloudProcedure =
-    procedure_row("sCloud", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("sCloud", kTable, not_drawn<"texture procedure sCloud">, TEXTURE_SOLID);
 
 }  // namespace sky

@@ -10,42 +10,28 @@ namespace {
 
 using enum ParameterType;
 
-constexpr Parameter kRows[] = {
-    shared_rows::kImage,
-    {.name = "projection",
-     .type = ANY,
-     .value = {1.0f},
-     .description = "The projection: planar, spherical, cylindrical ... as a number."},
-    {.name = "sfile_type", .type = ANY, .description = "How the picture is repeated."},
-    shared_rows::kLevelMin,
-    shared_rows::kLevelMax,
-    shared_rows::kRatio,
-    shared_rows::kXRipples,
-    shared_rows::kYRipples,
-    shared_rows::kZRipples,
-    shared_rows::kXMult,
-    shared_rows::kYMult,
-    shared_rows::kXOffset,
-    shared_rows::kYOffset,
-    {.name = "xamplitude", .type = ANY, .description = "Distortion across."},
-    {.name = "yamplitude", .type = ANY, .description = "Distortion up."},
-};
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Projection: %s\n",
-                                UnknownName::REPORT, "NIL sFileNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure sFile");
-    texture_default_colour(texture, out);
-}
+constexpr auto kRows = join_rows(
+    {
+        shared_rows::kImage,
+        {.name = "projection",
+         .type = ANY,
+         .value = {1.0f},
+         .description = "The projection: planar, spherical, cylindrical ... as a number."},
+        {.name = "sfile_type", .type = ANY, .description = "How the picture is repeated."},
+    },
+    shared_rows::kLevels, shared_rows::kRipples, shared_rows::kScaleAndOffset,
+    {
+        {.name = "xamplitude", .type = ANY, .description = "Distortion across."},
+        shared_rows::kYAmplitude,
+    });
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Projection: %s\n", "NIL sFileNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kSFileProcedure =
-    procedure_row("sFile", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("sFile", kTable, not_drawn<"texture procedure sFile">, TEXTURE_SOLID);
 const AR_TextureProcedure kProjectionProcedure =
-    procedure_row("Projection", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("Projection", kTable, not_drawn<"texture procedure sFile">, TEXTURE_SOLID);
 
 }  // namespace sky

@@ -113,20 +113,12 @@ constexpr Parameter kRows[] = {
     {.name = "floor_texture", .type = ANY, .description = "Texture of the floor."},
     {.name = "cloud_texture", .type = ANY, .description = "Texture of the clouds."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Sky: %s\n", UnknownName::REPORT,
-                                "NIL SkyNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Sky");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Sky: %s\n", "NIL SkyNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kSkyProcedure =
-    procedure_row("Sky", kTable, calculate, TEXTURE_ENVIRONMENT);
+    procedure_row("Sky", kTable, not_drawn<"texture procedure Sky">, TEXTURE_ENVIRONMENT);
 
 }  // namespace sky

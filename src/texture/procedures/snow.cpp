@@ -41,19 +41,12 @@ constexpr Parameter kRows[] = {
     {.name = "surface", .type = ANY, .description = "A texture for the surface without snow."},
     {.name = "snow", .type = ANY, .description = "A texture for the snow."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in SnowBW: %s\n",
-                                UnknownName::REPORT, "NIL SnowBWNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Snow");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in SnowBW: %s\n", "NIL SnowBWNode found\n");
 
 }  // namespace
 
-const AR_TextureProcedure kSnowProcedure = procedure_row("Snow", kTable, calculate, TEXTURE_SOLID);
+const AR_TextureProcedure kSnowProcedure =
+    procedure_row("Snow", kTable, not_drawn<"texture procedure Snow">, TEXTURE_SOLID);
 
 }  // namespace sky

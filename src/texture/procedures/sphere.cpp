@@ -16,20 +16,12 @@ constexpr Parameter kRows[] = {
     {.name = "shear_u", .type = ANY, .description = "Shear of the picture across u."},
     {.name = "shear_v", .type = ANY, .description = "Shear of the picture across v."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Sphere: %s\n",
-                                UnknownName::REPORT, "NIL SphereNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Sphere");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Sphere: %s\n", "NIL SphereNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kSphereProcedure =
-    procedure_row("Sphere", kTable, calculate, TEXTURE_ENVIRONMENT);
+    procedure_row("Sphere", kTable, not_drawn<"texture procedure Sphere">, TEXTURE_ENVIRONMENT);
 
 }  // namespace sky

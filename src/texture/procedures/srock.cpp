@@ -26,20 +26,12 @@ constexpr Parameter kRows[] = {
      .description = "How far the grains bleed into each other."},
     {.name = "grain_size", .type = ANY, .value = {0.01f}, .description = "Size of a grain."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in sRock: %s\n",
-                                UnknownName::REPORT, "NIL sRockNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure sRock");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in sRock: %s\n", "NIL sRockNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kSRockProcedure =
-    procedure_row("sRock", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("sRock", kTable, not_drawn<"texture procedure sRock">, TEXTURE_SOLID);
 
 }  // namespace sky

@@ -36,20 +36,12 @@ constexpr Parameter kRows[] = {
     {.name = "image_file", .type = ANY, .description = "The picture's file."},
     {.name = "mask_file", .type = ANY, .description = "The mask's file."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Stencil: %s\n",
-                                UnknownName::REPORT, "NIL StencilNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Stencil");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Stencil: %s\n", "NIL StencilNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kStencilProcedure =
-    procedure_row("Stencil", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Stencil", kTable, not_drawn<"texture procedure Stencil">, TEXTURE_SURFACE);
 
 }  // namespace sky

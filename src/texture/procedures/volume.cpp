@@ -16,20 +16,12 @@ constexpr Parameter kRows[] = {
      .description = "The pictures: a file texture whose frames are the slices."},
     {.name = "mapping", .type = ANY, .description = "How the slices fill the volume."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Volume: %s\n",
-                                UnknownName::REPORT, "NIL VolumeNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Volume");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Volume: %s\n", "NIL VolumeNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kVolumeProcedure =
-    procedure_row("Volume", kTable, calculate, TEXTURE_SOLID);
+    procedure_row("Volume", kTable, not_drawn<"texture procedure Volume">, TEXTURE_SOLID);
 
 }  // namespace sky

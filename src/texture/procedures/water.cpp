@@ -86,20 +86,12 @@ constexpr Parameter kRows[] = {
     {.name = "vmin", .type = ANY, .description = "Start of the water across v."},
     {.name = "vmax", .type = ANY, .value = {1.0f}, .description = "End of the water across v."},
 };
-static_assert(rows_are_consistent(kRows));
-constexpr ParameterTable kTable{kRows, "ERROR: Unknown parameter in Water: %s\n",
-                                UnknownName::REPORT, "NIL WaterNode found\n"};
-
-std::atomic<bool> warned{false};
-
-void calculate(const AR_TextureInfo& texture, const TextureCall&, TextureColour& out) {
-    not_drawn_yet(warned, "texture procedure Water");
-    texture_default_colour(texture, out);
-}
+constexpr ParameterTable kTable =
+    procedure_table(kRows, "ERROR: Unknown parameter in Water: %s\n", "NIL WaterNode found\n");
 
 }  // namespace
 
 const AR_TextureProcedure kWaterProcedure =
-    procedure_row("Water", kTable, calculate, TEXTURE_SURFACE);
+    procedure_row("Water", kTable, not_drawn<"texture procedure Water">, TEXTURE_SURFACE);
 
 }  // namespace sky

@@ -1,0 +1,51 @@
+// Inputs with which the image fuzzer (tests/fuzz/image_fuzzer.cpp) found
+// faults, or which hung a render, read through the library: each is refused
+// at once with a message naming it, without the hang, crash, leak or huge
+// allocation it once caused (the sanitizer builds watch for the last ones).
+// They live among the fuzzer's seeds, so every fuzzing run replays them.
+#include <chrono>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/image/fb.h"
+#include "platform/image/image_test_support.h"
+
+namespace sky {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Finding {
+    const char* file;
+    const char* reason;
+};
+
+TEST(HostileImages, EachIsRefusedAtOnceNamingTheFile) {
+    const Finding findings[] = {
+        // OpenImageIO's RLA reader looped for ever on 0 bits per sample.
+        {"rla_zero_bits.rla", "unsupported RLA colour channels (type 0, 0 bits per sample)"},
+        // An RLA header with an impossible window: OpenImageIO aborted
+        // while trying its readers on it in turn.
+        {"rla_bad_window.rla", "not an image file of a format skyloom reads"},
+        // A PNG file cut short: reading it leaked through libpng.
+        {"png_cut.png", "PNG file truncated (no end chunk)"},
+        // 35 bytes whose header declares a 2 GB text attribute.
+        {"exr_huge_attribute.exr", "OpenEXR file refused: attribute comments larger than the file"},
+        // A DPX header for which OpenImageIO allocated 3 GB (DPX is not read).
+        {"dpx_huge_allocation.dpx", "not an image file of a format skyloom reads"},
+    };
+    for (const Finding& finding : findings) {
+        const std::string name =
+            std::string(SKYLOOM_SOURCE_DIR) + "/tests/fuzz/seeds/images/" + finding.file;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(test::read_all(name)) << finding.file;
+        EXPECT_THAT(FBgetError(), HasSubstr(name + ": " + finding.reason));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
+            << finding.file;
+    }
+}
+
+}  // namespace
+}  // namespace sky
