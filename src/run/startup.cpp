@@ -29,6 +29,7 @@
 #include "sdl/expr.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
+#include "sdl/scene_packets.h"
 #include "sdl/sdl_input.h"
 #include "sdl/symbols.h"
 #include "shading/shader.h"
@@ -223,6 +224,7 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
         rptError("\t Remark: Keeping shadow maps in memory -\n\t %s",
                  "Animation in spotlights will not have animated shadows\n");
     if (options.link_mode && link_connected()) link_send_progress('p', 0, 1);
+    load_packet_images();
 
     Rr_gamma_value = options.gamma;
     Rr_gamma_correction_on = options.gamma_correction_on;
