@@ -2,6 +2,7 @@
 // the SDL text itself through the lexer and the grammar.
 #include "sdl/reader.h"
 
+#include "sdl/animation.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
 #include "sdl/lexer.h"
@@ -21,6 +22,7 @@ void reset_front_end() {
     reset_scene_description();
     reset_environment();
     reset_scene_packets();
+    release_animation_universe();
     reset_sdl_version();
     sdl_reset_error_count();
     expr_arena_rewind(ExprArenaMark{});
