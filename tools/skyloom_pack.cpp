@@ -146,6 +146,10 @@ int list(const std::string& path) {
                         kind == 0 ? "image" : "lighting", image.name.c_str(), image.width,
                         image.height, image.channels,
                         image.type == sky::PACKET_FLOATS ? "floats" : "bytes");
+    for (const sky::PacketChannel& channel : file.channels)
+        std::printf("channel \"%s\": %zu keys, tangents %u, mode %u, timing frame * %g + %g\n",
+                    channel.name.c_str(), channel.keys.size(), channel.tangents, channel.mode,
+                    double(channel.scale), double(channel.offset));
     if (used < bytes.size()) std::printf("then %zu bytes of SDL text\n", bytes.size() - used);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 namespace sky {
@@ -44,6 +45,8 @@ const char* section_name(std::uint32_t tag) {
             return "image";
         case PACKET_LIGHT:
             return "lighting";
+        case PACKET_CHANNEL:
+            return "channel";
         default:
             return "end";
     }
@@ -59,6 +62,19 @@ public:
         if (left_ < 4) return false;
         value = le32(at_);
         skip(4);
+        return true;
+    }
+    bool f32(float& value) {
+        std::uint32_t bits;
+        if (!u32(bits)) return false;
+        std::memcpy(&value, &bits, 4);
+        return true;
+    }
+    bool f64(double& value) {
+        std::uint32_t low, high;
+        if (!u32(low) || !u32(high)) return false;
+        const std::uint64_t bits = low | std::uint64_t{high} << 32;
+        std::memcpy(&value, &bits, 8);
         return true;
     }
     bool name(std::string& text) {
@@ -148,6 +164,29 @@ bool parse_image(Cursor& in, PacketImage& image, const char* kind, std::string& 
     return check_packet_image(image, error);
 }
 
+constexpr std::size_t kKeyBytes = 4 + 8 + 4 * 4;
+
+bool parse_channel(Cursor& in, PacketChannel& channel, std::string& error) {
+    if (!in.name(channel.name)) return fail(error, "channel section: bad name");
+    const std::string what = "channel \"" + channel.name + "\": ";
+    std::uint32_t keys;
+    if (!in.u32(channel.mode) || !in.u32(channel.tangents) || !in.f32(channel.scale) ||
+        !in.f32(channel.offset) || !in.u32(keys))
+        return fail(error, what + "the section is cut short");
+    if (std::uint64_t{keys} * kKeyBytes != in.left())
+        return fail(error, what + "the keys do not match the section's length");
+    channel.keys.resize(keys);
+    for (PacketKey& key : channel.keys) {
+        in.f32(key.time);
+        in.f64(key.value);
+        in.f32(key.in_x);
+        in.f32(key.in_y);
+        in.f32(key.out_x);
+        in.f32(key.out_y);
+    }
+    return check_packet_channel(channel, error);
+}
+
 bool has_name(const auto& list, const std::string& name) {
     return std::any_of(list.begin(), list.end(), [&](const auto& x) { return x.name == name; });
 }
@@ -175,6 +214,14 @@ bool parse_section(std::uint32_t tag, const std::vector<std::uint8_t>& body, Pac
             list.push_back(std::move(image));
             return true;
         }
+        case PACKET_CHANNEL: {
+            PacketChannel channel;
+            if (!parse_channel(in, channel, error)) return false;
+            if (has_name(file.channels, channel.name))
+                return fail(error, "channel \"" + channel.name + "\" appears twice");
+            file.channels.push_back(std::move(channel));
+            return true;
+        }
         default:
             return fail(error, "unknown section \"" + tag_text(tag) + "\"");
     }
@@ -193,6 +240,16 @@ void put_floats(std::vector<std::uint8_t>& out, const std::vector<float>& values
         std::memcpy(&bits, &f, 4);
         put32(out, bits);
     }
+}
+void put_f32(std::vector<std::uint8_t>& out, float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    put32(out, bits);
+}
+void put_f64(std::vector<std::uint8_t>& out, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, 8);
+    put64(out, bits);
 }
 void put_name(std::vector<std::uint8_t>& out, const std::string& name) {
     put32(out, static_cast<std::uint32_t>(name.size()));
@@ -267,6 +324,30 @@ bool check_packet_image(const PacketImage& image, std::string& error) {
     return true;
 }
 
+bool check_packet_channel(const PacketChannel& channel, std::string& error) {
+    const std::string what = "channel \"" + channel.name + "\": ";
+    if (channel.name.empty() || channel.name.size() > kPacketNameLimit ||
+        channel.name.find('\0') != std::string::npos)
+        return fail(error, "a channel has a bad name");
+    // Pre types in bits 8 to 13, post types in bits 0 to 5.
+    if ((channel.mode & ~0x3F3Fu) != 0)
+        return fail(error, what + "unknown out-of-range mode " + std::to_string(channel.mode));
+    static constexpr std::uint32_t kTangentTypes[] = {1, 2, 4, 8, 16, 17, 18, 20};
+    if (std::find(std::begin(kTangentTypes), std::end(kTangentTypes), channel.tangents) ==
+        std::end(kTangentTypes))
+        return fail(error, what + "unknown tangent type " + std::to_string(channel.tangents));
+    if (!std::isfinite(channel.scale) || !std::isfinite(channel.offset))
+        return fail(error, what + "the timing is not a finite number");
+    if (channel.keys.empty()) return fail(error, what + "no keys");
+    for (std::size_t i = 0; i < channel.keys.size(); ++i) {
+        const PacketKey& k = channel.keys[i];
+        if (!std::isfinite(k.time) || !std::isfinite(k.value) || !std::isfinite(k.in_x) ||
+            !std::isfinite(k.in_y) || !std::isfinite(k.out_x) || !std::isfinite(k.out_y))
+            return fail(error, what + "key " + std::to_string(i) + " is not a finite number");
+    }
+    return true;
+}
+
 bool read_packets(const PacketSource& source, PacketFile& file, std::string& error) {
     std::uint8_t word[4];
     if (!source(word, 4)) return fail(error, "the packet data ends before its version");
@@ -285,7 +366,8 @@ bool read_packets(const PacketSource& source, PacketFile& file, std::string& err
             if (length != 0) return fail(error, "the end section is not empty");
             return true;
         }
-        if (tag != PACKET_MESH && tag != PACKET_IMAGE && tag != PACKET_LIGHT)
+        if (tag != PACKET_MESH && tag != PACKET_IMAGE && tag != PACKET_LIGHT &&
+            tag != PACKET_CHANNEL)
             return fail(error, "unknown section \"" + tag_text(tag) + "\"");
         if (length > kPacketSectionLimit)
             return fail(error, std::string(section_name(tag)) + " section of " +
@@ -324,7 +406,7 @@ bool parse_packets(const std::uint8_t* data, std::size_t size, PacketFile& file,
 }
 
 bool write_packets(const PacketFile& file, std::vector<std::uint8_t>& out, std::string& error) {
-    std::set<std::string> names[3];
+    std::set<std::string> names[4];
     for (const PacketMesh& mesh : file.meshes)
         if (!check_packet_mesh(mesh, error) || !names[0].insert(mesh.name).second)
             return error.empty() ? fail(error, "mesh \"" + mesh.name + "\" appears twice") : false;
@@ -336,6 +418,11 @@ bool write_packets(const PacketFile& file, std::vector<std::uint8_t>& out, std::
             if (!names[kind].insert(image.name).second)
                 return fail(error, "image \"" + image.name + "\" appears twice");
         }
+    for (const PacketChannel& channel : file.channels)
+        if (!check_packet_channel(channel, error))
+            return false;
+        else if (!names[3].insert(channel.name).second)
+            return fail(error, "channel \"" + channel.name + "\" appears twice");
     out.assign(kPacketMagic, kPacketMagic + 4);
     put32(out, kPacketVersion);
     for (const PacketMesh& mesh : file.meshes)
@@ -361,6 +448,23 @@ bool write_packets(const PacketFile& file, std::vector<std::uint8_t>& out, std::
                 put32(out, image.type);
                 out.insert(out.end(), image.data.begin(), image.data.end());
             });
+    for (const PacketChannel& channel : file.channels)
+        put_section(out, PACKET_CHANNEL, [&] {
+            put_name(out, channel.name);
+            put32(out, channel.mode);
+            put32(out, channel.tangents);
+            put_f32(out, channel.scale);
+            put_f32(out, channel.offset);
+            put32(out, static_cast<std::uint32_t>(channel.keys.size()));
+            for (const PacketKey& k : channel.keys) {
+                put_f32(out, k.time);
+                put_f64(out, k.value);
+                put_f32(out, k.in_x);
+                put_f32(out, k.in_y);
+                put_f32(out, k.out_x);
+                put_f32(out, k.out_y);
+            }
+        });
     put32(out, PACKET_END);
     put64(out, 0);
     return true;

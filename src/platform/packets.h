@@ -1,5 +1,5 @@
 // Packet files: binary scene data (named meshes, images, image-based
-// lighting) that may precede the SDL text in a scene's stream, and the
+// lighting, animation channels) that may precede the SDL text in a scene's stream, and the
 // writer skyloom-pack uses. docs/packets.md is the format.
 //
 // The reader takes nothing on trust: every section's length is checked
@@ -22,10 +22,11 @@ inline constexpr std::uint32_t kPacketVersion = 1;
 
 // Section tags: four ASCII letters, stored as the little-endian word.
 enum PacketTag : std::uint32_t {
-    PACKET_MESH = 0x4853454Du,   // "MESH"
-    PACKET_IMAGE = 0x47414D49u,  // "IMAG"
-    PACKET_LIGHT = 0x5448474Cu,  // "LGHT": image-based lighting
-    PACKET_END = 0x20444E45u,    // "END "
+    PACKET_MESH = 0x4853454Du,     // "MESH"
+    PACKET_IMAGE = 0x47414D49u,    // "IMAG"
+    PACKET_LIGHT = 0x5448474Cu,    // "LGHT": image-based lighting
+    PACKET_CHANNEL = 0x4D494E41u,  // "ANIM": a keyframed channel
+    PACKET_END = 0x20444E45u,      // "END "
 };
 
 // The longest name, and the largest section, a packet file may hold.
@@ -58,10 +59,30 @@ struct PacketImage {
     std::vector<std::uint8_t> data;  // floats as their little-endian bytes
 };
 
+// A key of a channel: tangents as directions (x, y), in arriving at the
+// key, out leaving it.
+struct PacketKey {
+    float time = 0;
+    double value = 0;
+    float in_x = -1, in_y = 0, out_x = 1, out_y = 0;
+};
+
+// A keyframed channel that drives the scalar variable of its name, read at
+// frame x scale + offset. `tangents` is a tangent type (TAN_* of the scene
+// language): 2 (fixed) keeps the keys' tangents, the others make them.
+struct PacketChannel {
+    std::string name;
+    std::uint32_t mode = 0;  // out-of-range modes, pre | post; 0 for the default
+    std::uint32_t tangents = 2;
+    float scale = 1, offset = 0;
+    std::vector<PacketKey> keys;
+};
+
 struct PacketFile {
     std::vector<PacketMesh> meshes;
     std::vector<PacketImage> images;
     std::vector<PacketImage> lighting;
+    std::vector<PacketChannel> channels;
 };
 
 // Reads exactly `size` bytes; false at the end of the data or on an error.
@@ -81,5 +102,6 @@ bool write_packets(const PacketFile& file, std::vector<std::uint8_t>& out, std::
 // The checks the reader makes, for writers to make first.
 bool check_packet_mesh(const PacketMesh& mesh, std::string& error);
 bool check_packet_image(const PacketImage& image, std::string& error);
+bool check_packet_channel(const PacketChannel& channel, std::string& error);
 
 }  // namespace sky

@@ -1,6 +1,7 @@
 #include "platform/packets.h"
 
 #include <cstring>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,14 @@ PacketFile sample_file() {
     probe.data.resize(sizeof values);
     std::memcpy(probe.data.data(), values, sizeof values);
     file.lighting = {probe};
+    PacketChannel bounce;
+    bounce.name = "height";
+    bounce.mode = 2048 | 4;
+    bounce.tangents = 18;
+    bounce.scale = 0.5f;
+    bounce.offset = -2;
+    bounce.keys = {{0, 1.0 / 3.0, -1, 0, 1, 0}, {4.5f, -2e10, -0.5f, 0.25f, 2, 1}};
+    file.channels = {bounce};
     return file;
 }
 
@@ -83,6 +92,16 @@ TEST(Packets, EverySectionReadsBackAsItWasWrittenAndTheTextAfterItIsLeft) {
     expect_same(file.images[1], back.images[1]);
     ASSERT_EQ(back.lighting.size(), 1u);
     expect_same(file.lighting[0], back.lighting[0]);
+    ASSERT_EQ(back.channels.size(), 1u);
+    const PacketChannel &a = file.channels[0], &b = back.channels[0];
+    EXPECT_EQ(std::tie(a.name, a.mode, a.tangents, a.scale, a.offset),
+              std::tie(b.name, b.mode, b.tangents, b.scale, b.offset));
+    ASSERT_EQ(b.keys.size(), 2u);
+    for (int k = 0; k < 2; ++k) {
+        const PacketKey &x = a.keys[k], &y = b.keys[k];
+        EXPECT_EQ(std::tie(x.time, x.value, x.in_x, x.in_y, x.out_x, x.out_y),
+                  std::tie(y.time, y.value, y.in_x, y.in_y, y.out_x, y.out_y));
+    }
 }
 
 TEST(Packets, TheWireIsLittleEndianWithTaggedLengthCheckedSections) {
@@ -165,6 +184,17 @@ TEST(Packets, WritersGetTheReadersChecks) {
     file.meshes = {bad};
     EXPECT_FALSE(write_packets(file, bytes, error));
     EXPECT_EQ(error, "mesh \"bad\": a vertex is not a finite number");
+
+    PacketChannel channel;
+    channel.name = "c";
+    channel.keys = {{}};
+    channel.mode = 0x40;
+    EXPECT_FALSE(check_packet_channel(channel, error));
+    EXPECT_EQ(error, "channel \"c\": unknown out-of-range mode 64");
+    channel.mode = 0;
+    channel.keys.clear();
+    EXPECT_FALSE(check_packet_channel(channel, error));
+    EXPECT_EQ(error, "channel \"c\": no keys");
 
     PacketImage image;
     image.name = "i";

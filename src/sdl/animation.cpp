@@ -9,6 +9,8 @@
 #include "sdl/body.h"
 #include "sdl/builder.h"
 #include "sdl/expr_internal.h"
+#include "sdl/pool.h"
+#include "sdl/scene_packets.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/symbols.h"
 #include "sdl/values.h"
@@ -466,6 +468,54 @@ void curve_channels(Symbol& symbol) {
     }
 }
 
+// The timing of a channel of binary scene data: frame x scale + offset.
+struct LinearTiming {
+    float scale = 1, offset = 0;
+};
+
+bool evaluate_linear_timing(Expr* node, void* result) {
+    float frame = 0;
+    if (!current_frame(frame)) return false;
+    const auto* timing = static_cast<const LinearTiming*>(node->payload);
+    *static_cast<float*>(result) = frame * timing->scale + timing->offset;
+    return true;
+}
+
+const ExprKind kLinearTimingKind = {"channel timing", 0, evaluate_linear_timing};
+
+void packet_channel(const PacketChannel& from) {
+    Symbol* symbol = find_symbol(from.name.c_str());
+    if (symbol == nullptr || symbol->type != SDL_SCALAR || symbol->system != 0) {
+        rptError("channel for %s names no declared SCALAR variable\n", from.name.c_str());
+        return;
+    }
+    auto action = std::make_unique<Aa_Action>();
+    action->name = from.name;
+    action->mode = from.mode != 0 ? from.mode : kDefaultOutOfRange;
+    for (const PacketKey& k : from.keys) {
+        Keyframe key;
+        key.time = k.time;
+        key.value = k.value;
+        key.in_x = -std::fabs(k.in_x);
+        key.in_y = k.in_y;
+        key.out_x = std::fabs(k.out_x);
+        key.out_y = k.out_y;
+        action->keys.add(new_keyframe(key));
+    }
+    set_tangents(action->keys, static_cast<TangentType>(from.tangents));
+    auto* timing = sdl_pool().make<LinearTiming>();
+    *timing = {from.scale, from.offset};
+    Expr* node = allocate_node();
+    node->kind = &kLinearTimingKind;
+    node->type = SDL_SCALAR;
+    node->payload = timing;
+    auto channel = std::make_unique<Aa_Channel>();
+    channel->item = {symbol->name, symbol};
+    channel->data = std::make_unique<Aa_AnimChannelData>(add_action(std::move(action)));
+    channel->timing = node;
+    add_channel(std::move(channel));
+}
+
 }  // namespace
 
 BodyItem* curve_item(const char* name, Expr* value, std::int32_t line) {
@@ -484,6 +534,7 @@ BodyItem* curve_item(const char* name, Expr* value, std::int32_t line) {
 
 void load_animation_channels() {
     for_each_declared(SDL_PARAM_CV_CURVE, [](Symbol& symbol) { curve_channels(symbol); });
+    for (const PacketChannel& channel : scene_packets().channels) packet_channel(channel);
     validate_channels();
 }
 

@@ -11,6 +11,8 @@
 //     parameter_curve bounce (cvs = (...), out = POST_CYCLE,
 //                             channel = height, timing = frame * 0.5);
 // Several `channel = NAME` items drive several variables with one timing.
+// The channels of binary scene data (docs/packets.md) are made likewise,
+// each reading its keys at frame x scale + offset.
 #pragma once
 
 #include <cstdint>

@@ -67,6 +67,7 @@ void add_scene_packets(PacketFile file) {
     merge(store().meshes, file.meshes);
     merge(store().images, file.images);
     merge(store().lighting, file.lighting);
+    merge(store().channels, file.channels);
 }
 
 bool read_binary_scene_data(SdlInput& input) {

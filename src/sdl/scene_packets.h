@@ -1,6 +1,7 @@
 // The binary scene data of the run: what the packet files ahead of the scene
 // and its stage files delivered. Polysets name its meshes (`mesh = "NAME"`),
-// file textures read its images by name, and its image-based lighting is
+// file textures read its images by name, its channels drive the scalar
+// variables they name (sdl/animation.cpp), and its image-based lighting is
 // kept for the lighting that will use it.
 #pragma once
 

@@ -17,7 +17,7 @@ namespace {
 
 bool same(const sky::PacketFile& a, const sky::PacketFile& b) {
     if (a.meshes.size() != b.meshes.size() || a.images.size() != b.images.size() ||
-        a.lighting.size() != b.lighting.size())
+        a.lighting.size() != b.lighting.size() || a.channels.size() != b.channels.size())
         return false;
     for (std::size_t i = 0; i < a.meshes.size(); ++i) {
         const sky::PacketMesh &x = a.meshes[i], &y = b.meshes[i];
@@ -26,6 +26,10 @@ bool same(const sky::PacketFile& a, const sky::PacketFile& b) {
             x.st.size() != y.st.size())
             return false;
     }
+    for (std::size_t i = 0; i < a.channels.size(); ++i)
+        if (a.channels[i].name != b.channels[i].name ||
+            a.channels[i].keys.size() != b.channels[i].keys.size())
+            return false;
     for (int kind = 0; kind < 2; ++kind) {
         const auto& p = kind == 0 ? a.images : a.lighting;
         const auto& q = kind == 0 ? b.images : b.lighting;
