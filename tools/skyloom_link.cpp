@@ -259,7 +259,9 @@ private:
         if (!read(header, sizeof header)) return false;
         for (std::int32_t& h : header) h = static_cast<std::int32_t>(sky::from_big_endian(h));
         const auto [x, y, width, rows] = std::tie(header[0], header[1], header[2], header[3]);
-        if (width < 0 || rows < 0 || x < 0 || y < 0 ||
+        // A renderer's window is at most 65535 pixels either way.
+        if (width < 0 || rows < 0 || x < 0 || y < 0 || x + std::int64_t{width} > 65535 ||
+            y + std::int64_t{rows} > 2 * 65535 ||
             static_cast<std::int64_t>(width) * rows > (1 << 26)) {
             std::fprintf(stderr, "skyloom-link: an image message of %d x %d pixels\n", width, rows);
             return false;

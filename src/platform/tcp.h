@@ -6,6 +6,7 @@
 // raise SIGPIPE: a peer that went away is an error the caller sees.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,10 +53,11 @@ bool tcp_read_string(int fd, std::string& text, std::size_t limit, std::string& 
 
 // Byte order of the wire.
 inline std::uint32_t to_big_endian(std::uint32_t value) {
+    if constexpr (std::endian::native == std::endian::big) return value;
     return __builtin_bswap32(value);
 }
 inline std::uint32_t from_big_endian(std::uint32_t value) {
-    return __builtin_bswap32(value);
+    return to_big_endian(value);
 }
 
 }  // namespace sky
