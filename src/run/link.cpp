@@ -18,6 +18,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -35,6 +37,11 @@ namespace {
 // How long the handshake waits for the application's status address.
 constexpr int kHandshakeSeconds = 60;
 constexpr int kHeartbeatMs = 1000;
+// How long written bytes may go unacknowledged before the peer counts as
+// gone (its machine switched off, the network cut): without it a send would
+// wait for the system's retries, a quarter of an hour. An application that
+// is alive but not reading still acknowledges, and is waited for.
+constexpr unsigned kUnacknowledgedMs = 30000;
 
 struct LinkState {
     int data_fd = -1;
@@ -176,6 +183,9 @@ std::unique_ptr<InputStream> link_connect(const std::string& address, std::strin
             }
         }
     }
+    for (int fd : {data, status})
+        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUnacknowledgedMs,
+                     sizeof kUnacknowledgedMs);
     // The scene stream reads its own descriptor of the data socket.
     int reading = ::fcntl(data, F_DUPFD_CLOEXEC, 0);
     state.wake_fd = ::eventfd(0, EFD_CLOEXEC);
