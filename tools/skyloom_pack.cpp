@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,8 @@ const char* const kUsage =
     "  -i, --image [NAME=]FILE     an image, for file textures that name it; NAME\n"
     "                              defaults to FILE as written\n"
     "  -l, --lighting [NAME=]FILE  image-based lighting (a latitude-longitude map)\n"
+    "  -c, --channel NAME=FILE     a keyframed channel driving the scalar variable\n"
+    "                              NAME, from a text file of keys (docs/packets.md)\n"
     "  -s, --scene FILE            append this SDL text after the packet data\n"
     "  -o, --output FILE           the file to write\n"
     "      --list FILE             print what a packet file holds\n";
@@ -123,6 +127,75 @@ void add_image(const std::string& argument, std::vector<sky::PacketImage>& into,
     into.push_back(std::move(image));
 }
 
+// A channel's text file: settings and keys, one a line, # to the end of a
+// line is a comment.
+//     tangents = smooth          (fixed, flat, slow, linear, smooth, step, fast, in_out)
+//     out_of_range = PRE_CYCLE POST_LINEAR
+//     timing = 0.5 0             (frame x scale + offset)
+//     TIME VALUE [IN_X IN_Y OUT_X OUT_Y]
+void add_channel(const std::string& argument, sky::PacketFile& file) {
+    std::string name, path;
+    split_name(argument, name, path);
+    if (name.empty()) fail(argument + ": a channel is NAME=FILE");
+    std::ifstream in(path);
+    if (!in) fail(path + ": cannot open: " + std::strerror(errno));
+    static const std::map<std::string, std::uint32_t> kTangents = {
+        {"fast", 1},    {"fixed", 2}, {"flat", 4},    {"in_out", 8},
+        {"linear", 16}, {"slow", 17}, {"smooth", 18}, {"step", 20}};
+    static const std::map<std::string, std::uint32_t> kModes = {
+        {"PRE_OSCILLATE", 256}, {"PRE_CONSTANT", 512},  {"PRE_CYCLE", 1024},
+        {"PRE_LINEAR", 2048},   {"PRE_IDENTITY", 4096}, {"PRE_CYCLE_OFFSET", 8192},
+        {"POST_OSCILLATE", 1},  {"POST_CONSTANT", 2},   {"POST_CYCLE", 4},
+        {"POST_LINEAR", 8},     {"POST_IDENTITY", 16},  {"POST_CYCLE_OFFSET", 32}};
+    sky::PacketChannel channel;
+    channel.name = name;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        std::string first;
+        if (!(words >> first)) continue;
+        std::string equals, value;
+        if (first == "tangents" || first == "out_of_range" || first == "timing") {
+            if (!(words >> equals) || equals != "=") fail(where + "expected " + first + " = ...");
+            if (first == "tangents") {
+                auto found = words >> value ? kTangents.find(value) : kTangents.end();
+                if (found == kTangents.end()) fail(where + "unknown tangent type " + value);
+                channel.tangents = found->second;
+            } else if (first == "out_of_range") {
+                channel.mode = 0;
+                while (words >> value) {
+                    auto found = kModes.find(value);
+                    if (found == kModes.end()) fail(where + "unknown out-of-range mode " + value);
+                    channel.mode |= found->second;
+                }
+            } else if (!(words >> channel.scale >> channel.offset)) {
+                fail(where + "timing = SCALE OFFSET");
+            }
+            continue;
+        }
+        sky::PacketKey key;
+        std::istringstream numbers(line);
+        if (!(numbers >> key.time >> key.value)) fail(where + "a key is TIME VALUE");
+        float tangents[4];
+        int given = 0;
+        while (given < 4 && numbers >> tangents[given]) ++given;
+        if (given == 4) {
+            key.in_x = tangents[0];
+            key.in_y = tangents[1];
+            key.out_x = tangents[2];
+            key.out_y = tangents[3];
+        } else if (given != 0 || !numbers.eof()) {
+            fail(where + "a key's tangents are IN_X IN_Y OUT_X OUT_Y");
+        }
+        channel.keys.push_back(key);
+    }
+    std::string error;
+    if (!sky::check_packet_channel(channel, error)) fail(path + ": " + error);
+    file.channels.push_back(std::move(channel));
+}
+
 std::vector<std::uint8_t> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) fail(path + ": cannot open: " + std::strerror(errno));
@@ -175,6 +248,8 @@ int main(int argc, char** argv) {
             add_image(value(), file.images, false);
         } else if (a == "-l" || a == "--lighting") {
             add_image(value(), file.lighting, true);
+        } else if (a == "-c" || a == "--channel") {
+            add_channel(value(), file);
         } else if (a == "--list") {
             return list(value());
         } else if (a == "-h" || a == "--help") {

@@ -169,6 +169,26 @@ class PackTest(unittest.TestCase):
         done = self.run_in("show", SKYLOOM, "-n", "1", "../both.pkt")
         self.assertEqual((done.returncode, done.stderr), (0, ""))
 
+    def test_a_channel_from_a_text_file_of_keys_drives_its_variable(self):
+        self.write("rise.keys", "# a ramp, read at frame x 2 - 1\n"
+                   "tangents = linear\nout_of_range = PRE_CONSTANT POST_LINEAR\n"
+                   "timing = 2 -1\n0 0\n4 10   # ten at four\n")
+        self.write("show.sdl", 'DEFINITION\nstartframe = 1; endframe = 4;\nscalar h (0);\n'
+                   'MODEL\nprint("h", h);\n')
+        self.pack("-o", "rise.pkt", "-c", "h=rise.keys", "-s", "show.sdl")
+        self.assertIn('channel "h": 2 keys, tangents 16, mode 520, timing frame * 2 + -1',
+                      self.pack("--list", "rise.pkt"))
+        done = self.run_in("rise", SKYLOOM, "../rise.pkt")
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        # t = 1, 3, 5, 7: on the ramp, then on past its last key.
+        self.assertEqual([line for line in done.stdout.splitlines() if line.startswith("h ")],
+                         ["h 2.5", "h 7.5", "h 12.5", "h 17.5"])
+        self.write("bad.keys", "tangents = wobbly\n")
+        done = subprocess.run([PACK, "-o", "x.pkt", "-c", "h=bad.keys"], cwd=self.dir,
+                              capture_output=True, text=True)
+        self.assertEqual((done.returncode, done.stderr),
+                         (1, "skyloom-pack: bad.keys:1: unknown tangent type wobbly\n"))
+
     def test_assets_that_cannot_be_read_are_named(self):
         done = subprocess.run([PACK, "-o", "x.pkt", "-m", "missing.obj"], cwd=self.dir,
                               capture_output=True, text=True)
