@@ -177,7 +177,10 @@ class LinkTest(unittest.TestCase):
         self.assertIn("The modelling application has gone: the render ends.\n", err)
 
     def test_a_bad_handshake_is_a_failed_connection(self):
-        for answer in (struct.pack(">I", 0x7FFFFFFF), pack_string("nowhere"), b"\0\0"):
+        # An enormous length, not an address, a second address nobody
+        # listens at, a string cut short.
+        for answer in (struct.pack(">I", 0x7FFFFFFF), pack_string("nowhere"),
+                       pack_string("127.0.0.1:9"), b"\0\0"):
             p = self.peer()
             p.data.sendall(answer)
             p.data.shutdown(socket.SHUT_WR)
