@@ -81,6 +81,7 @@ struct PolysetDefinition {
     std::int32_t vertex_count = 0;
     std::int32_t texture_vertex_count = 0;  // the list's, or the vertices' own st
     bool vertices_carry_st = false;
+    bool mesh_missing = false;  // names a mesh the binary scene data lacks
     bool valid = false;
 };
 

@@ -9,6 +9,7 @@
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/expr_internal.h"
+#include "sdl/scene_packets.h"
 #include "sdl/sdl_errors.h"
 
 namespace sky {
@@ -131,6 +132,25 @@ bool polygons_fit(const Expr* polygons, const Limits& limits) {
     });
 }
 
+// `mesh = "NAME"`: the vertices, normals and polygons of a mesh of the
+// binary scene data, as if they had been written in the body. Its indices
+// were checked when the packet file was read.
+void take_packet_mesh(PolysetDefinition& definition, const BodyItem& item) {
+    const char* name = filename_text(item.value);
+    const PacketMesh* mesh = name ? find_scene_mesh(name) : nullptr;
+    if (mesh == nullptr) {
+        if (name)
+            sdl_report_error("POLYSET mesh \"%s\" is not in the binary scene data", name);
+        else
+            sdl_report_error("POLYSET mesh must be a name in double quotes");
+        definition.mesh_missing = true;
+        return;
+    }
+    definition.vertices = mesh_vertices(*mesh, item.line);
+    definition.vertex_normals = mesh_normals(*mesh, item.line);
+    definition.polygons = mesh_polygons(*mesh, item.line);
+}
+
 }  // namespace
 
 constexpr ParameterField<PolysetDefinition> kPolysetParameters[] = {
@@ -153,6 +173,8 @@ void set_polyset_parameter(PolysetDefinition& definition, const BodyItem& item) 
             fatal("Maximum of %d shaders per polyset allowed\n", kMaxPolysetShaders);
         if (definition.colour_flag && definition.shader_count == 0)
             fatal("Cannot set colour flag on unallocated shader\n");
+    } else if (named(item, "mesh")) {
+        take_packet_mesh(definition, item);
     } else if (!store_parameter(kPolysetParameters, definition, item) &&
                !set_common_parameter(definition.common, item)) {
         fatal("Unknown POLYSET parameter %s\n", item.name);
@@ -161,6 +183,7 @@ void set_polyset_parameter(PolysetDefinition& definition, const BodyItem& item) 
 
 void finish_polyset_definition(PolysetDefinition& definition) {
     definition.valid = false;
+    if (definition.mesh_missing) return;
     if (definition.vertices && !vertices_fit(definition.vertices, definition.vertices_carry_st)) {
         sdl_report_error("Bad POLYSET data");
         return;

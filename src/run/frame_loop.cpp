@@ -32,6 +32,7 @@
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_objects.h"
+#include "sdl/animation.h"
 #include "sdl/scene_description.h"
 #include "sdl/symbols.h"
 #include "texture/texture.h"
@@ -126,6 +127,7 @@ int frame_loop(std::int64_t run_start) {
     // Declared values take their initial values once, before the first
     // frame; animation and assignments change them from there.
     initialise_declared_values();
+    load_animation_channels();
     FrameSchedule schedule(options);
     double stalled_frame = 0;
     if (double step = schedule.stalled_step(stalled_frame); step != 0)

@@ -18,6 +18,7 @@
 #include "platform/report.h"
 #include "platform/stopwatch.h"
 #include "run/farm_frames.h"
+#include "run/link.h"
 #include "run/option_pass.h"
 #include "run/stages.h"
 #include "run/subsystems.h"
@@ -29,6 +30,7 @@
 #include "sdl/expr.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
+#include "sdl/scene_packets.h"
 #include "sdl/sdl_input.h"
 #include "sdl/symbols.h"
 #include "shading/shader.h"
@@ -62,14 +64,6 @@ bool is_set(const char* variable) {
     return std::getenv(variable) != nullptr;
 }
 
-// Link mode: the scene comes from the modelling application. Connecting is
-// the link's job; until it exists every connection attempt fails.
-std::unique_ptr<InputStream> connect_to_modeller(const std::string& address, std::string& error) {
-    error = "the link to the modelling application is not available in this build";
-    (void)address;
-    return nullptr;
-}
-
 void choose_input(int argc, char* argv[], const FirstScan& scan) {
     StartupState& state = startup_state();
     if (scan.positional < argc) {
@@ -77,7 +71,7 @@ void choose_input(int argc, char* argv[], const FirstScan& scan) {
         state.input_name = argument;
         std::string error;
         if (scan.link_mode) {
-            state.input = connect_to_modeller(argument, error);
+            state.input = link_connect(argument, error);
             if (!state.input)
                 fatal("Error: cannot connect to %s: %s\n", argument.c_str(), error.c_str());
         } else {
@@ -123,6 +117,7 @@ void report_elapsed_time(long long seconds, const char* label) {
 
 void end_of_run() {
     if (!render_options().quiet) rptUser("done\n");
+    if (link_connected()) link_close();
 }
 
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
@@ -230,6 +225,8 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     if (options.spot_memory && !options.link_mode)
         rptError("\t Remark: Keeping shadow maps in memory -\n\t %s",
                  "Animation in spotlights will not have animated shadows\n");
+    if (options.link_mode && link_connected()) link_send_progress('p', 0, 1);
+    load_packet_images();
 
     Rr_gamma_value = options.gamma;
     Rr_gamma_correction_on = options.gamma_correction_on;

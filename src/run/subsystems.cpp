@@ -6,13 +6,16 @@
 // FramePasses::shadow_pass, set_up_glow, automatic_clipping,
 // prepare_shadow_lookups, release_shadow_lookups, post_effects;
 // SceneHooks::motion_bounds, build_texture_placements,
-// evaluate_declared_geometry, update_animation, evaluate_environment_shader.
+// evaluate_declared_geometry, evaluate_environment_shader.
 #include "run/subsystems.h"
 
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "output/output_context.h"
 #include "render/rows.h"
+#include "run/link.h"
+#include "scene/scene_hooks.h"
+#include "sdl/animation.h"
 #include "shading/shader.h"
 #include "texture/texture.h"
 
@@ -23,10 +26,12 @@ void install_subsystems() {
     install_geometry_hooks();  // patch, face and polyset bodies and objects
     install_texture_hooks();   // texture bodies, procedure names, file cache frames
     install_shading_hooks();   // shader and light bodies, lights, object shaders
+    scene_hooks().update_animation = update_animation;  // channels drive their variables
     // The frame loop's stages.
     install_geometry_passes();  // object lists and tile geometry entry
     install_output_passes();    // image, matte and depth files
     install_render_passes();    // sampling and visibility
+    install_link_stages();      // files, rows and progress to the modelling application
 }
 
 }  // namespace sky

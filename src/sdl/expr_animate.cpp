@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/report.h"
+#include "sdl/animation.h"
 #include "sdl/body.h"
 #include "sdl/expr_internal.h"
 #include "sdl/symbols.h"
@@ -80,22 +81,6 @@ bool evaluate_ease(Expr* node, void* result) {
 }
 
 // --- animate ----------------------------------------------------------------------
-
-// Out-of-range behaviours: pre-infinity in the high byte, post in the low one.
-enum Behaviour {
-    PRE_OSCILLATE = 256,
-    PRE_CONSTANT = 512,
-    PRE_CYCLE = 1024,
-    PRE_LINEAR = 2048,
-    PRE_IDENTITY = 4096,
-    PRE_CYCLE_OFFSET = 8192,
-    POST_OSCILLATE = 1,
-    POST_CONSTANT = 2,
-    POST_CYCLE = 4,
-    POST_LINEAR = 8,
-    POST_IDENTITY = 16,
-    POST_CYCLE_OFFSET = 32,
-};
 
 struct Key {
     double time, value;

@@ -2,21 +2,18 @@
 // the SDL text itself through the lexer and the grammar.
 #include "sdl/reader.h"
 
+#include "sdl/animation.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"
 #include "sdl/lexer.h"
 #include "sdl/pool.h"
 #include "sdl/scene_description.h"
+#include "sdl/scene_packets.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/sdl_input.h"
 #include "sdl/symbols.h"
 
 namespace sky {
-
-bool read_binary_scene_data(SdlInput& /*input*/) {
-    // No reader for binary scene data exists yet; such input cannot be rendered.
-    return false;
-}
 
 void reset_front_end() {
     reset_open_bodies();
@@ -24,6 +21,8 @@ void reset_front_end() {
     reset_symbol_storage();
     reset_scene_description();
     reset_environment();
+    reset_scene_packets();
+    release_animation_universe();
     reset_sdl_version();
     sdl_reset_error_count();
     expr_arena_rewind(ExprArenaMark{});

@@ -14,6 +14,7 @@
 #include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/image/fb.h"
+#include "platform/image/memory_images.h"
 #include "platform/report.h"
 
 namespace sky {
@@ -93,7 +94,7 @@ private:
 
 std::shared_ptr<const ImagePyramid> load(const std::string& name, std::uint64_t max_pixels) {
     struct stat info {};
-    if (::stat(name.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (!has_memory_image(name) && (::stat(name.c_str(), &info) != 0 || S_ISDIR(info.st_mode))) {
         rptError("Warning: Couldn't find texture file '%s'\n", name.c_str());
         return nullptr;
     }

@@ -24,6 +24,7 @@
 #include "platform/image/fb_internal.h"
 #include "platform/image/file_bytes.h"
 #include "platform/image/image_io.h"
+#include "platform/image/memory_images.h"
 #include "platform/image/oiio_formats.h"
 
 namespace sky {
@@ -272,13 +273,15 @@ FBhandle* open_reader(const char* name, int mode, int format) {
         fb_set_error("%s: FBopen: unknown format code %d (reading takes -1)", name, format);
         return nullptr;
     }
+    // An image delivered with the scene hides a file of the same name.
+    std::unique_ptr<ImageReader> delivered = open_memory_image(name);
     std::uint8_t head[kFormatHeadSize];
     std::size_t head_size = 0;
-    if (!read_head(name, head, &head_size)) return nullptr;
+    if (!delivered && !read_head(name, head, &head_size)) return nullptr;
     auto handle = new_handle(name, mode, FB_FORMAT_ANY);
     FBBackend& b = *handle->backend;
     std::string error;
-    b.reader = reader_format(head, head_size).open(name, &error);
+    b.reader = delivered ? std::move(delivered) : reader_format(head, head_size).open(name, &error);
     if (!b.reader) {
         set_error_text(error);
         return nullptr;

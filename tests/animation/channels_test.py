@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""Animation channels through the whole program.
+
+usage: channels_test.py SKYLOOM [unittest options]
+
+A scene whose variables are driven by channels renders, frame by frame, the
+very images of the same motion written with animate() in the expressions
+that use them; channels are validated as the scene is loaded.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SKYLOOM = None
+
+HEAD = """DEFINITION
+version = 8;
+resolution = 48 36;
+startframe = 1; endframe = 6;
+aalevelmin = 1; aalevelmax = 4;
+shader s (model = phong, color = (220, 140, 60));
+triple o (0, 0, 0);
+"""
+
+CURVES = """parameter_curve bounce (in = PRE_CONSTANT, out = POST_OSCILLATE,
+    cvs = (parameter_vertex(0, -1, (1, 0), (1, 0)), parameter_vertex(4, 1.2, (1, 0.5), (1, 0.5)))%s);
+parameter_curve spin (in = PRE_CONSTANT, out = POST_CYCLE_OFFSET,
+    cvs = (parameter_vertex(0, 0, (1, 0), (1, 0)), parameter_vertex(1, 25, (1, 40), (1, 40)),
+           parameter_vertex(3, 30, (1, 0), (1, 0)))%s);
+"""
+
+MODEL = """MODEL
+camera (eye = (0, 0, 8), view = o, aov = 40, pix = "img");
+light (model = directional, direction = (-1, -1, -1));
+translate (0, %s, 0);
+rotate (zaxis, %s);
+polyset (shader = (s), vertices = ((cv((-1, -1, 0), 1)), (cv((1, -1, 0), 1)), (cv((0, 1, 0), 1))),
+         polygons = (polygon(0, 1, 2)));
+"""
+
+CHANNELS = (HEAD + "scalar height (0);\nscalar angle (0);\n" +
+            CURVES % (",\n    channel = height, timing = frame * 1.5",
+                      ",\n    channel = angle, timing = frame * 2 + 0.5") +
+            MODEL % ("height", "angle"))
+ANIMATE = (HEAD + CURVES % ("", "") +
+           MODEL % ("animate(bounce, frame * 1.5)", "animate(spin, frame * 2 + 0.5)"))
+
+
+class ChannelsTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="skyloom-channels-")
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def render(self, name, text):
+        folder = os.path.join(self.tmp.name, name)
+        os.mkdir(folder)
+        done = subprocess.run([SKYLOOM, "-n", "2"], input=text, cwd=folder,
+                              capture_output=True, text=True, timeout=120)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        frames = []
+        for frame in range(1, 7):
+            with open(os.path.join(folder, "img.%d.qrl" % frame), "rb") as f:
+                frames.append(f.read())
+        return frames
+
+    def test_channels_render_the_frames_of_the_same_motion_written_with_animate(self):
+        driven = self.render("channels", CHANNELS)
+        written = self.render("animate", ANIMATE)
+        for frame, (a, b) in enumerate(zip(driven, written), start=1):
+            self.assertEqual(a, b, "frame %d" % frame)
+        # and the frames do move.
+        self.assertEqual(len(set(driven)), 6)
+
+
+if __name__ == "__main__":
+    SKYLOOM = sys.argv[1]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
