@@ -205,9 +205,15 @@ void RR_release_sample_node(RR_SampleNode& node) {
 }
 
 void render_tile_rows(Tile& tile) {
-    RR_SampleNode& node = caster_worker().node;
+    CasterWorker& worker = caster_worker();
+    RR_SampleNode& node = worker.node;
     const CasterCamera& cam = camera_state;
     if (node.colour_row == nullptr) return;
+    // The plane is known by its triangle's address, which outlives the
+    // triangle: an object is freed after the last tile that holds it, and
+    // the next object made (in a later tile or frame) may take its memory.
+    // Only while this tile holds its objects is the address theirs alone.
+    worker.plane = TrianglePlane{};
     node.x_left = tile.x_first;
     node.x_right = tile.x_last;
     node.y_low = tile.y_first;

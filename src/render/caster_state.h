@@ -39,7 +39,8 @@ struct CasterCamera {
 CasterCamera& caster_camera();
 
 // The per-worker shading state: the triangle whose eye-space plane was set
-// up last, reused while consecutive layers hit it.
+// up last, reused while consecutive layers hit it. Forgotten at the start
+// of every tile, since a freed triangle's address may be taken again.
 struct TrianglePlane {
     const ScreenTriangle* triangle = nullptr;
     float p0[3], e1[3], e2[3], n[3];
