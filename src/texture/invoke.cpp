@@ -197,6 +197,10 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
             apply_overlay(f, at, out);
             return true;
         }
+    } else if (procedure.kind == TEXTURE_SOLID) {
+        call.u = at.u;
+        call.v = at.v;
+        call.du = call.dv = std::fabs(at.dpoint) * f.texture_scale;
     } else {
         call.u = at.u;
         call.v = at.v;

@@ -1,7 +1,13 @@
-// Grid: lines across u and v over a filler colour.
+// Grid: lines along u and v over a filler colour. The lines sit on the
+// edges of the texture's frame, `uwidth` and `vwidth` its fraction across;
+// so the lines cover 1 − (1 − uwidth)(1 − vwidth) of the frame.
 //
-// Its picture is not drawn yet: the calculation gives the texture's `rgbout`
-// and `aout`, and says so once per run.
+// Filtering is exact for a box footprint: each direction's line fraction
+// over the footprint is integrated in closed form, so wide filters reach
+// the coverage-weighted mean of the two colours.
+#include <algorithm>
+#include <cmath>
+#include "texture/procedures/pattern_noise.h"
 #include "texture/procedures/procedure_parameters.h"
 
 namespace sky {
@@ -29,9 +35,52 @@ constexpr Parameter kRows[] = {
 constexpr ParameterTable kTable =
     procedure_table(kRows, "ERROR: Unknown parameter in Grid: %s\n", "NIL GridNode found\n");
 
+constexpr int kUWidth = parameter_index(kRows, "uwidth");
+constexpr int kVWidth = parameter_index(kRows, "vwidth");
+constexpr int kContrast = parameter_index(kRows, "contrast");
+constexpr int kLine = parameter_index(kRows, "line_color");
+constexpr int kFiller = parameter_index(kRows, "filler_color");
+
+// How much of [0, x] a train of lines `width` wide, centred on the whole
+// numbers, covers.
+double covered(double x, double width) {
+    double shifted = x + width / 2.0;
+    double cell = std::floor(shifted);
+    return cell * width + std::min(shifted - cell, width) - width / 2.0;
+}
+
+// The lines' share of a footprint `filter` wide centred at x.
+float line_share(float x, float width, float filter) {
+    width = std::clamp(width, 0.0f, 1.0f);
+    if (filter <= 1e-6f) {
+        float f = x - std::floor(x);
+        return (f < width / 2.0f || f >= 1.0f - width / 2.0f) ? 1.0f : 0.0f;
+    }
+    double h = filter / 2.0;
+    double share = (covered(x + h, width) - covered(x - h, width)) / filter;
+    return static_cast<float>(std::clamp(share, 0.0, 1.0));
+}
+
+void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
+    float w = filter_width(texture, call);
+    float uw = parameter_number(texture, kUWidth, call);
+    float vw = parameter_number(texture, kVWidth, call);
+    float a = line_share(call.u, uw, w);
+    float b = line_share(call.v, vw, w);
+    float line = 1.0f - (1.0f - a) * (1.0f - b);
+    // Contrast pulls both colours toward their coverage-weighted mean.
+    float coverage =
+        1.0f - (1.0f - std::clamp(uw, 0.0f, 1.0f)) * (1.0f - std::clamp(vw, 0.0f, 1.0f));
+    float c = std::clamp(parameter_number(texture, kContrast, call), 0.0f, 1.0f);
+    float t = coverage + c * (line - coverage);
+    colour_result(pattern::mix(parameter_colour(texture, kFiller, call),
+                               parameter_colour(texture, kLine, call), t),
+                  out);
+}
+
 }  // namespace
 
 const AR_TextureProcedure kGridProcedure =
-    procedure_row("Grid", kTable, not_drawn<"texture procedure Grid">, TEXTURE_SURFACE);
+    procedure_row("Grid", kTable, calculate, TEXTURE_SURFACE);
 
 }  // namespace sky

@@ -4,6 +4,8 @@
 // calculation.
 #include "texture/procedures/procedure_parameters.h"
 
+#include <cmath>
+
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/pool.h"
@@ -11,13 +13,31 @@
 namespace sky {
 namespace {
 
+// Every value written for a row, in the order written (a ramp's colours).
+struct Entries {
+    int count = 0;
+    ProcedureValue* values = nullptr;
+};
+
 struct ProcedureInfo {
     const ParameterTable* table;
     ProcedureValue* values;  // one per row
+    Entries* entries;        // one per row
+    DerivedValues derived;
+};
+
+// One write of a parameter, kept in a list beside the last expression of
+// each row.
+struct WrittenValue {
+    int row;
+    Expr* expression;
+    WrittenValue* next;
 };
 
 struct ProcedureNode {
     Expr** expressions;  // one per row, null where not written
+    WrittenValue* first = nullptr;
+    WrittenValue* last = nullptr;
 };
 
 const ParameterTable& table_of(const AR_TextureInfo& texture) {
@@ -32,6 +52,14 @@ const ProcedureValue& procedure_value(const AR_TextureInfo& texture, int row) {
 
 ProcedureValue& procedure_value(AR_TextureInfo& texture, int row) {
     return static_cast<ProcedureInfo*>(texture.procedure_info)->values[row];
+}
+
+DerivedValues& procedure_derived(AR_TextureInfo& texture) {
+    return static_cast<ProcedureInfo*>(texture.procedure_info)->derived;
+}
+
+const DerivedValues& procedure_derived(const AR_TextureInfo& texture) {
+    return static_cast<const ProcedureInfo*>(texture.procedure_info)->derived;
 }
 
 Expr* procedure_expression(const AR_TextureInfo& texture, int row) {
@@ -55,13 +83,71 @@ void* alloc_procedure_info(const AR_TextureInfo& texture) {
         sdl_pool().allocate(sizeof(ProcedureValue) * count, alignof(ProcedureValue)));
     for (std::size_t i = 0; i < count; ++i) new (&values[i]) ProcedureValue();
     info->values = values;
+    info->entries =
+        static_cast<Entries*>(sdl_pool().allocate(sizeof(Entries) * (count + 1), alignof(Entries)));
+    for (std::size_t i = 0; i <= count; ++i) new (&info->entries[i]) Entries();
     return info;
 }
 
 bool parse_procedure_parameter(AR_TextureInfo& texture, void* node, const char* name, Expr* value) {
     const ParameterTable& table = table_of(texture);
     if (node == nullptr) fatal("%s", table.missing_node);
-    return parse_parameter(table, static_cast<ProcedureNode*>(node)->expressions, name, value);
+    auto& n = *static_cast<ProcedureNode*>(node);
+    if (!parse_parameter(table, n.expressions, name, value)) return false;
+    auto* written = sdl_pool().make<WrittenValue>();
+    *written = WrittenValue{find_parameter(table.rows, name), value, nullptr};
+    (n.last ? n.last->next : n.first) = written;
+    n.last = written;
+    return true;
+}
+
+namespace {
+
+bool evaluate_value(const Parameter& row, Expr* expression, ProcedureValue& value) {
+    value.text.clear();
+    if (expression && expression->type == SDL_FILENAME) {
+        value.value = TexturedValue{};
+        return AR_evaluate(SDL_FILENAME, &value.text, expression, nullptr);
+    }
+    return evaluate_textured_value(expression, row.value, value.value);
+}
+
+// The values of every write, evaluated into lists made once (the writes do
+// not change after the scene is read).
+void evaluate_entries(ProcedureInfo& info, const ProcedureNode& node) {
+    const ParameterTable& table = *info.table;
+    if (node.first == nullptr) return;
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+        Entries& list = info.entries[i];
+        if (list.values == nullptr) {
+            int count = 0;
+            for (const WrittenValue* w = node.first; w; w = w->next) count += w->row == int(i);
+            if (count < 2) continue;
+            list.values = static_cast<ProcedureValue*>(sdl_pool().allocate(
+                sizeof(ProcedureValue) * static_cast<std::size_t>(count), alignof(ProcedureValue)));
+            for (int k = 0; k < count; ++k) new (&list.values[k]) ProcedureValue();
+            list.count = count;
+        }
+        int k = 0;
+        for (const WrittenValue* w = node.first; w; w = w->next)
+            if (w->row == int(i) && !evaluate_value(table.rows[i], w->expression, list.values[k++]))
+                fatal("Error in eval\n");
+    }
+}
+
+}  // namespace
+
+int procedure_entry_count(const AR_TextureInfo& texture, int row) {
+    const auto& info = *static_cast<const ProcedureInfo*>(texture.procedure_info);
+    int count = info.entries[row].count;
+    if (count > 0) return count;
+    return procedure_expression(texture, row) ? 1 : 0;
+}
+
+const ProcedureValue& procedure_entry(const AR_TextureInfo& texture, int row, int index) {
+    const auto& info = *static_cast<const ProcedureInfo*>(texture.procedure_info);
+    if (info.entries[row].count > 0) return info.entries[row].values[index];
+    return info.values[row];
 }
 
 bool eval_procedure_parameters(AR_TextureInfo& texture) {
@@ -76,23 +162,20 @@ bool eval_procedure_parameters(AR_TextureInfo& texture) {
     for (std::size_t i = 0; i < table.rows.size(); ++i) {
         const Parameter& row = table.rows[i];
         ProcedureValue& value = info.values[i];
-        Expr* expression = node.expressions[i];
-        value.text.clear();
-        if (expression && expression->type == SDL_FILENAME) {
-            value.value = TexturedValue{};
-            if (!AR_evaluate(SDL_FILENAME, &value.text, expression, nullptr))
-                fatal("Error in eval\n");
-            continue;
-        }
-        if (!evaluate_textured_value(expression, row.value, value.value)) fatal("Error in eval\n");
+        if (!evaluate_value(row, node.expressions[i], value)) fatal("Error in eval\n");
     }
+    evaluate_entries(info, node);
     return true;
 }
 
 bool init_procedure_parameters(AR_TextureInfo& texture) {
     const auto& info = *static_cast<const ProcedureInfo*>(texture.procedure_info);
-    for (std::size_t i = 0; i < info.table->rows.size(); ++i)
+    for (std::size_t i = 0; i < info.table->rows.size(); ++i) {
         if (AR_TextureInfo* nested = info.values[i].value.texture) Ar_init_texture(*nested);
+        for (int k = 0; k < info.entries[i].count; ++k)
+            if (AR_TextureInfo* nested = info.entries[i].values[k].value.texture)
+                Ar_init_texture(*nested);
+    }
     return true;
 }
 
@@ -100,10 +183,99 @@ bool copy_procedure_parameters(AR_TextureInfo& to, const AR_TextureInfo& from) {
     const auto& source = *static_cast<const ProcedureInfo*>(from.procedure_info);
     auto& target = *static_cast<ProcedureInfo*>(to.procedure_info);
     if (source.table != target.table) return false;
-    for (std::size_t i = 0; i < source.table->rows.size(); ++i) target.values[i] = source.values[i];
+    for (std::size_t i = 0; i < source.table->rows.size(); ++i) {
+        target.values[i] = source.values[i];
+        target.entries[i] = source.entries[i];  // the lists are the run's, shared
+    }
+    target.derived = source.derived;
     return true;
 }
 
-void release_procedure_parameters(AR_TextureInfo&) {}  // pool memory: released with the scene
+void release_procedure_parameters(AR_TextureInfo& texture) {
+    // The rest is pool memory, released with the scene.
+    if (texture.procedure_info == nullptr) return;
+    for (auto& image : procedure_derived(texture).images) image.reset();
+}
+
+}  // namespace sky
+
+namespace sky {
+
+Triple parameter_colour(const AR_TextureInfo& texture, int row, const TextureCall& call) {
+    return value_colour(procedure_value(texture, row).value, call);
+}
+
+float parameter_number(const AR_TextureInfo& texture, int row, const TextureCall& call) {
+    const TexturedValue& value = procedure_value(texture, row).value;
+    if (value.texture == nullptr) return value.scalar;
+    TextureColour nested;
+    nested.alpha = value.scalar;
+    invoke_nested_texture(*value.texture, *call.at, nested);
+    return nested.alpha;
+}
+
+Triple value_colour(const TexturedValue& value, const TextureCall& call) {
+    if (value.texture == nullptr) return value.colour;
+    TextureColour nested;
+    nested.r = value.colour.x;
+    nested.g = value.colour.y;
+    nested.b = value.colour.z;
+    invoke_nested_texture(*value.texture, *call.at, nested);
+    return nested.rgb();
+}
+
+float filter_width(const AR_TextureInfo& texture, const TextureCall& call) {
+    float w = texture.frame.blurmult * call.filter + texture.frame.bluroffset;
+    return std::isfinite(w) && w > 0.0f ? w : 0.0f;
+}
+
+void scalar_result(float value, TextureColour& out) {
+    float v = std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : 0.0f;
+    out.r = out.g = out.b = 255.0f * v;
+    out.alpha = v;
+}
+
+TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
+                           int grid) {
+    TextureLookup at;
+    TextureCall call;
+    call.at = &at;
+    double sum[4] = {0, 0, 0, 0};
+    for (int j = 0; j < grid; ++j)
+        for (int i = 0; i < grid; ++i) {
+            call.u = at.u = (static_cast<float>(i) + 0.5f) / static_cast<float>(grid);
+            call.v = at.v = (static_cast<float>(j) + 0.5f) / static_cast<float>(grid);
+            TextureColour out;
+            calculation(texture, call, out);
+            sum[0] += out.r;
+            sum[1] += out.g;
+            sum[2] += out.b;
+            sum[3] += out.alpha;
+        }
+    double n = static_cast<double>(grid) * grid;
+    TextureColour mean;
+    mean.r = static_cast<float>(sum[0] / n);
+    mean.g = static_cast<float>(sum[1] / n);
+    mean.b = static_cast<float>(sum[2] / n);
+    mean.alpha = static_cast<float>(sum[3] / n);
+    return mean;
+}
+
+void fade_to_mean(const TextureColour& mean, float keep, TextureColour& out) {
+    if (keep >= 1.0f) return;
+    keep = std::max(keep, 0.0f);
+    out.r = mean.r + keep * (out.r - mean.r);
+    out.g = mean.g + keep * (out.g - mean.g);
+    out.b = mean.b + keep * (out.b - mean.b);
+    out.alpha = mean.alpha + keep * (out.alpha - mean.alpha);
+}
+
+void colour_result(const Triple& colour, TextureColour& out) {
+    auto finite = [](float c) { return std::isfinite(c) ? c : 0.0f; };
+    out.r = finite(colour.x);
+    out.g = finite(colour.y);
+    out.b = finite(colour.z);
+    out.alpha = std::clamp((0.3f * out.r + 0.59f * out.g + 0.11f * out.b) / 255.0f, 0.0f, 1.0f);
+}
 
 }  // namespace sky

@@ -30,11 +30,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "base/not_built.h"
 #include "sdl/parameter_table.h"
+#include "texture/image_pyramid.h"
 #include "texture/texture_procedure.h"
 
 namespace sky {
@@ -51,9 +53,12 @@ struct ProcedureValue {
 namespace shared_rows {
 using enum ParameterType;
 inline constexpr Parameter kLevelMin{
-    .name = "level_min", .type = ANY, .description = "Finest level of detail."};
+    .name = "level_min", .type = ANY, .description = "Coarsest level summed (0: the first)."};
 inline constexpr Parameter kLevelMax{
-    .name = "level_max", .type = ANY, .value = {20.0f}, .description = "Coarsest level of detail."};
+    .name = "level_max",
+    .type = ANY,
+    .value = {20.0f},
+    .description = "Finest level summed; each level doubles the frequency of the last."};
 inline constexpr Parameter kRatio{.name = "ratio",
                                   .type = ANY,
                                   .value = {0.707f},
@@ -94,6 +99,19 @@ inline constexpr Parameter kOrigin[] = {
 };
 }  // namespace shared_rows
 
+using TextureCalculation = void (*)(const AR_TextureInfo& texture, const TextureCall& call,
+                                    TextureColour& out);
+
+// What a procedure works out from its parameters once per frame, in its
+// eval or init routine, for its calculation to read: numbers (the mean of
+// its pattern, sorted ramp positions ...) and the images it reads.
+struct DerivedValues {
+    static constexpr int kCount = 48;
+    float value[kCount] = {};
+    TextureColour mean;  // the unfiltered pattern's mean over its frame
+    std::shared_ptr<const ImagePyramid> images[2];
+};
+
 // A procedure's table: its rows, checked against each other at compile
 // time (a table that fails the check does not compile), the message for a
 // name no row knows (reported, and the parse fails) and the message of its
@@ -110,6 +128,36 @@ const ProcedureValue& procedure_value(const AR_TextureInfo& texture, int row);
 ProcedureValue& procedure_value(AR_TextureInfo& texture, int row);
 // The expression the scene wrote for row `row`, or null.
 Expr* procedure_expression(const AR_TextureInfo& texture, int row);
+DerivedValues& procedure_derived(AR_TextureInfo& texture);
+const DerivedValues& procedure_derived(const AR_TextureInfo& texture);
+// A parameter written more than once (the colours and positions of a ramp)
+// keeps every value, in the order written; procedure_value is the last.
+int procedure_entry_count(const AR_TextureInfo& texture, int row);
+const ProcedureValue& procedure_entry(const AR_TextureInfo& texture, int row, int index);
+
+// For calculations: a parameter as a colour (0..255) or a number, a nested
+// texture looked up at the call's point (its colour, or its alpha for a
+// number).
+Triple parameter_colour(const AR_TextureInfo& texture, int row, const TextureCall& call);
+float parameter_number(const AR_TextureInfo& texture, int row, const TextureCall& call);
+Triple value_colour(const TexturedValue& value, const TextureCall& call);
+inline float parameter_scalar(const AR_TextureInfo& texture, int row) {
+    return procedure_value(texture, row).value.scalar;
+}
+// The filter width the texture asks for at the call: `blurmult` × the
+// call's filter + `bluroffset`, never negative.
+float filter_width(const AR_TextureInfo& texture, const TextureCall& call);
+// Results: a value 0..1 as a grey and alpha; a colour with its luminance as
+// alpha. Both leave no NaN or infinity in the result.
+void scalar_result(float value, TextureColour& out);
+// The mean of a surface pattern over one repetition of its frame, from a
+// grid of unfiltered lookups at the centres of `grid` × `grid` cells (for
+// init routines: patterns fade to it under wide filters).
+TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
+                           int grid = 32);
+// Moves a result toward the mean, keeping `keep` (0..1) of its difference.
+void fade_to_mean(const TextureColour& mean, float keep, TextureColour& out);
+void colour_result(const Triple& colour, TextureColour& out);
 
 // The shared routines.
 void* alloc_procedure_node(const AR_TextureInfo& texture);
@@ -121,22 +169,22 @@ bool init_procedure_parameters(AR_TextureInfo& texture);
 bool copy_procedure_parameters(AR_TextureInfo& to, const AR_TextureInfo& from);
 void release_procedure_parameters(AR_TextureInfo& texture);
 
-using TextureCalculation = void (*)(const AR_TextureInfo& texture, const TextureCall& call,
-                                    TextureColour& out);
-
 // The row of a procedure described by `table`. A procedure that checks its
 // parameters after evaluating them passes its own eval routine, which calls
-// eval_procedure_parameters first.
+// eval_procedure_parameters first; one that works out values for its
+// calculation passes its own init routine, which calls
+// init_procedure_parameters first.
 constexpr AR_TextureProcedure procedure_row(
     const char* name, const ParameterTable& table, TextureCalculation calculation, TextureKind kind,
-    bool scalar_output = false, bool (*eval)(AR_TextureInfo&) = eval_procedure_parameters) {
+    bool scalar_output = false, bool (*eval)(AR_TextureInfo&) = eval_procedure_parameters,
+    bool (*init)(AR_TextureInfo&) = init_procedure_parameters) {
     return AR_TextureProcedure{name,
                                calculation,
                                alloc_procedure_node,
                                alloc_procedure_info,
                                parse_procedure_parameter,
                                eval,
-                               init_procedure_parameters,
+                               init,
                                copy_procedure_parameters,
                                release_procedure_parameters,
                                kind,

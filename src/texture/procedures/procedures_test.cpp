@@ -1,0 +1,288 @@
+// The drawn procedures through the texture interface: every one draws a
+// pattern that does not depend on who looks it up, every parameter it lists
+// changes the picture, wide filters fade it to a flat colour, and where a
+// parameter has a plain meaning the picture is checked against it with
+// numbers worked out here, not by the procedure's own formulas.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "texture/procedure_names.h"
+#include "texture/texture_procedure.h"
+#include "texture/texture_test_support.h"
+
+namespace sky::test {
+namespace {
+
+// One procedure as the tests use it: its name, a scene setting that makes
+// it draw at its plain best (an image for the image-driven ones), and the
+// parameters that change nothing by themselves (with the reason).
+struct Drawn {
+    const char* name;
+    const char* settings = "";
+    std::set<std::string> inert = {};
+};
+
+const Drawn kDrawn[] = {
+    {"Grid"},
+    {"Bulge"},
+    {"Noise", "", {"time" /* only when animated */}},
+    {"Fractal", "", {"time" /* only when animated */}},
+};
+
+// Where the i-th of n lookups of a region looks: a jittered grid over two
+// repetitions of a surface frame, a cube of solid space, or the sphere of
+// directions. `filter` is the footprint in the lookup's own units.
+TextureLookup lookup(TextureKind kind, int i, int n, float filter) {
+    int side = static_cast<int>(std::sqrt(static_cast<double>(n)));
+    float a = (static_cast<float>(i % side) + 0.37f) / static_cast<float>(side);
+    float b = (static_cast<float>(i / side) + 0.61f) / static_cast<float>(side);
+    TextureLookup at;
+    switch (kind) {
+        case TEXTURE_SURFACE:
+            at.u = 2.0f * a;
+            at.v = 2.0f * b;
+            at.du = at.dv = filter;
+            break;
+        case TEXTURE_SOLID:
+            at.point = Triple{2.0f * a, 2.0f * b, 0.3f + 0.5f * a * b};
+            at.normal = Triple{0.0f, 0.0f, 1.0f};
+            at.dpoint = filter;
+            break;
+        case TEXTURE_ENVIRONMENT: {
+            float z = 2.0f * b - 1.0f, r = std::sqrt(std::max(0.0f, 1.0f - z * z));
+            float phi = 6.2831853f * a;
+            at.direction = Triple{r * std::cos(phi), z, r * std::sin(phi)};
+            at.du = at.dv = filter;
+            break;
+        }
+    }
+    at.normal = Triple{0.3f * a, 0.4f * b, 0.866f};
+    return at;
+}
+
+struct Region {
+    std::vector<TextureColour> colours;
+    // The variance of the colours (summed over the channels, 0..255 units)
+    // and of alpha.
+    double variance() const {
+        double sum[4] = {}, square[4] = {};
+        for (const TextureColour& c : colours) {
+            double v[4] = {c.r, c.g, c.b, 255.0 * c.alpha};
+            for (int k = 0; k < 4; ++k) {
+                sum[k] += v[k];
+                square[k] += v[k] * v[k];
+            }
+        }
+        double n = static_cast<double>(colours.size()), total = 0.0;
+        for (int k = 0; k < 4; ++k) total += square[k] / n - (sum[k] / n) * (sum[k] / n);
+        return std::max(total, 0.0);
+    }
+    double difference(const Region& other) const {
+        double d = 0.0;
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            const TextureColour& a = colours[i];
+            const TextureColour& b = other.colours[i];
+            d = std::max({d, std::fabs(double(a.r) - b.r), std::fabs(double(a.g) - b.g),
+                          std::fabs(double(a.b) - b.b),
+                          255.0 * std::fabs(double(a.alpha) - b.alpha)});
+        }
+        return d;
+    }
+};
+
+class Procedures : public TextureTest {
+protected:
+    static AR_TextureInfo* make(const Drawn& p, const std::string& more = "") {
+        std::string scene = std::string("environment t (procedure = ") + p.name;
+        if (*p.settings) scene += std::string(", ") + p.settings;
+        if (!more.empty()) scene += ", " + more;
+        return declared(scene + ");");
+    }
+    static Region region(const AR_TextureInfo& t, float filter, int n = 1024) {
+        Region r;
+        for (int i = 0; i < n; ++i) {
+            TextureColour out;
+            EXPECT_TRUE(Ar_invoke_texture(t, lookup(t.procedure->kind, i, n, filter), out));
+            r.colours.push_back(out);
+        }
+        return r;
+    }
+};
+
+// A value for a parameter that differs plainly from its default.
+std::string other_value(const Parameter& row) {
+    const Triple& d = row.value;
+    char text[96];
+    std::string name = row.name;
+    if (name.find("level") != std::string::npos) return d.x == 0.0f ? "2" : "5";
+    bool scalar = d.y == 0.0f && d.z == 0.0f;  // numbers set x alone; colours all three
+    if (!scalar && (d.x != d.y || d.y != d.z))
+        std::snprintf(text, sizeof text, "(%g, %g, %g)", d.z * 0.5 + 20, d.x * 0.7 + 10, d.y + 30);
+    else if (d.x == 0.0f)
+        std::snprintf(text, sizeof text, "0.6");
+    else
+        std::snprintf(text, sizeof text, "%g", d.x * 0.6);
+    return text;
+}
+
+TEST_F(Procedures, EveryDrawnProcedureDrawsAPatternWithoutNaN) {
+    for (const Drawn& p : kDrawn) {
+        AR_TextureInfo* t = make(p);
+        ASSERT_NE(t, nullptr) << p.name;
+        Region r = region(*t, 0.0f);
+        EXPECT_GT(r.variance(), 4.0) << p.name << " is flat";
+        for (const TextureColour& c : r.colours) {
+            ASSERT_TRUE(std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) &&
+                        std::isfinite(c.alpha))
+                << p.name;
+            ASSERT_TRUE(c.alpha >= 0.0f && c.alpha <= 1.0f) << p.name;
+        }
+        // The same lookups give the same colours, bit for bit.
+        EXPECT_EQ(region(*t, 0.0f).difference(r), 0.0) << p.name;
+    }
+}
+
+TEST_F(Procedures, EveryParameterChangesThePicture) {
+    for (const Drawn& p : kDrawn) {
+        AR_TextureInfo* plain = make(p);
+        ASSERT_NE(plain, nullptr) << p.name;
+        Region before = region(*plain, 0.0f, 400);
+        for (const Parameter& row : plain->procedure->parameters->rows) {
+            if (p.inert.count(row.name)) continue;
+            std::string setting = std::string(row.name) + " = " + other_value(row);
+            AR_TextureInfo* changed = make(p, setting);
+            ASSERT_NE(changed, nullptr) << p.name << ": " << setting;
+            EXPECT_GT(region(*changed, 0.0f, 400).difference(before), 0.5)
+                << p.name << ": " << setting << " changes nothing";
+        }
+    }
+}
+
+TEST_F(Procedures, WideFiltersFadeEveryPatternToAFlatColour) {
+    for (const Drawn& p : kDrawn) {
+        AR_TextureInfo* t = make(p);
+        ASSERT_NE(t, nullptr) << p.name;
+        double sharp = region(*t, 0.0f).variance();
+        double previous = sharp;
+        for (float filter : {0.05f, 0.2f, 1.0f, 4.0f}) {
+            double v = region(*t, filter).variance();
+            EXPECT_LE(v, previous * 1.05 + 1e-6) << p.name << " at filter " << filter;
+            previous = v;
+        }
+        EXPECT_LT(previous, sharp * 1e-3 + 1e-6) << p.name;
+    }
+}
+
+// --- plain meanings --------------------------------------------------------------
+
+TEST_F(Procedures, GridCoversTheFractionItsLineWidthsGive) {
+    for (auto [uw, vw] : {std::pair{0.1f, 0.1f}, {0.25f, 0.05f}, {0.0f, 0.4f}}) {
+        char scene[160];
+        std::snprintf(scene, sizeof scene,
+                      "environment t (procedure = Grid, uwidth = %g, vwidth = %g);", uw, vw);
+        AR_TextureInfo* t = declared(scene);
+        ASSERT_NE(t, nullptr);
+        // White lines on black: the mean grey is the covered fraction.
+        double sum = 0.0;
+        const int n = 400;
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) sum += look(*t, (i + 0.5f) / n, (j + 0.5f) / n).r / 255.0;
+        double expected = 1.0 - (1.0 - uw) * (1.0 - vw);
+        EXPECT_NEAR(sum / (n * n), expected, 0.01 * std::max(expected, 0.01)) << scene;
+        // Under a filter of a whole frame every point shows that mean.
+        EXPECT_NEAR(look(*t, 0.3f, 0.8f, 1.0f, 1.0f).r / 255.0, expected, 1e-3);
+    }
+}
+
+// The mean, spread (root mean square about 0.5) and range of a scalar
+// texture's alpha over 1e5 points of a low-discrepancy walk over three
+// repetitions of its frame.
+struct Statistics {
+    double mean = 0, spread = 0;
+    float low = 1, high = 0;
+};
+Statistics statistics(const AR_TextureInfo& t) {
+    const int n = 100000;
+    double sum = 0, square = 0;
+    Statistics s;
+    for (int i = 0; i < n; ++i) {
+        float u = 0.5f + static_cast<float>(i) * 0.7548777f;
+        float v = 0.5f + static_cast<float>(i) * 0.5698403f;
+        TextureLookup at;
+        at.u = 3.0f * (u - std::floor(u));
+        at.v = 3.0f * (v - std::floor(v));
+        TextureColour out;
+        Ar_invoke_texture(t, at, out);
+        s.low = std::min(s.low, out.alpha);
+        s.high = std::max(s.high, out.alpha);
+        sum += out.alpha;
+        square += (out.alpha - 0.5) * (out.alpha - 0.5);
+    }
+    s.mean = sum / n;
+    s.spread = std::sqrt(square / n);
+    return s;
+}
+
+TEST_F(Procedures, NoiseStaysInRangeWithTheDocumentedMeanAndSpread) {
+    AR_TextureInfo* t = declared("environment t (procedure = Noise);");
+    ASSERT_NE(t, nullptr);
+    Statistics full = statistics(*t);
+    std::printf("Noise over 1e5 points: mean %.4f, spread %.4f, range %.3f..%.3f\n", full.mean,
+                full.spread, full.low, full.high);
+    EXPECT_NEAR(full.mean, 0.5, 0.01);
+    EXPECT_GE(full.low, 0.0f);
+    EXPECT_LE(full.high, 1.0f);
+    EXPECT_NEAR(full.spread, 0.15, 0.01);  // docs/textures.md
+    // `amplitude` scales the spread about the mean.
+    t = declared("environment t (procedure = Noise, amplitude = 0.5);");
+    ASSERT_NE(t, nullptr);
+    EXPECT_NEAR(statistics(*t).spread / full.spread, 0.5, 0.01);
+}
+
+// The share of a pattern's variance in its fine detail: the mean squared
+// difference of neighbours `step` apart, over twice the variance.
+double fine_share(const AR_TextureInfo& t, float step) {
+    auto alpha = [&](float u, float v) {
+        TextureLookup at;
+        at.u = u;
+        at.v = v;
+        TextureColour out;
+        Ar_invoke_texture(t, at, out);
+        return out.alpha;
+    };
+    double sum = 0, square = 0, difference = 0;
+    const int n = 20000;
+    for (int i = 0; i < n; ++i) {
+        float u = static_cast<float>(i % 173) / 173.0f, v = static_cast<float>(i / 173) / 116.0f;
+        float a = alpha(u, v);
+        float b = alpha(u + step, v);
+        sum += a;
+        square += a * a;
+        difference += (a - b) * (a - b);
+    }
+    double mean = sum / n;
+    return difference / n / (2.0 * (square / n - mean * mean));
+}
+
+TEST_F(Procedures, ALargerFractalRatioKeepsMoreFineDetail) {
+    double previous = 0.0;
+    for (float ratio : {0.3f, 0.5f, 0.707f, 0.9f}) {
+        char scene[96];
+        std::snprintf(scene, sizeof scene, "environment t (procedure = Fractal, ratio = %g);",
+                      ratio);
+        AR_TextureInfo* t = declared(scene);
+        ASSERT_NE(t, nullptr);
+        double share = fine_share(*t, 1.0f / 512.0f);
+        EXPECT_GT(share, previous * 1.2) << "ratio " << ratio;
+        previous = share;
+    }
+}
+
+}  // namespace
+}  // namespace sky::test
