@@ -17,6 +17,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "texture/procedures/pattern_noise.h"
 #include "texture/texture.h"
 #include "texture/texture_procedure.h"
 
@@ -38,29 +39,6 @@ float mirrored(float x) {
     float f = x - cell;
     bool odd = static_cast<long long>(cell) % 2 != 0;
     return odd ? 1.0f - f : f;
-}
-
-// Hue in degrees [0, 360), saturation and value in [0, 1], of a colour in 0..255.
-void to_hsv(float r, float g, float b, float& h, float& s, float& v) {
-    r /= 255.0f;
-    g /= 255.0f;
-    b /= 255.0f;
-    float high = std::max({r, g, b});
-    float low = std::min({r, g, b});
-    float range = high - low;
-    v = high;
-    s = high > 0.0f ? range / high : 0.0f;
-    if (range <= 0.0f) {
-        h = 0.0f;
-        return;
-    }
-    if (high == r)
-        h = 60.0f * std::fmod((g - b) / range + 6.0f, 6.0f);
-    else if (high == g)
-        h = 60.0f * ((b - r) / range + 2.0f);
-    else
-        h = 60.0f * ((r - g) / range + 4.0f);
-    if (h >= 360.0f) h -= 360.0f;
 }
 
 // A placed lookup: false when (u, v) falls outside a covered range that
@@ -120,7 +98,7 @@ void smear(const TextureFrameValues& f, const TextureLookup& at, TextureKind kin
         return;
     }
     float h, s, v;
-    to_hsv(offset.r, offset.g, offset.b, h, s, v);
+    pattern::to_hsv(offset.r, offset.g, offset.b, h, s, v);
     float angle = h * std::numbers::pi_v<float> * s / 180.0f;
     call.u += v * std::cos(angle);
     call.v += v * std::sin(angle);
@@ -227,7 +205,7 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     }
     if (f.color_remap) {
         float h, s, v;
-        to_hsv(out.r, out.g, out.b, h, s, v);
+        pattern::to_hsv(out.r, out.g, out.b, h, s, v);
         TextureLookup remap;
         remap.u = h / 360.0f;
         remap.v = std::min(out.alpha, 0.9999f);

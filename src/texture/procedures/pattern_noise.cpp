@@ -274,6 +274,51 @@ float smooth_step(float e0, float e1, float x) {
     return t * t * (3.0f - 2.0f * t);
 }
 
+void to_hsv(float r, float g, float b, float& h, float& s, float& v) {
+    r /= 255.0f;
+    g /= 255.0f;
+    b /= 255.0f;
+    float high = std::max({r, g, b});
+    float low = std::min({r, g, b});
+    float range = high - low;
+    v = high;
+    s = high > 0.0f ? range / high : 0.0f;
+    if (range <= 0.0f) {
+        h = 0.0f;
+        return;
+    }
+    if (high == r)
+        h = 60.0f * std::fmod((g - b) / range + 6.0f, 6.0f);
+    else if (high == g)
+        h = 60.0f * ((b - r) / range + 2.0f);
+    else
+        h = 60.0f * ((r - g) / range + 4.0f);
+    if (h >= 360.0f) h -= 360.0f;
+}
+
+Triple from_hsv(float h, float s, float v) {
+    h = std::fmod(h, 360.0f);
+    if (h < 0.0f) h += 360.0f;
+    s = std::clamp(s, 0.0f, 1.0f);
+    v = std::max(v, 0.0f) * 255.0f;
+    float c = v * s, x = c * (1.0f - std::fabs(std::fmod(h / 60.0f, 2.0f) - 1.0f)), m = v - c;
+    int sector = static_cast<int>(h / 60.0f);
+    switch (sector) {
+        case 0:
+            return {c + m, x + m, m};
+        case 1:
+            return {x + m, c + m, m};
+        case 2:
+            return {m, c + m, x + m};
+        case 3:
+            return {m, x + m, c + m};
+        case 4:
+            return {x + m, m, c + m};
+        default:
+            return {c + m, m, x + m};
+    }
+}
+
 Triple mix(const Triple& a, const Triple& b, float t) {
     return Triple{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t};
 }

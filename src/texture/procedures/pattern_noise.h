@@ -64,6 +64,11 @@ Cells cells2(float x, float y, float jitter, std::int32_t period = 0, std::uint3
 // Smooth step of x from e0 to e1 (0 below, 1 above).
 float smooth_step(float e0, float e1, float x);
 
+// Hue in degrees [0, 360), saturation and value in [0, 1], of a colour in
+// 0..255; and back.
+void to_hsv(float r, float g, float b, float& h, float& s, float& v);
+Triple from_hsv(float h, float s, float v);
+
 // Linear interpolation between colours.
 Triple mix(const Triple& a, const Triple& b, float t);
 

@@ -261,6 +261,15 @@ TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation cal
     return mean;
 }
 
+TextureLookup placed_lookup(const TextureCall& call) {
+    TextureLookup at = *call.at;
+    at.u = call.u;
+    at.v = call.v;
+    at.du = call.du;
+    at.dv = call.dv;
+    return at;
+}
+
 void fade_to_mean(const TextureColour& mean, float keep, TextureColour& out) {
     if (keep >= 1.0f) return;
     keep = std::max(keep, 0.0f);

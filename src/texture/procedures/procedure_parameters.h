@@ -106,7 +106,7 @@ using TextureCalculation = void (*)(const AR_TextureInfo& texture, const Texture
 // eval or init routine, for its calculation to read: numbers (the mean of
 // its pattern, sorted ramp positions ...) and the images it reads.
 struct DerivedValues {
-    static constexpr int kCount = 48;
+    static constexpr int kCount = 96;
     float value[kCount] = {};
     TextureColour mean;  // the unfiltered pattern's mean over its frame
     std::shared_ptr<const ImagePyramid> images[2];
@@ -155,6 +155,9 @@ void scalar_result(float value, TextureColour& out);
 // init routines: patterns fade to it under wide filters).
 TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
                            int grid = 32);
+// The lookup of a nested texture at the call's placed (u, v) and widths:
+// pictures a procedure shows inside its own frame.
+TextureLookup placed_lookup(const TextureCall& call);
 // Moves a result toward the mean, keeping `keep` (0..1) of its difference.
 void fade_to_mean(const TextureColour& mean, float keep, TextureColour& out);
 void colour_result(const Triple& colour, TextureColour& out);
@@ -168,6 +171,14 @@ bool eval_procedure_parameters(AR_TextureInfo& texture);
 bool init_procedure_parameters(AR_TextureInfo& texture);
 bool copy_procedure_parameters(AR_TextureInfo& to, const AR_TextureInfo& from);
 void release_procedure_parameters(AR_TextureInfo& texture);
+
+// The init routine of a surface pattern that fades to its mean.
+template <TextureCalculation calculation>
+bool init_with_mean(AR_TextureInfo& texture) {
+    if (!init_procedure_parameters(texture)) return false;
+    procedure_derived(texture).mean = surface_mean(texture, calculation);
+    return true;
+}
 
 // The row of a procedure described by `table`. A procedure that checks its
 // parameters after evaluating them passes its own eval routine, which calls
