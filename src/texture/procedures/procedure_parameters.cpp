@@ -261,6 +261,33 @@ TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation cal
     return mean;
 }
 
+TextureColour solid_mean(const AR_TextureInfo& texture, TextureCalculation calculation, int grid) {
+    TextureLookup at;
+    TextureCall call;
+    call.at = &at;
+    double sum[4] = {0, 0, 0, 0};
+    auto centre = [&](int i) { return (static_cast<float>(i) + 0.5f) / static_cast<float>(grid); };
+    for (int k = 0; k < grid; ++k)
+        for (int j = 0; j < grid; ++j)
+            for (int i = 0; i < grid; ++i) {
+                at.point = call.point = Triple{centre(i), centre(j), centre(k)};
+                at.normal = Triple{0.0f, 0.0f, 1.0f};
+                TextureColour out;
+                calculation(texture, call, out);
+                sum[0] += out.r;
+                sum[1] += out.g;
+                sum[2] += out.b;
+                sum[3] += out.alpha;
+            }
+    double n = static_cast<double>(grid) * grid * grid;
+    TextureColour mean;
+    mean.r = static_cast<float>(sum[0] / n);
+    mean.g = static_cast<float>(sum[1] / n);
+    mean.b = static_cast<float>(sum[2] / n);
+    mean.alpha = static_cast<float>(sum[3] / n);
+    return mean;
+}
+
 TextureLookup placed_lookup(const TextureCall& call) {
     TextureLookup at = *call.at;
     at.u = call.u;

@@ -158,6 +158,9 @@ TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation cal
 // The lookup of a nested texture at the call's placed (u, v) and widths:
 // pictures a procedure shows inside its own frame.
 TextureLookup placed_lookup(const TextureCall& call);
+// The same for a solid pattern over the unit cube of texture space.
+TextureColour solid_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
+                         int grid = 12);
 // Moves a result toward the mean, keeping `keep` (0..1) of its difference.
 void fade_to_mean(const TextureColour& mean, float keep, TextureColour& out);
 void colour_result(const Triple& colour, TextureColour& out);
@@ -177,6 +180,12 @@ template <TextureCalculation calculation>
 bool init_with_mean(AR_TextureInfo& texture) {
     if (!init_procedure_parameters(texture)) return false;
     procedure_derived(texture).mean = surface_mean(texture, calculation);
+    return true;
+}
+template <TextureCalculation calculation>
+bool init_with_solid_mean(AR_TextureInfo& texture) {
+    if (!init_procedure_parameters(texture)) return false;
+    procedure_derived(texture).mean = solid_mean(texture, calculation);
     return true;
 }
 

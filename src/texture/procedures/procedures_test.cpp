@@ -55,12 +55,28 @@ const Drawn kDrawn[] = {
      "(procedure = Noise), color_key = (255, 0, 0)",
      {"image_file", "mask_file" /* files: tested with images */, "hue_range", "sat_range",
       "val_range", "positive_key", "color_key" /* only with key_masking */}},
+    {"sFractal"},
+    {"sCloud", "", {"edge_threshold", "soft_edges" /* the lookups face z: never side-on */}},
+    {"sMarble", "yamplitude = 0.3"},
+    {"sWood"},
+    {"sRock", "grain_size = 0.2"},
+    {"Granite"},
+    {"Leather"},
+    {"Snow",
+     "surface_color = (10, 80, 20), depth_decay = 2, vector_y = 0, vector_z = 1, threshold = 0.9",
+     {"snow", "surface" /* textures, not numbers */, "vector_z" /* the only axis: a direction */},
+     false},
+    {"Projection",
+     "image = environment (procedure = Checker, color1 = (255, 0, 0)), xamplitude = 0.2",
+     {"level_min", "level_max", "ratio" /* the distortion's fractal: by eye */, "zripples",
+      "projection" /* planar along z: z is not seen */, "sfile_type" /* inside the picture */,
+      "yamplitude" /* its fractal is the same shape */}},
 };
 
 // Where the i-th of n lookups of a region looks: a jittered grid over two
 // repetitions of a surface frame, a cube of solid space, or the sphere of
 // directions. `filter` is the footprint in the lookup's own units.
-TextureLookup lookup(TextureKind kind, int i, int n, float filter) {
+TextureLookup lookup(TextureKind kind, int i, int n, float filter, bool vary_normal) {
     int side = static_cast<int>(std::sqrt(static_cast<double>(n)));
     float a = (static_cast<float>(i % side) + 0.37f) / static_cast<float>(side);
     float b = (static_cast<float>(i / side) + 0.61f) / static_cast<float>(side);
@@ -84,7 +100,7 @@ TextureLookup lookup(TextureKind kind, int i, int n, float filter) {
             break;
         }
     }
-    at.normal = Triple{0.3f * a, 0.4f * b, 0.866f};
+    at.normal = vary_normal ? Triple{0.3f * a, 0.4f * b, 0.866f} : Triple{0.0f, 0.0f, 1.0f};
     return at;
 }
 
@@ -126,11 +142,17 @@ protected:
         if (!more.empty()) scene += ", " + more;
         return declared(scene + ");");
     }
+    // The colours of n lookups; normals vary across the region for the
+    // procedures that follow them.
     static Region region(const AR_TextureInfo& t, float filter, int n = 1024) {
+        bool follows_normal = false;
+        for (const Drawn& p : kDrawn)
+            if (find_texture_procedure(p.name) == t.procedure) follows_normal = !p.pattern;
         Region r;
         for (int i = 0; i < n; ++i) {
             TextureColour out;
-            EXPECT_TRUE(Ar_invoke_texture(t, lookup(t.procedure->kind, i, n, filter), out));
+            EXPECT_TRUE(
+                Ar_invoke_texture(t, lookup(t.procedure->kind, i, n, filter, follows_normal), out));
             r.colours.push_back(out);
         }
         return r;
@@ -150,7 +172,9 @@ std::string other_value(const Parameter& row) {
     if (!scalar && (d.x != d.y || d.y != d.z))
         std::snprintf(text, sizeof text, "(%g, %g, %g)", d.z * 0.5 + 20, d.x * 0.7 + 10, d.y + 30);
     else if (d.x == 0.0f)
-        std::snprintf(text, sizeof text, "0.6");
+        std::snprintf(text, sizeof text, "0.63");
+    else if (d.x == 1.0f)
+        std::snprintf(text, sizeof text, "0.4");  // turns switches off
     else
         std::snprintf(text, sizeof text, "%g", d.x * 0.6);
     return text;
