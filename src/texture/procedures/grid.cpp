@@ -41,32 +41,12 @@ constexpr int kContrast = parameter_index(kRows, "contrast");
 constexpr int kLine = parameter_index(kRows, "line_color");
 constexpr int kFiller = parameter_index(kRows, "filler_color");
 
-// How much of [0, x] a train of lines `width` wide, centred on the whole
-// numbers, covers.
-double covered(double x, double width) {
-    double shifted = x + width / 2.0;
-    double cell = std::floor(shifted);
-    return cell * width + std::min(shifted - cell, width) - width / 2.0;
-}
-
-// The lines' share of a footprint `filter` wide centred at x.
-float line_share(float x, float width, float filter) {
-    width = std::clamp(width, 0.0f, 1.0f);
-    if (filter <= 1e-6f) {
-        float f = x - std::floor(x);
-        return (f < width / 2.0f || f >= 1.0f - width / 2.0f) ? 1.0f : 0.0f;
-    }
-    double h = filter / 2.0;
-    double share = (covered(x + h, width) - covered(x - h, width)) / filter;
-    return static_cast<float>(std::clamp(share, 0.0, 1.0));
-}
-
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
     float w = filter_width(texture, call);
     float uw = parameter_number(texture, kUWidth, call);
     float vw = parameter_number(texture, kVWidth, call);
-    float a = line_share(call.u, uw, w);
-    float b = line_share(call.v, vw, w);
+    float a = pattern::line_share(call.u, uw, w);
+    float b = pattern::line_share(call.v, vw, w);
     float line = 1.0f - (1.0f - a) * (1.0f - b);
     // Contrast pulls both colours toward their coverage-weighted mean.
     float coverage =

@@ -268,6 +268,29 @@ Cells cells2(float x, float y, float jitter, std::int32_t period, std::uint32_t 
     return c;
 }
 
+namespace {
+
+// How much of [0, x] a train of lines `width` wide, centred on the whole
+// numbers, covers.
+double covered(double x, double width) {
+    double shifted = x + width / 2.0;
+    double cell = std::floor(shifted);
+    return cell * width + std::min(shifted - cell, width) - width / 2.0;
+}
+
+}  // namespace
+
+float line_share(float x, float width, float filter) {
+    width = std::clamp(width, 0.0f, 1.0f);
+    if (filter <= 1e-6f) {
+        float f = x - std::floor(x);
+        return (f < width / 2.0f || f >= 1.0f - width / 2.0f) ? 1.0f : 0.0f;
+    }
+    double h = filter / 2.0;
+    double share = (covered(x + h, width) - covered(x - h, width)) / filter;
+    return static_cast<float>(std::clamp(share, 0.0, 1.0));
+}
+
 float smooth_step(float e0, float e1, float x) {
     if (e1 == e0) return x < e0 ? 0.0f : 1.0f;
     float t = std::clamp((x - e0) / (e1 - e0), 0.0f, 1.0f);

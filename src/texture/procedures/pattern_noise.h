@@ -61,6 +61,11 @@ struct Cells {
 Cells cells3(const Triple& p, float jitter, std::uint32_t seed = 0);
 Cells cells2(float x, float y, float jitter, std::int32_t period = 0, std::uint32_t seed = 0);
 
+// The share of a footprint `filter` wide centred at x that a train of
+// lines `width` wide, centred on the whole numbers, covers (exact for a box
+// footprint; 0 or 1 without a footprint).
+float line_share(float x, float width, float filter);
+
 // Smooth step of x from e0 to e1 (0 below, 1 above).
 float smooth_step(float e0, float e1, float x);
 

@@ -9,6 +9,7 @@
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/pool.h"
+#include "texture/texture_cache.h"
 
 namespace sky {
 namespace {
@@ -286,6 +287,30 @@ TextureColour solid_mean(const AR_TextureInfo& texture, TextureCalculation calcu
     mean.b = static_cast<float>(sum[2] / n);
     mean.alpha = static_cast<float>(sum[3] / n);
     return mean;
+}
+
+void load_picture(AR_TextureInfo& texture, int row, int slot) {
+    const std::string& name = procedure_value(texture, row).text;
+    procedure_derived(texture).images[slot] = name.empty() ? nullptr : texture_image(name);
+}
+
+bool picture(const AR_TextureInfo& texture, int row, int slot, float u, float v, float width,
+             const TextureCall& call, TextureColour& out) {
+    if (const auto& image = procedure_derived(texture).images[slot]) {
+        image->lookup(u, v, width, FILTER_BLEND, out);
+        return true;
+    }
+    if (procedure_expression(texture, row) == nullptr) return false;
+    const TexturedValue& value = procedure_value(texture, row).value;
+    if (value.texture) {
+        TextureLookup at = *call.at;
+        at.u = u;
+        at.v = v;
+        at.du = at.dv = width;
+        if (invoke_nested_texture(*value.texture, at, out)) return true;
+    }
+    colour_result(value.colour, out);
+    return true;
 }
 
 TextureLookup placed_lookup(const TextureCall& call) {

@@ -109,7 +109,7 @@ struct DerivedValues {
     static constexpr int kCount = 96;
     float value[kCount] = {};
     TextureColour mean;  // the unfiltered pattern's mean over its frame
-    std::shared_ptr<const ImagePyramid> images[2];
+    std::shared_ptr<const ImagePyramid> images[8];
 };
 
 // A procedure's table: its rows, checked against each other at compile
@@ -161,6 +161,13 @@ TextureLookup placed_lookup(const TextureCall& call);
 // The same for a solid pattern over the unit cube of texture space.
 TextureColour solid_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
                          int grid = 12);
+// Pictures: a parameter that names a file (read into images[slot] by
+// load_picture, at init) or holds a nested texture or a colour, looked up
+// at (u, v) with a footprint `width`. False when the parameter was not
+// written.
+void load_picture(AR_TextureInfo& texture, int row, int slot);
+bool picture(const AR_TextureInfo& texture, int row, int slot, float u, float v, float width,
+             const TextureCall& call, TextureColour& out);
 // Moves a result toward the mean, keeping `keep` (0..1) of its difference.
 void fade_to_mean(const TextureColour& mean, float keep, TextureColour& out);
 void colour_result(const Triple& colour, TextureColour& out);

@@ -71,6 +71,29 @@ const Drawn kDrawn[] = {
      {"level_min", "level_max", "ratio" /* the distortion's fractal: by eye */, "zripples",
       "projection" /* planar along z: z is not seen */, "sfile_type" /* inside the picture */,
       "yamplitude" /* its fractal is the same shape */}},
+    // The environments follow the direction: tested for their directions below.
+    {"Sky",
+     "cloud_threshold = 0.5, sun_elevation = 10",
+     {"floor_texture", "cloud_texture" /* textures */, "sun_size", "sun_radius", "sun_blur",
+      "sun_brightness" /* the sun's disc: too small to meet here, tested below */,
+      "subcloud_samples" /* the air below the clouds is thin: 3 and 5 steps agree */},
+     false},
+    {"Chrome", "", {"floor_altitude" /* only with real_floor */}, false},
+    {"Sphere", "image = environment (procedure = Fractal)", {}, false},
+    {"Ball",
+     "image = environment (procedure = Fractal), right = (0, 255, 0), sky_radius = 5, altitude = "
+     "1",
+     {"left", "front", "back", "bottom" /* colours written as numbers: still pictures */,
+      "eyespace" /* not drawn yet */},
+     false},
+    {"Cube",
+     "crossImg = environment (procedure = Fractal)",
+     {"left", "right", "front", "back", "bottom" /* under the cross */},
+     false},
+    {"Geometric",
+     "image = environment (procedure = Fractal)",
+     {"Height" /* of the cylinder only */},
+     false},
 };
 
 // Where the i-th of n lookups of a region looks: a jittered grid over two
@@ -96,6 +119,7 @@ TextureLookup lookup(TextureKind kind, int i, int n, float filter, bool vary_nor
             float z = 2.0f * b - 1.0f, r = std::sqrt(std::max(0.0f, 1.0f - z * z));
             float phi = 6.2831853f * a;
             at.direction = Triple{r * std::cos(phi), z, r * std::sin(phi)};
+            at.point = Triple{0.3f, 0.2f, -0.4f};  // finite surroundings see it
             at.du = at.dv = filter;
             break;
         }
@@ -358,6 +382,41 @@ TEST_F(Procedures, RampGivesItsEntriesExactlyAtTheirPositions) {
     t = declared("environment t (procedure = Ramp);");
     ASSERT_NE(t, nullptr);
     EXPECT_NEAR(look(*t, 0.5f, 0.25f).g, 63.75f, 0.01f);
+}
+
+// A direction at azimuth and elevation (degrees; azimuth from +z toward +x).
+Triple toward(float azimuth, float elevation) {
+    const float k = 3.14159265f / 180.0f;
+    return Triple{std::sin(azimuth * k) * std::cos(elevation * k), std::sin(elevation * k),
+                  std::cos(azimuth * k) * std::cos(elevation * k)};
+}
+
+TEST_F(Procedures, TheSkysSunSitsWhereItsAzimuthAndElevationSay) {
+    AR_TextureInfo* t = declared(
+        "environment t (procedure = Sky, sun_azimuth = 100, sun_elevation = 30, sun_size = 2, "
+        "cloud_density = 0);");
+    ASSERT_NE(t, nullptr);
+    auto brightness = [&](const Triple& d) {
+        TextureLookup at;
+        at.direction = d;
+        TextureColour out;
+        Ar_invoke_texture(*t, at, out);
+        return out.r + out.g + out.b;
+    };
+    float sun = brightness(toward(100, 30));
+    // Inside the disc (2 degrees across) it is as bright; outside, far less.
+    EXPECT_NEAR(brightness(toward(100.5f, 30)), sun, 0.05f * sun);
+    EXPECT_LT(brightness(toward(100, 32)), 0.5f * sun);
+    EXPECT_LT(brightness(toward(280, 30)), 0.1f * sun);
+    // The sky above the horizon is bluer than the floor below it.
+    TextureLookup above, below;
+    above.direction = toward(0, 2);
+    below.direction = toward(0, -2);
+    TextureColour a, b;
+    Ar_invoke_texture(*t, above, a);
+    Ar_invoke_texture(*t, below, b);
+    EXPECT_GT(a.b / a.r, 1.2f * b.b / b.r);
+    EXPECT_GT(a.b, a.r);
 }
 
 }  // namespace
