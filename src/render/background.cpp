@@ -14,16 +14,16 @@
 #include <string>
 #include <string_view>
 
+#include "base/vecmath.h"
 #include "sdl/body.h"
 #include "sdl/builder.h"
 #include "sdl/expr.h"
 #include "sdl/scene_description.h"
 #include "sdl/types.h"
-#include "base/vecmath.h"
 #include "shading/shader.h"
 #include "texture/texture.h"
-#include "texture/texture_procedure.h"
 #include "texture/texture_cache.h"
+#include "texture/texture_procedure.h"
 
 namespace sky {
 namespace {
@@ -90,8 +90,7 @@ bool reflected_background(const Triple& direction, Triple& colour) {
         if (Ar_invoke_texture(*background.texture, at, out)) colour = out.rgb();
         return true;
     }
-    if (background_is_flat() || !background.screen.perspective || direction.z >= 0.0f)
-        return true;
+    if (background_is_flat() || !background.screen.perspective || direction.z >= 0.0f) return true;
     ScreenPoint p = background.screen.map(direction);
     if (p.x < 0.0f || p.y < 0.0f || p.x >= static_cast<float>(background.xresolution) ||
         p.y >= static_cast<float>(background.yresolution))

@@ -14,10 +14,12 @@
 //   6. the procedure sees the position within one repetition, in [0, 1).
 // Filter widths follow the same scaling and rotation.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
 #include "texture/procedures/pattern_noise.h"
+#include "texture/procedures/procedure_parameters.h"
 #include "texture/texture.h"
 #include "texture/texture_procedure.h"
 
@@ -26,6 +28,11 @@ namespace {
 
 bool texturing = true;
 thread_local bool scan_flag = false;
+
+// Settings the lookup does not follow yet: the texture is drawn without
+// them (chord length: by the surface's own parameters; a placement named
+// rather than given: unplaced), and the run says so once.
+std::atomic<bool> chord_length_said{false}, placement_said{false};
 
 constexpr float kDegrees = std::numbers::pi_v<float> / 180.0f;
 
@@ -166,6 +173,10 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     const TextureFrameValues& f = texture.frame;
     if (!f.active) return false;
     const AR_TextureProcedure& procedure = *texture.procedure;
+    if (f.chord_length)
+        not_drawn_yet(chord_length_said, "chord-length texture mapping (chord_length)");
+    if (f.transformation_name && procedure.kind == TEXTURE_SOLID)
+        not_drawn_yet(placement_said, "placement of solid textures by transformation name");
 
     TextureCall call;
     call.at = &at;
