@@ -243,11 +243,12 @@ Triple scattered(const Air& a, const Triple& sunlight, float cosine, float lengt
     float g = 0.7f, mie = (1.0f - g * g) / std::pow(1.0f + g * g - 2.0f * g * cosine, 1.5f) * 0.25f;
     Triple sum;
     float step = length / static_cast<float>(steps);
-    for (int i = 0; i < steps; ++i) {
+    // The transmittance to each step's middle, one step's worth at a time.
+    Triple seen = transmit(a, 0.5f * step), each = transmit(a, step);
+    for (int i = 0; i < steps; ++i, seen = mul(seen, each)) {
         float s = (static_cast<float>(i) + 0.5f) * step;
         float height = std::clamp(s / std::max(length, 1e-3f), 0.0f, 1.0f);
         float dust = a.dust_high * height + a.dust_low * (1.0f - height);
-        Triple seen = transmit(a, s);
         sum.x += seen.x * (a.rayleigh.x * rayleigh_phase + dust * mie) * step;
         sum.y += seen.y * (a.rayleigh.y * rayleigh_phase + dust * mie) * step;
         sum.z += seen.z * (a.rayleigh.z * rayleigh_phase + dust * mie) * step;
@@ -266,6 +267,12 @@ float cloud_cover(const AR_TextureInfo& texture, const Triple& d, float w,
     const TexturedValue& given = procedure_value(texture, k_cloud_texture).value;
     pattern::Fractal f{.first = 0, .last = 8, .ratio = 0.55f, .base = 1.0f, .seed = 131};
     float sum = 0.0f;
+    // The layer's shape from one fractal at its base; each height through it
+    // adds one octave of its own.
+    float base_t = altitude / d.y;
+    float base_x = 5.0f * base_t * d.x + front, base_z = 5.0f * base_t * d.z;
+    float shape =
+        given.texture ? 0.0f : pattern::fractal2(base_x, base_z, 5.0f * w * base_t / d.y, f);
     for (int i = 0; i < steps; ++i) {
         // Heights through a layer a tenth of its altitude thick.
         float h =

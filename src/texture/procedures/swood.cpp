@@ -1,7 +1,7 @@
 // sWood: growth rings around an axis along y, through space. The point,
 // moved by the origin (`xorigin` ...) and scaled by the ripples, gives
 // x' = x × `xmult` + `xoffset` and z' = z × `ymult` + `yoffset`, bent by
-// `xamplitude` and `yamplitude` × fractal noise (levels `level_min` ..
+// `xamplitude` and `yamplitude` × one fractal noise (levels `level_min` ..
 // `level_max`, `ratio`); the rings' centre is (`center_u`, `center_v`) in
 // (x', z'). Rings are `layer_size` apart, `layer_randomisation` varies
 // their spacing, `randomness` wobbles them, and `layer_growth_time` adds
@@ -132,9 +132,10 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
                        .seed = 71};
     float x = p.x * parameter_scalar(texture, k_xmult) + parameter_scalar(texture, k_xoffset);
     float z = p.z * parameter_scalar(texture, k_ymult) + parameter_scalar(texture, k_yoffset);
-    x += parameter_number(texture, k_xamplitude, call) * pattern::fractal3(p, w, f);
-    f.seed = 72;
-    z += parameter_number(texture, k_yamplitude, call) * pattern::fractal3(p, w, f);
+    // One fractal bends the rings both ways (a second would double the cost).
+    float wobble = pattern::fractal3(p, w, f);
+    x += parameter_number(texture, k_xamplitude, call) * wobble;
+    z += parameter_number(texture, k_yamplitude, call) * wobble;
 
     float size = std::max(std::fabs(parameter_number(texture, k_layer_size, call)), 1e-4f);
     float radius = std::hypot(x - parameter_scalar(texture, k_center_u),
