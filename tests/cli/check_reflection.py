@@ -18,10 +18,11 @@
 """
 import math
 import os
-import struct
 import subprocess
 import sys
-import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from pngio import read_png  # noqa: E402
 
 SIZE = 160
 AOV = 30.0
@@ -56,40 +57,6 @@ def scene(background):
     print("MODEL\ncamera (eye = (%g, %g, %g), view = o, aov = %g, pix = \"img\");" % (EYE + (AOV,)))
     print("polyset (shader = (mirror), vertices = (%s), vertex_normals = (%s), polygons = (%s));"
           % (", ".join(vertices), ", ".join(normals), ", ".join(polygons)))
-
-
-def read_png(name):
-    data = open(name, "rb").read()
-    pos, chunks, width = 8, b"", 0
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
-            channels = {2: 3, 6: 4, 0: 1, 4: 2}[colour]
-        elif kind == b"IDAT":
-            chunks += body
-        pos += 12 + length
-    raw, stride, rows, previous = zlib.decompress(chunks), width * channels, [], None
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for x in range(stride):
-            a = line[x - channels] if x >= channels else 0
-            b = previous[x] if previous else 0
-            c = previous[x - channels] if previous and x >= channels else 0
-            if kind == 1:
-                line[x] = (line[x] + a) & 255
-            elif kind == 2:
-                line[x] = (line[x] + b) & 255
-            elif kind == 3:
-                line[x] = (line[x] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[x] = (line[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append([line[x * channels] for x in range(width)])
-        previous = line
-    return rows
 
 
 def unit(v):
@@ -139,7 +106,7 @@ def check():
                 bottom = middle
         expected = (top + bottom) / 2
         # The rendered edge: where the column falls through half brightness.
-        values = [image[row][column] for row in range(SIZE)]
+        values = [image[row][column][0] for row in range(SIZE)]
         found = None
         for row in range(SIZE // 2 - 30, SIZE // 2 + 30):
             if values[row] >= 128 > values[row + 1]:

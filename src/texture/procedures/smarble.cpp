@@ -1,7 +1,7 @@
 // sMarble: veins through space. The point, moved by the origin
 // (`xorigin` ...) and scaled by the ripples, gives x' = x × `xmult` +
 // `xoffset`, bent by `yamplitude` × a wave along y (`ymult`, `yoffset`) and
-// by `amplitude` × turbulence (levels `level_min` .. `level_max`, `ratio`).
+// by `amplitude` vein spacings × turbulence (levels `level_min` .. `level_max`, `ratio`).
 // Veins lie every `vein_width` along x': `vein_thickness` is their width
 // (a fraction of the spacing), `diffusion` how far they bleed, `contrast`
 // how strongly they show over the `filler_color`. Wide footprints fade
