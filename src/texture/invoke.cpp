@@ -166,6 +166,11 @@ void add(const TexturedValue& o, const TextureLookup& at, bool colour, TextureCo
     out.alpha += term.alpha;
 }
 
+bool usable_direction(const Triple& d) {
+    float n = d.x * d.x + d.y * d.y + d.z * d.z;
+    return std::isfinite(n) && n > 1e-20f;
+}
+
 }  // namespace
 
 bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, TextureColour& out) {
@@ -178,8 +183,17 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     if (f.transformation_name && procedure.kind == TEXTURE_SOLID)
         not_drawn_yet(placement_said, "placement of solid textures by transformation name");
 
+    // An environment texture used where no direction is known (a surface's
+    // colour) looks along the surface's normal instead.
+    TextureLookup facing;
+    const TextureLookup* where = &at;
+    if (procedure.kind == TEXTURE_ENVIRONMENT && !usable_direction(at.direction)) {
+        facing = at;
+        facing.direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
+        where = &facing;
+    }
     TextureCall call;
-    call.at = &at;
+    call.at = where;
     if (procedure.kind == TEXTURE_SURFACE) {
         if (!place(f, at, call)) {
             texture_default_colour(texture, out);

@@ -196,6 +196,7 @@ void release_procedure_parameters(AR_TextureInfo& texture) {
     // The rest is pool memory, released with the scene.
     if (texture.procedure_info == nullptr) return;
     for (auto& image : procedure_derived(texture).images) image.reset();
+    procedure_derived(texture).slices.clear();
 }
 
 }  // namespace sky
@@ -296,6 +297,7 @@ void load_picture(AR_TextureInfo& texture, int row, int slot) {
 
 bool picture(const AR_TextureInfo& texture, int row, int slot, float u, float v, float width,
              const TextureCall& call, TextureColour& out) {
+    if (!std::isfinite(u) || !std::isfinite(v) || !std::isfinite(width)) u = v = width = 0.0f;
     if (const auto& image = procedure_derived(texture).images[slot]) {
         image->lookup(u, v, width, FILTER_BLEND, out);
         return true;

@@ -33,6 +33,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/not_built.h"
 #include "sdl/parameter_table.h"
@@ -110,6 +111,7 @@ struct DerivedValues {
     float value[kCount] = {};
     TextureColour mean;  // the unfiltered pattern's mean over its frame
     std::shared_ptr<const ImagePyramid> images[8];
+    std::vector<std::shared_ptr<const ImagePyramid>> slices;  // a Volume's pictures
 };
 
 // A procedure's table: its rows, checked against each other at compile

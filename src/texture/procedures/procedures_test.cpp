@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/image/fb.h"
+#include "platform/image/image_test_support.h"
+#include "platform/report.h"
 #include "texture/procedure_names.h"
+#include "texture/texture_cache.h"
 #include "texture/texture_procedure.h"
 #include "texture/texture_test_support.h"
 
@@ -417,6 +421,102 @@ TEST_F(Procedures, TheSkysSunSitsWhereItsAzimuthAndElevationSay) {
     Ar_invoke_texture(*t, below, b);
     EXPECT_GT(a.b / a.r, 1.2f * b.b / b.r);
     EXPECT_GT(a.b, a.r);
+}
+
+TEST_F(Procedures, EnvironmentsWithoutADirectionLookAlongTheNormal) {
+    for (const Drawn& p : kDrawn) {
+        AR_TextureInfo* t = make(p);
+        ASSERT_NE(t, nullptr) << p.name;
+        if (t->procedure->kind != TEXTURE_ENVIRONMENT) continue;
+        TextureLookup plain, along;
+        plain.normal = along.normal = along.direction = normalise(Triple{0.2f, 0.7f, -0.4f});
+        TextureColour a, b;
+        ASSERT_TRUE(Ar_invoke_texture(*t, plain, a));
+        ASSERT_TRUE(Ar_invoke_texture(*t, along, b));
+        expect_colour(a, b.r, b.g, b.b);
+        // Nor a normal: straight along z, still a colour.
+        plain.normal = Triple{};
+        ASSERT_TRUE(Ar_invoke_texture(*t, plain, a));
+        EXPECT_TRUE(std::isfinite(a.r + a.g + a.b + a.alpha)) << p.name;
+    }
+}
+
+// A flat slice of a Volume: every pixel (r, g, b).
+bool write_slice(const std::string& name, int size, std::uint8_t r, std::uint8_t g,
+                 std::uint8_t b) {
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(size) * size * 4);
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+        pixels[i] = r;
+        pixels[i + 1] = g;
+        pixels[i + 2] = b;
+        pixels[i + 3] = 255;
+    }
+    FBhandle* file = FBopen(name.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, size, size, 4, 0, 0, 90.0);
+    if (file == nullptr) return false;
+    bool written = FBwrite(file, pixels.data()) != 0;
+    return FBclose(file) != 0 && written;
+}
+
+std::string reported;
+void capture(const char* text) {
+    reported += text;
+}
+
+TEST_F(Procedures, VolumeStacksItsSlicesAndBlendsBetweenThem) {
+    clear_texture_cache();
+    ScratchDir scratch;
+    std::string base = scratch.file("slice");
+    ASSERT_TRUE(write_slice(base + ".1", 4, 200, 0, 0));
+    ASSERT_TRUE(write_slice(base + ".2", 4, 0, 200, 0));
+    ASSERT_TRUE(write_slice(base + ".3", 4, 0, 0, 200));
+    ASSERT_TRUE(write_slice(base + ".4", 8, 90, 90, 90));  // another size: the volume ends
+    reported.clear();
+    rptSetErrorCB(capture);
+    AR_TextureInfo* t = declared(
+        "environment t (procedure = Volume, from = 1, pix_sequence = "
+        "environment (procedure = file, image = \"" +
+        base + "\"));");
+    rptSetErrorCB(nullptr);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(reported, "Warning: Volume slice " + base +
+                            ".4 differs in size from the first; the volume ends before it\n");
+    auto at = [&](float x, float y, float z) {
+        TextureLookup lookup;
+        lookup.point = Triple{x, y, z};
+        TextureColour out;
+        Ar_invoke_texture(*t, lookup, out);
+        return out;
+    };
+    // Three slices along z: each holds over the middle of its third.
+    expect_colour(at(0.3f, 0.6f, 1.0f / 6), 200, 0, 0);
+    expect_colour(at(0.3f, 0.6f, 0.5f), 0, 200, 0);
+    expect_colour(at(0.8f, 0.1f, 5.0f / 6), 0, 0, 200);
+    // Half way between the first two, half of each.
+    expect_colour(at(0.3f, 0.6f, 1.0f / 3), 100, 100, 0, 0.5f);
+
+    // Stacked along x instead, and a file name for the sequence.
+    t = declared("environment t (procedure = Volume, from = 2, mapping = 2, pix_sequence = \"" +
+                 base + "\");");
+    ASSERT_NE(t, nullptr);
+    expect_colour(at(0.25f, 0.5f, 0.5f), 0, 200, 0);
+    expect_colour(at(0.75f, 0.5f, 0.5f), 0, 0, 200);
+
+    // No such sequence, or a texture that is not a file: the outside colour,
+    // without a message.
+    reported.clear();
+    rptSetErrorCB(capture);
+    t = declared("environment t (procedure = Volume, rgbout = (1, 2, 3), pix_sequence = \"" +
+                 scratch.file("none") + "\");");
+    ASSERT_NE(t, nullptr);
+    expect_colour(at(0.5f, 0.5f, 0.5f), 1, 2, 3);
+    t = declared(
+        "environment t (procedure = Volume, rgbout = (1, 2, 3), pix_sequence = environment "
+        "(procedure = Checker));");
+    ASSERT_NE(t, nullptr);
+    expect_colour(at(0.5f, 0.5f, 0.5f), 1, 2, 3);
+    rptSetErrorCB(nullptr);
+    EXPECT_EQ(reported, "");
+    clear_texture_cache();
 }
 
 }  // namespace
