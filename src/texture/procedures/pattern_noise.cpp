@@ -5,6 +5,7 @@
 #include "texture/procedures/pattern_noise.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace sky::pattern {
@@ -40,6 +41,33 @@ std::int32_t wrap(std::int32_t i, std::int32_t period) {
     return r < 0 ? r + period : r;
 }
 
+// A fixed shuffle of 0..255, twice over, from a linear congruential
+// sequence: the gradients' table of the classic form, made at compile time.
+constexpr std::array<std::uint8_t, 512> make_permutation() {
+    std::array<std::uint8_t, 512> p{};
+    for (int i = 0; i < 256; ++i) p[i] = static_cast<std::uint8_t>(i);
+    std::uint32_t state = 0x2545F491u;
+    for (int i = 255; i > 0; --i) {
+        state = state * 1664525u + 1013904223u;
+        int j = static_cast<int>((state >> 8) % static_cast<std::uint32_t>(i + 1));
+        std::uint8_t t = p[i];
+        p[i] = p[j];
+        p[j] = t;
+    }
+    for (int i = 0; i < 256; ++i) p[256 + i] = p[i];
+    return p;
+}
+constexpr std::array<std::uint8_t, 512> kPermutation = make_permutation();
+
+// The lattice corner's gradient index: cheap, and repeating every 256
+// cells (the two-dimensional form wraps its own period first).
+inline unsigned corner_hash(std::int32_t i, std::int32_t j, std::int32_t k, std::uint32_t seed) {
+    const auto& p = kPermutation;
+    unsigned h = p[(static_cast<unsigned>(i) + seed) & 255u];
+    h = p[h + (static_cast<unsigned>(j) & 255u)];
+    return p[h + (static_cast<unsigned>(k) & 255u)];
+}
+
 // Eight unit directions, evenly spread.
 constexpr float kGradients2[8][2] = {
     {1.0f, 0.0f},  {0.70710678f, 0.70710678f},   {0.0f, 1.0f},  {-0.70710678f, 0.70710678f},
@@ -47,14 +75,14 @@ constexpr float kGradients2[8][2] = {
 };
 
 float corner2(std::int32_t i, std::int32_t j, float x, float y, std::uint32_t seed) {
-    const float* g = kGradients2[hash(i, j, 0, seed) & 7u];
+    const float* g = kGradients2[corner_hash(i, j, 0, seed) & 7u];
     return g[0] * x + g[1] * y;
 }
 
 // The twelve edge directions of a cube, padded to sixteen.
 float corner3(std::int32_t i, std::int32_t j, std::int32_t k, float x, float y, float z,
               std::uint32_t seed) {
-    switch (hash(i, j, k, seed) & 15u) {
+    switch (corner_hash(i, j, k, seed) & 15u) {
         case 0:
         case 12:
             return x + y;
@@ -113,8 +141,13 @@ float unit_hash(std::int32_t x, std::int32_t y, std::int32_t z, std::uint32_t se
 
 float noise2(float x, float y, std::int32_t period, std::uint32_t seed) {
     Lattice lx = lattice(x), ly = lattice(y);
-    std::int32_t i0 = wrap(lx.i, period), j0 = wrap(ly.i, period);
-    std::int32_t i1 = wrap(lx.i + 1, period), j1 = wrap(ly.i + 1, period);
+    std::int32_t i0 = lx.i, j0 = ly.i, i1 = i0 + 1, j1 = j0 + 1;
+    if (period > 0) {
+        i0 = wrap(i0, period);
+        j0 = wrap(j0, period);
+        i1 = i0 + 1 == period ? 0 : i0 + 1;
+        j1 = j0 + 1 == period ? 0 : j0 + 1;
+    }
     float fx = lx.f, fy = ly.f;
     float n00 = corner2(i0, j0, fx, fy, seed);
     float n10 = corner2(i1, j0, fx - 1.0f, fy, seed);
@@ -184,8 +217,7 @@ float fractal_sum(float filter, const Fractal& f, Level level) {
 
 float fractal2(float x, float y, float filter, const Fractal& f, std::int32_t period) {
     return fractal_sum(filter, f, [&](float frequency, int i) {
-        std::int32_t p =
-            period > 0 ? static_cast<std::int32_t>(std::lround(period * frequency)) : 0;
+        std::int32_t p = period > 0 ? static_cast<std::int32_t>(period * frequency + 0.5f) : 0;
         return noise2(x * frequency, y * frequency, p, f.seed + static_cast<std::uint32_t>(i));
     });
 }

@@ -290,8 +290,9 @@ float cloud_cover(const AR_TextureInfo& texture, const Triple& d, float w,
             TextureColour c;
             n = invoke_nested_texture(*given.texture, at, c) ? c.alpha : 0.0f;
         } else {
-            n = 0.5f +
-                0.5f * pattern::fractal3(Triple{x, 0.3f * static_cast<float>(i), z}, footprint, f);
+            n = 0.5f + 0.5f * shape +
+                0.15f * pattern::level_weight(4.0f, footprint) *
+                    pattern::noise3(Triple{4.0f * x, 0.7f * static_cast<float>(i), 4.0f * z}, 132);
         }
         sum += std::max(0.0f, n - threshold);
     }
