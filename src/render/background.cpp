@@ -154,24 +154,17 @@ void background_colour(double x, double y, float* out) {
     out[1] = background.colour[1];
     out[2] = background.colour[2];
     out[3] = 0.0f;
-    if (background.environment) {
-        TextureLookup at;
-        at.direction = eye_ray(x, y);
-        at.du = at.dv = background.pixel_angle;
-        TextureColour colour;
-        if (Ar_invoke_texture(*background.texture, at, colour)) {
-            out[0] = colour.r;
-            out[1] = colour.g;
-            out[2] = colour.b;
-        }
-        return;
-    }
     if (background.texture) {
         TextureLookup at;
-        const double u = x / std::max(background.xresolution - 1, 1);
-        const double v = y / std::max(background.yresolution - 1, 1);
-        at.u = static_cast<float>(std::clamp(u, 0.00001, 0.99999));
-        at.v = static_cast<float>(std::clamp(v, 0.00001, 0.99999));
+        if (background.environment) {
+            at.direction = eye_ray(x, y);
+            at.du = at.dv = background.pixel_angle;
+        } else {
+            const double u = x / std::max(background.xresolution - 1, 1);
+            const double v = y / std::max(background.yresolution - 1, 1);
+            at.u = static_cast<float>(std::clamp(u, 0.00001, 0.99999));
+            at.v = static_cast<float>(std::clamp(v, 0.00001, 0.99999));
+        }
         TextureColour colour;
         if (Ar_invoke_texture(*background.texture, at, colour)) {
             out[0] = colour.r;

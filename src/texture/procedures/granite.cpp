@@ -77,24 +77,17 @@ ROW(mix_ratio);
 #undef ROW
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    float size = std::fabs(parameter_number(texture, k_cell_size, call)) /
-                 std::max(std::fabs(parameter_number(texture, k_density, call)), 1e-4f);
-    size = std::max(size, 1e-5f);
-    const Triple& q = call.point;
-    float jitter = std::clamp(parameter_number(texture, k_randomness, call), 0.0f, 1.0f);
-    pattern::Cells c = pattern::cells3(Triple{q.x / size, q.y / size, q.z / size}, jitter, 91);
+    float size;
+    pattern::Cells c = cells_at(texture, call, k_cell_size, k_density, k_randomness, 91, size);
     // How far from the grain's centre toward the border: 0 .. 1.
     float reach = c.f1 / std::max(0.5f * (c.f1 + c.f2), 1e-6f);
     float threshold = std::clamp(parameter_number(texture, k_threshold, call), 0.0f, 1.0f);
     float inside = 1.0f - pattern::smooth_step(threshold - 0.05f, threshold + 0.05f, reach);
     float ratio = std::clamp(parameter_number(texture, k_mix_ratio, call), 0.0f, 1.0f);
     int which = c.id < 0.5f * ratio ? k_color1 : (c.id < ratio ? k_color2 : k_color3);
-    float spot =
-        1.0f +
-        parameter_number(texture, k_spottyness, call) *
-            (pattern::unit_hash(static_cast<std::int32_t>(c.id * 16777216.0f), 1, 0, 92) - 0.5f);
+    float spot = cell_spot(c, parameter_number(texture, k_spottyness, call), 92);
     Triple filler = parameter_colour(texture, k_filler_color, call);
-    Triple grain = scale(parameter_colour(texture, which, call), std::max(spot, 0.0f));
+    Triple grain = scale(parameter_colour(texture, which, call), spot);
     float contrast = std::clamp(parameter_number(texture, k_contrast, call), 0.0f, 1.0f);
     Triple colour = pattern::mix(filler, grain, inside * contrast);
     if (parameter_scalar(texture, k_creases) >= 0.5f)

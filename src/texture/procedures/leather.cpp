@@ -64,17 +64,10 @@ ROW(crease_color);
 #undef ROW
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    float size = std::fabs(parameter_number(texture, k_cell_size, call)) /
-                 std::max(std::fabs(parameter_number(texture, k_density, call)), 1e-4f);
-    size = std::max(size, 1e-5f);
-    const Triple& q = call.point;
-    float jitter = std::clamp(parameter_number(texture, k_randomness, call), 0.0f, 1.0f);
-    pattern::Cells c = pattern::cells3(Triple{q.x / size, q.y / size, q.z / size}, jitter, 101);
-    float spot =
-        1.0f +
-        parameter_number(texture, k_spottyness, call) *
-            (pattern::unit_hash(static_cast<std::int32_t>(c.id * 16777216.0f), 1, 0, 102) - 0.5f);
-    Triple colour = scale(parameter_colour(texture, k_cell_color, call), std::max(spot, 0.0f));
+    float size;
+    pattern::Cells c = cells_at(texture, call, k_cell_size, k_density, k_randomness, 101, size);
+    float spot = cell_spot(c, parameter_number(texture, k_spottyness, call), 102);
+    Triple colour = scale(parameter_colour(texture, k_cell_color, call), spot);
     if (parameter_scalar(texture, k_creases) >= 0.5f) {
         float closeness = c.f1 / std::max(c.f2, 1e-6f);  // 1 on the border
         float threshold = std::clamp(parameter_number(texture, k_threshold, call), 0.0f, 1.0f);

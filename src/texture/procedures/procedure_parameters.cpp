@@ -226,6 +226,44 @@ Triple value_colour(const TexturedValue& value, const TextureCall& call) {
     return nested.rgb();
 }
 
+RippledPoint rippled_point(const AR_TextureInfo& texture, const TextureCall& call, int ripples,
+                           int origin) {
+    Triple r{parameter_scalar(texture, ripples), parameter_scalar(texture, ripples + 1),
+             parameter_scalar(texture, ripples + 2)};
+    Triple o;
+    if (origin >= 0)
+        o = Triple{parameter_scalar(texture, origin), parameter_scalar(texture, origin + 1),
+                   parameter_scalar(texture, origin + 2)};
+    const Triple& q = call.point;
+    float stretch = std::max({std::fabs(r.x), std::fabs(r.y), std::fabs(r.z)});
+    return {Triple{(q.x - o.x) * r.x, (q.y - o.y) * r.y, (q.z - o.z) * r.z},
+            filter_width(texture, call) * stretch};
+}
+
+pattern::Fractal fractal_levels(const AR_TextureInfo& texture, const TextureCall& call,
+                                int level_min, std::uint32_t seed) {
+    return pattern::Fractal{.first = static_cast<int>(parameter_scalar(texture, level_min)),
+                            .last = static_cast<int>(parameter_scalar(texture, level_min + 1)),
+                            .ratio = parameter_number(texture, level_min + 2, call),
+                            .base = 1.0f,
+                            .seed = seed};
+}
+
+pattern::Cells cells_at(const AR_TextureInfo& texture, const TextureCall& call, int cell_size,
+                        int density, int randomness, std::uint32_t seed, float& size) {
+    size = std::fabs(parameter_number(texture, cell_size, call)) /
+           std::max(std::fabs(parameter_number(texture, density, call)), 1e-4f);
+    size = std::max(size, 1e-5f);
+    const Triple& q = call.point;
+    float jitter = std::clamp(parameter_number(texture, randomness, call), 0.0f, 1.0f);
+    return pattern::cells3(Triple{q.x / size, q.y / size, q.z / size}, jitter, seed);
+}
+
+float cell_spot(const pattern::Cells& cells, float spread, std::uint32_t seed) {
+    auto cell = static_cast<std::int32_t>(cells.id * 16777216.0f);
+    return std::max(0.0f, 1.0f + spread * (pattern::unit_hash(cell, 1, 0, seed) - 0.5f));
+}
+
 float filter_width(const AR_TextureInfo& texture, const TextureCall& call) {
     float w = texture.frame.blurmult * call.filter + texture.frame.bluroffset;
     return std::isfinite(w) && w > 0.0f ? w : 0.0f;
@@ -237,57 +275,57 @@ void scalar_result(float value, TextureColour& out) {
     out.alpha = v;
 }
 
-TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
-                           int grid) {
+namespace {
+
+// The mean of the results of `lookups` calls of the calculation, the
+// lookup set up for each by `place(index, lookup)`.
+template <class Place>
+TextureColour mean_of(const AR_TextureInfo& texture, TextureCalculation calculation, int lookups,
+                      Place place) {
     TextureLookup at;
     TextureCall call;
     call.at = &at;
     double sum[4] = {0, 0, 0, 0};
-    for (int j = 0; j < grid; ++j)
-        for (int i = 0; i < grid; ++i) {
-            call.u = at.u = (static_cast<float>(i) + 0.5f) / static_cast<float>(grid);
-            call.v = at.v = (static_cast<float>(j) + 0.5f) / static_cast<float>(grid);
-            TextureColour out;
-            calculation(texture, call, out);
-            sum[0] += out.r;
-            sum[1] += out.g;
-            sum[2] += out.b;
-            sum[3] += out.alpha;
-        }
-    double n = static_cast<double>(grid) * grid;
+    for (int i = 0; i < lookups; ++i) {
+        place(i, at);
+        call.u = at.u;
+        call.v = at.v;
+        call.point = at.point;
+        TextureColour out;
+        calculation(texture, call, out);
+        sum[0] += out.r;
+        sum[1] += out.g;
+        sum[2] += out.b;
+        sum[3] += out.alpha;
+    }
     TextureColour mean;
-    mean.r = static_cast<float>(sum[0] / n);
-    mean.g = static_cast<float>(sum[1] / n);
-    mean.b = static_cast<float>(sum[2] / n);
-    mean.alpha = static_cast<float>(sum[3] / n);
+    mean.r = static_cast<float>(sum[0] / lookups);
+    mean.g = static_cast<float>(sum[1] / lookups);
+    mean.b = static_cast<float>(sum[2] / lookups);
+    mean.alpha = static_cast<float>(sum[3] / lookups);
     return mean;
 }
 
+float cell_centre(int i, int grid) {
+    return (static_cast<float>(i) + 0.5f) / static_cast<float>(grid);
+}
+
+}  // namespace
+
+TextureColour surface_mean(const AR_TextureInfo& texture, TextureCalculation calculation,
+                           int grid) {
+    return mean_of(texture, calculation, grid * grid, [grid](int i, TextureLookup& at) {
+        at.u = cell_centre(i % grid, grid);
+        at.v = cell_centre(i / grid, grid);
+    });
+}
+
 TextureColour solid_mean(const AR_TextureInfo& texture, TextureCalculation calculation, int grid) {
-    TextureLookup at;
-    TextureCall call;
-    call.at = &at;
-    double sum[4] = {0, 0, 0, 0};
-    auto centre = [&](int i) { return (static_cast<float>(i) + 0.5f) / static_cast<float>(grid); };
-    for (int k = 0; k < grid; ++k)
-        for (int j = 0; j < grid; ++j)
-            for (int i = 0; i < grid; ++i) {
-                at.point = call.point = Triple{centre(i), centre(j), centre(k)};
-                at.normal = Triple{0.0f, 0.0f, 1.0f};
-                TextureColour out;
-                calculation(texture, call, out);
-                sum[0] += out.r;
-                sum[1] += out.g;
-                sum[2] += out.b;
-                sum[3] += out.alpha;
-            }
-    double n = static_cast<double>(grid) * grid * grid;
-    TextureColour mean;
-    mean.r = static_cast<float>(sum[0] / n);
-    mean.g = static_cast<float>(sum[1] / n);
-    mean.b = static_cast<float>(sum[2] / n);
-    mean.alpha = static_cast<float>(sum[3] / n);
-    return mean;
+    return mean_of(texture, calculation, grid * grid * grid, [grid](int i, TextureLookup& at) {
+        at.point = Triple{cell_centre(i % grid, grid), cell_centre(i / grid % grid, grid),
+                          cell_centre(i / (grid * grid), grid)};
+        at.normal = Triple{0.0f, 0.0f, 1.0f};
+    });
 }
 
 void load_picture(AR_TextureInfo& texture, int row, int slot) {

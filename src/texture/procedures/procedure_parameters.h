@@ -38,6 +38,7 @@
 #include "base/not_built.h"
 #include "sdl/parameter_table.h"
 #include "texture/image_pyramid.h"
+#include "texture/procedures/pattern_noise.h"
 #include "texture/texture_procedure.h"
 
 namespace sky {
@@ -149,6 +150,27 @@ inline float parameter_scalar(const AR_TextureInfo& texture, int row) {
 // The filter width the texture asks for at the call: `blurmult` × the
 // call's filter + `bluroffset`, never negative.
 float filter_width(const AR_TextureInfo& texture, const TextureCall& call);
+// Solid procedures: the call's point moved back by the origin in rows
+// `origin`, `origin` + 1, `origin` + 2 (none for -1) and scaled by the
+// ripples in rows `ripples` .. `ripples` + 2, and the filter width in the
+// scaled space.
+struct RippledPoint {
+    Triple p;
+    float filter;
+};
+RippledPoint rippled_point(const AR_TextureInfo& texture, const TextureCall& call, int ripples,
+                           int origin = -1);
+// The fractal levels in rows `level_min`, `level_min` + 1 (level_max) and
+// `level_min` + 2 (ratio), level 0 at one cell per unit.
+pattern::Fractal fractal_levels(const AR_TextureInfo& texture, const TextureCall& call,
+                                int level_min, std::uint32_t seed);
+// Cellular solid procedures: the cells at the call's point, `cell_size` /
+// `density` across (`size`), their feature points jittered by
+// `randomness` (rows); and a cell's own brightness factor about 1, spread
+// by `spread`.
+pattern::Cells cells_at(const AR_TextureInfo& texture, const TextureCall& call, int cell_size,
+                        int density, int randomness, std::uint32_t seed, float& size);
+float cell_spot(const pattern::Cells& cells, float spread, std::uint32_t seed);
 // Results: a value 0..1 as a grey and alpha; a colour with its luminance as
 // alpha. Both leave no NaN or infinity in the result.
 void scalar_result(float value, TextureColour& out);

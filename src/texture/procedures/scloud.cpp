@@ -69,19 +69,14 @@ ROW(xripples);
 ROW(yripples);
 ROW(zripples);
 #undef ROW
+static_assert(k_level_max == k_level_min + 1 && k_ratio == k_level_min + 2 &&
+              k_zripples == k_xripples + 2);  // read as groups
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    Triple r{parameter_scalar(texture, k_xripples), parameter_scalar(texture, k_yripples),
-             parameter_scalar(texture, k_zripples)};
-    Triple p{call.point.x * r.x, call.point.y * r.y, call.point.z * r.z};
-    float stretch = std::max({std::fabs(r.x), std::fabs(r.y), std::fabs(r.z)});
-    pattern::Fractal f{.first = static_cast<int>(parameter_scalar(texture, k_level_min)),
-                       .last = static_cast<int>(parameter_scalar(texture, k_level_max)),
-                       .ratio = parameter_number(texture, k_ratio, call),
-                       .base = 1.0f,
-                       .seed = 51};
-    float density = 0.5f + 0.5f * parameter_number(texture, k_amplitude, call) *
-                               pattern::fractal3(p, filter_width(texture, call) * stretch, f);
+    auto [p, w] = rippled_point(texture, call, k_xripples, -1);
+    pattern::Fractal f = fractal_levels(texture, call, k_level_min, 51);
+    float density =
+        0.5f + 0.5f * parameter_number(texture, k_amplitude, call) * pattern::fractal3(p, w, f);
     float contrast = parameter_number(texture, k_contrast, call);
     float t = std::clamp(0.5f + 2.0f * contrast * (density - 0.5f), 0.0f, 1.0f);
     Triple colour = pattern::mix(parameter_colour(texture, k_color1, call),

@@ -55,15 +55,13 @@ ROW(yoffset);
 ROW(xamplitude);
 ROW(yamplitude);
 #undef ROW
+static_assert(k_level_max == k_level_min + 1 && k_ratio == k_level_min + 2 &&
+              k_zripples == k_xripples + 2);  // read as groups
 
 constexpr float kPi = 3.14159265f;
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    Triple r{parameter_scalar(texture, k_xripples), parameter_scalar(texture, k_yripples),
-             parameter_scalar(texture, k_zripples)};
-    Triple p{call.point.x * r.x, call.point.y * r.y, call.point.z * r.z};
-    float stretch = std::max({std::fabs(r.x), std::fabs(r.y), std::fabs(r.z)});
-    float w = filter_width(texture, call) * stretch;
+    auto [p, w] = rippled_point(texture, call, k_xripples, -1);
     float u = p.x, v = p.y;
     switch (static_cast<int>(parameter_scalar(texture, k_projection))) {
         case 2: {
@@ -97,11 +95,7 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     float xa = parameter_number(texture, k_xamplitude, call),
           ya = parameter_number(texture, k_yamplitude, call);
     if (xa != 0.0f || ya != 0.0f) {
-        pattern::Fractal f{.first = static_cast<int>(parameter_scalar(texture, k_level_min)),
-                           .last = static_cast<int>(parameter_scalar(texture, k_level_max)),
-                           .ratio = parameter_number(texture, k_ratio, call),
-                           .base = 1.0f,
-                           .seed = 121};
+        pattern::Fractal f = fractal_levels(texture, call, k_level_min, 121);
         u += xa * pattern::fractal3(p, w, f);
         f.seed = 122;
         v += ya * pattern::fractal3(p, w, f);

@@ -39,19 +39,13 @@ ROW(origin_x);
 ROW(origin_y);
 ROW(origin_z);
 #undef ROW
+static_assert(k_level_max == k_level_min + 1 && k_ratio == k_level_min + 2 &&
+              k_zripples == k_xripples + 2);  // read as groups
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    Triple r{parameter_scalar(texture, k_xripples), parameter_scalar(texture, k_yripples),
-             parameter_scalar(texture, k_zripples)};
-    Triple p{(call.point.x - parameter_scalar(texture, k_origin_x)) * r.x,
-             (call.point.y - parameter_scalar(texture, k_origin_y)) * r.y,
-             (call.point.z - parameter_scalar(texture, k_origin_z)) * r.z};
-    float stretch = std::max({std::fabs(r.x), std::fabs(r.y), std::fabs(r.z)});
-    pattern::Fractal f{.first = static_cast<int>(parameter_scalar(texture, k_level_min)),
-                       .last = static_cast<int>(parameter_scalar(texture, k_level_max)),
-                       .ratio = parameter_number(texture, k_ratio, call),
-                       .base = 1.0f};
-    float n = pattern::fractal3(p, filter_width(texture, call) * stretch, f);
+    auto [p, w] = rippled_point(texture, call, k_xripples, k_origin_x);
+    pattern::Fractal f = fractal_levels(texture, call, k_level_min, 0);
+    float n = pattern::fractal3(p, w, f);
     float value = 0.5f + 0.5f * parameter_number(texture, k_amplitude, call) * n;
     if (value < parameter_number(texture, k_threshold, call)) value = 0.0f;
     scalar_result(value, out);

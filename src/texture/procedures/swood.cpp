@@ -116,20 +116,12 @@ ROW(layer_thickness);
 ROW(layer_randomisation);
 ROW(layer_growth_time);
 #undef ROW
+static_assert(k_level_max == k_level_min + 1 && k_ratio == k_level_min + 2 &&
+              k_zripples == k_xripples + 2);  // read as groups
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    Triple r{parameter_scalar(texture, k_xripples), parameter_scalar(texture, k_yripples),
-             parameter_scalar(texture, k_zripples)};
-    Triple p{(call.point.x - parameter_scalar(texture, k_xorigin)) * r.x,
-             (call.point.y - parameter_scalar(texture, k_yorigin)) * r.y,
-             (call.point.z - parameter_scalar(texture, k_zorigin)) * r.z};
-    float stretch = std::max({std::fabs(r.x), std::fabs(r.y), std::fabs(r.z)});
-    float w = filter_width(texture, call) * stretch;
-    pattern::Fractal f{.first = static_cast<int>(parameter_scalar(texture, k_level_min)),
-                       .last = static_cast<int>(parameter_scalar(texture, k_level_max)),
-                       .ratio = parameter_number(texture, k_ratio, call),
-                       .base = 1.0f,
-                       .seed = 71};
+    auto [p, w] = rippled_point(texture, call, k_xripples, k_xorigin);
+    pattern::Fractal f = fractal_levels(texture, call, k_level_min, 71);
     float x = p.x * parameter_scalar(texture, k_xmult) + parameter_scalar(texture, k_xoffset);
     float z = p.z * parameter_scalar(texture, k_ymult) + parameter_scalar(texture, k_yoffset);
     // One fractal bends the rings both ways (a second would double the cost).
