@@ -193,7 +193,9 @@ template <class Level>
 float fractal_sum(float filter, const Fractal& f, Level level) {
     int first = std::clamp(f.first, 0, kFinestLevel);
     int last = std::clamp(f.last, first, kFinestLevel);
-    float ratio = std::fabs(f.ratio);
+    // Finer levels at most twice as strong as the last: beyond that the sum
+    // is all finest level (and its weights would overflow).
+    float ratio = std::isfinite(f.ratio) ? std::min(std::fabs(f.ratio), 2.0f) : 0.0f;
     float weight = 1.0f, total = 0.0f, sum = 0.0f;
     for (int i = 0; i < first; ++i) weight *= ratio;
     float frequency = f.base * std::ldexp(1.0f, first);

@@ -35,7 +35,7 @@ float level_weight(float frequency, float filter);
 // A fractal sum of noise: levels first..last, level i at frequency
 // base·2^i with weight ratio^i, divided by the root of the sum of the
 // squared weights, so its spread is that of one level whatever the levels
-// and ratio; clamped to [-1, 1]. `filter` is the
+// and ratio; clamped to [-1, 1]. A ratio beyond 2 counts as 2. `filter` is the
 // footprint in the same units as the point. The two-dimensional sum
 // repeats every `period` units when base·period is a whole number.
 struct Fractal {

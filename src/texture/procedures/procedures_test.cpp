@@ -241,6 +241,23 @@ TEST_F(Procedures, EveryParameterChangesThePicture) {
     }
 }
 
+TEST_F(Procedures, ExtremeParametersNeverGiveNaNOrInfiniteColours) {
+    for (const Drawn& p : kDrawn) {
+        AR_TextureInfo* plain = make(p);
+        ASSERT_NE(plain, nullptr) << p.name;
+        for (const Parameter& row : plain->procedure->parameters->rows)
+            for (const char* extreme : {"1e30", "-1e30", "0"}) {
+                std::string setting = std::string(row.name) + " = " + extreme;
+                AR_TextureInfo* t = make(p, setting);
+                ASSERT_NE(t, nullptr) << p.name << ": " << setting;
+                for (const TextureColour& c : region(*t, 0.01f, 64).colours)
+                    ASSERT_TRUE(std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b) &&
+                                std::isfinite(c.alpha) && c.alpha >= 0.0f && c.alpha <= 1.0f)
+                        << p.name << ": " << setting;
+            }
+    }
+}
+
 TEST_F(Procedures, WideFiltersFadeEveryPatternToAFlatColour) {
     for (const Drawn& p : kDrawn) {
         if (!p.pattern) continue;
