@@ -458,6 +458,68 @@ TEST_F(Procedures, EnvironmentsWithoutADirectionLookAlongTheNormal) {
     }
 }
 
+TextureColour toward_direction(const AR_TextureInfo& t, const Triple& d) {
+    TextureLookup at;
+    at.direction = d;
+    TextureColour out;
+    EXPECT_TRUE(Ar_invoke_texture(t, at, out));
+    return out;
+}
+
+TEST_F(Procedures, CubeFacesShowWhereTheDirectionPoints) {
+    AR_TextureInfo* t = declared(
+        "environment t (procedure = Cube, left = (10, 0, 0), right = (20, 0, 0), front = (30, 0, "
+        "0), back = (40, 0, 0), bottom = (50, 0, 0), rgbout = (7, 7, 7));");
+    ASSERT_NE(t, nullptr);
+    EXPECT_NEAR(toward_direction(*t, Triple{-1, 0.2f, 0.1f}).r, 10, 1e-3);
+    EXPECT_NEAR(toward_direction(*t, Triple{1, -0.3f, 0.4f}).r, 20, 1e-3);
+    EXPECT_NEAR(toward_direction(*t, Triple{0.2f, 0.1f, -1}).r, 30, 1e-3);  // the front: −z
+    EXPECT_NEAR(toward_direction(*t, Triple{0.2f, 0.1f, 1}).r, 40, 1e-3);
+    EXPECT_NEAR(toward_direction(*t, Triple{0.2f, -1, 0.1f}).r, 50, 1e-3);
+    EXPECT_NEAR(toward_direction(*t, Triple{0.2f, 1, 0.1f}).r, 7, 1e-3);  // no top but in a cross
+
+    // A horizontal cross: the front face is the second cell of the middle row.
+    t = declared(
+        "environment t (procedure = Cube, crossOrient = 1, crossImg = environment (procedure = "
+        "Ramp, ramp_type = 1, interpolation = 0, ramp_color = (1, 0, 0), position = 0, ramp_color "
+        "= (2, 0, 0), position = 0.25, ramp_color = (3, 0, 0), position = 0.5, ramp_color = (4, "
+        "0, 0), position = 0.75));");
+    ASSERT_NE(t, nullptr);
+    EXPECT_NEAR(toward_direction(*t, Triple{-1, 0, 0}).r, 1, 1e-3);  // left, first column
+    EXPECT_NEAR(toward_direction(*t, Triple{0, 0, -1}).r, 2, 1e-3);  // front
+    EXPECT_NEAR(toward_direction(*t, Triple{1, 0, 0}).r, 3, 1e-3);   // right
+    EXPECT_NEAR(toward_direction(*t, Triple{0, 0, 1}).r, 4, 1e-3);   // back
+}
+
+TEST_F(Procedures, ChromesFloorGridAndSkyLieWhereTheirGeometrySays) {
+    AR_TextureInfo* t = declared(
+        "environment t (procedure = Chrome, floor_color = (0, 0, 0), grid_color = (255, 0, 0), "
+        "grid_width = 0.1, grid_depth = 0.1, horizon_color = (0, 0, 255), sky_color = (0, 0, "
+        "255), zenith_color = (0, 255, 0), light_width = 0);");
+    ASSERT_NE(t, nullptr);
+    // The floor one unit down: (2, -1, 0.5) meets it on a line across x at
+    // x = 2, (2.5, -1, 0.5) between the lines.
+    EXPECT_NEAR(toward_direction(*t, normalise(Triple{2.0f, -1.0f, 0.5f})).r, 255, 1e-2);
+    EXPECT_NEAR(toward_direction(*t, normalise(Triple{2.5f, -1.0f, 0.5f})).r, 0, 1e-2);
+    // Lines are a tenth of the spacing wide: 0.04 off the line is on it, 0.06 is not.
+    EXPECT_NEAR(toward_direction(*t, normalise(Triple{2.04f, -1.0f, 0.5f})).r, 255, 1e-2);
+    EXPECT_NEAR(toward_direction(*t, normalise(Triple{2.06f, -1.0f, 0.5f})).r, 0, 1e-2);
+    // Above the horizon the sky, straight up the zenith.
+    expect_colour(toward_direction(*t, normalise(Triple{1.0f, 0.01f, 0.0f})), 0, 0, 255, 1.0f);
+    expect_colour(toward_direction(*t, Triple{0.0f, 1.0f, 0.0f}), 0, 255, 0, 1.0f);
+}
+
+TEST_F(Procedures, SphereWrapsItsPictureByLongitudeAndLatitude) {
+    AR_TextureInfo* t = declared(
+        "environment t (procedure = Sphere, image = environment (procedure = Ramp, ramp_type = 1, "
+        "ramp_color = (0, 0, 0), position = 0, ramp_color = (255, 0, 0), position = 1));");
+    ASSERT_NE(t, nullptr);
+    // u is 0.5 looking along +z, 0.75 along +x, 0.25 along −x.
+    EXPECT_NEAR(toward_direction(*t, Triple{0, 0, 1}).r, 127.5f, 0.5f);
+    EXPECT_NEAR(toward_direction(*t, Triple{1, 0, 0}).r, 191.25f, 0.5f);
+    EXPECT_NEAR(toward_direction(*t, Triple{-1, 0, 0}).r, 63.75f, 0.5f);
+}
+
 // A flat slice of a Volume: every pixel (r, g, b).
 bool write_slice(const std::string& name, int size, std::uint8_t r, std::uint8_t g,
                  std::uint8_t b) {
