@@ -1,11 +1,12 @@
 // The background module. A plain colour (the usual case) costs a copy per
 // sample. An environment texture (Sky, Chrome, Ball ...) is looked up by
 // the eye ray's direction; another background texture at the image
-// position mapped to (u, v) in [0, 1], kept a hair inside the edges so that wrapping
-// textures never read across their seam. A backdrop is read from its file
-// once per camera and sampled at the pixel it maps to; a backdrop that
-// cannot be read is reported by the image cache and leaves the plain
-// colour. Reflections of `reflect_background` ask for it by direction.
+// position mapped to (u, v) in [0, 1], kept a hair inside the edges so
+// that wrapping textures never read across their seam. A backdrop is read
+// from its file once per camera and sampled at the pixel it maps to; a
+// backdrop that cannot be read is reported by the image cache and leaves
+// the plain colour. Reflections of `reflect_background` ask for it by
+// direction.
 #include "render/background.h"
 
 #include <algorithm>

@@ -1,7 +1,5 @@
 #include "shading/unbuilt_features.h"
 
-#include <cstring>
-
 #include "base/not_built.h"
 #include "shading/light.h"
 #include "shading/shader.h"
