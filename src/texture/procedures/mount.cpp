@@ -97,7 +97,7 @@ ROW(rock_fractal_ratio);
 
 // The slope is measured on the terrain's coarse levels, a step apart.
 constexpr float kSlopeStep = 1.0f / 256.0f;
-constexpr int kSlopeLevels = 3;
+constexpr int kSlopeLevels = 2;
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
     float u = call.u, v = call.v, w = filter_width(texture, call);
@@ -118,7 +118,7 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     float slope = 0.5f * std::fabs(amplitude) * std::hypot(du, dv) / kSlopeStep / 8.0f;
 
     pattern::Fractal line{.first = 0,
-                          .last = std::min(levels, 5),
+                          .last = std::min(levels, 3),
                           .ratio = parameter_number(texture, k_snow_fractal_ratio, call),
                           .base = 4.0f,
                           .seed = 42};
@@ -134,7 +134,7 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
                                      max_slope, slope));
 
     pattern::Fractal grain{.first = 0,
-                           .last = std::min(levels, 4),
+                           .last = std::min(levels, 1),
                            .ratio = parameter_number(texture, k_rock_fractal_ratio, call),
                            .base = 8.0f,
                            .seed = 43};
