@@ -1,9 +1,13 @@
-// Texture lookups per second: Checker, and a file texture through its
-// pyramid at a narrow and a wide footprint.
+// Texture lookups per second: Checker, a file texture through its pyramid
+// at a narrow and a wide footprint, and every procedure at its default
+// settings (a nested Checker for the pictures of the image-driven ones),
+// with the footprint of a pixel of a 1024-pixel image across the frame (a
+// unit object, a radian).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +75,61 @@ void BM_FileTexture(benchmark::State& state) {
 }
 // Footprints of 0.001 and 0.05 of the image; blend and Gaussian filters.
 BENCHMARK(BM_FileTexture)->Args({1, 0})->Args({50, 0})->Args({1, 1})->Args({50, 1});
+
+// Every procedure, looked up the way its kind is: over the surface, through
+// a unit cube of space, or round the sphere of directions.
+void BM_Procedure(benchmark::State& state, const char* name, const char* settings) {
+    AR_TextureInfo* t = declared_texture(std::string("environment t (procedure = ") + name +
+                                         (*settings ? ", " : "") + settings + ");");
+    if (t == nullptr) return state.SkipWithError("the scene did not read");
+    const float width = 1.0f / 1024.0f;
+    TextureLookup at;
+    at.du = at.dv = width;
+    at.dpoint = width;
+    at.normal = Triple{0.0f, 0.6f, 0.8f};
+    TextureColour out;
+    std::uint32_t i = 0;
+    for (auto _ : state) {
+        float a = static_cast<float>(i % 997) / 997.0f, b = static_cast<float>(i % 991) / 991.0f;
+        ++i;
+        at.u = a;
+        at.v = b;
+        at.point = Triple{a, b, 0.5f * (a + b)};
+        float z = 2.0f * b - 1.0f, r = std::sqrt(1.0f - z * z);
+        at.direction = Triple{r * std::cos(6.2831853f * a), z, r * std::sin(6.2831853f * a)};
+        Ar_invoke_texture(*t, at, out);
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+constexpr const char* kPicture = "image = environment (procedure = Checker)";
+BENCHMARK_CAPTURE(BM_Procedure, Bulge, "Bulge", "");
+BENCHMARK_CAPTURE(BM_Procedure, Cloth, "Cloth", "");
+BENCHMARK_CAPTURE(BM_Procedure, Fractal, "Fractal", "");
+BENCHMARK_CAPTURE(BM_Procedure, Grid, "Grid", "");
+BENCHMARK_CAPTURE(BM_Procedure, Directional, "Directional", "");
+BENCHMARK_CAPTURE(BM_Procedure, Marble, "Marble", "");
+BENCHMARK_CAPTURE(BM_Procedure, Mountain, "Mountain", "");
+BENCHMARK_CAPTURE(BM_Procedure, Noise, "Noise", "");
+BENCHMARK_CAPTURE(BM_Procedure, Ramp, "Ramp", "");
+BENCHMARK_CAPTURE(BM_Procedure, Stencil, "Stencil", kPicture);
+BENCHMARK_CAPTURE(BM_Procedure, Water, "Water", "");
+BENCHMARK_CAPTURE(BM_Procedure, Granite, "Granite", "");
+BENCHMARK_CAPTURE(BM_Procedure, Leather, "Leather", "");
+BENCHMARK_CAPTURE(BM_Procedure, Projection, "Projection", kPicture);
+BENCHMARK_CAPTURE(BM_Procedure, sCloud, "sCloud", "");
+BENCHMARK_CAPTURE(BM_Procedure, sFractal, "sFractal", "");
+BENCHMARK_CAPTURE(BM_Procedure, sMarble, "sMarble", "");
+BENCHMARK_CAPTURE(BM_Procedure, Snow, "Snow", "");
+BENCHMARK_CAPTURE(BM_Procedure, sRock, "sRock", "");
+BENCHMARK_CAPTURE(BM_Procedure, sWood, "sWood", "");
+BENCHMARK_CAPTURE(BM_Procedure, Ball, "Ball", kPicture);
+BENCHMARK_CAPTURE(BM_Procedure, Chrome, "Chrome", "");
+BENCHMARK_CAPTURE(BM_Procedure, Cube, "Cube", "crossImg = environment (procedure = Checker)");
+BENCHMARK_CAPTURE(BM_Procedure, Geometric, "Geometric", kPicture);
+BENCHMARK_CAPTURE(BM_Procedure, Sky, "Sky", "");
+BENCHMARK_CAPTURE(BM_Procedure, Sphere, "Sphere", kPicture);
 
 }  // namespace
 }  // namespace sky

@@ -1,10 +1,12 @@
 // The background module. A plain colour (the usual case) costs a copy per
-// sample. A background texture is looked up at the image position mapped
-// to (u, v) in [0, 1], kept a hair inside the edges so that wrapping
-// textures never read across their seam. A backdrop is read from its file
-// once per camera and sampled at the pixel it maps to; a backdrop that
-// cannot be read is reported by the image cache and leaves the plain
-// colour.
+// sample. An environment texture (Sky, Chrome, Ball ...) is looked up by
+// the eye ray's direction; another background texture at the image
+// position mapped to (u, v) in [0, 1], kept a hair inside the edges so
+// that wrapping textures never read across their seam. A backdrop is read
+// from its file once per camera and sampled at the pixel it maps to; a
+// backdrop that cannot be read is reported by the image cache and leaves
+// the plain colour. Reflections of `reflect_background` ask for it by
+// direction.
 #include "render/background.h"
 
 #include <algorithm>
@@ -13,13 +15,16 @@
 #include <string>
 #include <string_view>
 
+#include "base/vecmath.h"
 #include "sdl/body.h"
 #include "sdl/builder.h"
 #include "sdl/expr.h"
 #include "sdl/scene_description.h"
 #include "sdl/types.h"
+#include "shading/shader.h"
 #include "texture/texture.h"
 #include "texture/texture_cache.h"
+#include "texture/texture_procedure.h"
 
 namespace sky {
 namespace {
@@ -27,8 +32,13 @@ namespace {
 struct Background {
     float colour[3] = {0.0f, 0.0f, 0.0f};
     AR_TextureInfo* texture = nullptr;
+    bool environment = false;  // the texture is looked up by direction
     std::shared_ptr<const ImagePyramid> backdrop;
     std::int32_t xresolution = 1, yresolution = 1;
+    // The camera, for directions: eye space to world, and the screen.
+    Matrix4 world_from_eye;
+    ScreenMapping screen;
+    float pixel_angle = 0.0f;  // radians a pixel spans at the centre
 };
 Background background;
 
@@ -57,12 +67,55 @@ void evaluate_backdrop(Expr* e) {
         background.backdrop = texture_image(name);
 }
 
+// The eye ray's direction through image position (x, y), world space.
+Triple eye_ray(double x, double y) {
+    const ScreenMapping& s = background.screen;
+    Triple eye{0.0f, 0.0f, -1.0f};
+    // Perspective: x = cx − sx·ex/ez at ez = −1; orthographic rays are parallel.
+    if (s.perspective && s.sx != 0.0f && s.sy != 0.0f)
+        eye = Triple{(static_cast<float>(x) - s.cx) / s.sx, (static_cast<float>(y) - s.cy) / s.sy,
+                     -1.0f};
+    return normalise(transform_vector(eye, background.world_from_eye));
+}
+
+// The background a reflection sees in an eye-space direction: an
+// environment texture in that direction, a picture across the image where
+// the direction meets the screen in front of the eye, the plain colour
+// elsewhere.
+bool reflected_background(const Triple& direction, Triple& colour) {
+    colour = Triple{background.colour[0], background.colour[1], background.colour[2]};
+    if (background.environment) {
+        TextureLookup at;
+        at.direction = normalise(transform_vector(direction, background.world_from_eye));
+        TextureColour out;
+        if (Ar_invoke_texture(*background.texture, at, out)) colour = out.rgb();
+        return true;
+    }
+    if (background_is_flat() || !background.screen.perspective || direction.z >= 0.0f) return true;
+    ScreenPoint p = background.screen.map(direction);
+    if (p.x < 0.0f || p.y < 0.0f || p.x >= static_cast<float>(background.xresolution) ||
+        p.y >= static_cast<float>(background.yresolution))
+        return true;
+    float out[4];
+    background_colour(p.x, p.y, out);
+    colour = Triple{out[0], out[1], out[2]};
+    return true;
+}
+
 }  // namespace
 
-void prepare_background(std::int32_t xresolution, std::int32_t yresolution) {
+void prepare_background(std::int32_t xresolution, std::int32_t yresolution,
+                        const CameraView* camera) {
     background = Background{};
     background.xresolution = std::max(xresolution, 1);
     background.yresolution = std::max(yresolution, 1);
+    if (camera) {
+        background.world_from_eye = camera->world_from_eye;
+        background.screen = camera->screen;
+        float scale = std::sqrt(std::fabs(camera->screen.sx * camera->screen.sy));
+        background.pixel_angle = camera->screen.perspective && scale > 0.0f ? 1.0f / scale : 0.0f;
+    }
+    set_background_lookup(reflected_background);
     const SceneDescription& scene = scene_description();
     switch (scene.background_form) {
         case CLAUSE_BACKGROUND_COLOUR:
@@ -89,6 +142,8 @@ void prepare_background(std::int32_t xresolution, std::int32_t yresolution) {
         default:
             break;
     }
+    background.environment =
+        background.texture && background.texture->procedure->kind == TEXTURE_ENVIRONMENT;
 }
 
 bool background_is_flat() {
@@ -102,10 +157,15 @@ void background_colour(double x, double y, float* out) {
     out[3] = 0.0f;
     if (background.texture) {
         TextureLookup at;
-        const double u = x / std::max(background.xresolution - 1, 1);
-        const double v = y / std::max(background.yresolution - 1, 1);
-        at.u = static_cast<float>(std::clamp(u, 0.00001, 0.99999));
-        at.v = static_cast<float>(std::clamp(v, 0.00001, 0.99999));
+        if (background.environment) {
+            at.direction = eye_ray(x, y);
+            at.du = at.dv = background.pixel_angle;
+        } else {
+            const double u = x / std::max(background.xresolution - 1, 1);
+            const double v = y / std::max(background.yresolution - 1, 1);
+            at.u = static_cast<float>(std::clamp(u, 0.00001, 0.99999));
+            at.v = static_cast<float>(std::clamp(v, 0.00001, 0.99999));
+        }
         TextureColour colour;
         if (Ar_invoke_texture(*background.texture, at, colour)) {
             out[0] = colour.r;

@@ -6,11 +6,16 @@
 
 #include <cstdint>
 
+#include "scene/camera.h"
+
 namespace sky {
 
 // Main thread, before a camera's tiles: evaluates the environment's
-// background for the frame and the image size.
-void prepare_background(std::int32_t xresolution, std::int32_t yresolution);
+// background for the frame, the image size and the camera (which
+// environment textures need for the eye rays' directions), and installs
+// the background as what `reflect_background` reflections see.
+void prepare_background(std::int32_t xresolution, std::int32_t yresolution,
+                        const CameraView* camera = nullptr);
 
 // True when the background is a plain colour (no texture, no backdrop).
 bool background_is_flat();

@@ -274,7 +274,7 @@ void prepare_caster(const CameraRecord& camera) {
         }
         object.shading = &shading;
     }
-    prepare_background(options.xresolution, options.yresolution);
+    prepare_background(options.xresolution, options.yresolution, &camera.view);
 }
 
 void install_render_passes() {

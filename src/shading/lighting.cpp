@@ -33,6 +33,11 @@ TextureLookup lookup_at(const AR_ShadePoint& point) {
     at.dv = point.dv;
     at.point = point.object_point;
     at.normal = point.object_normal;
+    // The footprint in space, for solid textures: how far the point moves
+    // across the sample (the tangents are in eye space, which the object's
+    // placement rarely scales much).
+    at.dpoint = std::fmax(length(point.dp_du) * std::fabs(point.du),
+                          length(point.dp_dv) * std::fabs(point.dv));
     at.object_name = point.object_name;
     return at;
 }
@@ -191,6 +196,7 @@ bool reflection_colour(const AR_ShaderInfo& shader, const ColourSlot& reflection
     if (reflection.texture == nullptr) return false;
     TextureLookup env = at;
     env.direction = normalise(transform_vector(mirror, world_from_eye_matrix));
+    env.du = env.dv = 0.0f;  // the mirror's spread is not known here: unfiltered
     TextureColour out;
     if (!Ar_invoke_texture(*reflection.texture, env, out)) return false;
     colour = out.rgb();

@@ -1,7 +1,5 @@
 #include "shading/unbuilt_features.h"
 
-#include <cstring>
-
 #include "base/not_built.h"
 #include "shading/light.h"
 #include "shading/shader.h"
@@ -13,18 +11,10 @@ bool any(const Triple& c) {
     return c.x != 0.0f || c.y != 0.0f || c.z != 0.0f;
 }
 
-// Only the two models with a highlight reflect anything.
-bool reflects(const AR_ShaderInfo& shader) {
-    const char* model = shader.model ? shader.model->name : nullptr;
-    return model && (std::strcmp(model, "phong") == 0 || std::strcmp(model, "blinn") == 0);
-}
-
 }  // namespace
 
 void warn_unbuilt_shader_features(const AR_ShaderInfo& shader) {
     if (shader.param[SHADER_GLOW_INTENSITY] > 0.0f) warn_not_built("shader glow");
-    if (shader.param[SHADER_REFLECT_BACKGROUND] != 0.0f && reflects(shader))
-        warn_not_built("reflection of the background (reflect_background)");
     if (shader.displacement.texture != nullptr || any(shader.displacement.colour))
         warn_not_built("displacement mapping");
 }

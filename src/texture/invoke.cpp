@@ -14,9 +14,12 @@
 //   6. the procedure sees the position within one repetition, in [0, 1).
 // Filter widths follow the same scaling and rotation.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
+#include "texture/procedures/pattern_noise.h"
+#include "texture/procedures/procedure_parameters.h"
 #include "texture/texture.h"
 #include "texture/texture_procedure.h"
 
@@ -25,6 +28,11 @@ namespace {
 
 bool texturing = true;
 thread_local bool scan_flag = false;
+
+// Settings the lookup does not follow yet: the texture is drawn without
+// them (chord length: by the surface's own parameters; a placement named
+// rather than given: unplaced), and the run says so once.
+std::atomic<bool> chord_length_said{false}, placement_said{false};
 
 constexpr float kDegrees = std::numbers::pi_v<float> / 180.0f;
 
@@ -38,29 +46,6 @@ float mirrored(float x) {
     float f = x - cell;
     bool odd = static_cast<long long>(cell) % 2 != 0;
     return odd ? 1.0f - f : f;
-}
-
-// Hue in degrees [0, 360), saturation and value in [0, 1], of a colour in 0..255.
-void to_hsv(float r, float g, float b, float& h, float& s, float& v) {
-    r /= 255.0f;
-    g /= 255.0f;
-    b /= 255.0f;
-    float high = std::max({r, g, b});
-    float low = std::min({r, g, b});
-    float range = high - low;
-    v = high;
-    s = high > 0.0f ? range / high : 0.0f;
-    if (range <= 0.0f) {
-        h = 0.0f;
-        return;
-    }
-    if (high == r)
-        h = 60.0f * std::fmod((g - b) / range + 6.0f, 6.0f);
-    else if (high == g)
-        h = 60.0f * ((b - r) / range + 2.0f);
-    else
-        h = 60.0f * ((r - g) / range + 4.0f);
-    if (h >= 360.0f) h -= 360.0f;
 }
 
 // A placed lookup: false when (u, v) falls outside a covered range that
@@ -120,7 +105,7 @@ void smear(const TextureFrameValues& f, const TextureLookup& at, TextureKind kin
         return;
     }
     float h, s, v;
-    to_hsv(offset.r, offset.g, offset.b, h, s, v);
+    pattern::to_hsv(offset.r, offset.g, offset.b, h, s, v);
     float angle = h * std::numbers::pi_v<float> * s / 180.0f;
     call.u += v * std::cos(angle);
     call.v += v * std::sin(angle);
@@ -181,6 +166,11 @@ void add(const TexturedValue& o, const TextureLookup& at, bool colour, TextureCo
     out.alpha += term.alpha;
 }
 
+bool usable_direction(const Triple& d) {
+    float n = d.x * d.x + d.y * d.y + d.z * d.z;
+    return std::isfinite(n) && n > 1e-20f;
+}
+
 }  // namespace
 
 bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, TextureColour& out) {
@@ -188,15 +178,32 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     const TextureFrameValues& f = texture.frame;
     if (!f.active) return false;
     const AR_TextureProcedure& procedure = *texture.procedure;
+    if (f.chord_length)
+        not_drawn_yet(chord_length_said, "chord-length texture mapping (chord_length)");
+    if (f.transformation_name && procedure.kind == TEXTURE_SOLID)
+        not_drawn_yet(placement_said, "placement of solid textures by transformation name");
 
+    // An environment texture used where no direction is known (a surface's
+    // colour) looks along the surface's normal instead.
+    TextureLookup facing;
+    const TextureLookup* where = &at;
+    if (procedure.kind == TEXTURE_ENVIRONMENT && !usable_direction(at.direction)) {
+        facing = at;
+        facing.direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
+        where = &facing;
+    }
     TextureCall call;
-    call.at = &at;
+    call.at = where;
     if (procedure.kind == TEXTURE_SURFACE) {
         if (!place(f, at, call)) {
             texture_default_colour(texture, out);
             apply_overlay(f, at, out);
             return true;
         }
+    } else if (procedure.kind == TEXTURE_SOLID) {
+        call.u = at.u;
+        call.v = at.v;
+        call.du = call.dv = std::fabs(at.dpoint) * f.texture_scale;
     } else {
         call.u = at.u;
         call.v = at.v;
@@ -223,7 +230,7 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     }
     if (f.color_remap) {
         float h, s, v;
-        to_hsv(out.r, out.g, out.b, h, s, v);
+        pattern::to_hsv(out.r, out.g, out.b, h, s, v);
         TextureLookup remap;
         remap.u = h / 360.0f;
         remap.v = std::min(out.alpha, 0.9999f);

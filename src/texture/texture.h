@@ -45,8 +45,12 @@ struct TextureLookup {
     // texture's own placement transformation is applied by the texture).
     Triple point;
     Triple normal;
+    // Solid textures: the size of the sample's footprint around `point`, in
+    // object space (0: unfiltered).
+    float dpoint = 0.0f;
     // Environment textures: the unit direction looked up, in world space
-    // (for reflections, the view vector reflected about the normal).
+    // (for reflections, the view vector reflected about the normal); the
+    // footprint's angle, radians, is `du`.
     Triple direction;
     // The name of the object being shaded, for file textures that use
     // another image on some objects; null when unknown.
@@ -142,6 +146,7 @@ struct TextureFrameValues {
     // Solid textures: object space to texture space, from the placement
     // transformation (identity without one).
     Matrix4 texture_from_object;
+    float texture_scale = 1.0f;  // how much texture_from_object scales lengths
     const char* transformation_name = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/not_built.h"
 #include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/image/fb.h"
@@ -187,6 +188,9 @@ void evict(Cache& c) {
 
 std::shared_ptr<const ImagePyramid> texture_image(const std::string& name, bool keep) {
     if (name.empty()) return nullptr;
+    // Pyramids are held in memory; mapping them from disk files is not built.
+    if (render_options().texture_caching)
+        warn_not_built("the memory-mapped texture cache (texture_caching)");
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     auto it = c.entries.find(name);

@@ -159,10 +159,19 @@ constexpr ParameterTable kCommonTable{kCommonRows, nullptr, UnknownName::QUIET};
     internal_error(__FILE__, __LINE__, what);
 }
 
+// How much a matrix scales lengths: the mean length of its three axes.
+float length_scale(const Matrix4& m) {
+    float sum = 0.0f;
+    for (int row = 0; row < 3; ++row)
+        sum += length(Triple{m.m[4 * row], m.m[4 * row + 1], m.m[4 * row + 2]});
+    return sum / 3.0f;
+}
+
 // The placement of a solid texture: a transformation, or the name of one.
 bool evaluate_placement_transformation(AR_TextureInfo& texture) {
     TextureFrameValues& f = texture.frame;
     f.texture_from_object = Matrix4{};
+    f.texture_scale = 1.0f;
     f.transformation_name = nullptr;
     Expr* expression = texture.node->slots[SLOT_TRANSFORMATION_NAME];
     if (expression == nullptr) return true;
@@ -171,6 +180,7 @@ bool evaluate_placement_transformation(AR_TextureInfo& texture) {
         if (!AR_evaluate(SDL_TRANSFORM, &placement, expression, nullptr)) return false;
         // The placement puts the texture in the world: points go the other way.
         f.texture_from_object = placement.inverse_model;
+        f.texture_scale = length_scale(f.texture_from_object);
         return true;
     }
     std::string name;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "sdl/parameter_table.h"
 #include "texture/texture.h"
@@ -72,6 +73,10 @@ bool evaluate_texture_parameter(const Parameter& row, Expr* expression, void* re
 // alone and returns false when it gives nothing.
 bool invoke_nested_texture(const AR_TextureInfo& texture, const TextureLookup& at,
                            TextureColour& out);
+
+// The picture a file texture names, without any frame extension; false
+// for a texture that is not a file texture or names none.
+bool file_texture_image(const AR_TextureInfo& texture, std::string& name);
 
 // Rows exported by the procedures' files.
 extern const AR_TextureProcedure kCheckerProcedure;

@@ -228,9 +228,8 @@ TEST_F(ParameterProcedures, GaussianIsACurvatureTextureOfThatType) {
 }
 
 TEST_F(ParameterProcedures, UncalculatedProceduresGiveTheirOutsideColour) {
-    AR_TextureInfo* t = declared(
-        "environment t (procedure = sMarble, vein_color = (1, 2, 3), rgbout = (9, 8, 7), aout = "
-        "1);");
+    AR_TextureInfo* t =
+        declared("environment t (procedure = Volume, mapping = 1, rgbout = (9, 8, 7), aout = 1);");
     ASSERT_NE(t, nullptr);
     TextureColour out = look(*t, 0.3f, 0.3f);
     expect_colour(out, 9, 8, 7);

@@ -6,6 +6,7 @@
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "sdl/pool.h"
+#include "texture/procedures/procedure_parameters.h"
 #include "texture/texture_procedure.h"
 
 namespace sky {
@@ -84,17 +85,6 @@ bool copy(AR_TextureInfo& to, const AR_TextureInfo& from) {
 
 void release(AR_TextureInfo&) {}
 
-// A check colour, looked up when it is a texture of its own.
-Triple check_colour(const TexturedValue& colour, const TextureCall& call) {
-    if (colour.texture == nullptr) return colour.colour;
-    TextureColour nested;
-    nested.r = colour.colour.x;
-    nested.g = colour.colour.y;
-    nested.b = colour.colour.z;
-    invoke_nested_texture(*colour.texture, *call.at, nested);
-    return nested.rgb();
-}
-
 // Distance from x (in 0..1 of a half-period) to the nearest check edge.
 float edge_distance(float x) {
     float d = 2.0f * x - std::floor(2.0f * x);
@@ -122,8 +112,8 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     }
     bool same = (fu <= 0.5f && fv <= 0.5f) || (fu > 0.5f && fv > 0.5f);
     if (!same) std::swap(a, b);
-    Triple c1 = check_colour(info.color1, call);
-    Triple c2 = check_colour(info.color2, call);
+    Triple c1 = value_colour(info.color1, call);
+    Triple c2 = value_colour(info.color2, call);
     out.r = a * c1.x + b * c2.x;
     out.g = a * c1.y + b * c2.y;
     out.b = a * c1.z + b * c2.z;

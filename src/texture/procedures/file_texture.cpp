@@ -204,6 +204,18 @@ bool eval(AR_TextureInfo& texture) {
     return true;
 }
 
+}  // namespace
+
+bool file_texture_image(const AR_TextureInfo& texture, std::string& name) {
+    if (texture.procedure != &kFileProcedure || texture.node == nullptr ||
+        texture.node->procedure_node == nullptr)
+        return false;
+    const auto& node = *static_cast<const FileNode*>(texture.node->procedure_node);
+    return evaluate_name(node.values[kImage], name) && !name.empty();
+}
+
+namespace {
+
 bool init(AR_TextureInfo& texture) {
     auto& info = *static_cast<FileInfo*>(texture.procedure_info);
     if (!info.pyramid) info.pyramid = texture_image(info.image, info.cache);

@@ -1,9 +1,14 @@
-// Highlight: a ramp looked up by the angle between the surface's normal and a
-// direction; a zero direction is reported and (0, 0, 1) used. Also named
-// Directional.
-//
-// Its picture is not drawn yet: the calculation gives the texture's `rgbout`
-// and `aout`, and says so once per run.
+// Highlight (scenes write Directional): a ramp looked up by the angle
+// between the surface's normal (object space) and a direction; a zero
+// direction is reported and (0, 0, 1) used. The angle runs from
+// `angle_min` (the ramp's start, v = 0) to `angle_max` (its end, v = 1);
+// `hltype` 1 measures it from the opposite direction. `ramp` is a texture
+// looked up at (0.5, t); without one the result runs from white to black.
+// It follows the normal, not a pattern over the surface, so it needs no
+// filtering of its own (the ramp filters itself).
+#include <algorithm>
+#include <cmath>
+
 #include "base/vecmath.h"
 #include "platform/report.h"
 #include "texture/procedures/procedure_parameters.h"
@@ -58,13 +63,42 @@ bool eval_highlight(AR_TextureInfo& texture) {
     return true;
 }
 
+constexpr int kAngleMin = parameter_index(kRows, "angle_min");
+constexpr int kAngleMax = parameter_index(kRows, "angle_max");
+constexpr int kType = parameter_index(kRows, "hltype");
+constexpr int kRamp = parameter_index(kRows, "ramp");
+
+void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
+    const Triple& direction = procedure_value(texture, kDirection).value.colour;
+    Triple n = call.at->normal;
+    float length_n = length(n);
+    float c = length_n > 0.0f ? dot(n, direction) / length_n : 1.0f;
+    if (parameter_scalar(texture, kType) >= 0.5f) c = -c;
+    float angle = std::acos(std::clamp(c, -1.0f, 1.0f)) * (180.0f / 3.14159265f);
+    float low = parameter_number(texture, kAngleMin, call);
+    float high = parameter_number(texture, kAngleMax, call);
+    float t = high != low ? std::clamp((angle - low) / (high - low), 0.0f, 1.0f)
+                          : (angle >= high ? 1.0f : 0.0f);
+    const TexturedValue& ramp = procedure_value(texture, kRamp).value;
+    if (ramp.texture) {
+        TextureLookup at = *call.at;
+        at.u = 0.5f;
+        at.v = t;
+        at.du = at.dv = 0.0f;
+        TextureColour colour;
+        if (invoke_nested_texture(*ramp.texture, at, colour)) {
+            out = colour;
+            return;
+        }
+    }
+    scalar_result(1.0f - t, out);
+}
+
 }  // namespace
 
 const AR_TextureProcedure kHighlightProcedure =
-    procedure_row("Highlight", kTable, not_drawn<"texture procedure Highlight">, TEXTURE_SURFACE,
-                  false, eval_highlight);
+    procedure_row("Highlight", kTable, calculate, TEXTURE_SURFACE, false, eval_highlight);
 const AR_TextureProcedure kDirectionalProcedure =
-    procedure_row("Directional", kTable, not_drawn<"texture procedure Highlight">, TEXTURE_SURFACE,
-                  false, eval_highlight);
+    procedure_row("Directional", kTable, calculate, TEXTURE_SURFACE, false, eval_highlight);
 
 }  // namespace sky

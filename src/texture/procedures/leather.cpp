@@ -1,7 +1,14 @@
-// Leather: solid leather: cells separated by creases.
-//
-// Its picture is not drawn yet: the calculation gives the texture's `rgbout`
-// and `aout`, and says so once per run.
+// Leather: cells divided by creases, through space. Cells `cell_size`
+// across (divided by `density`), their places jittered by `randomness`,
+// are `cell_color`, each varied in brightness by `spottyness`; where a
+// point lies nearly as close to the next cell as to its own (the ratio of
+// the two distances above `threshold`) runs a crease in `crease_color`,
+// when `creases` is on. `contrast` sets how far creases stand from cells.
+// Cells smaller than the footprint fade to the pattern's mean colour.
+#include <algorithm>
+#include <cmath>
+#include "base/vecmath.h"
+#include "texture/procedures/pattern_noise.h"
 #include "texture/procedures/procedure_parameters.h"
 
 namespace sky {
@@ -44,9 +51,40 @@ constexpr Parameter kRows[] = {
 constexpr ParameterTable kTable =
     procedure_table(kRows, "ERROR: Unknown parameter in sLeather: %s\n", "NIL LeatherNode found\n");
 
+#define ROW(name) constexpr int k_##name = parameter_index(kRows, #name)
+ROW(density);
+ROW(threshold);
+ROW(contrast);
+ROW(randomness);
+ROW(creases);
+ROW(cell_size);
+ROW(spottyness);
+ROW(cell_color);
+ROW(crease_color);
+#undef ROW
+
+void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
+    float size;
+    pattern::Cells c = cells_at(texture, call, k_cell_size, k_density, k_randomness, 101, size);
+    float spot = cell_spot(c, parameter_number(texture, k_spottyness, call), 102);
+    Triple colour = scale(parameter_colour(texture, k_cell_color, call), spot);
+    if (parameter_scalar(texture, k_creases) >= 0.5f) {
+        float closeness = c.f1 / std::max(c.f2, 1e-6f);  // 1 on the border
+        float threshold = std::clamp(parameter_number(texture, k_threshold, call), 0.0f, 1.0f);
+        float crease =
+            pattern::smooth_step(threshold, std::min(1.0f, threshold + 0.08f), closeness);
+        crease *= std::clamp(parameter_number(texture, k_contrast, call), 0.0f, 1.0f);
+        colour = pattern::mix(colour, parameter_colour(texture, k_crease_color, call), crease);
+    }
+    colour_result(colour, out);
+    fade_to_mean(procedure_derived(texture).mean,
+                 pattern::level_weight(1.0f / size, filter_width(texture, call)), out);
+}
+
 }  // namespace
 
 const AR_TextureProcedure kLeatherProcedure =
-    procedure_row("Leather", kTable, not_drawn<"texture procedure Leather">, TEXTURE_SOLID);
+    procedure_row("Leather", kTable, calculate, TEXTURE_SOLID, false, eval_procedure_parameters,
+                  init_with_solid_mean<calculate>);
 
 }  // namespace sky
