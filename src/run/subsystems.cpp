@@ -13,6 +13,7 @@
 #include "geometry/object_queue.h"
 #include "output/output_context.h"
 #include "render/rows.h"
+#include "render/shadow_pass.h"
 #include "shading/shader.h"
 #include "texture/texture.h"
 
@@ -27,6 +28,7 @@ void install_subsystems() {
     install_geometry_passes();  // object lists and tile geometry entry
     install_output_passes();    // image, matte and depth files
     install_render_passes();    // sampling and visibility
+    install_shadow_passes();    // depth maps, their lookups, automatic clipping
 }
 
 }  // namespace sky

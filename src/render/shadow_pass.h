@@ -1,0 +1,13 @@
+// The frame's depth maps: for every spot light that casts shadows through a
+// map and needs a fresh one, a square depth image of the scene seen from
+// the light, rendered by all workers through the same tiles and geometry
+// entry as a camera; the maps' files; and the lights' lookups per camera.
+#pragma once
+
+namespace sky {
+
+// Fills the frame loop's shadow and clipping slots.
+void install_shadow_passes();
+void remove_shadow_passes();  // tests
+
+}  // namespace sky

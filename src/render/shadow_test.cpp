@@ -1,0 +1,281 @@
+// Shadows and automatic clipping through whole renders: the outline of a
+// square's shadow against its analytic projection, surfaces that must not
+// shadow themselves, the width of soft edges against the bounds the filter
+// radius implies, and a near object in front of a far one under automatic
+// clipping. The lit reference of each shadowed picture is the same scene
+// rendered with the occluder casting no shadow, so the shadowed fraction of
+// a pixel does not depend on the shading formulas.
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "render/automatic_clipping.h"
+#include "render/render_test_support.h"
+#include "shading/lights/shadow_query.h"
+
+namespace sky::test {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// A horizontal square of side 2·half at height y, facing up.
+std::string square(double half, double y, const std::string& extra) {
+    std::ostringstream s;
+    s << "polyset (" << extra << " vertices = ("
+      << "(cv((" << -half << ", " << y << ", " << -half << "), 1)),"
+      << "(cv((" << -half << ", " << y << ", " << half << "), 1)),"
+      << "(cv((" << half << ", " << y << ", " << half << "), 1)),"
+      << "(cv((" << half << ", " << y << ", " << -half << "), 1))),"
+      << " polygons = (polygon(0, 1, 2, 3)));\n";
+    return s.str();
+}
+
+// The ground (side 20 at y = 0), a square occluder of side 2 at height 5
+// that the camera does not see, and a spot light 10 above the ground
+// shining straight down. The camera looks down from 30 at the shadow.
+struct Occluder {
+    int map_size = 256;
+    float edge_quality = 2;
+    bool casts = true;
+};
+
+std::string occluder_scene(const Occluder& o) {
+    std::ostringstream s;
+    s << "DEFINITION\nversion = 9.0;\nresolution = 200 200;\ntriple origin (0, 0, 0);\n"
+      << "invisible_objects_cast_shadows = ON;\n"
+      << "shader ground (model = lambert, color = (200, 200, 200));\n"
+      << "light key (model = spot, decay = 0, spread = 60, shine_along = (0, -1, 0),"
+      << " up_spot = (0, 0, -1), shadow = ON, use_shadow_map = ON, shadow_resolution = "
+      << o.map_size << ", shadow_edge_quality = " << o.edge_quality << ");\n"
+      << "MODEL\ncamera (pix = \"p\", eye = (0, 30, 0), view = origin, aov = 9.5);\n"
+      << "{ translate (0, 10, 0); instance key (); }\n"
+      << square(10, 0, "shader = (ground),")
+      << square(1, 5,
+                std::string("shader = (ground), active = OFF, casts_shadow = ") +
+                    (o.casts ? "ON," : "OFF,"));
+    return s.str();
+}
+
+// Per pixel, the fraction of the light the shadow takes: 1 − shadowed / lit.
+std::vector<double> shadow_fraction(const RenderedImage& shadowed, const RenderedImage& lit) {
+    std::vector<double> f(static_cast<std::size_t>(lit.width) * lit.height, 0.0);
+    for (std::int32_t y = 0; y < lit.height; ++y)
+        for (std::int32_t x = 0; x < lit.width; ++x) {
+            const double l = lit.at(x, y)[0];
+            if (l > 1.0)
+                f[static_cast<std::size_t>(y) * lit.width + x] = 1.0 - shadowed.at(x, y)[0] / l;
+        }
+    return f;
+}
+
+TEST(Shadows, ASquareCastsItsProjectedOutline) {
+    for (int size : {256, 2048}) {
+        SCOPED_TRACE(size);
+        Occluder o;
+        o.map_size = size;
+        const RenderedImage shadowed = render_scene(occluder_scene(o), {2});
+        o.casts = false;
+        const RenderedImage lit = render_scene(occluder_scene(o), {2});
+        ASSERT_TRUE(shadowed.ok && lit.ok);
+        const std::vector<double> f = shadow_fraction(shadowed, lit);
+
+        // Ground units per pixel: the ground lies 30 in front of the eye.
+        const double unit = 30.0 / lit.screen.sx;
+        // One map texel on the ground straight below the light.
+        const double texel = 2.0 * 10.0 * std::tan(30.0 * kPi / 180.0) / size;
+        const double side = 2.0 * 10.0 / (10.0 - 5.0);
+
+        double area = 0;
+        for (double v : f) area += v;
+        area *= unit * unit;
+        EXPECT_NEAR(area, side * side, 4 * side * texel) << "area";
+
+        // Edges of the rows and columns across the middle of the shadow: a
+        // row's shadowed length and its centre from the fractions' sums.
+        const double cx = lit.screen.cx, cy = lit.screen.cy;
+        double worst = 0;
+        for (int across = 0; across < 2; ++across) {
+            for (int k = -30; k <= 30; k += 5) {
+                double sum = 0, moment = 0;
+                for (int i = 0; i < lit.width; ++i) {
+                    const int x = across ? static_cast<int>(cx) + k : i;
+                    const int y = across ? i : static_cast<int>(cy) + k;
+                    const double v = f[static_cast<std::size_t>(y) * lit.width + x];
+                    sum += v;
+                    moment += v * (i + 0.5);
+                }
+                const double centre = moment / sum;
+                const double low = (centre - sum / 2 - (across ? cy : cx)) * unit;
+                const double high = (centre + sum / 2 - (across ? cy : cx)) * unit;
+                worst = std::max({worst, std::fabs(low + side / 2), std::fabs(high - side / 2)});
+            }
+        }
+        EXPECT_LE(worst, texel) << "edge";
+        RecordProperty("edge_error_texels_" + std::to_string(size), std::to_string(worst / texel));
+    }
+}
+
+// The 10%-to-90% width, in texels, of the step a disc filter of radius r
+// makes of a straight edge: the weight 1 − ρ²/r² summed along the edge is
+// proportional to (r² − x²)^(3/2) across it.
+double filtered_edge_width(double r) {
+    const int steps = 20000;
+    std::vector<double> cumulative(steps + 1, 0.0);
+    for (int k = 1; k <= steps; ++k) {
+        const double x = -r + 2 * r * (k - 0.5) / steps;
+        cumulative[k] = cumulative[k - 1] + std::pow(r * r - x * x, 1.5);
+    }
+    auto at = [&](double fraction) {
+        for (int k = 1; k <= steps; ++k)
+            if (cumulative[k] >= fraction * cumulative[steps]) return -r + 2 * r * k / steps;
+        return r;
+    };
+    return at(0.9) - at(0.1);
+}
+
+TEST(Shadows, SoftEdgesWidenWithTheEdgeQualityWithinTheFiltersBounds) {
+    double previous = 0;
+    for (float quality : {1.0f, 2.0f, 4.0f}) {
+        SCOPED_TRACE(quality);
+        Occluder o;
+        o.edge_quality = quality;
+        const RenderedImage shadowed = render_scene(occluder_scene(o), {2});
+        o.casts = false;
+        const RenderedImage lit = render_scene(occluder_scene(o), {2});
+        ASSERT_TRUE(shadowed.ok && lit.ok);
+        const std::vector<double> f = shadow_fraction(shadowed, lit);
+        const double unit = 30.0 / lit.screen.sx;
+        const double texel = 2.0 * 10.0 * std::tan(30.0 * kPi / 180.0) / o.map_size;
+        // Across the left edge of the middle rows: the pixels between 10%
+        // and 90% shadow, with the fractions at the band's ends
+        // interpolated.
+        double width = 0;
+        const int rows = 21;
+        for (int k = -10; k <= 10; ++k) {
+            const int y = static_cast<int>(lit.screen.cy) + k;
+            auto crossing = [&](double level) {
+                for (int x = 1; x < lit.width / 2; ++x) {
+                    const double a = f[static_cast<std::size_t>(y) * lit.width + x - 1];
+                    const double b = f[static_cast<std::size_t>(y) * lit.width + x];
+                    if (a < level && b >= level) return x - 1 + (level - a) / (b - a);
+                }
+                return 0.0;
+            };
+            width += (crossing(0.9) - crossing(0.1)) * unit / texel;
+        }
+        width /= rows;
+        const int radius = static_cast<int>(quality) + 1;
+        // The disc's own width, give or take the texels and the cells the
+        // map is made of.
+        const double filter = filtered_edge_width(radius);
+        EXPECT_GE(width, filter - 0.5) << "texels";
+        EXPECT_LE(width, filter + 1.0) << "texels";
+        EXPECT_GT(width, previous);
+        previous = width;
+        RecordProperty("edge_band_texels_q" + std::to_string(static_cast<int>(quality)),
+                       std::to_string(width));
+    }
+}
+
+// A polyset sphere of radius r at `centre` from a grid of rows × columns.
+std::string sphere(double r, const char* centre, int rows, int columns) {
+    std::ostringstream s;
+    s << std::fixed;
+    s << "{ translate " << centre << "; polyset (shader = (ground), vertices = (";
+    for (int i = 0; i <= rows; ++i)
+        for (int j = 0; j <= columns; ++j) {
+            const double theta = kPi * i / rows, phi = 2 * kPi * j / columns;
+            const double n[3] = {std::sin(theta) * std::cos(phi), std::cos(theta),
+                                 std::sin(theta) * std::sin(phi)};
+            s << (i || j ? "," : "") << "(cv((" << r * n[0] << ", " << r * n[1] << ", " << r * n[2]
+              << "), 1), st(0, 0), norm(" << n[0] << ", " << n[1] << ", " << n[2] << "))";
+        }
+    s << "), polygons = (";
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < columns; ++j) {
+            const int a = i * (columns + 1) + j, b = a + columns + 1;
+            s << (i || j ? "," : "") << "polygon(" << a << ", " << a + 1 << ", " << b + 1 << ", "
+              << b << ")";
+        }
+    s << ")); }\n";
+    return s.str();
+}
+
+TEST(Shadows, SurfacesLitAtGrazingAnglesDoNotShadowThemselves) {
+    // A light 2 above the ground and 20 away: the ground is lit at under 6
+    // degrees, and half the sphere's lit side at grazing angles.
+    std::ostringstream s;
+    s << "DEFINITION\nversion = 9.0;\nresolution = 160 120;\ntriple origin (0, 0, 0);\n"
+      << "shader ground (model = lambert, color = (220, 220, 220));\n"
+      << "light key (model = spot, decay = 0, spread = 40, shine_along = (-1, -0.1, 0),"
+      << " shadow = ON, use_shadow_map = ON, shadow_resolution = 512);\n"
+      << "MODEL\ncamera (pix = \"p\", eye = (0, 12, 12), view = origin, aov = 50);\n"
+      << "{ translate (20, 2, 0); instance key (); }\n"
+      << square(10, 0, "shader = (ground),") << sphere(2, "(0, 2, 0)", 48, 96);
+    const RenderedImage image = render_scene(s.str(), {2});
+    ASSERT_TRUE(image.ok);
+    int speckles = 0, lit = 0;
+    for (std::int32_t y = 1; y + 1 < image.height; ++y)
+        for (std::int32_t x = 1; x + 1 < image.width; ++x) {
+            const float v = image.at(x, y)[1];
+            if (v > 10) ++lit;
+            const float n[4] = {image.at(x - 1, y)[1], image.at(x + 1, y)[1], image.at(x, y - 1)[1],
+                                image.at(x, y + 1)[1]};
+            bool darker = true;
+            for (float m : n) darker = darker && v < m - 10.0f;
+            speckles += darker;
+        }
+    EXPECT_EQ(speckles, 0);
+    EXPECT_GT(lit, image.width * image.height / 4);
+}
+
+TEST(AutomaticClipping, ANearSquareHidesAFarOneWhenNearIsZero) {
+    const std::string scene =
+        "DEFINITION\nversion = 9.0;\nresolution = 40 30;\ntriple origin (0, 0, 0);\n"
+        "shader red (model = lambert, color = (255, 0, 0));\n"
+        "shader blue (model = lambert, color = (0, 0, 255));\n"
+        "light fill (model = ambient, intensity = 1, ambient_shade = 0);\n"
+        "MODEL\ncamera (pix = \"p\", eye = (0, 10, 0), view = origin, near = 0);\n"
+        "instance fill ();\n" +
+        square(1, 4, "shader = (red),") + square(6, -5, "shader = (blue),");
+    const RenderedImage image = render_scene(scene);
+    ASSERT_TRUE(image.ok);
+    const float* centre = image.at(20, 15);
+    EXPECT_GT(centre[0], 200.0f);
+    EXPECT_LT(centre[2], 50.0f);
+    // Nothing but the blue square beyond the red one's edge.
+    EXPECT_GT(image.at(20 + 12, 15)[2], 200.0f);
+}
+
+TEST(AutomaticClipping, PlanesFollowTheBoxTheEyeSees) {
+    const Triple eye{0, 0, 0}, ahead{0, 0, -2};
+    // Objects 5 to 50 in front: the box grows by 1, far is at least 1000.
+    const double box[6] = {-3, 3, -3, 3, -50, -5};
+    ClippingPlanes planes = clipping_planes_for_box(box, eye, ahead);
+    EXPECT_DOUBLE_EQ(planes.near, 4.0);
+    EXPECT_DOUBLE_EQ(planes.far, 1000.0);
+    // An eye inside the box.
+    const double around[6] = {-3, 3, -3, 3, -50, 5};
+    EXPECT_DOUBLE_EQ(clipping_planes_for_box(around, eye, ahead).near, 0.1);
+    // Everything behind the eye.
+    const double behind[6] = {-3, 3, -3, 3, 5, 50};
+    planes = clipping_planes_for_box(behind, eye, ahead);
+    EXPECT_DOUBLE_EQ(planes.near, 0.1);
+    EXPECT_DOUBLE_EQ(planes.far, 1000.0);
+    // A far clip set from outside keeps the planes within 1:10000.
+    setenv("QUORL_SHADOW_FARCLIP", "100000", 1);
+    planes = clipping_planes_for_box(box, eye, ahead);
+    unsetenv("QUORL_SHADOW_FARCLIP");
+    EXPECT_DOUBLE_EQ(planes.far, 100000.0);
+    EXPECT_DOUBLE_EQ(planes.near, 10.0);
+    // A camera that moves away over the shutter sees farther.
+    const Matrix4 moved = translation_matrix(Triple{0, 0, -2000});
+    EXPECT_DOUBLE_EQ(clipping_planes_for_box(box, eye, ahead, {&moved, 1}).far, 2051.0);
+}
+
+}  // namespace
+}  // namespace sky::test
