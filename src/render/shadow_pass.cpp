@@ -256,14 +256,16 @@ void build_map(FrameLight& light) {
     ShadowMap& map = allocate_map(light, size);
     reset_geometry_counters();
 
-    // Only the objects that cast shadows bound the map's depths; a light
-    // that lights only its linked objects sees only those.
-    const bool illuminated_only = std::getenv("QUORL_ILLUMINATED_SHADOWS_ONLY") != nullptr;
+    // The planes bound what the map renders: a light that lights only its
+    // linked objects still renders the others' shadows unless
+    // QUORL_ILLUMINATED_SHADOWS_ONLY says not to, and they must not fall
+    // outside its planes.
+    const PassFilter filter =
+        depth_pass_filter(info, std::getenv("QUORL_ILLUMINATED_SHADOWS_ONLY") != nullptr);
     double near = 0.1, far = 1000.0;
     {
         const CameraRecord aim = light_view(info, size, near, far);
-        automatic_clipping(depth_pass_filter(info, true), aim.view.eye, aim.view.direction, {},
-                           near, far);
+        automatic_clipping(filter, aim.view.eye, aim.view.direction, {}, near, far);
     }
     const CameraRecord view = light_view(info, size, near, far);
     map.light_matrix = multiply(view.view.eye_from_world, view.view.projection);
@@ -271,7 +273,7 @@ void build_map(FrameLight& light) {
     make_tiles();
     give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
     queue_tiles();
-    queue_light_objects(view, depth_pass_filter(info, illuminated_only));
+    queue_light_objects(view, filter);
 
     const MapFiles files = map_files(info);
 

@@ -6,7 +6,9 @@
 // rendered with the occluder casting no shadow, so the shadowed fraction of
 // a pixel does not depend on the shading formulas.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,22 +43,29 @@ struct Occluder {
     int map_size = 256;
     float edge_quality = 2;
     bool casts = true;
+    std::string light_extra;  // further parameters of the light
+    std::string settings;     // further settings of the scene
+    std::string ground_extra;  // further parameters of the ground
+    std::string occluder_extra;
+    bool occluder = true;
 };
 
 std::string occluder_scene(const Occluder& o) {
     std::ostringstream s;
     s << "DEFINITION\nversion = 9.0;\nresolution = 200 200;\ntriple origin (0, 0, 0);\n"
       << "invisible_objects_cast_shadows = ON;\n"
+      << o.settings
       << "shader ground (model = lambert, color = (200, 200, 200));\n"
       << "light key (model = spot, decay = 0, spread = 60, shine_along = (0, -1, 0),"
       << " up_spot = (0, 0, -1), shadow = ON, use_shadow_map = ON, shadow_resolution = "
-      << o.map_size << ", shadow_edge_quality = " << o.edge_quality << ");\n"
+      << o.map_size << ", shadow_edge_quality = " << o.edge_quality << o.light_extra << ");\n"
       << "MODEL\ncamera (pix = \"p\", eye = (0, 30, 0), view = origin, aov = 9.5);\n"
       << "{ translate (0, 10, 0); instance key (); }\n"
-      << square(10, 0, "shader = (ground),")
-      << square(1, 5,
-                std::string("shader = (ground), active = OFF, casts_shadow = ") +
-                    (o.casts ? "ON," : "OFF,"));
+      << square(10, 0, "shader = (ground)," + o.ground_extra);
+    if (o.occluder)
+        s << square(1, 5,
+                    "shader = (ground), active = OFF, casts_shadow = " +
+                        std::string(o.casts ? "ON," : "OFF,") + o.occluder_extra);
     return s.str();
 }
 
@@ -275,6 +284,154 @@ TEST(AutomaticClipping, PlanesFollowTheBoxTheEyeSees) {
     // A camera that moves away over the shutter sees farther.
     const Matrix4 moved = translation_matrix(Triple{0, 0, -2000});
     EXPECT_DOUBLE_EQ(clipping_planes_for_box(box, eye, ahead, {&moved, 1}).far, 2051.0);
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& name) {
+    std::vector<std::uint8_t> bytes;
+    if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF) bytes.push_back(static_cast<std::uint8_t>(c));
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+float little_float(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    const std::uint32_t bits = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                               static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+    float value;
+    std::memcpy(&value, &bits, 4);
+    return value;
+}
+
+TEST(ShadowFiles, ALoneSurfaceLeavesItsTwoByTwoMapEmpty) {
+    const std::string name = testing::TempDir() + "lone_map";
+    std::remove(name.c_str());
+    Occluder o;
+    o.map_size = 2;
+    o.occluder = false;
+    o.light_extra = ", depth_output = \"" + name + "\"";
+    ASSERT_TRUE(render_scene(occluder_scene(o)).ok);
+    const std::vector<std::uint8_t> bytes = file_bytes(name);
+    ASSERT_EQ(bytes.size(), 85u);
+    EXPECT_EQ(bytes[0], 0);
+    EXPECT_EQ(bytes[1], 0);
+    EXPECT_EQ(bytes[2], 0);
+    EXPECT_EQ(bytes[3], 2);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(little_float(bytes, 68 + 4 * k), 1e8f);
+    EXPECT_EQ(bytes[84], 0xAA);
+    // The light matrix: the light 10 above the ground, looking down, puts
+    // the ground's centre at the middle of the map.
+    float m[16];
+    for (int k = 0; k < 16; ++k) m[k] = little_float(bytes, 4 + 4 * k);
+    const float w = 0 * m[3] + 0 * m[7] + 0 * m[11] + m[15];
+    EXPECT_NEAR((0 * m[0] + m[12]) / w, 0.0f, 1e-6f);
+    EXPECT_NEAR(w, -10.0f, 1e-4f);
+    std::remove(name.c_str());
+}
+
+TEST(ShadowFiles, TheMaskPreviewsTheMapInRunsOfEachRow) {
+    const std::string map_name = testing::TempDir() + "square_map";
+    const std::string mask_name = testing::TempDir() + "square_mask";
+    Occluder o;
+    o.map_size = 300;
+    o.light_extra =
+        ", depth_output = \"" + map_name + "\", shadow_output = \"" + mask_name + "\"";
+    ASSERT_TRUE(render_scene(occluder_scene(o)).ok);
+    const std::vector<std::uint8_t> map = file_bytes(map_name);
+    const std::vector<std::uint8_t> mask = file_bytes(mask_name);
+    const std::size_t size = 300, count = size * size;
+    ASSERT_EQ(map.size(), 4 + 64 + 4 * count + 1);
+    ASSERT_GE(mask.size(), 10u);
+    const std::uint16_t header[5] = {300, 300, 0, 300, 8};
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(mask[2 * k] | mask[2 * k + 1] << 8, header[k]) << "header " << k;
+
+    // The mask asks for the nearest surface: the occluder and the ground
+    // both show, nearer darker, and beyond the ground nothing (255).
+    std::vector<float> texels(count);
+    for (std::size_t k = 0; k < count; ++k) texels[k] = little_float(map, 68 + 4 * k);
+    float lo = 1e30f, hi = 0;
+    for (float d : texels) {
+        lo = std::min(lo, d);
+        if (d < 1e8f) hi = std::max(hi, d);
+    }
+    EXPECT_NEAR(lo, 5.0f, 0.05f);  // the occluder's centre
+    EXPECT_GT(hi, 10.0f);
+    std::size_t at = 10, wrong = 0;
+    for (std::size_t row = 0; row < size; ++row) {
+        // Rows from the last: the same order as the map file's.
+        std::size_t x = 0;
+        while (x < size && at + 1 < mask.size()) {
+            const int run = mask[at], value = mask[at + 1];
+            at += 2;
+            ASSERT_GE(run, 1);
+            ASSERT_LE(x + run, size) << "a run beyond row " << row;
+            for (int k = 0; k < run; ++k, ++x) {
+                const float d = texels[row * size + x];
+                const int expected =
+                    d >= 1e8f ? 255 : static_cast<int>((d - lo) / (hi - lo) * 255.0f);
+                wrong += value != expected;
+            }
+        }
+        ASSERT_EQ(x, size) << "row " << row;
+    }
+    EXPECT_EQ(at, mask.size());
+    EXPECT_EQ(wrong, 0u);
+    std::remove(map_name.c_str());
+    std::remove(mask_name.c_str());
+}
+
+// The shadowed share of the picture of the occluder scene.
+double shadowed_share(const Occluder& o) {
+    Occluder unshadowed = o;
+    unshadowed.casts = false;
+    const RenderedImage shadowed = render_scene(occluder_scene(o));
+    const RenderedImage lit = render_scene(occluder_scene(unshadowed));
+    if (!shadowed.ok || !lit.ok) return -1;
+    double sum = 0;
+    for (double v : shadow_fraction(shadowed, lit)) sum += v;
+    return sum / (lit.width * lit.height);
+}
+
+TEST(Shadows, OnlyTheObjectsTheDepthPassLetsThroughCastShadows) {
+    Occluder o;
+    EXPECT_GT(shadowed_share(o), 0.3);
+    // The occluder is not visible: without the setting it casts nothing.
+    o.settings = "invisible_objects_cast_shadows = OFF;\n";
+    EXPECT_EQ(shadowed_share(o), 0.0);
+    // A light that lights only the objects linking it: under
+    // QUORL_ILLUMINATED_SHADOWS_ONLY only they cast shadows.
+    o.settings.clear();
+    o.light_extra = ", exclusive = ON";
+    o.ground_extra = " light_list = (key),";
+    EXPECT_GT(shadowed_share(o), 0.3);
+    setenv("QUORL_ILLUMINATED_SHADOWS_ONLY", "1", 1);
+    const double unlinked = shadowed_share(o);
+    o.occluder_extra = " light_list = (key),";
+    const double linked = shadowed_share(o);
+    unsetenv("QUORL_ILLUMINATED_SHADOWS_ONLY");
+    EXPECT_EQ(unlinked, 0.0);
+    EXPECT_GT(linked, 0.3);
+}
+
+TEST(Shadows, TheImageAndTheMapDoNotDependOnTheWorkers) {
+    Occluder o;
+    o.map_size = 128;
+    std::vector<std::uint8_t> maps[2];
+    std::vector<float> pictures[2];
+    for (int workers : {1, 2}) {
+        const std::string name = testing::TempDir() + "workers_map" + std::to_string(workers);
+        o.light_extra = ", depth_output = \"" + name + "\"";
+        const RenderedImage image = render_scene(occluder_scene(o), {workers, 7});
+        ASSERT_TRUE(image.ok);
+        pictures[workers - 1] = image.rgba;
+        maps[workers - 1] = file_bytes(name);
+        std::remove(name.c_str());
+    }
+    EXPECT_EQ(maps[0].size(), 4 + 64 + 4 * 128 * 128 + 1u);
+    EXPECT_TRUE(maps[0] == maps[1]);
+    EXPECT_TRUE(pictures[0] == pictures[1]);
 }
 
 }  // namespace
