@@ -96,9 +96,11 @@ void render_map_tile(Tile& tile, void* context) {
         for (std::int32_t x = tile.x_first; x <= tile.x_last; ++x) {
             float depth = 0.0f;
             const BucketCell* list = bucket_at(grid, y, x);
-            if (list != nullptr &&
-                texel_depth(list, static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f,
-                            view.nearest_surface, depth))
+            // Under the midpoint rule a texel needs two surfaces.
+            const bool enough =
+                view.nearest_surface ? list != nullptr : list != nullptr && list->next != nullptr;
+            if (enough && texel_depth(list, static_cast<float>(x) + 0.5f,
+                                      static_cast<float>(y) + 0.5f, view.nearest_surface, depth))
                 row[x] = texel_distance(view, x, y, depth);
             else
                 row[x] = kNoShadowCaster;

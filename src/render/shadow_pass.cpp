@@ -300,6 +300,7 @@ void build_map(FrameLight& light) {
     run_pass();
     install_render_pass(RenderPass{});
     release_object_queue();
+    summarise_shadow_map(map);
 
     // A file that cannot be made is skipped; the render goes on.
     if (!files.mask.empty()) write_shadow_mask_file(files.mask, map);

@@ -43,8 +43,8 @@ struct Occluder {
     int map_size = 256;
     float edge_quality = 2;
     bool casts = true;
-    std::string light_extra;  // further parameters of the light
-    std::string settings;     // further settings of the scene
+    std::string light_extra;   // further parameters of the light
+    std::string settings;      // further settings of the scene
     std::string ground_extra;  // further parameters of the ground
     std::string occluder_extra;
     bool occluder = true;
@@ -54,8 +54,7 @@ std::string occluder_scene(const Occluder& o) {
     std::ostringstream s;
     s << "DEFINITION\nversion = 9.0;\nresolution = 200 200;\ntriple origin (0, 0, 0);\n"
       << "invisible_objects_cast_shadows = ON;\n"
-      << o.settings
-      << "shader ground (model = lambert, color = (200, 200, 200));\n"
+      << o.settings << "shader ground (model = lambert, color = (200, 200, 200));\n"
       << "light key (model = spot, decay = 0, spread = 60, shine_along = (0, -1, 0),"
       << " up_spot = (0, 0, -1), shadow = ON, use_shadow_map = ON, shadow_resolution = "
       << o.map_size << ", shadow_edge_quality = " << o.edge_quality << o.light_extra << ");\n"
@@ -335,8 +334,7 @@ TEST(ShadowFiles, TheMaskPreviewsTheMapInRunsOfEachRow) {
     const std::string mask_name = testing::TempDir() + "square_mask";
     Occluder o;
     o.map_size = 300;
-    o.light_extra =
-        ", depth_output = \"" + map_name + "\", shadow_output = \"" + mask_name + "\"";
+    o.light_extra = ", depth_output = \"" + map_name + "\", shadow_output = \"" + mask_name + "\"";
     ASSERT_TRUE(render_scene(occluder_scene(o)).ok);
     const std::vector<std::uint8_t> map = file_bytes(map_name);
     const std::vector<std::uint8_t> mask = file_bytes(mask_name);

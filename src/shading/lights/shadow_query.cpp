@@ -7,6 +7,41 @@
 
 namespace sky {
 
+void summarise_shadow_map(ShadowMap& map) {
+    const std::int32_t size = map.size;
+    const std::int32_t blocks = (size + kShadowBlock - 1) / kShadowBlock;
+    map.blocks_per_row = blocks;
+    map.block_nearest.assign(static_cast<std::size_t>(blocks) * blocks, INFINITY);
+    map.block_farthest.assign(static_cast<std::size_t>(blocks) * blocks, -INFINITY);
+    const float* texel = map.texels();
+    for (std::int32_t y = 0; y < size; ++y)
+        for (std::int32_t x = 0; x < size; ++x) {
+            const std::size_t b = static_cast<std::size_t>(y / kShadowBlock) * blocks +
+                                  static_cast<std::size_t>(x / kShadowBlock);
+            const float d = texel[static_cast<std::size_t>(y) * size + x];
+            map.block_nearest[b] = std::min(map.block_nearest[b], d);
+            map.block_farthest[b] = std::max(map.block_farthest[b], d);
+        }
+}
+
+namespace {
+
+// The nearest and farthest texels of the blocks holding columns i0..i1 and
+// rows j0..j1.
+void texel_range(const ShadowMap& map, int i0, int i1, int j0, int j1, float& nearest,
+                 float& farthest) {
+    nearest = INFINITY;
+    farthest = -INFINITY;
+    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj)
+        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi) {
+            const std::size_t b = static_cast<std::size_t>(bj) * map.blocks_per_row + bi;
+            nearest = std::min(nearest, map.block_nearest[b]);
+            farthest = std::max(farthest, map.block_farthest[b]);
+        }
+}
+
+}  // namespace
+
 float query_shadow_map(const ShadowMap& map, float x, float y, float z,
                        const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
     const std::int32_t size = map.size;
@@ -27,6 +62,20 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     const int first_i = static_cast<int>(u - r), last_i = static_cast<int>(u + r);
     const int first_j = static_cast<int>(v - r), last_j = static_cast<int>(v + r);
     if (first_i > last_i) return 0.0f;
+
+    // Every texel the disc's cells read nearer than the point is to the
+    // light (the rim's bias included), or none: the sums below would come
+    // to exactly 1 or 0.
+    const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
+    const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
+    if (blend == 0.0f && i0 <= i1 && j0 <= j1 && map.blocks_per_row > 0) {
+        float nearest, farthest;
+        texel_range(map, i0, i1, j0, j1, nearest, farthest);
+        if (nearest >= p0) return 0.0f;
+        const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
+                            v <= static_cast<float>(size - 1);
+        if (inside && farthest < p0 - settings.rim_offset) return 1.0f;
+    }
 
     float weight_sum = 0.0f, shadow_sum = 0.0f, blend_sum = 0.0f;
     for (int j = std::max(first_j, 0); j <= std::min(last_j, size - 1); ++j) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/vecmath.h"
 #include "platform/memory.h"
@@ -18,6 +19,7 @@ namespace sky {
 struct AR_LightInfo;
 
 inline constexpr float kNoShadowCaster = 1e8f;
+inline constexpr std::int32_t kShadowBlock = 8;
 
 struct ShadowMap {
     std::int32_t size = 0;
@@ -28,6 +30,12 @@ struct ShadowMap {
     // The same from the eye space of the camera being rendered.
     Matrix4 clip_from_eye;
 
+    // The nearest and farthest texel of every square of kShadowBlock texels
+    // a side, row by row: most points lie where a whole neighbourhood of the
+    // map is nearer than they are, or farther, and need not weigh texels.
+    std::int32_t blocks_per_row = 0;
+    std::vector<float> block_nearest, block_farthest;
+
     float* texels() { return reinterpret_cast<float*>(block.data()); }
     const float* texels() const { return reinterpret_cast<const float*>(block.data()); }
 };
@@ -37,6 +45,9 @@ struct ShadowQuerySettings {
     float near_offset = 0.05f;  // bias at the disc's centre
     float rim_offset = 1.0f;    // further bias at its rim
 };
+
+// Sums up the finished texels by blocks for the query.
+void summarise_shadow_map(ShadowMap& map);
 
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
 // projection plane at distance z from the light. A positive `blend` also
