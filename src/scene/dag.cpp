@@ -43,6 +43,16 @@ bool condition_holds(Expr* condition, int line) {
     return static_cast<long long>(value) != 0;
 }
 
+std::uint64_t loop_iterations_left = 0;  // 0: no bound
+bool loops_bounded = false;
+
+bool loop_may_go_on() {
+    if (!loops_bounded) return true;
+    if (loop_iterations_left == 0) return false;
+    --loop_iterations_left;
+    return true;
+}
+
 int evaluate_empty(Statement&, int, void**) {
     return 0;
 }
@@ -65,7 +75,7 @@ int evaluate_for(Statement& node, int depth, void**) {
     listing_suppressed = true;
     if (record->initial) current_walker(record->initial, depth + 1);
     listing_suppressed = saved;
-    while (!pre_pass_over && condition_holds(record->condition, node.line)) {
+    while (!pre_pass_over && condition_holds(record->condition, node.line) && loop_may_go_on()) {
         if (record->body) current_walker(record->body, depth + 1);
         listing_suppressed = true;  // the body is listed once
         if (record->step) current_walker(record->step, depth + 1);
@@ -210,6 +220,11 @@ void pre_pass(Statement* list) {
     pre_pass_over = false;
     listing_suppressed = listing_was;
     current_walker = saved;
+}
+
+void set_loop_iteration_limit(std::uint64_t limit) {
+    loops_bounded = limit != 0;
+    loop_iterations_left = limit;
 }
 
 }  // namespace sky

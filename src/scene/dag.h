@@ -41,4 +41,10 @@ void release_frame_objects();
 // counters are set from what they made.
 void evaluate_frame_scene();
 
+// Bounds the iterations of all loops together, from now on (0: no bound, the
+// default). A scene may loop forever by design, as any program may; the
+// fuzzing harness bounds its loops so that a long loop is not taken for a
+// hang of the reader. Loops past the bound end as if their condition failed.
+void set_loop_iteration_limit(std::uint64_t limit);
+
 }  // namespace sky

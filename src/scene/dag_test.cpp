@@ -146,6 +146,16 @@ TEST(ModelWalk, LoopsRunAndPlaceObjectsEachTime) {
     EXPECT_FLOAT_EQ(find_symbol("i")->scalar(), 4.0f);
 }
 
+TEST(ModelWalk, ABoundOnLoopIterationsEndsALoopThatNeverWould) {
+    set_loop_iteration_limit(5);
+    evaluate("version = 9.5; scalar i (0);",
+             "for (i = 0; i < 3; i = i + 0;) { translate (1, 0, 0); " + std::string(kPolyset) + "}\n");
+    set_loop_iteration_limit(0);
+    // The bound covers every walk, the pre-pass's included.
+    EXPECT_GT(frame_objects().size(), 0u);
+    EXPECT_LE(frame_objects().size(), 5u);
+}
+
 TEST(ModelWalk, TheStartFrameListsEachStatementOnce) {
     evaluate("version = 8; scalar i (0); light bulb (model = point);",
              "translate (1, 0, 0);\n"

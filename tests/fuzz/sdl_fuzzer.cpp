@@ -45,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)configured;
 
     sky::reset_front_end();
+    // Scenes may loop forever by design; a bound keeps such a loop from
+    // being reported as a hang of the reader.
+    sky::set_loop_iteration_limit(100000);
     auto stream = sky::InputStream::from_memory(data, size, "fuzz input");
     sky::SdlInput input;
     input.bind(stream.get());
