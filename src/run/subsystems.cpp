@@ -3,8 +3,7 @@
 // then replaces.
 //
 // Slots no subsystem fills yet (docs/architecture.md keeps the list):
-// FramePasses::shadow_pass, set_up_glow, automatic_clipping,
-// prepare_shadow_lookups, release_shadow_lookups, post_effects;
+// FramePasses::set_up_glow, release_shadow_lookups, post_effects;
 // SceneHooks::motion_bounds, build_texture_placements,
 // evaluate_declared_geometry, update_animation, evaluate_environment_shader.
 #include "run/subsystems.h"

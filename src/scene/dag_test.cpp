@@ -148,8 +148,9 @@ TEST(ModelWalk, LoopsRunAndPlaceObjectsEachTime) {
 
 TEST(ModelWalk, ABoundOnLoopIterationsEndsALoopThatNeverWould) {
     set_loop_iteration_limit(5);
-    evaluate("version = 9.5; scalar i (0);",
-             "for (i = 0; i < 3; i = i + 0;) { translate (1, 0, 0); " + std::string(kPolyset) + "}\n");
+    evaluate(
+        "version = 9.5; scalar i (0);",
+        "for (i = 0; i < 3; i = i + 0;) { translate (1, 0, 0); " + std::string(kPolyset) + "}\n");
     set_loop_iteration_limit(0);
     // The bound covers every walk, the pre-pass's included.
     EXPECT_GT(frame_objects().size(), 0u);

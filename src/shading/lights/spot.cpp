@@ -107,7 +107,8 @@ constexpr Parameter kSpotRows[] = {
     {.name = "depth_input",
      .type = EXPRESSION,
      .store = SKY_FIELD(SpotLightInfo, depth_input),
-     .description = "A depth map to read instead of rendering it."},
+     .description = "Names the file the depth map is written to: maps are built, never read "
+                    "back."},
     {.name = "depth_output",
      .type = EXPRESSION,
      .store = SKY_FIELD(SpotLightInfo, depth_output),
