@@ -67,6 +67,8 @@ struct RenderSettings {
     int tile_rows = 15;
     // Applied to the options after the scene's settings.
     std::function<void(RenderOptions&)> adjust;
+    // Called with the options once the depth maps are built.
+    std::function<void(const RenderOptions&)> after_maps;
 };
 
 namespace detail {
@@ -124,6 +126,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         set_shadow_pass(true);
         const bool maps_built = passes.shadow_pass();
         set_shadow_pass(false);
+        if (settings.after_maps) settings.after_maps(render_options());
         reset_scratch_pools();
         CameraEntry* entry = select_next_camera(nullptr, 0);
         if (entry == nullptr) return image;

@@ -123,16 +123,6 @@ bool needs_map(FrameLight& light) {
     return true;
 }
 
-// The smallest triangle a map keeps, by its size.
-float map_area_tolerance(std::int32_t size) {
-    if (size > 4096) return 0.01024f;
-    if (size > 2048) return 0.00256f;
-    if (size > 1024) return 0.00064f;
-    if (size > 512) return 0.00016f;
-    if (size > 256) return 0.00004f;
-    return 0.00001f;
-}
-
 // What a map changes in the render options, kept to be put back.
 struct SavedSettings {
     explicit SavedSettings(const RenderOptions& o)
@@ -337,6 +327,15 @@ void prepare_shadow_lookups(const CameraRecord& camera) {
 }
 
 }  // namespace
+
+float map_area_tolerance(std::int32_t size) {
+    if (size > 4096) return 0.01024f;
+    if (size > 2048) return 0.00256f;
+    if (size > 1024) return 0.00064f;
+    if (size > 512) return 0.00016f;
+    if (size > 256) return 0.00004f;
+    return 0.00001f;
+}
 
 void install_shadow_passes() {
     FramePasses& passes = frame_passes();

@@ -4,7 +4,13 @@
 // entry as a camera; the maps' files; and the lights' lookups per camera.
 #pragma once
 
+#include <cstdint>
+
 namespace sky {
+
+// The smallest triangle a map of `size` texels a side keeps, in square
+// texels: the camera's rule for an image of that size.
+float map_area_tolerance(std::int32_t size);
 
 // Fills the frame loop's shadow and clipping slots.
 void install_shadow_passes();

@@ -15,8 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include "geometry/geometry_view.h"
 #include "render/automatic_clipping.h"
 #include "render/render_test_support.h"
+#include "render/shadow_pass.h"
 #include "shading/lights/shadow_query.h"
 
 namespace sky::test {
@@ -430,6 +432,38 @@ TEST(Shadows, TheImageAndTheMapDoNotDependOnTheWorkers) {
     EXPECT_EQ(maps[0].size(), 4 + 64 + 4 * 128 * 128 + 1u);
     EXPECT_TRUE(maps[0] == maps[1]);
     EXPECT_TRUE(pictures[0] == pictures[1]);
+}
+
+TEST(Shadows, AMapTakesItsOwnWindowAndToleranceAndGivesTheCamerasBack) {
+    EXPECT_FLOAT_EQ(map_area_tolerance(256), 0.00001f);
+    EXPECT_FLOAT_EQ(map_area_tolerance(512), 0.00004f);
+    EXPECT_FLOAT_EQ(map_area_tolerance(513), 0.00016f);
+    EXPECT_FLOAT_EQ(map_area_tolerance(2048), 0.00064f);
+    EXPECT_FLOAT_EQ(map_area_tolerance(4097), 0.01024f);
+    Occluder o;
+    o.map_size = 512;
+    RenderOptions before, after;
+    RenderSettings settings;
+    settings.adjust = [&](RenderOptions& options) {
+        options.area_tolerance = 0.5f;
+        before = options;
+    };
+    float map_tolerance = 0;
+    settings.after_maps = [&](const RenderOptions& options) {
+        after = options;
+        // The map's pass was the last to set up bucket entry.
+        map_tolerance = geometry_view().minimum_area;
+    };
+    ASSERT_TRUE(render_scene(occluder_scene(o), settings).ok);
+    EXPECT_FLOAT_EQ(map_tolerance, 0.00004f);
+    EXPECT_EQ(after.area_tolerance, 0.5f);
+    EXPECT_EQ(after.xresolution, before.xresolution);
+    EXPECT_EQ(after.yresolution, before.yresolution);
+    EXPECT_EQ(after.xright, before.xright);
+    EXPECT_EQ(after.yhigh, before.yhigh);
+    EXPECT_EQ(after.aalevelmax, before.aalevelmax);
+    EXPECT_EQ(after.aalevelmin, before.aalevelmin);
+    EXPECT_EQ(after.tile_rows, before.tile_rows);
 }
 
 }  // namespace
