@@ -28,13 +28,9 @@ bool same_surface(float a, float b) {
 bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, float& depth) {
     float first = -INFINITY, second = -INFINITY;
     for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
-        const ScreenTriangle& t = *cell->triangle;
-        const float u = x - t.x0, v = y - t.y0;
-        const float s = u * t.d - v * t.c;
-        if (!(s >= 0.0f && s <= 1.0f)) continue;
-        const float tt = v * t.a - u * t.b;
-        if (!(tt >= 0.0f && tt <= 1.0f) || s + tt > 1.0f) continue;
-        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        TriangleHit hit;
+        if (!hit_triangle(*cell->triangle, x, y, hit)) continue;
+        const float z = hit.depth;
         if (same_surface(z, first)) continue;
         if (z > first) {
             second = first;

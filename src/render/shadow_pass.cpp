@@ -8,12 +8,14 @@
 // again into the same memory.
 #include "render/shadow_pass.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/arena.h"
 #include "base/counters.h"
@@ -205,7 +207,6 @@ CameraRecord light_view(const AR_LightInfo& light, std::int32_t size, double nea
 }
 
 ShadowMap& allocate_map(const FrameLight& light, std::int32_t size) {
-    if (size < 1) fatal("shadow map too small");
     if (size > kLargestMap) {
         rptError("Error: the shadow map of light %s, %d by %d, is larger than %d by %d\n",
                  name_of(*light.info), size, size, kLargestMap, kLargestMap);

@@ -82,21 +82,43 @@ std::vector<double> shadow_fraction(const RenderedImage& shadowed, const Rendere
     return f;
 }
 
+// The occluder scene rendered with and without the occluder's shadow: the
+// shadowed fraction per pixel, and the ground's units per pixel (the ground
+// lies 30 in front of the eye) and per map texel (straight below the light).
+struct ShadowPicture {
+    bool ok = false;
+    std::int32_t width = 0, height = 0;
+    ScreenMapping screen;
+    std::vector<double> f;
+    double unit = 0, texel = 0;
+    double at(int x, int y) const { return f[static_cast<std::size_t>(y) * width + x]; }
+};
+
+ShadowPicture shadow_picture(Occluder o) {
+    ShadowPicture picture;
+    const RenderedImage shadowed = render_scene(occluder_scene(o), {2});
+    o.casts = false;
+    const RenderedImage lit = render_scene(occluder_scene(o), {2});
+    if (!shadowed.ok || !lit.ok) return picture;
+    picture.ok = true;
+    picture.width = lit.width;
+    picture.height = lit.height;
+    picture.screen = lit.screen;
+    picture.f = shadow_fraction(shadowed, lit);
+    picture.unit = 30.0 / lit.screen.sx;
+    picture.texel = 2.0 * 10.0 * std::tan(30.0 * kPi / 180.0) / o.map_size;
+    return picture;
+}
+
 TEST(Shadows, ASquareCastsItsProjectedOutline) {
     for (int size : {256, 2048}) {
         SCOPED_TRACE(size);
         Occluder o;
         o.map_size = size;
-        const RenderedImage shadowed = render_scene(occluder_scene(o), {2});
-        o.casts = false;
-        const RenderedImage lit = render_scene(occluder_scene(o), {2});
-        ASSERT_TRUE(shadowed.ok && lit.ok);
-        const std::vector<double> f = shadow_fraction(shadowed, lit);
-
-        // Ground units per pixel: the ground lies 30 in front of the eye.
-        const double unit = 30.0 / lit.screen.sx;
-        // One map texel on the ground straight below the light.
-        const double texel = 2.0 * 10.0 * std::tan(30.0 * kPi / 180.0) / size;
+        const ShadowPicture picture = shadow_picture(o);
+        ASSERT_TRUE(picture.ok);
+        const std::vector<double>& f = picture.f;
+        const double unit = picture.unit, texel = picture.texel;
         const double side = 2.0 * 10.0 / (10.0 - 5.0);
 
         double area = 0;
@@ -106,15 +128,15 @@ TEST(Shadows, ASquareCastsItsProjectedOutline) {
 
         // Edges of the rows and columns across the middle of the shadow: a
         // row's shadowed length and its centre from the fractions' sums.
-        const double cx = lit.screen.cx, cy = lit.screen.cy;
+        const double cx = picture.screen.cx, cy = picture.screen.cy;
         double worst = 0;
         for (int across = 0; across < 2; ++across) {
             for (int k = -30; k <= 30; k += 5) {
                 double sum = 0, moment = 0;
-                for (int i = 0; i < lit.width; ++i) {
+                for (int i = 0; i < picture.width; ++i) {
                     const int x = across ? static_cast<int>(cx) + k : i;
                     const int y = across ? i : static_cast<int>(cy) + k;
-                    const double v = f[static_cast<std::size_t>(y) * lit.width + x];
+                    const double v = picture.at(x, y);
                     sum += v;
                     moment += v * (i + 0.5);
                 }
@@ -153,29 +175,24 @@ TEST(Shadows, SoftEdgesWidenWithTheEdgeQualityWithinTheFiltersBounds) {
         SCOPED_TRACE(quality);
         Occluder o;
         o.edge_quality = quality;
-        const RenderedImage shadowed = render_scene(occluder_scene(o), {2});
-        o.casts = false;
-        const RenderedImage lit = render_scene(occluder_scene(o), {2});
-        ASSERT_TRUE(shadowed.ok && lit.ok);
-        const std::vector<double> f = shadow_fraction(shadowed, lit);
-        const double unit = 30.0 / lit.screen.sx;
-        const double texel = 2.0 * 10.0 * std::tan(30.0 * kPi / 180.0) / o.map_size;
+        const ShadowPicture picture = shadow_picture(o);
+        ASSERT_TRUE(picture.ok);
         // Across the left edge of the middle rows: the pixels between 10%
         // and 90% shadow, with the fractions at the band's ends
         // interpolated.
         double width = 0;
         const int rows = 21;
         for (int k = -10; k <= 10; ++k) {
-            const int y = static_cast<int>(lit.screen.cy) + k;
+            const int y = static_cast<int>(picture.screen.cy) + k;
             auto crossing = [&](double level) {
-                for (int x = 1; x < lit.width / 2; ++x) {
-                    const double a = f[static_cast<std::size_t>(y) * lit.width + x - 1];
-                    const double b = f[static_cast<std::size_t>(y) * lit.width + x];
+                for (int x = 1; x < picture.width / 2; ++x) {
+                    const double a = picture.at(x - 1, y);
+                    const double b = picture.at(x, y);
                     if (a < level && b >= level) return x - 1 + (level - a) / (b - a);
                 }
                 return 0.0;
             };
-            width += (crossing(0.9) - crossing(0.1)) * unit / texel;
+            width += (crossing(0.9) - crossing(0.1)) * picture.unit / picture.texel;
         }
         width /= rows;
         const int radius = static_cast<int>(quality) + 1;
@@ -384,14 +401,11 @@ TEST(ShadowFiles, TheMaskPreviewsTheMapInRunsOfEachRow) {
 
 // The shadowed share of the picture of the occluder scene.
 double shadowed_share(const Occluder& o) {
-    Occluder unshadowed = o;
-    unshadowed.casts = false;
-    const RenderedImage shadowed = render_scene(occluder_scene(o));
-    const RenderedImage lit = render_scene(occluder_scene(unshadowed));
-    if (!shadowed.ok || !lit.ok) return -1;
+    const ShadowPicture picture = shadow_picture(o);
+    if (!picture.ok) return -1;
     double sum = 0;
-    for (double v : shadow_fraction(shadowed, lit)) sum += v;
-    return sum / (lit.width * lit.height);
+    for (double v : picture.f) sum += v;
+    return sum / (picture.width * picture.height);
 }
 
 TEST(Shadows, OnlyTheObjectsTheDepthPassLetsThroughCastShadows) {

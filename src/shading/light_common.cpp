@@ -83,8 +83,7 @@ bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, fl
     // Shadow: a fully shadowed point still receives `shadow_color` (black
     // by default); in between, each channel moves linearly toward it.
     Triple transmission{1.0f, 1.0f, 1.0f};
-    if (shadowed > 0.0f) {
-        const float s = shadowed;
+    if (const float s = shadowed; s > 0.0f) {
         const Triple& tint = light.shadow_colour;
         transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
                               1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
