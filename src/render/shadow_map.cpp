@@ -89,9 +89,12 @@ void render_map_tile(Tile& tile, void* context) {
     const BucketGrid& grid = bucket_grid();
     for (std::int32_t y = tile.y_first; y <= tile.y_last; ++y) {
         float* row = texels + static_cast<std::size_t>(y) * map.size;
+        // The tile lies within its grid: the row's lists side by side.
+        BucketCell* const* lists =
+            grid.heads + static_cast<std::ptrdiff_t>(y - grid.y0) * grid.width;
         for (std::int32_t x = tile.x_first; x <= tile.x_last; ++x) {
             float depth = 0.0f;
-            const BucketCell* list = bucket_at(grid, y, x);
+            const BucketCell* list = lists[x - grid.x0];
             // Under the midpoint rule a texel needs two surfaces.
             const bool enough =
                 view.nearest_surface ? list != nullptr : list != nullptr && list->next != nullptr;
