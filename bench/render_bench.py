@@ -58,7 +58,8 @@ def main():
             median = {k: sorted(r[0] for r in v)[1] for k, v in runs.items()}
             peak = {k: max(r[1] for r in v) for k, v in runs.items()}
             detail = subprocess.run([phases, scene, "2"], capture_output=True, text=True, check=True)
-            line = re.sub(r"^.*?: ", "", detail.stdout.strip())
+            # The last line: the maps' statistics print their memory line first.
+            line = re.sub(r"^.*?: ", "", detail.stdout.strip().splitlines()[-1])
             print("N=%-5s whole run %.3f s with shadows, %.3f s without (x%.2f, medians of 3), "
                   "peak %.0f MB / %.0f MB (+%.0f MB) | %s"
                   % (n, median[scene], median[plain], median[scene] / median[plain], peak[scene],
