@@ -108,19 +108,25 @@ void render_map_tile(Tile& tile, void* context) {
 }
 
 bool write_depth_map_file(const std::string& name, const ShadowMap& map) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    // A row at a time: a large map is not copied whole.
     std::vector<std::uint8_t> bytes;
-    const std::size_t count = static_cast<std::size_t>(map.size) * map.size;
-    bytes.reserve(4 + 64 + 4 * count + 1);
     const auto size = static_cast<std::uint32_t>(map.size);
     for (int shift = 24; shift >= 0; shift -= 8)
         bytes.push_back(static_cast<std::uint8_t>(size >> shift));
     for (float value : map.light_matrix.m) put_float(bytes, value);
+    bool written = write_all(fd, bytes.data(), bytes.size());
     const float* texels = map.texels();
-    for (std::int32_t y = map.size - 1; y >= 0; --y)
+    for (std::int32_t y = map.size - 1; y >= 0 && written; --y) {
+        bytes.clear();
         for (std::int32_t x = 0; x < map.size; ++x)
             put_float(bytes, texels[static_cast<std::size_t>(y) * map.size + x]);
-    bytes.push_back(0xAA);
-    return write_file(name, bytes);
+        written = write_all(fd, bytes.data(), bytes.size());
+    }
+    const std::uint8_t trailer = 0xAA;
+    written = written && write_all(fd, &trailer, 1);
+    return ::close(fd) == 0 && written;
 }
 
 bool write_shadow_mask_file(const std::string& name, const ShadowMap& map) {
