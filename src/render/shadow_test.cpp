@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "geometry/geometry_view.h"
@@ -304,6 +306,12 @@ TEST(AutomaticClipping, PlanesFollowTheBoxTheEyeSees) {
     EXPECT_DOUBLE_EQ(clipping_planes_for_box(box, eye, ahead, {&moved, 1}).far, 2051.0);
 }
 
+// A file of this process in the scratch folder: test runs side by side do
+// not meet.
+std::string scratch_name(const std::string& name) {
+    return testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
 std::vector<std::uint8_t> file_bytes(const std::string& name) {
     std::vector<std::uint8_t> bytes;
     if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
@@ -323,7 +331,7 @@ float little_float(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 }
 
 TEST(ShadowFiles, ALoneSurfaceLeavesItsTwoByTwoMapEmpty) {
-    const std::string name = testing::TempDir() + "lone_map";
+    const std::string name = scratch_name("lone_map");
     std::remove(name.c_str());
     Occluder o;
     o.map_size = 2;
@@ -349,8 +357,8 @@ TEST(ShadowFiles, ALoneSurfaceLeavesItsTwoByTwoMapEmpty) {
 }
 
 TEST(ShadowFiles, TheMaskPreviewsTheMapInRunsOfEachRow) {
-    const std::string map_name = testing::TempDir() + "square_map";
-    const std::string mask_name = testing::TempDir() + "square_mask";
+    const std::string map_name = scratch_name("square_map");
+    const std::string mask_name = scratch_name("square_mask");
     Occluder o;
     o.map_size = 300;
     o.light_extra = ", depth_output = \"" + map_name + "\", shadow_output = \"" + mask_name + "\"";
@@ -429,23 +437,21 @@ TEST(Shadows, OnlyTheObjectsTheDepthPassLetsThroughCastShadows) {
     EXPECT_GT(linked, 0.3);
 }
 
-TEST(Shadows, TheImageAndTheMapDoNotDependOnTheWorkers) {
+TEST(Shadows, TheMapDoesNotDependOnTheWorkers) {
+    // Each texel is written by whichever worker renders its tile: the map
+    // must come out the same whoever that is and however the tiles fall.
     Occluder o;
     o.map_size = 128;
     std::vector<std::uint8_t> maps[2];
-    std::vector<float> pictures[2];
     for (int workers : {1, 2}) {
-        const std::string name = testing::TempDir() + "workers_map" + std::to_string(workers);
+        const std::string name = scratch_name("workers_map" + std::to_string(workers));
         o.light_extra = ", depth_output = \"" + name + "\"";
-        const RenderedImage image = render_scene(occluder_scene(o), {workers, 7});
-        ASSERT_TRUE(image.ok);
-        pictures[workers - 1] = image.rgba;
+        ASSERT_TRUE(render_scene(occluder_scene(o), {workers, workers == 1 ? 15 : 7}).ok);
         maps[workers - 1] = file_bytes(name);
         std::remove(name.c_str());
     }
     EXPECT_EQ(maps[0].size(), 4 + 64 + 4 * 128 * 128 + 1u);
     EXPECT_TRUE(maps[0] == maps[1]);
-    EXPECT_TRUE(pictures[0] == pictures[1]);
 }
 
 TEST(Shadows, AMapTakesItsOwnWindowAndToleranceAndGivesTheCamerasBack) {
