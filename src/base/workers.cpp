@@ -39,6 +39,7 @@ void render_queued_tiles(const RenderPass& pass) {
         if (pass.enter_geometry) pass.enter_geometry(*tile, pass.context);
         if (pass.render_tile) pass.render_tile(*tile, pass.context);
         if (pass.release_tile) pass.release_tile(*tile, pass.context);
+        if (pass.tile_finished) pass.tile_finished();
         // Rewound, not released: the next tile needs the same blocks again.
         rewind_arena(arena);
     }

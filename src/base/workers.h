@@ -92,6 +92,8 @@ struct RenderPass {
     // After the last tile, unless in the shadow pass.
     void (*tear_down)(void* context) = nullptr;
     void* context = nullptr;
+    // After each tile, on the worker that rendered it (the progress display).
+    void (*tile_finished)() = nullptr;
 };
 
 // Main thread, outside any pass: the workers read the record after the

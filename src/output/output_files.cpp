@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/options.h"
+#include "output/complete_files.h"
 #include "output/depth_file.h"
 #include "output/output_context.h"
 #include "output/partial_files.h"
@@ -27,11 +28,6 @@ namespace {
 constexpr std::size_t kAnnouncedNameLength = 256;
 constexpr float kNothingSeen = 1e8f;
 constexpr int kMaxFileSize = 65535;  // widths and heights are 16-bit in the files
-
-bool matte_rides_in_image(std::int32_t format) {
-    return format == FB_FORMAT_SGI || format == FB_FORMAT_TIFF || format == FB_FORMAT_TIFF16 ||
-           format == FB_FORMAT_RLA;
-}
 
 bool known_format(std::int32_t format) {
     return format == FB_FORMAT_QRL || format == FB_FORMAT_SGI || format == FB_FORMAT_TIFF ||

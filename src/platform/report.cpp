@@ -13,6 +13,16 @@ namespace {
 std::atomic<ReportCallback> user_callback{write_to_stdout};
 std::atomic<ReportCallback> error_callback{write_to_stderr};
 std::mutex report_mutex;
+std::atomic<bool> progress_enabled{false};
+bool progress_shown = false;  // under report_mutex
+
+void erase_progress_locked() {
+    if (!progress_shown) return;
+    // Back to the line's start and clear to its end.
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    progress_shown = false;
+}
 
 // Formats into a stack buffer when the text fits (the usual case) and into a
 // heap string otherwise, so long file names are never cut off.
@@ -35,6 +45,7 @@ void format_and_send(const char* format, va_list args, Sink&& sink) {
 
 void send(std::atomic<ReportCallback>& channel, const char* text) {
     std::lock_guard lock(report_mutex);
+    erase_progress_locked();
     channel.load(std::memory_order_acquire)(text);
 }
 
@@ -48,6 +59,27 @@ void write_to_stdout(const char* text) {
 void write_to_stderr(const char* text) {
     std::fputs(text, stderr);
     std::fflush(stderr);
+}
+
+void rptProgressEnable(bool on) {
+    std::lock_guard lock(report_mutex);
+    if (!on) erase_progress_locked();
+    progress_enabled.store(on, std::memory_order_relaxed);
+}
+
+void rptProgress(const char* text) {
+    if (!progress_enabled.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(report_mutex);
+    std::fputs("\r", stderr);
+    std::fputs(text, stderr);
+    std::fputs("\033[K", stderr);
+    std::fflush(stderr);
+    progress_shown = true;
+}
+
+void rptProgressErase() {
+    std::lock_guard lock(report_mutex);
+    erase_progress_locked();
 }
 
 void rptSetUserCB(ReportCallback callback) {

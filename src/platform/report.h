@@ -30,6 +30,16 @@ void rptWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // text would have had, like vsnprintf.
 int AL_vsnprintf(char* buffer, std::size_t size, const char* format, va_list args);
 
+// The progress line: one line on standard error, redrawn in place while a
+// render runs and erased before any other report is written, so it never
+// mixes with them. Off until enabled; whoever enables it makes sure standard
+// error is a terminal (a pipe or a file never receives it).
+void rptProgressEnable(bool on);
+// Shows `text` (one line, no newline) in place of the line shown before.
+void rptProgress(const char* text);
+// Erases the line, if one is shown.
+void rptProgressErase();
+
 // The default callbacks, for callers that wrap them.
 void write_to_stdout(const char* text);
 void write_to_stderr(const char* text);

@@ -6,7 +6,10 @@
 // A sample is a pure function of its position and seed (the corner
 // samples included, which read the list of the pixel they lie in), so a
 // row comes out the same whichever direction it runs and wherever tiles
-// start: images do not depend on the worker count or the tile size.
+// start: images do not depend on the worker count or the tile size. Seeds
+// and jitter count columns from the image's left edge, not the window's, so
+// a window rendered alone (a split frame on a render farm) gives the pixels
+// the whole frame has there.
 #include <algorithm>
 #include <cfloat>
 #include <chrono>
@@ -50,8 +53,8 @@ struct JitteredSample {
     std::int64_t sx, sy;
 };
 
-// The n × n jittered positions of pixel (i, y), in visit order.
-int jittered_positions(const RR_SampleNode& node, std::int32_t i, std::int32_t y,
+// The n × n jittered positions of pixel (x, y), in visit order.
+int jittered_positions(const RR_SampleNode& node, std::int32_t x, std::int32_t y,
                        JitteredSample* visit) {
     const JitterTables& tables = jitter_tables();
     const int n = static_cast<int>(std::sqrt(static_cast<double>(node.aa_max)) + 1e-9);
@@ -62,7 +65,7 @@ int jittered_positions(const RR_SampleNode& node, std::int32_t i, std::int32_t y
         const int k = order[static_cast<std::size_t>(j)];
         const int c = k % n, r = k / n;
         JitteredSample s;
-        s.sx = static_cast<std::int64_t>(n) * i + c;
+        s.sx = static_cast<std::int64_t>(n) * x + c;
         s.sy = static_cast<std::int64_t>(n) * y + r;
         s.dx = (c + tables.jitter[s.sy & 1023]) / n;
         s.dy = (r + tables.jitter[s.sx & 1023]) / n;
@@ -106,7 +109,7 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
     const double time = sample_time();
     std::int32_t m = node.aa_min + 1;
     std::int32_t M = node.aa_max + 1;
-    const bool reduced = options.reduced_samples && reduced_sample_flag(i, y);
+    const bool reduced = options.reduced_samples && reduced_sample_flag(x, y);
     if (reduced) m = std::min(m, 5), M = std::min(M, 5);
     m = std::min(m, M);
     node.pixel_started = 0;
@@ -137,7 +140,7 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
         if (c.colour[0] == kUnsampledCorner) {
             const BucketCell* list = bucket_at(grid, c.cy, c.cx);
             *c.depth = take_sample(node, list, c.cx + 0.001, c.cy + 0.001, time,
-                                   sample_seed(tables, c.cx - node.x_left, c.cy), c.colour);
+                                   sample_seed(tables, c.cx, c.cy), c.colour);
             if (c.missed) *c.missed = node.missed;
         }
         depth = std::min(depth, *c.depth);
@@ -169,7 +172,7 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
 
     if (M > 1) {
         JitteredSample visit[kMaxGridSamples];
-        const int cells = jittered_positions(node, i, y, visit);
+        const int cells = jittered_positions(node, x, y, visit);
         const BucketCell* list = bucket_at(grid, y, x);
         auto take = [&](int from, int to) {
             for (int k = from; k <= to && k < cells; ++k) {

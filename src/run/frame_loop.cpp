@@ -21,8 +21,10 @@
 #include "platform/stopwatch.h"
 #include "render/rows.h"
 #include "run/diagnostics.h"
+#include "run/farm_frames.h"
 #include "run/frame_schedule.h"
 #include "run/post_program.h"
+#include "run/progress.h"
 #include "run/signals.h"
 #include "run/startup.h"
 #include "run/unbuilt_settings.h"
@@ -87,8 +89,12 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     if (passes.open_outputs) passes.open_outputs(camera);
 
     if (passes.prepare_render) passes.prepare_render(camera);
-    install_render_pass(passes.camera_pass);
+    RenderPass pass = passes.camera_pass;
+    pass.tile_finished = progress_tile_finished;
+    install_render_pass(pass);
+    progress_pass_started(frame, tile_layout().count);
     run_pass();
+    progress_pass_finished();
 
     if (passes.release_shadow_lookups) passes.release_shadow_lookups();
     if (passes.close_outputs) passes.close_outputs();
@@ -125,6 +131,8 @@ int frame_loop(std::int64_t run_start) {
     if (double step = schedule.stalled_step(stalled_frame); step != 0)
         fatal("The frame step %g is too small to advance from frame %g\n", step, stalled_frame);
     start_workers(decide_worker_count());
+    start_farm_frames();
+    start_progress_display();
 
     FrameTime next;
     while (schedule.next(next)) {
@@ -135,6 +143,11 @@ int frame_loop(std::int64_t run_start) {
 
         set_shutter(options);
         evaluate_frame_scene();
+        if (farm_frame_done(next.time, next.extension, next.parity)) {
+            release_frame_objects();
+            rewind_arena(pass_arena());
+            continue;
+        }
 
         bool maps_built = false;
         if (frame_passes().shadow_pass) {
@@ -158,6 +171,7 @@ int frame_loop(std::int64_t run_start) {
         rptUser("\n");
     }
 
+    finish_farm_frames();
     restore_signal_handlers();
     report_elapsed_time(wall_seconds() - run_start, "Total Render");
     clear_cameras();

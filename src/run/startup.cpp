@@ -17,6 +17,7 @@
 #include "platform/input_stream.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
+#include "run/farm_frames.h"
 #include "run/option_pass.h"
 #include "run/stages.h"
 #include "run/subsystems.h"
@@ -176,7 +177,8 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
 
     if (options.delete_input && !state.input_name.empty()) oxFileDelete(state.input_name);
 
-    if (!given.animation) options.animation = options.startframe != options.endframe;
+    if (!given.animation)
+        options.animation = options.startframe != options.endframe || farm_chunk_of_animation();
     if (!given.startextension && !second.startextension_given)
         options.startextension = static_cast<std::int32_t>(options.startframe);
     if (!given.byextension && !second.byextension_given) {

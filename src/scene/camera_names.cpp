@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,17 @@ constexpr int kMaxExtensionSize = 20;
 bool ends_with(const std::string& name, std::string_view extension) {
     return extension.size() == 4 && name.size() >= 4 &&
            std::string_view(name).substr(name.size() - 4) == extension;
+}
+
+// A render farm that splits a frame into windows renders each window under
+// the frame's names plus a suffix of its own, until the windows are
+// assembled into the frame's files (docs/farm.md).
+const std::string& window_suffix() {
+    static const std::string suffix = [] {
+        const char* text = std::getenv("SKYLOOM_OUTPUT_SUFFIX");
+        return std::string(text != nullptr ? text : "");
+    }();
+    return suffix;
 }
 
 }  // namespace
@@ -97,11 +109,13 @@ void form_output_names(CameraRecord& r, bool fields, int parity, bool number_fra
     r.image_name.clear();
     r.matte_name.clear();
     r.depth_name.clear();
+    const std::string& window = window_suffix();
     if (!r.pix.empty())
-        r.image_name = image_output_name(r.pix, suffix, extension, options.extensionformat);
-    if (!r.mask.empty()) r.matte_name = r.mask + suffix;
+        r.image_name =
+            image_output_name(r.pix, suffix, extension, options.extensionformat) + window;
+    if (!r.mask.empty()) r.matte_name = r.mask + suffix + window;
     if (!r.depth_file.empty()) {
-        r.depth_name = r.depth_file + suffix;
+        r.depth_name = r.depth_file + suffix + window;
     } else if (r.depth_of_field) {
         // Depth of field blurs the image by its depths, so it needs a depth
         // file even when the scene asks for none.

@@ -10,6 +10,7 @@
 namespace sky {
 
 BumpArena::~BumpArena() {
+    finalise_from(0);
     for (Block& block : blocks_) SKY_FREE(block.data);
 }
 
@@ -43,7 +44,16 @@ void* BumpArena::allocate(std::size_t size, std::size_t alignment) {
     }
 }
 
+void BumpArena::finalise_from(std::size_t count) {
+    while (finalisers_.size() > count) {
+        Finaliser last = finalisers_.back();
+        finalisers_.pop_back();
+        last.destroy(last.object);
+    }
+}
+
 void BumpArena::reset() {
+    finalise_from(0);
     for (std::size_t i = 1; i < blocks_.size(); ++i) {
         reserved_ -= blocks_[i].size;
         SKY_FREE(blocks_[i].data);
@@ -53,6 +63,7 @@ void BumpArena::reset() {
 }
 
 void BumpArena::rewind(Mark mark) {
+    finalise_from(mark.finalisers);
     current_ = mark.block;
     used_ = mark.used;
 }

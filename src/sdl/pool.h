@@ -3,11 +3,14 @@
 // run, so it comes from bump allocators that never free one object at a time.
 // Building a big list can rewind the allocator to a mark: a list item whose
 // value was folded into a packed array gives back the nodes that spelt it.
+// The few records that own heap memory of their own (a texture's evaluated
+// file names and images) are destroyed when their memory is given back.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace sky {
@@ -24,14 +27,18 @@ public:
 
     template <typename T>
     T* make() {
-        return new (allocate(sizeof(T), alignof(T))) T();
+        T* object = new (allocate(sizeof(T), alignof(T))) T();
+        if constexpr (!std::is_trivially_destructible_v<T>)
+            finalisers_.push_back({object, [](void* p) { static_cast<T*>(p)->~T(); }});
+        return object;
     }
 
     struct Mark {
         std::size_t block = 0;
         std::size_t used = 0;
+        std::size_t finalisers = 0;
     };
-    Mark mark() const { return {current_, used_}; }
+    Mark mark() const { return {current_, used_, finalisers_.size()}; }
     // Gives back everything allocated since `mark`. The caller guarantees
     // that nothing allocated since is referenced any more.
     void rewind(Mark mark);
@@ -46,10 +53,18 @@ private:
         std::uint8_t* data;
         std::size_t size;
     };
+    struct Finaliser {
+        void* object;
+        void (*destroy)(void*);
+    };
+    // Destroys, newest first, the objects made since the `count`th.
+    void finalise_from(std::size_t count);
+
     std::size_t block_size_;
     std::vector<Block> blocks_;
-    std::size_t current_ = 0;  // index of the block being filled
-    std::size_t used_ = 0;     // bytes used in it
+    std::vector<Finaliser> finalisers_;  // objects whose destructor must run
+    std::size_t current_ = 0;            // index of the block being filled
+    std::size_t used_ = 0;               // bytes used in it
     std::size_t reserved_ = 0;
 };
 

@@ -2,7 +2,10 @@
 // through the image library, and its output is checked with OpenImageIO.
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -186,6 +189,184 @@ TEST(SkyloomConvert, FailuresNameTheFileOnOneLineAndExitWithOne) {
         EXPECT_THAT(run.errors, HasSubstr("usage: skyloom-convert INPUT OUTPUT"));
     }
     EXPECT_THAT(convert(dir, {good, out}).errors, Not(HasSubstr("usage")));
+}
+
+// ---------------------------------------------------------------- OpenEXR
+
+struct Exr {
+    std::vector<std::string> names;
+    std::vector<OIIO::TypeDesc> types;
+    int width = 0, height = 0;
+    std::vector<float> values;  // interleaved
+    float at(int pixel, const std::string& channel) const {
+        const auto c = std::find(names.begin(), names.end(), channel) - names.begin();
+        return values[static_cast<std::size_t>(pixel) * names.size() + c];
+    }
+};
+
+Exr read_exr(const std::string& name) {
+    Exr result;
+    auto input = OIIO::ImageInput::open(name);
+    if (!input) {
+        ADD_FAILURE() << OIIO::geterror();
+        return result;
+    }
+    const OIIO::ImageSpec& spec = input->spec();
+    EXPECT_STREQ(input->format_name(), "openexr");
+    result.names = spec.channelnames;
+    for (int c = 0; c < spec.nchannels; ++c) result.types.push_back(spec.channelformat(c));
+    result.width = spec.width;
+    result.height = spec.height;
+    result.values.resize(spec.image_pixels() * spec.nchannels);
+    EXPECT_TRUE(
+        input->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, result.values.data()));
+    return result;
+}
+
+void write_depth(const std::string& name, std::uint32_t magic, int width, int height,
+                 const std::vector<float>& values) {
+    Bytes bytes(8 + values.size() * 4);
+    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<std::uint8_t>(magic >> (8 * k));
+    bytes[4] = width & 255, bytes[5] = width >> 8, bytes[6] = height & 255, bytes[7] = height >> 8;
+    std::memcpy(bytes.data() + 8, values.data(), values.size() * 4);  // little-endian host
+    write_bytes(name, bytes);
+}
+
+TEST(SkyloomConvertExr, DepthFilesBecomeAFloatZChannelOfTheSameDistances) {
+    ScratchDir dir;
+    const int width = 5, height = 3;
+    const std::vector<float> depths = {0.001f, 1.0f,  2.5f,    1e8f,      7.123456f,
+                                       1e7f,   42.f,  1e8f,    0.333333f, 99999.5f,
+                                       3.0f,   1e-6f, 65504.f, 65520.f,   12.75f};
+    const std::string depth = dir.file("shot_depth.0007");
+    write_depth(depth, 55655, width, height, depths);
+
+    const std::string exr = dir.file("depth.exr");
+    ToolRun run = convert(dir, {depth, exr});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    Exr z = read_exr(exr);
+    ASSERT_EQ(z.names, std::vector<std::string>{"Z"});
+    EXPECT_EQ(z.types[0], OIIO::TypeDesc::FLOAT);  // even under --half: distances stay exact
+    ASSERT_EQ(z.width * z.height, width * height);
+    for (int i = 0; i < width * height; ++i) {
+        if (depths[i] == 1e8f)
+            EXPECT_TRUE(std::isinf(z.at(i, "Z")) && z.at(i, "Z") > 0) << i;
+        else
+            EXPECT_EQ(z.at(i, "Z"), depths[i]) << i;
+    }
+
+    // A far value stands in for "nothing seen", and only there.
+    ASSERT_EQ(convert(dir, {"--half", "--far", "5000", depth, exr}).status, 0);
+    z = read_exr(exr);
+    for (int i = 0; i < width * height; ++i)
+        EXPECT_EQ(z.at(i, "Z"), depths[i] == 1e8f ? 5000.0f : depths[i]) << i;
+}
+
+TEST(SkyloomConvertExr, ARendersImageMatteAndDepthGoIntoOneFile) {
+    ScratchDir dir;
+    const std::string scene = dir.file("s.sdl");
+    const std::string text =
+        "DEFINITION resolution = 24 16; triple target (0, 0.8, 0);\n"
+        "shader grey (model = lambert, color = (120, 130, 140));\n"
+        "light fill (model = ambient, intensity = 0.5);\n"
+        "patch ground (shader = (grey), uknots = (0, 1), vknots = (0, 1), divisions = (1, 1),\n"
+        " cvs = ((cv((-6, 0, -6), 1), cv((-6, 0, 6), 1)), (cv((6, 0, -6), 1), cv((6, 0, 6), "
+        "1))));\n"
+        "MODEL camera (pix = \"a\", mask = \"m\", depth_file = \"d\", eye = (4.5, 3.5, 6),\n"
+        " view = target, aov = 45); instance fill (); instance ground ();\n";
+    write_bytes(scene, Bytes(text.begin(), text.end()));
+    const std::string command =
+        "cd '" + dir.file("") + "' && " + SKYLOOM_BINARY + " -q1 s.sdl >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    const std::string exr = dir.file("a.exr");
+    ToolRun run = convert(dir, {"--float", "--matte", dir.file("m"), "--depth", dir.file("d"),
+                                dir.file("a.qrl"), exr});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    Exr all = read_exr(exr);
+    EXPECT_EQ(all.names, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
+    for (const OIIO::TypeDesc& type : all.types) EXPECT_EQ(type, OIIO::TypeDesc::FLOAT);
+
+    FBhandle* in =
+        FBopen(dir.file("a.qrl").c_str(), FB_READ_IMAGE, FB_FORMAT_ANY, 0, 0, 0, 0, 0, 90.0);
+    ASSERT_NE(in, nullptr);
+    Bytes image(24 * 16 * 4);
+    FBread(in, image.data());
+    FBclose(in);
+    in = FBopen(dir.file("m").c_str(), FB_READ_IMAGE, FB_FORMAT_ANY, 0, 0, 0, 0, 0, 90.0);
+    ASSERT_NE(in, nullptr);
+    Bytes matte(24 * 16 * 4);
+    FBread(in, matte.data());
+    FBclose(in);
+    const Bytes depth = read_bytes(dir.file("d"));
+    int seen = 0;
+    for (int i = 0; i < 24 * 16; ++i) {
+        EXPECT_EQ(all.at(i, "R"), image[i * 4] / 255.0f);
+        EXPECT_EQ(all.at(i, "B"), image[i * 4 + 2] / 255.0f);
+        EXPECT_EQ(all.at(i, "A"), matte[i * 4 + 3] / 255.0f);
+        float z;
+        std::memcpy(&z, depth.data() + 8 + i * 4, 4);
+        if (z >= 1e8f) {
+            EXPECT_TRUE(std::isinf(all.at(i, "Z")));
+        } else {
+            ++seen;
+            EXPECT_EQ(all.at(i, "Z"), z);
+        }
+    }
+    EXPECT_GT(seen, 0);
+
+    // Half colour by default: within half precision, Z still exact.
+    ASSERT_EQ(
+        convert(dir, {"--matte", dir.file("m"), "--depth", dir.file("d"), dir.file("a.qrl"), exr})
+            .status,
+        0);
+    Exr half = read_exr(exr);
+    EXPECT_EQ(half.types[0], OIIO::TypeDesc::HALF);
+    EXPECT_EQ(half.types[4], OIIO::TypeDesc::FLOAT);
+    for (int i = 0; i < 24 * 16; ++i) {
+        EXPECT_NEAR(half.at(i, "G"), all.at(i, "G"), 1e-3);
+        EXPECT_EQ(half.at(i, "Z"), all.at(i, "Z"));
+    }
+    // A matte alone is an alpha channel.
+    ASSERT_EQ(convert(dir, {dir.file("m"), exr}).status, 0);
+    EXPECT_EQ(read_exr(exr).names, std::vector<std::string>{"A"});
+}
+
+TEST(SkyloomConvertExr, WhatCannotBecomeAnExrIsRefusedWithoutOutput) {
+    ScratchDir dir;
+    const std::string integer = dir.file("int_depth");
+    write_depth(integer, 56655, 2, 2, {1, 2, 3, 4});
+    const std::string small = dir.file("small_depth");
+    write_depth(small, 55655, 2, 2, {1, 2, 3, 4});
+    const std::string cut = dir.file("cut_depth");
+    write_depth(cut, 55655, 2, 2, {1, 2, 3, 4});
+    Bytes bytes = read_bytes(cut);
+    bytes.resize(bytes.size() - 3);
+    write_bytes(cut, bytes);
+    const std::string image = dir.file("image.qrl");
+    write_image(image, FB_FORMAT_QRL, 4, 4, 3, Bytes(4 * 4 * 4, 9));
+    const std::string out = dir.file("out.exr");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{integer, out}, integer + ": integer depths (use_lumenfold_depth) hold no distances"},
+        {{cut, out}, cut + ": rows are missing"},
+        {{"--depth", small, image, out}, small + ": 2x2 does not match " + image + " (4x4)"},
+        {{"--matte", image, image, out}, image + ": a matte has one channel, this file has 3"},
+        {{"--far", "deep", small, out}, "--far deep: not a number"},
+        {{"--matte", small, image, dir.file("out.png")}, "need an .exr output"},
+        {{"--sideways", image, out}, "unknown option --sideways"},
+        {{small, small + ".exr", "--float"}, "usage: skyloom-convert"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = convert(dir, c.args);
+        EXPECT_EQ(run.status, 1) << c.message;
+        EXPECT_THAT(run.errors, HasSubstr(c.message));
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.png")));
 }
 
 }  // namespace

@@ -3,15 +3,26 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sky::oiio_api {
 
 // Raised whenever the table changes, so a stale module is refused, not misused.
-inline constexpr int kVersion = 2;
+inline constexpr int kVersion = 3;
 
 struct ReaderInfo {
     int width, height, channels, bits;
     const char* format_name;
+};
+
+// A whole OpenEXR image: `channels` named channels ("R", "G", "B", "A", "Z"),
+// interleaved, rows from the top. Channels named in `half_channels` are
+// stored as half floats, the others as 32-bit floats.
+struct ExrImage {
+    int width, height;
+    std::vector<std::string> channels;
+    std::vector<std::string> half_channels;
+    const float* pixels;
 };
 
 struct Table {
@@ -26,6 +37,7 @@ struct Table {
     bool (*write_row)(void* writer, const void* samples, std::string* error);
     bool (*close_writer)(void* writer, std::string* error);
     void (*destroy_writer)(void* writer);
+    bool (*write_exr)(const std::string& name, const ExrImage& image, std::string* error);
 };
 
 // The name the module exports its table under.

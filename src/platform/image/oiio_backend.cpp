@@ -86,6 +86,11 @@ const oiio_api::Table* table_or_error(std::string* error) {
 
 }  // namespace
 
+bool write_exr_image(const std::string& name, const oiio_api::ExrImage& image, std::string* error) {
+    const oiio_api::Table* table = table_or_error(error);
+    return table != nullptr && table->write_exr(name, image, error);
+}
+
 void start_loading_oiio_module() {
     std::thread([] { module(); }).detach();
 }

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/image/oiio_api.h"
+
 // The module and the renderer each have their own classes of these names:
 // the module's do the work, the renderer's forward to the loaded module.
 #ifdef SKY_OIIO_MODULE
@@ -85,6 +87,10 @@ private:
 }  // namespace SKY_OIIO_SIDE
 
 #ifndef SKY_OIIO_MODULE
+// Writes a whole OpenEXR image of float channels (the conversion tool's
+// compositing output); false with the reason naming the file.
+bool write_exr_image(const std::string& name, const oiio_api::ExrImage& image, std::string* error);
+
 // Loads the module on a thread of its own, so that a render reading a large
 // scene finds it loaded when it opens its first image instead of waiting
 // for OpenImageIO and the libraries it pulls in. A failure is kept and

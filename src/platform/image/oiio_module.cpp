@@ -686,9 +686,51 @@ void destroy_writer(void* writer) {
     delete static_cast<Writer*>(writer);
 }
 
+bool write_exr(const std::string& name, const oiio_api::ExrImage& image, std::string* error) {
+    configure_once();
+    try {
+        auto output = create_output("openexr", name, error);
+        if (!output) return false;
+        const int channels = static_cast<int>(image.channels.size());
+        OIIO::ImageSpec spec(image.width, image.height, channels, OIIO::TypeDesc::FLOAT);
+        spec.channelnames = image.channels;
+        spec.channelformats.clear();
+        spec.alpha_channel = -1;
+        spec.z_channel = -1;
+        for (int c = 0; c < channels; ++c) {
+            const std::string& channel = image.channels[static_cast<std::size_t>(c)];
+            const bool half = std::find(image.half_channels.begin(), image.half_channels.end(),
+                                        channel) != image.half_channels.end();
+            spec.channelformats.push_back(half ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
+            if (channel == "A") spec.alpha_channel = c;
+            if (channel == "Z") spec.z_channel = c;
+        }
+        spec.attribute("compression", "zip");
+        if (!output->open(name, spec)) {
+            set_error(error, name, "cannot create file: " + collect_error(output->geterror()));
+            return false;
+        }
+        const bool written = output->write_image(OIIO::TypeDesc::FLOAT, image.pixels);
+        std::string why = written ? "" : collect_error(output->geterror());
+        if (!output->close() && written) why = collect_error(output->geterror());
+        if (!why.empty() || !written) {
+            set_error(error, name, "cannot write file: " + why);
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        set_error(error, name, std::string("OpenImageIO failed: ") + e.what());
+    } catch (...) {
+        set_error(error, name, "OpenImageIO failed");
+    }
+    return false;
+}
+
 constexpr oiio_api::Table kTable = {
-    oiio_api::kVersion,         open_reader, destroy_reader, reader_info,  read_row,
-    create_writer_by_extension, writer_info, write_row,      close_writer, destroy_writer,
+    oiio_api::kVersion, open_reader, destroy_reader,
+    reader_info,        read_row,    create_writer_by_extension,
+    writer_info,        write_row,   close_writer,
+    destroy_writer,     write_exr,
 };
 
 }  // namespace
