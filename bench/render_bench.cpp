@@ -1,7 +1,7 @@
 // The phases of a whole render of one scene file, timed apart: the parse,
-// tessellation with bucket entry, and sampling, with the samples per pixel
-// and the peak memory of the process. Run by render_bench.py, one process
-// per scene, on the knot scenes it generates.
+// the depth maps of the shadow pass, tessellation with bucket entry, and
+// sampling, with the samples per pixel and the peak memory of the process. Run by render_bench.py,
+// one process per scene, on the knot scenes it generates.
 //
 //     skyloom_render_bench scene.sdl [workers]
 //
@@ -24,6 +24,7 @@
 #include "geometry/object_queue.h"
 #include "platform/input_stream.h"
 #include "render/rows.h"
+#include "render/shadow_pass.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_objects.h"
@@ -68,6 +69,7 @@ int run(const char* path, int workers) {
     install_shading_hooks();
     install_geometry_passes();
     install_render_passes();
+    install_shadow_passes();
     set_row_sink(drop_row);
 
     auto start = std::chrono::steady_clock::now();
@@ -96,11 +98,22 @@ int run(const char* path, int workers) {
     WorkerCrew crew(workers);
     start = std::chrono::steady_clock::now();
     evaluate_frame_scene();
+    const double evaluation = seconds_since(start);
+
+    FramePasses& passes = frame_passes();
+    start = std::chrono::steady_clock::now();
+    set_shadow_pass(true);
+    const bool maps = passes.shadow_pass();
+    set_shadow_pass(false);
+    reset_scratch_pools();
+    const double shadows = seconds_since(start);
+
     CameraEntry* entry = select_next_camera(nullptr, 0);
     if (entry == nullptr) return 1;
     CameraRecord& camera = *entry->evaluated;
-    if (frame_passes().prepare_lights) frame_passes().prepare_lights(camera);
-    const double evaluation = seconds_since(start);
+    if (passes.prepare_lights) passes.prepare_lights(camera);
+    if (maps) passes.rebuild_object_lists();
+    passes.prepare_shadow_lookups(camera);
 
     const double geometry = pass(camera, false);
     reset_sample_counts();
@@ -113,9 +126,9 @@ int run(const char* path, int workers) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf(
-        "%s: parse %.3f s, evaluation %.3f s, tessellation+entry %.3f s, sampling %.3f s, "
-        "%.2f samples/pixel, peak %.0f MB\n",
-        path, parse, evaluation, geometry, full - geometry, samples / pixels,
+        "%s: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, tessellation+entry %.3f s, "
+        "sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
+        path, parse, evaluation, shadows, geometry, full - geometry, samples / pixels,
         usage.ru_maxrss / 1024.0);
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Renders the knot benchmark scenes and reports, per triangle count, the
-whole run of `skyloom` (wall time and peak memory) and the phases of the
-same render timed apart by skyloom_render_bench.
+whole run of `skyloom` (wall time and peak memory) with the spot light's
+shadow and without it (the same scene with shadow = FALSE), and the phases
+of the shadowed render timed apart by skyloom_render_bench.
 
     python3 bench/render_bench.py BUILD_DIR [N ...]      (default N: 10k 100k 1M)
 
@@ -44,14 +45,26 @@ def main():
     with tempfile.TemporaryDirectory() as out:
         for n in sizes:
             subprocess.run([sys.executable, GENERATOR, n, out], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run([sys.executable, GENERATOR, n, out, "--no-shadow"], check=True,
+                           stdout=subprocess.DEVNULL)
             scene = os.path.join(out, "knot_%s.sdl" % n)
-            # The best of three whole runs; peak memory of each is a fresh process.
-            runs = [whole_run(skyloom, scene, 2) for _ in range(3)]
-            best = min(r[0] for r in runs)
-            peak = max(r[1] for r in runs)
+            plain = os.path.join(out, "knot_%s_noshadow.sdl" % n)
+            # Three whole runs of each, alternating; medians. Peak memory of
+            # each is a fresh process.
+            runs = {scene: [], plain: []}
+            for _ in range(3):
+                for which in (scene, plain):
+                    runs[which].append(whole_run(skyloom, which, 2))
+            median = {k: sorted(r[0] for r in v)[1] for k, v in runs.items()}
+            peak = {k: max(r[1] for r in v) for k, v in runs.items()}
             detail = subprocess.run([phases, scene, "2"], capture_output=True, text=True, check=True)
-            line = re.sub(r"^.*?: ", "", detail.stdout.strip())
-            print("N=%-5s whole run %.3f s (best of 3), peak %.0f MB | %s" % (n, best, peak, line))
+            # The last line: the maps' statistics print their memory line first.
+            line = re.sub(r"^.*?: ", "", detail.stdout.strip().splitlines()[-1])
+            print("N=%-5s whole run %.3f s with shadows, %.3f s without (x%.2f, medians of 3), "
+                  "peak %.0f MB / %.0f MB (+%.0f MB) | %s"
+                  % (n, median[scene], median[plain], median[scene] / median[plain], peak[scene],
+                     peak[plain], peak[scene] - peak[plain], line))
+            os.remove(plain)
             os.remove(scene)
 
 

@@ -34,7 +34,8 @@ def main():
     patches, points = read_teapot(sys.argv[1])
     out = sys.stdout
     out.write("/* The Utah teapot (Martin Newell, 1975) as its 32 bicubic Bezier patches,\n"
-              "   lit by a spot light from above and an ambient light. Written by\n"
+              "   on a floor, lit by a spot light from above that casts the teapot's\n"
+              "   shadow, and an ambient light. Written by\n"
               "   tools/teapot_to_sdl.py.\n"
               "   Render: skyloom examples/teapot.sdl   (writes teapot.qrl) */\n")
     out.write("DEFINITION\n")
@@ -49,6 +50,10 @@ def main():
               "           shine_along = (-0.5, 0.4, -1), spread = 50, penumbra = 6,\n"
               "           shadow = ON, use_shadow_map = ON, shadow_resolution = 1024);\n")
     out.write("light fill (model = ambient, intensity = 0.2);\n")
+    out.write("shader stone (model = lambert, color = (150, 160, 175), diffuse = 0.9);\n")
+    out.write("patch ground (shader = (stone), uknots = (0, 1), vknots = (0, 1), divisions = (1, 1),\n"
+              "             cvs = ((cv((-9, -9, 0), 1), cv((-9, 9, 0), 1)),\n"
+              "                    (cv((9, -9, 0), 1), cv((9, 9, 0), 1))));\n")
     for n, patch in enumerate(patches):
         rows = []
         for r in range(4):
@@ -61,6 +66,7 @@ def main():
     out.write("camera (pix = \"teapot\", eye = (6, -7, 5), view = target, aov = 50);\n")
     out.write("{ translate (4, -3, 8); instance key (); }\n")
     out.write("instance fill ();\n")
+    out.write("instance ground ();\n")
     for n in range(len(patches)):
         out.write("instance piece%d ();\n" % n)
 

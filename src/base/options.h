@@ -36,7 +36,7 @@ struct RenderOptions {
     // The rendered window in pixels: the scene's, then -x, -w, -y, -h, then
     // scaled with the resolution. Read by the tiles, the caster, bucket entry
     // and the outputs, printed in the start-up summary and published to the
-    // SDL variables of the same names. The shadow pass, once built, swaps in
+    // SDL variables of the same names. The shadow pass swaps in
     // its own window for each depth map and restores this one.
     std::int32_t xleft = 0;
     std::int32_t xright = 644;
@@ -214,12 +214,13 @@ struct RenderOptions {
     // Render normally outside the viewport: the scene's, -v. Read by the
     // caster.
     bool ignore_filmgate = false;
-    // Invisible objects still cast shadows: the scene's. Kept for the shadow
-    // depth maps, which do not read it yet.
+    // Invisible objects still cast shadows: the scene's. Read by the depth
+    // maps' object filter (render/shadow_pass.cpp).
     bool invisible_objects_cast_shadows = false;
-    // Shadow depth maps on disk (-K) and kept in memory after the first read
-    // (-k), from the scene or the command line. Kept for the shadow depth
-    // maps; start-up prints its remark for spot_memory.
+    // Shadow depth maps written to files named after their lights (-K) and
+    // kept in memory from the frame that built them (-k), from the scene or
+    // the command line. Read by the shadow pass (render/shadow_pass.cpp);
+    // start-up prints its remark for spot_memory.
     std::int32_t spot_depth = 0;
     bool spot_memory = false;
     // Gamma correction of output bytes: on when the scene's

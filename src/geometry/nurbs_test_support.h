@@ -58,7 +58,8 @@ inline std::vector<NurbsSurface> read_teapot(const char* path) {
     text << in.rdbuf();
     const std::string scene = text.str();
     std::vector<WeightedPoint> points;
-    for (std::size_t at = scene.find("cv(("); at != std::string::npos;
+    // The teapot's own patches, not the floor it stands on.
+    for (std::size_t at = scene.find("cv((", scene.find("patch piece")); at != std::string::npos;
          at = scene.find("cv((", at + 4)) {
         WeightedPoint p;
         char comma = 0, close = 0;

@@ -27,6 +27,9 @@
 #include "scene/camera.h"
 #include "scene/scene_objects.h"
 #include "scene/transform.h"
+#include "sdl/types.h"
+#include "shading/light.h"
+#include "shading/shader.h"
 
 namespace sky {
 namespace {
@@ -85,10 +88,48 @@ bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const Transfo
     return !(view.screen.perspective && behind > 0 && behind < 8);
 }
 
-void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView& view) {
+// A shader that lets all light through casts no shadow.
+bool lets_shadows_through(const RenderObject& object, const GeometryCommon& geometry) {
+    if (geometry.shaders.empty()) return false;
+    std::size_t slot =
+        object.type == SDL_POLYSET ? static_cast<std::size_t>(object.shader_slot) : 0;
+    if (slot >= geometry.shaders.size()) slot = 0;
+    ObjectValue value;
+    if (!AR_evaluate(SDL_SHADER, &value, geometry.shaders[slot], nullptr)) return false;
+    const RR_Shader* shader = shader_of(value);
+    if (shader == nullptr || shader->info == nullptr) return false;
+    const TexturedColour& t = shader->info->transparency;
+    return t.texture == nullptr && t.colour.x >= 255.0f && t.colour.y >= 255.0f &&
+           t.colour.z >= 255.0f;
+}
+
+// Extends `box` by the world corners of an object-space bound; false when
+// the bound was never computed.
+bool add_world_bound(double box[6], const GeometryCommon& geometry,
+                     const TransformValue& placement) {
+    const double* b = geometry.bound;
+    if (std::all_of(b, b + 6, [](double v) { return v == 0; }) || b[0] > b[1]) return false;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Triple object{static_cast<float>(b[corner & 1]),
+                            static_cast<float>(b[2 + ((corner >> 1) & 1)]),
+                            static_cast<float>(b[4 + ((corner >> 2) & 1)])};
+        float w = 1;
+        const Triple world = transform_point(object, placement.model, &w);
+        if (std::fabs(w) < 1e-6f) continue;
+        const double p[3] = {world.x / w, world.y / w, world.z / w};
+        for (int axis = 0; axis < 3; ++axis) {
+            box[2 * axis] = std::min(box[2 * axis], p[axis]);
+            box[2 * axis + 1] = std::max(box[2 * axis + 1], p[axis]);
+        }
+    }
+    return true;
+}
+
+void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView& view,
+                 const PassFilter& filter) {
     const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
     // An object the evaluation could not make has nothing to show.
-    if (!object.visible || geometry == nullptr || !geometry->active) return;
+    if (!pass_renders(object, filter)) return;
     ScreenRange range;
     bool known = add_bound(range, *geometry, object.placement, view);
     if (known && object.moving && object.has_close && object.close_geometry)
@@ -157,14 +198,56 @@ void queue_tile_objects(std::span<Tile> tiles) {
     }
 }
 
-void queue_camera_objects(const CameraRecord& camera) {
-    set_geometry_view(camera);
+bool pass_renders(const RenderObject& object, const PassFilter& filter) {
+    const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
+    if (geometry == nullptr) return false;
+    const bool visible = object.visible && geometry->active;
+    if (filter.light == nullptr) return visible;
+    if (!visible && !filter.invisible_cast_shadows) return false;
+    if (!object.shadows) return false;
+    if (filter.linked_only && filter.light->exclusive &&
+        !Ar_object_links_light(object, filter.light->light))
+        return false;
+    return !lets_shadows_through(object, *geometry);
+}
+
+bool pass_objects_bound(const PassFilter& filter, double box[6]) {
+    for (int axis = 0; axis < 3; ++axis) box[2 * axis] = INFINITY, box[2 * axis + 1] = -INFINITY;
+    bool any = false;
+    ObjectList& objects = frame_objects();
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const RenderObject& object = objects[i];
+        if (!pass_renders(object, filter)) continue;
+        any = add_world_bound(box, *static_cast<const GeometryCommon*>(object.geometry),
+                              object.placement) ||
+              any;
+        if (object.moving && object.has_close && object.close_geometry)
+            add_world_bound(box, *static_cast<const GeometryCommon*>(object.close_geometry),
+                            object.close_placement);
+    }
+    return any;
+}
+
+namespace {
+
+void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filter) {
+    set_geometry_view(view_record);
     std::span<Tile> tiles = tile_list();
     for (Tile& tile : tiles) tile.objects.clear();
     ObjectList& objects = frame_objects();
     for (std::size_t i = 0; i < objects.size(); ++i)
-        list_object(objects[i], tiles, geometry_view());
+        list_object(objects[i], tiles, geometry_view(), filter);
     queue_tile_objects(tiles);
+}
+
+}  // namespace
+
+void queue_camera_objects(const CameraRecord& camera) {
+    queue_pass_objects(camera, PassFilter{});
+}
+
+void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
+    queue_pass_objects(light_view, filter);
 }
 
 int Mp_query_object_queue(const RenderObject* object) {

@@ -11,9 +11,29 @@
 
 namespace sky {
 
+struct AR_LightInfo;
 struct CameraRecord;
 struct ObjectTriangles;
 struct RenderObject;
+
+// Which of the frame's objects a pass renders. A camera renders the visible
+// objects. A depth map renders the objects that cast shadows: invisible ones
+// only when `invisible_cast_shadows`, never those whose shader lets shadows
+// through entirely, and, for a light that lights only the objects linking
+// it, only those when `linked_only`.
+struct PassFilter {
+    const AR_LightInfo* light = nullptr;  // null: a camera pass
+    bool invisible_cast_shadows = false;
+    bool linked_only = false;
+};
+
+// Whether the pass renders `object`.
+bool pass_renders(const RenderObject& object, const PassFilter& filter);
+
+// The world box (xmin, xmax, ymin, ymax, zmin, zmax) around what the pass
+// renders, both ends of a moving object included; false when it renders
+// nothing whose bound is known.
+bool pass_objects_bound(const PassFilter& filter, double box[6]);
 
 // Answers of Mp_query_object_queue.
 enum ObjectQueueAnswer : int {
@@ -30,6 +50,10 @@ void queue_tile_objects(std::span<Tile> tiles);
 // then each visible object into the lists of the tiles its projected bound
 // reaches (every tile when the bound cannot be projected), then queued.
 void queue_camera_objects(const CameraRecord& camera);
+
+// Main thread, before a depth map's pass: the same for the objects the
+// filter lets through, seen from the light's view.
+void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter);
 
 // Frees what is left of the queued objects' triangles and forgets them.
 void release_object_queue();

@@ -72,6 +72,22 @@ struct ScreenTriangle {
     ScreenTriangle* next;  // the object's previous triangle
 };
 
+// Where the screen point (x, y) falls on a triangle: its weights s (of P1)
+// and t (of P2) and the depth there; false when the point lies outside the
+// closed triangle.
+struct TriangleHit {
+    float s, t, depth;
+};
+inline bool hit_triangle(const ScreenTriangle& triangle, float x, float y, TriangleHit& hit) {
+    const float u = x - triangle.x0, v = y - triangle.y0;
+    hit.s = u * triangle.d - v * triangle.c;
+    if (!(hit.s >= 0.0f && hit.s <= 1.0f)) return false;
+    hit.t = v * triangle.a - u * triangle.b;
+    if (!(hit.t >= 0.0f && hit.t <= 1.0f) || hit.s + hit.t > 1.0f) return false;
+    hit.depth = triangle.z0 + hit.s * triangle.dz1 + hit.t * triangle.dz2;
+    return true;
+}
+
 inline constexpr int kTriangleBlockRecords = 625;
 inline constexpr int kVertexBlockRecords = 51;
 inline constexpr int kMotionBlockRecords = 68;

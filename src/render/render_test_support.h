@@ -19,6 +19,7 @@
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "render/rows.h"
+#include "render/shadow_pass.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
@@ -66,6 +67,8 @@ struct RenderSettings {
     int tile_rows = 15;
     // Applied to the options after the scene's settings.
     std::function<void(RenderOptions&)> adjust;
+    // Called with the options once the depth maps are built.
+    std::function<void(const RenderOptions&)> after_maps;
 };
 
 namespace detail {
@@ -93,6 +96,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
     install_shading_hooks();
     install_geometry_passes();
     install_render_passes();
+    install_shadow_passes();
     reset_front_end();
     scene_description().stages.assign(1, StageRecord{});
     if (parse_scene_text(scene) != 0) return image;
@@ -118,14 +122,24 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         scene_clock() = SceneClock{};
         scene_clock().frame = options.frame;
         evaluate_frame_scene();
+        FramePasses& passes = frame_passes();
+        set_shadow_pass(true);
+        const bool maps_built = passes.shadow_pass();
+        set_shadow_pass(false);
+        if (settings.after_maps) settings.after_maps(render_options());
+        reset_scratch_pools();
         CameraEntry* entry = select_next_camera(nullptr, 0);
         if (entry == nullptr) return image;
         CameraRecord& camera = *entry->evaluated;
-        FramePasses& passes = frame_passes();
         if (passes.prepare_lights) passes.prepare_lights(camera);
+        if (maps_built) passes.rebuild_object_lists();
         make_tiles();
         give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
         queue_tiles();
+        double near = camera.near, far = camera.far;
+        if (camera.near == 0 && passes.automatic_clipping(camera, near, far))
+            set_camera_clipping(camera, near, far);
+        passes.prepare_shadow_lookups(camera);
         passes.queue_objects(camera);
         passes.prepare_render(camera);
         reset_sample_counts();
@@ -148,6 +162,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         release_frame_objects();
     }
     clear_cameras();
+    remove_shadow_passes();
     remove_render_passes();
     remove_shading_hooks();
     remove_texture_hooks();

@@ -3,8 +3,7 @@
 // then replaces.
 //
 // Slots no subsystem fills yet (docs/architecture.md keeps the list):
-// FramePasses::shadow_pass, set_up_glow, automatic_clipping,
-// prepare_shadow_lookups, release_shadow_lookups, post_effects;
+// FramePasses::set_up_glow, release_shadow_lookups, post_effects;
 // SceneHooks::motion_bounds, build_texture_placements,
 // evaluate_declared_geometry, evaluate_environment_shader.
 #include "run/subsystems.h"
@@ -13,6 +12,7 @@
 #include "geometry/object_queue.h"
 #include "output/output_context.h"
 #include "render/rows.h"
+#include "render/shadow_pass.h"
 #include "run/link.h"
 #include "scene/scene_hooks.h"
 #include "sdl/animation.h"
@@ -32,6 +32,7 @@ void install_subsystems() {
     install_output_passes();    // image, matte and depth files
     install_render_passes();    // sampling and visibility
     install_link_stages();      // files, rows and progress to the modelling application
+    install_shadow_passes();    // depth maps, their lookups, automatic clipping
 }
 
 }  // namespace sky

@@ -25,6 +25,7 @@ struct Body;
 struct CameraRecord;
 struct PlacedLight;
 struct RenderObject;
+struct ShadowMap;
 
 // The common parameters, by slot. Slots 55 to 57 hold the deformation
 // settings named by synonym pairs, the particle parameters follow from
@@ -157,6 +158,9 @@ struct AR_LightInfo {
     bool has_effects = false;  // glow, halo or flare
     bool has_fog = false;      // light fog
     std::int32_t shadow_samples[kMaxLightWorkers] = {};
+    // A spot light's depth map for this frame, owned by the shadow pass;
+    // null when the light has none.
+    ShadowMap* shadow_map = nullptr;
 
     // World placement (from the model walk): the light's own frame.
     Matrix4 world_from_light;
@@ -324,19 +328,15 @@ bool Ar_light_fog_active();
 // The lights that illuminate `object` for the camera being rendered (empty
 // before prepare_lights or for an object it did not see).
 std::span<const AR_LightInfo* const> Ar_object_lights(const RenderObject& object);
+// Whether the object's light list names the light `light` was evaluated
+// from (false for an object without a list).
+bool Ar_object_links_light(const RenderObject& object, const RR_Light* light);
 // Every light prepared for the camera.
 std::span<const AR_LightInfo* const> Ar_camera_lights();
 
 // Per camera: the placed lights into eye space and the objects' light lists.
 void prepare_camera_lights(const CameraRecord& camera);
 void release_camera_lights();
-
-// The shadow query of a light that casts shadows: the shadowed fraction
-// (0 lit .. 1 shadowed) of the point (eye space) at `distance` from the
-// light. Installed by the shadow-map subsystem; without it nothing is
-// shadowed.
-using ShadowQuery = float (*)(const AR_LightInfo& light, const Triple& eye_point, float distance);
-void set_shadow_query(ShadowQuery query);
 
 // The light front end's hooks (bodies into records, LIGHT values, the model
 // walk and the frame loop).

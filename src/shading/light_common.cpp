@@ -1,7 +1,6 @@
 // The steps the light models share: parameter nodes and their evaluation,
 // the light's colour at a point, shadow transmission and decay, and the
 // light's placement in world and eye space.
-#include <atomic>
 #include <cmath>
 #include <string_view>
 
@@ -10,16 +9,6 @@
 #include "shading/light_internal.h"
 
 namespace sky {
-namespace {
-
-std::atomic<ShadowQuery> installed_query{nullptr};
-
-}  // namespace
-
-void set_shadow_query(ShadowQuery query) {
-    installed_query.store(query);
-}
-
 namespace lights {
 
 bool parse_model_parameter(const ParameterTable& table, void* node, const char* name, Expr* value) {
@@ -74,11 +63,6 @@ float decay_factor(std::int32_t decay, float distance) {
     }
 }
 
-float shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance) {
-    ShadowQuery query = installed_query.load(std::memory_order_relaxed);
-    return query ? query(light, eye_point, distance) : 0.0f;
-}
-
 bool orient(const AR_ShadePoint& point, AR_LightSample& sample) {
     if (point.normal.x == kNoNormal) return true;
     double n_dot_l = dot(point.normal, sample.direction);
@@ -93,22 +77,19 @@ bool orient(const AR_ShadePoint& point, AR_LightSample& sample) {
 }
 
 bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
-                       AR_LightSample& sample) {
+                       AR_LightSample& sample, float shadowed) {
     bool textured = false;
     Triple colour = colour_at(light, point, textured);
     // Shadow: a fully shadowed point still receives `shadow_color` (black
     // by default); in between, each channel moves linearly toward it.
     Triple transmission{1.0f, 1.0f, 1.0f};
-    if (light.casts_shadows) {
-        float s = shadow_fraction(light, point.position, sample.distance);
-        if (s > 0.0f) {
-            const Triple& tint = light.shadow_colour;
-            transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
-                                  1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
-                                  1.0f - s * (1.0f - clamp01(tint.z / 255.0f))};
-            if (transmission.x < 0.001f && transmission.y < 0.001f && transmission.z < 0.001f)
-                return false;
-        }
+    if (const float s = shadowed; s > 0.0f) {
+        const Triple& tint = light.shadow_colour;
+        transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
+                              1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
+                              1.0f - s * (1.0f - clamp01(tint.z / 255.0f))};
+        if (transmission.x < 0.001f && transmission.y < 0.001f && transmission.z < 0.001f)
+            return false;
     }
     if (sample.intensity_only) {
         float mean_transmission = (transmission.x + transmission.y + transmission.z) / 3.0f;

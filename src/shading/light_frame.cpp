@@ -179,6 +179,18 @@ std::span<const AR_LightInfo* const> Ar_object_lights(const RenderObject& object
     return sets[static_cast<std::size_t>(object.light_set)];
 }
 
+bool Ar_object_links_light(const RenderObject& object, const RR_Light* light) {
+    const SceneHooks& hooks = scene_hooks();
+    if (light == nullptr || hooks.object_lights == nullptr) return false;
+    for (Expr* entry : hooks.object_lights(object)) {
+        ObjectValue value;
+        if (entry && entry->type == SDL_LIGHT && AR_evaluate(SDL_LIGHT, &value, entry, nullptr) &&
+            light_of(value) == light)
+            return true;
+    }
+    return false;
+}
+
 void prepare_camera_lights(const CameraRecord& camera) {
     CameraLights& lights = camera_lights();
     lights.all.clear();

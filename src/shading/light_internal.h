@@ -97,15 +97,14 @@ float decay_factor(std::int32_t decay, float distance);
 // The steps of a positional light after its geometry: the N·L test
 // (returns false when the light does not reach the front of the surface and
 // no translucency was asked for), shadow (transmission per channel into
-// `colour`), then `factor` (decay, cone, dropoff) applied. With
+// `colour`: `shadowed` is the fraction of the point in the light's shadow,
+// tinted toward `shadow_color`), then `factor` (decay, cone, dropoff)
+// applied. With
 // intensity_only the scalar answer is left in sample.intensity. Returns
 // false when the light does not reach the point.
 bool orient(const AR_ShadePoint& point, AR_LightSample& sample);
 bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
-                       AR_LightSample& sample);
-
-// The shadowed fraction from the installed shadow query (0 without one).
-float shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance);
+                       AR_LightSample& sample, float shadowed = 0.0f);
 
 // A linear light of no length is reported once per placed light.
 void warn_degenerate_linear(AR_LightInfo& light);

@@ -26,10 +26,6 @@ void warn_unbuilt_light_features(const AR_LightInfo& light) {
     if (p[LIGHT_HALO_TYPE] != 0.0f && p[LIGHT_HALO_INTENSITY] != 0.0f) warn_not_built("light halo");
     if (p[LIGHT_FLARE] != 0.0f && p[LIGHT_FLARE_INTENSITY] != 0.0f) warn_not_built("lens flare");
     if (light.has_fog) warn_not_built("light fog");
-    // The caster shadows through depth maps, and only a spot light that asks
-    // for one gets a map; other lights never cast shadows in it.
-    if (light.kind == LIGHT_SPOT && light.casts_shadows && p[LIGHT_USE_SHADOW_MAP] != 0.0f)
-        warn_not_built("shadow depth mapping");
 }
 
 }  // namespace sky

@@ -3,7 +3,7 @@
 // prepared for a camera, never per sample, and names what a setting asks
 // for through warn_not_built (base/not_built.h) only when the setting
 // would change the picture: a light that is off, a glow of intensity 0 or
-// a shadow map the caster would not use stays silent.
+// a light fog without intensity stays silent.
 #pragma once
 
 namespace sky {
@@ -14,7 +14,7 @@ struct AR_ShaderInfo;
 // Shader glow, background reflection and displacement of an evaluated shader.
 void warn_unbuilt_shader_features(const AR_ShaderInfo& shader);
 
-// Light glow, halo, lens flare, light fog and shadow depth maps of a light
+// Light glow, halo, lens flare and light fog of a light
 // that is on.
 void warn_unbuilt_light_features(const AR_LightInfo& light);
 

@@ -8,6 +8,7 @@
 #include "platform/report.h"
 #include "sdl/body.h"
 #include "shading/light_internal.h"
+#include "shading/lights/shadow_query.h"
 
 namespace sky::lights {
 namespace {
@@ -106,7 +107,8 @@ constexpr Parameter kSpotRows[] = {
     {.name = "depth_input",
      .type = EXPRESSION,
      .store = SKY_FIELD(SpotLightInfo, depth_input),
-     .description = "A depth map to read instead of rendering it."},
+     .description = "Names the file the depth map is written to: maps are built, never read "
+                    "back."},
     {.name = "depth_output",
      .type = EXPRESSION,
      .store = SKY_FIELD(SpotLightInfo, depth_output),
@@ -248,7 +250,9 @@ int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSa
     if (s.dropoff != 0.0f) factor *= std::pow(cos_theta, s.dropoff);
     factor *= penumbra_fade(s, cos_theta);
     if (factor <= 0.0f) return 0;
-    return finish_positional(light, point, factor, sample) ? 1 : 0;
+    const float shadowed =
+        light.casts_shadows ? spot_shadow_fraction(light, point.position, distance) : 0.0f;
+    return finish_positional(light, point, factor, sample, shadowed) ? 1 : 0;
 }
 
 }  // namespace

@@ -1,0 +1,169 @@
+#include "render/shadow_map.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "base/tiles.h"
+#include "geometry/buckets.h"
+
+namespace sky {
+namespace {
+
+// Two hits closer than this (relative) are one surface met on the shared
+// edge of two of its triangles, not two surfaces.
+constexpr float kSameSurface = 1e-6f;
+
+bool same_surface(float a, float b) {
+    return b > -INFINITY && std::fabs(a - b) <= kSameSurface * std::fabs(b);
+}
+
+// The depth map's value at pixel centre (x, y): the projective depth of the
+// midpoint between the two nearest surfaces (the nearest alone when asked),
+// or nothing. Larger depths are nearer.
+bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, float& depth) {
+    float first = -INFINITY, second = -INFINITY;
+    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+        TriangleHit hit;
+        if (!hit_triangle(*cell->triangle, x, y, hit)) continue;
+        const float z = hit.depth;
+        if (same_surface(z, first)) continue;
+        if (z > first) {
+            second = first;
+            first = z;
+        } else if (z > second && !same_surface(z, second)) {
+            second = z;
+        }
+    }
+    if (nearest_only) {
+        depth = first;
+        return first > -INFINITY;
+    }
+    // A lone surface never shadows itself: it needs a second one behind.
+    if (second == -INFINITY) return false;
+    depth = 0.5f * (first + second);
+    return true;
+}
+
+bool write_all(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, bytes, size);
+        if (done <= 0) return false;
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+void put_float(std::vector<std::uint8_t>& out, float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    for (int k = 0; k < 4; ++k) out.push_back(static_cast<std::uint8_t>(bits >> (8 * k)));
+}
+
+bool write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    const bool written = write_all(fd, bytes.data(), bytes.size());
+    return ::close(fd) == 0 && written;
+}
+
+}  // namespace
+
+float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float d) {
+    const float inverse_z = (d - view.p10) / view.p14;
+    const float ex = -((static_cast<float>(x) + 0.5f) - view.cx) / view.hx / view.p0;
+    const float ey = -((static_cast<float>(y) + 0.5f) - view.cy) / view.hy / view.p5;
+    return std::sqrt((ex * ex + ey * ey + 1.0f) / (inverse_z * inverse_z));
+}
+
+void render_map_tile(Tile& tile, void* context) {
+    const MapView& view = *static_cast<const MapView*>(context);
+    ShadowMap& map = *view.map;
+    float* texels = map.texels();
+    const BucketGrid& grid = bucket_grid();
+    for (std::int32_t y = tile.y_first; y <= tile.y_last; ++y) {
+        float* row = texels + static_cast<std::size_t>(y) * map.size;
+        // The tile lies within its grid: the row's lists side by side.
+        BucketCell* const* lists =
+            grid.heads + static_cast<std::ptrdiff_t>(y - grid.y0) * grid.width;
+        for (std::int32_t x = tile.x_first; x <= tile.x_last; ++x) {
+            float depth = 0.0f;
+            const BucketCell* list = lists[x - grid.x0];
+            // Under the midpoint rule a texel needs two surfaces.
+            const bool enough =
+                view.nearest_surface ? list != nullptr : list != nullptr && list->next != nullptr;
+            if (enough && texel_depth(list, static_cast<float>(x) + 0.5f,
+                                      static_cast<float>(y) + 0.5f, view.nearest_surface, depth))
+                row[x] = texel_distance(view, x, y, depth);
+            else
+                row[x] = kNoShadowCaster;
+        }
+    }
+}
+
+bool write_depth_map_file(const std::string& name, const ShadowMap& map) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    // A row at a time: a large map is not copied whole.
+    std::vector<std::uint8_t> bytes;
+    const auto size = static_cast<std::uint32_t>(map.size);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<std::uint8_t>(size >> shift));
+    for (float value : map.light_matrix.m) put_float(bytes, value);
+    bool written = write_all(fd, bytes.data(), bytes.size());
+    const float* texels = map.texels();
+    for (std::int32_t y = map.size - 1; y >= 0 && written; --y) {
+        bytes.clear();
+        for (std::int32_t x = 0; x < map.size; ++x)
+            put_float(bytes, texels[static_cast<std::size_t>(y) * map.size + x]);
+        written = write_all(fd, bytes.data(), bytes.size());
+    }
+    const std::uint8_t trailer = 0xAA;
+    written = written && write_all(fd, &trailer, 1);
+    return ::close(fd) == 0 && written;
+}
+
+bool write_shadow_mask_file(const std::string& name, const ShadowMap& map) {
+    const float* texels = map.texels();
+    const std::size_t count = static_cast<std::size_t>(map.size) * map.size;
+    float lo = INFINITY, hi = 0.0f;
+    for (std::size_t k = 0; k < count; ++k) {
+        lo = std::min(lo, texels[k]);
+        if (texels[k] < kNoShadowCaster && texels[k] > hi) hi = texels[k];
+    }
+    std::vector<std::uint8_t> bytes;
+    const auto size = static_cast<std::uint16_t>(map.size);
+    for (std::uint16_t value : {size, size, std::uint16_t{0}, size, std::uint16_t{8}}) {
+        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    // A map of one distance has no range to spread: its casters are black.
+    const float range = hi > lo ? hi - lo : 0.0f;
+    for (std::int32_t y = map.size - 1; y >= 0; --y) {
+        const float* row = texels + static_cast<std::size_t>(y) * map.size;
+        std::int32_t x = 0;
+        while (x < map.size) {
+            auto grey = [&](float d) -> std::uint8_t {
+                if (d >= kNoShadowCaster) return 255;
+                if (range == 0.0f) return 0;
+                return static_cast<std::uint8_t>(
+                    std::clamp(static_cast<int>((d - lo) / range * 255.0f), 0, 255));
+            };
+            const std::uint8_t value = grey(row[x]);
+            std::int32_t run = 1;
+            while (x + run < map.size && run < 255 && grey(row[x + run]) == value) ++run;
+            bytes.push_back(static_cast<std::uint8_t>(run));
+            bytes.push_back(value);
+            x += run;
+        }
+    }
+    return write_file(name, bytes);
+}
+
+}  // namespace sky

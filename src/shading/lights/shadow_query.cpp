@@ -1,0 +1,150 @@
+#include "shading/lights/shadow_query.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "shading/light.h"
+
+namespace sky {
+
+void summarise_shadow_map(ShadowMap& map) {
+    const std::int32_t size = map.size;
+    const std::int32_t blocks = (size + kShadowBlock - 1) / kShadowBlock;
+    map.blocks_per_row = blocks;
+    map.block_nearest.assign(static_cast<std::size_t>(blocks) * blocks, INFINITY);
+    map.block_farthest.assign(static_cast<std::size_t>(blocks) * blocks, -INFINITY);
+    const float* texel = map.texels();
+    for (std::int32_t y = 0; y < size; ++y)
+        for (std::int32_t x = 0; x < size; ++x) {
+            const std::size_t b = static_cast<std::size_t>(y / kShadowBlock) * blocks +
+                                  static_cast<std::size_t>(x / kShadowBlock);
+            const float d = texel[static_cast<std::size_t>(y) * size + x];
+            map.block_nearest[b] = std::min(map.block_nearest[b], d);
+            map.block_farthest[b] = std::max(map.block_farthest[b], d);
+        }
+}
+
+namespace {
+
+// The nearest and farthest texels of the blocks holding columns i0..i1 and
+// rows j0..j1.
+void texel_range(const ShadowMap& map, int i0, int i1, int j0, int j1, float& nearest,
+                 float& farthest) {
+    nearest = INFINITY;
+    farthest = -INFINITY;
+    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj)
+        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi) {
+            const std::size_t b = static_cast<std::size_t>(bj) * map.blocks_per_row + bi;
+            nearest = std::min(nearest, map.block_nearest[b]);
+            farthest = std::max(farthest, map.block_farthest[b]);
+        }
+}
+
+}  // namespace
+
+float query_shadow_map(const ShadowMap& map, float x, float y, float z,
+                       const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
+    const std::int32_t size = map.size;
+    const float* texel = map.texels();
+    if (size < 1 || texel == nullptr) return 0.0f;
+    const int radius = static_cast<int>(settings.edge_quality) + 1 + (blend != 0.0f ? 1 : 0);
+    // Texel i was rendered at its centre, i + 0.5 across the map's width of
+    // `size`, and the cell weighed at i spans the centres of texels i and
+    // i + 1: the point's coordinates put the middle of that span, i + 1 of
+    // the map's width, at i.
+    const float scale = static_cast<float>(size) / 2.0f;
+    const float u = scale * x + scale - 1.0f, v = scale * y + scale - 1.0f;
+    const float p0 = z - settings.near_offset;
+    const float r = static_cast<float>(radius);
+    const float inverse_r2 = 1.0f / (r * r);
+
+    // Truncation toward zero, as the disc's bounds have always been taken.
+    const int first_i = static_cast<int>(u - r), last_i = static_cast<int>(u + r);
+    const int first_j = static_cast<int>(v - r), last_j = static_cast<int>(v + r);
+    if (first_i > last_i) return 0.0f;
+
+    // Every texel the disc's cells read nearer than the point is to the
+    // light (the rim's bias included), or none: the sums below would come
+    // to exactly 1 or 0.
+    const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
+    const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
+    if (blend == 0.0f && i0 <= i1 && j0 <= j1 && map.blocks_per_row > 0) {
+        float nearest, farthest;
+        texel_range(map, i0, i1, j0, j1, nearest, farthest);
+        if (nearest >= p0) return 0.0f;
+        const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
+                            v <= static_cast<float>(size - 1);
+        if (inside && farthest < p0 - settings.rim_offset) return 1.0f;
+    }
+
+    float weight_sum = 0.0f, shadow_sum = 0.0f, blend_sum = 0.0f;
+    for (int j = std::max(first_j, 0); j <= std::min(last_j, size - 1); ++j) {
+        const float dv = v - static_cast<float>(j);
+        const float* row = texel + static_cast<std::size_t>(j) * size;
+        const float* next_row = j + 1 < size ? row + size : nullptr;
+        for (int i = std::max(first_i, 0); i <= std::min(last_i, size - 1); ++i) {
+            const float du = u - static_cast<float>(i);
+            const float w = 1.0f - (du * du + dv * dv) * inverse_r2;
+            if (w <= 0.0f) continue;
+            const float d00 = row[i];
+            const bool right = i + 1 < size;
+            const float d10 = right ? row[i + 1] : d00;
+            const float d01 = next_row ? next_row[i] : d00;
+            const float d11 = right && next_row ? next_row[i + 1] : d00;
+            weight_sum += w;
+            const float lo = std::min({d00, d10, d01, d11});
+            const float hi = std::max({d00, d10, d01, d11});
+            const float mean = (d00 + d10 + d01 + d11) * 0.25f;
+            // The rim's texels see the point pulled toward the light.
+            const float p = p0 - (1.0f - w) * settings.rim_offset;
+            float c;
+            if (lo == hi) {
+                if (!(p > lo)) continue;
+                c = 1.0f;
+            } else if (p > hi) {
+                c = 1.0f;
+            } else if (p < lo) {
+                continue;
+            } else {
+                // The fraction of the cell the point lies behind, as though
+                // the cell's surface ran between its nearest and farthest
+                // texels with the mean between them.
+                const float t = (hi - mean) / (hi - lo);
+                const float behind = (p - lo) * t;
+                c = behind / (behind - (p - hi) * (1.0f - t));
+                if (!(c > 0.0f)) continue;
+                c = std::min(c, 1.0f);
+            }
+            if (blend != 0.0f) {
+                const float e = (p0 - mean) / blend;
+                if (e > 0.0f) {
+                    if (e < 1.0f) {
+                        c *= e;
+                        blend_sum += e * w;
+                    } else {
+                        blend_sum += w;
+                    }
+                }
+            }
+            shadow_sum += c * w;
+        }
+    }
+    if (weight_sum == 0.0f) return 0.0f;
+    if (blend_fraction) *blend_fraction = blend_sum / weight_sum;
+    return shadow_sum / weight_sum;
+}
+
+float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance) {
+    const ShadowMap* map = light.shadow_map;
+    if (map == nullptr || map->size < 1) return 0.0f;
+    const float* m = map->clip_from_eye.m;
+    const float X = eye_point.x * m[0] + eye_point.y * m[4] + eye_point.z * m[8] + m[12];
+    const float Y = eye_point.x * m[1] + eye_point.y * m[5] + eye_point.z * m[9] + m[13];
+    float W = eye_point.x * m[3] + eye_point.y * m[7] + eye_point.z * m[11] + m[15];
+    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const auto& spot = *static_cast<const SpotLightInfo*>(light.model_info);
+    const ShadowQuerySettings settings{spot.edge_quality, spot.min_depth, spot.blend_offset};
+    return query_shadow_map(*map, -X / W, -Y / W, distance, settings);
+}
+
+}  // namespace sky
