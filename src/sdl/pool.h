@@ -27,10 +27,20 @@ public:
 
     template <typename T>
     T* make() {
-        T* object = new (allocate(sizeof(T), alignof(T))) T();
-        if constexpr (!std::is_trivially_destructible_v<T>)
-            finalisers_.push_back({object, [](void* p) { static_cast<T*>(p)->~T(); }});
-        return object;
+        return make_array<T>(1);
+    }
+
+    // `count` value-initialised objects in a row (room for one when count
+    // is 0, so the address is never null).
+    template <typename T>
+    T* make_array(std::size_t count) {
+        auto* objects = static_cast<T*>(allocate(sizeof(T) * (count ? count : 1), alignof(T)));
+        for (std::size_t i = 0; i < count; ++i) {
+            new (&objects[i]) T();
+            if constexpr (!std::is_trivially_destructible_v<T>)
+                finalisers_.push_back({&objects[i], [](void* p) { static_cast<T*>(p)->~T(); }});
+        }
+        return objects;
     }
 
     struct Mark {

@@ -80,13 +80,8 @@ void* alloc_procedure_info(const AR_TextureInfo& texture) {
     auto* info = sdl_pool().make<ProcedureInfo>();
     info->table = &table;
     std::size_t count = table.rows.size();
-    auto* values = static_cast<ProcedureValue*>(
-        sdl_pool().allocate(sizeof(ProcedureValue) * count, alignof(ProcedureValue)));
-    for (std::size_t i = 0; i < count; ++i) new (&values[i]) ProcedureValue();
-    info->values = values;
-    info->entries =
-        static_cast<Entries*>(sdl_pool().allocate(sizeof(Entries) * (count + 1), alignof(Entries)));
-    for (std::size_t i = 0; i <= count; ++i) new (&info->entries[i]) Entries();
+    info->values = sdl_pool().make_array<ProcedureValue>(count);
+    info->entries = sdl_pool().make_array<Entries>(count + 1);
     return info;
 }
 
@@ -124,9 +119,7 @@ void evaluate_entries(ProcedureInfo& info, const ProcedureNode& node) {
             int count = 0;
             for (const WrittenValue* w = node.first; w; w = w->next) count += w->row == int(i);
             if (count < 2) continue;
-            list.values = static_cast<ProcedureValue*>(sdl_pool().allocate(
-                sizeof(ProcedureValue) * static_cast<std::size_t>(count), alignof(ProcedureValue)));
-            for (int k = 0; k < count; ++k) new (&list.values[k]) ProcedureValue();
+            list.values = sdl_pool().make_array<ProcedureValue>(static_cast<std::size_t>(count));
             list.count = count;
         }
         int k = 0;
