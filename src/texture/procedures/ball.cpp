@@ -57,7 +57,6 @@ constexpr int kEyespace = parameter_index(kRows, "eyespace");
 constexpr int kElevation = parameter_index(kRows, "elevation");
 constexpr int kSkyRadius = parameter_index(kRows, "sky_radius");
 constexpr int kReflect = parameter_index(kRows, "reflect");
-constexpr float kPi = 3.14159265f;
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
     if (parameter_scalar(texture, kEyespace) >= 0.5f) {

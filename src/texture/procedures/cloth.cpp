@@ -62,7 +62,6 @@ constexpr int kUColour = parameter_index(kRows, "u_thread_color");
 constexpr int kVColour = parameter_index(kRows, "v_thread_color");
 constexpr int kGapColour = parameter_index(kRows, "gap_color");
 constexpr float kThreads = 2.0f;  // each way, across the frame
-constexpr float kPi = 3.14159265f;
 
 struct Thread {
     float across = 2.0f;  // -1..1 over the thread's width; beyond: not on it

@@ -37,7 +37,6 @@ constexpr int kType = parameter_index(kRows, "geometry_type");
 constexpr int kRotate = parameter_index(kRows, "Rotate");
 constexpr int kScale = parameter_index(kRows, "Scale");
 constexpr int kHeight = parameter_index(kRows, "Height");
-constexpr float kPi = 3.14159265f;
 constexpr int kCross[6][2] = {{2, 1}, {0, 1}, {1, 2}, {1, 0}, {3, 1}, {1, 1}};
 
 // The far root of |o + t d|² = r² restricted to some axes (x, z for the

@@ -69,7 +69,6 @@ constexpr int kFiller[] = {parameter_index(kRows, "filler_color_r"),
                            parameter_index(kRows, "filler_color_g"),
                            parameter_index(kRows, "filler_color_b")};
 constexpr float kVeins = 4.0f;
-constexpr float kPi = 3.14159265f;
 
 Triple channels(const AR_TextureInfo& texture, const int (&rows)[3], const TextureCall& call) {
     return Triple{parameter_number(texture, rows[0], call),

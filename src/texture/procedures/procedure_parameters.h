@@ -31,6 +31,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <numbers>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@
 #include "texture/texture_procedure.h"
 
 namespace sky {
+
+// The angles the procedures' patterns turn through, in single precision.
+inline constexpr float kPi = std::numbers::pi_v<float>;
+inline constexpr float kTwoPi = 2 * kPi;
 
 // A parameter as evaluated for the frame.
 struct ProcedureValue {

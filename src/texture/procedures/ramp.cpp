@@ -74,7 +74,6 @@ constexpr int kValNoise = parameter_index(kRows, "val_noise");
 constexpr int kValFrequency = parameter_index(kRows, "val_noise_frequency");
 constexpr int kColour = parameter_index(kRows, "ramp_color");
 constexpr int kPosition = parameter_index(kRows, "position");
-constexpr float kTwoPi = 6.2831853f;
 
 // The derived values: the entry count, then per entry in position order its
 // index among the written colours (-1: the built-in black or white) and

@@ -58,8 +58,6 @@ ROW(yamplitude);
 static_assert(k_level_max == k_level_min + 1 && k_ratio == k_level_min + 2 &&
               k_zripples == k_xripples + 2);  // read as groups
 
-constexpr float kPi = 3.14159265f;
-
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
     auto [p, w] = rippled_point(texture, call, k_xripples, -1);
     float u = p.x, v = p.y;

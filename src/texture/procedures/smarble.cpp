@@ -81,8 +81,6 @@ ROW(zorigin);
 static_assert(k_level_max == k_level_min + 1 && k_ratio == k_level_min + 2 &&
               k_zripples == k_xripples + 2);  // read as groups
 
-constexpr float kTwoPi = 6.2831853f;
-
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
     auto [p, w] = rippled_point(texture, call, k_xripples, k_xorigin);
     pattern::Fractal f = fractal_levels(texture, call, k_level_min, 61);

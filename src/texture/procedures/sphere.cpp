@@ -24,7 +24,6 @@ constexpr int kImage = parameter_index(kRows, "image");
 constexpr int kFlip = parameter_index(kRows, "flip");
 constexpr int kShearU = parameter_index(kRows, "shear_u");
 constexpr int kShearV = parameter_index(kRows, "shear_v");
-constexpr float kPi = 3.14159265f;
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
     const Triple& d = call.at->direction;

@@ -148,7 +148,6 @@ ROW(vmin);
 ROW(vmax);
 #undef ROW
 
-constexpr float kTwoPi = 6.2831853f;
 constexpr int kMaxWaves = 64;
 
 float number(const AR_TextureInfo& texture, int row) {
