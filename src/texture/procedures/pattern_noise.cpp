@@ -243,11 +243,37 @@ float turbulence3(const Triple& p, float filter, const Fractal& f) {
            0.25f;
 }
 
+namespace {
+
+// The two nearest feature points of a cellular pattern, by squared distance,
+// and the hash of the nearest.
+struct NearestTwo {
+    float d1 = 1e30f, d2 = 1e30f;
+    std::uint32_t hash = 0;
+
+    void consider(float d, std::uint32_t h) {
+        if (d < d1) {
+            d2 = d1;
+            d1 = d;
+            hash = h;
+        } else if (d < d2) {
+            d2 = d;
+        }
+    }
+    Cells cells() const {
+        Cells c;
+        c.f1 = std::sqrt(d1);
+        c.f2 = std::sqrt(d2);
+        c.id = static_cast<float>(hash >> 8) * (1.0f / 16777216.0f);
+        return c;
+    }
+};
+
+}  // namespace
+
 Cells cells3(const Triple& p, float jitter, std::uint32_t seed) {
     Lattice lx = lattice(p.x), ly = lattice(p.y), lz = lattice(p.z);
-    Cells c;
-    float d1 = 1e30f, d2 = 1e30f;
-    std::uint32_t nearest = 0;
+    NearestTwo nearest;
     for (int k = -1; k <= 1; ++k)
         for (int j = -1; j <= 1; ++j)
             for (int i = -1; i <= 1; ++i) {
@@ -259,26 +285,14 @@ Cells cells3(const Triple& p, float jitter, std::uint32_t seed) {
                 float dx = static_cast<float>(i) + ox - lx.f;
                 float dy = static_cast<float>(j) + oy - ly.f;
                 float dz = static_cast<float>(k) + oz - lz.f;
-                float d = dx * dx + dy * dy + dz * dz;
-                if (d < d1) {
-                    d2 = d1;
-                    d1 = d;
-                    nearest = h;
-                } else if (d < d2) {
-                    d2 = d;
-                }
+                nearest.consider(dx * dx + dy * dy + dz * dz, h);
             }
-    c.f1 = std::sqrt(d1);
-    c.f2 = std::sqrt(d2);
-    c.id = static_cast<float>(nearest >> 8) * (1.0f / 16777216.0f);
-    return c;
+    return nearest.cells();
 }
 
 Cells cells2(float x, float y, float jitter, std::int32_t period, std::uint32_t seed) {
     Lattice lx = lattice(x), ly = lattice(y);
-    Cells c;
-    float d1 = 1e30f, d2 = 1e30f;
-    std::uint32_t nearest = 0;
+    NearestTwo nearest;
     for (int j = -1; j <= 1; ++j)
         for (int i = -1; i <= 1; ++i) {
             std::int32_t ci = wrap(lx.i + i, period), cj = wrap(ly.i + j, period);
@@ -287,19 +301,9 @@ Cells cells2(float x, float y, float jitter, std::int32_t period, std::uint32_t 
             float oy = 0.5f + jitter * (unit_hash(ci, cj, 0, seed + 2) - 0.5f);
             float dx = static_cast<float>(i) + ox - lx.f;
             float dy = static_cast<float>(j) + oy - ly.f;
-            float d = dx * dx + dy * dy;
-            if (d < d1) {
-                d2 = d1;
-                d1 = d;
-                nearest = h;
-            } else if (d < d2) {
-                d2 = d;
-            }
+            nearest.consider(dx * dx + dy * dy, h);
         }
-    c.f1 = std::sqrt(d1);
-    c.f2 = std::sqrt(d2);
-    c.id = static_cast<float>(nearest >> 8) * (1.0f / 16777216.0f);
-    return c;
+    return nearest.cells();
 }
 
 namespace {
