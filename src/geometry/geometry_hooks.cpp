@@ -4,6 +4,8 @@
 // so each record counts the render objects holding it.
 #include <unordered_map>
 
+#include "geometry/displacement.h"
+#include "geometry/fillet_command.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
@@ -74,6 +76,7 @@ GeometryCommon* shared_with_chain(const RenderObject& object, const GeometryComm
 bool evaluate_geometry(RenderObject& object) {
     std::unique_ptr<GeometryCommon> made = evaluate(object);
     if (!made) return false;
+    prepare_displacement(*made, 0, object.name ? object.name : "");
     object.motion_texture_sample_level = made->motion_texture_sample_level;
     object.motion_shading_samples = made->motion_shading_samples;
     object.saved_geometry = made->saved_geometry_allowed;
@@ -110,6 +113,7 @@ void* slot_geometry(void* geometry, int slot) {
         return nullptr;
     auto copy = std::make_unique<PolysetGeometry>(*first);
     copy->shader_slot = slot;
+    prepare_displacement(*copy, slot, first->displacement.name);
     return hold(copy.release());
 }
 
@@ -138,9 +142,15 @@ void set_geometry_hooks(bool on) {
     hooks.slot_geometry = on ? slot_geometry : nullptr;
     hooks.object_shaders = on ? object_shaders : nullptr;
     hooks.object_lights = on ? object_lights : nullptr;
+    hooks.run_commands = on ? run_fillet_commands : nullptr;
 }
 
 }  // namespace
+
+void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry) {
+    release_geometry(object);
+    object.geometry = hold(geometry.release());
+}
 
 void install_geometry_hooks() {
     set_geometry_hooks(true);
