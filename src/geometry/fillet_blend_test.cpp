@@ -9,71 +9,15 @@
 
 #include "base/vecmath.h"
 #include "geometry/fillet_blend.h"
+#include "geometry/fillet_test_support.h"
 #include "geometry/nurbs_ops.h"
 
 namespace sky {
 namespace {
 
+using namespace test;
+
 using Vec = Imath::V3d;
-
-constexpr double kSphereY = 1.5;   // the unit sphere's centre is (0, 1.5, 0)
-constexpr double kCircle = 2.0;    // the plane's circle around the y axis
-constexpr double kLatitude = 0.5;  // the sphere's v of the latitude
-
-// The unit sphere around (0, kSphereY, 0), its pole axis y: u (0..4) around,
-// v (0..2) from the bottom pole to the top.
-NurbsSurface sphere() {
-    const double w = std::sqrt(0.5);
-    const double ring[9][3] = {{1, 0, 1},  {1, -1, w}, {0, -1, 1}, {-1, -1, w}, {-1, 0, 1},
-                               {-1, 1, w}, {0, 1, 1},  {1, 1, w},  {1, 0, 1}};
-    const double arc[5][3] = {{0, -1, 1}, {1, -1, w}, {1, 0, 1}, {1, 1, w}, {0, 1, 1}};
-    NurbsSurface s;
-    s.udegree = s.vdegree = 2;
-    s.ucount = 9;
-    s.vcount = 5;
-    s.uknots = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4};
-    s.vknots = {0, 0, 1, 1, 2, 2};
-    for (int i = 0; i < 9; ++i)
-        for (int j = 0; j < 5; ++j)
-            s.cvs.push_back({ring[i][0] * arc[j][0], arc[j][1] + kSphereY, ring[i][1] * arc[j][0],
-                             ring[i][2] * arc[j][2]});
-    return s;
-}
-
-// The plane y = 0 over x, z ∈ [−3, 3]: u along x, v along z.
-NurbsSurface plane() {
-    NurbsSurface s;
-    s.ucount = s.vcount = 2;
-    s.uknots = {0, 1};
-    s.vknots = {0, 1};
-    s.cvs = {{-3, 0, -3, 1}, {-3, 0, 3, 1}, {3, 0, -3, 1}, {3, 0, 3, 1}};
-    return s;
-}
-
-// The plane's circle from angle a0 to a1 (degrees, at most 120 apart) in
-// its (u, v): x = cos, z = −sin, as the sphere's u runs.
-NurbsCurve plane_arc(double a0, double a1) {
-    const double r = kCircle / 6.0, half = (a1 - a0) / 2 * M_PI / 180;
-    auto at = [&](double a, double scale) {
-        a *= M_PI / 180;
-        return WeightedPoint{0.5 + scale * r * std::cos(a), 0.5 - scale * r * std::sin(a), 0, 1};
-    };
-    NurbsCurve c;
-    c.degree = 2;
-    c.knots = {0, 0, 1, 1};
-    c.cvs = {at(a0, 1), at((a0 + a1) / 2, 1 / std::cos(half)), at(a1, 1)};
-    c.cvs[1].w = std::cos(half);
-    return c;
-}
-
-// The sphere's latitude from u0 to u1.
-NurbsCurve latitude(double u0, double u1) {
-    NurbsCurve c;
-    c.degree = 1;
-    c.knots = {0, 1};
-    c.cvs = {{u0, kLatitude, 0, 1}, {u1, kLatitude, 0, 1}};
-    return c;
-}
 
 double off_sphere(const Vec& p) {
     return std::fabs((p - Vec(0, kSphereY, 0)).length() - 1.0);
@@ -113,18 +57,6 @@ Fit fit(const NurbsSurface& fillet, int blends, int per_blend, bool plane_first)
         }
     }
     return f;
-}
-
-FilletSequences three_pairs(bool closed) {
-    FilletSequences q;
-    for (int i = 0; i < 3; ++i) {
-        q.curves1.push_back(plane_arc(120.0 * i, 120.0 * (i + 1)));
-        q.surfaces1.push_back(plane());
-        q.curves2.push_back(latitude(4.0 * i / 3, 4.0 * (i + 1) / 3));
-        q.surfaces2.push_back(sphere());
-    }
-    q.open1 = q.open2 = !closed;
-    return q;
 }
 
 TEST(Fillet, ThreePairsGiveOneSurfaceOfThreeBlendsOnBothSurfaces) {

@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/not_built.h"
 #include "base/vecmath.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/fillet_blend.h"
@@ -79,29 +78,47 @@ std::vector<RenderObject*> objects_of(const Body* body) {
     return found;
 }
 
-// A copy of the object's surface placed in world space.
-bool world_surface(const RenderObject& object, NurbsSurface& out) {
-    const auto& patch = *static_cast<const PatchGeometry*>(object.geometry);
-    out = patch.surface;
+// The times a fillet is built for: shutter open, frame time, shutter close.
+enum class At { OPEN, FRAME, CLOSE };
+
+// The surface and placement an object has at a time (a moving object's
+// open and close halves; any other object's only ones).
+const PatchGeometry& geometry_at(const RenderObject& object, At at) {
+    const void* g = at == At::OPEN && object.moving       ? object.open_geometry
+                    : at == At::CLOSE && object.has_close ? object.close_geometry
+                                                          : nullptr;
+    return *static_cast<const PatchGeometry*>(g ? g : object.geometry);
+}
+const TransformValue& placement_at(const RenderObject& object, At at) {
+    if (at == At::OPEN && object.moving) return object.open_placement;
+    if (at == At::CLOSE && object.has_close) return object.close_placement;
+    return object.placement;
+}
+
+// A copy of the object's surface at a time, placed in world space.
+bool world_surface(const RenderObject& object, At at, NurbsSurface& out) {
+    out = geometry_at(object, at).surface;
+    const TransformValue& placement = placement_at(object, at);
     for (WeightedPoint& p : out.cvs) {
         float w = 1;
         const Triple world = transform_point(
             Triple{static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)},
-            object.placement.model, &w);
+            placement.model, &w);
         if (!(std::fabs(w) > 1e-12f)) return false;
         p.x = world.x / w, p.y = world.y / w, p.z = world.z / w;
     }
     return true;
 }
 
-// The fillet as the surface of an object: moved into its object space.
-std::unique_ptr<PatchGeometry> installed(const RenderObject& object, const NurbsSurface& fillet) {
-    auto patch =
-        std::make_unique<PatchGeometry>(*static_cast<const PatchGeometry*>(object.geometry));
+// The fillet as the surface of an object at a time: moved into its object
+// space.
+std::unique_ptr<GeometryCommon> installed(const RenderObject& object, At at,
+                                          const NurbsSurface& fillet) {
+    auto patch = std::make_unique<PatchGeometry>(geometry_at(object, at));
     patch->surface = fillet;
     patch->trims.clear();
     Matrix4 object_from_world;
-    Ar_invert_matrix(object.placement.model, object_from_world);
+    Ar_invert_matrix(placement_at(object, at).model, object_from_world);
     empty_bound(patch->bound);
     for (WeightedPoint& p : patch->surface.cvs) {
         const Triple o = transform_point(
@@ -117,7 +134,7 @@ std::unique_ptr<PatchGeometry> installed(const RenderObject& object, const Nurbs
 
 // The sequences of a command for the frame; false when a listed surface is
 // not in the frame or cannot be placed, or a curve cannot be read.
-bool sequences_of(const Body& body, FilletSequences& q) {
+bool sequences_of(const Body& body, At at, FilletSequences& q) {
     for (int side = 1; side <= 2; ++side) {
         auto& curves = side == 1 ? q.curves1 : q.curves2;
         auto& surfaces = side == 1 ? q.surfaces1 : q.surfaces2;
@@ -134,7 +151,7 @@ bool sequences_of(const Body& body, FilletSequences& q) {
             const std::vector<RenderObject*> objects = objects_of(patch_body(e, &name));
             if (objects.empty()) return false;
             NurbsSurface surface;
-            if (!world_surface(*objects.front(), surface))
+            if (!world_surface(*objects.front(), at, surface))
                 fatal("Cannot transform patch surface to perform multi fillet (%s)\n",
                       objects.front()->name ? objects.front()->name : name);
             surfaces.push_back(std::move(surface));
@@ -190,15 +207,34 @@ void run_fillet_commands() {
         if (command.kind != 3000) fatal("Unknown command type %d\n", command.kind);
         if (command.body == nullptr || command.body->find("result_patch") == nullptr) continue;
         const Body& body = *command.body;
-        FilletSequences q;
-        std::optional<NurbsSurface> fillet;
-        if (sequences_of(body, q)) fillet = multi_fillet(q);
-        if (!fillet) fatal("Cannot create multi-fillet surface '%s'\n", result_name(body));
+        bool moving = false;
+        if (const BodyItem* result = body.find("result_patch"))
+            for (const RenderObject* object : objects_of(patch_body(result->value)))
+                moving = moving || (object->moving && object->has_close);
+        // A moving result gets a fillet for each time, in this order.
+        struct Time {
+            At at;
+            const char* failure;
+        };
+        const Time all[3] = {
+            {At::OPEN, "Cannot create multi-fillet surface '%s' at shutter open time\n"},
+            {At::FRAME, "Cannot create multi-fillet surface '%s'\n"},
+            {At::CLOSE, "Cannot create multi-fillet surface '%s' at shutter close time\n"}};
+        NurbsSurface made[3];
+        for (int k = moving ? 0 : 1; k < (moving ? 3 : 2); ++k) {
+            FilletSequences q;
+            std::optional<NurbsSurface> fillet;
+            if (sequences_of(body, all[k].at, q)) fillet = multi_fillet(q);
+            if (!fillet) fatal(all[k].failure, result_name(body));
+            made[k] = std::move(*fillet);
+        }
         for (RenderObject* object : result_objects(body)) {
-            // Drawn where the surfaces are at the frame time.
             if (object->moving && object->has_close)
-                warn_not_built("motion blur of multi-fillet surfaces");
-            replace_geometry(*object, installed(*object, *fillet));
+                replace_geometry(*object, installed(*object, At::FRAME, made[1]),
+                                 installed(*object, At::OPEN, made[0]),
+                                 installed(*object, At::CLOSE, made[2]));
+            else
+                replace_geometry(*object, installed(*object, At::FRAME, made[1]), nullptr, nullptr);
         }
     }
 }

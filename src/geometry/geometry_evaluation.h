@@ -25,9 +25,11 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& defin
 // false when it cannot be read or its knots do not fit its CVs.
 bool evaluate_boundary_curve(const Body& body, NurbsCurve& curve);
 
-// Gives an object new geometry, letting go of what it held (commands that
-// replace a patch's surface for the frame).
-void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry);
+// Gives an object new geometry (and, when moving, new shutter-open and
+// shutter-close geometry), letting go of what it held: commands that
+// replace a patch's surface for the frame.
+void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry,
+                      std::unique_ptr<GeometryCommon> open, std::unique_ptr<GeometryCommon> close);
 
 // Whether the definition asks for motion blur (its `motion_blur`, truncated).
 bool patch_is_moving(const PatchDefinition& definition);

@@ -147,9 +147,16 @@ void set_geometry_hooks(bool on) {
 
 }  // namespace
 
-void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry) {
+void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry,
+                      std::unique_ptr<GeometryCommon> open, std::unique_ptr<GeometryCommon> close) {
+    const bool moving = object.open_geometry != nullptr;
     release_geometry(object);
     object.geometry = hold(geometry.release());
+    if (open)
+        object.open_geometry = hold(open.release());
+    else if (moving)
+        object.open_geometry = object.geometry;
+    if (close) object.close_geometry = hold(close.release());
 }
 
 void install_geometry_hooks() {
