@@ -3,6 +3,7 @@
 // lighting the sphere from the spot's side, and the precomputed maps made
 // once for a probe that does not change.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -112,6 +113,34 @@ TEST_F(ImageLighting, AUniformProbeShadesADiffuseSphereToRadianceTimesAlbedo) {
             ++compared;
         }
     EXPECT_GT(compared, 500);
+}
+
+TEST_F(ImageLighting, AHighDynamicRangeFileIsAProbeBeyondWhite) {
+    // A Radiance file of radiance 2 everywhere (mantissa 128, exponent
+    // 130: 128 × 2^(130 − 136)), named by `light_probe`.
+    const std::string name = testing::TempDir() + "uniform_probe.hdr";
+    {
+        std::FILE* f = std::fopen(name.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 8 +X 16\n", f);
+        for (int i = 0; i < 8 * 16; ++i) std::fwrite("\x80\x80\x80\x82", 1, 4, f);
+        std::fclose(f);
+    }
+    RenderedImage image = render_scene(
+        scene_with("filename light_probe (\"" + name +
+                       "\");\nshader s (model = lambert, color = (255, 255, 255), diffuse = 0.25,"
+                       " reflect_background = ON);\n",
+                   "s"));
+    ASSERT_TRUE(image.ok);
+    int compared = 0;
+    for (std::int32_t y = 0; y < image.height; ++y)
+        for (std::int32_t x = 0; x < image.width; ++x) {
+            if (image.at(x, y)[3] < 255.0f) continue;
+            EXPECT_NEAR(image.at(x, y)[1], 2.0 * 0.25 * 255.0, 1.0) << x << ", " << y;
+            ++compared;
+        }
+    EXPECT_GT(compared, 500);
+    std::remove(name.c_str());
 }
 
 TEST_F(ImageLighting, ABrightSpotLightsTheSphereFromItsDirection) {

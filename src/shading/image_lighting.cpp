@@ -223,28 +223,17 @@ bool probe_from_file(const std::string& name, LightProbe& probe, std::string& wh
     probe.width = reader->width();
     probe.height = reader->height();
     const int channels = reader->channels();
-    const bool wide = reader->bits() != 8;
-    const double full = wide ? 65535.0 : 255.0;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(probe.width) * channels *
-                                  (wide ? 2 : 1));
+    std::vector<float> row(static_cast<std::size_t>(probe.width) * channels);
     probe.rgb.assign(3 * static_cast<std::size_t>(probe.width) * probe.height, 0.0f);
     for (int y = 0; y < probe.height; ++y) {
-        if (!reader->read_row(y, row.data(), &why)) return false;
-        for (int x = 0; x < probe.width; ++x) {
+        if (!reader->read_row_float(y, row.data(), &why)) return false;
+        for (int x = 0; x < probe.width; ++x)
             for (int c = 0; c < 3; ++c) {
-                const int source = x * channels + (channels > 2 ? c : 0);
-                double value = 0;
-                if (wide) {
-                    std::uint16_t sample = 0;
-                    std::memcpy(&sample, &row[2 * static_cast<std::size_t>(source)], 2);
-                    value = sample;
-                } else {
-                    value = row[static_cast<std::size_t>(source)];
-                }
+                const float value =
+                    row[static_cast<std::size_t>(x) * channels + (channels > 2 ? c : 0)];
                 probe.rgb[3 * (static_cast<std::size_t>(y) * probe.width + x) + c] =
-                    static_cast<float>(value / full);
+                    std::isfinite(value) ? std::max(value, 0.0f) : 0.0f;
             }
-        }
     }
     return true;
 }
@@ -344,8 +333,13 @@ void prepare_image_lighting() {
         LightProbe probe;
         std::string why;
         const std::string name = source.substr(source.find(':') + 1);
-        const bool read =
+        bool read =
             packet ? probe_from_packets(*packet, probe, why) : probe_from_file(name, probe, why);
+        if (read && probe.width != 2 * probe.height) {
+            why = "a latitude-longitude probe is twice as wide as it is high, not " +
+                  std::to_string(probe.width) + " by " + std::to_string(probe.height);
+            read = false;
+        }
         if (!read) {
             rptError("Cannot use light probe %s: %s\n", name.c_str(), why.c_str());
             s.on = false;
