@@ -335,7 +335,11 @@ void DisplacingSink::emit(const Corner& a, const Corner& b, const Corner& c) {
         const double hv =
             (height_at(p.u, p.v + step, p) - height_at(p.u, p.v - step, p)) * scale_ / (2 * step);
         if (hu == 0.0 && hv == 0.0) continue;
-        Imath::V3d tilted = (pu + n * hu).cross(pv + n * hv);
+        // The triangle's tangents laid into the vertex's own tangent plane,
+        // so that without slopes the normal stays the vertex's: neighbouring
+        // triangles then agree on it and the shading shows no facets.
+        const Imath::V3d tu = pu - n * n.dot(pu), tv = pv - n * n.dot(pv);
+        Imath::V3d tilted = (tu + n * hu).cross(tv + n * hv);
         if (tilted.dot(n) < 0) tilted = -tilted;
         if (tilted.length() == 0.0) continue;
         tilted.normalize();
