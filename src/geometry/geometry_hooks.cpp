@@ -8,10 +8,13 @@
 #include "geometry/fillet_command.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
+#include "platform/report.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_hooks.h"
 #include "scene/scene_objects.h"
 #include "sdl/builder.h"
+#include "shading/shader.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -73,10 +76,31 @@ GeometryCommon* shared_with_chain(const RenderObject& object, const GeometryComm
     return nullptr;
 }
 
+// Polygon meshes have no chord lengths to map textures by: a texture of the
+// polyset's shader that asks for them is looked up by the surface
+// parameters instead, which the polyset says once per frame.
+void check_chord_length(const GeometryCommon& geometry, const char* name) {
+    if (geometry.type != SDL_POLYSET || geometry.shaders.empty()) return;
+    const SceneClock& clock = scene_clock();
+    if (at_shutter_open(clock) || at_shutter_close(clock)) return;
+    ObjectValue value;
+    if (!AR_evaluate(SDL_SHADER, &value, geometry.shaders.front(), nullptr)) return;
+    const RR_Shader* shader = shader_of(value);
+    if (shader == nullptr || shader->info == nullptr) return;
+    const AR_ShaderInfo& info = *shader->info;
+    for (const TexturedColour* slot : {&info.color, &info.incandescence, &info.transparency,
+                                       &info.bump, &info.displacement, &info.shading_map})
+        if (slot->texture && slot->texture->frame.chord_length) {
+            rptError("Polysets cannot be chordlength texture mapped yet, ignoring: %s\n", name);
+            return;
+        }
+}
+
 bool evaluate_geometry(RenderObject& object) {
     std::unique_ptr<GeometryCommon> made = evaluate(object);
     if (!made) return false;
     prepare_displacement(*made, 0, object.name ? object.name : "");
+    check_chord_length(*made, object.name ? object.name : "");
     object.motion_texture_sample_level = made->motion_texture_sample_level;
     object.motion_shading_samples = made->motion_shading_samples;
     object.saved_geometry = made->saved_geometry_allowed;
