@@ -53,35 +53,6 @@ protected:
     }
 };
 
-// A unit sphere at the origin as a polyset with true normals.
-std::string sphere(int segments, const char* shader) {
-    std::ostringstream s;
-    s.precision(9);
-    const int rings = segments / 2;
-    s << "polyset (shader = (" << shader << "), vertices = (";
-    for (int r = 0; r <= rings; ++r) {
-        const double theta = M_PI * r / rings;
-        for (int k = 0; k < segments; ++k) {
-            const double phi = 2 * M_PI * k / segments;
-            const double x = std::sin(theta) * std::cos(phi), y = std::cos(theta),
-                         z = std::sin(theta) * std::sin(phi);
-            s << (r || k ? "," : "") << "(cv((" << x << "," << y << "," << z << "),1),st(0,0),norm("
-              << x << "," << y << "," << z << "))";
-        }
-    }
-    s << "), polygons = (";
-    bool first = true;
-    for (int r = 0; r < rings; ++r)
-        for (int k = 0; k < segments; ++k) {
-            const int a = r * segments + k, b = r * segments + (k + 1) % segments;
-            s << (first ? "" : ",") << "polygon(" << a << "," << a + segments << "," << b + segments
-              << "),polygon(" << a << "," << b + segments << "," << b << ")";
-            first = false;
-        }
-    s << "));\n";
-    return s.str();
-}
-
 // Renders with the probe delivered as binary scene data (after the reader
 // has reset the run's data for the scene).
 RenderedImage render_in(const std::string& scene, const PacketFile& probe) {
@@ -91,7 +62,7 @@ RenderedImage render_in(const std::string& scene, const PacketFile& probe) {
 std::string scene_with(const std::string& shaders, const char* shader) {
     return "DEFINITION\nversion = 8;\nresolution = 64 64;\ntriple origin (0, 0, 0);\n" + shaders +
            "MODEL\ncamera (eye = (0, 0, 4), view = origin, aov = 40, pix = \"p\");\n" +
-           sphere(96, shader);
+           polyset_sphere(96, shader);
 }
 
 TEST_F(ImageLighting, AUniformProbeShadesADiffuseSphereToRadianceTimesAlbedo) {
