@@ -7,8 +7,7 @@
 
 namespace sky {
 
-void warn_unbuilt_settings(const RenderOptions& options) {
-    if (options.post_filter) warn_not_built("the post filter");
+void warn_unbuilt_settings(const RenderOptions&) {
     // An empty photo_effects () asks for nothing.
     const Body* photo = scene_description().photo_effects;
     if (photo && !photo->items.empty()) warn_not_built("the photo_effects setting");
