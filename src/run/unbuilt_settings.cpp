@@ -17,8 +17,7 @@ void warn_unbuilt_settings(const RenderOptions&) {
             warn_not_built("the multi-fillet command");
 }
 
-void warn_unbuilt_camera_features(const CameraRecord& camera, const RenderOptions& options) {
-    if (camera.depth_of_field != 0) warn_not_built("depth of field");
+void warn_unbuilt_camera_features(const CameraRecord&, const RenderOptions& options) {
     if (options.motion_blur && options.camera_motion_blur)
         warn_not_built("motion blur of a moving camera");
 }

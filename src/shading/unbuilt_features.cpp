@@ -14,7 +14,6 @@ bool any(const Triple& c) {
 }  // namespace
 
 void warn_unbuilt_shader_features(const AR_ShaderInfo& shader) {
-    if (shader.param[SHADER_GLOW_INTENSITY] > 0.0f) warn_not_built("shader glow");
     if (shader.displacement.texture != nullptr || any(shader.displacement.colour))
         warn_not_built("displacement mapping");
 }

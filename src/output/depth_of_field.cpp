@@ -1,0 +1,153 @@
+// Depth of field as a splat and a blend over the whole image. Each pixel out
+// of focus adds its colour, weighted by a dome falling to 0 at the disc's
+// rim, into an accumulation image; then each such pixel is mixed with what
+// was accumulated on it, the more the larger its own disc. Pixels in focus
+// neither spread nor take anything, so a sharp object stays sharp beside a
+// blurred background.
+#include "output/depth_of_field.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/memory.h"
+#include "platform/report.h"
+#include "scene/camera.h"
+
+namespace sky {
+namespace {
+
+constexpr int kTableSteps = 102;  // 0 to 1.01 in hundredths
+constexpr double kLargestDisc = 25.0;
+
+struct FreeBlock {
+    void operator()(void* block) const {
+        if (block != nullptr) SKY_FREE(block);
+    }
+};
+template <typename T>
+using Block = std::unique_ptr<T[], FreeBlock>;
+
+template <typename T>
+Block<T> zeroed(std::size_t count) {
+    return Block<T>(static_cast<T*>(SKY_CALLOC(count == 0 ? 1 : count, sizeof(T))));
+}
+
+// The dome 2 / (x² + y² + 1) - 1: 1 at the centre, 0 on the unit circle.
+struct WeightTable {
+    float w[kTableSteps][kTableSteps];
+    WeightTable() {
+        for (int i = 0; i < kTableSteps; ++i)
+            for (int j = 0; j < kTableSteps; ++j) {
+                const double x = i * 0.01, y = j * 0.01, r2 = x * x + y * y;
+                w[i][j] = r2 <= 1.0 ? static_cast<float>(2.0 / (r2 + 1.0) - 1.0) : 0.0f;
+            }
+    }
+};
+
+const WeightTable& weight_table() {
+    static const WeightTable table;
+    return table;
+}
+
+inline float channel(const ImageBytes& image, std::size_t pixel, int c) {
+    if (!image.sixteen) return image.pixels[pixel * 4 + c];
+    return image.pixels[pixel * 8 + 4 + c] + image.pixels[pixel * 8 + c] / 256.0f;
+}
+
+inline void store(ImageBytes& image, std::size_t pixel, int c, float value) {
+    value = value > 255.0f ? 255.0f : (value > 0.0f ? value : 0.0f);
+    if (!image.sixteen) {
+        image.pixels[pixel * 4 + c] = static_cast<std::uint8_t>(value);
+        return;
+    }
+    float fraction = (value - std::trunc(value)) * 256.0f;
+    fraction = fraction > 255.0f ? 255.0f : fraction;
+    image.pixels[pixel * 8 + c] = static_cast<std::uint8_t>(fraction);
+    image.pixels[pixel * 8 + 4 + c] = static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+double blur_scale(const CameraRecord& camera, std::int32_t width) {
+    const double half_angle = std::tan(static_cast<double>(camera.angle_of_view) / 2.0);
+    const double across = half_angle * camera.focal_distance * camera.scaling_factor;
+    if (!(across > 0.0) || !(camera.f_stop > 0.0f)) return 0.0;
+    return width * 0.5 / across * (camera.focal_length / (2.0 * camera.f_stop));
+}
+
+bool apply_depth_of_field(ImageBytes& image, float* depth, double focal_distance, double k) {
+    const std::int32_t width = image.width, height = image.height;
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    // Red, green, blue, alpha and the weights' sum per pixel.
+    Block<float> accumulated = zeroed<float>(pixels * 5);
+    const std::size_t largest_side = 2 * static_cast<std::size_t>(kLargestDisc) + 1;
+    Block<float> kernel = zeroed<float>(largest_side * largest_side);
+    if (!accumulated || !kernel) {
+        rptError("No space left for depth of field\n");
+        return false;
+    }
+    const WeightTable& table = weight_table();
+    float* sums = accumulated.get();
+
+    // The splat, rows from the bottom up; each depth becomes the pixel's
+    // blend weight as its row is done.
+    for (std::int32_t y = height - 1; y >= 0; --y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::size_t pixel = static_cast<std::size_t>(y) * width + x;
+            const double z = depth[pixel];
+            double c = z > 0.0 ? std::fabs(z - focal_distance) * k / z : 0.0;
+            if (!(c > 1.0)) {
+                depth[pixel] = 0.0f;
+                continue;
+            }
+            c = std::fmin(c, kLargestDisc);
+            depth[pixel] = static_cast<float>(std::fmax(0.0, 1.0 - 6.305 / (c * c + 5.305)));
+            const int reach = static_cast<int>(c);
+            const int side = 2 * reach + 1;
+            for (int j = -reach; j <= reach; ++j)
+                for (int i = -reach; i <= reach; ++i) {
+                    const int ti = static_cast<int>(std::abs(i) / c * 100.0 + 0.5);
+                    const int tj = static_cast<int>(std::abs(j) / c * 100.0 + 0.5);
+                    kernel[static_cast<std::size_t>(j + reach) * side + (i + reach)] =
+                        table.w[ti][tj];
+                }
+            float colour[4];
+            for (int ch = 0; ch < 4; ++ch) colour[ch] = channel(image, pixel, ch);
+            const int y0 = std::max(0, y - reach), y1 = std::min(height - 1, y + reach);
+            const int x0 = std::max(0, x - reach), x1 = std::min(width - 1, x + reach);
+            for (int yy = y0; yy <= y1; ++yy) {
+                const float* weights =
+                    kernel.get() + static_cast<std::size_t>(yy - y + reach) * side + reach - x;
+                float* out = sums + (static_cast<std::size_t>(yy) * width) * 5;
+                for (int xx = x0; xx <= x1; ++xx) {
+                    const float w = weights[xx];
+                    if (w <= 0.0f) continue;
+                    float* cell = out + static_cast<std::size_t>(xx) * 5;
+                    cell[0] += colour[0] * w;
+                    cell[1] += colour[1] * w;
+                    cell[2] += colour[2] * w;
+                    cell[3] += colour[3] * w;
+                    cell[4] += w;
+                }
+            }
+        }
+    }
+
+    // The blend, in the same order.
+    for (std::int32_t y = height - 1; y >= 0; --y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::size_t pixel = static_cast<std::size_t>(y) * width + x;
+            const float b = depth[pixel];
+            if (!(b > 0.0f)) continue;
+            const float* cell = sums + pixel * 5;
+            for (int ch = 0; ch < 4; ++ch) {
+                const float spread = cell[4] > 0.0f ? cell[ch] / cell[4] : 0.0f;
+                store(image, pixel, ch, channel(image, pixel, ch) * (1.0f - b) + spread * b);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace sky
