@@ -6,6 +6,7 @@
 // blurred background.
 #include "output/depth_of_field.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -89,6 +90,8 @@ bool apply_depth_of_field(ImageBytes& image, float* depth, double focal_distance
     }
     const WeightTable& table = weight_table();
     float* sums = accumulated.get();
+    double kernel_radius = -1.0;
+    int spans[2 * (2 * static_cast<int>(kLargestDisc) + 1)];  // nonzero columns per kernel row
 
     // The splat, rows from the bottom up; each depth becomes the pixel's
     // blend weight as its row is done.
@@ -105,24 +108,35 @@ bool apply_depth_of_field(ImageBytes& image, float* depth, double focal_distance
             depth[pixel] = static_cast<float>(std::fmax(0.0, 1.0 - 6.305 / (c * c + 5.305)));
             const int reach = static_cast<int>(c);
             const int side = 2 * reach + 1;
-            for (int j = -reach; j <= reach; ++j)
-                for (int i = -reach; i <= reach; ++i) {
-                    const int ti = static_cast<int>(std::abs(i) / c * 100.0 + 0.5);
+            // Neighbours at one depth share their disc: build it only when
+            // the radius changes.
+            if (c != kernel_radius) {
+                kernel_radius = c;
+                for (int j = -reach; j <= reach; ++j) {
                     const int tj = static_cast<int>(std::abs(j) / c * 100.0 + 0.5);
-                    kernel[static_cast<std::size_t>(j + reach) * side + (i + reach)] =
-                        table.w[ti][tj];
+                    int& first = spans[2 * (j + reach)];
+                    int& last = spans[2 * (j + reach) + 1];
+                    first = reach + 1, last = -reach - 1;
+                    for (int i = -reach; i <= reach; ++i) {
+                        const int ti = static_cast<int>(std::abs(i) / c * 100.0 + 0.5);
+                        const float w = table.w[ti][tj];
+                        kernel[static_cast<std::size_t>(j + reach) * side + (i + reach)] = w;
+                        if (w > 0.0f) first = std::min(first, i), last = std::max(last, i);
+                    }
                 }
+            }
             float colour[4];
             for (int ch = 0; ch < 4; ++ch) colour[ch] = channel(image, pixel, ch);
             const int y0 = std::max(0, y - reach), y1 = std::min(height - 1, y + reach);
-            const int x0 = std::max(0, x - reach), x1 = std::min(width - 1, x + reach);
             for (int yy = y0; yy <= y1; ++yy) {
+                const int j = yy - y + reach;
+                const int x0 = std::max(0, x + spans[2 * j]);
+                const int x1 = std::min(width - 1, x + spans[2 * j + 1]);
                 const float* weights =
-                    kernel.get() + static_cast<std::size_t>(yy - y + reach) * side + reach - x;
+                    kernel.get() + static_cast<std::size_t>(j) * side + reach - x;
                 float* out = sums + (static_cast<std::size_t>(yy) * width) * 5;
                 for (int xx = x0; xx <= x1; ++xx) {
                     const float w = weights[xx];
-                    if (w <= 0.0f) continue;
                     float* cell = out + static_cast<std::size_t>(xx) * 5;
                     cell[0] += colour[0] * w;
                     cell[1] += colour[1] * w;

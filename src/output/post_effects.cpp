@@ -22,6 +22,7 @@
 #include "output/complete_files.h"
 #include "output/depth_file.h"
 #include "output/depth_of_field.h"
+#include "output/light_effects.h"
 #include "output/output_context.h"
 #include "output/partial_files.h"
 #include "output/shader_glow.h"
@@ -29,6 +30,7 @@
 #include "platform/image/fb.h"
 #include "platform/report.h"
 #include "scene/camera.h"
+#include "shading/light.h"
 #include "shading/shader.h"
 
 namespace sky {
@@ -248,7 +250,7 @@ void store_weights(const Post& post, const DepthSource& source) {
         rptError("Problem writing depth file: %s\n", std::strerror(errno));
 }
 
-bool whole_image_effects(Post& post, bool glow) {
+bool whole_image_effects(Post& post, bool glow, bool light) {
     OutputContext& c = post.context;
     const std::size_t row_bytes = static_cast<std::size_t>(c.width) * post.bytes_per_pixel;
     std::vector<std::uint8_t> image(row_bytes * c.height);
@@ -283,11 +285,20 @@ bool whole_image_effects(Post& post, bool glow) {
         }
     }
     send_progress(post, 1, 4);
-    send_progress(post, 2, 4);
+    const GlowSpan span = glow_columns(post);
+    if (light) {
+        if (post.talk) rptUser("   Adding Light glow...\n");
+        for (std::int32_t r = 0; r < c.height; ++r) {
+            const std::int32_t y = image_row(post, r);
+            if (row_takes_glow(post, y))
+                apply_light_effects_row(image.data() + r * row_bytes, c.width, post.sixteen,
+                                        y - c.ylow, span.first, span.last);
+        }
+        send_progress(post, 2, 4);
+    }
     if (glow) {
         if (post.talk) rptUser("   Adding Shader glow...\n");
         if (compute_shader_glow()) {
-            const GlowSpan span = glow_columns(post);
             for (std::int32_t r = 0; r < c.height; ++r) {
                 const std::int32_t y = image_row(post, r);
                 if (row_takes_glow(post, y))
@@ -320,7 +331,7 @@ bool copy_to_noglow(const std::string& name) {
     return false;
 }
 
-bool glow_rows(Post& post) {
+bool glow_rows(Post& post, bool glow, bool light) {
     OutputContext& c = post.context;
     const std::string image_ng = c.image_name + ".ng";
     const std::string matte_ng = c.matte_name.empty() ? "" : c.matte_name + ".ng";
@@ -329,7 +340,7 @@ bool glow_rows(Post& post) {
         oxFileDelete(image_ng);
         return false;
     }
-    const bool drawn = compute_shader_glow();
+    const bool drawn = glow && compute_shader_glow();
     bool ok = true;
     FBhandle* in = open_reading(post, image_ng);
     FBhandle* matte_in = nullptr;
@@ -350,8 +361,13 @@ bool glow_rows(Post& post) {
         }
         if (matte_in) merge_matte_row(post, row.data(), matte.data());
         const std::int32_t y = image_row(post, r);
-        if (drawn && row_takes_glow(post, y))
-            apply_shader_glow_row(row.data(), c.width, post.sixteen, y, span.first, span.last);
+        if (row_takes_glow(post, y)) {
+            if (light)
+                apply_light_effects_row(row.data(), c.width, post.sixteen, y - c.ylow, span.first,
+                                        span.last);
+            if (drawn)
+                apply_shader_glow_row(row.data(), c.width, post.sixteen, y, span.first, span.last);
+        }
         ok = out.write(row.data());
         if (ok && matte_out.handle) ok = matte_out.write(row.data());
         send_progress(post, r + 1, post.options.yresolution);
@@ -370,11 +386,12 @@ bool glow_rows(Post& post) {
 }
 
 bool glow_will_run(const CameraRecord&) {
-    return Ar_shader_glow_on();
+    return Ar_shader_glow_on() || Ar_light_effects_active();
 }
 
 void set_up_glow() {
     set_up_shader_glow();
+    set_up_light_effects();
 }
 
 void camera_post_effects(const CameraRecord& camera) {
@@ -386,8 +403,9 @@ void camera_post_effects(const CameraRecord& camera) {
 bool post_effects(OutputContext& context, const CameraRecord& camera) {
     const RenderOptions& options = render_options();
     const bool glow = shader_glow_active();
+    const bool light = light_effects_active();
     const bool depth_of_field = camera.depth_of_field != 0;
-    if (!glow && !depth_of_field) return true;
+    if (!glow && !light && !depth_of_field) return true;
     Post post{camera, context, options, output_stages()};
     post.sixteen = context.conversion.sixteen;
     post.bytes_per_pixel = post.sixteen ? 8 : 4;
@@ -402,10 +420,14 @@ bool post_effects(OutputContext& context, const CameraRecord& camera) {
             post.stages.send_file(camera.image_name.c_str(), !camera.image_name.empty(),
                                   !camera.depth_name.empty(), !camera.matte_name.empty());
         send_progress(post, 0, options.yresolution);
-        ok = depth_of_field ? whole_image_effects(post, glow) : glow_rows(post);
+        if (light)
+            place_light_effects(camera, context.xleft, context.ylow, context.width,
+                                context.yhigh - context.ylow + 1);
+        ok = depth_of_field ? whole_image_effects(post, glow, light) : glow_rows(post, glow, light);
     }
     release_depth_block(context);
     finish_shader_glow();
+    finish_light_effects();
     return ok;
 }
 

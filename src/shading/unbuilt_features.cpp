@@ -20,10 +20,6 @@ void warn_unbuilt_shader_features(const AR_ShaderInfo& shader) {
 
 void warn_unbuilt_light_features(const AR_LightInfo& light) {
     if (!light.on) return;
-    const float* p = light.param;
-    if (p[LIGHT_GLOW_TYPE] != 0.0f && p[LIGHT_GLOW_INTENSITY] != 0.0f) warn_not_built("light glow");
-    if (p[LIGHT_HALO_TYPE] != 0.0f && p[LIGHT_HALO_INTENSITY] != 0.0f) warn_not_built("light halo");
-    if (p[LIGHT_FLARE] != 0.0f && p[LIGHT_FLARE_INTENSITY] != 0.0f) warn_not_built("lens flare");
     if (light.has_fog) warn_not_built("light fog");
 }
 

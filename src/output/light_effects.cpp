@@ -1,0 +1,317 @@
+// Light glow, halo and lens flare on the image. Each light's effects are
+// fixed once per camera (what the light asks for, where it lands on the
+// image) and then added row by row, so the effects cost nothing per sample.
+//
+// Sizes follow the image: a glow of spread 1 reaches a sixteenth of the
+// image's width, a halo of spread 1 a quarter; flare circles are a twentieth
+// of the width at size 1.
+#include "output/light_effects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "base/not_built.h"
+#include "scene/camera.h"
+#include "shading/light.h"
+
+namespace sky {
+namespace {
+
+struct FlareCircle {
+    float x = 0, y = 0, radius = 0;
+    float colour[3] = {0, 0, 0};  // 0..255, intensity included
+};
+
+struct LightEffect {
+    Triple eye_position;
+    bool visible = false;
+    float x = 0, y = 0;  // on the window, pixels
+    std::int32_t glow_type = 0, halo_type = 0;
+    float glow_radius = 0, halo_radius = 0;
+    float glow_colour[3] = {0, 0, 0}, halo_colour[3] = {0, 0, 0};  // 0..255 at full strength
+    float star_level = 0, star_points = 4, rotation = 0;
+    float radial_noise = 0, noise_frequency = 0.5f, opacity = 0;
+    float glow_spread = 0, halo_spread = 0;
+    // Lens flare.
+    bool flare = false;
+    float flare_intensity = 0, flare_circles = 0, flare_min = 0, flare_max = 0, colour_spread = 0,
+          focus = 0, vertical = 0, horizontal = 0, length = 1;
+    bool hexagon = false;
+    float flare_colour[3] = {0, 0, 0};
+    std::vector<FlareCircle> circles;
+};
+
+struct LightEffectsState {
+    std::vector<LightEffect> lights;
+    float width = 0, height = 0;
+};
+
+LightEffectsState& state() {
+    static LightEffectsState effects;
+    return effects;
+}
+
+float hash01(std::uint32_t n) {
+    n = (n ^ 61u) ^ (n >> 16);
+    n *= 9u;
+    n ^= n >> 4;
+    n *= 0x27d4eb2du;
+    n ^= n >> 15;
+    return static_cast<float>(n & 0xffffffu) / 16777216.0f;
+}
+
+// How a glow of `type` falls off at ρ (0 at the light, 1 at the rim).
+float falloff(std::int32_t type, float rho) {
+    if (rho >= 1.0f) return 0.0f;
+    switch (type) {
+        case 2:  // exponential
+            return (std::exp(-6.0f * rho) - std::exp(-6.0f)) / (1.0f - std::exp(-6.0f));
+        case 3: {  // ball: an even disc with a soft edge
+            const float edge = std::clamp((1.0f - rho) / 0.15f, 0.0f, 1.0f);
+            return edge * edge * (3.0f - 2.0f * edge);
+        }
+        case 5:  // rim: a ring near the edge
+            return std::max(0.0f, 1.0f - std::fabs(rho - 0.85f) / 0.15f);
+        default:  // linear, and spectral's strength
+            return 1.0f - rho;
+    }
+}
+
+// Spectral glow: red outside, blue inside.
+float spectral(int channel, float rho) {
+    switch (channel) {
+        case 0:
+            return std::min(1.0f, std::max(0.3f, 1.3f * rho));
+        case 1:
+            return std::clamp(1.2f - 2.0f * std::fabs(0.4f - rho), 0.0f, 1.0f);
+        default:
+            return std::clamp(2.0f * (1.0f - rho) - 0.5f, 0.0f, 1.0f);
+    }
+}
+
+float star_factor(const LightEffect& light, float dx, float dy) {
+    if (light.star_level == 0.0f && light.radial_noise == 0.0f) return 1.0f;
+    const float angle = std::atan2(dy, dx) - light.rotation * static_cast<float>(M_PI) / 180.0f;
+    float n = 1.0f;
+    if (light.star_level != 0.0f) {
+        const float arm = std::pow(std::fabs(std::cos(light.star_points * angle / 2.0f)), 8.0f);
+        n = std::max(0.0f, 1.0f - light.star_level + light.star_level * 2.0f * arm);
+    }
+    if (light.radial_noise != 0.0f) {
+        const int segments = std::max(1, static_cast<int>(std::lround(light.noise_frequency * 40)));
+        const float t = (angle / (2.0f * static_cast<float>(M_PI)) + 0.5f) * segments;
+        const int i0 = static_cast<int>(std::floor(t));
+        const float f = t - i0, s = f * f * (3.0f - 2.0f * f);
+        auto at = [segments](int i) {
+            return hash01(static_cast<std::uint32_t>(((i % segments) + segments) % segments));
+        };
+        const float noise = at(i0) * (1.0f - s) + at(i0 + 1) * s;
+        n *= std::max(0.0f, 1.0f + light.radial_noise * (2.0f * noise - 1.0f));
+    }
+    return n;
+}
+
+void constant_colour(const TexturedColour& colour, float out[3], const char* what) {
+    if (colour.texture != nullptr) warn_not_built(what);
+    out[0] = colour.colour.x;
+    out[1] = colour.colour.y;
+    out[2] = colour.colour.z;
+}
+
+float hexagon_distance(float dx, float dy) {
+    dx = std::fabs(dx), dy = std::fabs(dy);
+    return std::max(dx * 0.8660254f + dy * 0.5f, dy);
+}
+
+inline float read_channel(const std::uint8_t* row, std::int32_t x, int c, bool sixteen) {
+    if (!sixteen) return row[4 * x + c];
+    return row[8 * x + 4 + c] + row[8 * x + c] / 256.0f;
+}
+
+inline void write_channel(std::uint8_t* row, std::int32_t x, int c, bool sixteen, float value) {
+    value = std::clamp(value, 0.0f, 255.0f);
+    if (!sixteen) {
+        row[4 * x + c] = static_cast<std::uint8_t>(value);
+        return;
+    }
+    row[8 * x + 4 + c] = static_cast<std::uint8_t>(value);
+    row[8 * x + c] =
+        static_cast<std::uint8_t>(std::min((value - std::trunc(value)) * 256.0f, 255.0f));
+}
+
+}  // namespace
+
+void set_up_light_effects() {
+    LightEffectsState& effects = state();
+    effects.lights.clear();
+    for (const AR_LightInfo* info : Ar_camera_lights()) {
+        if (info == nullptr || !info->on || !info->has_effects) continue;
+        // Lights without a place (directional, ambient) have nothing to glow around.
+        if (info->kind == LIGHT_DIRECTIONAL || info->kind == LIGHT_AMBIENT) continue;
+        const float* p = info->param;
+        LightEffect light;
+        light.eye_position = info->position;
+        const float scale[3] = {info->colour.colour.x / 255.0f * info->colour_scale.x,
+                                info->colour.colour.y / 255.0f * info->colour_scale.y,
+                                info->colour.colour.z / 255.0f * info->colour_scale.z};
+        if (p[LIGHT_GLOW_TYPE] != 0.0f && p[LIGHT_GLOW_INTENSITY] != 0.0f) {
+            light.glow_type = static_cast<std::int32_t>(p[LIGHT_GLOW_TYPE]);
+            constant_colour(info->glow_colour, light.glow_colour, "a textured light glow colour");
+            for (int c = 0; c < 3; ++c) light.glow_colour[c] *= p[LIGHT_GLOW_INTENSITY] * scale[c];
+            light.glow_spread = std::max(p[LIGHT_GLOW_SPREAD], 0.0f);
+        }
+        if (p[LIGHT_HALO_TYPE] != 0.0f && p[LIGHT_HALO_INTENSITY] != 0.0f) {
+            light.halo_type = static_cast<std::int32_t>(p[LIGHT_HALO_TYPE]);
+            constant_colour(info->halo_colour, light.halo_colour, "a textured light halo colour");
+            for (int c = 0; c < 3; ++c)
+                light.halo_colour[c] *= p[LIGHT_HALO_INTENSITY] * 0.5f * scale[c];
+            light.halo_spread = std::max(p[LIGHT_HALO_SPREAD], 0.0f);
+        }
+        light.star_level = p[LIGHT_GLOW_STAR_LEVEL];
+        light.star_points = p[LIGHT_STAR_POINTS];
+        light.rotation = p[LIGHT_GLOW_ROTATION];
+        light.radial_noise = p[LIGHT_GLOW_RADIAL_NOISE];
+        light.noise_frequency = p[LIGHT_RADIAL_NOISE_FREQUENCY];
+        light.opacity = std::clamp(p[LIGHT_GLOW_OPACITY], 0.0f, 1.0f);
+        if (p[LIGHT_FLARE] != 0.0f && p[LIGHT_FLARE_INTENSITY] != 0.0f) {
+            light.flare = true;
+            light.flare_intensity = p[LIGHT_FLARE_INTENSITY];
+            light.flare_circles = std::clamp(p[LIGHT_FLARE_NUM_CIRCLES], 0.0f, 200.0f);
+            light.flare_min = std::max(p[LIGHT_FLARE_MIN_SIZE], 0.0f);
+            light.flare_max = std::max(p[LIGHT_FLARE_MAX_SIZE], light.flare_min);
+            light.colour_spread = std::clamp(p[LIGHT_FLARE_COLOR_SPREAD], 0.0f, 1.0f);
+            light.focus = std::clamp(p[LIGHT_FLARE_FOCUS], 0.0f, 1.0f);
+            light.hexagon = p[LIGHT_HEXAGON_FLARE] != 0.0f;
+            light.vertical = p[LIGHT_FLARE_VERTICAL];
+            light.horizontal = p[LIGHT_FLARE_HORIZONTAL];
+            light.length = std::max(p[LIGHT_FLARE_LENGTH], 0.0f);
+            constant_colour(info->flare_colour, light.flare_colour, "a textured lens flare colour");
+        }
+        if (light.glow_type || light.halo_type || light.flare) effects.lights.push_back(light);
+    }
+}
+
+bool light_effects_active() {
+    return !state().lights.empty();
+}
+
+void place_light_effects(const CameraRecord& camera, std::int32_t xleft, std::int32_t ylow,
+                         std::int32_t width, std::int32_t height) {
+    LightEffectsState& effects = state();
+    effects.width = static_cast<float>(width);
+    effects.height = static_cast<float>(height);
+    const ScreenMapping& screen = camera.view.screen;
+    for (LightEffect& light : effects.lights) {
+        const Triple& e = light.eye_position;
+        light.visible = !screen.perspective || e.z < -1e-6f;
+        if (!light.visible) continue;
+        const ScreenPoint at = screen.map(e);
+        light.x = at.x - xleft;
+        light.y = at.y - ylow;
+        light.visible = std::isfinite(light.x) && std::isfinite(light.y);
+        light.glow_radius = light.glow_spread * effects.width / 16.0f;
+        light.halo_radius = light.halo_spread * effects.width / 4.0f;
+        light.circles.clear();
+        if (!light.flare || !light.visible) continue;
+        // Circles along the line from the light through the image centre
+        // and as far beyond it, at places and sizes the same on every run.
+        const float cx = effects.width / 2.0f, cy = effects.height / 2.0f;
+        const int count = static_cast<int>(light.flare_circles);
+        for (int k = 0; k < count; ++k) {
+            FlareCircle circle;
+            const float t = 2.0f * hash01(2u * k + 1u) * light.length;
+            circle.x = light.x + (cx - light.x) * t;
+            circle.y = light.y + (cy - light.y) * t;
+            const float size =
+                light.flare_min + (light.flare_max - light.flare_min) * hash01(2u * k + 2u);
+            circle.radius = std::max(0.5f, size * effects.width / 20.0f);
+            for (int c = 0; c < 3; ++c) {
+                const float hue = std::sin(2.0f * static_cast<float>(M_PI) *
+                                           (static_cast<float>(k) / std::max(count, 1) + c / 3.0f));
+                circle.colour[c] = light.flare_colour[c] * light.flare_intensity * 0.12f *
+                                   std::max(0.0f, 1.0f + light.colour_spread * hue);
+            }
+            light.circles.push_back(circle);
+        }
+    }
+}
+
+void apply_light_effects_row(std::uint8_t* row, std::int32_t width, bool sixteen, std::int32_t y,
+                             std::int32_t x_first, std::int32_t x_last) {
+    const LightEffectsState& effects = state();
+    const float py = static_cast<float>(y) + 0.5f;
+    for (const LightEffect& light : effects.lights) {
+        if (!light.visible) continue;
+        const float dy = py - light.y;
+        const float reach = std::max(light.glow_radius, light.halo_radius);
+        const bool near_row = std::fabs(dy) < reach;
+        for (std::int32_t x = std::max(0, x_first); x <= std::min(x_last, width - 1); ++x) {
+            const float dx = static_cast<float>(x) + 0.5f - light.x;
+            float added[3] = {0, 0, 0};
+            float cover = 0.0f;
+            if (near_row && std::fabs(dx) < reach) {
+                const float d = std::hypot(dx, dy);
+                const float star = star_factor(light, dx, dy);
+                if (light.glow_type && d < light.glow_radius) {
+                    const float rho = d / light.glow_radius;
+                    const float v = falloff(light.glow_type, rho) * star;
+                    for (int c = 0; c < 3; ++c)
+                        added[c] += light.glow_colour[c] * v *
+                                    (light.glow_type == 4 ? spectral(c, rho) : 1.0f);
+                    cover = std::max(cover, v * light.opacity);
+                }
+                if (light.halo_type && d < light.halo_radius) {
+                    const float rho = d / light.halo_radius;
+                    const float v = falloff(light.halo_type, rho) * star;
+                    for (int c = 0; c < 3; ++c)
+                        added[c] += light.halo_colour[c] * v *
+                                    (light.halo_type == 4 ? spectral(c, rho) : 1.0f);
+                }
+            }
+            if (light.flare) {
+                for (const FlareCircle& circle : light.circles) {
+                    const float cdx = static_cast<float>(x) + 0.5f - circle.x;
+                    const float cdy = py - circle.y;
+                    if (std::fabs(cdx) > circle.radius || std::fabs(cdy) > circle.radius) continue;
+                    const float d =
+                        (light.hexagon ? hexagon_distance(cdx, cdy) : std::hypot(cdx, cdy)) /
+                        circle.radius;
+                    if (d >= 1.0f) continue;
+                    // Focus 1: a hard-edged disc; 0: a soft cone.
+                    const float v =
+                        d <= light.focus ? 1.0f : (1.0f - d) / std::max(1.0f - light.focus, 1e-3f);
+                    for (int c = 0; c < 3; ++c) added[c] += circle.colour[c] * v;
+                }
+                const float streak_length = effects.width * light.length;
+                if (light.horizontal != 0.0f && std::fabs(dy) < 3.0f &&
+                    std::fabs(dx) < streak_length) {
+                    const float v = light.horizontal * std::exp(-std::fabs(dy)) *
+                                    (1.0f - std::fabs(dx) / streak_length) * light.flare_intensity;
+                    for (int c = 0; c < 3; ++c) added[c] += light.flare_colour[c] * v;
+                }
+                if (light.vertical != 0.0f && std::fabs(dx) < 3.0f &&
+                    std::fabs(dy) < streak_length) {
+                    const float v = light.vertical * std::exp(-std::fabs(dx)) *
+                                    (1.0f - std::fabs(dy) / streak_length) * light.flare_intensity;
+                    for (int c = 0; c < 3; ++c) added[c] += light.flare_colour[c] * v;
+                }
+            }
+            if (added[0] <= 0.0f && added[1] <= 0.0f && added[2] <= 0.0f) continue;
+            cover = std::min(cover, 1.0f);
+            float total = 0.0f;
+            for (int c = 0; c < 3; ++c) {
+                const float under = read_channel(row, x, c, sixteen) * (1.0f - cover);
+                write_channel(row, x, c, sixteen, under + added[c]);
+                total += std::max(added[c], 0.0f);
+            }
+            write_channel(row, x, 3, sixteen, read_channel(row, x, 3, sixteen) + total / 3.0f);
+        }
+    }
+}
+
+void finish_light_effects() {
+    state().lights.clear();
+}
+
+}  // namespace sky
