@@ -8,9 +8,6 @@
 namespace sky {
 
 void warn_unbuilt_settings(const RenderOptions&) {
-    // An empty photo_effects () asks for nothing.
-    const Body* photo = scene_description().photo_effects;
-    if (photo && !photo->items.empty()) warn_not_built("the photo_effects setting");
     // A command without a result patch would be skipped anyway.
     for (const CommandRecord& command : scene_description().commands)
         if (command.body && command.body->find("result_patch"))

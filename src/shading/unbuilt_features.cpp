@@ -1,7 +1,6 @@
 #include "shading/unbuilt_features.h"
 
 #include "base/not_built.h"
-#include "shading/light.h"
 #include "shading/shader.h"
 
 namespace sky {
@@ -16,11 +15,6 @@ bool any(const Triple& c) {
 void warn_unbuilt_shader_features(const AR_ShaderInfo& shader) {
     if (shader.displacement.texture != nullptr || any(shader.displacement.colour))
         warn_not_built("displacement mapping");
-}
-
-void warn_unbuilt_light_features(const AR_LightInfo& light) {
-    if (!light.on) return;
-    if (light.has_fog) warn_not_built("light fog");
 }
 
 }  // namespace sky
