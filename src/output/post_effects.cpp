@@ -54,16 +54,24 @@ void send_progress(const Post& post, std::int32_t done, std::int32_t total) {
     if (link(post) && post.stages.send_progress) post.stages.send_progress('g', done, total);
 }
 
-// One row of the image as link records (five floats a pixel).
+// File row `r` (0 at the top) of the image as link records (five floats a
+// pixel), numbered as the outputs number the rows they send.
 void send_row(const Post& post, const std::uint8_t* row, std::int32_t r) {
     if (!link(post) || post.stages.send_pixels == nullptr) return;
-    const std::int32_t width = post.context.width;
+    const OutputContext& c = post.context;
+    const std::int32_t width = c.width;
+    const float* depth =
+        c.depth_block != nullptr ? c.depth_block + static_cast<std::size_t>(r) * width : nullptr;
     std::vector<float> records(static_cast<std::size_t>(width) * 5, 0.0f);
-    for (std::int32_t x = 0; x < width; ++x)
-        for (int c = 0; c < 4; ++c)
-            records[5 * x + c] = post.sixteen ? row[8 * x + 4 + c] + row[8 * x + c] / 256.0f
-                                              : static_cast<float>(row[4 * x + c]);
-    post.stages.send_pixels(0, r, width, 1, records.data());
+    for (std::int32_t x = 0; x < width; ++x) {
+        for (int k = 0; k < 4; ++k)
+            records[5 * x + k] = post.sixteen ? row[8 * x + 4 + k] + row[8 * x + k] / 256.0f
+                                              : static_cast<float>(row[4 * x + k]);
+        records[5 * x + 4] = depth != nullptr ? depth[x] : 0.0f;
+    }
+    const std::int32_t image_row = c.top_row - r;
+    post.stages.send_pixels(0, c.stereo_eye ? image_row - c.height : image_row - c.ylow, width, 1,
+                            records.data());
 }
 
 FBhandle* open_reading(const Post& post, const std::string& name) {

@@ -242,6 +242,31 @@ class LinkTest(unittest.TestCase):
                               capture_output=True, text=True, timeout=60)
         self.assertNotEqual(done.returncode, 0)
 
+    def test_glow_sends_the_glowed_image_again_with_its_g_progress(self):
+        here = self.dir.name
+        with open(os.path.join(here, "scene.sdl"), "w") as f:
+            f.write(scene(40, 30, depth=True).replace(
+                "transparency = (128, 128, 128)", "transparency = (128, 128, 128), glow_intensity = 1"))
+        subprocess.run([SKYLOOM, "-n", "1", "scene.sdl"], cwd=here, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run([CONVERT, "img.qrl", "file.ppm"], cwd=here, check=True)
+        done = subprocess.run([CLIENT, "-q", "-o", "link.png", "--log", "log.txt", "-s", SKYLOOM,
+                               "scene.sdl", "--", "-n", "2"],
+                              cwd=here, capture_output=True, text=True, timeout=60)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        # The rendered rows make the first image, the glowed rows the second.
+        subprocess.run([CONVERT, "link.2.png", "link.ppm"], cwd=here, check=True)
+        with open(os.path.join(here, "file.ppm"), "rb") as a, \
+                open(os.path.join(here, "link.ppm"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+        with open(os.path.join(here, "log.txt")) as f:
+            log = f.read().splitlines()
+        self.assertEqual([line for line in log if line.startswith("file")], ["file img.qrl"] * 2)
+        glow = [line for line in log if line.startswith("progress g")]
+        self.assertEqual(glow[0], "progress g 1 1 0 0 of 30\\n")
+        self.assertEqual(glow[-1], "progress g 1 1 0 30 of 30\\n")
+        self.assertEqual(len([line for line in log if line.startswith("image")]), 60)
+
 
 if __name__ == "__main__":
     SKYLOOM, CONVERT, CLIENT = sys.argv[1], sys.argv[2], sys.argv[3]
