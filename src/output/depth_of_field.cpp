@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "output/glow_shapes.h"
 #include "platform/memory.h"
 #include "platform/report.h"
 #include "scene/camera.h"
@@ -51,21 +52,8 @@ const WeightTable& weight_table() {
     return table;
 }
 
-inline float channel(const ImageBytes& image, std::size_t pixel, int c) {
-    if (!image.sixteen) return image.pixels[pixel * 4 + c];
-    return image.pixels[pixel * 8 + 4 + c] + image.pixels[pixel * 8 + c] / 256.0f;
-}
-
-inline void store(ImageBytes& image, std::size_t pixel, int c, float value) {
-    value = value > 255.0f ? 255.0f : (value > 0.0f ? value : 0.0f);
-    if (!image.sixteen) {
-        image.pixels[pixel * 4 + c] = static_cast<std::uint8_t>(value);
-        return;
-    }
-    float fraction = (value - std::trunc(value)) * 256.0f;
-    fraction = fraction > 255.0f ? 255.0f : fraction;
-    image.pixels[pixel * 8 + c] = static_cast<std::uint8_t>(fraction);
-    image.pixels[pixel * 8 + 4 + c] = static_cast<std::uint8_t>(value);
+std::uint8_t* row_of(const ImageBytes& image, std::int32_t y) {
+    return image.pixels + static_cast<std::size_t>(y) * image.width * (image.sixteen ? 8 : 4);
 }
 
 }  // namespace
@@ -126,7 +114,8 @@ bool apply_depth_of_field(ImageBytes& image, float* depth, double focal_distance
                 }
             }
             float colour[4];
-            for (int ch = 0; ch < 4; ++ch) colour[ch] = channel(image, pixel, ch);
+            const std::uint8_t* bytes = row_of(image, y);
+            for (int ch = 0; ch < 4; ++ch) colour[ch] = pixel_channel(bytes, x, ch, image.sixteen);
             const int y0 = std::max(0, y - reach), y1 = std::min(height - 1, y + reach);
             for (int yy = y0; yy <= y1; ++yy) {
                 const int j = yy - y + reach;
@@ -155,9 +144,12 @@ bool apply_depth_of_field(ImageBytes& image, float* depth, double focal_distance
             const float b = depth[pixel];
             if (!(b > 0.0f)) continue;
             const float* cell = sums + pixel * 5;
+            std::uint8_t* bytes = row_of(image, y);
             for (int ch = 0; ch < 4; ++ch) {
                 const float spread = cell[4] > 0.0f ? cell[ch] / cell[4] : 0.0f;
-                store(image, pixel, ch, channel(image, pixel, ch) * (1.0f - b) + spread * b);
+                set_pixel_channel(
+                    bytes, x, ch, image.sixteen,
+                    pixel_channel(bytes, x, ch, image.sixteen) * (1.0f - b) + spread * b);
             }
         }
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/not_built.h"
+#include "output/glow_shapes.h"
 #include "scene/camera.h"
 #include "shading/light.h"
 
@@ -52,15 +53,6 @@ LightEffectsState& state() {
     return effects;
 }
 
-float hash01(std::uint32_t n) {
-    n = (n ^ 61u) ^ (n >> 16);
-    n *= 9u;
-    n ^= n >> 4;
-    n *= 0x27d4eb2du;
-    n ^= n >> 15;
-    return static_cast<float>(n & 0xffffffu) / 16777216.0f;
-}
-
 // How a glow of `type` falls off at ρ (0 at the light, 1 at the rim).
 float falloff(std::int32_t type, float rho) {
     if (rho >= 1.0f) return 0.0f;
@@ -93,23 +85,8 @@ float spectral(int channel, float rho) {
 float star_factor(const LightEffect& light, float dx, float dy) {
     if (light.star_level == 0.0f && light.radial_noise == 0.0f) return 1.0f;
     const float angle = std::atan2(dy, dx) - light.rotation * static_cast<float>(M_PI) / 180.0f;
-    float n = 1.0f;
-    if (light.star_level != 0.0f) {
-        const float arm = std::pow(std::fabs(std::cos(light.star_points * angle / 2.0f)), 8.0f);
-        n = std::max(0.0f, 1.0f - light.star_level + light.star_level * 2.0f * arm);
-    }
-    if (light.radial_noise != 0.0f) {
-        const int segments = std::max(1, static_cast<int>(std::lround(light.noise_frequency * 40)));
-        const float t = (angle / (2.0f * static_cast<float>(M_PI)) + 0.5f) * segments;
-        const int i0 = static_cast<int>(std::floor(t));
-        const float f = t - i0, s = f * f * (3.0f - 2.0f * f);
-        auto at = [segments](int i) {
-            return hash01(static_cast<std::uint32_t>(((i % segments) + segments) % segments));
-        };
-        const float noise = at(i0) * (1.0f - s) + at(i0 + 1) * s;
-        n *= std::max(0.0f, 1.0f + light.radial_noise * (2.0f * noise - 1.0f));
-    }
-    return n;
+    return static_cast<float>(star_and_streaks(light.star_level, light.star_points,
+                                               light.radial_noise, light.noise_frequency, angle));
 }
 
 void constant_colour(const TexturedColour& colour, float out[3], const char* what) {
@@ -122,22 +99,6 @@ void constant_colour(const TexturedColour& colour, float out[3], const char* wha
 float hexagon_distance(float dx, float dy) {
     dx = std::fabs(dx), dy = std::fabs(dy);
     return std::max(dx * 0.8660254f + dy * 0.5f, dy);
-}
-
-inline float read_channel(const std::uint8_t* row, std::int32_t x, int c, bool sixteen) {
-    if (!sixteen) return row[4 * x + c];
-    return row[8 * x + 4 + c] + row[8 * x + c] / 256.0f;
-}
-
-inline void write_channel(std::uint8_t* row, std::int32_t x, int c, bool sixteen, float value) {
-    value = std::clamp(value, 0.0f, 255.0f);
-    if (!sixteen) {
-        row[4 * x + c] = static_cast<std::uint8_t>(value);
-        return;
-    }
-    row[8 * x + 4 + c] = static_cast<std::uint8_t>(value);
-    row[8 * x + c] =
-        static_cast<std::uint8_t>(std::min((value - std::trunc(value)) * 256.0f, 255.0f));
 }
 
 }  // namespace
@@ -220,11 +181,11 @@ void place_light_effects(const CameraRecord& camera, std::int32_t xleft, std::in
         const int count = static_cast<int>(light.flare_circles);
         for (int k = 0; k < count; ++k) {
             FlareCircle circle;
-            const float t = 2.0f * hash01(2u * k + 1u) * light.length;
+            const float t = 2.0f * hash_unit(2u * k + 1u) * light.length;
             circle.x = light.x + (cx - light.x) * t;
             circle.y = light.y + (cy - light.y) * t;
             const float size =
-                light.flare_min + (light.flare_max - light.flare_min) * hash01(2u * k + 2u);
+                light.flare_min + (light.flare_max - light.flare_min) * hash_unit(2u * k + 2u);
             circle.radius = std::max(0.5f, size * effects.width / 20.0f);
             for (int c = 0; c < 3; ++c) {
                 const float hue = std::sin(2.0f * static_cast<float>(M_PI) *
@@ -253,21 +214,18 @@ void apply_light_effects_row(std::uint8_t* row, std::int32_t width, bool sixteen
             if (near_row && std::fabs(dx) < reach) {
                 const float d = std::hypot(dx, dy);
                 const float star = star_factor(light, dx, dy);
-                if (light.glow_type && d < light.glow_radius) {
-                    const float rho = d / light.glow_radius;
-                    const float v = falloff(light.glow_type, rho) * star;
+                // The glow, then the halo: each a disc of its own type,
+                // radius and colour; only the glow hides what lies behind it.
+                auto add = [&](std::int32_t type, float radius, const float* colour) {
+                    if (type == 0 || d >= radius) return 0.0f;
+                    const float rho = d / radius;
+                    const float v = falloff(type, rho) * star;
                     for (int c = 0; c < 3; ++c)
-                        added[c] += light.glow_colour[c] * v *
-                                    (light.glow_type == 4 ? spectral(c, rho) : 1.0f);
-                    cover = std::max(cover, v * light.opacity);
-                }
-                if (light.halo_type && d < light.halo_radius) {
-                    const float rho = d / light.halo_radius;
-                    const float v = falloff(light.halo_type, rho) * star;
-                    for (int c = 0; c < 3; ++c)
-                        added[c] += light.halo_colour[c] * v *
-                                    (light.halo_type == 4 ? spectral(c, rho) : 1.0f);
-                }
+                        added[c] += colour[c] * v * (type == 4 ? spectral(c, rho) : 1.0f);
+                    return v;
+                };
+                cover = add(light.glow_type, light.glow_radius, light.glow_colour) * light.opacity;
+                add(light.halo_type, light.halo_radius, light.halo_colour);
             }
             if (light.flare) {
                 for (const FlareCircle& circle : light.circles) {
@@ -301,11 +259,11 @@ void apply_light_effects_row(std::uint8_t* row, std::int32_t width, bool sixteen
             cover = std::min(cover, 1.0f);
             float total = 0.0f;
             for (int c = 0; c < 3; ++c) {
-                const float under = read_channel(row, x, c, sixteen) * (1.0f - cover);
-                write_channel(row, x, c, sixteen, under + added[c]);
+                const float under = pixel_channel(row, x, c, sixteen) * (1.0f - cover);
+                set_pixel_channel(row, x, c, sixteen, under + added[c]);
                 total += std::max(added[c], 0.0f);
             }
-            write_channel(row, x, 3, sixteen, read_channel(row, x, 3, sixteen) + total / 3.0f);
+            set_pixel_channel(row, x, 3, sixteen, pixel_channel(row, x, 3, sixteen) + total / 3.0f);
         }
     }
 }

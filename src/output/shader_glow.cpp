@@ -19,6 +19,7 @@
 #include "base/not_built.h"
 #include "base/options.h"
 #include "base/tiles.h"
+#include "output/glow_shapes.h"
 #include "platform/memory.h"
 #include "platform/report.h"
 #include "sdl/body.h"
@@ -115,40 +116,14 @@ bool effect_drawn(const GlowEffect& effect) {
     return effect.type != 0 && effect.intensity != 0.0f;
 }
 
-// A smooth value noise around the circle, the same on every run.
-float angular_noise(double angle, float frequency) {
-    const int segments = std::max(1, static_cast<int>(std::lround(frequency * 40.0)));
-    const double t = (angle / (2.0 * M_PI) + 0.5) * segments;
-    const int i0 = static_cast<int>(std::floor(t));
-    const double f = t - i0;
-    auto hash = [segments](int i) {
-        std::uint32_t h = static_cast<std::uint32_t>(((i % segments) + segments) % segments);
-        h = (h ^ 61u) ^ (h >> 16);
-        h *= 9u;
-        h ^= h >> 4;
-        h *= 0x27d4eb2du;
-        h ^= h >> 15;
-        return static_cast<double>(h & 0xffffu) / 65535.0;
-    };
-    const double s = f * f * (3.0 - 2.0 * f);
-    return static_cast<float>(hash(i0) * (1.0 - s) + hash(i0 + 1) * s);
-}
-
 // The star-and-noise factor of kernel offset (i, j): `star_points` arms of
 // weight `star_level` turned by `rotation` degrees, times radial streaks.
 float star_and_noise(int i, int j, const GlowEffect& effect, const ShaderGlowSettings& settings) {
     if (i == 0 && j == 0) return 1.0f;
     const double angle = std::atan2(static_cast<double>(j), static_cast<double>(i)) -
                          settings.rotation * M_PI / 180.0;
-    double n = 1.0;
-    if (effect.star_level != 0.0f) {
-        const double arm = std::pow(std::fabs(std::cos(settings.star_points * angle / 2.0)), 8.0);
-        n = std::max(0.0, 1.0 - effect.star_level + effect.star_level * 2.0 * arm);
-    }
-    if (effect.radial_noise != 0.0f) {
-        const double noise = angular_noise(angle, settings.radial_noise_frequency);
-        n *= std::max(0.0, 1.0 + effect.radial_noise * (2.0 * noise - 1.0));
-    }
+    const double n = star_and_streaks(effect.star_level, settings.star_points, effect.radial_noise,
+                                      settings.radial_noise_frequency, angle);
     return static_cast<float>(n);
 }
 
@@ -288,22 +263,6 @@ bool sample_grid(const EffectGrid& grid, double x, double y, float g[3]) {
         g[ch] = (a[ch] * (1 - fu) + b[ch] * fu) * (1 - fv) + (c[ch] * (1 - fu) + d[ch] * fu) * fv;
     }
     return any;
-}
-
-inline float read_channel(const std::uint8_t* row, std::int32_t x, int c, bool sixteen) {
-    if (!sixteen) return row[4 * x + c];
-    return row[8 * x + 4 + c] + row[8 * x + c] / 256.0f;
-}
-
-inline void write_channel(std::uint8_t* row, std::int32_t x, int c, bool sixteen, float value) {
-    value = std::clamp(value, 0.0f, 255.0f);
-    if (!sixteen) {
-        row[4 * x + c] = static_cast<std::uint8_t>(value);
-        return;
-    }
-    row[8 * x + 4 + c] = static_cast<std::uint8_t>(value);
-    row[8 * x + c] =
-        static_cast<std::uint8_t>(std::min((value - std::trunc(value)) * 256.0f, 255.0f));
 }
 
 }  // namespace
@@ -446,19 +405,18 @@ bool compute_shader_glow() {
             value[0] = value[1] = value[2] = 0.0f;
     }
     bool drawn = false;
-    if (glow.glow.active && effect_drawn(settings.glow)) {
-        glow.glow.active = compute_effect(settings.glow, settings, buffer, glow.buffer_filter,
-                                          glow.glow, "glow", 25.0f);
-        drawn = drawn || glow.glow.active;
-    } else {
-        glow.glow.active = false;
-    }
-    if (glow.halo.active && effect_drawn(settings.halo)) {
-        glow.halo.active = compute_effect(settings.halo, settings, buffer, glow.buffer_filter,
-                                          glow.halo, "halo", 100.0f);
-        drawn = drawn || glow.halo.active;
-    } else {
-        glow.halo.active = false;
+    struct Effect {
+        const GlowEffect& settings;
+        EffectGrid& grid;
+        const char* name;
+        float kernel_total;
+    };
+    for (const Effect& effect : {Effect{settings.glow, glow.glow, "glow", 25.0f},
+                                 Effect{settings.halo, glow.halo, "halo", 100.0f}}) {
+        effect.grid.active = effect.grid.active && effect_drawn(effect.settings) &&
+                             compute_effect(effect.settings, settings, buffer, glow.buffer_filter,
+                                            effect.grid, effect.name, effect.kernel_total);
+        drawn = drawn || effect.grid.active;
     }
     return drawn;
 }
@@ -482,8 +440,8 @@ void apply_shader_glow_row(std::uint8_t* row, std::int32_t width, bool sixteen, 
             const float opacity =
                 effect == &glow.glow ? glow.settings.glow.opacity : glow.settings.halo.opacity;
             const float G = g[0] + g[1] + g[2];
-            float colour[3], alpha = read_channel(row, x, 3, sixteen);
-            for (int c = 0; c < 3; ++c) colour[c] = read_channel(row, x, c, sixteen);
+            float colour[3], alpha = pixel_channel(row, x, 3, sixteen);
+            for (int c = 0; c < 3; ++c) colour[c] = pixel_channel(row, x, c, sixteen);
             const float k = opacity * G / 765.0f;
             if (opacity != 0.0f && k > 0.0f) {
                 alpha = k * G / 5.0f + G / 5.0f + alpha;
@@ -496,8 +454,8 @@ void apply_shader_glow_row(std::uint8_t* row, std::int32_t width, bool sixteen, 
             if (options.glow_jitter)
                 for (float& value : colour)
                     if (value > 0.5f) value += jitter();
-            for (int c = 0; c < 3; ++c) write_channel(row, x, c, sixteen, colour[c]);
-            write_channel(row, x, 3, sixteen, alpha);
+            for (int c = 0; c < 3; ++c) set_pixel_channel(row, x, c, sixteen, colour[c]);
+            set_pixel_channel(row, x, 3, sixteen, alpha);
         }
     }
 }

@@ -73,6 +73,17 @@ class LinkTest(unittest.TestCase):
             except EOFError:
                 return
 
+    def file_image(self, text):
+        """Writes `text` as scene.sdl and renders it to files, its image
+        converted to file.ppm; returns the directory."""
+        here = self.dir.name
+        with open(os.path.join(here, "scene.sdl"), "w") as f:
+            f.write(text)
+        subprocess.run([SKYLOOM, "-n", "1", "scene.sdl"], cwd=here, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run([CONVERT, "img.qrl", "file.ppm"], cwd=here, check=True)
+        return here
+
     def kinds(self, peer):
         return [k for _, k, _ in peer.messages]
 
@@ -215,12 +226,7 @@ class LinkTest(unittest.TestCase):
 
 
     def test_the_reference_client_writes_the_image_skyloom_writes_to_files(self):
-        here = self.dir.name
-        with open(os.path.join(here, "scene.sdl"), "w") as f:
-            f.write(scene(40, 30, depth=True))
-        subprocess.run([SKYLOOM, "-n", "1", "scene.sdl"], cwd=here, check=True,
-                       stdout=subprocess.DEVNULL)
-        subprocess.run([CONVERT, "img.qrl", "file.ppm"], cwd=here, check=True)
+        here = self.file_image(scene(40, 30, depth=True))
         for sockets in ([], ["-2"]):
             done = subprocess.run([CLIENT, "-q", "-o", "link.png", "--log", "log.txt", *sockets,
                                    "-s", SKYLOOM, "scene.sdl", "--", "-n", "2"],
@@ -243,13 +249,8 @@ class LinkTest(unittest.TestCase):
         self.assertNotEqual(done.returncode, 0)
 
     def test_glow_sends_the_glowed_image_again_with_its_g_progress(self):
-        here = self.dir.name
-        with open(os.path.join(here, "scene.sdl"), "w") as f:
-            f.write(scene(40, 30, depth=True).replace(
-                "transparency = (128, 128, 128)", "transparency = (128, 128, 128), glow_intensity = 1"))
-        subprocess.run([SKYLOOM, "-n", "1", "scene.sdl"], cwd=here, check=True,
-                       stdout=subprocess.DEVNULL)
-        subprocess.run([CONVERT, "img.qrl", "file.ppm"], cwd=here, check=True)
+        here = self.file_image(scene(40, 30, depth=True).replace(
+            "transparency = (128, 128, 128)", "transparency = (128, 128, 128), glow_intensity = 1"))
         done = subprocess.run([CLIENT, "-q", "-o", "link.png", "--log", "log.txt", "-s", SKYLOOM,
                                "scene.sdl", "--", "-n", "2"],
                               cwd=here, capture_output=True, text=True, timeout=60)
