@@ -1,5 +1,6 @@
-// The post effects of a camera's finished image: depth of field and shader
-// glow, applied to the files the outputs wrote.
+// The post effects of a camera's finished image: depth of field, the glow,
+// halo and flare of lights, and shader glow, applied to the files the
+// outputs wrote.
 //
 // Whatever fails here, the image as rendered survives: the changed image
 // is written under a hidden name and renamed over the rendered one only once

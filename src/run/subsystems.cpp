@@ -31,13 +31,14 @@ void install_subsystems() {
     install_shading_hooks();   // shader and light bodies, lights, object shaders
     scene_hooks().update_animation = update_animation;  // channels drive their variables
     // The frame loop's stages.
-    install_geometry_passes();           // object lists and tile geometry entry
-    install_output_passes();             // image, matte and depth files
-    install_render_passes();             // sampling and visibility
-    install_link_stages();               // files, rows and progress to the modelling application
-    install_shadow_passes();             // depth maps, their lookups, automatic clipping
-    install_post_effects();              // depth of field and glow on the written image
-    set_glow_sink(deposit_glow_sample);  // the samplers' glow into the glow buffer
+    install_geometry_passes();  // object lists and tile geometry entry
+    install_output_passes();    // image, matte and depth files
+    install_render_passes();    // sampling and visibility
+    install_link_stages();      // files, rows and progress to the modelling application
+    install_shadow_passes();    // depth maps, their lookups, automatic clipping
+    install_post_effects();     // depth of field and glow on the written image
+    // The samplers' glow into the glow buffer.
+    set_glow_sink(deposit_glow_sample);
 }
 
 }  // namespace sky
