@@ -148,6 +148,41 @@ TEST_F(PostEffects, AnImageThatCannotBeReadIsReportedAndNothingIsWritten) {
     EXPECT_FALSE(std::filesystem::exists(file("gone")));
 }
 
+TEST_F(PostEffects, AFailedCopyBeforeGlowIsReportedAndLeavesTheImageAsRendered) {
+    render_options().glow_jitter = false;
+    CameraRecord record = dof_camera(camera("glowed", "glowed.matte"));
+    record.depth_of_field = 0;
+    OutputContext context;
+    render_scene(context, record);
+    const std::vector<std::uint8_t> image = test::read_bytes(file("glowed"));
+    const std::vector<std::uint8_t> matte = test::read_bytes(file("glowed.matte"));
+    // The matte's copy cannot be made: a directory has its name.
+    std::filesystem::create_directory(file("glowed.matte.ng"));
+    ShaderGlowSettings settings;
+    start_shader_glow(settings, 0, kWidth - 1, 0, kHeight - 1, true);
+    const float white[3] = {255.0f, 255.0f, 255.0f};
+    for (int y = 30; y < 50; ++y)
+        for (int x = 60; x < 80; ++x) deposit_glow_sample(x + 0.5, y + 0.5, white);
+    EXPECT_FALSE(post_effects(context, record));
+    EXPECT_EQ(errors(), "Is a directory\n");
+    EXPECT_EQ(test::read_bytes(file("glowed")), image);
+    EXPECT_EQ(test::read_bytes(file("glowed.matte")), matte);
+    EXPECT_FALSE(std::filesystem::exists(file("glowed.ng")));  // the image's copy is gone again
+
+    // Without the obstacle the same glow changes the image, and -P keeps the copies.
+    std::filesystem::remove(file("glowed.matte.ng"));
+    errors().clear();
+    render_options().keep_noglow = true;
+    start_shader_glow(settings, 0, kWidth - 1, 0, kHeight - 1, true);
+    for (int y = 30; y < 50; ++y)
+        for (int x = 60; x < 80; ++x) deposit_glow_sample(x + 0.5, y + 0.5, white);
+    EXPECT_TRUE(post_effects(context, record));
+    EXPECT_EQ(errors(), "");
+    EXPECT_NE(test::read_bytes(file("glowed")), image);
+    EXPECT_EQ(test::read_bytes(file("glowed.ng")), image);
+    EXPECT_EQ(test::read_bytes(file("glowed.matte.ng")), matte);
+}
+
 // ---- Shader glow -------------------------------------------------------
 
 // A window of 801 × 801 pixels, at whose settings the glow grid has a cell
