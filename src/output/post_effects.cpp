@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <fcntl.h>
@@ -432,7 +433,18 @@ bool post_effects(OutputContext& context, const CameraRecord& camera) {
         if (light)
             place_light_effects(camera, context.xleft, context.ylow, context.width,
                                 context.yhigh - context.ylow + 1);
-        ok = depth_of_field ? whole_image_effects(post, glow, light) : glow_rows(post, glow, light);
+        if (depth_of_field) {
+            // The whole image in memory: an image too large for it keeps
+            // its rendered bytes.
+            try {
+                ok = whole_image_effects(post, glow, light);
+            } catch (const std::bad_alloc&) {
+                rptError("No space left for depth of field\n");
+                ok = false;
+            }
+        } else {
+            ok = glow_rows(post, glow, light);
+        }
     }
     release_depth_block(context);
     finish_shader_glow();

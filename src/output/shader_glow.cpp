@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -348,8 +349,15 @@ void start_shader_glow(const ShaderGlowSettings& wanted, std::int32_t xleft, std
         return;
     }
     if (cells != glow.buffer_cells) {
-        glow.buffer.reset(new GlowCell[cells]);
-        glow.buffer_cells = cells;
+        glow.buffer.reset(new (std::nothrow) GlowCell[cells]);
+        glow.buffer_cells = glow.buffer ? cells : 0;
+        if (!glow.buffer) {
+            rptError(
+                "Shader glow: no memory for a glow buffer of %zu cells; no shader glow drawn\n",
+                cells);
+            glow.active = false;
+            return;
+        }
     }
     for (std::size_t i = 0; i < cells; ++i) {
         for (auto& sum : glow.buffer[i].sum) sum.store(0, std::memory_order_relaxed);
@@ -384,7 +392,10 @@ void deposit_glow_sample(double x, double y, const float* colour) {
     target.count.fetch_add(weight, std::memory_order_relaxed);
 }
 
-bool compute_shader_glow() {
+namespace {
+
+// Threshold, then the glow's and the halo's spread and normalisation.
+bool threshold_and_spread() {
     GlowState& glow = state();
     if (!glow.active) return false;
     const ShaderGlowSettings& settings = glow.settings;
@@ -419,6 +430,19 @@ bool compute_shader_glow() {
         drawn = drawn || effect.grid.active;
     }
     return drawn;
+}
+
+}  // namespace
+
+bool compute_shader_glow() {
+    // The grids are as large as the window allows; one that cannot be had
+    // leaves the image without glow rather than ending the run.
+    try {
+        return threshold_and_spread();
+    } catch (const std::bad_alloc&) {
+        rptError("Shader glow: no memory for the glow grids; no shader glow drawn\n");
+        return false;
+    }
 }
 
 void apply_shader_glow_row(std::uint8_t* row, std::int32_t width, bool sixteen, std::int32_t y,
