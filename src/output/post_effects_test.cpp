@@ -317,6 +317,33 @@ TEST_F(PostEffects, StarsShowTheirPointsAsArmsAroundTheGlow) {
     }
 }
 
+TEST_F(PostEffects, ALensFlareLightsCirclesAlongTheLineThroughTheCentreOfTheImage) {
+    render_options().glow_jitter = false;
+    double along[2], across[2];
+    for (int flare = 0; flare < 2; ++flare) {
+        ShaderGlowSettings settings = point_glow();
+        settings.glow.intensity = 0.5f;
+        settings.glow.lens_flare = static_cast<float>(flare);
+        start_shader_glow(settings, 0, kGlowSize - 1, 0, kGlowSize - 1, true);
+        const float white[3] = {255.0f, 255.0f, 255.0f};
+        deposit_glow_sample(200.5, 200.5, white);
+        ASSERT_TRUE(compute_shader_glow());
+        const std::vector<float> image = glowed();
+        // Far from the glow: on the diagonal through the source and the
+        // centre, and on the other diagonal.
+        along[flare] = across[flare] = 0.0;
+        for (int t = 260; t < 800; ++t) {
+            along[flare] += image[static_cast<std::size_t>(t) * kGlowSize + t];
+            across[flare] += image[static_cast<std::size_t>(t) * kGlowSize + (kGlowSize - 1 - t)];
+        }
+        finish_shader_glow();
+    }
+    EXPECT_EQ(along[0], 0.0);
+    EXPECT_GT(along[1], 100.0);
+    EXPECT_LT(across[1], along[1] / 4);
+    EXPECT_EQ(errors(), "");
+}
+
 TEST_F(PostEffects, GlowAndHaloTogetherAddMoreThanEitherAlone) {
     render_options().glow_jitter = false;
     double totals[3];

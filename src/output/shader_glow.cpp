@@ -97,7 +97,6 @@ void read_effect(const Body& body, const char* prefix, GlowEffect& effect) {
     effect.ring_intensity = scalar_item(body, name("_ring_intensity"), effect.ring_intensity);
     effect.ring_frequency = scalar_item(body, name("_ring_frequency"), effect.ring_frequency);
     effect.colour = colour_item(body, name("_color"), effect.colour);
-    if (effect.lens_flare != 0.0f) warn_not_built("the lens flare of shader glow");
 }
 
 // A sample counts twice over (weight 2), except a corner sample on the row
@@ -188,6 +187,41 @@ std::vector<float> source_grid(const std::vector<float>& buffer, const GlowFilte
     return grid;
 }
 
+// The lens flare of the brightest glowing cell: soft circles of its colour,
+// tinted apart, along the line from it through the centre of the image and
+// beyond, the same on every run. `core` is the kernel's weight at its centre,
+// so that a flare of 1 is about as bright as the glow's core.
+void add_lens_flare(float amount, float core, const float* colour, std::size_t cell,
+                    const GlowFilter& filter, std::int32_t w, std::vector<float>& spread) {
+    constexpr int kCircles = 6;
+    const float sx = static_cast<float>(cell % filter.columns) + 0.5f;
+    const float sy = static_cast<float>(cell / filter.columns) + 0.5f;
+    const float cx = filter.columns / 2.0f, cy = filter.rows / 2.0f;
+    for (int k = 0; k < kCircles; ++k) {
+        const float t = 0.4f + 1.4f * hash_unit(2u * k + 11u);
+        const float x = sx + (cx - sx) * t, y = sy + (cy - sy) * t;
+        const float radius = std::max(1.0f, w * (0.1f + 0.3f * hash_unit(2u * k + 12u)));
+        float tint[3];
+        for (int c = 0; c < 3; ++c)
+            tint[c] = colour[c] * amount * core * 0.25f *
+                      (1.0f + 0.4f * std::sin(2.0f * static_cast<float>(M_PI) *
+                                              (static_cast<float>(k) / kCircles + c / 3.0f)));
+        const int r0 = std::max(0, static_cast<int>(y - radius));
+        const int r1 = std::min(filter.rows - 1, static_cast<int>(y + radius));
+        const int c0 = std::max(0, static_cast<int>(x - radius));
+        const int c1 = std::min(filter.columns - 1, static_cast<int>(x + radius));
+        for (int r = r0; r <= r1; ++r)
+            for (int c = c0; c <= c1; ++c) {
+                const float d = std::hypot(c + 0.5f - x, r + 0.5f - y) / radius;
+                if (d >= 1.0f) continue;
+                // A disc with a soft rim.
+                const float v = std::min(1.0f, (1.0f - d) * 4.0f);
+                float* out = &spread[(static_cast<std::size_t>(r) * filter.columns + c) * 3];
+                for (int ch = 0; ch < 3; ++ch) out[ch] += std::max(0.0f, tint[ch]) * v;
+            }
+    }
+}
+
 bool compute_effect(const GlowEffect& effect, const ShaderGlowSettings& settings,
                     const std::vector<float>& buffer, const GlowFilter& buffer_filter,
                     EffectGrid& out, const char* name, float kernel_total) {
@@ -212,11 +246,16 @@ bool compute_effect(const GlowEffect& effect, const ShaderGlowSettings& settings
     const bool coloured = effect.type == 4;
     const int h = w / 2;
     float S = 0.0f;
+    std::size_t brightest = cells;  // the lens flare's source
+    float brightest_sum = 0.0f;
     for (std::int32_t r = 0; r < filter.rows; ++r)
         for (std::int32_t c = 0; c < filter.columns; ++c) {
-            const float* value = &source[(static_cast<std::size_t>(r) * filter.columns + c) * 3];
+            const std::size_t at = static_cast<std::size_t>(r) * filter.columns + c;
+            const float* value = &source[at * 3];
             if (value[0] <= 0.0f && value[1] <= 0.0f && value[2] <= 0.0f) continue;
             S = std::max({S, value[0], value[1], value[2]});
+            if (value[0] + value[1] + value[2] > brightest_sum)
+                brightest_sum = value[0] + value[1] + value[2], brightest = at;
             const int r0 = std::max(0, r - h), r1 = std::min(filter.rows - 1, r + h);
             const int c0 = std::max(0, c - h), c1 = std::min(filter.columns - 1, c + h);
             for (int rr = r0; rr <= r1; ++rr) {
@@ -230,6 +269,9 @@ bool compute_effect(const GlowEffect& effect, const ShaderGlowSettings& settings
                 }
             }
         }
+    if (effect.lens_flare != 0.0f && brightest < cells)
+        add_lens_flare(effect.lens_flare, kernel[(static_cast<std::size_t>(h) * w + h) * 4 + 3],
+                       &source[brightest * 3], brightest, filter, w, spread);
     float P = 0.0f;
     for (float v : spread) P = std::max(P, v);
     const double intensity = effect.intensity;
