@@ -12,6 +12,8 @@
 #include "output/depth_of_field.h"
 #include "output/output_test_support.h"
 #include "output/shader_glow.h"
+#include "sdl/parse_test_support.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -342,6 +344,42 @@ TEST_F(PostEffects, ALensFlareLightsCirclesAlongTheLineThroughTheCentreOfTheImag
     EXPECT_GT(along[1], 100.0);
     EXPECT_LT(across[1], along[1] / 4);
     EXPECT_EQ(errors(), "");
+}
+
+TEST_F(PostEffects, ATexturedGlowColourTintsTheGlowAsTheTextureLiesAcrossTheKernel) {
+    render_options().glow_jitter = false;
+    install_texture_hooks();
+    reset_front_end();
+    ASSERT_EQ(parse_scene_text("DEFINITION\nENVIRONMENT\nshader_glow (glow_color = texture"
+                               " (procedure = Checker, color1 = (255, 0, 0),"
+                               " color2 = (0, 0, 255)), glow_spread = 0.028, quality = 1,"
+                               " glow_eccentricity = 1, halo_type = 0, auto_exposure = 0,"
+                               " glow_intensity = 1);\nMODEL\n"),
+              0);
+    const ShaderGlowSettings settings = shader_glow_settings();
+    ASSERT_NE(settings.glow.texture, nullptr);
+    start_shader_glow(settings, 0, kGlowSize - 1, 0, kGlowSize - 1, true);
+    const float white[3] = {255.0f, 255.0f, 255.0f};
+    deposit_glow_sample(400.5, 400.5, white);
+    ASSERT_TRUE(compute_shader_glow());
+    const std::vector<float> red = glowed(0), blue = glowed(2);
+    auto at = [](const std::vector<float>& image, int dx, int dy) {
+        return image[static_cast<std::size_t>(400 + dy) * kGlowSize + 400 + dx];
+    };
+    // Diagonal quadrants of the kernel share a colour of the chequer.
+    for (int d : {3, 6}) {
+        EXPECT_GT(at(red, -d, -d), 0.0f);
+        EXPECT_EQ(at(blue, -d, -d), 0.0f);
+        EXPECT_GT(at(red, d, d), 0.0f);
+        EXPECT_EQ(at(blue, d, d), 0.0f);
+        EXPECT_GT(at(blue, d, -d), 0.0f);
+        EXPECT_EQ(at(red, d, -d), 0.0f);
+        EXPECT_GT(at(blue, -d, d), 0.0f);
+        EXPECT_EQ(at(red, -d, d), 0.0f);
+    }
+    finish_shader_glow();
+    reset_front_end();
+    remove_texture_hooks();
 }
 
 TEST_F(PostEffects, GlowAndHaloTogetherAddMoreThanEitherAlone) {

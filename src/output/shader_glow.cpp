@@ -27,6 +27,7 @@
 #include "sdl/expr.h"
 #include "sdl/scene_description.h"
 #include "shading/shader.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -70,16 +71,17 @@ float scalar_item(const Body& body, std::string_view name, float fallback) {
     return std::isfinite(value) ? value : fallback;
 }
 
-Triple colour_item(const Body& body, std::string_view name, Triple fallback) {
+// A constant colour, or a texture evaluated and prepared for the frame.
+void colour_item(const Body& body, std::string_view name, GlowEffect& effect) {
     const BodyItem* item = body.find(name);
-    if (item == nullptr) return fallback;
-    TextureValue value;
-    if (!AR_evaluate(SDL_TEXTURE, &value, item->value, nullptr)) return fallback;
-    if (!value.constant) {
-        warn_not_built("a textured shader glow colour");
-        return fallback;
+    if (item == nullptr) return;
+    TexturedColour slot;
+    if (!Ar_evaluate_textured_colour(item->value, effect.colour, slot)) return;
+    effect.colour = slot.colour;
+    if (slot.texture != nullptr) {
+        Ar_init_texture(*slot.texture);
+        effect.texture = slot.texture;
     }
-    return value.colour;
 }
 
 void read_effect(const Body& body, const char* prefix, GlowEffect& effect) {
@@ -96,7 +98,7 @@ void read_effect(const Body& body, const char* prefix, GlowEffect& effect) {
     effect.lens_flare = scalar_item(body, name("_lens_flare"), effect.lens_flare);
     effect.ring_intensity = scalar_item(body, name("_ring_intensity"), effect.ring_intensity);
     effect.ring_frequency = scalar_item(body, name("_ring_frequency"), effect.ring_frequency);
-    effect.colour = colour_item(body, name("_color"), effect.colour);
+    colour_item(body, name("_color"), effect);
 }
 
 // A sample counts twice over (weight 2), except a corner sample on the row
@@ -156,6 +158,17 @@ void make_kernel(const GlowEffect& effect, const ShaderGlowSettings& settings, s
                 red = grey * std::min(1.0, std::max(0.5, 1.3 * rho));
                 green = grey * std::clamp(1.2 - 2.0 * std::fabs(0.3 - rho), 0.0, 1.0);
                 blue = grey * std::clamp(3.0 * (1.0 - rho) - 1.0, 0.0, 1.0);
+            }
+            if (effect.texture != nullptr) {
+                TextureLookup at;
+                at.u = static_cast<float>(i + h) / w;
+                at.v = static_cast<float>(j + h) / w;
+                TextureColour texel;
+                if (Ar_invoke_texture(*effect.texture, at, texel)) {
+                    red *= texel.r / 255.0;
+                    green *= texel.g / 255.0;
+                    blue *= texel.b / 255.0;
+                }
             }
             float* entry = &kernel[(static_cast<std::size_t>(j + h) * w + (i + h)) * 4];
             entry[0] = static_cast<float>(red);
@@ -243,7 +256,7 @@ bool compute_effect(const GlowEffect& effect, const ShaderGlowSettings& settings
     make_kernel(effect, settings, w, kernel_total, kernel);
     const std::vector<float> source = source_grid(buffer, buffer_filter, filter);
     std::vector<float> spread(cells * 3, 0.0f);
-    const bool coloured = effect.type == 4;
+    const bool coloured = effect.type == 4 || effect.texture != nullptr;
     const int h = w / 2;
     float S = 0.0f;
     std::size_t brightest = cells;  // the lens flare's source
@@ -280,10 +293,14 @@ bool compute_effect(const GlowEffect& effect, const ShaderGlowSettings& settings
     if (!(F >= 1.0)) F = 1.0;
     rptUser("intensity normalization factor = %g.\n", double(w) * w / (F * 500.0));
     out.colour.assign(cells * 3, 0);
+    // An untextured colour tints the glow here; a texture did in the kernel.
+    double scale[3];
     const float colour[3] = {effect.colour.x, effect.colour.y, effect.colour.z};
+    for (int ch = 0; ch < 3; ++ch)
+        scale[ch] = effect.texture != nullptr ? 1.0 / F : 2.0 / (F * 255.0) * colour[ch];
     for (std::size_t i = 0; i < cells; ++i)
         for (int ch = 0; ch < 3; ++ch) {
-            const double scaled = spread[i * 3 + ch] * 2.0 / (F * 255.0) * colour[ch];
+            const double scaled = spread[i * 3 + ch] * scale[ch];
             out.colour[i * 3 + ch] = static_cast<std::uint8_t>(std::clamp(scaled, 0.0, 255.0));
         }
     return true;

@@ -12,6 +12,7 @@
 
 namespace sky {
 
+struct AR_TextureInfo;
 struct CameraRecord;
 
 // One of the two effects of the scene's `shader_glow` block.
@@ -21,6 +22,9 @@ struct GlowEffect {
           star_level = 0.0f, opacity = 0.0f, lens_flare = 0.0f, ring_intensity = 0.0f,
           ring_frequency = 0.5f;
     Triple colour{100.0f, 100.0f, 100.0f};
+    // A textured colour instead: looked up across the kernel, (0, 0) at
+    // its lower left corner and (1, 1) at its upper right.
+    const AR_TextureInfo* texture = nullptr;
 };
 
 struct ShaderGlowSettings {
