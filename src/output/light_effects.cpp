@@ -11,10 +11,10 @@
 #include <cmath>
 #include <vector>
 
-#include "base/not_built.h"
 #include "output/glow_shapes.h"
 #include "scene/camera.h"
 #include "shading/light.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -31,6 +31,9 @@ struct LightEffect {
     std::int32_t glow_type = 0, halo_type = 0;
     float glow_radius = 0, halo_radius = 0;
     float glow_colour[3] = {0, 0, 0}, halo_colour[3] = {0, 0, 0};  // 0..255 at full strength
+    // Textured colours, laid across the glow's, the halo's and each flare
+    // circle's square: they multiply the colour above by their own / 255.
+    const AR_TextureInfo *glow_texture = nullptr, *halo_texture = nullptr, *flare_texture = nullptr;
     float star_level = 0, star_points = 4, rotation = 0;
     float radial_noise = 0, noise_frequency = 0.5f, opacity = 0;
     float glow_spread = 0, halo_spread = 0;
@@ -89,11 +92,29 @@ float star_factor(const LightEffect& light, float dx, float dy) {
                                                light.radial_noise, light.noise_frequency, angle));
 }
 
-void constant_colour(const TexturedColour& colour, float out[3], const char* what) {
-    if (colour.texture != nullptr) warn_not_built(what);
+// The colour of a textured colour slot: its plain colour, or white times
+// the texture (prepared for the frame here, on the main thread).
+const AR_TextureInfo* slot_colour(const TexturedColour& colour, float out[3]) {
+    if (colour.texture != nullptr) {
+        Ar_init_texture(*colour.texture);
+        out[0] = out[1] = out[2] = 255.0f;
+        return colour.texture;
+    }
     out[0] = colour.colour.x;
     out[1] = colour.colour.y;
     out[2] = colour.colour.z;
+    return nullptr;
+}
+
+// `colour` times the texture at (u, v) / 255, or `colour` itself.
+void textured(const AR_TextureInfo* texture, float u, float v, const float* colour, float out[3]) {
+    out[0] = colour[0], out[1] = colour[1], out[2] = colour[2];
+    if (texture == nullptr) return;
+    TextureLookup at;
+    at.u = u, at.v = v;
+    TextureColour texel;
+    if (!Ar_invoke_texture(*texture, at, texel)) return;
+    out[0] *= texel.r / 255.0f, out[1] *= texel.g / 255.0f, out[2] *= texel.b / 255.0f;
 }
 
 float hexagon_distance(float dx, float dy) {
@@ -118,13 +139,13 @@ void set_up_light_effects() {
                                 info->colour.colour.z / 255.0f * info->colour_scale.z};
         if (p[LIGHT_GLOW_TYPE] != 0.0f && p[LIGHT_GLOW_INTENSITY] != 0.0f) {
             light.glow_type = static_cast<std::int32_t>(p[LIGHT_GLOW_TYPE]);
-            constant_colour(info->glow_colour, light.glow_colour, "a textured light glow colour");
+            light.glow_texture = slot_colour(info->glow_colour, light.glow_colour);
             for (int c = 0; c < 3; ++c) light.glow_colour[c] *= p[LIGHT_GLOW_INTENSITY] * scale[c];
             light.glow_spread = std::max(p[LIGHT_GLOW_SPREAD], 0.0f);
         }
         if (p[LIGHT_HALO_TYPE] != 0.0f && p[LIGHT_HALO_INTENSITY] != 0.0f) {
             light.halo_type = static_cast<std::int32_t>(p[LIGHT_HALO_TYPE]);
-            constant_colour(info->halo_colour, light.halo_colour, "a textured light halo colour");
+            light.halo_texture = slot_colour(info->halo_colour, light.halo_colour);
             for (int c = 0; c < 3; ++c)
                 light.halo_colour[c] *= p[LIGHT_HALO_INTENSITY] * 0.5f * scale[c];
             light.halo_spread = std::max(p[LIGHT_HALO_SPREAD], 0.0f);
@@ -147,7 +168,7 @@ void set_up_light_effects() {
             light.vertical = p[LIGHT_FLARE_VERTICAL];
             light.horizontal = p[LIGHT_FLARE_HORIZONTAL];
             light.length = std::max(p[LIGHT_FLARE_LENGTH], 0.0f);
-            constant_colour(info->flare_colour, light.flare_colour, "a textured lens flare colour");
+            light.flare_texture = slot_colour(info->flare_colour, light.flare_colour);
         }
         if (light.glow_type || light.halo_type || light.flare) effects.lights.push_back(light);
     }
@@ -216,16 +237,22 @@ void apply_light_effects_row(std::uint8_t* row, std::int32_t width, bool sixteen
                 const float star = star_factor(light, dx, dy);
                 // The glow, then the halo: each a disc of its own type,
                 // radius and colour; only the glow hides what lies behind it.
-                auto add = [&](std::int32_t type, float radius, const float* colour) {
+                auto add = [&](std::int32_t type, float radius, const float* plain,
+                               const AR_TextureInfo* texture) {
                     if (type == 0 || d >= radius) return 0.0f;
                     const float rho = d / radius;
                     const float v = falloff(type, rho) * star;
+                    float colour[3];
+                    textured(texture, 0.5f + dx / (2.0f * radius), 0.5f + dy / (2.0f * radius),
+                             plain, colour);
                     for (int c = 0; c < 3; ++c)
                         added[c] += colour[c] * v * (type == 4 ? spectral(c, rho) : 1.0f);
                     return v;
                 };
-                cover = add(light.glow_type, light.glow_radius, light.glow_colour) * light.opacity;
-                add(light.halo_type, light.halo_radius, light.halo_colour);
+                cover =
+                    add(light.glow_type, light.glow_radius, light.glow_colour, light.glow_texture) *
+                    light.opacity;
+                add(light.halo_type, light.halo_radius, light.halo_colour, light.halo_texture);
             }
             if (light.flare) {
                 for (const FlareCircle& circle : light.circles) {
@@ -239,7 +266,10 @@ void apply_light_effects_row(std::uint8_t* row, std::int32_t width, bool sixteen
                     // Focus 1: a hard-edged disc; 0: a soft cone.
                     const float v =
                         d <= light.focus ? 1.0f : (1.0f - d) / std::max(1.0f - light.focus, 1e-3f);
-                    for (int c = 0; c < 3; ++c) added[c] += circle.colour[c] * v;
+                    float colour[3];
+                    textured(light.flare_texture, 0.5f + cdx / (2.0f * circle.radius),
+                             0.5f + cdy / (2.0f * circle.radius), circle.colour, colour);
+                    for (int c = 0; c < 3; ++c) added[c] += colour[c] * v;
                 }
                 const float streak_length = effects.width * light.length;
                 if (light.horizontal != 0.0f && std::fabs(dy) < 3.0f &&

@@ -7,7 +7,12 @@ as 255 (1 - d / R) with R, a sixteenth of the width, 10 pixels.
 
 Converts "img" with the converter named by SKYLOOM_CONVERT and prints
 "glow matches" when the brightest pixel lies within a pixel of the light's
-place and every pixel within the glow is within 3 of the line's value."""
+place and every pixel within the glow is within 3 of the line's value.
+
+With the argument "chequer" the glow's colour is a Checker texture of red
+and blue laid across the glow: prints "chequer matches" when, halfway out,
+the glow is red in the lower left and upper right quarters and blue in the
+others."""
 import math
 import os
 import subprocess
@@ -24,6 +29,15 @@ with tempfile.TemporaryDirectory() as scratch:
     rows = read_png(png)
 focal = (WIDTH / 2) / math.tan(math.radians(25))
 lx, ly = WIDTH / 2 + focal * 0.1, HEIGHT / 2 - focal * 0.05  # from the top
+if "chequer" in sys.argv[1:]:
+    quarters = []
+    for sx, sy in ((-1, 1), (1, -1), (1, 1), (-1, -1)):  # rows count down the image
+        r, g, b = rows[int(ly + sy * 3.5)][int(lx + sx * 3.5)]
+        quarters.append((r, b))
+    ok = all(r > 20 and b == 0 for r, b in quarters[:2]) and \
+        all(b > 20 and r == 0 for r, b in quarters[2:])
+    print("chequer %s: %s" % ("matches" if ok else "DIFFERS", quarters))
+    sys.exit(0 if ok else 1)
 brightest = max(((rows[r][x][0], x, r) for r in range(HEIGHT) for x in range(WIDTH)))
 worst, inside = 0, 0
 for r in range(HEIGHT):
