@@ -254,7 +254,8 @@ void prepare_caster(const CameraRecord& camera) {
     cam.glow = Ar_shader_glow_on();
     cam.light_effects = Ar_light_effects_active();
     cam.fog = Ar_atmosphere().active;
-    cam.photo = evaluate_photo_effects(scene_description().photo_effects, options.frame);
+    cam.photo = evaluate_photo_effects(scene_description().photo_effects, options.frame,
+                                       options.xresolution, options.yresolution);
     Ar_prepare_light_fog();
     cam.light_fog = Ar_light_fog_prepared();
     cam.motion_blur = options.motion_blur;

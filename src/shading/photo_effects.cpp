@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/not_built.h"
 #include "sdl/body.h"
 #include "sdl/expr.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -26,16 +26,20 @@ float grain(std::int32_t x, std::int32_t y, std::uint32_t seed) {
 
 }  // namespace
 
-PhotoEffects evaluate_photo_effects(const Body* body, float frame) {
+PhotoEffects evaluate_photo_effects(const Body* body, float frame, std::int32_t width,
+                                    std::int32_t height) {
     PhotoEffects effects;
     if (body == nullptr) return effects;
     if (const BodyItem* item = body->find("filter")) {
-        TextureValue value;
-        if (AR_evaluate(SDL_TEXTURE, &value, item->value, nullptr)) {
-            if (value.constant)
-                effects.filter = value.colour;
-            else
-                warn_not_built("a textured photo effects filter");
+        TexturedColour slot;
+        if (Ar_evaluate_textured_colour(item->value, effects.filter, slot)) {
+            effects.filter = slot.colour;
+            if (slot.texture != nullptr) {
+                Ar_init_texture(*slot.texture);
+                effects.filter_texture = slot.texture;
+                effects.u_per_pixel = width > 0 ? 1.0f / static_cast<float>(width) : 0.0f;
+                effects.v_per_pixel = height > 0 ? 1.0f / static_cast<float>(height) : 0.0f;
+            }
         }
     }
     if (const BodyItem* item = body->find("film_grain")) {
@@ -44,7 +48,8 @@ PhotoEffects evaluate_photo_effects(const Body* body, float frame) {
             effects.film_grain = amount;
     }
     const Triple& f = effects.filter;
-    effects.active = f.x != 255.0f || f.y != 255.0f || f.z != 255.0f || effects.film_grain != 0.0f;
+    effects.active = f.x != 255.0f || f.y != 255.0f || f.z != 255.0f ||
+                     effects.film_grain != 0.0f || effects.filter_texture != nullptr;
     std::uint32_t bits;
     std::memcpy(&bits, &frame, sizeof bits);
     effects.frame_seed = bits;
@@ -53,10 +58,21 @@ PhotoEffects evaluate_photo_effects(const Body* body, float frame) {
 
 void apply_photo_effects(const PhotoEffects& effects, std::int32_t x0, std::int32_t y,
                          std::int32_t width, float* colour) {
-    const float filter[3] = {effects.filter.x / 255.0f, effects.filter.y / 255.0f,
-                             effects.filter.z / 255.0f};
+    float filter[3] = {effects.filter.x / 255.0f, effects.filter.y / 255.0f,
+                       effects.filter.z / 255.0f};
     for (std::int32_t i = 0; i < width; ++i) {
         float* pixel = colour + 4 * i;
+        if (effects.filter_texture != nullptr) {
+            TextureLookup at;
+            at.u = (static_cast<float>(x0 + i) + 0.5f) * effects.u_per_pixel;
+            at.v = (static_cast<float>(y) + 0.5f) * effects.v_per_pixel;
+            TextureColour texel;
+            if (Ar_invoke_texture(*effects.filter_texture, at, texel)) {
+                filter[0] = texel.r / 255.0f;
+                filter[1] = texel.g / 255.0f;
+                filter[2] = texel.b / 255.0f;
+            }
+        }
         const float noise = effects.film_grain != 0.0f
                                 ? effects.film_grain * kGrainAmplitude *
                                       (2.0f * grain(x0 + i, y, effects.frame_seed) - 1.0f)

@@ -10,6 +10,7 @@
 
 #include "sdl/parse_test_support.h"
 #include "sdl/scene_description.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -18,7 +19,7 @@ PhotoEffects parsed(const std::string& body, float frame) {
     reset_front_end();
     EXPECT_EQ(parse_scene_text("DEFINITION\nENVIRONMENT\nphoto_effects (" + body + ");\nMODEL\n"),
               0);
-    PhotoEffects effects = evaluate_photo_effects(scene_description().photo_effects, frame);
+    PhotoEffects effects = evaluate_photo_effects(scene_description().photo_effects, frame, 64, 48);
     reset_front_end();
     return effects;
 }
@@ -34,6 +35,26 @@ TEST(PhotoEffects, TheFilterTintsEveryPixelAndLeavesAlphaAlone) {
     EXPECT_FLOAT_EQ(row[3], 255);
     EXPECT_FLOAT_EQ(row[5], 4);
     EXPECT_FLOAT_EQ(row[7], 0);
+}
+
+TEST(PhotoEffects, ATexturedFilterIsLaidAcrossTheImage) {
+    install_texture_hooks();
+    reset_front_end();
+    ASSERT_EQ(
+        parse_scene_text("DEFINITION\nENVIRONMENT\nphoto_effects (filter = texture (procedure"
+                         " = Checker, color1 = (255, 0, 0), color2 = (0, 0, 255)));\nMODEL\n"),
+        0);
+    const PhotoEffects effects =
+        evaluate_photo_effects(scene_description().photo_effects, 1, 64, 48);
+    ASSERT_TRUE(effects.active);
+    std::vector<float> row(4 * 64, 100.0f);
+    apply_photo_effects(effects, 0, 10, 64, row.data());  // the lower half
+    EXPECT_EQ(row[4 * 10 + 0], 100.0f);
+    EXPECT_EQ(row[4 * 10 + 2], 0.0f);
+    EXPECT_EQ(row[4 * 50 + 0], 0.0f);
+    EXPECT_EQ(row[4 * 50 + 2], 100.0f);
+    reset_front_end();
+    remove_texture_hooks();
 }
 
 TEST(PhotoEffects, GrainIsCentredBoundedAndFixedForAPixelAndFrame) {
