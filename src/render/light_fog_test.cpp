@@ -86,5 +86,45 @@ TEST(LightFog, FogStopsAtTheSurfaceInFrontAndIsTheSameOnOneWorkerAndTwo) {
     EXPECT_GT(less, 20);
 }
 
+// A volume light's fog fills its shape: a sphere of radius 2 and a box of
+// half-side 2 at the origin, seen from (0, 0, 10).
+TEST(LightFog, AVolumeLightsFogFillsItsShape) {
+    for (int shape : {0, 1}) {
+        const std::string scene =
+            "DEFINITION\nversion = 9.0;\nresolution = 64 48;\naalevelmin = 0;\naalevelmax = 0;\n"
+            "triple origin (0, 0, 0);\n"
+            "MODEL\ncamera (eye = (0, 0, 10), view = origin, aov = 40, pix = \"p\");\n"
+            "scale (2, 2, 2);\n"
+            "light (model = volume, shape = " +
+            std::to_string(shape) + ", fog_type = 1, fog_intensity = 1.5);\n";
+        RenderedImage image = render_scene(scene);
+        ASSERT_TRUE(image.ok);
+        for (std::int32_t y = 0; y < image.height; y += 2)
+            for (std::int32_t x = 0; x < image.width; x += 2) {
+                double d[3] = {(x + 0.507 - image.screen.cx) / image.screen.sx,
+                               (y + 0.485 - image.screen.cy) / image.screen.sy, -1.0};
+                const double n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+                // The chord through the shape, found by fine steps.
+                double length = 0.0;
+                for (double t = 0.0005; t < 20.0; t += 0.001) {
+                    const double p[3] = {d[0] / n * t, d[1] / n * t, 10.0 + d[2] / n * t};
+                    const bool inside = shape == 1 ? p[0] * p[0] + p[1] * p[1] + p[2] * p[2] <= 4.0
+                                                   : std::fabs(p[0]) <= 2 && std::fabs(p[1]) <= 2 &&
+                                                         std::fabs(p[2]) <= 2;
+                    if (inside) length += 0.001;
+                }
+                // The fog's own steps are 1/96 of the bounding ball's chord.
+                const double step = 2.0 * 2.0 * (shape == 1 ? 1.0 : std::sqrt(3.0)) / 96.0;
+                const double low =
+                    255.0 * (1.0 - std::exp(-0.15 * std::max(0.0, length - 2 * step)));
+                const double high = 255.0 * (1.0 - std::exp(-0.15 * (length + 2 * step)));
+                ASSERT_GE(image.at(x, y)[1], low - 0.5) << shape << ": " << x << "," << y;
+                ASSERT_LE(image.at(x, y)[1], high + 0.5) << shape << ": " << x << "," << y;
+            }
+        // Through the middle the ray crosses the whole shape: 4 long.
+        EXPECT_NEAR(image.at(32, 24)[1], 255.0 * (1.0 - std::exp(-0.15 * 4.0)), 3.0);
+    }
+}
+
 }  // namespace
 }  // namespace sky::test

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/vecmath.h"
 #include "shading/light.h"
+#include "shading/light_internal.h"
 
 namespace sky {
 namespace {
@@ -20,6 +22,10 @@ struct FogLight {
     double axis[3];  // unit: where a spot light points
     double cone_cos = -1.0;
     bool spot = false;
+    // A volume light's fog fills its shape: the light's frame from eye space.
+    const VolumeLightInfo* volume = nullptr;
+    Matrix4 light_from_eye;
+    double volume_bound = 0.0;
     double reach = 0.0;
     double density = 0.0;
     float colour[3];  // 0..255, the fog colour lit by the light
@@ -93,6 +99,35 @@ double cone_length(const double* o, const double* u, const FogLight& light, doub
     return length;
 }
 
+// Length of [near, far] inside a volume light's shape, by steps through
+// the part of the ray within the shape's bounding ball: the ray in the
+// light's frame is p(t) = o' + d' t, t still the eye-space distance.
+double volume_length(const float* origin, const float* unit, double near, double far,
+                     const FogLight& light) {
+    constexpr int kSteps = 96;
+    const Triple o = transform_point(Triple{origin[0], origin[1], origin[2]}, light.light_from_eye);
+    const Triple d = transform_vector(Triple{unit[0], unit[1], unit[2]}, light.light_from_eye);
+    const double lo_o[3] = {o.x, o.y, o.z};
+    const double dd[3] = {d.x, d.y, d.z};
+    const double speed = std::sqrt(dot(dd, dd));
+    if (!(speed > 0.0)) return 0.0;
+    // The bounding ball's interval, worked out along the unit direction.
+    const double du[3] = {dd[0] / speed, dd[1] / speed, dd[2] / speed};
+    const double centre[3] = {0.0, 0.0, 0.0};
+    double lo = std::max(near, 0.0) * speed, hi = std::min(far, 1e15) * speed;
+    if (!ball_interval(lo_o, du, centre, light.volume_bound, lo, hi)) return 0.0;
+    const double step = (hi - lo) / kSteps;
+    int inside = 0;
+    for (int k = 0; k < kSteps; ++k) {
+        const double t = lo + (k + 0.5) * step;
+        const Triple q{static_cast<float>(lo_o[0] + du[0] * t),
+                       static_cast<float>(lo_o[1] + du[1] * t),
+                       static_cast<float>(lo_o[2] + du[2] * t)};
+        inside += lights::volume_place(*light.volume, q).inside ? 1 : 0;
+    }
+    return inside * step / speed;
+}
+
 }  // namespace
 
 void Ar_prepare_light_fog() {
@@ -116,6 +151,12 @@ void Ar_prepare_light_fog() {
             fog.axis[2] = spot->eye_axis.z;
             fog.cone_cos = std::clamp(static_cast<double>(spot->cone_cos), 0.0, 1.0);
         }
+        fog.volume = nullptr;
+        if (info->kind == LIGHT_VOLUME && info->model_info != nullptr) {
+            fog.volume = static_cast<const VolumeLightInfo*>(info->model_info);
+            fog.light_from_eye = info->light_from_eye;
+            fog.volume_bound = lights::volume_bound(*fog.volume);
+        }
         fog.reach = std::max(0.0, static_cast<double>(p[LIGHT_FOG_SPREAD])) * kReachPerSpread;
         fog.density = std::max(0.0, static_cast<double>(p[LIGHT_FOG_INTENSITY])) * kDensity;
         const float light[3] = {info->colour.colour.x / 255.0f * info->colour_scale.x,
@@ -125,7 +166,7 @@ void Ar_prepare_light_fog() {
         fog.colour[0] = c.x * light[0], fog.colour[1] = c.y * light[1],
         fog.colour[2] = c.z * light[2];
         fog.opacity = std::clamp(p[LIGHT_FOG_OPACITY], 0.0f, 1.0f);
-        if (fog.reach > 0.0 && fog.density > 0.0) ++fogs.count;
+        if ((fog.volume != nullptr || fog.reach > 0.0) && fog.density > 0.0) ++fogs.count;
     }
 }
 
@@ -136,6 +177,7 @@ bool Ar_light_fog_prepared() {
 double light_fog_length(const float* origin, const float* unit, double near, double far,
                         int light_index) {
     const FogLight& light = fog_lights().lights[light_index];
+    if (light.volume != nullptr) return volume_length(origin, unit, near, far, light);
     const double o[3] = {origin[0], origin[1], origin[2]};
     const double u[3] = {unit[0], unit[1], unit[2]};
     double lo = std::max(near, 0.0), hi = far;

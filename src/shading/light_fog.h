@@ -1,6 +1,7 @@
 // Light fog: lights that light up the air around them. A spot light's fog
-// fills its cone, any other placed light's a ball around it; both reach
-// ten times the light's fog_spread (scene units) from the light. Along a
+// fills its cone and any other placed light's a ball around it, both
+// reaching ten times the light's fog_spread (scene units) from the light; a
+// volume light's fills its shape. Along a
 // ray, the fog a light adds grows with the length of the ray inside that
 // region: 1 - exp(-0.1 · fog_intensity · length) of the fog colour, lit by
 // the light's colour.
