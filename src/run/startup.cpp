@@ -212,7 +212,6 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
         if (!options.quiet) rptUser("Turning off the raytrace preview due to fields.\n");
     }
     decide_camera_motion_blur(options);
-    warn_unbuilt_settings(options);
     if (options.motion_blur && options.saved_geometry) {
         options.saved_geometry = false;
         if (!options.quiet) rptUser("Turning saved geometry off due to motion blur.\n");
