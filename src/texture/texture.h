@@ -52,6 +52,13 @@ struct TextureLookup {
     // (for reflections, the view vector reflected about the normal); the
     // footprint's angle, radians, is `du`.
     Triple direction;
+    // The same direction in the camera's eye space (the camera looking along
+    // −z), for environments that turn with the camera; zero when unknown.
+    Triple eye_direction;
+    // The surface's shape around the point, for curvature: two directions
+    // along the surface (eye space) and how the unit normal changes along
+    // each; all zero when unknown (a flat answer).
+    Triple along[2], normal_change[2];
     // The name of the object being shaded, for file textures that use
     // another image on some objects; null when unknown.
     const char* object_name = nullptr;
