@@ -29,10 +29,9 @@ namespace {
 bool texturing = true;
 thread_local bool scan_flag = false;
 
-// Settings the lookup does not follow yet: the texture is drawn without
-// them (chord length: by the surface's own parameters; a placement named
-// rather than given: unplaced), and the run says so once.
-std::atomic<bool> chord_length_said{false}, placement_said{false};
+// A setting the lookup does not follow yet: the texture is drawn without it
+// (chord length: by the surface's own parameters), and the run says so once.
+std::atomic<bool> chord_length_said{false};
 
 constexpr float kDegrees = std::numbers::pi_v<float> / 180.0f;
 
@@ -180,8 +179,6 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     const AR_TextureProcedure& procedure = *texture.procedure;
     if (f.chord_length)
         not_drawn_yet(chord_length_said, "chord-length texture mapping (chord_length)");
-    if (f.transformation_name && procedure.kind == TEXTURE_SOLID)
-        not_drawn_yet(placement_said, "placement of solid textures by transformation name");
 
     // An environment texture used where no direction is known (a surface's
     // colour) looks along the surface's normal instead.
