@@ -6,6 +6,7 @@
 // Rr_parse_texture, so an unknown parameter stops the run while the scene is
 // read, as it always has. The record is kept in the body's `definition`, so
 // every TEXTURE value that carries the body (variables, copies) shares it.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -224,7 +225,10 @@ bool evaluate_placement_transformation(AR_TextureInfo& texture) {
     std::string name;
     if (!AR_evaluate(SDL_FILENAME, &name, expression, nullptr)) return false;
     f.transformation_name = pool_copy_string(name);
-    if (texture.procedure->kind == TEXTURE_SOLID) named_placements().push_back(&texture);
+    std::vector<AR_TextureInfo*>& pending = named_placements();
+    if (texture.procedure->kind == TEXTURE_SOLID &&
+        std::find(pending.begin(), pending.end(), &texture) == pending.end())
+        pending.push_back(&texture);
     return true;
 }
 
