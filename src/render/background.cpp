@@ -189,7 +189,7 @@ void background_colour(double x, double y, float* out) {
         const std::int64_t row =
             image.height - 1 - std::clamp<std::int64_t>(py, 0, image.height - 1);
         const std::uint8_t* p =
-            &image.pixels[static_cast<std::size_t>((row * image.width + column) * 4)];
+            &image.texels()[static_cast<std::size_t>((row * image.width + column) * 4)];
         out[0] = p[0];
         out[1] = p[1];
         out[2] = p[2];

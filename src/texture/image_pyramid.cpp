@@ -8,6 +8,8 @@
 // at the finer level, so their result depends on the kernel's shape.
 #include "texture/image_pyramid.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -137,10 +139,32 @@ TrackedBlock ReducedImage::take() {
     return std::move(result_);
 }
 
+MappedLevels::~MappedLevels() {
+    ::munmap(data_, size_);
+    if (on_release_) on_release_(size_);
+}
+
 std::size_t ImagePyramid::bytes() const {
+    std::size_t total = 0;
+    for (const PyramidLevel& level : levels_) total += level.bytes();
+    return total;
+}
+
+std::size_t ImagePyramid::memory_bytes() const {
     std::size_t total = 0;
     for (const PyramidLevel& level : levels_) total += level.pixels.size();
     return total;
+}
+
+void ImagePyramid::move_to(std::unique_ptr<MappedLevels> file) {
+    std::uint8_t* at = file->data();
+    for (PyramidLevel& level : levels_) {
+        std::memcpy(at, level.texels(), level.bytes());
+        level.mapped = at;
+        level.pixels.release();
+        at += level.bytes();
+    }
+    file_ = std::move(file);
 }
 
 void ImagePyramid::bilinear(int level, float u, float v, float rgba[4]) const {
@@ -152,10 +176,11 @@ void ImagePyramid::bilinear(int level, float u, float v, float rgba[4]) const {
     float tx = x - fx, ty = y - fy;
     int x0 = wrap(static_cast<int>(fx), l.width), x1 = wrap(static_cast<int>(fx) + 1, l.width);
     int y0 = wrap(static_cast<int>(fy), l.height), y1 = wrap(static_cast<int>(fy) + 1, l.height);
-    const std::uint8_t* p00 = &l.pixels[(static_cast<std::size_t>(y0) * l.width + x0) * 4];
-    const std::uint8_t* p10 = &l.pixels[(static_cast<std::size_t>(y0) * l.width + x1) * 4];
-    const std::uint8_t* p01 = &l.pixels[(static_cast<std::size_t>(y1) * l.width + x0) * 4];
-    const std::uint8_t* p11 = &l.pixels[(static_cast<std::size_t>(y1) * l.width + x1) * 4];
+    const std::uint8_t* texels = l.texels();
+    const std::uint8_t* p00 = &texels[(static_cast<std::size_t>(y0) * l.width + x0) * 4];
+    const std::uint8_t* p10 = &texels[(static_cast<std::size_t>(y0) * l.width + x1) * 4];
+    const std::uint8_t* p01 = &texels[(static_cast<std::size_t>(y1) * l.width + x0) * 4];
+    const std::uint8_t* p11 = &texels[(static_cast<std::size_t>(y1) * l.width + x1) * 4];
     for (int c = 0; c < 4; ++c) {
         float top = p00[c] + (p10[c] - p00[c]) * tx;
         float bottom = p01[c] + (p11[c] - p01[c]) * tx;
