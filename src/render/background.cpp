@@ -188,8 +188,8 @@ void background_colour(double x, double y, float* out) {
         // Image rows are stored top first; image y grows upward.
         const std::int64_t row =
             image.height - 1 - std::clamp<std::int64_t>(py, 0, image.height - 1);
-        const std::uint8_t* p =
-            &image.texels()[static_cast<std::size_t>((row * image.width + column) * 4)];
+        std::uint8_t p[4];
+        background.backdrop->texel(0, static_cast<int>(column), static_cast<int>(row), p);
         out[0] = p[0];
         out[1] = p[1];
         out[2] = p[2];

@@ -1,6 +1,8 @@
 // File textures: images written through the image file library and read
 // back as textures; placement checked against the texel each lookup lands on.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -17,6 +19,8 @@
 #include "platform/image/image_test_support.h"
 #include "platform/memory.h"
 #include "platform/report.h"
+#include "texture/block_texture.h"
+#include "texture/image_pyramid.h"
 #include "texture/texture_cache.h"
 #include "texture/texture_test_support.h"
 
@@ -417,6 +421,129 @@ TEST_F(DiskCache, AFullDiskLeavesPyramidsInMemoryWithAMessage) {
         load_on_a_full_disk(), testing::ExitedWithCode(0),
         "^Warning: Not enough disk space or limit exceeded for mmaping texture .*sixty-four.qrl. "
         "Will use swap space instead.\n$");
+}
+
+// --- the block-ordered cache -------------------------------------------------------
+
+// texture_caching 2: textures larger than a block are read through the
+// shared block cache, giving the same lookups as from memory; a damaged
+// block file is reported once, naming the texture, and shows the texture's
+// mean colour rather than stray bytes; a file that cannot be written leaves
+// the texture to the other caches.
+class BlockCache : public DiskCache {
+protected:
+    void SetUp() override {
+        DiskCache::SetUp();
+        render_options().texture_caching = 2;
+        set_block_cache_bytes(64 * 4096);  // 16 sets: blocks push each other out
+        big_ = scratch_.file("big.qrl");
+        std::vector<std::uint8_t> pixels(kWidth * kHeight * 4);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<std::uint8_t>((i * 7919) >> 5);
+        FBhandle* file =
+            FBopen(big_.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, kWidth, kHeight, 4, 0, 0, 90.0);
+        ASSERT_NE(file, nullptr);
+        FBwrite(file, pixels.data());
+        FBclose(file);
+    }
+    void TearDown() override {
+        set_block_cache_bytes(0);
+        DiskCache::TearDown();
+    }
+    AR_TextureInfo* big(const std::string& parameters = "") {
+        return declared("environment t (procedure = file, image = \"" + big_ + "\"" + parameters +
+                        ");");
+    }
+    // Writes `bytes` at `offset` of the texture's block file, found among
+    // the open descriptors (it is unlinked).
+    static bool damage(off_t offset, const std::string& bytes, bool truncate = false) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ignored;
+            std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+            if (target.find("skyloom-blocks-") == std::string::npos) continue;
+            int fd = ::open(entry.path().c_str(), O_WRONLY);
+            if (fd < 0) return false;
+            bool done = truncate ? ::ftruncate(fd, offset) == 0
+                                 : ::pwrite(fd, bytes.data(), bytes.size(), offset) ==
+                                       static_cast<ssize_t>(bytes.size());
+            ::close(fd);
+            return done;
+        }
+        return false;
+    }
+    static constexpr int kWidth = 100, kHeight = 70;
+    std::string big_;
+};
+
+TEST_F(BlockCache, LargeTexturesLookUpThroughBlocksAsFromMemory) {
+    for (const char* filter : {"", ", filter = GAUSS_FILTER"}) {
+        render_options().texture_caching = 0;
+        std::vector<TextureColour> in_memory = lookups(*big(filter));
+        clear_texture_cache();
+        render_options().texture_caching = 2;
+        AR_TextureInfo* t = big(filter);
+        ASSERT_NE(t, nullptr);
+        EXPECT_TRUE(texture_image(big_)->in_blocks());
+        EXPECT_EQ(texture_image(big_)->memory_bytes(), 0u);
+        // Twice: from the file, then (some) from the cache.
+        expect_same(lookups(*t), in_memory);
+        expect_same(lookups(*t), in_memory);
+        clear_texture_cache();
+    }
+    // A texture within one block is left to the other caches.
+    ASSERT_NE(file_texture(), nullptr);
+    EXPECT_FALSE(texture_image(image_)->in_blocks());
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(files_left(), 0u);
+}
+
+TEST_F(BlockCache, DamagedBlocksAreReportedOnceAndShowTheMeanColour) {
+    struct Damage {
+        off_t offset;
+        std::string bytes;
+        bool truncate;
+        std::string message;
+    };
+    const Damage damages[] = {
+        {100, "scribbled over", false,
+         "Corrupted data found in block ordered texture file " + big_ +
+             ": a block's checksum does not match its texels"},
+        {0, "XXXX", false, "Decode error in block ordered texture file " + big_},
+        {10, "", true,
+         "read error in block ordered texture file " + big_ + ": the file ends early"},
+    };
+    for (const Damage& d : damages) {
+        clear_texture_cache();
+        errors.clear();
+        AR_TextureInfo* t = big();
+        ASSERT_NE(t, nullptr);
+        std::shared_ptr<const ImagePyramid> pyramid = texture_image(big_);
+        ASSERT_TRUE(pyramid->in_blocks());
+        ASSERT_TRUE(damage(d.offset, d.bytes, d.truncate));
+        // The first block holds the top-left corner of the finest level.
+        std::uint8_t mean[4], got[4];
+        pyramid->texel(pyramid->levels() - 1, 0, 0, mean);
+        pyramid->texel(0, 1, 1, got);
+        EXPECT_EQ(std::vector<std::uint8_t>(got, got + 4),
+                  std::vector<std::uint8_t>(mean, mean + 4));
+        look(*t, 0.01f, 0.99f);
+        look(*t, 0.02f, 0.98f);
+        EXPECT_EQ(errors, "Error: " + d.message + "\n");
+    }
+}
+
+TEST_F(BlockCache, ABlockFileThatCannotBeWrittenLeavesTheTextureToTheOtherCaches) {
+    ::setenv("TMPDIR", cache_dir_.file("missing").c_str(), 1);
+    AR_TextureInfo* t = big();
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(texture_image(big_)->in_blocks());
+    EXPECT_EQ(errors, "Warning: Can't use block ordered texture - write error for file " + big_ +
+                          ": No such file or directory\nError: can't open mmap file for texture " +
+                          big_ + ". No such file or directory\n");
+    render_options().texture_caching = 0;
+    clear_texture_cache();
+    std::vector<TextureColour> in_memory = lookups(*big());
+    expect_same(lookups(*t), in_memory);
 }
 
 }  // namespace

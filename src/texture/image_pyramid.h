@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "texture/block_texture.h"
 #include "texture/texture.h"
 
 namespace sky {
@@ -104,6 +105,12 @@ public:
     // memory. Before the pyramid is shared only.
     void move_to(std::unique_ptr<MappedLevels> file);
     bool in_file() const { return file_ != nullptr; }
+    // Reads every level through `blocks` (made from this pyramid) from now
+    // on and frees their memory. Before the pyramid is shared only.
+    void use_blocks(std::unique_ptr<BlockTexture> blocks);
+    bool in_blocks() const { return blocks_ != nullptr; }
+    // The texel (x, y) of `level`, rows from the top, RGBA; wherever held.
+    void texel(int level, int x, int y, std::uint8_t rgba[4]) const;
 
 private:
     void bilinear(int level, float u, float v, float rgba[4]) const;
@@ -112,6 +119,7 @@ private:
 
     std::vector<PyramidLevel> levels_;
     std::unique_ptr<MappedLevels> file_;
+    std::unique_ptr<BlockTexture> blocks_;
 };
 
 }  // namespace sky

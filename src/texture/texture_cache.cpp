@@ -22,6 +22,7 @@
 #include "platform/image/fb.h"
 #include "platform/image/memory_images.h"
 #include "platform/report.h"
+#include "texture/block_texture.h"
 
 namespace sky {
 namespace {
@@ -253,6 +254,14 @@ std::shared_ptr<const ImagePyramid> load(const std::string& name, std::uint64_t 
         rptError("Error: can't allocate element for texture %s\n", name.c_str());
         return nullptr;
     }
+    // The block-ordered cache takes every texture larger than one of its
+    // blocks; what it cannot take, and the rest, go to the disk cache.
+    if (render_options().texture_caching == 2 &&
+        (pyramid->level(0).width > 32 || pyramid->level(0).height > 32))
+        if (auto blocks = BlockTexture::convert(name, *pyramid)) {
+            pyramid->use_blocks(std::move(blocks));
+            return pyramid;
+        }
     if (DiskPolicy policy = disk_policy(); policy.on) move_to_disk(name, *pyramid, policy);
     return pyramid;
 }
