@@ -53,6 +53,16 @@ bool write_image(const std::string& name, int format) {
     return FBclose(file) != 0 && written;
 }
 
+// An RGBA image of our own format.
+bool write_qrl(const std::string& name, int width, int height,
+               const std::vector<std::uint8_t>& pixels) {
+    FBhandle* file =
+        FBopen(name.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, width, height, 4, 0, 0, 90.0);
+    if (file == nullptr) return false;
+    bool written = FBwrite(file, pixels.data()) != 0;
+    return FBclose(file) != 0 && written;
+}
+
 std::string errors;
 void capture(const char* text) {
     errors += text;
@@ -318,6 +328,8 @@ protected:
         for (std::size_t i = 0; i < a.size(); ++i)
             expect_colour(a[i], b[i].r, b[i].g, b[i].b, 0.0f);
     }
+    // A temporary directory that does not exist: no file can be made there.
+    void lose_temporary_directory() { ::setenv("TMPDIR", cache_dir_.file("missing").c_str(), 1); }
     std::size_t files_left() const {
         std::size_t n = 0;
         for ([[maybe_unused]] const auto& entry :
@@ -331,10 +343,7 @@ protected:
     // read into memory and looks up right.
     void load_on_a_full_disk() {
         const std::string image = scratch_.file("sixty-four.qrl");
-        std::vector<std::uint8_t> pixels(64 * 64 * 4, 120);
-        FBhandle* file =
-            FBopen(image.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, 64, 64, 4, 0, 0, 90.0);
-        if (file == nullptr || !FBwrite(file, pixels.data()) || !FBclose(file)) std::_Exit(2);
+        if (!write_qrl(image, 64, 64, std::vector<std::uint8_t>(64 * 64 * 4, 120))) std::_Exit(2);
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(2);
@@ -387,11 +396,7 @@ TEST_F(DiskCache, CommandLineMegabytesStandForTheScenesSettings) {
 TEST_F(DiskCache, APyramidOverTheLimitStaysInMemoryWithAMessage) {
     // A megabyte: a pyramid of 600 x 600 texels takes 1.9.
     const std::string big = scratch_.file("big.qrl");
-    std::vector<std::uint8_t> pixels(600 * 600 * 4, 90);
-    FBhandle* file = FBopen(big.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, 600, 600, 4, 0, 0, 90.0);
-    ASSERT_NE(file, nullptr);
-    FBwrite(file, pixels.data());
-    FBclose(file);
+    ASSERT_TRUE(write_qrl(big, 600, 600, std::vector<std::uint8_t>(600 * 600 * 4, 90)));
     render_options().texture_cache_disk_limit = 1;
     ASSERT_NE(file_texture(), nullptr);  // the small one fits
     AR_TextureInfo* t = declared("environment t (procedure = file, image = \"" + big + "\");");
@@ -404,7 +409,7 @@ TEST_F(DiskCache, APyramidOverTheLimitStaysInMemoryWithAMessage) {
 }
 
 TEST_F(DiskCache, ATemporaryDirectoryThatCannotTakeFilesLeavesPyramidsInMemory) {
-    ::setenv("TMPDIR", cache_dir_.file("missing").c_str(), 1);
+    lose_temporary_directory();
     AR_TextureInfo* t = file_texture();
     ASSERT_NE(t, nullptr);
     EXPECT_FALSE(texture_image(image_)->in_file());
@@ -440,11 +445,7 @@ protected:
         std::vector<std::uint8_t> pixels(kWidth * kHeight * 4);
         for (std::size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = static_cast<std::uint8_t>((i * 7919) >> 5);
-        FBhandle* file =
-            FBopen(big_.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, kWidth, kHeight, 4, 0, 0, 90.0);
-        ASSERT_NE(file, nullptr);
-        FBwrite(file, pixels.data());
-        FBclose(file);
+        ASSERT_TRUE(write_qrl(big_, kWidth, kHeight, pixels));
     }
     void TearDown() override {
         set_block_cache_bytes(0);
@@ -533,7 +534,7 @@ TEST_F(BlockCache, DamagedBlocksAreReportedOnceAndShowTheMeanColour) {
 }
 
 TEST_F(BlockCache, ABlockFileThatCannotBeWrittenLeavesTheTextureToTheOtherCaches) {
-    ::setenv("TMPDIR", cache_dir_.file("missing").c_str(), 1);
+    lose_temporary_directory();
     AR_TextureInfo* t = big();
     ASSERT_NE(t, nullptr);
     EXPECT_FALSE(texture_image(big_)->in_blocks());

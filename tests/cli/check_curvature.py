@@ -19,27 +19,10 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from pngio import read_png  # noqa: E402
+from sdl_shapes import sphere_polyset  # noqa: E402
 
 SIZE = 120
 SPHERES = (((-1.0, 0.0, 0.0), 1.0), ((1.0, 0.0, 0.0), 0.5))
-
-
-def sphere(centre, radius):
-    rings, segments = 48, 96
-    vertices, normals, polygons = [], [], []
-    for i in range(rings + 1):
-        theta = math.pi * i / rings
-        for j in range(segments):
-            phi = 2 * math.pi * j / segments
-            n = (math.sin(theta) * math.cos(phi), math.cos(theta), math.sin(theta) * math.sin(phi))
-            vertices.append("(cv((%.6f, %.6f, %.6f), 1))" % tuple(centre[k] + radius * n[k] for k in range(3)))
-            normals.append("norm(%.6f, %.6f, %.6f)" % n)
-    for i in range(rings):
-        for j in range(segments):
-            a, b = i * segments + j, i * segments + (j + 1) % segments
-            polygons.append("polygon(%d, %d, %d, %d)" % (a, a + segments, b + segments, b))
-    return ("polyset (shader = (s), vertices = (%s), vertex_normals = (%s), polygons = (%s));"
-            % (", ".join(vertices), ", ".join(normals), ", ".join(polygons)))
 
 
 def scene():
@@ -49,7 +32,7 @@ def scene():
     print("triple o (0, 0, 0);")
     print("MODEL\ncamera (eye = (0, 0, 8), view = o, aov = 30, pix = \"img\");")
     for centre, radius in SPHERES:
-        print(sphere(centre, radius))
+        print(sphere_polyset("s", centre, radius))
     print("polyset (shader = (s), vertices = ((cv((-9, -9, -3), 1)), (cv((9, -9, -3), 1)), "
           "(cv((9, 9, -3), 1)), (cv((-9, 9, -3), 1))), polygons = (polygon(0, 1, 2, 3)));")
 

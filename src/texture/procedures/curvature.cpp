@@ -88,15 +88,7 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     float t = parameter_number(texture, kCValue, call) +
               parameter_number(texture, kCScale, call) * curvature(*call.at, kind);
     t = std::isfinite(t) ? std::clamp(t, 0.0f, 1.0f) : 0.0f;
-    const TexturedValue& ramp = procedure_value(texture, kRamp).value;
-    if (ramp.texture) {
-        TextureLookup at = *call.at;
-        at.u = 0.5f;
-        at.v = t;
-        at.du = at.dv = 0.0f;
-        if (invoke_nested_texture(*ramp.texture, at, out)) return;
-    }
-    scalar_result(t, out);
+    if (!ramp_at(texture, kRamp, call, t, out)) scalar_result(t, out);
 }
 
 // `curve_type` by name, or the name that selected the procedure
