@@ -224,7 +224,7 @@ TEST_F(Shaders, ReflectionMapsAreFilteredByTheReflectedRaysSpread) {
         for (int e = 0; e < 2; ++e) p.normal_change[e] = scale(p.edge[e], 1.0f / radius);
         return shade(*s, p, {}).rgba[0];
     };
-    // Flat, the footprint a thousandth of a radian: the black between the lines.
+    // Flat, the footprint a thousandth of a unit: the black between the lines.
     p.edge_x[0] = p.edge_y[1] = 0.1f;
     EXPECT_NEAR(grey(1e30f), 0.0f, 0.5f);
     // A ball a hundredth of a unit across: the lines' share of the floor,
