@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "base/vecmath.h"
+#include "scene/scene_objects.h"
 #include "shading/light.h"
 #include "shading/shader_internal.h"
 #include "texture/texture.h"
@@ -39,6 +40,7 @@ TextureLookup lookup_at(const AR_ShadePoint& point) {
     at.dpoint = std::fmax(length(point.dp_du) * std::fabs(point.du),
                           length(point.dp_dv) * std::fabs(point.dv));
     at.object_name = point.object_name;
+    if (point.object) at.chord_length = point.object->chord_length;
     for (int e = 0; e < 2; ++e) {
         at.along[e] = point.edge[e];
         at.normal_change[e] = point.normal_change[e];

@@ -14,10 +14,10 @@
 //   6. the procedure sees the position within one repetition, in [0, 1).
 // Filter widths follow the same scaling and rotation.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <numbers>
 
+#include "scene/scene_objects.h"
 #include "texture/procedures/pattern_noise.h"
 #include "texture/procedures/procedure_parameters.h"
 #include "texture/texture.h"
@@ -28,10 +28,6 @@ namespace {
 
 bool texturing = true;
 thread_local bool scan_flag = false;
-
-// A setting the lookup does not follow yet: the texture is drawn without it
-// (chord length: by the surface's own parameters), and the run says so once.
-std::atomic<bool> chord_length_said{false};
 
 constexpr float kDegrees = std::numbers::pi_v<float> / 180.0f;
 
@@ -177,8 +173,6 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     const TextureFrameValues& f = texture.frame;
     if (!f.active) return false;
     const AR_TextureProcedure& procedure = *texture.procedure;
-    if (f.chord_length)
-        not_drawn_yet(chord_length_said, "chord-length texture mapping (chord_length)");
 
     // An environment texture used where no direction is known (a surface's
     // colour) looks along the surface's normal instead.
@@ -189,10 +183,23 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
         facing.direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
         where = &facing;
     }
+    TextureLookup by_chord;
     TextureCall call;
     call.at = where;
     if (procedure.kind == TEXTURE_SURFACE) {
-        if (!place(f, at, call)) {
+        // By chord length: the surface's parameters redistributed along its
+        // control net, their filter widths stretched alike.
+        if (f.chord_length && at.chord_length) {
+            const ChordLengthMap& m = *at.chord_length;
+            by_chord = at;
+            by_chord.u = ChordLengthMap::apply(m.u_from, m.u_to, at.u);
+            by_chord.v = ChordLengthMap::apply(m.v_from, m.v_to, at.v);
+            by_chord.du = at.du * std::fabs(ChordLengthMap::slope(m.u_from, m.u_to, at.u));
+            by_chord.dv = at.dv * std::fabs(ChordLengthMap::slope(m.v_from, m.v_to, at.v));
+            where = &by_chord;
+            call.at = where;
+        }
+        if (!place(f, *where, call)) {
             texture_default_colour(texture, out);
             apply_overlay(f, at, out);
             return true;

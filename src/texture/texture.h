@@ -26,6 +26,7 @@ namespace sky {
 
 struct AR_TextureInfo;
 struct AR_TextureProcedure;
+struct ChordLengthMap;
 struct TextureValue;
 
 // --- one lookup ------------------------------------------------------------------
@@ -59,6 +60,9 @@ struct TextureLookup {
     // along the surface (eye space) and how the unit normal changes along
     // each; all zero when unknown (a flat answer).
     Triple along[2], normal_change[2];
+    // The surface's parameters by chord length, for textures that ask for
+    // them (`chord_length`); null for surfaces that have none.
+    const ChordLengthMap* chord_length = nullptr;
     // The name of the object being shaded, for file textures that use
     // another image on some objects; null when unknown.
     const char* object_name = nullptr;

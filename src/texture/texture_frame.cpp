@@ -94,7 +94,8 @@ constexpr Parameter kCommonRows[] = {
      .also = "chordTexture",
      .type = FLAG,
      FRAME(SLOT_CHORD_LENGTH, chord_length),
-     .description = "Parameterise by chord length."},
+     .description = "Patches: (u, v) by the length of the control net rather than the "
+                    "parameter."},
     {.name = "rotate",
      FRAME(SLOT_ROTATE, rotate),
      .description = "Rotation of the frame, degrees."},
