@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include "scene/scene_objects.h"
 #include "texture/procedures/pattern_noise.h"
@@ -176,14 +177,14 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
 
     // An environment texture used where no direction is known (a surface's
     // colour) looks along the surface's normal instead.
-    TextureLookup facing;
+    // (A changed copy of the lookup is made only when one is needed.)
+    std::optional<TextureLookup> changed;
     const TextureLookup* where = &at;
     if (procedure.kind == TEXTURE_ENVIRONMENT && !usable_direction(at.direction)) {
-        facing = at;
-        facing.direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
-        where = &facing;
+        changed.emplace(at);
+        changed->direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
+        where = &*changed;
     }
-    TextureLookup by_chord;
     TextureCall call;
     call.at = where;
     if (procedure.kind == TEXTURE_SURFACE) {
@@ -191,12 +192,12 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
         // control net, their filter widths stretched alike.
         if (f.chord_length && at.chord_length) {
             const ChordLengthMap& m = *at.chord_length;
-            by_chord = at;
-            by_chord.u = ChordLengthMap::apply(m.u_from, m.u_to, at.u);
-            by_chord.v = ChordLengthMap::apply(m.v_from, m.v_to, at.v);
-            by_chord.du = at.du * std::fabs(ChordLengthMap::slope(m.u_from, m.u_to, at.u));
-            by_chord.dv = at.dv * std::fabs(ChordLengthMap::slope(m.v_from, m.v_to, at.v));
-            where = &by_chord;
+            changed.emplace(at);
+            changed->u = ChordLengthMap::apply(m.u_from, m.u_to, at.u);
+            changed->v = ChordLengthMap::apply(m.v_from, m.v_to, at.v);
+            changed->du = at.du * std::fabs(ChordLengthMap::slope(m.u_from, m.u_to, at.u));
+            changed->dv = at.dv * std::fabs(ChordLengthMap::slope(m.v_from, m.v_to, at.v));
+            where = &*changed;
             call.at = where;
         }
         if (!place(f, *where, call)) {
