@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/displacement.h"
 #include "geometry/nurbs.h"
 #include "scene/scene_objects.h"
 
@@ -32,6 +33,7 @@ struct GeometryCommon {
     std::vector<Expr*> shaders;            // evaluated SHADER expressions, in order
     std::vector<Expr*> lights;             // the light list linked to the object
     double bound[6] = {0, 0, 0, 0, 0, 0};  // object space: xmin, xmax, ymin, ymax, zmin, zmax
+    Displacement displacement;             // from the shader, for the tessellation
     virtual ~GeometryCommon() = default;
 };
 
@@ -55,6 +57,7 @@ struct PatchGeometry : GeometryCommon {
     float curvature = 0.9f;
     // Tessellator path.
     float surface_smoothness = 0.005f;
+    float edge_smoothness = 0.0f;  // of displaced surfaces; 0: the surface smoothness
     std::int32_t displacement_detail = 60;
     bool limit_edge_length = false;
     float max_edge_length = 10.0f;
