@@ -60,7 +60,7 @@ struct ScreenRange {
 // False when the bound is unknown (never computed) or cannot be projected
 // (it reaches from in front of the eye to behind it).
 bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const TransformValue& placement,
-               const GeometryView& view) {
+               const GeometryView& view, const Matrix4& eye_from_world) {
     const double* b = geometry.bound;
     if (std::all_of(b, b + 6, [](double v) { return v == 0; })) return false;
     int behind = 0, beyond = 0;
@@ -72,7 +72,7 @@ bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const Transfo
         Triple world = transform_point(object, placement.model, &w);
         if (std::fabs(w) < 1e-6f) return false;
         world = {world.x / w, world.y / w, world.z / w};
-        const Triple eye = transform_point(world, view.eye_from_world);
+        const Triple eye = transform_point(world, eye_from_world);
         if (eye.z < -view.far) ++beyond;
         if (eye.z > -view.near) {
             ++behind;
@@ -131,10 +131,16 @@ void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView
     // An object the evaluation could not make has nothing to show.
     if (!pass_renders(object, filter)) return;
     ScreenRange range;
-    bool known = add_bound(range, *geometry, object.placement, view);
-    if (known && object.moving && object.has_close && object.close_geometry)
-        known = add_bound(range, *static_cast<const GeometryCommon*>(object.close_geometry),
-                          object.close_placement, view);
+    bool known = add_bound(range, *geometry, object.placement, view, view.eye_from_world);
+    if (known && object.moving && object.has_close && object.close_geometry) {
+        // Both ends of the shutter, each seen from where the eye is then.
+        if (object.open_geometry)
+            known = add_bound(range, *static_cast<const GeometryCommon*>(object.open_geometry),
+                              object.open_placement, view, view.eye_from_world_open);
+        known =
+            known && add_bound(range, *static_cast<const GeometryCommon*>(object.close_geometry),
+                               object.close_placement, view, view.eye_from_world_close);
+    }
     if (known) {
         if (!range.in_front) return;
         if (range.xmax < static_cast<float>(view.xleft) - 1 ||
@@ -221,9 +227,13 @@ bool pass_objects_bound(const PassFilter& filter, double box[6]) {
         any = add_world_bound(box, *static_cast<const GeometryCommon*>(object.geometry),
                               object.placement) ||
               any;
-        if (object.moving && object.has_close && object.close_geometry)
+        if (object.moving && object.has_close && object.close_geometry) {
             add_world_bound(box, *static_cast<const GeometryCommon*>(object.close_geometry),
                             object.close_placement);
+            if (object.open_geometry)
+                add_world_bound(box, *static_cast<const GeometryCommon*>(object.open_geometry),
+                                object.open_placement);
+        }
     }
     return any;
 }

@@ -304,6 +304,12 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     TransformState& state = transform_state();
     std::vector<CornerValues> close_corners;
     if (storage.moving) {
+        // A moving object is entered from its shutter-open half; an
+        // instance's placement and geometry are the frame time's.
+        if (object.open_geometry != nullptr) {
+            geometry = static_cast<const GeometryCommon*>(object.open_geometry);
+            state.value = object.open_placement;
+        }
         const TransformValue open = state.value;
         state.value = object.close_placement;
         CloseRecorder recorder(state.value, view.eye_from_world_close, storage, close_corners);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "render/background.h"
+#include "render/sample_internal.h"
 #include "render/sample_node.h"
 #include "scene/camera.h"
 #include "shading/shade_point.h"
@@ -50,6 +51,8 @@ struct TrianglePlane {
 struct alignas(64) CasterWorker {
     RR_SampleNode node;
     LayerPool layers;
+    MotionPools motion;
+    MovedTriangle moved;  // a moving layer's triangle at its shade time
     TrianglePlane plane;
     AR_ShadePoint point;
     std::uint32_t seed = 0;

@@ -18,10 +18,8 @@ void warn_unbuilt_settings(const RenderOptions& options) {
             warn_not_built("the multi-fillet command");
 }
 
-void warn_unbuilt_camera_features(const CameraRecord& camera, const RenderOptions& options) {
+void warn_unbuilt_camera_features(const CameraRecord& camera, const RenderOptions&) {
     if (camera.depth_of_field != 0) warn_not_built("depth of field");
-    if (options.motion_blur && options.camera_motion_blur)
-        warn_not_built("motion blur of a moving camera");
 }
 
 }  // namespace sky

@@ -166,6 +166,10 @@ inline bool is_literal(const Expr* node) {
     return node && node->kind == &kLiteralKind;
 }
 
+// True for a literal or a reference to one of the language's named
+// constants (ON, OFF, TRUE, ...): a value no frame can change.
+bool is_constant_value(const Expr* node);
+
 // --- what expressions read from the rest of the renderer ---------------------
 
 // Set by the scene evaluation; identity until then.
