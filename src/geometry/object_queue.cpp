@@ -240,8 +240,10 @@ bool pass_objects_bound(const PassFilter& filter, double box[6]) {
 
 namespace {
 
-void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filter) {
+void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filter, bool swept) {
     set_geometry_view(view_record);
+    // Depth maps see moving objects where the frame time puts them.
+    if (!swept) geometry_view().motion_blur = false;
     std::span<Tile> tiles = tile_list();
     for (Tile& tile : tiles) tile.objects.clear();
     ObjectList& objects = frame_objects();
@@ -253,11 +255,11 @@ void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filte
 }  // namespace
 
 void queue_camera_objects(const CameraRecord& camera) {
-    queue_pass_objects(camera, PassFilter{});
+    queue_pass_objects(camera, PassFilter{}, true);
 }
 
 void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
-    queue_pass_objects(light_view, filter);
+    queue_pass_objects(light_view, filter, false);
 }
 
 int Mp_query_object_queue(const RenderObject* object) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "render/background.h"
@@ -53,6 +54,8 @@ struct alignas(64) CasterWorker {
     LayerPool layers;
     MotionPools motion;
     MovedTriangle moved;  // a moving layer's triangle at its shade time
+    // Made by the worker's first motion-blurred sample.
+    std::unique_ptr<SweptCache> swept;
     TrianglePlane plane;
     AR_ShadePoint point;
     std::uint32_t seed = 0;

@@ -15,6 +15,8 @@
 // Times are fractions of the shutter interval, 0 at open and 1 at close.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <memory>
 
 #include "base/vecmath.h"
 #include "geometry/geometry_view.h"
@@ -30,22 +32,8 @@ namespace {
 
 // Roots and event times closer than this are one.
 constexpr double kSameTime = 1e-10;
-// Segments shorter than this are dropped from the list; shorter than
-// kShadedSegment they are not shaded on their own.
+// Runs of segments shorter than this are not shaded.
 constexpr double kDroppedSegment = 1e-5;
-constexpr double kShadedSegment = 0.001;
-
-// A vertex on the screen at shutter open (0) and close (1).
-struct SweptVertex {
-    double x[2], y[2], z[2];
-};
-
-struct SweptTriangle {
-    SweptVertex v[3];
-    double at(const double* value, double time) const {
-        return value[0] + time * (value[1] - value[0]);
-    }
-};
 
 double screen_depth(const CasterCamera& cam, float eye_z) {
     return cam.perspective ? static_cast<double>(cam.depth_scale) + cam.depth_offset / eye_z
@@ -55,6 +43,8 @@ double screen_depth(const CasterCamera& cam, float eye_z) {
 // False when a vertex lies at or behind the eye at either end of the
 // shutter: such a triangle has no screen position there.
 bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept) {
+    swept.xmin = swept.ymin = INFINITY;
+    swept.xmax = swept.ymax = -INFINITY;
     const ScreenVertex* vertices[3] = {t.P0, t.P1, t.P2};
     for (int i = 0; i < 3; ++i) {
         const float* eye = vertices[i]->shading->eye;
@@ -72,6 +62,10 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             if (!std::isfinite(s.x) || !std::isfinite(s.y)) return false;
             swept.v[i].x[end] = s.x;
             swept.v[i].y[end] = s.y;
+            swept.xmin = std::min(swept.xmin, static_cast<double>(s.x));
+            swept.xmax = std::max(swept.xmax, static_cast<double>(s.x));
+            swept.ymin = std::min(swept.ymin, static_cast<double>(s.y));
+            swept.ymax = std::max(swept.ymax, static_cast<double>(s.y));
             swept.v[i].z[end] = screen_depth(cam, p.z);
         }
     }
@@ -169,18 +163,10 @@ int crossing_times(const SweptTriangle& t, double x, double y, double* times) {
 // Layers wholly behind `cutoff` (an opaque static layer that covers the
 // whole shutter) are not made. Returns the new layers linked by `next`
 // ahead of `list`.
-RC_Layer* covering_layers(const ScreenTriangle& triangle, double x, double y,
-                          const CasterCamera& cam, double cutoff, LayerPool& pool, RC_Layer* list) {
-    SweptTriangle t;
-    if (!sweep_of(triangle, cam, t)) return list;
-    double xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY;
-    for (const SweptVertex& v : t.v)
-        for (int end = 0; end < 2; ++end) {
-            xmin = std::min(xmin, v.x[end]), xmax = std::max(xmax, v.x[end]);
-            ymin = std::min(ymin, v.y[end]), ymax = std::max(ymax, v.y[end]);
-        }
+RC_Layer* covering_layers(const ScreenTriangle& triangle, const SweptTriangle& t, double x,
+                          double y, double cutoff, LayerPool& pool, RC_Layer* list) {
     // The triangle stays within the bound of its two ends.
-    if (x < xmin || x > xmax || y < ymin || y > ymax) return list;
+    if (!t.usable || x < t.xmin || x > t.xmax || y < t.ymin || y > t.ymax) return list;
 
     double bounds[8];
     bounds[0] = 0.0;
@@ -207,11 +193,8 @@ RC_Layer* covering_layers(const ScreenTriangle& triangle, double x, double y,
         layer->depth_in = depth_in;
         layer->depth_out = depth_out;
         layer->shade_time = time_in + AR_random() * (time_out - time_in);
-        double s = 0.0, u = 0.0, depth = depth_in;
-        if (weights_at(t, layer->shade_time, x, y, s, u, depth)) {
-            layer->s = static_cast<float>(s);
-            layer->t = static_cast<float>(u);
-        }
+        // The weights at the shade time are the moved triangle's business.
+        layer->s = layer->t = 0.0f;
         layer->depth =
             static_cast<float>(depth_in + (depth_out - depth_in) * (layer->shade_time - time_in) /
                                               (time_out - time_in));
@@ -225,23 +208,19 @@ RC_Layer* covering_layers(const ScreenTriangle& triangle, double x, double y,
 
 // --- the sweep ---------------------------------------------------------------
 
-void insert_event(RC_Event*& events, RC_Event* event) {
-    // Time order; at one time the enters before the leaves.
-    RC_Event** at = &events;
-    while (*at != nullptr && ((*at)->time < event->time ||
-                              ((*at)->time == event->time && (*at)->kind <= event->kind)))
-        at = &(*at)->next;
-    event->next = *at;
-    *at = event;
+void add_events(RC_Layer* layer, std::vector<RC_Event>& events) {
+    events.push_back(RC_Event{layer->time_in, EventKind::kEnter, layer, nullptr});
+    events.push_back(RC_Event{layer->time_out, EventKind::kLeave, layer, nullptr});
 }
 
-void add_events(RC_Layer* layer, BlockPool<RC_Event>& pool, RC_Event*& events) {
-    RC_Event* enter = pool.take();
-    *enter = RC_Event{layer->time_in, EventKind::kEnter, layer, nullptr};
-    insert_event(events, enter);
-    RC_Event* leave = pool.take();
-    *leave = RC_Event{layer->time_out, EventKind::kLeave, layer, nullptr};
-    insert_event(events, leave);
+// Time order, at one time the enters before the leaves; linked through
+// `next` for the sweep.
+RC_Event* sorted_events(std::vector<RC_Event>& events) {
+    std::sort(events.begin(), events.end(), [](const RC_Event& a, const RC_Event& b) {
+        return a.time < b.time || (a.time == b.time && a.kind < b.kind);
+    });
+    for (std::size_t k = 0; k + 1 < events.size(); ++k) events[k].next = &events[k + 1];
+    return events.empty() ? nullptr : &events[0];
 }
 
 void remove_from(RC_InEntry*& in_list, RC_Layer* layer) {
@@ -352,6 +331,70 @@ RC_Segment* sweep(RC_Event* events, MotionPools& pools) {
     return last;
 }
 
+// Whether two segments show the same objects, front to back: neighbouring
+// triangles of one surface passing the sample one after the other.
+bool same_objects(const RC_Segment& a, const RC_Segment& b) {
+    const RC_InEntry* p = a.chain;
+    const RC_InEntry* q = b.chain;
+    for (; p != nullptr && q != nullptr; p = p->next, q = q->next)
+        if (p->layer->triangle->object != q->layer->triangle->object) return false;
+    return p == nullptr && q == nullptr;
+}
+
+int shading_samples(const RC_Segment& s) {
+    const RenderObject* object = s.front->triangle->object;
+    return object != nullptr ? std::max(object->motion_shading_samples, 1) : 1;
+}
+
+// Gives each segment its weight and returns the fraction of the shutter
+// covered. A run of consecutive segments showing the same objects (one
+// surface's triangles crossing the sample in turn) is shaded at most its
+// front object's `motion_blur_shading_samples` times, at its longest
+// segments, which carry the run's whole duration: shading is the cost of a
+// sample, and a smooth surface shades alike from one triangle to the next.
+// Runs too short to count lend their time to the others, so that a surface
+// crossing the sample in many short steps keeps its brightness.
+double weigh_segments(RC_Segment* last) {
+    double covered = 0.0, kept = 0.0;
+    for (RC_Segment* run = last; run != nullptr;) {
+        // The run: `run` and the segments before it in time that show the
+        // same objects.
+        RC_Segment* end = run->previous;
+        double total = run->duration;
+        int count = 1;
+        while (end != nullptr && same_objects(*end, *run)) {
+            total += end->duration;
+            ++count;
+            end = end->previous;
+        }
+        covered += total;
+        for (RC_Segment* s = run; s != end; s = s->previous) s->weight = 0.0;
+        if (total >= kDroppedSegment) {
+            kept += total;
+            // The longest segments, as many as the run may be shaded.
+            const int shaded = std::min(count, shading_samples(*run));
+            double chosen = 0.0;
+            for (int k = 0; k < shaded; ++k) {
+                RC_Segment* longest = nullptr;
+                for (RC_Segment* s = run; s != end; s = s->previous)
+                    if (s->weight == 0.0 && (longest == nullptr || s->duration > longest->duration))
+                        longest = s;
+                longest->weight = -1.0;  // chosen; weighed below
+                chosen += longest->duration;
+            }
+            for (RC_Segment* s = run; s != end; s = s->previous)
+                if (s->weight < 0.0)
+                    s->weight = chosen > 0.0 ? total * s->duration / chosen : total / shaded;
+        }
+        run = end;
+    }
+    covered = std::min(covered, 1.0);
+    // What the dropped runs covered goes to the kept ones.
+    if (kept > 0.0 && kept < covered)
+        for (RC_Segment* s = last; s != nullptr; s = s->previous) s->weight *= covered / kept;
+    return kept > 0.0 ? covered : 0.0;
+}
+
 }  // namespace
 
 const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch) {
@@ -435,41 +478,37 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     MotionPools& pools = worker.motion;
     pools.reset();
     RC_Layer* moving = nullptr;
-    for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next)
-        if (triangle_moves(*cell->triangle))
-            moving = covering_layers(*cell->triangle, x, y, cam, cutoff, pools.layers, moving);
+    if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
+    SweptCache& cache = *worker.swept;
+    for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
+        const ScreenTriangle& t = *cell->triangle;
+        const std::size_t slot =
+            (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
+        SweptTriangle& swept = cache.values[slot];
+        if (cache.keys[slot] != &t) {
+            cache.keys[slot] = &t;
+            swept.usable = triangle_moves(t) && sweep_of(t, cam, swept);
+            // A still triangle is in the static list already.
+            if (!swept.usable) swept.xmin = swept.ymin = INFINITY;
+        }
+        moving = covering_layers(t, swept, x, y, cutoff, pools.layers, moving);
+    }
     // Nothing that moves covers the point: the static sample it is.
     if (moving == nullptr)
         return finish_static_sample<true>(head, transparent, x, y, out, node, static_time);
 
-    RC_Event* events = nullptr;
     for (RC_Layer* l = head; l != nullptr; l = l->next) {
         l->shade_time = static_time;
-        add_events(l, pools.events, events);
+        add_events(l, pools.events);
     }
-    for (RC_Layer* l = moving; l != nullptr; l = l->next) add_events(l, pools.events, events);
-    RC_Segment* last = sweep(events, pools);
+    for (RC_Layer* l = moving; l != nullptr; l = l->next) add_events(l, pools.events);
+    RC_Segment* last = sweep(sorted_events(pools.events), pools);
 
-    // The fraction of the shutter nothing covers the point shows the
-    // background. Segments too short to shade on their own lend their time
-    // to those that are shaded, so that a surface crossing the point in
-    // many short steps keeps its brightness.
-    double covered = 0.0, shaded_time = 0.0;
-    RC_Segment* longest = nullptr;
-    for (RC_Segment* s = last; s != nullptr; s = s->previous) {
-        covered += s->duration;
-        if (s->duration >= kShadedSegment) shaded_time += s->duration;
-        if (longest == nullptr || s->duration > longest->duration) longest = s;
-    }
-    covered = std::min(covered, 1.0);
-    const bool only_longest =
-        shaded_time <= 0.0 && longest != nullptr && longest->duration >= kDroppedSegment;
-    if (only_longest) shaded_time = longest->duration;
-
+    const double covered = weigh_segments(last);
     float background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     if (!cam.composite) background_colour(x, y, background);
     float sum[4];
-    const float uncovered = static_cast<float>(1.0 - covered);
+    const float uncovered = static_cast<float>(std::max(0.0, 1.0 - covered));
     float fogged[4] = {background[0], background[1], background[2], background[3]};
     if (cam.fog) apply_fog(0.0, 1e30, fogged);
     for (int k = 0; k < 4; ++k) sum[k] = fogged[k] * uncovered;
@@ -477,9 +516,8 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     float glow[3] = {0.0f, 0.0f, 0.0f};
     double nearest = INFINITY;
     bool any = false;
-    const double scale = shaded_time > 0.0 ? covered / shaded_time : 0.0;
     for (RC_Segment* s = last; s != nullptr; s = s->previous) {
-        if (only_longest ? s != longest : s->duration < kShadedSegment) continue;
+        if (s->weight <= 0.0) continue;
         // The chain runs nearest first; shading goes farthest first.
         RC_Layer* list = nullptr;
         bool see_through = false;
@@ -495,7 +533,7 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
             for (int k = 0; k < 4; ++k) colour[k] = background[k];
         float segment_glow[3] = {0.0f, 0.0f, 0.0f};
         const ShadedLayers shaded = shade_layers(list, x, y, colour, segment_glow, cam.fog, node);
-        const float weight = static_cast<float>(s->duration * scale);
+        const float weight = static_cast<float>(s->weight);
         for (int k = 0; k < 4; ++k) sum[k] += colour[k] * weight;
         for (int k = 0; k < 3; ++k) glow[k] += segment_glow[k] * weight;
         // The depth is the nearest the sample sees at any time of the

@@ -54,7 +54,9 @@ void expect_finite(const RenderedImage& image, const char* what, bool draws) {
             ASSERT_TRUE(std::isfinite(image.depth_at(x, y))) << what << " at " << x << ", " << y;
             drawn += c[0] > 0.0f;
         }
-    if (draws) EXPECT_GT(drawn, 0) << what << ": the moving surface drew nothing";
+    if (draws) {
+        EXPECT_GT(drawn, 0) << what << ": the moving surface drew nothing";
+    }
 }
 
 TEST(MotionSample, DegenerateMotionRendersFiniteColoursAndDepths) {
@@ -84,7 +86,7 @@ TEST(MotionSample, DegenerateMotionRendersFiniteColoursAndDepths) {
              triangle("-1, -1, 1", "1, -1, 1", "0, 1, 1", "clear")},
     };
     for (const auto& c : cases)
-        expect_finite(render_scene(scene(c.model), {2, 5, blurred}), c.what, c.draws);
+        expect_finite(render_scene(scene(c.model), {2, 5, blurred, {}}), c.what, c.draws);
 }
 
 TEST(MotionSample, PicturesDoNotDependOnTheWorkers) {
@@ -92,7 +94,7 @@ TEST(MotionSample, PicturesDoNotDependOnTheWorkers) {
         "{ translate (frame * 4 - 4, 0, 0); rotate (zaxis, frame * 40 - 40);\n" +
         triangle("-2, -2, 0", "2, -2, 0", "0, 2, 0") + "}\n" +
         triangle("-3, frame * 2 - 3, 1", "3, frame * 2 - 3, 1", "0, frame * 2, 1", "clear");
-    const RenderedImage one = render_scene(scene(model), {1, 15, blurred});
+    const RenderedImage one = render_scene(scene(model), {1, 15, blurred, {}});
     for (RenderSettings settings :
          {RenderSettings{2, 15, blurred, {}}, RenderSettings{2, 5, blurred, {}}}) {
         const RenderedImage other = render_scene(scene(model), settings);
@@ -119,7 +121,7 @@ TEST(MotionSample, AnOpaqueSquareHidesWhatIsBehindForTheTimeItCoversIt) {
         "1, 2, 3)));\n";
     std::string text = scene(model);
     text.insert(text.find("MODEL"), plane);
-    const RenderedImage image = render_scene(text, {2, 15, blurred});
+    const RenderedImage image = render_scene(text, {2, 15, blurred, {}});
     ASSERT_TRUE(image.ok);
     // The square is 4 wide and travels 16 over the shutter; at x = 0 it
     // covers the sample from when its right edge arrives (x = -5 + 16t) to

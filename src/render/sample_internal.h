@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 
 #include "geometry/screen_geometry.h"
 #include "render/sample_node.h"
@@ -63,6 +64,36 @@ struct MovedTriangle {
     float texture[3][kTextureFloats];
 };
 const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch);
+
+// A vertex on the screen at shutter open (0) and close (1).
+struct SweptVertex {
+    double x[2], y[2], z[2];
+};
+
+// A moving triangle's vertices at both ends of the shutter and the bound of
+// the screen area it sweeps; `usable` is false when a vertex lies at or
+// behind the eye at either end.
+struct SweptTriangle {
+    SweptVertex v[3];
+    double xmin, xmax, ymin, ymax;
+    bool usable;
+    double at(const double* value, double time) const {
+        return value[0] + time * (value[1] - value[0]);
+    }
+};
+
+// Each worker's swept triangles, worked out once for the many samples that
+// test one triangle: a table indexed by the triangle's address, forgotten
+// at the start of every tile (a freed triangle's address may be taken
+// again).
+struct SweptCache {
+    static constexpr std::size_t kEntries = 4096;
+    const ScreenTriangle* keys[kEntries];
+    SweptTriangle values[kEntries];
+    void clear() {
+        for (const ScreenTriangle*& key : keys) key = nullptr;
+    }
+};
 
 // The full routine's sample while the shutter is open: moving triangles
 // swept through it, the colour integrated over time.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "geometry/buckets.h"
 #include "platform/memory.h"
@@ -178,17 +179,23 @@ struct RC_Segment {
     RC_Layer* front = nullptr;
     RC_InEntry* chain = nullptr;
     RC_Segment* previous = nullptr;
+    // The share of the sample's colour its shading carries; 0 when another
+    // segment of its run is shaded for it.
+    double weight = 0.0;
 };
 
 // A worker's pools for the motion-blurred sample.
 struct MotionPools {
     LayerPool layers;  // layers of moving triangles
-    BlockPool<RC_Event> events;
+    // Events are sorted by time in one array that grows to the most any
+    // sample needed: a sample may have hundreds of them, too many for
+    // sorting by insertion into a list.
+    std::vector<RC_Event> events;
     BlockPool<RC_InEntry> entries;
     BlockPool<RC_Segment> segments;
     void reset() {
         layers.reset();
-        events.reset();
+        events.clear();
         entries.reset();
         segments.reset();
     }
