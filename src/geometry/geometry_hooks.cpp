@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "geometry/geometry_evaluation.h"
+#include "geometry/object_queue.h"
 #include "platform/fatal.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_hooks.h"
@@ -138,6 +139,7 @@ void set_geometry_hooks(bool on) {
     hooks.slot_geometry = on ? slot_geometry : nullptr;
     hooks.object_shaders = on ? object_shaders : nullptr;
     hooks.object_lights = on ? object_lights : nullptr;
+    hooks.motion_bounds = on ? motion_bounds : nullptr;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfloat>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -217,6 +218,23 @@ bool pass_renders(const RenderObject& object, const PassFilter& filter) {
     return !lets_shadows_through(object, *geometry);
 }
 
+bool motion_bounds(RenderObject& object) {
+    double box[6] = {INFINITY, -INFINITY, INFINITY, -INFINITY, INFINITY, -INFINITY};
+    bool known = false;
+    const std::pair<const void*, const TransformValue*> ends[3] = {
+        {object.open_geometry, &object.open_placement},
+        {object.geometry, &object.placement},
+        {object.has_close ? object.close_geometry : nullptr, &object.close_placement}};
+    for (const auto& [geometry, placement] : ends)
+        if (geometry != nullptr)
+            known =
+                add_world_bound(box, *static_cast<const GeometryCommon*>(geometry), *placement) ||
+                known;
+    if (!known) return false;
+    for (int k = 0; k < 6; ++k) object.bound[k] = static_cast<float>(box[k]);
+    return true;
+}
+
 bool pass_objects_bound(const PassFilter& filter, double box[6]) {
     for (int axis = 0; axis < 3; ++axis) box[2 * axis] = INFINITY, box[2 * axis + 1] = -INFINITY;
     bool any = false;
@@ -224,16 +242,18 @@ bool pass_objects_bound(const PassFilter& filter, double box[6]) {
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const RenderObject& object = objects[i];
         if (!pass_renders(object, filter)) continue;
+        if (object.moving && object.bound[0] != FLT_MAX) {
+            // The whole shutter's box, which the walk built.
+            for (int axis = 0; axis < 3; ++axis) {
+                box[2 * axis] = std::min(box[2 * axis], double{object.bound[2 * axis]});
+                box[2 * axis + 1] = std::max(box[2 * axis + 1], double{object.bound[2 * axis + 1]});
+            }
+            any = true;
+            continue;
+        }
         any = add_world_bound(box, *static_cast<const GeometryCommon*>(object.geometry),
                               object.placement) ||
               any;
-        if (object.moving && object.has_close && object.close_geometry) {
-            add_world_bound(box, *static_cast<const GeometryCommon*>(object.close_geometry),
-                            object.close_placement);
-            if (object.open_geometry)
-                add_world_bound(box, *static_cast<const GeometryCommon*>(object.open_geometry),
-                                object.open_placement);
-        }
     }
     return any;
 }

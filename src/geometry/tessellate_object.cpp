@@ -127,14 +127,20 @@ private:
     // paired close triangle (none: the vertex stays where it is).
     void enter_moving(CornerValues* open) {
         const std::size_t first = made_ * 3;
+        const bool paired = close_ != nullptr && first + 3 <= close_->size();
+        // A triangle that reaches in front of the near plane at any time of
+        // the shutter has no screen position then: it is clipped and
+        // entered still, where the frame time puts it.
+        bool near_eye = false;
         for (int i = 0; i < 3; ++i) {
             CornerValues& o = open[i];
-            if (close_ == nullptr || first + 3 > close_->size()) {
+            near_eye = near_eye || o.eye[2] > -view_.near;
+            if (!paired) {
                 std::memset(o.motion, 0, sizeof o.motion);
-                if (!frame_only_) project_corner(view_, o);
                 continue;
             }
             const CornerValues& c = (*close_)[first + i];
+            near_eye = near_eye || c.eye[2] > -view_.near;
             CornerValues frame = blend(o, c, view_.frame_fraction);
             float* m = frame.motion;
             for (int k = 0; k < 3; ++k) {
@@ -147,15 +153,14 @@ private:
             m[13] = c.texture[1] - o.texture[1];
             m[14] = 0;
             o = frame;
-            if (frame_only_)
-                std::memset(o.motion, 0, sizeof o.motion);
-            else
-                project_corner(view_, o);
         }
-        if (frame_only_)
+        if (frame_only_ || near_eye) {
+            for (int i = 0; i < 3; ++i) std::memset(open[i].motion, 0, sizeof open[i].motion);
             enter_clipped(open);
-        else
-            enter_triangle(storage_, open[0], open[1], open[2], view_.split_depth);
+            return;
+        }
+        for (int i = 0; i < 3; ++i) project_corner(view_, open[i]);
+        enter_triangle(storage_, open[0], open[1], open[2], view_.split_depth);
     }
 
     // A triangle reaching behind the near plane keeps only its part in
