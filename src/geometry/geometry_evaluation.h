@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "geometry/geometry_definition.h"
+#include "geometry/nurbs.h"
 #include "geometry/object_geometry.h"
 
 namespace sky {
@@ -20,6 +21,10 @@ std::unique_ptr<PatchGeometry> evaluate_patch(const PatchDefinition& definition,
 std::unique_ptr<FaceGeometry> evaluate_face(const FaceDefinition& definition, const char* name);
 std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& definition,
                                                   const char* name);
+
+// A `curve` body (degree, knots, cvs) at the current scene time; false when
+// a value cannot be evaluated or the knots do not match the CVs.
+bool evaluate_curve_body(const Body& body, NurbsCurve& curve);
 
 // Whether the definition asks for motion blur (its `motion_blur`, truncated).
 bool patch_is_moving(const PatchDefinition& definition);

@@ -179,6 +179,12 @@ struct ExpressionContext {
     bool (*current_transform)(TransformValue* out) = nullptr;
     // Registers a forward reference (a triple resolved after the walk).
     bool (*add_forward_reference)(Triple* location, Expr* expression) = nullptr;
+    // The point of the curve `curve` (a `curve` body) at parameter t, and
+    // its derivative there, with t clamped into the curve's parameter range,
+    // which goes to `range`; false when the body is no valid curve. Given by
+    // the geometry subsystem, which has the curves; motion() reads it.
+    bool (*motion_path)(const Body& curve, double t, Triple& position, Triple& tangent,
+                        double range[2]) = nullptr;
 };
 ExpressionContext& expression_context();
 
