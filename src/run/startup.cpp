@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/options.h"
+#include "geometry/displacement.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
@@ -122,6 +123,7 @@ void end_of_run() {
 
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
     switches = read_startup_switches();
+    set_fixed_displacement(switches.fixed_displacement);
     register_predefined_symbols();
     install_subsystems();
 

@@ -12,10 +12,6 @@ void warn_unbuilt_settings(const RenderOptions& options) {
     // An empty photo_effects () asks for nothing.
     const Body* photo = scene_description().photo_effects;
     if (photo && !photo->items.empty()) warn_not_built("the photo_effects setting");
-    // A command without a result patch would be skipped anyway.
-    for (const CommandRecord& command : scene_description().commands)
-        if (command.body && command.body->find("result_patch"))
-            warn_not_built("the multi-fillet command");
 }
 
 void warn_unbuilt_camera_features(const CameraRecord& camera, const RenderOptions&) {

@@ -5,18 +5,8 @@
 #include "shading/shader.h"
 
 namespace sky {
-namespace {
-
-bool any(const Triple& c) {
-    return c.x != 0.0f || c.y != 0.0f || c.z != 0.0f;
-}
-
-}  // namespace
-
 void warn_unbuilt_shader_features(const AR_ShaderInfo& shader) {
     if (shader.param[SHADER_GLOW_INTENSITY] > 0.0f) warn_not_built("shader glow");
-    if (shader.displacement.texture != nullptr || any(shader.displacement.colour))
-        warn_not_built("displacement mapping");
 }
 
 void warn_unbuilt_light_features(const AR_LightInfo& light) {

@@ -11,7 +11,7 @@ namespace sky {
 struct AR_LightInfo;
 struct AR_ShaderInfo;
 
-// Shader glow, background reflection and displacement of an evaluated shader.
+// Shader glow of an evaluated shader.
 void warn_unbuilt_shader_features(const AR_ShaderInfo& shader);
 
 // Light glow, halo, lens flare and light fog of a light
