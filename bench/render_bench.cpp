@@ -28,7 +28,6 @@
 #include "run/frame_schedule.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
-#include "scene/scene_clock.h"
 #include "scene/scene_objects.h"
 #include "sdl/environment_transfer.h"
 #include "sdl/reader.h"
@@ -100,17 +99,7 @@ int run(const char* path, int workers) {
     WorkerCrew crew(workers);
     // The shutter interval, as the frame loop fixes it, for scenes with
     // motion blur.
-    SceneClock& clock = scene_clock();
-    if (options.motion_blur) {
-        const ShutterInterval shutter = shutter_interval(options, options.frame);
-        options.shutter_open = shutter.open;
-        options.shutter_close = shutter.close;
-        if (!shutter.motion_blur) options.motion_blur = false;
-    }
-    clock.frame = options.frame;
-    clock.motion_blur = options.motion_blur;
-    clock.shutter_open = options.shutter_open;
-    clock.shutter_close = options.shutter_close;
+    fix_shutter(options);
     decide_camera_motion_blur(options);
     start = std::chrono::steady_clock::now();
     evaluate_frame_scene();

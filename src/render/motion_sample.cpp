@@ -9,8 +9,10 @@
 // a layer with its own time interval; static triangles give layers covering
 // the whole shutter. A sweep over the layers' enter and leave events cuts
 // the shutter into segments during which the same layers are in front;
-// each segment is shaded once, at its layers' shade times, and weighted by
-// its duration, the background filling the time nothing covers the point.
+// a run of segments showing the same objects is shaded once (or as often as
+// the front object's motion_blur_shading_samples asks), at its layers'
+// shade times, and weighted by its duration, the background filling the
+// time nothing covers the point.
 //
 // Times are fractions of the shutter interval, 0 at open and 1 at close.
 #include <algorithm>
@@ -21,7 +23,6 @@
 #include "base/vecmath.h"
 #include "geometry/geometry_view.h"
 #include "platform/fatal.h"
-#include "platform/report.h"
 #include "render/caster_state.h"
 #include "render/random_table.h"
 #include "render/sample_internal.h"

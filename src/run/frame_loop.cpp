@@ -40,22 +40,6 @@
 namespace sky {
 namespace {
 
-// Fixes the frame's shutter interval in the options and the scene clock.
-void set_shutter(RenderOptions& options) {
-    SceneClock& clock = scene_clock();
-    if (options.motion_blur) {
-        ShutterInterval shutter = shutter_interval(options, options.frame);
-        options.shutter_open = shutter.open;
-        options.shutter_close = shutter.close;
-        // An angle below one degree switches motion blur off for the rest of the run.
-        if (!shutter.motion_blur) options.motion_blur = false;
-    }
-    clock.frame = options.frame;
-    clock.motion_blur = options.motion_blur;
-    clock.shutter_open = options.shutter_open;
-    clock.shutter_close = options.shutter_close;
-}
-
 // One camera's image, steps 1 to 19 of its sequence.
 void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, float frame,
                    std::int32_t extension) {
@@ -143,7 +127,7 @@ int frame_loop(std::int64_t run_start) {
         options.extension = next.extension;
         options.field_parity = next.parity;
 
-        set_shutter(options);
+        fix_shutter(options);
         evaluate_frame_scene();
         if (farm_frame_done(next.time, next.extension, next.parity)) {
             release_frame_objects();
