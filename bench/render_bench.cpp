@@ -25,6 +25,7 @@
 #include "platform/input_stream.h"
 #include "render/rows.h"
 #include "render/shadow_pass.h"
+#include "run/frame_schedule.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_objects.h"
@@ -96,6 +97,10 @@ int run(const char* path, int workers) {
     Ar_set_texturing(options.textures_active);
 
     WorkerCrew crew(workers);
+    // The shutter interval, as the frame loop fixes it, for scenes with
+    // motion blur.
+    fix_shutter(options);
+    decide_camera_motion_blur(options);
     start = std::chrono::steady_clock::now();
     evaluate_frame_scene();
     const double evaluation = seconds_since(start);

@@ -5,6 +5,11 @@ shadow and without it (the same scene with shadow = FALSE), and the phases
 of the shadowed render timed apart by skyloom_render_bench.
 
     python3 bench/render_bench.py BUILD_DIR [N ...]      (default N: 10k 100k 1M)
+    python3 bench/render_bench.py --spin BUILD_DIR [N ...]
+
+With --spin it compares instead the knot spinning 20 degrees about the
+vertical over a 180 degree shutter (motion blur on) with the same scene
+still: the whole runs and the sampling phases.
 
 The scenes are generated into a temporary directory by the shared
 generator (GEN_KNOT, default ../shared/bench/gen_knot.py: the shared folder
@@ -34,9 +39,57 @@ def whole_run(skyloom, scene, workers):
     return elapsed, int(done.stderr.strip().splitlines()[-1]) / 1024.0
 
 
+def spinning(scene):
+    """The scene with the knot turning 20 degrees about the vertical while
+    the shutter is open (40 degrees a frame, half a frame open)."""
+    text = open(scene).read()
+    text = text.replace("DEFINITION\n", "DEFINITION\nmotion_blur_on = ON;\nshutter_angle = 180;\n", 1)
+    knot = "polyset (\n  shader = (knot_sh),"
+    ground = "polyset (\n  shader = (ground_sh),"
+    if knot not in text or ground not in text:
+        sys.exit("the generator's scene has changed: no knot or ground polyset in " + scene)
+    text = text.replace(knot, "{ rotate (yaxis, frame * 40 - 40);\npolyset (\n  motion_blur = ON,"
+                        "\n  shader = (knot_sh),", 1)
+    text = text.replace(ground, "}\n" + ground, 1)
+    moving = scene.replace(".sdl", "_spinning.sdl")
+    open(moving, "w").write(text)
+    return moving
+
+
+def phases(build, scene):
+    detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene, "2"],
+                            capture_output=True, text=True, check=True)
+    return re.sub(r"^.*?: ", "", detail.stdout.strip().splitlines()[-1])
+
+
+def spin(build, sizes):
+    skyloom = os.path.join(build, "skyloom")
+    print("load:", os.getloadavg())
+    with tempfile.TemporaryDirectory() as out:
+        for n in sizes:
+            subprocess.run([sys.executable, GENERATOR, n, out], check=True, stdout=subprocess.DEVNULL)
+            still = os.path.join(out, "knot_%s.sdl" % n)
+            moving = spinning(still)
+            runs = {still: [], moving: []}
+            for _ in range(3):
+                for which in (still, moving):
+                    runs[which].append(whole_run(skyloom, which, 2)[0])
+            median = {k: sorted(v)[1] for k, v in runs.items()}
+            print("N=%-5s whole run %.3f s spinning, %.3f s still (x%.2f, medians of 3)"
+                  % (n, median[moving], median[still], median[moving] / median[still]))
+            print("        spinning: %s" % phases(build, moving))
+            print("        still:    %s" % phases(build, still))
+            os.remove(moving)
+            os.remove(still)
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
+    if sys.argv[1] == "--spin":
+        if len(sys.argv) < 3:
+            sys.exit(__doc__)
+        return spin(os.path.abspath(sys.argv[2]), sys.argv[3:] or ["100k", "1M"])
     build = os.path.abspath(sys.argv[1])
     sizes = sys.argv[2:] or ["10k", "100k", "1M"]
     skyloom = os.path.join(build, "skyloom")

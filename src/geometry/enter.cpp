@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "base/options.h"
@@ -28,18 +29,31 @@ float minimum_triangle_area(std::int32_t larger_dimension) {
 
 namespace {
 
-// The view of a moving camera at another time: its placement moves only the
-// eye, which keeps looking at the same view point.
-Matrix4 moved_view(const CameraRecord& camera, const TransformValue* placement) {
+// The view of a moving camera at another time: its placement then moves
+// the eye it was evaluated with then, and the view point and twist are
+// those of that time too.
+Matrix4 moved_view(const CameraRecord& camera, const TransformValue* placement,
+                   const CameraRecord::Aim& aim) {
     const CameraView& v = camera.view;
-    if (placement == nullptr) return v.eye_from_world;
+    if (placement == nullptr) placement = camera.placement.get();
+    const Triple start = aim.known ? aim.eye : camera.eye;
     const Triple frame = AR_model_xform(camera.eye, camera.placement->model);
-    const Triple moved = AR_model_xform(camera.eye, placement->model);
+    const Triple moved = AR_model_xform(start, placement->model);
     const Triple eye{v.eye.x + moved.x - frame.x, v.eye.y + moved.y - frame.y,
                      v.eye.z + moved.z - frame.z};
-    if (eye.x == v.view_point.x && eye.y == v.view_point.y && eye.z == v.view_point.z)
+    Triple view_point = v.view_point;
+    float twist = camera.twist;
+    if (aim.known) {
+        view_point = Triple{v.view_point.x + aim.view_point.x - camera.view_point.x,
+                            v.view_point.y + aim.view_point.y - camera.view_point.y,
+                            v.view_point.z + aim.view_point.z - camera.view_point.z};
+        twist = aim.twist;
+    }
+    if (eye.x == v.eye.x && eye.y == v.eye.y && eye.z == v.eye.z &&
+        view_point.x == v.view_point.x && view_point.y == v.view_point.y &&
+        view_point.z == v.view_point.z && twist == camera.twist)
         return v.eye_from_world;
-    return look_at_matrix(eye, v.view_point, camera.twist, render_options().y_up);
+    return look_at_matrix(eye, view_point, twist, render_options().y_up);
 }
 
 }  // namespace
@@ -50,8 +64,9 @@ void set_geometry_view(const CameraRecord& camera) {
     view.eye_from_world = camera.view.eye_from_world;
     view.eye_from_world_open = view.eye_from_world_close = view.eye_from_world;
     if (options.camera_motion_blur && camera.placement) {
-        view.eye_from_world_open = moved_view(camera, camera.open_placement.get());
-        view.eye_from_world_close = moved_view(camera, camera.close_placement.get());
+        view.eye_from_world_open = moved_view(camera, camera.open_placement.get(), camera.open_aim);
+        view.eye_from_world_close =
+            moved_view(camera, camera.close_placement.get(), camera.close_aim);
     }
     view.screen = camera.view.screen;
     view.depth_scale = camera.view.projection.m[10];
@@ -146,17 +161,33 @@ CornerValues midpoint(const GeometryView& view, const CornerValues& a, const Cor
     return m;
 }
 
+// Whether any corner moves through the shutter by more than rounding.
+bool corners_move(const CornerValues* corners[3]) {
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 6; ++k)
+            if (std::fabs(corners[i]->motion[k]) > 1e-6f) return true;
+    return false;
+}
+
 bool set_up(ObjectTriangles& storage, const CornerValues* v0, const CornerValues* v1,
             const CornerValues* v2) {
+    const CornerValues* corners[3] = {v0, v1, v2};
+    // A moving triangle may have no area at the frame time and plenty
+    // during the rest of the shutter: it is kept, with a set-up that no
+    // point falls inside (the sampler sweeps it through the shutter).
+    const bool sweeps = storage.moving && corners_move(corners);
     if (v2->screen[0] == v0->screen[0]) {
-        if (v1->screen[0] == v0->screen[0]) return false;  // one screen column
+        if (v1->screen[0] == v0->screen[0] && !sweeps) return false;  // one screen column
         std::swap(v0, v1);
     }
     const float x0 = v0->screen[0], y0 = v0->screen[1];
     const float dx1 = v1->screen[0] - x0, dy1 = v1->screen[1] - y0;
     const float dx2 = v2->screen[0] - x0, dy2 = v2->screen[1] - y0;
-    const float D = dy2 * dx1 - dy1 * dx2;
-    if (D == 0) return false;
+    float D = dy2 * dx1 - dy1 * dx2;
+    if (D == 0) {
+        if (!sweeps) return false;
+        D = std::numeric_limits<float>::quiet_NaN();
+    }
 
     ScreenVertex* p0 = store_vertex(storage, *v0);
     ScreenVertex* p1 = store_vertex(storage, *v1);
@@ -176,14 +207,19 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
     const GeometryView& view = geometry_view();
     const CornerValues* corners[3] = {&v0, &v1, &v2};
     const Bound b = bound_of(v0, v1, v2);
+    // A moving triangle is as large as the area it sweeps (unbounded when
+    // it reaches behind the eye).
+    Bound area = b;
     if (storage.moving) {
         if (!within_clipping_over_shutter(view, corners)) return false;
-        Bound swept;
-        if (moving_bound(view, corners, swept) && culled_by_window(view, swept)) return false;
+        if (!moving_bound(view, corners, area))
+            area = {0, INFINITY, 0, INFINITY};
+        else if (culled_by_window(view, area))
+            return false;
     } else if (culled_by_window(view, b)) {
         return false;
     }
-    if ((b.ymax - b.ymin) * (b.xmax - b.xmin) * 0.5f < view.minimum_area) return false;
+    if ((area.ymax - area.ymin) * (area.xmax - area.xmin) * 0.5f < view.minimum_area) return false;
 
     const bool beyond_guard_band = b.xmin < -view.guard_x || b.xmax > view.guard_x ||
                                    b.ymin < -view.guard_y || b.ymax > view.guard_y;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "geometry/geometry_definition.h"
+#include "geometry/nurbs.h"
 #include "geometry/object_geometry.h"
 
 namespace sky {

@@ -2,11 +2,15 @@
 // the walk holds as `void*` in a render object's geometry, open geometry and
 // close geometry; equal records of a moving object's instances are shared,
 // so each record counts the render objects holding it.
+#include <algorithm>
+#include <cmath>
 #include <unordered_map>
 
 #include "geometry/displacement.h"
 #include "geometry/fillet_command.h"
 #include "geometry/geometry_evaluation.h"
+#include "geometry/nurbs_ops.h"
+#include "geometry/object_queue.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "scene/scene_clock.h"
@@ -159,6 +163,23 @@ std::span<Expr* const> object_lights(const RenderObject& object) {
     return common->lights;
 }
 
+// A motion path for motion(): the curve built as a face's boundaries are,
+// evaluated at t within its parameter range.
+bool motion_path(const Body& body, double t, Triple& position, Triple& tangent, double range[2]) {
+    NurbsCurve curve;
+    BuiltCurve built;
+    if (!evaluate_boundary_curve(body, curve) || !build_curve(curve, built)) return false;
+    range[0] = built.tmin();
+    range[1] = built.tmax();
+    CurveEval point;
+    evaluate_curve(built, std::clamp(t, range[0], range[1]), point);
+    position = Triple{static_cast<float>(point.position[0]), static_cast<float>(point.position[1]),
+                      static_cast<float>(point.position[2])};
+    tangent = Triple{static_cast<float>(point.tangent[0]), static_cast<float>(point.tangent[1]),
+                     static_cast<float>(point.tangent[2])};
+    return std::isfinite(position.x) && std::isfinite(position.y) && std::isfinite(position.z);
+}
+
 // The hooks this subsystem installs, listed once so that removing them
 // cannot miss one: set, or cleared again. Kept apart from the light
 // subsystem's list (shading/light_frame.cpp) on purpose: the two are alike
@@ -173,6 +194,8 @@ void set_geometry_hooks(bool on) {
     hooks.object_shaders = on ? object_shaders : nullptr;
     hooks.object_lights = on ? object_lights : nullptr;
     hooks.run_commands = on ? run_fillet_commands : nullptr;
+    hooks.motion_bounds = on ? motion_bounds : nullptr;
+    expression_context().motion_path = on ? motion_path : nullptr;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfloat>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -74,7 +75,7 @@ struct ScreenRange {
 // False when the bound is unknown (never computed) or cannot be projected
 // (it reaches from in front of the eye to behind it).
 bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const TransformValue& placement,
-               const GeometryView& view) {
+               const GeometryView& view, const Matrix4& eye_from_world) {
     double b[6];
     if (!displaced_bound(geometry, placement, b)) return false;
     int behind = 0, beyond = 0;
@@ -86,7 +87,7 @@ bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const Transfo
         Triple world = transform_point(object, placement.model, &w);
         if (std::fabs(w) < 1e-6f) return false;
         world = {world.x / w, world.y / w, world.z / w};
-        const Triple eye = transform_point(world, view.eye_from_world);
+        const Triple eye = transform_point(world, eye_from_world);
         if (eye.z < -view.far) ++beyond;
         if (eye.z > -view.near) {
             ++behind;
@@ -145,10 +146,16 @@ void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView
     // An object the evaluation could not make has nothing to show.
     if (!pass_renders(object, filter)) return;
     ScreenRange range;
-    bool known = add_bound(range, *geometry, object.placement, view);
-    if (known && object.moving && object.has_close && object.close_geometry)
-        known = add_bound(range, *static_cast<const GeometryCommon*>(object.close_geometry),
-                          object.close_placement, view);
+    bool known = add_bound(range, *geometry, object.placement, view, view.eye_from_world);
+    if (known && object.moving && object.has_close && object.close_geometry) {
+        // Both ends of the shutter, each seen from where the eye is then.
+        if (object.open_geometry)
+            known = add_bound(range, *static_cast<const GeometryCommon*>(object.open_geometry),
+                              object.open_placement, view, view.eye_from_world_open);
+        known =
+            known && add_bound(range, *static_cast<const GeometryCommon*>(object.close_geometry),
+                               object.close_placement, view, view.eye_from_world_close);
+    }
     if (known) {
         if (!range.in_front) return;
         if (range.xmax < static_cast<float>(view.xleft) - 1 ||
@@ -225,6 +232,23 @@ bool pass_renders(const RenderObject& object, const PassFilter& filter) {
     return !lets_shadows_through(object, *geometry);
 }
 
+bool motion_bounds(RenderObject& object) {
+    double box[6] = {INFINITY, -INFINITY, INFINITY, -INFINITY, INFINITY, -INFINITY};
+    bool known = false;
+    const std::pair<const void*, const TransformValue*> ends[3] = {
+        {object.open_geometry, &object.open_placement},
+        {object.geometry, &object.placement},
+        {object.has_close ? object.close_geometry : nullptr, &object.close_placement}};
+    for (const auto& [geometry, placement] : ends)
+        if (geometry != nullptr)
+            known =
+                add_world_bound(box, *static_cast<const GeometryCommon*>(geometry), *placement) ||
+                known;
+    if (!known) return false;
+    for (int k = 0; k < 6; ++k) object.bound[k] = static_cast<float>(box[k]);
+    return true;
+}
+
 bool pass_objects_bound(const PassFilter& filter, double box[6]) {
     for (int axis = 0; axis < 3; ++axis) box[2 * axis] = INFINITY, box[2 * axis + 1] = -INFINITY;
     bool any = false;
@@ -232,20 +256,28 @@ bool pass_objects_bound(const PassFilter& filter, double box[6]) {
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const RenderObject& object = objects[i];
         if (!pass_renders(object, filter)) continue;
+        if (object.moving && object.bound[0] != FLT_MAX) {
+            // The whole shutter's box, which the walk built.
+            for (int axis = 0; axis < 3; ++axis) {
+                box[2 * axis] = std::min(box[2 * axis], double{object.bound[2 * axis]});
+                box[2 * axis + 1] = std::max(box[2 * axis + 1], double{object.bound[2 * axis + 1]});
+            }
+            any = true;
+            continue;
+        }
         any = add_world_bound(box, *static_cast<const GeometryCommon*>(object.geometry),
                               object.placement) ||
               any;
-        if (object.moving && object.has_close && object.close_geometry)
-            add_world_bound(box, *static_cast<const GeometryCommon*>(object.close_geometry),
-                            object.close_placement);
     }
     return any;
 }
 
 namespace {
 
-void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filter) {
+void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filter, bool swept) {
     set_geometry_view(view_record);
+    // Depth maps see moving objects where the frame time puts them.
+    if (!swept) geometry_view().motion_blur = false;
     std::span<Tile> tiles = tile_list();
     for (Tile& tile : tiles) tile.objects.clear();
     ObjectList& objects = frame_objects();
@@ -257,11 +289,11 @@ void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filte
 }  // namespace
 
 void queue_camera_objects(const CameraRecord& camera) {
-    queue_pass_objects(camera, PassFilter{});
+    queue_pass_objects(camera, PassFilter{}, true);
 }
 
 void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
-    queue_pass_objects(light_view, filter);
+    queue_pass_objects(light_view, filter, false);
 }
 
 int Mp_query_object_queue(const RenderObject* object) {

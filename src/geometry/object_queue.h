@@ -30,6 +30,12 @@ struct PassFilter {
 // Whether the pass renders `object`.
 bool pass_renders(const RenderObject& object, const PassFilter& filter);
 
+// A moving object's world box over the whole shutter (its shutter-open,
+// frame and shutter-close ends) into its `bound` (xmin, xmax, ymin, ymax,
+// zmin, zmax); false when no end has a known bound. The scene's
+// motion_bounds hook.
+bool motion_bounds(RenderObject& object);
+
 // The world box (xmin, xmax, ymin, ymax, zmin, zmax) around what the pass
 // renders, both ends of a moving object included; false when it renders
 // nothing whose bound is known.

@@ -98,18 +98,24 @@ private:
 
 class EntrySink : public TriangleSink {
 public:
+    // With `close`, the corners are the shutter-open ones of a moving object;
+    // `frame_only` enters them where the frame time puts them, still.
     EntrySink(ObjectTriangles& storage, const TransformValue& placement, const GeometryView& view,
-              const std::vector<CornerValues>* close)
-        : storage_(storage), placement_(placement), view_(view), close_(close) {}
+              const std::vector<CornerValues>* close, bool frame_only = false)
+        : storage_(storage),
+          placement_(placement),
+          view_(view),
+          close_(close),
+          frame_only_(frame_only) {}
 
     void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
                       const SurfacePoint& c) override {
-        const Matrix4& eye_from_world =
-            storage_.moving ? view_.eye_from_world_open : view_.eye_from_world;
+        const bool paired = storage_.moving || frame_only_;
+        const Matrix4& eye_from_world = paired ? view_.eye_from_world_open : view_.eye_from_world;
         CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_),
                                    corner_of(b, placement_, eye_from_world, storage_),
                                    corner_of(c, placement_, eye_from_world, storage_)};
-        if (storage_.moving) {
+        if (paired) {
             enter_moving(corners);
         } else {
             enter_clipped(corners);
@@ -122,14 +128,20 @@ private:
     // paired close triangle (none: the vertex stays where it is).
     void enter_moving(CornerValues* open) {
         const std::size_t first = made_ * 3;
+        const bool paired = close_ != nullptr && first + 3 <= close_->size();
+        // A triangle that reaches in front of the near plane at any time of
+        // the shutter has no screen position then: it is clipped and
+        // entered still, where the frame time puts it.
+        bool near_eye = false;
         for (int i = 0; i < 3; ++i) {
             CornerValues& o = open[i];
-            if (close_ == nullptr || first + 3 > close_->size()) {
+            near_eye = near_eye || o.eye[2] > -view_.near;
+            if (!paired) {
                 std::memset(o.motion, 0, sizeof o.motion);
-                project_corner(view_, o);
                 continue;
             }
             const CornerValues& c = (*close_)[first + i];
+            near_eye = near_eye || c.eye[2] > -view_.near;
             CornerValues frame = blend(o, c, view_.frame_fraction);
             float* m = frame.motion;
             for (int k = 0; k < 3; ++k) {
@@ -142,8 +154,13 @@ private:
             m[13] = c.texture[1] - o.texture[1];
             m[14] = 0;
             o = frame;
-            project_corner(view_, o);
         }
+        if (frame_only_ || near_eye) {
+            for (int i = 0; i < 3; ++i) std::memset(open[i].motion, 0, sizeof open[i].motion);
+            enter_clipped(open);
+            return;
+        }
+        for (int i = 0; i < 3; ++i) project_corner(view_, open[i]);
         enter_triangle(storage_, open[0], open[1], open[2], view_.split_depth);
     }
 
@@ -175,6 +192,7 @@ private:
     const TransformValue& placement_;
     const GeometryView& view_;
     const std::vector<CornerValues>* close_;
+    bool frame_only_;
     std::size_t made_ = 0;
 };
 
@@ -295,7 +313,11 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     }
     const GeometryView& view = geometry_view();
     const auto* close = static_cast<const GeometryCommon*>(object.close_geometry);
-    storage.moving = view.motion_blur && object.moving && object.has_close && close != nullptr;
+    const bool has_motion = object.moving && object.has_close && close != nullptr;
+    storage.moving = view.motion_blur && has_motion;
+    // Without motion blur for this pass (a depth map), a moving object
+    // stands where the frame time puts it.
+    const bool frame_only = !view.motion_blur && has_motion;
     storage.exact_normals = object.type == SDL_POLYSET;
     storage.has_texture = false;
     storage.has_texture_data = false;
@@ -307,7 +329,13 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
 
     TransformState& state = transform_state();
     std::vector<CornerValues> close_corners;
-    if (storage.moving) {
+    if (storage.moving || frame_only) {
+        // A moving object is entered from its shutter-open half; an
+        // instance's placement and geometry are the frame time's.
+        if (object.open_geometry != nullptr) {
+            geometry = static_cast<const GeometryCommon*>(object.open_geometry);
+            state.value = object.open_placement;
+        }
         const TransformValue open = state.value;
         state.value = object.close_placement;
         CloseRecorder recorder(state.value, view.eye_from_world_close, storage, close_corners);
@@ -317,16 +345,18 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
         run_tessellator(object, *close, state.value.orientation, into);
         state.value = open;
     }
-    EntrySink entry(storage, state.value, view, storage.moving ? &close_corners : nullptr);
+    EntrySink entry(storage, state.value, view,
+                    storage.moving || frame_only ? &close_corners : nullptr, frame_only);
     // Saved geometry keeps the surface as tessellated: the displacement may
     // change while the surface does not.
     DisplacingSink displaced(geometry->displacement, state.value, entry);
     TriangleSink& sink =
         geometry->displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
     const float orientation = state.value.orientation;
-    const SaveTicket ticket = Ar_save_mode(object, *geometry, orientation, storage.moving);
+    const SaveTicket ticket =
+        Ar_save_mode(object, *geometry, orientation, storage.moving || frame_only);
     bool made = true;
-    if (shared != nullptr && made_in_parts(object, *geometry, storage, ticket)) {
+    if (shared != nullptr && !frame_only && made_in_parts(object, *geometry, storage, ticket)) {
         tessellate_in_parts(object, static_cast<const PolysetGeometry&>(*geometry), storage,
                             state.value, *shared);
     } else {

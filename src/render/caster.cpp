@@ -218,6 +218,7 @@ void render_tile_rows(Tile& tile) {
     // the next object made (in a later tile or frame) may take its memory.
     // Only while this tile holds its objects is the address theirs alone.
     worker.plane = TrianglePlane{};
+    if (worker.swept) worker.swept->clear();
     node.x_left = tile.x_first;
     node.x_right = tile.x_last;
     node.y_low = tile.y_first;

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "render/background.h"
+#include "render/sample_internal.h"
 #include "render/sample_node.h"
 #include "scene/camera.h"
 #include "shading/photo_effects.h"
@@ -53,6 +55,10 @@ struct TrianglePlane {
 struct alignas(64) CasterWorker {
     RR_SampleNode node;
     LayerPool layers;
+    MotionPools motion;
+    MovedTriangle moved;  // a moving layer's triangle at its shade time
+    // Made by the worker's first motion-blurred sample.
+    std::unique_ptr<SweptCache> swept;
     TrianglePlane plane;
     AR_ShadePoint point;
     std::uint32_t seed = 0;

@@ -16,6 +16,7 @@
 #include "platform/memory.h"
 #include "platform/report.h"
 #include "render/caster_state.h"
+#include "render/sample_internal.h"
 #include "scene/scene_objects.h"
 #include "shading/light.h"
 #include "shading/light_fog.h"
@@ -212,6 +213,8 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     (void)cam;
 }
 
+}  // namespace
+
 // Fog of the scene's atmosphere over the stretch [near, far] of the ray
 // (eye distances), blended over the colour.
 void apply_fog(double near, double far, float* out) {
@@ -226,42 +229,10 @@ void apply_fog(double near, double far, float* out) {
     out[3] = out[3] * keep + 255.0f * (1.0f - keep);
 }
 
-}  // namespace
-
 // --- layers -------------------------------------------------------------------
 
-LayerPool::~LayerPool() {
-    for (Block* b = first_; b != nullptr;) {
-        Block* next = b->next;
-        b->~Block();
-        SKY_FREE(b);
-        b = next;
-    }
-}
-
-void LayerPool::grow() {
-    if (current_ != nullptr && current_->next != nullptr) {
-        current_ = current_->next;
-        used_ = 0;
-        return;
-    }
-    auto* block = new (SKY_MALLOC(sizeof(Block))) Block();
-    if (current_ == nullptr)
-        first_ = block;
-    else
-        current_->next = block;
-    current_ = block;
-    used_ = 0;
-}
-
-int LayerPool::blocks() const {
-    int n = 0;
-    for (const Block* b = first_; b != nullptr; b = b->next) ++n;
-    return n;
-}
-
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent) {
+                         bool& transparent, bool static_only) {
     float cutoff = -1e30f;
     RC_Layer* head = nullptr;
     pool.reset();
@@ -270,6 +241,7 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const ScreenTriangle& t = *cell->triangle;
         TriangleHit hit;
         if (!hit_triangle(t, x, y, hit)) continue;
+        if (static_only && triangle_moves(t)) continue;
         const float s = hit.s, tt = hit.t, z = hit.depth;
         if (!(z > cutoff)) continue;
 
@@ -283,6 +255,7 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         layer->time_out = 1.0;
         layer->depth_in = layer->depth_out = z;
         layer->shade_time = 0.0;
+        layer->moving = false;
 
         // The first layer nearer than the hit, and the one just behind it.
         RC_Layer* behind = nullptr;
@@ -325,61 +298,66 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
 
 // --- the sample routines ------------------------------------------------------------
 
-namespace {
-
-template <bool kFull>
-float sample_static(double x, double y, double time, float* out, RR_SampleNode& node) {
-    (void)time;
-    CasterWorker& worker = caster_worker();
-    const CasterCamera& cam = caster_camera();
-    ++worker.samples;
-    node.missed = 0;
-
-    bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent);
-
-    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
-    if (kFull && cam.composite) {
-        out[0] = out[1] = out[2] = out[3] = 0.0f;
-        if (head == nullptr) node.missed = 1;
-    } else if (opaque_back && !transparent) {
-        out[0] = out[1] = out[2] = out[3] = 0.0f;
-    } else {
-        background_colour(x, y, out);
-    }
-    // The eye ray through (x, y), eye space.
-    float origin[3] = {0.0f, 0.0f, 0.0f};
-    float direction[3];
+void eye_ray(const CasterCamera& cam, double x, double y, float* origin, float* direction) {
     const float ex = static_cast<float>((x - cam.screen.cx) / cam.screen.sx);
     const float ey = static_cast<float>((y - cam.screen.cy) / cam.screen.sy);
+    origin[0] = origin[1] = origin[2] = 0.0f;
     if (cam.perspective) {
         direction[0] = ex, direction[1] = ey, direction[2] = -1.0f;
     } else {
         origin[0] = ex, origin[1] = ey;
         direction[0] = 0.0f, direction[1] = 0.0f, direction[2] = -1.0f;
     }
+}
 
-    const bool axial = cam.axial_depth || !cam.perspective;
-    if (head == nullptr) {
-        if (kFull && cam.fog) apply_fog(0.0, 1e30, out);
-        if (kFull && cam.light_fog) Ar_light_fog(origin, direction, axial, 0.0, 1e30, out);
-        return kNothingDepth;
+void fog_open_sky(double x, double y, float* out) {
+    const CasterCamera& cam = caster_camera();
+    if (cam.fog) apply_fog(0.0, 1e30, out);
+    if (cam.light_fog) {
+        float origin[3];
+        float direction[3];
+        eye_ray(cam, x, y, origin, direction);
+        Ar_light_fog(origin, direction, cam.axial_depth || !cam.perspective, 0.0, 1e30, out);
     }
+}
+
+bool layer_is_transparent(const RC_Layer& layer) {
+    return shading_of(*layer.triangle).transparent;
+}
+
+ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
+                          RR_SampleNode& node) {
+    CasterWorker& worker = caster_worker();
+    const CasterCamera& cam = caster_camera();
+    ShadedLayers shaded;
+
+    float origin[3];
+    float direction[3];
+    eye_ray(cam, x, y, origin, direction);
+    const bool axial = cam.axial_depth || !cam.perspective;
 
     int count = 0;
     for (RC_Layer* l = head; l != nullptr; l = l->next) ++count;
 
     const double footprint =
         node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
-    float glow[3] = {0.0f, 0.0f, 0.0f};
     HitPoint hit{};
-    double nearest_distance = 0.0, back_distance = 0.0;
     int index = 0;  // from the farthest
     for (RC_Layer* l = head; l != nullptr; l = l->next, ++index) {
         const ObjectShading& object = shading_of(*l->triangle);
-        hit_point(cam, worker.plane, *l, x, y, origin, direction, hit);
-        fill_point(cam, worker, *l, hit, direction, footprint);
+        // A moving layer is shaded where its triangle is at its shade time;
+        // the scratch triangle's address stands for a new one each time.
+        RC_Layer moved;
+        const RC_Layer* shaded_layer = l;
+        if (l->moving) {
+            moved = *l;
+            moved.triangle = &moved_triangle(*l, worker.moved);
+            shaded_layer = &moved;
+            worker.plane.triangle = nullptr;
+        }
+        hit_point(cam, worker.plane, *shaded_layer, x, y, origin, direction, hit);
+        fill_point(cam, worker, *shaded_layer, hit, direction, footprint);
+        if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
         p.output = out;
         p.thickness = 0.0;
@@ -411,33 +389,77 @@ float sample_static(double x, double y, double time, float* out, RR_SampleNode& 
         const double distance = cam.axial_depth || !cam.perspective
                                     ? -static_cast<double>(hit.eye[2])
                                     : std::sqrt(static_cast<double>(dot3(hit.eye, hit.eye)));
-        if (kFull && (cam.fog || cam.light_fog)) {
+        if (fog) {
             double nearer = 0.0;
             if (l->next != nullptr) nearer = eye_distance(cam, l->next->depth);
             if (cam.fog) apply_fog(nearer, distance, out);
             if (cam.light_fog) Ar_light_fog(origin, direction, axial, nearer, distance, out);
         }
-        if (index == 0) back_distance = distance;
-        if (l->next == nullptr) nearest_distance = distance;
+        if (index == 0) shaded.back = distance;
+        if (l->next == nullptr) shaded.nearest = distance;
     }
+    return shaded;
+}
+
+namespace {
+
+template <bool kFull>
+float sample_static(double x, double y, float* out, RR_SampleNode& node) {
+    CasterWorker& worker = caster_worker();
+    ++worker.samples;
+    node.missed = 0;
+
+    bool transparent = false;
+    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent);
+    return finish_static_sample<kFull>(head, transparent, x, y, out, node, 0.0);
+}
+
+}  // namespace
+
+template <bool kFull>
+float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
+                           RR_SampleNode& node, double shade_time) {
+    const CasterCamera& cam = caster_camera();
+    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
+    if (kFull && cam.composite) {
+        out[0] = out[1] = out[2] = out[3] = 0.0f;
+        if (head == nullptr) node.missed = 1;
+    } else if (opaque_back && !transparent) {
+        out[0] = out[1] = out[2] = out[3] = 0.0f;
+    } else {
+        background_colour(x, y, out);
+    }
+    if (head == nullptr) {
+        if (kFull) fog_open_sky(x, y, out);
+        return kNothingDepth;
+    }
+    for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
+    float glow[3] = {0.0f, 0.0f, 0.0f};
+    const ShadedLayers shaded =
+        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node);
     if (cam.glow) {
         if (GlowSink sink = glow_sink()) sink(x, y, glow);
     }
     if (!kFull) return kNothingDepth;
     // With a depth file the nearest layer counts even when transparent;
     // otherwise the nearest opaque one.
-    if (cam.depth_file) return static_cast<float>(nearest_distance);
-    return opaque_back ? static_cast<float>(back_distance) : kNothingDepth;
+    if (cam.depth_file) return static_cast<float>(shaded.nearest);
+    return opaque_back ? static_cast<float>(shaded.back) : kNothingDepth;
 }
 
-}  // namespace
+template float finish_static_sample<true>(RC_Layer*, bool, double, double, float*, RR_SampleNode&,
+                                          double);
 
 float RC_sample_fast(double x, double y, double time, float* out, RR_SampleNode& node) {
-    return sample_static<false>(x, y, time, out, node);
+    (void)time;
+    return sample_static<false>(x, y, out, node);
 }
 
 float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode& node) {
-    return sample_static<true>(x, y, time, out, node);
+    if (caster_camera().motion_blur && std::fabs(time) > 1e-6)
+        return sample_motion(x, y, time, out, node);
+    return sample_static<true>(x, y, out, node);
 }
 
 }  // namespace sky

@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "geometry/buckets.h"
+#include "platform/memory.h"
 #include "shading/shade_point.h"
 
 namespace sky {
@@ -90,46 +92,122 @@ struct RC_Layer {
     double time_in = 0.0, time_out = 1.0;
     double depth_in = 0.0, depth_out = 0.0;
     double shade_time = 0.0;
+    // The triangle moves through the shutter: shaded where it is at
+    // `shade_time`, not where the frame time puts it.
+    bool moving = false;
 };
 
-// Layers come from blocks of 500 that live for the run; each sample starts
-// over at the first block, so after warming up no sample allocates.
-class LayerPool {
+// Records of one kind come from blocks of 500 that live for the run; each
+// sample starts over at the first block, so after warming up no sample
+// allocates.
+template <typename T>
+class BlockPool {
 public:
-    static constexpr int kBlockLayers = 500;
-    LayerPool() = default;
-    ~LayerPool();
-    LayerPool(const LayerPool&) = delete;
-    LayerPool& operator=(const LayerPool&) = delete;
+    static constexpr int kBlockRecords = 500;
+    BlockPool() = default;
+    ~BlockPool() {
+        for (Block* b = first_; b != nullptr;) {
+            Block* next = b->next;
+            b->~Block();
+            SKY_FREE(b);
+            b = next;
+        }
+    }
+    BlockPool(const BlockPool&) = delete;
+    BlockPool& operator=(const BlockPool&) = delete;
 
     void reset() {
         current_ = first_;
         used_ = 0;
     }
-    RC_Layer* take() {
-        if (current_ == nullptr || used_ == kBlockLayers) grow();
-        return &current_->layers[used_++];
+    T* take() {
+        if (current_ == nullptr || used_ == kBlockRecords) grow();
+        return &current_->records[used_++];
     }
-    // Discards the layer taken last.
+    // Discards the record taken last.
     void give_back() { --used_; }
-    int blocks() const;
+    int blocks() const {
+        int n = 0;
+        for (const Block* b = first_; b != nullptr; b = b->next) ++n;
+        return n;
+    }
 
 private:
     struct Block {
-        RC_Layer layers[kBlockLayers];
+        T records[kBlockRecords];
         Block* next = nullptr;
     };
-    void grow();
+    void grow() {
+        if (current_ != nullptr && current_->next != nullptr) {
+            current_ = current_->next;
+            used_ = 0;
+            return;
+        }
+        auto* block = new (SKY_MALLOC(sizeof(Block))) Block();
+        if (current_ == nullptr)
+            first_ = block;
+        else
+            current_->next = block;
+        current_ = block;
+        used_ = 0;
+    }
     Block* first_ = nullptr;
     Block* current_ = nullptr;
     int used_ = 0;
 };
 
+using LayerPool = BlockPool<RC_Layer>;
+
+// The motion-blur sweep's records.
+enum class EventKind : std::int8_t { kEnter, kLeave };
+struct RC_Event {
+    double time = 0.0;
+    EventKind kind = EventKind::kEnter;
+    RC_Layer* layer = nullptr;
+    RC_Event* next = nullptr;
+};
+// The layers covering the sample at the sweep's time, nearest first; the
+// same records make each segment's chain.
+struct RC_InEntry {
+    RC_Layer* layer = nullptr;
+    RC_InEntry* next = nullptr;
+};
+// A stretch of the shutter with one front layer and the layers seen
+// through it (the front first, ending at the first opaque one).
+struct RC_Segment {
+    double start = 0.0, end = 0.0, duration = 0.0;
+    RC_Layer* front = nullptr;
+    RC_InEntry* chain = nullptr;
+    RC_Segment* previous = nullptr;
+    // The share of the sample's colour its shading carries; 0 when another
+    // segment of its run is shaded for it.
+    double weight = 0.0;
+};
+
+// A worker's pools for the motion-blurred sample.
+struct MotionPools {
+    LayerPool layers;  // layers of moving triangles
+    // Events are sorted by time in one array that grows to the most any
+    // sample needed: a sample may have hundreds of them, too many for
+    // sorting by insertion into a list.
+    std::vector<RC_Event> events;
+    BlockPool<RC_InEntry> entries;
+    BlockPool<RC_Segment> segments;
+    void reset() {
+        layers.reset();
+        events.clear();
+        entries.reset();
+        segments.reset();
+    }
+};
+
 // The layer list of a static sample at (x, y) from the pixel's triangle
 // list: head the farthest layer, each `next` nearer, ending at the nearest
 // opaque hit. Sets `transparent` when a transparent layer was inserted.
+// With `static_only` the triangles that move through the shutter are left
+// out (the motion-blurred sample sweeps them itself).
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent);
+                         bool& transparent, bool static_only = false);
 
 // --- the node ---------------------------------------------------------------
 

@@ -27,7 +27,6 @@
 #include "run/progress.h"
 #include "run/signals.h"
 #include "run/startup.h"
-#include "run/unbuilt_settings.h"
 #include "scene/camera.h"
 #include "scene/dag.h"
 #include "scene/scene_clock.h"
@@ -40,22 +39,6 @@
 namespace sky {
 namespace {
 
-// Fixes the frame's shutter interval in the options and the scene clock.
-void set_shutter(RenderOptions& options) {
-    SceneClock& clock = scene_clock();
-    if (options.motion_blur) {
-        ShutterInterval shutter = shutter_interval(options, options.frame);
-        options.shutter_open = shutter.open;
-        options.shutter_close = shutter.close;
-        // An angle below one degree switches motion blur off for the rest of the run.
-        if (!shutter.motion_blur) options.motion_blur = false;
-    }
-    clock.frame = options.frame;
-    clock.motion_blur = options.motion_blur;
-    clock.shutter_open = options.shutter_open;
-    clock.shutter_close = options.shutter_close;
-}
-
 // One camera's image, steps 1 to 19 of its sequence.
 void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, float frame,
                    std::int32_t extension) {
@@ -65,7 +48,6 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     const std::int64_t camera_start = wall_seconds();
     double near = camera.near, far = camera.far;
     reset_geometry_counters();
-    warn_unbuilt_camera_features(camera, options);
 
     if (passes.prepare_lights) passes.prepare_lights(camera);
     if (passes.set_up_glow) passes.set_up_glow();
@@ -143,7 +125,7 @@ int frame_loop(std::int64_t run_start) {
         options.extension = next.extension;
         options.field_parity = next.parity;
 
-        set_shutter(options);
+        fix_shutter(options);
         evaluate_frame_scene();
         if (farm_frame_done(next.time, next.extension, next.parity)) {
             release_frame_objects();

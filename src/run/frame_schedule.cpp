@@ -5,6 +5,7 @@
 
 #include "platform/fatal.h"
 #include "platform/report.h"
+#include "scene/scene_clock.h"
 #include "sdl/environment.h"
 #include "sdl/expr.h"
 
@@ -112,6 +113,21 @@ ShutterInterval shutter_interval(const RenderOptions& options, float frame) {
     shutter.open = frame - half_width;
     shutter.close = frame + half_width;
     return shutter;
+}
+
+void fix_shutter(RenderOptions& options) {
+    SceneClock& clock = scene_clock();
+    if (options.motion_blur) {
+        ShutterInterval shutter = shutter_interval(options, options.frame);
+        options.shutter_open = shutter.open;
+        options.shutter_close = shutter.close;
+        // An angle below one degree switches motion blur off for the rest of the run.
+        if (!shutter.motion_blur) options.motion_blur = false;
+    }
+    clock.frame = options.frame;
+    clock.motion_blur = options.motion_blur;
+    clock.shutter_open = options.shutter_open;
+    clock.shutter_close = options.shutter_close;
 }
 
 }  // namespace sky

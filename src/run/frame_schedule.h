@@ -56,4 +56,9 @@ struct ShutterInterval {
 // `shutter_angle` that cannot be evaluated ends the process with status 1.
 ShutterInterval shutter_interval(const RenderOptions& options, float frame);
 
+// Fixes the frame's shutter interval in the options (motion blur off for
+// the rest of the run when the angle leaves none) and copies the frame and
+// the shutter into the scene clock.
+void fix_shutter(RenderOptions& options);
+
 }  // namespace sky

@@ -23,7 +23,6 @@
 #include "run/option_pass.h"
 #include "run/stages.h"
 #include "run/subsystems.h"
-#include "run/unbuilt_settings.h"
 #include "scene/camera.h"
 #include "sdl/builder.h"
 #include "sdl/environment.h"

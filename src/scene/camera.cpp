@@ -285,6 +285,7 @@ void reset_cameras() {
         r.placement.reset();
         r.open_placement.reset();
         r.close_placement.reset();
+        r.open_aim.known = r.close_aim.known = false;
     }
 }
 
@@ -301,6 +302,11 @@ void evaluate_all_cameras() {
                           e->name.empty() ? "" : "\" ", e->line);
             internal_error(__FILE__, __LINE__, what);
         }
+        CameraRecord& r = *e->evaluated;
+        if (at_shutter_open(clock) || at_shutter_close(clock)) {
+            CameraRecord::Aim& aim = at_shutter_open(clock) ? r.open_aim : r.close_aim;
+            aim = CameraRecord::Aim{r.eye, r.view_point, r.twist, true};
+        }
     }
 }
 
@@ -308,7 +314,7 @@ bool camera_is_moving(const CameraEntry& entry) {
     if (global_motion_blur() && render_options().camera_motion_blur) return true;
     Expr* motion = entry.components[CC_MOTION_BLUR];
     if (motion == nullptr) return false;
-    if (!is_literal(motion)) return true;
+    if (!is_constant_value(motion)) return true;
     float value = 0.0f;
     if (!AR_evaluate(SDL_SCALAR, &value, motion, nullptr)) return false;
     return truncate_to_int(value) != 0;

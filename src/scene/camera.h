@@ -148,6 +148,14 @@ struct CameraRecord {
     // copies of a camera that does not move share its snapshots.
     std::shared_ptr<const TransformValue> placement, open_placement, close_placement;
     CameraView view;
+    // A moving camera's eye, view point and twist as evaluated at shutter
+    // open and close (an animated camera moves without any placement).
+    struct Aim {
+        Triple eye, view_point;
+        float twist = 0;
+        bool known = false;
+    };
+    Aim open_aim, close_aim;
 };
 
 struct CameraEntry {

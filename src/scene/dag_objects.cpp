@@ -10,7 +10,6 @@
 // times) is ignored, and an object left without a partner keeps its open
 // placement as its close one, so it renders without motion rather than with
 // another object's.
-#include "base/not_built.h"
 #include "platform/fatal.h"
 #include "scene/camera.h"
 #include "scene/dag_internal.h"
@@ -77,9 +76,7 @@ bool object_moves(Expr* definition, std::int32_t type) {
     const BodyItem* item = value.body->find("motion_blur");
     float motion = 0;
     if (item == nullptr || !evaluate_scalar(item->value, motion)) return false;
-    if (static_cast<long long>(motion) == 0) return false;
-    warn_not_built("motion blur of moving objects");  // drawn where they are at the frame time
-    return true;
+    return static_cast<long long>(motion) != 0;
 }
 
 // The object made earlier in this frame that the current walk's object pairs
@@ -97,6 +94,20 @@ RenderObject* find_partner(Expr* definition, const Symbol* variable) {
         }
     }
     return nullptr;
+}
+
+// Shaders are evaluated for the frame time, whenever the object was made:
+// the shading of a moving object happens at times within the shutter, all
+// of which read the frame's shader values.
+void prepare_with_slots(RenderObject* object, Expr* definition) {
+    prepare_shaders(*object);
+    ObjectList& objects = frame_objects();
+    for (int slot = 1;; ++slot) {
+        RenderObject* next = objects.at_cursor();
+        if (next == nullptr || next->shader_slot != slot || next->definition != definition) break;
+        prepare_shaders(*next);
+        objects.advance_cursor();
+    }
 }
 
 // The shutter-close (or, for instances, frame-time) half of an object made
@@ -126,6 +137,7 @@ void pair_with_earlier(std::int32_t type, Expr* definition, const Symbol* variab
         } else {
             partner->placement = placement;
             partner->geometry = geometry;
+            prepare_shaders(*partner);
         }
         build_motion_bounds(*partner);
         ObjectList& objects = frame_objects();
@@ -189,7 +201,9 @@ void place_geometry(std::int32_t type, Expr* definition) {
     } else if (close) {
         if (moving) pair_with_earlier(type, definition, nullptr, true);
     } else if (!moving) {
-        append_object(type, definition, nullptr, false);  // moving ones were made at shutter open
+        append_object(type, definition, nullptr, false);
+    } else if (RenderObject* made = find_partner(definition, nullptr)) {
+        prepare_with_slots(made, definition);  // made at shutter open
     }
 }
 

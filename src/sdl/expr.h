@@ -166,6 +166,10 @@ inline bool is_literal(const Expr* node) {
     return node && node->kind == &kLiteralKind;
 }
 
+// True for a literal or a reference to one of the language's named
+// constants (ON, OFF, TRUE, ...): a value no frame can change.
+bool is_constant_value(const Expr* node);
+
 // --- what expressions read from the rest of the renderer ---------------------
 
 // Set by the scene evaluation; identity until then.
@@ -175,6 +179,12 @@ struct ExpressionContext {
     bool (*current_transform)(TransformValue* out) = nullptr;
     // Registers a forward reference (a triple resolved after the walk).
     bool (*add_forward_reference)(Triple* location, Expr* expression) = nullptr;
+    // The point of the curve `curve` (a `curve` body) at parameter t, and
+    // its derivative there, with t clamped into the curve's parameter range,
+    // which goes to `range`; false when the body is no valid curve. Given by
+    // the geometry subsystem, which has the curves; motion() reads it.
+    bool (*motion_path)(const Body& curve, double t, Triple& position, Triple& tangent,
+                        double range[2]) = nullptr;
 };
 ExpressionContext& expression_context();
 

@@ -6,11 +6,12 @@
 #include <cmath>
 #include <string>
 
-#include "base/not_built.h"
 #include "platform/report.h"
+#include "sdl/animation.h"
 #include "sdl/builder.h"
 #include "sdl/expr_internal.h"
 #include "sdl/pool.h"
+#include "sdl/symbols.h"
 
 namespace sky {
 namespace {
@@ -143,13 +144,90 @@ bool evaluate_forward(Expr* node, void* result) {
     return true;
 }
 
-// Following a motion path needs the geometry library's curve evaluation.
-// Until it is built the point does not follow the path: it stays at the
-// origin of the space it is evaluated in, so a `translate` by it moves
-// nothing, and the run says so once.
-bool evaluate_motion(Expr*, void* result) {
-    warn_not_built("the motion() function");
-    *static_cast<Triple*>(result) = Triple{};
+// The in and out behaviours of a motion curve; the body was checked when
+// its curve was read.
+bool read_path_behaviour(const Body& body, const char* name, std::uint32_t& behaviour) {
+    const BodyItem* item = body.find(name);
+    if (item == nullptr) return true;
+    float value = 0;
+    if (!AR_evaluate(SDL_SCALAR, &value, item->value, nullptr)) return false;
+    behaviour = static_cast<std::uint32_t>(truncate_to_int(value));
+    return true;
+}
+
+// Where the path parameter t lies once the behaviour before the start
+// (`before`) or after the end takes it back into [t0, t1]; false for a
+// behaviour that continues along the end's tangent instead.
+bool fold_into_range(double& t, double t0, double t1, bool before, std::uint32_t behaviour) {
+    const double range = t1 - t0;
+    const bool oscillate = behaviour == (before ? PRE_OSCILLATE : POST_OSCILLATE);
+    const bool cycle = behaviour == (before ? PRE_CYCLE : POST_CYCLE) ||
+                       behaviour == (before ? PRE_CYCLE_OFFSET : POST_CYCLE_OFFSET);
+    if ((oscillate || cycle) && range > 0.0) {
+        const double periods = std::floor((t - t0) / range);
+        double m = t - t0 - periods * range;
+        if (oscillate && std::fmod(periods, 2.0) != 0.0) m = range - m;
+        t = t0 + m;
+        return true;
+    }
+    if (behaviour == (before ? PRE_LINEAR : POST_LINEAR) ||
+        behaviour == (before ? PRE_IDENTITY : POST_IDENTITY))
+        return false;
+    t = before ? t0 : t1;  // constant, and whatever else is asked
+    return true;
+}
+
+// motion(curve, t): the position at parameter t along the motion curve's
+// path, the in and out behaviours deciding beyond the path's ends.
+bool evaluate_motion(Expr* node, void* result) {
+    Expr* curve_expr = node->args;
+    if (curve_expr == nullptr) {
+        rptError("No arguments given for MOTION function on %d\n", node->line);
+        return false;
+    }
+    if (curve_expr->next == nullptr) {
+        rptError("No second argument given for MOTION function on %d\n", node->line);
+        return false;
+    }
+    ObjectValue curve, path;
+    const Symbol* path_symbol = nullptr;
+    const bool named = curve_expr->type != SDL_FILENAME ||
+                       convert_filename_to_reference(curve_expr, SDL_MOTION_CURVE);
+    if (named && AR_evaluate(SDL_MOTION_CURVE, &curve, curve_expr, nullptr) && curve.body)
+        path_symbol = find_symbol(curve.body->model);
+    std::uint32_t before = PRE_CONSTANT, after = POST_CONSTANT;
+    auto evaluate_path = expression_context().motion_path;
+    if (path_symbol == nullptr || path_symbol->type != SDL_BOUNDARY_CURVE ||
+        !AR_evaluate(SDL_BOUNDARY_CURVE, &path, path_symbol->initialiser, path_symbol->value) ||
+        path.body == nullptr || !read_path_behaviour(*curve.body, "in", before) ||
+        !read_path_behaviour(*curve.body, "out", after) || evaluate_path == nullptr) {
+        rptError("Cannot evaluate curve for MOTION function on %d\n", node->line);
+        return false;
+    }
+    float time = 0;
+    if (!AR_evaluate(SDL_SCALAR, &time, curve_expr->next, nullptr)) {
+        rptError("Cannot evaluate time for MOTION function on %d\n", node->line);
+        return false;
+    }
+    double t = time, range[2] = {0.0, 0.0};
+    Triple position, tangent;
+    if (!evaluate_path(*path.body, t, position, tangent, range)) {
+        rptError("Cannot evaluate curve for MOTION function on %d\n", node->line);
+        return false;
+    }
+    auto* out = static_cast<Triple*>(result);
+    const bool outside = t < range[0] || t > range[1];
+    if (outside &&
+        !fold_into_range(t, range[0], range[1], t < range[0], t < range[0] ? before : after)) {
+        // On along the tangent at the end it left the path by.
+        const double beyond = t < range[0] ? t - range[0] : t - range[1];
+        *out = Triple{static_cast<float>(position.x + beyond * tangent.x),
+                      static_cast<float>(position.y + beyond * tangent.y),
+                      static_cast<float>(position.z + beyond * tangent.z)};
+        return true;
+    }
+    if (outside && !evaluate_path(*path.body, t, position, tangent, range)) return false;
+    *out = position;
     return true;
 }
 

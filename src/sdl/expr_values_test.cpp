@@ -2,7 +2,6 @@
 // transformations), print nodes and array-element references.
 #include <cmath>
 
-#include "base/not_built.h"
 #include "sdl/expr_test_support.h"
 
 namespace sky {
@@ -174,22 +173,21 @@ TEST_F(Values, ForwardReferencesAreHandedToTheSceneWalk) {
     EXPECT_EQ(error_output(), "Cannot allocate FORWARD reference on\n");
 }
 
-TEST_F(Values, MotionPathsAndClustersWaitForTheGeometryLibrary) {
+TEST_F(Values, MotionNeedsAPathAndClustersWaitForTheGeometryLibrary) {
     Body* path = body(SDL_MOTION_CURVE);
     path->model = "track";
     ASSERT_TRUE(Declare("move", SDL_MOTION_CURVE, make_object(SDL_MOTION_CURVE, path, 1)));
     Expr* motion = make_triple_function(551, args({ref("move"), num(1)}), 14);
     ASSERT_NE(motion, nullptr);
-    // Not followed yet: the origin, with one warning however often it is asked.
-    reset_not_built_warnings();
+    // No curve named "track": nothing to follow.
     Triple p{1, 2, 3};
-    EXPECT_TRUE(evaluate_triple(motion, p));
-    EXPECT_TRUE(evaluate_triple(motion, p));
-    EXPECT_EQ(p.x, 0.0f);
-    EXPECT_EQ(p.z, 0.0f);
-    EXPECT_EQ(error_output(),
-              "Warning: the motion() function is not supported yet; rendered without it\n");
-    reset_not_built_warnings();
+    EXPECT_FALSE(evaluate_triple(motion, p));
+    EXPECT_EQ(error_output(), "Cannot evaluate curve for MOTION function on 14\n");
+    error_output().clear();
+    Expr* alone = make_triple_function(551, args({ref("move")}), 16);
+    ASSERT_NE(alone, nullptr);
+    EXPECT_FALSE(evaluate_triple(alone, p));
+    EXPECT_EQ(error_output(), "No second argument given for MOTION function on 16\n");
     EXPECT_EQ(make_triple_function(551, triple(1, 2, 3), 14), nullptr);
 
     error_output().clear();

@@ -6,6 +6,7 @@
 // to the same table), and a declaration whose value does not fit its type is
 // dropped without a word: the first use of the name then stops the run.
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <new>
 #include <string>
@@ -415,6 +416,16 @@ void publish_system_variables(const RenderOptions& options) {
     set_system_scalar("xright", static_cast<float>(options.xright));
     set_system_scalar("ylow", static_cast<float>(options.ylow));
     set_system_scalar("yhigh", static_cast<float>(options.yhigh));
+}
+
+bool is_constant_value(const Expr* node) {
+    if (is_literal(node)) return true;
+    if (node == nullptr || node->kind != &kVariableKind || node->symbol == nullptr) return false;
+    const Symbol& symbol = *node->symbol;
+    if (symbol.system != 1 || symbol.name == nullptr) return false;
+    for (const Predefined& constant : kConstants)
+        if (std::strcmp(constant.name, symbol.name) == 0) return true;
+    return false;
 }
 
 void register_predefined_symbols() {

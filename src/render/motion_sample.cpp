@@ -1,0 +1,558 @@
+// The motion-blurred sample: which surfaces cover the sample point during
+// which part of the shutter, and the colour integrated over that interval
+// analytically rather than by more samples.
+//
+// A moving triangle's vertices move on the screen in straight lines from
+// their shutter-open to their shutter-close positions, so the point lies on
+// an edge's line at the roots of a quadratic in time; between consecutive
+// roots it is wholly inside or wholly outside. Each stretch inside becomes
+// a layer with its own time interval; static triangles give layers covering
+// the whole shutter. A sweep over the layers' enter and leave events cuts
+// the shutter into segments during which the same layers are in front;
+// a run of segments showing the same objects is shaded once (or as often as
+// the front object's motion_blur_shading_samples asks), at its layers'
+// shade times, and weighted by its duration, the background filling the
+// time nothing covers the point.
+//
+// Times are fractions of the shutter interval, 0 at open and 1 at close.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
+#include "base/vecmath.h"
+#include "geometry/geometry_view.h"
+#include "platform/fatal.h"
+#include "render/caster_state.h"
+#include "render/random_table.h"
+#include "render/sample_internal.h"
+#include "scene/scene_objects.h"
+
+namespace sky {
+namespace {
+
+// Roots and event times closer than this are one.
+constexpr double kSameTime = 1e-10;
+// Runs of segments shorter than this are not shaded.
+constexpr double kDroppedSegment = 1e-5;
+
+double screen_depth(const CasterCamera& cam, float eye_z) {
+    return cam.perspective ? static_cast<double>(cam.depth_scale) + cam.depth_offset / eye_z
+                           : static_cast<double>(eye_z);
+}
+
+// False when a vertex lies at or behind the eye at either end of the
+// shutter: such a triangle has no screen position there.
+bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept) {
+    swept.xmin = swept.ymin = INFINITY;
+    swept.xmax = swept.ymax = -INFINITY;
+    const ScreenVertex* vertices[3] = {t.P0, t.P1, t.P2};
+    for (int i = 0; i < 3; ++i) {
+        const float* eye = vertices[i]->shading->eye;
+        const MotionRecord* m = vertices[i]->motion;
+        for (int end = 0; end < 2; ++end) {
+            Triple p{eye[0], eye[1], eye[2]};
+            if (m != nullptr) {
+                p = end == 0 ? Triple{eye[0] - m->to_frame[0], eye[1] - m->to_frame[1],
+                                      eye[2] - m->to_frame[2]}
+                             : Triple{eye[0] + m->to_close[0], eye[1] + m->to_close[1],
+                                      eye[2] + m->to_close[2]};
+            }
+            if (cam.perspective && !(p.z < -1e-6f)) return false;
+            const ScreenPoint s = cam.screen.map(p);
+            if (!std::isfinite(s.x) || !std::isfinite(s.y)) return false;
+            swept.v[i].x[end] = s.x;
+            swept.v[i].y[end] = s.y;
+            swept.xmin = std::min(swept.xmin, static_cast<double>(s.x));
+            swept.xmax = std::max(swept.xmax, static_cast<double>(s.x));
+            swept.ymin = std::min(swept.ymin, static_cast<double>(s.y));
+            swept.ymax = std::max(swept.ymax, static_cast<double>(s.y));
+            swept.v[i].z[end] = screen_depth(cam, p.z);
+        }
+    }
+    return true;
+}
+
+// Where (x, y) falls on the triangle at `time`: weights of P1 and P2 and
+// the depth there; false when the triangle has no area then.
+bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u,
+                double& depth) {
+    const double x0 = t.at(t.v[0].x, time), y0 = t.at(t.v[0].y, time);
+    const double dx1 = t.at(t.v[1].x, time) - x0, dy1 = t.at(t.v[1].y, time) - y0;
+    const double dx2 = t.at(t.v[2].x, time) - x0, dy2 = t.at(t.v[2].y, time) - y0;
+    const double D = dy2 * dx1 - dy1 * dx2;
+    if (!(std::fabs(D) > 1e-12)) return false;
+    const double px = x - x0, py = y - y0;
+    s = (px * dy2 - py * dx2) / D;
+    u = (py * dx1 - px * dy1) / D;
+    const double z0 = t.at(t.v[0].z, time);
+    depth = z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+    return std::isfinite(depth);
+}
+
+bool inside_at(const SweptTriangle& t, double time, double x, double y) {
+    double s, u, depth;
+    return weights_at(t, time, x, y, s, u, depth) && s >= 0.0 && u >= 0.0 && s + u <= 1.0;
+}
+
+// The depth at an end of a covering interval; the point sits on an edge
+// there, so when the triangle has no area at that very time the depth is
+// taken a little inside the interval.
+double depth_at(const SweptTriangle& t, double time, double toward, double x, double y) {
+    double s, u, depth;
+    for (int k = 0; k < 8; ++k) {
+        if (weights_at(t, time, x, y, s, u, depth)) {
+            // The weights may stray just outside at an edge: keep the
+            // depth within the triangle's own.
+            s = std::clamp(s, 0.0, 1.0);
+            u = std::clamp(u, 0.0, 1.0 - s);
+            const double z0 = t.at(t.v[0].z, time);
+            return z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+        }
+        time += 0.5 * (toward - time);
+    }
+    return (t.at(t.v[0].z, time) + t.at(t.v[1].z, time) + t.at(t.v[2].z, time)) / 3.0;
+}
+
+// Adds the roots in (0, 1) of a·τ² + b·τ + c.
+void add_roots(double a, double b, double c, double* roots, int& count) {
+    auto add = [&](double r) {
+        if (r > 0.0 && r < 1.0 && std::isfinite(r)) roots[count++] = r;
+    };
+    if (std::fabs(a) <= 1e-10) {
+        if (std::fabs(b) > 1e-30) add(-c / b);
+        return;
+    }
+    const double discriminant = b * b - 4.0 * a * c;
+    if (std::fabs(discriminant) <= 1e-10) {
+        add(-b / (2.0 * a));
+    } else if (discriminant > 0.0) {
+        // The form that keeps both roots accurate when b dominates.
+        const double q = -0.5 * (b + std::copysign(std::sqrt(discriminant), b));
+        add(q / a);
+        if (q != 0.0) add(c / q);
+    }
+}
+
+// The times at which (x, y) lies on the line of an edge of the moving
+// triangle, sorted and merged (at most two per edge); returns how many.
+int crossing_times(const SweptTriangle& t, double x, double y, double* times) {
+    int count = 0;
+    for (int e = 0; e < 3; ++e) {
+        const SweptVertex& a = t.v[e];
+        const SweptVertex& b = t.v[(e + 1) % 3];
+        // Edge E(τ) = E0 + τ·dE and the vector to the point W(τ) = W0 + τ·dW.
+        const double ex = b.x[0] - a.x[0], ey = b.y[0] - a.y[0];
+        const double dex = (b.x[1] - a.x[1]) - ex, dey = (b.y[1] - a.y[1]) - ey;
+        const double wx = x - a.x[0], wy = y - a.y[0];
+        const double dwx = -(a.x[1] - a.x[0]), dwy = -(a.y[1] - a.y[0]);
+        const double c0 = ex * wy - ey * wx;
+        const double c1 = ex * dwy - ey * dwx + dex * wy - dey * wx;
+        const double c2 = dex * dwy - dey * dwx;
+        add_roots(c2, c1, c0, times, count);
+    }
+    for (int i = 1; i < count; ++i)  // at most six
+        for (int j = i; j > 0 && times[j - 1] > times[j]; --j) std::swap(times[j - 1], times[j]);
+    int merged = 0;
+    for (int i = 0; i < count; ++i)
+        if (merged == 0 || times[i] - times[merged - 1] > kSameTime) times[merged++] = times[i];
+    return merged;
+}
+
+// A moving triangle's layers: one per stretch of the shutter during which
+// it covers (x, y), each with its depths at both ends and its shade time.
+// Layers wholly behind `cutoff` (an opaque static layer that covers the
+// whole shutter) are not made. Returns the new layers linked by `next`
+// ahead of `list`.
+RC_Layer* covering_layers(const ScreenTriangle& triangle, const SweptTriangle& t, double x,
+                          double y, double cutoff, LayerPool& pool, RC_Layer* list) {
+    // The triangle stays within the bound of its two ends.
+    if (!t.usable || x < t.xmin || x > t.xmax || y < t.ymin || y > t.ymax) return list;
+
+    double bounds[8];
+    bounds[0] = 0.0;
+    const int roots = crossing_times(t, x, y, bounds + 1);
+    bounds[roots + 1] = 1.0;
+    double start = -1.0;
+    for (int i = 0; i <= roots; ++i) {
+        const double a = bounds[i], b = bounds[i + 1];
+        const bool inside = b > a && inside_at(t, 0.5 * (a + b), x, y);
+        if (inside && start < 0.0) start = a;
+        if (start < 0.0 || (inside && i < roots)) continue;
+        const double end = inside ? b : a;
+        const double time_in = std::clamp(start, 0.0, 1.0);
+        const double time_out = std::clamp(end, 0.0, 1.0);
+        start = -1.0;
+        if (!(time_out - time_in > kSameTime)) continue;
+        const double depth_in = depth_at(t, time_in, time_out, x, y);
+        const double depth_out = depth_at(t, time_out, time_in, x, y);
+        if (std::max(depth_in, depth_out) < cutoff) continue;
+        RC_Layer* layer = pool.take();
+        layer->triangle = &triangle;
+        layer->time_in = time_in;
+        layer->time_out = time_out;
+        layer->depth_in = depth_in;
+        layer->depth_out = depth_out;
+        layer->shade_time = time_in + AR_random() * (time_out - time_in);
+        // The weights at the shade time are the moved triangle's business.
+        layer->s = layer->t = 0.0f;
+        layer->depth =
+            static_cast<float>(depth_in + (depth_out - depth_in) * (layer->shade_time - time_in) /
+                                              (time_out - time_in));
+        layer->events = nullptr;
+        layer->moving = true;
+        layer->next = list;
+        list = layer;
+    }
+    return list;
+}
+
+// --- the sweep ---------------------------------------------------------------
+
+void add_events(RC_Layer* layer, std::vector<RC_Event>& events) {
+    events.push_back(RC_Event{layer->time_in, EventKind::kEnter, layer, nullptr});
+    events.push_back(RC_Event{layer->time_out, EventKind::kLeave, layer, nullptr});
+}
+
+// Time order, at one time the enters before the leaves; linked through
+// `next` for the sweep.
+RC_Event* sorted_events(std::vector<RC_Event>& events) {
+    std::sort(events.begin(), events.end(), [](const RC_Event& a, const RC_Event& b) {
+        return a.time < b.time || (a.time == b.time && a.kind < b.kind);
+    });
+    for (std::size_t k = 0; k + 1 < events.size(); ++k) events[k].next = &events[k + 1];
+    return events.empty() ? nullptr : &events[0];
+}
+
+void remove_from(RC_InEntry*& in_list, RC_Layer* layer) {
+    for (RC_InEntry** at = &in_list; *at != nullptr; at = &(*at)->next) {
+        if ((*at)->layer == layer) {
+            *at = (*at)->next;
+            return;
+        }
+    }
+    // The sweep's own bookkeeping has failed: nothing drawn from here on
+    // could be trusted.
+    fatal(in_list == nullptr ? "ERROR: motion blur tried to remove non-in thing from NULL in-list\n"
+                             : "ERROR: motion blur tried to remove non-in thing from in-list\n");
+}
+
+double depth_when(const RC_Layer& layer, double time) {
+    const double span = layer.time_out - layer.time_in;
+    if (!(span > 0.0)) return layer.depth_in;
+    const double f = std::clamp((time - layer.time_in) / span, 0.0, 1.0);
+    return layer.depth_in + f * (layer.depth_out - layer.depth_in);
+}
+
+// Nearest first at `time` (an insertion sort: the list is short, and
+// already sorted but for the layers that just entered).
+void sort_by_depth(RC_InEntry*& in_list, double time) {
+    RC_InEntry* sorted = nullptr;
+    for (RC_InEntry* e = in_list; e != nullptr;) {
+        RC_InEntry* next = e->next;
+        const double depth = depth_when(*e->layer, time);
+        RC_InEntry** at = &sorted;
+        while (*at != nullptr && depth_when(*(*at)->layer, time) >= depth) at = &(*at)->next;
+        e->next = *at;
+        *at = e;
+        e = next;
+    }
+    in_list = sorted;
+}
+
+// The layers seen at the segment: the front one and, through a
+// transparent front, those behind up to the first opaque one. A
+// transparent layer that starts as the one before it ends is the same
+// surface going on across a triangle edge: it counts once.
+RC_InEntry* chain_of(const RC_InEntry* in_list, BlockPool<RC_InEntry>& pool) {
+    RC_InEntry* chain = nullptr;
+    RC_InEntry** tail = &chain;
+    const RC_Layer* previous = nullptr;
+    for (const RC_InEntry* e = in_list; e != nullptr; e = e->next) {
+        const bool transparent = layer_is_transparent(*e->layer);
+        if (transparent && previous != nullptr &&
+            std::fabs(e->layer->time_in - previous->time_out) <= kSameTime)
+            continue;
+        RC_InEntry* entry = pool.take();
+        *entry = RC_InEntry{e->layer, nullptr};
+        *tail = entry;
+        tail = &entry->next;
+        previous = e->layer;
+        if (!transparent) break;
+    }
+    return chain;
+}
+
+bool same_chain(const RC_InEntry* a, const RC_InEntry* b) {
+    for (; a != nullptr && b != nullptr; a = a->next, b = b->next)
+        if (a->layer != b->layer) return false;
+    return a == nullptr && b == nullptr;
+}
+
+// Sweeps the events in time order into segments; returns the last.
+RC_Segment* sweep(RC_Event* events, MotionPools& pools) {
+    RC_InEntry* in_list = nullptr;
+    RC_Segment* last = nullptr;
+    RC_Segment* open_segment = nullptr;
+    auto close_at = [&](double time) {
+        if (open_segment == nullptr) return;
+        open_segment->end = time;
+        open_segment->duration = time - open_segment->start;
+        open_segment->previous = last;
+        last = open_segment;
+        open_segment = nullptr;
+    };
+    for (RC_Event* e = events; e != nullptr;) {
+        const double time = e->time;
+        for (; e != nullptr && e->time - time <= kSameTime; e = e->next) {
+            if (e->kind == EventKind::kEnter) {
+                RC_InEntry* entry = pools.entries.take();
+                *entry = RC_InEntry{e->layer, in_list};
+                in_list = entry;
+            } else {
+                remove_from(in_list, e->layer);
+            }
+        }
+        const double until = e != nullptr ? e->time : time;
+        if (in_list == nullptr || !(until > time)) {
+            if (in_list == nullptr) close_at(time);
+            continue;
+        }
+        // Which layer is in front is decided in the middle of the stretch
+        // up to the next event: surfaces that pass through each other
+        // between events then still come out right on average.
+        sort_by_depth(in_list, 0.5 * (time + until));
+        RC_InEntry* chain = chain_of(in_list, pools.entries);
+        if (open_segment != nullptr && same_chain(open_segment->chain, chain)) continue;
+        close_at(time);
+        open_segment = pools.segments.take();
+        *open_segment = RC_Segment{time, time, 0.0, chain->layer, chain, nullptr};
+    }
+    close_at(events != nullptr ? 1.0 : 0.0);
+    return last;
+}
+
+// Whether two segments show the same objects, front to back: neighbouring
+// triangles of one surface passing the sample one after the other.
+bool same_objects(const RC_Segment& a, const RC_Segment& b) {
+    const RC_InEntry* p = a.chain;
+    const RC_InEntry* q = b.chain;
+    for (; p != nullptr && q != nullptr; p = p->next, q = q->next)
+        if (p->layer->triangle->object != q->layer->triangle->object) return false;
+    return p == nullptr && q == nullptr;
+}
+
+int shading_samples(const RC_Segment& s) {
+    const RenderObject* object = s.front->triangle->object;
+    return object != nullptr ? std::max(object->motion_shading_samples, 1) : 1;
+}
+
+// Gives each segment its weight and returns the fraction of the shutter
+// covered. A run of consecutive segments showing the same objects (one
+// surface's triangles crossing the sample in turn) is shaded at most its
+// front object's `motion_blur_shading_samples` times, at its longest
+// segments, which carry the run's whole duration: shading is the cost of a
+// sample, and a smooth surface shades alike from one triangle to the next.
+// Runs too short to count lend their time to the others, so that a surface
+// crossing the sample in many short steps keeps its brightness.
+double weigh_segments(RC_Segment* last) {
+    double covered = 0.0, kept = 0.0;
+    for (RC_Segment* run = last; run != nullptr;) {
+        // The run: `run` and the segments before it in time that show the
+        // same objects.
+        RC_Segment* end = run->previous;
+        double total = run->duration;
+        int count = 1;
+        while (end != nullptr && same_objects(*end, *run)) {
+            total += end->duration;
+            ++count;
+            end = end->previous;
+        }
+        covered += total;
+        for (RC_Segment* s = run; s != end; s = s->previous) s->weight = 0.0;
+        if (total >= kDroppedSegment) {
+            kept += total;
+            // The longest segments, as many as the run may be shaded.
+            const int shaded = std::min(count, shading_samples(*run));
+            double chosen = 0.0;
+            for (int k = 0; k < shaded; ++k) {
+                RC_Segment* longest = nullptr;
+                for (RC_Segment* s = run; s != end; s = s->previous)
+                    if (s->weight == 0.0 && (longest == nullptr || s->duration > longest->duration))
+                        longest = s;
+                longest->weight = -1.0;  // chosen; weighed below
+                chosen += longest->duration;
+            }
+            for (RC_Segment* s = run; s != end; s = s->previous)
+                if (s->weight < 0.0)
+                    s->weight = chosen > 0.0 ? total * s->duration / chosen : total / shaded;
+        }
+        run = end;
+    }
+    covered = std::min(covered, 1.0);
+    // What the dropped runs covered goes to the kept ones.
+    if (kept > 0.0 && kept < covered)
+        for (RC_Segment* s = last; s != nullptr; s = s->previous) s->weight *= covered / kept;
+    return kept > 0.0 ? covered : 0.0;
+}
+
+}  // namespace
+
+const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch) {
+    const ScreenTriangle& original = *layer.triangle;
+    const CasterCamera& cam = caster_camera();
+    const GeometryView& view = geometry_view();
+    // Records hold the frame position; open and close lie either side.
+    const double from_frame = layer.shade_time - view.frame_fraction;
+    const ScreenVertex* vertices[3] = {original.P0, original.P1, original.P2};
+    for (int i = 0; i < 3; ++i) {
+        const ScreenVertex& v = *vertices[i];
+        const ShadingRecord& s = *v.shading;
+        ScreenVertex& out = scratch.vertices[i];
+        ShadingRecord& record = scratch.shading[i];
+        out = v;
+        record = s;
+        out.shading = &record;
+        const MotionRecord* m = v.motion;
+        if (m == nullptr) continue;
+        for (int k = 0; k < 3; ++k) {
+            const float open = s.eye[k] - m->to_frame[k];
+            const float close = s.eye[k] + m->to_close[k];
+            record.eye[k] = open + static_cast<float>(layer.shade_time) * (close - open);
+            record.world[k] = s.world[k] + static_cast<float>(from_frame) * m->world[k];
+            record.normal[k] = s.normal[k] + static_cast<float>(from_frame) * m->normal[k];
+        }
+        normalise3(record.normal);
+        const Triple turned =
+            transform_vector(Triple{m->normal[0], m->normal[1], m->normal[2]}, view.eye_from_world);
+        out.normal[0] += static_cast<float>(from_frame) * turned.x;
+        out.normal[1] += static_cast<float>(from_frame) * turned.y;
+        out.normal[2] += static_cast<float>(from_frame) * turned.z;
+        normalise3(out.normal);
+        if (s.texture != nullptr) {
+            for (int k = 0; k < kTextureFloats; ++k)
+                scratch.texture[i][k] =
+                    s.texture[k] + static_cast<float>(from_frame) * m->texture[k];
+            record.texture = scratch.texture[i];
+        }
+        const ScreenPoint p = cam.screen.map(Triple{record.eye[0], record.eye[1], record.eye[2]});
+        out.x = p.x;
+        out.y = p.y;
+        out.z = static_cast<float>(screen_depth(cam, record.eye[2]));
+    }
+    ScreenTriangle& t = scratch.triangle;
+    t = original;
+    t.P0 = &scratch.vertices[0];
+    t.P1 = &scratch.vertices[1];
+    t.P2 = &scratch.vertices[2];
+    const float x0 = t.P0->x, y0 = t.P0->y;
+    const float dx1 = t.P1->x - x0, dy1 = t.P1->y - y0;
+    const float dx2 = t.P2->x - x0, dy2 = t.P2->y - y0;
+    const float D = dy2 * dx1 - dy1 * dx2;
+    // Without area at that time the frame's set-up stands in.
+    if (D != 0.0f && std::isfinite(D)) {
+        t.x0 = x0, t.y0 = y0, t.z0 = t.P0->z;
+        t.a = dx1 / D, t.b = dy1 / D, t.dz1 = t.P1->z - t.P0->z;
+        t.c = dx2 / D, t.d = dy2 / D, t.dz2 = t.P2->z - t.P0->z;
+    } else if (!std::isfinite(t.a)) {
+        t.a = t.b = t.c = t.d = 0.0f;  // no area at the frame time either
+    }
+    return t;
+}
+
+float sample_motion(double x, double y, double time, float* out, RR_SampleNode& node) {
+    CasterWorker& worker = caster_worker();
+    const CasterCamera& cam = caster_camera();
+    ++worker.samples;
+    node.missed = 0;
+    // Shade times come from the sample's own place in the table, so that a
+    // sample is the same whichever worker takes it, in whatever order.
+    AR_random_seek(static_cast<int>(worker.seed % kRandomTableSize));
+    const double static_time = time >= 0.0 && time <= 1.0 ? time : 0.0;
+
+    bool transparent = false;
+    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent, true);
+    const double cutoff = head != nullptr && !layer_is_transparent(*head)
+                              ? static_cast<double>(head->depth)
+                              : -INFINITY;
+    MotionPools& pools = worker.motion;
+    pools.reset();
+    RC_Layer* moving = nullptr;
+    if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
+    SweptCache& cache = *worker.swept;
+    for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
+        const ScreenTriangle& t = *cell->triangle;
+        const std::size_t slot =
+            (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
+        SweptTriangle& swept = cache.values[slot];
+        if (cache.keys[slot] != &t) {
+            cache.keys[slot] = &t;
+            swept.usable = triangle_moves(t) && sweep_of(t, cam, swept);
+            // A still triangle is in the static list already.
+            if (!swept.usable) swept.xmin = swept.ymin = INFINITY;
+        }
+        moving = covering_layers(t, swept, x, y, cutoff, pools.layers, moving);
+    }
+    // Nothing that moves covers the point: the static sample it is.
+    if (moving == nullptr)
+        return finish_static_sample<true>(head, transparent, x, y, out, node, static_time);
+
+    for (RC_Layer* l = head; l != nullptr; l = l->next) {
+        l->shade_time = static_time;
+        add_events(l, pools.events);
+    }
+    for (RC_Layer* l = moving; l != nullptr; l = l->next) add_events(l, pools.events);
+    RC_Segment* last = sweep(sorted_events(pools.events), pools);
+
+    const double covered = weigh_segments(last);
+    float background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    if (!cam.composite) background_colour(x, y, background);
+    float sum[4];
+    const float uncovered = static_cast<float>(std::max(0.0, 1.0 - covered));
+    float fogged[4] = {background[0], background[1], background[2], background[3]};
+    fog_open_sky(x, y, fogged);
+    for (int k = 0; k < 4; ++k) sum[k] = fogged[k] * uncovered;
+
+    float glow[3] = {0.0f, 0.0f, 0.0f};
+    double nearest = INFINITY;
+    bool any = false;
+    for (RC_Segment* s = last; s != nullptr; s = s->previous) {
+        if (s->weight <= 0.0) continue;
+        // The chain runs nearest first; shading goes farthest first.
+        RC_Layer* list = nullptr;
+        bool see_through = false;
+        const RC_Layer* back = nullptr;
+        for (RC_InEntry* e = s->chain; e != nullptr; e = e->next) {
+            e->layer->next = list;
+            list = e->layer;
+            back = e->layer;
+            see_through = see_through || layer_is_transparent(*e->layer);
+        }
+        float colour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        if (see_through && !cam.composite)
+            for (int k = 0; k < 4; ++k) colour[k] = background[k];
+        float segment_glow[3] = {0.0f, 0.0f, 0.0f};
+        const ShadedLayers shaded =
+            shade_layers(list, x, y, colour, segment_glow, cam.fog || cam.light_fog, node);
+        const float weight = static_cast<float>(s->weight);
+        for (int k = 0; k < 4; ++k) sum[k] += colour[k] * weight;
+        for (int k = 0; k < 3; ++k) glow[k] += segment_glow[k] * weight;
+        // The depth is the nearest the sample sees at any time of the
+        // shutter: the nearest layer with a depth file, else the opaque one.
+        const bool opaque = back != nullptr && !layer_is_transparent(*back);
+        if (cam.depth_file)
+            nearest = std::min(nearest, shaded.nearest);
+        else if (opaque)
+            nearest = std::min(nearest, shaded.back);
+        any = true;
+    }
+    for (int k = 0; k < 4; ++k) out[k] = sum[k];
+    if (cam.composite && !any) node.missed = 1;
+    if (cam.glow) {
+        if (GlowSink sink = glow_sink()) sink(x, y, glow);
+    }
+    return std::isfinite(nearest) ? static_cast<float>(nearest) : kNothingDepth;
+}
+
+}  // namespace sky

@@ -1,0 +1,110 @@
+// What the static and the motion-blurred sample routines share: the test
+// of which triangles move, the static layer list, and the shading of a
+// layer list over the colour already in the sample. Internal to src/render.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+
+#include "geometry/screen_geometry.h"
+#include "render/sample_node.h"
+
+namespace sky {
+
+// A vertex displacement within this counts as none: such a triangle renders
+// exactly as a static one.
+inline constexpr float kStillDisplacement = 1e-6f;
+
+inline bool triangle_moves(const ScreenTriangle& t) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    for (const ScreenVertex* vertex : v) {
+        const MotionRecord* m = vertex->motion;
+        if (m == nullptr) continue;
+        for (int k = 0; k < 3; ++k)
+            if (std::fabs(m->to_frame[k]) > kStillDisplacement ||
+                std::fabs(m->to_close[k]) > kStillDisplacement)
+                return true;
+    }
+    return false;
+}
+
+// What shading a layer list found: eye distances of its nearest and of its
+// farthest layer.
+struct ShadedLayers {
+    double nearest = 0.0;
+    double back = 0.0;
+};
+
+// Shades the list from `head` (the farthest) to the nearest over `out`,
+// adding glow into `glow` when shader glow is on; fog between the layers
+// with the full routine (`fog`).
+ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
+                          RR_SampleNode& node);
+
+// The static sample's shading of its layer list (head the farthest), each
+// layer at `shade_time`; returns the sample's depth.
+template <bool kFull>
+float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
+                           RR_SampleNode& node, double shade_time);
+
+// Fog of the scene's atmosphere over the stretch [near, far] of the ray
+// (eye distances), blended over the colour.
+void apply_fog(double near, double far, float* out);
+
+struct CasterCamera;
+
+// The eye ray through the sample position (x, y), eye space.
+void eye_ray(const CasterCamera& cam, double x, double y, float* origin, float* direction);
+
+// The scene's fog and the lights' fog along a ray that meets nothing.
+void fog_open_sky(double x, double y, float* out);
+
+// Whether a layer's object lets light through.
+bool layer_is_transparent(const RC_Layer& layer);
+
+// The triangle of a moving layer where it is at the layer's shade time,
+// built in `scratch` (vertices, their shading records and texture
+// coordinates): what the shading of the layer reads.
+struct MovedTriangle {
+    ScreenTriangle triangle;
+    ScreenVertex vertices[3];
+    ShadingRecord shading[3];
+    float texture[3][kTextureFloats];
+};
+const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch);
+
+// A vertex on the screen at shutter open (0) and close (1).
+struct SweptVertex {
+    double x[2], y[2], z[2];
+};
+
+// A moving triangle's vertices at both ends of the shutter and the bound of
+// the screen area it sweeps; `usable` is false when a vertex lies at or
+// behind the eye at either end.
+struct SweptTriangle {
+    SweptVertex v[3];
+    double xmin, xmax, ymin, ymax;
+    bool usable;
+    double at(const double* value, double time) const {
+        return value[0] + time * (value[1] - value[0]);
+    }
+};
+
+// Each worker's swept triangles, worked out once for the many samples that
+// test one triangle: a table indexed by the triangle's address, forgotten
+// at the start of every tile (a freed triangle's address may be taken
+// again).
+struct SweptCache {
+    static constexpr std::size_t kEntries = 4096;
+    const ScreenTriangle* keys[kEntries];
+    SweptTriangle values[kEntries];
+    void clear() {
+        for (const ScreenTriangle*& key : keys) key = nullptr;
+    }
+};
+
+// The full routine's sample while the shutter is open: moving triangles
+// swept through it, the colour integrated over time.
+float sample_motion(double x, double y, double time, float* out, RR_SampleNode& node);
+
+}  // namespace sky
