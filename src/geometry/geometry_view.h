@@ -28,6 +28,9 @@ struct GeometryView {
     float minimum_area = 0.00016f;
     int split_depth = kGuardBandSplitDepth;
     bool motion_blur = false;
+    // The pass needs only the depth of the surfaces (a shadow map): still
+    // objects make depth triangles (ObjectTriangles::depth_only).
+    bool depth_only = false;
     // Where the frame time lies in the shutter interval (0 open, 1 close).
     float frame_fraction = 0.5f;
 

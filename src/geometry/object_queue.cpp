@@ -19,6 +19,7 @@
 #include "base/options.h"
 #include "base/vecmath.h"
 #include "geometry/buckets.h"
+#include "geometry/depth_entry.h"
 #include "geometry/enter.h"
 #include "geometry/object_geometry.h"
 #include "geometry/screen_geometry.h"
@@ -164,10 +165,17 @@ void bin_for_tiles(ObjectTriangles& storage) {
     std::vector<GridRows> rows;
     {
         std::lock_guard lock(holders_lock());
-        for (const void* holder : storage.holders)
-            rows.push_back(grid_rows(*static_cast<const Tile*>(holder)));
+        for (const void* holder : storage.holders) {
+            const Tile& tile = *static_cast<const Tile*>(holder);
+            // A depth-only tile reads only its own rows.
+            rows.push_back(storage.depth_only ? GridRows{&tile, tile.y_first, tile.y_last}
+                                              : grid_rows(tile));
+        }
     }
-    bin_object_triangles(storage, geometry_view(), std::move(rows));
+    if (storage.depth_only)
+        bin_depth_triangles(storage, std::move(rows));
+    else
+        bin_object_triangles(storage, geometry_view(), std::move(rows));
 }
 
 void enter_tile_geometry(Tile& tile, void*) {
@@ -243,11 +251,20 @@ void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filte
 }  // namespace
 
 void queue_camera_objects(const CameraRecord& camera) {
+    geometry_view().depth_only = false;
     queue_pass_objects(camera, PassFilter{});
 }
 
-void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
+bool queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
     queue_pass_objects(light_view, filter);
+    // One moving object and the map takes the bucket lists, which follow
+    // triangles through the shutter.
+    GeometryView& view = geometry_view();
+    view.depth_only = true;
+    if (view.motion_blur)
+        for (const auto& entry : queued)
+            if (entry->triangles.object->moving) view.depth_only = false;
+    return view.depth_only;
 }
 
 int Mp_query_object_queue(const RenderObject* object) {
@@ -306,9 +323,11 @@ void process_tile(Tile& tile) {
         std::this_thread::yield();
     }
 
+    const GeometryView& view = geometry_view();
+    // A depth-only map tile enters its triangles itself.
+    if (view.depth_only) return;
     BucketGrid& grid = bucket_grid();
     map_tile_to_buckets(grid, &tile);
-    const GeometryView& view = geometry_view();
     for (RenderObject* object : tile.objects)
         if (const ObjectTriangles* triangles = queued_triangles(object))
             bucket_object(grid, view, *triangles, &tile);

@@ -250,6 +250,18 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage) {
     return triangle;
 }
 
+void count_vertex(ObjectTriangles& storage, const CornerValues& corner) {
+    if (storage.vertex_count > 0 && same_corner(storage, storage.last_corner, corner)) return;
+    if (storage.vertex_count == 0) storage.first_corner = corner;
+    ++storage.vertex_count;
+    storage.last_corner = corner;
+}
+
+DepthTriangle* new_depth_triangle(ObjectTriangles& storage) {
+    ++storage.triangle_count;
+    return static_cast<DepthTriangle*>(storage.depth_triangles.take());
+}
+
 namespace {
 
 void count_made(const ObjectTriangles& storage) {
@@ -343,22 +355,26 @@ void finish_object_triangles(ObjectTriangles& storage) {
     storage.finished = true;
     count_made(storage);
     storage.recent = {};
-    if (storage.triangle_count > kCompactedTriangles) return;
+    if (storage.depth_only || storage.triangle_count > kCompactedTriangles) return;
     compact_triangles(storage);
     compact_vertices(storage);
 }
 
 void append_object_triangles(ObjectTriangles& storage, ObjectTriangles& part) {
     if (part.vertex_count > 0) {
-        if (storage.last_vertex != nullptr &&
-            same_corner(storage, storage.last_corner, part.first_corner))
+        const bool after_vertex =
+            storage.depth_only ? storage.vertex_count > 0 : storage.last_vertex != nullptr;
+        if (after_vertex && same_corner(storage, storage.last_corner, part.first_corner))
             --part.vertex_count;  // made anew only because the part began there
         storage.vertex_count += part.vertex_count;
         storage.last_vertex = part.last_vertex;
         storage.last_corner = part.last_corner;
         storage.vertices.append(std::move(part.vertices));
     }
-    if (part.triangle_count > 0) {
+    if (part.triangle_count > 0 && storage.depth_only) {
+        storage.triangle_count += part.triangle_count;
+        storage.depth_triangles.append(std::move(part.depth_triangles));
+    } else if (part.triangle_count > 0) {
         part.first->next = storage.last;
         if (storage.last == nullptr) storage.first = part.first;
         storage.last = part.last;
@@ -387,6 +403,7 @@ void clear_object_triangles(ObjectTriangles& storage) {
     storage.recent = {};
     storage.triangles.release();
     storage.vertices.release();
+    storage.depth_triangles.release();
 }
 
 std::mutex& holders_lock() {

@@ -240,6 +240,7 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     for (int k = 0; k < shared.part_count; ++k) {
         auto part = std::make_unique<ObjectTriangles>(&object);
         part->moving = storage.moving;
+        part->depth_only = storage.depth_only;
         part->exact_normals = storage.exact_normals;
         part->has_texture = storage.has_texture;
         part->has_texture_data = storage.has_texture_data;
@@ -247,8 +248,8 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
         // backed by huge pages, which a mesh filled in a burst pays for
         // far less than for page after page.
         const auto expected = static_cast<std::int64_t>(per_part);
-        part->triangles.expect(expected);
-        part->vertices.expect(expected / 2);
+        (part->depth_only ? part->depth_triangles : part->triangles).expect(expected);
+        if (!part->depth_only) part->vertices.expect(expected / 2);
         shared.parts.push_back(std::move(part));
     }
     shared.next_part.store(0, std::memory_order_relaxed);
@@ -292,6 +293,9 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     const GeometryView& view = geometry_view();
     const auto* close = static_cast<const GeometryCommon*>(object.close_geometry);
     storage.moving = view.motion_blur && object.moving && object.has_close && close != nullptr;
+    // A moving object keeps its screen triangles: its motion decides the
+    // cells it sweeps through.
+    storage.depth_only = view.depth_only && !storage.moving;
     storage.exact_normals = object.type == SDL_POLYSET;
     storage.has_texture = false;
     storage.has_texture_data = false;
