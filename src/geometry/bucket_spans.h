@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <utility>
 
 #include "base/tiles.h"
@@ -116,13 +118,27 @@ public:
     }
 
 private:
+    // The float next to f toward -infinity (downward) or +infinity, as
+    // std::nextafter gives it, without its call: f is never NaN here (a
+    // NaN compares false and is kept), and never the infinity it moves to.
+    static float next_float(float f, bool downward) {
+        if (f == 0.0f)
+            return downward ? -std::numeric_limits<float>::denorm_min()
+                            : std::numeric_limits<float>::denorm_min();
+        std::uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        // Away from zero is one more in the magnitude's bits.
+        bits = (f > 0.0f) != downward ? bits + 1 : bits - 1;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
     static float round_down(double v) {
         float f = static_cast<float>(v);
-        return static_cast<double>(f) > v ? std::nextafter(f, -INFINITY) : f;
+        return static_cast<double>(f) > v ? next_float(f, true) : f;
     }
     static float round_up(double v) {
         float f = static_cast<float>(v);
-        return static_cast<double>(f) < v ? std::nextafter(f, INFINITY) : f;
+        return static_cast<double>(f) < v ? next_float(f, false) : f;
     }
     void widen(std::int32_t line, double x) {
         RowSpan& span = grid_.spans[line];

@@ -73,6 +73,7 @@ void set_geometry_view(const CameraRecord& camera) {
             : minimum_triangle_area(std::max(options.xresolution, options.yresolution));
     view.split_depth = kGuardBandSplitDepth;
     view.motion_blur = options.motion_blur;
+    view.depth_only = false;
     const float shutter = options.shutter_close - options.shutter_open;
     view.frame_fraction = shutter > 0 ? (options.frame - options.shutter_open) / shutter : 0.5f;
 }

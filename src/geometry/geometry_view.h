@@ -49,7 +49,8 @@ GeometryView& geometry_view();
 float minimum_triangle_area(std::int32_t larger_dimension);
 
 // The view of a prepared camera, with the window, tolerance and shutter of
-// the render options. Main thread, before the pass.
+// the render options, for a pass that is not depth-only. Main thread,
+// before the pass.
 void set_geometry_view(const CameraRecord& camera);
 
 }  // namespace sky

@@ -251,7 +251,6 @@ void queue_pass_objects(const CameraRecord& view_record, const PassFilter& filte
 }  // namespace
 
 void queue_camera_objects(const CameraRecord& camera) {
-    geometry_view().depth_only = false;
     queue_pass_objects(camera, PassFilter{});
 }
 

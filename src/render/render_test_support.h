@@ -121,6 +121,10 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         WorkerCrew crew(settings.workers);
         scene_clock() = SceneClock{};
         scene_clock().frame = options.frame;
+        // Under motion blur the shutter the settings gave the options.
+        scene_clock().motion_blur = options.motion_blur;
+        scene_clock().shutter_open = options.shutter_open;
+        scene_clock().shutter_close = options.shutter_close;
         evaluate_frame_scene();
         FramePasses& passes = frame_passes();
         set_shadow_pass(true);

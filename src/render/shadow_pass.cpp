@@ -23,7 +23,6 @@
 #include "base/options.h"
 #include "base/tiles.h"
 #include "base/workers.h"
-#include "geometry/geometry_view.h"
 #include "geometry/object_queue.h"
 #include "output/statistics.h"
 #include "platform/fatal.h"
@@ -292,7 +291,6 @@ void build_map(FrameLight& light) {
     run_pass();
     install_render_pass(RenderPass{});
     release_object_queue();
-    geometry_view().depth_only = false;
     summarise_shadow_map(map);
 
     // A file that cannot be made is skipped; the render goes on.
