@@ -197,51 +197,17 @@ void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTrian
 void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                           std::vector<GridRows> rows) {
     storage.bins = {};
-    if (storage.moving || rows.size() < 2) return;
-    std::sort(rows.begin(), rows.end(),
-              [](const GridRows& a, const GridRows& b) { return a.first < b.first; });
-    // Bands down the screen: the tiles a triangle reaches are then a run of
-    // neighbours, found by two searches.
-    for (std::size_t k = 1; k < rows.size(); ++k)
-        if (rows[k].last < rows[k - 1].last) return;
-    const std::size_t n = rows.size();
-    auto reach = [&](const ScreenTriangle& t, std::size_t& from, std::size_t& to) {
-        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    if (storage.moving) return;
+    auto for_each = [&](auto&& visit) { for_each_triangle(storage, visit); };
+    auto row_range = [&](const ScreenTriangle& t, std::int32_t& lo, std::int32_t& hi) {
+        lo = INT32_MAX, hi = INT32_MIN;
         for (const ScreenVertex* v : {t.P0, t.P1, t.P2}) {
             const std::int32_t r = trunc_to_int(project_to_screen(view, v->shading->eye).y);
             lo = std::min(lo, r), hi = std::max(hi, r);
         }
-        // The first tile whose last row reaches lo, and the first whose
-        // first row is beyond hi.
-        from = static_cast<std::size_t>(
-            std::partition_point(rows.begin(), rows.end(),
-                                 [&](const GridRows& g) { return g.last < lo; }) -
-            rows.begin());
-        to = static_cast<std::size_t>(
-            std::partition_point(rows.begin(), rows.end(),
-                                 [&](const GridRows& g) { return g.first <= hi; }) -
-            rows.begin());
     };
-    ObjectTriangles::TileBins bins;
-    bins.first.assign(n + 1, 0);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> reached;
-    reached.reserve(static_cast<std::size_t>(storage.triangle_count));
-    for_each_triangle(storage, [&](const ScreenTriangle& t) {
-        std::size_t from, to;
-        reach(t, from, to);
-        reached.emplace_back(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to));
-        for (std::size_t k = from; k < to; ++k) ++bins.first[k + 1];
-    });
-    for (std::size_t k = 0; k < n; ++k) bins.first[k + 1] += bins.first[k];
-    bins.triangles.resize(bins.first[n]);
-    std::vector<std::size_t> next(bins.first.begin(), bins.first.end() - 1);
-    std::size_t i = 0;
-    for_each_triangle(storage, [&](const ScreenTriangle& t) {
-        const auto [from, to] = reached[i++];
-        for (std::size_t k = from; k < to; ++k) bins.triangles[next[k]++] = &t;
-    });
-    for (const GridRows& g : rows) bins.tiles.push_back(g.tile);
-    storage.bins = std::move(bins);
+    bin_by_rows(std::move(rows), storage.triangle_count, for_each, row_range, storage.bins,
+                storage.bins.triangles);
 }
 
 }  // namespace sky
