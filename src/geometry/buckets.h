@@ -80,22 +80,35 @@ void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_e
     for (std::size_t k = 1; k < rows.size(); ++k)
         if (rows[k].last < rows[k - 1].last) return;
     const std::size_t n = rows.size();
+    // Per screen row from the first tile's to the last's: the first tile
+    // whose last row reaches it, and the first whose first row is beyond
+    // it. A row outside takes the answer of the nearest end.
+    const std::int32_t top = rows.front().first, bottom = std::max(rows.back().last, top);
+    std::vector<std::uint32_t> reaching(static_cast<std::size_t>(bottom - top) + 1);
+    std::vector<std::uint32_t> beyond(reaching.size());
+    for (std::int32_t row = top; row <= bottom; ++row) {
+        const auto k = static_cast<std::size_t>(row - top);
+        reaching[k] = static_cast<std::uint32_t>(
+            std::partition_point(rows.begin(), rows.end(),
+                                 [&](const GridRows& g) { return g.last < row; }) -
+            rows.begin());
+        beyond[k] = static_cast<std::uint32_t>(
+            std::partition_point(rows.begin(), rows.end(),
+                                 [&](const GridRows& g) { return g.first <= row; }) -
+            rows.begin());
+    }
+    auto at = [&](std::int32_t row) {
+        return static_cast<std::size_t>(std::clamp(row, top, bottom) - top);
+    };
     bins.first.assign(n + 1, 0);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> reached;
     reached.reserve(static_cast<std::size_t>(count));
     for_each([&](const Triangle& t) {
         std::int32_t lo, hi;
         row_range(t, lo, hi);
-        // The first tile whose last row reaches lo, and the first whose
-        // first row is beyond hi.
-        const auto from = static_cast<std::size_t>(
-            std::partition_point(rows.begin(), rows.end(),
-                                 [&](const GridRows& g) { return g.last < lo; }) -
-            rows.begin());
-        const auto to = static_cast<std::size_t>(
-            std::partition_point(rows.begin(), rows.end(),
-                                 [&](const GridRows& g) { return g.first <= hi; }) -
-            rows.begin());
+        // Beyond the ends no tile is reached.
+        const std::size_t from = lo > bottom ? n : reaching[at(lo)];
+        const std::size_t to = hi < top ? 0 : beyond[at(hi)];
         reached.emplace_back(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to));
         for (std::size_t k = from; k < to; ++k) ++bins.first[k + 1];
     });
