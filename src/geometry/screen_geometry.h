@@ -227,6 +227,15 @@ struct ObjectTriangles {
     // The corner of the first vertex asked for, which the vertex entered
     // before it might have shared when the object is made in parts.
     CornerValues first_corner{};
+    // A depth-only object's corners may come without their normals, which
+    // only the vertex count needs, and only where two corners agree in
+    // everything else: such a corner's `normal` holds the object-space
+    // normal, which finish_normals(finish_context, corner) turns into the
+    // corner's normals when they are compared. Whether the corners being
+    // entered, the last and the first are such corners:
+    bool corners_pending = false, last_corner_pending = false, first_corner_pending = false;
+    void (*finish_normals)(const void* context, CornerValues& corner) = nullptr;
+    const void* finish_context = nullptr;
     // A mesh enters each of its vertices once for every polygon around it.
     // Where normals must match exactly, a vertex identical in every value
     // to one made earlier can be shared wherever it was made: these are

@@ -36,22 +36,33 @@ namespace {
 
 constexpr int kCornerFloats = sizeof(CornerValues) / sizeof(float);
 
-// Object space to world and eye, without the screen.
+// The corner's world and eye normals from the object-space normal.
+void set_normals(CornerValues& c, const Triple& object_normal, const TransformValue& placement,
+                 const Matrix4& eye_from_world) {
+    store3(transform_normal(object_normal, placement), c.normal);
+    normalise3(c.normal);
+    store3(transform_vector(to_triple(c.normal), eye_from_world), c.eye_normal);
+    normalise3(c.eye_normal);
+}
+
+// Object space to world and eye, without the screen. Without `normals`
+// the corner's `normal` keeps the object-space normal (see
+// ObjectTriangles::finish_normals).
 CornerValues corner_of(const SurfacePoint& p, const TransformValue& placement,
-                       const Matrix4& eye_from_world, const ObjectTriangles& storage) {
+                       const Matrix4& eye_from_world, const ObjectTriangles& storage,
+                       bool normals = true) {
     CornerValues c{};
     const Triple object{static_cast<float>(p.position[0]), static_cast<float>(p.position[1]),
                         static_cast<float>(p.position[2])};
     const Triple world = AR_model_xform(object, placement.model);
     store3(world, c.world);
     store3(transform_point(world, eye_from_world), c.eye);
-    store3(transform_normal(Triple{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
-                                   static_cast<float>(p.normal[2])},
-                            placement),
-           c.normal);
-    normalise3(c.normal);
-    store3(transform_vector(to_triple(c.normal), eye_from_world), c.eye_normal);
-    normalise3(c.eye_normal);
+    const Triple object_normal{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
+                               static_cast<float>(p.normal[2])};
+    if (normals)
+        set_normals(c, object_normal, placement, eye_from_world);
+    else
+        store3(object_normal, c.normal);
     c.u = static_cast<float>(p.u);
     c.v = static_cast<float>(p.v);
     if (storage.has_texture) c.texture[0] = c.u, c.texture[1] = c.v;
@@ -99,10 +110,20 @@ class EntrySink : public TriangleSink {
 public:
     EntrySink(ObjectTriangles& storage, const TransformValue& placement, const GeometryView& view,
               const std::vector<CornerValues>* close)
-        : storage_(storage), placement_(placement), view_(view), close_(close) {}
+        : storage_(storage), placement_(placement), view_(view), close_(close) {
+        if (storage.depth_only) {
+            storage.finish_normals = finish_normals;
+            storage.finish_context = this;
+        }
+    }
 
     void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
                       const SurfacePoint& c) override {
+        if (storage_.depth_only) {
+            enter_depth(a, b, c);
+            ++made_;
+            return;
+        }
         const Matrix4& eye_from_world =
             storage_.moving ? view_.eye_from_world_open : view_.eye_from_world;
         CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_),
@@ -117,6 +138,39 @@ public:
     }
 
 private:
+    static void finish_normals(const void* context, CornerValues& corner) {
+        const auto& sink = *static_cast<const EntrySink*>(context);
+        set_normals(corner, to_triple(corner.normal), sink.placement_, sink.view_.eye_from_world);
+    }
+
+    // A depth-only object needs the normals only to count its vertices,
+    // and only where two corners agree in everything else: a triangle
+    // wholly in front of the near plane and within the guard band, whose
+    // corners are entered as they are, leaves them to be made then. One
+    // that is cut or split has its corners blended, normals and all.
+    void enter_depth(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
+        const Matrix4& eye_from_world = view_.eye_from_world;
+        CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_, false),
+                                   corner_of(b, placement_, eye_from_world, storage_, false),
+                                   corner_of(c, placement_, eye_from_world, storage_, false)};
+        bool whole = true;
+        for (CornerValues& corner : corners) {
+            project_corner(view_, corner);
+            whole = whole && corner.eye[2] <= -view_.near &&
+                    std::fabs(corner.screen[0]) <= view_.guard_x &&
+                    std::fabs(corner.screen[1]) <= view_.guard_y;
+        }
+        if (!whole) {
+            for (CornerValues& corner : corners)
+                set_normals(corner, to_triple(corner.normal), placement_, eye_from_world);
+            enter_clipped(corners);
+            return;
+        }
+        storage_.corners_pending = true;
+        enter_clipped(corners);
+        storage_.corners_pending = false;
+    }
+
     // The frame position and the motion through the shutter, from the
     // paired close triangle (none: the vertex stays where it is).
     void enter_moving(CornerValues* open) {
