@@ -102,9 +102,10 @@ TEST(ArenaDeathTest, ASizeThatOverflowsEndsTheProgram) {
 class ScratchPools : public testing::Test {
 protected:
     void SetUp() override {
-        // A change of size gives the blocks of earlier tests back.
+        // A change of size gives the blocks of earlier tests back; the
+        // detour size must differ after rounding to the alignment.
         for (int pool = 0; pool < kScratchPools; ++pool) {
-            set_scratch_record_size(pool, 8);
+            set_scratch_record_size(pool, 16 * (pool + 2));
             set_scratch_record_size(pool, 16 * (pool + 1));
         }
         reset_scratch_pools();

@@ -159,7 +159,8 @@ TEST_F(Values, TransformationsComeFromTheSceneWalk) {
 
 TEST_F(Values, ForwardReferencesAreHandedToTheSceneWalk) {
     static Triple* where = nullptr;
-    static bool accept = true;
+    static bool accept;
+    accept = true;
     expression_context().add_forward_reference = [](Triple* location, Expr*) {
         where = location;
         return accept;
