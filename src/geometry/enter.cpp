@@ -164,7 +164,7 @@ void copy_set_up(const SetUp& s, Triangle& t) {
 
 void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v[3],
                   const SetUp& set_up) {
-    for (int i = 0; i < 3; ++i) count_vertex(storage, *v[i]);
+    count_vertices(storage, v);
     DepthTriangle* t = new_depth_triangle(storage);
     std::int32_t lo = INT32_MAX, hi = INT32_MIN;
     for (int i = 0; i < 3; ++i) {

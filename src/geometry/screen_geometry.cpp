@@ -265,19 +265,27 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage) {
     return triangle;
 }
 
-void count_vertex(ObjectTriangles& storage, const CornerValues& corner) {
+void count_vertices(ObjectTriangles& storage, const CornerValues* const corners[3]) {
     const bool pending = storage.corners_pending;
-    if (storage.vertex_count > 0 &&
-        same_counted_corner(storage, storage.last_corner, storage.last_corner_pending, corner,
-                            pending))
-        return;
-    if (storage.vertex_count == 0) {
-        storage.first_corner = corner;
-        storage.first_corner_pending = pending;
+    // The last corner counted, kept by address until the triangle's end.
+    const CornerValues* last = storage.vertex_count > 0 ? &storage.last_corner : nullptr;
+    bool last_pending = storage.last_corner_pending;
+    for (int i = 0; i < 3; ++i) {
+        const CornerValues& corner = *corners[i];
+        if (last != nullptr && same_counted_corner(storage, *last, last_pending, corner, pending))
+            continue;
+        if (storage.vertex_count == 0) {
+            storage.first_corner = corner;
+            storage.first_corner_pending = pending;
+        }
+        ++storage.vertex_count;
+        last = &corner;
+        last_pending = pending;
     }
-    ++storage.vertex_count;
-    storage.last_corner = corner;
-    storage.last_corner_pending = pending;
+    if (last != &storage.last_corner) {
+        storage.last_corner = *last;
+        storage.last_corner_pending = last_pending;
+    }
 }
 
 DepthTriangle* new_depth_triangle(ObjectTriangles& storage) {

@@ -262,9 +262,9 @@ struct ObjectTriangles {
 ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner);
 // A new triangle record linked in front of the object's list.
 ScreenTriangle* new_triangle(ObjectTriangles& storage);
-// For a depth-only object: counts a vertex for `corner` by the sharing rule
-// of store_vertex, and a new depth triangle record.
-void count_vertex(ObjectTriangles& storage, const CornerValues& corner);
+// For a depth-only object: counts the vertices of a triangle's corners by
+// the sharing rule of store_vertex, and a new depth triangle record.
+void count_vertices(ObjectTriangles& storage, const CornerValues* const corners[3]);
 DepthTriangle* new_depth_triangle(ObjectTriangles& storage);
 
 // Adds what was made to the statistics unless quiet, then, when the object

@@ -166,8 +166,11 @@ private:
             enter_clipped(corners);
             return;
         }
+        // Nothing to cut: entered as enter_clipped would, without its copies.
+        const float far = -view_.far;
+        if (corners[0].eye[2] < far && corners[1].eye[2] < far && corners[2].eye[2] < far) return;
         storage_.corners_pending = true;
-        enter_clipped(corners);
+        enter_triangle(storage_, corners[0], corners[1], corners[2], view_.split_depth);
         storage_.corners_pending = false;
     }
 
