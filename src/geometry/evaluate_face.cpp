@@ -7,9 +7,8 @@
 #include "sdl/expr_internal.h"
 
 namespace sky {
-namespace {
 
-bool evaluate_curve(const Body& body, NurbsCurve& curve) {
+bool evaluate_boundary_curve(const Body& body, NurbsCurve& curve) {
     const BodyItem* degree = body.find("degree");
     const BodyItem* knots = body.find("knots");
     const BodyItem* cvs = body.find("cvs");
@@ -44,8 +43,6 @@ bool evaluate_curve(const Body& body, NurbsCurve& curve) {
     return curve.knots.size() == wanted;
 }
 
-}  // namespace
-
 bool face_is_moving(const FaceDefinition& definition) {
     return marked_moving(definition.common);
 }
@@ -64,7 +61,7 @@ std::unique_ptr<FaceGeometry> evaluate_face(const FaceDefinition& d, const char*
     bool ok = for_each_item(d.boundaries, [&](const float*, Expr* node) {
         const Body* body = object_body(node);
         NurbsCurve curve;
-        if (body == nullptr || !evaluate_curve(*body, curve)) return false;
+        if (body == nullptr || !evaluate_boundary_curve(*body, curve)) return false;
         const BodyItem* cvs = body->find("cvs");
         constant = constant && constant_list(cvs ? cvs->value : nullptr);
         for (const WeightedPoint& cv : curve.cvs) extend_bound(face->bound, cv.x, cv.y, cv.z);

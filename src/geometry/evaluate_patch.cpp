@@ -21,14 +21,16 @@ namespace sky {
 namespace {
 
 bool tessellator_settings(const PatchDefinition& d, PatchGeometry& out) {
-    float smoothness = 0, detail = 0, limit = 0, max_edge = 10.0f;
+    float smoothness = 0, edge = 0, detail = 0, limit = 0, max_edge = 10.0f;
     if (!scalar_parameter(d.surface_smoothness, 0.0f, smoothness) ||
+        !scalar_parameter(d.edge_smoothness, 0.0f, edge) ||
         !scalar_parameter(d.displacement_detail, 0.0f, detail) ||
         !scalar_parameter(d.limit_edge_length, 0.0f, limit) ||
         !scalar_parameter(d.max_edge_length, 10.0f, max_edge))
         return false;
     out.tessellator_path = true;
     out.surface_smoothness = smoothness <= 0 ? 0.005f : smoothness;
+    out.edge_smoothness = edge > 0 ? edge : 0.0f;
     out.displacement_detail = truncate_to_int(detail <= 0 ? 60.0f : detail);
     out.limit_edge_length = limit > 0;
     out.max_edge_length = max_edge;

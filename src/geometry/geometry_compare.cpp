@@ -28,7 +28,10 @@ bool same_common(const GeometryCommon& a, const GeometryCommon& b) {
            a.motion_texture_sample_level == b.motion_texture_sample_level &&
            a.motion_shading_samples == b.motion_shading_samples &&
            a.saved_geometry_allowed == b.saved_geometry_allowed && a.shaders == b.shaders &&
-           a.lights == b.lights && std::memcmp(a.bound, b.bound, sizeof a.bound) == 0;
+           a.lights == b.lights && a.displacement.texture == b.displacement.texture &&
+           a.displacement.constant == b.displacement.constant &&
+           a.displacement.limit == b.displacement.limit &&
+           std::memcmp(a.bound, b.bound, sizeof a.bound) == 0;
 }
 
 bool same_surface(const NurbsSurface& a, const NurbsSurface& b) {
@@ -46,6 +49,7 @@ bool same_patch(const PatchGeometry& a, const PatchGeometry& b) {
            a.tessellator_path == b.tessellator_path && a.adaptive == b.adaptive &&
            a.udivisions == b.udivisions && a.vdivisions == b.vdivisions &&
            a.curvature == b.curvature && a.surface_smoothness == b.surface_smoothness &&
+           a.edge_smoothness == b.edge_smoothness &&
            a.displacement_detail == b.displacement_detail &&
            a.limit_edge_length == b.limit_edge_length && a.max_edge_length == b.max_edge_length &&
            a.fixed_grid == b.fixed_grid;

@@ -21,6 +21,16 @@ std::unique_ptr<FaceGeometry> evaluate_face(const FaceDefinition& definition, co
 std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& definition,
                                                   const char* name);
 
+// A BOUNDARY_CURVE body (degree, knots, CVs) at the current scene time;
+// false when it cannot be read or its knots do not fit its CVs.
+bool evaluate_boundary_curve(const Body& body, NurbsCurve& curve);
+
+// Gives an object new geometry (and, when moving, new shutter-open and
+// shutter-close geometry), letting go of what it held: commands that
+// replace a patch's surface for the frame.
+void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry,
+                      std::unique_ptr<GeometryCommon> open, std::unique_ptr<GeometryCommon> close);
+
 // Whether the definition asks for motion blur (its `motion_blur`, truncated).
 bool patch_is_moving(const PatchDefinition& definition);
 bool face_is_moving(const FaceDefinition& definition);

@@ -4,12 +4,17 @@
 // so each record counts the render objects holding it.
 #include <unordered_map>
 
+#include "geometry/displacement.h"
+#include "geometry/fillet_command.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
+#include "platform/report.h"
 #include "scene/scene_clock.h"
 #include "scene/scene_hooks.h"
 #include "scene/scene_objects.h"
 #include "sdl/builder.h"
+#include "shading/shader.h"
+#include "texture/texture.h"
 
 namespace sky {
 namespace {
@@ -71,9 +76,31 @@ GeometryCommon* shared_with_chain(const RenderObject& object, const GeometryComm
     return nullptr;
 }
 
+// Polygon meshes have no chord lengths to map textures by: a texture of the
+// polyset's shader that asks for them is looked up by the surface
+// parameters instead, which the polyset says once per frame.
+void check_chord_length(const GeometryCommon& geometry, const char* name) {
+    if (geometry.type != SDL_POLYSET || geometry.shaders.empty()) return;
+    const SceneClock& clock = scene_clock();
+    if (at_shutter_open(clock) || at_shutter_close(clock)) return;
+    ObjectValue value;
+    if (!AR_evaluate(SDL_SHADER, &value, geometry.shaders.front(), nullptr)) return;
+    const RR_Shader* shader = shader_of(value);
+    if (shader == nullptr || shader->info == nullptr) return;
+    const AR_ShaderInfo& info = *shader->info;
+    for (const TexturedColour* slot : {&info.color, &info.incandescence, &info.transparency,
+                                       &info.bump, &info.displacement, &info.shading_map})
+        if (slot->texture && slot->texture->frame.chord_length) {
+            rptError("Polysets cannot be chordlength texture mapped yet, ignoring: %s\n", name);
+            return;
+        }
+}
+
 bool evaluate_geometry(RenderObject& object) {
     std::unique_ptr<GeometryCommon> made = evaluate(object);
     if (!made) return false;
+    prepare_displacement(*made, 0, object.name ? object.name : "");
+    check_chord_length(*made, object.name ? object.name : "");
     object.motion_texture_sample_level = made->motion_texture_sample_level;
     object.motion_shading_samples = made->motion_shading_samples;
     object.saved_geometry = made->saved_geometry_allowed;
@@ -110,6 +137,7 @@ void* slot_geometry(void* geometry, int slot) {
         return nullptr;
     auto copy = std::make_unique<PolysetGeometry>(*first);
     copy->shader_slot = slot;
+    prepare_displacement(*copy, slot, first->displacement.name);
     return hold(copy.release());
 }
 
@@ -138,9 +166,22 @@ void set_geometry_hooks(bool on) {
     hooks.slot_geometry = on ? slot_geometry : nullptr;
     hooks.object_shaders = on ? object_shaders : nullptr;
     hooks.object_lights = on ? object_lights : nullptr;
+    hooks.run_commands = on ? run_fillet_commands : nullptr;
 }
 
 }  // namespace
+
+void replace_geometry(RenderObject& object, std::unique_ptr<GeometryCommon> geometry,
+                      std::unique_ptr<GeometryCommon> open, std::unique_ptr<GeometryCommon> close) {
+    const bool moving = object.open_geometry != nullptr;
+    release_geometry(object);
+    object.geometry = hold(geometry.release());
+    if (open)
+        object.open_geometry = hold(open.release());
+    else if (moving)
+        object.open_geometry = object.geometry;
+    if (close) object.close_geometry = hold(close.release());
+}
 
 void install_geometry_hooks() {
     set_geometry_hooks(true);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/displacement.h"
 #include "geometry/nurbs.h"
 
 namespace sky {
@@ -31,6 +32,7 @@ struct GeometryCommon {
     std::vector<Expr*> shaders;            // evaluated SHADER expressions, in order
     std::vector<Expr*> lights;             // the light list linked to the object
     double bound[6] = {0, 0, 0, 0, 0, 0};  // object space: xmin, xmax, ymin, ymax, zmin, zmax
+    Displacement displacement;             // from the shader, for the tessellation
     virtual ~GeometryCommon() = default;
 };
 
@@ -54,6 +56,7 @@ struct PatchGeometry : GeometryCommon {
     float curvature = 0.9f;
     // Tessellator path.
     float surface_smoothness = 0.005f;
+    float edge_smoothness = 0.0f;  // of displaced surfaces; 0: the surface smoothness
     std::int32_t displacement_detail = 60;
     bool limit_edge_length = false;
     float max_edge_length = 10.0f;

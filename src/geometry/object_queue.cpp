@@ -20,6 +20,7 @@
 #include "base/vecmath.h"
 #include "geometry/buckets.h"
 #include "geometry/depth_entry.h"
+#include "geometry/displacement.h"
 #include "geometry/enter.h"
 #include "geometry/object_geometry.h"
 #include "geometry/screen_geometry.h"
@@ -52,6 +53,19 @@ QueuedObject* find(const RenderObject* object) {
     return found == by_object.end() ? nullptr : found->second;
 }
 
+// The object-space box of an object's surface with room for its
+// displacement on every side; false when the bound was never computed.
+bool displaced_bound(const GeometryCommon& geometry, const TransformValue& placement, double b[6]) {
+    const double* made = geometry.bound;
+    if (std::all_of(made, made + 6, [](double v) { return v == 0; })) return false;
+    const double reach = displacement_reach(geometry, placement);
+    for (int axis = 0; axis < 3; ++axis) {
+        b[2 * axis] = made[2 * axis] - reach;
+        b[2 * axis + 1] = made[2 * axis + 1] + reach;
+    }
+    return true;
+}
+
 // Where an object's bound falls on the screen.
 struct ScreenRange {
     float xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY;
@@ -62,8 +76,8 @@ struct ScreenRange {
 // (it reaches from in front of the eye to behind it).
 bool add_bound(ScreenRange& range, const GeometryCommon& geometry, const TransformValue& placement,
                const GeometryView& view) {
-    const double* b = geometry.bound;
-    if (std::all_of(b, b + 6, [](double v) { return v == 0; })) return false;
+    double b[6];
+    if (!displaced_bound(geometry, placement, b)) return false;
     int behind = 0, beyond = 0;
     for (int corner = 0; corner < 8; ++corner) {
         const Triple object{static_cast<float>(b[corner & 1]),
@@ -108,8 +122,8 @@ bool lets_shadows_through(const RenderObject& object, const GeometryCommon& geom
 // the bound was never computed.
 bool add_world_bound(double box[6], const GeometryCommon& geometry,
                      const TransformValue& placement) {
-    const double* b = geometry.bound;
-    if (std::all_of(b, b + 6, [](double v) { return v == 0; }) || b[0] > b[1]) return false;
+    double b[6];
+    if (!displaced_bound(geometry, placement, b) || b[0] > b[1]) return false;
     for (int corner = 0; corner < 8; ++corner) {
         const Triple object{static_cast<float>(b[corner & 1]),
                             static_cast<float>(b[2 + ((corner >> 1) & 1)]),

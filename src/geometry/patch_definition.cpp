@@ -4,6 +4,7 @@
 // surface builder, which indexes the knots by the CV counts.
 #include <cstring>
 
+#include "geometry/fillet_command.h"
 #include "geometry/geometry_definition.h"
 #include "geometry/geometry_lists.h"
 #include "platform/fatal.h"
@@ -163,6 +164,9 @@ void finish_geometry_body(Body& body) {
             body.definition = definition;
             break;
         }
+        case SDL_COMMAND:
+            finish_command_body(body);
+            break;
         default:
             break;
     }

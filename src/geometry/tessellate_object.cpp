@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/vecmath.h"
+#include "geometry/displacement.h"
 #include "geometry/enter.h"
 #include "geometry/saved_geometry.h"
 #include "geometry/tessellate.h"
@@ -331,7 +332,10 @@ bool help_tessellate(SharedTessellation& shared) {
         const int k = shared.next_part.fetch_add(1, std::memory_order_acq_rel);
         if (k >= shared.part_count) return helped;
         const auto index = static_cast<std::size_t>(k);
-        EntrySink sink(*shared.parts[index], *shared.placement, geometry_view(), nullptr);
+        EntrySink entry(*shared.parts[index], *shared.placement, geometry_view(), nullptr);
+        const Displacement& displacement = shared.polyset->displacement;
+        DisplacingSink displaced(displacement, *shared.placement, entry);
+        TriangleSink& sink = displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
         const std::size_t first = index * shared.polygons_per_part;
         tessellate_polyset_part(*shared.polyset, shared.prepared, first,
                                 first + shared.polygons_per_part, sink, shared.reports[index]);
@@ -368,10 +372,18 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
         const TransformValue open = state.value;
         state.value = object.close_placement;
         CloseRecorder recorder(state.value, view.eye_from_world_close, storage, close_corners);
-        run_tessellator(object, *close, state.value.orientation, recorder);
+        DisplacingSink displaced(close->displacement, state.value, recorder);
+        TriangleSink& into =
+            close->displacement.active() ? static_cast<TriangleSink&>(displaced) : recorder;
+        run_tessellator(object, *close, state.value.orientation, into);
         state.value = open;
     }
-    EntrySink sink(storage, state.value, view, storage.moving ? &close_corners : nullptr);
+    EntrySink entry(storage, state.value, view, storage.moving ? &close_corners : nullptr);
+    // Saved geometry keeps the surface as tessellated: the displacement may
+    // change while the surface does not.
+    DisplacingSink displaced(geometry->displacement, state.value, entry);
+    TriangleSink& sink =
+        geometry->displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
     const float orientation = state.value.orientation;
     const SaveTicket ticket = Ar_save_mode(object, *geometry, orientation, storage.moving);
     bool made = true;

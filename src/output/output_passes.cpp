@@ -7,6 +7,7 @@
 #include "base/options.h"
 #include "base/tiles.h"
 #include "output/output_context.h"
+#include "output/post_filter.h"
 
 namespace sky {
 namespace {
@@ -42,6 +43,9 @@ void install_output_passes() {
     FramePasses& passes = frame_passes();
     passes.open_outputs = open_camera_outputs;
     passes.close_outputs = close_camera_outputs;
+    OutputStages& stages = output_stages();
+    stages.post_filter_set_up = post_filter_set_up;
+    stages.post_filter_row = post_filter_row;
     if (passes.camera_pass.render_tile == nullptr)
         passes.camera_pass.render_tile = deliver_unrendered_rows;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,44 @@ bool SB_FileExists(const std::string& name) {
 
 bool oxFileDelete(const std::string& name) {
     return ::unlink(name.c_str()) == 0 || errno == ENOENT;
+}
+
+bool oxFileCopy(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        errno = error;
+        return false;
+    }
+    char block[65536];
+    int reason = 0;
+    while (reason == 0) {
+        const ssize_t got = ::read(in, block, sizeof block);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno != EINTR) reason = errno;
+            continue;
+        }
+        for (ssize_t done = 0; done < got && reason == 0;) {
+            const ssize_t put = ::write(out, block + done, static_cast<std::size_t>(got - done));
+            if (put > 0)
+                done += put;
+            else if (put == 0)
+                reason = ENOSPC;
+            else if (errno != EINTR)
+                reason = errno;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0 && reason == 0) reason = errno;
+    if (reason != 0) {
+        ::unlink(to.c_str());
+        errno = reason;
+    }
+    return reason == 0;
 }
 
 std::optional<std::string> Ar_expand_pixname(const std::string& name, int must_exist) {

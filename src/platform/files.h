@@ -19,6 +19,9 @@ std::optional<std::string> Ar_expand_pixname(const std::string& name, int must_e
 
 bool SB_FileExists(const std::string& name);  // a file or directory of that name exists
 bool oxFileDelete(const std::string& name);   // true when the file is gone afterwards
+// Copies the file `from` to `to`, replacing it. False with errno set on
+// failure; a copy that failed part of the way is removed.
+bool oxFileCopy(const std::string& from, const std::string& to);
 
 }  // namespace sky
 

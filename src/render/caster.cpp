@@ -25,6 +25,8 @@
 #include "sdl/scene_description.h"
 #include "sdl/types.h"
 #include "shading/light.h"
+#include "shading/light_fog.h"
+#include "shading/photo_effects.h"
 #include "shading/shader.h"
 
 namespace sky {
@@ -77,6 +79,8 @@ void tear_down_worker(void*) {
 
 void hand_row(std::int32_t y, const RR_SampleNode& node) {
     const std::int32_t width = node.x_right - node.x_left + 1;
+    if (camera_state.photo.active)
+        apply_photo_effects(camera_state.photo, node.x_left, y, width, node.colour_row);
     if (RowSink sink = row_sink.load(std::memory_order_relaxed))
         sink(y, node.colour_row, node.depth_row, node.object_row, width);
     else
@@ -250,6 +254,10 @@ void prepare_caster(const CameraRecord& camera) {
     cam.glow = Ar_shader_glow_on();
     cam.light_effects = Ar_light_effects_active();
     cam.fog = Ar_atmosphere().active;
+    cam.photo = evaluate_photo_effects(scene_description().photo_effects, options.frame,
+                                       options.xresolution, options.yresolution);
+    Ar_prepare_light_fog();
+    cam.light_fog = Ar_light_fog_prepared();
     cam.motion_blur = options.motion_blur;
     cam.timing = options.timing_depth;
     cam.xresolution = options.xresolution;

@@ -9,6 +9,7 @@
 #include "render/background.h"
 #include "render/sample_node.h"
 #include "scene/camera.h"
+#include "shading/photo_effects.h"
 #include "shading/shade_point.h"
 
 namespace sky {
@@ -27,6 +28,8 @@ struct CasterCamera {
     bool glow = false;           // shader glow for the frame
     bool light_effects = false;  // glow, halo or flare lights
     bool fog = false;
+    bool light_fog = false;  // lights with fog, in the full routine
+    PhotoEffects photo;      // the lens filter and film grain, per finished row
     bool motion_blur = false;
     bool timing = false;
     std::int32_t xresolution = 0, yresolution = 0;

@@ -91,44 +91,12 @@ TEST(Render, NothingSeenIsFarAway) {
     EXPECT_LT(image.depth_at(image.width / 2, image.height / 2), 11.0f);
 }
 
-// A unit sphere of `segments` around, as a polyset with true normals.
-std::string sphere(int segments, const char* shader) {
-    std::ostringstream s;
-    s.setf(std::ios::fixed);
-    s.precision(9);
-    const int rings = segments / 2;
-    s << "polyset (shader = (" << shader << "), vertices = (";
-    for (int r = 0; r <= rings; ++r) {
-        const double theta = M_PI * r / rings;
-        for (int k = 0; k < segments; ++k) {
-            const double phi = 2 * M_PI * k / segments;
-            const double x = std::sin(theta) * std::cos(phi), y = std::cos(theta),
-                         z = std::sin(theta) * std::sin(phi);
-            s << (r || k ? "," : "") << "(cv((" << x << "," << y << "," << z << "),1),st(0,0),norm("
-              << x << "," << y << "," << z << "))";
-        }
-    }
-    s << "), polygons = (";
-    bool first = true;
-    for (int r = 0; r < rings; ++r) {
-        for (int k = 0; k < segments; ++k) {
-            const int a = r * segments + k, b = r * segments + (k + 1) % segments;
-            const int c = a + segments, d = b + segments;
-            s << (first ? "" : ",") << "polygon(" << a << "," << c << "," << d << "),polygon(" << a
-              << "," << d << "," << b << ")";
-            first = false;
-        }
-    }
-    s << "));\n";
-    return s.str();
-}
-
 TEST(Render, LambertSphereFollowsNDotL) {
     std::string scene =
         settings("shader s (model = lambert, color = (255, 255, 255), diffuse = 1);\n") +
         "MODEL\ncamera (eye = (0, 0, 4), view = origin, aov = 40, pix = \"p\");\n" +
         "light (model = directional, direction = (-1, -1, -1), intensity = 1);\n" +
-        sphere(160, "s");
+        polyset_sphere(160, "s");
     RenderedImage image = render_scene(scene);
     ASSERT_TRUE(image.ok);
     if (std::getenv("SKYLOOM_TEST_DUMP")) image.write_ppm("/tmp/sphere.ppm");
@@ -240,7 +208,7 @@ std::string busy_scene() {
            "\"d\");\n" +
            "light (model = directional, direction = (-1, -0.5, -1));\n"
            "light (model = ambient, intensity = 0.2);\n" +
-           sphere(48, "s") + square(0.6, 1.2, "g") + square(3, -1.5, "f");
+           polyset_sphere(48, "s") + square(0.6, 1.2, "g") + square(3, -1.5, "f");
 }
 
 TEST(Render, ImagesDoNotDependOnWorkersOrTiles) {

@@ -3,10 +3,12 @@
 // of workers, the finished rows caught in memory instead of files.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,38 @@ inline void catch_row(std::int32_t y, const float* colour, const float* depth, c
     image.rows_seen.push_back(y);
 }
 }  // namespace detail
+
+// A unit sphere of `segments` around, as a polyset with true normals.
+inline std::string polyset_sphere(int segments, const char* shader) {
+    std::ostringstream s;
+    s.setf(std::ios::fixed);
+    s.precision(9);
+    const int rings = segments / 2;
+    s << "polyset (shader = (" << shader << "), vertices = (";
+    for (int r = 0; r <= rings; ++r) {
+        const double theta = M_PI * r / rings;
+        for (int k = 0; k < segments; ++k) {
+            const double phi = 2 * M_PI * k / segments;
+            const double x = std::sin(theta) * std::cos(phi), y = std::cos(theta),
+                         z = std::sin(theta) * std::sin(phi);
+            s << (r || k ? "," : "") << "(cv((" << x << "," << y << "," << z << "),1),st(0,0),norm("
+              << x << "," << y << "," << z << "))";
+        }
+    }
+    s << "), polygons = (";
+    bool first = true;
+    for (int r = 0; r < rings; ++r) {
+        for (int k = 0; k < segments; ++k) {
+            const int a = r * segments + k, b = r * segments + (k + 1) % segments;
+            const int c = a + segments, d = b + segments;
+            s << (first ? "" : ",") << "polygon(" << a << "," << c << "," << d << "),polygon(" << a
+              << "," << d << "," << b << ")";
+            first = false;
+        }
+    }
+    s << "));\n";
+    return s.str();
+}
 
 // Renders the first camera of `scene` at its first frame.
 inline RenderedImage render_scene(const std::string& scene, const RenderSettings& settings = {}) {

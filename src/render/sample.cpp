@@ -18,6 +18,7 @@
 #include "render/caster_state.h"
 #include "scene/scene_objects.h"
 #include "shading/light.h"
+#include "shading/light_fog.h"
 #include "shading/shader.h"
 
 namespace sky {
@@ -330,11 +331,6 @@ float sample_static(double x, double y, double time, float* out, RR_SampleNode& 
     } else {
         background_colour(x, y, out);
     }
-    if (head == nullptr) {
-        if (kFull && cam.fog) apply_fog(0.0, 1e30, out);
-        return kNothingDepth;
-    }
-
     // The eye ray through (x, y), eye space.
     float origin[3] = {0.0f, 0.0f, 0.0f};
     float direction[3];
@@ -345,6 +341,13 @@ float sample_static(double x, double y, double time, float* out, RR_SampleNode& 
     } else {
         origin[0] = ex, origin[1] = ey;
         direction[0] = 0.0f, direction[1] = 0.0f, direction[2] = -1.0f;
+    }
+
+    const bool axial = cam.axial_depth || !cam.perspective;
+    if (head == nullptr) {
+        if (kFull && cam.fog) apply_fog(0.0, 1e30, out);
+        if (kFull && cam.light_fog) Ar_light_fog(origin, direction, axial, 0.0, 1e30, out);
+        return kNothingDepth;
     }
 
     int count = 0;
@@ -391,10 +394,11 @@ float sample_static(double x, double y, double time, float* out, RR_SampleNode& 
         const double distance = cam.axial_depth || !cam.perspective
                                     ? -static_cast<double>(hit.eye[2])
                                     : std::sqrt(static_cast<double>(dot3(hit.eye, hit.eye)));
-        if (kFull && cam.fog) {
+        if (kFull && (cam.fog || cam.light_fog)) {
             double nearer = 0.0;
             if (l->next != nullptr) nearer = eye_distance(cam, l->next->depth);
-            apply_fog(nearer, distance, out);
+            if (cam.fog) apply_fog(nearer, distance, out);
+            if (cam.light_fog) Ar_light_fog(origin, direction, axial, nearer, distance, out);
         }
         if (index == 0) back_distance = distance;
         if (l->next == nullptr) nearest_distance = distance;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/options.h"
+#include "geometry/displacement.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
@@ -122,6 +123,7 @@ void end_of_run() {
 
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
     switches = read_startup_switches();
+    set_fixed_displacement(switches.fixed_displacement);
     register_predefined_symbols();
     install_subsystems();
 
@@ -210,7 +212,6 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
         if (!options.quiet) rptUser("Turning off the raytrace preview due to fields.\n");
     }
     decide_camera_motion_blur(options);
-    warn_unbuilt_settings(options);
     if (options.motion_blur && options.saved_geometry) {
         options.saved_geometry = false;
         if (!options.quiet) rptUser("Turning saved geometry off due to motion blur.\n");

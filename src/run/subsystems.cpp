@@ -3,7 +3,7 @@
 // then replaces.
 //
 // Slots no subsystem fills yet (docs/architecture.md keeps the list):
-// FramePasses::set_up_glow, release_shadow_lookups, post_effects;
+// FramePasses::release_shadow_lookups;
 // SceneHooks::motion_bounds, build_texture_placements,
 // evaluate_declared_geometry, evaluate_environment_shader.
 #include "run/subsystems.h"
@@ -11,6 +11,9 @@
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "output/output_context.h"
+#include "output/post_effects.h"
+#include "output/shader_glow.h"
+#include "render/caster_state.h"
 #include "render/rows.h"
 #include "render/shadow_pass.h"
 #include "run/link.h"
@@ -33,6 +36,9 @@ void install_subsystems() {
     install_render_passes();    // sampling and visibility
     install_link_stages();      // files, rows and progress to the modelling application
     install_shadow_passes();    // depth maps, their lookups, automatic clipping
+    install_post_effects();     // depth of field and glow on the written image
+    // The samplers' glow into the glow buffer.
+    set_glow_sink(deposit_glow_sample);
 }
 
 }  // namespace sky

@@ -2,24 +2,10 @@
 
 #include "base/not_built.h"
 #include "scene/camera.h"
-#include "sdl/body.h"
-#include "sdl/scene_description.h"
 
 namespace sky {
 
-void warn_unbuilt_settings(const RenderOptions& options) {
-    if (options.post_filter) warn_not_built("the post filter");
-    // An empty photo_effects () asks for nothing.
-    const Body* photo = scene_description().photo_effects;
-    if (photo && !photo->items.empty()) warn_not_built("the photo_effects setting");
-    // A command without a result patch would be skipped anyway.
-    for (const CommandRecord& command : scene_description().commands)
-        if (command.body && command.body->find("result_patch"))
-            warn_not_built("the multi-fillet command");
-}
-
-void warn_unbuilt_camera_features(const CameraRecord& camera, const RenderOptions& options) {
-    if (camera.depth_of_field != 0) warn_not_built("depth of field");
+void warn_unbuilt_camera_features(const CameraRecord&, const RenderOptions& options) {
     if (options.motion_blur && options.camera_motion_blur)
         warn_not_built("motion blur of a moving camera");
 }

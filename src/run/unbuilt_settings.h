@@ -10,12 +10,8 @@ namespace sky {
 
 struct CameraRecord;
 
-// Once the options are final at start-up: the post filter and the
-// multi-fillet commands of the scene.
-void warn_unbuilt_settings(const RenderOptions& options);
-
-// For a camera about to be rendered: its depth of field, and the motion
-// blur of moving cameras (which the options carry for every camera).
+// For a camera about to be rendered: the motion blur of moving cameras
+// (which the options carry for every camera).
 void warn_unbuilt_camera_features(const CameraRecord& camera, const RenderOptions& options);
 
 }  // namespace sky

@@ -88,6 +88,9 @@ void evaluate_frame_scene() {
     } else {
         evaluate_at(frame, new_frame);
     }
+    SceneHooks& hooks = scene_hooks();
+    if (hooks.run_commands) hooks.run_commands();
+    if (hooks.prepare_image_lighting) hooks.prepare_image_lighting();
     count_frame_scene();
 }
 

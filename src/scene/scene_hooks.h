@@ -45,6 +45,10 @@ struct SceneHooks {
     void (*texture_cache_new_frame)() = nullptr;
     // The environment's shader, when the scene has one.
     void (*evaluate_environment_shader)() = nullptr;
+    // Once the frame's walks are done: the scene's commands (which may add
+    // objects), then the image-based lighting of the frame.
+    void (*run_commands)() = nullptr;
+    void (*prepare_image_lighting)() = nullptr;
 
     // Geometry with several shaders (polysets) renders as one object per
     // shader slot: how many slots the object has (1 without the hook), and

@@ -140,7 +140,8 @@ Body* make_body(std::int32_t type, const char* model, ItemChain* items, std::int
     }
     // Geometry is checked as soon as its body is complete, so its errors
     // carry the line the body ends on.
-    if (geometry_finisher && (type == SDL_PATCH || type == SDL_FACE || type == SDL_POLYSET))
+    if (geometry_finisher &&
+        (type == SDL_PATCH || type == SDL_FACE || type == SDL_POLYSET || type == SDL_COMMAND))
         geometry_finisher(*body);
     if (shading_finisher && (type == SDL_LIGHT || type == SDL_SHADER)) shading_finisher(*body);
     return body;

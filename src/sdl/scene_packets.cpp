@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "base/not_built.h"
 #include "platform/image/memory_images.h"
 #include "platform/input_stream.h"
 #include "platform/report.h"
@@ -109,7 +108,6 @@ void load_packet_images() {
                               static_cast<int>(image.height), static_cast<int>(image.channels),
                               std::move(bytes));
     }
-    if (!store().lighting.empty()) warn_not_built("image-based lighting from binary scene data");
 }
 
 Expr* mesh_vertices(const PacketMesh& mesh, std::int32_t line) {

@@ -1,8 +1,8 @@
 // The binary scene data of the run: what the packet files ahead of the scene
 // and its stage files delivered. Polysets name its meshes (`mesh = "NAME"`),
 // file textures read its images by name, its channels drive the scalar
-// variables they name (sdl/animation.cpp), and its image-based lighting is
-// kept for the lighting that will use it.
+// variables they name (sdl/animation.cpp), and its image-based lighting
+// records are the light probes of shading/image_lighting.cpp.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,7 @@ const PacketMesh* find_scene_mesh(const std::string& name);
 void add_scene_packets(PacketFile file);
 
 // Hands the images to the image file library, so that file textures that
-// name them read them; lighting data is announced as not drawn yet.
+// name them read them.
 void load_packet_images();
 
 // A mesh as the lists of a polyset body: the vertices (with their texture

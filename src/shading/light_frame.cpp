@@ -23,7 +23,6 @@
 #include "shading/light.h"
 #include "shading/light_internal.h"
 #include "shading/shader.h"
-#include "shading/unbuilt_features.h"
 
 namespace sky {
 namespace {
@@ -204,7 +203,6 @@ void prepare_camera_lights(const CameraRecord& camera) {
         entry->working = entry->reference;
         auto* info = static_cast<AR_LightInfo*>(entry->reference.record);
         if (info == nullptr || !info->on) continue;
-        warn_unbuilt_light_features(*info);
         if (info->kind != LIGHT_SPOT)
             Ar_place_light(*info, entry->reference.placement, entry->reference.transform.direction);
         lights::warn_degenerate_linear(*info);

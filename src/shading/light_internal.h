@@ -106,6 +106,16 @@ bool orient(const AR_ShadePoint& point, AR_LightSample& sample);
 bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
                        AR_LightSample& sample, float shadowed = 0.0f);
 
+// Where a point of the volume light's own frame lies in its shape: inside
+// or not, and r and the axial place of the model's fading (volume.cpp).
+struct VolumePlace {
+    float r = 0.0f, axial = 0.0f;
+    bool inside = false;
+};
+VolumePlace volume_place(const VolumeLightInfo& v, const Triple& q);
+// The radius about the frame's origin that holds the whole shape.
+float volume_bound(const VolumeLightInfo& v);
+
 // A linear light of no length is reported once per placed light.
 void warn_degenerate_linear(AR_LightInfo& light);
 

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "base/vecmath.h"
+#include "shading/image_lighting.h"
 #include "shading/light.h"
 #include "shading/shader_internal.h"
 #include "texture/texture.h"
@@ -203,6 +204,20 @@ bool reflection_colour(const AR_ShaderInfo& shader, const ColourSlot& reflection
     return true;
 }
 
+// The light probe as one more light: its irradiance as diffuse light and,
+// for highlights, its specular map in the mirror direction (colours 0..255
+// like the lights').
+void add_image_lighting(const LitModel& model, const Triple& n, const Triple& v, const Triple& d,
+                        Triple& diffuse, Triple& specular) {
+    const Triple world_normal = normalise(transform_vector(n, world_from_eye_matrix));
+    diffuse = add(diffuse, mul(image_diffuse(world_normal), d));
+    if (model.highlight == Highlight::NONE) return;
+    const Triple mirror = normalise(transform_vector(reflect(v, n), world_from_eye_matrix));
+    const std::int32_t lobe =
+        model.highlight == Highlight::PHONG ? phong_lobe(model.shinyness) : blinn_lobe(model.c);
+    specular = add(specular, scale(image_specular(mirror, lobe), 255.0f));
+}
+
 }  // namespace
 
 namespace shading {
@@ -286,6 +301,9 @@ void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel
             if (s > 0.0f) specular = add(specular, scale(colour, s));
         }
     }
+
+    if (shader.param[SHADER_REFLECT_BACKGROUND] != 0.0f && image_lighting_on())
+        add_image_lighting(model, n, v, d, diffuse, specular);
 
     Triple result = mul(point.colour, add(ambient, diffuse));
     Triple highlight;

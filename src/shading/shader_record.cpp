@@ -13,7 +13,6 @@
 #include "shading/particle_parameters.h"
 #include "shading/shader.h"
 #include "shading/shader_internal.h"
-#include "shading/unbuilt_features.h"
 
 namespace sky {
 namespace {
@@ -339,7 +338,6 @@ int Rr_evaluate_shader(RR_Shader& shader) {
     init_texture(info.displacement);
     init_texture(info.shading_map);
     if (info.param[SHADER_GLOW_INTENSITY] > 0.0f) glow_frame = scene_clock().frame;
-    warn_unbuilt_shader_features(info);
     return 1;
 }
 

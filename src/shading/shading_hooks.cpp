@@ -11,6 +11,7 @@
 #include "scene/scene_hooks.h"
 #include "sdl/body.h"
 #include "sdl/scene_description.h"
+#include "shading/image_lighting.h"
 #include "shading/light.h"
 #include "shading/shader.h"
 
@@ -76,6 +77,7 @@ namespace {
 // that removing them cannot miss one: set, or cleared again.
 void set_shading_hooks(bool on) {
     scene_hooks().prepare_shaders = on ? prepare_object_shaders : nullptr;
+    scene_hooks().prepare_image_lighting = on ? prepare_image_lighting : nullptr;
     FramePasses& passes = frame_passes();
     passes.prepare_lights = on ? prepare_lights : nullptr;
     passes.release_camera_lights = on ? release_camera_lights : nullptr;

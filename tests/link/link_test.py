@@ -73,6 +73,32 @@ class LinkTest(unittest.TestCase):
             except EOFError:
                 return
 
+    def file_image(self, text):
+        """Writes `text` as scene.sdl and renders it to files, its image
+        converted to file.ppm; returns the directory."""
+        here = self.dir.name
+        with open(os.path.join(here, "scene.sdl"), "w") as f:
+            f.write(text)
+        subprocess.run([SKYLOOM, "-n", "1", "scene.sdl"], cwd=here, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run([CONVERT, "img.qrl", "file.ppm"], cwd=here, check=True)
+        return here
+
+    def client_log(self, here, image, *options):
+        """Runs the reference client on scene.sdl (two workers), checks that
+        the image it wrote under the name `image` is file.ppm, and returns its
+        log's lines."""
+        done = subprocess.run([CLIENT, "-q", "-o", "link.png", "--log", "log.txt", *options,
+                               "-s", SKYLOOM, "scene.sdl", "--", "-n", "2"],
+                              cwd=here, capture_output=True, text=True, timeout=60)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        subprocess.run([CONVERT, image, "link.ppm"], cwd=here, check=True)
+        with open(os.path.join(here, "file.ppm"), "rb") as a, \
+                open(os.path.join(here, "link.ppm"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+        with open(os.path.join(here, "log.txt")) as f:
+            return f.read().splitlines()
+
     def kinds(self, peer):
         return [k for _, k, _ in peer.messages]
 
@@ -215,23 +241,9 @@ class LinkTest(unittest.TestCase):
 
 
     def test_the_reference_client_writes_the_image_skyloom_writes_to_files(self):
-        here = self.dir.name
-        with open(os.path.join(here, "scene.sdl"), "w") as f:
-            f.write(scene(40, 30, depth=True))
-        subprocess.run([SKYLOOM, "-n", "1", "scene.sdl"], cwd=here, check=True,
-                       stdout=subprocess.DEVNULL)
-        subprocess.run([CONVERT, "img.qrl", "file.ppm"], cwd=here, check=True)
+        here = self.file_image(scene(40, 30, depth=True))
         for sockets in ([], ["-2"]):
-            done = subprocess.run([CLIENT, "-q", "-o", "link.png", "--log", "log.txt", *sockets,
-                                   "-s", SKYLOOM, "scene.sdl", "--", "-n", "2"],
-                                  cwd=here, capture_output=True, text=True, timeout=60)
-            self.assertEqual((done.returncode, done.stderr), (0, ""))
-            subprocess.run([CONVERT, "link.png", "link.ppm"], cwd=here, check=True)
-            with open(os.path.join(here, "file.ppm"), "rb") as a, \
-                    open(os.path.join(here, "link.ppm"), "rb") as b:
-                self.assertEqual(a.read(), b.read())
-            with open(os.path.join(here, "log.txt")) as f:
-                log = f.read().splitlines()
+            log = self.client_log(here, "link.png", *sockets)
             self.assertIn("file img.qrl", log)
             self.assertEqual([line for line in log if line.startswith("image")],
                              ["image 0 %d 40 1" % y for y in range(29, -1, -1)])
@@ -241,6 +253,17 @@ class LinkTest(unittest.TestCase):
         done = subprocess.run([CLIENT, "-q", "-s", SKYLOOM, "missing.sdl"], cwd=here,
                               capture_output=True, text=True, timeout=60)
         self.assertNotEqual(done.returncode, 0)
+
+    def test_glow_sends_the_glowed_image_again_with_its_g_progress(self):
+        here = self.file_image(scene(40, 30, depth=True).replace(
+            "transparency = (128, 128, 128)", "transparency = (128, 128, 128), glow_intensity = 1"))
+        # The rendered rows make the first image, the glowed rows the second.
+        log = self.client_log(here, "link.2.png")
+        self.assertEqual([line for line in log if line.startswith("file")], ["file img.qrl"] * 2)
+        glow = [line for line in log if line.startswith("progress g")]
+        self.assertEqual(glow[0], "progress g 1 1 0 0 of 30\\n")
+        self.assertEqual(glow[-1], "progress g 1 1 0 30 of 30\\n")
+        self.assertEqual(len([line for line in log if line.startswith("image")]), 60)
 
 
 if __name__ == "__main__":

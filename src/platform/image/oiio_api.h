@@ -8,7 +8,7 @@
 namespace sky::oiio_api {
 
 // Raised whenever the table changes, so a stale module is refused, not misused.
-inline constexpr int kVersion = 3;
+inline constexpr int kVersion = 4;
 
 struct ReaderInfo {
     int width, height, channels, bits;
@@ -38,6 +38,8 @@ struct Table {
     bool (*close_writer)(void* writer, std::string* error);
     void (*destroy_writer)(void* writer);
     bool (*write_exr)(const std::string& name, const ExrImage& image, std::string* error);
+    // A row as 32-bit floats, whatever the file stores (radiance maps).
+    bool (*read_row_float)(void* reader, int y, float* samples, std::string* error);
 };
 
 // The name the module exports its table under.

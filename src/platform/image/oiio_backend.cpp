@@ -149,6 +149,10 @@ bool OiioReader::read_row(int y, void* samples, std::string* error) {
     return impl_->table->read_row(impl_->reader, y, samples, error);
 }
 
+bool OiioReader::read_row_float(int y, float* samples, std::string* error) {
+    return impl_->table->read_row_float(impl_->reader, y, samples, error);
+}
+
 struct OiioWriter::Impl {
     const oiio_api::Table* table;
     void* writer;

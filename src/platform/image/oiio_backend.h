@@ -49,8 +49,12 @@ public:
 
     // Reads row `y` (0 = top) as width * channels() samples of bits() bits.
     bool read_row(int y, void* samples, std::string* error);
+    // Reads row `y` as width * channels() 32-bit floats, values beyond 0..1
+    // kept (high-dynamic-range files).
+    bool read_row_float(int y, float* samples, std::string* error);
 
 private:
+    bool read_row_as(int y, void* samples, int size, std::string* error);
     struct Impl;
     explicit OiioReader(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

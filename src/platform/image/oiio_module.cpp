@@ -68,6 +68,7 @@ constexpr Signature kSignatures[] = {
     {"tiff", {"II+\0", 4}},  // BigTIFF
     {"tiff", {"MM\0+", 4}},   {"png", "\x89PNG\r\n\x1a\n"},
     {"jpeg", "\xFF\xD8\xFF"}, {"openexr", "\x76\x2F\x31\x01"},
+    {"hdr", "#?RADIANCE"},    {"hdr", "#?RGBE"},  // light probes
 };
 // A file whose first bytes are none of these, named as one of them, is
 // given to that format's reader, whose complaint says most.
@@ -76,8 +77,8 @@ struct Extension {
     std::string_view extension;
 };
 constexpr Extension kExtensions[] = {
-    {"tiff", "tif"}, {"tiff", "tiff"}, {"png", "png"},
-    {"jpeg", "jpg"}, {"jpeg", "jpeg"}, {"openexr", "exr"},
+    {"tiff", "tif"},  {"tiff", "tiff"},   {"png", "png"}, {"jpeg", "jpg"},
+    {"jpeg", "jpeg"}, {"openexr", "exr"}, {"hdr", "hdr"},
 };
 
 std::string lower_extension(const std::string& name) {
@@ -452,14 +453,28 @@ const char* OiioReader::format_name() const {
 }
 
 bool OiioReader::read_row(int y, void* samples, std::string* error) {
+    return read_row_as(y, samples, impl_->bits == 8 ? 1 : 2, error);
+}
+
+bool OiioReader::read_row_float(int y, float* samples, std::string* error) {
+    return read_row_as(y, samples, 4, error);
+}
+
+// Samples of `size` bytes: 1 and 2 are unsigned integers, 4 floats.
+bool OiioReader::read_row_as(int y, void* samples, int size, std::string* error) {
     Impl& s = *impl_;
     try {
         // OpenImageIO numbers scanlines from the top of the data window for
         // every format, SGI and RLA included (they store bottom-up on disk).
         // read_scanline rather than read_scanlines with a channel range: the
         // latter costs a large temporary per call inside OpenImageIO.
-        OIIO::TypeDesc type = s.bits == 8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+        OIIO::TypeDesc type = size == 1   ? OIIO::TypeDesc::UINT8
+                              : size == 2 ? OIIO::TypeDesc::UINT16
+                                          : OIIO::TypeDesc::FLOAT;
         bool all_channels = s.channels == s.spec.nchannels;
+        if (!all_channels)
+            s.line.resize(std::max(s.line.size(), static_cast<std::size_t>(s.spec.width) *
+                                                      s.spec.nchannels * type.size()));
         void* target = all_channels ? samples : s.line.data();
         if (s.input->read_scanline(s.spec.y + y, s.spec.z, type, target)) {
             if (!all_channels) {
@@ -667,6 +682,9 @@ void reader_info(const void* reader, oiio_api::ReaderInfo* info) {
 bool read_row(void* reader, int y, void* samples, std::string* error) {
     return static_cast<Reader*>(reader)->read_row(y, samples, error);
 }
+bool read_row_float(void* reader, int y, float* samples, std::string* error) {
+    return static_cast<Reader*>(reader)->read_row_float(y, samples, error);
+}
 void* create_writer_by_extension(const std::string& name, int width, int height, int channels,
                                  int bits, std::string* error) {
     return Writer::create_by_extension(name, width, height, channels, bits, error).release();
@@ -730,7 +748,7 @@ constexpr oiio_api::Table kTable = {
     oiio_api::kVersion, open_reader, destroy_reader,
     reader_info,        read_row,    create_writer_by_extension,
     writer_info,        write_row,   close_writer,
-    destroy_writer,     write_exr,
+    destroy_writer,     write_exr,   read_row_float,
 };
 
 }  // namespace

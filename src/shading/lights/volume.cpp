@@ -208,41 +208,65 @@ float falloff(float r, float start, float exponent) {
     return std::pow(clamp01((1.0f - r) / (1.0f - start)), exponent);
 }
 
-int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
-    const auto& v = *static_cast<const VolumeLightInfo*>(light.model_info);
-    Triple q = transform_point(point.position, light.light_from_eye);
-    float radial = std::sqrt(q.x * q.x + q.z * q.z);
-    float r = 0.0f, axial = 0.0f;
-    bool inside = true;
+}  // namespace
+
+VolumePlace volume_place(const VolumeLightInfo& v, const Triple& q) {
+    VolumePlace place;
+    const float radial = std::sqrt(q.x * q.x + q.z * q.z);
     switch (v.shape) {
         case BOX_VOLUME:
-            r = std::fmax(std::fabs(q.x), std::fmax(std::fabs(q.y), std::fabs(q.z)));
-            inside = r <= 1.0f;
+            place.r = std::fmax(std::fabs(q.x), std::fmax(std::fabs(q.y), std::fabs(q.z)));
+            place.inside = place.r <= 1.0f;
             break;
         case SPHERE_VOLUME:
-            r = length(q);
-            inside = r <= 1.0f;
+            place.r = length(q);
+            place.inside = place.r <= 1.0f;
             break;
         case CYLINDER_VOLUME:
-            r = radial;
-            axial = std::fabs(q.y);
-            inside = r <= 1.0f && axial <= 1.0f;
+            place.r = radial;
+            place.axial = std::fabs(q.y);
+            place.inside = place.r <= 1.0f && place.axial <= 1.0f;
             break;
         case CONE_VOLUME: {
-            float t = (q.y + 1.0f) * 0.5f;  // 0 at the wide end
-            float radius = 1.0f + (v.cone_end_radius - 1.0f) * t;
-            r = radius > 0.0f ? radial / radius : (radial > 0.0f ? 2.0f : 0.0f);
-            axial = t;
-            inside = q.y >= -1.0f && q.y <= 1.0f && r <= 1.0f;
+            const float t = (q.y + 1.0f) * 0.5f;  // 0 at the wide end
+            const float radius = 1.0f + (v.cone_end_radius - 1.0f) * t;
+            place.r = radius > 0.0f ? radial / radius : (radial > 0.0f ? 2.0f : 0.0f);
+            place.axial = t;
+            place.inside = q.y >= -1.0f && q.y <= 1.0f && place.r <= 1.0f;
             break;
         }
         default: {
-            float ring = radial - 1.0f;
-            r = std::sqrt(ring * ring + q.y * q.y) / v.torus_radius;
-            inside = r <= 1.0f;
+            const float ring = radial - 1.0f;
+            place.r = std::sqrt(ring * ring + q.y * q.y) / v.torus_radius;
+            place.inside = place.r <= 1.0f;
             break;
         }
     }
+    return place;
+}
+
+float volume_bound(const VolumeLightInfo& v) {
+    switch (v.shape) {
+        case SPHERE_VOLUME:
+            return 1.0f;
+        case CONE_VOLUME:
+            return std::sqrt(1.0f + std::fmax(1.0f, v.cone_end_radius * v.cone_end_radius));
+        case BOX_VOLUME:
+        case CYLINDER_VOLUME:
+            return std::sqrt(3.0f);
+        default:
+            return 1.0f + std::fabs(v.torus_radius);
+    }
+}
+
+namespace {
+
+int volume_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
+    const auto& v = *static_cast<const VolumeLightInfo*>(light.model_info);
+    Triple q = transform_point(point.position, light.light_from_eye);
+    const VolumePlace place = volume_place(v, q);
+    const float r = place.r, axial = place.axial;
+    const bool inside = place.inside;
     if (inside == v.exclude) return 0;
     float factor = 1.0f;
     if (!v.exclude) {
