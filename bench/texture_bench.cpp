@@ -78,10 +78,7 @@ BENCHMARK(BM_FileTexture)->Args({1, 0})->Args({50, 0})->Args({1, 1})->Args({50, 
 
 // Every procedure, looked up the way its kind is: over the surface, through
 // a unit cube of space, or round the sphere of directions.
-void BM_Procedure(benchmark::State& state, const char* name, const char* settings) {
-    AR_TextureInfo* t = declared_texture(std::string("environment t (procedure = ") + name +
-                                         (*settings ? ", " : "") + settings + ");");
-    if (t == nullptr) return state.SkipWithError("the scene did not read");
+void BM_Procedure_lookups(benchmark::State& state, const AR_TextureInfo& texture) {
     const float width = 1.0f / 1024.0f;
     TextureLookup at;
     at.du = at.dv = width;
@@ -95,12 +92,24 @@ void BM_Procedure(benchmark::State& state, const char* name, const char* setting
         at.u = a;
         at.v = b;
         at.point = Triple{a, b, 0.5f * (a + b)};
+        // A ball of radius 2 around the point.
+        at.along[0] = Triple{0.01f, 0.0f, 0.0f};
+        at.along[1] = Triple{0.0f, 0.01f, 0.0f};
+        at.normal_change[0] = Triple{0.005f, 0.0f, 0.0f};
+        at.normal_change[1] = Triple{0.0f, 0.005f, 0.0f};
         float z = 2.0f * b - 1.0f, r = std::sqrt(1.0f - z * z);
         at.direction = Triple{r * std::cos(6.2831853f * a), z, r * std::sin(6.2831853f * a)};
-        Ar_invoke_texture(*t, at, out);
+        Ar_invoke_texture(texture, at, out);
         benchmark::DoNotOptimize(out);
     }
     state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Procedure(benchmark::State& state, const char* name, const char* settings) {
+    AR_TextureInfo* t = declared_texture(std::string("environment t (procedure = ") + name +
+                                         (*settings ? ", " : "") + settings + ");");
+    if (t == nullptr) return state.SkipWithError("the scene did not read");
+    BM_Procedure_lookups(state, *t);
 }
 
 constexpr const char* kPicture = "image = environment (procedure = Checker)";
@@ -130,6 +139,30 @@ BENCHMARK_CAPTURE(BM_Procedure, Cube, "Cube", "crossImg = environment (procedure
 BENCHMARK_CAPTURE(BM_Procedure, Geometric, "Geometric", kPicture);
 BENCHMARK_CAPTURE(BM_Procedure, Sky, "Sky", "");
 BENCHMARK_CAPTURE(BM_Procedure, Sphere, "Sphere", kPicture);
+// The curvature of the lookup's surface: a ball's, through a ramp.
+BENCHMARK_CAPTURE(BM_Procedure, Gaussian, "Gaussian",
+                  "cscale = 0.5, ramp = environment (procedure = Ramp)");
+
+// Volume's slices: eight small images of a ring, written for the run.
+void BM_Volume(benchmark::State& state) {
+    const std::string stem = "/tmp/skyloom-bench-slice-" + std::to_string(::getpid());
+    std::vector<std::uint8_t> pixels(16 * 16 * 4);
+    for (int k = 1; k <= 8; ++k) {
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<std::uint8_t>(i * (k + 3));
+        FBhandle* file = FBopen((stem + "." + std::to_string(k)).c_str(), FB_WRITE_IMAGE,
+                                FB_FORMAT_QRL, 16, 16, 4, 0, 0, 90.0);
+        if (file == nullptr) return state.SkipWithError("cannot write the slices");
+        FBwrite(file, pixels.data());
+        FBclose(file);
+    }
+    AR_TextureInfo* t = declared_texture("environment t (procedure = Volume, pix_sequence = \"" +
+                                         stem + "\", from = 1, mapping = 1);");
+    for (int k = 1; k <= 8; ++k) ::unlink((stem + "." + std::to_string(k)).c_str());
+    if (t == nullptr) return state.SkipWithError("the scene did not read");
+    BM_Procedure_lookups(state, *t);
+}
+BENCHMARK(BM_Volume);
 
 }  // namespace
 }  // namespace sky

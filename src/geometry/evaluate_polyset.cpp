@@ -96,9 +96,18 @@ bool in_range(const std::vector<std::int32_t>& indices, std::size_t count) {
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     auto accept = [&](PolysetPolygon& polygon) {
         if (polygon.shader < 0) polygon.shader = 0;
-        bool own_st =
-            polygon.texture_vertices.empty() && d.vertices_carry_st && !d.texture_vertices;
-        if (own_st) polygon.texture_vertices = polygon.vertices;  // each vertex's own st
+        // A polygon that names no texture vertices takes each vertex's own:
+        // the st written with the vertex, or else the texture vertex of the
+        // same index when the list has one for every vertex the polygon
+        // uses. Normals likewise.
+        bool own_st = polygon.texture_vertices.empty() &&
+                      ((d.vertices_carry_st && !d.texture_vertices) ||
+                       (d.texture_vertices != nullptr &&
+                        in_range(polygon.vertices, mesh.texture_vertices.size())));
+        if (own_st) polygon.texture_vertices = polygon.vertices;
+        if (polygon.normals.empty() && d.vertex_normals != nullptr &&
+            in_range(polygon.vertices, mesh.normals.size()))
+            polygon.normals = polygon.vertices;
         std::size_t n = polygon.vertices.size();
         if (!in_range(polygon.vertices, mesh.vertices.size()) ||
             !in_range(polygon.texture_vertices, mesh.texture_vertices.size()) ||

@@ -108,7 +108,13 @@ bool evaluate_geometry(RenderObject& object) {
     object.shadows = made->casts_shadow != 0;
     GeometryCommon* shared =
         motion_active(scene_clock()) ? shared_with_chain(object, *made) : nullptr;
+    if (made->type == SDL_PATCH) {
+        auto& patch = static_cast<PatchGeometry&>(*made);
+        chord_length_map(patch.surface, patch.chord_length);
+    }
     object.geometry = hold(shared ? shared : made.release());
+    if (static_cast<GeometryCommon*>(object.geometry)->type == SDL_PATCH)
+        object.chord_length = &static_cast<PatchGeometry*>(object.geometry)->chord_length;
     return true;
 }
 

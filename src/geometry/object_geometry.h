@@ -12,6 +12,7 @@
 
 #include "geometry/displacement.h"
 #include "geometry/nurbs.h"
+#include "scene/scene_objects.h"
 
 namespace sky {
 
@@ -61,7 +62,11 @@ struct PatchGeometry : GeometryCommon {
     bool limit_edge_length = false;
     float max_edge_length = 10.0f;
     std::int32_t fixed_grid = 0;  // lines of a fixed initial grid, 0: none
+    ChordLengthMap chord_length;  // for textures with `chord_length`
 };
+
+// The patch's parameters by chord length along its control net.
+void chord_length_map(const NurbsSurface& surface, ChordLengthMap& map);
 
 struct FaceGeometry : GeometryCommon {
     std::vector<NurbsCurve> boundaries;  // the outline first, then holes

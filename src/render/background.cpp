@@ -67,7 +67,7 @@ void evaluate_backdrop(Expr* e) {
         background.backdrop = texture_image(name);
 }
 
-// The eye ray's direction through image position (x, y), world space.
+// The eye ray's direction through image position (x, y), eye space.
 Triple eye_ray(double x, double y) {
     const ScreenMapping& s = background.screen;
     Triple eye{0.0f, 0.0f, -1.0f};
@@ -75,18 +75,20 @@ Triple eye_ray(double x, double y) {
     if (s.perspective && s.sx != 0.0f && s.sy != 0.0f)
         eye = Triple{(static_cast<float>(x) - s.cx) / s.sx, (static_cast<float>(y) - s.cy) / s.sy,
                      -1.0f};
-    return normalise(transform_vector(eye, background.world_from_eye));
+    return normalise(eye);
 }
 
 // The background a reflection sees in an eye-space direction: an
 // environment texture in that direction, a picture across the image where
 // the direction meets the screen in front of the eye, the plain colour
 // elsewhere.
-bool reflected_background(const Triple& direction, Triple& colour) {
+bool reflected_background(const Triple& direction, float spread, Triple& colour) {
     colour = Triple{background.colour[0], background.colour[1], background.colour[2]};
     if (background.environment) {
         TextureLookup at;
         at.direction = normalise(transform_vector(direction, background.world_from_eye));
+        at.eye_direction = direction;
+        at.du = at.dv = spread;
         TextureColour out;
         if (Ar_invoke_texture(*background.texture, at, out)) colour = out.rgb();
         return true;
@@ -158,7 +160,8 @@ void background_colour(double x, double y, float* out) {
     if (background.texture) {
         TextureLookup at;
         if (background.environment) {
-            at.direction = eye_ray(x, y);
+            at.eye_direction = eye_ray(x, y);
+            at.direction = normalise(transform_vector(at.eye_direction, background.world_from_eye));
             at.du = at.dv = background.pixel_angle;
         } else {
             const double u = x / std::max(background.xresolution - 1, 1);
@@ -185,8 +188,8 @@ void background_colour(double x, double y, float* out) {
         // Image rows are stored top first; image y grows upward.
         const std::int64_t row =
             image.height - 1 - std::clamp<std::int64_t>(py, 0, image.height - 1);
-        const std::uint8_t* p =
-            &image.pixels[static_cast<std::size_t>((row * image.width + column) * 4)];
+        std::uint8_t p[4];
+        background.backdrop->texel(0, static_cast<int>(column), static_cast<int>(row), p);
         out[0] = p[0];
         out[1] = p[1];
         out[2] = p[2];

@@ -138,10 +138,23 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
         n[k] = w[0] * v[0]->normal[k] + w[1] * v[1]->normal[k] + w[2] * v[2]->normal[k];
     // The shading normal on the side of the surface the eye sees, whatever
     // the winding of the triangle.
-    if (dot3(n, g) < 0.0f) n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
+    const float side = dot3(n, g) < 0.0f ? -1.0f : 1.0f;
+    if (side < 0.0f) n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
+    const float n_length = std::sqrt(dot3(n, n));
     normalise3(n);
     if (dot3(n, n) == 0.0f) std::memcpy(n, g, sizeof n);
     p.normal = to_triple(n);
+    // The normal's change along the edges (of the interpolated normal made
+    // unit length, on the side the eye sees).
+    const float turn = n_length > 0.0f ? side / n_length : 0.0f;
+    p.edge[0] = to_triple(worker.plane.e1);
+    p.edge[1] = to_triple(worker.plane.e2);
+    for (int e = 0; e < 2; ++e) {
+        const float* to = v[e + 1]->normal;
+        p.normal_change[e] =
+            Triple{(to[0] - v[0]->normal[0]) * turn, (to[1] - v[0]->normal[1]) * turn,
+                   (to[2] - v[0]->normal[2]) * turn};
+    }
 
     // Surface parameters: the texture coordinates when the object has them.
     float uv[3][2];
@@ -158,6 +171,10 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
     const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
     const float fp = static_cast<float>(footprint);
+    p.edge_x[0] = t.d * 0.5f * fp;
+    p.edge_x[1] = -t.b * 0.5f * fp;
+    p.edge_y[0] = -t.c * 0.5f * fp;
+    p.edge_y[1] = t.a * 0.5f * fp;
     p.du = (std::fabs(du1 * t.d - du2 * t.b) + std::fabs(-du1 * t.c + du2 * t.a)) * 0.5f * fp;
     p.dv = (std::fabs(dv1 * t.d - dv2 * t.b) + std::fabs(-dv1 * t.c + dv2 * t.a)) * 0.5f * fp;
     // Tangents ∂P/∂u and ∂P/∂v from the triangle's edges in eye space.

@@ -19,6 +19,32 @@ namespace sky {
 struct Symbol;
 struct ObjectShading;
 
+// A patch's parameters as chord length gives them (textures with
+// `chord_length`): in each direction a rising piecewise-linear map from the
+// surface's parameter to the parameter at the same fraction of its control
+// net's length, over the same range. Empty: the parameter as it is.
+struct ChordLengthMap {
+    std::vector<float> u_from, u_to, v_from, v_to;
+
+    static float apply(const std::vector<float>& from, const std::vector<float>& to, float x) {
+        if (from.size() < 2 || !(x > from.front())) return to.empty() ? x : to.front();
+        if (!(x < from.back())) return to.back();
+        std::size_t i = 1;
+        while (from[i] < x) ++i;
+        const float span = from[i] - from[i - 1];
+        const float t = span > 0.0f ? (x - from[i - 1]) / span : 0.0f;
+        return to[i - 1] + t * (to[i] - to[i - 1]);
+    }
+    // How much the map stretches the parameter at x (for filter widths).
+    static float slope(const std::vector<float>& from, const std::vector<float>& to, float x) {
+        if (from.size() < 2) return 1.0f;
+        std::size_t i = 1;
+        while (i + 1 < from.size() && from[i] < x) ++i;
+        const float span = from[i] - from[i - 1];
+        return span > 0.0f ? (to[i] - to[i - 1]) / span : 1.0f;
+    }
+};
+
 struct RenderObject {
     std::int32_t type = 0;             // SDL_PATCH, SDL_FACE or SDL_POLYSET
     const char* name = nullptr;        // for messages
@@ -50,6 +76,8 @@ struct RenderObject {
                                              // being rendered (the shading's light sets)
     const ObjectShading* shading = nullptr;  // its shader and lights as the ray caster reads
                                              // them, for the camera being rendered
+    // Patches: their parameters by chord length, owned by the geometry.
+    const ChordLengthMap* chord_length = nullptr;
 };
 
 // The frame's objects in the order made, with the cursor that pairs the

@@ -169,8 +169,9 @@ inline constexpr Parameter kRows[] = {
      KEPT(texture_cache_size),
      OPTION(texture_cache_size),
      .written = KEYWORD_INTEGER,
-     .description = "Texture cache size: 4, 8, 16, 32, 64, 128 or 256, else 32 with a warning; "
-                    "checked only with texture_caching."},
+     .description = "Texture cache size in megabytes (kept pyramids, and the block cache): 4, "
+                    "8, 16, 32, 64, 128 or 256, else 32 with a warning; checked only with "
+                    "texture_caching."},
     {.name = "texture_cache_disk_limit",
      .type = INTEGER,
      .value = {1.0f},
@@ -179,7 +180,8 @@ inline constexpr Parameter kRows[] = {
      KEPT(texture_cache_disk_limit),
      OPTION(texture_cache_disk_limit),
      .written = KEYWORD_INTEGER,
-     .description = "Disk limit of the texture cache; checked only with texture_caching."},
+     .description = "Megabytes the mapped texture files may take together; checked only "
+                    "with texture_caching."},
 
     // Switches and numbers kept as expressions, evaluated into the render
     // options in this order.
@@ -366,7 +368,8 @@ inline constexpr Parameter kRows[] = {
      KEPT(texture_caching),
      OPTION(texture_caching),
      .written = KEYWORD,
-     .description = "Texture caching mode, 0..2."},
+     .description = "Texture caching: 0 off, 1 pyramids in mapped files, 2 textures larger "
+                    "than a block read through the block cache."},
     {.name = "startextension",
      .type = INTEGER,
      KEPT(startextension),

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "base/vecmath.h"
+#include "scene/scene_objects.h"
 #include "shading/image_lighting.h"
 #include "shading/light.h"
 #include "shading/shader_internal.h"
@@ -40,6 +41,11 @@ TextureLookup lookup_at(const AR_ShadePoint& point) {
     at.dpoint = std::fmax(length(point.dp_du) * std::fabs(point.du),
                           length(point.dp_dv) * std::fabs(point.dv));
     at.object_name = point.object_name;
+    if (point.object) at.chord_length = point.object->chord_length;
+    for (int e = 0; e < 2; ++e) {
+        at.along[e] = point.edge[e];
+        at.normal_change[e] = point.normal_change[e];
+    }
     return at;
 }
 
@@ -187,17 +193,37 @@ void finish(const AR_ShaderInfo& shader, AR_ShadePoint& point, Triple result,
     out[3] = alpha;
 }
 
+// How far (radians) the mirror direction turns across the sample's
+// footprint, so reflection maps are filtered as the surface spreads them:
+// the line of sight turns by the footprint's width across it over its
+// distance, and the mirror by that and twice the normal's turn.
+float reflection_spread(const AR_ShadePoint& point) {
+    const float distance = length(point.position);
+    float spread = 0.0f;
+    for (const float* reach : {point.edge_x, point.edge_y}) {
+        Triple step = add(scale(point.edge[0], reach[0]), scale(point.edge[1], reach[1]));
+        Triple turn =
+            add(scale(point.normal_change[0], reach[0]), scale(point.normal_change[1], reach[1]));
+        Triple across = sub(step, scale(point.view, dot(step, point.view)));
+        if (distance > 0.0f) spread += length(across) / distance;
+        spread += 2.0f * length(turn);
+    }
+    return std::isfinite(spread) ? spread : 0.0f;
+}
+
 // The reflection colour (0..255) in the mirror direction, or none.
 bool reflection_colour(const AR_ShaderInfo& shader, const ColourSlot& reflection,
-                       const Triple& mirror, const TextureLookup& at, Triple& colour) {
+                       const AR_ShadePoint& point, const Triple& mirror, const TextureLookup& at,
+                       Triple& colour) {
     if (shader.param[SHADER_REFLECT_BACKGROUND] != 0.0f) {
         BackgroundLookup lookup = background_lookup.load(std::memory_order_relaxed);
-        return lookup && lookup(mirror, colour);
+        return lookup && lookup(mirror, reflection_spread(point), colour);
     }
     if (reflection.texture == nullptr) return false;
     TextureLookup env = at;
     env.direction = normalise(transform_vector(mirror, world_from_eye_matrix));
-    env.du = env.dv = 0.0f;  // the mirror's spread is not known here: unfiltered
+    env.eye_direction = normalise(mirror);
+    env.du = env.dv = reflection_spread(point);
     TextureColour out;
     if (!Ar_invoke_texture(*reflection.texture, env, out)) return false;
     colour = out.rgb();
@@ -314,7 +340,7 @@ void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel
         highlight = scale(mul(specular, mix), model.specular_intensity);
         Triple mirror;
         Triple reflected = reflect(v, n);
-        if (reflection_colour(shader, *model.reflection, reflected, at, mirror)) {
+        if (reflection_colour(shader, *model.reflection, point, reflected, at, mirror)) {
             float r = model.reflectivity->texture ? luminance(slot_colour(*model.reflectivity, at))
                                                   : model.reflectivity->scalar;
             r = std::fmin(r, 1.0f);

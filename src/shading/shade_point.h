@@ -31,6 +31,13 @@ struct AR_ShadePoint {
     float u = 0.0f, v = 0.0f;    // surface parameters, for textures
     float du = 0.0f, dv = 0.0f;  // how far u and v change across the sample's footprint
     Triple dp_du, dp_dv;  // surface tangents ∂P/∂u and ∂P/∂v, eye space (bump mapping)
+    // The surface's shape around the point, whatever its (u, v): two edges
+    // of the triangle hit (eye space) and how the unit shading normal
+    // changes along each (curvature); and how far along each edge the
+    // sample's footprint reaches, across x and across y (the spread of
+    // reflections).
+    Triple edge[2], normal_change[2];
+    float edge_x[2] = {0.0f, 0.0f}, edge_y[2] = {0.0f, 0.0f};
     Triple object_point;  // the point in object space, for solid textures
     Triple object_normal;
     const RenderObject* object = nullptr;

@@ -184,9 +184,10 @@ bool Ar_shader_glow_on();
 // cleared around it.
 void Ar_shade_layer(const AR_ShaderInfo& shader, AR_ShadePoint& point);
 
-// The background in a direction (eye space, unit), for reflections of
-// `reflect_background`; installed by the background module. False: none.
-using BackgroundLookup = bool (*)(const Triple& direction, Triple& colour);
+// The background in a direction (eye space, unit) over a cone `spread`
+// radians wide, for reflections of `reflect_background`; installed by the
+// background module. False: none.
+using BackgroundLookup = bool (*)(const Triple& direction, float spread, Triple& colour);
 void set_background_lookup(BackgroundLookup lookup);
 
 // The camera shading happens for: eye to world for environment lookups.

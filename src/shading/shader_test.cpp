@@ -198,6 +198,46 @@ TEST_F(Shaders, HiddenBlackGlowSourceStillGlows) {
     EXPECT_FLOAT_EQ(visible->color.colour.x, 0.0f);
 }
 
+// A mirror whose reflected ray falls between the lines of a ruled floor:
+// sharp while the mirror is flat and its footprint small, the floor's mean
+// once the surface curves so much that the reflected rays fan over many
+// lines.
+TEST_F(Shaders, ReflectionMapsAreFilteredByTheReflectedRaysSpread) {
+    set_shading_camera(Matrix4{});
+    AR_ShaderInfo* s = shader(
+        "shader s (model = phong, color = (0, 0, 0), diffuse = 0, specular = (255, 255, 255), "
+        "reflectivity = 1, reflection = environment (procedure = Chrome, floor_color = 0, "
+        "grid_color = 255, grid_width = 0.1, grid_depth = 0.1));");
+    ASSERT_NE(s, nullptr);
+    // Seen from +z; the mirror sends the view toward (0.5, -1, 0.5), which
+    // meets the floor one unit down at (0.5, 0.5): between the lines.
+    const Triple view{0, 0, 1}, mirrored = unit(0.5f, -1, 0.5f);
+    AR_ShadePoint p = facing_point();
+    p.position = Triple{0, 0, -5};
+    p.view = view;
+    p.normal = normalise(add(view, mirrored));
+    p.edge[0] = Triple{0.01f, 0, 0};
+    p.edge[1] = Triple{0, 0.01f, 0};
+    p.edge_x[0] = p.edge_y[1] = 1.0f;  // the footprint is the triangle's size
+    auto grey = [&](float radius) {
+        // The normal turns as on a sphere of this radius.
+        for (int e = 0; e < 2; ++e) p.normal_change[e] = scale(p.edge[e], 1.0f / radius);
+        return shade(*s, p, {}).rgba[0];
+    };
+    // Flat, the footprint a thousandth of a unit: the black between the lines.
+    p.edge_x[0] = p.edge_y[1] = 0.1f;
+    EXPECT_NEAR(grey(1e30f), 0.0f, 0.5f);
+    // A ball a hundredth of a unit across: the lines' share of the floor,
+    // 1 − 0.9², as grey.
+    p.edge_x[0] = p.edge_y[1] = 1.0f;
+    const float mean = 255.0f * (1.0f - 0.9f * 0.9f);
+    EXPECT_NEAR(grey(0.005f), mean, 0.1f * mean);
+    // A gently curved mirror stays sharp; one that fans its rays over about
+    // a line's spacing already shows some of the lines.
+    EXPECT_NEAR(grey(2.0f), 0.0f, 0.5f);
+    EXPECT_GT(grey(0.05f), 5.0f);
+}
+
 TEST_F(Shaders, TheModelTableInItsOrder) {
     auto rows = shader_models();
     ASSERT_EQ(rows.size(), 4u);

@@ -1,15 +1,26 @@
 // File textures: images written through the image file library and read
 // back as textures; placement checked against the texel each lookup lands on.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/options.h"
+
 #include "platform/image/fb.h"
 #include "platform/image/image_test_support.h"
 #include "platform/memory.h"
 #include "platform/report.h"
+#include "texture/block_texture.h"
+#include "texture/image_pyramid.h"
 #include "texture/texture_cache.h"
 #include "texture/texture_test_support.h"
 
@@ -38,6 +49,16 @@ bool write_image(const std::string& name, int format) {
     FBhandle* file = FBopen(name.c_str(), FB_WRITE_IMAGE, format, 4, 4, 4, 0, 0, 90.0);
     if (file == nullptr) return false;
     FBtiff16_set(file, 0);  // 8-bit values, whatever the file takes
+    bool written = FBwrite(file, pixels.data()) != 0;
+    return FBclose(file) != 0 && written;
+}
+
+// An RGBA image of our own format.
+bool write_qrl(const std::string& name, int width, int height,
+               const std::vector<std::uint8_t>& pixels) {
+    FBhandle* file =
+        FBopen(name.c_str(), FB_WRITE_IMAGE, FB_FORMAT_QRL, width, height, 4, 0, 0, 90.0);
+    if (file == nullptr) return false;
     bool written = FBwrite(file, pixels.data()) != 0;
     return FBclose(file) != 0 && written;
 }
@@ -264,6 +285,266 @@ TEST_F(FileTexture, AnImageBeyondTheLimitIsReducedWithAWarning) {
     // The top-left texel is the mean of the image's top-left four.
     expect_colour(look(*t, 0.25f, 0.75f), (texel_red(0) + texel_red(1)) / 2,
                   (texel_green(0) + texel_green(1)) / 2, 200, 0.51f);
+}
+
+// --- the disk cache ---------------------------------------------------------------
+
+// With texture caching on, pyramids live in files of the temporary
+// directory mapped into memory: the lookups are the same, the memory the
+// statistics count is not taken, and no file is left behind. Where the
+// disk cannot take a pyramid it stays in memory with a message.
+class DiskCache : public FileTexture {
+protected:
+    void SetUp() override {
+        FileTexture::SetUp();
+        saved_ = render_options();
+        const char* tmpdir = std::getenv("TMPDIR");
+        saved_tmpdir_ = tmpdir ? tmpdir : "";
+        ::setenv("TMPDIR", cache_dir_.file("").c_str(), 1);
+        render_options().texture_caching = 1;
+        render_options().texture_cache_disk_limit = 5000;
+    }
+    void TearDown() override {
+        clear_texture_cache();
+        render_options() = saved_;
+        if (saved_tmpdir_.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+        FileTexture::TearDown();
+    }
+    // Every lookup of a 5 × 5 grid of points at two footprints.
+    std::vector<TextureColour> lookups(const AR_TextureInfo& t) {
+        std::vector<TextureColour> all;
+        for (float width : {0.0f, 0.3f})
+            for (int j = 0; j < 5; ++j)
+                for (int i = 0; i < 5; ++i)
+                    all.push_back(look(t, 0.1f + 0.2f * i, 0.13f + 0.2f * j, width, width));
+        return all;
+    }
+    static void expect_same(const std::vector<TextureColour>& a,
+                            const std::vector<TextureColour>& b) {
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i)
+            expect_colour(a[i], b[i].r, b[i].g, b[i].b, 0.0f);
+    }
+    // A temporary directory that does not exist: no file can be made there.
+    void lose_temporary_directory() { ::setenv("TMPDIR", cache_dir_.file("missing").c_str(), 1); }
+    std::size_t files_left() const {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator(cache_dir_.file("")))
+            ++n;
+        return n;
+    }
+
+    // In a child process: a 64 × 64 image (a pyramid of 21 kB) with files
+    // limited to 4 kB, which the messages fit. Exits 0 when the texture is
+    // read into memory and looks up right.
+    void load_on_a_full_disk() {
+        const std::string image = scratch_.file("sixty-four.qrl");
+        if (!write_qrl(image, 64, 64, std::vector<std::uint8_t>(64 * 64 * 4, 120))) std::_Exit(2);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(2);
+        rptSetErrorCB(nullptr);
+        AR_TextureInfo* t =
+            declared("environment t (procedure = file, image = \"" + image + "\");");
+        if (t == nullptr || texture_image(image)->in_file()) std::_Exit(3);
+        std::_Exit(look(*t, 0.3f, 0.6f).r == 120.0f ? 0 : 4);
+    }
+
+    ScratchDir cache_dir_;
+    RenderOptions saved_;
+    std::string saved_tmpdir_;
+};
+
+TEST_F(DiskCache, PyramidsLiveInUnlinkedMappedFilesAndLookUpTheSame) {
+    render_options().texture_caching = 0;
+    std::vector<TextureColour> in_memory = lookups(*file_texture());
+    clear_texture_cache();
+
+    render_options().texture_caching = 1;
+    const std::size_t before = MA_get_memory_used();
+    AR_TextureInfo* t = file_texture();
+    ASSERT_NE(t, nullptr);
+    std::shared_ptr<const ImagePyramid> pyramid = texture_image(image_);
+    ASSERT_TRUE(pyramid);
+    EXPECT_TRUE(pyramid->in_file());
+    EXPECT_EQ(pyramid->memory_bytes(), 0u);
+    EXPECT_EQ(pyramid->bytes(), (16u + 4u + 1u) * 4u);
+    EXPECT_LT(MA_get_memory_used(), before + pyramid->bytes());
+    expect_same(lookups(*t), in_memory);
+    EXPECT_EQ(files_left(), 0u);
+    EXPECT_EQ(errors, "");
+}
+
+TEST_F(DiskCache, CommandLineMegabytesStandForTheScenesSettings) {
+    render_options().texture_caching = 0;
+    render_options().texture_map_megabytes = 1;
+    ASSERT_NE(file_texture(), nullptr);
+    EXPECT_TRUE(texture_image(image_)->in_file());
+    clear_texture_cache();
+    // Negative: leave that much of the disk free, which no disk can.
+    render_options().texture_map_megabytes = -2000000000;
+    ASSERT_NE(file_texture(), nullptr);
+    EXPECT_FALSE(texture_image(image_)->in_file());
+    EXPECT_EQ(errors, "Warning: Not enough disk space or limit exceeded for mmaping texture " +
+                          image_ + ". Will use swap space instead.\n");
+}
+
+TEST_F(DiskCache, APyramidOverTheLimitStaysInMemoryWithAMessage) {
+    // A megabyte: a pyramid of 600 x 600 texels takes 1.9.
+    const std::string big = scratch_.file("big.qrl");
+    ASSERT_TRUE(write_qrl(big, 600, 600, std::vector<std::uint8_t>(600 * 600 * 4, 90)));
+    render_options().texture_cache_disk_limit = 1;
+    ASSERT_NE(file_texture(), nullptr);  // the small one fits
+    AR_TextureInfo* t = declared("environment t (procedure = file, image = \"" + big + "\");");
+    ASSERT_NE(t, nullptr);
+    EXPECT_TRUE(texture_image(image_)->in_file());
+    EXPECT_FALSE(texture_image(big)->in_file());
+    EXPECT_EQ(errors, "Warning: Not enough disk space or limit exceeded for mmaping texture " +
+                          big + ". Will use swap space instead.\n");
+    expect_colour(look(*t, 0.5f, 0.5f), 90, 90, 90, 0.01f);
+}
+
+TEST_F(DiskCache, ATemporaryDirectoryThatCannotTakeFilesLeavesPyramidsInMemory) {
+    lose_temporary_directory();
+    AR_TextureInfo* t = file_texture();
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(texture_image(image_)->in_file());
+    EXPECT_EQ(errors, "Error: can't open mmap file for texture " + image_ +
+                          ". No such file or directory\n");
+    expect_texel(look(*t, centre_u(1), centre_v(2)), 1, 2);
+}
+
+// A disk that fills up (a file-size limit stands in for it): the blocks are
+// asked for before the mapping is written, so the run is told and goes on
+// from memory instead of dying of a bus error at the first lookup.
+TEST_F(DiskCache, AFullDiskLeavesPyramidsInMemoryWithAMessage) {
+    EXPECT_EXIT(
+        load_on_a_full_disk(), testing::ExitedWithCode(0),
+        "^Warning: Not enough disk space or limit exceeded for mmaping texture .*sixty-four.qrl. "
+        "Will use swap space instead.\n$");
+}
+
+// --- the block-ordered cache -------------------------------------------------------
+
+// texture_caching 2: textures larger than a block are read through the
+// shared block cache, giving the same lookups as from memory; a damaged
+// block file is reported once, naming the texture, and shows the texture's
+// mean colour rather than stray bytes; a file that cannot be written leaves
+// the texture to the other caches.
+class BlockCache : public DiskCache {
+protected:
+    void SetUp() override {
+        DiskCache::SetUp();
+        render_options().texture_caching = 2;
+        set_block_cache_bytes(64 * 4096);  // 16 sets: blocks push each other out
+        big_ = scratch_.file("big.qrl");
+        std::vector<std::uint8_t> pixels(kWidth * kHeight * 4);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<std::uint8_t>((i * 7919) >> 5);
+        ASSERT_TRUE(write_qrl(big_, kWidth, kHeight, pixels));
+    }
+    void TearDown() override {
+        set_block_cache_bytes(0);
+        DiskCache::TearDown();
+    }
+    AR_TextureInfo* big(const std::string& parameters = "") {
+        return declared("environment t (procedure = file, image = \"" + big_ + "\"" + parameters +
+                        ");");
+    }
+    // Writes `bytes` at `offset` of the texture's block file, found among
+    // the open descriptors (it is unlinked).
+    static bool damage(off_t offset, const std::string& bytes, bool truncate = false) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ignored;
+            std::string target = std::filesystem::read_symlink(entry.path(), ignored).string();
+            if (target.find("skyloom-blocks-") == std::string::npos) continue;
+            int fd = ::open(entry.path().c_str(), O_WRONLY);
+            if (fd < 0) return false;
+            bool done = truncate ? ::ftruncate(fd, offset) == 0
+                                 : ::pwrite(fd, bytes.data(), bytes.size(), offset) ==
+                                       static_cast<ssize_t>(bytes.size());
+            ::close(fd);
+            return done;
+        }
+        return false;
+    }
+    static constexpr int kWidth = 100, kHeight = 70;
+    std::string big_;
+};
+
+TEST_F(BlockCache, LargeTexturesLookUpThroughBlocksAsFromMemory) {
+    for (const char* filter : {"", ", filter = GAUSS_FILTER"}) {
+        render_options().texture_caching = 0;
+        std::vector<TextureColour> in_memory = lookups(*big(filter));
+        clear_texture_cache();
+        render_options().texture_caching = 2;
+        AR_TextureInfo* t = big(filter);
+        ASSERT_NE(t, nullptr);
+        EXPECT_TRUE(texture_image(big_)->in_blocks());
+        EXPECT_EQ(texture_image(big_)->memory_bytes(), 0u);
+        // Twice: from the file, then (some) from the cache.
+        expect_same(lookups(*t), in_memory);
+        expect_same(lookups(*t), in_memory);
+        clear_texture_cache();
+    }
+    // A texture within one block is left to the other caches.
+    ASSERT_NE(file_texture(), nullptr);
+    EXPECT_FALSE(texture_image(image_)->in_blocks());
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(files_left(), 0u);
+}
+
+TEST_F(BlockCache, DamagedBlocksAreReportedOnceAndShowTheMeanColour) {
+    struct Damage {
+        off_t offset;
+        std::string bytes;
+        bool truncate;
+        std::string message;
+    };
+    const Damage damages[] = {
+        {100, "scribbled over", false,
+         "Corrupted data found in block ordered texture file " + big_ +
+             ": a block's checksum does not match its texels"},
+        {0, "XXXX", false, "Decode error in block ordered texture file " + big_},
+        {10, "", true,
+         "read error in block ordered texture file " + big_ + ": the file ends early"},
+    };
+    for (const Damage& d : damages) {
+        clear_texture_cache();
+        errors.clear();
+        AR_TextureInfo* t = big();
+        ASSERT_NE(t, nullptr);
+        std::shared_ptr<const ImagePyramid> pyramid = texture_image(big_);
+        ASSERT_TRUE(pyramid->in_blocks());
+        ASSERT_TRUE(damage(d.offset, d.bytes, d.truncate));
+        // The first block holds the top-left corner of the finest level.
+        std::uint8_t mean[4], got[4];
+        pyramid->texel(pyramid->levels() - 1, 0, 0, mean);
+        pyramid->texel(0, 1, 1, got);
+        EXPECT_EQ(std::vector<std::uint8_t>(got, got + 4),
+                  std::vector<std::uint8_t>(mean, mean + 4));
+        look(*t, 0.01f, 0.99f);
+        look(*t, 0.02f, 0.98f);
+        EXPECT_EQ(errors, "Error: " + d.message + "\n");
+    }
+}
+
+TEST_F(BlockCache, ABlockFileThatCannotBeWrittenLeavesTheTextureToTheOtherCaches) {
+    lose_temporary_directory();
+    AR_TextureInfo* t = big();
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(texture_image(big_)->in_blocks());
+    EXPECT_EQ(errors, "Warning: Can't use block ordered texture - write error for file " + big_ +
+                          ": No such file or directory\nError: can't open mmap file for texture " +
+                          big_ + ". No such file or directory\n");
+    render_options().texture_caching = 0;
+    clear_texture_cache();
+    std::vector<TextureColour> in_memory = lookups(*big());
+    expect_same(lookups(*t), in_memory);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 // at the finer level, so their result depends on the kernel's shape.
 #include "texture/image_pyramid.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -137,10 +139,46 @@ TrackedBlock ReducedImage::take() {
     return std::move(result_);
 }
 
+MappedLevels::~MappedLevels() {
+    ::munmap(data_, size_);
+    if (on_release_) on_release_(size_);
+}
+
 std::size_t ImagePyramid::bytes() const {
+    std::size_t total = 0;
+    for (const PyramidLevel& level : levels_) total += level.bytes();
+    return total;
+}
+
+std::size_t ImagePyramid::memory_bytes() const {
     std::size_t total = 0;
     for (const PyramidLevel& level : levels_) total += level.pixels.size();
     return total;
+}
+
+void ImagePyramid::move_to(std::unique_ptr<MappedLevels> file) {
+    std::uint8_t* at = file->data();
+    for (PyramidLevel& level : levels_) {
+        std::memcpy(at, level.texels(), level.bytes());
+        level.mapped = at;
+        level.pixels.release();
+        at += level.bytes();
+    }
+    file_ = std::move(file);
+}
+
+void ImagePyramid::use_blocks(std::unique_ptr<BlockTexture> blocks) {
+    for (PyramidLevel& level : levels_) level.pixels.release();
+    blocks_ = std::move(blocks);
+}
+
+void ImagePyramid::texel(int level, int x, int y, std::uint8_t rgba[4]) const {
+    if (blocks_) {
+        blocks_->texel(level, x, y, rgba);
+        return;
+    }
+    const PyramidLevel& l = levels_[static_cast<std::size_t>(level)];
+    std::memcpy(rgba, l.texels() + (static_cast<std::size_t>(y) * l.width + x) * 4, 4);
 }
 
 void ImagePyramid::bilinear(int level, float u, float v, float rgba[4]) const {
@@ -152,10 +190,21 @@ void ImagePyramid::bilinear(int level, float u, float v, float rgba[4]) const {
     float tx = x - fx, ty = y - fy;
     int x0 = wrap(static_cast<int>(fx), l.width), x1 = wrap(static_cast<int>(fx) + 1, l.width);
     int y0 = wrap(static_cast<int>(fy), l.height), y1 = wrap(static_cast<int>(fy) + 1, l.height);
-    const std::uint8_t* p00 = &l.pixels[(static_cast<std::size_t>(y0) * l.width + x0) * 4];
-    const std::uint8_t* p10 = &l.pixels[(static_cast<std::size_t>(y0) * l.width + x1) * 4];
-    const std::uint8_t* p01 = &l.pixels[(static_cast<std::size_t>(y1) * l.width + x0) * 4];
-    const std::uint8_t* p11 = &l.pixels[(static_cast<std::size_t>(y1) * l.width + x1) * 4];
+    const std::uint8_t *p00, *p10, *p01, *p11;
+    std::uint8_t fetched[4][4];
+    if (blocks_) {
+        blocks_->texel(level, x0, y0, fetched[0]);
+        blocks_->texel(level, x1, y0, fetched[1]);
+        blocks_->texel(level, x0, y1, fetched[2]);
+        blocks_->texel(level, x1, y1, fetched[3]);
+        p00 = fetched[0], p10 = fetched[1], p01 = fetched[2], p11 = fetched[3];
+    } else {
+        const std::uint8_t* texels = l.texels();
+        p00 = &texels[(static_cast<std::size_t>(y0) * l.width + x0) * 4];
+        p10 = &texels[(static_cast<std::size_t>(y0) * l.width + x1) * 4];
+        p01 = &texels[(static_cast<std::size_t>(y1) * l.width + x0) * 4];
+        p11 = &texels[(static_cast<std::size_t>(y1) * l.width + x1) * 4];
+    }
     for (int c = 0; c < 4; ++c) {
         float top = p00[c] + (p10[c] - p00[c]) * tx;
         float bottom = p01[c] + (p11[c] - p01[c]) * tx;

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/memory.h"
+#include "texture/block_texture.h"
 #include "texture/texture.h"
 
 namespace sky {
@@ -28,7 +30,32 @@ enum TextureFilter : std::int32_t {
 
 struct PyramidLevel {
     int width = 0, height = 0;
-    TrackedBlock pixels;  // width × height × 4
+    TrackedBlock pixels;                   // width × height × 4, while held in memory
+    const std::uint8_t* mapped = nullptr;  // or here, in a file mapped into memory
+
+    const std::uint8_t* texels() const { return mapped ? mapped : pixels.data(); }
+    std::size_t bytes() const { return static_cast<std::size_t>(width) * height * 4; }
+};
+
+// A file mapped into memory that holds a pyramid's levels instead of the
+// process's own memory: the system pages them in from the file as lookups
+// need them and drops them again under pressure. Unmapping gives the file
+// back (it was unlinked when made) and tells `on_release` its size.
+class MappedLevels {
+public:
+    MappedLevels(std::uint8_t* data, std::size_t size, void (*on_release)(std::size_t))
+        : data_(data), size_(size), on_release_(on_release) {}
+    ~MappedLevels();
+    MappedLevels(const MappedLevels&) = delete;
+    MappedLevels& operator=(const MappedLevels&) = delete;
+
+    std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    std::uint8_t* data_;
+    std::size_t size_;
+    void (*on_release_)(std::size_t);
 };
 
 // An image halved `halvings` times while its rows arrive, top first, exactly
@@ -70,7 +97,20 @@ public:
 
     int levels() const { return static_cast<int>(levels_.size()); }
     const PyramidLevel& level(int i) const { return levels_[static_cast<std::size_t>(i)]; }
+    // The bytes of every level, wherever they are held.
     std::size_t bytes() const;
+    // The bytes held in the process's own memory (none once moved to a file).
+    std::size_t memory_bytes() const;
+    // Moves every level into `file` (at least bytes() long) and frees their
+    // memory. Before the pyramid is shared only.
+    void move_to(std::unique_ptr<MappedLevels> file);
+    bool in_file() const { return file_ != nullptr; }
+    // Reads every level through `blocks` (made from this pyramid) from now
+    // on and frees their memory. Before the pyramid is shared only.
+    void use_blocks(std::unique_ptr<BlockTexture> blocks);
+    bool in_blocks() const { return blocks_ != nullptr; }
+    // The texel (x, y) of `level`, rows from the top, RGBA; wherever held.
+    void texel(int level, int x, int y, std::uint8_t rgba[4]) const;
 
 private:
     void bilinear(int level, float u, float v, float rgba[4]) const;
@@ -78,6 +118,8 @@ private:
                   float rgba[4]) const;
 
     std::vector<PyramidLevel> levels_;
+    std::unique_ptr<MappedLevels> file_;
+    std::unique_ptr<BlockTexture> blocks_;
 };
 
 }  // namespace sky

@@ -14,10 +14,11 @@
 //   6. the procedure sees the position within one repetition, in [0, 1).
 // Filter widths follow the same scaling and rotation.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
+#include "scene/scene_objects.h"
 #include "texture/procedures/pattern_noise.h"
 #include "texture/procedures/procedure_parameters.h"
 #include "texture/texture.h"
@@ -28,11 +29,6 @@ namespace {
 
 bool texturing = true;
 thread_local bool scan_flag = false;
-
-// Settings the lookup does not follow yet: the texture is drawn without
-// them (chord length: by the surface's own parameters; a placement named
-// rather than given: unplaced), and the run says so once.
-std::atomic<bool> chord_length_said{false}, placement_said{false};
 
 constexpr float kDegrees = std::numbers::pi_v<float> / 180.0f;
 
@@ -178,24 +174,33 @@ bool Ar_invoke_texture(const AR_TextureInfo& texture, const TextureLookup& at, T
     const TextureFrameValues& f = texture.frame;
     if (!f.active) return false;
     const AR_TextureProcedure& procedure = *texture.procedure;
-    if (f.chord_length)
-        not_drawn_yet(chord_length_said, "chord-length texture mapping (chord_length)");
-    if (f.transformation_name && procedure.kind == TEXTURE_SOLID)
-        not_drawn_yet(placement_said, "placement of solid textures by transformation name");
 
     // An environment texture used where no direction is known (a surface's
     // colour) looks along the surface's normal instead.
-    TextureLookup facing;
+    // (A changed copy of the lookup is made only when one is needed.)
+    std::optional<TextureLookup> changed;
     const TextureLookup* where = &at;
     if (procedure.kind == TEXTURE_ENVIRONMENT && !usable_direction(at.direction)) {
-        facing = at;
-        facing.direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
-        where = &facing;
+        changed.emplace(at);
+        changed->direction = usable_direction(at.normal) ? at.normal : Triple{0.0f, 0.0f, 1.0f};
+        where = &*changed;
     }
     TextureCall call;
     call.at = where;
     if (procedure.kind == TEXTURE_SURFACE) {
-        if (!place(f, at, call)) {
+        // By chord length: the surface's parameters redistributed along its
+        // control net, their filter widths stretched alike.
+        if (f.chord_length && at.chord_length) {
+            const ChordLengthMap& m = *at.chord_length;
+            changed.emplace(at);
+            changed->u = ChordLengthMap::apply(m.u_from, m.u_to, at.u);
+            changed->v = ChordLengthMap::apply(m.v_from, m.v_to, at.v);
+            changed->du = at.du * std::fabs(ChordLengthMap::slope(m.u_from, m.u_to, at.u));
+            changed->dv = at.dv * std::fabs(ChordLengthMap::slope(m.v_from, m.v_to, at.v));
+            where = &*changed;
+            call.at = where;
+        }
+        if (!place(f, *where, call)) {
             texture_default_colour(texture, out);
             apply_overlay(f, at, out);
             return true;

@@ -26,6 +26,7 @@ namespace sky {
 
 struct AR_TextureInfo;
 struct AR_TextureProcedure;
+struct ChordLengthMap;
 struct TextureValue;
 
 // --- one lookup ------------------------------------------------------------------
@@ -52,6 +53,16 @@ struct TextureLookup {
     // (for reflections, the view vector reflected about the normal); the
     // footprint's angle, radians, is `du`.
     Triple direction;
+    // The same direction in the camera's eye space (the camera looking along
+    // −z), for environments that turn with the camera; zero when unknown.
+    Triple eye_direction;
+    // The surface's shape around the point, for curvature: two directions
+    // along the surface (eye space) and how the unit normal changes along
+    // each; all zero when unknown (a flat answer).
+    Triple along[2], normal_change[2];
+    // The surface's parameters by chord length, for textures that ask for
+    // them (`chord_length`); null for surfaces that have none.
+    const ChordLengthMap* chord_length = nullptr;
     // The name of the object being shaded, for file textures that use
     // another image on some objects; null when unknown.
     const char* object_name = nullptr;

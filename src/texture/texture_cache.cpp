@@ -1,22 +1,28 @@
 // Reading file textures and keeping their pyramids. See texture_cache.h.
 #include "texture/texture_cache.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
 
-#include "base/not_built.h"
 #include "base/options.h"
 #include "platform/fatal.h"
 #include "platform/image/fb.h"
 #include "platform/image/memory_images.h"
 #include "platform/report.h"
+#include "texture/block_texture.h"
 
 namespace sky {
 namespace {
@@ -65,11 +71,14 @@ std::size_t limit_bytes(const Cache& c) {
     return static_cast<std::size_t>(megabytes) << 20;
 }
 
+std::string temporary_directory() {
+    const char* directory = std::getenv("TMPDIR");
+    return directory && *directory ? directory : "/tmp";
+}
+
 // A file of our own format converted from one the library cannot open directly.
 std::string temporary_conversion(const std::string& name) {
-    const char* directory = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(directory && *directory ? directory : "/tmp") + "/skyloom-texture-XXXXXX.qrl";
+    std::string pattern = temporary_directory() + "/skyloom-texture-XXXXXX.qrl";
     int fd = ::mkstemps(pattern.data(), 4);
     if (fd < 0) return {};
     ::close(fd);
@@ -92,6 +101,91 @@ public:
 private:
     std::string name_;
 };
+
+// --- the disk cache ---------------------------------------------------------------
+//
+// With texture caching on, each pyramid moves once built into a file of
+// the temporary directory mapped into memory, so textures larger than the
+// memory they may take are paged in from disk as lookups need them rather
+// than held (or swapped). The files are unlinked as soon as they are made:
+// they go with the process however it ends. Their blocks are allocated
+// before anything is written to them, so a disk that fills up is a message
+// here and the pyramid stays in memory, never a bus error while rendering.
+
+std::atomic<std::uint64_t> disk_bytes{0};
+
+void disk_released(std::size_t bytes) {
+    disk_bytes.fetch_sub(bytes);
+}
+
+struct DiskPolicy {
+    bool on = false;
+    std::uint64_t limit = 0;      // bytes the files may take together (0: no limit)
+    std::uint64_t keep_free = 0;  // bytes of the disk that must stay free
+};
+
+// The command line's -l (megabytes of disk to use, or when negative to leave
+// free) before the scene's texture_caching and texture_cache_disk_limit.
+DiskPolicy disk_policy() {
+    const RenderOptions& o = render_options();
+    constexpr std::uint64_t kMegabyte = 1u << 20;
+    if (o.texture_map_megabytes > 0)
+        return {true, static_cast<std::uint64_t>(o.texture_map_megabytes) * kMegabyte, 0};
+    if (o.texture_map_megabytes < 0)
+        return {true, 0,
+                static_cast<std::uint64_t>(-static_cast<std::int64_t>(o.texture_map_megabytes)) *
+                    kMegabyte};
+    if (o.texture_caching != 0)
+        return {true,
+                static_cast<std::uint64_t>(std::max(o.texture_cache_disk_limit, 1)) * kMegabyte, 0};
+    return {};
+}
+
+// Whether `size` more bytes fit the limit and leave the disk room enough.
+bool disk_has_room(const DiskPolicy& policy, const std::string& directory, std::uint64_t size) {
+    if (policy.limit > 0 && disk_bytes.load() + size > policy.limit) return false;
+    if (policy.keep_free == 0) return true;
+    struct statvfs disk {};
+    if (::statvfs(directory.c_str(), &disk) != 0) return false;
+    const std::uint64_t available = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+    return available >= size && available - size >= policy.keep_free;
+}
+
+void move_to_disk(const std::string& name, ImagePyramid& pyramid, const DiskPolicy& policy) {
+    const std::size_t size = pyramid.bytes();
+    const std::string directory = temporary_directory();
+    auto stay_in_memory = [&] {
+        rptError(
+            "Warning: Not enough disk space or limit exceeded for mmaping texture %s. Will use "
+            "swap space instead.\n",
+            name.c_str());
+    };
+    if (!disk_has_room(policy, directory, size)) return stay_in_memory();
+    std::string path = directory + "/skyloom-texture-cache-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) {
+        rptError("Error: can't open mmap file for texture %s. %s\n", name.c_str(),
+                 std::strerror(errno));
+        return;
+    }
+    ::unlink(path.c_str());
+    if (::posix_fallocate(fd, 0, static_cast<off_t>(size)) != 0) {
+        ::close(fd);
+        return stay_in_memory();
+    }
+    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    const int mapping_error = errno;
+    ::close(fd);
+    if (mapped == MAP_FAILED) {
+        rptError("Error: can't mmap texture %s. %s\n", name.c_str(), std::strerror(mapping_error));
+        return;
+    }
+    disk_bytes.fetch_add(size);
+    pyramid.move_to(
+        std::make_unique<MappedLevels>(static_cast<std::uint8_t*>(mapped), size, disk_released));
+    // Shared by every worker from now on: nothing may write it.
+    ::mprotect(mapped, size, PROT_READ);
+}
 
 std::shared_ptr<const ImagePyramid> load(const std::string& name, std::uint64_t max_pixels) {
     struct stat info {};
@@ -160,6 +254,15 @@ std::shared_ptr<const ImagePyramid> load(const std::string& name, std::uint64_t 
         rptError("Error: can't allocate element for texture %s\n", name.c_str());
         return nullptr;
     }
+    // The block-ordered cache takes every texture larger than one of its
+    // blocks; what it cannot take, and the rest, go to the disk cache.
+    if (render_options().texture_caching == 2 &&
+        (pyramid->level(0).width > 32 || pyramid->level(0).height > 32))
+        if (auto blocks = BlockTexture::convert(name, *pyramid)) {
+            pyramid->use_blocks(std::move(blocks));
+            return pyramid;
+        }
+    if (DiskPolicy policy = disk_policy(); policy.on) move_to_disk(name, *pyramid, policy);
     return pyramid;
 }
 
@@ -188,9 +291,6 @@ void evict(Cache& c) {
 
 std::shared_ptr<const ImagePyramid> texture_image(const std::string& name, bool keep) {
     if (name.empty()) return nullptr;
-    // Pyramids are held in memory; mapping them from disk files is not built.
-    if (render_options().texture_caching)
-        warn_not_built("the memory-mapped texture cache (texture_caching)");
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     auto it = c.entries.find(name);

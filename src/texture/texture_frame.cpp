@@ -6,10 +6,13 @@
 // Rr_parse_texture, so an unknown parameter stops the run while the scene is
 // read, as it always has. The record is kept in the body's `definition`, so
 // every TEXTURE value that carries the body (variables, copies) shares it.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/routine_rows.h"
 #include "platform/fatal.h"
@@ -19,6 +22,7 @@
 #include "sdl/builder.h"
 #include "sdl/pool.h"
 #include "sdl/sdl_errors.h"
+#include "sdl/symbols.h"
 #include "texture/procedure_names.h"
 #include "texture/texture.h"
 #include "texture/texture_cache.h"
@@ -90,7 +94,8 @@ constexpr Parameter kCommonRows[] = {
      .also = "chordTexture",
      .type = FLAG,
      FRAME(SLOT_CHORD_LENGTH, chord_length),
-     .description = "Parameterise by chord length."},
+     .description = "Patches: (u, v) by the length of the control net rather than the "
+                    "parameter."},
     {.name = "rotate",
      FRAME(SLOT_ROTATE, rotate),
      .description = "Rotation of the frame, degrees."},
@@ -167,6 +172,41 @@ float length_scale(const Matrix4& m) {
     return sum / 3.0f;
 }
 
+// Solid textures placed by a transformation's name wait for the walk to
+// give that transformation its value: the names are looked up once the walk
+// is over, as the objects' placements are built. Main thread only.
+std::vector<AR_TextureInfo*>& named_placements() {
+    static auto* pending = new std::vector<AR_TextureInfo*>;
+    return *pending;
+}
+
+// The named transformation variable's placement, or unplaced with a warning
+// (once per name and run) when the name is not one.
+void place_by_name(AR_TextureInfo& texture) {
+    TextureFrameValues& f = texture.frame;
+    if (f.transformation_name == nullptr) return;
+    const Symbol* symbol = find_symbol(f.transformation_name);
+    Matrix4 inverse;
+    if (symbol && symbol->type == SDL_TRANSFORM && symbol->value &&
+        Ar_invert_matrix(static_cast<const TransformValue*>(symbol->value)->model, inverse)) {
+        f.texture_from_object = inverse;
+        f.texture_scale = length_scale(inverse);
+        return;
+    }
+    static auto* said = new std::set<std::string>;
+    if (said->insert(f.transformation_name).second)
+        rptError(
+            "Warning: texture placement '%s' is not a transformation that can be inverted; the "
+            "texture is not placed\n",
+            f.transformation_name);
+}
+
+void build_texture_placements(RenderObject&) {
+    std::vector<AR_TextureInfo*>& pending = named_placements();
+    for (AR_TextureInfo* texture : pending) place_by_name(*texture);
+    pending.clear();
+}
+
 // The placement of a solid texture: a transformation, or the name of one.
 bool evaluate_placement_transformation(AR_TextureInfo& texture) {
     TextureFrameValues& f = texture.frame;
@@ -186,6 +226,10 @@ bool evaluate_placement_transformation(AR_TextureInfo& texture) {
     std::string name;
     if (!AR_evaluate(SDL_FILENAME, &name, expression, nullptr)) return false;
     f.transformation_name = pool_copy_string(name);
+    std::vector<AR_TextureInfo*>& pending = named_placements();
+    if (texture.procedure->kind == TEXTURE_SOLID &&
+        std::find(pending.begin(), pending.end(), &texture) == pending.end())
+        pending.push_back(&texture);
     return true;
 }
 
@@ -417,6 +461,8 @@ void set_texture_hooks(bool on) {
     set_texture_body_finisher(on ? finish_texture_body : nullptr);
     set_texture_procedure_check(on ? texture_procedure_exists : nullptr);
     scene_hooks().texture_cache_new_frame = on ? texture_cache_new_frame : nullptr;
+    scene_hooks().build_texture_placements = on ? build_texture_placements : nullptr;
+    named_placements().clear();
 }
 
 }  // namespace

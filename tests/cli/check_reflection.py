@@ -23,6 +23,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from pngio import read_png  # noqa: E402
+from sdl_shapes import sphere_polyset  # noqa: E402
 
 SIZE = 160
 AOV = 30.0
@@ -30,20 +31,6 @@ EYE = (0.0, 2.0, 6.0)  # above the sphere, so the horizon curves below its middl
 
 
 def scene(background):
-    rings, segments = 48, 96
-    vertices, normals, polygons = [], [], []
-    for i in range(rings + 1):
-        theta = math.pi * i / rings
-        for j in range(segments):
-            phi = 2 * math.pi * j / segments
-            p = (math.sin(theta) * math.cos(phi), math.cos(theta), math.sin(theta) * math.sin(phi))
-            vertices.append("(cv((%.6f, %.6f, %.6f), 1))" % p)
-            normals.append("norm(%.6f, %.6f, %.6f)" % p)
-    for i in range(rings):
-        for j in range(segments):
-            a, b = i * segments + j, i * segments + (j + 1) % segments
-            c, d = a + segments, b + segments
-            polygons.append("polygon(%d, %d, %d, %d)" % (a, c, d, b))
     studio = ("environment (procedure = Chrome, floor_color = 0, horizon_color = 255, "
               "sky_color = 255, zenith_color = 255, light_width = 0, light_depth = 0, "
               "grid_width = 0, grid_depth = 0)")
@@ -55,8 +42,7 @@ def scene(background):
     if background:
         print("ENVIRONMENT\nbackground = %s;" % studio)
     print("MODEL\ncamera (eye = (%g, %g, %g), view = o, aov = %g, pix = \"img\");" % (EYE + (AOV,)))
-    print("polyset (shader = (mirror), vertices = (%s), vertex_normals = (%s), polygons = (%s));"
-          % (", ".join(vertices), ", ".join(normals), ", ".join(polygons)))
+    print(sphere_polyset("mirror"))
 
 
 def unit(v):

@@ -8,10 +8,10 @@
 // `altitude` below the shaded point, so nearby things shift with the
 // point. The pictures `left`, `right`, `front`, `back` and `bottom`, where
 // given, show instead of the ball for the directions that face them most
-// (as on a Cube). `eyespace` (the ball turning with the camera) is not
-// drawn yet and says so.
+// (as on a Cube). With `eyespace` on the ball turns with the camera: it is
+// looked up by the direction in eye space, so the camera always sees the
+// ball's picture from the side it was taken from.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include "base/vecmath.h"
 #include "texture/procedures/environment_maps.h"
@@ -59,11 +59,11 @@ constexpr int kSkyRadius = parameter_index(kRows, "sky_radius");
 constexpr int kReflect = parameter_index(kRows, "reflect");
 
 void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureColour& out) {
-    if (parameter_scalar(texture, kEyespace) >= 0.5f) {
-        static std::atomic<bool> said{false};
-        not_drawn_yet(said, "texture procedure Ball with eyespace");
-    }
-    Triple d = normalise(call.at->direction);
+    const Triple& eye = call.at->eye_direction;
+    float eye_length = dot(eye, eye);
+    bool eyespace = parameter_scalar(texture, kEyespace) >= 0.5f && std::isfinite(eye_length) &&
+                    eye_length > 1e-20f;
+    Triple d = normalise(eyespace ? eye : call.at->direction);
     float radius = parameter_scalar(texture, kSkyRadius);
     if (radius > 0.0f) {
         // From the point, `altitude` above the centre, to the sphere.

@@ -79,19 +79,11 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     float high = parameter_number(texture, kAngleMax, call);
     float t = high != low ? std::clamp((angle - low) / (high - low), 0.0f, 1.0f)
                           : (angle >= high ? 1.0f : 0.0f);
-    const TexturedValue& ramp = procedure_value(texture, kRamp).value;
-    if (ramp.texture) {
-        TextureLookup at = *call.at;
-        at.u = 0.5f;
-        at.v = t;
-        at.du = at.dv = 0.0f;
-        TextureColour colour;
-        if (invoke_nested_texture(*ramp.texture, at, colour)) {
-            out = colour;
-            return;
-        }
-    }
-    scalar_result(1.0f - t, out);
+    TextureColour colour;
+    if (ramp_at(texture, kRamp, call, t, colour))
+        out = colour;
+    else
+        scalar_result(1.0f - t, out);
 }
 
 }  // namespace

@@ -110,13 +110,6 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
                              .seed = 41};
     float height = 0.5f + 0.5f * amplitude * pattern::fractal2(u, v, w, terrain, 1);
 
-    pattern::Fractal coarse = terrain;
-    coarse.last = std::min(levels, kSlopeLevels);
-    float here = pattern::fractal2(u, v, w, coarse, 1);
-    float du = pattern::fractal2(u + kSlopeStep, v, w, coarse, 1) - here;
-    float dv = pattern::fractal2(u, v + kSlopeStep, w, coarse, 1) - here;
-    float slope = 0.5f * std::fabs(amplitude) * std::hypot(du, dv) / kSlopeStep / 8.0f;
-
     pattern::Fractal line{.first = 0,
                           .last = std::min(levels, 3),
                           .ratio = parameter_number(texture, k_snow_fractal_ratio, call),
@@ -127,11 +120,21 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
                           pattern::fractal2(u, v, w, line, 1);
     float band = 0.1f / std::max(parameter_number(texture, k_snow_dropoff, call), 1e-3f) *
                  (1.0f + std::max(0.0f, parameter_number(texture, k_snow_border_ratio, call)));
-    float max_slope = parameter_number(texture, k_snow_max_slope, call);
-    float snow =
-        pattern::smooth_step(snow_line - band, snow_line, height) *
-        (1.0f - pattern::smooth_step(parameter_number(texture, k_snow_slope, call) * max_slope,
-                                     max_slope, slope));
+    float snow = pattern::smooth_step(snow_line - band, snow_line, height);
+    // The slope only decides where snow could lie: below the snow line the
+    // three lookups it takes are saved.
+    if (snow > 0.0f) {
+        pattern::Fractal coarse = terrain;
+        coarse.last = std::min(levels, kSlopeLevels);
+        float here = pattern::fractal2(u, v, w, coarse, 1);
+        float du = pattern::fractal2(u + kSlopeStep, v, w, coarse, 1) - here;
+        float dv = pattern::fractal2(u, v + kSlopeStep, w, coarse, 1) - here;
+        float slope = 0.5f * std::fabs(amplitude) * std::hypot(du, dv) / kSlopeStep / 8.0f;
+        float max_slope = parameter_number(texture, k_snow_max_slope, call);
+        snow *=
+            1.0f - pattern::smooth_step(parameter_number(texture, k_snow_slope, call) * max_slope,
+                                        max_slope, slope);
+    }
 
     pattern::Fractal grain{.first = 0,
                            .last = std::min(levels, 1),

@@ -20,11 +20,22 @@ struct Lattice {
     float f;  // position in the cell, [0, 1)
 };
 
-Lattice lattice(float x) {
+// Far-away points: rare, so kept out of line.
+[[gnu::noinline]] Lattice far_lattice(float x) {
     double d = static_cast<double>(x);
-    if (!(std::fabs(d) < kFold)) d = std::isfinite(d) ? std::fmod(d, kFold) : 0.0;
+    d = std::isfinite(d) ? std::fmod(d, kFold) : 0.0;
     double cell = std::floor(d);
     return {static_cast<std::int32_t>(cell), static_cast<float>(d - cell)};
+}
+
+// Below the fold every float's cell and fraction are exact in single
+// precision. The cell by truncation: floor() is a library call on the
+// processors the build targets.
+inline Lattice lattice(float x) {
+    if (!(std::fabs(x) < static_cast<float>(kFold))) return far_lattice(x);
+    auto cell = static_cast<std::int32_t>(x);
+    if (x < static_cast<float>(cell)) --cell;
+    return {cell, x - static_cast<float>(cell)};
 }
 
 float fade(float t) {
@@ -36,7 +47,8 @@ float lerp(float a, float b, float t) {
 }
 
 std::int32_t wrap(std::int32_t i, std::int32_t period) {
-    if (period <= 0) return i;
+    // Lookups within the frame are already in range: no division for them.
+    if (period <= 0 || (i >= 0 && i < period)) return i;
     std::int32_t r = i % period;
     return r < 0 ? r + period : r;
 }
@@ -79,38 +91,18 @@ float corner2(std::int32_t i, std::int32_t j, float x, float y, std::uint32_t se
     return g[0] * x + g[1] * y;
 }
 
-// The twelve edge directions of a cube, padded to sixteen.
+// The twelve edge directions of a cube, padded to sixteen. A table rather
+// than a switch: the hash picks a direction at random, so a branch on it
+// would be mispredicted half the time.
+constexpr float kGradients3[16][3] = {
+    {1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1}, {-1, 0, 1}, {1, 0, -1}, {-1, 0, -1},
+    {0, 1, 1}, {0, -1, 1}, {0, 1, -1}, {0, -1, -1}, {1, 1, 0}, {-1, 1, 0}, {0, -1, 1}, {0, -1, -1},
+};
+
 float corner3(std::int32_t i, std::int32_t j, std::int32_t k, float x, float y, float z,
               std::uint32_t seed) {
-    switch (corner_hash(i, j, k, seed) & 15u) {
-        case 0:
-        case 12:
-            return x + y;
-        case 1:
-        case 13:
-            return -x + y;
-        case 2:
-            return x - y;
-        case 3:
-            return -x - y;
-        case 4:
-            return x + z;
-        case 5:
-            return -x + z;
-        case 6:
-            return x - z;
-        case 7:
-            return -x - z;
-        case 8:
-            return y + z;
-        case 9:
-        case 14:
-            return -y + z;
-        case 10:
-            return y - z;
-        default:
-            return -y - z;
-    }
+    const float* g = kGradients3[corner_hash(i, j, k, seed) & 15u];
+    return g[0] * x + g[1] * y + g[2] * z;
 }
 
 // The largest value each form reaches, measured: the results are scaled to

@@ -262,6 +262,17 @@ float filter_width(const AR_TextureInfo& texture, const TextureCall& call) {
     return std::isfinite(w) && w > 0.0f ? w : 0.0f;
 }
 
+bool ramp_at(const AR_TextureInfo& texture, int row, const TextureCall& call, float t,
+             TextureColour& out) {
+    const TexturedValue& ramp = procedure_value(texture, row).value;
+    if (ramp.texture == nullptr) return false;
+    TextureLookup at = *call.at;
+    at.u = 0.5f;
+    at.v = t;
+    at.du = at.dv = 0.0f;
+    return invoke_nested_texture(*ramp.texture, at, out);
+}
+
 void scalar_result(float value, TextureColour& out) {
     float v = std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) : 0.0f;
     out.r = out.g = out.b = 255.0f * v;

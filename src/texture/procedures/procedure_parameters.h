@@ -155,6 +155,10 @@ inline float parameter_scalar(const AR_TextureInfo& texture, int row) {
 // The filter width the texture asks for at the call: `blurmult` × the
 // call's filter + `bluroffset`, never negative.
 float filter_width(const AR_TextureInfo& texture, const TextureCall& call);
+// The ramp texture of row `row` looked up unfiltered at (0.5, t) into
+// `out`; false when the row is no texture or gives nothing.
+bool ramp_at(const AR_TextureInfo& texture, int row, const TextureCall& call, float t,
+             TextureColour& out);
 // Solid procedures: the call's point moved back by the origin in rows
 // `origin`, `origin` + 1, `origin` + 2 (none for -1) and scaled by the
 // ripples in rows `ripples` .. `ripples` + 2, and the filter width in the

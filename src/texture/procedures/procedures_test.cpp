@@ -88,7 +88,11 @@ const Drawn kDrawn[] = {
      "image = environment (procedure = Fractal), right = (0, 255, 0), sky_radius = 5, altitude = "
      "1",
      {"left", "front", "back", "bottom" /* colours written as numbers: still pictures */,
-      "eyespace" /* not drawn yet */},
+      "eyespace" /* these lookups know no eye direction: tested below */},
+     false},
+    {"Gaussian",
+     "",
+     {"ramp" /* a texture, not a number */, "ctype" /* the name chose the kind */},
      false},
     {"Cube",
      "crossImg = environment (procedure = Fractal)",
@@ -129,6 +133,11 @@ TextureLookup lookup(TextureKind kind, int i, int n, float filter, bool vary_nor
         }
     }
     at.normal = vary_normal ? Triple{0.3f * a, 0.4f * b, 0.866f} : Triple{0.0f, 0.0f, 1.0f};
+    // The surface's shape: principal curvatures a and b along x and y.
+    at.along[0] = Triple{1.0f, 0.0f, 0.0f};
+    at.along[1] = Triple{0.0f, 1.0f, 0.0f};
+    at.normal_change[0] = Triple{a, 0.0f, 0.0f};
+    at.normal_change[1] = Triple{0.0f, b, 0.0f};
     return at;
 }
 
@@ -456,6 +465,102 @@ TEST_F(Procedures, EnvironmentsWithoutADirectionLookAlongTheNormal) {
         ASSERT_TRUE(Ar_invoke_texture(*t, plain, a));
         EXPECT_TRUE(std::isfinite(a.r + a.g + a.b + a.alpha)) << p.name;
     }
+}
+
+// A lookup on a surface whose principal curvatures are k1 and k2 along two
+// perpendicular unit directions, seen through two other directions along it
+// (skewed and of different lengths: the answer must not depend on them).
+TextureLookup on_shape(float k1, float k2) {
+    const Triple e1 = normalise(Triple{1.0f, 0.0f, 0.5f});
+    const Triple e2 = normalise(Triple{-0.2f, 1.0f, 0.4f});
+    const Triple e2_perpendicular = normalise(sub(e2, scale(e1, dot(e1, e2))));
+    TextureLookup at;
+    at.normal = normalise(cross(e1, e2_perpendicular));
+    // Shape operator: the normal turns by k × the step along each principal
+    // direction.
+    auto turn = [&](const Triple& step) {
+        return add(scale(e1, k1 * dot(step, e1)),
+                   scale(e2_perpendicular, k2 * dot(step, e2_perpendicular)));
+    };
+    at.along[0] = scale(add(e1, scale(e2_perpendicular, 0.3f)), 0.02f);
+    at.along[1] = scale(sub(e2_perpendicular, scale(e1, 0.7f)), 0.05f);
+    for (int i = 0; i < 2; ++i) at.normal_change[i] = turn(at.along[i]);
+    return at;
+}
+
+TEST_F(Procedures, CurvatureMeasuresSpheresCylindersAndSaddles) {
+    struct Shape {
+        const char* name;
+        float k1, k2;
+    };
+    // A sphere of radius 2, a cylinder of radius 4, a saddle, a bowl seen
+    // from inside.
+    const Shape shapes[] = {{"sphere", 0.5f, 0.5f},
+                            {"cylinder", 0.25f, 0.0f},
+                            {"saddle", 0.4f, -0.2f},
+                            {"bowl", -0.5f, -0.5f}};
+    for (const char* type : {"Gaussian", "Mean", "PrincMin", "PrincMax"}) {
+        // t = 0.5 + 0.5 × curvature: the grey shows curvatures of -1..1.
+        AR_TextureInfo* t = declared(std::string("environment t (procedure = ") + type +
+                                     ", cscale = 0.5, cvalue = 0.5);");
+        ASSERT_NE(t, nullptr);
+        for (const Shape& shape : shapes) {
+            float expected = std::string(type) == "Gaussian"   ? shape.k1 * shape.k2
+                             : std::string(type) == "Mean"     ? 0.5f * (shape.k1 + shape.k2)
+                             : std::string(type) == "PrincMin" ? std::min(shape.k1, shape.k2)
+                                                               : std::max(shape.k1, shape.k2);
+            TextureColour out;
+            ASSERT_TRUE(Ar_invoke_texture(*t, on_shape(shape.k1, shape.k2), out));
+            EXPECT_NEAR(out.alpha, 0.5f + 0.5f * expected, 1e-4f) << type << " " << shape.name;
+            EXPECT_NEAR(out.r, 255.0f * out.alpha, 1e-2f) << type << " " << shape.name;
+        }
+    }
+    // A ramp gets t; `curve_type` names the kind or numbers it in the same order.
+    AR_TextureInfo* mean = declared(
+        "environment t (Curvature = PrincMin, curve_type = 1, cscale = 0.5, ramp = environment "
+        "(procedure = Ramp, ramp_color = (0, 0, 0), position = 0, ramp_color = (200, 100, 0), "
+        "position = 1));");
+    ASSERT_NE(mean, nullptr);
+    TextureColour out;
+    ASSERT_TRUE(Ar_invoke_texture(*mean, on_shape(0.4f, -0.2f), out));
+    expect_colour(out, 10.0f, 5.0f, 0.0f, 0.05f);
+    // A flat plane, and a lookup that knows no shape, are curvature 0.
+    ASSERT_TRUE(Ar_invoke_texture(*mean, on_shape(0.0f, 0.0f), out));
+    expect_colour(out, 0.0f, 0.0f, 0.0f, 0.05f);
+    ASSERT_TRUE(Ar_invoke_texture(*mean, TextureLookup{}, out));
+    expect_colour(out, 0.0f, 0.0f, 0.0f, 0.05f);
+}
+
+TEST_F(Procedures, AnEyespaceBallTurnsWithTheCamera) {
+    const char* scene =
+        "environment t (procedure = Ball, image = environment (procedure = Fractal), eyespace = "
+        "%s);";
+    char text[160];
+    std::snprintf(text, sizeof text, scene, "ON");
+    AR_TextureInfo* eyespace = declared(text);
+    ASSERT_NE(eyespace, nullptr);
+    TextureLookup a, b;
+    a.direction = normalise(Triple{0.3f, 0.2f, -1.0f});
+    b.direction = normalise(Triple{-0.8f, 0.5f, 0.1f});
+    a.eye_direction = b.eye_direction = normalise(Triple{0.1f, -0.4f, 0.6f});
+    TextureColour seen_a, seen_b, world;
+    ASSERT_TRUE(Ar_invoke_texture(*eyespace, a, seen_a));
+    ASSERT_TRUE(Ar_invoke_texture(*eyespace, b, seen_b));
+    // The same direction from the camera, the same colour, wherever the
+    // camera looks in the world; and it is the colour the world ball shows
+    // in that direction.
+    expect_colour(seen_a, seen_b.r, seen_b.g, seen_b.b, 0.0f);
+    std::snprintf(text, sizeof text, scene, "OFF");
+    AR_TextureInfo* fixed = declared(text);
+    ASSERT_NE(fixed, nullptr);
+    TextureLookup same;
+    same.direction = a.eye_direction;
+    ASSERT_TRUE(Ar_invoke_texture(*fixed, same, world));
+    expect_colour(seen_a, world.r, world.g, world.b, 0.0f);
+    // Off, the eye direction changes nothing.
+    ASSERT_TRUE(Ar_invoke_texture(*fixed, a, seen_a));
+    ASSERT_TRUE(Ar_invoke_texture(*fixed, b, seen_b));
+    EXPECT_GT(std::fabs(seen_a.r - seen_b.r) + std::fabs(seen_a.alpha - seen_b.alpha), 1.0f);
 }
 
 TextureColour toward_direction(const AR_TextureInfo& t, const Triple& d) {
