@@ -1,12 +1,5 @@
-// Bucket entry.
-//
-// A triangle is entered row by row. For every horizontal grid line the
-// triangle crosses, its edges give the span of x it covers there; a pixel
-// row then takes the union of the spans of its lower and upper line. An
-// edge evaluated beyond its end gives its end's x, which is how a vertex
-// lying inside a row still reaches its own column. Crossings are computed
-// in double and rounded outward into the single-precision spans, so that a
-// crossing just short of a pixel edge never loses that pixel.
+// Bucket entry: each worker's lists of the triangles that may cover each
+// pixel of its tile (which cells a triangle reaches: bucket_spans.h).
 #include "geometry/buckets.h"
 
 #include <algorithm>
@@ -17,6 +10,7 @@
 #include "base/arena.h"
 #include "base/options.h"
 #include "base/workers.h"
+#include "geometry/bucket_spans.h"
 #include "platform/fatal.h"
 
 namespace sky {
@@ -24,25 +18,8 @@ namespace {
 
 BucketGrid grids[kMaxWorkers];
 
-constexpr double kFlatEdge = 1e-6;
 // Displacements within this are no movement at all.
 constexpr float kStill = 1e-6f;
-
-// trunc toward zero, kept inside the integers.
-std::int32_t trunc_to_int(double v) {
-    if (!(v > -2e9)) return -2000000000;  // also NaN
-    if (v > 2e9) return 2000000000;
-    return static_cast<std::int32_t>(v);
-}
-
-float round_down(double v) {
-    float f = static_cast<float>(v);
-    return static_cast<double>(f) > v ? std::nextafter(f, -INFINITY) : f;
-}
-float round_up(double v) {
-    float f = static_cast<float>(v);
-    return static_cast<double>(f) < v ? std::nextafter(f, INFINITY) : f;
-}
 
 void push_cell(BucketGrid& grid, std::int64_t index, const ScreenTriangle* triangle) {
     if (grid.cells_left == 0) {
@@ -59,107 +36,20 @@ void push_cell(BucketGrid& grid, std::int64_t index, const ScreenTriangle* trian
     head = cell;
 }
 
-struct Point {
-    double x, y;
-};
-
-// One triangle's rows and spans while it is entered.
-class Entry {
-public:
-    explicit Entry(BucketGrid& grid) : grid_(grid) {}
-
-    // The rows the points reach; false when they miss the grid.
-    bool rows(const Point* points, int count) {
-        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
-        for (int i = 0; i < count; ++i) {
-            std::int32_t r = trunc_to_int(points[i].y) - grid_.y0;
-            lo = std::min(lo, r), hi = std::max(hi, r);
-        }
-        if (lo > grid_.height - 1 || hi < 0) return false;
-        first_ = std::max(lo, 0);
-        last_ = std::min(hi, grid_.height - 1);
-        const float empty_min = static_cast<float>(grid_.x0 + grid_.width + 1);
-        const float empty_max = static_cast<float>(grid_.x0 - 1);
-        for (std::int32_t line = first_; line <= last_ + 1; ++line)
-            grid_.spans[line] = {empty_min, empty_max};
-        return true;
-    }
-
-    // Widens the spans of the lines the edge reaches, from the line below
-    // its lower end to the line above its upper end.
-    void edge(Point a, Point b) {
-        if (std::fabs(a.y - b.y) <= kFlatEdge) return;
-        if (a.y > b.y) std::swap(a, b);
-        const double xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
-        const double slope = (b.x - a.x) / (b.y - a.y);
-        const std::int32_t from = std::max(trunc_to_int(a.y) - grid_.y0, first_);
-        const std::int32_t to = std::min(trunc_to_int(b.y) + 1 - grid_.y0, last_ + 1);
-        for (std::int32_t line = from; line <= to; ++line) {
-            const double y = static_cast<double>(line + grid_.y0);
-            widen(line, std::clamp(a.x + (y - a.y) * slope, xlo, xhi));
-        }
-    }
-
-    // A point whose edges are all flat: its own lines take its x, as the
-    // clamped extension of an edge would.
-    void point(Point p) {
-        const std::int32_t line = trunc_to_int(p.y) - grid_.y0;
-        for (std::int32_t l = std::max(line, first_); l <= std::min(line + 1, last_ + 1); ++l)
-            widen(l, p.x);
-    }
-
-    void fill(const ScreenTriangle* triangle) {
-        const std::int32_t width = grid_.width;
-        for (std::int32_t r = last_; r >= first_; --r) {
-            const RowSpan& below = grid_.spans[r];
-            const RowSpan& above = grid_.spans[r + 1];
-            std::int32_t start = trunc_to_int(std::min(below.minimum, above.minimum)) - grid_.x0;
-            std::int32_t end = trunc_to_int(std::max(below.maximum, above.maximum)) - grid_.x0;
-            if (start >= width || end < 0) continue;
-            start = std::max(start, 0);
-            end = std::min(end, width - 1);
-            const std::int64_t row = static_cast<std::int64_t>(r) * width;
-            for (std::int32_t c = start; c <= end; ++c) push_cell(grid_, row + c, triangle);
-        }
-    }
-
-private:
-    void widen(std::int32_t line, double x) {
-        RowSpan& span = grid_.spans[line];
-        span.minimum = std::min(span.minimum, round_down(x));
-        span.maximum = std::max(span.maximum, round_up(x));
-    }
-
-    BucketGrid& grid_;
-    std::int32_t first_ = 0, last_ = -1;
-};
-
-Point project(const GeometryView& view, const float* eye) {
-    const ScreenMapping& s = view.screen;
-    if (s.perspective) {
-        const double inverse_z = 1.0 / static_cast<double>(eye[2]);
-        return {s.cx - static_cast<double>(s.sx) * eye[0] * inverse_z,
-                s.cy - static_cast<double>(s.sy) * eye[1] * inverse_z};
-    }
-    return {s.cx + static_cast<double>(s.sx) * eye[0], s.cy + static_cast<double>(s.sy) * eye[1]};
+SpanGrid span_grid(const BucketGrid& grid) {
+    return {grid.spans, grid.width, grid.height, grid.x0, grid.y0};
 }
 
 void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
-    Point p[3];
-    for (int i = 0; i < 3; ++i) p[i] = project(view, v[i]->shading->eye);
-    Entry entry(grid);
-    if (!entry.rows(p, 3)) return;
-    bool flat[3];  // edge i runs from vertex i to vertex i + 1
-    for (int i = 0; i < 3; ++i) {
-        const Point& a = p[i];
-        const Point& b = p[(i + 1) % 3];
-        flat[i] = std::fabs(a.y - b.y) <= kFlatEdge;
-        entry.edge(a, b);
-    }
-    for (int i = 0; i < 3; ++i)
-        if (flat[i] && flat[(i + 2) % 3]) entry.point(p[i]);
-    entry.fill(&t);
+    SpanPoint p[3];
+    for (int i = 0; i < 3; ++i) p[i] = project_to_screen(view, v[i]->shading->eye);
+    enter_still_triangle(span_grid(grid), p,
+                         [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+                             const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
+                             for (std::int32_t c = start; c <= end; ++c)
+                                 push_cell(grid, row + c, &t);
+                         });
 }
 
 // The triangle sweeps through the convex hull of its nine positions (each
@@ -189,10 +79,10 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     if (still) return bucket_static(grid, view, t);
     const bool clip = view.screen.perspective;
     const double plane = -static_cast<double>(view.near);
-    Point a[36], b[36], ends[72];
+    SpanPoint a[36], b[36], ends[72];
     // Where segments were cut: the outline of the sweep's section by the
     // near plane joins them in some order, so every pair is an edge.
-    Point cuts[36];
+    SpanPoint cuts[36];
     int segments = 0, cut_count = 0;
     for (int i = 0; i < 9; ++i) {
         for (int j = i + 1; j < 9; ++j) {
@@ -213,8 +103,8 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
                                  static_cast<float>(p[2])};
             const float qf[3] = {static_cast<float>(q[0]), static_cast<float>(q[1]),
                                  static_cast<float>(q[2])};
-            a[segments] = project(view, pf);
-            b[segments] = project(view, qf);
+            a[segments] = project_to_screen(view, pf);
+            b[segments] = project_to_screen(view, qf);
             if (clip && (eye[i][2] > plane || eye[j][2] > plane))
                 cuts[cut_count++] = eye[i][2] > plane ? a[segments] : b[segments];
             ends[2 * segments] = a[segments];
@@ -223,7 +113,8 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
         }
     }
     if (segments == 0) return;
-    Entry entry(grid);
+    const SpanGrid spans = span_grid(grid);
+    SpanEntry entry(spans);
     if (!entry.rows(ends, 2 * segments)) return;
     for (int s = 0; s < segments; ++s) {
         entry.edge(a[s], b[s]);
@@ -232,7 +123,10 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     }
     for (int i = 0; i < cut_count; ++i)
         for (int j = i + 1; j < cut_count; ++j) entry.edge(cuts[i], cuts[j]);
-    entry.fill(&t);
+    entry.fill([&](std::int32_t r, std::int32_t start, std::int32_t end) {
+        const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
+        for (std::int32_t c = start; c <= end; ++c) push_cell(grid, row + c, &t);
+    });
 }
 
 }  // namespace
@@ -303,51 +197,17 @@ void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTrian
 void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                           std::vector<GridRows> rows) {
     storage.bins = {};
-    if (storage.moving || rows.size() < 2) return;
-    std::sort(rows.begin(), rows.end(),
-              [](const GridRows& a, const GridRows& b) { return a.first < b.first; });
-    // Bands down the screen: the tiles a triangle reaches are then a run of
-    // neighbours, found by two searches.
-    for (std::size_t k = 1; k < rows.size(); ++k)
-        if (rows[k].last < rows[k - 1].last) return;
-    const std::size_t n = rows.size();
-    auto reach = [&](const ScreenTriangle& t, std::size_t& from, std::size_t& to) {
-        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    if (storage.moving) return;
+    auto for_each = [&](auto&& visit) { for_each_triangle(storage, visit); };
+    auto row_range = [&](const ScreenTriangle& t, std::int32_t& lo, std::int32_t& hi) {
+        lo = INT32_MAX, hi = INT32_MIN;
         for (const ScreenVertex* v : {t.P0, t.P1, t.P2}) {
-            const std::int32_t r = trunc_to_int(project(view, v->shading->eye).y);
+            const std::int32_t r = trunc_to_int(project_to_screen(view, v->shading->eye).y);
             lo = std::min(lo, r), hi = std::max(hi, r);
         }
-        // The first tile whose last row reaches lo, and the first whose
-        // first row is beyond hi.
-        from = static_cast<std::size_t>(
-            std::partition_point(rows.begin(), rows.end(),
-                                 [&](const GridRows& g) { return g.last < lo; }) -
-            rows.begin());
-        to = static_cast<std::size_t>(
-            std::partition_point(rows.begin(), rows.end(),
-                                 [&](const GridRows& g) { return g.first <= hi; }) -
-            rows.begin());
     };
-    ObjectTriangles::TileBins bins;
-    bins.first.assign(n + 1, 0);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> reached;
-    reached.reserve(static_cast<std::size_t>(storage.triangle_count));
-    for_each_triangle(storage, [&](const ScreenTriangle& t) {
-        std::size_t from, to;
-        reach(t, from, to);
-        reached.emplace_back(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to));
-        for (std::size_t k = from; k < to; ++k) ++bins.first[k + 1];
-    });
-    for (std::size_t k = 0; k < n; ++k) bins.first[k + 1] += bins.first[k];
-    bins.triangles.resize(bins.first[n]);
-    std::vector<std::size_t> next(bins.first.begin(), bins.first.end() - 1);
-    std::size_t i = 0;
-    for_each_triangle(storage, [&](const ScreenTriangle& t) {
-        const auto [from, to] = reached[i++];
-        for (std::size_t k = from; k < to; ++k) bins.triangles[next[k]++] = &t;
-    });
-    for (const GridRows& g : rows) bins.tiles.push_back(g.tile);
-    storage.bins = std::move(bins);
+    bin_by_rows(std::move(rows), storage.triangle_count, for_each, row_range, storage.bins,
+                storage.bins.triangles);
 }
 
 }  // namespace sky

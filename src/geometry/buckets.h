@@ -7,7 +7,9 @@
 // neighbours may receive it too.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/tiles.h"
@@ -59,6 +61,67 @@ struct GridRows {
     const void* tile;
     std::int32_t first, last;
 };
+
+// Sorts an object's triangles into `bins` by the rows of the tiles that
+// hold it, each bin in the order `for_each(visit)` visits them (calling
+// visit(const Triangle&)); `row_range(triangle, lo, hi)` gives the screen
+// rows a triangle reaches. Leaves `bins` empty when there are fewer than
+// two tiles or their rows do not run down the screen band after band (the
+// bins would not pay).
+template <typename Triangle, typename ForEach, typename RowRange>
+void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_each,
+                 RowRange&& row_range, ObjectTriangles::TileBins& bins,
+                 std::vector<const Triangle*>& binned) {
+    if (rows.size() < 2) return;
+    std::sort(rows.begin(), rows.end(),
+              [](const GridRows& a, const GridRows& b) { return a.first < b.first; });
+    // Bands down the screen: the tiles a triangle reaches are then a run of
+    // neighbours, found by two searches.
+    for (std::size_t k = 1; k < rows.size(); ++k)
+        if (rows[k].last < rows[k - 1].last) return;
+    const std::size_t n = rows.size();
+    // Per screen row from the first tile's to the last's: the first tile
+    // whose last row reaches it, and the first whose first row is beyond
+    // it. A row outside takes the answer of the nearest end.
+    const std::int32_t top = rows.front().first, bottom = std::max(rows.back().last, top);
+    std::vector<std::uint32_t> reaching(static_cast<std::size_t>(bottom - top) + 1);
+    std::vector<std::uint32_t> beyond(reaching.size());
+    for (std::int32_t row = top; row <= bottom; ++row) {
+        const auto k = static_cast<std::size_t>(row - top);
+        reaching[k] = static_cast<std::uint32_t>(
+            std::partition_point(rows.begin(), rows.end(),
+                                 [&](const GridRows& g) { return g.last < row; }) -
+            rows.begin());
+        beyond[k] = static_cast<std::uint32_t>(
+            std::partition_point(rows.begin(), rows.end(),
+                                 [&](const GridRows& g) { return g.first <= row; }) -
+            rows.begin());
+    }
+    auto at = [&](std::int32_t row) {
+        return static_cast<std::size_t>(std::clamp(row, top, bottom) - top);
+    };
+    bins.first.assign(n + 1, 0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> reached;
+    reached.reserve(static_cast<std::size_t>(count));
+    for_each([&](const Triangle& t) {
+        std::int32_t lo, hi;
+        row_range(t, lo, hi);
+        // Beyond the ends no tile is reached.
+        const std::size_t from = lo > bottom ? n : reaching[at(lo)];
+        const std::size_t to = hi < top ? 0 : beyond[at(hi)];
+        reached.emplace_back(static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to));
+        for (std::size_t k = from; k < to; ++k) ++bins.first[k + 1];
+    });
+    for (std::size_t k = 0; k < n; ++k) bins.first[k + 1] += bins.first[k];
+    binned.resize(bins.first[n]);
+    std::vector<std::size_t> next(bins.first.begin(), bins.first.end() - 1);
+    std::size_t i = 0;
+    for_each([&](const Triangle& t) {
+        const auto [from, to] = reached[i++];
+        for (std::size_t k = from; k < to; ++k) binned[next[k]++] = &t;
+    });
+    for (const GridRows& g : rows) bins.tiles.push_back(g.tile);
+}
 
 // Sorts a complete, still object's triangles into bins by the grid rows of
 // the tiles that hold it. Leaves the object without bins when the rows do

@@ -8,11 +8,14 @@
 #include "geometry/enter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "base/options.h"
+#include "geometry/bucket_spans.h"
 #include "scene/transform.h"
 #include "sdl/environment.h"
 
@@ -85,6 +88,7 @@ void set_geometry_view(const CameraRecord& camera) {
             : minimum_triangle_area(std::max(options.xresolution, options.yresolution));
     view.split_depth = kGuardBandSplitDepth;
     view.motion_blur = options.motion_blur;
+    view.depth_only = false;
     const float shutter = options.shutter_close - options.shutter_open;
     view.frame_fraction = shutter > 0 ? (options.frame - options.shutter_open) / shutter : 0.5f;
 }
@@ -169,8 +173,34 @@ bool corners_move(const CornerValues* corners[3]) {
     return false;
 }
 
-bool set_up(ObjectTriangles& storage, const CornerValues* v0, const CornerValues* v1,
-            const CornerValues* v2) {
+// The set-up both kinds of triangle share.
+struct SetUp {
+    float x0, y0, z0, a, b, dz1, c, d, dz2;
+};
+
+template <typename Triangle>
+void copy_set_up(const SetUp& s, Triangle& t) {
+    t.x0 = s.x0, t.y0 = s.y0, t.z0 = s.z0;
+    t.a = s.a, t.b = s.b, t.dz1 = s.dz1;
+    t.c = s.c, t.d = s.d, t.dz2 = s.dz2;
+}
+
+void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v[3],
+                  const SetUp& set_up) {
+    count_vertices(storage, v);
+    DepthTriangle* t = new_depth_triangle(storage);
+    std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (int i = 0; i < 3; ++i) {
+        std::memcpy(t->eye[i], v[i]->eye, sizeof t->eye[i]);
+        const std::int32_t row = trunc_to_int(project_to_screen(view, v[i]->eye).y);
+        lo = std::min(lo, row), hi = std::max(hi, row);
+    }
+    t->row_first = lo, t->row_last = hi;
+    copy_set_up(set_up, *t);
+}
+
+bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v0,
+            const CornerValues* v1, const CornerValues* v2) {
     const CornerValues* corners[3] = {v0, v1, v2};
     // A moving triangle may have no area at the frame time and plenty
     // during the rest of the shutter: it is kept, with a set-up that no
@@ -188,15 +218,21 @@ bool set_up(ObjectTriangles& storage, const CornerValues* v0, const CornerValues
         if (!sweeps) return false;
         D = std::numeric_limits<float>::quiet_NaN();
     }
+    const SetUp coefficients{x0,      y0,      v0->screen[2],
+                             dx1 / D, dy1 / D, v1->screen[2] - v0->screen[2],
+                             dx2 / D, dy2 / D, v2->screen[2] - v0->screen[2]};
+    if (storage.depth_only) {
+        const CornerValues* v[3] = {v0, v1, v2};
+        set_up_depth(storage, view, v, coefficients);
+        return true;
+    }
 
     ScreenVertex* p0 = store_vertex(storage, *v0);
     ScreenVertex* p1 = store_vertex(storage, *v1);
     ScreenVertex* p2 = store_vertex(storage, *v2);
     ScreenTriangle* t = new_triangle(storage);
     t->P0 = p0, t->P1 = p1, t->P2 = p2;
-    t->x0 = x0, t->y0 = y0, t->z0 = v0->screen[2];
-    t->a = dx1 / D, t->b = dy1 / D, t->dz1 = v1->screen[2] - v0->screen[2];
-    t->c = dx2 / D, t->d = dy2 / D, t->dz2 = v2->screen[2] - v0->screen[2];
+    copy_set_up(coefficients, *t);
     return true;
 }
 
@@ -233,7 +269,7 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
         entered |= enter_triangle(storage, m01, m12, m20, split_depth - 1);
         return entered;
     }
-    return set_up(storage, &v0, &v1, &v2);
+    return set_up(storage, view, &v0, &v1, &v2);
 }
 
 }  // namespace sky

@@ -28,6 +28,9 @@ struct GeometryView {
     float minimum_area = 0.00016f;
     int split_depth = kGuardBandSplitDepth;
     bool motion_blur = false;
+    // The pass needs only the depth of the surfaces (a shadow map): still
+    // objects make depth triangles (ObjectTriangles::depth_only).
+    bool depth_only = false;
     // Where the frame time lies in the shutter interval (0 open, 1 close).
     float frame_fraction = 0.5f;
 
@@ -46,7 +49,8 @@ GeometryView& geometry_view();
 float minimum_triangle_area(std::int32_t larger_dimension);
 
 // The view of a prepared camera, with the window, tolerance and shutter of
-// the render options. Main thread, before the pass.
+// the render options, for a pass that is not depth-only. Main thread,
+// before the pass.
 void set_geometry_view(const CameraRecord& camera);
 
 }  // namespace sky

@@ -20,6 +20,7 @@
 #include "base/options.h"
 #include "base/vecmath.h"
 #include "geometry/buckets.h"
+#include "geometry/depth_entry.h"
 #include "geometry/displacement.h"
 #include "geometry/enter.h"
 #include "geometry/object_geometry.h"
@@ -185,10 +186,17 @@ void bin_for_tiles(ObjectTriangles& storage) {
     std::vector<GridRows> rows;
     {
         std::lock_guard lock(holders_lock());
-        for (const void* holder : storage.holders)
-            rows.push_back(grid_rows(*static_cast<const Tile*>(holder)));
+        for (const void* holder : storage.holders) {
+            const Tile& tile = *static_cast<const Tile*>(holder);
+            // A depth-only tile reads only its own rows.
+            rows.push_back(storage.depth_only ? GridRows{&tile, tile.y_first, tile.y_last}
+                                              : grid_rows(tile));
+        }
     }
-    bin_object_triangles(storage, geometry_view(), std::move(rows));
+    if (storage.depth_only)
+        bin_depth_triangles(storage, std::move(rows));
+    else
+        bin_object_triangles(storage, geometry_view(), std::move(rows));
 }
 
 void enter_tile_geometry(Tile& tile, void*) {
@@ -292,8 +300,15 @@ void queue_camera_objects(const CameraRecord& camera) {
     queue_pass_objects(camera, PassFilter{}, true);
 }
 
-void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
+bool queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
     queue_pass_objects(light_view, filter, false);
+    // One moving object, entered at its frame-time position from its
+    // paired halves, and the map takes the bucket lists.
+    GeometryView& view = geometry_view();
+    view.depth_only = true;
+    for (const auto& entry : queued)
+        if (entry->triangles.object->moving) view.depth_only = false;
+    return view.depth_only;
 }
 
 int Mp_query_object_queue(const RenderObject* object) {
@@ -352,9 +367,11 @@ void process_tile(Tile& tile) {
         std::this_thread::yield();
     }
 
+    const GeometryView& view = geometry_view();
+    // A depth-only map tile enters its triangles itself.
+    if (view.depth_only) return;
     BucketGrid& grid = bucket_grid();
     map_tile_to_buckets(grid, &tile);
-    const GeometryView& view = geometry_view();
     for (RenderObject* object : tile.objects)
         if (const ObjectTriangles* triangles = queued_triangles(object))
             bucket_object(grid, view, *triangles, &tile);

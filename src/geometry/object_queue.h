@@ -58,8 +58,10 @@ void queue_tile_objects(std::span<Tile> tiles);
 void queue_camera_objects(const CameraRecord& camera);
 
 // Main thread, before a depth map's pass: the same for the objects the
-// filter lets through, seen from the light's view.
-void queue_light_objects(const CameraRecord& light_view, const PassFilter& filter);
+// filter lets through, seen from the light's view. True when the pass is
+// depth-only (depth_entry.h): tiles are then tessellated but get no bucket
+// lists. Without motion blur, or with no moving object queued, it is.
+bool queue_light_objects(const CameraRecord& light_view, const PassFilter& filter);
 
 // Frees what is left of the queued objects' triangles and forgets them.
 void release_object_queue();
@@ -71,7 +73,7 @@ void Mp_object_tessellated(const RenderObject* object);
 ObjectTriangles* queued_triangles(const RenderObject* object);
 
 // Tessellates what the tile needs, maps the tile to the worker's buckets
-// and enters its objects' triangles.
+// and enters its objects' triangles (the buckets not in a depth-only pass).
 void process_tile(Tile& tile);
 // The tile lets go of its objects.
 void release_tile(Tile& tile);

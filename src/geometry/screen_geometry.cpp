@@ -116,8 +116,8 @@ bool normals_match(const ObjectTriangles& storage, const float* a, const float* 
     return dot3(a, b) > 0.9999f;
 }
 
-// Identical apart from the normal, which follows the object's own rule.
-bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const CornerValues& b) {
+bool same_but_normals(const ObjectTriangles& storage, const CornerValues& a,
+                      const CornerValues& b) {
     auto equal = [](const float* p, const float* q, int n) {
         return std::memcmp(p, q, sizeof(float) * n) == 0;
     };
@@ -126,8 +126,23 @@ bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const Co
     if (storage.has_texture && !equal(a.texture, b.texture, kTextureFloats)) return false;
     if (storage.has_texture_data && !equal(a.texture_data, b.texture_data, kTextureDataFloats))
         return false;
-    if (storage.moving && !equal(a.motion, b.motion, 15)) return false;
-    return normals_match(storage, a.eye_normal, b.eye_normal);
+    return !storage.moving || equal(a.motion, b.motion, 15);
+}
+
+// Identical apart from the normal, which follows the object's own rule.
+bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const CornerValues& b) {
+    return same_but_normals(storage, a, b) && normals_match(storage, a.eye_normal, b.eye_normal);
+}
+
+// The same for corners whose normals may still be to make.
+bool same_counted_corner(const ObjectTriangles& storage, const CornerValues& a, bool a_pending,
+                         const CornerValues& b, bool b_pending) {
+    if (!a_pending && !b_pending) return same_corner(storage, a, b);
+    if (!same_but_normals(storage, a, b)) return false;
+    CornerValues finished[2] = {a, b};
+    if (a_pending) storage.finish_normals(storage.finish_context, finished[0]);
+    if (b_pending) storage.finish_normals(storage.finish_context, finished[1]);
+    return normals_match(storage, finished[0].eye_normal, finished[1].eye_normal);
 }
 
 }  // namespace
@@ -250,6 +265,34 @@ ScreenTriangle* new_triangle(ObjectTriangles& storage) {
     return triangle;
 }
 
+void count_vertices(ObjectTriangles& storage, const CornerValues* const corners[3]) {
+    const bool pending = storage.corners_pending;
+    // The last corner counted, kept by address until the triangle's end.
+    const CornerValues* last = storage.vertex_count > 0 ? &storage.last_corner : nullptr;
+    bool last_pending = storage.last_corner_pending;
+    for (int i = 0; i < 3; ++i) {
+        const CornerValues& corner = *corners[i];
+        if (last != nullptr && same_counted_corner(storage, *last, last_pending, corner, pending))
+            continue;
+        if (storage.vertex_count == 0) {
+            storage.first_corner = corner;
+            storage.first_corner_pending = pending;
+        }
+        ++storage.vertex_count;
+        last = &corner;
+        last_pending = pending;
+    }
+    if (last != &storage.last_corner) {
+        storage.last_corner = *last;
+        storage.last_corner_pending = last_pending;
+    }
+}
+
+DepthTriangle* new_depth_triangle(ObjectTriangles& storage) {
+    ++storage.triangle_count;
+    return static_cast<DepthTriangle*>(storage.depth_triangles.take());
+}
+
 namespace {
 
 void count_made(const ObjectTriangles& storage) {
@@ -341,24 +384,32 @@ constexpr std::int32_t kCompactedTriangles = 4096;
 void finish_object_triangles(ObjectTriangles& storage) {
     if (storage.finished || storage.triangle_count == 0) return;
     storage.finished = true;
+    storage.finish_normals = nullptr;
     count_made(storage);
     storage.recent = {};
-    if (storage.triangle_count > kCompactedTriangles) return;
+    if (storage.depth_only || storage.triangle_count > kCompactedTriangles) return;
     compact_triangles(storage);
     compact_vertices(storage);
 }
 
 void append_object_triangles(ObjectTriangles& storage, ObjectTriangles& part) {
     if (part.vertex_count > 0) {
-        if (storage.last_vertex != nullptr &&
-            same_corner(storage, storage.last_corner, part.first_corner))
+        const bool after_vertex =
+            storage.depth_only ? storage.vertex_count > 0 : storage.last_vertex != nullptr;
+        if (after_vertex &&
+            same_counted_corner(storage, storage.last_corner, storage.last_corner_pending,
+                                part.first_corner, part.first_corner_pending))
             --part.vertex_count;  // made anew only because the part began there
         storage.vertex_count += part.vertex_count;
         storage.last_vertex = part.last_vertex;
         storage.last_corner = part.last_corner;
+        storage.last_corner_pending = part.last_corner_pending;
         storage.vertices.append(std::move(part.vertices));
     }
-    if (part.triangle_count > 0) {
+    if (part.triangle_count > 0 && storage.depth_only) {
+        storage.triangle_count += part.triangle_count;
+        storage.depth_triangles.append(std::move(part.depth_triangles));
+    } else if (part.triangle_count > 0) {
         part.first->next = storage.last;
         if (storage.last == nullptr) storage.first = part.first;
         storage.last = part.last;
@@ -382,11 +433,13 @@ void clear_object_triangles(ObjectTriangles& storage) {
     storage.first = nullptr;
     storage.triangle_count = 0;
     storage.last_vertex = nullptr;
+    storage.corners_pending = storage.last_corner_pending = storage.first_corner_pending = false;
     storage.finished = false;
     storage.bins = {};
     storage.recent = {};
     storage.triangles.release();
     storage.vertices.release();
+    storage.depth_triangles.release();
 }
 
 std::mutex& holders_lock() {

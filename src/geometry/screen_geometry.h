@@ -72,13 +72,30 @@ struct ScreenTriangle {
     ScreenTriangle* next;  // the object's previous triangle
 };
 
-// Where the screen point (x, y) falls on a triangle: its weights s (of P1)
-// and t (of P2) and the depth there; false when the point lies outside the
-// closed triangle.
+// A triangle of a depth-only pass (a shadow map), which only asks how far
+// the surfaces are at each texel centre: no vertices, no shading records.
+// The set-up is a screen triangle's, from the same corners.
+struct DepthTriangle {
+    float eye[3][3];  // eye-space corners: P0, P1, P2
+    float x0, y0;
+    float z0;
+    float a, b;
+    float dz1;
+    float c, d;
+    float dz2;
+    // The screen rows (trunc of y) its corners lie in: bucket entry never
+    // reaches a row outside them.
+    std::int32_t row_first, row_last;
+};
+
+// Where the screen point (x, y) falls on a triangle (a ScreenTriangle or a
+// DepthTriangle): its weights s (of P1) and t (of P2) and the depth there;
+// false when the point lies outside the closed triangle.
 struct TriangleHit {
     float s, t, depth;
 };
-inline bool hit_triangle(const ScreenTriangle& triangle, float x, float y, TriangleHit& hit) {
+template <typename Triangle>
+inline bool hit_triangle(const Triangle& triangle, float x, float y, TriangleHit& hit) {
     const float u = x - triangle.x0, v = y - triangle.y0;
     hit.s = u * triangle.d - v * triangle.c;
     if (!(hit.s >= 0.0f && hit.s <= 1.0f)) return false;
@@ -174,6 +191,9 @@ struct ObjectTriangles {
     // Polysets give hard edges by repeating a position with another normal:
     // only an exactly equal normal may share a vertex there.
     bool exact_normals = false;
+    // Made for a depth-only pass: depth triangles instead of screen
+    // triangles and vertices (the vertices are still counted).
+    bool depth_only = false;
 
     // The newest triangle; each links to the one made before it. After
     // compaction all of them sit in `compacted`, oldest first.
@@ -198,6 +218,8 @@ struct ObjectTriangles {
     // data), side by side in one record of `vertices`: one block call for
     // all of them, and the samplers find them together.
     RecordBlocks vertices{sizeof(ScreenVertex) + sizeof(ShadingRecord), kVertexBlockRecords};
+    // Of a depth-only object, in the order made.
+    RecordBlocks depth_triangles{sizeof(DepthTriangle), kTriangleBlockRecords};
 
     // The vertex entered last, for sharing.
     ScreenVertex* last_vertex = nullptr;
@@ -205,6 +227,15 @@ struct ObjectTriangles {
     // The corner of the first vertex asked for, which the vertex entered
     // before it might have shared when the object is made in parts.
     CornerValues first_corner{};
+    // A depth-only object's corners may come without their normals, which
+    // only the vertex count needs, and only where two corners agree in
+    // everything else: such a corner's `normal` holds the object-space
+    // normal, which finish_normals(finish_context, corner) turns into the
+    // corner's normals when they are compared. Whether the corners being
+    // entered, the last and the first are such corners:
+    bool corners_pending = false, last_corner_pending = false, first_corner_pending = false;
+    void (*finish_normals)(const void* context, CornerValues& corner) = nullptr;
+    const void* finish_context = nullptr;
     // A mesh enters each of its vertices once for every polygon around it.
     // Where normals must match exactly, a vertex identical in every value
     // to one made earlier can be shared wherever it was made: these are
@@ -222,6 +253,7 @@ struct ObjectTriangles {
         std::vector<const void*> tiles;
         std::vector<std::size_t> first;  // per tile, then the end
         std::vector<const ScreenTriangle*> triangles;
+        std::vector<const DepthTriangle*> depth;  // instead, for a depth-only object
     } bins;
 };
 
@@ -230,6 +262,10 @@ struct ObjectTriangles {
 ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner);
 // A new triangle record linked in front of the object's list.
 ScreenTriangle* new_triangle(ObjectTriangles& storage);
+// For a depth-only object: counts the vertices of a triangle's corners by
+// the sharing rule of store_vertex, and a new depth triangle record.
+void count_vertices(ObjectTriangles& storage, const CornerValues* const corners[3]);
+DepthTriangle* new_depth_triangle(ObjectTriangles& storage);
 
 // Adds what was made to the statistics unless quiet, then, when the object
 // is small enough to fit its first blocks, moves the triangles into one

@@ -37,22 +37,33 @@ namespace {
 
 constexpr int kCornerFloats = sizeof(CornerValues) / sizeof(float);
 
-// Object space to world and eye, without the screen.
+// The corner's world and eye normals from the object-space normal.
+void set_normals(CornerValues& c, const Triple& object_normal, const TransformValue& placement,
+                 const Matrix4& eye_from_world) {
+    store3(transform_normal(object_normal, placement), c.normal);
+    normalise3(c.normal);
+    store3(transform_vector(to_triple(c.normal), eye_from_world), c.eye_normal);
+    normalise3(c.eye_normal);
+}
+
+// Object space to world and eye, without the screen. Without `normals`
+// the corner's `normal` keeps the object-space normal (see
+// ObjectTriangles::finish_normals).
 CornerValues corner_of(const SurfacePoint& p, const TransformValue& placement,
-                       const Matrix4& eye_from_world, const ObjectTriangles& storage) {
+                       const Matrix4& eye_from_world, const ObjectTriangles& storage,
+                       bool normals = true) {
     CornerValues c{};
     const Triple object{static_cast<float>(p.position[0]), static_cast<float>(p.position[1]),
                         static_cast<float>(p.position[2])};
     const Triple world = AR_model_xform(object, placement.model);
     store3(world, c.world);
     store3(transform_point(world, eye_from_world), c.eye);
-    store3(transform_normal(Triple{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
-                                   static_cast<float>(p.normal[2])},
-                            placement),
-           c.normal);
-    normalise3(c.normal);
-    store3(transform_vector(to_triple(c.normal), eye_from_world), c.eye_normal);
-    normalise3(c.eye_normal);
+    const Triple object_normal{static_cast<float>(p.normal[0]), static_cast<float>(p.normal[1]),
+                               static_cast<float>(p.normal[2])};
+    if (normals)
+        set_normals(c, object_normal, placement, eye_from_world);
+    else
+        store3(object_normal, c.normal);
     c.u = static_cast<float>(p.u);
     c.v = static_cast<float>(p.v);
     if (storage.has_texture) c.texture[0] = c.u, c.texture[1] = c.v;
@@ -106,10 +117,20 @@ public:
           placement_(placement),
           view_(view),
           close_(close),
-          frame_only_(frame_only) {}
+          frame_only_(frame_only) {
+        if (storage.depth_only) {
+            storage.finish_normals = finish_normals;
+            storage.finish_context = this;
+        }
+    }
 
     void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
                       const SurfacePoint& c) override {
+        if (storage_.depth_only) {
+            enter_depth(a, b, c);
+            ++made_;
+            return;
+        }
         const bool paired = storage_.moving || frame_only_;
         const Matrix4& eye_from_world = paired ? view_.eye_from_world_open : view_.eye_from_world;
         CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_),
@@ -124,6 +145,42 @@ public:
     }
 
 private:
+    static void finish_normals(const void* context, CornerValues& corner) {
+        const auto& sink = *static_cast<const EntrySink*>(context);
+        set_normals(corner, to_triple(corner.normal), sink.placement_, sink.view_.eye_from_world);
+    }
+
+    // A depth-only object needs the normals only to count its vertices,
+    // and only where two corners agree in everything else: a triangle
+    // wholly in front of the near plane and within the guard band, whose
+    // corners are entered as they are, leaves them to be made then. One
+    // that is cut or split has its corners blended, normals and all.
+    void enter_depth(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
+        const Matrix4& eye_from_world = view_.eye_from_world;
+        CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_, false),
+                                   corner_of(b, placement_, eye_from_world, storage_, false),
+                                   corner_of(c, placement_, eye_from_world, storage_, false)};
+        bool whole = true;
+        for (CornerValues& corner : corners) {
+            project_corner(view_, corner);
+            whole = whole && corner.eye[2] <= -view_.near &&
+                    std::fabs(corner.screen[0]) <= view_.guard_x &&
+                    std::fabs(corner.screen[1]) <= view_.guard_y;
+        }
+        if (!whole) {
+            for (CornerValues& corner : corners)
+                set_normals(corner, to_triple(corner.normal), placement_, eye_from_world);
+            enter_clipped(corners);
+            return;
+        }
+        // Nothing to cut: entered as enter_clipped would, without its copies.
+        const float far = -view_.far;
+        if (corners[0].eye[2] < far && corners[1].eye[2] < far && corners[2].eye[2] < far) return;
+        storage_.corners_pending = true;
+        enter_triangle(storage_, corners[0], corners[1], corners[2], view_.split_depth);
+        storage_.corners_pending = false;
+    }
+
     // The frame position and the motion through the shutter, from the
     // paired close triangle (none: the vertex stays where it is).
     void enter_moving(CornerValues* open) {
@@ -259,6 +316,7 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     for (int k = 0; k < shared.part_count; ++k) {
         auto part = std::make_unique<ObjectTriangles>(&object);
         part->moving = storage.moving;
+        part->depth_only = storage.depth_only;
         part->exact_normals = storage.exact_normals;
         part->has_texture = storage.has_texture;
         part->has_texture_data = storage.has_texture_data;
@@ -266,8 +324,8 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
         // backed by huge pages, which a mesh filled in a burst pays for
         // far less than for page after page.
         const auto expected = static_cast<std::int64_t>(per_part);
-        part->triangles.expect(expected);
-        part->vertices.expect(expected / 2);
+        (part->depth_only ? part->depth_triangles : part->triangles).expect(expected);
+        if (!part->depth_only) part->vertices.expect(expected / 2);
         shared.parts.push_back(std::move(part));
     }
     shared.next_part.store(0, std::memory_order_relaxed);
@@ -318,6 +376,9 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     // Without motion blur for this pass (a depth map), a moving object
     // stands where the frame time puts it.
     const bool frame_only = !view.motion_blur && has_motion;
+    // A moving object keeps its screen triangles: its motion (or, in a
+    // depth map, its frame-time position) comes from the paired halves.
+    storage.depth_only = view.depth_only && !has_motion;
     storage.exact_normals = object.type == SDL_POLYSET;
     storage.has_texture = false;
     storage.has_texture_data = false;

@@ -8,8 +8,13 @@
 #include <cstring>
 #include <vector>
 
+#include "base/arena.h"
 #include "base/tiles.h"
+#include "geometry/bucket_spans.h"
 #include "geometry/buckets.h"
+#include "geometry/depth_entry.h"
+#include "geometry/enter.h"
+#include "geometry/object_queue.h"
 
 namespace sky {
 namespace {
@@ -22,16 +27,14 @@ bool same_surface(float a, float b) {
     return b > -INFINITY && std::fabs(a - b) <= kSameSurface * std::fabs(b);
 }
 
-// The depth map's value at pixel centre (x, y): the projective depth of the
-// midpoint between the two nearest surfaces (the nearest alone when asked),
-// or nothing. Larger depths are nearer.
-bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, float& depth) {
+// The two nearest surfaces met at a texel centre, in the order the texel's
+// triangles are met (two hits within kSameSurface depend on it). Larger
+// depths are nearer.
+struct NearestTwo {
     float first = -INFINITY, second = -INFINITY;
-    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
-        TriangleHit hit;
-        if (!hit_triangle(*cell->triangle, x, y, hit)) continue;
-        const float z = hit.depth;
-        if (same_surface(z, first)) continue;
+
+    void add(float z) {
+        if (same_surface(z, first)) return;
         if (z > first) {
             second = first;
             first = z;
@@ -39,14 +42,77 @@ bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, fl
             second = z;
         }
     }
-    if (nearest_only) {
-        depth = first;
-        return first > -INFINITY;
+
+    // The projective depth of the midpoint between the two (the nearest
+    // alone when asked), or nothing.
+    bool depth(bool nearest_only, float& depth) const {
+        if (nearest_only) {
+            depth = first;
+            return first > -INFINITY;
+        }
+        // A lone surface never shadows itself: it needs a second one behind.
+        if (second == -INFINITY) return false;
+        depth = 0.5f * (first + second);
+        return true;
     }
-    // A lone surface never shadows itself: it needs a second one behind.
-    if (second == -INFINITY) return false;
-    depth = 0.5f * (first + second);
-    return true;
+};
+
+// The depth map's value at pixel centre (x, y) from the triangles of its
+// bucket list.
+bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, float& depth) {
+    NearestTwo nearest;
+    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+        TriangleHit hit;
+        if (hit_triangle(*cell->triangle, x, y, hit)) nearest.add(hit.depth);
+    }
+    return nearest.depth(nearest_only, depth);
+}
+
+// A depth-only tile: each triangle of the tile's objects, in the order a
+// bucket list would give them, into the texels whose cells it would be
+// entered in.
+void render_depth_tile(Tile& tile, const MapView& view) {
+    ShadowMap& map = *view.map;
+    const GeometryView& geometry = geometry_view();
+    const std::int32_t width = tile.x_last - tile.x_first + 1;
+    const std::int32_t height = tile.y_last - tile.y_first + 1;
+    SpanGrid grid;
+    grid.spans = arena_array<RowSpan>(tile_arena(), static_cast<std::size_t>(height) + 1);
+    grid.width = width, grid.height = height;
+    grid.x0 = tile.x_first, grid.y0 = tile.y_first;
+    auto* texels = arena_array<NearestTwo>(tile_arena(), static_cast<std::size_t>(width) * height);
+    std::fill(texels, texels + static_cast<std::ptrdiff_t>(width) * height, NearestTwo{});
+
+    auto enter = [&](const DepthTriangle& t) {
+        SpanPoint p[3];
+        for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
+        enter_still_triangle(grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+            NearestTwo* row = texels + static_cast<std::ptrdiff_t>(r) * width;
+            const float y = static_cast<float>(r + tile.y_first) + 0.5f;
+            for (std::int32_t c = start; c <= end; ++c) {
+                TriangleHit hit;
+                if (hit_triangle(t, static_cast<float>(c + tile.x_first) + 0.5f, y, hit))
+                    row[c].add(hit.depth);
+            }
+        });
+    };
+    for (auto object = tile.objects.rbegin(); object != tile.objects.rend(); ++object)
+        if (const ObjectTriangles* triangles = queued_triangles(*object))
+            for_each_depth_triangle(*triangles, tile, enter);
+
+    float* out = map.texels();
+    for (std::int32_t r = 0; r < height; ++r) {
+        const std::int32_t y = tile.y_first + r;
+        float* row = out + static_cast<std::size_t>(y) * map.size;
+        for (std::int32_t c = 0; c < width; ++c) {
+            const std::int32_t x = tile.x_first + c;
+            float depth = 0.0f;
+            row[x] = texels[static_cast<std::ptrdiff_t>(r) * width + c].depth(view.nearest_surface,
+                                                                              depth)
+                         ? texel_distance(view, x, y, depth)
+                         : kNoShadowCaster;
+        }
+    }
 }
 
 bool write_all(int fd, const void* data, std::size_t size) {
@@ -84,6 +150,7 @@ float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float 
 
 void render_map_tile(Tile& tile, void* context) {
     const MapView& view = *static_cast<const MapView*>(context);
+    if (geometry_view().depth_only) return render_depth_tile(tile, view);
     ShadowMap& map = *view.map;
     float* texels = map.texels();
     const BucketGrid& grid = bucket_grid();

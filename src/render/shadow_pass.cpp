@@ -77,8 +77,10 @@ const SpotLightInfo& spot_of(const AR_LightInfo& light) {
     return *static_cast<const SpotLightInfo*>(light.model_info);
 }
 
+// How the pass's reports name the light: a spot light placed without a
+// name by its model's name, rather than by nothing at all.
 const char* name_of(const AR_LightInfo& light) {
-    return light.name ? light.name : "";
+    return light.name != nullptr && *light.name != '\0' ? light.name : "spot";
 }
 
 // The files a map is written to: empty when not wanted.
@@ -97,7 +99,8 @@ MapFiles map_files(const AR_LightInfo& light) {
     const SpotLightInfo& spot = spot_of(light);
     const bool on_disk = render_options().spot_depth != 0;
     MapFiles files;
-    const std::string fallback = std::string(name_of(light)) + "_depth_map";
+    // Files keep the name as given: an unnamed light's is "_depth_map".
+    const std::string fallback = std::string(light.name ? light.name : "") + "_depth_map";
     // Maps are never read back: a map named as input is built and written
     // to that name.
     if (spot.depth_input || on_disk) {

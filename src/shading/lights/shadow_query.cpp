@@ -69,12 +69,26 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
     const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
     if (blend == 0.0f && i0 <= i1 && j0 <= j1 && map.blocks_per_row > 0) {
-        float nearest, farthest;
-        texel_range(map, i0, i1, j0, j1, nearest, farthest);
-        if (nearest >= p0) return 0.0f;
         const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
                             v <= static_cast<float>(size - 1);
-        if (inside && farthest < p0 - settings.rim_offset) return 1.0f;
+        const float deepest = p0 - settings.rim_offset;
+        float nearest, farthest;
+        // The blocks first; near a shadow's edge they reach beyond the
+        // disc, and the texels the cells read settle it more often, for
+        // less than weighing the cells costs.
+        texel_range(map, i0, i1, j0, j1, nearest, farthest);
+        if (nearest >= p0) return 0.0f;
+        if (inside && farthest < deepest) return 1.0f;
+        nearest = INFINITY, farthest = -INFINITY;
+        for (int j = j0; j <= j1; ++j) {
+            const float* row = texel + static_cast<std::size_t>(j) * size;
+            for (int i = i0; i <= i1; ++i) {
+                nearest = std::min(nearest, row[i]);
+                farthest = std::max(farthest, row[i]);
+            }
+        }
+        if (nearest >= p0) return 0.0f;
+        if (inside && farthest < deepest) return 1.0f;
     }
 
     float weight_sum = 0.0f, shadow_sum = 0.0f, blend_sum = 0.0f;

@@ -1,0 +1,171 @@
+// The cells a still triangle is entered into, shared by bucket entry (which
+// links the triangle into each cell's list) and the depth-only entry of map
+// tiles (which tests the cell's centre at once): both must reach exactly
+// the same cells, or a map would change with the way it was made.
+//
+// A triangle is entered row by row. For every horizontal grid line the
+// triangle crosses, its edges give the span of x it covers there; a pixel
+// row then takes the union of the spans of its lower and upper line. An
+// edge evaluated beyond its end gives its end's x, which is how a vertex
+// lying inside a row still reaches its own column. Crossings are computed
+// in double and rounded outward into the single-precision spans, so that a
+// crossing just short of a pixel edge never loses that pixel.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "base/tiles.h"
+#include "geometry/geometry_view.h"
+
+namespace sky {
+
+// A window of cells: the lines' spans (height + 1 of them), and the screen
+// position of the first cell.
+struct SpanGrid {
+    RowSpan* spans = nullptr;
+    std::int32_t width = 0, height = 0;
+    std::int32_t x0 = 0, y0 = 0;
+};
+
+struct SpanPoint {
+    double x, y;
+};
+
+inline constexpr double kFlatEdge = 1e-6;
+
+// trunc toward zero, kept inside the integers.
+inline std::int32_t trunc_to_int(double v) {
+    if (!(v > -2e9)) return -2000000000;  // also NaN
+    if (v > 2e9) return 2000000000;
+    return static_cast<std::int32_t>(v);
+}
+
+// Eye space to the screen, in double.
+inline SpanPoint project_to_screen(const GeometryView& view, const float* eye) {
+    const ScreenMapping& s = view.screen;
+    if (s.perspective) {
+        const double inverse_z = 1.0 / static_cast<double>(eye[2]);
+        return {s.cx - static_cast<double>(s.sx) * eye[0] * inverse_z,
+                s.cy - static_cast<double>(s.sy) * eye[1] * inverse_z};
+    }
+    return {s.cx + static_cast<double>(s.sx) * eye[0], s.cy + static_cast<double>(s.sy) * eye[1]};
+}
+
+// One triangle's rows and spans while it is entered.
+class SpanEntry {
+public:
+    explicit SpanEntry(const SpanGrid& grid) : grid_(grid) {}
+
+    // The rows the points reach; false when they miss the grid.
+    bool rows(const SpanPoint* points, int count) {
+        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (int i = 0; i < count; ++i) {
+            std::int32_t r = trunc_to_int(points[i].y) - grid_.y0;
+            lo = std::min(lo, r), hi = std::max(hi, r);
+        }
+        if (lo > grid_.height - 1 || hi < 0) return false;
+        first_ = std::max(lo, 0);
+        last_ = std::min(hi, grid_.height - 1);
+        const float empty_min = static_cast<float>(grid_.x0 + grid_.width + 1);
+        const float empty_max = static_cast<float>(grid_.x0 - 1);
+        for (std::int32_t line = first_; line <= last_ + 1; ++line)
+            grid_.spans[line] = {empty_min, empty_max};
+        return true;
+    }
+
+    // Widens the spans of the lines the edge reaches, from the line below
+    // its lower end to the line above its upper end.
+    void edge(SpanPoint a, SpanPoint b) {
+        if (std::fabs(a.y - b.y) <= kFlatEdge) return;
+        if (a.y > b.y) std::swap(a, b);
+        const double xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
+        const double slope = (b.x - a.x) / (b.y - a.y);
+        const std::int32_t from = std::max(trunc_to_int(a.y) - grid_.y0, first_);
+        const std::int32_t to = std::min(trunc_to_int(b.y) + 1 - grid_.y0, last_ + 1);
+        for (std::int32_t line = from; line <= to; ++line) {
+            const double y = static_cast<double>(line + grid_.y0);
+            widen(line, std::clamp(a.x + (y - a.y) * slope, xlo, xhi));
+        }
+    }
+
+    // A point whose edges are all flat: its own lines take its x, as the
+    // clamped extension of an edge would.
+    void point(SpanPoint p) {
+        const std::int32_t line = trunc_to_int(p.y) - grid_.y0;
+        for (std::int32_t l = std::max(line, first_); l <= std::min(line + 1, last_ + 1); ++l)
+            widen(l, p.x);
+    }
+
+    // visit(row, first column, last column) for every row of the grid the
+    // triangle reaches, from the last row to the first, in grid
+    // coordinates.
+    template <typename Visit>
+    void fill(Visit&& visit) const {
+        const std::int32_t width = grid_.width;
+        for (std::int32_t r = last_; r >= first_; --r) {
+            const RowSpan& below = grid_.spans[r];
+            const RowSpan& above = grid_.spans[r + 1];
+            std::int32_t start = trunc_to_int(std::min(below.minimum, above.minimum)) - grid_.x0;
+            std::int32_t end = trunc_to_int(std::max(below.maximum, above.maximum)) - grid_.x0;
+            if (start >= width || end < 0) continue;
+            visit(r, std::max(start, 0), std::min(end, width - 1));
+        }
+    }
+
+private:
+    // The float next to f toward -infinity (downward) or +infinity, as
+    // std::nextafter gives it, without its call: f is never NaN here (a
+    // NaN compares false and is kept), and never the infinity it moves to.
+    static float next_float(float f, bool downward) {
+        if (f == 0.0f)
+            return downward ? -std::numeric_limits<float>::denorm_min()
+                            : std::numeric_limits<float>::denorm_min();
+        std::uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        // Away from zero is one more in the magnitude's bits.
+        bits = (f > 0.0f) != downward ? bits + 1 : bits - 1;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
+    static float round_down(double v) {
+        float f = static_cast<float>(v);
+        return static_cast<double>(f) > v ? next_float(f, true) : f;
+    }
+    static float round_up(double v) {
+        float f = static_cast<float>(v);
+        return static_cast<double>(f) < v ? next_float(f, false) : f;
+    }
+    void widen(std::int32_t line, double x) {
+        RowSpan& span = grid_.spans[line];
+        span.minimum = std::min(span.minimum, round_down(x));
+        span.maximum = std::max(span.maximum, round_up(x));
+    }
+
+    const SpanGrid& grid_;
+    std::int32_t first_ = 0, last_ = -1;
+};
+
+// The cells of a still triangle whose screen corners are `p`: visit(row,
+// first column, last column) as SpanEntry::fill.
+template <typename Visit>
+void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
+    SpanEntry entry(grid);
+    if (!entry.rows(p, 3)) return;
+    bool flat[3];  // edge i runs from vertex i to vertex i + 1
+    for (int i = 0; i < 3; ++i) {
+        const SpanPoint& a = p[i];
+        const SpanPoint& b = p[(i + 1) % 3];
+        flat[i] = std::fabs(a.y - b.y) <= kFlatEdge;
+        entry.edge(a, b);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (flat[i] && flat[(i + 2) % 3]) entry.point(p[i]);
+    entry.fill(visit);
+}
+
+}  // namespace sky
