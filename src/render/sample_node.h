@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "geometry/buckets.h"
+#include "platform/fatal.h"
 #include "platform/memory.h"
 #include "shading/shade_point.h"
 
@@ -143,7 +144,11 @@ private:
             used_ = 0;
             return;
         }
-        auto* block = new (SKY_MALLOC(sizeof(Block))) Block();
+        void* memory = SKY_MALLOC(sizeof(Block));
+        if (memory == nullptr)
+            fatal("Error: out of memory: cannot allocate %zu bytes for rendering.\n",
+                  sizeof(Block));
+        auto* block = new (memory) Block();
         if (current_ == nullptr)
             first_ = block;
         else
