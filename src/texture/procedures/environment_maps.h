@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "base/vecmath.h"
+#include "texture/procedures/procedure_parameters.h"
 
 namespace sky::environment {
 
@@ -42,7 +43,7 @@ inline Face cube_face(const Triple& d, float& u, float& v) {
 // Turns a direction about the x axis (`pitch`) and then the z axis
 // (`roll`), degrees.
 inline Triple turned(const Triple& d, float pitch, float roll) {
-    constexpr float kDegrees = 3.14159265f / 180.0f;
+    constexpr float kDegrees = kPi / 180.0f;
     float c = std::cos(pitch * kDegrees), s = std::sin(pitch * kDegrees);
     Triple a{d.x, c * d.y - s * d.z, s * d.y + c * d.z};
     c = std::cos(roll * kDegrees), s = std::sin(roll * kDegrees);

@@ -74,7 +74,7 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     float length_n = length(n);
     float c = length_n > 0.0f ? dot(n, direction) / length_n : 1.0f;
     if (parameter_scalar(texture, kType) >= 0.5f) c = -c;
-    float angle = std::acos(std::clamp(c, -1.0f, 1.0f)) * (180.0f / 3.14159265f);
+    float angle = std::acos(std::clamp(c, -1.0f, 1.0f)) * (180.0f / kPi);
     float low = parameter_number(texture, kAngleMin, call);
     float high = parameter_number(texture, kAngleMax, call);
     float t = high != low ? std::clamp((angle - low) / (high - low), 0.0f, 1.0f)

@@ -105,26 +105,13 @@ void calculate(const AR_TextureInfo& texture, const TextureCall& call, TextureCo
     }
     w *= std::max(std::fabs(parameter_scalar(texture, k_xmult)),
                   std::fabs(parameter_scalar(texture, k_ymult)));
-    const DerivedValues& d = procedure_derived(texture);
-    if (d.images[0]) {
-        d.images[0]->lookup(u, v, w, FILTER_BLEND, out);
-        return;
-    }
-    const TexturedValue& image = procedure_value(texture, k_image).value;
-    if (image.texture) {
-        TextureLookup at = *call.at;
-        at.u = u;
-        at.v = v;
-        at.du = at.dv = w;
-        if (invoke_nested_texture(*image.texture, at, out)) return;
-    }
-    colour_result(image.colour, out);
+    if (!picture(texture, k_image, 0, u, v, w, call, out))
+        colour_result(procedure_value(texture, k_image).value.colour, out);
 }
 
 bool init_projection(AR_TextureInfo& texture) {
     if (!init_procedure_parameters(texture)) return false;
-    const std::string& name = procedure_value(texture, k_image).text;
-    procedure_derived(texture).images[0] = name.empty() ? nullptr : texture_image(name);
+    load_picture(texture, k_image, 0);
     return true;
 }
 

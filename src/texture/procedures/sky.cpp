@@ -184,7 +184,7 @@ ROW(floor_texture);
 ROW(cloud_texture);
 #undef ROW
 
-constexpr float kDegrees = 3.14159265f / 180.0f;
+constexpr float kDegrees = kPi / 180.0f;
 constexpr int kMaxSamples = 64;
 
 float value(const AR_TextureInfo& texture, int row) {
