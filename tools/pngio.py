@@ -40,16 +40,23 @@ def read_png(name):
     return rows
 
 
+def write_chunk(out, kind, data):
+    """One PNG chunk: length, kind, data and the CRC of kind and data."""
+    out.write(struct.pack(">I", len(data)) + kind + data)
+    out.write(struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+
+def write_rgb_header(out, width, height):
+    """The signature and the header of an 8-bit RGB PNG."""
+    out.write(b"\x89PNG\r\n\x1a\n")
+    write_chunk(out, b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+
+
 def write_png(name, rows):
     """Writes rows of (r, g, b) tuples, top first, as an RGB PNG."""
     height, width = len(rows), len(rows[0])
     raw = b"".join(b"\x00" + bytes(c for pixel in row for c in pixel) for row in rows)
     with open(name, "wb") as out:
-        def chunk(kind, data):
-            out.write(struct.pack(">I", len(data)) + kind + data)
-            out.write(struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-
-        out.write(b"\x89PNG\r\n\x1a\n")
-        chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-        chunk(b"IDAT", zlib.compress(raw, 9))
-        chunk(b"IEND", b"")
+        write_rgb_header(out, width, height)
+        write_chunk(out, b"IDAT", zlib.compress(raw, 9))
+        write_chunk(out, b"IEND", b"")
