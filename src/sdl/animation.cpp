@@ -678,32 +678,36 @@ void packet_channel(const PacketChannel& from) {
 
 }  // namespace
 
-BodyItem* curve_item(const char* name, Expr* value, std::int32_t line) {
+namespace {
+
+// A `channel` or `timing` item of a parameter curve (whose channels drive
+// scalar variables) or a motion curve (triple variables).
+BodyItem* driving_item(const char* name, Expr* value, std::int32_t line, std::int32_t driven) {
+    const bool path = driven == SDL_TRIPLE;
     if (std::strcmp(name, "timing") == 0) return make_item(name, value, FORM_VALUE, line);
     if (std::strcmp(name, "channel") != 0) {
-        sdl_report_error("Unknown PARAMETER_CURVE parameter %s", name);
+        sdl_report_error(
+            path ? "Unknown MOTION_CURVE parameter %s" : "Unknown PARAMETER_CURVE parameter %s",
+            name);
         return nullptr;
     }
     if (value == nullptr || value->kind != &kVariableKind || value->symbol == nullptr ||
-        value->symbol->type != SDL_SCALAR || value->symbol->system != 0) {
-        sdl_report_error("a PARAMETER_CURVE channel names a declared SCALAR variable");
+        value->symbol->type != driven || value->symbol->system != 0) {
+        sdl_report_error(path ? "a MOTION_CURVE channel names a declared TRIPLE variable"
+                              : "a PARAMETER_CURVE channel names a declared SCALAR variable");
         return nullptr;
     }
     return make_item(name, value, FORM_VALUE, line);
 }
 
+}  // namespace
+
+BodyItem* curve_item(const char* name, Expr* value, std::int32_t line) {
+    return driving_item(name, value, line, SDL_SCALAR);
+}
+
 BodyItem* motion_curve_item(const char* name, Expr* value, std::int32_t line) {
-    if (std::strcmp(name, "timing") == 0) return make_item(name, value, FORM_VALUE, line);
-    if (std::strcmp(name, "channel") != 0) {
-        sdl_report_error("Unknown MOTION_CURVE parameter %s", name);
-        return nullptr;
-    }
-    if (value == nullptr || value->kind != &kVariableKind || value->symbol == nullptr ||
-        value->symbol->type != SDL_TRIPLE || value->symbol->system != 0) {
-        sdl_report_error("a MOTION_CURVE channel names a declared TRIPLE variable");
-        return nullptr;
-    }
-    return make_item(name, value, FORM_VALUE, line);
+    return driving_item(name, value, line, SDL_TRIPLE);
 }
 
 BodyItem* scalar_channel_item(const char* name, Expr* value, std::int32_t line) {
