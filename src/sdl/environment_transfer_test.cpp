@@ -110,8 +110,6 @@ TEST(EnvironmentTransfer, UpAxis) {
 
 TEST(EnvironmentTransferDeathTest, BadSettingsEndTheRun) {
     EXPECT_EXIT(transfer("up = xaxis;"), testing::ExitedWithCode(1), "^ERROR: Bad up axis.\n$");
-    EXPECT_EXIT(transfer("hidden_line = TRUE;"), testing::ExitedWithCode(1),
-                "^parallel renderers cannot perform hidden line\n$");
     // A setting that cannot be evaluated ends the run without a message of its own.
     EXPECT_EXIT(transfer("quiet = sqrt(-1);"), testing::ExitedWithCode(1), "");
 }
