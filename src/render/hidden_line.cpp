@@ -10,6 +10,7 @@
 #include "base/options.h"
 #include "base/vecmath.h"
 #include "geometry/object_geometry.h"
+#include "platform/report.h"
 #include "render/background.h"
 #include "render/caster_state.h"
 #include "render/sample_internal.h"
@@ -38,6 +39,9 @@ struct Look {
 // Written on the main thread before the tiles, only read by the workers.
 std::vector<Look> looks;
 float line_colour[3] = {0.0f, 0.0f, 0.0f};
+
+// Said once per run.
+bool warned_invisible = false;
 
 // Lattice points around a row of pixels: the row's own, one more on each
 // side, and with half-pixel cells a row above and below as well, for the
@@ -205,6 +209,18 @@ void prepare_hidden_line(const CasterCamera& cam) {
         for (float& c : look.fill) c = std::clamp(c, 0.0f, 255.0f);
     }
     if (wide) warn_not_built("a hidden line wider than one pixel");
+    // The settings' defaults draw black lines on the default black
+    // background: a picture of nothing, which nobody asks for.
+    float background[4];
+    background_colour(0.0, 0.0, background);
+    if (!warned_invisible && background_is_flat() && background[0] == line_colour[0] &&
+        background[1] == line_colour[1] && background[2] == line_colour[2]) {
+        warned_invisible = true;
+        rptWarning(
+            "hidden lines are drawn in the background's colour (%g, %g, %g); "
+            "hline_line_color or the background sets them apart",
+            line_colour[0], line_colour[1], line_colour[2]);
+    }
 }
 
 void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
