@@ -46,7 +46,7 @@ bool warned_invisible = false;
 // Lattice points around a row of pixels: the row's own, one more on each
 // side, and with half-pixel cells a row above and below as well, for the
 // lines that reach into the neighbouring cells.
-constexpr int kMaxLatticeRows = 5;
+constexpr int kMaxLatticeRows = kEdgeRows;
 constexpr int kMaxCellRows = kMaxLatticeRows - 1;
 
 inline int per_pixel(const RR_SampleNode& node) {
@@ -241,23 +241,46 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     const double y_low = std::max({node.y_low - 1, grid.y0, 0});
     const double y_high = std::min(node.y_high + 1, cam.yresolution - 1) + 0.999;
 
-    EdgeRecord* records = node.edge_records;
+    // The lattice rows, bottom up: those the row before kept are taken
+    // over, the others looked at into the slots nobody needs.
+    const EdgeRecord* row[kMaxLatticeRows];
+    double wanted[kMaxLatticeRows];
+    int slot_of[kMaxLatticeRows];
+    bool taken[kMaxLatticeRows] = {};
     for (int r = 0; r < lattice_rows; ++r) {
-        const double py = std::clamp(y + (k_first + r) * step + 0.001, y_low, y_high);
-        for (int i = 0; i < columns; ++i) {
-            const double px = std::clamp(node.x_left + (i - 1) * step + 0.001, x_low, x_high);
-            look_at(cam, grid, px, py, records[r * columns + i]);
-        }
+        wanted[r] = std::clamp(y + (k_first + r) * step + 0.001, y_low, y_high);
+        slot_of[r] = -1;
+        for (int slot = 0; slot < kMaxLatticeRows && slot_of[r] < 0; ++slot)
+            if (!taken[slot] && node.edge_row_y[slot] == wanted[r]) slot_of[r] = slot;
+        if (slot_of[r] >= 0) taken[slot_of[r]] = true;
     }
+    std::int64_t looked = 0;
+    for (int r = 0; r < lattice_rows; ++r) {
+        if (slot_of[r] < 0) {
+            int slot = 0;
+            while (taken[slot]) ++slot;
+            taken[slot] = true;
+            slot_of[r] = slot;
+            EdgeRecord* records = node.edge_records + static_cast<std::ptrdiff_t>(slot) * columns;
+            for (int i = 0; i < columns; ++i) {
+                const double px = std::clamp(node.x_left + (i - 1) * step + 0.001, x_low, x_high);
+                look_at(cam, grid, px, wanted[r], records[i]);
+            }
+            node.edge_row_y[slot] = wanted[r];
+            looked += columns;
+        }
+        row[r] = node.edge_records + static_cast<std::ptrdiff_t>(slot_of[r]) * columns;
+    }
+    // Each lattice point is an eye ray, counted with the samples.
+    caster_worker().samples += looked;
     // A cell is crossed by an edge when its corners do not agree.
     const int cell_columns = columns - 1;
     std::uint8_t* edges = node.edge_cells;
     for (int r = 0; r + 1 < lattice_rows; ++r) {
         for (int i = 0; i < cell_columns; ++i) {
-            const EdgeRecord& a = records[r * columns + i];
-            const bool same = same_surface(a, records[r * columns + i + 1]) &&
-                              same_surface(a, records[(r + 1) * columns + i]) &&
-                              same_surface(a, records[(r + 1) * columns + i + 1]);
+            const EdgeRecord& a = row[r][i];
+            const bool same = same_surface(a, row[r][i + 1]) && same_surface(a, row[r + 1][i]) &&
+                              same_surface(a, row[r + 1][i + 1]);
             edges[r * cell_columns + i] = same ? 0 : 1;
         }
     }
@@ -289,7 +312,7 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
                 if (line) {
                     colour = line_colour;
                 } else {
-                    const EdgeRecord& seen = records[(r - k_first) * columns + i];
+                    const EdgeRecord& seen = row[r - k_first][i];
                     const Look* look =
                         seen.index >= 0 && static_cast<std::size_t>(seen.index) < looks.size()
                             ? &looks[static_cast<std::size_t>(seen.index)]
@@ -311,7 +334,7 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
         }
         for (int r = 0; r <= s; ++r)
             for (int a = 0; a <= s; ++a)
-                depth = std::min(depth, records[(r - k_first) * columns + s * p + a + 1].depth);
+                depth = std::min(depth, row[r - k_first][s * p + a + 1].depth);
         for (int c = 0; c < 4; ++c) out[c] = std::clamp(sum[c], 0.0f, 255.0f);
         node.depth_row[p] = depth;
     }

@@ -34,6 +34,10 @@ inline constexpr float kUnsampledCorner = -3.40282347e38f;
 // The depth of a sample, pixel or row entry that sees nothing.
 inline constexpr float kNothingDepth = 1e8f;
 
+// The hidden-line routine keeps at most this many lattice rows.
+inline constexpr int kEdgeRows = 5;
+inline constexpr double kNoEdgeRow = -1e30;
+
 // A point of the hidden-line routine's lattice: the surface the eye ray
 // there meets first.
 struct EdgeRecord {
@@ -84,6 +88,10 @@ struct RR_SampleNode {
     // cells (hidden_line.h).
     EdgeRecord* edge_records = nullptr;
     std::uint8_t* edge_cells = nullptr;
+    // The screen y each row of `edge_records` was looked at (kNoEdgeRow:
+    // none), so that consecutive rows of a tile share their lattice rows.
+    // Forgotten at every tile's start.
+    double edge_row_y[kEdgeRows] = {kNoEdgeRow, kNoEdgeRow, kNoEdgeRow, kNoEdgeRow, kNoEdgeRow};
 };
 
 // What the caster needs of a render object for the camera being rendered,
