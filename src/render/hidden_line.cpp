@@ -78,9 +78,20 @@ void set_lines(const RenderObject& object, Look& look, std::int32_t lines_u, std
     parameter_range(s.vknots, s.vdegree, s.vcount, look.v0, look.v_span);
 }
 
+// A colour channel as the rows hold it; what is not a number draws black.
+float channel(float value) {
+    return std::isfinite(value) ? std::clamp(value, 0.0f, 255.0f) : 0.0f;
+}
+
+// A shader's count of lines, whatever number it evaluated to.
+std::int32_t line_count(float value) {
+    if (!(value > 0.0f)) return 0;
+    return static_cast<std::int32_t>(std::min(value, 1e9f));
+}
+
 inline std::int32_t band(float value, double start, double span, std::int32_t lines) {
     if (lines <= 0) return 0;
-    const double at = std::floor((value - start) / span * (lines + 1));
+    const double at = std::floor((value - start) / span * (static_cast<double>(lines) + 1.0));
     return static_cast<std::int32_t>(std::clamp(at, 0.0, static_cast<double>(lines)));
 }
 
@@ -185,7 +196,7 @@ void prepare_hidden_line(const CasterCamera& cam) {
     if (env.hline_from_global &&
         !AR_evaluate(SDL_SCALAR, &from_global, env.hline_from_global, nullptr))
         from_global = 0.0f;
-    for (int k = 0; k < 3; ++k) line_colour[k] = std::clamp(env.hline_line_color[k], 0.0f, 255.0f);
+    for (int k = 0; k < 3; ++k) line_colour[k] = channel(env.hline_line_color[k]);
     bool wide = env.hline_line_width > 1;
     looks.assign(cam.objects.size(), Look{});
     const ObjectList& objects = frame_objects();
@@ -202,11 +213,11 @@ void prepare_hidden_line(const CasterCamera& cam) {
             look.fill[0] = shader->hl_fill_colour.x;
             look.fill[1] = shader->hl_fill_colour.y;
             look.fill[2] = shader->hl_fill_colour.z;
-            set_lines(object, look, static_cast<std::int32_t>(shader->param[SHADER_HL_ISOPARAM_U]),
-                      static_cast<std::int32_t>(shader->param[SHADER_HL_ISOPARAM_V]));
+            set_lines(object, look, line_count(shader->param[SHADER_HL_ISOPARAM_U]),
+                      line_count(shader->param[SHADER_HL_ISOPARAM_V]));
             wide = wide || shader->param[SHADER_HL_LINE_WIDTH] > 1.0f;
         }
-        for (float& c : look.fill) c = std::clamp(c, 0.0f, 255.0f);
+        for (float& c : look.fill) c = channel(c);
     }
     if (wide) warn_not_built("a hidden line wider than one pixel");
     // The settings' defaults draw black lines on the default black

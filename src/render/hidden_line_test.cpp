@@ -186,6 +186,34 @@ TEST(HiddenLine, FillsComeFromTheShaderOrFromTheGlobalSettings) {
     expect_colour(global.at(right, y), 10, 200, 30, 255);
 }
 
+TEST(HiddenLine, ValuesBeyondTheirRangesAreHeldAtTheirEnds) {
+    // Colours beyond 0..255 are clamped; line counts beyond any patch's
+    // pixels, or below zero, draw as many lines as fit, or none.
+    const std::string scene =
+        drawing(
+            "shader s (model = lambert, use_fill_color = ON, fill_color = (400, -20, 1e30),"
+            " u_patch_lines = 1e20, v_patch_lines = -5);\n") +
+        "patch (shader = (s), uknots = (0, 1), vknots = (0, 1), divisions = (1, 1),\n"
+        "       cvs = ((cv((-2, -1.5, 0), 1), cv((-2, 1.5, 0), 1)),\n"
+        "              (cv((2, -1.5, 0), 1), cv((2, 1.5, 0), 1))));\n";
+    RenderedImage image = render_scene(scene, levels(0));
+    ASSERT_TRUE(image.ok);
+    const auto y = static_cast<std::int32_t>(screen_y(image, 0.0));
+    const auto left = static_cast<std::int32_t>(std::ceil(screen_x(image, -2.0)));
+    const auto right = static_cast<std::int32_t>(screen_x(image, 2.0)) - 1;
+    for (std::int32_t x = left; x < right; ++x) EXPECT_TRUE(is_line(image.at(x, y))) << x;
+    RenderedImage flat = render_scene(
+        drawing(
+            "shader s (model = lambert, use_fill_color = ON, fill_color = (400, -20, 1e30));\n") +
+            quad("s", -2, -1.5, 0, 2, 1.5, 0),
+        levels(0));
+    ASSERT_TRUE(flat.ok);
+    const float* c = flat.at(45, 30);
+    EXPECT_FLOAT_EQ(c[0], 255.0f);
+    EXPECT_FLOAT_EQ(c[1], 0.0f);
+    EXPECT_FLOAT_EQ(c[2], 255.0f);
+}
+
 TEST(HiddenLine, PixelsKeepTheDepthOfTheNearestSurfaceTheirCornersSee) {
     RenderedImage image = render_scene(
         drawing("shader s (model = lambert);\n") + quad("s", -2, -1.5, 0, 2, 1.5, 0), levels(0));
