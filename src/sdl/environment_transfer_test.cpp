@@ -95,9 +95,10 @@ TEST(EnvironmentTransfer, GammaIsOnlyOnAwayFromOne) {
 TEST(EnvironmentTransfer, SettingsThatDependOnVariablesAreEvaluatedNow) {
     RenderOptions o = transfer(
         "scalar flag (1); quiet = flag - 1; fields = flag; motion_blur_on = flag;"
-        "startextension = 7; animation = OFF;");
+        "hidden_line = flag; startextension = 7; animation = OFF;");
     EXPECT_EQ(o.quiet, 0);
     EXPECT_TRUE(o.fields);
+    EXPECT_TRUE(o.hidden_line);
     EXPECT_TRUE(o.motion_blur);
     EXPECT_EQ(o.startextension, 7);
     EXPECT_FALSE(o.animation);
