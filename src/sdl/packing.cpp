@@ -58,11 +58,11 @@ Expr* literal_node(float value, std::int32_t line) {
     return make_scalar_literal(value, line);
 }
 
-// Rebuilds the nodes of packed item `i` (the shape's constructor of literals).
-Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
-    const float* f = list.floats.data() + static_cast<std::size_t>(i) * list.stride;
+// The nodes of an item whose `stride` floats are `f` (the shape's
+// constructor of literals).
+Expr* item_nodes(PackShape shape, int stride, const float* f, std::int32_t line) {
     auto lit = [&](int k) { return literal_node(f[k], line); };
-    switch (list.shape) {
+    switch (shape) {
         case PACK_SCALAR:
             return lit(0);
         case PACK_CV:
@@ -75,8 +75,8 @@ Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
             return make_colour(lit(0), lit(1), lit(2), line);
         case PACK_VERTEX: {
             Expr* cv = make_cv(make_triple(lit(0), lit(1), lit(2), line), lit(3), line);
-            Expr* st = list.stride >= 6 ? make_st(lit(4), lit(5), line) : nullptr;
-            Expr* norm = list.stride == 9 ? make_normal(lit(6), lit(7), lit(8), line) : nullptr;
+            Expr* st = stride >= 6 ? make_st(lit(4), lit(5), line) : nullptr;
+            Expr* norm = stride == 9 ? make_normal(lit(6), lit(7), lit(8), line) : nullptr;
             return make_vertex(cv, st, norm, line);
         }
         case PACK_POLYGON:
@@ -85,37 +85,46 @@ Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
     return nullptr;
 }
 
-ExprChain* index_chain(const std::vector<std::int32_t>& indices, std::int32_t from, std::int32_t to,
-                       std::int32_t line) {
-    ExprChain* chain = nullptr;
-    for (std::int32_t k = from; k < to; ++k) {
-        Expr* index = literal_node(static_cast<float>(indices[static_cast<std::size_t>(k)]), line);
-        chain = chain ? chain_append(chain, index) : chain_start(index);
+// The nodes of a polygon: a list of its three index lists (empty ones for
+// lists it does not have, of `n` entries each) and its shader slot.
+Expr* polygon_nodes(const std::int32_t* const* index_lists, int lists, std::int32_t n,
+                    std::int32_t shader, std::int32_t line) {
+    Expr* parts[4];
+    for (int k = 0; k < 3; ++k) {
+        ExprChain* chain = nullptr;
+        if (k < lists)
+            for (std::int32_t i = 0; i < n; ++i) {
+                Expr* index = literal_node(static_cast<float>(index_lists[k][i]), line);
+                chain = chain ? chain_append(chain, index) : chain_start(index);
+            }
+        parts[k] = chain_to_list(chain, line);
     }
-    return chain;
+    parts[3] = literal_node(static_cast<float>(shader), line);
+    for (int k = 0; k < 3; ++k) parts[k]->next = parts[k + 1];
+    parts[3]->next = nullptr;
+    return make_list(parts[0], line);
 }
 
 Expr* rebuild_polygon(const PackingList& list, std::int32_t i, std::int32_t line) {
-    std::int32_t from = list.offsets[static_cast<std::size_t>(i)];
-    std::int32_t to = list.offsets[static_cast<std::size_t>(i) + 1];
-    ExprChain* parts = chain_start(chain_to_list(index_chain(list.vertices, from, to, line), line));
-    chain_append(parts,
-                 list.index_lists >= 2
-                     ? chain_to_list(index_chain(list.texture_vertices, from, to, line), line)
-                     : make_list(nullptr, line));
-    chain_append(parts, list.index_lists >= 3
-                            ? chain_to_list(index_chain(list.normals, from, to, line), line)
-                            : make_list(nullptr, line));
-    chain_append(parts,
-                 literal_node(static_cast<float>(list.shaders[static_cast<std::size_t>(i)]), line));
-    return chain_to_list(parts, line);
+    const auto from = static_cast<std::size_t>(list.offsets[static_cast<std::size_t>(i)]);
+    const std::int32_t* lists[3] = {list.vertices.data() + from,
+                                    list.texture_vertices.data() + from,
+                                    list.normals.data() + from};
+    const std::int32_t n =
+        list.offsets[static_cast<std::size_t>(i) + 1] - list.offsets[static_cast<std::size_t>(i)];
+    return polygon_nodes(lists, list.index_lists, n, list.shaders[static_cast<std::size_t>(i)],
+                         line);
 }
 
 void unpack(PackingList* list, std::int32_t line) {
     list->packed = false;
     for (std::int32_t i = 0; i < list->count; ++i) {
-        Expr* node = list->shape == PACK_POLYGON ? rebuild_polygon(*list, i, line)
-                                                 : rebuild_item(*list, i, line);
+        Expr* node =
+            list->shape == PACK_POLYGON
+                ? rebuild_polygon(*list, i, line)
+                : item_nodes(list->shape, list->stride,
+                             list->floats.data() + static_cast<std::size_t>(i) * list->stride,
+                             line);
         list->nodes = list->nodes ? chain_append(list->nodes, node) : chain_start(node);
     }
     list->floats.clear();
@@ -142,6 +151,10 @@ bool fold_polygon(PackingList* list, const Expr* polygon) {
     if (polygon->kind != &kPendingPolygonKind) return false;
     const PendingPolygon& p = pending_polygon;
     if (list->count > 0 && p.lists != list->index_lists) return false;
+    // Packed lists share the vertex list's offsets: lists of other lengths
+    // stay nodes, for the definition to report.
+    for (int k = 1; k < p.lists; ++k)
+        if (p.index_lists[k].size() != p.index_lists[0].size()) return false;
     list->index_lists = p.lists;
     list->vertices.insert(list->vertices.end(), p.index_lists[0].begin(), p.index_lists[0].end());
     if (p.lists >= 2)
@@ -231,6 +244,71 @@ PackingList* packing_append(PackingList* list, Expr* item) {
     return list;
 }
 
+namespace {
+
+// Whether the run's items can join the list's floats as they are.
+bool run_fits(const PackingList& list, const ListRun& run) {
+    if (!list.packed || run.shape != list.shape) return false;
+    if (list.count == 0) return true;
+    return list.shape == PACK_POLYGON ? run.index_lists == list.index_lists
+                                      : run.stride == list.stride;
+}
+
+void append_packed_run(PackingList& list, const ListRun& run) {
+    if (list.shape != PACK_POLYGON) {
+        list.stride = run.stride;
+        list.floats.insert(list.floats.end(), run.floats.begin(), run.floats.end());
+        return;
+    }
+    list.index_lists = run.index_lists;
+    list.vertices.insert(list.vertices.end(), run.indices[0].begin(), run.indices[0].end());
+    if (run.index_lists >= 2)
+        list.texture_vertices.insert(list.texture_vertices.end(), run.indices[1].begin(),
+                                     run.indices[1].end());
+    if (run.index_lists >= 3)
+        list.normals.insert(list.normals.end(), run.indices[2].begin(), run.indices[2].end());
+    std::int32_t offset = list.offsets.back();
+    for (std::int32_t size : run.sizes) list.offsets.push_back(offset += size);
+    list.shaders.insert(list.shaders.end(), run.shaders.begin(), run.shaders.end());
+}
+
+}  // namespace
+
+PackingList* packing_append_run(PackingList* list, ListRun* run, std::int32_t line) {
+    if (list == nullptr || run == nullptr) return list;
+    if (run_fits(*list, *run)) {
+        append_packed_run(*list, *run);
+        list->count += run->count;
+        // Nothing was built for these items; the nodes of the next item that
+        // folds are given back from here.
+        list->mark = expr_arena_mark();
+        list->has_mark = true;
+    } else {
+        // A list already turned into nodes, or items of another form than
+        // the list's: each item goes in as the nodes the grammar builds.
+        std::size_t at = 0;
+        for (std::int32_t i = 0; i < run->count; ++i) {
+            Expr* item;
+            if (run->shape == PACK_POLYGON) {
+                const std::int32_t n = run->sizes[static_cast<std::size_t>(i)];
+                const std::int32_t* lists[3] = {run->indices[0].data() + at,
+                                                run->indices[1].data() + at,
+                                                run->indices[2].data() + at};
+                item = polygon_nodes(lists, run->index_lists, n,
+                                     run->shaders[static_cast<std::size_t>(i)], line);
+                at += static_cast<std::size_t>(n);
+            } else {
+                item = item_nodes(run->shape, run->stride,
+                                  run->floats.data() + static_cast<std::size_t>(i) * run->stride,
+                                  line);
+            }
+            packing_append(list, item);
+        }
+    }
+    run->clear();
+    return list;
+}
+
 Expr* packing_finish(PackingList* list, std::int32_t line) {
     if (list == nullptr) return make_list(nullptr, line);
     Expr* result;
@@ -276,7 +354,7 @@ namespace {
 bool take_indices(PackingList* list, std::vector<std::int32_t>& out) {
     out.clear();
     if (list == nullptr || !list->packed || (list->count > 0 && list->stride != 1)) return false;
-    for (float value : list->floats) out.push_back(static_cast<std::int32_t>(value));
+    for (float value : list->floats) out.push_back(list_index(value));
     return true;
 }
 
