@@ -302,7 +302,15 @@ int sdl_lex_in_state(int state, int recovering) {
         int token = list_run_token(state);
         if (token != 0 && scan_run(token)) return token;
     }
-    return sdl_lex();
+    int token = sdl_lex();
+    if (token == 0) {
+        // The parser reads nothing after the end: the buffer and the run's
+        // room go back now, before the frames need memory (the next parse
+        // starts the scanner afresh).
+        RRlex_destroy();
+        pending_run = ListRun{};
+    }
+    return token;
 }
 
 void set_list_runs(bool on) {
