@@ -1,7 +1,8 @@
-// The phases of a whole render of one scene file, timed apart: the parse,
-// the depth maps of the shadow pass, tessellation with bucket entry, and
-// sampling, with the samples per pixel and the peak memory of the process. Run by render_bench.py,
-// one process per scene, on the knot scenes it generates.
+// The phases of a whole render of one scene file, timed apart: the parse
+// (with its rate, MB of SDL a second), the depth maps of the shadow pass,
+// tessellation with bucket entry, and sampling, with the samples per pixel
+// and the peak memory of the process. Run by render_bench.py, one process per
+// scene, on the knot scenes it generates.
 //
 //     skyloom_render_bench scene.sdl [workers]
 //
@@ -9,6 +10,7 @@
 // tiles' geometry; the full pass then does it again with sampling, and the
 // sampling time is the difference.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -87,6 +89,8 @@ int run(const char* path, int workers) {
     input.probe();
     if (parse_scene(input) != 0) return 1;
     const double parse = seconds_since(start);
+    struct stat file {};
+    const double megabytes = ::stat(path, &file) == 0 ? static_cast<double>(file.st_size) / 1e6 : 0;
 
     RenderOptions& options = render_options();
     transfer_environment(options, kRendererCaster, kModeFullRender);
@@ -131,10 +135,10 @@ int run(const char* path, int workers) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf(
-        "%s: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, tessellation+entry %.3f s, "
-        "sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
-        path, parse, evaluation, shadows, geometry, full - geometry, samples / pixels,
-        usage.ru_maxrss / 1024.0);
+        "%s: parse %.3f s (%.0f MB/s), evaluation %.3f s, shadow maps %.3f s, "
+        "tessellation+entry %.3f s, sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
+        path, parse, megabytes / parse, evaluation, shadows, geometry, full - geometry,
+        samples / pixels, usage.ru_maxrss / 1024.0);
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.
     std::_Exit(0);

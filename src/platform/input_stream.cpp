@@ -82,6 +82,19 @@ ssize_t InputStream::read(void* buffer, std::size_t size) {
     if (begin_ == end_) {
         if (at_end_ || fd_ < 0) return 0;
         ssize_t count;
+        // A read as large as the stream's own buffer goes straight to the
+        // caller's memory: a big scene is copied once, not twice.
+        if (size >= capacity_) {
+            do {
+                count = ::read(fd_, buffer, size);
+            } while (count < 0 && errno == EINTR);
+            if (count < 0) {
+                error_ = std::strerror(errno);
+                return -1;
+            }
+            if (count == 0) at_end_ = true;
+            return count;
+        }
         do {
             count = ::read(fd_, buffer_.get(), capacity_);
         } while (count < 0 && errno == EINTR);

@@ -14,6 +14,7 @@
 
 #include "sdl/body.h"
 #include "sdl/expr.h"
+#include "sdl/list_runs.h"
 #include "sdl/sdl_parser.h"  // SignedNumber and the semantic value types
 #include "sdl/statements.h"
 
@@ -37,23 +38,18 @@ Expr* list2(Expr* a, Expr* b, std::int32_t line);
 Expr* list4(Expr* a, Expr* b, Expr* c, Expr* d, std::int32_t line);
 
 // A list that may be packed: while every item is a constant of the list's
-// shape, items are stored as floats and the nodes that spelt them are given
-// back to the node arena; the first item of another shape turns the list
-// back into nodes.
-enum PackShape : std::int32_t {
-    PACK_SCALAR,   // numbers: stride 1
-    PACK_CV,       // cv((x, y, z), w): stride 4
-    PACK_ST,       // st(s, t): stride 2
-    PACK_NORMAL,   // norm(x, y, z): stride 3
-    PACK_COLOUR,   // color(r, g, b): stride 3
-    PACK_VERTEX,   // (cv, st, norm) with st and norm optional: stride 4, 6 or 9
-    PACK_POLYGON,  // polygon(...): PackedPolygons
-};
+// shape (PackShape, list_runs.h), items are stored as floats and the nodes
+// that spelt them are given back to the node arena; the first item of another
+// shape turns the list back into nodes.
 struct PackingList;
 PackingList* packing_start(PackShape shape);
 // Drops lists that an abandoned parse left unfinished.
 void forget_packing_lists();
 PackingList* packing_append(PackingList* list, Expr* item);
+// Appends the items of a run the scanner read (list_runs.h) and empties it;
+// the list ends as if they had been appended one by one, `line` standing
+// for theirs.
+PackingList* packing_append_run(PackingList* list, ListRun* run, std::int32_t line);
 Expr* packing_finish(PackingList* list, std::int32_t line);
 
 // A polyset vertex: (cv), (cv, st) or (cv, st, norm), as a list node.

@@ -9,6 +9,19 @@ class SdlInput;
 // each parse (the main scene, then each stage file).
 void sdl_bind_input(SdlInput* input);
 
+// The parser's read: the next token in parser state `state`. Where that state
+// takes a run of list items (list_run_token), the items that follow in the
+// plain form come as one run token (list_runs.h); never while the parser
+// recovers from an error (`recovering` nonzero), whose count of tokens shifted
+// the runs would change. Otherwise as sdl_lex.
+int sdl_lex_in_state(int state, int recovering);
+
+// The run token the parser shifts in `state`, or 0 (the parser's tables say).
+int list_run_token(int state);
+
+// For tests: with runs off every item is read token by token.
+void set_list_runs(bool on);
+
 }  // namespace sky
 
 // The next token (0 at the end of input); its value is left in sdl_lval.

@@ -18,23 +18,22 @@
 // default compressed ones. The "fast" full tables (-CF) were a little quicker
 // still but read past their end on input holding NUL bytes (found by fuzzing).
 //
-// The buffer starts at 16 KiB; each refill asks for all the room there is.
+// The buffer holds 1 MiB; each refill asks for all the room there is, which
+// a file stream reads straight into it. Runs of list items (list_runs.h) are
+// read from this buffer and end where it ends, so a big buffer leaves few
+// items to be read token by token at its edges.
 // A token longer than the buffer (a huge string, name or comment) makes flex
 // double the buffer and scan the token again from its start after every
 // refill: refills that fill the doubled room keep that linear in the token's
 // length, where refills of a fixed size made it quadratic.
-#define YY_BUF_SIZE 16384
+#define YY_BUF_SIZE (1 << 20)
 #define YY_READ_BUF_SIZE (1 << 30)
 }
 
 %{
-#include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <string_view>
 
@@ -44,6 +43,8 @@
 #include "platform/report.h"
 #include "sdl/keywords.h"
 #include "sdl/lexer.h"
+#include "sdl/list_runs.h"
+#include "sdl/number_text.h"
 #include "sdl/pool.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/sdl_input.h"
@@ -123,36 +124,15 @@ int operator_or_name(const char* text, std::size_t length) {
     return NAME;
 }
 
-// As atoi, that is (int)strtol on a 64-bit long: a value beyond the long
-// range saturates, and the narrowing keeps the low 32 bits. The text is digits
-// only: signs are operators.
+// Signs are operators: the text is digits, with a point or an exponent for a
+// real (number_text.h gives their values).
 int integer_token(const char* text, std::size_t length) {
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(text, text + length, value);
-    if (error == std::errc::result_out_of_range) value = std::numeric_limits<std::int64_t>::max();
-    sdl_lval.integer = static_cast<std::int32_t>(value);
+    sdl_lval.integer = integer_text_value(text, length);
     return INTEGER;
 }
 
-// Round-to-nearest narrowing that stays defined for values beyond the float
-// range: they become the largest float or infinity, as the hardware would.
-float narrow_to_float(double value) {
-    constexpr double kLargest = std::numeric_limits<float>::max();
-    if (std::fabs(value) <= kLargest) return static_cast<float>(value);
-    // Half a unit in the last place above the largest float rounds up.
-    constexpr double kOverflow = 0x1.ffffffp127;
-    return static_cast<float>(std::copysign(
-        std::fabs(value) < kOverflow ? kLargest : std::numeric_limits<double>::infinity(), value));
-}
-
-// Converted at double precision, then narrowed: the float a scene gets for
-// "0.1" is the one the renderer has always read.
 int real_token(const char* text, std::size_t length) {
-    double value = 0;
-    auto [end, error] = std::from_chars(text, text + length, value);
-    // Out of the double range: strtod's infinity or underflowed value.
-    if (error != std::errc()) value = std::strtod(text, nullptr);
-    sdl_lval.real = narrow_to_float(value);
+    sdl_lval.real = real_text_value(text, length);
     return REAL;
 }
 
@@ -269,6 +249,73 @@ void* RRrealloc(void* block, yy_size_t size) { return SKY_REALLOC(block, size); 
 void RRfree(void* block) { SKY_FREE(block); }
 
 namespace sky {
+
+namespace {
+
+bool list_runs_on = true;
+// The run the last list-run token carries; the grammar takes its items
+// before the scanner reads another.
+ListRun pending_run;
+
+PackShape run_shape(int token) {
+    switch (token) {
+        case VERTEX_RUN:
+            return PACK_VERTEX;
+        case POLYGON_RUN:
+            return PACK_POLYGON;
+        case CV_RUN:
+            return PACK_CV;
+        case ST_RUN:
+            return PACK_ST;
+        case NORMAL_RUN:
+            return PACK_NORMAL;
+        case COLOUR_RUN:
+            return PACK_COLOUR;
+        default:
+            return PACK_SCALAR;
+    }
+}
+
+// Reads a run of list items at the scanner's position, straight from its
+// buffer, and moves the position past it. Between two calls of the scanner
+// the byte at its position is a NUL, the byte itself kept in yy_hold_char;
+// the buffer's end is marked by NULs.
+bool scan_run(int token) {
+    if (YY_CURRENT_BUFFER == nullptr || yy_c_buf_p == nullptr) return false;
+    char* start = yy_c_buf_p;
+    *start = yy_hold_char;
+    std::int32_t newlines = 0;
+    char* end = const_cast<char*>(scan_list_run(run_shape(token), start, pending_run, newlines));
+    yy_hold_char = *end;
+    *end = '\0';
+    yy_c_buf_p = end;
+    if (end == start) return false;
+    sdl_set_line(sdl_line() + newlines);
+    sdl_lval.run = &pending_run;
+    return true;
+}
+
+}  // namespace
+
+int sdl_lex_in_state(int state, int recovering) {
+    if (list_runs_on && recovering == 0) {
+        int token = list_run_token(state);
+        if (token != 0 && scan_run(token)) return token;
+    }
+    int token = sdl_lex();
+    if (token == 0) {
+        // The parser reads nothing after the end: the buffer and the run's
+        // room go back now, before the frames need memory (the next parse
+        // starts the scanner afresh).
+        RRlex_destroy();
+        pending_run = ListRun{};
+    }
+    return token;
+}
+
+void set_list_runs(bool on) {
+    list_runs_on = on;
+}
 
 void sdl_bind_input(SdlInput* input) {
     bound_input = input;

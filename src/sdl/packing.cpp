@@ -8,13 +8,85 @@
 // and a list costs its numbers. The first item that is not a constant (a
 // variable, an expression, another shape) turns the list back into nodes,
 // rebuilding literals for the items packed so far.
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "platform/fatal.h"
+#include "platform/memory.h"
 #include "sdl/builder.h"
 #include "sdl/pool.h"
 
 namespace sky {
+
+namespace {
+
+// The numbers of a list being packed, in tracked memory. It grows by
+// realloc, which moves a big block by remapping its pages rather than
+// copying them, and a big block goes whole to the front end's pool when the
+// list is finished.
+template <typename T>
+class FlatArray {
+public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T* data() { return reinterpret_cast<T*>(block_.data()); }
+    const T* data() const { return reinterpret_cast<const T*>(block_.data()); }
+    T& operator[](std::size_t i) { return data()[i]; }
+    const T& operator[](std::size_t i) const { return data()[i]; }
+    T back() const { return data()[size_ - 1]; }
+
+    void push_back(T value) {
+        if (size_ == capacity_) grow(size_ + 1);
+        data()[size_++] = value;
+    }
+    void append(const T* values, std::size_t count) {
+        if (count == 0) return;
+        if (size_ + count > capacity_) grow(size_ + count);
+        std::memcpy(data() + size_, values, count * sizeof(T));
+        size_ += count;
+    }
+    void append(const std::vector<T>& values) { append(values.data(), values.size()); }
+    void release() {
+        block_.release();
+        size_ = capacity_ = 0;
+    }
+
+    // The numbers, for as long as the pool lives; null when there are none.
+    const T* keep_in_pool() {
+        if (size_ == 0) return nullptr;
+        const std::size_t bytes = size_ * sizeof(T);
+        if (bytes < kOwnBlock) {
+            auto* copy = static_cast<T*>(sdl_pool().allocate(bytes, alignof(T)));
+            std::memcpy(copy, data(), bytes);
+            release();
+            return copy;
+        }
+        block_.resize(bytes, __LINE__, __FILE__);  // shrinking keeps the block
+        auto* kept = sdl_pool().make<TrackedBlock>();
+        *kept = std::move(block_);
+        size_ = capacity_ = 0;
+        return reinterpret_cast<const T*>(kept->data());
+    }
+
+private:
+    // Arrays from this size on keep their own block rather than a copy.
+    static constexpr std::size_t kOwnBlock = 64 * 1024;
+
+    void grow(std::size_t needed) {
+        std::size_t capacity = std::max({needed, capacity_ * 2, std::size_t{64}});
+        if (!block_.resize(capacity * sizeof(T), __LINE__, __FILE__))
+            fatal("out of memory reading the scene\n");
+        capacity_ = capacity;
+    }
+
+    TrackedBlock block_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace
 
 // Whether `item` is a constant of `shape`; if so its floats go to `out`
 // (at most 9) and their count to `stride` (constant_fold.cpp).
@@ -25,10 +97,11 @@ struct PackingList {
     bool packed = true;
     int stride = 0;
     std::int32_t count = 0;
-    std::vector<float> floats;
-    // Polygons: index lists and shader slots.
-    std::vector<std::int32_t> offsets{0};
-    std::vector<std::int32_t> vertices, texture_vertices, normals, shaders;
+    FlatArray<float> floats;
+    // Polygons: index lists and shader slots; offsets start with a 0 when the
+    // first polygon comes.
+    FlatArray<std::int32_t> offsets;
+    FlatArray<std::int32_t> vertices, texture_vertices, normals, shaders;
     int index_lists = 0;         // how many index lists the polygons carry (1 to 3)
     ExprChain* nodes = nullptr;  // once unpacked
     ExprArenaMark mark{};
@@ -58,11 +131,11 @@ Expr* literal_node(float value, std::int32_t line) {
     return make_scalar_literal(value, line);
 }
 
-// Rebuilds the nodes of packed item `i` (the shape's constructor of literals).
-Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
-    const float* f = list.floats.data() + static_cast<std::size_t>(i) * list.stride;
+// The nodes of an item whose `stride` floats are `f` (the shape's
+// constructor of literals).
+Expr* item_nodes(PackShape shape, int stride, const float* f, std::int32_t line) {
     auto lit = [&](int k) { return literal_node(f[k], line); };
-    switch (list.shape) {
+    switch (shape) {
         case PACK_SCALAR:
             return lit(0);
         case PACK_CV:
@@ -75,8 +148,8 @@ Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
             return make_colour(lit(0), lit(1), lit(2), line);
         case PACK_VERTEX: {
             Expr* cv = make_cv(make_triple(lit(0), lit(1), lit(2), line), lit(3), line);
-            Expr* st = list.stride >= 6 ? make_st(lit(4), lit(5), line) : nullptr;
-            Expr* norm = list.stride == 9 ? make_normal(lit(6), lit(7), lit(8), line) : nullptr;
+            Expr* st = stride >= 6 ? make_st(lit(4), lit(5), line) : nullptr;
+            Expr* norm = stride == 9 ? make_normal(lit(6), lit(7), lit(8), line) : nullptr;
             return make_vertex(cv, st, norm, line);
         }
         case PACK_POLYGON:
@@ -85,41 +158,50 @@ Expr* rebuild_item(const PackingList& list, std::int32_t i, std::int32_t line) {
     return nullptr;
 }
 
-ExprChain* index_chain(const std::vector<std::int32_t>& indices, std::int32_t from, std::int32_t to,
-                       std::int32_t line) {
-    ExprChain* chain = nullptr;
-    for (std::int32_t k = from; k < to; ++k) {
-        Expr* index = literal_node(static_cast<float>(indices[static_cast<std::size_t>(k)]), line);
-        chain = chain ? chain_append(chain, index) : chain_start(index);
+// The nodes of a polygon: a list of its three index lists (empty ones for
+// lists it does not have, of `n` entries each) and its shader slot.
+Expr* polygon_nodes(const std::int32_t* const* index_lists, int lists, std::int32_t n,
+                    std::int32_t shader, std::int32_t line) {
+    Expr* parts[4];
+    for (int k = 0; k < 3; ++k) {
+        ExprChain* chain = nullptr;
+        if (k < lists)
+            for (std::int32_t i = 0; i < n; ++i) {
+                Expr* index = literal_node(static_cast<float>(index_lists[k][i]), line);
+                chain = chain ? chain_append(chain, index) : chain_start(index);
+            }
+        parts[k] = chain_to_list(chain, line);
     }
-    return chain;
+    parts[3] = literal_node(static_cast<float>(shader), line);
+    for (int k = 0; k < 3; ++k) parts[k]->next = parts[k + 1];
+    parts[3]->next = nullptr;
+    return make_list(parts[0], line);
 }
 
 Expr* rebuild_polygon(const PackingList& list, std::int32_t i, std::int32_t line) {
-    std::int32_t from = list.offsets[static_cast<std::size_t>(i)];
-    std::int32_t to = list.offsets[static_cast<std::size_t>(i) + 1];
-    ExprChain* parts = chain_start(chain_to_list(index_chain(list.vertices, from, to, line), line));
-    chain_append(parts,
-                 list.index_lists >= 2
-                     ? chain_to_list(index_chain(list.texture_vertices, from, to, line), line)
-                     : make_list(nullptr, line));
-    chain_append(parts, list.index_lists >= 3
-                            ? chain_to_list(index_chain(list.normals, from, to, line), line)
-                            : make_list(nullptr, line));
-    chain_append(parts,
-                 literal_node(static_cast<float>(list.shaders[static_cast<std::size_t>(i)]), line));
-    return chain_to_list(parts, line);
+    const auto from = static_cast<std::size_t>(list.offsets[static_cast<std::size_t>(i)]);
+    const std::int32_t* lists[3] = {
+        list.vertices.data() + from,
+        list.index_lists >= 2 ? list.texture_vertices.data() + from : nullptr,
+        list.index_lists >= 3 ? list.normals.data() + from : nullptr};
+    const std::int32_t n =
+        list.offsets[static_cast<std::size_t>(i) + 1] - list.offsets[static_cast<std::size_t>(i)];
+    return polygon_nodes(lists, list.index_lists, n, list.shaders[static_cast<std::size_t>(i)],
+                         line);
 }
 
 void unpack(PackingList* list, std::int32_t line) {
     list->packed = false;
     for (std::int32_t i = 0; i < list->count; ++i) {
-        Expr* node = list->shape == PACK_POLYGON ? rebuild_polygon(*list, i, line)
-                                                 : rebuild_item(*list, i, line);
+        Expr* node =
+            list->shape == PACK_POLYGON
+                ? rebuild_polygon(*list, i, line)
+                : item_nodes(list->shape, list->stride,
+                             list->floats.data() + static_cast<std::size_t>(i) * list->stride,
+                             line);
         list->nodes = list->nodes ? chain_append(list->nodes, node) : chain_start(node);
     }
-    list->floats.clear();
-    list->floats.shrink_to_fit();
+    list->floats.release();
 }
 
 // A polygon whose index lists are all numbers is handed from make_polygon to
@@ -142,13 +224,15 @@ bool fold_polygon(PackingList* list, const Expr* polygon) {
     if (polygon->kind != &kPendingPolygonKind) return false;
     const PendingPolygon& p = pending_polygon;
     if (list->count > 0 && p.lists != list->index_lists) return false;
+    // Packed lists share the vertex list's offsets: lists of other lengths
+    // stay nodes, for the definition to report.
+    for (int k = 1; k < p.lists; ++k)
+        if (p.index_lists[k].size() != p.index_lists[0].size()) return false;
     list->index_lists = p.lists;
-    list->vertices.insert(list->vertices.end(), p.index_lists[0].begin(), p.index_lists[0].end());
-    if (p.lists >= 2)
-        list->texture_vertices.insert(list->texture_vertices.end(), p.index_lists[1].begin(),
-                                      p.index_lists[1].end());
-    if (p.lists >= 3)
-        list->normals.insert(list->normals.end(), p.index_lists[2].begin(), p.index_lists[2].end());
+    if (list->offsets.empty()) list->offsets.push_back(0);
+    list->vertices.append(p.index_lists[0]);
+    if (p.lists >= 2) list->texture_vertices.append(p.index_lists[1]);
+    if (p.lists >= 3) list->normals.append(p.index_lists[2]);
     list->offsets.push_back(static_cast<std::int32_t>(list->vertices.size()));
     list->shaders.push_back(p.shader);
     return true;
@@ -171,14 +255,6 @@ Expr* pending_polygon_nodes(std::int32_t line) {
     for (int k = 0; k < 3; ++k) parts[k]->next = parts[k + 1];
     parts[3]->next = nullptr;
     return make_list(parts[0], line);
-}
-
-template <typename T>
-const T* pool_copy(const std::vector<T>& values) {
-    if (values.empty()) return nullptr;
-    auto* copy = static_cast<T*>(sdl_pool().allocate(values.size() * sizeof(T), alignof(T)));
-    std::copy(values.begin(), values.end(), copy);
-    return copy;
 }
 
 }  // namespace
@@ -209,7 +285,7 @@ PackingList* packing_append(PackingList* list, Expr* item) {
             if (fold_constant(item, list->shape, values, &stride) &&
                 (list->count == 0 || stride == list->stride)) {
                 list->stride = stride;
-                list->floats.insert(list->floats.end(), values, values + stride);
+                list->floats.append(values, static_cast<std::size_t>(stride));
                 folded = true;
             }
         }
@@ -231,6 +307,69 @@ PackingList* packing_append(PackingList* list, Expr* item) {
     return list;
 }
 
+namespace {
+
+// Whether the run's items can join the list's floats as they are.
+bool run_fits(const PackingList& list, const ListRun& run) {
+    if (!list.packed || run.shape != list.shape) return false;
+    if (list.count == 0) return true;
+    return list.shape == PACK_POLYGON ? run.index_lists == list.index_lists
+                                      : run.stride == list.stride;
+}
+
+void append_packed_run(PackingList& list, const ListRun& run) {
+    if (list.shape != PACK_POLYGON) {
+        list.stride = run.stride;
+        list.floats.append(run.floats);
+        return;
+    }
+    list.index_lists = run.index_lists;
+    list.vertices.append(run.indices[0]);
+    if (run.index_lists >= 2) list.texture_vertices.append(run.indices[1]);
+    if (run.index_lists >= 3) list.normals.append(run.indices[2]);
+    if (list.offsets.empty()) list.offsets.push_back(0);
+    std::int32_t offset = list.offsets.back();
+    for (std::int32_t size : run.sizes) list.offsets.push_back(offset += size);
+    list.shaders.append(run.shaders);
+}
+
+}  // namespace
+
+PackingList* packing_append_run(PackingList* list, ListRun* run, std::int32_t line) {
+    if (list == nullptr || run == nullptr) return list;
+    if (run_fits(*list, *run)) {
+        append_packed_run(*list, *run);
+        list->count += run->count;
+        // Nothing was built for these items; the nodes of the next item that
+        // folds are given back from here.
+        list->mark = expr_arena_mark();
+        list->has_mark = true;
+    } else {
+        // A list already turned into nodes, or items of another form than
+        // the list's: each item goes in as the nodes the grammar builds.
+        std::size_t at = 0;
+        for (std::int32_t i = 0; i < run->count; ++i) {
+            Expr* item;
+            if (run->shape == PACK_POLYGON) {
+                const std::int32_t n = run->sizes[static_cast<std::size_t>(i)];
+                const std::int32_t* lists[3] = {run->indices[0].data() + at,
+                                                run->indices[1].data() + at,
+                                                run->indices[2].data() + at};
+                item = polygon_nodes(lists, run->index_lists, n,
+                                     run->shaders[static_cast<std::size_t>(i)], line);
+                at += static_cast<std::size_t>(n);
+            } else {
+                item = item_nodes(run->shape, run->stride,
+                                  run->floats.data() + static_cast<std::size_t>(i) * run->stride,
+                                  line);
+            }
+            packing_append(list, item);
+        }
+    }
+    run->clear();
+    return list;
+}
+
 Expr* packing_finish(PackingList* list, std::int32_t line) {
     if (list == nullptr) return make_list(nullptr, line);
     Expr* result;
@@ -239,12 +378,13 @@ Expr* packing_finish(PackingList* list, std::int32_t line) {
     } else if (list->shape == PACK_POLYGON) {
         auto* polygons = sdl_pool().make<PackedPolygons>();
         polygons->count = list->count;
-        polygons->offsets = pool_copy(list->offsets);
-        polygons->vertices = pool_copy(list->vertices);
+        if (list->offsets.empty()) list->offsets.push_back(0);
+        polygons->offsets = list->offsets.keep_in_pool();
+        polygons->vertices = list->vertices.keep_in_pool();
         polygons->texture_vertices =
-            list->index_lists >= 2 ? pool_copy(list->texture_vertices) : nullptr;
-        polygons->normals = list->index_lists >= 3 ? pool_copy(list->normals) : nullptr;
-        polygons->shaders = pool_copy(list->shaders);
+            list->index_lists >= 2 ? list->texture_vertices.keep_in_pool() : nullptr;
+        polygons->normals = list->index_lists >= 3 ? list->normals.keep_in_pool() : nullptr;
+        polygons->shaders = list->shaders.keep_in_pool();
         result = allocate_node();
         result->kind = &kPackedPolygonsKind;
         result->payload = polygons;
@@ -253,7 +393,7 @@ Expr* packing_finish(PackingList* list, std::int32_t line) {
         PackedList packed;
         packed.count = list->count;
         packed.stride = list->stride;
-        packed.data = pool_copy(list->floats);
+        packed.data = list->floats.keep_in_pool();
         static constexpr std::int32_t kItemType[] = {SDL_SCALAR, SDL_CV,     SDL_ST,
                                                      SDL_NORMAL, SDL_COLOUR, SDL_NO_TYPE};
         packed.item_type = kItemType[list->shape];
@@ -276,7 +416,8 @@ namespace {
 bool take_indices(PackingList* list, std::vector<std::int32_t>& out) {
     out.clear();
     if (list == nullptr || !list->packed || (list->count > 0 && list->stride != 1)) return false;
-    for (float value : list->floats) out.push_back(static_cast<std::int32_t>(value));
+    for (std::size_t i = 0; i < list->floats.size(); ++i)
+        out.push_back(list_index(list->floats[i]));
     return true;
 }
 

@@ -90,6 +90,7 @@ const std::vector<std::string> kCorpus = {
     "model.sdl",
     "expressions.sdl",
     "force_eof.sdl",
+    "lists.sdl",
 };
 
 // Scenes with errors in every place the grammar recovers from one.

@@ -1,0 +1,73 @@
+// Runs of list items, read straight from the scanner's buffer.
+//
+// Big scenes are mostly long lists of constants: a polyset's vertices and
+// polygons, a patch's CV rows and knots. Read token by token, every number
+// costs a token, a handful of grammar reductions and a node that packing.cpp
+// then folds away again. So where the parser is about to read an item of
+// such a list (and only there: the parser says so, see lexer.h), the scanner
+// first reads as many whole items written in the plain form as follow -
+// signed numbers, the item's keyword, punctuation, blanks and newlines - and
+// hands them to the grammar as one token carrying their values.
+//
+// A run stops before the first item it cannot read whole: one holding a
+// comment, a name, an expression or a cluster, one of another form than the
+// run's first, one cut by the end of the scanner's buffer, one not followed
+// by a comma or the list's closing parenthesis. That item is read token by
+// token as it always was, and the next run may start after it. Every value
+// is the one the tokens would have given (number_text.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sky {
+
+// The shapes of the items of a packed list (packing.cpp).
+enum PackShape : std::int32_t {
+    PACK_SCALAR,   // numbers: stride 1
+    PACK_CV,       // cv((x, y, z), w): stride 4
+    PACK_ST,       // st(s, t): stride 2
+    PACK_NORMAL,   // norm(x, y, z): stride 3
+    PACK_COLOUR,   // color(r, g, b): stride 3
+    PACK_VERTEX,   // (cv, st, norm) with st and norm optional: stride 4, 6 or 9
+    PACK_POLYGON,  // polygon(...): PackedPolygons
+};
+
+// The items of one run, all of one form.
+struct ListRun {
+    PackShape shape = PACK_SCALAR;
+    std::int32_t count = 0;   // items
+    std::int32_t stride = 0;  // floats per item (not polygons)
+    std::vector<float> floats;
+    // Polygons: each has `index_lists` index lists (vertices, then texture
+    // vertices, then normals) of sizes[i] indices each, and a shader slot
+    // (-1 when none was written).
+    std::int32_t index_lists = 0;
+    std::vector<std::int32_t> sizes;
+    std::vector<std::int32_t> indices[3];
+    std::vector<std::int32_t> shaders;
+
+    void clear();
+};
+
+// Reads the run of `shape` items that starts at `text` into `run`: whole
+// items, separated by commas, the last followed by a comma or a closing
+// parenthesis (neither is read). Returns the end of the last item, or `text`
+// when there is no run; adds the newlines read to `newlines`. The text ends
+// at a NUL byte (the scanner's buffer always does), which no item holds.
+//
+// A run of numbers has at least two: `polygon((5), 3)` is polygon 5, 3, the
+// lone number in parentheses an expression rather than an index list, and
+// only the grammar, token by token, can tell.
+const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::int32_t& newlines);
+
+// A polygon index written as `value`: truncated toward zero; values beyond
+// the int range give the most negative int, as the processor's conversion
+// does, which no list has an entry for.
+inline std::int32_t list_index(float value) {
+    if (!(value > -2147483904.0f && value < 2147483648.0f)) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace sky
