@@ -43,9 +43,14 @@ double screen_depth(const CasterCamera& cam, float eye_z) {
 
 // False when a vertex lies at or behind the eye at either end of the
 // shutter: such a triangle has no screen position there.
-bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept) {
+bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept,
+              SweptBox& box) {
     swept.xmin = swept.ymin = INFINITY;
     swept.xmax = swept.ymax = -INFINITY;
+    for (int end = 0; end < 2; ++end) {
+        box.xlo[end] = box.ylo[end] = INFINITY;
+        box.xhi[end] = box.yhi[end] = box.znear[end] = -INFINITY;
+    }
     const ScreenVertex* vertices[3] = {t.P0, t.P1, t.P2};
     for (int i = 0; i < 3; ++i) {
         const float* eye = vertices[i]->shading->eye;
@@ -68,9 +73,92 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             swept.ymin = std::min(swept.ymin, static_cast<double>(s.y));
             swept.ymax = std::max(swept.ymax, static_cast<double>(s.y));
             swept.v[i].z[end] = screen_depth(cam, p.z);
+            box.xlo[end] = std::min(box.xlo[end], static_cast<double>(s.x));
+            box.xhi[end] = std::max(box.xhi[end], static_cast<double>(s.x));
+            box.ylo[end] = std::min(box.ylo[end], static_cast<double>(s.y));
+            box.yhi[end] = std::max(box.yhi[end], static_cast<double>(s.y));
+            box.znear[end] = std::max(box.znear[end], swept.v[i].z[end]);
         }
     }
     return true;
+}
+
+// Widening of the candidates' time windows against rounding: a covering
+// interval never starts or ends outside its candidate's window.
+constexpr double kWindowMargin = 1e-9;
+// Two opaque layers whose intervals are this close in time close the gap
+// between them (neighbouring triangles of one surface meet there).
+constexpr double kCoverageGap = 1e-9;
+
+// Narrows [from, until] to the times τ with a·τ ≤ b; false when none is left.
+bool narrow(double a, double b, double& from, double& until) {
+    if (a > 0.0)
+        until = std::min(until, b / a + kWindowMargin);
+    else if (a < 0.0)
+        from = std::max(from, b / a - kWindowMargin);
+    else if (b < 0.0)
+        return false;
+    return from <= until;
+}
+
+// The times at which the triangle's box may hold (x, y), and how near it
+// may come then; false when it never covers the point.
+bool candidate_of(const SweptBox& box, double x, double y, SweptCandidate& c) {
+    // Slack against rounding, in pixels.
+    constexpr double kSlack = 1e-7;
+    c.from = 0.0;
+    c.until = 1.0;
+    // lo(τ) ≤ x and hi(τ) ≥ x for both axes, each linear in τ.
+    if (!narrow(box.xlo[1] - box.xlo[0], x - box.xlo[0] + kSlack, c.from, c.until) ||
+        !narrow(box.xhi[0] - box.xhi[1], box.xhi[0] - x + kSlack, c.from, c.until) ||
+        !narrow(box.ylo[1] - box.ylo[0], y - box.ylo[0] + kSlack, c.from, c.until) ||
+        !narrow(box.yhi[0] - box.yhi[1], box.yhi[0] - y + kSlack, c.from, c.until))
+        return false;
+    const double dz = box.znear[1] - box.znear[0];
+    c.near_from = box.znear[0] + c.from * dz;
+    c.near_until = box.znear[0] + c.until * dz;
+    c.key = std::max(c.near_from, c.near_until);
+    return true;
+}
+
+double occluder_depth(const Occluder& o, double time) {
+    const double span = o.time_out - o.time_in;
+    if (!(span > 0.0)) return std::min(o.depth_in, o.depth_out);
+    const double f = std::clamp((time - o.time_in) / span, 0.0, 1.0);
+    return o.depth_in + f * (o.depth_out - o.depth_in);
+}
+
+// Whether opaque layers (`occluders`, in order of their start) lie nearer
+// than the line from `near_from` at `from` to `near_until` at `until` at
+// every time between: a candidate no nearer than that can never be in
+// front, nor seen through anything in front.
+bool hidden_by(const std::vector<Occluder>& occluders, double longest, double from, double until,
+               double near_from, double near_until) {
+    const double span = until - from;
+    auto bound = [&](double time) {
+        return span > 0.0 ? near_from + (time - from) / span * (near_until - near_from)
+                          : std::max(near_from, near_until);
+    };
+    double at = from;
+    // An occluder starting longer ago than the longest lasts ends before
+    // `from`.
+    const Occluder first{from - longest, 0.0, 0.0, 0.0};
+    auto o = std::lower_bound(
+        occluders.begin(), occluders.end(), first,
+        [](const Occluder& a, const Occluder& b) { return a.time_in < b.time_in; });
+    for (; o != occluders.end(); ++o) {
+        if (o->time_in > at + kCoverageGap) return false;
+        if (o->time_out <= at) continue;
+        // Both lines are straight: nearer at both ends of the overlap is
+        // nearer all through it.
+        const double start = std::max(from, o->time_in);
+        const double end = std::min(o->time_out, until);
+        if (occluder_depth(*o, start) > bound(start) && occluder_depth(*o, end) > bound(end)) {
+            at = o->time_out;
+            if (at >= until) return true;
+        }
+    }
+    return false;
 }
 
 // Where (x, y) falls on the triangle at `time`: weights of P1 and P2 and
@@ -470,29 +558,90 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     AR_random_seek(static_cast<int>(worker.seed % kRandomTableSize));
     const double static_time = time >= 0.0 && time <= 1.0 ? time : 0.0;
 
-    bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent, true);
-    const double cutoff = head != nullptr && !layer_is_transparent(*head)
-                              ? static_cast<double>(head->depth)
-                              : -INFINITY;
-    MotionPools& pools = worker.motion;
-    pools.reset();
-    RC_Layer* moving = nullptr;
     if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
     SweptCache& cache = *worker.swept;
+    std::vector<SweptCandidate>& candidates = cache.candidates;
+    std::vector<BucketCell>& still = cache.still;
+    candidates.clear();
+    still.clear();
+    // One walk over the pixel's list: the still triangles, in their order,
+    // for the static layer list, and the moving ones whose boxes may hold
+    // the point at some time.
     for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
         const std::size_t slot =
             (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
         SweptTriangle& swept = cache.values[slot];
+        SweptBox& box = cache.boxes[slot];
         if (cache.keys[slot] != &t) {
             cache.keys[slot] = &t;
-            swept.usable = triangle_moves(t) && sweep_of(t, cam, swept);
-            // A still triangle is in the static list already.
-            if (!swept.usable) swept.xmin = swept.ymin = INFINITY;
+            cache.moves[slot] = triangle_moves(t);
+            swept.usable = cache.moves[slot] && sweep_of(t, cam, swept, box);
+            if (!swept.usable) {
+                swept.xmin = swept.ymin = INFINITY;
+                box.xlo[0] = box.xlo[1] = INFINITY;
+                box.xhi[0] = box.xhi[1] = -INFINITY;
+            }
         }
-        moving = covering_layers(t, swept, x, y, cutoff, pools.layers, moving);
+        if (!cache.moves[slot]) {
+            still.push_back(BucketCell{nullptr, &t});
+            continue;
+        }
+
+        SweptCandidate c;
+        if (!candidate_of(box, x, y, c)) continue;
+        c.triangle = &t;
+
+        c.swept = &swept;
+        candidates.push_back(c);
+    }
+    for (std::size_t k = 0; k + 1 < still.size(); ++k) still[k].next = &still[k + 1];
+
+    bool transparent = false;
+    RC_Layer* head = collect_layers(still.empty() ? nullptr : still.data(), static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent);
+    const double cutoff = head != nullptr && !layer_is_transparent(*head)
+                              ? static_cast<double>(head->depth)
+                              : -INFINITY;
+    // What lies behind an opaque still layer all through the shutter needs
+    // no solving.
+    if (head != nullptr && !candidates.empty())
+        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                        [&](const SweptCandidate& c) { return c.key < cutoff; }),
+                         candidates.end());
+    MotionPools& pools = worker.motion;
+    pools.reset();
+    RC_Layer* moving = nullptr;
+    // Nearest first, so that what lies behind the opaque layers found so far
+    // for its whole time is never solved for: hidden all through the
+    // shutter, it could neither be in front nor seen through what is.
+    auto farther = [](const SweptCandidate& a, const SweptCandidate& b) { return a.key < b.key; };
+    std::make_heap(candidates.begin(), candidates.end(), farther);
+    std::vector<Occluder>& occluders = cache.occluders;
+    occluders.clear();
+    double longest = 0.0;  // the longest an occluder lasts
+    for (auto end = candidates.end(); end != candidates.begin(); --end) {
+        const SweptCandidate& c = candidates.front();
+        // Everything left is no nearer than this one.
+        if (!occluders.empty() && hidden_by(occluders, longest, 0.0, 1.0, c.key, c.key)) {
+            break;
+        }
+        if (occluders.empty() ||
+            !hidden_by(occluders, longest, c.from, c.until, c.near_from, c.near_until)) {
+            RC_Layer* before = moving;
+            moving = covering_layers(*c.triangle, *c.swept, x, y, cutoff, pools.layers, moving);
+            for (RC_Layer* l = moving; l != before; l = l->next)
+                if (!layer_is_transparent(*l)) {
+                    const Occluder o{l->time_in, l->time_out, l->depth_in, l->depth_out};
+                    longest = std::max(longest, o.time_out - o.time_in);
+                    occluders.insert(std::upper_bound(occluders.begin(), occluders.end(), o,
+                                                      [](const Occluder& a, const Occluder& b) {
+                                                          return a.time_in < b.time_in;
+                                                      }),
+                                     o);
+                }
+        }
+        std::pop_heap(candidates.begin(), end, farther);
     }
     // Nothing that moves covers the point: the static sample it is.
     if (moving == nullptr)

@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
+#include "geometry/buckets.h"
 #include "geometry/screen_geometry.h"
 #include "render/sample_node.h"
 
@@ -90,14 +92,44 @@ struct SweptTriangle {
     }
 };
 
+// The box around a moving triangle at shutter open (0) and close (1) and
+// its nearest depth there. The triangle's box at any time lies within these
+// boxes' blend for that time, and its depths within the blend of the
+// nearest ones: the times at which it may cover a point, and how near it
+// may come then, follow without solving for its edges.
+struct SweptBox {
+    double xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
+};
+
+// A moving triangle that may cover the sample between `from` and `until`,
+// no nearer there than `near_from` and `near_until` (and the blend of the
+// two between).
+struct SweptCandidate {
+    double key;  // the nearest it may come: candidates go nearest first
+    double from, until, near_from, near_until;
+    const ScreenTriangle* triangle;
+    const SweptTriangle* swept;
+};
+
+// A stretch of the shutter during which an opaque layer covers the sample,
+// with its depths at both ends.
+struct Occluder {
+    double time_in, time_out, depth_in, depth_out;
+};
+
 // Each worker's swept triangles, worked out once for the many samples that
 // test one triangle: a table indexed by the triangle's address, forgotten
 // at the start of every tile (a freed triangle's address may be taken
-// again).
+// again); and the sample's scratch lists, grown to the most a sample needed.
 struct SweptCache {
     static constexpr std::size_t kEntries = 4096;
     const ScreenTriangle* keys[kEntries];
+    SweptBox boxes[kEntries];
     SweptTriangle values[kEntries];
+    bool moves[kEntries];
+    std::vector<SweptCandidate> candidates;
+    std::vector<BucketCell> still;
+    std::vector<Occluder> occluders;
     void clear() {
         for (const ScreenTriangle*& key : keys) key = nullptr;
     }
