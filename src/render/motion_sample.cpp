@@ -490,7 +490,8 @@ const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scrat
     const ScreenTriangle& original = *layer.triangle;
     const CasterCamera& cam = caster_camera();
     const GeometryView& view = geometry_view();
-    // Records hold the frame position; open and close lie either side.
+    // Records hold the frame position; open and close lie either side. The
+    // screen positions are the camera's at the shade time.
     const double from_frame = layer.shade_time - view.frame_fraction;
     const ScreenVertex* vertices[3] = {original.P0, original.P1, original.P2};
     for (int i = 0; i < 3; ++i) {
@@ -527,6 +528,16 @@ const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scrat
         out.x = p.x;
         out.y = p.y;
         out.z = static_cast<float>(screen_depth(cam, record.eye[2]));
+        // Shading sees the point and its normal where they are in the world
+        // then, from the frame's eye, where the lights and the shadow
+        // lookups were prepared: a camera's own motion moves neither the
+        // lit side nor the shadows. (The vertices' eye normals blend the eye
+        // spaces of open and close.)
+        if (cam.camera_moves) {
+            store3(transform_point(to_triple(record.world), view.eye_from_world), record.eye);
+            store3(normalise(transform_vector(to_triple(record.normal), view.eye_from_world)),
+                   out.normal);
+        }
     }
     ScreenTriangle& t = scratch.triangle;
     t = original;

@@ -58,6 +58,12 @@ struct CasterCamera;
 // The eye ray through the sample position (x, y), eye space.
 void eye_ray(const CasterCamera& cam, double x, double y, float* origin, float* direction);
 
+// The eye ray of a moving camera at `time` of the shutter, in the frame's
+// eye space: the camera's ray (origin, direction) as seen from where the
+// camera is then, both ends blended between shutter open and close.
+void camera_ray_at(const CasterCamera& cam, double time, const float* origin,
+                   const float* direction, float* moved_origin, float* moved_direction);
+
 // The scene's fog and the lights' fog along a ray that meets nothing.
 void fog_open_sky(double x, double y, float* out);
 
