@@ -103,7 +103,26 @@ bool narrow(double a, double b, double& from, double& until) {
 
 // The times at which the triangle's box may hold (x, y), and how near it
 // may come then; false when it never covers the point.
-bool candidate_of(const SweptBox& box, double x, double y, SweptCandidate& c) {
+// The entry's box from the triangle's, rounded outward.
+void store_box(const SweptBox& box, SweptEntry& entry) {
+    auto down = [](double v) {
+        const float f = static_cast<float>(v);
+        return static_cast<double>(f) > v ? std::nextafter(f, -INFINITY) : f;
+    };
+    auto up = [](double v) {
+        const float f = static_cast<float>(v);
+        return static_cast<double>(f) < v ? std::nextafter(f, INFINITY) : f;
+    };
+    for (int end = 0; end < 2; ++end) {
+        entry.xlo[end] = down(box.xlo[end]);
+        entry.ylo[end] = down(box.ylo[end]);
+        entry.xhi[end] = up(box.xhi[end]);
+        entry.yhi[end] = up(box.yhi[end]);
+        entry.znear[end] = up(box.znear[end]);
+    }
+}
+
+bool candidate_of(const SweptEntry& box, double x, double y, SweptCandidate& c) {
     // Slack against rounding, in pixels.
     constexpr double kSlack = 1e-7;
     c.from = 0.0;
@@ -126,6 +145,18 @@ double occluder_depth(const Occluder& o, double time) {
     if (!(span > 0.0)) return std::min(o.depth_in, o.depth_out);
     const double f = std::clamp((time - o.time_in) / span, 0.0, 1.0);
     return o.depth_in + f * (o.depth_out - o.depth_in);
+}
+
+// Whether the occluders (in order of their start) together cover the whole
+// shutter.
+bool covers_shutter(const std::vector<Occluder>& occluders) {
+    double at = 0.0;
+    for (const Occluder& o : occluders) {
+        if (o.time_in > at + kCoverageGap) return false;
+        at = std::max(at, o.time_out);
+        if (at >= 1.0) return true;
+    }
+    return false;
 }
 
 // Whether opaque layers (`occluders`, in order of their start) lie nearer
@@ -583,26 +614,27 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
         const std::size_t slot =
             (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
         SweptTriangle& swept = cache.values[slot];
-        SweptBox& box = cache.boxes[slot];
-        if (cache.keys[slot] != &t) {
-            cache.keys[slot] = &t;
-            cache.moves[slot] = triangle_moves(t);
-            swept.usable = cache.moves[slot] && sweep_of(t, cam, swept, box);
-            if (!swept.usable) {
+        SweptEntry& entry = cache.entries[slot];
+        if (entry.key != &t) {
+            entry.key = &t;
+            entry.moves = triangle_moves(t);
+            SweptBox box;
+            swept.usable = entry.moves && sweep_of(t, cam, swept, box);
+            if (swept.usable) {
+                store_box(box, entry);
+            } else {
                 swept.xmin = swept.ymin = INFINITY;
-                box.xlo[0] = box.xlo[1] = INFINITY;
-                box.xhi[0] = box.xhi[1] = -INFINITY;
+                entry.xlo[0] = entry.xlo[1] = INFINITY;
+                entry.xhi[0] = entry.xhi[1] = -INFINITY;
             }
         }
-        if (!cache.moves[slot]) {
+        if (!entry.moves) {
             still.push_back(BucketCell{nullptr, &t});
             continue;
         }
-
         SweptCandidate c;
-        if (!candidate_of(box, x, y, c)) continue;
+        if (!candidate_of(entry, x, y, c)) continue;
         c.triangle = &t;
-
         c.swept = &swept;
         candidates.push_back(c);
     }
@@ -631,26 +663,31 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     std::vector<Occluder>& occluders = cache.occluders;
     occluders.clear();
     double longest = 0.0;  // the longest an occluder lasts
+    // Once the occluders cover the whole shutter, whatever lies behind the
+    // farthest of them is hidden: everything left once that is reached.
+    bool whole_shutter = false;
+    double farthest = INFINITY;
     for (auto end = candidates.end(); end != candidates.begin(); --end) {
         const SweptCandidate& c = candidates.front();
-        // Everything left is no nearer than this one.
-        if (!occluders.empty() && hidden_by(occluders, longest, 0.0, 1.0, c.key, c.key)) {
-            break;
-        }
+        if (whole_shutter && c.key < farthest) break;
         if (occluders.empty() ||
             !hidden_by(occluders, longest, c.from, c.until, c.near_from, c.near_until)) {
             RC_Layer* before = moving;
             moving = covering_layers(*c.triangle, *c.swept, x, y, cutoff, pools.layers, moving);
-            for (RC_Layer* l = moving; l != before; l = l->next)
-                if (!layer_is_transparent(*l)) {
-                    const Occluder o{l->time_in, l->time_out, l->depth_in, l->depth_out};
-                    longest = std::max(longest, o.time_out - o.time_in);
-                    occluders.insert(std::upper_bound(occluders.begin(), occluders.end(), o,
-                                                      [](const Occluder& a, const Occluder& b) {
-                                                          return a.time_in < b.time_in;
-                                                      }),
-                                     o);
-                }
+            bool added = false;
+            for (RC_Layer* l = moving; l != before; l = l->next) {
+                if (layer_is_transparent(*l)) continue;
+                const Occluder o{l->time_in, l->time_out, l->depth_in, l->depth_out};
+                longest = std::max(longest, o.time_out - o.time_in);
+                farthest = std::min({farthest, o.depth_in, o.depth_out});
+                occluders.insert(std::upper_bound(occluders.begin(), occluders.end(), o,
+                                                  [](const Occluder& a, const Occluder& b) {
+                                                      return a.time_in < b.time_in;
+                                                  }),
+                                 o);
+                added = true;
+            }
+            if (added && !whole_shutter) whole_shutter = covers_shutter(occluders);
         }
         std::pop_heap(candidates.begin(), end, farther);
     }

@@ -107,6 +107,15 @@ struct SweptBox {
     double xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
 };
 
+// What a sample reads of every triangle in its pixel's list, one cache
+// line each: the triangle, whether it moves, and its box rounded outward
+// to single precision.
+struct alignas(64) SweptEntry {
+    const ScreenTriangle* key;
+    float xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
+    bool moves;
+};
+
 // A moving triangle that may cover the sample between `from` and `until`,
 // no nearer there than `near_from` and `near_until` (and the blend of the
 // two between).
@@ -129,15 +138,13 @@ struct Occluder {
 // again); and the sample's scratch lists, grown to the most a sample needed.
 struct SweptCache {
     static constexpr std::size_t kEntries = 4096;
-    const ScreenTriangle* keys[kEntries];
-    SweptBox boxes[kEntries];
+    SweptEntry entries[kEntries];
     SweptTriangle values[kEntries];
-    bool moves[kEntries];
     std::vector<SweptCandidate> candidates;
     std::vector<BucketCell> still;
     std::vector<Occluder> occluders;
     void clear() {
-        for (const ScreenTriangle*& key : keys) key = nullptr;
+        for (SweptEntry& entry : entries) entry.key = nullptr;
     }
 };
 
