@@ -515,6 +515,35 @@ double weigh_segments(RC_Segment* last) {
     return kept > 0.0 ? covered : 0.0;
 }
 
+// The slot of the cache that holds `t`, worked out there when it held
+// another triangle.
+std::size_t swept_slot(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
+    const std::size_t slot =
+        (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
+    SweptEntry& entry = cache.entries[slot];
+    if (entry.key == &t) return slot;
+    SweptTriangle& swept = cache.values[slot];
+    entry.key = &t;
+    entry.moves = triangle_moves(t);
+    SweptBox box;
+    swept.usable = entry.moves && sweep_of(t, cam, swept, box);
+    if (swept.usable) {
+        store_box(box, entry);
+    } else {
+        swept.xmin = swept.ymin = INFINITY;
+        entry.xlo[0] = entry.xlo[1] = INFINITY;
+        entry.xhi[0] = entry.xhi[1] = -INFINITY;
+    }
+    return slot;
+}
+
+// The candidate's swept triangle; when another triangle of the same list
+// has taken its slot since, worked out again.
+const SweptTriangle& swept_triangle(SweptCache& cache, const SweptCandidate& c,
+                                    const CasterCamera& cam) {
+    return cache.values[swept_slot(cache, *c.triangle, cam)];
+}
+
 }  // namespace
 
 const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch) {
@@ -602,43 +631,33 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
 
     if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
     SweptCache& cache = *worker.swept;
-    std::vector<SweptCandidate>& candidates = cache.candidates;
     std::vector<BucketCell>& still = cache.still;
+    if (cache.pixel != node.pixel_triangles || node.pixel_triangles == nullptr) {
+        // A new pixel: its list sorted once into the still triangles, in
+        // their order, for the static layer list, and the moving ones.
+        cache.pixel = node.pixel_triangles;
+        still.clear();
+        cache.moving.clear();
+        for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
+            const ScreenTriangle& t = *cell->triangle;
+            if (cache.entries[swept_slot(cache, t, cam)].moves)
+                cache.moving.push_back(&t);
+            else
+                still.push_back(BucketCell{nullptr, &t});
+        }
+        for (std::size_t k = 0; k + 1 < still.size(); ++k) still[k].next = &still[k + 1];
+    }
+    // The moving triangles whose boxes may hold the point at some time.
+    std::vector<SweptCandidate>& candidates = cache.candidates;
     candidates.clear();
-    still.clear();
-    // One walk over the pixel's list: the still triangles, in their order,
-    // for the static layer list, and the moving ones whose boxes may hold
-    // the point at some time.
-    for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
-        const ScreenTriangle& t = *cell->triangle;
-        const std::size_t slot =
-            (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
-        SweptTriangle& swept = cache.values[slot];
-        SweptEntry& entry = cache.entries[slot];
-        if (entry.key != &t) {
-            entry.key = &t;
-            entry.moves = triangle_moves(t);
-            SweptBox box;
-            swept.usable = entry.moves && sweep_of(t, cam, swept, box);
-            if (swept.usable) {
-                store_box(box, entry);
-            } else {
-                swept.xmin = swept.ymin = INFINITY;
-                entry.xlo[0] = entry.xlo[1] = INFINITY;
-                entry.xhi[0] = entry.xhi[1] = -INFINITY;
-            }
-        }
-        if (!entry.moves) {
-            still.push_back(BucketCell{nullptr, &t});
-            continue;
-        }
+    for (const ScreenTriangle* t : cache.moving) {
+        const std::size_t slot = swept_slot(cache, *t, cam);
         SweptCandidate c;
-        if (!candidate_of(entry, x, y, c)) continue;
-        c.triangle = &t;
-        c.swept = &swept;
+        if (!candidate_of(cache.entries[slot], x, y, c)) continue;
+        c.triangle = t;
+        c.slot = slot;
         candidates.push_back(c);
     }
-    for (std::size_t k = 0; k + 1 < still.size(); ++k) still[k].next = &still[k + 1];
 
     bool transparent = false;
     RC_Layer* head = collect_layers(still.empty() ? nullptr : still.data(), static_cast<float>(x),
@@ -673,7 +692,8 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
         if (occluders.empty() ||
             !hidden_by(occluders, longest, c.from, c.until, c.near_from, c.near_until)) {
             RC_Layer* before = moving;
-            moving = covering_layers(*c.triangle, *c.swept, x, y, cutoff, pools.layers, moving);
+            moving = covering_layers(*c.triangle, swept_triangle(cache, c, cam), x, y, cutoff,
+                                     pools.layers, moving);
             bool added = false;
             for (RC_Layer* l = moving; l != before; l = l->next) {
                 if (layer_is_transparent(*l)) continue;

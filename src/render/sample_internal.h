@@ -123,7 +123,7 @@ struct SweptCandidate {
     double key;  // the nearest it may come: candidates go nearest first
     double from, until, near_from, near_until;
     const ScreenTriangle* triangle;
-    const SweptTriangle* swept;
+    std::size_t slot;  // its place in the SweptCache
 };
 
 // A stretch of the shutter during which an opaque layer covers the sample,
@@ -141,10 +141,16 @@ struct SweptCache {
     SweptEntry entries[kEntries];
     SweptTriangle values[kEntries];
     std::vector<SweptCandidate> candidates;
+    // The pixel whose list was sorted last (the samples of a pixel follow
+    // one another): its still triangles, linked in their order, and its
+    // moving ones.
+    const BucketCell* pixel = nullptr;
     std::vector<BucketCell> still;
+    std::vector<const ScreenTriangle*> moving;
     std::vector<Occluder> occluders;
     void clear() {
         for (SweptEntry& entry : entries) entry.key = nullptr;
+        pixel = nullptr;
     }
 };
 
