@@ -655,7 +655,6 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
         SweptCandidate c;
         if (!candidate_of(cache.entries[slot], x, y, c)) continue;
         c.triangle = t;
-        c.slot = slot;
         candidates.push_back(c);
     }
 

@@ -232,7 +232,7 @@ void apply_fog(double near, double far, float* out) {
 // --- layers -------------------------------------------------------------------
 
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent, bool static_only) {
+                         bool& transparent) {
     float cutoff = -1e30f;
     RC_Layer* head = nullptr;
     pool.reset();
@@ -241,7 +241,6 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const ScreenTriangle& t = *cell->triangle;
         TriangleHit hit;
         if (!hit_triangle(t, x, y, hit)) continue;
-        if (static_only && triangle_moves(t)) continue;
         const float s = hit.s, tt = hit.t, z = hit.depth;
         if (!(z > cutoff)) continue;
 

@@ -123,7 +123,6 @@ struct SweptCandidate {
     double key;  // the nearest it may come: candidates go nearest first
     double from, until, near_from, near_until;
     const ScreenTriangle* triangle;
-    std::size_t slot;  // its place in the SweptCache
 };
 
 // A stretch of the shutter during which an opaque layer covers the sample,
