@@ -9,7 +9,8 @@ of the shadowed render timed apart by skyloom_render_bench.
 
 With --spin it compares instead the knot spinning 20 degrees about the
 vertical over a 180 degree shutter (motion blur on) with the same scene
-still: the whole runs and the sampling phases.
+still: the whole runs (wall and processor time, medians of five) and the
+sampling phases.
 
 The scenes are generated into a temporary directory by the shared
 generator (GEN_KNOT, default ../shared/bench/gen_knot.py: the shared folder
@@ -30,13 +31,18 @@ GENERATOR = os.environ.get(
 
 
 def whole_run(skyloom, scene, workers):
-    """Wall time and peak resident memory (MB) of one run, through time(1)."""
+    """Wall time, peak resident memory (MB) and processor time (user and
+    system, s) of one run, through time(1)."""
     start = time.monotonic()
-    done = subprocess.run(["/usr/bin/time", "-f", "%M", skyloom, "-n", str(workers), scene],
+    done = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", skyloom, "-n", str(workers), scene],
                           cwd=os.path.dirname(scene), stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True, check=True)
     elapsed = time.monotonic() - start
-    return elapsed, int(done.stderr.strip().splitlines()[-1]) / 1024.0
+    peak, user, system = done.stderr.strip().splitlines()[-1].split()
+    return elapsed, int(peak) / 1024.0, float(user) + float(system)
+
+
+RUNS = 5
 
 
 def spinning(scene):
@@ -70,13 +76,18 @@ def spin(build, sizes):
             subprocess.run([sys.executable, GENERATOR, n, out], check=True, stdout=subprocess.DEVNULL)
             still = os.path.join(out, "knot_%s.sdl" % n)
             moving = spinning(still)
+            # Alternating runs; medians of the wall times and, steadier on a
+            # busy machine, of the processor times.
             runs = {still: [], moving: []}
-            for _ in range(3):
+            for _ in range(RUNS):
                 for which in (still, moving):
-                    runs[which].append(whole_run(skyloom, which, 2)[0])
-            median = {k: sorted(v)[1] for k, v in runs.items()}
-            print("N=%-5s whole run %.3f s spinning, %.3f s still (x%.2f, medians of 3)"
-                  % (n, median[moving], median[still], median[moving] / median[still]))
+                    runs[which].append(whole_run(skyloom, which, 2))
+            wall = {k: sorted(r[0] for r in v)[RUNS // 2] for k, v in runs.items()}
+            cpu = {k: sorted(r[2] for r in v)[RUNS // 2] for k, v in runs.items()}
+            print("N=%-5s whole run %.3f s spinning, %.3f s still (x%.2f); processor %.3f s, "
+                  "%.3f s (x%.2f); medians of %d, load %.1f"
+                  % (n, wall[moving], wall[still], wall[moving] / wall[still], cpu[moving],
+                     cpu[still], cpu[moving] / cpu[still], RUNS, os.getloadavg()[0]))
             print("        spinning: %s" % phases(build, moving))
             print("        still:    %s" % phases(build, still))
             os.remove(moving)
@@ -107,7 +118,7 @@ def main():
             runs = {scene: [], plain: []}
             for _ in range(3):
                 for which in (scene, plain):
-                    runs[which].append(whole_run(skyloom, which, 2))
+                    runs[which].append(whole_run(skyloom, which, 2)[:2])
             median = {k: sorted(r[0] for r in v)[1] for k, v in runs.items()}
             peak = {k: max(r[1] for r in v) for k, v in runs.items()}
             detail = subprocess.run([phases, scene, "2"], capture_output=True, text=True, check=True)

@@ -52,14 +52,47 @@ void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTrian
                          });
 }
 
-// The triangle sweeps through the convex hull of its nine positions (each
-// vertex at shutter open, frame and close), whose edges are among the
-// segments joining every two of them. Segments reaching behind the near
-// plane are cut at it before they are projected, and the cut points are
-// joined too, which closes the hull where the plane cuts it.
-void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
+// The screen positions of a moving triangle's vertices at shutter open and
+// close (the sampler moves them in straight lines between the two), when
+// all six lie beyond the near plane; false otherwise.
+bool open_and_close(const GeometryView& view, const double (*eye)[3], SpanPoint points[6]) {
+    for (int i = 0; i < 3; ++i) {
+        for (int end = 0; end < 2; ++end) {
+            const double* p = eye[3 * i + 2 * end];
+            if (view.screen.perspective && !(p[2] < -static_cast<double>(view.near))) return false;
+            const float pf[3] = {static_cast<float>(p[0]), static_cast<float>(p[1]),
+                                 static_cast<float>(p[2])};
+            points[2 * i + end] = project_to_screen(view, pf);
+        }
+    }
+    return true;
+}
+
+// The convex hull of the points, counter-clockwise in `hull` (room for
+// twice `count`), its first corner repeated after the last; returns its
+// corner count (fewer than three when the points lie on a line).
+int convex_hull(SpanPoint* points, int count, SpanPoint* hull) {
+    std::sort(points, points + count, [](const SpanPoint& a, const SpanPoint& b) {
+        return a.x < b.x || (a.x == b.x && a.y < b.y);
+    });
+    auto turn = [](const SpanPoint& o, const SpanPoint& a, const SpanPoint& b) {
+        return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+    };
+    int k = 0;
+    for (int i = 0; i < count; ++i) {
+        while (k >= 2 && turn(hull[k - 2], hull[k - 1], points[i]) <= 0) --k;
+        hull[k++] = points[i];
+    }
+    for (int i = count - 2, lower = k + 1; i >= 0; --i) {
+        while (k >= lower && turn(hull[k - 2], hull[k - 1], points[i]) <= 0) --k;
+        hull[k++] = points[i];
+    }
+    return k - 1;
+}
+
+// The triangle's vertices at open, frame and close, eye space.
+void swept_positions(const ScreenTriangle& t, double (*eye)[3]) {
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
-    double eye[9][3];
     for (int i = 0; i < 3; ++i) {
         const MotionRecord* m = v[i]->motion;
         if (m == nullptr) fatal("Logical error: no motion info on motion blurred triangle\n");
@@ -70,13 +103,48 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
             eye[3 * i + 2][k] = static_cast<double>(e[k]) + m->to_close[k];
         }
     }
-    // A vertex that does not move leaves the triangle where it is.
-    bool still = true;
-    for (int i = 0; i < 3 && still; ++i)
+}
+
+bool triangle_still(const ScreenTriangle& t) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    for (int i = 0; i < 3; ++i)
         for (int k = 0; k < 3; ++k)
-            still = still && std::fabs(v[i]->motion->to_frame[k]) <= kStill &&
-                    std::fabs(v[i]->motion->to_close[k]) <= kStill;
-    if (still) return bucket_static(grid, view, t);
+            if (std::fabs(v[i]->motion->to_frame[k]) > kStill ||
+                std::fabs(v[i]->motion->to_close[k]) > kStill)
+                return false;
+    return true;
+}
+
+// The sampler moves the vertices in straight lines on the screen from
+// their shutter-open to their shutter-close positions, so the triangle
+// sweeps through the convex hull of those six points. When a position lies
+// on the near side of the near plane the sweep is bounded by the hull of
+// all nine positions (each vertex at open, frame and close), whose edges
+// are among the segments joining every two of them: segments reaching
+// behind the near plane are cut at it before they are projected, and the
+// cut points are joined too, which closes the hull where the plane cuts it.
+void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
+    double eye[9][3];
+    swept_positions(t, eye);
+    // A vertex that does not move leaves the triangle where it is.
+    if (triangle_still(t)) return bucket_static(grid, view, t);
+    const SpanGrid spans = span_grid(grid);
+    auto push = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+        const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
+        for (std::int32_t c = start; c <= end; ++c) push_cell(grid, row + c, &t);
+    };
+    SpanPoint sweep[6];
+    if (open_and_close(view, eye, sweep)) {
+        SpanEntry entry(spans);
+        if (!entry.rows(sweep, 6)) return;
+        SpanPoint hull[12];
+        const int corners = convex_hull(sweep, 6, hull);
+        for (int i = 0; i < corners; ++i) entry.edge(hull[i], hull[i + 1]);
+        // Flat or degenerate hulls still reach their points' own cells.
+        for (const SpanPoint& p : sweep) entry.point(p);
+        entry.fill(push);
+        return;
+    }
     const bool clip = view.screen.perspective;
     const double plane = -static_cast<double>(view.near);
     SpanPoint a[36], b[36], ends[72];
@@ -113,7 +181,6 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
         }
     }
     if (segments == 0) return;
-    const SpanGrid spans = span_grid(grid);
     SpanEntry entry(spans);
     if (!entry.rows(ends, 2 * segments)) return;
     for (int s = 0; s < segments; ++s) {
@@ -123,10 +190,7 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     }
     for (int i = 0; i < cut_count; ++i)
         for (int j = i + 1; j < cut_count; ++j) entry.edge(cuts[i], cuts[j]);
-    entry.fill([&](std::int32_t r, std::int32_t start, std::int32_t end) {
-        const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
-        for (std::int32_t c = start; c <= end; ++c) push_cell(grid, row + c, &t);
-    });
+    entry.fill(push);
 }
 
 }  // namespace
@@ -197,10 +261,24 @@ void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTrian
 void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                           std::vector<GridRows> rows) {
     storage.bins = {};
-    if (storage.moving) return;
     auto for_each = [&](auto&& visit) { for_each_triangle(storage, visit); };
     auto row_range = [&](const ScreenTriangle& t, std::int32_t& lo, std::int32_t& hi) {
         lo = INT32_MAX, hi = INT32_MIN;
+        if (storage.moving && !triangle_still(t)) {
+            double eye[9][3];
+            swept_positions(t, eye);
+            SpanPoint ends[6];
+            // Cut by the near plane: every tile may be reached.
+            if (!open_and_close(view, eye, ends)) {
+                lo = INT32_MIN, hi = INT32_MAX;
+                return;
+            }
+            for (const SpanPoint& p : ends) {
+                const std::int32_t r = trunc_to_int(p.y);
+                lo = std::min(lo, r), hi = std::max(hi, r);
+            }
+            return;
+        }
         for (const ScreenVertex* v : {t.P0, t.P1, t.P2}) {
             const std::int32_t r = trunc_to_int(project_to_screen(view, v->shading->eye).y);
             lo = std::min(lo, r), hi = std::max(hi, r);

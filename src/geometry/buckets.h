@@ -123,9 +123,11 @@ void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_e
     for (const GridRows& g : rows) bins.tiles.push_back(g.tile);
 }
 
-// Sorts a complete, still object's triangles into bins by the grid rows of
-// the tiles that hold it. Leaves the object without bins when the rows do
-// not run down the screen band after band (the bins would not pay).
+// Sorts a complete object's triangles into bins by the grid rows of the
+// tiles that hold it (a moving triangle by the rows its sweep reaches, every
+// tile when it reaches the near plane). Leaves the object without bins when
+// the rows do not run down the screen band after band (the bins would not
+// pay).
 void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                           std::vector<GridRows> rows);
 

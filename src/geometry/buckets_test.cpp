@@ -241,8 +241,12 @@ CornerValues moving_corner(float x, float y, float z, const float open_shift[3],
 
 class MovingBuckets : public Buckets {
 protected:
-    // The coverage of the static triangle at one time, and of the moving one.
-    void compare(const float (*frame)[3], const float open_shift[3], const float close_shift[3]) {
+    // Whether the moving triangle's cells hold every point of it at `times`
+    // (0 open, 1 close): each vertex moving in a straight line on the
+    // screen between the two, or, when `through_frame`, in eye space from
+    // open to its frame position and on to close.
+    void compare(const float (*frame)[3], const float open_shift[3], const float close_shift[3],
+                 std::initializer_list<float> times, bool through_frame = false) {
         ObjectTriangles moving(owner_);
         moving.moving = true;
         CornerValues m[3];
@@ -250,33 +254,69 @@ protected:
             m[i] = moving_corner(frame[i][0], frame[i][1], frame[i][2], open_shift, close_shift);
         ASSERT_TRUE(enter_triangle(moving, m[0], m[1], m[2], 0));
         std::set<std::pair<int, int>> swept = covered(fill(moving), moving);
-        for (int time = 0; time < 3; ++time) {
-            ObjectTriangles still(owner_);
-            CornerValues s[3];
+        const GeometryView& view = geometry_view();
+        int checked = 0;
+        for (float time : times) {
+            ScreenPoint corners[3];
             bool behind_near = false;
             for (int i = 0; i < 3; ++i) {
-                float p[3];
-                for (int k = 0; k < 3; ++k)
-                    p[k] = frame[i][k] - (time == 0 ? open_shift[k] : 0) +
-                           (time == 2 ? close_shift[k] : 0);
-                s[i] = corner(p[0], p[1], p[2]);
-                behind_near = behind_near || p[2] > -geometry_view().near;
+                float open[3], close[3], p[3];
+                for (int k = 0; k < 3; ++k) {
+                    open[k] = frame[i][k] - open_shift[k];
+                    close[k] = frame[i][k] + close_shift[k];
+                    p[k] = time < 0.5f ? open[k] + 2 * time * (frame[i][k] - open[k])
+                                       : frame[i][k] + (2 * time - 1) * (close[k] - frame[i][k]);
+                }
+                behind_near = behind_near || p[2] > -view.near;
+                corners[i] = view.screen.map(Triple{p[0], p[1], p[2]});
+                if (!through_frame) {
+                    const ScreenPoint a = view.screen.map(Triple{open[0], open[1], open[2]});
+                    const ScreenPoint b = view.screen.map(Triple{close[0], close[1], close[2]});
+                    corners[i] = {a.x + time * (b.x - a.x), a.y + time * (b.y - a.y)};
+                }
             }
-            // The still triangle is only meaningful wholly in front of the eye.
-            if (behind_near) continue;
-            if (!enter_triangle(still, s[0], s[1], s[2], 0)) continue;
-            for (const auto& pixel : covered(fill(still), still))
-                EXPECT_TRUE(swept.count(pixel))
-                    << "time " << time << " pixel " << pixel.first << "," << pixel.second;
+            if (through_frame && behind_near) continue;
+            for (int i = 0; i <= 40; ++i)
+                for (int j = 0; i + j <= 40; ++j) {
+                    const float u = i / 40.0f, v = j / 40.0f;
+                    const float x = corners[0].x + u * (corners[1].x - corners[0].x) +
+                                    v * (corners[2].x - corners[0].x);
+                    const float y = corners[0].y + u * (corners[1].y - corners[0].y) +
+                                    v * (corners[2].y - corners[0].y);
+                    const int px = static_cast<int>(std::floor(x));
+                    const int py = static_cast<int>(std::floor(y));
+                    if (py < tile_.y_first || py > tile_.y_last) continue;
+                    ++checked;
+                    EXPECT_TRUE(swept.count({px, py}))
+                        << "time " << time << " at " << x << ", " << y;
+                }
         }
-        EXPECT_FALSE(swept.empty());
+        EXPECT_GT(checked, 0);
     }
 };
 
-TEST_F(MovingBuckets, TheSweepHoldsTheTriangleAtOpenFrameAndClose) {
+TEST_F(MovingBuckets, TheSweepHoldsTheTriangleAtOpenAndCloseAndOnTheWayBetween) {
     const float frame[3][3] = {{100, 101, -5}, {104, 103, -5}, {101, 109, -5}};
     const float open[3] = {30, 2, 0}, close[3] = {25, -3, 0};
-    compare(frame, open, close);
+    compare(frame, open, close, {0.0f, 0.2f, 0.5f, 0.7f, 1.0f});
+    // Coming toward the eye in perspective: on the screen the frame position
+    // lies off the way from open to close.
+    GeometryView& view = geometry_view();
+    view.screen = ScreenMapping{322.5f, 107, 300, 300, true};
+    view.near = 0.5f;
+    const float deep[3][3] = {{0.2f, 0.0f, -5}, {0.5f, 0.05f, -5}, {0.3f, 0.2f, -5}};
+    const float far_open[3] = {0.5f, 0.1f, 2.5f}, near_close[3] = {-0.3f, 0.05f, 3.5f};
+    compare(deep, far_open, near_close, {0.0f, 0.1f, 0.3f, 0.6f, 0.9f, 1.0f});
+}
+
+TEST_F(MovingBuckets, ATriangleReachingThroughTheNearPlaneIsHeldAtItsFramePositionToo) {
+    GeometryView& view = geometry_view();
+    view.screen = ScreenMapping{322.5f, 107, 300, 300, true};
+    view.near = 1;
+    // The open position lies between the eye and the near plane.
+    const float frame[3][3] = {{0.2f, -0.05f, -3}, {0.6f, -0.05f, -3}, {0.3f, 0.1f, -3}};
+    const float open[3] = {0, 0, -2.5f}, close[3] = {0.4f, 0.1f, 0};
+    compare(frame, open, close, {0.5f, 1.0f}, true);
 }
 
 TEST_F(MovingBuckets, EveryPointOfTheSweepInFrontOfTheEyeIsHeld) {
@@ -288,36 +328,57 @@ TEST_F(MovingBuckets, EveryPointOfTheSweepInFrontOfTheEyeIsHeld) {
     auto around = [&](float centre, float extent) {
         return centre + (unit(random) - 0.5f) * extent;
     };
-    int checked = 0;
+    int checked = 0, cut = 0;
     for (int trial = 0; trial < 150; ++trial) {
         ObjectTriangles moving(owner_);
         moving.moving = true;
         CornerValues c[3];
+        bool reaches_near = false;
         for (int i = 0; i < 3; ++i) {
             const float open[3] = {around(0, 1), around(0, 0.3f), around(0, 2)};
             const float close[3] = {around(0, 1), around(0, 0.3f), around(0, 2)};
             c[i] = moving_corner(around(0, 2), around(0, 0.5f), around(-1.5f, 2), open, close);
+            const float* e = c[i].eye;
+            reaches_near =
+                reaches_near || e[2] - open[2] >= -view.near || e[2] + close[2] >= -view.near;
         }
         if (!enter_triangle(moving, c[0], c[1], c[2], 0)) continue;
+        cut += reaches_near;
         const std::set<std::pair<int, int>> swept = covered(fill(moving), moving);
         for (int sample = 0; sample < 400; ++sample) {
             // A point of the triangle at a time of the shutter: each vertex
-            // moves from open to the frame, then on to close.
+            // moves on the screen from where it is at open to where it is at
+            // close; one cut by the near plane holds it where it is in eye
+            // space as it moves from open to the frame, then on to close.
             const float time = unit(random);
             float w[3] = {unit(random), unit(random), 0};
             if (w[0] + w[1] > 1) w[0] = 1 - w[0], w[1] = 1 - w[1];
             w[2] = 1 - w[0] - w[1];
-            float p[3] = {0, 0, 0};
-            for (int i = 0; i < 3; ++i)
-                for (int k = 0; k < 3; ++k) {
+            ScreenPoint s{0, 0};
+            if (reaches_near) {
+                float p[3] = {0, 0, 0};
+                for (int i = 0; i < 3; ++i)
+                    for (int k = 0; k < 3; ++k) {
+                        const float* e = c[i].eye;
+                        const float* m = c[i].motion;
+                        const float at = time < 0.5f ? e[k] - m[k] * (1 - 2 * time)
+                                                     : e[k] + m[3 + k] * (2 * time - 1);
+                        p[k] += w[i] * at;
+                    }
+                if (p[2] > -view.near - 1e-4f) continue;
+                s = view.screen.map(Triple{p[0], p[1], p[2]});
+            } else {
+                for (int i = 0; i < 3; ++i) {
                     const float* e = c[i].eye;
                     const float* m = c[i].motion;
-                    const float at = time < 0.5f ? e[k] - m[k] * (1 - 2 * time)
-                                                 : e[k] + m[3 + k] * (2 * time - 1);
-                    p[k] += w[i] * at;
+                    const ScreenPoint a =
+                        view.screen.map(Triple{e[0] - m[0], e[1] - m[1], e[2] - m[2]});
+                    const ScreenPoint b =
+                        view.screen.map(Triple{e[0] + m[3], e[1] + m[4], e[2] + m[5]});
+                    s.x += w[i] * (a.x + time * (b.x - a.x));
+                    s.y += w[i] * (a.y + time * (b.y - a.y));
                 }
-            if (p[2] > -view.near - 1e-4f) continue;
-            const ScreenPoint s = view.screen.map(Triple{p[0], p[1], p[2]});
+            }
             const int x = static_cast<int>(std::floor(s.x)), y = static_cast<int>(std::floor(s.y));
             if (x < 0 || x > 644 || y < tile_.y_first || y > tile_.y_last) continue;
             // Away from pixel edges, where single precision could tip it over.
@@ -329,6 +390,7 @@ TEST_F(MovingBuckets, EveryPointOfTheSweepInFrontOfTheEyeIsHeld) {
         }
     }
     EXPECT_GT(checked, 2000);
+    EXPECT_GT(cut, 10);  // both ways of bounding the sweep were tried
 }
 
 TEST_F(MovingBuckets, ATriangleThatDoesNotMoveCoversWhatAStillOneDoes) {

@@ -270,6 +270,14 @@ void prepare_caster(const CameraRecord& camera) {
     Ar_prepare_light_fog();
     cam.light_fog = Ar_light_fog_prepared();
     cam.motion_blur = options.motion_blur;
+    Matrix4 world_from_open, world_from_close;
+    cam.camera_moves = options.motion_blur && options.camera_motion_blur &&
+                       Ar_invert_matrix(view.eye_from_world_open, world_from_open) &&
+                       Ar_invert_matrix(view.eye_from_world_close, world_from_close);
+    if (cam.camera_moves) {
+        cam.frame_from_open = multiply(world_from_open, view.eye_from_world);
+        cam.frame_from_close = multiply(world_from_close, view.eye_from_world);
+    }
     cam.timing = options.timing_depth;
     cam.xresolution = options.xresolution;
     cam.yresolution = options.yresolution;

@@ -33,6 +33,11 @@ struct CasterCamera {
     bool light_fog = false;  // lights with fog, in the full routine
     PhotoEffects photo;      // the lens filter and film grain, per finished row
     bool motion_blur = false;
+    // A camera moving through the shutter: the frame's eye space from its
+    // eye spaces at shutter open and close. Shading happens in the frame's
+    // eye space, where the lights and the shadow lookups were prepared.
+    bool camera_moves = false;
+    Matrix4 frame_from_open, frame_from_close;
     bool timing = false;
     std::int32_t xresolution = 0, yresolution = 0;
     // Field rendering: only rows whose parity is `field_rows` are rendered.

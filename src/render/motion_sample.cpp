@@ -43,9 +43,14 @@ double screen_depth(const CasterCamera& cam, float eye_z) {
 
 // False when a vertex lies at or behind the eye at either end of the
 // shutter: such a triangle has no screen position there.
-bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept) {
+bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept,
+              SweptBox& box) {
     swept.xmin = swept.ymin = INFINITY;
     swept.xmax = swept.ymax = -INFINITY;
+    for (int end = 0; end < 2; ++end) {
+        box.xlo[end] = box.ylo[end] = INFINITY;
+        box.xhi[end] = box.yhi[end] = box.znear[end] = -INFINITY;
+    }
     const ScreenVertex* vertices[3] = {t.P0, t.P1, t.P2};
     for (int i = 0; i < 3; ++i) {
         const float* eye = vertices[i]->shading->eye;
@@ -68,9 +73,123 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             swept.ymin = std::min(swept.ymin, static_cast<double>(s.y));
             swept.ymax = std::max(swept.ymax, static_cast<double>(s.y));
             swept.v[i].z[end] = screen_depth(cam, p.z);
+            box.xlo[end] = std::min(box.xlo[end], static_cast<double>(s.x));
+            box.xhi[end] = std::max(box.xhi[end], static_cast<double>(s.x));
+            box.ylo[end] = std::min(box.ylo[end], static_cast<double>(s.y));
+            box.yhi[end] = std::max(box.yhi[end], static_cast<double>(s.y));
+            box.znear[end] = std::max(box.znear[end], swept.v[i].z[end]);
         }
     }
     return true;
+}
+
+// Widening of the candidates' time windows against rounding: a covering
+// interval never starts or ends outside its candidate's window.
+constexpr double kWindowMargin = 1e-9;
+// Two opaque layers whose intervals are this close in time close the gap
+// between them (neighbouring triangles of one surface meet there).
+constexpr double kCoverageGap = 1e-9;
+
+// Narrows [from, until] to the times τ with a·τ ≤ b; false when none is left.
+bool narrow(double a, double b, double& from, double& until) {
+    if (a > 0.0)
+        until = std::min(until, b / a + kWindowMargin);
+    else if (a < 0.0)
+        from = std::max(from, b / a - kWindowMargin);
+    else if (b < 0.0)
+        return false;
+    return from <= until;
+}
+
+// The times at which the triangle's box may hold (x, y), and how near it
+// may come then; false when it never covers the point.
+// The entry's box from the triangle's, rounded outward.
+void store_box(const SweptBox& box, SweptEntry& entry) {
+    auto down = [](double v) {
+        const float f = static_cast<float>(v);
+        return static_cast<double>(f) > v ? std::nextafter(f, -INFINITY) : f;
+    };
+    auto up = [](double v) {
+        const float f = static_cast<float>(v);
+        return static_cast<double>(f) < v ? std::nextafter(f, INFINITY) : f;
+    };
+    for (int end = 0; end < 2; ++end) {
+        entry.xlo[end] = down(box.xlo[end]);
+        entry.ylo[end] = down(box.ylo[end]);
+        entry.xhi[end] = up(box.xhi[end]);
+        entry.yhi[end] = up(box.yhi[end]);
+        entry.znear[end] = up(box.znear[end]);
+    }
+}
+
+bool candidate_of(const SweptEntry& box, double x, double y, SweptCandidate& c) {
+    // Slack against rounding, in pixels.
+    constexpr double kSlack = 1e-7;
+    c.from = 0.0;
+    c.until = 1.0;
+    // lo(τ) ≤ x and hi(τ) ≥ x for both axes, each linear in τ.
+    if (!narrow(box.xlo[1] - box.xlo[0], x - box.xlo[0] + kSlack, c.from, c.until) ||
+        !narrow(box.xhi[0] - box.xhi[1], box.xhi[0] - x + kSlack, c.from, c.until) ||
+        !narrow(box.ylo[1] - box.ylo[0], y - box.ylo[0] + kSlack, c.from, c.until) ||
+        !narrow(box.yhi[0] - box.yhi[1], box.yhi[0] - y + kSlack, c.from, c.until))
+        return false;
+    const double dz = box.znear[1] - box.znear[0];
+    c.near_from = box.znear[0] + c.from * dz;
+    c.near_until = box.znear[0] + c.until * dz;
+    c.key = std::max(c.near_from, c.near_until);
+    return true;
+}
+
+double occluder_depth(const Occluder& o, double time) {
+    const double span = o.time_out - o.time_in;
+    if (!(span > 0.0)) return std::min(o.depth_in, o.depth_out);
+    const double f = std::clamp((time - o.time_in) / span, 0.0, 1.0);
+    return o.depth_in + f * (o.depth_out - o.depth_in);
+}
+
+// Whether the occluders (in order of their start) together cover the whole
+// shutter.
+bool covers_shutter(const std::vector<Occluder>& occluders) {
+    double at = 0.0;
+    for (const Occluder& o : occluders) {
+        if (o.time_in > at + kCoverageGap) return false;
+        at = std::max(at, o.time_out);
+        if (at >= 1.0) return true;
+    }
+    return false;
+}
+
+// Whether opaque layers (`occluders`, in order of their start) lie nearer
+// than the line from `near_from` at `from` to `near_until` at `until` at
+// every time between: a candidate no nearer than that can never be in
+// front, nor seen through anything in front.
+bool hidden_by(const std::vector<Occluder>& occluders, double longest, double from, double until,
+               double near_from, double near_until) {
+    const double span = until - from;
+    auto bound = [&](double time) {
+        return span > 0.0 ? near_from + (time - from) / span * (near_until - near_from)
+                          : std::max(near_from, near_until);
+    };
+    double at = from;
+    // An occluder starting longer ago than the longest lasts ends before
+    // `from`.
+    const Occluder first{from - longest, 0.0, 0.0, 0.0};
+    auto o = std::lower_bound(
+        occluders.begin(), occluders.end(), first,
+        [](const Occluder& a, const Occluder& b) { return a.time_in < b.time_in; });
+    for (; o != occluders.end(); ++o) {
+        if (o->time_in > at + kCoverageGap) return false;
+        if (o->time_out <= at) continue;
+        // Both lines are straight: nearer at both ends of the overlap is
+        // nearer all through it.
+        const double start = std::max(from, o->time_in);
+        const double end = std::min(o->time_out, until);
+        if (occluder_depth(*o, start) > bound(start) && occluder_depth(*o, end) > bound(end)) {
+            at = o->time_out;
+            if (at >= until) return true;
+        }
+    }
+    return false;
 }
 
 // Where (x, y) falls on the triangle at `time`: weights of P1 and P2 and
@@ -396,13 +515,43 @@ double weigh_segments(RC_Segment* last) {
     return kept > 0.0 ? covered : 0.0;
 }
 
+// The slot of the cache that holds `t`, worked out there when it held
+// another triangle.
+std::size_t swept_slot(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
+    const std::size_t slot =
+        (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
+    SweptEntry& entry = cache.entries[slot];
+    if (entry.key == &t) return slot;
+    SweptTriangle& swept = cache.values[slot];
+    entry.key = &t;
+    entry.moves = triangle_moves(t);
+    SweptBox box;
+    swept.usable = entry.moves && sweep_of(t, cam, swept, box);
+    if (swept.usable) {
+        store_box(box, entry);
+    } else {
+        swept.xmin = swept.ymin = INFINITY;
+        entry.xlo[0] = entry.xlo[1] = INFINITY;
+        entry.xhi[0] = entry.xhi[1] = -INFINITY;
+    }
+    return slot;
+}
+
+// The candidate's swept triangle; when another triangle of the same list
+// has taken its slot since, worked out again.
+const SweptTriangle& swept_triangle(SweptCache& cache, const SweptCandidate& c,
+                                    const CasterCamera& cam) {
+    return cache.values[swept_slot(cache, *c.triangle, cam)];
+}
+
 }  // namespace
 
 const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch) {
     const ScreenTriangle& original = *layer.triangle;
     const CasterCamera& cam = caster_camera();
     const GeometryView& view = geometry_view();
-    // Records hold the frame position; open and close lie either side.
+    // Records hold the frame position; open and close lie either side. The
+    // screen positions are the camera's at the shade time.
     const double from_frame = layer.shade_time - view.frame_fraction;
     const ScreenVertex* vertices[3] = {original.P0, original.P1, original.P2};
     for (int i = 0; i < 3; ++i) {
@@ -439,6 +588,16 @@ const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scrat
         out.x = p.x;
         out.y = p.y;
         out.z = static_cast<float>(screen_depth(cam, record.eye[2]));
+        // Shading sees the point and its normal where they are in the world
+        // then, from the frame's eye, where the lights and the shadow
+        // lookups were prepared: a camera's own motion moves neither the
+        // lit side nor the shadows. (The vertices' eye normals blend the eye
+        // spaces of open and close.)
+        if (cam.camera_moves) {
+            store3(transform_point(to_triple(record.world), view.eye_from_world), record.eye);
+            store3(normalise(transform_vector(to_triple(record.normal), view.eye_from_world)),
+                   out.normal);
+        }
     }
     ScreenTriangle& t = scratch.triangle;
     t = original;
@@ -470,29 +629,86 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     AR_random_seek(static_cast<int>(worker.seed % kRandomTableSize));
     const double static_time = time >= 0.0 && time <= 1.0 ? time : 0.0;
 
+    if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
+    SweptCache& cache = *worker.swept;
+    std::vector<BucketCell>& still = cache.still;
+    if (cache.pixel != node.pixel_triangles || node.pixel_triangles == nullptr) {
+        // A new pixel: its list sorted once into the still triangles, in
+        // their order, for the static layer list, and the moving ones.
+        cache.pixel = node.pixel_triangles;
+        still.clear();
+        cache.moving.clear();
+        for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
+            const ScreenTriangle& t = *cell->triangle;
+            if (cache.entries[swept_slot(cache, t, cam)].moves)
+                cache.moving.push_back(&t);
+            else
+                still.push_back(BucketCell{nullptr, &t});
+        }
+        for (std::size_t k = 0; k + 1 < still.size(); ++k) still[k].next = &still[k + 1];
+    }
+    // The moving triangles whose boxes may hold the point at some time.
+    std::vector<SweptCandidate>& candidates = cache.candidates;
+    candidates.clear();
+    for (const ScreenTriangle* t : cache.moving) {
+        const std::size_t slot = swept_slot(cache, *t, cam);
+        SweptCandidate c;
+        if (!candidate_of(cache.entries[slot], x, y, c)) continue;
+        c.triangle = t;
+        candidates.push_back(c);
+    }
+
     bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent, true);
+    RC_Layer* head = collect_layers(still.empty() ? nullptr : still.data(), static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent);
     const double cutoff = head != nullptr && !layer_is_transparent(*head)
                               ? static_cast<double>(head->depth)
                               : -INFINITY;
+    // What lies behind an opaque still layer all through the shutter needs
+    // no solving.
+    if (head != nullptr && !candidates.empty())
+        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                        [&](const SweptCandidate& c) { return c.key < cutoff; }),
+                         candidates.end());
     MotionPools& pools = worker.motion;
     pools.reset();
     RC_Layer* moving = nullptr;
-    if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
-    SweptCache& cache = *worker.swept;
-    for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
-        const ScreenTriangle& t = *cell->triangle;
-        const std::size_t slot =
-            (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
-        SweptTriangle& swept = cache.values[slot];
-        if (cache.keys[slot] != &t) {
-            cache.keys[slot] = &t;
-            swept.usable = triangle_moves(t) && sweep_of(t, cam, swept);
-            // A still triangle is in the static list already.
-            if (!swept.usable) swept.xmin = swept.ymin = INFINITY;
+    // Nearest first, so that what lies behind the opaque layers found so far
+    // for its whole time is never solved for: hidden all through the
+    // shutter, it could neither be in front nor seen through what is.
+    auto farther = [](const SweptCandidate& a, const SweptCandidate& b) { return a.key < b.key; };
+    std::make_heap(candidates.begin(), candidates.end(), farther);
+    std::vector<Occluder>& occluders = cache.occluders;
+    occluders.clear();
+    double longest = 0.0;  // the longest an occluder lasts
+    // Once the occluders cover the whole shutter, whatever lies behind the
+    // farthest of them is hidden: everything left once that is reached.
+    bool whole_shutter = false;
+    double farthest = INFINITY;
+    for (auto end = candidates.end(); end != candidates.begin(); --end) {
+        const SweptCandidate& c = candidates.front();
+        if (whole_shutter && c.key < farthest) break;
+        if (occluders.empty() ||
+            !hidden_by(occluders, longest, c.from, c.until, c.near_from, c.near_until)) {
+            RC_Layer* before = moving;
+            moving = covering_layers(*c.triangle, swept_triangle(cache, c, cam), x, y, cutoff,
+                                     pools.layers, moving);
+            bool added = false;
+            for (RC_Layer* l = moving; l != before; l = l->next) {
+                if (layer_is_transparent(*l)) continue;
+                const Occluder o{l->time_in, l->time_out, l->depth_in, l->depth_out};
+                longest = std::max(longest, o.time_out - o.time_in);
+                farthest = std::min({farthest, o.depth_in, o.depth_out});
+                occluders.insert(std::upper_bound(occluders.begin(), occluders.end(), o,
+                                                  [](const Occluder& a, const Occluder& b) {
+                                                      return a.time_in < b.time_in;
+                                                  }),
+                                 o);
+                added = true;
+            }
+            if (added && !whole_shutter) whole_shutter = covers_shutter(occluders);
         }
-        moving = covering_layers(t, swept, x, y, cutoff, pools.layers, moving);
+        std::pop_heap(candidates.begin(), end, farther);
     }
     // Nothing that moves covers the point: the static sample it is.
     if (moving == nullptr)

@@ -132,5 +132,69 @@ TEST(MotionSample, AnOpaqueSquareHidesWhatIsBehindForTheTimeItCoversIt) {
     EXPECT_NEAR(c[0], 255.0f, 1.0f);          // red the rest of the time
 }
 
+TEST(MotionSample, LightingStaysInTheWorldWhileTheCameraMoves) {
+    // The camera slides past a wall lit by a point light close to it,
+    // faster toward shutter close, so that the frame's view is not the
+    // shutter's mean one. The blurred picture must be the mean of still
+    // pictures taken through the shutter: the lit patch stays where the
+    // light is, and slides through the picture as the camera passes.
+    const std::string text =
+        "DEFINITION\nversion = 8;\nresolution = 48 32;\nstartframe = 1;\n"
+        "shader wall (model = phong, color = (230, 230, 230), diffuse = 0.8, specular = 0.6, "
+        "shinyness = 30);\ntriple aim (0, 0, 0);\nMODEL\n"
+        "aim = ((frame - 0.75) * (frame - 0.75) * 8 - 0.5, 0, 0);\n"
+        "camera (eye = ((frame - 0.75) * (frame - 0.75) * 8 - 0.5, 0, 6), view = aim, aov = 40, "
+        "motion_blur = ON, pix = \"p\");\n"
+        "{ translate (0, 0, 0.6); light (model = point, intensity = 1); }\n"
+        "polyset (shader = (wall), vertices = ((cv((-20, -20, 0), 1)), (cv((20, -20, 0), 1)), "
+        "(cv((20, 20, 0), 1)), (cv((-20, 20, 0), 1))), polygons = (polygon(0, 1, 2, 3)));\n";
+    auto at = [](double frame, bool blur) {
+        return [frame, blur](RenderOptions& o) {
+            blurred(o);
+            o.frame = static_cast<float>(frame);
+            o.motion_blur = blur;
+            o.camera_motion_blur = blur;
+            // Each blurred sample is lit at one time: many per pixel.
+            o.aalevelmin = 16;
+        };
+    };
+    const RenderedImage moving = render_scene(text, {2, 15, at(1.0, true), {}});
+    ASSERT_TRUE(moving.ok);
+    // Still pictures with the camera at even steps of its way: the blurred
+    // camera goes straight from its shutter-open to its shutter-close
+    // place, x = -0.5 + 2t, which the scene's path passes at frame
+    // 0.75 + sqrt(t / 4).
+    constexpr int kSteps = 17;
+    std::vector<double> mean(moving.rgba.size(), 0.0);
+    for (int i = 0; i < kSteps; ++i) {
+        const double t = static_cast<double>(i) / (kSteps - 1);
+        const RenderedImage still =
+            render_scene(text, {1, 15, at(0.75 + std::sqrt(t / 4), false), {}});
+        ASSERT_TRUE(still.ok);
+        for (std::size_t k = 0; k < mean.size(); ++k) mean[k] += still.rgba[k] / kSteps;
+    }
+    const RenderedImage frame = render_scene(text, {1, 15, at(1.0, false), {}});
+    // Each sample is lit at one time of the shutter: compare the columns'
+    // means.
+    auto column = [&](auto&& value, std::int32_t x) {
+        double sum = 0.0;
+        for (std::int32_t y = 4; y < 28; ++y)
+            for (int k = 0; k < 3; ++k)
+                sum += value(4 * (static_cast<std::size_t>(y) * moving.width + x) + k);
+        return sum / (24 * 3);
+    };
+    double error = 0.0, off = 0.0;
+    for (std::int32_t x = 0; x < moving.width; ++x) {
+        const double expected = column([&](std::size_t i) { return mean[i]; }, x);
+        error += std::fabs(column([&](std::size_t i) { return moving.rgba[i]; }, x) - expected);
+        off += std::fabs(column([&](std::size_t i) { return frame.rgba[i]; }, x) - expected);
+    }
+    error /= moving.width;
+    off /= moving.width;
+    // The frame's own picture is far from the mean: the test can tell.
+    EXPECT_GT(off, 3 * error);
+    EXPECT_LT(error, 6.0);
+}
+
 }  // namespace
 }  // namespace sky::test

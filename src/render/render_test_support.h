@@ -158,6 +158,7 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         scene_clock().motion_blur = options.motion_blur;
         scene_clock().shutter_open = options.shutter_open;
         scene_clock().shutter_close = options.shutter_close;
+        scene_clock().camera_motion = options.camera_motion_blur;
         evaluate_frame_scene();
         FramePasses& passes = frame_passes();
         set_shadow_pass(true);

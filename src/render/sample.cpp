@@ -232,7 +232,7 @@ void apply_fog(double near, double far, float* out) {
 // --- layers -------------------------------------------------------------------
 
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent, bool static_only) {
+                         bool& transparent) {
     float cutoff = -1e30f;
     RC_Layer* head = nullptr;
     pool.reset();
@@ -241,7 +241,6 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const ScreenTriangle& t = *cell->triangle;
         TriangleHit hit;
         if (!hit_triangle(t, x, y, hit)) continue;
-        if (static_only && triangle_moves(t)) continue;
         const float s = hit.s, tt = hit.t, z = hit.depth;
         if (!(z > cutoff)) continue;
 
@@ -298,6 +297,22 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
 
 // --- the sample routines ------------------------------------------------------------
 
+void camera_ray_at(const CasterCamera& cam, double time, const float* origin,
+                   const float* direction, float* moved_origin, float* moved_direction) {
+    const Triple o = to_triple(origin), d = to_triple(direction);
+    const Triple open_o = transform_point(o, cam.frame_from_open);
+    const Triple close_o = transform_point(o, cam.frame_from_close);
+    const Triple open_d = transform_vector(d, cam.frame_from_open);
+    const Triple close_d = transform_vector(d, cam.frame_from_close);
+    const float f = static_cast<float>(time);
+    store3(add(open_o, scale(sub(close_o, open_o), f)), moved_origin);
+    store3(add(open_d, scale(sub(close_d, open_d), f)), moved_direction);
+    // As long as the camera's own ray: distances along it keep their scale.
+    const float keep = std::sqrt(dot3(direction, direction));
+    normalise3(moved_direction);
+    for (int k = 0; k < 3; ++k) moved_direction[k] *= keep;
+}
+
 void eye_ray(const CasterCamera& cam, double x, double y, float* origin, float* direction) {
     const float ex = static_cast<float>((x - cam.screen.cx) / cam.screen.sx);
     const float ey = static_cast<float>((y - cam.screen.cy) / cam.screen.sy);
@@ -349,14 +364,22 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
         // the scratch triangle's address stands for a new one each time.
         RC_Layer moved;
         const RC_Layer* shaded_layer = l;
+        const float* ray_origin = origin;
+        const float* ray_direction = direction;
+        float moved_origin[3], moved_direction[3];
         if (l->moving) {
             moved = *l;
             moved.triangle = &moved_triangle(*l, worker.moved);
             shaded_layer = &moved;
             worker.plane.triangle = nullptr;
+            if (cam.camera_moves) {
+                camera_ray_at(cam, l->shade_time, origin, direction, moved_origin, moved_direction);
+                ray_origin = moved_origin;
+                ray_direction = moved_direction;
+            }
         }
-        hit_point(cam, worker.plane, *shaded_layer, x, y, origin, direction, hit);
-        fill_point(cam, worker, *shaded_layer, hit, direction, footprint);
+        hit_point(cam, worker.plane, *shaded_layer, x, y, ray_origin, ray_direction, hit);
+        fill_point(cam, worker, *shaded_layer, hit, ray_direction, footprint);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
         p.output = out;
@@ -386,14 +409,22 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
             out[0] = out[1] = out[2] = 0.0f;
             out[3] = 255.0f;
         }
-        const double distance = cam.axial_depth || !cam.perspective
-                                    ? -static_cast<double>(hit.eye[2])
-                                    : std::sqrt(static_cast<double>(dot3(hit.eye, hit.eye)));
+        // From the eye that saw the point; along its axis, the ray's own
+        // steps (the moved ray keeps the camera ray's length) times the
+        // camera ray's step along the axis.
+        const float seen[3] = {hit.eye[0] - ray_origin[0], hit.eye[1] - ray_origin[1],
+                               hit.eye[2] - ray_origin[2]};
+        double distance = std::sqrt(static_cast<double>(dot3(seen, seen)));
+        if (axial)
+            distance = ray_origin == origin ? -static_cast<double>(hit.eye[2])
+                                            : static_cast<double>(dot3(seen, ray_direction)) /
+                                                  dot3(direction, direction) * -direction[2];
         if (fog) {
             double nearer = 0.0;
             if (l->next != nullptr) nearer = eye_distance(cam, l->next->depth);
             if (cam.fog) apply_fog(nearer, distance, out);
-            if (cam.light_fog) Ar_light_fog(origin, direction, axial, nearer, distance, out);
+            if (cam.light_fog)
+                Ar_light_fog(ray_origin, ray_direction, axial, nearer, distance, out);
         }
         if (index == 0) shaded.back = distance;
         if (l->next == nullptr) shaded.nearest = distance;

@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
+#include "geometry/buckets.h"
 #include "geometry/screen_geometry.h"
 #include "render/sample_node.h"
 
@@ -56,6 +58,12 @@ struct CasterCamera;
 // The eye ray through the sample position (x, y), eye space.
 void eye_ray(const CasterCamera& cam, double x, double y, float* origin, float* direction);
 
+// The eye ray of a moving camera at `time` of the shutter, in the frame's
+// eye space: the camera's ray (origin, direction) as seen from where the
+// camera is then, both ends blended between shutter open and close.
+void camera_ray_at(const CasterCamera& cam, double time, const float* origin,
+                   const float* direction, float* moved_origin, float* moved_direction);
+
 // The scene's fog and the lights' fog along a ray that meets nothing.
 void fog_open_sky(double x, double y, float* out);
 
@@ -90,16 +98,58 @@ struct SweptTriangle {
     }
 };
 
+// The box around a moving triangle at shutter open (0) and close (1) and
+// its nearest depth there. The triangle's box at any time lies within these
+// boxes' blend for that time, and its depths within the blend of the
+// nearest ones: the times at which it may cover a point, and how near it
+// may come then, follow without solving for its edges.
+struct SweptBox {
+    double xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
+};
+
+// What a sample reads of every triangle in its pixel's list, one cache
+// line each: the triangle, whether it moves, and its box rounded outward
+// to single precision.
+struct alignas(64) SweptEntry {
+    const ScreenTriangle* key;
+    float xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
+    bool moves;
+};
+
+// A moving triangle that may cover the sample between `from` and `until`,
+// no nearer there than `near_from` and `near_until` (and the blend of the
+// two between).
+struct SweptCandidate {
+    double key;  // the nearest it may come: candidates go nearest first
+    double from, until, near_from, near_until;
+    const ScreenTriangle* triangle;
+};
+
+// A stretch of the shutter during which an opaque layer covers the sample,
+// with its depths at both ends.
+struct Occluder {
+    double time_in, time_out, depth_in, depth_out;
+};
+
 // Each worker's swept triangles, worked out once for the many samples that
 // test one triangle: a table indexed by the triangle's address, forgotten
 // at the start of every tile (a freed triangle's address may be taken
-// again).
+// again); and the sample's scratch lists, grown to the most a sample needed.
 struct SweptCache {
     static constexpr std::size_t kEntries = 4096;
-    const ScreenTriangle* keys[kEntries];
+    SweptEntry entries[kEntries];
     SweptTriangle values[kEntries];
+    std::vector<SweptCandidate> candidates;
+    // The pixel whose list was sorted last (the samples of a pixel follow
+    // one another): its still triangles, linked in their order, and its
+    // moving ones.
+    const BucketCell* pixel = nullptr;
+    std::vector<BucketCell> still;
+    std::vector<const ScreenTriangle*> moving;
+    std::vector<Occluder> occluders;
     void clear() {
-        for (const ScreenTriangle*& key : keys) key = nullptr;
+        for (SweptEntry& entry : entries) entry.key = nullptr;
+        pixel = nullptr;
     }
 };
 

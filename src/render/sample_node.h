@@ -230,10 +230,8 @@ struct MotionPools {
 // The layer list of a static sample at (x, y) from the pixel's triangle
 // list: head the farthest layer, each `next` nearer, ending at the nearest
 // opaque hit. Sets `transparent` when a transparent layer was inserted.
-// With `static_only` the triangles that move through the shutter are left
-// out (the motion-blurred sample sweeps them itself).
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent, bool static_only = false);
+                         bool& transparent);
 
 // --- the node ---------------------------------------------------------------
 
