@@ -25,6 +25,7 @@
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "platform/input_stream.h"
+#include "platform/memory.h"
 #include "render/rows.h"
 #include "render/shadow_pass.h"
 #include "run/frame_schedule.h"
@@ -67,6 +68,7 @@ double pass(CameraRecord& camera, bool sample) {
 }
 
 int run(const char* path, int workers) {
+    return_large_blocks();
     install_geometry_hooks();
     install_texture_hooks();
     install_shading_hooks();

@@ -288,4 +288,66 @@ void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                 storage.bins.triangles);
 }
 
+std::vector<GridRows> holder_rows(const ObjectTriangles& storage) {
+    std::vector<GridRows> rows;
+    std::lock_guard lock(holders_lock());
+    for (const void* holder : storage.holders) {
+        const Tile& tile = *static_cast<const Tile*>(holder);
+        if (storage.depth_only) {
+            rows.push_back({&tile, tile.y_first, tile.y_last});
+        } else {
+            // The rows a tile's bucket grid covers at most
+            // (map_tile_to_buckets may take fewer), starting at row 0.
+            const std::int32_t first = std::max(tile.y_first - 1, 0);
+            rows.push_back({&tile, first, first + (tile.y_last - tile.y_first) + 2});
+        }
+    }
+    return rows;
+}
+
+namespace {
+
+template <typename Triangle>
+void join_lists(ObjectTriangles::TileBins& joined, std::vector<const Triangle*>& out,
+                const std::vector<const ObjectTriangles*>& parts,
+                std::vector<const Triangle*> ObjectTriangles::TileBins::*list) {
+    const std::size_t tiles = joined.tiles.size();
+    joined.first.assign(tiles + 1, 0);
+    for (std::size_t k = 0; k < tiles; ++k) {
+        std::size_t count = 0;
+        for (const ObjectTriangles* part : parts)
+            count += part->bins.first[k + 1] - part->bins.first[k];
+        joined.first[k + 1] = joined.first[k] + count;
+    }
+    out.resize(joined.first[tiles]);
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < tiles; ++k)
+        for (const ObjectTriangles* part : parts) {
+            const auto& from = part->bins.*list;
+            const std::size_t begin = part->bins.first[k], end = part->bins.first[k + 1];
+            std::copy(from.begin() + static_cast<std::ptrdiff_t>(begin),
+                      from.begin() + static_cast<std::ptrdiff_t>(end),
+                      out.begin() + static_cast<std::ptrdiff_t>(at));
+            at += end - begin;
+        }
+}
+
+}  // namespace
+
+void join_part_bins(ObjectTriangles& storage, const std::vector<const ObjectTriangles*>& parts) {
+    storage.bins = {};
+    if (parts.empty()) return;
+    for (const ObjectTriangles* part : parts)
+        if (part->bins.tiles.empty() || part->bins.tiles != parts.front()->bins.tiles) return;
+    ObjectTriangles::TileBins& joined = storage.bins;
+    joined.tiles = parts.front()->bins.tiles;
+    if (storage.depth_only) {
+        join_lists(joined, joined.depth, parts, &ObjectTriangles::TileBins::depth);
+    } else {
+        // The object's triangles are walked newest first: the last part's first.
+        const std::vector<const ObjectTriangles*> newest_first(parts.rbegin(), parts.rend());
+        join_lists(joined, joined.triangles, newest_first, &ObjectTriangles::TileBins::triangles);
+    }
+}
+
 }  // namespace sky

@@ -123,6 +123,18 @@ void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_e
     for (const GridRows& g : rows) bins.tiles.push_back(g.tile);
 }
 
+// The rows each tile holding the object reads: a depth-only tile its own
+// rows, a camera tile those of its bucket grid (a border row on each side).
+std::vector<GridRows> holder_rows(const ObjectTriangles& storage);
+
+// The bins of an object made in parts from the bins of its parts, each
+// binned for the same rows: per tile, the parts' lists one after another in
+// the order the object's triangles are walked (the last part first for
+// screen triangles, the first part first for depth triangles), so the
+// result is the one binning the joined object would give. Leaves the
+// object without bins when a part has none.
+void join_part_bins(ObjectTriangles& storage, const std::vector<const ObjectTriangles*>& parts);
+
 // Sorts a complete object's triangles into bins by the grid rows of the
 // tiles that hold it (a moving triangle by the rows its sweep reaches, every
 // tile when it reaches the near plane). Leaves the object without bins when

@@ -85,7 +85,7 @@ bool evaluate_points(const Expr* list, std::int32_t type, const char* failure, i
     });
 }
 
-bool in_range(const std::vector<std::int32_t>& indices, std::size_t count) {
+bool in_range(const IndexList& indices, std::size_t count) {
     for (std::int32_t index : indices)
         if (index < 0 || static_cast<std::size_t>(index) >= count) return false;
     return true;
@@ -137,8 +137,7 @@ bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     }
     return for_each_item(d.polygons, [&](const float*, Expr* node) {
         PolysetPolygon polygon;
-        std::vector<std::int32_t>* lists[3] = {&polygon.vertices, &polygon.texture_vertices,
-                                               &polygon.normals};
+        IndexList* lists[3] = {&polygon.vertices, &polygon.texture_vertices, &polygon.normals};
         Expr* part = list_first(node);
         for (auto* list : lists) {
             if (part == nullptr) return false;

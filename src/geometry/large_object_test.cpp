@@ -18,6 +18,7 @@
 #include "base/options_test_support.h"
 #include "base/workers.h"
 #include "geometry/buckets.h"
+#include "geometry/depth_entry.h"
 #include "geometry/entry_test_support.h"
 #include "geometry/tessellate_object.h"
 #include "platform/report.h"
@@ -211,6 +212,73 @@ TEST_F(LargeObject, EachTileEntersFromItsBinWhatTheWholeObjectWouldGiveIt) {
     // Tiles that are not bands down the screen get no bins.
     bin_object_triangles(storage, geometry_view(), {{&tiles[0], 0, 100}, {&tiles[1], 10, 20}});
     EXPECT_TRUE(storage.bins.tiles.empty());
+}
+
+TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {
+    render_options().quiet = 1;
+    make_tiles();
+    std::span<Tile> tiles = tile_list();
+    ASSERT_GT(tiles.size(), 10u);
+    for (const bool depth_only : {false, true}) {
+        geometry_view().depth_only = depth_only;
+        SharedTessellation shared;
+        ObjectTriangles storage(&object_);
+        for (const Tile& tile : tiles) storage.holders.push_back(&tile);
+        std::atomic<bool> done{false};
+        std::thread helper([&] {
+            while (!done.load()) {
+                help_tessellate(shared);
+                std::this_thread::yield();
+            }
+        });
+        const bool made = tessellate_object(object_, storage, &shared);
+        done.store(true);
+        helper.join();
+        ASSERT_TRUE(made);
+        ASSERT_TRUE(shared.binned);
+        const ObjectTriangles::TileBins joined = storage.bins;
+        ASSERT_EQ(joined.tiles.size(), tiles.size()) << depth_only;
+        // Binned whole, the object gives the same lists in the same order.
+        if (depth_only)
+            bin_depth_triangles(storage, holder_rows(storage));
+        else
+            bin_object_triangles(storage, geometry_view(), holder_rows(storage));
+        EXPECT_TRUE(joined.tiles == storage.bins.tiles) << depth_only;
+        EXPECT_TRUE(joined.first == storage.bins.first) << depth_only;
+        EXPECT_TRUE(joined.triangles == storage.bins.triangles) << depth_only;
+        EXPECT_TRUE(joined.depth == storage.bins.depth) << depth_only;
+        EXPECT_FALSE(depth_only ? joined.depth.empty() : joined.triangles.empty());
+        storage.holders.clear();
+    }
+}
+
+TEST(IndexList, KeepsShortListsInPlaceAndLongOnesWholeThroughCopiesAndMoves) {
+    IndexList list;
+    std::vector<std::int32_t> expected;
+    for (std::int32_t k = 0; k < 11; ++k) {
+        list.push_back(k * 3);
+        expected.push_back(k * 3);
+        ASSERT_TRUE(list == expected) << k;
+        IndexList copy = list;
+        EXPECT_TRUE(copy == list);
+        IndexList moved = std::move(copy);
+        EXPECT_TRUE(moved == list);
+        EXPECT_TRUE(copy.empty());
+        copy = moved;  // into an emptied list
+        EXPECT_TRUE(copy == expected);
+    }
+    // Assigned a part of itself, in place and from the heap.
+    IndexList tail;
+    tail.assign(list.begin() + 8, list.end());
+    EXPECT_TRUE(tail == (std::vector<std::int32_t>{24, 27, 30}));
+    list.assign(list.begin() + 1, list.begin() + 3);
+    EXPECT_TRUE(list == (std::vector<std::int32_t>{3, 6}));
+    IndexList polygon{4, 5, 6, 7, 8};
+    polygon = polygon;
+    EXPECT_TRUE(polygon == (std::vector<std::int32_t>{4, 5, 6, 7, 8}));
+    polygon = {1, 2, 3};
+    EXPECT_EQ(polygon.size(), 3u);
+    EXPECT_EQ(polygon[2], 3);
 }
 
 TEST(RecordBlocks, GrowingAndAppendedBlocksKeepEveryRecordInOrder) {

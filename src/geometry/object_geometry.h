@@ -4,8 +4,10 @@
 // walk, read by tessellation. It never refers back to the RenderObject.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,11 +83,62 @@ struct PolysetVertex {
     bool has_normal = false;
 };
 
+// A polygon's indices. A mesh of a million triangles holds three lists per
+// polygon: up to four indices sit in the list itself, so triangles and
+// quads cost no heap block (which took three times the memory of the
+// indices, and a heap call each to make and to free).
+class IndexList {
+public:
+    IndexList() = default;
+    IndexList(std::initializer_list<std::int32_t> values) { assign(values.begin(), values.end()); }
+    IndexList(const IndexList& other) { assign(other.begin(), other.end()); }
+    IndexList(IndexList&& other) noexcept;
+    IndexList& operator=(const IndexList& other);
+    IndexList& operator=(IndexList&& other) noexcept;
+    IndexList& operator=(std::initializer_list<std::int32_t> values);
+    IndexList& operator=(const std::vector<std::int32_t>& values) {
+        assign(values.data(), values.data() + values.size());
+        return *this;
+    }
+    ~IndexList() { clear(); }
+
+    void assign(const std::int32_t* first, const std::int32_t* last);
+    void push_back(std::int32_t value);
+    void clear();
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::int32_t* data() const { return capacity_ > kInline ? heap() : store_; }
+    std::int32_t* data() { return capacity_ > kInline ? heap() : store_; }
+    const std::int32_t* begin() const { return data(); }
+    const std::int32_t* end() const { return data() + size_; }
+    std::int32_t* begin() { return data(); }
+    std::int32_t* end() { return data() + size_; }
+    std::int32_t operator[](std::size_t i) const { return data()[i]; }
+
+    friend bool operator==(const IndexList& a, const IndexList& b) {
+        return a.size_ == b.size_ && std::equal(a.begin(), a.end(), b.begin());
+    }
+    friend bool operator==(const IndexList& a, const std::vector<std::int32_t>& b) {
+        return a.size_ == b.size() && std::equal(a.begin(), a.end(), b.begin());
+    }
+
+private:
+    static constexpr std::uint32_t kInline = 4;
+    // Beyond kInline the first two words hold the address of a heap block
+    // (kept apart so that the list needs only four-byte alignment).
+    std::int32_t* heap() const;
+    void set_heap(std::int32_t* block);
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = kInline;
+    std::int32_t store_[kInline] = {};
+};
+
 struct PolysetPolygon {
-    std::vector<std::int32_t> vertices;          // indices into PolysetGeometry::vertices
-    std::vector<std::int32_t> texture_vertices;  // per vertex, or empty
-    std::vector<std::int32_t> normals;           // per vertex, into `normals`, or empty
-    std::int32_t shader = 0;                     // slot 0..63
+    IndexList vertices;          // indices into PolysetGeometry::vertices
+    IndexList texture_vertices;  // per vertex, or empty
+    IndexList normals;           // per vertex, into `normals`, or empty
+    std::int32_t shader = 0;     // slot 0..63
 };
 
 // A polyset's mesh, shared by the objects of its shader slots.

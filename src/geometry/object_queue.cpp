@@ -174,29 +174,18 @@ void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView
 // Objects with fewer triangles are walked whole for every tile.
 constexpr std::int32_t kBinnedTriangles = 4096;
 
-// The rows a tile's bucket grid covers at most (map_tile_to_buckets may
-// take fewer): its rows with a border row on each side, starting at row 0.
-GridRows grid_rows(const Tile& tile) {
-    const std::int32_t first = std::max(tile.y_first - 1, 0);
-    return {&tile, first, first + (tile.y_last - tile.y_first) + 2};
-}
-
-void bin_for_tiles(ObjectTriangles& storage) {
-    if (storage.triangle_count < kBinnedTriangles) return;
-    std::vector<GridRows> rows;
-    {
-        std::lock_guard lock(holders_lock());
-        for (const void* holder : storage.holders) {
-            const Tile& tile = *static_cast<const Tile*>(holder);
-            // A depth-only tile reads only its own rows.
-            rows.push_back(storage.depth_only ? GridRows{&tile, tile.y_first, tile.y_last}
-                                              : grid_rows(tile));
-        }
+// Made in parts, an object was binned part by part, which only pays for
+// an object large enough.
+void bin_for_tiles(ObjectTriangles& storage, const SharedTessellation& shared) {
+    if (storage.triangle_count < kBinnedTriangles) {
+        storage.bins = {};
+        return;
     }
+    if (shared.binned) return;
     if (storage.depth_only)
-        bin_depth_triangles(storage, std::move(rows));
+        bin_depth_triangles(storage, holder_rows(storage));
     else
-        bin_object_triangles(storage, geometry_view(), std::move(rows));
+        bin_object_triangles(storage, geometry_view(), holder_rows(storage));
 }
 
 void enter_tile_geometry(Tile& tile, void*) {
@@ -353,7 +342,7 @@ void process_tile(Tile& tile) {
                                            &find(object)->shared))
                         rptError("Bad tessellation of object %s\n",
                                  object->name ? object->name : "");
-                    bin_for_tiles(*queued_triangles(object));
+                    bin_for_tiles(*queued_triangles(object), find(object)->shared);
                     Mp_object_tessellated(object);
                     marked[i] = true;
                     break;

@@ -267,6 +267,10 @@ public:
         value(v.size());
         if (!v.empty()) bytes(v.data(), v.size() * sizeof(T));
     }
+    void values(const IndexList& v) {
+        value(v.size());
+        if (!v.empty()) bytes(v.data(), v.size() * sizeof(std::int32_t));
+    }
     std::uint64_t result() const { return hash_; }
 
 private:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/vecmath.h"
+#include "geometry/depth_entry.h"
 #include "geometry/displacement.h"
 #include "geometry/enter.h"
 #include "geometry/saved_geometry.h"
@@ -312,6 +313,7 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     shared.polygons_per_part = per_part;
     shared.part_count = static_cast<int>((polygons + per_part - 1) / per_part);
     shared.parts.clear();
+    shared.rows = holder_rows(storage);
     shared.reports.assign(static_cast<std::size_t>(shared.part_count), PolysetPartReport{});
     for (int k = 0; k < shared.part_count; ++k) {
         auto part = std::make_unique<ObjectTriangles>(&object);
@@ -336,6 +338,10 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     while (shared.parts_done.load(std::memory_order_acquire) < shared.part_count)
         std::this_thread::yield();
     shared.open.store(false, std::memory_order_relaxed);
+    std::vector<const ObjectTriangles*> parts;
+    for (const auto& part : shared.parts) parts.push_back(part.get());
+    join_part_bins(storage, parts);
+    shared.binned = true;
     for (auto& part : shared.parts) append_object_triangles(storage, *part);
     shared.parts.clear();
     report_polyset_parts(object.name ? object.name : "", shared.reports);
@@ -357,6 +363,11 @@ bool help_tessellate(SharedTessellation& shared) {
         const std::size_t first = index * shared.polygons_per_part;
         tessellate_polyset_part(*shared.polyset, shared.prepared, first,
                                 first + shared.polygons_per_part, sink, shared.reports[index]);
+        ObjectTriangles& part = *shared.parts[index];
+        if (part.depth_only)
+            bin_depth_triangles(part, shared.rows);
+        else
+            bin_object_triangles(part, geometry_view(), shared.rows);
         shared.parts_done.fetch_add(1, std::memory_order_acq_rel);
         helped = true;
     }
@@ -364,6 +375,7 @@ bool help_tessellate(SharedTessellation& shared) {
 
 bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTessellation* shared) {
     clear_object_triangles(storage);
+    if (shared != nullptr) shared->binned = false;
     const auto* geometry = static_cast<const GeometryCommon*>(object.geometry);
     if (geometry == nullptr) {
         rptError("Invalid/missing tesselation object\n");

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "geometry/buckets.h"
 #include "geometry/object_geometry.h"
 #include "geometry/screen_geometry.h"
 #include "geometry/surface_point.h"
@@ -51,6 +52,11 @@ struct SharedTessellation {
     const PolysetGeometry* polyset = nullptr;
     const TransformValue* placement = nullptr;  // the owner's, while it waits
     PolysetParts prepared;
+    // Each part is binned for the holders' rows by the worker that made
+    // it; the owner only joins the lists. Whether the object's bins were
+    // made so:
+    std::vector<GridRows> rows;
+    bool binned = false;
     std::vector<std::unique_ptr<ObjectTriangles>> parts;
     std::vector<PolysetPartReport> reports;
 };

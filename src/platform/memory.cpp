@@ -9,6 +9,7 @@
 #include <new>
 
 #if defined(__linux__)
+#include <malloc.h>
 #include <sys/mman.h>
 #endif
 
@@ -186,6 +187,14 @@ void advise_large_block(void* block, std::size_t size) {
 #else
     (void)block;
     (void)size;
+#endif
+}
+
+void return_large_blocks() {
+#if defined(__GLIBC__)
+    // A fixed threshold also ends the allocator's habit of raising it to
+    // the size of the largest block freed so far.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
 }
 

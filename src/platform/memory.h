@@ -24,6 +24,13 @@ void MA_free(void* block, int line, const char* file);
 // of one per 4 kB. Smaller blocks are left alone.
 void advise_large_block(void* block, std::size_t size);
 
+// Large blocks (a megabyte and more) straight from the kernel and back to
+// it when freed, rather than kept by the allocator's heaps: a frame's
+// shadow maps free their triangles before the camera makes its own on
+// other workers, whose heaps could not reuse them, and the run's peak
+// would be the sum of both. Called once at start-up.
+void return_large_blocks();
+
 // Bytes in use through the tracked allocator.
 std::size_t MA_get_memory_used();
 

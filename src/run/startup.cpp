@@ -16,6 +16,7 @@
 #include "platform/image/fb.h"
 #include "platform/image/oiio_backend.h"
 #include "platform/input_stream.h"
+#include "platform/memory.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
 #include "run/farm_frames.h"
@@ -121,6 +122,7 @@ void end_of_run() {
 }
 
 void startup(int argc, char* argv[], int renderer_kind, int mode) {
+    return_large_blocks();
     switches = read_startup_switches();
     set_fixed_displacement(switches.fixed_displacement);
     register_predefined_symbols();
