@@ -9,6 +9,10 @@
         matrix     a 16-value cluster matrix (scale by 2, then translate)
                    takes corners written at half size near (3, 1) to the
                    square; check as "static";
+        patch      the same matrix on the corners of a flat patch; check as
+                   "static";
+        face       the same matrix on the outline of a face; check as
+                   "static";
         half       a 28-value cluster matrix at percentage 0.5: the matrix
                    (a far translation) is not used, its steps are replayed
                    at half their amounts (translate 4 units: 2), and a step
@@ -42,19 +46,34 @@ def header(moving):
 
 
 def polyset(corners, cluster, percentage, clusters):
-    vertices = ", ".join("(cluster(cv((%g, %g, 0), 1), %s%s))"
-                         % (x, y, cluster, percentage) for x, y in corners)
+    vertices = ", ".join("(%s)" % clustered(x, y, cluster, percentage) for x, y in corners)
     return ("polyset (motion_blur = ON, shader = (white), %svertices = (%s), "
             "polygons = (polygon(0, 1, 2, 3)));" % (clusters, vertices))
+
+
+HALF_SIZE = ("clusters = (clm(handle, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, -6, -2, 0, 1)), ")
+
+
+def clustered(x, y, cluster='"handle"', percentage=""):
+    return "cluster(cv((%g, %g, 0), 1), %s%s)" % (x, y, cluster, percentage)
+
+
+def half_size(corners):
+    return [(x / 2 + 3, y / 2 + 1) for x, y in corners]
 
 
 def scene(kind):
     print(header(kind in ("blur", "transform")))
     if kind == "matrix":
-        corners = [(x / 2 + 3, y / 2 + 1) for x, y in CORNERS]
-        print(polyset(corners, '"handle"', "",
-                      "clusters = (clm(handle, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, "
-                      "-6, -2, 0, 1)), "))
+        print(polyset(half_size(CORNERS), '"handle"', "", HALF_SIZE))
+    elif kind == "patch":
+        a, b, c, d = [clustered(x, y) for x, y in half_size(CORNERS)]
+        print("patch (shader = (white), motion_blur = ON, divisions = (1, 1), uknots = (0, 1), "
+              "vknots = (0, 1), %scvs = ((%s, %s), (%s, %s)));" % (HALF_SIZE, a, b, d, c))
+    elif kind == "face":
+        outline = ", ".join(clustered(x, y) for x, y in half_size(CORNERS + CORNERS[:1]))
+        print("face (shader = (white), divisions = 1, %sboundaries = ((degree = 1, "
+              "knots = (0, 1, 2, 3, 4), cvs = (%s))));" % (HALF_SIZE, outline))
     elif kind == "half":
         corners = [(x - 2, y) for x, y in CORNERS]
         print(polyset(corners, '"handle"', ", 0.5",
