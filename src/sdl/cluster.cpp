@@ -76,27 +76,26 @@ bool check_arguments(Expr* first) {
     return true;
 }
 
-// The cluster an argument names: a TRANSFORM (its model matrix and the
-// steps that made it) or a cluster matrix of the object being evaluated.
-bool cluster_argument(Expr* argument, std::int32_t line, ClusterTransform& out) {
+// The cluster an argument names: a cluster matrix of the object being
+// evaluated, or a TRANSFORM (its model matrix and the steps that made it),
+// evaluated into `storage`. Null (reported) when there is none.
+const ClusterTransform* cluster_argument(Expr* argument, std::int32_t line,
+                                         ClusterTransform& storage) {
     if (const char* name = filename_text(argument)) {
         const NamedCluster* named = find_cluster(name);
-        if (named == nullptr) {
+        if (named == nullptr)
             rptError("No cluster matrix %s for the CLUSTER reference on line %d\n", name, line);
-            return false;
-        }
-        out = named->transform;
-        return true;
+        return named ? &named->transform : nullptr;
     }
     TransformValue transform;
     if (!AR_evaluate(SDL_TRANSFORM, &transform, argument, nullptr)) {
         rptError("Cannot evaluate the cluster of the CLUSTER reference on line %d\n", line);
-        return false;
+        return nullptr;
     }
-    out.matrix = transform.model;
-    out.steps = std::move(transform.steps);
-    out.has_steps = true;
-    return true;
+    storage.matrix = transform.model;
+    storage.steps = std::move(transform.steps);
+    storage.has_steps = true;
+    return &storage;
 }
 
 bool evaluate_cluster_reference(Expr* node, void* result) {
@@ -112,8 +111,9 @@ bool evaluate_cluster_reference(Expr* node, void* result) {
         rptError("Cannot evaluate the CV of the CLUSTER reference on line %d\n", node->line);
         return false;
     }
-    ClusterTransform cluster;
-    if (!cluster_argument(cluster_argument_node, node->line, cluster)) return false;
+    ClusterTransform storage;
+    const ClusterTransform* cluster = cluster_argument(cluster_argument_node, node->line, storage);
+    if (cluster == nullptr) return false;
     float percentage = 1.0f;
     if (Expr* p = cluster_argument_node->next;
         p != nullptr && !AR_evaluate(SDL_SCALAR, &percentage, p, nullptr)) {
@@ -121,7 +121,7 @@ bool evaluate_cluster_reference(Expr* node, void* result) {
                  node->line);
         return false;
     }
-    if (!std::isfinite(percentage) || !move_by_cluster(cv, cluster, percentage, cv)) {
+    if (!std::isfinite(percentage) || !move_by_cluster(cv, *cluster, percentage, cv)) {
         rptError("The cluster of the CLUSTER reference on line %d moves its CV out of reach\n",
                  node->line);
         return false;
