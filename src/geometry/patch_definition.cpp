@@ -167,7 +167,7 @@ void finish_geometry_body(Body& body) {
         }
         case SDL_COMMAND:
             finish_command_body(body);
-            break;
+            return;
         default:
             return;
     }
