@@ -179,8 +179,8 @@ struct RenderOptions {
     // Textures on: the scene's. Read by the frame loop (switches texturing)
     // and the diagnostics.
     bool textures_active = true;
-    // Hidden-line rendering: a scene that sets it, or -V, ends the run, so it
-    // is always false here. Read by the caster.
+    // Hidden-line rendering: the scene's, or -V. The caster draws lines
+    // instead of shading (render/hidden_line.h).
     bool hidden_line = false;
     // Filter the output rows: the scene's. Read by the outputs and the
     // start-up summary.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/vecmath.h"
+#include "geometry/declared_geometry.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/fillet_blend.h"
 #include "geometry/geometry_evaluation.h"
@@ -135,6 +136,11 @@ std::unique_ptr<GeometryCommon> installed(const RenderObject& object, At at,
 // The sequences of a command for the frame; false when a listed surface is
 // not in the frame or cannot be placed, or a curve cannot be read.
 bool sequences_of(const Body& body, At at, FilletSequences& q) {
+    // Lists of different lengths blend nothing: no surface is evaluated for
+    // them (an unplaced one would be evaluated on demand).
+    const std::size_t count = items_of(body, "curve_list1").size();
+    for (const char* list : {"curve_list2", "surface_list1", "surface_list2"})
+        if (items_of(body, list).size() != count) return false;
     for (int side = 1; side <= 2; ++side) {
         auto& curves = side == 1 ? q.curves1 : q.curves2;
         auto& surfaces = side == 1 ? q.surfaces1 : q.surfaces2;
@@ -148,12 +154,16 @@ bool sequences_of(const Body& body, At at, FilletSequences& q) {
         }
         for (Expr* e : items_of(body, side == 1 ? "surface_list1" : "surface_list2")) {
             const char* name = "";
-            const std::vector<RenderObject*> objects = objects_of(patch_body(e, &name));
-            if (objects.empty()) return false;
+            const Body* patch = patch_body(e, &name);
+            // A patch the model did not place is filleted on where it was
+            // declared.
+            const std::vector<RenderObject*> objects = objects_of(patch);
+            const RenderObject* object = objects.empty() ? declared_object(patch) : objects.front();
+            if (object == nullptr) return false;
             NurbsSurface surface;
-            if (!world_surface(*objects.front(), at, surface))
+            if (!world_surface(*object, at, surface))
                 fatal("Cannot transform patch surface to perform multi fillet (%s)\n",
-                      objects.front()->name ? objects.front()->name : name);
+                      object->name ? object->name : name);
             surfaces.push_back(std::move(surface));
         }
     }

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "geometry/declared_geometry.h"
 #include "geometry/geometry_test_support.h"
+#include "sdl/symbols.h"
 
 namespace sky {
 namespace {
@@ -315,6 +317,34 @@ TEST_F(FaceAndPolysetEvaluation, MovingPolysetSlotsPairWithTheirOwnSlots) {
         EXPECT_EQ(close->shader_slot, object.shader_slot);
         EXPECT_DOUBLE_EQ(close->mesh->vertices[2].position[2], 1.25);
     }
+}
+
+// The body a declared variable was declared with.
+const Body* declared_body(const char* name) {
+    return static_cast<const ObjectValue*>(find_symbol(name)->value)->body;
+}
+
+TEST_F(PatchEvaluation, DeclaredVariablesStandForTheirFirstInstanceOrForThemselves) {
+    std::string declared =
+        "patch wing (shader = (s), divisions = (2, 2), uknots = (0, 1), vknots = (0, 1),"
+        " motion_blur = ON, cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)),"
+        " (cv((0, 1, 0), 1), cv((1, 1, frame), 1))));\n"
+        "patch spare (shader = (s), divisions = (1, 1), uknots = (0, 1), vknots = (0, 1),"
+        " cvs = ((cv((0, 0, 0), 1), cv((1, 0, 0), 1)), (cv((0, 1, 0), 1), cv((1, 1, frame), 1))));";
+    walk_with_motion(declared, "translate (2, 0, 0);\ninstance wing ();\ninstance wing ();\n");
+    // Placed: the head of its instance chain, with the instance's motion.
+    const RenderObject* wing = declared_object(declared_body("wing"));
+    ASSERT_EQ(frame_objects().size(), 2u);
+    EXPECT_EQ(wing, &frame_objects()[0]);
+    EXPECT_TRUE(wing->has_close);
+    // Not placed: evaluated where it was declared when asked for (after the
+    // frame-time walk), and not rendered.
+    const RenderObject* spare = declared_object(declared_body("spare"));
+    ASSERT_NE(spare, nullptr);
+    EXPECT_EQ(spare->placement.model.m[12], 0.0f);
+    EXPECT_DOUBLE_EQ(static_cast<const PatchGeometry*>(spare->geometry)->surface.cv(1, 1).z, 1.0);
+    EXPECT_EQ(declared_object(nullptr), nullptr);
+    release_frame_objects();
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "geometry/declared_geometry.h"
 #include "geometry/displacement.h"
 #include "geometry/fillet_command.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/nurbs_ops.h"
 #include "geometry/object_queue.h"
+#include "geometry/path_length.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
 #include "scene/scene_clock.h"
@@ -180,6 +182,25 @@ bool motion_path(const Body& body, double t, Triple& position, Triple& tangent, 
     return std::isfinite(position.x) && std::isfinite(position.y) && std::isfinite(position.z);
 }
 
+// A motion-path channel's point: the same curve, by arc length.
+PathResult path_by_length(const Body& body, double fraction, Triple& position, Triple& direction,
+                          double& length) {
+    NurbsCurve curve;
+    BuiltCurve built;
+    PathPoint point;
+    if (!evaluate_boundary_curve(body, curve) || !build_curve(curve, built)) return PATH_NO_CURVE;
+    if (!point_at_length(built, fraction, point)) return PATH_NO_LENGTH;
+    auto triple = [](const std::array<double, 3>& v) {
+        return Triple{static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
+    };
+    position = triple(point.position);
+    direction = triple(point.direction);
+    length = point.length;
+    const bool finite = std::isfinite(position.x) && std::isfinite(position.y) &&
+                        std::isfinite(position.z) && std::isfinite(length);
+    return finite ? PATH_OK : PATH_NO_CURVE;
+}
+
 // The hooks this subsystem installs, listed once so that removing them
 // cannot miss one: set, or cleared again. Kept apart from the light
 // subsystem's list (shading/light_frame.cpp) on purpose: the two are alike
@@ -195,7 +216,9 @@ void set_geometry_hooks(bool on) {
     hooks.object_lights = on ? object_lights : nullptr;
     hooks.run_commands = on ? run_fillet_commands : nullptr;
     hooks.motion_bounds = on ? motion_bounds : nullptr;
+    hooks.evaluate_declared_geometry = on ? evaluate_declared_geometry : nullptr;
     expression_context().motion_path = on ? motion_path : nullptr;
+    expression_context().path_by_length = on ? path_by_length : nullptr;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/fatal.h"
 #include "platform/memory.h"
 #include "render/caster_state.h"
+#include "render/hidden_line.h"
 #include "render/rows.h"
 #include "render/sampling_tables.h"
 #include "scene/scene_objects.h"
@@ -159,6 +160,10 @@ void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera) {
     node->lower_coverage = node->coverage[1];
     node->depth_row = allocate<float>(static_cast<std::size_t>(width));
     node->colour_row = allocate<float>(4 * static_cast<std::size_t>(width));
+    if (options.hidden_line) {
+        node->edge_records = allocate<EdgeRecord>(hidden_line_records(width));
+        node->edge_cells = allocate<std::uint8_t>(hidden_line_cells(width));
+    }
     if (scene_description().image_shade != nullptr)
         node->object_row = allocate<std::uint8_t>(8 * static_cast<std::size_t>(width));
     node->pixel_counter = 0;
@@ -188,9 +193,12 @@ void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera) {
     node->pixel_started = 0;
     node->pixel_triangles = nullptr;
     node->sample_routine = needs_full_sample_routine(camera) ? RC_sample_full : RC_sample_fast;
-    // The hidden-line routine draws its lines over the adaptive one's
-    // pixels; until lines are drawn it renders as the adaptive routine.
-    node->row_routine = node->aa_max > 0 ? adaptive_row : single_sample_row;
+    // Hidden lines are drawn with or without anti-aliasing: a drawing asked
+    // for is never rendered shaded instead.
+    if (options.hidden_line)
+        node->row_routine = hidden_line_row;
+    else
+        node->row_routine = node->aa_max > 0 ? adaptive_row : single_sample_row;
 }
 
 void RR_release_sample_node(RR_SampleNode& node) {
@@ -203,6 +211,8 @@ void RR_release_sample_node(RR_SampleNode& node) {
     release(node.depth_row);
     release(node.colour_row);
     release(node.object_row);
+    release(node.edge_records);
+    release(node.edge_cells);
     node.upper_corners = node.lower_corners = nullptr;
     node.upper_depths = node.lower_depths = nullptr;
     node.upper_coverage = node.lower_coverage = nullptr;
@@ -284,6 +294,7 @@ void prepare_caster(const CameraRecord& camera) {
         object.shading = &shading;
     }
     prepare_background(options.xresolution, options.yresolution, &camera.view);
+    if (options.hidden_line) prepare_hidden_line(cam);
 }
 
 void install_render_passes() {

@@ -286,6 +286,7 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
 void start_tile_corners(RR_SampleNode& node) {
     for (float* row : node.corner_colour)
         if (row) mark_unsampled(row, node.corner_width);
+    for (double& row : node.edge_row_y) row = kNoEdgeRow;
     node.scan_direction = 1;
 }
 

@@ -13,7 +13,8 @@ struct Tile;
 void single_sample_row(float* colour_row, std::int32_t y, RR_SampleNode& node);
 // Shared corners, jittered samples and the contrast rule.
 void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node);
-// A new tile: both corner rows unsampled, the first row left to right.
+// A new tile: both corner rows unsampled (and no lattice row of the
+// hidden-line routine kept), the first row left to right.
 void start_tile_corners(RR_SampleNode& node);
 
 // The calling worker's share of a camera pass.

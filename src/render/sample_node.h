@@ -34,6 +34,19 @@ inline constexpr float kUnsampledCorner = -3.40282347e38f;
 // The depth of a sample, pixel or row entry that sees nothing.
 inline constexpr float kNothingDepth = 1e8f;
 
+// The hidden-line routine keeps at most this many lattice rows.
+inline constexpr int kEdgeRows = 5;
+inline constexpr double kNoEdgeRow = -1e30;
+
+// A point of the hidden-line routine's lattice: the surface the eye ray
+// there meets first.
+struct EdgeRecord {
+    float depth = kNothingDepth;            // eye distance
+    std::int32_t cell_u = -1, cell_v = -1;  // isoparametric band of a patch
+    std::int32_t index = -1;                // the object among the caster's; -1 nothing
+    float normal[3] = {0.0f, 0.0f, 0.0f};   // eye space
+};
+
 struct RR_SampleNode {
     std::int32_t x_left = 0, x_right = 0, y_low = 0, y_high = 0;
     std::int32_t corner_width = 0;
@@ -71,6 +84,14 @@ struct RR_SampleNode {
     std::int32_t* lower_coverage = nullptr;
     std::int32_t gate_low = 0, gate_high = 0;
     RowRoutine row_routine = nullptr;
+    // The hidden-line routine's lattice rows and the edge flags of their
+    // cells (hidden_line.h).
+    EdgeRecord* edge_records = nullptr;
+    std::uint8_t* edge_cells = nullptr;
+    // The screen y each row of `edge_records` was looked at (kNoEdgeRow:
+    // none), so that consecutive rows of a tile share their lattice rows.
+    // Forgotten at every tile's start.
+    double edge_row_y[kEdgeRows] = {kNoEdgeRow, kNoEdgeRow, kNoEdgeRow, kNoEdgeRow, kNoEdgeRow};
 };
 
 // What the caster needs of a render object for the camera being rendered,

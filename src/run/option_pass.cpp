@@ -194,7 +194,8 @@ SecondScan second_scan(int argc, char* argv[], RenderOptions& options) {
                 options.glow_jitter = false;
                 break;
             case 'V':
-                fatal("parallel renderers cannot perform hidden line\n");
+                options.hidden_line = true;
+                break;
             case 'w':
                 options.xright = to_int(arg);
                 scan.width_given = true;

@@ -47,9 +47,10 @@ TEST(SecondScan, EveryOptionSetsItsField) {
                "-E",  "4",  "-e",  "24", "-f",    "post.sh", "-G",  "-g", "2.2",   "-K1", "-k",
                "-L",  "-l", "-20", "-m", "matte", "-N",      "-n",  "2",  "-P",    "-p",  "out",
                "-q0", "-r", "1.5", "-S", "7",     "-s",      "3",   "-T", "20",    "-t",  "0.25",
-               "-u",  "-v", "-W",  "12", "-X",    "2",       "-Y",  "400"},
+               "-u",  "-v", "-V",  "-W", "12",    "-X",      "2",   "-Y", "400"},
               &scan);
     EXPECT_EQ(o.aalevelmax, 9);
+    EXPECT_TRUE(o.hidden_line);
     EXPECT_EQ(o.byextension, 3);
     EXPECT_TRUE(scan.byextension_given);
     EXPECT_FLOAT_EQ(o.byframe, 0.5f);
@@ -155,11 +156,6 @@ TEST(SecondScanDeathTest, UnknownLettersPrintTheUsage) {
     EXPECT_EXIT(apply({"-F"}), testing::ExitedWithCode(1), "^Usage:\nskyweave\\|skyloom");
     EXPECT_EXIT(apply({"-a"}), testing::ExitedWithCode(1), "^Usage:");
     EXPECT_EXIT(apply({"-H"}), testing::ExitedWithCode(1), "^Usage:");
-}
-
-TEST(SecondScanDeathTest, HiddenLineIsFatal) {
-    EXPECT_EXIT(apply({"-V"}), testing::ExitedWithCode(1),
-                "^parallel renderers cannot perform hidden line\n$");
 }
 
 TEST(FirstScan, OnlyLinkModeIsNotedAndThePositionalArgumentFound) {

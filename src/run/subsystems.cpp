@@ -4,8 +4,7 @@
 //
 // Slots no subsystem fills yet (docs/architecture.md keeps the list):
 // FramePasses::release_shadow_lookups;
-// SceneHooks::motion_bounds, evaluate_declared_geometry,
-// evaluate_environment_shader.
+// SceneHooks::evaluate_environment_shader.
 #include "run/subsystems.h"
 
 #include "geometry/geometry_evaluation.h"

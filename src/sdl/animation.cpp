@@ -298,6 +298,64 @@ Hermite hermite_coefficients(const Keyframe& k0, const Keyframe& k1) {
     return c;
 }
 
+namespace {
+
+// The curve a motion curve follows, evaluated now (its CVs may follow the
+// frame); null when its path names no curve.
+const Body* path_curve(const Body& motion_curve) {
+    const Symbol* symbol = motion_curve.model ? find_symbol(motion_curve.model) : nullptr;
+    ObjectValue curve;
+    if (symbol == nullptr || symbol->type != SDL_BOUNDARY_CURVE ||
+        !AR_evaluate(SDL_BOUNDARY_CURVE, &curve, symbol->initialiser, symbol->value))
+        return nullptr;
+    return curve.body;
+}
+
+Triple along(const Triple& p, const Triple& d, double distance) {
+    return Triple{static_cast<float>(p.x + distance * d.x),
+                  static_cast<float>(p.y + distance * d.y),
+                  static_cast<float>(p.z + distance * d.z)};
+}
+
+}  // namespace
+
+ActionStatus evaluate_motion_path_action(Aa_Action* action, double time, Triple& position) {
+    if (action == nullptr || action->path == nullptr) return ACTION_BAD_ARGUMENTS;
+    auto by_length = expression_context().path_by_length;
+    if (action->kind != MOTION_PATH_ACTION || by_length == nullptr) return ACTION_NO_OPERATION;
+    const Body* curve = path_curve(*action->path);
+    if (curve == nullptr) return ACTION_BAD_ARGUMENTS;
+    // The path as keys (0, 0) and (1, 1) of slope 1, so that the modes act
+    // on the fraction as they act on a keyframed value.
+    Keyframe start, end;
+    start.in_x = end.in_x = -1;
+    start.in_y = end.in_y = -1;
+    start.out_x = end.out_x = start.out_y = end.out_y = 1;
+    end.time = 1;
+    end.value = 1;
+    const OutOfRange range = apply_out_of_range(action->mode, start, end, time);
+    const double fraction = range.final ? range.value : range.time;
+    const double on_path = std::clamp(fraction, 0.0, 1.0);
+    Triple point, direction;
+    double length = 0;
+    const PathResult found = by_length(*curve, on_path, point, direction, length);
+    if (found == PATH_NO_LENGTH && !action->path_reported) {
+        rptError("Unable to compute start and end tangents in Ai_compute_motion_path_points().\n");
+        action->path_reported = true;
+    }
+    if (found != PATH_OK) return ACTION_BAD_ARGUMENTS;
+    position = along(point, direction, (fraction - on_path) * length);
+    if (range.offset != 0) {
+        Triple first, last, ignored;
+        if (by_length(*curve, 0.0, first, ignored, length) != PATH_OK ||
+            by_length(*curve, 1.0, last, ignored, length) != PATH_OK)
+            return ACTION_BAD_ARGUMENTS;
+        const Triple lap{last.x - first.x, last.y - first.y, last.z - first.z};
+        position = along(position, lap, range.offset);
+    }
+    return ACTION_OK;
+}
+
 ActionStatus evaluate_keyframe_action(Aa_Action* action, double time, double& value) {
     if (action == nullptr) return ACTION_BAD_ARGUMENTS;
     if (action->kind == MOTION_PATH_ACTION) return ACTION_NO_OPERATION;
@@ -335,6 +393,44 @@ bool Aa_AnimChannelData::read(double time, double& value) {
     cached = true;
     cached_time = time;
     cached_value = value;
+    return true;
+}
+
+bool Aa_AnimChannelData::read_path(double time, float clock, Triple& position) {
+    if (cached && cached_time == time && cached_clock == clock) {
+        position = cached_position;
+        return true;
+    }
+    if (evaluate_motion_path_action(action, time, position) != ACTION_OK) return false;
+    cached = true;
+    cached_time = time;
+    cached_clock = clock;
+    cached_position = position;
+    return true;
+}
+
+Aa_ExprChannelData::Aa_ExprChannelData(Expr* value)
+    : expression(value), has_frame(!is_constant_value(value)) {}
+
+bool Aa_ExprChannelData::read(std::uint32_t update, double time, double& value) {
+    if (update_id != 0 && (update_id == update || !has_frame)) {
+        value = last_value;
+        return true;
+    }
+    // The expression reads `frame`: at the channel's timing, it reads that.
+    Symbol* frame = find_symbol("frame");
+    float v = 0;
+    bool read = false;
+    if (frame != nullptr && frame->value != nullptr) {
+        const float kept = frame->scalar();
+        frame->scalar() = static_cast<float>(time);
+        read = AR_evaluate(SDL_SCALAR, &v, expression, nullptr);
+        frame->scalar() = kept;
+    }
+    if (!read) return false;
+    modified = update_id == 0 || double(v) != last_value;
+    update_id = update;
+    last_value = value = v;
     return true;
 }
 
@@ -405,11 +501,8 @@ void validate_channels() {
 
 namespace {
 
-// A keyframe action from a parameter curve's keys, as animate() reads them.
-std::unique_ptr<Aa_Action> curve_action(const Symbol& symbol, const Body& body) {
-    auto action = std::make_unique<Aa_Action>();
-    action->name = symbol.name;
-    action->kind = PARAM_CURVE_ACTION;
+// The out-of-range mode of a curve's `in` and `out` items.
+std::uint32_t curve_mode(const Body& body) {
     std::uint32_t pre = PRE_CONSTANT, post = POST_CONSTANT;
     for (const char* name : {"in", "out"}) {
         const BodyItem* item = body.find(name);
@@ -417,7 +510,39 @@ std::unique_ptr<Aa_Action> curve_action(const Symbol& symbol, const Body& body) 
         if (item && AR_evaluate(SDL_SCALAR, &value, item->value, nullptr))
             (name[0] == 'i' ? pre : post) = static_cast<std::uint32_t>(truncate_to_int(value));
     }
-    action->mode = (pre & 0xFF00u) | (post & 0xFFu);
+    return (pre & 0xFF00u) | (post & 0xFFu);
+}
+
+// Channels for the variables a curve's `channel` items name, all reading
+// `action` (null: a bad action, which validation names) at the curve's timing.
+void channels_of(const Body& body, Aa_Action* action) {
+    Expr* timing = nullptr;
+    for (const BodyItem& item : body.items)
+        if (std::strcmp(item.name, "timing") == 0) timing = item.value;
+    // The parser let through only channels that name declared variables.
+    for (const BodyItem& item : body.items) {
+        if (std::strcmp(item.name, "channel") != 0) continue;
+        Symbol* target = item.value->symbol;
+        auto channel = std::make_unique<Aa_Channel>();
+        channel->item = {target->name, target};
+        channel->data = std::make_unique<Aa_AnimChannelData>(action);
+        channel->timing = timing;
+        add_channel(std::move(channel));
+    }
+}
+
+bool names_channels(const Body& body) {
+    for (const BodyItem& item : body.items)
+        if (std::strcmp(item.name, "channel") == 0) return true;
+    return false;
+}
+
+// A keyframe action from a parameter curve's keys, as animate() reads them.
+std::unique_ptr<Aa_Action> curve_action(const Symbol& symbol, const Body& body) {
+    auto action = std::make_unique<Aa_Action>();
+    action->name = symbol.name;
+    action->kind = PARAM_CURVE_ACTION;
+    action->mode = curve_mode(body);
     const BodyItem* cvs = body.find("cvs");
     if (cvs == nullptr || cvs->value == nullptr) return nullptr;
     Expr* first = is_list(cvs->value) ? list_first(cvs->value) : cvs->value;
@@ -445,27 +570,62 @@ void curve_channels(Symbol& symbol) {
         curve.body == nullptr)
         return;
     const Body& body = *curve.body;
-    Expr* timing = nullptr;
-    std::vector<Symbol*> driven;
-    // The parser let through only channels that name scalar variables.
-    for (const BodyItem& item : body.items) {
-        if (std::strcmp(item.name, "channel") == 0)
-            driven.push_back(item.value->symbol);
-        else if (std::strcmp(item.name, "timing") == 0)
-            timing = item.value;
-    }
-    if (driven.empty()) return;
+    if (!names_channels(body)) return;
     // Made even when the keys are bad, so that validation names the channels.
     Aa_Action* action = nullptr;
     if (std::unique_ptr<Aa_Action> made = curve_action(symbol, body))
         action = add_action(std::move(made));
-    for (Symbol* target : driven) {
-        auto channel = std::make_unique<Aa_Channel>();
-        channel->item = {target->name, target};
-        channel->data = std::make_unique<Aa_AnimChannelData>(action);
-        channel->timing = timing;
-        add_channel(std::move(channel));
+    channels_of(body, action);
+}
+
+void motion_channels(Symbol& symbol) {
+    ObjectValue curve;
+    if (!AR_evaluate(SDL_MOTION_CURVE, &curve, symbol.initialiser, symbol.value) ||
+        curve.body == nullptr || !names_channels(*curve.body))
+        return;
+    // A path that names no curve, or one that cannot be built, is a bad
+    // action; a path without length may gain one as its CVs move.
+    Aa_Action* action = nullptr;
+    const Body* path = path_curve(*curve.body);
+    auto by_length = expression_context().path_by_length;
+    Triple point, direction;
+    double length = 0;
+    if (path && by_length && by_length(*path, 0.0, point, direction, length) != PATH_NO_CURVE) {
+        auto made = std::make_unique<Aa_Action>();
+        made->name = symbol.name;
+        made->kind = MOTION_PATH_ACTION;
+        made->mode = curve_mode(*curve.body);
+        made->path = curve.body;
+        action = add_action(std::move(made));
     }
+    channels_of(*curve.body, action);
+}
+
+// What a scalar declaration with channel items holds: its initial value,
+// which the node yields, and the items.
+struct ScalarChannel {
+    Expr* initial;
+    Body* items;
+};
+
+bool evaluate_scalar_with_channel(Expr* node, void* result) {
+    return AR_evaluate(SDL_SCALAR, result, static_cast<ScalarChannel*>(node->payload)->initial,
+                       nullptr);
+}
+
+const ExprKind kScalarWithChannelKind = {"scalar with channel", 0, evaluate_scalar_with_channel};
+
+void expression_channel(Symbol& symbol) {
+    if (symbol.initialiser == nullptr || symbol.initialiser->kind != &kScalarWithChannelKind)
+        return;
+    const Body& items = *static_cast<ScalarChannel*>(symbol.initialiser->payload)->items;
+    const BodyItem* drive = items.find("channel");
+    const BodyItem* timing = items.find("timing");
+    auto channel = std::make_unique<Aa_Channel>();
+    channel->item = {symbol.name, &symbol};
+    channel->data = std::make_unique<Aa_ExprChannelData>(drive->value);
+    channel->timing = timing ? timing->value : nullptr;
+    add_channel(std::move(channel));
 }
 
 // The timing of a channel of binary scene data: frame x scale + offset.
@@ -518,44 +678,95 @@ void packet_channel(const PacketChannel& from) {
 
 }  // namespace
 
-BodyItem* curve_item(const char* name, Expr* value, std::int32_t line) {
+namespace {
+
+// A `channel` or `timing` item of a parameter curve (whose channels drive
+// scalar variables) or a motion curve (triple variables).
+BodyItem* driving_item(const char* name, Expr* value, std::int32_t line, std::int32_t driven) {
+    const bool path = driven == SDL_TRIPLE;
     if (std::strcmp(name, "timing") == 0) return make_item(name, value, FORM_VALUE, line);
     if (std::strcmp(name, "channel") != 0) {
-        sdl_report_error("Unknown PARAMETER_CURVE parameter %s", name);
+        sdl_report_error(
+            path ? "Unknown MOTION_CURVE parameter %s" : "Unknown PARAMETER_CURVE parameter %s",
+            name);
         return nullptr;
     }
     if (value == nullptr || value->kind != &kVariableKind || value->symbol == nullptr ||
-        value->symbol->type != SDL_SCALAR || value->symbol->system != 0) {
-        sdl_report_error("a PARAMETER_CURVE channel names a declared SCALAR variable");
+        value->symbol->type != driven || value->symbol->system != 0) {
+        sdl_report_error(path ? "a MOTION_CURVE channel names a declared TRIPLE variable"
+                              : "a PARAMETER_CURVE channel names a declared SCALAR variable");
         return nullptr;
     }
     return make_item(name, value, FORM_VALUE, line);
 }
 
+}  // namespace
+
+BodyItem* curve_item(const char* name, Expr* value, std::int32_t line) {
+    return driving_item(name, value, line, SDL_SCALAR);
+}
+
+BodyItem* motion_curve_item(const char* name, Expr* value, std::int32_t line) {
+    return driving_item(name, value, line, SDL_TRIPLE);
+}
+
+BodyItem* scalar_channel_item(const char* name, Expr* value, std::int32_t line) {
+    if (std::strcmp(name, "channel") != 0 && std::strcmp(name, "timing") != 0) {
+        sdl_report_error("Unknown SCALAR parameter %s", name);
+        return nullptr;
+    }
+    return make_item(name, value, FORM_VALUE, line);
+}
+
+Expr* scalar_with_channel(Expr* initial, ItemChain* items, std::int32_t line) {
+    Body* body = make_body(SDL_SCALAR, nullptr, items, line);
+    if (body->find("channel") == nullptr) {
+        if (body->find("timing") != nullptr)
+            sdl_report_error("a SCALAR with timing needs a channel");
+        return initial;
+    }
+    auto* record = sdl_pool().make<ScalarChannel>();
+    *record = {initial, body};
+    Expr* node = allocate_node();
+    node->kind = &kScalarWithChannelKind;
+    node->type = SDL_SCALAR;
+    node->line = line;
+    node->payload = record;
+    return node;
+}
+
 void load_animation_channels() {
     for_each_declared(SDL_PARAM_CV_CURVE, [](Symbol& symbol) { curve_channels(symbol); });
+    for_each_declared(SDL_MOTION_CURVE, [](Symbol& symbol) { motion_channels(symbol); });
+    for_each_declared(SDL_SCALAR, [](Symbol& symbol) { expression_channel(symbol); });
     for (const PacketChannel& channel : scene_packets().channels) packet_channel(channel);
     validate_channels();
 }
 
 void update_animation(float time) {
+    static std::uint32_t updates = 0;
+    if (++updates == 0) updates = 1;  // 0 is "never evaluated"
     for (auto& channel : animation_universe().channels) {
         Symbol* symbol = channel->item.symbol;
         if (symbol == nullptr || symbol->value == nullptr || !channel->data) continue;
         float at = time;
         if (channel->timing) AR_evaluate(SDL_SCALAR, &at, channel->timing, &time);
-        double value = 0;
-        bool read = false;
-        if (channel->data->type() == kAnimChannel) {
-            read = static_cast<Aa_AnimChannelData&>(*channel->data).read(at, value);
-        } else if (channel->data->type() == kExprChannel) {
-            auto& data = static_cast<Aa_ExprChannelData&>(*channel->data);
-            float v = 0;
-            read = AR_evaluate(SDL_SCALAR, &v, data.expression, nullptr);
-            value = v;
-        }
         // A channel that cannot be read leaves its variable as it was.
-        if (read) symbol->scalar() = static_cast<float>(value);
+        double value = 0;
+        if (channel->data->type() == kExprChannel) {
+            if (static_cast<Aa_ExprChannelData&>(*channel->data).read(updates, at, value))
+                symbol->scalar() = static_cast<float>(value);
+            continue;
+        }
+        if (channel->data->type() != kAnimChannel) continue;
+        auto& data = static_cast<Aa_AnimChannelData&>(*channel->data);
+        if (data.action && data.action->kind == MOTION_PATH_ACTION) {
+            Triple position;
+            if (symbol->type == SDL_TRIPLE && data.read_path(at, time, position))
+                *static_cast<Triple*>(symbol->value) = position;
+        } else if (data.read(at, value)) {
+            symbol->scalar() = static_cast<float>(value);
+        }
     }
 }
 

@@ -13,6 +13,13 @@
 // Several `channel = NAME` items drive several variables with one timing.
 // The channels of binary scene data (docs/packets.md) are made likewise,
 // each reading its keys at frame x scale + offset.
+//
+// A motion curve drives triple variables the same way, with the point of its
+// path at the fraction of the path's length its timing gives (motion-path
+// actions); a scalar declaration may carry an expression that drives the
+// variable itself (expression channels):
+//     motion_curve orbit (ring, out = POST_CYCLE, channel = where, timing = frame / 48);
+//     scalar height (0, channel = animate(bounce, frame), timing = frame - 2);
 #pragma once
 
 #include <cstdint>
@@ -20,9 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "base/vecmath.h"
+
 namespace sky {
 
+struct Body;
 struct Expr;
+struct ItemChain;
 struct Symbol;
 
 // --- keyframes -------------------------------------------------------------------
@@ -138,6 +149,8 @@ struct Aa_Action {
     std::int32_t in_type = TAN_FIXED, out_type = TAN_FIXED;
     std::uint32_t mode = kDefaultOutOfRange;
     KeyframeList keys;
+    const Body* path = nullptr;   // a motion path's motion curve
+    bool path_reported = false;   // its path's lack of length has been said
     std::int32_t references = 0;  // channels that read it
 };
 
@@ -148,6 +161,16 @@ enum ActionStatus {
     ACTION_NO_KEYS = 5,
 };
 ActionStatus evaluate_keyframe_action(Aa_Action* action, double time, double& value);
+
+// The point of a motion-path action at `time`, read as the fraction of the
+// way along its path's length (0 the start, 1 the end). Beyond [0, 1] the
+// action's out-of-range modes decide as for keys (0, 0) and (1, 1) of slope
+// 1: constant holds an end, cycle and oscillate fold the fraction back (the
+// offset cycles shifting each lap by end - start), linear and identity go on
+// along the end's direction at the same speed. A path without length prints
+// "Unable to compute start and end tangents in
+// Ai_compute_motion_path_points()." once.
+ActionStatus evaluate_motion_path_action(Aa_Action* action, double time, Triple& position);
 
 // --- channels --------------------------------------------------------------------
 
@@ -170,26 +193,36 @@ public:
     void debug_print(int indent) const override;
     bool read(double time, double& value);
 
+    // A motion path's point: its curve may move with the frame, so the
+    // point is kept only for one time of one evaluation of the scene.
+    bool read_path(double time, float clock, Triple& position);
+
     Aa_Action* action;
     bool cached = false;
     double cached_time = 0, cached_value = 0;
+    float cached_clock = 0;
+    Triple cached_position;
 };
 
-// An expression, evaluated afresh at every update the frame changed for.
+// An expression, evaluated with `frame` at the channel's timing at every
+// update; one that no frame can change only at the first.
 class Aa_ExprChannelData final : public Aa_ChannelData {
 public:
-    explicit Aa_ExprChannelData(Expr* value) : expression(value) {}
+    explicit Aa_ExprChannelData(Expr* value);
     ChannelType type() const override { return kExprChannel; }
     void debug_print(int indent) const override;
+    bool read(std::uint32_t update, double time, double& value);
 
     Expr* expression;
-    std::uint32_t update_id = 0;  // the update it was last evaluated in
-    bool modified = true;
-    bool has_frame = true;  // depends on the frame; a constant is read once
-    bool listed = false;
+    std::uint32_t update_id = 0;  // the update it was last evaluated in (0: none)
+    bool modified = true;         // its value changed at that update
+    bool has_frame = true;        // depends on the frame; a constant is read once
+    bool listed = false;          // in the debug print already
+    double last_value = 0;
 };
 
-// The item a channel animates: a scalar variable.
+// The item a channel animates: a scalar variable (a triple one for motion
+// paths).
 struct AnimatedItem {
     std::string name;
     Symbol* symbol = nullptr;
@@ -222,13 +255,23 @@ void validate_channels();
 // a channel of something else, is an SDL error and gives null.
 struct BodyItem;
 BodyItem* curve_item(const char* name, Expr* value, std::int32_t line);
+// The same for a motion curve, whose channels name declared TRIPLE variables.
+BodyItem* motion_curve_item(const char* name, Expr* value, std::int32_t line);
 
-// Makes the actions and channels of the declared parameter curves that name
-// channels, then validates them. Once, after the declared values have their
-// first values (keys may read them).
+// A scalar declaration's initial value with its channel items, `channel`
+// (the expression that drives it) and `timing`: the node yields the initial
+// value, and the channel is made with the others. Another item name, or
+// timing without channel, is an SDL error and gives the initial value alone.
+BodyItem* scalar_channel_item(const char* name, Expr* value, std::int32_t line);
+Expr* scalar_with_channel(Expr* initial, ItemChain* items, std::int32_t line);
+
+// Makes the actions and channels of the declared parameter curves, motion
+// curves and scalars that name channels, then validates them. Once, after the declared values have
+// their first values (keys may read them).
 void load_animation_channels();
 
-// Writes every channel's value at its timing into its variable.
+// Writes every channel's value at its timing into its variable; `time` is
+// the scene clock's.
 void update_animation(float time);
 
 // Debug print of the universe on the error channel.

@@ -2,7 +2,13 @@
 
 #include <cmath>
 
+#include <string>
+
 #include <gtest/gtest.h>
+
+#include "platform/report.h"
+#include "sdl/parse_test_support.h"
+#include "sdl/symbols.h"
 
 namespace sky {
 namespace {
@@ -231,6 +237,80 @@ TEST(Channels, AnActionIsReadOncePerTime) {
     EXPECT_EQ(value, first);
     ASSERT_TRUE(data.read(10, value));
     EXPECT_EQ(value, 20.0);
+}
+
+// Scalars driven by expression channels, read against the same expressions
+// written where the value is used.
+class ExpressionChannels : public ::testing::Test {
+protected:
+    void TearDown() override {
+        release_animation_universe();
+        rptSetErrorCB(nullptr);
+    }
+    static void capture(const char* text) { errors() += text; }
+    static std::string& errors() {
+        static std::string text;
+        return text;
+    }
+    void load(const std::string& definitions) {
+        reset_front_end();
+        ASSERT_EQ(parse_scene_text("DEFINITION\n" + definitions + "MODEL\n"), 0);
+        errors().clear();
+        rptSetErrorCB(capture);
+        load_animation_channels();
+    }
+    // `name` once the channels are updated at `frame`.
+    float at(const char* name, float frame) {
+        set_system_scalar("frame", frame);
+        update_animation(frame);
+        return find_symbol(name)->scalar();
+    }
+    // The initialiser of `name` (a plain declaration) evaluated at `frame`.
+    float written(const char* name, float frame) {
+        set_system_scalar("frame", frame);
+        float value = 0;
+        EXPECT_TRUE(AR_evaluate(SDL_SCALAR, &value, find_symbol(name)->initialiser, nullptr));
+        return value;
+    }
+};
+
+TEST_F(ExpressionChannels, FollowTheFrameAtTheirTiming) {
+    load(
+        "parameter_curve bounce (out = POST_OSCILLATE,\n"
+        "  cvs = (parameter_vertex(0, -1, (1, 0), (1, 0)), parameter_vertex(4, 1.2, (1, 0.5), (1, "
+        "0.5))));\n"
+        "scalar h (0, channel = animate(bounce, frame), timing = frame * 1.5 - 2);\n"
+        "scalar h_written (animate(bounce, frame * 1.5 - 2));\n"
+        "scalar wave (7, timing = frame, channel = sin(frame * 20) * 3 + frame);\n"
+        "scalar wave_written (sin(frame * 20) * 3 + frame);\n");
+    EXPECT_EQ(errors(), "");
+    EXPECT_EQ(find_symbol("wave")->scalar(), 7.0f);  // its value until the first update
+    for (float frame : {1.0f, 2.5f, 3.0f, 7.25f, 12.0f}) {
+        EXPECT_FLOAT_EQ(at("h", frame), written("h_written", frame)) << frame;
+        EXPECT_FLOAT_EQ(at("wave", frame), written("wave_written", frame)) << frame;
+    }
+    EXPECT_EQ(find_symbol("frame")->scalar(), 12.0f);  // `frame` itself is left alone
+}
+
+TEST_F(ExpressionChannels, ReadOtherVariablesAsTheyAreAtTheUpdate) {
+    load(
+        "scalar speed (2);\n"
+        "scalar k (0, channel = 3, timing = frame);\n"
+        "scalar s (0, channel = speed * frame, timing = frame);\n");
+    EXPECT_EQ(at("s", 4), 8.0f);
+    find_symbol("speed")->scalar() = 5;  // as the model section may
+    EXPECT_EQ(at("s", 4), 20.0f);
+    EXPECT_EQ(at("k", 9), 3.0f);
+    const auto& channels = animation_universe().channels;
+    ASSERT_EQ(channels.size(), 2u);
+    const auto& constant = static_cast<const Aa_ExprChannelData&>(*channels[0]->data);
+    EXPECT_FALSE(constant.has_frame);
+}
+
+TEST_F(ExpressionChannels, WithoutTimingTheyReadTheFrame) {
+    load("scalar h (0, channel = frame * 2);\n");
+    EXPECT_EQ(errors(), "channel for h has bad timing, using frame\n");
+    EXPECT_EQ(at("h", 3), 6.0f);
 }
 
 }  // namespace

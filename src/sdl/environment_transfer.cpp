@@ -103,8 +103,7 @@ void check_ray_trace_limits(RayTraceLimits& limits, std::vector<SubdivisionContr
 SceneGiven transfer_environment(RenderOptions& options, int renderer_kind, int mode) {
     const EnvironmentSettings& env = environment();
 
-    // Every setting first, in table order, then their corrections: only
-    // hidden_line's ends the run, after every setting has evaluated.
+    // Every setting first, in table order, then their corrections.
     for (const Parameter& row : kEnvironmentSettings)
         if (row.consumer == Consumer::RENDER_OPTIONS && row.store.kind != FieldKind::NONE)
             transfer(row, options);

@@ -95,9 +95,10 @@ TEST(EnvironmentTransfer, GammaIsOnlyOnAwayFromOne) {
 TEST(EnvironmentTransfer, SettingsThatDependOnVariablesAreEvaluatedNow) {
     RenderOptions o = transfer(
         "scalar flag (1); quiet = flag - 1; fields = flag; motion_blur_on = flag;"
-        "startextension = 7; animation = OFF;");
+        "hidden_line = flag; startextension = 7; animation = OFF;");
     EXPECT_EQ(o.quiet, 0);
     EXPECT_TRUE(o.fields);
+    EXPECT_TRUE(o.hidden_line);
     EXPECT_TRUE(o.motion_blur);
     EXPECT_EQ(o.startextension, 7);
     EXPECT_FALSE(o.animation);
@@ -110,8 +111,6 @@ TEST(EnvironmentTransfer, UpAxis) {
 
 TEST(EnvironmentTransferDeathTest, BadSettingsEndTheRun) {
     EXPECT_EXIT(transfer("up = xaxis;"), testing::ExitedWithCode(1), "^ERROR: Bad up axis.\n$");
-    EXPECT_EXIT(transfer("hidden_line = TRUE;"), testing::ExitedWithCode(1),
-                "^parallel renderers cannot perform hidden line\n$");
     // A setting that cannot be evaluated ends the run without a message of its own.
     EXPECT_EXIT(transfer("quiet = sqrt(-1);"), testing::ExitedWithCode(1), "");
 }

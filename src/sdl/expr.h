@@ -174,6 +174,10 @@ bool is_constant_value(const Expr* node);
 
 // --- what expressions read from the rest of the renderer ---------------------
 
+// A point along a path by length: found, the body is no valid curve, or the
+// curve has no length (no direction of travel at its ends).
+enum PathResult { PATH_OK, PATH_NO_CURVE, PATH_NO_LENGTH };
+
 // Set by the scene evaluation; identity until then.
 struct ExpressionContext {
     float byframe = 1.0f;  // the run's byframe, for frame-numbered file names
@@ -187,6 +191,11 @@ struct ExpressionContext {
     // the geometry subsystem, which has the curves; motion() reads it.
     bool (*motion_path)(const Body& curve, double t, Triple& position, Triple& tangent,
                         double range[2]) = nullptr;
+    // The point `fraction` of the way along the curve's length (clamped into
+    // [0, 1]), the unit direction of travel there, and the curve's whole
+    // length. Motion-path channels read it.
+    PathResult (*path_by_length)(const Body& curve, double fraction, Triple& position,
+                                 Triple& direction, double& length) = nullptr;
 };
 ExpressionContext& expression_context();
 

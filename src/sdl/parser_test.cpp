@@ -135,14 +135,15 @@ TEST(SceneCorpus, TogetherTheFilesUseEveryGrammarRule) {
 
 TEST(SceneCorpus, BrokenScenesReportEachErrorOnItsLine) {
     reset_front_end();
-    EXPECT_EQ(parse_file(corpus_path("broken/parameters.sdl")), 18);
+    EXPECT_EQ(parse_file(corpus_path("broken/parameters.sdl")), 19);
     EXPECT_EQ(errors_seen,
               "line 4: parse error\nline 5: parse error\nline 6: parse error\n"
               "line 7: parse error\nline 8: parse error\nline 9: parse error\n"
               "line 10: parse error\nline 11: parse error\nline 12: parse error\n"
               "line 13: parse error\nline 14: parse error\nline 15: parse error\n"
-              "line 17: parse error\nline 18: parse error\nline 19: parse error\n"
-              "line 20: parse error\nline 21: parse error\nline 22: parse error\n");
+              "line 16: parse error\n"
+              "line 18: parse error\nline 19: parse error\nline 20: parse error\n"
+              "line 21: parse error\nline 22: parse error\nline 23: parse error\n");
     // The parameters after each bad one are still read.
     Symbol* camera_light = find_symbol("l");
     ASSERT_NE(camera_light, nullptr);

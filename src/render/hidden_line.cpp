@@ -1,0 +1,355 @@
+// Hidden-line drawing: the lattice of first hits, the cells edges cross,
+// and the fills and lines of each pixel (see hidden_line.h).
+#include "render/hidden_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "base/not_built.h"
+#include "base/options.h"
+#include "base/vecmath.h"
+#include "geometry/object_geometry.h"
+#include "platform/report.h"
+#include "render/background.h"
+#include "render/caster_state.h"
+#include "render/sample_internal.h"
+#include "scene/scene_objects.h"
+#include "sdl/environment.h"
+#include "sdl/expr.h"
+#include "sdl/types.h"
+#include "shading/shader.h"
+
+namespace sky {
+namespace {
+
+// How an object is drawn.
+struct Look {
+    bool filled = false;  // with `fill`; otherwise with the background
+    float fill[3] = {0.0f, 0.0f, 0.0f};
+    // Isoparametric lines inside a patch, and its parameter ranges.
+    std::int32_t lines_u = 0, lines_v = 0;
+    double u0 = 0.0, u_span = 1.0, v0 = 0.0, v_span = 1.0;
+    // Patches are smooth: their tessellation's facets must not draw, so
+    // creases compare the interpolated normals. Faces and polysets are
+    // their polygons: the facets' own normals.
+    bool smooth = false;
+};
+
+// Written on the main thread before the tiles, only read by the workers.
+std::vector<Look> looks;
+float line_colour[3] = {0.0f, 0.0f, 0.0f};
+
+// Said once per run.
+bool warned_invisible = false;
+
+// Lattice points around a row of pixels: the row's own, one more on each
+// side, and with half-pixel cells a row above and below as well, for the
+// lines that reach into the neighbouring cells.
+constexpr int kMaxLatticeRows = kEdgeRows;
+constexpr int kMaxCellRows = kMaxLatticeRows - 1;
+
+inline int per_pixel(const RR_SampleNode& node) {
+    return node.aa_max > 0 ? 2 : 1;
+}
+
+// The range of a patch's parameters: from the knot where the first span
+// starts to the one where the last ends.
+void parameter_range(const std::vector<double>& knots, int degree, int count, double& start,
+                     double& span) {
+    start = 0.0, span = 1.0;
+    const int first = degree - 1, last = count - 1;
+    if (first < 0 || last <= first || static_cast<std::size_t>(last) >= knots.size()) return;
+    start = knots[static_cast<std::size_t>(first)];
+    const double end = knots[static_cast<std::size_t>(last)];
+    if (end > start) span = end - start;
+}
+
+void set_lines(const RenderObject& object, Look& look, std::int32_t lines_u, std::int32_t lines_v) {
+    if (object.type != SDL_PATCH) return;
+    look.smooth = true;
+    const auto* patch =
+        dynamic_cast<const PatchGeometry*>(static_cast<const GeometryCommon*>(object.geometry));
+    if (patch == nullptr) return;
+    const NurbsSurface& s = patch->surface;
+    look.lines_u = std::max(lines_u, 0);
+    look.lines_v = std::max(lines_v, 0);
+    parameter_range(s.uknots, s.udegree, s.ucount, look.u0, look.u_span);
+    parameter_range(s.vknots, s.vdegree, s.vcount, look.v0, look.v_span);
+}
+
+// A colour channel as the rows hold it; what is not a number draws black.
+float channel(float value) {
+    return std::isfinite(value) ? std::clamp(value, 0.0f, 255.0f) : 0.0f;
+}
+
+// A shader's count of lines, whatever number it evaluated to.
+std::int32_t line_count(float value) {
+    if (!(value > 0.0f)) return 0;
+    return static_cast<std::int32_t>(std::min(value, 1e9f));
+}
+
+inline std::int32_t band(float value, double start, double span, std::int32_t lines) {
+    if (lines <= 0) return 0;
+    const double at = std::floor((value - start) / span * (static_cast<double>(lines) + 1.0));
+    return static_cast<std::int32_t>(std::clamp(at, 0.0, static_cast<double>(lines)));
+}
+
+// Eye distance of the screen depth `depth` seen at (x, y), as the samples
+// measure it.
+double hit_distance(const CasterCamera& cam, double x, double y, float depth) {
+    if (!cam.perspective) return -static_cast<double>(depth);
+    double d = depth - cam.depth_scale;
+    if (d == 0.0) d = 1e-30;
+    const double axial = -cam.depth_offset / d;
+    if (cam.axial_depth) return axial;
+    float origin[3], direction[3];
+    eye_ray(cam, x, y, origin, direction);
+    const double along = std::fabs(static_cast<double>(direction[2]));
+    if (along == 0.0) return axial;
+    return axial * std::sqrt(static_cast<double>(dot3(direction, direction))) / along;
+}
+
+// What the eye ray through (x, y) meets first. Moving triangles are seen
+// where they are at the frame time.
+void look_at(const CasterCamera& cam, const BucketGrid& grid, double x, double y,
+             EdgeRecord& record) {
+    record = EdgeRecord{};
+    const auto fx = static_cast<float>(x), fy = static_cast<float>(y);
+    const ScreenTriangle* nearest = nullptr;
+    TriangleHit best{};
+    float cut = -1e30f;
+    const BucketCell* list = bucket_at(grid, static_cast<std::int32_t>(std::floor(y)),
+                                       static_cast<std::int32_t>(std::floor(x)));
+    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+        TriangleHit hit;
+        // Of two hits at the same depth the one listed first wins, as in
+        // the samples.
+        if (hit_triangle(*cell->triangle, fx, fy, hit) && hit.depth > cut) {
+            cut = hit.depth;
+            best = hit;
+            nearest = cell->triangle;
+        }
+    }
+    if (nearest == nullptr) return;
+    const ScreenTriangle& t = *nearest;
+    const ObjectShading* shading = t.object->shading;
+    const auto index =
+        shading ? static_cast<std::ptrdiff_t>(shading - cam.objects.data()) : std::ptrdiff_t{-1};
+    record.index = index >= 0 && static_cast<std::size_t>(index) < looks.size()
+                       ? static_cast<std::int32_t>(index)
+                       : static_cast<std::int32_t>(looks.size());
+    record.depth = static_cast<float>(hit_distance(cam, x, y, best.depth));
+    const float w[3] = {1.0f - best.s - best.t, best.s, best.t};
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    static const Look kPlain{};
+    const Look& look = static_cast<std::size_t>(record.index) < looks.size()
+                           ? looks[static_cast<std::size_t>(record.index)]
+                           : kPlain;
+    if (look.smooth) {
+        for (int k = 0; k < 3; ++k)
+            record.normal[k] =
+                w[0] * v[0]->normal[k] + w[1] * v[1]->normal[k] + w[2] * v[2]->normal[k];
+    } else {
+        const float* a = v[0]->shading->eye;
+        const float* b = v[1]->shading->eye;
+        const float* c = v[2]->shading->eye;
+        const float e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        const float e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        cross3(e1, e2, record.normal);
+        // Which way a polygon was wound says nothing about its plane.
+        if (record.normal[2] < 0.0f)
+            for (float& n : record.normal) n = -n;
+    }
+    if (dot3(record.normal, record.normal) > 0.0f) normalise3(record.normal);
+    if (look.lines_u > 0 || look.lines_v > 0) {
+        const float u = w[0] * v[0]->shading->u + w[1] * v[1]->shading->u + w[2] * v[2]->shading->u;
+        const float vv =
+            w[0] * v[0]->shading->v + w[1] * v[1]->shading->v + w[2] * v[2]->shading->v;
+        record.cell_u = band(u, look.u0, look.u_span, look.lines_u);
+        record.cell_v = band(vv, look.v0, look.v_span, look.lines_v);
+    }
+}
+
+inline bool same_surface(const EdgeRecord& a, const EdgeRecord& b) {
+    if (a.index != b.index) return false;
+    if (a.index < 0) return true;
+    return a.cell_u == b.cell_u && a.cell_v == b.cell_v &&
+           dot3(a.normal, b.normal) >= kCreaseCosine;
+}
+
+}  // namespace
+
+std::size_t hidden_line_records(std::int32_t width) {
+    return static_cast<std::size_t>(kMaxLatticeRows) *
+           (2 * static_cast<std::size_t>(std::max(width, 1)) + 3);
+}
+
+std::size_t hidden_line_cells(std::int32_t width) {
+    return static_cast<std::size_t>(kMaxCellRows) *
+           (2 * static_cast<std::size_t>(std::max(width, 1)) + 2);
+}
+
+void prepare_hidden_line(const CasterCamera& cam) {
+    const EnvironmentSettings& env = environment();
+    float from_global = 0.0f;
+    if (env.hline_from_global &&
+        !AR_evaluate(SDL_SCALAR, &from_global, env.hline_from_global, nullptr))
+        from_global = 0.0f;
+    for (int k = 0; k < 3; ++k) line_colour[k] = channel(env.hline_line_color[k]);
+    bool wide = env.hline_line_width > 1;
+    looks.assign(cam.objects.size(), Look{});
+    const ObjectList& objects = frame_objects();
+    for (std::size_t k = 0; k < cam.objects.size() && k < objects.size(); ++k) {
+        Look& look = looks[k];
+        const RenderObject& object = objects[k];
+        const AR_ShaderInfo* shader = cam.objects[k].shader;
+        if (from_global != 0.0f || shader == nullptr) {
+            look.filled = env.hline_to_fill_color != 0.0f;
+            for (int c = 0; c < 3; ++c) look.fill[c] = env.hline_fill_color[c];
+            set_lines(object, look, env.hline_isoparam_u, env.hline_isoparam_v);
+        } else {
+            look.filled = shader->param[SHADER_HL_TO_FILL_COLOR] >= 0.5f;
+            look.fill[0] = shader->hl_fill_colour.x;
+            look.fill[1] = shader->hl_fill_colour.y;
+            look.fill[2] = shader->hl_fill_colour.z;
+            set_lines(object, look, line_count(shader->param[SHADER_HL_ISOPARAM_U]),
+                      line_count(shader->param[SHADER_HL_ISOPARAM_V]));
+            wide = wide || shader->param[SHADER_HL_LINE_WIDTH] > 1.0f;
+        }
+        for (float& c : look.fill) c = channel(c);
+    }
+    if (wide) warn_not_built("a hidden line wider than one pixel");
+    // The settings' defaults draw black lines on the default black
+    // background: a picture of nothing, which nobody asks for.
+    float background[4];
+    background_colour(0.0, 0.0, background);
+    if (!warned_invisible && background_is_flat() && background[0] == line_colour[0] &&
+        background[1] == line_colour[1] && background[2] == line_colour[2]) {
+        warned_invisible = true;
+        rptWarning(
+            "hidden lines are drawn in the background's colour (%g, %g, %g); "
+            "hline_line_color or the background sets them apart",
+            line_colour[0], line_colour[1], line_colour[2]);
+    }
+}
+
+void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
+    const CasterCamera& cam = caster_camera();
+    const BucketGrid& grid = bucket_grid();
+    const int s = per_pixel(node);
+    const std::int32_t width = node.x_right - node.x_left + 1;
+    const int columns = s * width + 3;  // lattice columns from one before the row's first
+    // Half-pixel cells take a row of lattice points below and above.
+    const int k_first = s == 2 ? -1 : 0, k_last = s == 2 ? s + 1 : s;
+    const int lattice_rows = k_last - k_first + 1;
+    const double step = 1.0 / s;
+
+    // Points beyond the tile's border, or beyond the image, look at the
+    // nearest position inside: no edge is drawn along the border itself.
+    const double x_low = std::max({node.x_left - 1, grid.x0, 0});
+    const double x_high = std::min(node.x_right + 1, cam.xresolution - 1) + 0.999;
+    const double y_low = std::max({node.y_low - 1, grid.y0, 0});
+    const double y_high = std::min(node.y_high + 1, cam.yresolution - 1) + 0.999;
+
+    // The lattice rows, bottom up: those the row before kept are taken
+    // over, the others looked at into the slots nobody needs.
+    const EdgeRecord* row[kMaxLatticeRows];
+    double wanted[kMaxLatticeRows];
+    int slot_of[kMaxLatticeRows];
+    bool taken[kMaxLatticeRows] = {};
+    for (int r = 0; r < lattice_rows; ++r) {
+        wanted[r] = std::clamp(y + (k_first + r) * step + 0.001, y_low, y_high);
+        slot_of[r] = -1;
+        for (int slot = 0; slot < kMaxLatticeRows && slot_of[r] < 0; ++slot)
+            if (!taken[slot] && node.edge_row_y[slot] == wanted[r]) slot_of[r] = slot;
+        if (slot_of[r] >= 0) taken[slot_of[r]] = true;
+    }
+    std::int64_t looked = 0;
+    for (int r = 0; r < lattice_rows; ++r) {
+        if (slot_of[r] < 0) {
+            int slot = 0;
+            while (taken[slot]) ++slot;
+            taken[slot] = true;
+            slot_of[r] = slot;
+            EdgeRecord* records = node.edge_records + static_cast<std::ptrdiff_t>(slot) * columns;
+            for (int i = 0; i < columns; ++i) {
+                const double px = std::clamp(node.x_left + (i - 1) * step + 0.001, x_low, x_high);
+                look_at(cam, grid, px, wanted[r], records[i]);
+            }
+            node.edge_row_y[slot] = wanted[r];
+            looked += columns;
+        }
+        row[r] = node.edge_records + static_cast<std::ptrdiff_t>(slot_of[r]) * columns;
+    }
+    // Each lattice point is an eye ray, counted with the samples.
+    caster_worker().samples += looked;
+    // A cell is crossed by an edge when its corners do not agree.
+    const int cell_columns = columns - 1;
+    std::uint8_t* edges = node.edge_cells;
+    for (int r = 0; r + 1 < lattice_rows; ++r) {
+        for (int i = 0; i < cell_columns; ++i) {
+            const EdgeRecord& a = row[r][i];
+            const bool same = same_surface(a, row[r][i + 1]) && same_surface(a, row[r + 1][i]) &&
+                              same_surface(a, row[r + 1][i + 1]);
+            edges[r * cell_columns + i] = same ? 0 : 1;
+        }
+    }
+    auto edge = [&](int r, int i) { return edges[(r - k_first) * cell_columns + i] != 0; };
+
+    const float share = 1.0f / static_cast<float>(s * s);
+    for (std::int32_t p = 0; p < width; ++p) {
+        const std::int32_t x = node.x_left + p;
+        float* out = colour_row + 4 * p;
+        ++node.pixel_counter;
+        if (x < node.gate_left || x > node.gate_right) {
+            out[0] = out[1] = out[2] = out[3] = 0.0f;
+            node.depth_row[p] = kNothingDepth;
+            continue;
+        }
+        float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        float background[4];
+        bool background_known = false;
+        float depth = kNothingDepth;
+        for (int r = 0; r < s; ++r) {
+            for (int a = 0; a < s; ++a) {
+                const int i = s * p + a + 1;  // the cell right of lattice column i
+                // Half-pixel lines reach into the neighbouring cells: a line
+                // one cell wide would be drawn at half strength.
+                const bool line = edge(r, i) || (s == 2 && (edge(r, i - 1) || edge(r, i + 1) ||
+                                                            edge(r - 1, i) || edge(r + 1, i)));
+                const float* colour;
+                float alpha = 255.0f;
+                if (line) {
+                    colour = line_colour;
+                } else {
+                    const EdgeRecord& seen = row[r - k_first][i];
+                    const Look* look =
+                        seen.index >= 0 && static_cast<std::size_t>(seen.index) < looks.size()
+                            ? &looks[static_cast<std::size_t>(seen.index)]
+                            : nullptr;
+                    if (look && look->filled) {
+                        colour = look->fill;
+                    } else {
+                        if (!background_known) {
+                            background_colour(x + 0.5, y + 0.5, background);
+                            background_known = true;
+                        }
+                        colour = background;
+                        if (seen.index < 0) alpha = background[3];
+                    }
+                }
+                for (int c = 0; c < 3; ++c) sum[c] += colour[c] * share;
+                sum[3] += alpha * share;
+            }
+        }
+        for (int r = 0; r <= s; ++r)
+            for (int a = 0; a <= s; ++a)
+                depth = std::min(depth, row[r - k_first][s * p + a + 1].depth);
+        for (int c = 0; c < 4; ++c) out[c] = std::clamp(sum[c], 0.0f, 255.0f);
+        node.depth_row[p] = depth;
+    }
+    node.scan_direction = !node.scan_direction;
+}
+
+}  // namespace sky
