@@ -4,6 +4,7 @@
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
+#include "sdl/cluster.h"
 #include "sdl/expr_internal.h"
 
 namespace sky {
@@ -58,6 +59,7 @@ std::unique_ptr<FaceGeometry> evaluate_face(const FaceDefinition& d, const char*
     if (face->divisions < 1) face->divisions = 1;
     evaluate_shaders(d.common, name, *face);
     empty_bound(face->bound);
+    const ClusterScope clusters(d.common.clusters);
     bool ok = for_each_item(d.boundaries, [&](const float*, Expr* node) {
         const Body* body = object_body(node);
         NurbsCurve curve;

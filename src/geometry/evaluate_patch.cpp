@@ -13,6 +13,7 @@
 #include "geometry/nurbs_ops.h"
 #include "platform/fatal.h"
 #include "platform/report.h"
+#include "sdl/cluster.h"
 #include "sdl/environment.h"
 #include "sdl/expr_internal.h"
 #include "sdl/symbols.h"
@@ -284,6 +285,7 @@ std::unique_ptr<PatchGeometry> evaluate_patch(const PatchDefinition& d, const ch
     surface.vdegree = d.vdegree_value;
     surface.ucount = d.ucount;
     surface.vcount = d.vcount;
+    const ClusterScope clusters(d.common.clusters);
     if (!evaluate_knots(d.uknots, tessellator, surface.uknots) ||
         !evaluate_knots(d.vknots, tessellator, surface.vknots) || !evaluate_cvs(d, surface))
         return nullptr;

@@ -6,6 +6,7 @@
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
 #include "platform/fatal.h"
+#include "sdl/cluster.h"
 #include "sdl/expr_internal.h"
 
 namespace sky {
@@ -197,7 +198,8 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
 
     auto mesh = std::make_shared<PolysetMesh>();
     mesh->vertices.reserve(static_cast<std::size_t>(d.vertex_count));
-    if (!evaluate_vertices(d, *mesh)) return nullptr;
+    if (const ClusterScope clusters(d.common.clusters); !evaluate_vertices(d, *mesh))
+        return nullptr;
     evaluate_colours(d, *mesh);
     if (d.texture_vertices &&
         !evaluate_points(d.texture_vertices, SDL_ST,

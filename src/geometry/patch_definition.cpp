@@ -8,6 +8,7 @@
 #include "geometry/geometry_definition.h"
 #include "geometry/geometry_lists.h"
 #include "platform/fatal.h"
+#include "sdl/cluster.h"
 #include "sdl/expr_internal.h"
 #include "sdl/pool.h"
 #include "sdl/sdl_errors.h"
@@ -166,10 +167,11 @@ void finish_geometry_body(Body& body) {
         }
         case SDL_COMMAND:
             finish_command_body(body);
-            break;
+            return;
         default:
-            break;
+            return;
     }
+    check_cluster_names(body);
 }
 
 }  // namespace sky

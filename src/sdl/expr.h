@@ -119,6 +119,8 @@ Expr* make_triple(Expr* x, Expr* y, Expr* z, std::int32_t line);
 // current_position (550), motion (551), forward (552).
 Expr* make_triple_function(std::int32_t code, Expr* first_argument, std::int32_t line);
 Expr* make_cv(Expr* position, Expr* weight, std::int32_t line);
+// cluster(cv, cluster, percentage) (sdl/cluster.h); null, with an SDL
+// error reported, for arguments of the wrong number or types.
 Expr* make_cluster(Expr* first_argument, std::int32_t line);
 Expr* make_colour(Expr* r, Expr* g, Expr* b, std::int32_t line);
 Expr* make_normal(Expr* x, Expr* y, Expr* z, std::int32_t line);

@@ -256,16 +256,7 @@ bool evaluate_cv(Expr* node, void* result) {
     return true;
 }
 
-// A cluster reference moves a CV with a cluster's deformation, which lives in
-// the geometry library; the argument list is kept for when it arrives.
-bool evaluate_cluster(Expr* node, void*) {
-    rptError("Cannot evaluate CLUSTER reference on line %d: clusters need the geometry library\n",
-             node->line);
-    return false;
-}
-
 const ExprKind kCvKind = {"cv", 0, evaluate_cv};
-const ExprKind kClusterKind = {"cluster", 560, evaluate_cluster};
 
 struct TrimVertexNode {
     Expr* position;  // null for the (u, v, flag) form
@@ -461,15 +452,6 @@ Expr* make_cv(Expr* position, Expr* weight, std::int32_t line) {
     auto* cv = node_sized<CvNode>();
     *cv = CvNode{position, weight};
     return make_node(kCvKind, SDL_CV, cv, line);
-}
-
-Expr* make_cluster(Expr* first_argument, std::int32_t line) {
-    Expr* node = allocate_node();
-    node->kind = &kClusterKind;
-    node->type = SDL_CV;
-    node->args = first_argument;
-    node->line = line;
-    return node;
 }
 
 Expr* make_colour(Expr* r, Expr* g, Expr* b, std::int32_t line) {

@@ -173,7 +173,7 @@ TEST_F(Values, ForwardReferencesAreHandedToTheSceneWalk) {
     EXPECT_EQ(error_output(), "Cannot allocate FORWARD reference on\n");
 }
 
-TEST_F(Values, MotionNeedsAPathAndClustersWaitForTheGeometryLibrary) {
+TEST_F(Values, MotionNeedsAPath) {
     Body* path = body(SDL_MOTION_CURVE);
     path->model = "track";
     ASSERT_TRUE(Declare("move", SDL_MOTION_CURVE, make_object(SDL_MOTION_CURVE, path, 1)));
@@ -189,13 +189,6 @@ TEST_F(Values, MotionNeedsAPathAndClustersWaitForTheGeometryLibrary) {
     EXPECT_FALSE(evaluate_triple(alone, p));
     EXPECT_EQ(error_output(), "No second argument given for MOTION function on 16\n");
     EXPECT_EQ(make_triple_function(551, triple(1, 2, 3), 14), nullptr);
-
-    error_output().clear();
-    Expr* cluster = make_cluster(args({num(1), num(2)}), 15);
-    EXPECT_EQ(list_length(make_list(cluster->args, 15)), 2);
-    CvValue cv;
-    EXPECT_FALSE(AR_evaluate(SDL_CV, &cv, cluster, nullptr));
-    EXPECT_NE(error_output().find("CLUSTER reference on line 15"), std::string::npos);
 }
 
 TEST_F(Values, PrintWritesToStandardOutput) {
