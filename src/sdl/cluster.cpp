@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/not_built.h"
 #include "base/vecmath.h"
 #include "platform/report.h"
 #include "sdl/body.h"
@@ -20,6 +21,9 @@ namespace {
 constexpr int kMatrixValues = 16;
 constexpr int kStepValues = 4;
 constexpr int kMatrixAndStepsValues = kMatrixValues + 3 * kStepValues;
+// Files from other writers carry 27 values: the matrix and eleven more whose
+// meaning we do not know. The matrix alone moves their CVs.
+constexpr int kMatrixAndElevenValues = 27;
 
 thread_local const std::vector<NamedCluster>* active_clusters = nullptr;
 
@@ -262,7 +266,9 @@ std::vector<NamedCluster> evaluate_cluster_matrices(const Expr* list) {
         if (record == nullptr || record->type != BODY_CLUSTER_MATRIX) continue;
         std::vector<float> values;
         if (!cluster_values(*record, values)) continue;
-        if (values.size() != kMatrixValues && values.size() != kMatrixAndStepsValues) {
+        if (values.size() == kMatrixAndElevenValues) {
+            warn_not_built("the eleven values after the matrix of a 27-value cluster matrix");
+        } else if (values.size() != kMatrixValues && values.size() != kMatrixAndStepsValues) {
             rptError("Cluster matrix %s on line %d has %d values, not %d or %d\n",
                      record->model ? record->model : "", record->line,
                      static_cast<int>(values.size()), kMatrixValues, kMatrixAndStepsValues);
