@@ -40,15 +40,70 @@ SpanGrid span_grid(const BucketGrid& grid) {
     return {grid.spans, grid.width, grid.height, grid.x0, grid.y0};
 }
 
-void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
+// Cells go straight into the lists.
+struct DirectCells {
+    BucketGrid& grid;
+    void operator()(std::int64_t index, const ScreenTriangle* t) const {
+        push_cell(grid, index, t);
+    }
+};
+
+// A moving object's cells, held back and entered pixel by pixel, so that a
+// pixel's cells of the object lie side by side in memory: a moving
+// triangle reaches many pixels, and a sample walks its pixel's whole list,
+// which cells entered triangle by triangle scatter over the tile's blocks.
+// Each list ends up in the order direct entry gives.
+class GroupedCells {
+public:
+    explicit GroupedCells(BucketGrid& grid) : grid_(grid) {}
+    GroupedCells(const GroupedCells&) = delete;
+    GroupedCells& operator=(const GroupedCells&) = delete;
+    ~GroupedCells() { flush(); }
+    void operator()(std::int64_t index, const ScreenTriangle* t) {
+        Held& held = held_[worker_index()];
+        held.index.push_back(static_cast<std::uint32_t>(index));
+        held.triangle.push_back(t);
+        if (held.index.size() >= kHeld) flush();
+    }
+    void flush() {
+        Held& held = held_[worker_index()];
+        const std::size_t n = held.index.size();
+        if (n == 0) return;
+        const auto [lo, hi] = std::minmax_element(held.index.begin(), held.index.end());
+        const std::uint32_t first = *lo;
+        held.start.assign(static_cast<std::size_t>(*hi - first) + 2, 0);
+        for (std::uint32_t index : held.index) ++held.start[index - first + 1];
+        for (std::size_t k = 1; k < held.start.size(); ++k) held.start[k] += held.start[k - 1];
+        held.order.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            held.order[held.start[held.index[k] - first]++] = static_cast<std::uint32_t>(k);
+        for (std::uint32_t k : held.order) push_cell(grid_, held.index[k], held.triangle[k]);
+        held.index.clear();
+        held.triangle.clear();
+    }
+
+private:
+    static constexpr std::size_t kHeld = 1 << 16;
+    struct Held {
+        std::vector<std::uint32_t> index, start, order;
+        std::vector<const ScreenTriangle*> triangle;
+    };
+    static Held held_[kMaxWorkers];
+    BucketGrid& grid_;
+};
+
+GroupedCells::Held GroupedCells::held_[kMaxWorkers];
+
+template <typename Cells>
+void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t,
+                   Cells&& cells) {
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     SpanPoint p[3];
     for (int i = 0; i < 3; ++i) p[i] = project_to_screen(view, v[i]->shading->eye);
     enter_still_triangle(span_grid(grid), p,
                          [&](std::int32_t r, std::int32_t start, std::int32_t end) {
                              const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
-                             for (std::int32_t c = start; c <= end; ++c)
-                                 push_cell(grid, row + c, &t);
+                             for (std::int32_t c = start; c <= end; ++c) cells(row + c, &t);
                          });
 }
 
@@ -123,15 +178,17 @@ bool triangle_still(const ScreenTriangle& t) {
 // are among the segments joining every two of them: segments reaching
 // behind the near plane are cut at it before they are projected, and the
 // cut points are joined too, which closes the hull where the plane cuts it.
-void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t) {
+template <typename Cells>
+void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t,
+                   Cells&& cells) {
     double eye[9][3];
     swept_positions(t, eye);
     // A vertex that does not move leaves the triangle where it is.
-    if (triangle_still(t)) return bucket_static(grid, view, t);
+    if (triangle_still(t)) return bucket_static(grid, view, t, cells);
     const SpanGrid spans = span_grid(grid);
     auto push = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
         const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
-        for (std::int32_t c = start; c <= end; ++c) push_cell(grid, row + c, &t);
+        for (std::int32_t c = start; c <= end; ++c) cells(row + c, &t);
     };
     SpanPoint sweep[6];
     if (open_and_close(view, eye, sweep)) {
@@ -193,6 +250,22 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     entry.fill(push);
 }
 
+// Every triangle of the object, or only those binned for `tile`.
+template <typename Enter>
+void enter_object(const ObjectTriangles& storage, const void* tile, Enter&& enter) {
+    const ObjectTriangles::TileBins& bins = storage.bins;
+    if (tile != nullptr && !bins.tiles.empty()) {
+        auto found = std::find(bins.tiles.begin(), bins.tiles.end(), tile);
+        if (found != bins.tiles.end()) {
+            const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
+            for (std::size_t i = bins.first[k]; i < bins.first[k + 1]; ++i)
+                enter(*bins.triangles[i]);
+            return;
+        }
+    }
+    for_each_triangle(storage, enter);
+}
+
 }  // namespace
 
 BucketGrid& bucket_grid() {
@@ -237,25 +310,22 @@ BucketCell* bucket_at(const BucketGrid& grid, std::int32_t y, std::int32_t x) {
 void bucket_triangle(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage,
                      const ScreenTriangle& triangle) {
     if (storage.moving)
-        bucket_moving(grid, view, triangle);
+        bucket_moving(grid, view, triangle, DirectCells{grid});
     else
-        bucket_static(grid, view, triangle);
+        bucket_static(grid, view, triangle, DirectCells{grid});
 }
 
 void bucket_object(BucketGrid& grid, const GeometryView& view, const ObjectTriangles& storage,
                    const void* tile) {
-    const ObjectTriangles::TileBins& bins = storage.bins;
-    if (tile != nullptr && !bins.tiles.empty()) {
-        auto found = std::find(bins.tiles.begin(), bins.tiles.end(), tile);
-        if (found != bins.tiles.end()) {
-            const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
-            for (std::size_t i = bins.first[k]; i < bins.first[k + 1]; ++i)
-                bucket_triangle(grid, view, storage, *bins.triangles[i]);
-            return;
-        }
+    if (!storage.moving) {
+        enter_object(storage, tile, [&](const ScreenTriangle& t) {
+            bucket_static(grid, view, t, DirectCells{grid});
+        });
+        return;
     }
-    for_each_triangle(storage,
-                      [&](const ScreenTriangle& t) { bucket_triangle(grid, view, storage, t); });
+    GroupedCells cells(grid);
+    enter_object(storage, tile,
+                 [&](const ScreenTriangle& t) { bucket_moving(grid, view, t, cells); });
 }
 
 void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,

@@ -515,15 +515,42 @@ double weigh_segments(RC_Segment* last) {
     return kept > 0.0 ? covered : 0.0;
 }
 
-// The slot of the cache that holds `t`, worked out there when it held
-// another triangle.
-std::size_t swept_slot(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
-    const std::size_t slot =
-        (reinterpret_cast<std::uintptr_t>(&t) / sizeof(ScreenTriangle)) % SweptCache::kEntries;
-    SweptEntry& entry = cache.entries[slot];
-    if (entry.key == &t) return slot;
-    SweptTriangle& swept = cache.values[slot];
+std::size_t address_hash(const void* p) {
+    return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(p) >> 4) *
+                                    0x9E3779B97F4A7C15ull);
+}
+
+// Makes the table of triangle addresses large enough for one more.
+void make_room(SweptCache& cache) {
+    const std::size_t wanted = 2 * (cache.entries.size() + 1);
+    if (cache.keys.size() >= wanted) return;
+    std::size_t size = std::max<std::size_t>(cache.keys.size(), 1024);
+    while (size < wanted) size *= 2;
+    cache.keys.assign(size, nullptr);
+    cache.slots.resize(size);
+    const std::size_t mask = size - 1;
+    for (const SweptEntry& entry : cache.entries) {
+        std::size_t h = address_hash(entry.key) & mask;
+        while (cache.keys[h] != nullptr) h = (h + 1) & mask;
+        cache.keys[h] = entry.key;
+        cache.slots[h] = entry.index;
+    }
+}
+
+// The triangle's place in the tile's table, worked out when first met.
+std::uint32_t swept_index(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
+    make_room(cache);
+    const std::size_t mask = cache.keys.size() - 1;
+    std::size_t h = address_hash(&t) & mask;
+    for (; cache.keys[h] != nullptr; h = (h + 1) & mask)
+        if (cache.keys[h] == &t) return cache.slots[h];
+    const auto index = static_cast<std::uint32_t>(cache.entries.size());
+    cache.keys[h] = &t;
+    cache.slots[h] = index;
+    SweptEntry& entry = cache.entries.emplace_back();
+    SweptTriangle& swept = cache.values.emplace_back();
     entry.key = &t;
+    entry.index = index;
     entry.moves = triangle_moves(t);
     SweptBox box;
     swept.usable = entry.moves && sweep_of(t, cam, swept, box);
@@ -534,14 +561,30 @@ std::size_t swept_slot(SweptCache& cache, const ScreenTriangle& t, const CasterC
         entry.xlo[0] = entry.xlo[1] = INFINITY;
         entry.xhi[0] = entry.xhi[1] = -INFINITY;
     }
-    return slot;
+    return index;
 }
 
-// The candidate's swept triangle; when another triangle of the same list
-// has taken its slot since, worked out again.
-const SweptTriangle& swept_triangle(SweptCache& cache, const SweptCandidate& c,
-                                    const CasterCamera& cam) {
-    return cache.values[swept_slot(cache, *c.triangle, cam)];
+// The split of the pixel whose list is `list`, made when the pixel was not
+// among the last few.
+const PixelSplit& pixel_split(SweptCache& cache, const BucketCell* list, const CasterCamera& cam) {
+    PixelSplit& pixel = cache.pixels[address_hash(list) >> 60];
+    static_assert(SweptCache::kPixels == 16);
+    if (pixel.valid && pixel.list == list) return pixel;
+    pixel.valid = true;
+    pixel.list = list;
+    pixel.still.clear();
+    pixel.moving.clear();
+    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+        const ScreenTriangle& t = *cell->triangle;
+        const SweptEntry& entry = cache.entries[swept_index(cache, t, cam)];
+        if (entry.moves)
+            pixel.moving.push_back(entry);
+        else
+            pixel.still.push_back(BucketCell{nullptr, &t});
+    }
+    for (std::size_t k = 0; k + 1 < pixel.still.size(); ++k)
+        pixel.still[k].next = &pixel.still[k + 1];
+    return pixel;
 }
 
 }  // namespace
@@ -631,30 +674,16 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
 
     if (!worker.swept) worker.swept = std::make_unique<SweptCache>();  // once per run
     SweptCache& cache = *worker.swept;
-    std::vector<BucketCell>& still = cache.still;
-    if (cache.pixel != node.pixel_triangles || node.pixel_triangles == nullptr) {
-        // A new pixel: its list sorted once into the still triangles, in
-        // their order, for the static layer list, and the moving ones.
-        cache.pixel = node.pixel_triangles;
-        still.clear();
-        cache.moving.clear();
-        for (const BucketCell* cell = node.pixel_triangles; cell != nullptr; cell = cell->next) {
-            const ScreenTriangle& t = *cell->triangle;
-            if (cache.entries[swept_slot(cache, t, cam)].moves)
-                cache.moving.push_back(&t);
-            else
-                still.push_back(BucketCell{nullptr, &t});
-        }
-        for (std::size_t k = 0; k + 1 < still.size(); ++k) still[k].next = &still[k + 1];
-    }
+    const PixelSplit& pixel = pixel_split(cache, node.pixel_triangles, cam);
+    const std::vector<BucketCell>& still = pixel.still;
     // The moving triangles whose boxes may hold the point at some time.
     std::vector<SweptCandidate>& candidates = cache.candidates;
     candidates.clear();
-    for (const ScreenTriangle* t : cache.moving) {
-        const std::size_t slot = swept_slot(cache, *t, cam);
+    for (const SweptEntry& entry : pixel.moving) {
         SweptCandidate c;
-        if (!candidate_of(cache.entries[slot], x, y, c)) continue;
-        c.triangle = t;
+        if (!candidate_of(entry, x, y, c)) continue;
+        c.triangle = entry.key;
+        c.index = entry.index;
         candidates.push_back(c);
     }
 
@@ -691,8 +720,8 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
         if (occluders.empty() ||
             !hidden_by(occluders, longest, c.from, c.until, c.near_from, c.near_until)) {
             RC_Layer* before = moving;
-            moving = covering_layers(*c.triangle, swept_triangle(cache, c, cam), x, y, cutoff,
-                                     pools.layers, moving);
+            moving = covering_layers(*c.triangle, cache.values[c.index], x, y, cutoff, pools.layers,
+                                     moving);
             bool added = false;
             for (RC_Layer* l = moving; l != before; l = l->next) {
                 if (layer_is_transparent(*l)) continue;

@@ -3,8 +3,10 @@
 // layer list over the colour already in the sample. Internal to src/render.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "geometry/buckets.h"
@@ -107,12 +109,13 @@ struct SweptBox {
     double xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
 };
 
-// What a sample reads of every triangle in its pixel's list, one cache
-// line each: the triangle, whether it moves, and its box rounded outward
-// to single precision.
+// What a sample reads of every moving triangle in its pixel's list, one
+// cache line each: the triangle, its place in the tile's table, and its box
+// rounded outward to single precision.
 struct alignas(64) SweptEntry {
     const ScreenTriangle* key;
     float xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
+    std::uint32_t index;
     bool moves;
 };
 
@@ -123,6 +126,7 @@ struct SweptCandidate {
     double key;  // the nearest it may come: candidates go nearest first
     double from, until, near_from, near_until;
     const ScreenTriangle* triangle;
+    std::uint32_t index;  // in the tile's table
 };
 
 // A stretch of the shutter during which an opaque layer covers the sample,
@@ -131,25 +135,39 @@ struct Occluder {
     double time_in, time_out, depth_in, depth_out;
 };
 
-// Each worker's swept triangles, worked out once for the many samples that
-// test one triangle: a table indexed by the triangle's address, forgotten
-// at the start of every tile (a freed triangle's address may be taken
-// again); and the sample's scratch lists, grown to the most a sample needed.
-struct SweptCache {
-    static constexpr std::size_t kEntries = 4096;
-    SweptEntry entries[kEntries];
-    SweptTriangle values[kEntries];
-    std::vector<SweptCandidate> candidates;
-    // The pixel whose list was sorted last (the samples of a pixel follow
-    // one another): its still triangles, linked in their order, and its
-    // moving ones.
-    const BucketCell* pixel = nullptr;
+// A pixel's list sorted into its still triangles, linked in their order
+// for the static layer list, and copies of its moving ones' entries, read
+// one after another by every sample of the pixel.
+struct PixelSplit {
+    const BucketCell* list = nullptr;
+    bool valid = false;
     std::vector<BucketCell> still;
-    std::vector<const ScreenTriangle*> moving;
+    std::vector<SweptEntry> moving;
+};
+
+// Each worker's swept triangles, worked out once per tile for the many
+// samples that test one triangle: a table of every triangle met in the
+// tile, found by its address, forgotten at the start of every tile (a freed
+// triangle's address may be taken again). The samples of a pixel do not
+// follow one another (a corner sample reads the list of the pixel below or
+// beside), so the last few pixels' splits are kept. And the sample's
+// scratch lists, grown to the most a sample needed.
+struct SweptCache {
+    // Open addressing over the triangles' addresses; a power of two, at
+    // least twice the triangles held.
+    std::vector<const ScreenTriangle*> keys;
+    std::vector<std::uint32_t> slots;
+    std::vector<SweptEntry> entries;
+    std::vector<SweptTriangle> values;
+    static constexpr std::size_t kPixels = 16;
+    PixelSplit pixels[kPixels];
+    std::vector<SweptCandidate> candidates;
     std::vector<Occluder> occluders;
     void clear() {
-        for (SweptEntry& entry : entries) entry.key = nullptr;
-        pixel = nullptr;
+        if (!entries.empty()) std::fill(keys.begin(), keys.end(), nullptr);
+        entries.clear();
+        values.clear();
+        for (PixelSplit& pixel : pixels) pixel.valid = false;
     }
 };
 
