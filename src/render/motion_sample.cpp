@@ -676,37 +676,35 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     SweptCache& cache = *worker.swept;
     const PixelSplit& pixel = pixel_split(cache, node.pixel_triangles, cam);
     const std::vector<BucketCell>& still = pixel.still;
-    // The moving triangles whose boxes may hold the point at some time.
-    std::vector<SweptCandidate>& candidates = cache.candidates;
-    candidates.clear();
-    for (const SweptEntry& entry : pixel.moving) {
-        SweptCandidate c;
-        if (!candidate_of(entry, x, y, c)) continue;
-        c.triangle = entry.key;
-        c.index = entry.index;
-        candidates.push_back(c);
-    }
-
     bool transparent = false;
     RC_Layer* head = collect_layers(still.empty() ? nullptr : still.data(), static_cast<float>(x),
                                     static_cast<float>(y), worker.layers, transparent);
     const double cutoff = head != nullptr && !layer_is_transparent(*head)
                               ? static_cast<double>(head->depth)
                               : -INFINITY;
-    // What lies behind an opaque still layer all through the shutter needs
-    // no solving.
-    if (head != nullptr && !candidates.empty())
-        candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
-                                        [&](const SweptCandidate& c) { return c.key < cutoff; }),
-                         candidates.end());
+    // The moving triangles whose boxes may hold the point at some time; what
+    // lies behind an opaque still layer all through the shutter needs no
+    // solving.
+    std::vector<SweptCandidate>& candidates = cache.candidates;
+    std::vector<CandidateKey>& order = cache.order;
+    candidates.clear();
+    order.clear();
+    for (const SweptEntry& entry : pixel.moving) {
+        SweptCandidate c;
+        if (!candidate_of(entry, x, y, c) || c.key < cutoff) continue;
+        c.triangle = entry.key;
+        c.index = entry.index;
+        order.push_back(CandidateKey{c.key, static_cast<std::uint32_t>(candidates.size())});
+        candidates.push_back(c);
+    }
     MotionPools& pools = worker.motion;
     pools.reset();
     RC_Layer* moving = nullptr;
     // Nearest first, so that what lies behind the opaque layers found so far
     // for its whole time is never solved for: hidden all through the
     // shutter, it could neither be in front nor seen through what is.
-    auto farther = [](const SweptCandidate& a, const SweptCandidate& b) { return a.key < b.key; };
-    std::make_heap(candidates.begin(), candidates.end(), farther);
+    auto farther = [](const CandidateKey& a, const CandidateKey& b) { return a.key < b.key; };
+    std::make_heap(order.begin(), order.end(), farther);
     std::vector<Occluder>& occluders = cache.occluders;
     occluders.clear();
     double longest = 0.0;  // the longest an occluder lasts
@@ -714,8 +712,8 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     // farthest of them is hidden: everything left once that is reached.
     bool whole_shutter = false;
     double farthest = INFINITY;
-    for (auto end = candidates.end(); end != candidates.begin(); --end) {
-        const SweptCandidate& c = candidates.front();
+    for (auto end = order.end(); end != order.begin(); --end) {
+        const SweptCandidate& c = candidates[order.front().candidate];
         if (whole_shutter && c.key < farthest) break;
         if (occluders.empty() ||
             !hidden_by(occluders, longest, c.from, c.until, c.near_from, c.near_until)) {
@@ -737,7 +735,7 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
             }
             if (added && !whole_shutter) whole_shutter = covers_shutter(occluders);
         }
-        std::pop_heap(candidates.begin(), end, farther);
+        std::pop_heap(order.begin(), end, farther);
     }
     // Nothing that moves covers the point: the static sample it is.
     if (moving == nullptr)

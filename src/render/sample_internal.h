@@ -129,6 +129,12 @@ struct SweptCandidate {
     std::uint32_t index;  // in the tile's table
 };
 
+// A candidate's place in the heap that hands them out nearest first.
+struct CandidateKey {
+    double key;
+    std::uint32_t candidate;
+};
+
 // A stretch of the shutter during which an opaque layer covers the sample,
 // with its depths at both ends.
 struct Occluder {
@@ -162,6 +168,7 @@ struct SweptCache {
     static constexpr std::size_t kPixels = 16;
     PixelSplit pixels[kPixels];
     std::vector<SweptCandidate> candidates;
+    std::vector<CandidateKey> order;
     std::vector<Occluder> occluders;
     void clear() {
         if (!entries.empty()) std::fill(keys.begin(), keys.end(), nullptr);
