@@ -192,6 +192,12 @@ struct RC_Event {
     RC_Layer* layer = nullptr;
     RC_Event* next = nullptr;
 };
+// What the events are sorted by, apart from the events themselves.
+struct RC_EventKey {
+    double time;
+    EventKind kind;
+    std::uint32_t event;
+};
 // The layers covering the sample at the sweep's time, nearest first; the
 // same records make each segment's chain.
 struct RC_InEntry {
@@ -217,6 +223,7 @@ struct MotionPools {
     // sample needed: a sample may have hundreds of them, too many for
     // sorting by insertion into a list.
     std::vector<RC_Event> events;
+    std::vector<RC_EventKey> order;
     BlockPool<RC_InEntry> entries;
     BlockPool<RC_Segment> segments;
     void reset() {
