@@ -61,7 +61,11 @@ public:
     ~GroupedCells() { flush(); }
     void operator()(std::int64_t index, const ScreenTriangle* t) {
         Held& held = held_[worker_index()];
-        held.index.push_back(static_cast<std::uint32_t>(index));
+        const auto cell = static_cast<std::uint32_t>(index);
+        if (held.index.empty()) held.lo = held.hi = cell;
+        held.lo = std::min(held.lo, cell);
+        held.hi = std::max(held.hi, cell);
+        held.index.push_back(cell);
         held.triangle.push_back(t);
         if (held.index.size() >= kHeld) flush();
     }
@@ -69,9 +73,8 @@ public:
         Held& held = held_[worker_index()];
         const std::size_t n = held.index.size();
         if (n == 0) return;
-        const auto [lo, hi] = std::minmax_element(held.index.begin(), held.index.end());
-        const std::uint32_t first = *lo;
-        held.start.assign(static_cast<std::size_t>(*hi - first) + 2, 0);
+        const std::uint32_t first = held.lo;
+        held.start.assign(static_cast<std::size_t>(held.hi - first) + 2, 0);
         for (std::uint32_t index : held.index) ++held.start[index - first + 1];
         for (std::size_t k = 1; k < held.start.size(); ++k) held.start[k] += held.start[k - 1];
         held.order.resize(n);
@@ -83,10 +86,11 @@ public:
     }
 
 private:
-    static constexpr std::size_t kHeld = 1 << 16;
+    static constexpr std::size_t kHeld = 1 << 18;
     struct Held {
         std::vector<std::uint32_t> index, start, order;
         std::vector<const ScreenTriangle*> triangle;
+        std::uint32_t lo = 0, hi = 0;  // the lowest and highest cell held
     };
     static Held held_[kMaxWorkers];
     BucketGrid& grid_;
