@@ -147,16 +147,16 @@ double occluder_depth(const Occluder& o, double time) {
     return o.depth_in + f * (o.depth_out - o.depth_in);
 }
 
-// Whether the occluders (in order of their start) together cover the whole
-// shutter.
-bool covers_shutter(const std::vector<Occluder>& occluders) {
+// How far from shutter open the occluders (in order of their start) cover
+// the shutter without a gap; 1 or more when they cover all of it.
+double covered_from_open(const std::vector<Occluder>& occluders) {
     double at = 0.0;
     for (const Occluder& o : occluders) {
-        if (o.time_in > at + kCoverageGap) return false;
+        if (o.time_in > at + kCoverageGap) return at;
         at = std::max(at, o.time_out);
-        if (at >= 1.0) return true;
+        if (at >= 1.0) return at;
     }
-    return false;
+    return at;
 }
 
 // Whether opaque layers (`occluders`, in order of their start) lie nearer
@@ -719,6 +719,9 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     // farthest of them is hidden: everything left once that is reached.
     bool whole_shutter = false;
     double farthest = INFINITY;
+    // How far from open they cover without a gap: an occluder starting
+    // beyond cannot cover more of it.
+    double covered_open = 0.0;
     for (auto end = order.end(); end != order.begin(); --end) {
         const SweptCandidate& c = candidates[order.front().candidate];
         if (whole_shutter && c.key < farthest) break;
@@ -727,7 +730,7 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
             RC_Layer* before = moving;
             moving = covering_layers(*c.triangle, cache.values[c.index], x, y, cutoff, pools.layers,
                                      moving);
-            bool added = false;
+            bool reaches = false;
             for (RC_Layer* l = moving; l != before; l = l->next) {
                 if (layer_is_transparent(*l)) continue;
                 const Occluder o{l->time_in, l->time_out, l->depth_in, l->depth_out};
@@ -738,9 +741,12 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
                                                       return a.time_in < b.time_in;
                                                   }),
                                  o);
-                added = true;
+                reaches = reaches || o.time_in <= covered_open + kCoverageGap;
             }
-            if (added && !whole_shutter) whole_shutter = covers_shutter(occluders);
+            if (reaches && !whole_shutter) {
+                covered_open = covered_from_open(occluders);
+                whole_shutter = covered_open >= 1.0;
+            }
         }
         std::pop_heap(order.begin(), end, farther);
     }
