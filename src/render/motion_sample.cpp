@@ -68,10 +68,10 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             if (!std::isfinite(s.x) || !std::isfinite(s.y)) return false;
             swept.v[i].x[end] = s.x;
             swept.v[i].y[end] = s.y;
-            swept.xmin = std::min(swept.xmin, static_cast<double>(s.x));
-            swept.xmax = std::max(swept.xmax, static_cast<double>(s.x));
-            swept.ymin = std::min(swept.ymin, static_cast<double>(s.y));
-            swept.ymax = std::max(swept.ymax, static_cast<double>(s.y));
+            swept.xmin = std::min(swept.xmin, s.x);
+            swept.xmax = std::max(swept.xmax, s.x);
+            swept.ymin = std::min(swept.ymin, s.y);
+            swept.ymax = std::max(swept.ymax, s.y);
             swept.v[i].z[end] = screen_depth(cam, p.z);
             box.xlo[end] = std::min(box.xlo[end], static_cast<double>(s.x));
             box.xhi[end] = std::max(box.xhi[end], static_cast<double>(s.x));
@@ -261,10 +261,12 @@ int crossing_times(const SweptTriangle& t, double x, double y, double* times) {
         const SweptVertex& a = t.v[e];
         const SweptVertex& b = t.v[(e + 1) % 3];
         // Edge E(τ) = E0 + τ·dE and the vector to the point W(τ) = W0 + τ·dW.
-        const double ex = b.x[0] - a.x[0], ey = b.y[0] - a.y[0];
-        const double dex = (b.x[1] - a.x[1]) - ex, dey = (b.y[1] - a.y[1]) - ey;
-        const double wx = x - a.x[0], wy = y - a.y[0];
-        const double dwx = -(a.x[1] - a.x[0]), dwy = -(a.y[1] - a.y[0]);
+        const double ax[2] = {a.x[0], a.x[1]}, ay[2] = {a.y[0], a.y[1]};
+        const double bx[2] = {b.x[0], b.x[1]}, by[2] = {b.y[0], b.y[1]};
+        const double ex = bx[0] - ax[0], ey = by[0] - ay[0];
+        const double dex = (bx[1] - ax[1]) - ex, dey = (by[1] - ay[1]) - ey;
+        const double wx = x - ax[0], wy = y - ay[0];
+        const double dwx = -(ax[1] - ax[0]), dwy = -(ay[1] - ay[0]);
         const double c0 = ex * wy - ey * wx;
         const double c1 = ex * dwy - ey * dwx + dex * wy - dey * wx;
         const double c2 = dex * dwy - dey * dwx;

@@ -83,20 +83,24 @@ struct MovedTriangle {
 };
 const ScreenTriangle& moved_triangle(const RC_Layer& layer, MovedTriangle& scratch);
 
-// A vertex on the screen at shutter open (0) and close (1).
+// A vertex on the screen at shutter open (0) and close (1): its position
+// is the camera's single-precision one, its depth worked out in double.
 struct SweptVertex {
-    double x[2], y[2], z[2];
+    float x[2], y[2];
+    double z[2];
 };
 
 // A moving triangle's vertices at both ends of the shutter and the bound of
 // the screen area it sweeps; `usable` is false when a vertex lies at or
-// behind the eye at either end.
+// behind the eye at either end. Values blend in double precision.
 struct SweptTriangle {
     SweptVertex v[3];
-    double xmin, xmax, ymin, ymax;
+    float xmin, xmax, ymin, ymax;
     bool usable;
-    double at(const double* value, double time) const {
-        return value[0] + time * (value[1] - value[0]);
+    template <typename T>
+    double at(const T* value, double time) const {
+        const double open = value[0], close = value[1];
+        return open + time * (close - open);
     }
 };
 
