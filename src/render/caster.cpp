@@ -162,8 +162,9 @@ void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera) {
     node->colour_row = allocate<float>(4 * static_cast<std::size_t>(width));
     if (options.hidden_line) {
         node->edge_rows = hidden_line_rows();
-        node->edge_row_y = allocate<double>(static_cast<std::size_t>(node->edge_rows));
-        std::fill(node->edge_row_y, node->edge_row_y + node->edge_rows, kNoEdgeRow);
+        // Each lattice row's position, then those of each row of cells.
+        node->edge_row_y = allocate<double>(3 * static_cast<std::size_t>(node->edge_rows));
+        std::fill(node->edge_row_y, node->edge_row_y + 3 * node->edge_rows, kNoEdgeRow);
         node->edge_records = allocate<EdgeRecord>(hidden_line_records(width));
         node->edge_cells = allocate<std::uint8_t>(hidden_line_cells(width));
     }

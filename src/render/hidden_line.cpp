@@ -273,13 +273,13 @@ std::size_t hidden_line_records(std::int32_t width) {
 }
 
 std::size_t hidden_line_cells(std::int32_t width) {
-    // The crossed cells' widths, and the line's cells of a pixel row.
+    // The crossed cells' widths of a row of cells per lattice row, and the
+    // line's cells of a pixel row.
     const int s = cells_per_pixel;
     const std::size_t columns =
         static_cast<std::size_t>(s) * static_cast<std::size_t>(std::max(width, 1)) +
         2 * static_cast<std::size_t>(reach_of(widest, s));
-    return (static_cast<std::size_t>(hidden_line_rows()) - 1 + static_cast<std::size_t>(s)) *
-           columns;
+    return (static_cast<std::size_t>(hidden_line_rows()) + static_cast<std::size_t>(s)) * columns;
 }
 
 void prepare_hidden_line(const CasterCamera& cam) {
@@ -370,6 +370,8 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
         if (slot_of[r] >= 0) taken[slot_of[r]] = true;
     }
     std::int64_t looked = 0;
+    double fresh[kMaxLatticeRows];
+    int fresh_count = 0;
     for (int r = 0; r < lattice_rows; ++r) {
         if (slot_of[r] < 0) {
             int slot = 0;
@@ -385,6 +387,7 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
                 if (cam.timing) records[i].time = static_cast<float>(timing_milliseconds() - start);
             }
             node.edge_row_y[slot] = wanted[r];
+            fresh[fresh_count++] = wanted[r];
             looked += columns;
         }
         row[r] = node.edge_records + static_cast<std::ptrdiff_t>(slot_of[r]) * columns;
@@ -393,10 +396,28 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     caster_worker().samples += looked;
 
     // A cell is crossed by an edge when its corners do not agree; it keeps
-    // the width of the widest line of the surfaces meeting there.
+    // the width of the widest line of the surfaces meeting there. A row of
+    // cells depends only on its two lattice rows, so like them it is kept
+    // for the rows after, known by their positions, and forgotten when
+    // either is looked at again.
     const int cell_columns = columns - 1;
     const int cell_rows = lattice_rows - 1;
-    std::uint8_t* crossed = node.edge_cells;
+    double* keys = node.edge_row_y + node.edge_rows;  // lower and upper y per slot
+    for (int slot = 0; slot < lattice_rows; ++slot)
+        for (int k = 0; k < fresh_count; ++k)
+            if (keys[2 * slot] == fresh[k] || keys[2 * slot + 1] == fresh[k])
+                keys[2 * slot] = keys[2 * slot + 1] = kNoEdgeRow;
+    const std::uint8_t* crossed[kMaxLatticeRows];
+    int cell_slot[kMaxLatticeRows];
+    bool cells_taken[kMaxLatticeRows] = {};
+    for (int r = 0; r < cell_rows; ++r) {
+        cell_slot[r] = -1;
+        for (int slot = 0; slot < lattice_rows && cell_slot[r] < 0; ++slot)
+            if (!cells_taken[slot] && keys[2 * slot] == wanted[r] &&
+                keys[2 * slot + 1] == wanted[r + 1])
+                cell_slot[r] = slot;
+        if (cell_slot[r] >= 0) cells_taken[cell_slot[r]] = true;
+    }
     auto width_of = [](const EdgeRecord& e) {
         if (e.index < 0) return 0;
         return static_cast<std::size_t>(e.index) < looks.size()
@@ -404,38 +425,56 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
                    : 1;
     };
     for (int r = 0; r < cell_rows; ++r) {
-        for (int i = 0; i < cell_columns; ++i) {
-            const EdgeRecord* corner[4] = {&row[r][i], &row[r][i + 1], &row[r + 1][i],
-                                           &row[r + 1][i + 1]};
-            const bool same = same_surface(*corner[0], *corner[1]) &&
-                              same_surface(*corner[0], *corner[2]) &&
-                              same_surface(*corner[0], *corner[3]);
-            std::int32_t w = 0;
-            if (!same)
-                for (const EdgeRecord* e : corner) w = std::max(w, width_of(*e));
-            crossed[r * cell_columns + i] = static_cast<std::uint8_t>(same ? 0 : std::max(w, 1));
+        if (cell_slot[r] < 0) {
+            int slot = 0;
+            while (cells_taken[slot]) ++slot;
+            cells_taken[slot] = true;
+            cell_slot[r] = slot;
+            std::uint8_t* cells =
+                node.edge_cells + static_cast<std::ptrdiff_t>(slot) * cell_columns;
+            for (int i = 0; i < cell_columns; ++i) {
+                const EdgeRecord* corner[4] = {&row[r][i], &row[r][i + 1], &row[r + 1][i],
+                                               &row[r + 1][i + 1]};
+                const bool same = same_surface(*corner[0], *corner[1]) &&
+                                  same_surface(*corner[0], *corner[2]) &&
+                                  same_surface(*corner[0], *corner[3]);
+                std::int32_t w = 0;
+                if (!same)
+                    for (const EdgeRecord* e : corner) w = std::max(w, width_of(*e));
+                cells[i] = static_cast<std::uint8_t>(same ? 0 : std::max(w, 1));
+            }
+            keys[2 * slot] = wanted[r];
+            keys[2 * slot + 1] = wanted[r + 1];
         }
+        crossed[r] = node.edge_cells + static_cast<std::ptrdiff_t>(cell_slot[r]) * cell_columns;
     }
     // The line's cells of this pixel row (cell rows reach .. reach + s - 1):
-    // every crossed cell lays its line's span on each of them.
-    std::uint8_t* line = crossed + static_cast<std::ptrdiff_t>(cell_rows) * cell_columns;
+    // every crossed cell lays its line's span on each of them; a run of
+    // crossed cells of one width lays the spans' union at once.
+    std::uint8_t* line = node.edge_cells + static_cast<std::ptrdiff_t>(lattice_rows) * cell_columns;
     std::fill(line, line + static_cast<std::ptrdiff_t>(s) * cell_columns, std::uint8_t{0});
     for (int r = 0; r < cell_rows; ++r) {
-        for (int i = 0; i < cell_columns; ++i) {
-            const std::uint8_t w = crossed[r * cell_columns + i];
-            if (w == 0) continue;
-            const std::vector<KernelRow>& kernel = kernels[w];
-            const int w_reach = reach_of(w, s);
-            for (int t = 0; t < s; ++t) {
-                const int dy = reach + t - r;
-                if (dy < -w_reach || dy > w_reach) continue;
-                const KernelRow& span = kernel[static_cast<std::size_t>(dy + w_reach)];
-                const int from = std::max(i + span.low, 0);
-                const int to = std::min(i + span.high, cell_columns - 1);
-                if (from <= to)
-                    std::fill(line + t * cell_columns + from, line + t * cell_columns + to + 1,
-                              std::uint8_t{1});
+        const std::uint8_t* cells = crossed[r];
+        for (int i = 0; i < cell_columns;) {
+            const std::uint8_t w = cells[i];
+            int last = i;
+            while (last + 1 < cell_columns && cells[last + 1] == w) ++last;
+            if (w != 0) {
+                const std::vector<KernelRow>& kernel = kernels[w];
+                const int w_reach = reach_of(w, s);
+                for (int t = 0; t < s; ++t) {
+                    const int dy = reach + t - r;
+                    if (dy < -w_reach || dy > w_reach) continue;
+                    const KernelRow& span = kernel[static_cast<std::size_t>(dy + w_reach)];
+                    if (span.low > span.high) continue;
+                    const int from = std::max(i + span.low, 0);
+                    const int to = std::min(last + span.high, cell_columns - 1);
+                    if (from <= to)
+                        std::fill(line + t * cell_columns + from, line + t * cell_columns + to + 1,
+                                  std::uint8_t{1});
+                }
             }
+            i = last + 1;
         }
     }
 

@@ -90,7 +90,8 @@ struct RR_SampleNode {
     std::uint8_t* edge_cells = nullptr;
     // The screen y each of the `edge_rows` rows of `edge_records` was
     // looked at (kNoEdgeRow: none), so that consecutive rows of a tile share
-    // their lattice rows. Forgotten at every tile's start.
+    // their lattice rows, forgotten at every tile's start; then the lower
+    // and upper lattice rows' y of each row of cells kept in `edge_cells`.
     double* edge_row_y = nullptr;
     std::int32_t edge_rows = 0;
 };
