@@ -246,6 +246,26 @@ inline bool same_surface(const EdgeRecord& a, const EdgeRecord& b) {
            dot3(a.normal, b.normal) >= kCreaseCosine;
 }
 
+// Rows kept from the row before: each of the `count` rows wanted gets the
+// slot that already holds it (`holds(slot, r)`), which is then taken, or -1.
+template <typename Holds>
+void find_kept(int count, int slots, int* slot_of, bool* taken, Holds&& holds) {
+    for (int r = 0; r < count; ++r) {
+        slot_of[r] = -1;
+        for (int slot = 0; slot < slots && slot_of[r] < 0; ++slot)
+            if (!taken[slot] && holds(slot, r)) slot_of[r] = slot;
+        if (slot_of[r] >= 0) taken[slot_of[r]] = true;
+    }
+}
+
+// The first slot nobody has taken, now taken.
+int free_slot(bool* taken) {
+    int slot = 0;
+    while (taken[slot]) ++slot;
+    taken[slot] = true;
+    return slot;
+}
+
 }  // namespace
 
 std::int32_t hidden_line_border(std::span<const AR_ShaderInfo* const> shaders) {
@@ -362,22 +382,16 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     double wanted[kMaxLatticeRows];
     int slot_of[kMaxLatticeRows];
     bool taken[kMaxLatticeRows] = {};
-    for (int r = 0; r < lattice_rows; ++r) {
+    for (int r = 0; r < lattice_rows; ++r)
         wanted[r] = std::clamp(y + (r - reach) * step + 0.001, y_low, y_high);
-        slot_of[r] = -1;
-        for (int slot = 0; slot < lattice_rows && slot_of[r] < 0; ++slot)
-            if (!taken[slot] && node.edge_row_y[slot] == wanted[r]) slot_of[r] = slot;
-        if (slot_of[r] >= 0) taken[slot_of[r]] = true;
-    }
+    find_kept(lattice_rows, lattice_rows, slot_of, taken,
+              [&](int slot, int r) { return node.edge_row_y[slot] == wanted[r]; });
     std::int64_t looked = 0;
     double fresh[kMaxLatticeRows];
     int fresh_count = 0;
     for (int r = 0; r < lattice_rows; ++r) {
         if (slot_of[r] < 0) {
-            int slot = 0;
-            while (taken[slot]) ++slot;
-            taken[slot] = true;
-            slot_of[r] = slot;
+            const int slot = slot_of[r] = free_slot(taken);
             EdgeRecord* records = node.edge_records + static_cast<std::ptrdiff_t>(slot) * columns;
             for (int i = 0; i < columns; ++i) {
                 const double px =
@@ -410,14 +424,9 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     const std::uint8_t* crossed[kMaxLatticeRows];
     int cell_slot[kMaxLatticeRows];
     bool cells_taken[kMaxLatticeRows] = {};
-    for (int r = 0; r < cell_rows; ++r) {
-        cell_slot[r] = -1;
-        for (int slot = 0; slot < lattice_rows && cell_slot[r] < 0; ++slot)
-            if (!cells_taken[slot] && keys[2 * slot] == wanted[r] &&
-                keys[2 * slot + 1] == wanted[r + 1])
-                cell_slot[r] = slot;
-        if (cell_slot[r] >= 0) cells_taken[cell_slot[r]] = true;
-    }
+    find_kept(cell_rows, lattice_rows, cell_slot, cells_taken, [&](int slot, int r) {
+        return keys[2 * slot] == wanted[r] && keys[2 * slot + 1] == wanted[r + 1];
+    });
     auto width_of = [](const EdgeRecord& e) {
         if (e.index < 0) return 0;
         return static_cast<std::size_t>(e.index) < looks.size()
@@ -426,10 +435,7 @@ void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     };
     for (int r = 0; r < cell_rows; ++r) {
         if (cell_slot[r] < 0) {
-            int slot = 0;
-            while (cells_taken[slot]) ++slot;
-            cells_taken[slot] = true;
-            cell_slot[r] = slot;
+            const int slot = cell_slot[r] = free_slot(cells_taken);
             std::uint8_t* cells =
                 node.edge_cells + static_cast<std::ptrdiff_t>(slot) * cell_columns;
             for (int i = 0; i < cell_columns; ++i) {
