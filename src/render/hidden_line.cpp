@@ -57,16 +57,15 @@ std::vector<std::vector<KernelRow>> kernels;
 bool warned_invisible = false;
 bool warned_too_wide = false;
 
-// With half-pixel cells even the thinnest line reaches into the
-// neighbouring cells: a line one cell wide would be drawn at half strength.
-inline int per_pixel(const RR_SampleNode& node) {
-    return node.aa_max > 0 ? 2 : 1;
-}
+// Cells across a pixel: half pixels with anti-aliasing (the sample
+// nodes' `aa_max` is then 1).
 inline int cells_in_pixel() {
     return render_options().aalevelmax > 0 ? 2 : 1;
 }
 
 // How many cells beyond the crossed one a line of `width` pixels reaches.
+// With half-pixel cells even the thinnest line reaches into the
+// neighbouring cells: a line one cell wide would be drawn at half strength.
 inline int reach_of(std::int32_t width, int s) {
     return s == 1 ? width / 2 : width;
 }
@@ -359,13 +358,13 @@ void prepare_hidden_line(const CasterCamera& cam) {
 void hidden_line_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     const CasterCamera& cam = caster_camera();
     const BucketGrid& grid = bucket_grid();
-    const int s = per_pixel(node);
+    const int s = cells_per_pixel;
     const int reach = reach_of(widest, s);
     const std::int32_t width = node.x_right - node.x_left + 1;
     // Lattice column i lies `reach` cells before the row's first pixel
     // corner, lattice row r `reach` cells below the row's lower edge.
     const int columns = s * width + 2 * reach + 1;
-    const int lattice_rows = std::min(lattice_rows_for(s), node.edge_rows);
+    const int lattice_rows = lattice_rows_for(s);  // the node was made for them
     const double step = 1.0 / s;
 
     // Points beyond the tile's border, or beyond the image, look at the
