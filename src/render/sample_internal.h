@@ -113,9 +113,9 @@ struct SweptBox {
     double xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
 };
 
-// What a sample reads of every moving triangle in its pixel's list, one
-// cache line each: the triangle, its place in the tile's table, and its box
-// rounded outward to single precision.
+// What a sample reads of every triangle in its pixel's list, one cache
+// line each: the triangle, its place in the tile's table, whether it moves,
+// and its box rounded outward to single precision.
 struct alignas(64) SweptEntry {
     const ScreenTriangle* key;
     float xlo[2], xhi[2], ylo[2], yhi[2], znear[2];
