@@ -240,16 +240,16 @@ TEST_F(FaceAndPolysetEvaluation, EachFurtherShaderGetsAnObjectSharingTheMesh) {
     ASSERT_TRUE(first.mesh);
     EXPECT_TRUE(first.colour_flag);
     const PolysetMesh& mesh = *first.mesh;
-    ASSERT_EQ(mesh.vertices.size(), 3u);
-    EXPECT_TRUE(mesh.vertices[1].has_colour);
-    EXPECT_FLOAT_EQ(mesh.vertices[1].colour[1], 255.0f);
+    ASSERT_EQ(mesh.vertex_count(), 3u);
+    EXPECT_TRUE(mesh.vertex(1).has_colour);
+    EXPECT_FLOAT_EQ(mesh.vertex(1).colour[1], 255.0f);
     // The vertices' own texture coordinates, indexed like the vertices.
     EXPECT_EQ(mesh.texture_vertices.size(), 3u);
-    ASSERT_EQ(mesh.polygons.size(), 2u);
-    EXPECT_EQ(mesh.polygons[0].shader, 0);
-    EXPECT_EQ(mesh.polygons[1].vertices, (std::vector<std::int32_t>{0, 1, 2}));
-    EXPECT_EQ(mesh.polygons[1].texture_vertices, (std::vector<std::int32_t>{0, 1, 2}));
-    EXPECT_EQ(mesh.polygons[1].shader, 2);
+    ASSERT_EQ(mesh.polygon_count, 2u);
+    EXPECT_EQ(mesh.polygon(0).shader, 0);
+    EXPECT_EQ(mesh.polygon(1).vertices, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(mesh.polygon(1).texture_vertices, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(mesh.polygon(1).shader, 2);
     EXPECT_EQ(mesh.cumulative_areas, (std::vector<double>{0.5, 0.75}));
     for (int slot = 0; slot < 3; ++slot) {
         const RenderObject& object = frame_objects()[static_cast<std::size_t>(slot)];
@@ -315,7 +315,7 @@ TEST_F(FaceAndPolysetEvaluation, MovingPolysetSlotsPairWithTheirOwnSlots) {
         ASSERT_NE(object.close_geometry, nullptr) << i;
         const auto* close = static_cast<const PolysetGeometry*>(object.close_geometry);
         EXPECT_EQ(close->shader_slot, object.shader_slot);
-        EXPECT_DOUBLE_EQ(close->mesh->vertices[2].position[2], 1.25);
+        EXPECT_DOUBLE_EQ(close->mesh->vertex(2).position[2], 1.25);
     }
 }
 

@@ -298,7 +298,7 @@ bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
         tessellators().polyset != tessellate_polyset)
         return false;
     const auto& polyset = static_cast<const PolysetGeometry&>(geometry);
-    return polyset.mesh && polyset.mesh->polygons.size() >= 2 * kFewestPolygonsPerPart;
+    return polyset.mesh && polyset.mesh->polygon_count >= 2 * kFewestPolygonsPerPart;
 }
 
 void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
