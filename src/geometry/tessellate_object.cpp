@@ -338,7 +338,7 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     while (shared.parts_done.load(std::memory_order_acquire) < shared.part_count)
         std::this_thread::yield();
     shared.open.store(false, std::memory_order_relaxed);
-    std::vector<const ObjectTriangles*> parts;
+    std::vector<ObjectTriangles*> parts;
     for (const auto& part : shared.parts) parts.push_back(part.get());
     join_part_bins(storage, parts);
     shared.binned = true;
