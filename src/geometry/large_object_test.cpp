@@ -304,6 +304,13 @@ TEST(RecordBlocks, GrowingAndAppendedBlocksKeepEveryRecordInOrder) {
         EXPECT_EQ(value, expected++);
     });
     EXPECT_EQ(expected, 1400);
+    // Backwards, as an object's triangles are walked: across the seams too.
+    a.for_each_reversed([&](void* record) {
+        std::int64_t value;
+        std::memcpy(&value, record, sizeof value);
+        EXPECT_EQ(value, --expected);
+    });
+    EXPECT_EQ(expected, 0);
 }
 
 }  // namespace
