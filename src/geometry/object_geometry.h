@@ -74,9 +74,9 @@ struct FaceGeometry : GeometryCommon {
     std::int32_t divisions = 1;
 };
 
-// A vertex as the tessellator reads it (and as tests and tools hand one to
-// PolysetMesh::add_vertex). The mesh keeps single precision: every value the
-// scene can give is a float, so nothing is lost.
+// One vertex of a mesh, as PolysetMesh::vertex gives it and add_vertex
+// takes it. The mesh keeps single precision: every value a scene can give
+// is a float, so nothing is lost.
 struct PolysetVertex {
     double position[3] = {0, 0, 0};
     float colour[3] = {0, 0, 0};
