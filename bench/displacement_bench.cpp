@@ -37,9 +37,9 @@ PolysetGeometry sphere(int around) {
             v.position[1] = v.normal[1] = std::cos(theta);
             v.position[2] = v.normal[2] = std::sin(theta) * std::sin(phi);
             v.has_normal = true;
-            mesh->vertices.push_back(v);
-            mesh->texture_vertices.push_back(
-                {static_cast<double>(k) / around, static_cast<double>(r) / rings});
+            mesh->add_vertex(v);
+            mesh->add_texture_vertex(static_cast<double>(k) / around,
+                                     static_cast<double>(r) / rings);
         }
     for (int r = 0; r < rings; ++r)
         for (int k = 0; k < around; ++k) {
@@ -49,8 +49,8 @@ PolysetGeometry sphere(int around) {
             q.vertices = {a, b + around, b};
             p.texture_vertices = p.vertices;
             q.texture_vertices = q.vertices;
-            mesh->polygons.push_back(p);
-            mesh->polygons.push_back(q);
+            mesh->add_polygon(p);
+            mesh->add_polygon(q);
         }
     PolysetGeometry g;
     g.type = SDL_POLYSET;

@@ -38,7 +38,7 @@ std::shared_ptr<PolysetMesh> sheet(std::int64_t triangles) {
             v.position[2] = 0.3 * std::sin(i * 0.05) * std::cos(j * 0.07);
             v.normal[0] = 0.1 * std::sin(j * 0.3), v.normal[1] = 0.1, v.normal[2] = 1;
             v.has_normal = true;
-            mesh->vertices.push_back(v);
+            mesh->add_vertex(v);
         }
     auto at = [nv](int i, int j) { return static_cast<std::int32_t>(i * (nv + 1) + j); };
     for (int i = 0; i < nu; ++i)
@@ -46,8 +46,8 @@ std::shared_ptr<PolysetMesh> sheet(std::int64_t triangles) {
             PolysetPolygon a, b;
             a.vertices = {at(i, j), at(i + 1, j), at(i + 1, j + 1)};
             b.vertices = {at(i, j), at(i + 1, j + 1), at(i, j + 1)};
-            mesh->polygons.push_back(std::move(a));
-            mesh->polygons.push_back(std::move(b));
+            mesh->add_polygon(a);
+            mesh->add_polygon(b);
         }
     return mesh;
 }

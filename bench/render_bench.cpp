@@ -8,7 +8,8 @@
 //
 // Tessellation and entry are measured by a pass that only enters the
 // tiles' geometry; the full pass then does it again with sampling, and the
-// sampling time is the difference.
+// sampling time is the difference. A line before the last gives the
+// peak resident memory as each phase ends.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -42,6 +43,18 @@
 
 namespace sky {
 namespace {
+
+// The process's highest resident memory so far, MB (/proc/self/status).
+double peak_megabytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return 0;
+    char line[256];
+    double kilobytes = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr)
+        if (std::sscanf(line, "VmHWM: %lf", &kilobytes) == 1) break;
+    std::fclose(status);
+    return kilobytes / 1024.0;
+}
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -92,6 +105,7 @@ int run(const char* path, int workers) {
     input.probe();
     if (parse_scene(input) != 0) return 1;
     const double parse = seconds_since(start);
+    const double after_parse = peak_megabytes();
     struct stat file {};
     const double megabytes = ::stat(path, &file) == 0 ? static_cast<double>(file.st_size) / 1e6 : 0;
 
@@ -111,6 +125,7 @@ int run(const char* path, int workers) {
     start = std::chrono::steady_clock::now();
     evaluate_frame_scene();
     const double evaluation = seconds_since(start);
+    const double after_evaluation = peak_megabytes();
 
     FramePasses& passes = frame_passes();
     start = std::chrono::steady_clock::now();
@@ -119,6 +134,7 @@ int run(const char* path, int workers) {
     set_shadow_pass(false);
     reset_scratch_pools();
     const double shadows = seconds_since(start);
+    const double after_shadows = peak_megabytes();
 
     CameraEntry* entry = select_next_camera(nullptr, 0);
     if (entry == nullptr) return 1;
@@ -128,6 +144,7 @@ int run(const char* path, int workers) {
     passes.prepare_shadow_lookups(camera);
 
     const double geometry = pass(camera, false);
+    const double after_geometry = peak_megabytes();
     reset_sample_counts();
     const double full = pass(camera, true);
     std::int64_t samples = 0;
@@ -137,6 +154,10 @@ int run(const char* path, int workers) {
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    std::printf(
+        "peak after the parse %.0f MB, evaluation %.0f MB, shadow maps %.0f MB, "
+        "tessellation+entry %.0f MB\n",
+        after_parse, after_evaluation, after_shadows, after_geometry);
     std::printf(
         "%s: parse %.3f s (%.0f MB/s), evaluation %.3f s, shadow maps %.3f s, "
         "tessellation+entry %.3f s, sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",

@@ -37,10 +37,10 @@ std::shared_ptr<PolysetMesh> ngon_mesh(int cells, int sides, bool concave) {
                 v.position[0] = i + r * std::cos(angle);
                 v.position[1] = j + r * std::sin(angle);
                 v.position[2] = 0.1 * std::sin(i + j);
-                polygon.vertices.push_back(static_cast<std::int32_t>(mesh->vertices.size()));
-                mesh->vertices.push_back(v);
+                polygon.vertices.push_back(static_cast<std::int32_t>(mesh->vertex_count()));
+                mesh->add_vertex(v);
             }
-            mesh->polygons.push_back(polygon);
+            mesh->add_polygon(polygon);
         }
     return mesh;
 }

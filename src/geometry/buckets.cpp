@@ -383,9 +383,12 @@ std::vector<GridRows> holder_rows(const ObjectTriangles& storage) {
 
 namespace {
 
+// Each part's lists go to their places in the joined ones and are freed
+// at once: a mesh of ten million triangles would otherwise hold its bins
+// twice over at the moment it is complete.
 template <typename Triangle>
 void join_lists(ObjectTriangles::TileBins& joined, std::vector<const Triangle*>& out,
-                const std::vector<const ObjectTriangles*>& parts,
+                const std::vector<ObjectTriangles*>& parts,
                 std::vector<const Triangle*> ObjectTriangles::TileBins::*list) {
     const std::size_t tiles = joined.tiles.size();
     joined.first.assign(tiles + 1, 0);
@@ -396,21 +399,23 @@ void join_lists(ObjectTriangles::TileBins& joined, std::vector<const Triangle*>&
         joined.first[k + 1] = joined.first[k] + count;
     }
     out.resize(joined.first[tiles]);
-    std::size_t at = 0;
-    for (std::size_t k = 0; k < tiles; ++k)
-        for (const ObjectTriangles* part : parts) {
-            const auto& from = part->bins.*list;
+    std::vector<std::size_t> at(joined.first.begin(), joined.first.end() - 1);
+    for (ObjectTriangles* part : parts) {
+        auto& from = part->bins.*list;
+        for (std::size_t k = 0; k < tiles; ++k) {
             const std::size_t begin = part->bins.first[k], end = part->bins.first[k + 1];
             std::copy(from.begin() + static_cast<std::ptrdiff_t>(begin),
                       from.begin() + static_cast<std::ptrdiff_t>(end),
-                      out.begin() + static_cast<std::ptrdiff_t>(at));
-            at += end - begin;
+                      out.begin() + static_cast<std::ptrdiff_t>(at[k]));
+            at[k] += end - begin;
         }
+        part->bins = {};
+    }
 }
 
 }  // namespace
 
-void join_part_bins(ObjectTriangles& storage, const std::vector<const ObjectTriangles*>& parts) {
+void join_part_bins(ObjectTriangles& storage, const std::vector<ObjectTriangles*>& parts) {
     storage.bins = {};
     if (parts.empty()) return;
     for (const ObjectTriangles* part : parts)
@@ -421,7 +426,7 @@ void join_part_bins(ObjectTriangles& storage, const std::vector<const ObjectTria
         join_lists(joined, joined.depth, parts, &ObjectTriangles::TileBins::depth);
     } else {
         // The object's triangles are walked newest first: the last part's first.
-        const std::vector<const ObjectTriangles*> newest_first(parts.rbegin(), parts.rend());
+        const std::vector<ObjectTriangles*> newest_first(parts.rbegin(), parts.rend());
         join_lists(joined, joined.triangles, newest_first, &ObjectTriangles::TileBins::triangles);
     }
 }

@@ -132,9 +132,10 @@ std::vector<GridRows> holder_rows(const ObjectTriangles& storage);
 // binned for the same rows: per tile, the parts' lists one after another in
 // the order the object's triangles are walked (the last part first for
 // screen triangles, the first part first for depth triangles), so the
-// result is the one binning the joined object would give. Leaves the
-// object without bins when a part has none.
-void join_part_bins(ObjectTriangles& storage, const std::vector<const ObjectTriangles*>& parts);
+// result is the one binning the joined object would give, and the parts
+// are left without bins. Leaves the object without bins (and the parts
+// theirs) when a part has none.
+void join_part_bins(ObjectTriangles& storage, const std::vector<ObjectTriangles*>& parts);
 
 // Sorts a complete object's triangles into bins by the grid rows of the
 // tiles that hold it (a moving triangle by the rows its sweep reaches, every

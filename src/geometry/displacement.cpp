@@ -75,7 +75,9 @@ void parameter_range(const GeometryCommon& geometry, double range[4]) {
         if (polyset.mesh && !polyset.mesh->texture_vertices.empty()) {
             range[0] = range[2] = INFINITY;
             range[1] = range[3] = -INFINITY;
-            for (const auto& t : polyset.mesh->texture_vertices) {
+            const MeshRecords<float>& st = polyset.mesh->texture_vertices;
+            for (std::size_t i = 0; i < st.size(); ++i) {
+                const double t[2] = {st[i][0], st[i][1]};
                 range[0] = std::min(range[0], t[0]), range[1] = std::max(range[1], t[0]);
                 range[2] = std::min(range[2], t[1]), range[3] = std::max(range[3], t[1]);
             }

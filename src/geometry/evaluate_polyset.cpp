@@ -12,64 +12,78 @@
 namespace sky {
 namespace {
 
+// Packed vertices are borrowed where the parse left them; vertices written
+// with expressions are evaluated into records of the mesh's own.
 bool evaluate_vertices(const PolysetDefinition& d, PolysetMesh& mesh) {
-    bool with_st = d.vertices_carry_st && d.texture_vertices == nullptr;
-    return for_each_item(d.vertices, [&](const float* packed, Expr* node) {
-        PolysetVertex vertex;
-        std::array<double, 2> st{0, 0};
-        if (packed) {
-            int stride = packed_list(d.vertices)->stride;
-            vertex.position[0] = packed[0], vertex.position[1] = packed[1],
-            vertex.position[2] = packed[2];
-            if (stride >= 6) st = {packed[4], packed[5]};
-            if (stride == 9) {
-                vertex.normal[0] = packed[6], vertex.normal[1] = packed[7],
-                vertex.normal[2] = packed[8];
-                vertex.has_normal = true;
-            }
-        } else {
-            Expr* cv_node = list_first(node);
-            CvValue cv;
-            if (!AR_evaluate(SDL_CV, &cv, cv_node, nullptr))
-                fatal("Can't evaluate polyset's vertex on line %d\n", cv_node->line);
-            vertex.position[0] = cv.x, vertex.position[1] = cv.y, vertex.position[2] = cv.z;
-            for (Expr* part = cv_node->next; part; part = part->next) {
-                Triple value;
-                if (!AR_evaluate(part->type, &value, part, nullptr)) continue;  // not reported
-                if (part->type == SDL_ST) {
-                    st = {value.x, value.y};
-                } else {
-                    vertex.normal[0] = value.x, vertex.normal[1] = value.y,
-                    vertex.normal[2] = value.z;
-                    vertex.has_normal = true;
-                }
+    const bool with_st = d.vertices_carry_st && d.texture_vertices == nullptr;
+    if (is_packed_list(d.vertices)) {
+        const PackedList& packed = *packed_list(d.vertices);
+        const auto count = static_cast<std::size_t>(packed.count);
+        mesh.vertex_records.borrow(packed.data, packed.stride, count);
+        mesh.vertex_normal_at = packed.stride == 9 ? 6 : -1;
+        if (with_st) mesh.texture_vertices.borrow(packed.data + 4, packed.stride, count);
+        return true;
+    }
+    mesh.vertex_records.reserve(static_cast<std::size_t>(d.vertex_count));
+    mesh.vertex_normal_at = 3;
+    return for_each_item(d.vertices, [&](const float*, Expr* node) {
+        Expr* cv_node = list_first(node);
+        CvValue cv;
+        if (!AR_evaluate(SDL_CV, &cv, cv_node, nullptr))
+            fatal("Can't evaluate polyset's vertex on line %d\n", cv_node->line);
+        float* record = mesh.vertex_records.append();
+        record[0] = cv.x, record[1] = cv.y, record[2] = cv.z;
+        bool has_normal = false;
+        float st[2] = {0, 0};
+        for (Expr* part = cv_node->next; part; part = part->next) {
+            Triple value;
+            if (!AR_evaluate(part->type, &value, part, nullptr)) continue;  // not reported
+            if (part->type == SDL_ST) {
+                st[0] = value.x, st[1] = value.y;
+            } else {
+                record[3] = value.x, record[4] = value.y, record[5] = value.z;
+                has_normal = true;
             }
         }
-        mesh.vertices.push_back(vertex);
-        if (with_st) mesh.texture_vertices.push_back(st);
+        mesh.vertex_has_normal.push_back(has_normal ? 1 : 0);
+        if (with_st) {
+            float* out = mesh.texture_vertices.append();
+            out[0] = st[0], out[1] = st[1];
+        }
         return true;
     });
 }
 
+// Colours for the first vertices, as many as the list gives.
 void evaluate_colours(const PolysetDefinition& d, PolysetMesh& mesh) {
-    std::size_t i = 0;
+    const std::size_t vertices = mesh.vertex_count();
+    if (is_packed_list(d.vertex_colors) && packed_list(d.vertex_colors)->stride >= 3) {
+        const PackedList& packed = *packed_list(d.vertex_colors);
+        mesh.colours.borrow(packed.data, packed.stride,
+                            std::min(static_cast<std::size_t>(packed.count), vertices));
+        return;
+    }
     for_each_item(d.vertex_colors, [&](const float* packed, Expr* node) {
-        if (i >= mesh.vertices.size()) return false;
+        if (mesh.colours.size() >= vertices) return false;
         Triple colour;
         if (packed)
             colour = Triple{packed[0], packed[1], packed[2]};
         else if (!AR_evaluate(SDL_COLOUR, &colour, node, nullptr))
             fatal("Can't evaluate polyset's vertex color on line %d\n", node->line);
-        PolysetVertex& vertex = mesh.vertices[i++];
-        vertex.colour[0] = colour.x, vertex.colour[1] = colour.y, vertex.colour[2] = colour.z;
-        vertex.has_colour = true;
+        float* out = mesh.colours.append();
+        out[0] = colour.x, out[1] = colour.y, out[2] = colour.z;
         return true;
     });
 }
 
-template <typename Point>
+// Texture vertices (size 2) or normals (size 3).
 bool evaluate_points(const Expr* list, std::int32_t type, const char* failure, int size,
-                     std::vector<Point>& out) {
+                     MeshRecords<float>& out) {
+    if (is_packed_list(list) && packed_list(list)->stride >= size) {
+        const PackedList& packed = *packed_list(list);
+        out.borrow(packed.data, packed.stride, static_cast<std::size_t>(packed.count));
+        return true;
+    }
     return for_each_item(list, [&](const float* packed, Expr* node) {
         Triple value;
         if (packed)
@@ -78,69 +92,87 @@ bool evaluate_points(const Expr* list, std::int32_t type, const char* failure, i
             if (failure) fatal(failure, node->line);
             return false;
         }
-        Point point{};
+        float* point = out.append();
         point[0] = value.x, point[1] = value.y;
-        if constexpr (sizeof(Point) == 3 * sizeof(double)) point[2] = value.z;
-        out.push_back(point);
+        if (size == 3) point[2] = value.z;
         return true;
     });
 }
 
-bool in_range(const IndexList& indices, std::size_t count) {
+template <typename Indices>
+bool in_range(const Indices& indices, std::size_t count) {
     for (std::int32_t index : indices)
         if (index < 0 || static_cast<std::size_t>(index) >= count) return false;
     return true;
 }
 
+// A polygon that names no texture vertices takes each vertex's own: the st
+// written with the vertex, or else the texture vertex of the same index
+// when the list has one for every vertex the polygon uses. Normals likewise.
+template <typename Indices>
+bool own_texture_vertices(const PolysetDefinition& d, const PolysetMesh& mesh,
+                          const Indices& vertices) {
+    return (d.vertices_carry_st && !d.texture_vertices) ||
+           (d.texture_vertices != nullptr && in_range(vertices, mesh.texture_vertices.size()));
+}
+template <typename Indices>
+bool own_normals(const PolysetDefinition& d, const PolysetMesh& mesh, const Indices& vertices) {
+    return d.vertex_normals != nullptr && in_range(vertices, mesh.normals.size());
+}
+
+// Whether polygon k names only what exists.
+bool polygon_fits(const PolysetDefinition& d, const PolysetMesh& mesh, std::size_t k) {
+    const PolygonView polygon = mesh.polygon(k);
+    const std::size_t n = polygon.vertices.size();
+    return in_range(polygon.vertices, mesh.vertex_count()) &&
+           in_range(polygon.texture_vertices, mesh.texture_vertices.size()) &&
+           in_range(polygon.normals, mesh.normals.size()) &&
+           (polygon.texture_vertices.empty() || polygon.texture_vertices.size() == n) &&
+           (polygon.normals.empty() || polygon.normals.size() == n) &&
+           polygon.shader < std::max(d.shader_count, 1);
+}
+
+// Packed polygons are borrowed, their vertex lists standing in for the
+// texture vertex and normal lists they lack where every polygon takes its
+// vertices' own; only where some do and some do not is a list made.
+void borrow_polygons(const PolysetDefinition& d, const PackedPolygons& p, PolysetMesh& mesh) {
+    mesh.polygon_count = static_cast<std::size_t>(p.count);
+    mesh.polygon_vertices.borrow(p.offsets, p.vertices);
+    mesh.shaders.borrow(p.shaders, 1, mesh.polygon_count);
+    auto take = [&](const std::int32_t* given, PolygonLists& lists, auto&& own) {
+        if (given != nullptr) return lists.borrow(p.offsets, given);
+        std::size_t owning = 0;
+        for (std::size_t k = 0; k < mesh.polygon_count; ++k)
+            owning += own(mesh.polygon_vertices[k]) ? 1 : 0;
+        if (owning == 0) return;
+        if (owning == mesh.polygon_count) return lists.borrow(p.offsets, p.vertices);
+        for (std::size_t k = 0; k < mesh.polygon_count; ++k) {
+            const IndexSpan vertices = mesh.polygon_vertices[k];
+            lists.append(vertices.begin(), own(vertices) ? vertices.size() : 0);
+        }
+    };
+    take(p.texture_vertices, mesh.polygon_texture_vertices,
+         [&](const IndexSpan& v) { return own_texture_vertices(d, mesh, v); });
+    take(p.normals, mesh.polygon_normals,
+         [&](const IndexSpan& v) { return own_normals(d, mesh, v); });
+}
+
 // Indices are checked again: written as expressions they may differ from
 // frame to frame. A polygon out of range fails the polyset silently.
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
-    auto accept = [&](PolysetPolygon& polygon) {
-        if (polygon.shader < 0) polygon.shader = 0;
-        // A polygon that names no texture vertices takes each vertex's own:
-        // the st written with the vertex, or else the texture vertex of the
-        // same index when the list has one for every vertex the polygon
-        // uses. Normals likewise.
-        bool own_st = polygon.texture_vertices.empty() &&
-                      ((d.vertices_carry_st && !d.texture_vertices) ||
-                       (d.texture_vertices != nullptr &&
-                        in_range(polygon.vertices, mesh.texture_vertices.size())));
-        if (own_st) polygon.texture_vertices = polygon.vertices;
-        if (polygon.normals.empty() && d.vertex_normals != nullptr &&
-            in_range(polygon.vertices, mesh.normals.size()))
-            polygon.normals = polygon.vertices;
-        std::size_t n = polygon.vertices.size();
-        if (!in_range(polygon.vertices, mesh.vertices.size()) ||
-            !in_range(polygon.texture_vertices, mesh.texture_vertices.size()) ||
-            !in_range(polygon.normals, mesh.normals.size()) ||
-            (!polygon.texture_vertices.empty() && polygon.texture_vertices.size() != n) ||
-            (!polygon.normals.empty() && polygon.normals.size() != n) ||
-            polygon.shader >= std::max(d.shader_count, 1))
-            return false;
-        mesh.polygons.push_back(std::move(polygon));
-        return true;
-    };
     if (is_packed_polygons(d.polygons)) {
-        const PackedPolygons* p = packed_polygons(d.polygons);
-        mesh.polygons.reserve(static_cast<std::size_t>(p->count));
-        for (int i = 0; i < p->count; ++i) {
-            PolysetPolygon polygon;
-            const std::int32_t from = p->offsets[i], to = p->offsets[i + 1];
-            polygon.vertices.assign(p->vertices + from, p->vertices + to);
-            if (p->texture_vertices)
-                polygon.texture_vertices.assign(p->texture_vertices + from,
-                                                p->texture_vertices + to);
-            if (p->normals) polygon.normals.assign(p->normals + from, p->normals + to);
-            polygon.shader = p->shaders[i];
-            if (!accept(polygon)) return false;
-        }
+        borrow_polygons(d, *packed_polygons(d.polygons), mesh);
+        for (std::size_t k = 0; k < mesh.polygon_count; ++k)
+            if (!polygon_fits(d, mesh, k)) return false;
         return true;
     }
+    PolysetPolygon polygon;
     return for_each_item(d.polygons, [&](const float*, Expr* node) {
-        PolysetPolygon polygon;
-        IndexList* lists[3] = {&polygon.vertices, &polygon.texture_vertices, &polygon.normals};
+        std::vector<std::int32_t>* lists[3] = {&polygon.vertices, &polygon.texture_vertices,
+                                               &polygon.normals};
         Expr* part = list_first(node);
         for (auto* list : lists) {
+            list->clear();
             if (part == nullptr) return false;
             bool ok = for_each_item(part, [&](const float* packed, Expr* index) {
                 float value = 0;
@@ -156,8 +188,13 @@ bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
         }
         float shader = -1;
         if (part == nullptr || !AR_evaluate(SDL_SCALAR, &shader, part, nullptr)) return false;
-        polygon.shader = truncate_to_int(shader);
-        return accept(polygon);
+        polygon.shader = std::max(truncate_to_int(shader), 0);
+        if (polygon.texture_vertices.empty() && own_texture_vertices(d, mesh, polygon.vertices))
+            polygon.texture_vertices = polygon.vertices;
+        if (polygon.normals.empty() && own_normals(d, mesh, polygon.vertices))
+            polygon.normals = polygon.vertices;
+        mesh.add_polygon(polygon);
+        return polygon_fits(d, mesh, mesh.polygon_count - 1);
     });
 }
 
@@ -197,7 +234,6 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
     polyset->colour_flag = d.colour_flag;
 
     auto mesh = std::make_shared<PolysetMesh>();
-    mesh->vertices.reserve(static_cast<std::size_t>(d.vertex_count));
     if (const ClusterScope clusters(d.common.clusters); !evaluate_vertices(d, *mesh))
         return nullptr;
     evaluate_colours(d, *mesh);
@@ -212,8 +248,10 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
     if (!evaluate_polygons(d, *mesh) || !evaluate_areas(d, *mesh)) return nullptr;
 
     empty_bound(polyset->bound);
-    for (const PolysetVertex& v : mesh->vertices)
-        extend_bound(polyset->bound, v.position[0], v.position[1], v.position[2]);
+    for (std::size_t i = 0; i < mesh->vertex_count(); ++i) {
+        const float* p = mesh->vertex_records[i];
+        extend_bound(polyset->bound, p[0], p[1], p[2]);
+    }
     // Colours, normals and texture coordinates reach the triangles too.
     polyset->saved_geometry_allowed =
         render_options().saved_geometry && constant_list(d.vertices) && constant_list(d.polygons) &&

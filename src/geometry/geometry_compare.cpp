@@ -1,6 +1,7 @@
 // Whether two evaluated records are the same geometry with the same
 // settings: a moving instance that did not change between evaluations can
 // then share one record.
+#include <algorithm>
 #include <cstring>
 
 #include "geometry/geometry_evaluation.h"
@@ -17,6 +18,13 @@ bool same_list(const std::vector<T>& a, const std::vector<T>& b, Equal equal) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (!equal(a[i], b[i])) return false;
+    return true;
+}
+
+bool same_records(const MeshRecords<float>& a, const MeshRecords<float>& b, int size) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!std::equal(a[i], a[i] + size, b[i])) return false;
     return true;
 }
 
@@ -61,20 +69,29 @@ bool same_polyset(const PolysetGeometry& a, const PolysetGeometry& b) {
     if (!a.mesh || !b.mesh) return false;
     const PolysetMesh& x = *a.mesh;
     const PolysetMesh& y = *b.mesh;
-    auto same_vertex = [](const PolysetVertex& p, const PolysetVertex& q) {
-        return std::memcmp(p.position, q.position, sizeof p.position) == 0 &&
-               std::memcmp(p.colour, q.colour, sizeof p.colour) == 0 &&
-               std::memcmp(p.normal, q.normal, sizeof p.normal) == 0 &&
-               p.has_colour == q.has_colour && p.has_normal == q.has_normal;
+    if (x.vertex_count() != y.vertex_count() || x.polygon_count != y.polygon_count ||
+        !same_records(x.texture_vertices, y.texture_vertices, 2) ||
+        !same_records(x.normals, y.normals, 3) || x.cumulative_areas != y.cumulative_areas)
+        return false;
+    for (std::size_t i = 0; i < x.vertex_count(); ++i) {
+        const PolysetVertex p = x.vertex(i), q = y.vertex(i);
+        if (std::memcmp(p.position, q.position, sizeof p.position) != 0 ||
+            std::memcmp(p.colour, q.colour, sizeof p.colour) != 0 ||
+            std::memcmp(p.normal, q.normal, sizeof p.normal) != 0 || p.has_colour != q.has_colour ||
+            p.has_normal != q.has_normal)
+            return false;
+    }
+    auto same_indices = [](const IndexSpan& p, const IndexSpan& q) {
+        return p.size() == q.size() && std::equal(p.begin(), p.end(), q.begin());
     };
-    auto same_polygon = [](const PolysetPolygon& p, const PolysetPolygon& q) {
-        return p.vertices == q.vertices && p.texture_vertices == q.texture_vertices &&
-               p.normals == q.normals && p.shader == q.shader;
-    };
-    return same_list(x.vertices, y.vertices, same_vertex) &&
-           x.texture_vertices == y.texture_vertices && x.normals == y.normals &&
-           same_list(x.polygons, y.polygons, same_polygon) &&
-           x.cumulative_areas == y.cumulative_areas;
+    for (std::size_t k = 0; k < x.polygon_count; ++k) {
+        const PolygonView p = x.polygon(k), q = y.polygon(k);
+        if (!same_indices(p.vertices, q.vertices) ||
+            !same_indices(p.texture_vertices, q.texture_vertices) ||
+            !same_indices(p.normals, q.normals) || p.shader != q.shader)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace

@@ -240,16 +240,16 @@ TEST_F(FaceAndPolysetEvaluation, EachFurtherShaderGetsAnObjectSharingTheMesh) {
     ASSERT_TRUE(first.mesh);
     EXPECT_TRUE(first.colour_flag);
     const PolysetMesh& mesh = *first.mesh;
-    ASSERT_EQ(mesh.vertices.size(), 3u);
-    EXPECT_TRUE(mesh.vertices[1].has_colour);
-    EXPECT_FLOAT_EQ(mesh.vertices[1].colour[1], 255.0f);
+    ASSERT_EQ(mesh.vertex_count(), 3u);
+    EXPECT_TRUE(mesh.vertex(1).has_colour);
+    EXPECT_FLOAT_EQ(mesh.vertex(1).colour[1], 255.0f);
     // The vertices' own texture coordinates, indexed like the vertices.
     EXPECT_EQ(mesh.texture_vertices.size(), 3u);
-    ASSERT_EQ(mesh.polygons.size(), 2u);
-    EXPECT_EQ(mesh.polygons[0].shader, 0);
-    EXPECT_EQ(mesh.polygons[1].vertices, (std::vector<std::int32_t>{0, 1, 2}));
-    EXPECT_EQ(mesh.polygons[1].texture_vertices, (std::vector<std::int32_t>{0, 1, 2}));
-    EXPECT_EQ(mesh.polygons[1].shader, 2);
+    ASSERT_EQ(mesh.polygon_count, 2u);
+    EXPECT_EQ(mesh.polygon(0).shader, 0);
+    EXPECT_EQ(mesh.polygon(1).vertices, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(mesh.polygon(1).texture_vertices, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(mesh.polygon(1).shader, 2);
     EXPECT_EQ(mesh.cumulative_areas, (std::vector<double>{0.5, 0.75}));
     for (int slot = 0; slot < 3; ++slot) {
         const RenderObject& object = frame_objects()[static_cast<std::size_t>(slot)];
@@ -260,6 +260,60 @@ TEST_F(FaceAndPolysetEvaluation, EachFurtherShaderGetsAnObjectSharingTheMesh) {
         EXPECT_EQ(g.mesh, first.mesh);
     }
     EXPECT_NE(frame_objects()[1].geometry, frame_objects()[0].geometry);
+}
+
+// Constant lists are borrowed from the parse, lists with an expression
+// evaluated item by item: both give the same mesh, down to the polygons
+// that take their vertices' texture vertices and normals and those that
+// cannot (the lists are one short of the last vertex).
+TEST_F(FaceAndPolysetEvaluation, BorrowedAndEvaluatedListsMakeTheSameMesh) {
+    const std::string lists =
+        " vertices = ((cv((0, 0, 0), 1), st(0, 0), norm(0, 0, 1)), (cv((1, 0, 0), 1), st(0, 0), "
+        "norm(0, 0, 1)),"
+        " (cv((0, 1, 0), 1), st(0, 0), norm(0, 0, 1)), (cv((1, 1, 0.5), 1), st(0, 0), norm(0, 0.6, "
+        "0.8))),"
+        " texture_vertices = (st(0, 0), st(1, 0), st(0, 1)),"
+        " vertex_normals = (norm(0, 0, 1), norm(0, 0, 1), norm(1, 0, 0)),"
+        " vertex_colors = (color(255, 0, 0), color(0, 255, 0)),";
+    evaluate("scalar two (2);",
+             "polyset (shader = (s)," + lists +
+                 " polygons = (polygon(0, 1, 2), polygon(1, 3, 2), polygon(2, 1, 0)));"
+                 "polyset (shader = (s)," +
+                 lists + " polygons = (polygon(0, 1, two), polygon(1, 3, 2), polygon(2, 1, 0)));");
+    ASSERT_EQ(frame_objects().size(), 2u);
+    const PolysetMesh& borrowed = *geometry<PolysetGeometry>(0).mesh;
+    const PolysetMesh& evaluated = *geometry<PolysetGeometry>(1).mesh;
+    ASSERT_EQ(borrowed.polygon_count, 3u);
+    ASSERT_EQ(evaluated.polygon_count, 3u);
+    ASSERT_EQ(borrowed.vertex_count(), evaluated.vertex_count());
+    for (std::size_t i = 0; i < borrowed.vertex_count(); ++i) {
+        const PolysetVertex p = borrowed.vertex(i), q = evaluated.vertex(i);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(p.position[k], q.position[k]) << i;
+            EXPECT_EQ(p.normal[k], q.normal[k]) << i;
+            EXPECT_EQ(p.colour[k], q.colour[k]) << i;
+        }
+        EXPECT_EQ(p.has_normal, q.has_normal) << i;
+        EXPECT_EQ(p.has_colour, q.has_colour) << i;
+    }
+    auto list = [](IndexSpan span) { return std::vector<std::int32_t>(span.begin(), span.end()); };
+    for (std::size_t k = 0; k < 3; ++k) {
+        const PolygonView p = borrowed.polygon(k), q = evaluated.polygon(k);
+        EXPECT_EQ(list(p.vertices), list(q.vertices)) << k;
+        EXPECT_EQ(list(p.texture_vertices), list(q.texture_vertices)) << k;
+        EXPECT_EQ(list(p.normals), list(q.normals)) << k;
+    }
+    for (const PolysetMesh* mesh : {&borrowed, &evaluated}) {
+        EXPECT_EQ(mesh->polygon(0).texture_vertices, (std::vector<std::int32_t>{0, 1, 2}));
+        EXPECT_TRUE(mesh->polygon(1).texture_vertices.empty());
+        EXPECT_TRUE(mesh->polygon(1).normals.empty());
+        EXPECT_EQ(mesh->polygon(2).normals, (std::vector<std::int32_t>{2, 1, 0}));
+        EXPECT_TRUE(mesh->has_colour(1));
+        EXPECT_FALSE(mesh->has_colour(2));
+        EXPECT_TRUE(mesh->has_normal(3));
+        EXPECT_FLOAT_EQ(static_cast<float>(mesh->vertex(3).normal[1]), 0.6f);
+        EXPECT_DOUBLE_EQ(mesh->vertex(3).position[2], 0.5);
+    }
 }
 
 TEST_F(FaceAndPolysetEvaluationDeathTest, StoredGeometryThatIsNotThere) {
@@ -315,7 +369,7 @@ TEST_F(FaceAndPolysetEvaluation, MovingPolysetSlotsPairWithTheirOwnSlots) {
         ASSERT_NE(object.close_geometry, nullptr) << i;
         const auto* close = static_cast<const PolysetGeometry*>(object.close_geometry);
         EXPECT_EQ(close->shader_slot, object.shader_slot);
-        EXPECT_DOUBLE_EQ(close->mesh->vertices[2].position[2], 1.25);
+        EXPECT_DOUBLE_EQ(close->mesh->vertex(2).position[2], 1.25);
     }
 }
 

@@ -35,8 +35,9 @@ void capture_error(const char* text) {
 }
 
 // A wavy sheet of nu × nv quads, two triangles each, with vertex normals,
-// filling most of a 645 × 486 window ten units down −z.
-std::shared_ptr<PolysetMesh> sheet(int nu, int nv) {
+// filling most of a 645 × 486 window ten units down −z; `bad` polygons
+// after the polygon of each index given.
+std::shared_ptr<PolysetMesh> sheet(int nu, int nv, std::vector<std::size_t> bad_after = {}) {
     auto mesh = std::make_shared<PolysetMesh>();
     for (int i = 0; i <= nu; ++i) {
         for (int j = 0; j <= nv; ++j) {
@@ -46,7 +47,7 @@ std::shared_ptr<PolysetMesh> sheet(int nu, int nv) {
             v.position[2] = 0.3 * std::sin(i * 0.05) * std::cos(j * 0.07);
             v.normal[0] = 0.1 * std::sin(j * 0.3), v.normal[1] = 0.1, v.normal[2] = 1;
             v.has_normal = true;
-            mesh->vertices.push_back(v);
+            mesh->add_vertex(v);
         }
     }
     auto at = [nv](int i, int j) { return static_cast<std::int32_t>(i * (nv + 1) + j); };
@@ -55,8 +56,15 @@ std::shared_ptr<PolysetMesh> sheet(int nu, int nv) {
             PolysetPolygon a, b;
             a.vertices = {at(i, j), at(i + 1, j), at(i + 1, j + 1)};
             b.vertices = {at(i, j), at(i + 1, j + 1), at(i, j + 1)};
-            mesh->polygons.push_back(a);
-            mesh->polygons.push_back(b);
+            for (const PolysetPolygon& polygon : {a, b}) {
+                mesh->add_polygon(polygon);
+                for (std::size_t after : bad_after)
+                    if (mesh->polygon_count == after + 1) {
+                        PolysetPolygon bad;
+                        bad.vertices = {0, 1, 999999};
+                        mesh->add_polygon(bad);
+                    }
+            }
         }
     }
     return mesh;
@@ -150,11 +158,8 @@ TEST_F(LargeObject, PartsMadeByTwoWorkersJoinIntoWhatOneWorkerMakes) {
 }
 
 TEST_F(LargeObject, PartsReportTheMeshsFaultsOnceAsOnePassWould) {
-    auto mesh = sheet(400, 170);
-    PolysetPolygon bad;
-    bad.vertices = {0, 1, 999999};
-    mesh->polygons.insert(mesh->polygons.begin() + 70000, bad);
-    mesh->polygons.push_back(bad);
+    // Bad polygons at 70,000 and at the end.
+    auto mesh = sheet(400, 170, {69999, 136000});
     polyset_.mesh = mesh;
     ObjectTriangles alone(&object_);
     tessellate_object(object_, alone);
@@ -252,33 +257,35 @@ TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {
     }
 }
 
-TEST(IndexList, KeepsShortListsInPlaceAndLongOnesWholeThroughCopiesAndMoves) {
-    IndexList list;
-    std::vector<std::int32_t> expected;
-    for (std::int32_t k = 0; k < 11; ++k) {
-        list.push_back(k * 3);
-        expected.push_back(k * 3);
-        ASSERT_TRUE(list == expected) << k;
-        IndexList copy = list;
-        EXPECT_TRUE(copy == list);
-        IndexList moved = std::move(copy);
-        EXPECT_TRUE(moved == list);
-        EXPECT_TRUE(copy.empty());
-        copy = moved;  // into an emptied list
-        EXPECT_TRUE(copy == expected);
-    }
-    // Assigned a part of itself, in place and from the heap.
-    IndexList tail;
-    tail.assign(list.begin() + 8, list.end());
-    EXPECT_TRUE(tail == (std::vector<std::int32_t>{24, 27, 30}));
-    list.assign(list.begin() + 1, list.begin() + 3);
-    EXPECT_TRUE(list == (std::vector<std::int32_t>{3, 6}));
-    IndexList polygon{4, 5, 6, 7, 8};
-    polygon = polygon;
-    EXPECT_TRUE(polygon == (std::vector<std::int32_t>{4, 5, 6, 7, 8}));
-    polygon = {1, 2, 3};
-    EXPECT_EQ(polygon.size(), 3u);
-    EXPECT_EQ(polygon[2], 3);
+TEST(PolysetMesh, CopiesKeepOwnedListsTheirOwnAndBorrowedOnesShared) {
+    // Borrowed: the parse's arrays, not copied.
+    const float packed[] = {1, 2, 3, 1, 4, 5, 6, 1};
+    const std::int32_t offsets[] = {0, 3}, indices[] = {0, 1, 1};
+    PolysetMesh borrowed;
+    borrowed.vertex_records.borrow(packed, 4, 2);
+    borrowed.polygon_vertices.borrow(offsets, indices);
+    borrowed.polygon_count = 1;
+    PolysetMesh copy = borrowed;
+    EXPECT_EQ(copy.vertex_records[1], packed + 4);
+    EXPECT_EQ(copy.polygon(0).vertices.begin(), indices);
+    EXPECT_TRUE(copy.polygon(0).texture_vertices.empty());
+    EXPECT_EQ(copy.polygon(0).shader, 0);
+
+    // Owned: a copy outlives its original.
+    auto owned = std::make_unique<PolysetMesh>();
+    PolysetVertex v;
+    v.position[2] = 7, v.has_normal = true, v.normal[1] = 1;
+    owned->add_vertex(v);
+    owned->add_polygon(PolysetPolygon{{0, 0, 0}, {}, {0, 0, 0}, -1});
+    owned->add_normal(0, 0, 1);
+    PolysetMesh kept = *owned;
+    owned.reset();
+    EXPECT_EQ(kept.vertex(0).position[2], 7);
+    EXPECT_TRUE(kept.has_normal(0));
+    EXPECT_FALSE(kept.has_colour(0));
+    EXPECT_EQ(kept.polygon(0).normals, (std::vector<std::int32_t>{0, 0, 0}));
+    EXPECT_EQ(kept.polygon(0).shader, 0);  // no slot: the first
+    EXPECT_EQ(kept.normals[0][2], 1.0f);
 }
 
 TEST(RecordBlocks, GrowingAndAppendedBlocksKeepEveryRecordInOrder) {
@@ -297,6 +304,13 @@ TEST(RecordBlocks, GrowingAndAppendedBlocksKeepEveryRecordInOrder) {
         EXPECT_EQ(value, expected++);
     });
     EXPECT_EQ(expected, 1400);
+    // Backwards, as an object's triangles are walked: across the seams too.
+    a.for_each_reversed([&](void* record) {
+        std::int64_t value;
+        std::memcpy(&value, record, sizeof value);
+        EXPECT_EQ(value, --expected);
+    });
+    EXPECT_EQ(expected, 0);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,6 +74,9 @@ struct FaceGeometry : GeometryCommon {
     std::int32_t divisions = 1;
 };
 
+// One vertex of a mesh, as PolysetMesh::vertex gives it and add_vertex
+// takes it. The mesh keeps single precision: every value a scene can give
+// is a float, so nothing is lost.
 struct PolysetVertex {
     double position[3] = {0, 0, 0};
     float colour[3] = {0, 0, 0};
@@ -83,71 +85,147 @@ struct PolysetVertex {
     bool has_normal = false;
 };
 
-// A polygon's indices. A mesh of a million triangles holds three lists per
-// polygon: up to four indices sit in the list itself, so triangles and
-// quads cost no heap block (which took three times the memory of the
-// indices, and a heap call each to make and to free).
-class IndexList {
+// A polygon's indices as given to PolysetMesh::add_polygon.
+struct PolysetPolygon {
+    std::vector<std::int32_t> vertices;          // into the mesh's vertices
+    std::vector<std::int32_t> texture_vertices;  // per vertex, or empty
+    std::vector<std::int32_t> normals;           // per vertex, into `normals`, or empty
+    std::int32_t shader = 0;                     // slot 0..63
+};
+
+// A run of indices inside a mesh.
+class IndexSpan {
 public:
-    IndexList() = default;
-    IndexList(std::initializer_list<std::int32_t> values) { assign(values.begin(), values.end()); }
-    IndexList(const IndexList& other) { assign(other.begin(), other.end()); }
-    IndexList(IndexList&& other) noexcept;
-    IndexList& operator=(const IndexList& other);
-    IndexList& operator=(IndexList&& other) noexcept;
-    IndexList& operator=(std::initializer_list<std::int32_t> values);
-    IndexList& operator=(const std::vector<std::int32_t>& values) {
-        assign(values.data(), values.data() + values.size());
-        return *this;
-    }
-    ~IndexList() { clear(); }
-
-    void assign(const std::int32_t* first, const std::int32_t* last);
-    void push_back(std::int32_t value);
-    void clear();
-
+    IndexSpan() = default;
+    IndexSpan(const std::int32_t* data, std::size_t size) : data_(data), size_(size) {}
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    const std::int32_t* data() const { return capacity_ > kInline ? heap() : store_; }
-    std::int32_t* data() { return capacity_ > kInline ? heap() : store_; }
-    const std::int32_t* begin() const { return data(); }
-    const std::int32_t* end() const { return data() + size_; }
-    std::int32_t* begin() { return data(); }
-    std::int32_t* end() { return data() + size_; }
-    std::int32_t operator[](std::size_t i) const { return data()[i]; }
-
-    friend bool operator==(const IndexList& a, const IndexList& b) {
-        return a.size_ == b.size_ && std::equal(a.begin(), a.end(), b.begin());
-    }
-    friend bool operator==(const IndexList& a, const std::vector<std::int32_t>& b) {
+    const std::int32_t* begin() const { return data_; }
+    const std::int32_t* end() const { return data_ + size_; }
+    std::int32_t operator[](std::size_t i) const { return data_[i]; }
+    friend bool operator==(const IndexSpan& a, const std::vector<std::int32_t>& b) {
         return a.size_ == b.size() && std::equal(a.begin(), a.end(), b.begin());
     }
 
 private:
-    static constexpr std::uint32_t kInline = 4;
-    // Beyond kInline the first two words hold the address of a heap block
-    // (kept apart so that the list needs only four-byte alignment).
-    std::int32_t* heap() const;
-    void set_heap(std::int32_t* block);
-    std::uint32_t size_ = 0;
-    std::uint32_t capacity_ = kInline;
-    std::int32_t store_[kInline] = {};
+    const std::int32_t* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
-struct PolysetPolygon {
-    IndexList vertices;          // indices into PolysetGeometry::vertices
-    IndexList texture_vertices;  // per vertex, or empty
-    IndexList normals;           // per vertex, into `normals`, or empty
-    std::int32_t shader = 0;     // slot 0..63
+// Records of `stride` values each: borrowed from the arrays the parse
+// packed (which live as long as the scene), or owned. A mesh of a million
+// triangles written with constant lists is then not copied at all.
+template <typename T>
+class MeshRecords {
+public:
+    MeshRecords() = default;
+    explicit MeshRecords(std::int32_t stride) : stride_(stride) {}
+    MeshRecords(const MeshRecords& other) { *this = other; }
+    MeshRecords& operator=(const MeshRecords& other) {
+        if (this == &other) return *this;
+        owned_ = other.owned_;
+        stride_ = other.stride_;
+        count_ = other.count_;
+        data_ = other.data_ == other.owned_.data() ? owned_.data() : other.data_;
+        return *this;
+    }
+
+    // The parse's records: `count` of them, `stride` apart.
+    void borrow(const T* data, std::int32_t stride, std::size_t count) {
+        owned_.clear();
+        data_ = data, stride_ = stride, count_ = count;
+    }
+    // A new owned record, zeroed.
+    T* append() {
+        owned_.resize(owned_.size() + static_cast<std::size_t>(stride_));
+        data_ = owned_.data();
+        ++count_;
+        return owned_.data() + owned_.size() - static_cast<std::size_t>(stride_);
+    }
+    void reserve(std::size_t count) { owned_.reserve(count * static_cast<std::size_t>(stride_)); }
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::int32_t stride() const { return stride_; }
+    const T* operator[](std::size_t i) const {
+        return data_ + i * static_cast<std::size_t>(stride_);
+    }
+
+private:
+    std::vector<T> owned_;
+    const T* data_ = nullptr;
+    std::int32_t stride_ = 1;
+    std::size_t count_ = 0;
+};
+
+// One index list per polygon in a flat array: polygon k's are
+// indices[offsets[k] .. offsets[k + 1]). Borrowed or owned like MeshRecords.
+class PolygonLists {
+public:
+    PolygonLists() = default;
+    PolygonLists(const PolygonLists& other) { *this = other; }
+    PolygonLists& operator=(const PolygonLists& other);
+
+    void borrow(const std::int32_t* offsets, const std::int32_t* indices);
+    void append(const std::int32_t* first, std::size_t count);
+    void reserve(std::size_t lists, std::size_t indices);
+    // Without lists every polygon's is empty.
+    bool present() const { return offsets_ != nullptr; }
+    IndexSpan operator[](std::size_t k) const {
+        if (offsets_ == nullptr) return {};
+        return {indices_ + offsets_[k], static_cast<std::size_t>(offsets_[k + 1] - offsets_[k])};
+    }
+
+private:
+    std::vector<std::int32_t> owned_offsets_, owned_indices_;
+    const std::int32_t* offsets_ = nullptr;
+    const std::int32_t* indices_ = nullptr;
+};
+
+// A polygon as the tessellator reads it.
+struct PolygonView {
+    IndexSpan vertices, texture_vertices, normals;
+    std::int32_t shader = 0;
 };
 
 // A polyset's mesh, shared by the objects of its shader slots.
 struct PolysetMesh {
-    std::vector<PolysetVertex> vertices;
-    std::vector<std::array<double, 2>> texture_vertices;
-    std::vector<std::array<double, 3>> normals;
-    std::vector<PolysetPolygon> polygons;
+    // Each vertex record starts with the position; the normal given with
+    // the vertex sits `vertex_normal_at` floats in (-1: no vertex has one),
+    // and `vertex_has_normal` says which have one when not all do.
+    MeshRecords<float> vertex_records{6};
+    std::int32_t vertex_normal_at = -1;
+    std::vector<std::uint8_t> vertex_has_normal;
+    // The colours of the first colours.size() vertices, of those that
+    // `vertex_has_colour` marks when it is not empty.
+    MeshRecords<float> colours{3};
+    std::vector<std::uint8_t> vertex_has_colour;
+    MeshRecords<float> texture_vertices{2};  // s, t
+    MeshRecords<float> normals{3};
+    std::size_t polygon_count = 0;
+    PolygonLists polygon_vertices, polygon_texture_vertices, polygon_normals;
+    MeshRecords<std::int32_t> shaders{1};  // empty: every polygon is slot 0
     std::vector<double> cumulative_areas;  // empty unless the scene gave areas
+
+    std::size_t vertex_count() const { return vertex_records.size(); }
+    PolysetVertex vertex(std::size_t i) const;
+    bool has_normal(std::size_t i) const {
+        return vertex_normal_at >= 0 && (vertex_has_normal.empty() || vertex_has_normal[i] != 0);
+    }
+    bool has_colour(std::size_t i) const {
+        return i < colours.size() && (vertex_has_colour.empty() || vertex_has_colour[i] != 0);
+    }
+    PolygonView polygon(std::size_t k) const {
+        return {polygon_vertices[k], polygon_texture_vertices[k], polygon_normals[k],
+                shaders.empty() ? 0 : std::max(shaders[k][0], 0)};
+    }
+
+    // For meshes made in code (tests, tools) and from lists written as
+    // expressions: owned records of six floats (position, normal).
+    void add_vertex(const PolysetVertex& vertex);
+    void add_texture_vertex(double s, double t);
+    void add_normal(double x, double y, double z);
+    void add_polygon(const PolysetPolygon& polygon);
 };
 
 // Slot 0 is the polyset's own object; each further shader slot has an object

@@ -267,9 +267,17 @@ public:
         value(v.size());
         if (!v.empty()) bytes(v.data(), v.size() * sizeof(T));
     }
-    void values(const IndexList& v) {
+    void values(const IndexSpan& v) {
         value(v.size());
-        if (!v.empty()) bytes(v.data(), v.size() * sizeof(std::int32_t));
+        if (!v.empty()) bytes(v.begin(), v.size() * sizeof(std::int32_t));
+    }
+    // Float records as the arrays of doubles they once were.
+    void records(const MeshRecords<float>& v, int size) {
+        value(v.size());
+        std::vector<double> wide;
+        wide.reserve(v.size() * static_cast<std::size_t>(size));
+        for (std::size_t i = 0; i < v.size(); ++i) wide.insert(wide.end(), v[i], v[i] + size);
+        if (!wide.empty()) bytes(wide.data(), wide.size() * sizeof(double));
     }
     std::uint64_t result() const { return hash_; }
 
@@ -325,18 +333,20 @@ std::uint64_t fingerprint_of(std::int32_t type, const GeometryCommon& geometry) 
             const auto& polyset = static_cast<const PolysetGeometry&>(geometry);
             f.value(polyset.shader_slot);
             if (const PolysetMesh* mesh = polyset.mesh.get()) {
-                // Field by field: the vertex record has padding.
-                f.value(mesh->vertices.size());
-                for (const PolysetVertex& v : mesh->vertices) {
+                // Field by field, in double precision as the key always was.
+                f.value(mesh->vertex_count());
+                for (std::size_t i = 0; i < mesh->vertex_count(); ++i) {
+                    const PolysetVertex v = mesh->vertex(i);
                     f.bytes(v.position, sizeof v.position);
                     f.bytes(v.colour, sizeof v.colour);
                     f.bytes(v.normal, sizeof v.normal);
                     f.value(static_cast<std::uint8_t>(v.has_colour | v.has_normal << 1));
                 }
-                f.values(mesh->texture_vertices);
-                f.values(mesh->normals);
-                f.value(mesh->polygons.size());
-                for (const PolysetPolygon& polygon : mesh->polygons) {
+                f.records(mesh->texture_vertices, 2);
+                f.records(mesh->normals, 3);
+                f.value(mesh->polygon_count);
+                for (std::size_t k = 0; k < mesh->polygon_count; ++k) {
+                    const PolygonView polygon = mesh->polygon(k);
                     f.value(polygon.shader);
                     f.values(polygon.vertices);
                     f.values(polygon.texture_vertices);

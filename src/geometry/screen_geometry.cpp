@@ -54,6 +54,7 @@ void* RecordBlocks::take() {
             fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
         advise_large_block(block, bytes);
         block->next = nullptr;
+        block->previous = current_;
         block->capacity = capacity;
         block->used = 0;
         if (current_ == nullptr)
@@ -84,6 +85,7 @@ void RecordBlocks::append(RecordBlocks&& other) {
         first_ = other.first_;
     else
         current_->next = other.first_;
+    other.first_->previous = current_;
     current_ = other.current_;
     used_ = other.used_;
     count_ += other.count_;
@@ -258,7 +260,6 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
 ScreenTriangle* new_triangle(ObjectTriangles& storage) {
     auto* triangle = static_cast<ScreenTriangle*>(storage.triangles.take());
     triangle->object = storage.object;
-    triangle->next = storage.last;
     if (storage.last == nullptr) storage.first = triangle;
     storage.last = triangle;
     ++storage.triangle_count;
@@ -315,10 +316,9 @@ void* allocate(std::size_t bytes) {
 void compact_triangles(ObjectTriangles& storage) {
     const std::int32_t count = storage.triangle_count;
     auto* block = static_cast<ScreenTriangle*>(allocate(sizeof(ScreenTriangle) * count));
-    // The list runs newest first: fill the block from its end.
-    std::int32_t i = count;
-    for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) block[--i] = *t;
-    for (std::int32_t k = 0; k < count; ++k) block[k].next = k > 0 ? &block[k - 1] : nullptr;
+    std::int32_t i = 0;
+    storage.triangles.for_each(
+        [&](const void* record) { block[i++] = *static_cast<const ScreenTriangle*>(record); });
     storage.triangles.release();
     storage.compacted = block;
     storage.last = &block[count - 1];
@@ -364,7 +364,8 @@ void compact_vertices(ObjectTriangles& storage) {
         ++k;
     });
     auto forward = [](ScreenVertex*& p) { std::memcpy(&p, p, sizeof p); };
-    for (ScreenTriangle* t = storage.last; t != nullptr; t = t->next) {
+    for (std::int32_t i = 0; i < storage.triangle_count; ++i) {
+        ScreenTriangle* t = &storage.compacted[i];
         forward(t->P0);
         forward(t->P1);
         forward(t->P2);
@@ -410,7 +411,6 @@ void append_object_triangles(ObjectTriangles& storage, ObjectTriangles& part) {
         storage.triangle_count += part.triangle_count;
         storage.depth_triangles.append(std::move(part.depth_triangles));
     } else if (part.triangle_count > 0) {
-        part.first->next = storage.last;
         if (storage.last == nullptr) storage.first = part.first;
         storage.last = part.last;
         storage.triangle_count += part.triangle_count;

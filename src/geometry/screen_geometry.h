@@ -69,7 +69,6 @@ struct ScreenTriangle {
     float c, d;  // (x2 − x0)/D, (y2 − y0)/D
     float dz2;   // z2 − z0
     RenderObject* object;
-    ScreenTriangle* next;  // the object's previous triangle
 };
 
 // A triangle of a depth-only pass (a shadow map), which only asks how far
@@ -134,6 +133,16 @@ public:
     // Takes over the records of `other`, after this one's.
     void append(RecordBlocks&& other);
 
+    // Every record, the last taken first.
+    template <typename F>
+    void for_each_reversed(F&& visit) const {
+        for (const Block* block = current_; block != nullptr; block = block->previous) {
+            auto* first = reinterpret_cast<std::uint8_t*>(const_cast<Block*>(block) + 1);
+            for (std::int64_t i = block->used - 1; i >= 0; --i)
+                visit(first + record_size_ * static_cast<std::size_t>(i));
+        }
+    }
+
     // Every record, in the order taken.
     template <typename F>
     void for_each(F&& visit) const {
@@ -149,6 +158,7 @@ public:
 private:
     struct alignas(16) Block {
         Block* next;
+        Block* previous;
         std::int64_t capacity;  // records
         std::int64_t used;      // records taken (below capacity only in the last block
                                 // or where blocks were appended)
@@ -195,8 +205,8 @@ struct ObjectTriangles {
     // triangles and vertices (the vertices are still counted).
     bool depth_only = false;
 
-    // The newest triangle; each links to the one made before it. After
-    // compaction all of them sit in `compacted`, oldest first.
+    // The newest triangle. The triangles sit in the order made in the
+    // blocks of `triangles`, or after compaction in `compacted`.
     ScreenTriangle* last = nullptr;
     ScreenTriangle* first = nullptr;  // the oldest
     std::int32_t triangle_count = 0;
@@ -287,7 +297,12 @@ void clear_object_triangles(ObjectTriangles& storage);
 // The triangles of the object, newest first; for loops.
 template <typename F>
 void for_each_triangle(const ObjectTriangles& storage, F&& visit) {
-    for (const ScreenTriangle* t = storage.last; t != nullptr; t = t->next) visit(*t);
+    if (storage.compacted != nullptr) {
+        for (std::int32_t i = storage.triangle_count - 1; i >= 0; --i) visit(storage.compacted[i]);
+        return;
+    }
+    storage.triangles.for_each_reversed(
+        [&](const void* record) { visit(*static_cast<const ScreenTriangle*>(record)); });
 }
 
 std::mutex& holders_lock();

@@ -298,7 +298,7 @@ bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
         tessellators().polyset != tessellate_polyset)
         return false;
     const auto& polyset = static_cast<const PolysetGeometry&>(geometry);
-    return polyset.mesh && polyset.mesh->polygons.size() >= 2 * kFewestPolygonsPerPart;
+    return polyset.mesh && polyset.mesh->polygon_count >= 2 * kFewestPolygonsPerPart;
 }
 
 void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
@@ -338,7 +338,7 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     while (shared.parts_done.load(std::memory_order_acquire) < shared.part_count)
         std::this_thread::yield();
     shared.open.store(false, std::memory_order_relaxed);
-    std::vector<const ObjectTriangles*> parts;
+    std::vector<ObjectTriangles*> parts;
     for (const auto& part : shared.parts) parts.push_back(part.get());
     join_part_bins(storage, parts);
     shared.binned = true;

@@ -31,8 +31,12 @@ bool usable(const Vec3& v) {
     return size > 0 && std::isfinite(size);
 }
 
-Vec3 to_vec3(const double (&p)[3]) {
+Vec3 to_vec3(const float* p) {
     return {p[0], p[1], p[2]};
+}
+
+Vec3 position(const PolysetMesh& mesh, std::int32_t index) {
+    return to_vec3(mesh.vertex_records[static_cast<std::size_t>(index)]);
 }
 
 template <class Index>
@@ -41,10 +45,10 @@ bool in_range(Index index, std::size_t size) {
 }
 
 // Every index of the polygon names something the mesh has.
-bool indices_valid(const PolysetMesh& mesh, const PolysetPolygon& polygon) {
+bool indices_valid(const PolysetMesh& mesh, const PolygonView& polygon) {
     std::size_t n = polygon.vertices.size();
     for (std::int32_t index : polygon.vertices)
-        if (!in_range(index, mesh.vertices.size())) return false;
+        if (!in_range(index, mesh.vertex_count())) return false;
     if (!polygon.texture_vertices.empty()) {
         if (polygon.texture_vertices.size() != n) return false;
         for (std::int32_t index : polygon.texture_vertices)
@@ -58,19 +62,20 @@ bool indices_valid(const PolysetMesh& mesh, const PolysetPolygon& polygon) {
     return true;
 }
 
-Vec3 polygon_area_vector(const PolysetMesh& mesh, const PolysetPolygon& polygon) {
+Vec3 polygon_area_vector(const PolysetMesh& mesh, const PolygonView& polygon) {
     return newell_normal(polygon.vertices.size(), [&](std::size_t i) -> Vec3 {
-        return to_vec3(mesh.vertices[static_cast<std::size_t>(polygon.vertices[i])].position);
+        return position(mesh, polygon.vertices[i]);
     });
 }
 
 // A corner has a normal of its own when the polygon or the vertex gives one.
-bool corner_has_normal(const PolysetMesh& mesh, const PolysetPolygon& polygon, std::size_t i) {
+bool corner_has_normal(const PolysetMesh& mesh, const PolygonView& polygon, std::size_t i) {
     if (!polygon.normals.empty() &&
-        usable(mesh.normals[static_cast<std::size_t>(polygon.normals[i])]))
+        usable(to_vec3(mesh.normals[static_cast<std::size_t>(polygon.normals[i])])))
         return true;
-    const PolysetVertex& vertex = mesh.vertices[static_cast<std::size_t>(polygon.vertices[i])];
-    return vertex.has_normal && usable(to_vec3(vertex.normal));
+    const auto index = static_cast<std::size_t>(polygon.vertices[i]);
+    return mesh.has_normal(index) &&
+           usable(to_vec3(mesh.vertex_records[index] + mesh.vertex_normal_at));
 }
 
 class PolysetTessellator {
@@ -82,7 +87,7 @@ public:
     void run() {
         prepare(own_computed_);
         computed_ = &own_computed_;
-        run_range(0, mesh_.polygons.size());
+        run_range(0, mesh_.polygon_count);
         if (bad_indices_ > 0)
             rptError("Polyset error: %d polygon(s) with indices out of range left out: %s\n",
                      bad_indices_, name_);
@@ -107,7 +112,7 @@ public:
 private:
     void run_range(std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) {
-            const PolysetPolygon& polygon = mesh_.polygons[k];
+            const PolygonView polygon = mesh_.polygon(k);
             if (polygon.shader != slot_ || polygon.vertices.size() < 3) continue;
             if (!indices_valid(mesh_, polygon)) {
                 ++bad_indices_;
@@ -119,7 +124,8 @@ private:
     }
 
     bool needs_computed_normals() const {
-        for (const PolysetPolygon& polygon : mesh_.polygons) {
+        for (std::size_t k = 0; k < mesh_.polygon_count; ++k) {
+            const PolygonView polygon = mesh_.polygon(k);
             if (polygon.shader != slot_ || !indices_valid(mesh_, polygon)) continue;
             for (std::size_t i = 0; i < polygon.vertices.size(); ++i)
                 if (!corner_has_normal(mesh_, polygon, i)) return true;
@@ -129,8 +135,9 @@ private:
 
     // Area-weighted: Newell's vector is as long as twice the polygon's area.
     void compute_vertex_normals(std::vector<Vec3>& computed) const {
-        computed.assign(mesh_.vertices.size(), Vec3{0, 0, 0});
-        for (const PolysetPolygon& polygon : mesh_.polygons) {
+        computed.assign(mesh_.vertex_count(), Vec3{0, 0, 0});
+        for (std::size_t p = 0; p < mesh_.polygon_count; ++p) {
+            const PolygonView polygon = mesh_.polygon(p);
             if (polygon.vertices.size() < 3 || !indices_valid(mesh_, polygon)) continue;
             Vec3 area = polygon_area_vector(mesh_, polygon);
             if (!usable(area)) continue;
@@ -141,15 +148,16 @@ private:
         }
     }
 
-    Vec3 corner_normal(const PolysetPolygon& polygon, std::size_t i, const Vec3& face_normal) {
+    Vec3 corner_normal(const PolygonView& polygon, std::size_t i, const Vec3& face_normal) {
         if (!polygon.normals.empty()) {
-            const Vec3& given = mesh_.normals[static_cast<std::size_t>(polygon.normals[i])];
+            const Vec3 given = to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]);
             if (usable(given)) return normalise(given);
         }
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
-        const PolysetVertex& vertex = mesh_.vertices[index];
-        if (vertex.has_normal && usable(to_vec3(vertex.normal)))
-            return normalise(to_vec3(vertex.normal));
+        if (mesh_.has_normal(index)) {
+            const Vec3 given = to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at);
+            if (usable(given)) return normalise(given);
+        }
         const std::vector<Vec3>& computed = *computed_;
         if (index < computed.size() && usable(computed[index])) return normalise(computed[index]);
         // The polygons around the vertex cancel out (two faces back to
@@ -164,26 +172,27 @@ private:
         return face_normal;
     }
 
-    void make_corner(const PolysetPolygon& polygon, std::size_t i, const Vec3& face_normal,
+    void make_corner(const PolygonView& polygon, std::size_t i, const Vec3& face_normal,
                      SurfacePoint& point) {
-        const PolysetVertex& vertex = mesh_.vertices[static_cast<std::size_t>(polygon.vertices[i])];
+        const auto index = static_cast<std::size_t>(polygon.vertices[i]);
+        const float* record = mesh_.vertex_records[index];
         point = SurfacePoint{};
-        for (int k = 0; k < 3; ++k) point.position[k] = vertex.position[k];
+        for (int k = 0; k < 3; ++k) point.position[k] = record[k];
         Vec3 normal = corner_normal(polygon, i, face_normal);
         for (int k = 0; k < 3; ++k) point.normal[k] = normal[k];
         if (!polygon.texture_vertices.empty()) {
-            const auto& uv =
+            const float* uv =
                 mesh_.texture_vertices[static_cast<std::size_t>(polygon.texture_vertices[i])];
             point.u = uv[0];
             point.v = uv[1];
         }
-        if (vertex.has_colour) {
-            for (int k = 0; k < 3; ++k) point.colour[k] = vertex.colour[k];
+        if (mesh_.has_colour(index)) {
+            for (int k = 0; k < 3; ++k) point.colour[k] = mesh_.colours[index][k];
             point.has_colour = true;
         }
     }
 
-    void tessellate(const PolysetPolygon& polygon) {
+    void tessellate(const PolygonView& polygon) {
         Vec3 area = polygon_area_vector(mesh_, polygon);
         double size = length(area);
         if (!std::isfinite(size)) {
@@ -218,8 +227,7 @@ private:
         plane_axes(area, axes);
         plane_points_.resize(n);
         for (std::size_t i = 0; i < n; ++i)
-            plane_points_[i] = axes.project(
-                to_vec3(mesh_.vertices[static_cast<std::size_t>(polygon.vertices[i])].position));
+            plane_points_[i] = axes.project(position(mesh_, polygon.vertices[i]));
         TriangulateStatus status = triangulate_polygon(plane_points_, triangulation_);
         if (status != TriangulateStatus::ok && status != TriangulateStatus::repaired) return;
         for (const CrossingPoint& crossing : triangulation_.crossings)
@@ -280,7 +288,7 @@ thread_local Triangulation PolysetTessellator::triangulation_;
 }  // namespace
 
 bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, TriangleSink& sink) {
-    if (!polyset.mesh || polyset.mesh->polygons.empty()) return true;
+    if (!polyset.mesh || polyset.mesh->polygon_count == 0) return true;
     PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, name ? name : "Polyset",
                                    sink);
     tessellator.run();
@@ -289,7 +297,7 @@ bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, Triang
 
 void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) {
     parts.computed.clear();
-    parts.polygons = polyset.mesh ? polyset.mesh->polygons.size() : 0;
+    parts.polygons = polyset.mesh ? polyset.mesh->polygon_count : 0;
     if (parts.polygons == 0) return;
     struct NoTriangles : TriangleSink {
         void add_triangle(const SurfacePoint&, const SurfacePoint&, const SurfacePoint&) override {}
@@ -303,7 +311,7 @@ void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts&
                              PolysetPartReport& report) {
     if (!polyset.mesh) return;
     PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", sink);
-    tessellator.run_part(first, std::min(last, polyset.mesh->polygons.size()), parts.computed,
+    tessellator.run_part(first, std::min(last, polyset.mesh->polygon_count), parts.computed,
                          report);
 }
 
