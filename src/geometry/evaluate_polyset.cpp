@@ -1,7 +1,11 @@
 // A polyset at the current scene time: its switches and shaders as for
 // faces, then the mesh: vertices with their colours and normals, texture
 // vertices, normals, polygons and the cumulative areas.
+#include <atomic>
+#include <vector>
+
 #include "base/options.h"
+#include "base/workers.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
@@ -12,21 +16,48 @@
 namespace sky {
 namespace {
 
+// A range of workers' items: large enough that taking one costs nothing,
+// small enough that a mesh of a million polygons splits evenly.
+constexpr std::size_t kItemsPerRange = 16384;
+
+// A vertex written as numbers only.
+void read_packed_vertex(const float* packed, int stride, PolysetVertex& vertex,
+                        std::array<double, 2>& st) {
+    vertex.position[0] = packed[0], vertex.position[1] = packed[1], vertex.position[2] = packed[2];
+    if (stride >= 6) st = {packed[4], packed[5]};
+    if (stride == 9) {
+        vertex.normal[0] = packed[6], vertex.normal[1] = packed[7], vertex.normal[2] = packed[8];
+        vertex.has_normal = true;
+    }
+}
+
+// Vertices written as numbers only need no expression: every worker reads
+// ranges of them straight into their places.
+void read_packed_vertices(const PackedList& list, bool with_st, PolysetMesh& mesh) {
+    const auto count = static_cast<std::size_t>(list.count);
+    mesh.vertices.resize(count);
+    if (with_st) mesh.texture_vertices.resize(count);
+    share_ranges(count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            std::array<double, 2> st{0, 0};
+            read_packed_vertex(list.data + i * static_cast<std::size_t>(list.stride), list.stride,
+                               mesh.vertices[i], st);
+            if (with_st) mesh.texture_vertices[i] = st;
+        }
+    });
+}
+
 bool evaluate_vertices(const PolysetDefinition& d, PolysetMesh& mesh) {
     bool with_st = d.vertices_carry_st && d.texture_vertices == nullptr;
+    if (is_packed_list(d.vertices)) {
+        read_packed_vertices(*packed_list(d.vertices), with_st, mesh);
+        return true;
+    }
     return for_each_item(d.vertices, [&](const float* packed, Expr* node) {
         PolysetVertex vertex;
         std::array<double, 2> st{0, 0};
         if (packed) {
-            int stride = packed_list(d.vertices)->stride;
-            vertex.position[0] = packed[0], vertex.position[1] = packed[1],
-            vertex.position[2] = packed[2];
-            if (stride >= 6) st = {packed[4], packed[5]};
-            if (stride == 9) {
-                vertex.normal[0] = packed[6], vertex.normal[1] = packed[7],
-                vertex.normal[2] = packed[8];
-                vertex.has_normal = true;
-            }
+            read_packed_vertex(packed, packed_list(d.vertices)->stride, vertex, st);
         } else {
             Expr* cv_node = list_first(node);
             CvValue cv;
@@ -94,48 +125,60 @@ bool in_range(const IndexList& indices, std::size_t count) {
 
 // Indices are checked again: written as expressions they may differ from
 // frame to frame. A polygon out of range fails the polyset silently.
+bool settle_polygon(const PolysetDefinition& d, const PolysetMesh& mesh, PolysetPolygon& polygon) {
+    if (polygon.shader < 0) polygon.shader = 0;
+    // A polygon that names no texture vertices takes each vertex's own:
+    // the st written with the vertex, or else the texture vertex of the
+    // same index when the list has one for every vertex the polygon
+    // uses. Normals likewise.
+    bool own_st = polygon.texture_vertices.empty() &&
+                  ((d.vertices_carry_st && !d.texture_vertices) ||
+                   (d.texture_vertices != nullptr &&
+                    in_range(polygon.vertices, mesh.texture_vertices.size())));
+    if (own_st) polygon.texture_vertices = polygon.vertices;
+    if (polygon.normals.empty() && d.vertex_normals != nullptr &&
+        in_range(polygon.vertices, mesh.normals.size()))
+        polygon.normals = polygon.vertices;
+    std::size_t n = polygon.vertices.size();
+    return in_range(polygon.vertices, mesh.vertices.size()) &&
+           in_range(polygon.texture_vertices, mesh.texture_vertices.size()) &&
+           in_range(polygon.normals, mesh.normals.size()) &&
+           (polygon.texture_vertices.empty() || polygon.texture_vertices.size() == n) &&
+           (polygon.normals.empty() || polygon.normals.size() == n) &&
+           polygon.shader < std::max(d.shader_count, 1);
+}
+
+// Polygons written as numbers only are read like such vertices, by every
+// worker into their places.
+bool read_packed_polygons(const PolysetDefinition& d, const PackedPolygons& p, PolysetMesh& mesh) {
+    mesh.polygons.resize(static_cast<std::size_t>(p.count));
+    std::atomic<bool> settled{true};
+    share_ranges(mesh.polygons.size(), kItemsPerRange, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            PolysetPolygon& polygon = mesh.polygons[i];
+            const std::int32_t from = p.offsets[i], to = p.offsets[i + 1];
+            polygon.vertices.assign(p.vertices + from, p.vertices + to);
+            if (p.texture_vertices)
+                polygon.texture_vertices.assign(p.texture_vertices + from, p.texture_vertices + to);
+            if (p.normals) polygon.normals.assign(p.normals + from, p.normals + to);
+            polygon.shader = p.shaders[i];
+            if (!settle_polygon(d, mesh, polygon)) {
+                settled.store(false, std::memory_order_relaxed);
+                return;
+            }
+        }
+    });
+    return settled.load(std::memory_order_relaxed);
+}
+
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     auto accept = [&](PolysetPolygon& polygon) {
-        if (polygon.shader < 0) polygon.shader = 0;
-        // A polygon that names no texture vertices takes each vertex's own:
-        // the st written with the vertex, or else the texture vertex of the
-        // same index when the list has one for every vertex the polygon
-        // uses. Normals likewise.
-        bool own_st = polygon.texture_vertices.empty() &&
-                      ((d.vertices_carry_st && !d.texture_vertices) ||
-                       (d.texture_vertices != nullptr &&
-                        in_range(polygon.vertices, mesh.texture_vertices.size())));
-        if (own_st) polygon.texture_vertices = polygon.vertices;
-        if (polygon.normals.empty() && d.vertex_normals != nullptr &&
-            in_range(polygon.vertices, mesh.normals.size()))
-            polygon.normals = polygon.vertices;
-        std::size_t n = polygon.vertices.size();
-        if (!in_range(polygon.vertices, mesh.vertices.size()) ||
-            !in_range(polygon.texture_vertices, mesh.texture_vertices.size()) ||
-            !in_range(polygon.normals, mesh.normals.size()) ||
-            (!polygon.texture_vertices.empty() && polygon.texture_vertices.size() != n) ||
-            (!polygon.normals.empty() && polygon.normals.size() != n) ||
-            polygon.shader >= std::max(d.shader_count, 1))
-            return false;
+        if (!settle_polygon(d, mesh, polygon)) return false;
         mesh.polygons.push_back(std::move(polygon));
         return true;
     };
-    if (is_packed_polygons(d.polygons)) {
-        const PackedPolygons* p = packed_polygons(d.polygons);
-        mesh.polygons.reserve(static_cast<std::size_t>(p->count));
-        for (int i = 0; i < p->count; ++i) {
-            PolysetPolygon polygon;
-            const std::int32_t from = p->offsets[i], to = p->offsets[i + 1];
-            polygon.vertices.assign(p->vertices + from, p->vertices + to);
-            if (p->texture_vertices)
-                polygon.texture_vertices.assign(p->texture_vertices + from,
-                                                p->texture_vertices + to);
-            if (p->normals) polygon.normals.assign(p->normals + from, p->normals + to);
-            polygon.shader = p->shaders[i];
-            if (!accept(polygon)) return false;
-        }
-        return true;
-    }
+    if (is_packed_polygons(d.polygons))
+        return read_packed_polygons(d, *packed_polygons(d.polygons), mesh);
     return for_each_item(d.polygons, [&](const float*, Expr* node) {
         PolysetPolygon polygon;
         IndexList* lists[3] = {&polygon.vertices, &polygon.texture_vertices, &polygon.normals};
@@ -175,6 +218,25 @@ bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
     });
 }
 
+// Each range's box on its own, then all of them together: the same box in
+// any order.
+void mesh_bound(const PolysetMesh& mesh, double bound[6]) {
+    const std::size_t count = mesh.vertices.size();
+    std::vector<std::array<double, 6>> boxes((count + kItemsPerRange - 1) / kItemsPerRange);
+    share_ranges(count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
+        double* box = boxes[first / kItemsPerRange].data();
+        empty_bound(box);
+        for (std::size_t i = first; i < last; ++i) {
+            const PolysetVertex& v = mesh.vertices[i];
+            extend_bound(box, v.position[0], v.position[1], v.position[2]);
+        }
+    });
+    empty_bound(bound);
+    for (const auto& box : boxes)
+        for (int corner = 0; corner < 2; ++corner)
+            extend_bound(bound, box[corner], box[2 + corner], box[4 + corner]);
+}
+
 }  // namespace
 
 bool polyset_is_moving(const PolysetDefinition& definition) {
@@ -211,9 +273,7 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
         return nullptr;
     if (!evaluate_polygons(d, *mesh) || !evaluate_areas(d, *mesh)) return nullptr;
 
-    empty_bound(polyset->bound);
-    for (const PolysetVertex& v : mesh->vertices)
-        extend_bound(polyset->bound, v.position[0], v.position[1], v.position[2]);
+    mesh_bound(*mesh, polyset->bound);
     // Colours, normals and texture coordinates reach the triangles too.
     polyset->saved_geometry_allowed =
         render_options().saved_geometry && constant_list(d.vertices) && constant_list(d.polygons) &&
