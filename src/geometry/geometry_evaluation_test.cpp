@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/workers.h"
 #include "geometry/declared_geometry.h"
 #include "geometry/geometry_test_support.h"
 #include "sdl/symbols.h"
@@ -260,6 +261,67 @@ TEST_F(FaceAndPolysetEvaluation, EachFurtherShaderGetsAnObjectSharingTheMesh) {
         EXPECT_EQ(g.mesh, first.mesh);
     }
     EXPECT_NE(frame_objects()[1].geometry, frame_objects()[0].geometry);
+}
+
+// A grid of n × n quads on the surface z = x·y, written as numbers only,
+// each vertex with its st and normal.
+std::string number_grid(int n) {
+    std::string s = "polyset (shader = (s), vertices = (";
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            s += std::string(i || j ? "," : "") + "(cv((" + std::to_string(i) + ", " +
+                 std::to_string(j) + ", " + std::to_string(i * j) + "), 1), st(" +
+                 std::to_string(i) + ", 0.5), norm(0, 0, 1))";
+    s += "), polygons = (";
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i;
+            s += std::string(i || j ? "," : "");
+            s += "polygon(" + std::to_string(a) + ", " + std::to_string(a + 1) + ", " +
+                 std::to_string(a + n + 2) + ", " + std::to_string(a + n + 1) + ")";
+        }
+    return s + "));\n";
+}
+
+TEST_F(FaceAndPolysetEvaluation, ALargeMeshReadByEveryWorkerIsTheMeshOneWorkerReads) {
+    // Written as numbers only, the lists of a large mesh are read in ranges
+    // by whichever worker comes first; every item must land in its place.
+    constexpr int n = 200;  // 40,401 vertices and 40,000 quads: many ranges
+    const std::string grid = number_grid(n);
+    for (int workers : {1, 2, 3}) {
+        SCOPED_TRACE(workers);
+        WorkerCrew crew(workers);
+        evaluate("", grid);
+        ASSERT_EQ(frame_objects().size(), 1u);
+        const PolysetGeometry& polyset = geometry<PolysetGeometry>(0);
+        ASSERT_TRUE(polyset.mesh);
+        const PolysetMesh& mesh = *polyset.mesh;
+        ASSERT_EQ(mesh.vertices.size(), std::size_t{(n + 1) * (n + 1)});
+        ASSERT_EQ(mesh.texture_vertices.size(), mesh.vertices.size());
+        bool placed = true;
+        for (int j = 0; j <= n; ++j)
+            for (int i = 0; i <= n; ++i) {
+                const auto k = static_cast<std::size_t>(j * (n + 1) + i);
+                const PolysetVertex& v = mesh.vertices[k];
+                placed = placed && v.position[0] == i && v.position[1] == j &&
+                         v.position[2] == i * j && v.has_normal && v.normal[2] == 1 &&
+                         mesh.texture_vertices[k][0] == i;
+            }
+        EXPECT_TRUE(placed);
+        ASSERT_EQ(mesh.polygons.size(), std::size_t{n * n});
+        bool indexed = true;
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                const PolysetPolygon& p = mesh.polygons[static_cast<std::size_t>(j * n + i)];
+                const int a = j * (n + 1) + i;
+                indexed = indexed &&
+                          p.vertices == std::vector<std::int32_t>{a, a + 1, a + n + 2, a + n + 1} &&
+                          p.texture_vertices == p.vertices && p.shader == 0;
+            }
+        EXPECT_TRUE(indexed);
+        const double box[6] = {0, n, 0, n, 0, n * n};
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(polyset.bound[k], box[k]) << k;
+    }
 }
 
 TEST_F(FaceAndPolysetEvaluationDeathTest, StoredGeometryThatIsNotThere) {
