@@ -53,7 +53,8 @@ double pass(CameraRecord& camera, bool sample) {
     FramePasses& passes = frame_passes();
     const auto start = std::chrono::steady_clock::now();
     make_tiles();
-    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
+    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count(),
+                      passes.tile_border ? passes.tile_border(camera) : 1);
     queue_tiles();
     passes.queue_objects(camera);
     passes.prepare_render(camera);

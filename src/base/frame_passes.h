@@ -6,6 +6,8 @@
 // frames and cameras, with any subset.
 #pragma once
 
+#include <cstdint>
+
 #include "base/workers.h"
 
 namespace sky {
@@ -19,6 +21,9 @@ struct FramePasses {
     // Per camera, before the tiles are made: the lights and the shader glow.
     void (*prepare_lights)(const CameraRecord& camera) = nullptr;
     void (*set_up_glow)() = nullptr;
+    // Per camera, before the tiles' buffers are given: how many pixels
+    // beyond its tile a worker's buckets must reach (1 when not installed).
+    std::int32_t (*tile_border)(const CameraRecord& camera) = nullptr;
     // The object lists a depth-map pass consumed, made again for the camera.
     void (*rebuild_object_lists)() = nullptr;
     // Once the tiles are made and the view is final: the visible objects

@@ -28,6 +28,7 @@ std::int32_t queue_head = 0;
 std::int32_t queue_end = 0;
 
 TileBuffers buffers_table[kMaxWorkers];
+std::int32_t border_cells = 1;
 
 // The row count a pass uses, with the reports for what the user asked for.
 std::int32_t clamp_tile_rows(std::int32_t rows, std::int64_t last_column_offset) {
@@ -107,7 +108,8 @@ Tile* next_tile() {
     return &tile_storage[static_cast<std::size_t>(queue_head++)];
 }
 
-void give_tile_buffers(std::int32_t width, std::int32_t rows, std::int32_t count) {
+void give_tile_buffers(std::int32_t width, std::int32_t rows, std::int32_t count,
+                       std::int32_t border) {
     const RenderOptions& options = render_options();
     std::int64_t columns = width;
     std::int64_t lines = rows;
@@ -116,10 +118,13 @@ void give_tile_buffers(std::int32_t width, std::int32_t rows, std::int32_t count
     // A window that start-up would have refused leaves nothing to buffer.
     columns = std::max<std::int64_t>(columns, 0);
     lines = std::max<std::int64_t>(lines, 0);
-    SKY_CHECK(columns < INT32_MAX - 2 && lines < INT32_MAX - 3);
+    border = std::max(border, 1);
+    SKY_CHECK(columns < INT32_MAX - 2 * std::int64_t{border} &&
+              lines < INT32_MAX - 2 * std::int64_t{border} - 1);
+    border_cells = border;
 
-    const std::int64_t slots_per_row = columns + 2;
-    const std::int64_t slot_rows = lines + 2;
+    const std::int64_t slots_per_row = columns + 2 * std::int64_t{border};
+    const std::int64_t slot_rows = lines + 2 * std::int64_t{border};
     const ArenaId arena = pass_arena();
     const int workers = std::min<std::int32_t>(count, kMaxWorkers);
     for (int worker = 0; worker < workers; ++worker) {
@@ -132,6 +137,10 @@ void give_tile_buffers(std::int32_t width, std::int32_t rows, std::int32_t count
         buffers.first_block_capacity = kBucketBlockRecords;
         buffers.first_block_used = 0;
     }
+}
+
+std::int32_t tile_border() {
+    return border_cells;
 }
 
 TileBuffers& tile_buffers(int worker) {

@@ -60,9 +60,9 @@ static_assert(sizeof(RowSpan) == 8);
 
 inline constexpr std::int32_t kBucketBlockRecords = 2500;
 
-// A worker's buffers for one pass: a grid of list heads with a border of one
-// cell on every side of the tile, a row list, and the size of the first
-// block of bucket-entry records.
+// A worker's buffers for one pass: a grid of list heads with a border of
+// `tile_border()` cells on every side of the tile, a row list, and the size
+// of the first block of bucket-entry records.
 struct TileBuffers {
     BucketCell** slots = nullptr;  // slots_per_row × slot_rows
     RowSpan* row_list = nullptr;   // slot_rows + 1 entries
@@ -73,10 +73,17 @@ struct TileBuffers {
 };
 
 // Gives each of the first `count` workers (at most 512) buffers for tiles of
-// `width` columns and `rows` rows; 0 stands for the window's width or
-// height. The buffers come from the calling thread's pass arena: they live
-// until the main thread rewinds it after the pass.
-void give_tile_buffers(std::int32_t width, std::int32_t rows, std::int32_t count);
+// `width` columns and `rows` rows with a border of `border` (at least 1)
+// around them; 0 stands for the window's width or height. The buffers come
+// from the calling thread's pass arena: they live until the main thread
+// rewinds it after the pass.
+void give_tile_buffers(std::int32_t width, std::int32_t rows, std::int32_t count,
+                       std::int32_t border = 1);
+
+// How far beyond its tile, in pixels, a worker's bucket grid reaches in the
+// pass the buffers were last given for: a pixel of the tile that looks at
+// its neighbours (a hidden line drawn wide) needs the triangles there too.
+std::int32_t tile_border();
 
 // The buffers of a worker, by worker index.
 TileBuffers& tile_buffers(int worker);

@@ -184,6 +184,19 @@ TEST_F(Tiles, EachWorkerGetsBordersAroundItsTileBuffers) {
     EXPECT_EQ(tile_buffers(3).slots, nullptr);
 }
 
+TEST_F(Tiles, AWiderBorderWidensEveryWorkersGridUntilTheNextBuffers) {
+    give_tile_buffers(645, 15, 2, 4);
+    EXPECT_EQ(tile_border(), 4);
+    for (int worker = 0; worker < 2; ++worker) {
+        EXPECT_EQ(tile_buffers(worker).slots_per_row, 653);
+        EXPECT_EQ(tile_buffers(worker).slot_rows, 23);
+    }
+    // A border below one is the one-pixel border every pass needs.
+    give_tile_buffers(645, 15, 2, 0);
+    EXPECT_EQ(tile_border(), 1);
+    EXPECT_EQ(tile_buffers(1).slot_rows, 17);
+}
+
 TEST_F(Tiles, ZeroStandsForTheWindowAndCountsAreCappedAt512) {
     window(0, 99, 0, 49, 10);
     give_tile_buffers(0, 0, 1000);

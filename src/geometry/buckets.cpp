@@ -210,17 +210,18 @@ void map_tile_to_buckets(BucketGrid& grid, const Tile* tile) {
     }
     const std::int64_t width = buffers.slots_per_row, height = buffers.slot_rows;
     const std::int64_t columns = x_last - x_first + 1, rows = y_last - y_first + 1;
-    if (buffers.slots == nullptr || columns < 1 || rows < 1 || columns > width - 2 ||
-        (columns + 2) * (rows + 2) > width * height)
+    const std::int64_t border = tile_border();
+    if (buffers.slots == nullptr || columns < 1 || rows < 1 || columns > width - 2 * border ||
+        (columns + 2 * border) * (rows + 2 * border) > width * height)
         fatal("Bad tile to bucket mapping\n");
     // Buffers made for the whole window serve a band too: only the rows the
     // tile needs are used, and cleared.
     grid.heads = buffers.slots;
     grid.spans = buffers.row_list;
     grid.width = static_cast<std::int32_t>(width);
-    grid.height = static_cast<std::int32_t>(std::min(height, rows + 2));
-    grid.x0 = static_cast<std::int32_t>(std::max<std::int64_t>(x_first - 1, 0));
-    grid.y0 = static_cast<std::int32_t>(std::max<std::int64_t>(y_first - 1, 0));
+    grid.height = static_cast<std::int32_t>(std::min(height, rows + 2 * border));
+    grid.x0 = static_cast<std::int32_t>(std::max<std::int64_t>(x_first - border, 0));
+    grid.y0 = static_cast<std::int32_t>(std::max<std::int64_t>(y_first - border, 0));
     std::memset(grid.heads, 0, sizeof(BucketCell*) * static_cast<std::size_t>(width) * grid.height);
     // The cells of the last tile went with the tile arena's rewind.
     grid.block = nullptr;
@@ -298,8 +299,9 @@ std::vector<GridRows> holder_rows(const ObjectTriangles& storage) {
         } else {
             // The rows a tile's bucket grid covers at most
             // (map_tile_to_buckets may take fewer), starting at row 0.
-            const std::int32_t first = std::max(tile.y_first - 1, 0);
-            rows.push_back({&tile, first, first + (tile.y_last - tile.y_first) + 2});
+            const std::int32_t border = tile_border();
+            const std::int32_t first = std::max(tile.y_first - border, 0);
+            rows.push_back({&tile, first, first + (tile.y_last - tile.y_first) + 2 * border});
         }
     }
     return rows;

@@ -1,6 +1,6 @@
 // Each worker's bucket grid: one list of screen triangles per pixel of the
-// tile it renders (with a border of one pixel), filled before the tile is
-// sampled and dropped after it.
+// tile it renders (with a border, one pixel unless `tile_border()` asks for
+// more), filled before the tile is sampled and dropped after it.
 //
 // Entry is conservative: every pixel whose square a triangle touches (the
 // closed triangle against the pixel's half-open square) receives it; a few
@@ -124,7 +124,8 @@ void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_e
 }
 
 // The rows each tile holding the object reads: a depth-only tile its own
-// rows, a camera tile those of its bucket grid (a border row on each side).
+// rows, a camera tile those of its bucket grid (`tile_border()` rows on each
+// side).
 std::vector<GridRows> holder_rows(const ObjectTriangles& storage);
 
 // The bins of an object made in parts from the bins of its parts, each

@@ -157,15 +157,17 @@ void list_object(RenderObject& object, std::span<Tile> tiles, const GeometryView
             known && add_bound(range, *static_cast<const GeometryCommon*>(object.close_geometry),
                                object.close_placement, view, view.eye_from_world_close);
     }
+    // A tile's buckets reach its border beyond it.
+    const auto border = static_cast<float>(tile_border());
     if (known) {
         if (!range.in_front) return;
-        if (range.xmax < static_cast<float>(view.xleft) - 1 ||
-            range.xmin > static_cast<float>(view.xright) + 1)
+        if (range.xmax < static_cast<float>(view.xleft) - border ||
+            range.xmin > static_cast<float>(view.xright) + border)
             return;
     }
     for (Tile& tile : tiles) {
-        if (known && (range.ymax < static_cast<float>(tile.y_first) - 1 ||
-                      range.ymin > static_cast<float>(tile.y_last) + 1))
+        if (known && (range.ymax < static_cast<float>(tile.y_first) - border ||
+                      range.ymin > static_cast<float>(tile.y_last) + border))
             continue;
         tile.objects.push_back(&object);
     }

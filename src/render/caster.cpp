@@ -161,6 +161,10 @@ void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera) {
     node->depth_row = allocate<float>(static_cast<std::size_t>(width));
     node->colour_row = allocate<float>(4 * static_cast<std::size_t>(width));
     if (options.hidden_line) {
+        node->edge_rows = hidden_line_rows();
+        // Each lattice row's position, then those of each row of cells.
+        node->edge_row_y = allocate<double>(3 * static_cast<std::size_t>(node->edge_rows));
+        std::fill(node->edge_row_y, node->edge_row_y + 3 * node->edge_rows, kNoEdgeRow);
         node->edge_records = allocate<EdgeRecord>(hidden_line_records(width));
         node->edge_cells = allocate<std::uint8_t>(hidden_line_cells(width));
     }
@@ -213,6 +217,8 @@ void RR_release_sample_node(RR_SampleNode& node) {
     release(node.object_row);
     release(node.edge_records);
     release(node.edge_cells);
+    release(node.edge_row_y);
+    node.edge_rows = 0;
     node.upper_corners = node.lower_corners = nullptr;
     node.upper_depths = node.lower_depths = nullptr;
     node.upper_coverage = node.lower_coverage = nullptr;
@@ -305,9 +311,22 @@ void prepare_caster(const CameraRecord& camera) {
     if (options.hidden_line) prepare_hidden_line(cam);
 }
 
+namespace {
+
+std::int32_t caster_tile_border(const CameraRecord&) {
+    if (!render_options().hidden_line) return 1;
+    std::vector<const AR_ShaderInfo*> shaders;
+    const ObjectList& objects = frame_objects();
+    for (std::size_t k = 0; k < objects.size(); ++k) shaders.push_back(object_shader(objects[k]));
+    return hidden_line_border(shaders);
+}
+
+}  // namespace
+
 void install_render_passes() {
     build_jitter_tables();
     FramePasses& passes = frame_passes();
+    passes.tile_border = caster_tile_border;
     passes.prepare_render = prepare_caster;
     passes.camera_pass.set_up = set_up_worker;
     passes.camera_pass.render_tile = render_tile;
@@ -316,6 +335,7 @@ void install_render_passes() {
 
 void remove_render_passes() {
     FramePasses& passes = frame_passes();
+    passes.tile_border = nullptr;
     passes.prepare_render = nullptr;
     passes.camera_pass.set_up = nullptr;
     passes.camera_pass.render_tile = nullptr;

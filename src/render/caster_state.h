@@ -3,6 +3,7 @@
 // worker during them. Internal to src/render.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -38,7 +39,7 @@ struct CasterCamera {
     // eye space, where the lights and the shadow lookups were prepared.
     bool camera_moves = false;
     Matrix4 frame_from_open, frame_from_close;
-    bool timing = false;
+    bool timing = false;  // -J: the depth rows carry milliseconds per pixel
     std::int32_t xresolution = 0, yresolution = 0;
     // Field rendering: only rows whose parity is `field_rows` are rendered.
     bool fields = false;
@@ -47,6 +48,12 @@ struct CasterCamera {
 };
 
 CasterCamera& caster_camera();
+
+// The clock of -J's per-pixel times.
+inline double timing_milliseconds() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
 
 // The per-worker shading state: the triangle whose eye-space plane was set
 // up last, reused while consecutive layers hit it. Forgotten at the start

@@ -3,6 +3,8 @@
 // scene's coordinates and the camera's screen mapping.
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "base/not_built.h"
+#include "render/hidden_line.h"
 #include "render/render_test_support.h"
 
 namespace sky::test {
@@ -147,12 +150,17 @@ TEST(HiddenLine, TheDrawingDoesNotDependOnWorkersOrTiles) {
             "shader t (model = lambert);\n") +
         quad("s", -1.5, -1, -0.8, 0, 1, 0) + quad("s", 0, -1, 0, 1.5, 1, -0.8) +
         quad("t", -0.7, -0.3, 1, 0.9, 2.1, 1) + polyset_sphere(12, "t");
-    for (int aa : {0, 4}) {
-        RenderedImage one = render_scene(scene, levels(aa, 1, 15));
-        RenderedImage two = render_scene(scene, levels(aa, 2, 5));
-        ASSERT_TRUE(one.ok && two.ok);
-        EXPECT_EQ(one.rgba, two.rgba) << aa;
-        EXPECT_EQ(one.depth, two.depth) << aa;
+    // Lines wider than a tile reach into the neighbouring tiles' rows.
+    const std::string wide = std::regex_replace(scene, std::regex("model = lambert"),
+                                                "model = lambert, hl_line_width = 7");
+    for (const std::string& drawn : {scene, wide}) {
+        for (int aa : {0, 4}) {
+            RenderedImage one = render_scene(drawn, levels(aa, 1, 15));
+            RenderedImage two = render_scene(drawn, levels(aa, 2, 5));
+            ASSERT_TRUE(one.ok && two.ok);
+            EXPECT_EQ(one.rgba, two.rgba) << aa;
+            EXPECT_EQ(one.depth, two.depth) << aa;
+        }
     }
 }
 
@@ -233,15 +241,144 @@ TEST(HiddenLine, PixelsKeepTheDepthOfTheNearestSurfaceTheirCornersSee) {
     EXPECT_EQ(image.depth_at(2, 2), 1e8f);
 }
 
-TEST(HiddenLine, WideLinesAreDrawnOnePixelWideAndSaySo) {
-    reset_not_built_warnings();
-    RenderedImage image =
-        render_scene(drawing("shader s (model = lambert, line_thickness = 2);\n") +
-                         quad("s", -2, -1, 0, 2, 1, 0),
-                     levels(0));
+// The pixels of `row` a line `width` pixels wide around the crossed pixel
+// `crossed` covers: those whose centres lie within half the width of the
+// crossed pixel's centre (odd widths) or of its lower left corner (even).
+std::set<std::int32_t> widened(std::int32_t crossed, int width) {
+    const double centre = crossed + (width % 2 ? 0.5 : 0.0);
+    std::set<std::int32_t> columns;
+    for (std::int32_t x = crossed - width; x <= crossed + width; ++x)
+        if (std::fabs(x + 0.5 - centre) <= width / 2.0) columns.insert(x);
+    return columns;
+}
+
+std::set<std::int32_t> joined(std::initializer_list<std::set<std::int32_t>> parts) {
+    std::set<std::int32_t> all;
+    for (const auto& part : parts) all.insert(part.begin(), part.end());
+    return all;
+}
+
+TEST(HiddenLine, WideLinesCoverThePixelsWithinHalfTheirWidthOfTheEdge) {
+    for (int width : {2, 3, 5, 8}) {
+        const std::string shader =
+            "shader s (model = lambert, hl_line_width = " + std::to_string(width) + ");\n";
+        RenderedImage image =
+            render_scene(drawing(shader) + quad("s", -2, -1.5, 0, 2, 1.5, 0), levels(0));
+        ASSERT_TRUE(image.ok);
+        const auto middle = static_cast<std::int32_t>(screen_y(image, 0.0));
+        EXPECT_EQ(line_columns(image, middle),
+                  joined({widened(crossed_pixel(screen_x(image, -2.0)), width),
+                          widened(crossed_pixel(screen_x(image, 2.0)), width)}))
+            << width;
+    }
+    // The global setting, with `hline_from_global`, for every object.
+    RenderedImage global = render_scene(
+        drawing("hline_from_global = ON;\nhline_line_width = 3;\nhline_line_color = (0, 0, 0);\n"
+                "shader s (model = lambert, hl_line_width = 9);\n") +
+            quad("s", -2, -1.5, 0, 2, 1.5, 0),
+        levels(0));
+    ASSERT_TRUE(global.ok);
+    const auto middle = static_cast<std::int32_t>(screen_y(global, 0.0));
+    EXPECT_EQ(line_columns(global, middle),
+              joined({widened(crossed_pixel(screen_x(global, -2.0)), 3),
+                      widened(crossed_pixel(screen_x(global, 2.0)), 3)}));
+}
+
+TEST(HiddenLine, WhereTwoSurfacesMeetTheWiderLineIsDrawn) {
+    // A wide-lined square behind a thin-lined one that covers its right part.
+    const std::string scene = drawing(
+                                  "shader wide (model = lambert, hl_line_width = 5);\n"
+                                  "shader thin (model = lambert);\n") +
+                              quad("wide", -3, -1.5, -1, 1, 1.5, -1) +
+                              quad("thin", -1, -1, 0, 3, 1, 0);
+    RenderedImage image = render_scene(scene, levels(0));
     ASSERT_TRUE(image.ok);
-    EXPECT_EQ(not_built_warnings(), std::vector<std::string>{"a hidden line wider than one pixel"});
+    const auto middle = static_cast<std::int32_t>(screen_y(image, 0.0));
+    EXPECT_EQ(line_columns(image, middle),
+              joined({widened(crossed_pixel(screen_x(image, -3.0, -1.0)), 5),
+                      widened(crossed_pixel(screen_x(image, -1.0)), 5),
+                      widened(crossed_pixel(screen_x(image, 3.0)), 1)}));
+}
+
+TEST(HiddenLine, AntiAliasedWideLinesCoverTheHalfPixelCellsWithinHalfTheirWidth) {
+    // The half-pixel cell the edge crosses and the `width` cells on either
+    // side; each pixel shows the share of its cells the line covers.
+    for (int width : {2, 3}) {
+        RenderedImage image = render_scene(drawing("shader s (model = lambert, hl_line_width = " +
+                                                   std::to_string(width) + ");\n") +
+                                               quad("s", -1.53, -1.5, 0, 1.5, 1.5, 0),
+                                           levels(4));
+        ASSERT_TRUE(image.ok);
+        const double edge = screen_x(image, -1.53);
+        const auto crossed = static_cast<std::int32_t>(std::ceil((edge - 0.001) * 2.0)) - 1;
+        const auto middle = static_cast<std::int32_t>(screen_y(image, 0.0));
+        for (std::int32_t x = crossed / 2 - width - 1; x <= crossed / 2 + width + 1; ++x) {
+            int covered = 0;
+            for (std::int32_t cell : {2 * x, 2 * x + 1})
+                covered += std::abs(cell - crossed) <= width;
+            const float expected = 255.0f * (1.0f - covered / 2.0f);
+            for (std::int32_t y : {middle - 3, middle, middle + 3})
+                EXPECT_NEAR(image.at(x, y)[0], expected, 0.01f) << width << ": " << x << ", " << y;
+        }
+    }
+}
+
+TEST(HiddenLine, LinesWiderThanTheLimitAreDrawnAtTheLimit) {
     reset_not_built_warnings();
+    RenderedImage image = render_scene(
+        drawing("resolution = 200 120;\nshader s (model = lambert, line_thickness = 1e6);\n") +
+            quad("s", -1, -1, 0, 1, 1, 0),
+        levels(0));
+    ASSERT_TRUE(image.ok);
+    EXPECT_TRUE(not_built_warnings().empty());
+    const auto middle = static_cast<std::int32_t>(screen_y(image, 0.0));
+    const std::int32_t left = crossed_pixel(screen_x(image, -1.0));
+    const std::set<std::int32_t> columns = line_columns(image, middle);
+    for (std::int32_t x : widened(left, kMaxLineWidth)) EXPECT_TRUE(columns.count(x)) << x;
+    EXPECT_FALSE(columns.count(left - kMaxLineWidth / 2 - 1));
+}
+
+TEST(HiddenLine, IsoparametricLinesOfAClosedPatchDivideItsWrappedRange) {
+    // A square tube around the y axis, closed in u: four sides of one span
+    // each, the front one (u from 0 to 1) from x = -1 to 1 at z = 1. Wrapped,
+    // u runs from 0 to 4: seven lines fall every half span, one across the
+    // middle of the front; three fall on the corners only.
+    auto tube = [](int lines) {
+        return drawing("shader s (model = lambert, hl_isoparam_u = " + std::to_string(lines) +
+                       ");\n") +
+               "patch (shader = (s), uclosed = 1, uknots = (0, 1, 2, 3), vknots = (0, 1),\n"
+               "       divisions = (1, 1),\n"
+               "       cvs = ((cv((-1, -1.5, 1), 1), cv((-1, 1.5, 1), 1)),\n"
+               "              (cv((1, -1.5, 1), 1), cv((1, 1.5, 1), 1)),\n"
+               "              (cv((1, -1.5, -1), 1), cv((1, 1.5, -1), 1)),\n"
+               "              (cv((-1, -1.5, -1), 1), cv((-1, 1.5, -1), 1))));\n";
+    };
+    RenderedImage seven = render_scene(tube(7), levels(0));
+    RenderedImage three = render_scene(tube(3), levels(0));
+    ASSERT_TRUE(seven.ok && three.ok);
+    const auto middle = static_cast<std::int32_t>(screen_y(seven, 0.0, 1.0));
+    const std::set<std::int32_t> outline{crossed_pixel(screen_x(seven, -1.0, 1.0)),
+                                         crossed_pixel(screen_x(seven, 1.0, 1.0))};
+    EXPECT_EQ(line_columns(three, middle), outline);
+    EXPECT_EQ(line_columns(seven, middle),
+              joined({outline, {crossed_pixel(screen_x(seven, 0.0, 1.0))}}));
+}
+
+TEST(HiddenLine, WithTimingThePixelsCarryTheTimeTheirPointsTook) {
+    RenderedImage image =
+        render_scene(drawing("shader s (model = lambert);\n") + quad("s", -2, -1.5, 0, 2, 1.5, 0),
+                     {1, 15, [](RenderOptions& o) {
+                          o.aalevelmax = 0;
+                          o.timing_depth = true;
+                      }});
+    ASSERT_TRUE(image.ok);
+    // Neither the surface's distance nor the nothing beyond it: a few
+    // microseconds a point.
+    for (float t : image.depth) {
+        EXPECT_GE(t, 0.0f);
+        EXPECT_LT(t, 1000.0f);
+    }
+    EXPECT_LT(image.depth_at(2, 2), 1000.0f);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 // the whole frame has there.
 #include <algorithm>
 #include <cfloat>
-#include <chrono>
 #include <cmath>
 
 #include "base/options.h"
@@ -40,11 +39,6 @@ inline float take_sample(RR_SampleNode& node, const BucketCell* list, double x, 
 
 inline double sample_time() {
     return caster_camera().motion_blur ? 0.5 : 0.0;
-}
-
-inline double milliseconds() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
 struct JitteredSample {
@@ -116,7 +110,7 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
     ++node.pixel_counter;
 
     float depth = FLT_MAX;
-    double last_tick = cam.timing ? milliseconds() : 0.0;
+    double last_tick = cam.timing ? timing_milliseconds() : 0.0;
     float longest = 0.0f;
 
     // Corners in the order (x, y+1), (x+1, y+1), (x+1, y), (x, y).
@@ -181,7 +175,7 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
                 const float d = take_sample(node, list, x + s.dx, y + s.dy, time,
                                             sample_seed(tables, s.sx, s.sy), colour);
                 if (cam.timing) {
-                    const double now = milliseconds();
+                    const double now = timing_milliseconds();
                     longest = std::max(longest, static_cast<float>(now - last_tick));
                     last_tick = now;
                 } else {
@@ -250,11 +244,11 @@ void single_sample_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
         node.pixel_started = 0;
         ++node.pixel_counter;
         float* c = colour_row + 4 * i;
-        const double start = cam.timing ? milliseconds() : 0.0;
+        const double start = cam.timing ? timing_milliseconds() : 0.0;
         const float depth = take_sample(node, bucket_at(grid, y, x), x + 0.507, y + 0.485,
                                         sample_time(), sample_seed(tables, x, y), c);
         if (cam.composite && node.missed) c[0] = c[1] = c[2] = c[3] = 0.0f;
-        node.depth_row[i] = cam.timing ? static_cast<float>(milliseconds() - start) : depth;
+        node.depth_row[i] = cam.timing ? static_cast<float>(timing_milliseconds() - start) : depth;
     }
     node.scan_direction = !node.scan_direction;
 }
@@ -286,7 +280,7 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
 void start_tile_corners(RR_SampleNode& node) {
     for (float* row : node.corner_colour)
         if (row) mark_unsampled(row, node.corner_width);
-    for (double& row : node.edge_row_y) row = kNoEdgeRow;
+    for (std::int32_t r = 0; r < node.edge_rows; ++r) node.edge_row_y[r] = kNoEdgeRow;
     node.scan_direction = 1;
 }
 

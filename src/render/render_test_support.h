@@ -172,7 +172,8 @@ inline RenderedImage render_scene(const std::string& scene, const RenderSettings
         if (passes.prepare_lights) passes.prepare_lights(camera);
         if (maps_built) passes.rebuild_object_lists();
         make_tiles();
-        give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
+        give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count(),
+                          passes.tile_border ? passes.tile_border(camera) : 1);
         queue_tiles();
         double near = camera.near, far = camera.far;
         if (camera.near == 0 && passes.automatic_clipping(camera, near, far))

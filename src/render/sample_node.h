@@ -34,8 +34,7 @@ inline constexpr float kUnsampledCorner = -3.40282347e38f;
 // The depth of a sample, pixel or row entry that sees nothing.
 inline constexpr float kNothingDepth = 1e8f;
 
-// The hidden-line routine keeps at most this many lattice rows.
-inline constexpr int kEdgeRows = 5;
+// A lattice row of the hidden-line routine not looked at yet.
 inline constexpr double kNoEdgeRow = -1e30;
 
 // A point of the hidden-line routine's lattice: the surface the eye ray
@@ -45,6 +44,7 @@ struct EdgeRecord {
     std::int32_t cell_u = -1, cell_v = -1;  // isoparametric band of a patch
     std::int32_t index = -1;                // the object among the caster's; -1 nothing
     float normal[3] = {0.0f, 0.0f, 0.0f};   // eye space
+    float time = 0.0f;                      // milliseconds the look took, with -J only
 };
 
 struct RR_SampleNode {
@@ -88,10 +88,12 @@ struct RR_SampleNode {
     // cells (hidden_line.h).
     EdgeRecord* edge_records = nullptr;
     std::uint8_t* edge_cells = nullptr;
-    // The screen y each row of `edge_records` was looked at (kNoEdgeRow:
-    // none), so that consecutive rows of a tile share their lattice rows.
-    // Forgotten at every tile's start.
-    double edge_row_y[kEdgeRows] = {kNoEdgeRow, kNoEdgeRow, kNoEdgeRow, kNoEdgeRow, kNoEdgeRow};
+    // The screen y each of the `edge_rows` rows of `edge_records` was
+    // looked at (kNoEdgeRow: none), so that consecutive rows of a tile share
+    // their lattice rows, forgotten at every tile's start; then the lower
+    // and upper lattice rows' y of each row of cells kept in `edge_cells`.
+    double* edge_row_y = nullptr;
+    std::int32_t edge_rows = 0;
 };
 
 // What the caster needs of a render object for the camera being rendered,

@@ -60,7 +60,8 @@ void render_camera(CameraEntry& entry, bool first_of_frame, bool maps_built, flo
     }
 
     make_tiles();
-    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
+    give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count(),
+                      passes.tile_border ? passes.tile_border(camera) : 1);
     queue_tiles();
 
     if (camera.near == 0 && passes.automatic_clipping &&

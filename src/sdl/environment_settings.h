@@ -555,7 +555,8 @@ inline constexpr Parameter kRows[] = {
      KEPT(hline_line_width),
      .consumer = ELSEWHERE,
      .written = KEYWORD_INTEGER,
-     .description = "Hidden line: line width; lines are one pixel wide."},
+     .description = "Hidden line: the width of every surface's lines with hline_from_global, in "
+                    "pixels (at most 32; 0 and 1 are the thinnest)."},
     {.name = "hline_isoparam_u",
      .type = INTEGER,
      KEPT(hline_isoparam_u),

@@ -148,7 +148,8 @@ constexpr Parameter kCommonRows[] = {
      .also = "line_thickness",
      .type = INTEGER,
      NUMBER_SLOT(SHADER_HL_LINE_WIDTH),
-     .description = "Hidden line: the line width; lines are one pixel wide."},
+     .description = "Hidden line: the width of the lines where this surface meets another, in "
+                    "pixels (at most 32; 0 and 1 are the thinnest)."},
     {.name = "hl_isoparam_u",
      .also = "u_patch_lines",
      .type = INTEGER,
