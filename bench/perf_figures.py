@@ -78,22 +78,13 @@ def whole_run(skyloom, scene, workers, processor=None):
     return elapsed, int(peak) / 1024.0
 
 
-def map_seconds(build, scene):
-    """The shadow-map phase of skyloom_render_bench with 2 workers."""
-    detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene, "2"],
-                            capture_output=True, text=True, check=True)
-    found = re.search(r"shadow maps ([0-9.]+) s", detail.stdout)
+def phase_seconds(build, scene, workers, phase):
+    """One phase of skyloom_render_bench ("parse", "shadow maps", ...)."""
+    detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene,
+                             str(workers)], capture_output=True, text=True, check=True)
+    found = re.search(phase + r" ([0-9.]+) s", detail.stdout)
     if not found:
-        sys.exit("no shadow-map phase in skyloom_render_bench's output:\n" + detail.stdout)
-    return float(found.group(1))
-
-
-def parse_seconds(build, scene):
-    detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene, "1"],
-                            capture_output=True, text=True, check=True)
-    found = re.search(r"parse ([0-9.]+) s", detail.stdout)
-    if not found:
-        sys.exit("no parse phase in skyloom_render_bench's output:\n" + detail.stdout)
+        sys.exit("no %s phase in skyloom_render_bench's output:\n%s" % (phase, detail.stdout))
     return float(found.group(1))
 
 
@@ -110,7 +101,7 @@ def measure(builds, scenes, runs, big):
     for _ in range(runs):
         for build in builds:
             skyloom = os.path.join(build, "skyloom")
-            add(build, "parse", parse_seconds(build, scenes["1M"]))
+            add(build, "parse", phase_seconds(build, scenes["1M"], 1, "parse"))
             for n in ("100k", "1M"):
                 processor = []
                 wall, peak = whole_run(skyloom, scenes[n], 2, processor)
@@ -118,7 +109,7 @@ def measure(builds, scenes, runs, big):
                 add(build, n + " peak", peak)
                 add(build, n + " processor", processor[0])
             for n in ("still", "spinning"):
-                add(build, n + " maps", map_seconds(build, scenes[n]))
+                add(build, n + " maps", phase_seconds(build, scenes[n], 2, "shadow maps"))
             add(build, "1M 1 worker", whole_run(skyloom, scenes["1M"], 1)[0])
             wall, peak = whole_run(skyloom, scenes["4k"], 2)
             add(build, "4k wall", wall)
