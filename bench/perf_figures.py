@@ -7,6 +7,10 @@ and prints them as one table (Markdown, for docs/performance.md):
 - whole runs of the 100k and 1M scenes with 2 workers: wall time (median)
   and peak memory;
 - the whole-run speed-up from 1 to 2 workers at 1M;
+- the processor time (user and system) of the 2-worker runs, steadier than
+  the wall time on a busy machine;
+- the shadow-map phase of the 100k scene still and with the knot spinning
+  under motion blur (render_bench.py --spin's scene);
 - a 3840 x 2160 render of the 1M scene;
 - the 10M scene (about 700 MB of SDL): wall time and peak memory.
 
@@ -29,6 +33,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import render_bench
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GENERATOR = os.environ.get(
@@ -56,24 +62,29 @@ def resized(scene, width, height):
     return path
 
 
-def whole_run(skyloom, scene, workers):
-    """Wall time (s) and peak resident memory (MB) of one run."""
+def whole_run(skyloom, scene, workers, processor=None):
+    """Wall time (s) and peak resident memory (MB) of one run; with a list
+    `processor`, its processor time (user and system, s) is appended."""
     start = time.monotonic()
-    done = subprocess.run(["/usr/bin/time", "-f", "%M", skyloom, "-n", str(workers), scene],
+    done = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", skyloom, "-n", str(workers), scene],
                           cwd=os.path.dirname(scene), stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
     elapsed = time.monotonic() - start
     if done.returncode != 0:
         sys.exit("%s failed on %s:\n%s" % (skyloom, scene, done.stderr))
-    return elapsed, int(done.stderr.strip().splitlines()[-1]) / 1024.0
+    peak, user, system = done.stderr.strip().splitlines()[-1].split()
+    if processor is not None:
+        processor.append(float(user) + float(system))
+    return elapsed, int(peak) / 1024.0
 
 
-def parse_seconds(build, scene):
-    detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene, "1"],
-                            capture_output=True, text=True, check=True)
-    found = re.search(r"parse ([0-9.]+) s", detail.stdout)
+def phase_seconds(build, scene, workers, phase):
+    """One phase of skyloom_render_bench ("parse", "shadow maps", ...)."""
+    detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene,
+                             str(workers)], capture_output=True, text=True, check=True)
+    found = re.search(phase + r" ([0-9.]+) s", detail.stdout)
     if not found:
-        sys.exit("no parse phase in skyloom_render_bench's output:\n" + detail.stdout)
+        sys.exit("no %s phase in skyloom_render_bench's output:\n%s" % (phase, detail.stdout))
     return float(found.group(1))
 
 
@@ -90,11 +101,15 @@ def measure(builds, scenes, runs, big):
     for _ in range(runs):
         for build in builds:
             skyloom = os.path.join(build, "skyloom")
-            add(build, "parse", parse_seconds(build, scenes["1M"]))
+            add(build, "parse", phase_seconds(build, scenes["1M"], 1, "parse"))
             for n in ("100k", "1M"):
-                wall, peak = whole_run(skyloom, scenes[n], 2)
+                processor = []
+                wall, peak = whole_run(skyloom, scenes[n], 2, processor)
                 add(build, n + " wall", wall)
                 add(build, n + " peak", peak)
+                add(build, n + " processor", processor[0])
+            for n in ("still", "spinning"):
+                add(build, n + " maps", phase_seconds(build, scenes[n], 2, "shadow maps"))
             add(build, "1M 1 worker", whole_run(skyloom, scenes["1M"], 1)[0])
             wall, peak = whole_run(skyloom, scenes["4k"], 2)
             add(build, "4k wall", wall)
@@ -103,7 +118,8 @@ def measure(builds, scenes, runs, big):
         s = samples[build]
         f = figures[build]
         f["parse rate"] = size_1m / statistics.median(s["parse"])
-        for key in ("100k wall", "1M wall", "1M 1 worker", "4k wall"):
+        for key in ("100k wall", "1M wall", "1M 1 worker", "4k wall", "100k processor",
+                    "1M processor", "still maps", "spinning maps"):
             f[key] = statistics.median(s[key])
         for key in ("100k peak", "1M peak", "4k peak"):
             f[key] = max(s[key])
@@ -123,6 +139,10 @@ ROWS = [
     ("Whole run, 1M, 2 workers", "1M wall", "%.3f s", "<= 0.7 s"),
     ("Whole run, 1M, 1 worker", "1M 1 worker", "%.3f s", ""),
     ("Speed-up 1 -> 2 workers, 1M", "speed-up", "x%.2f", ">= x1.7"),
+    ("Processor time, 100k, 2 workers", "100k processor", "%.3f s", ""),
+    ("Processor time, 1M, 2 workers", "1M processor", "%.3f s", ""),
+    ("Shadow-map phase, 100k still", "still maps", "%.3f s", ""),
+    ("Shadow-map phase, 100k spinning", "spinning maps", "%.3f s", ""),
     ("Peak memory, 100k", "100k peak", "%.0f MB", ""),
     ("Peak memory, 1M", "1M peak", "%.0f MB", "<= 250 MB"),
     ("Whole run, 1M at 3840 x 2160", "4k wall", "%.3f s", ""),
@@ -162,11 +182,13 @@ def main():
         os.makedirs(out, exist_ok=True)
         scenes = {n: generate(n, out) for n in ("100k", "1M")}
         scenes["4k"] = resized(scenes["1M"], 3840, 2160)
+        scenes["still"] = scenes["100k"]
+        scenes["spinning"] = render_bench.spinning(scenes["100k"])
         if not args.no_10m:
             scenes["10M"] = generate("10M", out)
         figures = measure(builds, scenes, args.runs, not args.no_10m)
         if not args.scenes:
-            for path in scenes.values():
+            for path in set(scenes.values()):
                 os.remove(path)
     load_after = os.getloadavg()
     print("machine: %d cores, %s; load average %.2f before, %.2f after; medians of %d runs"

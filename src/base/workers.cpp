@@ -32,6 +32,11 @@ bool stopping = false;
 
 RenderPass installed_pass;
 std::atomic<bool> shadow_pass_flag{false};
+// Between the barriers of a pass; main thread only.
+bool pass_running = false;
+// The job of run_on_workers, in place of a pass while it runs.
+void (*shared_job)(void* context) = nullptr;
+void* shared_job_context = nullptr;
 
 void render_queued_tiles(const RenderPass& pass) {
     const ArenaId arena = tile_arena();
@@ -56,6 +61,11 @@ void worker_routine(WorkerInitialiser initialise, bool quiet) {
     for (;;) {
         barrier_wait(start_barrier(), count_of_workers);
         if (stopping) return;
+        if (shared_job != nullptr) {
+            shared_job(shared_job_context);
+            barrier_wait(end_barrier(), count_of_workers);
+            continue;
+        }
         const RenderPass pass = installed_pass;
         const bool shadow = shadow_pass_flag.load(std::memory_order_relaxed);
         reset_scratch_pools();
@@ -190,12 +200,31 @@ void run_pass() {
     SKY_CHECK(this_worker == 0);
     const RenderPass pass = installed_pass;
     const int count = count_of_workers;
+    pass_running = true;
     barrier_wait(start_barrier(), count);
     const bool shadow = in_shadow_pass();
     if (!shadow && pass.set_up) pass.set_up(pass.context);
     render_queued_tiles(pass);
     if (!shadow && pass.tear_down) pass.tear_down(pass.context);
     barrier_wait(end_barrier(), count);
+    pass_running = false;
+}
+
+void run_on_workers(void (*job)(void* context), void* context) {
+    if (this_worker != 0 || !children_running || pass_running || shared_job != nullptr) {
+        job(context);
+        return;
+    }
+    // The children read the job after the start barrier, whose mutex
+    // orders these writes before their reads.
+    shared_job = job;
+    shared_job_context = context;
+    const int count = count_of_workers;
+    barrier_wait(start_barrier(), count);
+    job(context);
+    barrier_wait(end_barrier(), count);
+    shared_job = nullptr;
+    shared_job_context = nullptr;
 }
 
 }  // namespace sky

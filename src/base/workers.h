@@ -18,6 +18,9 @@
 //     rewind_arena(pass_arena());           // the tile buffers are done with
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -111,5 +114,39 @@ bool in_shadow_pass();
 // scratch pools and pass arena are left alone: the frame loop made its
 // preparations in them and resets them itself.
 void run_pass();
+
+// --- work shared outside passes ----------------------------------------------
+
+// Main thread, outside any pass: every worker, the main thread among them,
+// calls job(context) once, and this returns when all of them have. Called
+// anywhere else (inside a pass, on a child, before the workers start) the
+// calling thread runs the job alone. For work the frame does before its
+// passes, such as evaluating a large mesh, that splits into independent
+// pieces (share_ranges).
+void run_on_workers(void (*job)(void* context), void* context);
+
+// Calls run(first, last) for consecutive ranges of [0, count), each at most
+// `chunk` long, on whichever worker takes it next (run_on_workers). Every
+// range is run exactly once; which worker runs it must not matter.
+template <typename Run>
+void share_ranges(std::size_t count, std::size_t chunk, Run&& run) {
+    if (count == 0) return;
+    chunk = chunk == 0 ? 1 : chunk;
+    struct Shared {
+        Run* run;
+        std::size_t count, chunk;
+        std::atomic<std::size_t> next{0};
+    } shared{&run, count, chunk};
+    run_on_workers(
+        [](void* context) {
+            auto& s = *static_cast<Shared*>(context);
+            for (;;) {
+                const std::size_t first = s.next.fetch_add(s.chunk, std::memory_order_relaxed);
+                if (first >= s.count) return;
+                (*s.run)(first, std::min(first + s.chunk, s.count));
+            }
+        },
+        &shared);
+}
 
 }  // namespace sky

@@ -170,6 +170,45 @@ TEST_F(WorkerStart, EachChildTakesItsOwnIndexAndEndsWithTheCrew) {
     }
 }
 
+TEST_F(WorkerStart, WorkSharedOutsidePassesReachesEveryWorkerOnce) {
+    render_options().quiet = 1;
+    struct Seen {
+        std::mutex lock;
+        std::multiset<int> workers;
+    } seen;
+    auto note = [](void* context) {
+        auto& s = *static_cast<Seen*>(context);
+        std::lock_guard<std::mutex> hold(s.lock);
+        s.workers.insert(worker_index());
+    };
+    // Before the workers start the caller runs the job alone.
+    run_on_workers(note, &seen);
+    EXPECT_EQ(seen.workers, (std::multiset<int>{0}));
+    {
+        WorkerCrew crew(3);
+        seen.workers.clear();
+        run_on_workers(note, &seen);
+        EXPECT_EQ(seen.workers, (std::multiset<int>{0, 1, 2}));
+        // A pass still runs as before afterwards.
+        Attendance attendance;
+        install_render_pass(
+            {attend_set_up, nullptr, nullptr, nullptr, attend_tear_down, &attendance});
+        run_pass();
+        install_render_pass({});
+        EXPECT_EQ(attendance.set_up, (std::multiset<int>{0, 1, 2}));
+
+        // Every item of every range once, whoever takes it.
+        std::vector<std::atomic<int>> visits(100003);
+        share_ranges(visits.size(), 1000, [&](std::size_t first, std::size_t last) {
+            EXPECT_LE(last - first, 1000u);
+            for (std::size_t i = first; i < last; ++i) visits[i].fetch_add(1);
+        });
+        EXPECT_TRUE(std::all_of(visits.begin(), visits.end(),
+                                [](const std::atomic<int>& v) { return v.load() == 1; }));
+        share_ranges(0, 1000, [](std::size_t, std::size_t) { ADD_FAILURE(); });
+    }
+}
+
 TEST_F(WorkerStart, QuietCrewsSayNothing) {
     render_options().quiet = 1;
     { WorkerCrew crew(3); }

@@ -1,7 +1,12 @@
 // A polyset at the current scene time: its switches and shaders as for
 // faces, then the mesh: vertices with their colours and normals, texture
 // vertices, normals, polygons and the cumulative areas.
+#include <array>
+#include <atomic>
+#include <vector>
+
 #include "base/options.h"
+#include "base/workers.h"
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
@@ -11,6 +16,10 @@
 
 namespace sky {
 namespace {
+
+// A range of workers' items: large enough that taking one costs nothing,
+// small enough that a mesh of a million polygons splits evenly.
+constexpr std::size_t kItemsPerRange = 16384;
 
 // Packed vertices are borrowed where the parse left them; vertices written
 // with expressions are evaluated into records of the mesh's own.
@@ -162,9 +171,13 @@ void borrow_polygons(const PolysetDefinition& d, const PackedPolygons& p, Polyse
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     if (is_packed_polygons(d.polygons)) {
         borrow_polygons(d, *packed_polygons(d.polygons), mesh);
-        for (std::size_t k = 0; k < mesh.polygon_count; ++k)
-            if (!polygon_fits(d, mesh, k)) return false;
-        return true;
+        // Checked by every worker: a million polygons are read only here.
+        std::atomic<bool> fits{true};
+        share_ranges(mesh.polygon_count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
+            for (std::size_t k = first; k < last && fits.load(std::memory_order_relaxed); ++k)
+                if (!polygon_fits(d, mesh, k)) fits.store(false, std::memory_order_relaxed);
+        });
+        return fits.load();
     }
     PolysetPolygon polygon;
     return for_each_item(d.polygons, [&](const float*, Expr* node) {
@@ -212,6 +225,25 @@ bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
     });
 }
 
+// Each range's box on its own, then all of them together: the same box in
+// any order.
+void mesh_bound(const PolysetMesh& mesh, double bound[6]) {
+    const std::size_t count = mesh.vertex_count();
+    std::vector<std::array<double, 6>> boxes((count + kItemsPerRange - 1) / kItemsPerRange);
+    share_ranges(count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
+        double* box = boxes[first / kItemsPerRange].data();
+        empty_bound(box);
+        for (std::size_t i = first; i < last; ++i) {
+            const float* p = mesh.vertex_records[i];
+            extend_bound(box, p[0], p[1], p[2]);
+        }
+    });
+    empty_bound(bound);
+    for (const auto& box : boxes)
+        for (int corner = 0; corner < 2; ++corner)
+            extend_bound(bound, box[corner], box[2 + corner], box[4 + corner]);
+}
+
 }  // namespace
 
 bool polyset_is_moving(const PolysetDefinition& definition) {
@@ -247,11 +279,7 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
         return nullptr;
     if (!evaluate_polygons(d, *mesh) || !evaluate_areas(d, *mesh)) return nullptr;
 
-    empty_bound(polyset->bound);
-    for (std::size_t i = 0; i < mesh->vertex_count(); ++i) {
-        const float* p = mesh->vertex_records[i];
-        extend_bound(polyset->bound, p[0], p[1], p[2]);
-    }
+    mesh_bound(*mesh, polyset->bound);
     // Colours, normals and texture coordinates reach the triangles too.
     polyset->saved_geometry_allowed =
         render_options().saved_geometry && constant_list(d.vertices) && constant_list(d.polygons) &&

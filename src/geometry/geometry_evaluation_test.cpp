@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/workers.h"
 #include "geometry/declared_geometry.h"
 #include "geometry/geometry_test_support.h"
 #include "sdl/symbols.h"
@@ -313,6 +314,70 @@ TEST_F(FaceAndPolysetEvaluation, BorrowedAndEvaluatedListsMakeTheSameMesh) {
         EXPECT_TRUE(mesh->has_normal(3));
         EXPECT_FLOAT_EQ(static_cast<float>(mesh->vertex(3).normal[1]), 0.6f);
         EXPECT_DOUBLE_EQ(mesh->vertex(3).position[2], 0.5);
+    }
+}
+
+// A grid of n × n quads on the surface z = x·y, written as numbers only,
+// each vertex with its st and normal.
+std::string number_grid(int n) {
+    std::string s = "polyset (shader = (s), vertices = (";
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            s += std::string(i || j ? "," : "") + "(cv((" + std::to_string(i) + ", " +
+                 std::to_string(j) + ", " + std::to_string(i * j) + "), 1), st(" +
+                 std::to_string(i) + ", 0.5), norm(0, 0, 1))";
+    s += "), polygons = (";
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i;
+            s += std::string(i || j ? "," : "");
+            s += "polygon(" + std::to_string(a) + ", " + std::to_string(a + 1) + ", " +
+                 std::to_string(a + n + 2) + ", " + std::to_string(a + n + 1) + ")";
+        }
+    return s + "));\n";
+}
+
+TEST_F(FaceAndPolysetEvaluation, ALargeMeshCheckedByEveryWorkerIsTheMeshOneWorkerMakes) {
+    // Written as numbers only, a large mesh's polygons are checked and its
+    // bound taken in ranges by whichever worker comes first: the mesh and
+    // its bound must not depend on who did which.
+    constexpr int n = 200;  // 40,401 vertices and 40,000 quads: many ranges
+    const std::string grid = number_grid(n);
+    for (int workers : {1, 2, 3}) {
+        SCOPED_TRACE(workers);
+        WorkerCrew crew(workers);
+        evaluate("", grid);
+        ASSERT_EQ(frame_objects().size(), 1u);
+        const PolysetGeometry& polyset = geometry<PolysetGeometry>(0);
+        ASSERT_TRUE(polyset.mesh);
+        const PolysetMesh& mesh = *polyset.mesh;
+        ASSERT_EQ(mesh.vertex_count(), std::size_t{(n + 1) * (n + 1)});
+        ASSERT_EQ(mesh.texture_vertices.size(), mesh.vertex_count());
+        bool placed = true;
+        for (int j = 0; j <= n; ++j)
+            for (int i = 0; i <= n; ++i) {
+                const auto k = static_cast<std::size_t>(j * (n + 1) + i);
+                const PolysetVertex v = mesh.vertex(k);
+                placed = placed && v.position[0] == i && v.position[1] == j &&
+                         v.position[2] == i * j && v.has_normal && v.normal[2] == 1 &&
+                         mesh.texture_vertices[k][0] == i;
+            }
+        EXPECT_TRUE(placed);
+        ASSERT_EQ(mesh.polygon_count, std::size_t{n * n});
+        bool indexed = true;
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                const PolygonView p = mesh.polygon(static_cast<std::size_t>(j * n + i));
+                const int a = j * (n + 1) + i;
+                indexed = indexed &&
+                          p.vertices == std::vector<std::int32_t>{a, a + 1, a + n + 2, a + n + 1} &&
+                          std::equal(p.texture_vertices.begin(), p.texture_vertices.end(),
+                                     p.vertices.begin(), p.vertices.end()) &&
+                          p.shader == 0;
+            }
+        EXPECT_TRUE(indexed);
+        const double box[6] = {0, n, 0, n, 0, n * n};
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(polyset.bound[k], box[k]) << k;
     }
 }
 

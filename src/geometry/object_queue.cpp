@@ -293,13 +293,10 @@ void queue_camera_objects(const CameraRecord& camera) {
 
 bool queue_light_objects(const CameraRecord& light_view, const PassFilter& filter) {
     queue_pass_objects(light_view, filter, false);
-    // One moving object, entered at its frame-time position from its
-    // paired halves, and the map takes the bucket lists.
-    GeometryView& view = geometry_view();
-    view.depth_only = true;
-    for (const auto& entry : queued)
-        if (entry->triangles.object->moving) view.depth_only = false;
-    return view.depth_only;
+    // Moving objects too stand still in a map, where the frame time puts
+    // them: nothing the map reads needs their screen triangles.
+    geometry_view().depth_only = true;
+    return true;
 }
 
 int Mp_query_object_queue(const RenderObject* object) {

@@ -58,9 +58,9 @@ void queue_tile_objects(std::span<Tile> tiles);
 void queue_camera_objects(const CameraRecord& camera);
 
 // Main thread, before a depth map's pass: the same for the objects the
-// filter lets through, seen from the light's view. True when the pass is
-// depth-only (depth_entry.h): tiles are then tessellated but get no bucket
-// lists. Without motion blur, or with no moving object queued, it is.
+// filter lets through, seen from the light's view. The pass is depth-only
+// (depth_entry.h), moving objects standing where the frame time puts
+// them: tiles are tessellated but get no bucket lists. Returns true.
 bool queue_light_objects(const CameraRecord& light_view, const PassFilter& filter);
 
 // Frees what is left of the queued objects' triangles and forgets them.

@@ -12,6 +12,7 @@
 #include "geometry/surface_point.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace sky {
@@ -25,7 +26,9 @@ bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, Triang
 // A large polyset tessellated in parts, by several workers at once: what
 // the parts share, made once before them.
 struct PolysetParts {
-    std::vector<Vec3> computed;  // vertex normals computed from the polygons, or none
+    // Vertex normals computed from the polygons, or none; the same for
+    // every pass over the mesh of a frame, so made once for all of them.
+    std::shared_ptr<const std::vector<Vec3>> computed;
     std::size_t polygons = 0;
 };
 // What a part would have printed: the first polygon that met each message.

@@ -127,7 +127,7 @@ public:
 
     void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
                       const SurfacePoint& c) override {
-        if (storage_.depth_only) {
+        if (storage_.depth_only && !frame_only_) {
             enter_depth(a, b, c);
             ++made_;
             return;
@@ -144,6 +144,9 @@ public:
         }
         ++made_;
     }
+
+    // The triangles handed in so far.
+    std::size_t made() const { return made_; }
 
 private:
     static void finish_normals(const void* context, CornerValues& corner) {
@@ -301,9 +304,12 @@ bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
     return polyset.mesh && polyset.mesh->polygon_count >= 2 * kFewestPolygonsPerPart;
 }
 
-void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
-                         ObjectTriangles& storage, const TransformValue& placement,
-                         SharedTessellation& shared) {
+// Opens the polyset's parts to every worker; with `close`, each part
+// pairs the same polygons of the shutter-close half with its own.
+void open_parts(RenderObject& object, const PolysetGeometry& polyset, ObjectTriangles& storage,
+                const TransformValue& placement, SharedTessellation& shared,
+                const PolysetGeometry* close = nullptr,
+                const TransformValue* close_placement = nullptr) {
     shared.object = &object;
     shared.polyset = &polyset;
     shared.placement = &placement;
@@ -315,6 +321,11 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     shared.parts.clear();
     shared.rows = holder_rows(storage);
     shared.reports.assign(static_cast<std::size_t>(shared.part_count), PolysetPartReport{});
+    shared.close_polyset = close;
+    shared.close_placement = close_placement;
+    if (close != nullptr) prepare_polyset_parts(*close, shared.close_prepared);
+    shared.close_reports.assign(close ? shared.reports.size() : 0, PolysetPartReport{});
+    shared.paired.assign(close ? shared.reports.size() : 0, 1);
     for (int k = 0; k < shared.part_count; ++k) {
         auto part = std::make_unique<ObjectTriangles>(&object);
         part->moving = storage.moving;
@@ -333,18 +344,104 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     shared.next_part.store(0, std::memory_order_relaxed);
     shared.parts_done.store(0, std::memory_order_relaxed);
     shared.open.store(true, std::memory_order_release);
+}
+
+// Takes parts until none is left, then waits for those in other hands.
+void finish_parts(SharedTessellation& shared) {
     help_tessellate(shared);
-    // The last parts may still be in other hands.
     while (shared.parts_done.load(std::memory_order_acquire) < shared.part_count)
         std::this_thread::yield();
     shared.open.store(false, std::memory_order_relaxed);
+}
+
+void join_parts(RenderObject& object, ObjectTriangles& storage, SharedTessellation& shared) {
     std::vector<ObjectTriangles*> parts;
     for (const auto& part : shared.parts) parts.push_back(part.get());
     join_part_bins(storage, parts);
     shared.binned = true;
     for (auto& part : shared.parts) append_object_triangles(storage, *part);
     shared.parts.clear();
-    report_polyset_parts(object.name ? object.name : "", shared.reports);
+    const char* name = object.name ? object.name : "";
+    // The shutter-close half was tessellated first, as one worker does.
+    if (shared.close_polyset != nullptr) report_polyset_parts(name, shared.close_reports);
+    report_polyset_parts(name, shared.reports);
+}
+
+// A moving polyset seen still (in a depth map) whose halves are both
+// large meshes made as one worker would make them.
+bool frame_only_in_parts_allowed(const RenderObject& object, const GeometryCommon& close,
+                                 const ObjectTriangles& storage) {
+    const auto* open = static_cast<const GeometryCommon*>(
+        object.open_geometry ? object.open_geometry : object.geometry);
+    const SaveTicket off{};
+    return made_in_parts(object, *open, storage, off) && made_in_parts(object, close, storage, off);
+}
+
+void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
+                         ObjectTriangles& storage, const TransformValue& placement,
+                         SharedTessellation& shared) {
+    open_parts(object, polyset, storage, placement, shared);
+    finish_parts(shared);
+    join_parts(object, storage, shared);
+}
+
+// A moving polyset in a depth map, in parts; false, with nothing made, when
+// some part's halves do not pair triangle for triangle (a polygon that
+// makes triangles at one end of the shutter and none at the other), which
+// the pairing of the whole object must then settle.
+bool frame_only_in_parts(RenderObject& object, const PolysetGeometry& polyset,
+                         const PolysetGeometry& close, ObjectTriangles& storage,
+                         const TransformValue& placement, SharedTessellation& shared) {
+    open_parts(object, polyset, storage, placement, shared, &close, &object.close_placement);
+    finish_parts(shared);
+    const bool paired = std::all_of(shared.paired.begin(), shared.paired.end(),
+                                    [](char pairs) { return pairs != 0; });
+    if (!paired) {
+        shared.parts.clear();
+        shared.close_polyset = nullptr;
+        return false;
+    }
+    join_parts(object, storage, shared);
+    return true;
+}
+
+// One part of a polyset: its polygons tessellated and entered.
+void make_part(SharedTessellation& shared, std::size_t index) {
+    ObjectTriangles& part = *shared.parts[index];
+    EntrySink entry(part, *shared.placement, geometry_view(), nullptr);
+    const Displacement& displacement = shared.polyset->displacement;
+    DisplacingSink displaced(displacement, *shared.placement, entry);
+    TriangleSink& sink = displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
+    const std::size_t first = index * shared.polygons_per_part;
+    tessellate_polyset_part(*shared.polyset, shared.prepared, first,
+                            first + shared.polygons_per_part, sink, shared.reports[index]);
+}
+
+// One part of a moving polyset in a depth map: the part's polygons at
+// shutter close, then at shutter open, paired into frame-time triangles.
+void make_frame_only_part(SharedTessellation& shared, std::size_t index) {
+    ObjectTriangles& part = *shared.parts[index];
+    const GeometryView& view = geometry_view();
+    const std::size_t first = index * shared.polygons_per_part;
+    const std::size_t last = first + shared.polygons_per_part;
+    std::vector<CornerValues> close_corners;
+    {
+        const PolysetGeometry& close = *shared.close_polyset;
+        CloseRecorder recorder(*shared.close_placement, view.eye_from_world_close, part,
+                               close_corners);
+        DisplacingSink displaced(close.displacement, *shared.close_placement, recorder);
+        TriangleSink& into =
+            close.displacement.active() ? static_cast<TriangleSink&>(displaced) : recorder;
+        tessellate_polyset_part(close, shared.close_prepared, first, last, into,
+                                shared.close_reports[index]);
+    }
+    EntrySink entry(part, *shared.placement, view, &close_corners, true);
+    const Displacement& displacement = shared.polyset->displacement;
+    DisplacingSink displaced(displacement, *shared.placement, entry);
+    TriangleSink& sink = displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
+    tessellate_polyset_part(*shared.polyset, shared.prepared, first, last, sink,
+                            shared.reports[index]);
+    shared.paired[index] = entry.made() * 3 == close_corners.size() ? 1 : 0;
 }
 
 }  // namespace
@@ -356,13 +453,10 @@ bool help_tessellate(SharedTessellation& shared) {
         const int k = shared.next_part.fetch_add(1, std::memory_order_acq_rel);
         if (k >= shared.part_count) return helped;
         const auto index = static_cast<std::size_t>(k);
-        EntrySink entry(*shared.parts[index], *shared.placement, geometry_view(), nullptr);
-        const Displacement& displacement = shared.polyset->displacement;
-        DisplacingSink displaced(displacement, *shared.placement, entry);
-        TriangleSink& sink = displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
-        const std::size_t first = index * shared.polygons_per_part;
-        tessellate_polyset_part(*shared.polyset, shared.prepared, first,
-                                first + shared.polygons_per_part, sink, shared.reports[index]);
+        if (shared.close_polyset != nullptr)
+            make_frame_only_part(shared, index);
+        else
+            make_part(shared, index);
         ObjectTriangles& part = *shared.parts[index];
         if (part.depth_only)
             bin_depth_triangles(part, shared.rows);
@@ -388,9 +482,10 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     // Without motion blur for this pass (a depth map), a moving object
     // stands where the frame time puts it.
     const bool frame_only = !view.motion_blur && has_motion;
-    // A moving object keeps its screen triangles: its motion (or, in a
-    // depth map, its frame-time position) comes from the paired halves.
-    storage.depth_only = view.depth_only && !has_motion;
+    // A moving object keeps its screen triangles for its motion; in a
+    // depth map it has none, and its frame-time corners, blended from the
+    // paired halves, make depth triangles like a still object's.
+    storage.depth_only = view.depth_only && (frame_only || !has_motion);
     storage.exact_normals = object.type == SDL_POLYSET;
     storage.has_texture = false;
     storage.has_texture_data = false;
@@ -401,6 +496,19 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     }
 
     TransformState& state = transform_state();
+    if (shared != nullptr && frame_only && frame_only_in_parts_allowed(object, *close, storage)) {
+        const TransformValue placement = state.value;
+        if (object.open_geometry != nullptr) state.value = object.open_placement;
+        const auto& open = static_cast<const PolysetGeometry&>(
+            object.open_geometry ? *static_cast<const GeometryCommon*>(object.open_geometry)
+                                 : *geometry);
+        if (frame_only_in_parts(object, open, static_cast<const PolysetGeometry&>(*close), storage,
+                                state.value, *shared)) {
+            finish_object_triangles(storage);
+            return true;
+        }
+        state.value = placement;
+    }
     std::vector<CornerValues> close_corners;
     if (storage.moving || frame_only) {
         // A moving object is entered from its shutter-open half; an

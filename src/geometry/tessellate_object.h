@@ -59,6 +59,17 @@ struct SharedTessellation {
     bool binned = false;
     std::vector<std::unique_ptr<ObjectTriangles>> parts;
     std::vector<PolysetPartReport> reports;
+    // A moving object in a depth map stands where the frame time puts it,
+    // blended from its two halves: each part then tessellates the same
+    // polygons of the shutter-close half too and pairs them with its own.
+    // The pairs are those of one worker when every part pairs as many
+    // triangles as it made (`paired`); otherwise the owner makes the
+    // object again alone.
+    const PolysetGeometry* close_polyset = nullptr;
+    const TransformValue* close_placement = nullptr;
+    PolysetParts close_prepared;
+    std::vector<PolysetPartReport> close_reports;
+    std::vector<char> paired;
 };
 
 // `shared`, when given, lets other workers help (help_tessellate).

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/vecmath.h"
@@ -295,15 +297,46 @@ bool tessellate_polyset(const PolysetGeometry& polyset, const char* name, Triang
     return true;
 }
 
+namespace {
+
+// The computed normals of a mesh's slot, kept while the mesh lives: a
+// frame's depth maps and cameras all tessellate the same mesh, and the
+// scan for corners without normals reads every polygon. The weak pointer
+// tells a live mesh from a new one made at a freed one's address.
+struct PreparedSlot {
+    std::weak_ptr<const PolysetMesh> mesh;
+    std::int32_t slot;
+    std::shared_ptr<const std::vector<Vec3>> computed;
+};
+std::mutex prepared_lock;
+std::vector<PreparedSlot> prepared_slots;
+
+std::shared_ptr<const std::vector<Vec3>> kept_normals(const PolysetGeometry& polyset) {
+    std::lock_guard<std::mutex> hold(prepared_lock);
+    std::erase_if(prepared_slots, [](const PreparedSlot& kept) { return kept.mesh.expired(); });
+    for (const PreparedSlot& kept : prepared_slots)
+        if (kept.slot == polyset.shader_slot && kept.mesh.lock() == polyset.mesh)
+            return kept.computed;
+    return nullptr;
+}
+
+}  // namespace
+
 void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) {
-    parts.computed.clear();
+    parts.computed.reset();
     parts.polygons = polyset.mesh ? polyset.mesh->polygon_count : 0;
     if (parts.polygons == 0) return;
+    parts.computed = kept_normals(polyset);
+    if (parts.computed) return;
     struct NoTriangles : TriangleSink {
         void add_triangle(const SurfacePoint&, const SurfacePoint&, const SurfacePoint&) override {}
     } none;
     PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", none);
-    tessellator.prepare(parts.computed);
+    auto computed = std::make_shared<std::vector<Vec3>>();
+    tessellator.prepare(*computed);
+    parts.computed = computed;
+    std::lock_guard<std::mutex> hold(prepared_lock);
+    prepared_slots.push_back({polyset.mesh, polyset.shader_slot, parts.computed});
 }
 
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,
@@ -311,8 +344,9 @@ void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts&
                              PolysetPartReport& report) {
     if (!polyset.mesh) return;
     PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", sink);
-    tessellator.run_part(first, std::min(last, polyset.mesh->polygon_count), parts.computed,
-                         report);
+    static const std::vector<Vec3> none;
+    tessellator.run_part(first, std::min(last, polyset.mesh->polygon_count),
+                         parts.computed ? *parts.computed : none, report);
 }
 
 void report_polyset_parts(const char* name, const std::vector<PolysetPartReport>& reports) {
