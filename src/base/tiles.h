@@ -51,12 +51,13 @@ Tile* next_tile();
 
 // --- tile buffers ------------------------------------------------------------
 
-// One entry of the per-row list: a span of screen x on one grid line.
+// One entry of the per-row list: a span of screen x on one grid line, kept
+// in double while a triangle's edges widen it and rounded once per row.
 struct RowSpan {
-    float minimum;
-    float maximum;
+    double minimum;
+    double maximum;
 };
-static_assert(sizeof(RowSpan) == 8);
+static_assert(sizeof(RowSpan) == 16);
 
 inline constexpr std::int32_t kBucketBlockRecords = 2500;
 

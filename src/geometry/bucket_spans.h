@@ -8,8 +8,11 @@
 // row then takes the union of the spans of its lower and upper line. An
 // edge evaluated beyond its end gives its end's x, which is how a vertex
 // lying inside a row still reaches its own column. Crossings are computed
-// in double and rounded outward into the single-precision spans, so that a
-// crossing just short of a pixel edge never loses that pixel.
+// in double and a row's span is rounded outward to single precision, so
+// that a crossing just short of a pixel edge never loses that pixel. The
+// lines keep the exact crossings and the row rounds their extremes once:
+// rounding outward keeps the order of values, so that is the span rounding
+// every crossing would give, without a rounding per crossing.
 #pragma once
 
 #include <algorithm>
@@ -71,8 +74,8 @@ public:
         if (lo > grid_.height - 1 || hi < 0) return false;
         first_ = std::max(lo, 0);
         last_ = std::min(hi, grid_.height - 1);
-        const float empty_min = static_cast<float>(grid_.x0 + grid_.width + 1);
-        const float empty_max = static_cast<float>(grid_.x0 - 1);
+        const double empty_min = static_cast<double>(grid_.x0 + grid_.width + 1);
+        const double empty_max = static_cast<double>(grid_.x0 - 1);
         for (std::int32_t line = first_; line <= last_ + 1; ++line)
             grid_.spans[line] = {empty_min, empty_max};
         return true;
@@ -110,8 +113,10 @@ public:
         for (std::int32_t r = last_; r >= first_; --r) {
             const RowSpan& below = grid_.spans[r];
             const RowSpan& above = grid_.spans[r + 1];
-            std::int32_t start = trunc_to_int(std::min(below.minimum, above.minimum)) - grid_.x0;
-            std::int32_t end = trunc_to_int(std::max(below.maximum, above.maximum)) - grid_.x0;
+            std::int32_t start =
+                trunc_to_int(round_down(std::min(below.minimum, above.minimum))) - grid_.x0;
+            std::int32_t end =
+                trunc_to_int(round_up(std::max(below.maximum, above.maximum))) - grid_.x0;
             if (start >= width || end < 0) continue;
             visit(r, std::max(start, 0), std::min(end, width - 1));
         }
@@ -142,8 +147,8 @@ private:
     }
     void widen(std::int32_t line, double x) {
         RowSpan& span = grid_.spans[line];
-        span.minimum = std::min(span.minimum, round_down(x));
-        span.maximum = std::max(span.maximum, round_up(x));
+        span.minimum = std::min(span.minimum, x);
+        span.maximum = std::max(span.maximum, x);
     }
 
     const SpanGrid& grid_;

@@ -28,8 +28,18 @@
 namespace sky {
 namespace {
 
+// A finite, non-zero length, without taking the root: the square is
+// positive and finite exactly when its root is.
 bool usable(const Vec3& v) {
-    double size = length(v);
+    const double squared = dot(v, v);
+    return squared > 0 && std::isfinite(squared);
+}
+
+// The unit vector along `v`, when `v` is usable: the length taken once
+// for the test and the division.
+bool unit_of(const Vec3& v, Vec3& unit) {
+    double size;
+    unit = normalise(v, &size);
     return size > 0 && std::isfinite(size);
 }
 
@@ -151,17 +161,18 @@ private:
     }
 
     Vec3 corner_normal(const PolygonView& polygon, std::size_t i, const Vec3& face_normal) {
+        Vec3 unit;
         if (!polygon.normals.empty()) {
             const Vec3 given = to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]);
-            if (usable(given)) return normalise(given);
+            if (unit_of(given, unit)) return unit;
         }
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
         if (mesh_.has_normal(index)) {
             const Vec3 given = to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at);
-            if (usable(given)) return normalise(given);
+            if (unit_of(given, unit)) return unit;
         }
         const std::vector<Vec3>& computed = *computed_;
-        if (index < computed.size() && usable(computed[index])) return normalise(computed[index]);
+        if (index < computed.size() && unit_of(computed[index], unit)) return unit;
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
         if (!vertex_message_printed_) {
@@ -196,7 +207,8 @@ private:
 
     void tessellate(const PolygonView& polygon) {
         Vec3 area = polygon_area_vector(mesh_, polygon);
-        double size = length(area);
+        double size;
+        const Vec3 face_normal = normalise(area, &size);
         if (!std::isfinite(size)) {
             if (!polygon_message_printed_) {
                 if (report_ != nullptr)
@@ -208,7 +220,6 @@ private:
             return;
         }
         if (size == 0) return;  // no area, nothing to see
-        Vec3 face_normal = normalise(area);
 
         std::size_t n = polygon.vertices.size();
         corners_.resize(n);
