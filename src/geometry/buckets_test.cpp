@@ -1,6 +1,7 @@
 #include "geometry/buckets.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "base/options_test_support.h"
+#include "geometry/bucket_spans.h"
 #include "geometry/entry_test_support.h"
 
 namespace sky {
@@ -182,6 +184,32 @@ TEST_F(Buckets, ATriangleOfNearlyEqualHeightsStillReachesAllItsPixels) {
     tile_.y_first = 0, tile_.y_last = 14;
     const BucketGrid& grid = fill(storage);
     for (int x = 0; x <= 600; ++x) ASSERT_TRUE(holds(grid, x, 3, storage)) << x;
+}
+
+TEST(SpanEntry, ACrossingJustShortOfAPixelEdgeKeepsThatPixelAndItsNeighbours) {
+    // Crossings a hair left of x = 5 (single precision rounds them to 5)
+    // reach back into column 4; a row spans the union of its two lines,
+    // whichever edge gave each.
+    RowSpan spans[5];
+    SpanGrid grid;
+    grid.spans = spans, grid.width = 10, grid.height = 4;
+    const double left = 5.0 - 1e-12;
+    const SpanPoint p[3] = {{left, 0.2}, {left, 1.8}, {8.0, 1.0}};
+    std::vector<std::array<int, 3>> rows;
+    enter_still_triangle(grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+        rows.push_back({r, start, end});
+    });
+    EXPECT_EQ(rows, (std::vector<std::array<int, 3>>{{1, 4, 8}, {0, 4, 8}}));
+
+    // In a grid that starts one column further left, lower down, and
+    // reaching past the grid's last column: clipped there.
+    grid.x0 = -1;
+    rows.clear();
+    const SpanPoint q[3] = {{left, 2.5}, {left, 3.5}, {12.0, 3.0}};
+    enter_still_triangle(grid, q, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+        rows.push_back({r, start, end});
+    });
+    EXPECT_EQ(rows, (std::vector<std::array<int, 3>>{{3, 5, 9}, {2, 5, 9}}));
 }
 
 TEST_F(Buckets, BucketAtClampsToTheFirstAndLastList) {
