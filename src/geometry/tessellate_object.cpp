@@ -134,9 +134,8 @@ public:
         }
         const bool paired = storage_.moving || frame_only_;
         const Matrix4& eye_from_world = paired ? view_.eye_from_world_open : view_.eye_from_world;
-        CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_),
-                                   corner_of(b, placement_, eye_from_world, storage_),
-                                   corner_of(c, placement_, eye_from_world, storage_)};
+        CornerValues corners[3] = {corner(a, eye_from_world, true), corner(b, eye_from_world, true),
+                                   corner(c, eye_from_world, true)};
         if (paired) {
             enter_moving(corners);
         } else {
@@ -149,6 +148,45 @@ public:
     std::size_t made() const { return made_; }
 
 private:
+    // A mesh's neighbouring triangles share corners: the last few corners
+    // are kept with the point and the transform they were made from, and
+    // a point met again takes its corner from there instead of being
+    // transformed again (the same point, matrices and flags give the same
+    // corner, bit for bit).
+    struct KeptCorner {
+        SurfacePoint point;
+        const Matrix4* eye_from_world = nullptr;
+        bool normals = false, has_texture = false, has_texture_data = false;
+        CornerValues corner;
+    };
+    static constexpr int kKeptCorners = 4;
+
+    static bool same_point(const SurfacePoint& a, const SurfacePoint& b) {
+        return std::memcmp(a.position, b.position, sizeof a.position) == 0 &&
+               std::memcmp(a.normal, b.normal, sizeof a.normal) == 0 &&
+               std::memcmp(&a.u, &b.u, sizeof a.u) == 0 &&
+               std::memcmp(&a.v, &b.v, sizeof a.v) == 0 &&
+               std::memcmp(a.colour, b.colour, sizeof a.colour) == 0 &&
+               a.has_colour == b.has_colour;
+    }
+
+    CornerValues corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals) {
+        for (const KeptCorner& k : kept_)
+            if (k.eye_from_world == &eye_from_world && k.normals == normals &&
+                k.has_texture == storage_.has_texture &&
+                k.has_texture_data == storage_.has_texture_data && same_point(k.point, p))
+                return k.corner;
+        KeptCorner& k = kept_[next_kept_];
+        next_kept_ = (next_kept_ + 1) % kKeptCorners;
+        k.point = p;
+        k.eye_from_world = &eye_from_world;
+        k.normals = normals;
+        k.has_texture = storage_.has_texture;
+        k.has_texture_data = storage_.has_texture_data;
+        k.corner = corner_of(p, placement_, eye_from_world, storage_, normals);
+        return k.corner;
+    }
+
     static void finish_normals(const void* context, CornerValues& corner) {
         const auto& sink = *static_cast<const EntrySink*>(context);
         set_normals(corner, to_triple(corner.normal), sink.placement_, sink.view_.eye_from_world);
@@ -161,9 +199,9 @@ private:
     // that is cut or split has its corners blended, normals and all.
     void enter_depth(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
         const Matrix4& eye_from_world = view_.eye_from_world;
-        CornerValues corners[3] = {corner_of(a, placement_, eye_from_world, storage_, false),
-                                   corner_of(b, placement_, eye_from_world, storage_, false),
-                                   corner_of(c, placement_, eye_from_world, storage_, false)};
+        CornerValues corners[3] = {corner(a, eye_from_world, false),
+                                   corner(b, eye_from_world, false),
+                                   corner(c, eye_from_world, false)};
         bool whole = true;
         for (CornerValues& corner : corners) {
             project_corner(view_, corner);
@@ -255,6 +293,8 @@ private:
     const std::vector<CornerValues>* close_;
     bool frame_only_;
     std::size_t made_ = 0;
+    KeptCorner kept_[kKeptCorners];
+    int next_kept_ = 0;
 };
 
 bool run_tessellator(const RenderObject& object, const GeometryCommon& geometry, float orientation,
