@@ -170,7 +170,8 @@ private:
                a.has_colour == b.has_colour;
     }
 
-    CornerValues corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals) {
+    // Valid until the next call: a caller copies it out first.
+    const CornerValues& corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals) {
         for (const KeptCorner& k : kept_)
             if (k.eye_from_world == &eye_from_world && k.normals == normals &&
                 k.has_texture == storage_.has_texture &&
