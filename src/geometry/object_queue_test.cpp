@@ -1,5 +1,6 @@
 #include "geometry/object_queue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -288,6 +289,38 @@ TEST_F(Sink, TrianglesArePlacedViewedAndProjected) {
     EXPECT_FLOAT_EQ(v.normal[2], 1);
     EXPECT_EQ(v.motion, nullptr);
     EXPECT_TRUE(storage.exact_normals);
+}
+
+TEST_F(Sink, ACornerMetAgainKeepsItsValuesAndOneThatDiffersOnlyInPartGetsItsOwn) {
+    // Neighbouring triangles share corners; a corner at the same place
+    // with another normal or other parameters is a corner of its own.
+    const SurfacePoint shared = point(0, 0, 0);
+    SurfacePoint turned = shared, other_uv = shared;
+    turned.normal[0] = 1, turned.normal[2] = 0;
+    other_uv.u = 0.5;
+    emitted = {{shared, point(1, 0, 0), point(0, 1, 0)},
+               {shared, point(0, 1, 0), point(-1, 0, 0)},
+               {turned, point(0, -1, 0), point(1, 0, 0)},
+               {other_uv, point(-1, 0, 0), point(0, -1, 0)},
+               {shared, point(1, 0, 0), point(0, 1, 0)}};
+    ObjectTriangles storage(&object_);
+    ASSERT_TRUE(tessellate_object(object_, storage));
+    ASSERT_EQ(storage.triangle_count, 5);
+    std::vector<const ShadingRecord*> at_origin;
+    for_each_triangle(storage, [&](const ScreenTriangle& t) {
+        for (const ScreenVertex* v : {t.P0, t.P1, t.P2})
+            if (v->shading->eye[0] == 0 && v->shading->eye[1] == 0) at_origin.push_back(v->shading);
+    });
+    ASSERT_EQ(at_origin.size(), 5u);
+    std::reverse(at_origin.begin(), at_origin.end());  // the last made comes first
+    const float up[3] = {0, 0, 1}, side[3] = {1, 0, 0};
+    const float expected_u[5] = {0, 0, 0, 0.5f, 0};
+    for (int i = 0; i < 5; ++i) {
+        const float* normal = i == 2 ? side : up;
+        for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(at_origin[i]->normal[k], normal[k]) << i;
+        EXPECT_EQ(at_origin[i]->u, expected_u[i]) << i;
+        EXPECT_EQ(at_origin[i]->world[2], -10) << i;
+    }
 }
 
 TEST_F(Sink, ATriangleThroughTheNearPlaneKeepsItsPartInFront) {
