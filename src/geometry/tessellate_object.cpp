@@ -36,6 +36,20 @@ void restore_tessellators() {
 
 namespace {
 
+// Where a tessellator's triangles go first: through the displacement when
+// the geometry has one, straight to `next` otherwise.
+class Displaced {
+public:
+    Displaced(const Displacement& displacement, const TransformValue& placement, TriangleSink& next)
+        : displacing_(displacement, placement, next),
+          first_(displacement.active() ? static_cast<TriangleSink&>(displacing_) : next) {}
+    TriangleSink& first() { return first_; }
+
+private:
+    DisplacingSink displacing_;
+    TriangleSink& first_;
+};
+
 constexpr int kCornerFloats = sizeof(CornerValues) / sizeof(float);
 
 // The corner's world and eye normals from the object-space normal.
@@ -450,12 +464,10 @@ bool frame_only_in_parts(RenderObject& object, const PolysetGeometry& polyset,
 void make_part(SharedTessellation& shared, std::size_t index) {
     ObjectTriangles& part = *shared.parts[index];
     EntrySink entry(part, *shared.placement, geometry_view(), nullptr);
-    const Displacement& displacement = shared.polyset->displacement;
-    DisplacingSink displaced(displacement, *shared.placement, entry);
-    TriangleSink& sink = displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
+    Displaced sink(shared.polyset->displacement, *shared.placement, entry);
     const std::size_t first = index * shared.polygons_per_part;
     tessellate_polyset_part(*shared.polyset, shared.prepared, first,
-                            first + shared.polygons_per_part, sink, shared.reports[index]);
+                            first + shared.polygons_per_part, sink.first(), shared.reports[index]);
 }
 
 // One part of a moving polyset in a depth map: the part's polygons at
@@ -470,17 +482,13 @@ void make_frame_only_part(SharedTessellation& shared, std::size_t index) {
         const PolysetGeometry& close = *shared.close_polyset;
         CloseRecorder recorder(*shared.close_placement, view.eye_from_world_close, part,
                                close_corners);
-        DisplacingSink displaced(close.displacement, *shared.close_placement, recorder);
-        TriangleSink& into =
-            close.displacement.active() ? static_cast<TriangleSink&>(displaced) : recorder;
-        tessellate_polyset_part(close, shared.close_prepared, first, last, into,
+        Displaced into(close.displacement, *shared.close_placement, recorder);
+        tessellate_polyset_part(close, shared.close_prepared, first, last, into.first(),
                                 shared.close_reports[index]);
     }
     EntrySink entry(part, *shared.placement, view, &close_corners, true);
-    const Displacement& displacement = shared.polyset->displacement;
-    DisplacingSink displaced(displacement, *shared.placement, entry);
-    TriangleSink& sink = displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
-    tessellate_polyset_part(*shared.polyset, shared.prepared, first, last, sink,
+    Displaced sink(shared.polyset->displacement, *shared.placement, entry);
+    tessellate_polyset_part(*shared.polyset, shared.prepared, first, last, sink.first(),
                             shared.reports[index]);
     shared.paired[index] = entry.made() * 3 == close_corners.size() ? 1 : 0;
 }
@@ -561,19 +569,16 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
         const TransformValue open = state.value;
         state.value = object.close_placement;
         CloseRecorder recorder(state.value, view.eye_from_world_close, storage, close_corners);
-        DisplacingSink displaced(close->displacement, state.value, recorder);
-        TriangleSink& into =
-            close->displacement.active() ? static_cast<TriangleSink&>(displaced) : recorder;
-        run_tessellator(object, *close, state.value.orientation, into);
+        Displaced into(close->displacement, state.value, recorder);
+        run_tessellator(object, *close, state.value.orientation, into.first());
         state.value = open;
     }
     EntrySink entry(storage, state.value, view,
                     storage.moving || frame_only ? &close_corners : nullptr, frame_only);
     // Saved geometry keeps the surface as tessellated: the displacement may
     // change while the surface does not.
-    DisplacingSink displaced(geometry->displacement, state.value, entry);
-    TriangleSink& sink =
-        geometry->displacement.active() ? static_cast<TriangleSink&>(displaced) : entry;
+    Displaced displaced(geometry->displacement, state.value, entry);
+    TriangleSink& sink = displaced.first();
     const float orientation = state.value.orientation;
     const SaveTicket ticket =
         Ar_save_mode(object, *geometry, orientation, storage.moving || frame_only);
