@@ -6,6 +6,7 @@
 
 #include "sdl/keywords.h"
 #include "sdl/number_text.h"
+#include "sdl/parse_helper.h"
 #include "sdl/sdl_parser.h"
 
 namespace sky {
@@ -295,14 +296,19 @@ bool read_polygon(Cursor& c, ListRun& run) {
     return true;
 }
 
-}  // namespace
+// Where a scan of items stopped.
+struct ItemsRead {
+    Cursor end;                   // after the last item read
+    bool at_stop = false;         // it stopped at `stop`, right after a comma
+    std::int32_t stop_lines = 0;  // the newlines before `stop`
+};
 
-const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::int32_t& newlines) {
-    run.clear();
-    run.shape = shape;
+// Reads whole items of `shape` into `run` from `text` as long as they come,
+// and stops early when the comma after an item ends right at `stop`.
+ItemsRead read_items(PackShape shape, const char* text, const char* stop, ListRun& run) {
     static const Keywords keywords;
     Cursor c{text, 0, &keywords};
-    Cursor end = c;
+    ItemsRead read{c};
     for (;;) {
         Cursor item = c;
         if (shape == PACK_POLYGON) {
@@ -325,18 +331,113 @@ const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::
             run.floats.insert(run.floats.end(), values, values + stride);
         }
         ++run.count;
-        end = item;
+        read.end = item;
         item.skip();
         if (*item.p != ',') break;
         c = item;
         ++c.p;
+        if (c.p == stop) {
+            read.at_stop = true;
+            read.stop_lines = c.lines;
+            break;
+        }
     }
+    return read;
+}
+
+// Whether the items read from a split point go on the items read before
+// it: the ones a single scan would have accepted there.
+bool continues(const ListRun& head, const ListRun& tail) {
+    if (tail.count == 0) return false;
+    return head.shape == PACK_POLYGON ? tail.index_lists == head.index_lists
+                                      : tail.stride == head.stride;
+}
+
+void append_run(ListRun& head, const ListRun& tail) {
+    head.count += tail.count;
+    head.floats.insert(head.floats.end(), tail.floats.begin(), tail.floats.end());
+    head.sizes.insert(head.sizes.end(), tail.sizes.begin(), tail.sizes.end());
+    for (int k = 0; k < 3; ++k)
+        head.indices[k].insert(head.indices[k].end(), tail.indices[k].begin(),
+                               tail.indices[k].end());
+    head.shaders.insert(head.shaders.end(), tail.shaders.begin(), tail.shaders.end());
+}
+
+const char* finish_run(PackShape shape, const char* text, const Cursor& end, ListRun& run,
+                       std::int32_t& newlines) {
     if (shape == PACK_SCALAR && run.count < 2) {
         run.clear();
         return text;
     }
     newlines += end.lines;
     return end.p;
+}
+
+}  // namespace
+
+const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::int32_t& newlines) {
+    run.clear();
+    run.shape = shape;
+    ItemsRead read = read_items(shape, text, nullptr, run);
+    return finish_run(shape, text, read.end, run, newlines);
+}
+
+const char* split_point(PackShape shape, const char* text, const char* text_end) {
+    static const Keywords keywords;
+    ListRun scratch;
+    scratch.shape = shape;
+    // A few hundred candidates at most: past them the text is not a list of
+    // plain items, and a split would not pay.
+    int tries = 256;
+    for (const char* p = text + (text_end - text) / 2; p < text_end && tries > 0; ++p) {
+        p = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(text_end - p)));
+        if (p == nullptr) break;
+        --tries;
+        Cursor item{p + 1, 0, &keywords};
+        scratch.clear();
+        bool whole;
+        if (shape == PACK_POLYGON) {
+            whole = read_polygon(item, scratch);
+        } else {
+            float values[9];
+            int stride = 0;
+            whole = read_item(shape, item, values, stride);
+        }
+        if (whole && item.at_item_end()) return p + 1;
+    }
+    return nullptr;
+}
+
+const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
+                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper) {
+    run.clear();
+    run.shape = shape;
+    tail.clear();
+    tail.shape = shape;
+    struct Tail {
+        PackShape shape;
+        const char* text;
+        ListRun* run;
+        ItemsRead read;
+    } job{shape, split, &tail, {}};
+    auto read_tail = [](void* context) {
+        auto* tail_job = static_cast<Tail*>(context);
+        tail_job->read = read_items(tail_job->shape, tail_job->text, nullptr, *tail_job->run);
+    };
+    const bool concurrent = helper != nullptr && helper->start(read_tail, &job);
+    ItemsRead head = read_items(shape, text, split, run);
+    if (concurrent) {
+        helper->wait();
+    } else if (head.at_stop) {
+        read_tail(&job);
+    }
+    if (head.at_stop && continues(run, tail)) {
+        append_run(run, tail);
+        Cursor end = job.read.end;
+        end.lines += head.stop_lines;
+        return finish_run(shape, text, end, run, newlines);
+    }
+    return finish_run(shape, text, head.end, run, newlines);
 }
 
 }  // namespace sky
