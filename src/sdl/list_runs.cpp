@@ -61,10 +61,15 @@ struct Spellings {
         for (const KeywordRow& row : keyword_table())
             if (row.token == token && count < 4) names[count++] = {row.name, std::strlen(row.name)};
     }
+    // Every item of a big list passes here; the names are a few bytes, for
+    // which the library's memcmp costs more than the comparing.
     bool match(const char* text, std::size_t length) const {
-        for (int i = 0; i < count; ++i)
-            if (names[i].length == length && std::memcmp(names[i].text, text, length) == 0)
-                return true;
+        for (int i = 0; i < count; ++i) {
+            if (names[i].length != length) continue;
+            std::size_t k = 0;
+            while (k < length && names[i].text[k] == text[k]) ++k;
+            if (k == length) return true;
+        }
         return false;
     }
 };
@@ -426,11 +431,7 @@ const char* scan_split_list_run(PackShape shape, const char* text, const char* s
     };
     const bool concurrent = helper != nullptr && helper->start(read_tail, &job);
     ItemsRead head = read_items(shape, text, split, run);
-    if (concurrent) {
-        helper->wait();
-    } else if (head.at_stop) {
-        read_tail(&job);
-    }
+    if ((!concurrent || !helper->finish()) && head.at_stop) read_tail(&job);
     if (head.at_stop && continues(run, tail)) {
         append_run(run, tail);
         Cursor end = job.read.end;

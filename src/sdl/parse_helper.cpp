@@ -21,14 +21,20 @@ bool ParseHelper::start(void (*work)(void*), void* context) {
         std::lock_guard lock(mutex_);
         work_ = work;
         context_ = context;
+        begun_ = false;
     }
     changed_.notify_all();
     return true;
 }
 
-void ParseHelper::wait() {
+bool ParseHelper::finish() {
     std::unique_lock lock(mutex_);
+    if (work_ != nullptr && !begun_) {
+        work_ = nullptr;
+        return false;
+    }
     changed_.wait(lock, [this] { return work_ == nullptr; });
+    return true;
 }
 
 void ParseHelper::stop() {
@@ -48,6 +54,7 @@ void ParseHelper::loop() {
         if (work_ == nullptr) return;
         void (*work)(void*) = work_;
         void* context = context_;
+        begun_ = true;
         lock.unlock();
         work(context);
         lock.lock();

@@ -17,13 +17,14 @@ public:
     ParseHelper(const ParseHelper&) = delete;
     ParseHelper& operator=(const ParseHelper&) = delete;
 
-    // Runs `work(context)` on the helper's thread, starting the thread when
-    // it is not running. False (and nothing run) when no thread can be had:
-    // the caller does the work itself. One piece at a time: wait() for it
-    // before the next.
+    // Hands `work(context)` to the helper's thread, starting the thread when
+    // it is not running. False (and nothing handed over) when no thread can
+    // be had. One piece at a time: finish() it before the next.
     bool start(void (*work)(void*), void* context);
-    // Returns when the work start() handed over has run.
-    void wait();
+    // Returns when the work start() handed over has run, or takes it back
+    // when the helper has not begun it (a loaded machine may not have given
+    // the helper a processor yet): false, and the caller does it itself.
+    bool finish();
     // Ends the thread; the next start() begins another.
     void stop();
 
@@ -35,6 +36,7 @@ private:
     std::condition_variable changed_;
     void (*work_)(void*) = nullptr;
     void* context_ = nullptr;
+    bool begun_ = false;
     bool stopping_ = false;
 };
 
