@@ -295,12 +295,13 @@ bool scan_run(int token) {
     const PackShape shape = run_shape(token);
     // The text in the buffer ends with NULs at yy_n_chars, which no item holds.
     const char* text_end = YY_CURRENT_BUFFER->yy_ch_buf + yy_n_chars;
-    const char* split = split_size > 0 && text_end - start > static_cast<std::ptrdiff_t>(split_size)
-                            ? split_point(shape, start, text_end)
-                            : nullptr;
+    // A run is read in halves once it has gone on for a quarter of the
+    // length that makes it worth it.
     char* end = const_cast<char*>(
-        split ? scan_split_list_run(shape, start, split, pending_run, tail_run, newlines, &helper)
-              : scan_list_run(shape, start, pending_run, newlines));
+        split_size > 0 && text_end - start > static_cast<std::ptrdiff_t>(split_size)
+            ? scan_long_list_run(shape, start, text_end, split_size / 4, pending_run, tail_run,
+                                 newlines, &helper)
+            : scan_list_run(shape, start, pending_run, newlines));
     yy_hold_char = *end;
     *end = '\0';
     yy_c_buf_p = end;

@@ -1,5 +1,6 @@
 #include "sdl/list_runs.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <span>
@@ -304,17 +305,24 @@ bool read_polygon(Cursor& c, ListRun& run) {
 // Where a scan of items stopped.
 struct ItemsRead {
     Cursor end;                   // after the last item read
-    bool at_stop = false;         // it stopped at `stop`, right after a comma
-    std::int32_t stop_lines = 0;  // the newlines before `stop`
+    bool at_stop = false;         // it stopped at the stop, right after a comma
+    const char* stop = nullptr;   // where (the stop itself when exact)
+    std::int32_t stop_lines = 0;  // the newlines before it
 };
 
 // Reads whole items of `shape` into `run` from `text` as long as they come,
-// and stops early when the comma after an item ends right at `stop`.
-ItemsRead read_items(PackShape shape, const char* text, const char* stop, ListRun& run) {
+// and stops early after the comma after an item when that comma ends right
+// at `stop` (`exact`) or at or past it. `abandon`, when given, is looked at
+// now and then: once set, what is read will not be used.
+ItemsRead read_items(PackShape shape, const char* text, const char* stop, ListRun& run,
+                     bool exact = true, const std::atomic<bool>* abandon = nullptr) {
     static const Keywords keywords;
     Cursor c{text, 0, &keywords};
     ItemsRead read{c};
     for (;;) {
+        if (abandon != nullptr && (run.count & 255) == 0 &&
+            abandon->load(std::memory_order_relaxed))
+            break;
         Cursor item = c;
         if (shape == PACK_POLYGON) {
             if (!read_polygon(item, run)) break;
@@ -341,8 +349,9 @@ ItemsRead read_items(PackShape shape, const char* text, const char* stop, ListRu
         if (*item.p != ',') break;
         c = item;
         ++c.p;
-        if (c.p == stop) {
+        if (stop != nullptr && (exact ? c.p == stop : c.p >= stop)) {
             read.at_stop = true;
+            read.stop = c.p;
             read.stop_lines = c.lines;
             break;
         }
@@ -413,10 +422,16 @@ const char* split_point(PackShape shape, const char* text, const char* text_end)
     return nullptr;
 }
 
-const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
-                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper) {
-    run.clear();
-    run.shape = shape;
+namespace {
+
+// Reads the rest of a run from `from`, just after a comma that follows its
+// `run.count` items (`lines` newlines into the run, `last` after its last
+// item), with the items from `split` on (when not null) read by the helper.
+// Returns the cursor after the run's last item, lines counted from the run's
+// start.
+Cursor read_rest(PackShape shape, const char* from, std::int32_t lines, Cursor last,
+                 const char* split, ListRun& run, ListRun& tail, ParseHelper* helper) {
+    const std::int32_t before = run.count;
     tail.clear();
     tail.shape = shape;
     struct Tail {
@@ -424,21 +439,53 @@ const char* scan_split_list_run(PackShape shape, const char* text, const char* s
         const char* text;
         ListRun* run;
         ItemsRead read;
+        std::atomic<bool> abandon{false};
     } job{shape, split, &tail, {}};
     auto read_tail = [](void* context) {
         auto* tail_job = static_cast<Tail*>(context);
-        tail_job->read = read_items(tail_job->shape, tail_job->text, nullptr, *tail_job->run);
+        tail_job->read = read_items(tail_job->shape, tail_job->text, nullptr, *tail_job->run, true,
+                                    &tail_job->abandon);
     };
-    const bool concurrent = helper != nullptr && helper->start(read_tail, &job);
-    ItemsRead head = read_items(shape, text, split, run);
+    const bool concurrent = split != nullptr && helper != nullptr && helper->start(read_tail, &job);
+    ItemsRead head = read_items(shape, from, split, run);
+    // A guess that missed (the run ended before it, or the comma was inside
+    // an item) may have sent the helper into a long list that is not this
+    // run's: it stops rather than keep this thread waiting.
+    if (!head.at_stop) job.abandon.store(true, std::memory_order_relaxed);
     if ((!concurrent || !helper->finish()) && head.at_stop) read_tail(&job);
+    if (run.count == before) return last;
+    Cursor end = head.end;
     if (head.at_stop && continues(run, tail)) {
         append_run(run, tail);
-        Cursor end = job.read.end;
+        end = job.read.end;
         end.lines += head.stop_lines;
-        return finish_run(shape, text, end, run, newlines);
     }
-    return finish_run(shape, text, head.end, run, newlines);
+    end.lines += lines;
+    return end;
+}
+
+}  // namespace
+
+const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
+                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper) {
+    run.clear();
+    run.shape = shape;
+    static const Keywords keywords;
+    const Cursor end =
+        read_rest(shape, text, 0, Cursor{text, 0, &keywords}, split, run, tail, helper);
+    return finish_run(shape, text, end, run, newlines);
+}
+
+const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
+                               std::size_t sure, ListRun& run, ListRun& tail,
+                               std::int32_t& newlines, ParseHelper* helper) {
+    run.clear();
+    run.shape = shape;
+    ItemsRead first = read_items(shape, text, text + sure, run, false);
+    if (!first.at_stop) return finish_run(shape, text, first.end, run, newlines);
+    const Cursor end = read_rest(shape, first.stop, first.stop_lines, first.end,
+                                 split_point(shape, first.stop, text_end), run, tail, helper);
+    return finish_run(shape, text, end, run, newlines);
 }
 
 }  // namespace sky

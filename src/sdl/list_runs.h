@@ -80,6 +80,14 @@ const char* split_point(PackShape shape, const char* text, const char* text_end)
 const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
                                 ListRun& tail, std::int32_t& newlines, ParseHelper* helper);
 
+// scan_list_run for a run in a long text (to `text_end`): the run is read on
+// this thread until it is `sure` bytes long, and what follows in halves
+// (scan_split_list_run) with the split guessed in the rest of the text. Short
+// runs - most lists of most scenes - never wait on the helper.
+const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
+                               std::size_t sure, ListRun& run, ListRun& tail,
+                               std::int32_t& newlines, ParseHelper* helper);
+
 // A polygon index written as `value`: truncated toward zero; values beyond
 // the int range give the most negative int, as the processor's conversion
 // does, which no list has an entry for.

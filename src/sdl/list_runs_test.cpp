@@ -421,6 +421,17 @@ TEST(ListRunSplitting, EverySplitPointGivesWhatOneScanGives) {
                 if (tail.count > 0 && tail.count < run.count) ++joined;
             }
         }
+        // Read on one thread for a while first, then in halves split in
+        // the rest of the text.
+        for (std::size_t sure = 0; sure <= length; ++sure) {
+            ListRun run, tail;
+            std::int32_t lines = 0;
+            const char* end =
+                scan_long_list_run(shape, text, text + length, sure, run, tail, lines, &helper);
+            ASSERT_EQ(end - text, serial_end - text) << text << " sure for " << sure;
+            EXPECT_EQ(lines, serial_lines) << text << " sure for " << sure;
+            EXPECT_EQ(describe(run), describe(serial)) << text << " sure for " << sure;
+        }
         // The halves were joined somewhere (at least at each item's start).
         if (serial.count >= 2) {
             EXPECT_GT(joined, 0) << text;
