@@ -275,6 +275,40 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitte
     return cam.timing ? longest : depth;
 }
 
+// The pixel lists a row's samples will read, fetched ahead of them. A list
+// is a chain of cells and triangles scattered over the tile's memory, and
+// a sample waits for each link in turn; a pixel's work is long enough to
+// fetch a link of each of the next lists in the background. So every list
+// of the next kAhead pixels is followed one link further each pixel, and a
+// list is fetched kAhead links deep by the time its pixel comes.
+class ListPrefetch {
+public:
+    static constexpr int kAhead = 8;
+
+    ListPrefetch(const BucketGrid& grid, std::int32_t row) : grid_(grid), row_(row) {}
+
+    // Before the pixel at `column`, stepping by `step`: the list kAhead
+    // pixels on starts, and the ones between go a link further.
+    void advance(std::int32_t column, std::int32_t step) {
+        const std::int32_t x = column + kAhead * step;
+        cursors_[next_] = bucket_at(grid_, row_, x);
+        __builtin_prefetch(cursors_[next_]);
+        next_ = (next_ + 1) % kAhead;
+        for (const BucketCell*& cell : cursors_) {
+            if (cell == nullptr) continue;
+            __builtin_prefetch(cell->triangle);
+            cell = cell->next;
+            __builtin_prefetch(cell);
+        }
+    }
+
+private:
+    const BucketGrid& grid_;
+    std::int32_t row_;
+    const BucketCell* cursors_[kAhead] = {};
+    int next_ = 0;
+};
+
 inline void mark_unsampled(float* corners, std::int32_t width) {
     for (std::int32_t k = 0; k < width; ++k) corners[4 * k] = kUnsampledCorner;
 }
@@ -322,10 +356,16 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     node.row_y = y;
     node.first_x = node.scan_direction ? node.x_left : node.x_right;
     const RowJitter jitter(node, y);
+    // The pixel's own list (its jittered samples) and the list above the
+    // corner it adds ahead of it.
+    ListPrefetch own(grid, y), above(grid, y + 1);
+    const std::int32_t step = node.scan_direction ? 1 : -1;
     const std::int32_t width = node.x_right - node.x_left + 1;
     for (std::int32_t k = 0; k < width; ++k) {
         const std::int32_t x = node.scan_direction ? node.x_left + k : node.x_right - k;
         const std::int32_t i = x - node.x_left;
+        own.advance(x, step);
+        above.advance(x + (step > 0 ? 1 : 0), step);
         node.corner_index = i;
         if (x < node.gate_left || x > node.gate_right) {
             outside_gate(node, i, colour_row);

@@ -239,9 +239,15 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
     transparent = false;
     for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        TriangleHit hit;
-        if (!hit_triangle(t, x, y, hit)) continue;
-        const float s = hit.s, tt = hit.t, z = hit.depth;
+        // The test of hit_triangle with one branch instead of five: which
+        // triangles of a list cover a sample is anybody's guess.
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        const float tt = v * t.a - u * t.b;
+        const bool inside =
+            (s >= 0.0f) & (s <= 1.0f) & (tt >= 0.0f) & (tt <= 1.0f) & !(s + tt > 1.0f);
+        if (!inside) continue;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
         if (!(z > cutoff)) continue;
 
         RC_Layer* layer = pool.take();
