@@ -285,26 +285,31 @@ class ListPrefetch {
 public:
     static constexpr int kAhead = 8;
 
-    ListPrefetch(const BucketGrid& grid, std::int32_t row) : grid_(grid), row_(row) {}
+    ListPrefetch(const BucketGrid& grid, std::int32_t row) : grid_(grid) {
+        row_start_ = (static_cast<std::int64_t>(row) - grid.y0) * grid.width - grid.x0;
+        last_ = static_cast<std::int64_t>(grid.width) * grid.height - 1;
+    }
 
     // Before the pixel at `column`, stepping by `step`: the list kAhead
-    // pixels on starts, and the ones between go a link further.
+    // pixels on starts (as bucket_at finds it), and the ones between go a
+    // link further.
     void advance(std::int32_t column, std::int32_t step) {
-        const std::int32_t x = column + kAhead * step;
-        cursors_[next_] = bucket_at(grid_, row_, x);
-        __builtin_prefetch(cursors_[next_]);
-        next_ = (next_ + 1) % kAhead;
+        const std::int64_t index = row_start_ + column + kAhead * step;
+        const BucketCell* head = grid_.heads[std::clamp<std::int64_t>(index, 0, last_)];
+        __builtin_prefetch(head);
         for (const BucketCell*& cell : cursors_) {
             if (cell == nullptr) continue;
             __builtin_prefetch(cell->triangle);
             cell = cell->next;
             __builtin_prefetch(cell);
         }
+        cursors_[next_] = head;
+        next_ = next_ + 1 == kAhead ? 0 : next_ + 1;
     }
 
 private:
     const BucketGrid& grid_;
-    std::int32_t row_;
+    std::int64_t row_start_ = 0, last_ = 0;
     const BucketCell* cursors_[kAhead] = {};
     int next_ = 0;
 };
