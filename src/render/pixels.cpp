@@ -280,7 +280,8 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitte
 // a sample waits for each link in turn; a pixel's work is long enough to
 // fetch a link of each of the next lists in the background. So every list
 // of the next kAhead pixels is followed one link further each pixel, and a
-// list is fetched kAhead links deep by the time its pixel comes.
+// list's first kAhead − 1 links are on their way by the time its pixel
+// comes.
 class ListPrefetch {
 public:
     static constexpr int kAhead = 8;
