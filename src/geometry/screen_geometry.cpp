@@ -167,7 +167,7 @@ namespace {
 constexpr std::int64_t kSharedVertexFrom = 4096;
 constexpr std::size_t kRecentVertices = std::size_t{1} << 13;
 
-std::size_t corner_hash(const CornerValues& corner) {
+std::uint64_t corner_hash(const CornerValues& corner) {
     std::uint64_t h = 0xcbf2'9ce4'8422'2325ULL;
     for (const float* p : {corner.screen, corner.eye, corner.eye_normal}) {
         for (int k = 0; k < 3; ++k) {
@@ -176,7 +176,7 @@ std::size_t corner_hash(const CornerValues& corner) {
             h = (h ^ bits) * 0x100'0000'01b3ULL;
         }
     }
-    return static_cast<std::size_t>(h ^ (h >> 29)) & (kRecentVertices - 1);
+    return h ^ (h >> 29);
 }
 
 // The values a stored vertex was made from, as far as they decide sharing.
@@ -210,14 +210,17 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
         return storage.last_vertex;
     if (storage.vertex_count == 0) storage.first_corner = corner;
     ++storage.vertex_count;
-    ScreenVertex** slot = nullptr;
+    ObjectTriangles::RecentVertex* slot = nullptr;
+    std::uint64_t key = 0;
     if (storage.exact_normals && storage.vertex_count > kSharedVertexFrom) {
-        if (storage.recent.empty()) storage.recent.assign(kRecentVertices, nullptr);
-        slot = &storage.recent[corner_hash(corner)];
-        if (*slot != nullptr && same_as_stored(storage, **slot, corner)) {
-            storage.last_vertex = *slot;
+        if (storage.recent.empty()) storage.recent.assign(kRecentVertices, {nullptr, 0});
+        key = corner_hash(corner);
+        slot = &storage.recent[static_cast<std::size_t>(key) & (kRecentVertices - 1)];
+        if (slot->vertex != nullptr && slot->key == key &&
+            same_as_stored(storage, *slot->vertex, corner)) {
+            storage.last_vertex = slot->vertex;
             storage.last_corner = corner;
-            return *slot;
+            return slot->vertex;
         }
     }
     if (storage.vertices.count() == 0)
@@ -227,7 +230,7 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
     auto* shading = reinterpret_cast<ShadingRecord*>(record + sizeof(ScreenVertex));
     auto* spare = reinterpret_cast<float*>(shading + 1);
     const float* end = reinterpret_cast<const float*>(record + storage.vertices.record_size());
-    if (slot != nullptr) *slot = vertex;
+    if (slot != nullptr) *slot = {vertex, key};
     std::memcpy(&vertex->x, corner.screen, sizeof corner.screen);
     std::memcpy(vertex->normal, corner.eye_normal, sizeof corner.eye_normal);
     std::memcpy(shading->eye, corner.eye, sizeof corner.eye);
