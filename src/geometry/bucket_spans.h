@@ -167,12 +167,17 @@ struct CellBox {
 // The box, when every corner is finite and at or right of and above the
 // screen's origin (where trunc is floor, so that a row holds exactly the
 // corners whose y lies between its lines); false otherwise.
-inline bool cell_box(const SpanGrid& grid, const SpanPoint p[3], CellBox& box) {
-    const double xmin = std::min({p[0].x, p[1].x, p[2].x});
-    const double xmax = std::max({p[0].x, p[1].x, p[2].x});
-    const double ymin = std::min({p[0].y, p[1].y, p[2].y});
-    const double ymax = std::max({p[0].y, p[1].y, p[2].y});
-    if (!(xmin >= 0.0 && ymin >= 0.0 && xmax < 1e9 && ymax < 1e9)) return false;  // also NaN
+// Inlined: it runs for every triangle of both passes, and its call cost
+// as much as its work.
+[[gnu::always_inline]] inline bool cell_box(const SpanGrid& grid, const SpanPoint p[3],
+                                            CellBox& box) {
+    for (int i = 0; i < 3; ++i)
+        if (!(p[i].x >= 0.0 && p[i].x < 1e9 && p[i].y >= 0.0 && p[i].y < 1e9))
+            return false;  // also NaN
+    const double xmin = std::min(std::min(p[0].x, p[1].x), p[2].x);
+    const double xmax = std::max(std::max(p[0].x, p[1].x), p[2].x);
+    const double ymin = std::min(std::min(p[0].y, p[1].y), p[2].y);
+    const double ymax = std::max(std::max(p[0].y, p[1].y), p[2].y);
     box.row_first = static_cast<std::int32_t>(ymin) - grid.y0;
     box.row_last = static_cast<std::int32_t>(ymax) - grid.y0;
     box.column_first = static_cast<std::int32_t>(float_at_or_below(xmin)) - grid.x0;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <set>
 #include <vector>
@@ -257,6 +258,12 @@ std::vector<std::array<SpanPoint, 3>> small_triangles(int count) {
         if (i % 7 == 0) t[1].y = t[0].y + 5e-7;  // a flat edge
         out.push_back(t);
     }
+    // Corners no box can hold.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    out.push_back({{{1.2, 1.2}, {nan, 1.4}, {1.6, 1.3}}});
+    out.push_back({{{1.2, 1.2}, {1.3, nan}, {1.6, 1.3}}});
+    out.push_back({{{1.2, 1.2}, {1.3, INFINITY}, {1.6, 1.3}}});
+    out.push_back({{{1.2, -0.2}, {1.3, 0.4}, {1.6, 0.3}}});
     return out;
 }
 
