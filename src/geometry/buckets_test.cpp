@@ -309,8 +309,10 @@ TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
                                      [&](std::int32_t r, std::int32_t start, std::int32_t end) {
                                          for (int c = start; c <= end; ++c) {
                                              reached.erase({r, c});
-                                             if (covers(t, r, c))
+                                             // Each cell once.
+                                             if (covers(t, r, c)) {
                                                  ASSERT_TRUE(by_centres.insert({r, c}).second);
+                                             }
                                          }
                                      });
         EXPECT_TRUE(reached.empty());
