@@ -191,9 +191,8 @@ void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const Corn
     DepthTriangle* t = new_depth_triangle(storage);
     std::int32_t lo = INT32_MAX, hi = INT32_MIN;
     for (int i = 0; i < 3; ++i) {
-        const SpanPoint p = project_to_screen(view, v[i]->eye);
-        t->screen[i][0] = p.x, t->screen[i][1] = p.y;
-        const std::int32_t row = trunc_to_int(p.y);
+        std::memcpy(t->eye[i], v[i]->eye, sizeof t->eye[i]);
+        const std::int32_t row = trunc_to_int(project_to_screen(view, v[i]->eye).y);
         lo = std::min(lo, row), hi = std::max(hi, row);
     }
     t->row_first = lo, t->row_last = hi;

@@ -75,10 +75,7 @@ struct ScreenTriangle {
 // the surfaces are at each texel centre: no vertices, no shading records.
 // The set-up is a screen triangle's, from the same corners.
 struct DepthTriangle {
-    // The corners P0, P1, P2 on the screen (x, y), projected once in double
-    // as span entry takes them: a triangle is entered in every tile it
-    // reaches.
-    double screen[3][2];
+    float eye[3][3];  // eye-space corners: P0, P1, P2
     float x0, y0;
     float z0;
     float a, b;

@@ -73,6 +73,7 @@ bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, fl
 // entered in.
 void render_depth_tile(Tile& tile, const MapView& view) {
     ShadowMap& map = *view.map;
+    const GeometryView& geometry = geometry_view();
     const std::int32_t width = tile.x_last - tile.x_first + 1;
     const std::int32_t height = tile.y_last - tile.y_first + 1;
     SpanGrid grid;
@@ -84,7 +85,7 @@ void render_depth_tile(Tile& tile, const MapView& view) {
 
     auto enter = [&](const DepthTriangle& t) {
         SpanPoint p[3];
-        for (int i = 0; i < 3; ++i) p[i] = {t.screen[i][0], t.screen[i][1]};
+        for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
         enter_still_triangle_centres(
             grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
                 NearestTwo* row = texels + static_cast<std::ptrdiff_t>(r) * width;
