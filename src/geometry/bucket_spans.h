@@ -197,21 +197,52 @@ void fill_box(const SpanGrid& grid, const CellBox& box, Visit&& visit) {
         visit(r, start, end);
 }
 
+// The cells of a triangle whose corners all lie in grid row `r`, as
+// SpanEntry gives them, with the same arithmetic, but with the row's two
+// lines kept at hand: every edge that is not flat reaches both.
+template <typename Visit>
+void enter_one_row(const SpanGrid& grid, const SpanPoint p[3], std::int32_t r, Visit&& visit) {
+    if (r < 0 || r > grid.height - 1) return;
+    const double below = static_cast<double>(r + grid.y0);
+    const double above = below + 1.0;
+    double lo = static_cast<double>(grid.x0 + grid.width + 1);
+    double hi = static_cast<double>(grid.x0 - 1);
+    auto widen = [&](double x) { lo = std::min(lo, x), hi = std::max(hi, x); };
+    bool flat[3];
+    for (int i = 0; i < 3; ++i) {
+        SpanPoint a = p[i], b = p[(i + 1) % 3];
+        flat[i] = std::fabs(a.y - b.y) <= kFlatEdge;
+        if (flat[i]) continue;
+        if (a.y > b.y) std::swap(a, b);
+        const double xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
+        const double slope = (b.x - a.x) / (b.y - a.y);
+        widen(std::clamp(a.x + (below - a.y) * slope, xlo, xhi));
+        widen(std::clamp(a.x + (above - a.y) * slope, xlo, xhi));
+    }
+    for (int i = 0; i < 3; ++i)
+        if (flat[i] && flat[(i + 2) % 3]) widen(p[i].x);
+    const std::int32_t start = trunc_to_int(float_at_or_below(lo)) - grid.x0;
+    const std::int32_t end = trunc_to_int(float_at_or_above(hi)) - grid.x0;
+    if (start >= grid.width || end < 0) return;
+    visit(r, std::max(start, 0), std::min(end, grid.width - 1));
+}
+
 // The cells of a still triangle whose screen corners are `p`: visit(row,
 // first column, last column) as SpanEntry::fill.
 //
-// Most triangles of a dense mesh lie within one column and one or two
-// rows. Span entry gives such a triangle exactly its box: every row
-// between its corners' rows takes something from an edge that is not flat
-// or from a corner whose edges both are, and a row's columns never leave
-// the box's; so those go to their cells without the spans.
+// Most triangles of a dense mesh lie within one or two rows and columns.
+// Span entry gives one of a single column and at most two rows exactly
+// its box: every row between its corners' rows takes something from an
+// edge that is not flat or from a corner whose edges both are, and a
+// row's columns never leave the box's; so those go to their cells without
+// the spans. One of a single row keeps its two lines at hand.
 template <typename Visit>
 void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
     CellBox box;
-    if (cell_box(grid, p, box) && box.column_first == box.column_last &&
-        box.row_last - box.row_first <= 1) {
-        fill_box(grid, box, visit);
-        return;
+    if (cell_box(grid, p, box)) {
+        if (box.column_first == box.column_last && box.row_last - box.row_first <= 1)
+            return fill_box(grid, box, visit);
+        if (box.row_first == box.row_last) return enter_one_row(grid, p, box.row_first, visit);
     }
     SpanEntry entry(grid);
     if (!entry.rows(p, 3)) return;
