@@ -1,7 +1,7 @@
 // The cells a still triangle is entered into, shared by bucket entry (which
 // links the triangle into each cell's list) and the depth-only entry of map
-// tiles (which tests the cell's centre at once): both must reach exactly
-// the same cells, or a map would change with the way it was made.
+// tiles (which tests the cell's centre at once): both must find exactly
+// the same covered centres, or a map would change with the way it was made.
 //
 // A triangle is entered row by row. For every horizontal grid line the
 // triangle crosses, its edges give the span of x it covers there; a pixel
@@ -59,6 +59,29 @@ inline SpanPoint project_to_screen(const GeometryView& view, const float* eye) {
     return {s.cx + static_cast<double>(s.sx) * eye[0], s.cy + static_cast<double>(s.sy) * eye[1]};
 }
 
+// The float next to f toward -infinity (downward) or +infinity, as
+// std::nextafter gives it, without its call: f is never NaN here (a NaN
+// compares false and is kept), and never the infinity it moves to.
+inline float next_float(float f, bool downward) {
+    if (f == 0.0f)
+        return downward ? -std::numeric_limits<float>::denorm_min()
+                        : std::numeric_limits<float>::denorm_min();
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    // Away from zero is one more in the magnitude's bits.
+    bits = (f > 0.0f) != downward ? bits + 1 : bits - 1;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+inline float float_at_or_below(double v) {
+    float f = static_cast<float>(v);
+    return static_cast<double>(f) > v ? next_float(f, true) : f;
+}
+inline float float_at_or_above(double v) {
+    float f = static_cast<float>(v);
+    return static_cast<double>(f) < v ? next_float(f, false) : f;
+}
+
 // One triangle's rows and spans while it is entered.
 class SpanEntry {
 public:
@@ -114,37 +137,15 @@ public:
             const RowSpan& below = grid_.spans[r];
             const RowSpan& above = grid_.spans[r + 1];
             std::int32_t start =
-                trunc_to_int(round_down(std::min(below.minimum, above.minimum))) - grid_.x0;
+                trunc_to_int(float_at_or_below(std::min(below.minimum, above.minimum))) - grid_.x0;
             std::int32_t end =
-                trunc_to_int(round_up(std::max(below.maximum, above.maximum))) - grid_.x0;
+                trunc_to_int(float_at_or_above(std::max(below.maximum, above.maximum))) - grid_.x0;
             if (start >= width || end < 0) continue;
             visit(r, std::max(start, 0), std::min(end, width - 1));
         }
     }
 
 private:
-    // The float next to f toward -infinity (downward) or +infinity, as
-    // std::nextafter gives it, without its call: f is never NaN here (a
-    // NaN compares false and is kept), and never the infinity it moves to.
-    static float next_float(float f, bool downward) {
-        if (f == 0.0f)
-            return downward ? -std::numeric_limits<float>::denorm_min()
-                            : std::numeric_limits<float>::denorm_min();
-        std::uint32_t bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        // Away from zero is one more in the magnitude's bits.
-        bits = (f > 0.0f) != downward ? bits + 1 : bits - 1;
-        std::memcpy(&f, &bits, sizeof f);
-        return f;
-    }
-    static float round_down(double v) {
-        float f = static_cast<float>(v);
-        return static_cast<double>(f) > v ? next_float(f, true) : f;
-    }
-    static float round_up(double v) {
-        float f = static_cast<float>(v);
-        return static_cast<double>(f) < v ? next_float(f, false) : f;
-    }
     void widen(std::int32_t line, double x) {
         RowSpan& span = grid_.spans[line];
         span.minimum = std::min(span.minimum, x);
@@ -155,10 +156,94 @@ private:
     std::int32_t first_ = 0, last_ = -1;
 };
 
+// The box of cells around a triangle's corners, in grid coordinates and
+// not clipped to the grid: its rows are those of the corners, its columns
+// those of their extremes rounded outward as a row's span is. Span entry
+// never reaches a cell outside it.
+struct CellBox {
+    std::int32_t row_first, row_last, column_first, column_last;
+};
+
+// The box, when every corner is finite and at or right of and above the
+// screen's origin (where trunc is floor, so that a row holds exactly the
+// corners whose y lies between its lines); false otherwise.
+// Inlined: it runs for every triangle of both passes, and its call cost
+// as much as its work.
+[[gnu::always_inline]] inline bool cell_box(const SpanGrid& grid, const SpanPoint p[3],
+                                            CellBox& box) {
+    for (int i = 0; i < 3; ++i)
+        if (!(p[i].x >= 0.0 && p[i].x < 1e9 && p[i].y >= 0.0 && p[i].y < 1e9))
+            return false;  // also NaN
+    const double xmin = std::min(std::min(p[0].x, p[1].x), p[2].x);
+    const double xmax = std::max(std::max(p[0].x, p[1].x), p[2].x);
+    const double ymin = std::min(std::min(p[0].y, p[1].y), p[2].y);
+    const double ymax = std::max(std::max(p[0].y, p[1].y), p[2].y);
+    box.row_first = static_cast<std::int32_t>(ymin) - grid.y0;
+    box.row_last = static_cast<std::int32_t>(ymax) - grid.y0;
+    box.column_first = static_cast<std::int32_t>(float_at_or_below(xmin)) - grid.x0;
+    box.column_last = static_cast<std::int32_t>(float_at_or_above(xmax)) - grid.x0;
+    return true;
+}
+
+// visit(row, first column, last column) for every row of the box within
+// the grid, from the last to the first, as SpanEntry::fill.
+template <typename Visit>
+void fill_box(const SpanGrid& grid, const CellBox& box, Visit&& visit) {
+    if (box.column_first >= grid.width || box.column_last < 0) return;
+    const std::int32_t start = std::max(box.column_first, 0);
+    const std::int32_t end = std::min(box.column_last, grid.width - 1);
+    for (std::int32_t r = std::min(box.row_last, grid.height - 1); r >= std::max(box.row_first, 0);
+         --r)
+        visit(r, start, end);
+}
+
+// The cells of a triangle whose corners all lie in grid row `r`, as
+// SpanEntry gives them, with the same arithmetic, but with the row's two
+// lines kept at hand: every edge that is not flat reaches both.
+template <typename Visit>
+void enter_one_row(const SpanGrid& grid, const SpanPoint p[3], std::int32_t r, Visit&& visit) {
+    if (r < 0 || r > grid.height - 1) return;
+    const double below = static_cast<double>(r + grid.y0);
+    const double above = below + 1.0;
+    double lo = static_cast<double>(grid.x0 + grid.width + 1);
+    double hi = static_cast<double>(grid.x0 - 1);
+    auto widen = [&](double x) { lo = std::min(lo, x), hi = std::max(hi, x); };
+    bool flat[3];
+    for (int i = 0; i < 3; ++i) {
+        SpanPoint a = p[i], b = p[(i + 1) % 3];
+        flat[i] = std::fabs(a.y - b.y) <= kFlatEdge;
+        if (flat[i]) continue;
+        if (a.y > b.y) std::swap(a, b);
+        const double xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
+        const double slope = (b.x - a.x) / (b.y - a.y);
+        widen(std::clamp(a.x + (below - a.y) * slope, xlo, xhi));
+        widen(std::clamp(a.x + (above - a.y) * slope, xlo, xhi));
+    }
+    for (int i = 0; i < 3; ++i)
+        if (flat[i] && flat[(i + 2) % 3]) widen(p[i].x);
+    const std::int32_t start = trunc_to_int(float_at_or_below(lo)) - grid.x0;
+    const std::int32_t end = trunc_to_int(float_at_or_above(hi)) - grid.x0;
+    if (start >= grid.width || end < 0) return;
+    visit(r, std::max(start, 0), std::min(end, grid.width - 1));
+}
+
 // The cells of a still triangle whose screen corners are `p`: visit(row,
 // first column, last column) as SpanEntry::fill.
+//
+// Most triangles of a dense mesh lie within one or two rows and columns.
+// Span entry gives one of a single column and at most two rows exactly
+// its box: every row between its corners' rows takes something from an
+// edge that is not flat or from a corner whose edges both are, and a
+// row's columns never leave the box's; so those go to their cells without
+// the spans. One of a single row keeps its two lines at hand.
 template <typename Visit>
 void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
+    CellBox box;
+    if (cell_box(grid, p, box)) {
+        if (box.column_first == box.column_last && box.row_last - box.row_first <= 1)
+            return fill_box(grid, box, visit);
+        if (box.row_first == box.row_last) return enter_one_row(grid, p, box.row_first, visit);
+    }
     SpanEntry entry(grid);
     if (!entry.rows(p, 3)) return;
     bool flat[3];  // edge i runs from vertex i to vertex i + 1
@@ -171,6 +256,24 @@ void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& vi
     for (int i = 0; i < 3; ++i)
         if (flat[i] && flat[(i + 2) % 3]) entry.point(p[i]);
     entry.fill(visit);
+}
+
+// The cells of a still triangle for a caller that only asks whether the
+// triangle covers each cell's centre: a small box goes whole, without the
+// spans. A cell of the box that span entry would not give lies wholly
+// outside the triangle, half a cell or more from its centre, so the
+// centres covered are the same either way.
+template <typename Visit>
+void enter_still_triangle_centres(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
+    constexpr std::int64_t kSmallBox = 4;
+    CellBox box;
+    if (cell_box(grid, p, box) && static_cast<std::int64_t>(box.row_last - box.row_first + 1) *
+                                          (box.column_last - box.column_first + 1) <=
+                                      kSmallBox) {
+        fill_box(grid, box, visit);
+        return;
+    }
+    enter_still_triangle(grid, p, visit);
 }
 
 }  // namespace sky

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <set>
 #include <vector>
@@ -210,6 +211,113 @@ TEST(SpanEntry, ACrossingJustShortOfAPixelEdgeKeepsThatPixelAndItsNeighbours) {
         rows.push_back({r, start, end});
     });
     EXPECT_EQ(rows, (std::vector<std::array<int, 3>>{{3, 5, 9}, {2, 5, 9}}));
+}
+
+// The cells span entry gives a triangle, row by row, without any shortcut.
+std::vector<std::array<int, 3>> spans_of(const SpanGrid& grid, const SpanPoint p[3]) {
+    std::vector<std::array<int, 3>> rows;
+    SpanEntry entry(grid);
+    if (!entry.rows(p, 3)) return rows;
+    bool flat[3];
+    for (int i = 0; i < 3; ++i) {
+        flat[i] = std::fabs(p[i].y - p[(i + 1) % 3].y) <= kFlatEdge;
+        entry.edge(p[i], p[(i + 1) % 3]);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (flat[i] && flat[(i + 2) % 3]) entry.point(p[i]);
+    entry.fill([&](int r, int start, int end) { rows.push_back({r, start, end}); });
+    return rows;
+}
+
+// Triangles of a dense mesh: a cell or two across, corners often on the
+// grid's lines or a hair beside them, some reaching out of the grid.
+std::vector<std::array<SpanPoint, 3>> small_triangles(int count) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    auto coordinate = [&](double base) {
+        switch (static_cast<int>(unit(random) * 5)) {
+            case 0:
+                return std::floor(base);  // on a line
+            case 1:
+                return std::floor(base) + 1e-12;  // just above one
+            case 2:
+                return std::ceil(base) - 1e-12;  // just below one
+            case 3:
+                return std::floor(base) + 0.5 + 4e-7;  // near the centre
+            default:
+                return base;
+        }
+    };
+    std::vector<std::array<SpanPoint, 3>> out;
+    for (int i = 0; i < count; ++i) {
+        const double cx = unit(random) * 14 - 1, cy = unit(random) * 8 - 1;
+        const double size = i % 3 == 0 ? 0.3 : 1.6;
+        std::array<SpanPoint, 3> t;
+        for (SpanPoint& q : t)
+            q = {coordinate(cx + unit(random) * size), coordinate(cy + unit(random) * size)};
+        if (i % 7 == 0) t[1].y = t[0].y + 5e-7;  // a flat edge
+        out.push_back(t);
+    }
+    // Corners no box can hold.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    out.push_back({{{1.2, 1.2}, {nan, 1.4}, {1.6, 1.3}}});
+    out.push_back({{{1.2, 1.2}, {1.3, nan}, {1.6, 1.3}}});
+    out.push_back({{{1.2, 1.2}, {1.3, INFINITY}, {1.6, 1.3}}});
+    out.push_back({{{1.2, -0.2}, {1.3, 0.4}, {1.6, 0.3}}});
+    return out;
+}
+
+TEST(SpanEntry, SmallTrianglesReachExactlyTheCellsTheirSpansGive) {
+    RowSpan spans[7];
+    SpanGrid grid;
+    grid.spans = spans, grid.width = 12, grid.height = 6, grid.x0 = 1, grid.y0 = 0;
+    for (const auto& t : small_triangles(20000)) {
+        std::vector<std::array<int, 3>> rows;
+        enter_still_triangle(grid, t.data(),
+                             [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+                                 rows.push_back({r, start, end});
+                             });
+        ASSERT_EQ(rows, spans_of(grid, t.data())) << t[0].x << "," << t[0].y << " " << t[1].x << ","
+                                                  << t[1].y << " " << t[2].x << "," << t[2].y;
+    }
+}
+
+TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
+    RowSpan spans[7];
+    SpanGrid grid;
+    grid.spans = spans, grid.width = 12, grid.height = 6, grid.x0 = 0, grid.y0 = 1;
+    // Whether the closed triangle covers a cell's centre, in double.
+    auto covers = [&](const std::array<SpanPoint, 3>& t, int r, int c) {
+        const double x = c + grid.x0 + 0.5, y = r + grid.y0 + 0.5;
+        double side[3];
+        for (int i = 0; i < 3; ++i) {
+            const SpanPoint& a = t[i];
+            const SpanPoint& b = t[(i + 1) % 3];
+            side[i] = (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
+        }
+        return (side[0] >= 0 && side[1] >= 0 && side[2] >= 0) ||
+               (side[0] <= 0 && side[1] <= 0 && side[2] <= 0);
+    };
+    for (const auto& t : small_triangles(20000)) {
+        std::set<std::pair<int, int>> by_spans, by_centres, reached;
+        for (const auto& row : spans_of(grid, t.data()))
+            for (int c = row[1]; c <= row[2]; ++c) {
+                reached.insert({row[0], c});
+                if (covers(t, row[0], c)) by_spans.insert({row[0], c});
+            }
+        enter_still_triangle_centres(grid, t.data(),
+                                     [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+                                         for (int c = start; c <= end; ++c) {
+                                             reached.erase({r, c});
+                                             // Each cell once.
+                                             if (covers(t, r, c)) {
+                                                 ASSERT_TRUE(by_centres.insert({r, c}).second);
+                                             }
+                                         }
+                                     });
+        EXPECT_TRUE(reached.empty());
+        ASSERT_EQ(by_centres, by_spans);
+    }
 }
 
 TEST_F(Buckets, BucketAtClampsToTheFirstAndLastList) {

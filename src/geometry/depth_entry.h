@@ -2,10 +2,11 @@
 // are made of depth triangles (DepthTriangle), which carry only what the
 // depth at a texel centre needs, and no bucket lists are built: the map's
 // tile routine enters each triangle into the cells bucket entry would give
-// it (bucket_spans.h) and takes the depth there at once. For that it walks
-// a tile's objects from the last to the first and each object's triangles
-// in the order they were made, which is the order a cell's list would hold
-// them in.
+// it, or a small triangle into the few cells around it, whose centres it
+// covers alike (bucket_spans.h), and takes the depth there at once. For
+// that it walks a tile's objects from the last to the first and each
+// object's triangles in the order they were made, which is the order a
+// cell's list would hold them in.
 #pragma once
 
 #include <algorithm>

@@ -166,8 +166,9 @@ namespace {
 // Objects with more vertices than this look for earlier identical ones.
 constexpr std::int64_t kSharedVertexFrom = 4096;
 constexpr std::size_t kRecentVertices = std::size_t{1} << 13;
+constexpr std::uint64_t kTagBits = ~std::uint64_t{0} << 48;
 
-std::size_t corner_hash(const CornerValues& corner) {
+std::uint64_t corner_hash(const CornerValues& corner) {
     std::uint64_t h = 0xcbf2'9ce4'8422'2325ULL;
     for (const float* p : {corner.screen, corner.eye, corner.eye_normal}) {
         for (int k = 0; k < 3; ++k) {
@@ -176,7 +177,7 @@ std::size_t corner_hash(const CornerValues& corner) {
             h = (h ^ bits) * 0x100'0000'01b3ULL;
         }
     }
-    return static_cast<std::size_t>(h ^ (h >> 29)) & (kRecentVertices - 1);
+    return h ^ (h >> 29);
 }
 
 // The values a stored vertex was made from, as far as they decide sharing.
@@ -210,14 +211,20 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
         return storage.last_vertex;
     if (storage.vertex_count == 0) storage.first_corner = corner;
     ++storage.vertex_count;
-    ScreenVertex** slot = nullptr;
+    std::uint64_t* slot = nullptr;
+    std::uint64_t tag = 0;
     if (storage.exact_normals && storage.vertex_count > kSharedVertexFrom) {
-        if (storage.recent.empty()) storage.recent.assign(kRecentVertices, nullptr);
-        slot = &storage.recent[corner_hash(corner)];
-        if (*slot != nullptr && same_as_stored(storage, **slot, corner)) {
-            storage.last_vertex = *slot;
-            storage.last_corner = corner;
-            return *slot;
+        if (storage.recent.empty()) storage.recent.assign(kRecentVertices, 0);
+        const std::uint64_t hash = corner_hash(corner);
+        slot = &storage.recent[static_cast<std::size_t>(hash) & (kRecentVertices - 1)];
+        tag = hash & kTagBits;
+        if (*slot != 0 && (*slot & kTagBits) == tag) {
+            auto* kept = reinterpret_cast<ScreenVertex*>(*slot & ~kTagBits);
+            if (same_as_stored(storage, *kept, corner)) {
+                storage.last_vertex = kept;
+                storage.last_corner = corner;
+                return kept;
+            }
         }
     }
     if (storage.vertices.count() == 0)
@@ -227,7 +234,10 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
     auto* shading = reinterpret_cast<ShadingRecord*>(record + sizeof(ScreenVertex));
     auto* spare = reinterpret_cast<float*>(shading + 1);
     const float* end = reinterpret_cast<const float*>(record + storage.vertices.record_size());
-    if (slot != nullptr) *slot = vertex;
+    // An address reaching into the tag's bits (never, with the usual four
+    // levels of page tables) is not kept: the vertex is only not shared.
+    if (slot != nullptr && (reinterpret_cast<std::uintptr_t>(vertex) & kTagBits) == 0)
+        *slot = reinterpret_cast<std::uintptr_t>(vertex) | tag;
     std::memcpy(&vertex->x, corner.screen, sizeof corner.screen);
     std::memcpy(vertex->normal, corner.eye_normal, sizeof corner.eye_normal);
     std::memcpy(shading->eye, corner.eye, sizeof corner.eye);

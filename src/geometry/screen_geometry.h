@@ -251,7 +251,11 @@ struct ObjectTriangles {
     // to one made earlier can be shared wherever it was made: these are
     // the vertices made lately, by a hash of their values, once the object
     // is large enough for it to pay.
-    std::vector<ScreenVertex*> recent;
+    // Each address carries the top bits of the hash of its vertex's values
+    // in its own unused top bits, so that a vertex that differs is passed
+    // over without reading its record (mostly out of the cache), and the
+    // table stays as small as one of bare addresses.
+    std::vector<std::uint64_t> recent;
 
     // The tiles whose lists name this object; guarded by holders_lock().
     std::vector<const void*> holders;

@@ -86,15 +86,16 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     auto enter = [&](const DepthTriangle& t) {
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
-        enter_still_triangle(grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-            NearestTwo* row = texels + static_cast<std::ptrdiff_t>(r) * width;
-            const float y = static_cast<float>(r + tile.y_first) + 0.5f;
-            for (std::int32_t c = start; c <= end; ++c) {
-                TriangleHit hit;
-                if (hit_triangle(t, static_cast<float>(c + tile.x_first) + 0.5f, y, hit))
-                    row[c].add(hit.depth);
-            }
-        });
+        enter_still_triangle_centres(
+            grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+                NearestTwo* row = texels + static_cast<std::ptrdiff_t>(r) * width;
+                const float y = static_cast<float>(r + tile.y_first) + 0.5f;
+                for (std::int32_t c = start; c <= end; ++c) {
+                    TriangleHit hit;
+                    if (hit_triangle(t, static_cast<float>(c + tile.x_first) + 0.5f, y, hit))
+                        row[c].add(hit.depth);
+                }
+            });
     };
     for (auto object = tile.objects.rbegin(); object != tile.objects.rend(); ++object)
         if (const ObjectTriangles* triangles = queued_triangles(*object))
