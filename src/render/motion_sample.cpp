@@ -532,30 +532,27 @@ std::size_t address_hash(const void* p) {
 // Makes the table of triangle addresses large enough for one more.
 void make_room(SweptCache& cache) {
     const std::size_t wanted = 2 * (cache.entries.size() + 1);
-    if (cache.keys.size() >= wanted) return;
-    std::size_t size = std::max<std::size_t>(cache.keys.size(), 1024);
+    if (cache.slots.size() >= wanted) return;
+    std::size_t size = std::max<std::size_t>(cache.slots.size(), 1024);
     while (size < wanted) size *= 2;
-    cache.keys.assign(size, nullptr);
-    cache.slots.resize(size);
+    cache.slots.assign(size, SweptCache::Slot{nullptr, 0});
     const std::size_t mask = size - 1;
     for (const SweptEntry& entry : cache.entries) {
         std::size_t h = address_hash(entry.key) & mask;
-        while (cache.keys[h] != nullptr) h = (h + 1) & mask;
-        cache.keys[h] = entry.key;
-        cache.slots[h] = entry.index;
+        while (cache.slots[h].key != nullptr) h = (h + 1) & mask;
+        cache.slots[h] = SweptCache::Slot{entry.key, entry.index};
     }
 }
 
 // The triangle's place in the tile's table, worked out when first met.
 std::uint32_t swept_index(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
     make_room(cache);
-    const std::size_t mask = cache.keys.size() - 1;
+    const std::size_t mask = cache.slots.size() - 1;
     std::size_t h = address_hash(&t) & mask;
-    for (; cache.keys[h] != nullptr; h = (h + 1) & mask)
-        if (cache.keys[h] == &t) return cache.slots[h];
+    for (; cache.slots[h].key != nullptr; h = (h + 1) & mask)
+        if (cache.slots[h].key == &t) return cache.slots[h].index;
     const auto index = static_cast<std::uint32_t>(cache.entries.size());
-    cache.keys[h] = &t;
-    cache.slots[h] = index;
+    cache.slots[h] = SweptCache::Slot{&t, index};
     SweptEntry& entry = cache.entries.emplace_back();
     SweptTriangle& swept = cache.values.emplace_back();
     entry.key = &t;
