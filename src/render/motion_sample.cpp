@@ -529,9 +529,9 @@ std::size_t address_hash(const void* p) {
                                     0x9E3779B97F4A7C15ull);
 }
 
-// Makes the table of triangle addresses large enough for one more.
-void make_room(SweptCache& cache) {
-    const std::size_t wanted = 2 * (cache.entries.size() + 1);
+// Makes the table of triangle addresses large enough for `more` more.
+void make_room(SweptCache& cache, std::size_t more = 1) {
+    const std::size_t wanted = 2 * (cache.entries.size() + more);
     if (cache.slots.size() >= wanted) return;
     std::size_t size = std::max<std::size_t>(cache.slots.size(), 1024);
     while (size < wanted) size *= 2;
@@ -571,7 +571,10 @@ std::uint32_t swept_index(SweptCache& cache, const ScreenTriangle& t, const Cast
 }
 
 // The split of the pixel whose list is `list`, made when the pixel was not
-// among the last few.
+// among the last few. Each triangle of a long list costs a look-up in the
+// tile's table and a read of its entry, both far apart in memory: a batch
+// of triangles asks for its table slots ahead, then for its entries, so
+// that the cache misses overlap rather than follow one another.
 const PixelSplit& pixel_split(SweptCache& cache, const BucketCell* list, const CasterCamera& cam) {
     PixelSplit& pixel = cache.pixels[address_hash(list) >> 60];
     static_assert(SweptCache::kPixels == 16);
@@ -580,13 +583,28 @@ const PixelSplit& pixel_split(SweptCache& cache, const BucketCell* list, const C
     pixel.list = list;
     pixel.still.clear();
     pixel.moving.clear();
-    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
-        const ScreenTriangle& t = *cell->triangle;
-        const SweptEntry& entry = cache.entries[swept_index(cache, t, cam)];
-        if (entry.moves)
-            pixel.moving.push_back(entry);
-        else
-            pixel.still.push_back(BucketCell{nullptr, &t});
+    constexpr std::size_t kBatch = 32;
+    const ScreenTriangle* batch[kBatch];
+    std::uint32_t index[kBatch];
+    for (const BucketCell* cell = list; cell != nullptr;) {
+        std::size_t n = 0;
+        for (; cell != nullptr && n < kBatch; cell = cell->next) batch[n++] = cell->triangle;
+        // The table grows before the slots are asked for, not between.
+        make_room(cache, n);
+        const std::size_t mask = cache.slots.size() - 1;
+        for (std::size_t k = 0; k < n; ++k)
+            __builtin_prefetch(&cache.slots[address_hash(batch[k]) & mask]);
+        for (std::size_t k = 0; k < n; ++k) {
+            index[k] = swept_index(cache, *batch[k], cam);
+            __builtin_prefetch(&cache.entries[index[k]]);
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const SweptEntry& entry = cache.entries[index[k]];
+            if (entry.moves)
+                pixel.moving.push_back(entry);
+            else
+                pixel.still.push_back(BucketCell{nullptr, batch[k]});
+        }
     }
     for (std::size_t k = 0; k + 1 < pixel.still.size(); ++k)
         pixel.still[k].next = &pixel.still[k + 1];
