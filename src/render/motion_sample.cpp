@@ -47,6 +47,7 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
               SweptBox& box) {
     swept.xmin = swept.ymin = INFINITY;
     swept.xmax = swept.ymax = -INFINITY;
+    swept.finite_depths = true;
     for (int end = 0; end < 2; ++end) {
         box.xlo[end] = box.ylo[end] = INFINITY;
         box.xhi[end] = box.yhi[end] = box.znear[end] = -INFINITY;
@@ -73,6 +74,7 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             swept.ymin = std::min(swept.ymin, s.y);
             swept.ymax = std::max(swept.ymax, s.y);
             swept.v[i].z[end] = screen_depth(cam, p.z);
+            swept.finite_depths = swept.finite_depths && std::isfinite(swept.v[i].z[end]);
             box.xlo[end] = std::min(box.xlo[end], static_cast<double>(s.x));
             box.xhi[end] = std::max(box.xhi[end], static_cast<double>(s.x));
             box.ylo[end] = std::min(box.ylo[end], static_cast<double>(s.y));
@@ -192,10 +194,9 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
     return false;
 }
 
-// Where (x, y) falls on the triangle at `time`: weights of P1 and P2 and
-// the depth there; false when the triangle has no area then.
-bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u,
-                double& depth) {
+// Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
+// false when the triangle has no area then.
+bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
     const double x0 = t.at(t.v[0].x, time), y0 = t.at(t.v[0].y, time);
     const double dx1 = t.at(t.v[1].x, time) - x0, dy1 = t.at(t.v[1].y, time) - y0;
     const double dx2 = t.at(t.v[2].x, time) - x0, dy2 = t.at(t.v[2].y, time) - y0;
@@ -204,29 +205,35 @@ bool weights_at(const SweptTriangle& t, double time, double x, double y, double&
     const double px = x - x0, py = y - y0;
     s = (px * dy2 - py * dx2) / D;
     u = (py * dx1 - px * dy1) / D;
-    const double z0 = t.at(t.v[0].z, time);
-    depth = z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
-    return std::isfinite(depth);
+    return true;
 }
 
+// The depth at weights (s, u) at `time`.
+double depth_of(const SweptTriangle& t, double time, double s, double u) {
+    const double z0 = t.at(t.v[0].z, time);
+    return z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+}
+
+// Inside, the weights lie in [0, 1], and the depth there is finite just
+// when the vertices' depths are: it needs no working out.
 bool inside_at(const SweptTriangle& t, double time, double x, double y) {
-    double s, u, depth;
-    return weights_at(t, time, x, y, s, u, depth) && s >= 0.0 && u >= 0.0 && s + u <= 1.0;
+    double s, u;
+    return t.finite_depths && weights_at(t, time, x, y, s, u) && s >= 0.0 && u >= 0.0 &&
+           s + u <= 1.0;
 }
 
 // The depth at an end of a covering interval; the point sits on an edge
 // there, so when the triangle has no area at that very time the depth is
 // taken a little inside the interval.
 double depth_at(const SweptTriangle& t, double time, double toward, double x, double y) {
-    double s, u, depth;
+    double s, u;
     for (int k = 0; k < 8; ++k) {
-        if (weights_at(t, time, x, y, s, u, depth)) {
+        if (weights_at(t, time, x, y, s, u) && std::isfinite(depth_of(t, time, s, u))) {
             // The weights may stray just outside at an edge: keep the
             // depth within the triangle's own.
             s = std::clamp(s, 0.0, 1.0);
             u = std::clamp(u, 0.0, 1.0 - s);
-            const double z0 = t.at(t.v[0].z, time);
-            return z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+            return depth_of(t, time, s, u);
         }
         time += 0.5 * (toward - time);
     }

@@ -97,6 +97,7 @@ struct SweptTriangle {
     SweptVertex v[3];
     float xmin, xmax, ymin, ymax;
     bool usable;
+    bool finite_depths;  // every vertex's depth at both ends
     template <typename T>
     double at(const T* value, double time) const {
         const double open = value[0], close = value[1];
