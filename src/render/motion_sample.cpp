@@ -337,18 +337,27 @@ RC_Layer* covering_layers(const ScreenTriangle& triangle, const SweptTriangle& t
 
 // --- the sweep ---------------------------------------------------------------
 
-void add_events(RC_Layer* layer, std::vector<RC_Event>& events) {
-    events.push_back(RC_Event{layer->time_in, EventKind::kEnter, layer, nullptr});
-    events.push_back(RC_Event{layer->time_out, EventKind::kLeave, layer, nullptr});
+// The enter and leave events of the layers of `list`, after those already
+// in `events`; the keys that sort them beside, in `order`.
+void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
+    std::size_t k = events.size();
+    std::size_t count = 0;
+    for (const RC_Layer* l = list; l != nullptr; l = l->next) count += 2;
+    events.resize(k + count);
+    order.resize(k + count);
+    for (RC_Layer* l = list; l != nullptr; l = l->next, k += 2) {
+        events[k] = RC_Event{l->time_in, EventKind::kEnter, l, nullptr};
+        events[k + 1] = RC_Event{l->time_out, EventKind::kLeave, l, nullptr};
+        order[k] = RC_EventKey{l->time_in, EventKind::kEnter, static_cast<std::uint32_t>(k)};
+        order[k + 1] =
+            RC_EventKey{l->time_out, EventKind::kLeave, static_cast<std::uint32_t>(k + 1)};
+    }
 }
 
 // Time order, at one time the enters before the leaves; linked through
-// `next` for the sweep. The keys are sorted rather than the events: the
-// order is the same, the moves half as long.
+// `next` for the sweep. The keys (made beside the events) are sorted rather
+// than the events: the order is the same, the moves half as long.
 RC_Event* sorted_events(std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
-    order.clear();
-    for (std::size_t k = 0; k < events.size(); ++k)
-        order.push_back(RC_EventKey{events[k].time, events[k].kind, static_cast<std::uint32_t>(k)});
     std::sort(order.begin(), order.end(), [](const RC_EventKey& a, const RC_EventKey& b) {
         return a.time < b.time || (a.time == b.time && a.kind < b.kind);
     });
@@ -778,11 +787,9 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     if (moving == nullptr)
         return finish_static_sample<true>(head, transparent, x, y, out, node, static_time);
 
-    for (RC_Layer* l = head; l != nullptr; l = l->next) {
-        l->shade_time = static_time;
-        add_events(l, pools.events);
-    }
-    for (RC_Layer* l = moving; l != nullptr; l = l->next) add_events(l, pools.events);
+    for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = static_time;
+    add_events(head, pools.events, pools.order);
+    add_events(moving, pools.events, pools.order);
     RC_Segment* last = sweep(sorted_events(pools.events, pools.order), pools);
 
     const double covered = weigh_segments(last);
