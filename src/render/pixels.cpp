@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <span>
 
 #include "base/options.h"
 #include "render/caster_state.h"
@@ -41,41 +43,96 @@ inline double sample_time() {
     return caster_camera().motion_blur ? 0.5 : 0.0;
 }
 
-struct JitteredSample {
-    double dx, dy;
-    double distance;
-    std::int64_t sx, sy;
+// What the jittered positions of every pixel of a row share: the grid's
+// cells in cell-table order, and across each cell the offset, which
+// depends on the row alone (the jitter of x is indexed by the super-sample
+// row), with its share of the distance from the pixel's centre.
+struct RowJitter {
+    int n = 0, cells = 0;
+    // Dividing by a power of two is multiplying by its exact reciprocal.
+    double reciprocal = 0.0;
+    std::int32_t c[kMaxGridSamples], r[kMaxGridSamples];
+    double dx[kMaxGridSamples], x_term[kMaxGridSamples];
+    std::int64_t sy[kMaxGridSamples];
+    std::span<const std::int32_t> ranks;
+
+    RowJitter(const RR_SampleNode& node, std::int32_t y) {
+        const JitterTables& tables = jitter_tables();
+        n = static_cast<int>(std::sqrt(static_cast<double>(node.aa_max)) + 1e-9);
+        cells = std::min(n * n, kMaxGridSamples);
+        if (n > 0 && (n & (n - 1)) == 0) reciprocal = 1.0 / n;
+        std::span<const std::int32_t> order = cell_order(cells);
+        for (int j = 0; j < cells; ++j) {
+            const int k = order[static_cast<std::size_t>(j)];
+            c[j] = k % n, r[j] = k / n;
+            sy[j] = static_cast<std::int64_t>(n) * y + r[j];
+            dx[j] = (c[j] + tables.jitter[sy[j] & 1023]) / n;
+            x_term[j] = (dx[j] - 0.5) * (dx[j] - 0.5);
+        }
+        ranks = visit_order(cells);
+    }
 };
 
-// The n × n jittered positions of pixel (x, y), in visit order.
-int jittered_positions(const RR_SampleNode& node, std::int32_t x, std::int32_t y,
-                       JitteredSample* visit) {
-    const JitterTables& tables = jitter_tables();
-    const int n = static_cast<int>(std::sqrt(static_cast<double>(node.aa_max)) + 1e-9);
-    const int cells = std::min(n * n, kMaxGridSamples);
-    std::span<const std::int32_t> order = cell_order(cells);
-    JitteredSample sorted[kMaxGridSamples];
-    for (int j = 0; j < cells; ++j) {
-        const int k = order[static_cast<std::size_t>(j)];
-        const int c = k % n, r = k / n;
-        JitteredSample s;
-        s.sx = static_cast<std::int64_t>(n) * x + c;
-        s.sy = static_cast<std::int64_t>(n) * y + r;
-        s.dx = (c + tables.jitter[s.sy & 1023]) / n;
-        s.dy = (r + tables.jitter[s.sx & 1023]) / n;
-        s.distance = (s.dx - 0.5) * (s.dx - 0.5) + (s.dy - 0.5) * (s.dy - 0.5);
-        // Insertion sort: equal distances keep their cell-table order.
-        int at = j;
-        while (at > 0 && sorted[at - 1].distance > s.distance) {
-            sorted[at] = sorted[at - 1];
-            --at;
+// The n × n jittered positions of pixel (x, y). Samples are visited in the
+// order of their distance from the pixel's centre (ties in cell-table
+// order), picked by the visit table's ranks. Most pixels take only the
+// first visit, the nearest position, so nothing is sorted until a pixel
+// asks for a later one; then each position's rank is counted once.
+class JitteredPixel {
+public:
+    JitteredPixel(const RowJitter& row, std::int32_t x) : row_(row) {
+        const JitterTables& tables = jitter_tables();
+        const int n = row.n;
+        for (int j = 0; j < row.cells; ++j) {
+            sx[j] = static_cast<std::int64_t>(n) * x + row.c[j];
+            const double offset = row.r[j] + tables.jitter[sx[j] & 1023];
+            dy[j] = row.reciprocal != 0.0 ? offset * row.reciprocal : offset / n;
+            distance_[j] = row.x_term[j] + (dy[j] - 0.5) * (dy[j] - 0.5);
         }
-        sorted[at] = s;
     }
-    std::span<const std::int32_t> ranks = visit_order(cells);
-    for (int k = 0; k < cells; ++k) visit[k] = sorted[ranks[static_cast<std::size_t>(k)]];
-    return cells;
-}
+
+    int cells() const { return row_.cells; }
+    double dx(int j) const { return row_.dx[j]; }
+    std::int64_t sy(int j) const { return row_.sy[j]; }
+
+    // The position (index of the cell-table order) of the k-th visited
+    // sample.
+    int position(int k) {
+        const std::int32_t rank = row_.ranks[static_cast<std::size_t>(k)];
+        if (!ranked_) {
+            if (rank == 0) return nearest();
+            rank_positions();
+        }
+        return by_rank_[rank];
+    }
+
+    double dy[kMaxGridSamples];
+    std::int64_t sx[kMaxGridSamples];
+
+private:
+    int nearest() const {
+        int best = 0;
+        for (int j = 1; j < row_.cells; ++j)
+            if (distance_[j] < distance_[best]) best = j;
+        return best;
+    }
+    // A position's rank: the positions nearer the centre, and the equally
+    // near ones earlier in the cell table.
+    void rank_positions() {
+        for (int j = 0; j < row_.cells; ++j) {
+            int rank = 0;
+            for (int i = 0; i < j; ++i) rank += distance_[i] <= distance_[j];
+            for (int i = j + 1; i < row_.cells; ++i) rank += distance_[i] < distance_[j];
+            by_rank_[rank] = static_cast<std::uint8_t>(j);
+        }
+        ranked_ = true;
+    }
+
+    const RowJitter& row_;
+    double distance_[kMaxGridSamples];
+    std::uint8_t by_rank_[kMaxGridSamples];
+    bool ranked_ = false;
+};
 
 struct PixelSums {
     float sum[4] = {0, 0, 0, 0};
@@ -94,8 +151,8 @@ struct PixelSums {
 };
 
 // One pixel of the adaptive routine into `out`; returns its depth.
-float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x, std::int32_t y,
-                     float* out) {
+float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitter& row,
+                     std::int32_t x, std::int32_t y, float* out) {
     const RenderOptions& options = render_options();
     const CasterCamera& cam = caster_camera();
     const JitterTables& tables = jitter_tables();
@@ -165,15 +222,16 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
     std::int32_t count = 1;
 
     if (M > 1) {
-        JitteredSample visit[kMaxGridSamples];
-        const int cells = jittered_positions(node, x, y, visit);
+        JitteredPixel jitter(row, x);
+        const int cells = jitter.cells();
         const BucketCell* list = bucket_at(grid, y, x);
         auto take = [&](int from, int to) {
             for (int k = from; k <= to && k < cells; ++k) {
-                const JitteredSample& s = visit[k];
+                const int j = jitter.position(k);
                 float colour[4];
-                const float d = take_sample(node, list, x + s.dx, y + s.dy, time,
-                                            sample_seed(tables, s.sx, s.sy), colour);
+                const float d =
+                    take_sample(node, list, x + jitter.dx(j), y + jitter.dy[j], time,
+                                sample_seed(tables, jitter.sx[j], jitter.sy(j)), colour);
                 if (cam.timing) {
                     const double now = timing_milliseconds();
                     longest = std::max(longest, static_cast<float>(now - last_tick));
@@ -216,6 +274,46 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, std::int32_t x
     clamp_colour(out);
     return cam.timing ? longest : depth;
 }
+
+// The pixel lists a row's samples will read, fetched ahead of them. A list
+// is a chain of cells and triangles scattered over the tile's memory, and
+// a sample waits for each link in turn; a pixel's work is long enough to
+// fetch a link of each of the next lists in the background. So every list
+// of the next kAhead pixels is followed one link further each pixel, and a
+// list's first kAhead − 1 links are on their way by the time its pixel
+// comes.
+class ListPrefetch {
+public:
+    static constexpr int kAhead = 8;
+
+    ListPrefetch(const BucketGrid& grid, std::int32_t row) : grid_(grid) {
+        row_start_ = (static_cast<std::int64_t>(row) - grid.y0) * grid.width - grid.x0;
+        last_ = static_cast<std::int64_t>(grid.width) * grid.height - 1;
+    }
+
+    // Before the pixel at `column`, stepping by `step`: the list kAhead
+    // pixels on starts (as bucket_at finds it), and the ones between go a
+    // link further.
+    void advance(std::int32_t column, std::int32_t step) {
+        const std::int64_t index = row_start_ + column + kAhead * step;
+        const BucketCell* head = grid_.heads[std::clamp<std::int64_t>(index, 0, last_)];
+        __builtin_prefetch(head);
+        for (const BucketCell*& cell : cursors_) {
+            if (cell == nullptr) continue;
+            __builtin_prefetch(cell->triangle);
+            cell = cell->next;
+            __builtin_prefetch(cell);
+        }
+        cursors_[next_] = head;
+        next_ = next_ + 1 == kAhead ? 0 : next_ + 1;
+    }
+
+private:
+    const BucketGrid& grid_;
+    std::int64_t row_start_ = 0, last_ = 0;
+    const BucketCell* cursors_[kAhead] = {};
+    int next_ = 0;
+};
 
 inline void mark_unsampled(float* corners, std::int32_t width) {
     for (std::int32_t k = 0; k < width; ++k) corners[4 * k] = kUnsampledCorner;
@@ -263,16 +361,23 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     if (cam.fields) mark_unsampled(node.upper_corners, node.corner_width);
     node.row_y = y;
     node.first_x = node.scan_direction ? node.x_left : node.x_right;
+    const RowJitter jitter(node, y);
+    // The pixel's own list (its jittered samples) and the list above the
+    // corner it adds ahead of it.
+    ListPrefetch own(grid, y), above(grid, y + 1);
+    const std::int32_t step = node.scan_direction ? 1 : -1;
     const std::int32_t width = node.x_right - node.x_left + 1;
     for (std::int32_t k = 0; k < width; ++k) {
         const std::int32_t x = node.scan_direction ? node.x_left + k : node.x_right - k;
         const std::int32_t i = x - node.x_left;
+        own.advance(x, step);
+        above.advance(x + (step > 0 ? 1 : 0), step);
         node.corner_index = i;
         if (x < node.gate_left || x > node.gate_right) {
             outside_gate(node, i, colour_row);
             continue;
         }
-        node.depth_row[i] = adaptive_pixel(node, grid, x, y, colour_row + 4 * i);
+        node.depth_row[i] = adaptive_pixel(node, grid, jitter, x, y, colour_row + 4 * i);
     }
     node.scan_direction = !node.scan_direction;
 }

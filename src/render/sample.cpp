@@ -67,6 +67,7 @@ void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
     float nn = dot3(plane.n, plane.n);
     if (nn == 0.0f) nn = 1e-7f;
     plane.inverse_nn = 1.0f / nn;
+    plane.edge_on = 1e-12f * std::sqrt(1.0f / plane.inverse_nn);
     plane.triangle = &t;
 }
 
@@ -92,7 +93,7 @@ void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& la
     if (plane.triangle != &t) set_up_plane(plane, t);
     const float denominator = dot3(plane.n, direction);
     float to_plane[3] = {plane.p0[0] - origin[0], plane.p0[1] - origin[1], plane.p0[2] - origin[2]};
-    if (std::fabs(denominator) > 1e-12f * std::sqrt(1.0f / plane.inverse_nn)) {
+    if (std::fabs(denominator) > plane.edge_on) {
         const float along = dot3(plane.n, to_plane) / denominator;
         for (int k = 0; k < 3; ++k) hit.eye[k] = origin[k] + along * direction[k];
         float rel[3] = {hit.eye[0] - plane.p0[0], hit.eye[1] - plane.p0[1],
@@ -239,9 +240,15 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
     transparent = false;
     for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        TriangleHit hit;
-        if (!hit_triangle(t, x, y, hit)) continue;
-        const float s = hit.s, tt = hit.t, z = hit.depth;
+        // The test of hit_triangle with one branch instead of five: which
+        // triangles of a list cover a sample is anybody's guess.
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        const float tt = v * t.a - u * t.b;
+        const bool inside =
+            (s >= 0.0f) & (s <= 1.0f) & (tt >= 0.0f) & (tt <= 1.0f) & !(s + tt > 1.0f);
+        if (!inside) continue;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
         if (!(z > cutoff)) continue;
 
         RC_Layer* layer = pool.take();
@@ -354,15 +361,21 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
     int count = 0;
     for (RC_Layer* l = head; l != nullptr; l = l->next) ++count;
 
-    const double footprint =
-        node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
-    HitPoint hit{};
+    // The spacing of the node's finest samples, a pixel's width apart without
+    // supersampling; the same for every sample of the node.
+    static thread_local std::int32_t footprint_of = -1;
+    static thread_local double footprint = 1.0;
+    if (footprint_of != node.aa_max) {
+        footprint_of = node.aa_max;
+        footprint = node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
+    }
+    HitPoint hit;
     int index = 0;  // from the farthest
+    // A moving layer is shaded where its triangle is at its shade time; the
+    // scratch triangle's address stands for a new one each time.
+    RC_Layer moved;
     for (RC_Layer* l = head; l != nullptr; l = l->next, ++index) {
         const ObjectShading& object = shading_of(*l->triangle);
-        // A moving layer is shaded where its triangle is at its shade time;
-        // the scratch triangle's address stands for a new one each time.
-        RC_Layer moved;
         const RC_Layer* shaded_layer = l;
         const float* ray_origin = origin;
         const float* ray_direction = direction;

@@ -354,6 +354,68 @@ TEST_F(RowRoutines, PixelsTheReducedPatternFlagsTakeAtMostFiveSamples) {
     }
 }
 
+// The jittered positions of pixel (x, y) on an n × n grid in the order a
+// pixel visits them, worked out from their definition: the cells in
+// cell-table order, moved by the jitter table, sorted by their distance
+// from the centre (equal ones keeping their order), then picked by rank.
+std::vector<std::pair<double, double>> visits(std::int32_t x, std::int32_t y, int aa_max) {
+    const JitterTables& tables = jitter_tables();
+    const int n = static_cast<int>(std::lround(std::sqrt(aa_max)));
+    const int cells = std::min(n * n, kMaxGridSamples);
+    std::vector<std::pair<double, double>> at;
+    for (int j = 0; j < cells; ++j) {
+        const int k = cell_order(cells)[static_cast<std::size_t>(j)];
+        const std::int64_t sx = std::int64_t{n} * x + k % n, sy = std::int64_t{n} * y + k / n;
+        at.emplace_back((k % n + tables.jitter[sy & 1023]) / n,
+                        (k / n + tables.jitter[sx & 1023]) / n);
+    }
+    auto distance = [](const std::pair<double, double>& p) {
+        return (p.first - 0.5) * (p.first - 0.5) + (p.second - 0.5) * (p.second - 0.5);
+    };
+    std::vector<std::pair<double, double>> sorted = at;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&](const auto& a, const auto& b) { return distance(a) < distance(b); });
+    std::vector<std::pair<double, double>> order;
+    for (int k = 0; k < cells; ++k)
+        order.push_back(sorted[static_cast<std::size_t>(visit_order(cells)[k])]);
+    return order;
+}
+
+TEST_F(RowRoutines, JitteredSamplesComeNearestFirstThenInTheVisitOrderOfTheirDistances) {
+    // Columns and rows around where the jitter tables wrap, both directions
+    // of the rows, every grid size; a flat picture takes only the first
+    // visit, a checkerboard all of them.
+    for (int aa_max : {1, 4, 9, 16, 25, 36}) {
+        for (bool refine : {false, true}) {
+            Frame f;
+            f.x_left = 250, f.width = 10, f.y_low = 253, f.height = 6;
+            f.aa_min = 1, f.aa_max = aa_max, f.threshold = refine ? 0.99f : 0.0f;
+            Rendered r = render(
+                f, refine ? Picture(checkerboard) : [](double, double) { return grey(9); });
+            for (std::int32_t y = f.y_low; y <= r.y_last(); ++y) {
+                for (std::int32_t x = f.x_left; x <= r.x_last(); ++x) {
+                    const auto expected = visits(x, y, aa_max);
+                    std::vector<std::pair<double, double>> got;
+                    for (const Taken& t : r.samples)
+                        if (!t.corner && t.pixel_x == x && t.pixel_y == y)
+                            got.emplace_back(t.x, t.y);
+                    // Fully refined, a pixel takes aalevelmax samples with its
+                    // corner estimate.
+                    const std::size_t wanted =
+                        refine ? std::max<std::size_t>(static_cast<std::size_t>(aa_max) - 1, 1) : 1;
+                    ASSERT_EQ(got.size(), wanted) << aa_max << " at " << x << ", " << y;
+                    for (std::size_t k = 0; k < got.size(); ++k) {
+                        EXPECT_EQ(got[k].first, x + expected[k].first)
+                            << aa_max << " at " << x << ", " << y << " visit " << k;
+                        EXPECT_EQ(got[k].second, y + expected[k].second)
+                            << aa_max << " at " << x << ", " << y << " visit " << k;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_F(RowRoutines, PixelsOutsideTheGateColumnsAreBlackFarAndNotSampled) {
     for (int aa_max : {0, 16}) {
         Frame f;
