@@ -460,6 +460,22 @@ protected:
             }
         return lists;
     }
+    // `count` moving triangles of corners `shape` (pixels from a place that
+    // steps through `columns` × `rows` places from (300, `y`)), each
+    // sliding `shift` pixels to the right from open to frame and on to close.
+    void add_sliding(ObjectTriangles& moving, int count, float shift, int columns, int rows,
+                     float y, const float (&shape)[3][2]) {
+        moving.moving = true;
+        const float along[3] = {shift, 0, 0};
+        for (int k = 0; k < count; ++k) {
+            const float x0 = 300.0f + static_cast<float>(k % columns);
+            const float y0 = y + static_cast<float>(k % rows);
+            CornerValues c[3];
+            for (int i = 0; i < 3; ++i)
+                c[i] = moving_corner(x0 + shape[i][0], y0 + shape[i][1], -5, along, along);
+            ASSERT_TRUE(enter_triangle(moving, c[0], c[1], c[2], 0));
+        }
+    }
     // The object entered whole against its triangles entered one by one.
     void compare_with_direct_entry(const ObjectTriangles& moving, std::size_t fewest_cells) {
         const TileLists grouped =
@@ -482,14 +498,7 @@ TEST_F(GroupedEntry, AMovingObjectsListsKeepTheOrderOfEntryAndTheirCellsLieSideB
     // Triangles sweeping across the whole tile: far more cells than are
     // held back at once, so that they are entered in several batches.
     ObjectTriangles moving(owner_);
-    moving.moving = true;
-    const float open[3] = {300, 0, 0}, close[3] = {300, 0, 0};
-    for (int k = 0; k < 120; ++k) {
-        const float x = 300.0f + static_cast<float>(k % 7), y = 98.0f + static_cast<float>(k % 13);
-        ASSERT_TRUE(enter_triangle(moving, moving_corner(x, y, -5, open, close),
-                                   moving_corner(x + 4, y + 1, -5, open, close),
-                                   moving_corner(x + 1, y + 5, -5, open, close), 0));
-    }
+    add_sliding(moving, 120, 300, 7, 13, 98, {{0, 0}, {4, 1}, {1, 5}});
     compare_with_direct_entry(moving, 300000);
 }
 
@@ -497,14 +506,7 @@ TEST_F(GroupedEntry, PixelsThatThousandsOfMovingTrianglesReachKeepTheirOrderToo)
     // Small triangles sliding a few pixels over one spot: its pixels hold
     // thousands of cells each, more than are laid out together elsewhere.
     ObjectTriangles moving(owner_);
-    moving.moving = true;
-    const float open[3] = {2, 0, 0}, close[3] = {2, 0, 0};
-    for (int k = 0; k < 3000; ++k) {
-        const float x = 300.0f + static_cast<float>(k % 3), y = 105.0f + static_cast<float>(k % 2);
-        ASSERT_TRUE(enter_triangle(moving, moving_corner(x, y, -5, open, close),
-                                   moving_corner(x + 1, y, -5, open, close),
-                                   moving_corner(x, y + 1, -5, open, close), 0));
-    }
+    add_sliding(moving, 3000, 2, 3, 2, 105, {{0, 0}, {1, 0}, {0, 1}});
     compare_with_direct_entry(moving, 3000 * 8);
     const TileLists grouped =
         lists_of([&](BucketGrid& grid) { bucket_object(grid, geometry_view(), moving); });
