@@ -6,12 +6,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <benchmark/benchmark.h>
 
 #include "platform/input_stream.h"
 #include "platform/memory.h"
+#include "sdl/lexer.h"
 #include "sdl/reader.h"
 #include "sdl/sdl_input.h"
 
@@ -85,5 +87,40 @@ void BM_ParseMillionTrianglePolyset(benchmark::State& state) {
     std::remove(path.c_str());
 }
 BENCHMARK(BM_ParseMillionTrianglePolyset)->Arg(708)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The scene file named by SKYLOOM_PARSE_FILE (a knot scene, say), with long
+// runs read on one thread (argument 0) or in halves on two (1). Real time,
+// and the processor time of the parse's own thread: on a loaded machine the
+// steadier measure of its critical path (with the helper starved, it takes
+// the halves back and this time grows).
+void BM_ParseSceneFile(benchmark::State& state) {
+    const char* path = std::getenv("SKYLOOM_PARSE_FILE");
+    if (path == nullptr) {
+        state.SkipWithError("SKYLOOM_PARSE_FILE names no scene");
+        return;
+    }
+    sky::set_list_run_split(state.range(0) ? sky::kListRunSplit : 0);
+    std::string error;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sky::reset_front_end();
+        auto stream = sky::InputStream::open_file(path, error);
+        if (!stream) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        sky::SdlInput input;
+        input.bind(stream.get());
+        input.probe();
+        state.ResumeTiming();
+        if (sky::parse_scene(input) != 0) state.SkipWithError("the scene did not parse");
+    }
+    sky::set_list_run_split(sky::kListRunSplit);
+    FILE* file = std::fopen(path, "r");
+    std::fseek(file, 0, SEEK_END);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * std::ftell(file));
+    std::fclose(file);
+}
+BENCHMARK(BM_ParseSceneFile)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The SDL lexer: SDL text from the bound input becomes tokens for the parser.
 #pragma once
 
+#include <cstddef>
+
 namespace sky {
 
 class SdlInput;
@@ -21,6 +23,11 @@ int list_run_token(int state);
 
 // For tests: with runs off every item is read token by token.
 void set_list_runs(bool on);
+// Runs of more than `bytes` bytes of text are read in two halves at once (0:
+// never); by default those longer than kListRunSplit, where the halves' work
+// outweighs handing one to another thread many times over.
+inline constexpr std::size_t kListRunSplit = std::size_t{256} << 10;
+void set_list_run_split(std::size_t bytes);
 
 }  // namespace sky
 

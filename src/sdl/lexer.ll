@@ -31,6 +31,7 @@
 }
 
 %{
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,7 @@
 #include "sdl/lexer.h"
 #include "sdl/list_runs.h"
 #include "sdl/number_text.h"
+#include "sdl/parse_helper.h"
 #include "sdl/pool.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/sdl_input.h"
@@ -256,6 +258,11 @@ bool list_runs_on = true;
 // The run the last list-run token carries; the grammar takes its items
 // before the scanner reads another.
 ListRun pending_run;
+// Most runs of a big scene fill the scanner's buffer, a little under 1 MiB:
+// read in halves, each takes about a millisecond.
+std::size_t split_size = kListRunSplit;
+ParseHelper helper;
+ListRun tail_run;
 
 PackShape run_shape(int token) {
     switch (token) {
@@ -285,7 +292,16 @@ bool scan_run(int token) {
     char* start = yy_c_buf_p;
     *start = yy_hold_char;
     std::int32_t newlines = 0;
-    char* end = const_cast<char*>(scan_list_run(run_shape(token), start, pending_run, newlines));
+    const PackShape shape = run_shape(token);
+    // The text in the buffer ends with NULs at yy_n_chars, which no item holds.
+    const char* text_end = YY_CURRENT_BUFFER->yy_ch_buf + yy_n_chars;
+    // A run is read in halves once it has gone on for a quarter of the
+    // length that makes it worth it.
+    char* end = const_cast<char*>(
+        split_size > 0 && text_end - start > static_cast<std::ptrdiff_t>(split_size)
+            ? scan_long_list_run(shape, start, text_end, split_size / 4, pending_run, tail_run,
+                                 newlines, &helper)
+            : scan_list_run(shape, start, pending_run, newlines));
     yy_hold_char = *end;
     *end = '\0';
     yy_c_buf_p = end;
@@ -309,12 +325,18 @@ int sdl_lex_in_state(int state, int recovering) {
         // starts the scanner afresh).
         RRlex_destroy();
         pending_run = ListRun{};
+        tail_run = ListRun{};
+        helper.stop();
     }
     return token;
 }
 
 void set_list_runs(bool on) {
     list_runs_on = on;
+}
+
+void set_list_run_split(std::size_t bytes) {
+    split_size = bytes;
 }
 
 void sdl_bind_input(SdlInput* input) {

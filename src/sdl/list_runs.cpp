@@ -1,11 +1,13 @@
 #include "sdl/list_runs.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <span>
 
 #include "sdl/keywords.h"
 #include "sdl/number_text.h"
+#include "sdl/parse_helper.h"
 #include "sdl/sdl_parser.h"
 
 namespace sky {
@@ -60,10 +62,15 @@ struct Spellings {
         for (const KeywordRow& row : keyword_table())
             if (row.token == token && count < 4) names[count++] = {row.name, std::strlen(row.name)};
     }
+    // Every item of a big list passes here; the names are a few bytes, for
+    // which the library's memcmp costs more than the comparing.
     bool match(const char* text, std::size_t length) const {
-        for (int i = 0; i < count; ++i)
-            if (names[i].length == length && std::memcmp(names[i].text, text, length) == 0)
-                return true;
+        for (int i = 0; i < count; ++i) {
+            if (names[i].length != length) continue;
+            std::size_t k = 0;
+            while (k < length && names[i].text[k] == text[k]) ++k;
+            if (k == length) return true;
+        }
         return false;
     }
 };
@@ -295,15 +302,27 @@ bool read_polygon(Cursor& c, ListRun& run) {
     return true;
 }
 
-}  // namespace
+// Where a scan of items stopped.
+struct ItemsRead {
+    Cursor end;                   // after the last item read
+    bool at_stop = false;         // it stopped at the stop, right after a comma
+    const char* stop = nullptr;   // where (the stop itself when exact)
+    std::int32_t stop_lines = 0;  // the newlines before it
+};
 
-const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::int32_t& newlines) {
-    run.clear();
-    run.shape = shape;
+// Reads whole items of `shape` into `run` from `text` as long as they come,
+// and stops early after the comma after an item when that comma ends right
+// at `stop` (`exact`) or at or past it. `abandon`, when given, is looked at
+// now and then: once set, what is read will not be used.
+ItemsRead read_items(PackShape shape, const char* text, const char* stop, ListRun& run,
+                     bool exact = true, const std::atomic<bool>* abandon = nullptr) {
     static const Keywords keywords;
     Cursor c{text, 0, &keywords};
-    Cursor end = c;
+    ItemsRead read{c};
     for (;;) {
+        if (abandon != nullptr && (run.count & 255) == 0 &&
+            abandon->load(std::memory_order_relaxed))
+            break;
         Cursor item = c;
         if (shape == PACK_POLYGON) {
             if (!read_polygon(item, run)) break;
@@ -325,18 +344,148 @@ const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::
             run.floats.insert(run.floats.end(), values, values + stride);
         }
         ++run.count;
-        end = item;
+        read.end = item;
         item.skip();
         if (*item.p != ',') break;
         c = item;
         ++c.p;
+        if (stop != nullptr && (exact ? c.p == stop : c.p >= stop)) {
+            read.at_stop = true;
+            read.stop = c.p;
+            read.stop_lines = c.lines;
+            break;
+        }
     }
+    return read;
+}
+
+// Whether the items read from a split point go on the items read before
+// it: the ones a single scan would have accepted there.
+bool continues(const ListRun& head, const ListRun& tail) {
+    if (tail.count == 0) return false;
+    return head.shape == PACK_POLYGON ? tail.index_lists == head.index_lists
+                                      : tail.stride == head.stride;
+}
+
+void append_run(ListRun& head, const ListRun& tail) {
+    head.count += tail.count;
+    head.floats.insert(head.floats.end(), tail.floats.begin(), tail.floats.end());
+    head.sizes.insert(head.sizes.end(), tail.sizes.begin(), tail.sizes.end());
+    for (int k = 0; k < 3; ++k)
+        head.indices[k].insert(head.indices[k].end(), tail.indices[k].begin(),
+                               tail.indices[k].end());
+    head.shaders.insert(head.shaders.end(), tail.shaders.begin(), tail.shaders.end());
+}
+
+const char* finish_run(PackShape shape, const char* text, const Cursor& end, ListRun& run,
+                       std::int32_t& newlines) {
     if (shape == PACK_SCALAR && run.count < 2) {
         run.clear();
         return text;
     }
     newlines += end.lines;
     return end.p;
+}
+
+}  // namespace
+
+const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::int32_t& newlines) {
+    run.clear();
+    run.shape = shape;
+    ItemsRead read = read_items(shape, text, nullptr, run);
+    return finish_run(shape, text, read.end, run, newlines);
+}
+
+const char* split_point(PackShape shape, const char* text, const char* text_end) {
+    static const Keywords keywords;
+    ListRun scratch;
+    scratch.shape = shape;
+    // A few hundred candidates at most: past them the text is not a list of
+    // plain items, and a split would not pay.
+    int tries = 256;
+    for (const char* p = text + (text_end - text) / 2; p < text_end && tries > 0; ++p) {
+        p = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(text_end - p)));
+        if (p == nullptr) break;
+        --tries;
+        Cursor item{p + 1, 0, &keywords};
+        scratch.clear();
+        bool whole;
+        if (shape == PACK_POLYGON) {
+            whole = read_polygon(item, scratch);
+        } else {
+            float values[9];
+            int stride = 0;
+            whole = read_item(shape, item, values, stride);
+        }
+        if (whole && item.at_item_end()) return p + 1;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Reads the rest of a run from `from`, just after a comma that follows its
+// `run.count` items (`lines` newlines into the run, `last` after its last
+// item), with the items from `split` on (when not null) read by the helper.
+// Returns the cursor after the run's last item, lines counted from the run's
+// start.
+Cursor read_rest(PackShape shape, const char* from, std::int32_t lines, Cursor last,
+                 const char* split, ListRun& run, ListRun& tail, ParseHelper* helper) {
+    const std::int32_t before = run.count;
+    tail.clear();
+    tail.shape = shape;
+    struct Tail {
+        PackShape shape;
+        const char* text;
+        ListRun* run;
+        ItemsRead read;
+        std::atomic<bool> abandon{false};
+    } job{shape, split, &tail, {}};
+    auto read_tail = [](void* context) {
+        auto* tail_job = static_cast<Tail*>(context);
+        tail_job->read = read_items(tail_job->shape, tail_job->text, nullptr, *tail_job->run, true,
+                                    &tail_job->abandon);
+    };
+    const bool concurrent = split != nullptr && helper != nullptr && helper->start(read_tail, &job);
+    ItemsRead head = read_items(shape, from, split, run);
+    // A guess that missed (the run ended before it, or the comma was inside
+    // an item) may have sent the helper into a long list that is not this
+    // run's: it stops rather than keep this thread waiting.
+    if (!head.at_stop) job.abandon.store(true, std::memory_order_relaxed);
+    if ((!concurrent || !helper->finish()) && head.at_stop) read_tail(&job);
+    if (run.count == before) return last;
+    Cursor end = head.end;
+    if (head.at_stop && continues(run, tail)) {
+        append_run(run, tail);
+        end = job.read.end;
+        end.lines += head.stop_lines;
+    }
+    end.lines += lines;
+    return end;
+}
+
+}  // namespace
+
+const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
+                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper) {
+    run.clear();
+    run.shape = shape;
+    static const Keywords keywords;
+    const Cursor end =
+        read_rest(shape, text, 0, Cursor{text, 0, &keywords}, split, run, tail, helper);
+    return finish_run(shape, text, end, run, newlines);
+}
+
+const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
+                               std::size_t sure, ListRun& run, ListRun& tail,
+                               std::int32_t& newlines, ParseHelper* helper) {
+    run.clear();
+    run.shape = shape;
+    ItemsRead first = read_items(shape, text, text + sure, run, false);
+    if (!first.at_stop) return finish_run(shape, text, first.end, run, newlines);
+    const Cursor end = read_rest(shape, first.stop, first.stop_lines, first.end,
+                                 split_point(shape, first.stop, text_end), run, tail, helper);
+    return finish_run(shape, text, end, run, newlines);
 }
 
 }  // namespace sky

@@ -62,6 +62,32 @@ struct ListRun {
 // only the grammar, token by token, can tell.
 const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::int32_t& newlines);
 
+class ParseHelper;
+
+// A long run is read in two halves at once. split_point finds where the
+// second half may start in the text from `text` to `text_end`: just after a
+// comma past the middle that is followed by a whole item of `shape`, or null.
+// It is only a guess (the comma may sit in a comment): the first half, read
+// from `text`, must end there with a comma after a plain item for the halves
+// to be joined, and the second half must go on as the first (same stride,
+// same index lists); otherwise the run is what the first half read, which is
+// what one scan reads.
+const char* split_point(PackShape shape, const char* text, const char* text_end);
+
+// scan_list_run with the items from `split` on read on the helper's thread
+// into `tail` (on this one when `helper` is null or cannot start) and joined
+// to `run`. The run, the end and the newlines are scan_list_run's.
+const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
+                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper);
+
+// scan_list_run for a run in a long text (to `text_end`): the run is read on
+// this thread until it is `sure` bytes long, and what follows in halves
+// (scan_split_list_run) with the split guessed in the rest of the text. Short
+// runs - most lists of most scenes - never wait on the helper.
+const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
+                               std::size_t sure, ListRun& run, ListRun& tail,
+                               std::int32_t& newlines, ParseHelper* helper);
+
 // A polygon index written as `value`: truncated toward zero; values beyond
 // the int range give the most negative int, as the processor's conversion
 // does, which no list has an entry for.

@@ -21,6 +21,7 @@
 #include "sdl/body.h"
 #include "sdl/keywords.h"
 #include "sdl/lexer.h"
+#include "sdl/parse_helper.h"
 #include "sdl/parse_test_support.h"
 #include "sdl/sdl_errors.h"
 #include "sdl/sdl_parser.h"
@@ -115,15 +116,20 @@ struct Reading {
     std::string values;  // the named objects' bodies
 };
 
-Reading read(const std::string& scene, const std::vector<std::string>& names, bool runs) {
+// Long runs are read in halves at once when `split` is nonzero: those of
+// more than `split` bytes of text.
+Reading read(const std::string& scene, const std::vector<std::string>& names, bool runs,
+             std::size_t split = 0) {
     reset_front_end();
     set_list_runs(runs);
+    set_list_run_split(split);
     messages.clear();
     rptSetErrorCB(capture);
     rptSetUserCB(capture);
     Reading reading;
     reading.errors = parse_scene_text(scene);
     set_list_runs(true);
+    set_list_run_split(kListRunSplit);
     reading.messages = messages;
     reading.last_line = sdl_line();
     // What evaluating the values says (a cluster without its geometry) is
@@ -138,15 +144,20 @@ Reading read(const std::string& scene, const std::vector<std::string>& names, bo
     return reading;
 }
 
-// The scene read with runs and token by token gives the same; returns the
-// reading with runs.
+// The scene read with runs (on one thread, in halves where the runs are
+// long, in halves wherever they can be) and token by token gives the same;
+// returns the reading with runs as the program reads.
 Reading expect_same_both_ways(const std::string& scene, const std::vector<std::string>& names) {
     Reading tokens = read(scene, names, false);
-    Reading runs = read(scene, names, true);
-    EXPECT_EQ(runs.errors, tokens.errors) << scene;
-    EXPECT_EQ(runs.messages, tokens.messages) << scene;
-    EXPECT_EQ(runs.last_line, tokens.last_line) << scene;
-    EXPECT_EQ(runs.values, tokens.values) << scene;
+    Reading runs;
+    for (std::size_t split : {std::size_t{0}, kListRunSplit, std::size_t{1}}) {
+        Reading reading = read(scene, names, true, split);
+        EXPECT_EQ(reading.errors, tokens.errors) << split << scene;
+        EXPECT_EQ(reading.messages, tokens.messages) << split << scene;
+        EXPECT_EQ(reading.last_line, tokens.last_line) << split << scene;
+        EXPECT_EQ(reading.values, tokens.values) << split << scene;
+        if (split == kListRunSplit) runs = reading;
+    }
     return runs;
 }
 
@@ -343,6 +354,121 @@ TEST(ListRunScanning, ItemKeywordsAndSignsAreTheKeywordTablesAndOperatorTables) 
     EXPECT_EQ(find_operator("-", 1)->value, 101);
 }
 
+// --- runs read in two halves at once ------------------------------------------
+
+std::string describe(const ListRun& run) {
+    std::string out = std::to_string(run.count) + " items, stride " + std::to_string(run.stride) +
+                      ", lists " + std::to_string(run.index_lists) + ":";
+    for (float value : run.floats) out += " " + hex(value);
+    for (const auto* list :
+         {&run.sizes, &run.indices[0], &run.indices[1], &run.indices[2], &run.shaders}) {
+        out += " |";
+        for (std::int32_t value : *list) out += " " + std::to_string(value);
+    }
+    return out;
+}
+
+const std::pair<PackShape, const char*> kSplitTexts[] = {
+    {PACK_SCALAR, "1, -2.5,\n 3e2 ,\r\n\t4, - 5, 6 )"},
+    {PACK_SCALAR, "1, /* , 2, */ 3, 4, 5, 6, 7, 8)"},
+    {PACK_SCALAR, "1, 2, 3, 4, 5 /* , 6, */, 7, 8)"},
+    {PACK_SCALAR, "1, 2, 3, 4, 5, one, 7, 8, 9)"},
+    {PACK_SCALAR, "1, 2, 3, 4, 5, 6, 7 + 8, 9)"},
+    {PACK_SCALAR, "1, 2, 3, 4, 5, 6"},  // cut by the buffer's end
+    {PACK_SCALAR, "1, 2)"},
+    {PACK_CV, "cv((1, 2, 3), 1),\n cv((4, 5, 6), 0.5), cv((7,\n8, 9), 1), cv((1, 1, 1), 1))"},
+    {PACK_CV, "cv((1, 2, 3), 1), cv((4, 5, 6), 1), cv((7, 8, 9), 1), corner, cv((1, 1, 1), 1))"},
+    {PACK_ST, "st(0, 1), st(1, 1),\nst(0.5, 0.25), st(1, 0))"},
+    {PACK_NORMAL, "norm(0, 0, 1), norm(0, 1, 0), norm(1, 0, 0), norm(0, 0, -1))"},
+    {PACK_COLOUR, "color(1, 2, 3), colour(4, 5, 6), color(7, 8, 9), colour(1, 1, 1))"},
+    {PACK_VERTEX,
+     "(cv((1, 2, 3), 1), st(0, 1), norm(0, 0, 1)),\n(cv((4, 5, 6), 1), st(1, 1), norm(0, 1, 0)),"
+     "\n(cv((7, 8, 9), 1), st(1, 0), norm(1, 0, 0)),\n(cv((0, 0, 0), 1), st(0, 0), norm(0, 0, "
+     "1)))"},
+    // The form of the items changes in the second half.
+    {PACK_VERTEX,
+     "(cv((1, 2, 3), 1), st(0, 1)), (cv((4, 5, 6), 1), st(1, 1)), (cv((7, 8, 9), 1)), "
+     "(cv((1, 1, 1), 1)))"},
+    {PACK_POLYGON, "polygon(0, 1, 2),\npolygon(2, 3, 4, 5), polygon(6, 7, 8), polygon(9, 0, 1))"},
+    {PACK_POLYGON,
+     "polygon(0, 1, 2), polygon(2, 3, 4), polygon((5, 6, 7), (1, 2, 3)), polygon(7, 8, 9))"},
+    {PACK_POLYGON,
+     "polygon((0, 1, 2), (0, 1, 2), 1), polygon((3, 4, 5), (3, 4, 5)), polygon((6, 7, 8), (6, "
+     "7, 8), 0), polygon((1, 2, 3), (1, 2, 3)))"},
+    {PACK_POLYGON, "polygon(0, 1, 2), polygon(2, 3, 4), polygon(5, 6, 7), polygon((5), 1, 2))"},
+};
+
+TEST(ListRunSplitting, EverySplitPointGivesWhatOneScanGives) {
+    // The split point is only a guess: whatever it is (an item's start, the
+    // middle of a number, a comma in a comment or inside an item), the run,
+    // its end and its newlines are those one scan reads.
+    ParseHelper helper;
+    for (const auto& [shape, text] : kSplitTexts) {
+        ListRun serial;
+        std::int32_t serial_lines = 0;
+        const char* serial_end = scan_list_run(shape, text, serial, serial_lines);
+        const std::size_t length = std::strlen(text);
+        int joined = 0;
+        for (std::size_t at = 0; at <= length; ++at) {
+            for (ParseHelper* aside : {static_cast<ParseHelper*>(nullptr), &helper}) {
+                ListRun run, tail;
+                std::int32_t lines = 0;
+                const char* end =
+                    scan_split_list_run(shape, text, text + at, run, tail, lines, aside);
+                ASSERT_EQ(end - text, serial_end - text) << text << " split at " << at;
+                EXPECT_EQ(lines, serial_lines) << text << " split at " << at;
+                EXPECT_EQ(describe(run), describe(serial)) << text << " split at " << at;
+                if (tail.count > 0 && tail.count < run.count) ++joined;
+            }
+        }
+        // Read on one thread for a while first, then in halves split in
+        // the rest of the text.
+        for (std::size_t sure = 0; sure <= length; ++sure) {
+            ListRun run, tail;
+            std::int32_t lines = 0;
+            const char* end =
+                scan_long_list_run(shape, text, text + length, sure, run, tail, lines, &helper);
+            ASSERT_EQ(end - text, serial_end - text) << text << " sure for " << sure;
+            EXPECT_EQ(lines, serial_lines) << text << " sure for " << sure;
+            EXPECT_EQ(describe(run), describe(serial)) << text << " sure for " << sure;
+        }
+        // The halves were joined somewhere (at least at each item's start).
+        if (serial.count >= 2) {
+            EXPECT_GT(joined, 0) << text;
+        }
+    }
+}
+
+TEST(ListRunSplitting, SplitsAreGuessedAtAnItemsStartPastTheMiddle) {
+    for (const auto& [shape, text] : kSplitTexts) {
+        ListRun serial;
+        std::int32_t lines = 0;
+        const char* end = text + std::strlen(text);
+        if (scan_list_run(shape, text, serial, lines) != text && serial.count >= 3) {
+            const char* split = split_point(shape, text, end);
+            if (split == nullptr) continue;  // the second half has no whole item
+            EXPECT_GE(split - text, (end - text) / 2) << text;
+            EXPECT_EQ(split[-1], ',') << text;
+        }
+    }
+    // A long list: the guess is the start of an item, and the second half
+    // reads the items after it.
+    std::string text;
+    for (int i = 0; i < 1000; ++i)
+        text += (i ? ", (cv((" : "(cv((") + std::to_string(i) + ", 0, 0), 1))";
+    text += ")";
+    const char* split = split_point(PACK_VERTEX, text.c_str(), text.c_str() + text.size());
+    ASSERT_NE(split, nullptr);
+    ListRun tail;
+    std::int32_t newlines = 0;
+    scan_list_run(PACK_VERTEX, split, tail, newlines);
+    ASSERT_GT(tail.count, 0);
+    EXPECT_LE(tail.count, 500);
+    EXPECT_EQ(tail.floats[0], static_cast<float>(1000 - tail.count));
+    const char names[] = "(a), (b), (c), (d))";
+    EXPECT_EQ(split_point(PACK_VERTEX, names, names + sizeof names - 1), nullptr);
+}
+
 // --- whole scenes, both ways -------------------------------------------------------
 
 TEST(ListRunScenes, TheCorpusListsReadTheSameBothWays) {
@@ -494,13 +620,6 @@ TEST(ListRunScenes, RandomListsReadTheSameBothWays) {
         scene += "curve edge (degree = 1, knots = " + writer.list(PACK_SCALAR, count, errors) +
                  ", cvs = " + writer.list(PACK_CV, count, errors) +
                  ");\nscalar after (one + 41);\nMODEL\n";
-        if (std::getenv("DUMP_RANDOM")) {
-            std::FILE* f =
-                std::fopen(("/tmp/parse_work/rand_" + std::to_string(seed) + ".sdl").c_str(), "w");
-            std::fputs(scene.c_str(), f);
-            std::fclose(f);
-            continue;
-        }
         expect_same_both_ways(scene, {"mesh", "sheet", "edge", "after"});
     }
 }
@@ -529,6 +648,32 @@ TEST(ListRunScenes, ListsLongerThanTheScannersBufferReadTheSameBothWays) {
     std::int32_t lines = 1;
     for (char c : scene) lines += c == '\n';
     EXPECT_EQ(reading.last_line, lines);
+}
+
+TEST(ListRunScenes, LongRunsReadInHalvesKeepTheirLinesAndMessages) {
+    // Lists long enough to be read in halves, with an item that is not
+    // plain (a comment, a name) in the first or the second half of a run,
+    // and an error after them: its message names the same line.
+    std::string vertices, polygons;
+    char line[160];
+    const int count = 12000;
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(line, sizeof line, "%s(cv((%d.%03d,%d.5,-0.%04d),1),st(0,%d))%s\n",
+                      i ? "," : "", i % 89, i * 7 % 1000, i % 11, i % 9973, i % 2,
+                      i == count * 3 / 4 ? " /* seam */" : "");
+        vertices += line;
+        std::snprintf(line, sizeof line, "%spolygon(%s,%d,%d)\n", i ? "," : "",
+                      i == count / 3 ? "one" : std::to_string(i).c_str(), (i + 1) % count,
+                      (i + 5) % count);
+        polygons += line;
+    }
+    std::string scene = std::string(kPrelude) + "polyset mesh (shader = (grey), vertices = (" +
+                        vertices + "), polygons = (" + polygons +
+                        "));\nscalar after (one + );\nscalar later (2);\nMODEL\n";
+    Reading reading = expect_same_both_ways(scene, {"mesh", "after", "later"});
+    EXPECT_EQ(reading.errors, 1) << reading.messages;
+    EXPECT_NE(reading.messages.find("line " + std::to_string(2 * count + 6)), std::string::npos)
+        << reading.messages;
 }
 
 TEST(ListRunScenes, PolygonIndexListsOfOtherLengthsStayNodes) {
