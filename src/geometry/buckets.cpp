@@ -46,50 +46,96 @@ struct DirectCells {
     void operator()(std::int64_t index, const ScreenTriangle* t) const {
         push_cell(grid, index, t);
     }
+    void span(std::int64_t first, std::int32_t count, const ScreenTriangle* t) const {
+        for (std::int32_t c = 0; c < count; ++c) push_cell(grid, first + c, t);
+    }
 };
 
-// A moving object's cells, held back and entered pixel by pixel, so that a
-// pixel's cells of the object lie side by side in memory: a moving
-// triangle reaches many pixels, and a sample walks its pixel's whole list,
-// which cells entered triangle by triangle scatter over the tile's blocks.
-// Each list ends up in the order direct entry gives.
+// A moving object's cells, held back as spans of one row and entered pixel
+// by pixel, so that a pixel's cells of the object lie side by side in
+// memory: a moving triangle reaches many pixels, and a sample walks its
+// pixel's whole list, which cells entered triangle by triangle scatter over
+// the tile's blocks. Each list ends up in the order direct entry gives.
+// Holding spans rather than cells keeps what is held a few records per
+// triangle; the cells are written once, straight to their places.
 class GroupedCells {
 public:
     explicit GroupedCells(BucketGrid& grid) : grid_(grid) {}
     GroupedCells(const GroupedCells&) = delete;
     GroupedCells& operator=(const GroupedCells&) = delete;
     ~GroupedCells() { flush(); }
-    void operator()(std::int64_t index, const ScreenTriangle* t) {
+    void operator()(std::int64_t index, const ScreenTriangle* t) { span(index, 1, t); }
+    // The `count` cells from `first` on (one row's).
+    void span(std::int64_t first, std::int32_t count, const ScreenTriangle* t) {
+        if (count <= 0) return;
         Held& held = held_[worker_index()];
-        const auto cell = static_cast<std::uint32_t>(index);
-        if (held.index.empty()) held.lo = held.hi = cell;
-        held.lo = std::min(held.lo, cell);
-        held.hi = std::max(held.hi, cell);
-        held.index.push_back(cell);
-        held.triangle.push_back(t);
-        if (held.index.size() >= kHeld) flush();
+        const auto lo = static_cast<std::uint32_t>(first);
+        const auto hi = static_cast<std::uint32_t>(first + count - 1);
+        if (held.spans.empty()) held.lo = lo, held.hi = hi;
+        held.lo = std::min(held.lo, lo);
+        held.hi = std::max(held.hi, hi);
+        held.spans.push_back(Span{lo, static_cast<std::uint32_t>(count), t});
+        held.cells += static_cast<std::size_t>(count);
+        if (held.cells >= kHeld) flush();
     }
     void flush() {
         Held& held = held_[worker_index()];
-        const std::size_t n = held.index.size();
-        if (n == 0) return;
+        if (held.spans.empty()) return;
         const std::uint32_t first = held.lo;
-        held.start.assign(static_cast<std::size_t>(held.hi - first) + 2, 0);
-        for (std::uint32_t index : held.index) ++held.start[index - first + 1];
-        for (std::size_t k = 1; k < held.start.size(); ++k) held.start[k] += held.start[k - 1];
-        held.order.resize(n);
-        for (std::size_t k = 0; k < n; ++k)
-            held.order[held.start[held.index[k] - first]++] = static_cast<std::uint32_t>(k);
-        for (std::uint32_t k : held.order) push_cell(grid_, held.index[k], held.triangle[k]);
-        held.index.clear();
-        held.triangle.clear();
+        const std::size_t pixels = static_cast<std::size_t>(held.hi - first) + 1;
+        // Cells per pixel, from the spans' starts and ends.
+        std::vector<std::int64_t>& count = held.count;
+        count.assign(pixels + 1, 0);
+        for (const Span& s : held.spans) {
+            ++count[s.first - first];
+            --count[s.first - first + s.count];
+        }
+        for (std::size_t k = 1; k < pixels; ++k) count[k] += count[k - 1];
+        // Each pixel's cells side by side, in arrays of a quarter of an
+        // arena block, which waste little of the block they leave (a pixel
+        // with more cells than that gets an array of its own).
+        held.at.resize(pixels);
+        constexpr std::int64_t kChunk = kArenaBlockBytes / 4 / sizeof(BucketCell);
+        std::size_t k = 0;
+        while (k < pixels) {
+            std::size_t end = k;
+            std::int64_t cells = 0;
+            do {
+                cells += count[end++];
+            } while (end < pixels && cells + count[end] <= kChunk);
+            BucketCell* chunk =
+                cells > 0 ? arena_array<BucketCell>(tile_arena(), static_cast<std::size_t>(cells))
+                          : nullptr;
+            for (; k < end; ++k) {
+                held.at[k] = chunk;
+                chunk += count[k];
+            }
+        }
+        BucketCell** heads = grid_.heads + first;
+        for (const Span& s : held.spans) {
+            const std::size_t from = s.first - first;
+            for (std::size_t p = from; p < from + s.count; ++p) {
+                BucketCell* cell = held.at[p]++;
+                cell->next = heads[p];
+                cell->triangle = s.triangle;
+                heads[p] = cell;
+            }
+        }
+        held.spans.clear();
+        held.cells = 0;
     }
 
 private:
     static constexpr std::size_t kHeld = 1 << 18;
+    struct Span {
+        std::uint32_t first, count;
+        const ScreenTriangle* triangle;
+    };
     struct Held {
-        std::vector<std::uint32_t> index, start, order;
-        std::vector<const ScreenTriangle*> triangle;
+        std::vector<Span> spans;
+        std::vector<std::int64_t> count;
+        std::vector<BucketCell*> at;
+        std::size_t cells = 0;
         std::uint32_t lo = 0, hi = 0;  // the lowest and highest cell held
     };
     static Held held_[kMaxWorkers];
@@ -191,8 +237,7 @@ void bucket_moving(BucketGrid& grid, const GeometryView& view, const ScreenTrian
     if (triangle_still(t)) return bucket_static(grid, view, t, cells);
     const SpanGrid spans = span_grid(grid);
     auto push = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-        const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
-        for (std::int32_t c = start; c <= end; ++c) cells(row + c, &t);
+        cells.span(static_cast<std::int64_t>(r) * grid.width + start, end - start + 1, &t);
     };
     SpanPoint sweep[6];
     if (open_and_close(view, eye, sweep)) {

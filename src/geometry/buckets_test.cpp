@@ -540,28 +540,22 @@ TEST_F(MovingBuckets, ATriangleThatDoesNotMoveCoversWhatAStillOneDoes) {
     EXPECT_EQ(covered(fill(moving), moving), covered(fill(still), still));
 }
 
-TEST_F(MovingBuckets, AMovingObjectsListsKeepTheOrderOfEntryAndTheirCellsLieSideBySide) {
-    // Triangles sweeping across the whole tile: far more cells than are
-    // held back at once, so that they are entered in several batches.
-    ObjectTriangles moving(owner_);
-    moving.moving = true;
-    const float open[3] = {300, 0, 0}, close[3] = {300, 0, 0};
-    for (int k = 0; k < 120; ++k) {
-        const float x = 300.0f + static_cast<float>(k % 7), y = 98.0f + static_cast<float>(k % 13);
-        ASSERT_TRUE(enter_triangle(moving, moving_corner(x, y, -5, open, close),
-                                   moving_corner(x + 4, y + 1, -5, open, close),
-                                   moving_corner(x + 1, y + 5, -5, open, close), 0));
-    }
-    struct Lists {
-        std::vector<std::vector<const ScreenTriangle*>> triangles;
-        std::size_t cells = 0, side_by_side = 0;
-    };
-    auto lists_of = [&](auto&& enter) {
+// Every list of the tile, and how many of their cells follow one another
+// in memory.
+struct TileLists {
+    std::vector<std::vector<const ScreenTriangle*>> triangles;
+    std::size_t cells = 0, side_by_side = 0;
+};
+
+class GroupedEntry : public MovingBuckets {
+protected:
+    template <typename Enter>
+    TileLists lists_of(Enter&& enter) {
         rewind_arena(tile_arena());
         BucketGrid& grid = bucket_grid();
         map_tile_to_buckets(grid, &tile_);
         enter(grid);
-        Lists lists;
+        TileLists lists;
         for (int y = grid.y0; y < grid.y0 + grid.height; ++y)
             for (int x = grid.x0; x < grid.x0 + grid.width; ++x) {
                 std::vector<const ScreenTriangle*>& list = lists.triangles.emplace_back();
@@ -573,20 +567,60 @@ TEST_F(MovingBuckets, AMovingObjectsListsKeepTheOrderOfEntryAndTheirCellsLieSide
                 }
             }
         return lists;
-    };
-    const Lists grouped =
-        lists_of([&](BucketGrid& grid) { bucket_object(grid, geometry_view(), moving); });
-    const Lists direct = lists_of([&](BucketGrid& grid) {
-        for_each_triangle(moving, [&](const ScreenTriangle& t) {
-            bucket_triangle(grid, geometry_view(), moving, t);
+    }
+    // `count` moving triangles of corners `shape` (pixels from a place that
+    // steps through `columns` × `rows` places from (300, `y`)), each
+    // sliding `shift` pixels to the right from open to frame and on to close.
+    void add_sliding(ObjectTriangles& moving, int count, float shift, int columns, int rows,
+                     float y, const float (&shape)[3][2]) {
+        moving.moving = true;
+        const float along[3] = {shift, 0, 0};
+        for (int k = 0; k < count; ++k) {
+            const float x0 = 300.0f + static_cast<float>(k % columns);
+            const float y0 = y + static_cast<float>(k % rows);
+            CornerValues c[3];
+            for (int i = 0; i < 3; ++i)
+                c[i] = moving_corner(x0 + shape[i][0], y0 + shape[i][1], -5, along, along);
+            ASSERT_TRUE(enter_triangle(moving, c[0], c[1], c[2], 0));
+        }
+    }
+    // The object entered whole against its triangles entered one by one.
+    void compare_with_direct_entry(const ObjectTriangles& moving, std::size_t fewest_cells) {
+        const TileLists grouped =
+            lists_of([&](BucketGrid& grid) { bucket_object(grid, geometry_view(), moving); });
+        const TileLists direct = lists_of([&](BucketGrid& grid) {
+            for_each_triangle(moving, [&](const ScreenTriangle& t) {
+                bucket_triangle(grid, geometry_view(), moving, t);
+            });
         });
-    });
-    EXPECT_GT(grouped.cells, 300000u);
-    EXPECT_EQ(grouped.cells, direct.cells);
-    EXPECT_TRUE(grouped.triangles == direct.triangles);
-    // One triangle after another, a pixel's cells lie apart.
-    EXPECT_GT(grouped.side_by_side, grouped.cells * 9 / 10);
-    EXPECT_LT(direct.side_by_side, direct.cells / 10);
+        EXPECT_GT(grouped.cells, fewest_cells);
+        EXPECT_EQ(grouped.cells, direct.cells);
+        EXPECT_TRUE(grouped.triangles == direct.triangles);
+        // One triangle after another, a pixel's cells lie apart.
+        EXPECT_GT(grouped.side_by_side, grouped.cells * 9 / 10);
+        EXPECT_LT(direct.side_by_side, direct.cells / 10);
+    }
+};
+
+TEST_F(GroupedEntry, AMovingObjectsListsKeepTheOrderOfEntryAndTheirCellsLieSideBySide) {
+    // Triangles sweeping across the whole tile: far more cells than are
+    // held back at once, so that they are entered in several batches.
+    ObjectTriangles moving(owner_);
+    add_sliding(moving, 120, 300, 7, 13, 98, {{0, 0}, {4, 1}, {1, 5}});
+    compare_with_direct_entry(moving, 300000);
+}
+
+TEST_F(GroupedEntry, PixelsThatThousandsOfMovingTrianglesReachKeepTheirOrderToo) {
+    // Small triangles sliding a few pixels over one spot: its pixels hold
+    // thousands of cells each, more than are laid out together elsewhere.
+    ObjectTriangles moving(owner_);
+    add_sliding(moving, 3000, 2, 3, 2, 105, {{0, 0}, {1, 0}, {0, 1}});
+    compare_with_direct_entry(moving, 3000 * 8);
+    const TileLists grouped =
+        lists_of([&](BucketGrid& grid) { bucket_object(grid, geometry_view(), moving); });
+    std::size_t longest = 0;
+    for (const auto& list : grouped.triangles) longest = std::max(longest, list.size());
+    EXPECT_GT(longest, 2000u);
 }
 
 TEST_F(MovingBuckets, AVertexWithoutMotionEndsTheRunAsAFailure) {

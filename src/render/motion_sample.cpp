@@ -47,6 +47,7 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
               SweptBox& box) {
     swept.xmin = swept.ymin = INFINITY;
     swept.xmax = swept.ymax = -INFINITY;
+    swept.finite_depths = true;
     for (int end = 0; end < 2; ++end) {
         box.xlo[end] = box.ylo[end] = INFINITY;
         box.xhi[end] = box.yhi[end] = box.znear[end] = -INFINITY;
@@ -73,6 +74,7 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             swept.ymin = std::min(swept.ymin, s.y);
             swept.ymax = std::max(swept.ymax, s.y);
             swept.v[i].z[end] = screen_depth(cam, p.z);
+            swept.finite_depths = swept.finite_depths && std::isfinite(swept.v[i].z[end]);
             box.xlo[end] = std::min(box.xlo[end], static_cast<double>(s.x));
             box.xhi[end] = std::max(box.xhi[end], static_cast<double>(s.x));
             box.ylo[end] = std::min(box.ylo[end], static_cast<double>(s.y));
@@ -192,10 +194,9 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
     return false;
 }
 
-// Where (x, y) falls on the triangle at `time`: weights of P1 and P2 and
-// the depth there; false when the triangle has no area then.
-bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u,
-                double& depth) {
+// Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
+// false when the triangle has no area then.
+bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
     const double x0 = t.at(t.v[0].x, time), y0 = t.at(t.v[0].y, time);
     const double dx1 = t.at(t.v[1].x, time) - x0, dy1 = t.at(t.v[1].y, time) - y0;
     const double dx2 = t.at(t.v[2].x, time) - x0, dy2 = t.at(t.v[2].y, time) - y0;
@@ -204,29 +205,35 @@ bool weights_at(const SweptTriangle& t, double time, double x, double y, double&
     const double px = x - x0, py = y - y0;
     s = (px * dy2 - py * dx2) / D;
     u = (py * dx1 - px * dy1) / D;
-    const double z0 = t.at(t.v[0].z, time);
-    depth = z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
-    return std::isfinite(depth);
+    return true;
 }
 
+// The depth at weights (s, u) at `time`.
+double depth_of(const SweptTriangle& t, double time, double s, double u) {
+    const double z0 = t.at(t.v[0].z, time);
+    return z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+}
+
+// Inside, the weights lie in [0, 1], and the depth there is finite just
+// when the vertices' depths are: it needs no working out.
 bool inside_at(const SweptTriangle& t, double time, double x, double y) {
-    double s, u, depth;
-    return weights_at(t, time, x, y, s, u, depth) && s >= 0.0 && u >= 0.0 && s + u <= 1.0;
+    double s, u;
+    return t.finite_depths && weights_at(t, time, x, y, s, u) && s >= 0.0 && u >= 0.0 &&
+           s + u <= 1.0;
 }
 
 // The depth at an end of a covering interval; the point sits on an edge
 // there, so when the triangle has no area at that very time the depth is
 // taken a little inside the interval.
 double depth_at(const SweptTriangle& t, double time, double toward, double x, double y) {
-    double s, u, depth;
+    double s, u;
     for (int k = 0; k < 8; ++k) {
-        if (weights_at(t, time, x, y, s, u, depth)) {
+        if (weights_at(t, time, x, y, s, u) && std::isfinite(depth_of(t, time, s, u))) {
             // The weights may stray just outside at an edge: keep the
             // depth within the triangle's own.
             s = std::clamp(s, 0.0, 1.0);
             u = std::clamp(u, 0.0, 1.0 - s);
-            const double z0 = t.at(t.v[0].z, time);
-            return z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+            return depth_of(t, time, s, u);
         }
         time += 0.5 * (toward - time);
     }
@@ -330,18 +337,27 @@ RC_Layer* covering_layers(const ScreenTriangle& triangle, const SweptTriangle& t
 
 // --- the sweep ---------------------------------------------------------------
 
-void add_events(RC_Layer* layer, std::vector<RC_Event>& events) {
-    events.push_back(RC_Event{layer->time_in, EventKind::kEnter, layer, nullptr});
-    events.push_back(RC_Event{layer->time_out, EventKind::kLeave, layer, nullptr});
+// The enter and leave events of the layers of `list`, after those already
+// in `events`; the keys that sort them beside, in `order`.
+void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
+    std::size_t k = events.size();
+    std::size_t count = 0;
+    for (const RC_Layer* l = list; l != nullptr; l = l->next) count += 2;
+    events.resize(k + count);
+    order.resize(k + count);
+    for (RC_Layer* l = list; l != nullptr; l = l->next, k += 2) {
+        events[k] = RC_Event{l->time_in, EventKind::kEnter, l, nullptr};
+        events[k + 1] = RC_Event{l->time_out, EventKind::kLeave, l, nullptr};
+        order[k] = RC_EventKey{l->time_in, EventKind::kEnter, static_cast<std::uint32_t>(k)};
+        order[k + 1] =
+            RC_EventKey{l->time_out, EventKind::kLeave, static_cast<std::uint32_t>(k + 1)};
+    }
 }
 
 // Time order, at one time the enters before the leaves; linked through
-// `next` for the sweep. The keys are sorted rather than the events: the
-// order is the same, the moves half as long.
+// `next` for the sweep. The keys (made beside the events) are sorted rather
+// than the events: the order is the same, the moves half as long.
 RC_Event* sorted_events(std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
-    order.clear();
-    for (std::size_t k = 0; k < events.size(); ++k)
-        order.push_back(RC_EventKey{events[k].time, events[k].kind, static_cast<std::uint32_t>(k)});
     std::sort(order.begin(), order.end(), [](const RC_EventKey& a, const RC_EventKey& b) {
         return a.time < b.time || (a.time == b.time && a.kind < b.kind);
     });
@@ -529,33 +545,30 @@ std::size_t address_hash(const void* p) {
                                     0x9E3779B97F4A7C15ull);
 }
 
-// Makes the table of triangle addresses large enough for one more.
-void make_room(SweptCache& cache) {
-    const std::size_t wanted = 2 * (cache.entries.size() + 1);
-    if (cache.keys.size() >= wanted) return;
-    std::size_t size = std::max<std::size_t>(cache.keys.size(), 1024);
+// Makes the table of triangle addresses large enough for `more` more.
+void make_room(SweptCache& cache, std::size_t more = 1) {
+    const std::size_t wanted = 2 * (cache.entries.size() + more);
+    if (cache.slots.size() >= wanted) return;
+    std::size_t size = std::max<std::size_t>(cache.slots.size(), 1024);
     while (size < wanted) size *= 2;
-    cache.keys.assign(size, nullptr);
-    cache.slots.resize(size);
+    cache.slots.assign(size, SweptCache::Slot{nullptr, 0});
     const std::size_t mask = size - 1;
     for (const SweptEntry& entry : cache.entries) {
         std::size_t h = address_hash(entry.key) & mask;
-        while (cache.keys[h] != nullptr) h = (h + 1) & mask;
-        cache.keys[h] = entry.key;
-        cache.slots[h] = entry.index;
+        while (cache.slots[h].key != nullptr) h = (h + 1) & mask;
+        cache.slots[h] = SweptCache::Slot{entry.key, entry.index};
     }
 }
 
 // The triangle's place in the tile's table, worked out when first met.
 std::uint32_t swept_index(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
     make_room(cache);
-    const std::size_t mask = cache.keys.size() - 1;
+    const std::size_t mask = cache.slots.size() - 1;
     std::size_t h = address_hash(&t) & mask;
-    for (; cache.keys[h] != nullptr; h = (h + 1) & mask)
-        if (cache.keys[h] == &t) return cache.slots[h];
+    for (; cache.slots[h].key != nullptr; h = (h + 1) & mask)
+        if (cache.slots[h].key == &t) return cache.slots[h].index;
     const auto index = static_cast<std::uint32_t>(cache.entries.size());
-    cache.keys[h] = &t;
-    cache.slots[h] = index;
+    cache.slots[h] = SweptCache::Slot{&t, index};
     SweptEntry& entry = cache.entries.emplace_back();
     SweptTriangle& swept = cache.values.emplace_back();
     entry.key = &t;
@@ -574,7 +587,10 @@ std::uint32_t swept_index(SweptCache& cache, const ScreenTriangle& t, const Cast
 }
 
 // The split of the pixel whose list is `list`, made when the pixel was not
-// among the last few.
+// among the last few. Each triangle of a long list costs a look-up in the
+// tile's table and a read of its entry, both far apart in memory: a batch
+// of triangles asks for its table slots ahead, then for its entries, so
+// that the cache misses overlap rather than follow one another.
 const PixelSplit& pixel_split(SweptCache& cache, const BucketCell* list, const CasterCamera& cam) {
     PixelSplit& pixel = cache.pixels[address_hash(list) >> 60];
     static_assert(SweptCache::kPixels == 16);
@@ -583,13 +599,28 @@ const PixelSplit& pixel_split(SweptCache& cache, const BucketCell* list, const C
     pixel.list = list;
     pixel.still.clear();
     pixel.moving.clear();
-    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
-        const ScreenTriangle& t = *cell->triangle;
-        const SweptEntry& entry = cache.entries[swept_index(cache, t, cam)];
-        if (entry.moves)
-            pixel.moving.push_back(entry);
-        else
-            pixel.still.push_back(BucketCell{nullptr, &t});
+    constexpr std::size_t kBatch = 32;
+    const ScreenTriangle* batch[kBatch];
+    std::uint32_t index[kBatch];
+    for (const BucketCell* cell = list; cell != nullptr;) {
+        std::size_t n = 0;
+        for (; cell != nullptr && n < kBatch; cell = cell->next) batch[n++] = cell->triangle;
+        // The table grows before the slots are asked for, not between.
+        make_room(cache, n);
+        const std::size_t mask = cache.slots.size() - 1;
+        for (std::size_t k = 0; k < n; ++k)
+            __builtin_prefetch(&cache.slots[address_hash(batch[k]) & mask]);
+        for (std::size_t k = 0; k < n; ++k) {
+            index[k] = swept_index(cache, *batch[k], cam);
+            __builtin_prefetch(&cache.entries[index[k]]);
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const SweptEntry& entry = cache.entries[index[k]];
+            if (entry.moves)
+                pixel.moving.push_back(entry);
+            else
+                pixel.still.push_back(BucketCell{nullptr, batch[k]});
+        }
     }
     for (std::size_t k = 0; k + 1 < pixel.still.size(); ++k)
         pixel.still[k].next = &pixel.still[k + 1];
@@ -756,11 +787,9 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     if (moving == nullptr)
         return finish_static_sample<true>(head, transparent, x, y, out, node, static_time);
 
-    for (RC_Layer* l = head; l != nullptr; l = l->next) {
-        l->shade_time = static_time;
-        add_events(l, pools.events);
-    }
-    for (RC_Layer* l = moving; l != nullptr; l = l->next) add_events(l, pools.events);
+    for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = static_time;
+    add_events(head, pools.events, pools.order);
+    add_events(moving, pools.events, pools.order);
     RC_Segment* last = sweep(sorted_events(pools.events, pools.order), pools);
 
     const double covered = weigh_segments(last);

@@ -97,6 +97,7 @@ struct SweptTriangle {
     SweptVertex v[3];
     float xmin, xmax, ymin, ymax;
     bool usable;
+    bool finite_depths;  // every vertex's depth at both ends
     template <typename T>
     double at(const T* value, double time) const {
         const double open = value[0], close = value[1];
@@ -164,9 +165,13 @@ struct PixelSplit {
 // scratch lists, grown to the most a sample needed.
 struct SweptCache {
     // Open addressing over the triangles' addresses; a power of two, at
-    // least twice the triangles held.
-    std::vector<const ScreenTriangle*> keys;
-    std::vector<std::uint32_t> slots;
+    // least twice the triangles held. A slot holds the address and the
+    // place together: a look-up costs one cache miss, not two.
+    struct Slot {
+        const ScreenTriangle* key;
+        std::uint32_t index;
+    };
+    std::vector<Slot> slots;
     std::vector<SweptEntry> entries;
     std::vector<SweptTriangle> values;
     static constexpr std::size_t kPixels = 16;
@@ -175,7 +180,7 @@ struct SweptCache {
     std::vector<CandidateKey> order;
     std::vector<Occluder> occluders;
     void clear() {
-        if (!entries.empty()) std::fill(keys.begin(), keys.end(), nullptr);
+        if (!entries.empty()) std::fill(slots.begin(), slots.end(), Slot{nullptr, 0});
         entries.clear();
         values.clear();
         for (PixelSplit& pixel : pixels) pixel.valid = false;

@@ -231,6 +231,7 @@ struct MotionPools {
     void reset() {
         layers.reset();
         events.clear();
+        order.clear();
         entries.reset();
         segments.reset();
     }
