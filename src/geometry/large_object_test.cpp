@@ -307,21 +307,11 @@ TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {
     ASSERT_GT(tiles.size(), 10u);
     for (const bool depth_only : {false, true}) {
         geometry_view().depth_only = depth_only;
-        SharedTessellation shared;
         ObjectTriangles storage(&object_);
         for (const Tile& tile : tiles) storage.holders.push_back(&tile);
-        std::atomic<bool> done{false};
-        std::thread helper([&] {
-            while (!done.load()) {
-                help_tessellate(shared);
-                std::this_thread::yield();
-            }
-        });
-        const bool made = tessellate_object(object_, storage, &shared);
-        done.store(true);
-        helper.join();
-        ASSERT_TRUE(made);
-        ASSERT_TRUE(shared.binned);
+        bool binned = false;
+        ASSERT_TRUE(tessellate_with_helper(object_, storage, binned));
+        ASSERT_TRUE(binned);
         const ObjectTriangles::TileBins joined = storage.bins;
         ASSERT_EQ(joined.tiles.size(), tiles.size()) << depth_only;
         // Binned whole, the object gives the same lists in the same order.
