@@ -3,6 +3,7 @@
 // polygons of a large polyset are tessellated in parts by several workers,
 // and each tile enters only the triangles binned for it. Every road must
 // give what the plain one gives.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -157,6 +158,86 @@ TEST_F(LargeObject, PartsMadeByTwoWorkersJoinIntoWhatOneWorkerMakes) {
     EXPECT_FALSE(help_tessellate(shared));
 }
 
+// Every value a moving object's vertices carry besides those of values_of:
+// how each moves through the shutter.
+std::vector<float> motion_of(const ObjectTriangles& storage) {
+    std::vector<float> out;
+    for_each_triangle(storage, [&](const ScreenTriangle& t) {
+        for (const ScreenVertex* v : {t.P0, t.P1, t.P2}) {
+            if (v->motion == nullptr) {
+                out.push_back(-1e30f);
+                continue;
+            }
+            const float* m = v->motion->to_frame;
+            out.insert(out.end(), m, m + 14);
+        }
+    });
+    return out;
+}
+
+// Made by the caller with a second worker taking parts; `in_parts` tells
+// whether the parts were joined into the object.
+bool tessellate_with_helper(RenderObject& object, ObjectTriangles& storage, bool& in_parts) {
+    SharedTessellation shared;
+    std::atomic<bool> done{false};
+    std::thread helper([&] {
+        while (!done.load()) {
+            help_tessellate(shared);
+            std::this_thread::yield();
+        }
+    });
+    const bool made = tessellate_object(object, storage, &shared);
+    done.store(true);
+    helper.join();
+    in_parts = shared.binned;
+    return made;
+}
+
+TEST_F(LargeObject, AMovingMeshInPartsPairsItsHalvesAsOneWorkerDoes) {
+    // Turned a little about the view axis and moved aside by shutter close.
+    PolysetGeometry close = polyset_;
+    object_.moving = true;
+    object_.has_close = true;
+    object_.close_geometry = &close;
+    const float turn = 0.05f;
+    Matrix4& m = object_.close_placement.model;
+    m.m[0] = m.m[5] = std::cos(turn);
+    m.m[1] = std::sin(turn), m.m[4] = -std::sin(turn);
+    m.m[12] = 0.4f, m.m[14] = -10;
+    object_.close_placement.normal = object_.close_placement.direction = m;
+    object_.close_placement.normal.m[12] = object_.close_placement.normal.m[14] = 0;
+    object_.close_placement.direction.m[12] = object_.close_placement.direction.m[14] = 0;
+    geometry_view().motion_blur = true;
+
+    // Paired part by part; then, with a polygon the shutter-close half
+    // leaves out, one part's halves do not pair and the object is paired
+    // whole after all, as one worker pairs it.
+    for (const bool pairs : {true, false}) {
+        if (!pairs) close.mesh = sheet(400, 170, {69999});
+        error_text.clear();
+        ObjectTriangles alone(&object_);
+        ASSERT_TRUE(tessellate_object(object_, alone));
+        const std::string one_worker = error_text;
+        ASSERT_TRUE(alone.moving);
+        error_text.clear();
+        ObjectTriangles together(&object_);
+        bool in_parts = false;
+        ASSERT_TRUE(tessellate_with_helper(object_, together, in_parts));
+        EXPECT_EQ(in_parts, pairs);
+        ASSERT_TRUE(together.moving);
+        EXPECT_EQ(together.triangle_count, alone.triangle_count) << pairs;
+        EXPECT_EQ(together.vertex_count, alone.vertex_count) << pairs;
+        EXPECT_TRUE(values_of(together) == values_of(alone)) << pairs;
+        const std::vector<float> motion = motion_of(together);
+        EXPECT_TRUE(motion == motion_of(alone)) << pairs;
+        // The halves really do differ: the vertices move.
+        EXPECT_TRUE(std::any_of(motion.begin(), motion.end(), [](float f) { return f > 0.1f; }));
+        EXPECT_EQ(error_text, one_worker) << pairs;
+    }
+    EXPECT_EQ(error_text,
+              "Polyset error: 1 polygon(s) with indices out of range left out: sheet\n");
+}
+
 TEST_F(LargeObject, PartsReportTheMeshsFaultsOnceAsOnePassWould) {
     // Bad polygons at 70,000 and at the end.
     auto mesh = sheet(400, 170, {69999, 136000});
@@ -226,21 +307,11 @@ TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {
     ASSERT_GT(tiles.size(), 10u);
     for (const bool depth_only : {false, true}) {
         geometry_view().depth_only = depth_only;
-        SharedTessellation shared;
         ObjectTriangles storage(&object_);
         for (const Tile& tile : tiles) storage.holders.push_back(&tile);
-        std::atomic<bool> done{false};
-        std::thread helper([&] {
-            while (!done.load()) {
-                help_tessellate(shared);
-                std::this_thread::yield();
-            }
-        });
-        const bool made = tessellate_object(object_, storage, &shared);
-        done.store(true);
-        helper.join();
-        ASSERT_TRUE(made);
-        ASSERT_TRUE(shared.binned);
+        bool binned = false;
+        ASSERT_TRUE(tessellate_with_helper(object_, storage, binned));
+        ASSERT_TRUE(binned);
         const ObjectTriangles::TileBins joined = storage.bins;
         ASSERT_EQ(joined.tiles.size(), tiles.size()) << depth_only;
         // Binned whole, the object gives the same lists in the same order.

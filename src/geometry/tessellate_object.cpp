@@ -350,13 +350,17 @@ std::size_t polygons_per_part(std::size_t polygons) {
     return std::clamp(polygons / 8, kFewestPolygonsPerPart, kMostPolygonsPerPart);
 }
 
-bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
-                   const ObjectTriangles& storage, const SaveTicket& ticket) {
-    if (object.type != SDL_POLYSET || storage.moving || ticket.mode != kSaveOff ||
-        tessellators().polyset != tessellate_polyset)
-        return false;
+// A polyset large enough for the workers to share, made by the tessellator
+// whose parts join into what it makes whole.
+bool large_mesh(const RenderObject& object, const GeometryCommon& geometry) {
+    if (object.type != SDL_POLYSET || tessellators().polyset != tessellate_polyset) return false;
     const auto& polyset = static_cast<const PolysetGeometry&>(geometry);
     return polyset.mesh && polyset.mesh->polygon_count >= 2 * kFewestPolygonsPerPart;
+}
+
+bool made_in_parts(const RenderObject& object, const GeometryCommon& geometry,
+                   const ObjectTriangles& storage, const SaveTicket& ticket) {
+    return !storage.moving && ticket.mode == kSaveOff && large_mesh(object, geometry);
 }
 
 // Opens the polyset's parts to every worker; with `close`, each part
@@ -422,14 +426,13 @@ void join_parts(RenderObject& object, ObjectTriangles& storage, SharedTessellati
     report_polyset_parts(name, shared.reports);
 }
 
-// A moving polyset seen still (in a depth map) whose halves are both
-// large meshes made as one worker would make them.
-bool frame_only_in_parts_allowed(const RenderObject& object, const GeometryCommon& close,
-                                 const ObjectTriangles& storage) {
+// A moving polyset whose halves are both large meshes, made as one worker
+// would make them: moving objects are never saved, so nothing else stands
+// in the way.
+bool paired_in_parts_allowed(const RenderObject& object, const GeometryCommon& close) {
     const auto* open = static_cast<const GeometryCommon*>(
         object.open_geometry ? object.open_geometry : object.geometry);
-    const SaveTicket off{};
-    return made_in_parts(object, *open, storage, off) && made_in_parts(object, close, storage, off);
+    return large_mesh(object, *open) && large_mesh(object, close);
 }
 
 void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
@@ -440,13 +443,14 @@ void tessellate_in_parts(RenderObject& object, const PolysetGeometry& polyset,
     join_parts(object, storage, shared);
 }
 
-// A moving polyset in a depth map, in parts; false, with nothing made, when
-// some part's halves do not pair triangle for triangle (a polygon that
-// makes triangles at one end of the shutter and none at the other), which
-// the pairing of the whole object must then settle.
-bool frame_only_in_parts(RenderObject& object, const PolysetGeometry& polyset,
-                         const PolysetGeometry& close, ObjectTriangles& storage,
-                         const TransformValue& placement, SharedTessellation& shared) {
+// A moving polyset in parts, swept for a camera or standing at the frame
+// time in a depth map; false, with nothing made, when some part's halves
+// do not pair triangle for triangle (a polygon that makes triangles at one
+// end of the shutter and none at the other), which the pairing of the
+// whole object must then settle.
+bool paired_in_parts(RenderObject& object, const PolysetGeometry& polyset,
+                     const PolysetGeometry& close, ObjectTriangles& storage,
+                     const TransformValue& placement, SharedTessellation& shared) {
     open_parts(object, polyset, storage, placement, shared, &close, &object.close_placement);
     finish_parts(shared);
     const bool paired = std::all_of(shared.paired.begin(), shared.paired.end(),
@@ -470,14 +474,19 @@ void make_part(SharedTessellation& shared, std::size_t index) {
                             first + shared.polygons_per_part, sink.first(), shared.reports[index]);
 }
 
-// One part of a moving polyset in a depth map: the part's polygons at
-// shutter close, then at shutter open, paired into frame-time triangles.
-void make_frame_only_part(SharedTessellation& shared, std::size_t index) {
+// One part of a moving polyset: the part's polygons at shutter close, then
+// at shutter open, paired into moving triangles, or for a depth map into
+// frame-time ones.
+void make_paired_part(SharedTessellation& shared, std::size_t index) {
     ObjectTriangles& part = *shared.parts[index];
     const GeometryView& view = geometry_view();
     const std::size_t first = index * shared.polygons_per_part;
     const std::size_t last = first + shared.polygons_per_part;
-    std::vector<CornerValues> close_corners;
+    // A part's shutter-close corners are tens of megabytes: each worker
+    // keeps its list from part to part rather than growing fresh pages
+    // for every one.
+    thread_local std::vector<CornerValues> close_corners;
+    close_corners.clear();
     {
         const PolysetGeometry& close = *shared.close_polyset;
         CloseRecorder recorder(*shared.close_placement, view.eye_from_world_close, part,
@@ -486,7 +495,7 @@ void make_frame_only_part(SharedTessellation& shared, std::size_t index) {
         tessellate_polyset_part(close, shared.close_prepared, first, last, into.first(),
                                 shared.close_reports[index]);
     }
-    EntrySink entry(part, *shared.placement, view, &close_corners, true);
+    EntrySink entry(part, *shared.placement, view, &close_corners, !part.moving);
     Displaced sink(shared.polyset->displacement, *shared.placement, entry);
     tessellate_polyset_part(*shared.polyset, shared.prepared, first, last, sink.first(),
                             shared.reports[index]);
@@ -503,7 +512,7 @@ bool help_tessellate(SharedTessellation& shared) {
         if (k >= shared.part_count) return helped;
         const auto index = static_cast<std::size_t>(k);
         if (shared.close_polyset != nullptr)
-            make_frame_only_part(shared, index);
+            make_paired_part(shared, index);
         else
             make_part(shared, index);
         ObjectTriangles& part = *shared.parts[index];
@@ -545,14 +554,15 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     }
 
     TransformState& state = transform_state();
-    if (shared != nullptr && frame_only && frame_only_in_parts_allowed(object, *close, storage)) {
+    if (shared != nullptr && (storage.moving || frame_only) &&
+        paired_in_parts_allowed(object, *close)) {
         const TransformValue placement = state.value;
         if (object.open_geometry != nullptr) state.value = object.open_placement;
         const auto& open = static_cast<const PolysetGeometry&>(
             object.open_geometry ? *static_cast<const GeometryCommon*>(object.open_geometry)
                                  : *geometry);
-        if (frame_only_in_parts(object, open, static_cast<const PolysetGeometry&>(*close), storage,
-                                state.value, *shared)) {
+        if (paired_in_parts(object, open, static_cast<const PolysetGeometry&>(*close), storage,
+                            state.value, *shared)) {
             finish_object_triangles(storage);
             return true;
         }

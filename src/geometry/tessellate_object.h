@@ -59,9 +59,10 @@ struct SharedTessellation {
     bool binned = false;
     std::vector<std::unique_ptr<ObjectTriangles>> parts;
     std::vector<PolysetPartReport> reports;
-    // A moving object in a depth map stands where the frame time puts it,
-    // blended from its two halves: each part then tessellates the same
-    // polygons of the shutter-close half too and pairs them with its own.
+    // A moving object pairs its two halves: each part then tessellates the
+    // same polygons of the shutter-close half too and pairs them with its
+    // own, into moving triangles for a camera or, in a depth map, into
+    // triangles standing where the frame time puts them.
     // The pairs are those of one worker when every part pairs as many
     // triangles as it made (`paired`); otherwise the owner makes the
     // object again alone.
