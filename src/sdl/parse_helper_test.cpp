@@ -25,14 +25,12 @@ void count(void* context) {
 
 TEST(ParseHelper, EachPieceRunsOnceWhetherTheHelperOrTheCallerDoesIt) {
     ParseHelper helper;
-    int taken_back = 0;
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 500; ++i) {
             Count c;
             ASSERT_TRUE(helper.start(count, &c));
             if (i % 3 == 0) std::this_thread::yield();
             if (!helper.finish()) {
-                ++taken_back;
                 EXPECT_EQ(c.runs.load(), 0);
                 count(&c);
             }
@@ -40,8 +38,9 @@ TEST(ParseHelper, EachPieceRunsOnceWhetherTheHelperOrTheCallerDoesIt) {
         }
         helper.stop();  // as at the end of a parse; the next start begins anew
     }
-    // The helper ran some of them itself (not all were taken back).
-    EXPECT_LT(taken_back, 1000);
+    // How many the helper ran itself depends on the machine's load (a busy
+    // machine may not give it a processor before each is taken back): the
+    // next test shows that it does run work.
 }
 
 TEST(ParseHelper, WorkRunsOnAnotherThread) {
