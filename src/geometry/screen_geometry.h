@@ -97,9 +97,12 @@ template <typename Triangle>
 inline bool hit_triangle(const Triangle& triangle, float x, float y, TriangleHit& hit) {
     const float u = x - triangle.x0, v = y - triangle.y0;
     hit.s = u * triangle.d - v * triangle.c;
-    if (!(hit.s >= 0.0f && hit.s <= 1.0f)) return false;
     hit.t = v * triangle.a - u * triangle.b;
-    if (!(hit.t >= 0.0f && hit.t <= 1.0f) || hit.s + hit.t > 1.0f) return false;
+    // One branch rather than five: which triangles of a list cover a point
+    // is anybody's guess. A NaN weight fails every comparison.
+    const bool inside = (hit.s >= 0.0f) & (hit.s <= 1.0f) & (hit.t >= 0.0f) & (hit.t <= 1.0f) &
+                        !(hit.s + hit.t > 1.0f);
+    if (!inside) return false;
     hit.depth = triangle.z0 + hit.s * triangle.dz1 + hit.t * triangle.dz2;
     return true;
 }

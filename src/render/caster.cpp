@@ -141,6 +141,8 @@ void RR_init_sample_node(RR_SampleNode* node, const CameraRecord& camera) {
     node->aa_max = options.aalevelmax;
     node->aa_min = options.aalevelmin;
     if (options.hidden_line) node->aa_max = std::min(node->aa_max, 1);
+    node->sample_spacing =
+        node->aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node->aa_max)) : 1.0;
     node->aa_threshold = options.aathreshold;
     const std::size_t corners = static_cast<std::size_t>(node->corner_width);
     for (int r = 0; r < 2; ++r) {

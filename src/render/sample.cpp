@@ -240,15 +240,9 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
     transparent = false;
     for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        // The test of hit_triangle with one branch instead of five: which
-        // triangles of a list cover a sample is anybody's guess.
-        const float u = x - t.x0, v = y - t.y0;
-        const float s = u * t.d - v * t.c;
-        const float tt = v * t.a - u * t.b;
-        const bool inside =
-            (s >= 0.0f) & (s <= 1.0f) & (tt >= 0.0f) & (tt <= 1.0f) & !(s + tt > 1.0f);
-        if (!inside) continue;
-        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        TriangleHit hit;
+        if (!hit_triangle(t, x, y, hit)) continue;
+        const float s = hit.s, tt = hit.t, z = hit.depth;
         if (!(z > cutoff)) continue;
 
         RC_Layer* layer = pool.take();
@@ -361,14 +355,6 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
     int count = 0;
     for (RC_Layer* l = head; l != nullptr; l = l->next) ++count;
 
-    // The spacing of the node's finest samples, a pixel's width apart without
-    // supersampling; the same for every sample of the node.
-    static thread_local std::int32_t footprint_of = -1;
-    static thread_local double footprint = 1.0;
-    if (footprint_of != node.aa_max) {
-        footprint_of = node.aa_max;
-        footprint = node.aa_max > 0 ? 1.0 / std::sqrt(static_cast<double>(node.aa_max)) : 1.0;
-    }
     HitPoint hit;
     int index = 0;  // from the farthest
     // A moving layer is shaded where its triangle is at its shade time; the
@@ -392,7 +378,7 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
             }
         }
         hit_point(cam, worker.plane, *shaded_layer, x, y, ray_origin, ray_direction, hit);
-        fill_point(cam, worker, *shaded_layer, hit, ray_direction, footprint);
+        fill_point(cam, worker, *shaded_layer, hit, ray_direction, node.sample_spacing);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
         p.output = out;

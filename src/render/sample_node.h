@@ -52,6 +52,9 @@ struct RR_SampleNode {
     std::int32_t corner_width = 0;
     std::int32_t corner_rows = 2;
     std::int32_t aa_max = 0, aa_min = 0;
+    // The spacing of the finest samples, in pixels: a pixel's width without
+    // supersampling.
+    double sample_spacing = 1.0;
     double aa_threshold = 0.5;
     // Row state of the adaptive routine.
     double row_y = 0.0;
