@@ -56,6 +56,15 @@ double peak_megabytes() {
     return kilobytes / 1024.0;
 }
 
+// Processor time of the whole process so far (every thread, user and
+// system), s.
+double processor_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -105,6 +114,8 @@ int run(const char* path, int workers) {
     input.probe();
     if (parse_scene(input) != 0) return 1;
     const double parse = seconds_since(start);
+    double cpu[6];
+    cpu[0] = processor_seconds();
     const double after_parse = peak_megabytes();
     struct stat file {};
     const double megabytes = ::stat(path, &file) == 0 ? static_cast<double>(file.st_size) / 1e6 : 0;
@@ -125,6 +136,7 @@ int run(const char* path, int workers) {
     start = std::chrono::steady_clock::now();
     evaluate_frame_scene();
     const double evaluation = seconds_since(start);
+    cpu[1] = processor_seconds();
     const double after_evaluation = peak_megabytes();
 
     FramePasses& passes = frame_passes();
@@ -134,6 +146,7 @@ int run(const char* path, int workers) {
     set_shadow_pass(false);
     reset_scratch_pools();
     const double shadows = seconds_since(start);
+    cpu[2] = processor_seconds();
     const double after_shadows = peak_megabytes();
 
     CameraEntry* entry = select_next_camera(nullptr, 0);
@@ -144,9 +157,11 @@ int run(const char* path, int workers) {
     passes.prepare_shadow_lookups(camera);
 
     const double geometry = pass(camera, false);
+    cpu[3] = processor_seconds();
     const double after_geometry = peak_megabytes();
     reset_sample_counts();
     const double full = pass(camera, true);
+    cpu[4] = processor_seconds();
     std::int64_t samples = 0;
     for (int w = 0; w < worker_count(); ++w) samples += worker_samples(w);
     const double pixels = static_cast<double>(options.xright - options.xleft + 1) *
@@ -163,6 +178,10 @@ int run(const char* path, int workers) {
         "tessellation+entry %.3f s, sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
         path, parse, megabytes / parse, evaluation, shadows, geometry, full - geometry,
         samples / pixels, usage.ru_maxrss / 1024.0);
+    std::printf("processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
+                "tessellation+entry %.3f s, sampling %.3f s\n",
+                cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
+                (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.
     std::_Exit(0);
