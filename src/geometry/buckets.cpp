@@ -382,7 +382,17 @@ void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                           std::vector<GridRows> rows) {
     storage.bins = {};
     auto for_each = [&](auto&& visit) { for_each_triangle(storage, visit); };
+    // A row clamped at the set-up is as good as the row itself while every
+    // tile's rows lie within the clamp: no tile is reached, or missed, by
+    // the difference.
+    const bool rows_kept = std::all_of(rows.begin(), rows.end(), [](const GridRows& g) {
+        return g.first >= 0 && g.last < kRowsKept;
+    });
     auto row_range = [&](const ScreenTriangle& t, std::int32_t& lo, std::int32_t& hi) {
+        if (rows_kept && t.row_first != kRowsUnknown) {
+            lo = t.row_first, hi = t.row_last;
+            return;
+        }
         lo = INT32_MAX, hi = INT32_MIN;
         if (storage.moving && !triangle_still(t)) {
             double eye[9][3];
