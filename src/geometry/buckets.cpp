@@ -307,8 +307,25 @@ void enter_object(const ObjectTriangles& storage, const void* tile, Enter&& ente
         auto found = std::find(bins.tiles.begin(), bins.tiles.end(), tile);
         if (found != bins.tiles.end()) {
             const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
-            for (std::size_t i = bins.first[k]; i < bins.first[k + 1]; ++i)
+            const std::size_t first = bins.first[k], end = bins.first[k + 1];
+            // Entry waits on each triangle's vertices, far apart in memory
+            // from the list: they are asked for a few triangles ahead, and
+            // the triangles a few more ahead of that.
+            constexpr std::size_t kTriangleAhead = 16, kVertexAhead = 8;
+            for (std::size_t i = first; i < end; ++i) {
+                if (i + kTriangleAhead < end)
+                    __builtin_prefetch(bins.triangles[i + kTriangleAhead]);
+                if (i + kVertexAhead < end) {
+                    const ScreenTriangle& ahead = *bins.triangles[i + kVertexAhead];
+                    // The record's shading pointer and the eye position it
+                    // leads to, which follows the vertex in a large object.
+                    for (const ScreenVertex* v : {ahead.P0, ahead.P1, ahead.P2}) {
+                        __builtin_prefetch(&v->shading);
+                        __builtin_prefetch(reinterpret_cast<const char*>(v + 1) + 8);
+                    }
+                }
                 enter(*bins.triangles[i]);
+            }
             return;
         }
     }
