@@ -233,6 +233,16 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
     ScreenTriangle* t = new_triangle(storage);
     t->P0 = p0, t->P1 = p1, t->P2 = p2;
     copy_set_up(coefficients, *t);
+    t->row_first = t->row_last = kRowsUnknown;
+    if (!storage.moving) {
+        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (const CornerValues* v : {v0, v1, v2}) {
+            const std::int32_t row = trunc_to_int(project_to_screen(view, v->eye).y);
+            lo = std::min(lo, row), hi = std::max(hi, row);
+        }
+        t->row_first = static_cast<std::int16_t>(std::clamp<std::int32_t>(lo, -1, kRowsKept));
+        t->row_last = static_cast<std::int16_t>(std::clamp<std::int32_t>(hi, -1, kRowsKept));
+    }
     return true;
 }
 
