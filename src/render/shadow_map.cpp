@@ -68,6 +68,79 @@ bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, fl
     return nearest.depth(nearest_only, depth);
 }
 
+// Four texels of a row side by side. The depth-only raster tests and keeps
+// them at once, each lane with the arithmetic one texel alone gets
+// (hit_triangle, NearestTwo::add) in the same order, so every depth and
+// every choice between two surfaces is the one the texel alone would make.
+using Lanes = float __attribute__((vector_size(16)));
+using LaneMask = std::int32_t __attribute__((vector_size(16)));
+constexpr std::int32_t kLanes = 4;
+
+Lanes lanes_of(float f) {
+    return Lanes{f, f, f, f};
+}
+Lanes select(LaneMask take, Lanes yes, Lanes no) {
+    return reinterpret_cast<Lanes>((take & reinterpret_cast<LaneMask>(yes)) |
+                                   (~take & reinterpret_cast<LaneMask>(no)));
+}
+Lanes magnitude(Lanes v) {
+    return reinterpret_cast<Lanes>(reinterpret_cast<LaneMask>(v) & 0x7fffffff);
+}
+LaneMask same_surface(Lanes a, Lanes b) {
+    return (b > lanes_of(-INFINITY)) & (magnitude(a - b) <= lanes_of(kSameSurface) * magnitude(b));
+}
+
+// A tile's nearest two surfaces per texel, apart: the first and the second
+// of every texel of a row side by side, rows `stride` floats apart (a
+// multiple of kLanes, so that a row's groups of four never run into the
+// next row).
+struct TileSurfaces {
+    float* first;
+    float* second;
+    std::int32_t stride;
+};
+
+// NearestTwo::add of `z` in the lanes of `hit`, for the four texels at
+// `first` and `second`.
+void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
+    Lanes f, s;
+    std::memcpy(&f, first, sizeof f);
+    std::memcpy(&s, second, sizeof s);
+    const LaneMask other = hit & ~same_surface(z, f);
+    const LaneMask nearer = other & (z > f);
+    const LaneMask between = other & ~(z > f) & (z > s) & ~same_surface(z, s);
+    s = select(nearer, f, select(between, z, s));
+    f = select(nearer, z, f);
+    std::memcpy(first, &f, sizeof f);
+    std::memcpy(second, &s, sizeof s);
+}
+
+// The depth of triangle `t` at the centres of columns `start` to `end` of
+// tile row `r` (tile coordinates), kept in `surfaces`.
+void raster_row(const DepthTriangle& t, const Tile& tile, const TileSurfaces& surfaces,
+                std::int32_t r, std::int32_t start, std::int32_t end) {
+    const float v = (static_cast<float>(r + tile.y_first) + 0.5f) - t.y0;
+    const Lanes vc = lanes_of(v * t.c), va = lanes_of(v * t.a);
+    const Lanes d = lanes_of(t.d), b = lanes_of(t.b), x0 = lanes_of(t.x0);
+    const LaneMask step = {0, 1, 2, 3};
+    float* first = surfaces.first + static_cast<std::ptrdiff_t>(r) * surfaces.stride;
+    float* second = surfaces.second + static_cast<std::ptrdiff_t>(r) * surfaces.stride;
+    for (std::int32_t c = start - start % kLanes; c <= end; c += kLanes) {
+        const LaneMask column = step + c;
+        const Lanes x = __builtin_convertvector(column + tile.x_first, Lanes) + 0.5f;
+        const Lanes u = x - x0;
+        const Lanes s = u * d - vc;
+        const Lanes w = va - u * b;
+        const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
+                             (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
+        bool any = false;
+        for (int k = 0; k < kLanes; ++k) any |= hit[k] != 0;
+        if (!any) continue;
+        const Lanes z = (lanes_of(t.z0) + s * lanes_of(t.dz1)) + w * lanes_of(t.dz2);
+        add_depths(hit, z, first + c, second + c);
+    }
+}
+
 // A depth-only tile: each triangle of the tile's objects, in the order a
 // bucket list would give them, into the texels whose cells it would be
 // entered in.
@@ -80,22 +153,21 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     grid.spans = arena_array<RowSpan>(tile_arena(), static_cast<std::size_t>(height) + 1);
     grid.width = width, grid.height = height;
     grid.x0 = tile.x_first, grid.y0 = tile.y_first;
-    auto* texels = arena_array<NearestTwo>(tile_arena(), static_cast<std::size_t>(width) * height);
-    std::fill(texels, texels + static_cast<std::ptrdiff_t>(width) * height, NearestTwo{});
+    TileSurfaces surfaces;
+    surfaces.stride = (width + kLanes - 1) / kLanes * kLanes;
+    const auto count = static_cast<std::size_t>(surfaces.stride) * static_cast<std::size_t>(height);
+    surfaces.first = arena_array<float>(tile_arena(), count);
+    surfaces.second = arena_array<float>(tile_arena(), count);
+    std::fill(surfaces.first, surfaces.first + count, -INFINITY);
+    std::fill(surfaces.second, surfaces.second + count, -INFINITY);
 
     auto enter = [&](const DepthTriangle& t) {
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
-        enter_still_triangle_centres(
-            grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-                NearestTwo* row = texels + static_cast<std::ptrdiff_t>(r) * width;
-                const float y = static_cast<float>(r + tile.y_first) + 0.5f;
-                for (std::int32_t c = start; c <= end; ++c) {
-                    TriangleHit hit;
-                    if (hit_triangle(t, static_cast<float>(c + tile.x_first) + 0.5f, y, hit))
-                        row[c].add(hit.depth);
-                }
-            });
+        enter_still_triangle_centres(grid, p,
+                                     [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+                                         raster_row(t, tile, surfaces, r, start, end);
+                                     });
     };
     for (auto object = tile.objects.rbegin(); object != tile.objects.rend(); ++object)
         if (const ObjectTriangles* triangles = queued_triangles(*object))
@@ -105,13 +177,13 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     for (std::int32_t r = 0; r < height; ++r) {
         const std::int32_t y = tile.y_first + r;
         float* row = out + static_cast<std::size_t>(y) * map.size;
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
         for (std::int32_t c = 0; c < width; ++c) {
             const std::int32_t x = tile.x_first + c;
+            const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
             float depth = 0.0f;
-            row[x] = texels[static_cast<std::ptrdiff_t>(r) * width + c].depth(view.nearest_surface,
-                                                                              depth)
-                         ? texel_distance(view, x, y, depth)
-                         : kNoShadowCaster;
+            row[x] = nearest.depth(view.nearest_surface, depth) ? texel_distance(view, x, y, depth)
+                                                                : kNoShadowCaster;
         }
     }
 }
