@@ -93,16 +93,18 @@ LaneMask same_surface(Lanes a, Lanes b) {
 // A tile's nearest two surfaces per texel, apart: the first and the second
 // of every texel of a row side by side, rows `stride` floats apart (a
 // multiple of kLanes, so that a row's groups of four never run into the
-// next row).
+// next row), and the x of every column's centre.
 struct TileSurfaces {
     float* first;
     float* second;
+    float* centre_x;
     std::int32_t stride;
+    std::int32_t y_first;
 };
 
 // NearestTwo::add of `z` in the lanes of `hit`, for the four texels at
 // `first` and `second`.
-void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
+[[gnu::always_inline]] inline void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
     Lanes f, s;
     std::memcpy(&f, first, sizeof f);
     std::memcpy(&s, second, sizeof s);
@@ -115,31 +117,52 @@ void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
     std::memcpy(second, &s, sizeof s);
 }
 
-// The depth of triangle `t` at the centres of columns `start` to `end` of
-// tile row `r` (tile coordinates), kept in `surfaces`.
-void raster_row(const DepthTriangle& t, const Tile& tile, const TileSurfaces& surfaces,
-                std::int32_t r, std::int32_t start, std::int32_t end) {
-    const float v = (static_cast<float>(r + tile.y_first) + 0.5f) - t.y0;
-    const Lanes vc = lanes_of(v * t.c), va = lanes_of(v * t.a);
-    const Lanes d = lanes_of(t.d), b = lanes_of(t.b), x0 = lanes_of(t.x0);
-    const LaneMask step = {0, 1, 2, 3};
-    float* first = surfaces.first + static_cast<std::ptrdiff_t>(r) * surfaces.stride;
-    float* second = surfaces.second + static_cast<std::ptrdiff_t>(r) * surfaces.stride;
-    for (std::int32_t c = start - start % kLanes; c <= end; c += kLanes) {
-        const LaneMask column = step + c;
-        const Lanes x = __builtin_convertvector(column + tile.x_first, Lanes) + 0.5f;
-        const Lanes u = x - x0;
-        const Lanes s = u * d - vc;
-        const Lanes w = va - u * b;
-        const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
-                             (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
-        bool any = false;
-        for (int k = 0; k < kLanes; ++k) any |= hit[k] != 0;
-        if (!any) continue;
-        const Lanes z = (lanes_of(t.z0) + s * lanes_of(t.dz1)) + w * lanes_of(t.dz2);
-        add_depths(hit, z, first + c, second + c);
-    }
+bool any_lane(LaneMask mask) {
+    std::uint64_t halves[2];
+    std::memcpy(halves, &mask, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
 }
+
+// One depth triangle's set-up in every lane, for the rows it is entered in.
+class TriangleLanes {
+public:
+    explicit TriangleLanes(const DepthTriangle& t)
+        : t_(t),
+          x0_(lanes_of(t.x0)),
+          a_(lanes_of(t.b)),
+          d_(lanes_of(t.d)),
+          z0_(lanes_of(t.z0)),
+          dz1_(lanes_of(t.dz1)),
+          dz2_(lanes_of(t.dz2)) {}
+
+    // The depth at the centres of columns `start` to `end` of tile row `r`
+    // (tile coordinates), kept in `surfaces`.
+    [[gnu::always_inline]] void row(const TileSurfaces& surfaces, std::int32_t r,
+                                    std::int32_t start, std::int32_t end) const {
+        const float v = (static_cast<float>(r + surfaces.y_first) + 0.5f) - t_.y0;
+        const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
+        const LaneMask step = {0, 1, 2, 3};
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
+        for (std::int32_t c = start - start % kLanes; c <= end; c += kLanes) {
+            const LaneMask column = step + c;
+            Lanes x;
+            std::memcpy(&x, surfaces.centre_x + c, sizeof x);
+            const Lanes u = x - x0_;
+            const Lanes s = u * d_ - vc;
+            const Lanes w = va - u * a_;
+            const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
+                                 (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
+            if (!any_lane(hit)) continue;
+            const Lanes z = (z0_ + s * dz1_) + w * dz2_;
+            add_depths(hit, z, surfaces.first + at + c, surfaces.second + at + c);
+        }
+    }
+
+private:
+    const DepthTriangle& t_;
+    // a_ holds the triangle's b: the weight of P2 is v·a − u·b.
+    Lanes x0_, a_, d_, z0_, dz1_, dz2_;
+};
 
 // A depth-only tile: each triangle of the tile's objects, in the order a
 // bucket list would give them, into the texels whose cells it would be
@@ -155,18 +178,23 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     grid.x0 = tile.x_first, grid.y0 = tile.y_first;
     TileSurfaces surfaces;
     surfaces.stride = (width + kLanes - 1) / kLanes * kLanes;
+    surfaces.y_first = tile.y_first;
     const auto count = static_cast<std::size_t>(surfaces.stride) * static_cast<std::size_t>(height);
     surfaces.first = arena_array<float>(tile_arena(), count);
     surfaces.second = arena_array<float>(tile_arena(), count);
     std::fill(surfaces.first, surfaces.first + count, -INFINITY);
     std::fill(surfaces.second, surfaces.second + count, -INFINITY);
+    surfaces.centre_x = arena_array<float>(tile_arena(), static_cast<std::size_t>(surfaces.stride));
+    for (std::int32_t c = 0; c < surfaces.stride; ++c)
+        surfaces.centre_x[c] = static_cast<float>(c + tile.x_first) + 0.5f;
 
     auto enter = [&](const DepthTriangle& t) {
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
+        const TriangleLanes lanes(t);
         enter_still_triangle_centres(grid, p,
                                      [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-                                         raster_row(t, tile, surfaces, r, start, end);
+                                         lanes.row(surfaces, r, start, end);
                                      });
     };
     for (auto object = tile.objects.rbegin(); object != tile.objects.rend(); ++object)
