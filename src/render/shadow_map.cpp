@@ -129,7 +129,7 @@ public:
     explicit TriangleLanes(const DepthTriangle& t)
         : t_(t),
           x0_(lanes_of(t.x0)),
-          a_(lanes_of(t.b)),
+          b_(lanes_of(t.b)),
           d_(lanes_of(t.d)),
           z0_(lanes_of(t.z0)),
           dz1_(lanes_of(t.dz1)),
@@ -149,7 +149,7 @@ public:
             std::memcpy(&x, surfaces.centre_x + c, sizeof x);
             const Lanes u = x - x0_;
             const Lanes s = u * d_ - vc;
-            const Lanes w = va - u * a_;
+            const Lanes w = va - u * b_;
             const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
                                  (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
             if (!any_lane(hit)) continue;
@@ -160,8 +160,7 @@ public:
 
 private:
     const DepthTriangle& t_;
-    // a_ holds the triangle's b: the weight of P2 is v·a − u·b.
-    Lanes x0_, a_, d_, z0_, dz1_, dz2_;
+    Lanes x0_, b_, d_, z0_, dz1_, dz2_;
 };
 
 // A depth-only tile: each triangle of the tile's objects, in the order a
@@ -189,13 +188,22 @@ void render_depth_tile(Tile& tile, const MapView& view) {
         surfaces.centre_x[c] = static_cast<float>(c + tile.x_first) + 0.5f;
 
     auto enter = [&](const DepthTriangle& t) {
+        const TriangleLanes lanes(t);
+        // Inlined: most triangles span a row or two of a few texels, and a
+        // call per row would cost as much as the texels.
+        auto row = [&](std::int32_t r, std::int32_t start, std::int32_t end)
+            __attribute__((always_inline)) {
+            lanes.row(surfaces, r, start, end);
+        };
+        // The box the triangle's set-up found is the one its corners give
+        // in this tile's grid, moved by the grid's origin.
+        const CellBox box{t.row_first - grid.y0, t.row_last - grid.y0, t.column_first - grid.x0,
+                          t.column_last - grid.x0};
+        if (t.column_first <= t.column_last && small_centre_box(box))
+            return fill_box(grid, box, row);
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
-        const TriangleLanes lanes(t);
-        enter_still_triangle_centres(grid, p,
-                                     [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-                                         lanes.row(surfaces, r, start, end);
-                                     });
+        enter_still_triangle_centres(grid, p, row);
     };
     for (auto object = tile.objects.rbegin(); object != tile.objects.rend(); ++object)
         if (const ObjectTriangles* triangles = queued_triangles(*object))
