@@ -57,6 +57,13 @@ struct NearestTwo {
     }
 };
 
+// The distance from the light of projective depth d where the texel's
+// lateral squares are ex2 and ey2.
+float distance_at(const MapView& view, float ex2, float ey2, float d) {
+    const float inverse_z = (d - view.p10) / view.p14;
+    return std::sqrt((ex2 + ey2 + 1.0f) / (inverse_z * inverse_z));
+}
+
 // The depth map's value at pixel centre (x, y) from the triangles of its
 // bucket list.
 bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, float& depth) {
@@ -214,12 +221,18 @@ void render_depth_tile(Tile& tile, const MapView& view) {
         const std::int32_t y = tile.y_first + r;
         float* row = out + static_cast<std::size_t>(y) * map.size;
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
+        const float ey2 = lateral_square(view, y, false);
         for (std::int32_t c = 0; c < width; ++c) {
             const std::int32_t x = tile.x_first + c;
             const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
             float depth = 0.0f;
-            row[x] = nearest.depth(view.nearest_surface, depth) ? texel_distance(view, x, y, depth)
-                                                                : kNoShadowCaster;
+            if (!nearest.depth(view.nearest_surface, depth))
+                row[x] = kNoShadowCaster;
+            else
+                row[x] = distance_at(
+                    view,
+                    view.column_squares ? view.column_squares[x] : lateral_square(view, x, true),
+                    ey2, depth);
         }
     }
 }
@@ -250,11 +263,14 @@ bool write_file(const std::string& name, const std::vector<std::uint8_t>& bytes)
 
 }  // namespace
 
+float lateral_square(const MapView& view, std::int32_t x, bool column) {
+    const float e = column ? -((static_cast<float>(x) + 0.5f) - view.cx) / view.hx / view.p0
+                           : -((static_cast<float>(x) + 0.5f) - view.cy) / view.hy / view.p5;
+    return e * e;
+}
+
 float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float d) {
-    const float inverse_z = (d - view.p10) / view.p14;
-    const float ex = -((static_cast<float>(x) + 0.5f) - view.cx) / view.hx / view.p0;
-    const float ey = -((static_cast<float>(y) + 0.5f) - view.cy) / view.hy / view.p5;
-    return std::sqrt((ex * ex + ey * ey + 1.0f) / (inverse_z * inverse_z));
+    return distance_at(view, lateral_square(view, x, true), lateral_square(view, y, false), d);
 }
 
 void render_map_tile(Tile& tile, void* context) {
