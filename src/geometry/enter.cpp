@@ -190,12 +190,19 @@ void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const Corn
     count_vertices(storage, v);
     DepthTriangle* t = new_depth_triangle(storage);
     std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    SpanPoint p[3];
     for (int i = 0; i < 3; ++i) {
         std::memcpy(t->eye[i], v[i]->eye, sizeof t->eye[i]);
-        const std::int32_t row = trunc_to_int(project_to_screen(view, v[i]->eye).y);
+        p[i] = project_to_screen(view, v[i]->eye);
+        const std::int32_t row = trunc_to_int(p[i].y);
         lo = std::min(lo, row), hi = std::max(hi, row);
     }
     t->row_first = lo, t->row_last = hi;
+    CellBox box;
+    if (cell_box(SpanGrid{}, p, box))
+        t->column_first = box.column_first, t->column_last = box.column_last;
+    else
+        t->column_first = 0, t->column_last = -1;
     copy_set_up(set_up, *t);
 }
 

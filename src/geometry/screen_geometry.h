@@ -95,6 +95,10 @@ struct DepthTriangle {
     // The screen rows (trunc of y) its corners lie in: bucket entry never
     // reaches a row outside them.
     std::int32_t row_first, row_last;
+    // The columns of its cell box (cell_box on the screen's own grid), or
+    // first > last when its corners have none: most triangles of a map go
+    // into their box, which then needs no projection per tile.
+    std::int32_t column_first, column_last;
 };
 
 // Where the screen point (x, y) falls on a triangle (a ScreenTriangle or a
