@@ -54,10 +54,14 @@ inline bool breaks_loop(RC_Layer* layer) {
 
 // --- shading ------------------------------------------------------------------
 
-void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
-    const float* a = t.P0->shading->eye;
-    const float* b = t.P1->shading->eye;
-    const float* c = t.P2->shading->eye;
+// The triangle's plane in eye space and everything the shading point takes
+// from the triangle alone, for a sample spacing of `footprint` pixels.
+void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footprint) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
+    const float* a = s[0]->eye;
+    const float* b = s[1]->eye;
+    const float* c = s[2]->eye;
     for (int k = 0; k < 3; ++k) {
         plane.p0[k] = a[k];
         plane.e1[k] = b[k] - a[k];
@@ -69,6 +73,48 @@ void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
     plane.inverse_nn = 1.0f / nn;
     plane.edge_on = 1e-12f * std::sqrt(1.0f / plane.inverse_nn);
     plane.triangle = &t;
+
+    std::memcpy(plane.unit_normal, plane.n, sizeof plane.n);
+    normalise3(plane.unit_normal);
+    for (int e = 0; e < 2; ++e)
+        for (int k = 0; k < 3; ++k) plane.normal_step[e][k] = v[e + 1]->normal[k] - v[0]->normal[k];
+
+    // Surface parameters: the texture coordinates when the object has them.
+    float(&uv)[3][2] = plane.uv;
+    for (int i = 0; i < 3; ++i) {
+        if (s[i]->texture)
+            uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
+        else
+            uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
+        // Solid textures follow the object: its own position when the
+        // vertices carry it, the world position otherwise.
+        plane.solid[i] = s[i]->texture_data ? s[i]->texture_data : s[i]->world;
+    }
+    // Footprint: the screen-space change of (u, v) across the sample's
+    // spacing, from the triangle's screen set-up.
+    const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
+    const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
+    const float fp = static_cast<float>(footprint);
+    plane.edge_x[0] = t.d * 0.5f * fp;
+    plane.edge_x[1] = -t.b * 0.5f * fp;
+    plane.edge_y[0] = -t.c * 0.5f * fp;
+    plane.edge_y[1] = t.a * 0.5f * fp;
+    plane.du = (std::fabs(du1 * t.d - du2 * t.b) + std::fabs(-du1 * t.c + du2 * t.a)) * 0.5f * fp;
+    plane.dv = (std::fabs(dv1 * t.d - dv2 * t.b) + std::fabs(-dv1 * t.c + dv2 * t.a)) * 0.5f * fp;
+    // Tangents ∂P/∂u and ∂P/∂v from the triangle's edges in eye space.
+    const float det = du1 * dv2 - du2 * dv1;
+    if (std::fabs(det) > 1e-12f) {
+        const float r = 1.0f / det;
+        const float* e1 = plane.e1;
+        const float* e2 = plane.e2;
+        plane.dp_du = Triple{(dv2 * e1[0] - dv1 * e2[0]) * r, (dv2 * e1[1] - dv1 * e2[1]) * r,
+                             (dv2 * e1[2] - dv1 * e2[2]) * r};
+        plane.dp_dv = Triple{(du1 * e2[0] - du2 * e1[0]) * r, (du1 * e2[1] - du2 * e1[1]) * r,
+                             (du1 * e2[2] - du2 * e1[2]) * r};
+    } else {
+        plane.dp_du = Triple{};
+        plane.dp_dv = Triple{};
+    }
 }
 
 // Eye distance of a screen depth (perspective: the eye z the depth came
@@ -87,10 +133,9 @@ struct HitPoint {
 
 // The eye ray through (x, y) meets the layer's triangle: the eye-space
 // point and its (perspective-correct) barycentric weights.
-void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& layer, double x,
+// `plane` is set up for the layer's triangle.
+void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Layer& layer, double x,
                double y, const float* origin, const float* direction, HitPoint& hit) {
-    const ScreenTriangle& t = *layer.triangle;
-    if (plane.triangle != &t) set_up_plane(plane, t);
     const float denominator = dot3(plane.n, direction);
     float to_plane[3] = {plane.p0[0] - origin[0], plane.p0[1] - origin[1], plane.p0[2] - origin[2]};
     if (std::fabs(denominator) > plane.edge_on) {
@@ -115,10 +160,12 @@ void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& la
     hit.w[0] = 1.0f - hit.w[1] - hit.w[2];
 }
 
-// Fills the shading point for the layer's hit.
-void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& layer,
-                const HitPoint& hit, const float* view_direction, double footprint) {
+// Fills the shading point for the layer's hit; the worker's plane is set up
+// for the layer's triangle.
+void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit,
+                const float* view_direction) {
     AR_ShadePoint& p = worker.point;
+    const TrianglePlane& plane = worker.plane;
     const ScreenTriangle& t = *layer.triangle;
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
@@ -130,8 +177,7 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     normalise3(view);
     p.view = to_triple(view);
 
-    float g[3] = {worker.plane.n[0], worker.plane.n[1], worker.plane.n[2]};
-    normalise3(g);
+    float g[3] = {plane.unit_normal[0], plane.unit_normal[1], plane.unit_normal[2]};
     const bool flip = dot3(g, view) < 0.0f;
     if (flip) g[0] = -g[0], g[1] = -g[1], g[2] = -g[2];
     p.geometric_normal = to_triple(g);
@@ -142,65 +188,38 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     // the winding of the triangle.
     const float side = dot3(n, g) < 0.0f ? -1.0f : 1.0f;
     if (side < 0.0f) n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
+    // Made unit length as normalise3 does it (dividing by the length).
     const float n_length = std::sqrt(dot3(n, n));
-    normalise3(n);
+    if (n_length > 0.0f)
+        for (float& c : n) c /= n_length;
     if (dot3(n, n) == 0.0f) std::memcpy(n, g, sizeof n);
     p.normal = to_triple(n);
     // The normal's change along the edges (of the interpolated normal made
     // unit length, on the side the eye sees).
     const float turn = n_length > 0.0f ? side / n_length : 0.0f;
-    p.edge[0] = to_triple(worker.plane.e1);
-    p.edge[1] = to_triple(worker.plane.e2);
+    p.edge[0] = to_triple(plane.e1);
+    p.edge[1] = to_triple(plane.e2);
     for (int e = 0; e < 2; ++e) {
-        const float* to = v[e + 1]->normal;
-        p.normal_change[e] =
-            Triple{(to[0] - v[0]->normal[0]) * turn, (to[1] - v[0]->normal[1]) * turn,
-                   (to[2] - v[0]->normal[2]) * turn};
+        const float* step = plane.normal_step[e];
+        p.normal_change[e] = Triple{step[0] * turn, step[1] * turn, step[2] * turn};
     }
 
-    // Surface parameters: the texture coordinates when the object has them.
-    float uv[3][2];
-    for (int i = 0; i < 3; ++i) {
-        if (s[i]->texture)
-            uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
-        else
-            uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
-    }
+    const float(&uv)[3][2] = plane.uv;
     p.u = w[0] * uv[0][0] + w[1] * uv[1][0] + w[2] * uv[2][0];
     p.v = w[0] * uv[0][1] + w[1] * uv[1][1] + w[2] * uv[2][1];
-    // Footprint: the screen-space change of (u, v) across the sample's
-    // spacing, from the triangle's screen set-up.
-    const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
-    const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
-    const float fp = static_cast<float>(footprint);
-    p.edge_x[0] = t.d * 0.5f * fp;
-    p.edge_x[1] = -t.b * 0.5f * fp;
-    p.edge_y[0] = -t.c * 0.5f * fp;
-    p.edge_y[1] = t.a * 0.5f * fp;
-    p.du = (std::fabs(du1 * t.d - du2 * t.b) + std::fabs(-du1 * t.c + du2 * t.a)) * 0.5f * fp;
-    p.dv = (std::fabs(dv1 * t.d - dv2 * t.b) + std::fabs(-dv1 * t.c + dv2 * t.a)) * 0.5f * fp;
-    // Tangents ∂P/∂u and ∂P/∂v from the triangle's edges in eye space.
-    const float det = du1 * dv2 - du2 * dv1;
-    if (std::fabs(det) > 1e-12f) {
-        const float r = 1.0f / det;
-        const float* e1 = worker.plane.e1;
-        const float* e2 = worker.plane.e2;
-        p.dp_du = Triple{(dv2 * e1[0] - dv1 * e2[0]) * r, (dv2 * e1[1] - dv1 * e2[1]) * r,
-                         (dv2 * e1[2] - dv1 * e2[2]) * r};
-        p.dp_dv = Triple{(du1 * e2[0] - du2 * e1[0]) * r, (du1 * e2[1] - du2 * e1[1]) * r,
-                         (du1 * e2[2] - du2 * e1[2]) * r};
-    } else {
-        p.dp_du = Triple{};
-        p.dp_dv = Triple{};
-    }
-    // Solid textures follow the object: its own position when the vertices
-    // carry it, the world position otherwise.
+    p.edge_x[0] = plane.edge_x[0];
+    p.edge_x[1] = plane.edge_x[1];
+    p.edge_y[0] = plane.edge_y[0];
+    p.edge_y[1] = plane.edge_y[1];
+    p.du = plane.du;
+    p.dv = plane.dv;
+    p.dp_du = plane.dp_du;
+    p.dp_dv = plane.dp_dv;
     float op[3], on[3];
     for (int k = 0; k < 3; ++k) {
         op[k] = 0.0f;
         on[k] = w[0] * s[0]->normal[k] + w[1] * s[1]->normal[k] + w[2] * s[2]->normal[k];
-        for (int i = 0; i < 3; ++i)
-            op[k] += w[i] * (s[i]->texture_data ? s[i]->texture_data[k] : s[i]->world[k]);
+        for (int i = 0; i < 3; ++i) op[k] += w[i] * plane.solid[i][k];
     }
     normalise3(on);
     p.object_point = to_triple(op);
@@ -211,7 +230,6 @@ void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& l
     p.seed = worker.seed;
     p.time = layer.shade_time;
     p.transparency[0] = p.transparency[1] = p.transparency[2] = p.transparency[3] = 0.0f;
-    (void)cam;
 }
 
 }  // namespace
@@ -377,8 +395,10 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
                 ray_direction = moved_direction;
             }
         }
+        if (worker.plane.triangle != shaded_layer->triangle)
+            set_up_triangle(worker.plane, *shaded_layer->triangle, node.sample_spacing);
         hit_point(cam, worker.plane, *shaded_layer, x, y, ray_origin, ray_direction, hit);
-        fill_point(cam, worker, *shaded_layer, hit, ray_direction, node.sample_spacing);
+        fill_point(worker, *shaded_layer, hit, ray_direction);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
         p.output = out;
