@@ -86,7 +86,8 @@ struct alignas(64) CasterWorker {
     RR_SampleNode node;
     LayerPool layers;
     MotionPools motion;
-    MovedTriangle moved;  // a moving layer's triangle at its shade time
+    MovedTriangle moved;   // a moving layer's triangle at its shade time
+    RC_Layer moved_layer;  // and the layer shaded in its stead
     // Made by the worker's first motion-blurred sample.
     std::unique_ptr<SweptCache> swept;
     TrianglePlane plane;

@@ -360,7 +360,7 @@ bool layer_is_transparent(const RC_Layer& layer) {
 }
 
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
-                          RR_SampleNode& node) {
+                          RR_SampleNode& node, bool distances) {
     CasterWorker& worker = caster_worker();
     const CasterCamera& cam = caster_camera();
     ShadedLayers shaded;
@@ -377,7 +377,7 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
     int index = 0;  // from the farthest
     // A moving layer is shaded where its triangle is at its shade time; the
     // scratch triangle's address stands for a new one each time.
-    RC_Layer moved;
+    RC_Layer& moved = worker.moved_layer;
     for (RC_Layer* l = head; l != nullptr; l = l->next, ++index) {
         const ObjectShading& object = shading_of(*l->triangle);
         const RC_Layer* shaded_layer = l;
@@ -428,6 +428,7 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
             out[0] = out[1] = out[2] = 0.0f;
             out[3] = 255.0f;
         }
+        if (!distances && !fog) continue;
         // From the eye that saw the point; along its axis, the ray's own
         // steps (the moved ray keeps the camera ray's length) times the
         // camera ray's step along the axis.
@@ -486,8 +487,10 @@ float finish_static_sample(RC_Layer* head, bool transparent, double x, double y,
     }
     for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
     float glow[3] = {0.0f, 0.0f, 0.0f};
+    // The fast routine's samples have no depth: nothing asks how far their
+    // layers are.
     const ShadedLayers shaded =
-        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node);
+        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node, kFull);
     if (cam.glow) {
         if (GlowSink sink = glow_sink()) sink(x, y, glow);
     }
