@@ -82,6 +82,16 @@ struct TrianglePlane {
     Triple dp_du, dp_dv;
 };
 
+// The adaptive routine's jittered offsets of y for the columns x_first ..
+// x_last of an n × n grid of `cells` cells (cells per column, in cell-table
+// order), and each one's share of the distance from the pixel's centre:
+// the same in every row.
+struct ColumnJitter {
+    std::int32_t x_first = 0, x_last = -1;
+    int n = 0, cells = 0;
+    std::vector<double> dy, y_term;
+};
+
 struct alignas(64) CasterWorker {
     RR_SampleNode node;
     LayerPool layers;
@@ -91,6 +101,7 @@ struct alignas(64) CasterWorker {
     // Made by the worker's first motion-blurred sample.
     std::unique_ptr<SweptCache> swept;
     TrianglePlane plane;
+    ColumnJitter columns;
     AR_ShadePoint point;
     std::uint32_t seed = 0;
     float glow[3] = {0, 0, 0};
