@@ -8,8 +8,9 @@
 //
 // Tessellation and entry are measured by a pass that only enters the
 // tiles' geometry; the full pass then does it again with sampling, and the
-// sampling time is the difference. A line before the last gives the
-// peak resident memory as each phase ends.
+// sampling time is the difference. Lines before the last give the pages
+// the pool of large blocks handed out fresh and again, and the peak
+// resident memory as each phase ends.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -26,6 +27,7 @@
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "platform/input_stream.h"
+#include "platform/large_blocks.h"
 #include "platform/memory.h"
 #include "render/rows.h"
 #include "render/shadow_pass.h"
@@ -169,6 +171,10 @@ int run(const char* path, int workers) {
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    const LargeBlockCounts pages = large_block_pool().counts();
+    std::printf(
+        "large blocks: %.0f MB of fresh pages, %.0f MB of pages reused, %.0f MB given back\n",
+        pages.fresh / 1048576.0, pages.reused / 1048576.0, pages.given_back / 1048576.0);
     std::printf(
         "peak after the parse %.0f MB, evaluation %.0f MB, shadow maps %.0f MB, "
         "tessellation+entry %.0f MB\n",
@@ -178,10 +184,11 @@ int run(const char* path, int workers) {
         "tessellation+entry %.3f s, sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
         path, parse, megabytes / parse, evaluation, shadows, geometry, full - geometry,
         samples / pixels, usage.ru_maxrss / 1024.0);
-    std::printf("processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
-                "tessellation+entry %.3f s, sampling %.3f s\n",
-                cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
-                (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
+    std::printf(
+        "processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
+        "tessellation+entry %.3f s, sampling %.3f s\n",
+        cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
+        (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.
     std::_Exit(0);
