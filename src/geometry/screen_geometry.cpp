@@ -14,10 +14,10 @@
 // complete object's newest blocks give their unused ends back to it. They
 // are never copied (the copy of a mesh of a million triangles held twice
 // its memory for a while and cost a page fault for every 4 kB of it). For
-// the same reason a
-// mesh's vertex identical in every value to one made shortly before shares
-// that record, not only the vertex entered right before it; the statistics
-// still count the vertices the plain rule would make.
+// the same reason a mesh's vertex identical in every value to one made
+// shortly before shares that record, not only the vertex entered right
+// before it; the statistics still count the vertices the plain rule would
+// make.
 #include "geometry/screen_geometry.h"
 
 #include <algorithm>
