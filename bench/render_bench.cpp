@@ -184,10 +184,11 @@ int run(const char* path, int workers) {
         "tessellation+entry %.3f s, sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
         path, parse, megabytes / parse, evaluation, shadows, geometry, full - geometry,
         samples / pixels, usage.ru_maxrss / 1024.0);
-    std::printf("processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
-                "tessellation+entry %.3f s, sampling %.3f s\n",
-                cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
-                (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
+    std::printf(
+        "processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
+        "tessellation+entry %.3f s, sampling %.3f s\n",
+        cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
+        (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.
     std::_Exit(0);
