@@ -11,8 +11,9 @@
 // is printed: the map pass alone, steadier than one run on a busy machine.
 // Tessellation and entry are measured by a pass that only enters the
 // tiles' geometry; the full pass then does it again with sampling, and the
-// sampling time is the difference. A line before the last gives the
-// peak resident memory as each phase ends.
+// sampling time is the difference. Lines before the last give the pages
+// the pool of large blocks handed out fresh and again, and the peak
+// resident memory as each phase ends.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -31,6 +32,7 @@
 #include "geometry/geometry_evaluation.h"
 #include "geometry/object_queue.h"
 #include "platform/input_stream.h"
+#include "platform/large_blocks.h"
 #include "platform/memory.h"
 #include "render/rows.h"
 #include "render/shadow_pass.h"
@@ -201,6 +203,10 @@ int run(const char* path, int workers, int map_repeats) {
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
+    const LargeBlockCounts pages = large_block_pool().counts();
+    std::printf(
+        "large blocks: %.0f MB of fresh pages, %.0f MB of pages reused, %.0f MB given back\n",
+        pages.fresh / 1048576.0, pages.reused / 1048576.0, pages.given_back / 1048576.0);
     std::printf(
         "peak after the parse %.0f MB, evaluation %.0f MB, shadow maps %.0f MB, "
         "tessellation+entry %.0f MB\n",

@@ -459,9 +459,9 @@ namespace {
 // at once: a mesh of ten million triangles would otherwise hold its bins
 // twice over at the moment it is complete.
 template <typename Triangle>
-void join_lists(ObjectTriangles::TileBins& joined, std::vector<const Triangle*>& out,
+void join_lists(ObjectTriangles::TileBins& joined, BinnedList<Triangle>& out,
                 const std::vector<ObjectTriangles*>& parts,
-                std::vector<const Triangle*> ObjectTriangles::TileBins::*list) {
+                BinnedList<Triangle> ObjectTriangles::TileBins::*list) {
     const std::size_t tiles = joined.tiles.size();
     joined.first.assign(tiles + 1, 0);
     for (std::size_t k = 0; k < tiles; ++k) {

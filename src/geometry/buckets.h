@@ -71,7 +71,7 @@ struct GridRows {
 template <typename Triangle, typename ForEach, typename RowRange>
 void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_each,
                  RowRange&& row_range, ObjectTriangles::TileBins& bins,
-                 std::vector<const Triangle*>& binned) {
+                 BinnedList<Triangle>& binned) {
     if (rows.size() < 2) return;
     std::sort(rows.begin(), rows.end(),
               [](const GridRows& a, const GridRows& b) { return a.first < b.first; });
@@ -101,7 +101,9 @@ void bin_by_rows(std::vector<GridRows> rows, std::int64_t count, ForEach&& for_e
         return static_cast<std::size_t>(std::clamp(row, top, bottom) - top);
     };
     bins.first.assign(n + 1, 0);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> reached;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>,
+                LargeBlockAllocator<std::pair<std::uint32_t, std::uint32_t>>>
+        reached;
     reached.reserve(static_cast<std::size_t>(count));
     for_each([&](const Triangle& t) {
         std::int32_t lo, hi;

@@ -9,12 +9,15 @@
 //
 // Large objects go another way, for speed and peak memory: their blocks
 // double in size up to 16 MB, so a mesh of a million triangles costs a few
-// dozen heap calls and is backed by huge pages, and they are never copied
-// (the copy of a mesh of a million triangles held twice its memory for a
-// while and cost a page fault for every 4 kB of it). For the same reason a
-// mesh's vertex identical in every value to one made shortly before shares
-// that record, not only the vertex entered right before it; the statistics
-// still count the vertices the plain rule would make.
+// dozen block calls; they come from the pool of large blocks, which hands
+// them the pages of the pass before (platform/large_blocks.h), and a
+// complete object's newest blocks give their unused ends back to it. They
+// are never copied (the copy of a mesh of a million triangles held twice
+// its memory for a while and cost a page fault for every 4 kB of it). For
+// the same reason a mesh's vertex identical in every value to one made
+// shortly before shares that record, not only the vertex entered right
+// before it; the statistics still count the vertices the plain rule would
+// make.
 #include "geometry/screen_geometry.h"
 
 #include <algorithm>
@@ -47,12 +50,12 @@ void* RecordBlocks::take() {
         const auto largest = std::max<std::int64_t>(
             per_block_, static_cast<std::int64_t>(kLargestRecordBlock / record_size_));
         std::int64_t capacity = std::clamp<std::int64_t>(expected_, per_block_, largest);
-        if (current_ != nullptr) capacity = std::min(current_->capacity * 2, largest);
+        if (current_ != nullptr)
+            capacity = std::clamp<std::int64_t>(current_->capacity * 2, per_block_, largest);
         const std::size_t bytes = sizeof(Block) + record_size_ * static_cast<std::size_t>(capacity);
         auto* block = static_cast<Block*>(SKY_MALLOC(bytes));
         if (block == nullptr)
             fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
-        advise_large_block(block, bytes);
         block->next = nullptr;
         block->previous = current_;
         block->capacity = capacity;
@@ -72,6 +75,12 @@ void* RecordBlocks::take() {
     return record;
 }
 
+void RecordBlocks::trim() {
+    if (current_ == nullptr || used_ == current_->capacity) return;
+    SKY_SHRINK(current_, sizeof(Block) + record_size_ * static_cast<std::size_t>(used_));
+    current_->capacity = used_;
+}
+
 void RecordBlocks::expect(std::int64_t records) {
     expected_ = records;
 }
@@ -80,6 +89,7 @@ void RecordBlocks::append(RecordBlocks&& other) {
     if (other.first_ == nullptr) return;
     if (other.record_size_ != record_size_ && count_ != 0)
         internal_error(__FILE__, __LINE__, "records of another size appended");
+    trim();  // no record is taken from it again
     record_size_ = other.record_size_;
     if (current_ == nullptr)
         first_ = other.first_;
@@ -401,12 +411,19 @@ constexpr std::int32_t kCompactedTriangles = 4096;
 
 }  // namespace
 
+void trim_object_triangles(ObjectTriangles& storage) {
+    storage.triangles.trim();
+    storage.vertices.trim();
+    storage.depth_triangles.trim();
+}
+
 void finish_object_triangles(ObjectTriangles& storage) {
     if (storage.finished || storage.triangle_count == 0) return;
     storage.finished = true;
     storage.finish_normals = nullptr;
     count_made(storage);
     storage.recent = {};
+    trim_object_triangles(storage);
     if (storage.depth_only || storage.triangle_count > kCompactedTriangles) return;
     compact_triangles(storage);
     compact_vertices(storage);

@@ -15,9 +15,16 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/large_blocks.h"
+
 namespace sky {
 
 struct RenderObject;
+
+// A large object's triangles binned by tile: made afresh each pass, tens
+// of megabytes for a large mesh, so from the pool of large blocks.
+template <typename Triangle>
+using BinnedList = std::vector<const Triangle*, LargeBlockAllocator<const Triangle*>>;
 
 // Surface attributes for shading, in the eleven floats the shading models
 // read, then the optional records.
@@ -126,8 +133,8 @@ inline constexpr int kVertexBlockRecords = 51;
 inline constexpr int kMotionBlockRecords = 68;
 // A large object's blocks grow: each block holds twice the records of the
 // one before, up to this many bytes. A mesh of a million triangles then
-// costs a few hundred heap calls instead of tens of thousands, and its
-// blocks are large enough for the kernel to back them with huge pages.
+// costs a few hundred block calls instead of tens of thousands, and its
+// blocks come from the pool of large blocks (platform/large_blocks.h).
 inline constexpr std::size_t kLargestRecordBlock = std::size_t{16} << 20;
 
 // Records of one size handed out from blocks chained through their headers.
@@ -149,6 +156,10 @@ public:
     void expect(std::int64_t records);
     // Takes over the records of `other`, after this one's.
     void append(RecordBlocks&& other);
+    // Gives the unused end of the newest block back (a large block's whole
+    // pages), for blocks that are complete: the next block made anywhere
+    // may then take its place. Taking a record afterwards starts a block.
+    void trim();
 
     // Every record, the last taken first.
     template <typename F>
@@ -283,8 +294,8 @@ struct ObjectTriangles {
     struct TileBins {
         std::vector<const void*> tiles;
         std::vector<std::size_t> first;  // per tile, then the end
-        std::vector<const ScreenTriangle*> triangles;
-        std::vector<const DepthTriangle*> depth;  // instead, for a depth-only object
+        BinnedList<ScreenTriangle> triangles;
+        BinnedList<DepthTriangle> depth;  // instead, for a depth-only object
     } bins;
 };
 
@@ -305,6 +316,11 @@ DepthTriangle* new_depth_triangle(ObjectTriangles& storage);
 // double its memory for a while, and the unused end of its last block
 // costs little (pages never touched cost nothing).
 void finish_object_triangles(ObjectTriangles& storage);
+
+// For an object (or a part of one) whose records are all made: gives the
+// unused ends of its newest blocks back, so that the blocks made next lie
+// right after them. Finishing an object does it too.
+void trim_object_triangles(ObjectTriangles& storage);
 
 // Appends what `part` made, as though it had been made into `storage`
 // after what is there: the triangle list, the records and the vertex count

@@ -405,9 +405,8 @@ void open_parts(RenderObject& object, const PolysetGeometry& polyset, ObjectTria
         part->exact_normals = storage.exact_normals;
         part->has_texture = storage.has_texture;
         part->has_texture_data = storage.has_texture_data;
-        // Blocks of the part's size from the start: large blocks are
-        // backed by huge pages, which a mesh filled in a burst pays for
-        // far less than for page after page.
+        // Blocks of the part's size from the start: a few large blocks,
+        // which reuse the pages the pass before freed.
         const auto expected = static_cast<std::int64_t>(per_part);
         (part->depth_only ? part->depth_triangles : part->triangles).expect(expected);
         if (!part->depth_only) part->vertices.expect(expected / 2);
@@ -529,6 +528,7 @@ bool help_tessellate(SharedTessellation& shared) {
         else
             make_part(shared, index);
         ObjectTriangles& part = *shared.parts[index];
+        trim_object_triangles(part);
         if (part.depth_only)
             bin_depth_triangles(part, shared.rows);
         else

@@ -10,16 +10,18 @@
 
 #if defined(__linux__)
 #include <malloc.h>
-#include <sys/mman.h>
 #endif
 
 #include "platform/fatal.h"
+#include "platform/large_blocks.h"
 
 namespace sky {
 namespace {
 
 constexpr std::uint32_t kLiveMagic = 0x4d41'6c76;   // "MAlv"
 constexpr std::uint32_t kFreedMagic = 0x4d41'6672;  // "MAfr"
+// A live block from the pool of large blocks (platform/large_blocks.h).
+constexpr std::uint32_t kPooledMagic = 0x4d41'706c;  // "MApl"
 
 // 16 bytes keep the caller's block at malloc's own alignment.
 struct alignas(16) BlockHeader {
@@ -122,7 +124,7 @@ void account(std::uint32_t site, std::int64_t bytes, std::int64_t blocks) {
 
 BlockHeader* header_of(void* block, int line, const char* file) {
     auto* header = static_cast<BlockHeader*>(block) - 1;
-    if (header->magic != kLiveMagic) {
+    if (header->magic != kLiveMagic && header->magic != kPooledMagic) {
         internal_error(file, line,
                        header->magic == kFreedMagic ? "tracked block released twice"
                                                     : "release of an untracked block");
@@ -130,18 +132,32 @@ BlockHeader* header_of(void* block, int line, const char* file) {
     return header;
 }
 
-void* finish(BlockHeader* header, std::size_t size, int line, const char* file) {
+void* finish(BlockHeader* header, std::size_t size, int line, const char* file,
+             std::uint32_t magic = kLiveMagic) {
     header->size = size;
     header->site = site_index(file, line);
-    header->magic = kLiveMagic;
+    header->magic = magic;
     account(header->site, static_cast<std::int64_t>(size), 1);
     return header + 1;
+}
+
+bool pooled(std::size_t size) {
+    return size >= kLargeBlockBytes - sizeof(BlockHeader) && large_block_pool_enabled();
+}
+
+// A block from the pool of large blocks, with its header.
+void* pooled_block(std::size_t size, bool zeroed, int line, const char* file) {
+    auto* header =
+        static_cast<BlockHeader*>(large_block_pool().allocate(sizeof(BlockHeader) + size, zeroed));
+    if (header == nullptr) return nullptr;
+    return finish(header, size, line, file, kPooledMagic);
 }
 
 }  // namespace
 
 void* MA_malloc(std::size_t size, int line, const char* file, int /*flag*/) {
     if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+    if (pooled(size)) return pooled_block(size, false, line, file);
     auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
     if (header == nullptr) return nullptr;
     return finish(header, size, line, file);
@@ -150,44 +166,61 @@ void* MA_malloc(std::size_t size, int line, const char* file, int /*flag*/) {
 void* MA_calloc(std::size_t count, std::size_t size, int line, const char* file, int /*flag*/) {
     if (size != 0 && count > (SIZE_MAX - sizeof(BlockHeader)) / size) return nullptr;
     std::size_t total = count * size;
+    if (pooled(total)) return pooled_block(total, true, line, file);
     auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + total));
     if (header == nullptr) return nullptr;
     return finish(header, total, line, file);
 }
 
-void* MA_realloc(void* block, std::size_t size, int line, const char* file, int flag) {
-    if (block == nullptr) return MA_malloc(size, line, file, flag);
+void* MA_realloc(void* block, std::size_t size, int line, const char* file, int /*flag*/) {
     if (size > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+    // A block that grows by realloc stays with the C library, which moves
+    // a large one's pages rather than copying them.
+    if (block == nullptr) {
+        auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
+        return header == nullptr ? nullptr : finish(header, size, line, file);
+    }
     BlockHeader* old = header_of(block, line, file);
     std::uint64_t old_size = old->size;
     std::uint32_t old_site = old->site;
+    if (old->magic == kPooledMagic) {
+        if (size <= old_size) {
+            MA_shrink(block, size, line, file);
+            return block;
+        }
+        void* grown = MA_malloc(size, line, file, 1);
+        if (grown == nullptr) return nullptr;
+        std::memcpy(grown, block, old_size);
+        MA_free(block, line, file);
+        return grown;
+    }
     auto* header = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + size));
     if (header == nullptr) return nullptr;  // the old block stays valid and accounted
     account(old_site, -static_cast<std::int64_t>(old_size), -1);
     return finish(header, size, line, file);
 }
 
+void MA_shrink(void* block, std::size_t size, int line, const char* file) {
+    if (block == nullptr) return;
+    BlockHeader* header = header_of(block, line, file);
+    if (header->magic != kPooledMagic || size >= header->size) return;
+    large_block_pool().shrink(header, sizeof(BlockHeader) + header->size,
+                              sizeof(BlockHeader) + size);
+    account(header->site, static_cast<std::int64_t>(size) - static_cast<std::int64_t>(header->size),
+            0);
+    header->size = size;
+}
+
 void MA_free(void* block, int line, const char* file) {
     if (block == nullptr) return;
     BlockHeader* header = header_of(block, line, file);
     account(header->site, -static_cast<std::int64_t>(header->size), -1);
+    const bool from_pool = header->magic == kPooledMagic;
     header->magic = kFreedMagic;
-    std::free(header);
-}
-
-void advise_large_block(void* block, std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
-    // Only advice: a kernel without huge pages answers with an error that
-    // changes nothing.
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)size;
-#endif
+    if (from_pool)
+        large_block_pool().free(header, sizeof(BlockHeader) + header->size);
+    else
+        std::free(header);
 }
 
 void return_large_blocks() {

@@ -4,6 +4,8 @@
 // bytes and blocks it holds, and the total in use (printed by the statistics).
 // Each block carries a 16-byte header with its size and call site; accounting
 // is a hash probe and three relaxed atomic adds, cheap enough for hot paths.
+// Blocks of a megabyte and more come from the pool of large blocks
+// (platform/large_blocks.h), which keeps freed pages for the next ones.
 // A null result is an out-of-memory condition that the caller reports.
 #pragma once
 
@@ -17,18 +19,17 @@ void* MA_malloc(std::size_t size, int line, const char* file, int flag);
 void* MA_calloc(std::size_t count, std::size_t size, int line, const char* file, int flag);
 void* MA_realloc(void* block, std::size_t size, int line, const char* file, int flag);
 void MA_free(void* block, int line, const char* file);
+// Keeps the first `size` bytes of a block where they are and, for a block
+// from the pool of large blocks (platform/large_blocks.h), gives the whole
+// pages after them back to it; other blocks keep their size.
+void MA_shrink(void* block, std::size_t size, int line, const char* file);
 
-// Asks the kernel to back the whole 2 MB pages inside a large block with
-// huge pages, where it offers them on request: a block filled once in a
-// burst (a big mesh's triangles) then costs one page fault per 2 MB instead
-// of one per 4 kB. Smaller blocks are left alone.
-void advise_large_block(void* block, std::size_t size);
-
-// Large blocks (a megabyte and more) straight from the kernel and back to
-// it when freed, rather than kept by the allocator's heaps: a frame's
-// shadow maps free their triangles before the camera makes its own on
-// other workers, whose heaps could not reuse them, and the run's peak
-// would be the sum of both. Called once at start-up.
+// The C library's own large blocks (a megabyte and more: those of
+// containers; the tracked allocator takes its large blocks from the pool of
+// platform/large_blocks.h) straight from the kernel and back to it when
+// freed, rather than kept by the library's per-thread heaps, where workers
+// other than the one that freed them could not reuse them. Called once at
+// start-up.
 void return_large_blocks();
 
 // Bytes in use through the tracked allocator.
@@ -78,3 +79,4 @@ std::vector<MemorySiteUsage> MA_site_usage();
 #define SKY_CALLOC(count, size) ::sky::MA_calloc((count), (size), __LINE__, __FILE__, 1)
 #define SKY_REALLOC(block, size) ::sky::MA_realloc((block), (size), __LINE__, __FILE__, 1)
 #define SKY_FREE(block) ::sky::MA_free((block), __LINE__, __FILE__)
+#define SKY_SHRINK(block, size) ::sky::MA_shrink((block), (size), __LINE__, __FILE__)
