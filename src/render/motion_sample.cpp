@@ -237,9 +237,19 @@ bool weights_at(const SweptTriangle& t, double time, double x, double y, double&
 // Inside, the weights lie in [0, 1], and the depth there is finite just
 // when the vertices' depths are: it needs no working out.
 bool inside_at(const SweptTriangle& t, double time, double x, double y) {
-    double s, u;
-    return t.finite_depths && weights_at(t, time, x, y, s, u) && s >= 0.0 && u >= 0.0 &&
-           s + u <= 1.0;
+    if (!t.finite_depths) return false;
+    // As weights_at, but a point outside the first weight's edge is known
+    // before the second is divided out.
+    const double x0 = t.x_at(0, time), y0 = t.y_at(0, time);
+    const double dx1 = t.x_at(1, time) - x0, dy1 = t.y_at(1, time) - y0;
+    const double dx2 = t.x_at(2, time) - x0, dy2 = t.y_at(2, time) - y0;
+    const double D = dy2 * dx1 - dy1 * dx2;
+    if (!(std::fabs(D) > 1e-12)) return false;
+    const double px = x - x0, py = y - y0;
+    const double s = (px * dy2 - py * dx2) / D;
+    if (!(s >= 0.0)) return false;
+    const double u = (py * dx1 - px * dy1) / D;
+    return u >= 0.0 && s + u <= 1.0;
 }
 
 // The depth at an end of a covering interval; the point sits on an edge
@@ -807,6 +817,14 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
             }
         }
         std::pop_heap(order.begin(), end, farther);
+        // The next candidate's swept triangle is on its way while that
+        // candidate is tested against the occluders.
+        if (end - 1 != order.begin()) {
+            const char* next = reinterpret_cast<const char*>(
+                &cache.values[candidates[order.front().candidate].index]);
+            for (std::size_t at = 0; at < sizeof(SweptTriangle); at += 64)
+                __builtin_prefetch(next + at);
+        }
     }
     // Nothing that moves covers the point: the static sample it is.
     if (moving == nullptr)
