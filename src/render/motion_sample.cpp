@@ -220,35 +220,43 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
     return false;
 }
 
-// Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
-// false when the triangle has no area then.
-bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
+// The triangle at `time` seen from (x, y): the numerators of the weights
+// of P1 and P2 over their common denominator; false when the triangle has
+// no area then.
+struct Weighing {
+    double s, u, D;
+};
+bool weighing_at(const SweptTriangle& t, double time, double x, double y, Weighing& w) {
     const double x0 = t.x_at(0, time), y0 = t.y_at(0, time);
     const double dx1 = t.x_at(1, time) - x0, dy1 = t.y_at(1, time) - y0;
     const double dx2 = t.x_at(2, time) - x0, dy2 = t.y_at(2, time) - y0;
-    const double D = dy2 * dx1 - dy1 * dx2;
-    if (!(std::fabs(D) > 1e-12)) return false;
+    w.D = dy2 * dx1 - dy1 * dx2;
+    if (!(std::fabs(w.D) > 1e-12)) return false;
     const double px = x - x0, py = y - y0;
-    s = (px * dy2 - py * dx2) / D;
-    u = (py * dx1 - px * dy1) / D;
+    w.s = px * dy2 - py * dx2;
+    w.u = py * dx1 - px * dy1;
+    return true;
+}
+
+// Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
+// false when the triangle has no area then.
+bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
+    Weighing w;
+    if (!weighing_at(t, time, x, y, w)) return false;
+    s = w.s / w.D;
+    u = w.u / w.D;
     return true;
 }
 
 // Inside, the weights lie in [0, 1], and the depth there is finite just
-// when the vertices' depths are: it needs no working out.
+// when the vertices' depths are: it needs no working out. A point outside
+// the first weight's edge is known before the second is divided out.
 bool inside_at(const SweptTriangle& t, double time, double x, double y) {
-    if (!t.finite_depths) return false;
-    // As weights_at, but a point outside the first weight's edge is known
-    // before the second is divided out.
-    const double x0 = t.x_at(0, time), y0 = t.y_at(0, time);
-    const double dx1 = t.x_at(1, time) - x0, dy1 = t.y_at(1, time) - y0;
-    const double dx2 = t.x_at(2, time) - x0, dy2 = t.y_at(2, time) - y0;
-    const double D = dy2 * dx1 - dy1 * dx2;
-    if (!(std::fabs(D) > 1e-12)) return false;
-    const double px = x - x0, py = y - y0;
-    const double s = (px * dy2 - py * dx2) / D;
+    Weighing w;
+    if (!t.finite_depths || !weighing_at(t, time, x, y, w)) return false;
+    const double s = w.s / w.D;
     if (!(s >= 0.0)) return false;
-    const double u = (py * dx1 - px * dy1) / D;
+    const double u = w.u / w.D;
     return u >= 0.0 && s + u <= 1.0;
 }
 
