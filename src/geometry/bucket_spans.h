@@ -262,14 +262,20 @@ void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& vi
 // triangle covers each cell's centre: a small box goes whole, without the
 // spans. A cell of the box that span entry would not give lies wholly
 // outside the triangle, half a cell or more from its centre, so the
-// centres covered are the same either way.
+// centres covered are the same either way. The box's extra centres cost
+// less than the spans while the caller tests a row's centres several at a
+// time; a long thin triangle across many cells keeps its spans.
+inline constexpr std::int64_t kSmallCentreBox = 64;
+inline bool small_centre_box(const CellBox& box) {
+    return static_cast<std::int64_t>(box.row_last - box.row_first + 1) *
+               (box.column_last - box.column_first + 1) <=
+           kSmallCentreBox;
+}
+
 template <typename Visit>
 void enter_still_triangle_centres(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
-    constexpr std::int64_t kSmallBox = 4;
     CellBox box;
-    if (cell_box(grid, p, box) && static_cast<std::int64_t>(box.row_last - box.row_first + 1) *
-                                          (box.column_last - box.column_first + 1) <=
-                                      kSmallBox) {
+    if (cell_box(grid, p, box) && small_centre_box(box)) {
         fill_box(grid, box, visit);
         return;
     }

@@ -307,8 +307,25 @@ void enter_object(const ObjectTriangles& storage, const void* tile, Enter&& ente
         auto found = std::find(bins.tiles.begin(), bins.tiles.end(), tile);
         if (found != bins.tiles.end()) {
             const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
-            for (std::size_t i = bins.first[k]; i < bins.first[k + 1]; ++i)
+            const std::size_t first = bins.first[k], end = bins.first[k + 1];
+            // Entry waits on each triangle's vertices, far apart in memory
+            // from the list: they are asked for a few triangles ahead, and
+            // the triangles a few more ahead of that.
+            constexpr std::size_t kTriangleAhead = 16, kVertexAhead = 8;
+            for (std::size_t i = first; i < end; ++i) {
+                if (i + kTriangleAhead < end)
+                    __builtin_prefetch(bins.triangles[i + kTriangleAhead]);
+                if (i + kVertexAhead < end) {
+                    const ScreenTriangle& ahead = *bins.triangles[i + kVertexAhead];
+                    // The record's shading pointer and the eye position it
+                    // leads to, which follows the vertex in a large object.
+                    for (const ScreenVertex* v : {ahead.P0, ahead.P1, ahead.P2}) {
+                        __builtin_prefetch(&v->shading);
+                        __builtin_prefetch(reinterpret_cast<const char*>(v + 1) + 8);
+                    }
+                }
                 enter(*bins.triangles[i]);
+            }
             return;
         }
     }
@@ -382,7 +399,17 @@ void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
                           std::vector<GridRows> rows) {
     storage.bins = {};
     auto for_each = [&](auto&& visit) { for_each_triangle(storage, visit); };
+    // A row clamped at the set-up is as good as the row itself while every
+    // tile's rows lie within the clamp: no tile is reached, or missed, by
+    // the difference.
+    const bool rows_kept = std::all_of(rows.begin(), rows.end(), [](const GridRows& g) {
+        return g.first >= 0 && g.last < kRowsKept;
+    });
     auto row_range = [&](const ScreenTriangle& t, std::int32_t& lo, std::int32_t& hi) {
+        if (rows_kept && t.row_first != kRowsUnknown) {
+            lo = t.row_first, hi = t.row_last;
+            return;
+        }
         lo = INT32_MAX, hi = INT32_MIN;
         if (storage.moving && !triangle_still(t)) {
             double eye[9][3];

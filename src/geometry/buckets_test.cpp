@@ -282,10 +282,34 @@ TEST(SpanEntry, SmallTrianglesReachExactlyTheCellsTheirSpansGive) {
     }
 }
 
-TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
-    RowSpan spans[7];
-    SpanGrid grid;
-    grid.spans = spans, grid.width = 12, grid.height = 6, grid.x0 = 0, grid.y0 = 1;
+// Triangles of a coarser mesh and slivers, whose boxes run from a few
+// cells to more than the centre entry fills whole: a random corner, and
+// two more up to nine cells away, or the third a hair beside the line
+// through the other two (some of them along a row or a column).
+std::vector<std::array<SpanPoint, 3>> wide_triangles(int count) {
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<std::array<SpanPoint, 3>> out;
+    for (int i = 0; i < count; ++i) {
+        const SpanPoint a{unit(random) * 16 - 2, unit(random) * 10 - 2};
+        const double reach = 1 + unit(random) * 8;
+        SpanPoint b{a.x + (unit(random) * 2 - 1) * reach, a.y + (unit(random) * 2 - 1) * reach};
+        if (i % 5 == 0) b.y = a.y;  // along a row
+        if (i % 5 == 1) b.x = a.x;  // along a column
+        SpanPoint c{a.x + (unit(random) * 2 - 1) * reach, a.y + (unit(random) * 2 - 1) * reach};
+        if (i % 2 == 0) {
+            const double along = unit(random), aside = std::pow(10.0, -1 - 6 * unit(random));
+            c = {a.x + along * (b.x - a.x) + aside, a.y + along * (b.y - a.y) - aside};
+        }
+        out.push_back({a, b, c});
+    }
+    return out;
+}
+
+// Centre entry must find exactly the centres span entry's cells hold, each
+// once, and reach every cell span entry gives.
+void expect_the_centres_of_span_entry(const SpanGrid& grid,
+                                      const std::vector<std::array<SpanPoint, 3>>& triangles) {
     // Whether the closed triangle covers a cell's centre, in double.
     auto covers = [&](const std::array<SpanPoint, 3>& t, int r, int c) {
         const double x = c + grid.x0 + 0.5, y = r + grid.y0 + 0.5;
@@ -298,7 +322,9 @@ TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
         return (side[0] >= 0 && side[1] >= 0 && side[2] >= 0) ||
                (side[0] <= 0 && side[1] <= 0 && side[2] <= 0);
     };
-    for (const auto& t : small_triangles(20000)) {
+    for (const auto& t : triangles) {
+        SCOPED_TRACE(testing::Message() << t[0].x << "," << t[0].y << " " << t[1].x << "," << t[1].y
+                                        << " " << t[2].x << "," << t[2].y);
         std::set<std::pair<int, int>> by_spans, by_centres, reached;
         for (const auto& row : spans_of(grid, t.data()))
             for (int c = row[1]; c <= row[2]; ++c) {
@@ -318,6 +344,16 @@ TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
         EXPECT_TRUE(reached.empty());
         ASSERT_EQ(by_centres, by_spans);
     }
+}
+
+TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
+    RowSpan spans[7];
+    SpanGrid grid;
+    grid.spans = spans, grid.width = 12, grid.height = 6, grid.x0 = 0, grid.y0 = 1;
+    expect_the_centres_of_span_entry(grid, small_triangles(20000));
+    RowSpan more_spans[11];
+    grid.spans = more_spans, grid.width = 14, grid.height = 10, grid.x0 = 1, grid.y0 = 0;
+    expect_the_centres_of_span_entry(grid, wide_triangles(20000));
 }
 
 TEST_F(Buckets, BucketAtClampsToTheFirstAndLastList) {

@@ -190,12 +190,19 @@ void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const Corn
     count_vertices(storage, v);
     DepthTriangle* t = new_depth_triangle(storage);
     std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+    SpanPoint p[3];
     for (int i = 0; i < 3; ++i) {
         std::memcpy(t->eye[i], v[i]->eye, sizeof t->eye[i]);
-        const std::int32_t row = trunc_to_int(project_to_screen(view, v[i]->eye).y);
+        p[i] = project_to_screen(view, v[i]->eye);
+        const std::int32_t row = trunc_to_int(p[i].y);
         lo = std::min(lo, row), hi = std::max(hi, row);
     }
     t->row_first = lo, t->row_last = hi;
+    CellBox box;
+    if (cell_box(SpanGrid{}, p, box))
+        t->column_first = box.column_first, t->column_last = box.column_last;
+    else
+        t->column_first = 0, t->column_last = -1;
     copy_set_up(set_up, *t);
 }
 
@@ -233,6 +240,16 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
     ScreenTriangle* t = new_triangle(storage);
     t->P0 = p0, t->P1 = p1, t->P2 = p2;
     copy_set_up(coefficients, *t);
+    t->row_first = t->row_last = kRowsUnknown;
+    if (!storage.moving) {
+        std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (const CornerValues* v : {v0, v1, v2}) {
+            const std::int32_t row = trunc_to_int(project_to_screen(view, v->eye).y);
+            lo = std::min(lo, row), hi = std::max(hi, row);
+        }
+        t->row_first = static_cast<std::int16_t>(std::clamp<std::int32_t>(lo, -1, kRowsKept));
+        t->row_last = static_cast<std::int16_t>(std::clamp<std::int32_t>(hi, -1, kRowsKept));
+    }
     return true;
 }
 

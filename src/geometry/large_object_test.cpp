@@ -18,6 +18,7 @@
 #include "base/counters.h"
 #include "base/options_test_support.h"
 #include "base/workers.h"
+#include "geometry/bucket_spans.h"
 #include "geometry/buckets.h"
 #include "geometry/depth_entry.h"
 #include "geometry/entry_test_support.h"
@@ -298,6 +299,45 @@ TEST_F(LargeObject, EachTileEntersFromItsBinWhatTheWholeObjectWouldGiveIt) {
     // Tiles that are not bands down the screen get no bins.
     bin_object_triangles(storage, geometry_view(), {{&tiles[0], 0, 100}, {&tiles[1], 10, 20}});
     EXPECT_TRUE(storage.bins.tiles.empty());
+}
+
+// The rows a triangle keeps from its set-up stand for its vertices' rows,
+// also for a mesh reaching far beyond the window, and for tiles taller
+// than the rows it keeps, where binning reads the vertices instead.
+TEST_F(LargeObject, BinsHoldTheTrianglesWhoseVerticesReachTheTilesRows) {
+    render_options().quiet = 1;
+    object_.placement.model.m[14] = -2;  // five windows wide
+    transform_state().value = object_.placement;
+    ObjectTriangles storage(&object_);
+    ASSERT_TRUE(tessellate_object(object_, storage));
+    const Tile tiles[3]{};
+    const std::vector<std::vector<GridRows>> layouts = {
+        {{&tiles[0], 0, 170}, {&tiles[1], 160, 330}, {&tiles[2], 320, 487}},
+        {{&tiles[0], 0, 170}, {&tiles[1], 160, 330}, {&tiles[2], 320, 40000}}};
+    for (const std::vector<GridRows>& rows : layouts) {
+        std::vector<std::vector<const ScreenTriangle*>> expected(rows.size());
+        std::size_t beyond_window = 0;
+        for_each_triangle(storage, [&](const ScreenTriangle& t) {
+            double lo = INFINITY, hi = -INFINITY;
+            for (const ScreenVertex* v : {t.P0, t.P1, t.P2}) {
+                const double y = project_to_screen(geometry_view(), v->shading->eye).y;
+                lo = std::min(lo, std::trunc(y)), hi = std::max(hi, std::trunc(y));
+            }
+            beyond_window += lo < -1 || hi > 487;
+            for (std::size_t k = 0; k < rows.size(); ++k)
+                if (lo <= rows[k].last && hi >= rows[k].first) expected[k].push_back(&t);
+        });
+        EXPECT_GT(beyond_window, 100u);
+        bin_object_triangles(storage, geometry_view(), rows);
+        ASSERT_EQ(storage.bins.tiles.size(), rows.size());
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            const std::vector<const ScreenTriangle*> binned(
+                storage.bins.triangles.begin() + static_cast<std::ptrdiff_t>(storage.bins.first[k]),
+                storage.bins.triangles.begin() +
+                    static_cast<std::ptrdiff_t>(storage.bins.first[k + 1]));
+            EXPECT_TRUE(binned == expected[k]) << "tile " << k << " up to row " << rows[k].last;
+        }
+    }
 }
 
 TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {

@@ -25,8 +25,10 @@ template <class CornerFn>
 Vec3 newell_normal(std::size_t count, CornerFn corner) {
     Vec3 n{0, 0, 0};
     for (std::size_t i = 0; i < count; ++i) {
+        // The wrap by comparison: a remainder is a division, and most
+        // polygons are triangles, whose three corners would pay for one each.
         const Vec3& a = corner(i);
-        const Vec3& b = corner((i + 1) % count);
+        const Vec3& b = corner(i + 1 == count ? 0 : i + 1);
         n[0] += (a[1] - b[1]) * (a[2] + b[2]);
         n[1] += (a[2] - b[2]) * (a[0] + b[0]);
         n[2] += (a[0] - b[0]) * (a[1] + b[1]);

@@ -168,15 +168,24 @@ constexpr std::int64_t kSharedVertexFrom = 4096;
 constexpr std::size_t kRecentVertices = std::size_t{1} << 13;
 constexpr std::uint64_t kTagBits = ~std::uint64_t{0} << 48;
 
+// The screen, eye and eye-normal floats side by side, taken two at a
+// time: their products are independent of one another, where a chain of
+// nine multiplications, each waiting on the last, cost most of a vertex's
+// look-up. The top bits (the tag) see every bit of the values, and the
+// fold brings them down to the bits that pick the slot.
+static_assert(offsetof(CornerValues, eye) == offsetof(CornerValues, screen) + 3 * sizeof(float) &&
+              offsetof(CornerValues, eye_normal) ==
+                  offsetof(CornerValues, eye) + 3 * sizeof(float));
 std::uint64_t corner_hash(const CornerValues& corner) {
-    std::uint64_t h = 0xcbf2'9ce4'8422'2325ULL;
-    for (const float* p : {corner.screen, corner.eye, corner.eye_normal}) {
-        for (int k = 0; k < 3; ++k) {
-            std::uint32_t bits;
-            std::memcpy(&bits, &p[k], sizeof bits);
-            h = (h ^ bits) * 0x100'0000'01b3ULL;
-        }
-    }
+    std::uint64_t w[4];
+    std::uint32_t last;
+    std::memcpy(w, corner.screen, sizeof w);
+    std::memcpy(&last, &corner.eye_normal[2], sizeof last);
+    std::uint64_t h = (w[0] * 0x9e37'79b9'7f4a'7c15ULL) ^ (w[1] * 0xc2b2'ae3d'27d4'eb4fULL) ^
+                      (w[2] * 0x1656'67b1'9e37'79f9ULL) ^ (w[3] * 0x85eb'ca77'c2b2'ae63ULL) ^
+                      (last * 0x27d4'eb2f'1656'67c5ULL);
+    h ^= h >> 32;
+    h *= 0x9e37'79b9'7f4a'7c15ULL;
     return h ^ (h >> 29);
 }
 

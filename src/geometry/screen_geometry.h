@@ -68,8 +68,18 @@ struct ScreenTriangle {
     float dz1;   // z1 − z0
     float c, d;  // (x2 − x0)/D, (y2 − y0)/D
     float dz2;   // z2 − z0
+    // The screen rows (trunc of y, as bucket entry projects them) its
+    // corners lie in, made with the triangle so that binning need not
+    // read its vertices again: clamped to −1 .. kRowsKept (no row of a
+    // tile lies outside that, unless the image is taller), and both
+    // kRowsUnknown for a moving object's triangle. They sit where the
+    // record had room to spare.
+    std::int16_t row_first, row_last;
     RenderObject* object;
 };
+inline constexpr std::int16_t kRowsKept = INT16_MAX;
+inline constexpr std::int16_t kRowsUnknown = INT16_MIN;
+static_assert(sizeof(ScreenTriangle) == 3 * sizeof(void*) + 10 * sizeof(float) + sizeof(void*));
 
 // A triangle of a depth-only pass (a shadow map), which only asks how far
 // the surfaces are at each texel centre: no vertices, no shading records.
@@ -85,6 +95,10 @@ struct DepthTriangle {
     // The screen rows (trunc of y) its corners lie in: bucket entry never
     // reaches a row outside them.
     std::int32_t row_first, row_last;
+    // The columns of its cell box (cell_box on the screen's own grid), or
+    // first > last when its corners have none: most triangles of a map go
+    // into their box, which then needs no projection per tile.
+    std::int32_t column_first, column_last;
 };
 
 // Where the screen point (x, y) falls on a triangle (a ScreenTriangle or a

@@ -148,12 +148,15 @@ public:
         }
         const bool paired = storage_.moving || frame_only_;
         const Matrix4& eye_from_world = paired ? view_.eye_from_world_open : view_.eye_from_world;
-        CornerValues corners[3] = {corner(a, eye_from_world, true), corner(b, eye_from_world, true),
-                                   corner(c, eye_from_world, true)};
+        // A still corner is projected once, with the transform: the
+        // triangles around a vertex then share its projection too.
+        CornerValues corners[3] = {corner(a, eye_from_world, true, !paired),
+                                   corner(b, eye_from_world, true, !paired),
+                                   corner(c, eye_from_world, true, !paired)};
         if (paired) {
             enter_moving(corners);
         } else {
-            enter_clipped(corners);
+            enter_clipped(corners, true);
         }
         ++made_;
     }
@@ -170,7 +173,7 @@ private:
     struct KeptCorner {
         SurfacePoint point;
         const Matrix4* eye_from_world = nullptr;
-        bool normals = false, has_texture = false, has_texture_data = false;
+        bool normals = false, projected = false, has_texture = false, has_texture_data = false;
         CornerValues corner;
     };
     static constexpr int kKeptCorners = 4;
@@ -184,11 +187,13 @@ private:
                a.has_colour == b.has_colour;
     }
 
-    // Valid until the next call: a caller copies it out first.
-    const CornerValues& corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals) {
+    // Valid until the next call: a caller copies it out first. With
+    // `project`, its screen values are filled too.
+    const CornerValues& corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals,
+                               bool project) {
         for (const KeptCorner& k : kept_)
             if (k.eye_from_world == &eye_from_world && k.normals == normals &&
-                k.has_texture == storage_.has_texture &&
+                k.projected == project && k.has_texture == storage_.has_texture &&
                 k.has_texture_data == storage_.has_texture_data && same_point(k.point, p))
                 return k.corner;
         KeptCorner& k = kept_[next_kept_];
@@ -196,9 +201,11 @@ private:
         k.point = p;
         k.eye_from_world = &eye_from_world;
         k.normals = normals;
+        k.projected = project;
         k.has_texture = storage_.has_texture;
         k.has_texture_data = storage_.has_texture_data;
         k.corner = corner_of(p, placement_, eye_from_world, storage_, normals);
+        if (project) project_corner(view_, k.corner);
         return k.corner;
     }
 
@@ -214,12 +221,11 @@ private:
     // that is cut or split has its corners blended, normals and all.
     void enter_depth(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
         const Matrix4& eye_from_world = view_.eye_from_world;
-        CornerValues corners[3] = {corner(a, eye_from_world, false),
-                                   corner(b, eye_from_world, false),
-                                   corner(c, eye_from_world, false)};
+        CornerValues corners[3] = {corner(a, eye_from_world, false, true),
+                                   corner(b, eye_from_world, false, true),
+                                   corner(c, eye_from_world, false, true)};
         bool whole = true;
-        for (CornerValues& corner : corners) {
-            project_corner(view_, corner);
+        for (const CornerValues& corner : corners) {
             whole = whole && corner.eye[2] <= -view_.near &&
                     std::fabs(corner.screen[0]) <= view_.guard_x &&
                     std::fabs(corner.screen[1]) <= view_.guard_y;
@@ -280,9 +286,16 @@ private:
 
     // A triangle reaching behind the near plane keeps only its part in
     // front of it: behind the eye the projection would turn it inside out.
-    void enter_clipped(CornerValues* v) {
+    // `projected`: the corners' screen values are filled already.
+    void enter_clipped(CornerValues* v, bool projected = false) {
         const float near = -view_.near, far = -view_.far;
         if (v[0].eye[2] < far && v[1].eye[2] < far && v[2].eye[2] < far) return;
+        // Most triangles lie wholly in front: entered as they are, which
+        // is what the cut below leaves of them.
+        if (projected && v[0].eye[2] <= near && v[1].eye[2] <= near && v[2].eye[2] <= near) {
+            enter_triangle(storage_, v[0], v[1], v[2], view_.split_depth);
+            return;
+        }
         CornerValues kept[4];
         int count = 0;
         for (int i = 0; i < 3; ++i) {

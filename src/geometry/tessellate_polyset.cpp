@@ -47,6 +47,20 @@ Vec3 to_vec3(const float* p) {
     return {p[0], p[1], p[2]};
 }
 
+// Whether the corners' normals, summed, point to the side the winding
+// faces away from: the sign of their sum against the unit normal. Against
+// the area vector it is the same sign unless the sum nearly vanishes, and
+// that spares most polygons their root and divisions; only then is the
+// unit normal made, and decides as it always did.
+template <class UnitNormal>
+bool faces_away(const Vec3& normal_sum, const Vec3& area, UnitNormal&& unit_normal) {
+    const double p0 = normal_sum[0] * area[0], p1 = normal_sum[1] * area[1],
+                 p2 = normal_sum[2] * area[2];
+    const double sum = p0 + p1 + p2;
+    if (std::fabs(sum) > 1e-9 * (std::fabs(p0) + std::fabs(p1) + std::fabs(p2))) return sum < 0;
+    return dot(normal_sum, unit_normal()) < 0;
+}
+
 Vec3 position(const PolysetMesh& mesh, std::int32_t index) {
     return to_vec3(mesh.vertex_records[static_cast<std::size_t>(index)]);
 }
@@ -160,17 +174,15 @@ private:
         }
     }
 
-    Vec3 corner_normal(const PolygonView& polygon, std::size_t i, const Vec3& face_normal) {
+    Vec3 corner_normal(const PolygonView& polygon, std::size_t i) {
         Vec3 unit;
-        if (!polygon.normals.empty()) {
-            const Vec3 given = to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]);
-            if (unit_of(given, unit)) return unit;
-        }
+        if (!polygon.normals.empty() &&
+            unit_of(to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]), unit))
+            return unit;
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
-        if (mesh_.has_normal(index)) {
-            const Vec3 given = to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at);
-            if (unit_of(given, unit)) return unit;
-        }
+        if (mesh_.has_normal(index) &&
+            unit_of(to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at), unit))
+            return unit;
         const std::vector<Vec3>& computed = *computed_;
         if (index < computed.size() && unit_of(computed[index], unit)) return unit;
         // The polygons around the vertex cancel out (two faces back to
@@ -182,16 +194,24 @@ private:
                 rptError("Polyset error: vertex has no normal: %s\n", name_);
             vertex_message_printed_ = true;
         }
-        return face_normal;
+        return face_normal();
     }
 
-    void make_corner(const PolygonView& polygon, std::size_t i, const Vec3& face_normal,
-                     SurfacePoint& point) {
+    // The polygon's unit normal, made when first asked for.
+    const Vec3& face_normal() {
+        if (!face_normal_made_) {
+            face_normal_ = normalise(area_);
+            face_normal_made_ = true;
+        }
+        return face_normal_;
+    }
+
+    void make_corner(const PolygonView& polygon, std::size_t i, SurfacePoint& point) {
         const auto index = static_cast<std::size_t>(polygon.vertices[i]);
         const float* record = mesh_.vertex_records[index];
         point = SurfacePoint{};
         for (int k = 0; k < 3; ++k) point.position[k] = record[k];
-        Vec3 normal = corner_normal(polygon, i, face_normal);
+        Vec3 normal = corner_normal(polygon, i);
         for (int k = 0; k < 3; ++k) point.normal[k] = normal[k];
         if (!polygon.texture_vertices.empty()) {
             const float* uv =
@@ -206,10 +226,11 @@ private:
     }
 
     void tessellate(const PolygonView& polygon) {
-        Vec3 area = polygon_area_vector(mesh_, polygon);
-        double size;
-        const Vec3 face_normal = normalise(area, &size);
-        if (!std::isfinite(size)) {
+        area_ = polygon_area_vector(mesh_, polygon);
+        face_normal_made_ = false;
+        // The squared length is finite, or zero, exactly when the length is.
+        const double squared = dot(area_, area_);
+        if (!std::isfinite(squared)) {
             if (!polygon_message_printed_) {
                 if (report_ != nullptr)
                     report_->polygon_message_at = current_;
@@ -219,25 +240,25 @@ private:
             }
             return;
         }
-        if (size == 0) return;  // no area, nothing to see
+        if (squared == 0) return;  // no area, nothing to see
 
         std::size_t n = polygon.vertices.size();
         corners_.resize(n);
         Vec3 normal_sum{0, 0, 0};
         for (std::size_t i = 0; i < n; ++i) {
-            make_corner(polygon, i, face_normal, corners_[i]);
+            make_corner(polygon, i, corners_[i]);
             for (int k = 0; k < 3; ++k) normal_sum[k] += corners_[i].normal[k];
         }
         // Triangles face the side the shading normals point to, even when
         // the corners are wound the other way round.
-        bool flip = dot(normal_sum, face_normal) < 0;
+        bool flip = faces_away(normal_sum, area_, [&]() -> const Vec3& { return face_normal(); });
 
         if (n == 3) {
             emit(corners_[0], corners_[1], corners_[2], flip);
             return;
         }
         PlaneAxes axes;
-        plane_axes(area, axes);
+        plane_axes(area_, axes);
         plane_points_.resize(n);
         for (std::size_t i = 0; i < n; ++i)
             plane_points_[i] = axes.project(position(mesh_, polygon.vertices[i]));
@@ -284,6 +305,9 @@ private:
     bool vertex_message_printed_ = false;
     PolysetPartReport* report_ = nullptr;
     std::int64_t current_ = 0;  // the polygon being tessellated
+    Vec3 area_{};               // its area vector
+    Vec3 face_normal_{};
+    bool face_normal_made_ = false;
     const std::vector<Vec3>* computed_ = nullptr;
     // Scratch kept per thread so that a mesh of many polygons costs no heap
     // call per polygon once the buffers have grown.

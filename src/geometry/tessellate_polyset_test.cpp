@@ -186,6 +186,25 @@ TEST_F(PolysetTessellation, NormalsAgainstTheWindingTurnTheTriangles) {
     sink.expect_facing_normals();
 }
 
+// Normals lying all but in the polygon's plane: which side they lean to
+// hangs on terms that nearly cancel, and still decides the winding.
+TEST_F(PolysetTessellation, NormalsAlmostInThePlaneStillTurnTheTriangles) {
+    // Twice the area is (1, 1, -e) with e = 2^-10: the normals' x and y
+    // terms cancel exactly, leaving the lean of their z against -e.
+    const double e = 1.0 / 1024;
+    for (const double lean : {1e-12, -1e-12}) {
+        lists_ = {};
+        add_vertex(0, 0, 0), add_vertex(e, 0, 1), add_vertex(1, -1, 0);
+        mesh().normals = {{1, -1, lean}};
+        add_polygon({0, 1, 2}).normals = {0, 0, 0};
+        RecordingSink sink = run();
+        ASSERT_EQ(sink.triangles.size(), 1u);
+        sink.expect_facing_normals();
+        // Turned exactly when the normals lean against the winding's side.
+        EXPECT_EQ(sink.triangles[0].p[1].position[0] == e, lean < 0) << lean;
+    }
+}
+
 TEST_F(PolysetTessellation, ComputedNormalsOfACubePointOutward) {
     for (int i = 0; i < 8; ++i) add_vertex(i & 1 ? 1 : -1, i & 2 ? 1 : -1, i & 4 ? 1 : -1);
     // Faces wound counter-clockwise seen from outside.

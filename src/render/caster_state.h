@@ -55,9 +55,11 @@ inline double timing_milliseconds() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The per-worker shading state: the triangle whose eye-space plane was set
-// up last, reused while consecutive layers hit it. Forgotten at the start
-// of every tile, since a freed triangle's address may be taken again.
+// The per-worker shading state: the triangle whose eye-space plane and
+// shading set-up were made last, reused while consecutive layers hit it
+// (a triangle covers several samples in a row, the ground plane thousands).
+// Forgotten at the start of every tile, since a freed triangle's address
+// may be taken again.
 struct TrianglePlane {
     const ScreenTriangle* triangle = nullptr;
     float p0[3], e1[3], e2[3], n[3];
@@ -65,16 +67,41 @@ struct TrianglePlane {
     // How near to edge-on a ray may meet the plane and still be solved for
     // its hit: a share of the normal's length.
     float edge_on = 0.0f;
+
+    // What the shading point takes from the triangle alone, whatever the
+    // sample: `n` made unit length; P1's and P2's normals less P0's; the
+    // corners' surface parameters and where solid textures find each
+    // corner; the footprint of the sample spacing (its reach along the
+    // edges across x and y, its change of u and v) and the tangents.
+    float unit_normal[3];
+    float normal_step[2][3];
+    float uv[3][2];
+    const float* solid[3];
+    float edge_x[2], edge_y[2];
+    float du = 0.0f, dv = 0.0f;
+    Triple dp_du, dp_dv;
+};
+
+// The adaptive routine's jittered offsets of y for the columns x_first ..
+// x_last of an n × n grid of `cells` cells (cells per column, in cell-table
+// order), and each one's share of the distance from the pixel's centre:
+// the same in every row.
+struct ColumnJitter {
+    std::int32_t x_first = 0, x_last = -1;
+    int n = 0, cells = 0;
+    std::vector<double> dy, y_term;
 };
 
 struct alignas(64) CasterWorker {
     RR_SampleNode node;
     LayerPool layers;
     MotionPools motion;
-    MovedTriangle moved;  // a moving layer's triangle at its shade time
+    MovedTriangle moved;   // a moving layer's triangle at its shade time
+    RC_Layer moved_layer;  // and the layer shaded in its stead
     // Made by the worker's first motion-blurred sample.
     std::unique_ptr<SweptCache> swept;
     TrianglePlane plane;
+    ColumnJitter columns;
     AR_ShadePoint point;
     std::uint32_t seed = 0;
     float glow[3] = {0, 0, 0};

@@ -73,6 +73,46 @@ struct RowJitter {
     }
 };
 
+// What the jittered positions of every pixel of a column share, whatever
+// the row: across each cell the offset of y, which depends on the column
+// alone (the jitter of y is indexed by the super-sample column), and its
+// share of the distance from the pixel's centre. Worked out once for the
+// columns of the tile rather than for each of its pixels.
+void fill_column_jitter(ColumnJitter& columns, const RowJitter& row, std::int32_t x_first,
+                        std::int32_t x_last) {
+    const JitterTables& tables = jitter_tables();
+    const int n = row.n, cells = row.cells;
+    columns.x_first = x_first;
+    columns.x_last = x_last;
+    columns.n = n;
+    columns.cells = cells;
+    const std::size_t size = static_cast<std::size_t>(x_last - x_first + 1) * cells;
+    if (columns.dy.size() < size) {
+        columns.dy.resize(size);
+        columns.y_term.resize(size);
+    }
+    for (std::int32_t x = x_first; x <= x_last; ++x) {
+        double* dy = columns.dy.data() + static_cast<std::size_t>(x - x_first) * cells;
+        double* y_term = columns.y_term.data() + static_cast<std::size_t>(x - x_first) * cells;
+        for (int j = 0; j < cells; ++j) {
+            const std::int64_t sx = static_cast<std::int64_t>(n) * x + row.c[j];
+            const double offset = row.r[j] + tables.jitter[sx & 1023];
+            dy[j] = row.reciprocal != 0.0 ? offset * row.reciprocal : offset / n;
+            y_term[j] = (dy[j] - 0.5) * (dy[j] - 0.5);
+        }
+    }
+}
+
+// The worker's column offsets for the node's columns, made again when the
+// tile's columns or the grid change.
+const ColumnJitter& column_jitter(const RR_SampleNode& node, const RowJitter& row) {
+    ColumnJitter& columns = caster_worker().columns;
+    if (columns.x_first != node.x_left || columns.x_last != node.x_right || columns.n != row.n ||
+        columns.cells != row.cells)
+        fill_column_jitter(columns, row, node.x_left, node.x_right);
+    return columns;
+}
+
 // The n × n jittered positions of pixel (x, y). Samples are visited in the
 // order of their distance from the pixel's centre (ties in cell-table
 // order), picked by the visit table's ranks. Most pixels take only the
@@ -80,19 +120,17 @@ struct RowJitter {
 // asks for a later one; then each position's rank is counted once.
 class JitteredPixel {
 public:
-    JitteredPixel(const RowJitter& row, std::int32_t x) : row_(row) {
-        const JitterTables& tables = jitter_tables();
-        const int n = row.n;
-        for (int j = 0; j < row.cells; ++j) {
-            sx[j] = static_cast<std::int64_t>(n) * x + row.c[j];
-            const double offset = row.r[j] + tables.jitter[sx[j] & 1023];
-            dy[j] = row.reciprocal != 0.0 ? offset * row.reciprocal : offset / n;
-            distance_[j] = row.x_term[j] + (dy[j] - 0.5) * (dy[j] - 0.5);
-        }
+    JitteredPixel(const RowJitter& row, const ColumnJitter& columns, std::int32_t x)
+        : row_(row), x_(x) {
+        const std::size_t at = static_cast<std::size_t>(x - columns.x_first) * row.cells;
+        dy_ = columns.dy.data() + at;
+        y_term_ = columns.y_term.data() + at;
     }
 
     int cells() const { return row_.cells; }
     double dx(int j) const { return row_.dx[j]; }
+    double dy(int j) const { return dy_[j]; }
+    std::int64_t sx(int j) const { return static_cast<std::int64_t>(row_.n) * x_ + row_.c[j]; }
     std::int64_t sy(int j) const { return row_.sy[j]; }
 
     // The position (index of the cell-table order) of the k-th visited
@@ -106,30 +144,35 @@ public:
         return by_rank_[rank];
     }
 
-    double dy[kMaxGridSamples];
-    std::int64_t sx[kMaxGridSamples];
-
 private:
+    double distance(int j) const { return row_.x_term[j] + y_term_[j]; }
     int nearest() const {
         int best = 0;
-        for (int j = 1; j < row_.cells; ++j)
-            if (distance_[j] < distance_[best]) best = j;
+        double best_distance = distance(0);
+        for (int j = 1; j < row_.cells; ++j) {
+            const double d = distance(j);
+            if (d < best_distance) best = j, best_distance = d;
+        }
         return best;
     }
     // A position's rank: the positions nearer the centre, and the equally
     // near ones earlier in the cell table.
     void rank_positions() {
+        double d[kMaxGridSamples];
+        for (int j = 0; j < row_.cells; ++j) d[j] = distance(j);
         for (int j = 0; j < row_.cells; ++j) {
             int rank = 0;
-            for (int i = 0; i < j; ++i) rank += distance_[i] <= distance_[j];
-            for (int i = j + 1; i < row_.cells; ++i) rank += distance_[i] < distance_[j];
+            for (int i = 0; i < j; ++i) rank += d[i] <= d[j];
+            for (int i = j + 1; i < row_.cells; ++i) rank += d[i] < d[j];
             by_rank_[rank] = static_cast<std::uint8_t>(j);
         }
         ranked_ = true;
     }
 
     const RowJitter& row_;
-    double distance_[kMaxGridSamples];
+    std::int32_t x_;
+    const double* dy_;
+    const double* y_term_;
     std::uint8_t by_rank_[kMaxGridSamples];
     bool ranked_ = false;
 };
@@ -152,7 +195,7 @@ struct PixelSums {
 
 // One pixel of the adaptive routine into `out`; returns its depth.
 float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitter& row,
-                     std::int32_t x, std::int32_t y, float* out) {
+                     const ColumnJitter& columns, std::int32_t x, std::int32_t y, float* out) {
     const RenderOptions& options = render_options();
     const CasterCamera& cam = caster_camera();
     const JitterTables& tables = jitter_tables();
@@ -200,13 +243,23 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitte
     PixelSums sums;
     bool edge = false;
     if (!cam.composite) {
+        // Summed on locals, in the corners' order: the sums escape into the
+        // sample loop below, and summing them in place costs a store and a
+        // load per term.
+        const float* a = corners[0].colour;
+        const float* b = corners[1].colour;
+        const float* c = corners[2].colour;
+        const float* d = corners[3].colour;
         if (node.flat_background) {
-            for (const Corner& c : corners)
-                for (int k = 0; k < 4; ++k) sums.sum[k] += c.colour[k] * 0.25f;
+            for (int k = 0; k < 4; ++k)
+                sums.sum[k] = 0.0f + a[k] * 0.25f + b[k] * 0.25f + c[k] * 0.25f + d[k] * 0.25f;
         } else {
-            for (int k = 0; k < 4; ++k) sums.sum[k] = corners[3].colour[k];
+            for (int k = 0; k < 4; ++k) sums.sum[k] = d[k];
         }
-        for (const Corner& c : corners) sums.widen(c.colour);
+        for (int k = 0; k < 3; ++k) {
+            sums.low[k] = std::min(std::min(std::min(std::min(255.0f, a[k]), b[k]), c[k]), d[k]);
+            sums.high[k] = std::max(std::max(std::max(std::max(0.0f, a[k]), b[k]), c[k]), d[k]);
+        }
     } else {
         int missed = 0;
         for (const Corner& c : corners) missed += *c.missed ? 1 : 0;
@@ -222,7 +275,7 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitte
     std::int32_t count = 1;
 
     if (M > 1) {
-        JitteredPixel jitter(row, x);
+        JitteredPixel jitter(row, columns, x);
         const int cells = jitter.cells();
         const BucketCell* list = bucket_at(grid, y, x);
         auto take = [&](int from, int to) {
@@ -230,8 +283,8 @@ float adaptive_pixel(RR_SampleNode& node, const BucketGrid& grid, const RowJitte
                 const int j = jitter.position(k);
                 float colour[4];
                 const float d =
-                    take_sample(node, list, x + jitter.dx(j), y + jitter.dy[j], time,
-                                sample_seed(tables, jitter.sx[j], jitter.sy(j)), colour);
+                    take_sample(node, list, x + jitter.dx(j), y + jitter.dy(j), time,
+                                sample_seed(tables, jitter.sx(j), jitter.sy(j)), colour);
                 if (cam.timing) {
                     const double now = timing_milliseconds();
                     longest = std::max(longest, static_cast<float>(now - last_tick));
@@ -362,6 +415,7 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     node.row_y = y;
     node.first_x = node.scan_direction ? node.x_left : node.x_right;
     const RowJitter jitter(node, y);
+    const ColumnJitter& columns = column_jitter(node, jitter);
     // The pixel's own list (its jittered samples) and the list above the
     // corner it adds ahead of it.
     ListPrefetch own(grid, y), above(grid, y + 1);
@@ -377,7 +431,7 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
             outside_gate(node, i, colour_row);
             continue;
         }
-        node.depth_row[i] = adaptive_pixel(node, grid, jitter, x, y, colour_row + 4 * i);
+        node.depth_row[i] = adaptive_pixel(node, grid, jitter, columns, x, y, colour_row + 4 * i);
     }
     node.scan_direction = !node.scan_direction;
 }

@@ -54,10 +54,14 @@ inline bool breaks_loop(RC_Layer* layer) {
 
 // --- shading ------------------------------------------------------------------
 
-void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
-    const float* a = t.P0->shading->eye;
-    const float* b = t.P1->shading->eye;
-    const float* c = t.P2->shading->eye;
+// The triangle's plane in eye space and everything the shading point takes
+// from the triangle alone, for a sample spacing of `footprint` pixels.
+void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footprint) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
+    const float* a = s[0]->eye;
+    const float* b = s[1]->eye;
+    const float* c = s[2]->eye;
     for (int k = 0; k < 3; ++k) {
         plane.p0[k] = a[k];
         plane.e1[k] = b[k] - a[k];
@@ -69,6 +73,48 @@ void set_up_plane(TrianglePlane& plane, const ScreenTriangle& t) {
     plane.inverse_nn = 1.0f / nn;
     plane.edge_on = 1e-12f * std::sqrt(1.0f / plane.inverse_nn);
     plane.triangle = &t;
+
+    std::memcpy(plane.unit_normal, plane.n, sizeof plane.n);
+    normalise3(plane.unit_normal);
+    for (int e = 0; e < 2; ++e)
+        for (int k = 0; k < 3; ++k) plane.normal_step[e][k] = v[e + 1]->normal[k] - v[0]->normal[k];
+
+    // Surface parameters: the texture coordinates when the object has them.
+    float(&uv)[3][2] = plane.uv;
+    for (int i = 0; i < 3; ++i) {
+        if (s[i]->texture)
+            uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
+        else
+            uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
+        // Solid textures follow the object: its own position when the
+        // vertices carry it, the world position otherwise.
+        plane.solid[i] = s[i]->texture_data ? s[i]->texture_data : s[i]->world;
+    }
+    // Footprint: the screen-space change of (u, v) across the sample's
+    // spacing, from the triangle's screen set-up.
+    const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
+    const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
+    const float fp = static_cast<float>(footprint);
+    plane.edge_x[0] = t.d * 0.5f * fp;
+    plane.edge_x[1] = -t.b * 0.5f * fp;
+    plane.edge_y[0] = -t.c * 0.5f * fp;
+    plane.edge_y[1] = t.a * 0.5f * fp;
+    plane.du = (std::fabs(du1 * t.d - du2 * t.b) + std::fabs(-du1 * t.c + du2 * t.a)) * 0.5f * fp;
+    plane.dv = (std::fabs(dv1 * t.d - dv2 * t.b) + std::fabs(-dv1 * t.c + dv2 * t.a)) * 0.5f * fp;
+    // Tangents ∂P/∂u and ∂P/∂v from the triangle's edges in eye space.
+    const float det = du1 * dv2 - du2 * dv1;
+    if (std::fabs(det) > 1e-12f) {
+        const float r = 1.0f / det;
+        const float* e1 = plane.e1;
+        const float* e2 = plane.e2;
+        plane.dp_du = Triple{(dv2 * e1[0] - dv1 * e2[0]) * r, (dv2 * e1[1] - dv1 * e2[1]) * r,
+                             (dv2 * e1[2] - dv1 * e2[2]) * r};
+        plane.dp_dv = Triple{(du1 * e2[0] - du2 * e1[0]) * r, (du1 * e2[1] - du2 * e1[1]) * r,
+                             (du1 * e2[2] - du2 * e1[2]) * r};
+    } else {
+        plane.dp_du = Triple{};
+        plane.dp_dv = Triple{};
+    }
 }
 
 // Eye distance of a screen depth (perspective: the eye z the depth came
@@ -81,137 +127,111 @@ inline double eye_distance(const CasterCamera& cam, double depth) {
 }
 
 struct HitPoint {
-    float eye[3];
+    Triple eye;
     float w[3];  // weights of P0, P1, P2 in eye space
 };
 
+// The unit vector along `a` as normalise3 makes it (dividing by the
+// length), on a value the compiler keeps in registers: a float[3] written
+// by elements and read back whole stalls on every sample.
+inline Triple unit_dividing(const Triple& a) {
+    return to_triple(normalise(to_imath(a)));
+}
+inline Triple negated(const Triple& a) {
+    return Triple{-a.x, -a.y, -a.z};
+}
+
 // The eye ray through (x, y) meets the layer's triangle: the eye-space
 // point and its (perspective-correct) barycentric weights.
-void hit_point(const CasterCamera& cam, TrianglePlane& plane, const RC_Layer& layer, double x,
-               double y, const float* origin, const float* direction, HitPoint& hit) {
-    const ScreenTriangle& t = *layer.triangle;
-    if (plane.triangle != &t) set_up_plane(plane, t);
-    const float denominator = dot3(plane.n, direction);
-    float to_plane[3] = {plane.p0[0] - origin[0], plane.p0[1] - origin[1], plane.p0[2] - origin[2]};
+// `plane` is set up for the layer's triangle.
+void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Layer& layer,
+               const Triple& origin, const Triple& direction, HitPoint& hit) {
+    const Triple n = to_triple(plane.n), p0 = to_triple(plane.p0);
+    const float denominator = dot(n, direction);
+    const Triple to_plane = sub(p0, origin);
     if (std::fabs(denominator) > plane.edge_on) {
-        const float along = dot3(plane.n, to_plane) / denominator;
-        for (int k = 0; k < 3; ++k) hit.eye[k] = origin[k] + along * direction[k];
-        float rel[3] = {hit.eye[0] - plane.p0[0], hit.eye[1] - plane.p0[1],
-                        hit.eye[2] - plane.p0[2]};
-        float c1[3], c2[3];
-        cross3(rel, plane.e2, c1);
-        cross3(plane.e1, rel, c2);
-        hit.w[1] = dot3(c1, plane.n) * plane.inverse_nn;
-        hit.w[2] = dot3(c2, plane.n) * plane.inverse_nn;
+        const float along = dot(n, to_plane) / denominator;
+        hit.eye = add(origin, scale(direction, along));
+        const Triple rel = sub(hit.eye, p0);
+        hit.w[1] = dot(cross(rel, to_triple(plane.e2)), n) * plane.inverse_nn;
+        hit.w[2] = dot(cross(to_triple(plane.e1), rel), n) * plane.inverse_nn;
     } else {
         // Seen edge-on: the screen weights, and the depth's own eye point.
         hit.w[1] = layer.s;
         hit.w[2] = layer.t;
         const double distance = eye_distance(cam, layer.depth);
-        for (int k = 0; k < 3; ++k)
-            hit.eye[k] = origin[k] + static_cast<float>(distance) * direction[k];
-        (void)x, (void)y;
+        hit.eye = add(origin, scale(direction, static_cast<float>(distance)));
     }
     hit.w[0] = 1.0f - hit.w[1] - hit.w[2];
 }
 
-// Fills the shading point for the layer's hit.
-void fill_point(const CasterCamera& cam, CasterWorker& worker, const RC_Layer& layer,
-                const HitPoint& hit, const float* view_direction, double footprint) {
+// Fills the shading point for the layer's hit; the worker's plane is set up
+// for the layer's triangle.
+void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit,
+                const Triple& view_direction) {
     AR_ShadePoint& p = worker.point;
+    const TrianglePlane& plane = worker.plane;
     const ScreenTriangle& t = *layer.triangle;
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
     const float* w = hit.w;
     const ObjectShading& object = shading_of(t);
 
-    p.position = to_triple(hit.eye);
-    float view[3] = {-view_direction[0], -view_direction[1], -view_direction[2]};
-    normalise3(view);
-    p.view = to_triple(view);
+    p.position = hit.eye;
+    const Triple view = unit_dividing(negated(view_direction));
+    p.view = view;
 
-    float g[3] = {worker.plane.n[0], worker.plane.n[1], worker.plane.n[2]};
-    normalise3(g);
-    const bool flip = dot3(g, view) < 0.0f;
-    if (flip) g[0] = -g[0], g[1] = -g[1], g[2] = -g[2];
-    p.geometric_normal = to_triple(g);
-    float n[3];
-    for (int k = 0; k < 3; ++k)
-        n[k] = w[0] * v[0]->normal[k] + w[1] * v[1]->normal[k] + w[2] * v[2]->normal[k];
+    Triple g = to_triple(plane.unit_normal);
+    if (dot(g, view) < 0.0f) g = negated(g);
+    p.geometric_normal = g;
+    const float* n0 = v[0]->normal;
+    const float* n1 = v[1]->normal;
+    const float* n2 = v[2]->normal;
+    Triple n{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0], w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
+             w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
     // The shading normal on the side of the surface the eye sees, whatever
     // the winding of the triangle.
-    const float side = dot3(n, g) < 0.0f ? -1.0f : 1.0f;
-    if (side < 0.0f) n[0] = -n[0], n[1] = -n[1], n[2] = -n[2];
-    const float n_length = std::sqrt(dot3(n, n));
-    normalise3(n);
-    if (dot3(n, n) == 0.0f) std::memcpy(n, g, sizeof n);
-    p.normal = to_triple(n);
+    const float side = dot(n, g) < 0.0f ? -1.0f : 1.0f;
+    if (side < 0.0f) n = negated(n);
+    const float n_length = std::sqrt(dot(n, n));
+    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
+    if (dot(n, n) == 0.0f) n = g;
+    p.normal = n;
     // The normal's change along the edges (of the interpolated normal made
     // unit length, on the side the eye sees).
     const float turn = n_length > 0.0f ? side / n_length : 0.0f;
-    p.edge[0] = to_triple(worker.plane.e1);
-    p.edge[1] = to_triple(worker.plane.e2);
-    for (int e = 0; e < 2; ++e) {
-        const float* to = v[e + 1]->normal;
-        p.normal_change[e] =
-            Triple{(to[0] - v[0]->normal[0]) * turn, (to[1] - v[0]->normal[1]) * turn,
-                   (to[2] - v[0]->normal[2]) * turn};
-    }
+    p.edge[0] = to_triple(plane.e1);
+    p.edge[1] = to_triple(plane.e2);
+    for (int e = 0; e < 2; ++e) p.normal_change[e] = scale(to_triple(plane.normal_step[e]), turn);
 
-    // Surface parameters: the texture coordinates when the object has them.
-    float uv[3][2];
-    for (int i = 0; i < 3; ++i) {
-        if (s[i]->texture)
-            uv[i][0] = s[i]->texture[0], uv[i][1] = s[i]->texture[1];
-        else
-            uv[i][0] = s[i]->u, uv[i][1] = s[i]->v;
-    }
+    const float(&uv)[3][2] = plane.uv;
     p.u = w[0] * uv[0][0] + w[1] * uv[1][0] + w[2] * uv[2][0];
     p.v = w[0] * uv[0][1] + w[1] * uv[1][1] + w[2] * uv[2][1];
-    // Footprint: the screen-space change of (u, v) across the sample's
-    // spacing, from the triangle's screen set-up.
-    const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
-    const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
-    const float fp = static_cast<float>(footprint);
-    p.edge_x[0] = t.d * 0.5f * fp;
-    p.edge_x[1] = -t.b * 0.5f * fp;
-    p.edge_y[0] = -t.c * 0.5f * fp;
-    p.edge_y[1] = t.a * 0.5f * fp;
-    p.du = (std::fabs(du1 * t.d - du2 * t.b) + std::fabs(-du1 * t.c + du2 * t.a)) * 0.5f * fp;
-    p.dv = (std::fabs(dv1 * t.d - dv2 * t.b) + std::fabs(-dv1 * t.c + dv2 * t.a)) * 0.5f * fp;
-    // Tangents ∂P/∂u and ∂P/∂v from the triangle's edges in eye space.
-    const float det = du1 * dv2 - du2 * dv1;
-    if (std::fabs(det) > 1e-12f) {
-        const float r = 1.0f / det;
-        const float* e1 = worker.plane.e1;
-        const float* e2 = worker.plane.e2;
-        p.dp_du = Triple{(dv2 * e1[0] - dv1 * e2[0]) * r, (dv2 * e1[1] - dv1 * e2[1]) * r,
-                         (dv2 * e1[2] - dv1 * e2[2]) * r};
-        p.dp_dv = Triple{(du1 * e2[0] - du2 * e1[0]) * r, (du1 * e2[1] - du2 * e1[1]) * r,
-                         (du1 * e2[2] - du2 * e1[2]) * r};
-    } else {
-        p.dp_du = Triple{};
-        p.dp_dv = Triple{};
-    }
-    // Solid textures follow the object: its own position when the vertices
-    // carry it, the world position otherwise.
-    float op[3], on[3];
-    for (int k = 0; k < 3; ++k) {
-        op[k] = 0.0f;
-        on[k] = w[0] * s[0]->normal[k] + w[1] * s[1]->normal[k] + w[2] * s[2]->normal[k];
-        for (int i = 0; i < 3; ++i)
-            op[k] += w[i] * (s[i]->texture_data ? s[i]->texture_data[k] : s[i]->world[k]);
-    }
-    normalise3(on);
-    p.object_point = to_triple(op);
-    p.object_normal = to_triple(on);
+    p.edge_x[0] = plane.edge_x[0];
+    p.edge_x[1] = plane.edge_x[1];
+    p.edge_y[0] = plane.edge_y[0];
+    p.edge_y[1] = plane.edge_y[1];
+    p.du = plane.du;
+    p.dv = plane.dv;
+    p.dp_du = plane.dp_du;
+    p.dp_dv = plane.dp_dv;
+    const float* const* solid = plane.solid;
+    // The sums start from zero as they always have (a -0 term gives +0).
+    p.object_point = Triple{0.0f + w[0] * solid[0][0] + w[1] * solid[1][0] + w[2] * solid[2][0],
+                            0.0f + w[0] * solid[0][1] + w[1] * solid[1][1] + w[2] * solid[2][1],
+                            0.0f + w[0] * solid[0][2] + w[1] * solid[1][2] + w[2] * solid[2][2]};
+    const float* o0 = s[0]->normal;
+    const float* o1 = s[1]->normal;
+    const float* o2 = s[2]->normal;
+    p.object_normal = unit_dividing(Triple{w[0] * o0[0] + w[1] * o1[0] + w[2] * o2[0],
+                                           w[0] * o0[1] + w[1] * o1[1] + w[2] * o2[1],
+                                           w[0] * o0[2] + w[1] * o1[2] + w[2] * o2[2]});
     p.object = t.object;
     p.object_name = object.name;
     p.lights = object.lights;
     p.seed = worker.seed;
     p.time = layer.shade_time;
     p.transparency[0] = p.transparency[1] = p.transparency[2] = p.transparency[3] = 0.0f;
-    (void)cam;
 }
 
 }  // namespace
@@ -342,7 +362,7 @@ bool layer_is_transparent(const RC_Layer& layer) {
 }
 
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
-                          RR_SampleNode& node) {
+                          RR_SampleNode& node, bool distances) {
     CasterWorker& worker = caster_worker();
     const CasterCamera& cam = caster_camera();
     ShadedLayers shaded;
@@ -350,6 +370,7 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
     float origin[3];
     float direction[3];
     eye_ray(cam, x, y, origin, direction);
+    const Triple eye_origin = to_triple(origin), eye_direction = to_triple(direction);
     const bool axial = cam.axial_depth || !cam.perspective;
 
     int count = 0;
@@ -359,7 +380,7 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
     int index = 0;  // from the farthest
     // A moving layer is shaded where its triangle is at its shade time; the
     // scratch triangle's address stands for a new one each time.
-    RC_Layer moved;
+    RC_Layer& moved = worker.moved_layer;
     for (RC_Layer* l = head; l != nullptr; l = l->next, ++index) {
         const ObjectShading& object = shading_of(*l->triangle);
         const RC_Layer* shaded_layer = l;
@@ -377,8 +398,13 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
                 ray_direction = moved_direction;
             }
         }
-        hit_point(cam, worker.plane, *shaded_layer, x, y, ray_origin, ray_direction, hit);
-        fill_point(cam, worker, *shaded_layer, hit, ray_direction, node.sample_spacing);
+        const bool moved_ray = ray_origin != origin;
+        const Triple ray_o = moved_ray ? to_triple(ray_origin) : eye_origin;
+        const Triple ray_d = moved_ray ? to_triple(ray_direction) : eye_direction;
+        if (worker.plane.triangle != shaded_layer->triangle)
+            set_up_triangle(worker.plane, *shaded_layer->triangle, node.sample_spacing);
+        hit_point(cam, worker.plane, *shaded_layer, ray_o, ray_d, hit);
+        fill_point(worker, *shaded_layer, hit, ray_d);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
         p.output = out;
@@ -408,16 +434,16 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
             out[0] = out[1] = out[2] = 0.0f;
             out[3] = 255.0f;
         }
+        if (!distances && !fog) continue;
         // From the eye that saw the point; along its axis, the ray's own
         // steps (the moved ray keeps the camera ray's length) times the
         // camera ray's step along the axis.
-        const float seen[3] = {hit.eye[0] - ray_origin[0], hit.eye[1] - ray_origin[1],
-                               hit.eye[2] - ray_origin[2]};
-        double distance = std::sqrt(static_cast<double>(dot3(seen, seen)));
+        const Triple seen = sub(hit.eye, ray_o);
+        double distance = std::sqrt(static_cast<double>(dot(seen, seen)));
         if (axial)
-            distance = ray_origin == origin ? -static_cast<double>(hit.eye[2])
-                                            : static_cast<double>(dot3(seen, ray_direction)) /
-                                                  dot3(direction, direction) * -direction[2];
+            distance = !moved_ray ? -static_cast<double>(hit.eye.z)
+                                  : static_cast<double>(dot(seen, ray_d)) /
+                                        dot(eye_direction, eye_direction) * -eye_direction.z;
         if (fog) {
             double nearer = 0.0;
             if (l->next != nullptr) nearer = eye_distance(cam, l->next->depth);
@@ -466,8 +492,10 @@ float finish_static_sample(RC_Layer* head, bool transparent, double x, double y,
     }
     for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
     float glow[3] = {0.0f, 0.0f, 0.0f};
+    // The fast routine's samples have no depth: nothing asks how far their
+    // layers are.
     const ShadedLayers shaded =
-        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node);
+        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node, kFull);
     if (cam.glow) {
         if (GlowSink sink = glow_sink()) sink(x, y, glow);
     }

@@ -41,9 +41,10 @@ struct ShadedLayers {
 
 // Shades the list from `head` (the farthest) to the nearest over `out`,
 // adding glow into `glow` when shader glow is on; fog between the layers
-// with the full routine (`fog`).
+// with the full routine (`fog`). Without `distances` or fog the layers'
+// eye distances are not worked out and the result is left at zero.
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
-                          RR_SampleNode& node);
+                          RR_SampleNode& node, bool distances = true);
 
 // The static sample's shading of its layer list (head the farthest), each
 // layer at `shade_time`; returns the sample's depth.

@@ -384,11 +384,14 @@ std::vector<std::pair<double, double>> visits(std::int32_t x, std::int32_t y, in
 TEST_F(RowRoutines, JitteredSamplesComeNearestFirstThenInTheVisitOrderOfTheirDistances) {
     // Columns and rows around where the jitter tables wrap, both directions
     // of the rows, every grid size; a flat picture takes only the first
-    // visit, a checkerboard all of them.
+    // visit, a checkerboard all of them. Frames of one grid size over other
+    // columns follow one another: what a worker keeps of the columns of one
+    // may not be taken for the next.
     for (int aa_max : {1, 4, 9, 16, 25, 36}) {
-        for (bool refine : {false, true}) {
+        for (auto [refine, x_left] : {std::pair{false, 250}, std::pair{true, 250},
+                                      std::pair{false, 507}, std::pair{true, 251}}) {
             Frame f;
-            f.x_left = 250, f.width = 10, f.y_low = 253, f.height = 6;
+            f.x_left = x_left, f.width = 10, f.y_low = 253, f.height = 6;
             f.aa_min = 1, f.aa_max = aa_max, f.threshold = refine ? 0.99f : 0.0f;
             Rendered r = render(
                 f, refine ? Picture(checkerboard) : [](double, double) { return grey(9); });

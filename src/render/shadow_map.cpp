@@ -57,6 +57,13 @@ struct NearestTwo {
     }
 };
 
+// The distance from the light of projective depth d where the texel's
+// lateral squares are ex2 and ey2.
+float distance_at(const MapView& view, float ex2, float ey2, float d) {
+    const float inverse_z = (d - view.p10) / view.p14;
+    return std::sqrt((ex2 + ey2 + 1.0f) / (inverse_z * inverse_z));
+}
+
 // The depth map's value at pixel centre (x, y) from the triangles of its
 // bucket list.
 bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, float& depth) {
@@ -67,6 +74,101 @@ bool texel_depth(const BucketCell* list, float x, float y, bool nearest_only, fl
     }
     return nearest.depth(nearest_only, depth);
 }
+
+// Four texels of a row side by side. The depth-only raster tests and keeps
+// them at once, each lane with the arithmetic one texel alone gets
+// (hit_triangle, NearestTwo::add) in the same order, so every depth and
+// every choice between two surfaces is the one the texel alone would make.
+using Lanes = float __attribute__((vector_size(16)));
+using LaneMask = std::int32_t __attribute__((vector_size(16)));
+constexpr std::int32_t kLanes = 4;
+
+Lanes lanes_of(float f) {
+    return Lanes{f, f, f, f};
+}
+Lanes select(LaneMask take, Lanes yes, Lanes no) {
+    return reinterpret_cast<Lanes>((take & reinterpret_cast<LaneMask>(yes)) |
+                                   (~take & reinterpret_cast<LaneMask>(no)));
+}
+Lanes magnitude(Lanes v) {
+    return reinterpret_cast<Lanes>(reinterpret_cast<LaneMask>(v) & 0x7fffffff);
+}
+LaneMask same_surface(Lanes a, Lanes b) {
+    return (b > lanes_of(-INFINITY)) & (magnitude(a - b) <= lanes_of(kSameSurface) * magnitude(b));
+}
+
+// A tile's nearest two surfaces per texel, apart: the first and the second
+// of every texel of a row side by side, rows `stride` floats apart (a
+// multiple of kLanes, so that a row's groups of four never run into the
+// next row), and the x of every column's centre.
+struct TileSurfaces {
+    float* first;
+    float* second;
+    float* centre_x;
+    std::int32_t stride;
+    std::int32_t y_first;
+};
+
+// NearestTwo::add of `z` in the lanes of `hit`, for the four texels at
+// `first` and `second`.
+[[gnu::always_inline]] inline void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
+    Lanes f, s;
+    std::memcpy(&f, first, sizeof f);
+    std::memcpy(&s, second, sizeof s);
+    const LaneMask other = hit & ~same_surface(z, f);
+    const LaneMask nearer = other & (z > f);
+    const LaneMask between = other & ~(z > f) & (z > s) & ~same_surface(z, s);
+    s = select(nearer, f, select(between, z, s));
+    f = select(nearer, z, f);
+    std::memcpy(first, &f, sizeof f);
+    std::memcpy(second, &s, sizeof s);
+}
+
+bool any_lane(LaneMask mask) {
+    std::uint64_t halves[2];
+    std::memcpy(halves, &mask, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
+}
+
+// One depth triangle's set-up in every lane, for the rows it is entered in.
+class TriangleLanes {
+public:
+    explicit TriangleLanes(const DepthTriangle& t)
+        : t_(t),
+          x0_(lanes_of(t.x0)),
+          b_(lanes_of(t.b)),
+          d_(lanes_of(t.d)),
+          z0_(lanes_of(t.z0)),
+          dz1_(lanes_of(t.dz1)),
+          dz2_(lanes_of(t.dz2)) {}
+
+    // The depth at the centres of columns `start` to `end` of tile row `r`
+    // (tile coordinates), kept in `surfaces`.
+    [[gnu::always_inline]] void row(const TileSurfaces& surfaces, std::int32_t r,
+                                    std::int32_t start, std::int32_t end) const {
+        const float v = (static_cast<float>(r + surfaces.y_first) + 0.5f) - t_.y0;
+        const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
+        const LaneMask step = {0, 1, 2, 3};
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
+        for (std::int32_t c = start - start % kLanes; c <= end; c += kLanes) {
+            const LaneMask column = step + c;
+            Lanes x;
+            std::memcpy(&x, surfaces.centre_x + c, sizeof x);
+            const Lanes u = x - x0_;
+            const Lanes s = u * d_ - vc;
+            const Lanes w = va - u * b_;
+            const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
+                                 (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
+            if (!any_lane(hit)) continue;
+            const Lanes z = (z0_ + s * dz1_) + w * dz2_;
+            add_depths(hit, z, surfaces.first + at + c, surfaces.second + at + c);
+        }
+    }
+
+private:
+    const DepthTriangle& t_;
+    Lanes x0_, b_, d_, z0_, dz1_, dz2_;
+};
 
 // A depth-only tile: each triangle of the tile's objects, in the order a
 // bucket list would give them, into the texels whose cells it would be
@@ -80,22 +182,35 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     grid.spans = arena_array<RowSpan>(tile_arena(), static_cast<std::size_t>(height) + 1);
     grid.width = width, grid.height = height;
     grid.x0 = tile.x_first, grid.y0 = tile.y_first;
-    auto* texels = arena_array<NearestTwo>(tile_arena(), static_cast<std::size_t>(width) * height);
-    std::fill(texels, texels + static_cast<std::ptrdiff_t>(width) * height, NearestTwo{});
+    TileSurfaces surfaces;
+    surfaces.stride = (width + kLanes - 1) / kLanes * kLanes;
+    surfaces.y_first = tile.y_first;
+    const auto count = static_cast<std::size_t>(surfaces.stride) * static_cast<std::size_t>(height);
+    surfaces.first = arena_array<float>(tile_arena(), count);
+    surfaces.second = arena_array<float>(tile_arena(), count);
+    std::fill(surfaces.first, surfaces.first + count, -INFINITY);
+    std::fill(surfaces.second, surfaces.second + count, -INFINITY);
+    surfaces.centre_x = arena_array<float>(tile_arena(), static_cast<std::size_t>(surfaces.stride));
+    for (std::int32_t c = 0; c < surfaces.stride; ++c)
+        surfaces.centre_x[c] = static_cast<float>(c + tile.x_first) + 0.5f;
 
     auto enter = [&](const DepthTriangle& t) {
+        const TriangleLanes lanes(t);
+        // Inlined: most triangles span a row or two of a few texels, and a
+        // call per row would cost as much as the texels.
+        auto row = [&](std::int32_t r, std::int32_t start, std::int32_t end)
+            __attribute__((always_inline)) {
+            lanes.row(surfaces, r, start, end);
+        };
+        // The box the triangle's set-up found is the one its corners give
+        // in this tile's grid, moved by the grid's origin.
+        const CellBox box{t.row_first - grid.y0, t.row_last - grid.y0, t.column_first - grid.x0,
+                          t.column_last - grid.x0};
+        if (t.column_first <= t.column_last && small_centre_box(box))
+            return fill_box(grid, box, row);
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
-        enter_still_triangle_centres(
-            grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-                NearestTwo* row = texels + static_cast<std::ptrdiff_t>(r) * width;
-                const float y = static_cast<float>(r + tile.y_first) + 0.5f;
-                for (std::int32_t c = start; c <= end; ++c) {
-                    TriangleHit hit;
-                    if (hit_triangle(t, static_cast<float>(c + tile.x_first) + 0.5f, y, hit))
-                        row[c].add(hit.depth);
-                }
-            });
+        enter_still_triangle_centres(grid, p, row);
     };
     for (auto object = tile.objects.rbegin(); object != tile.objects.rend(); ++object)
         if (const ObjectTriangles* triangles = queued_triangles(*object))
@@ -105,13 +220,19 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     for (std::int32_t r = 0; r < height; ++r) {
         const std::int32_t y = tile.y_first + r;
         float* row = out + static_cast<std::size_t>(y) * map.size;
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
+        const float ey2 = lateral_square(view, y, false);
         for (std::int32_t c = 0; c < width; ++c) {
             const std::int32_t x = tile.x_first + c;
+            const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
             float depth = 0.0f;
-            row[x] = texels[static_cast<std::ptrdiff_t>(r) * width + c].depth(view.nearest_surface,
-                                                                              depth)
-                         ? texel_distance(view, x, y, depth)
-                         : kNoShadowCaster;
+            if (!nearest.depth(view.nearest_surface, depth))
+                row[x] = kNoShadowCaster;
+            else
+                row[x] = distance_at(
+                    view,
+                    view.column_squares ? view.column_squares[x] : lateral_square(view, x, true),
+                    ey2, depth);
         }
     }
 }
@@ -142,11 +263,14 @@ bool write_file(const std::string& name, const std::vector<std::uint8_t>& bytes)
 
 }  // namespace
 
+float lateral_square(const MapView& view, std::int32_t x, bool column) {
+    const float e = column ? -((static_cast<float>(x) + 0.5f) - view.cx) / view.hx / view.p0
+                           : -((static_cast<float>(x) + 0.5f) - view.cy) / view.hy / view.p5;
+    return e * e;
+}
+
 float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float d) {
-    const float inverse_z = (d - view.p10) / view.p14;
-    const float ex = -((static_cast<float>(x) + 0.5f) - view.cx) / view.hx / view.p0;
-    const float ey = -((static_cast<float>(y) + 0.5f) - view.cy) / view.hy / view.p5;
-    return std::sqrt((ex * ex + ey * ey + 1.0f) / (inverse_z * inverse_z));
+    return distance_at(view, lateral_square(view, x, true), lateral_square(view, y, false), d);
 }
 
 void render_map_tile(Tile& tile, void* context) {

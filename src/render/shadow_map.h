@@ -21,6 +21,10 @@ struct MapView {
     float cx = 0, cy = 0, hx = 1, hy = 1;        // viewport centre and half sizes
     // The nearest surface instead of the midpoint between the two nearest.
     bool nearest_surface = false;
+    // Per column of the map, the square of its centre's offset from the
+    // light's axis (lateral_square), which every texel of the column
+    // shares; null to work it out per texel.
+    const float* column_squares = nullptr;
 };
 
 // The workers' routine of a map pass: every texel of the tile from the
@@ -30,6 +34,10 @@ void render_map_tile(Tile& tile, void* context);
 // The distance from the light of a texel's projective depth d, at the
 // texel's centre (x + 0.5, y + 0.5).
 float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float d);
+
+// The square of the offset from the light's axis, per unit of distance
+// along it, of the centre of column x (`column` true) or row x.
+float lateral_square(const MapView& view, std::int32_t x, bool column);
 
 // The depth map file: the size (4 bytes, big-endian), the light matrix (16
 // floats), the rows from the last to the first, and a trailer byte.

@@ -226,7 +226,8 @@ ShadowMap& allocate_map(const FrameLight& light, std::int32_t size) {
             fatal("Error: can't allocate shadow map\n");
         map.size = size;
     }
-    std::fill(map.texels(), map.texels() + count, kNoShadowCaster);
+    // No clearing: every tile of the pass writes each of its texels, and
+    // the tiles cover the map.
     light.info->shadow_map = &map;
     return map;
 }
@@ -283,6 +284,10 @@ void build_map(FrameLight& light) {
     map_view.hy = view.view.hy;
     // Light fog and the mask's preview need the nearest surface itself.
     map_view.nearest_surface = info.has_fog || !files.mask.empty();
+    std::vector<float> column_squares(static_cast<std::size_t>(size));
+    for (std::int32_t x = 0; x < size; ++x)
+        column_squares[static_cast<std::size_t>(x)] = lateral_square(map_view, x, true);
+    map_view.column_squares = column_squares.data();
 
     const RenderPass& camera_pass = frame_passes().camera_pass;
     RenderPass pass;

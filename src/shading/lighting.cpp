@@ -49,11 +49,32 @@ TextureLookup lookup_at(const AR_ShadePoint& point) {
     return at;
 }
 
+// The point's texture lookup, made when a texture first asks for it: most
+// surfaces have no texture, and making it costs two square roots a sample.
+// Shading changes nothing the lookup reads (the normal bump mapping turns is
+// not among them), so it is the same whenever it is made.
+class PointLookup {
+public:
+    explicit PointLookup(const AR_ShadePoint& point) : point_(point) {}
+    const TextureLookup& get() {
+        if (!made_) {
+            at_ = lookup_at(point_);
+            made_ = true;
+        }
+        return at_;
+    }
+
+private:
+    const AR_ShadePoint& point_;
+    TextureLookup at_;
+    bool made_ = false;
+};
+
 // A textured colour at the point (0..255), and the lookup's alpha.
-Triple textured(const TexturedColour& slot, const TextureLookup& at, float* alpha = nullptr) {
+Triple textured(const TexturedColour& slot, PointLookup& at, float* alpha = nullptr) {
     if (slot.texture) {
         TextureColour out;
-        if (Ar_invoke_texture(*slot.texture, at, out)) {
+        if (Ar_invoke_texture(*slot.texture, at.get(), out)) {
             if (alpha) *alpha = out.alpha;
             return out.rgb();
         }
@@ -63,10 +84,10 @@ Triple textured(const TexturedColour& slot, const TextureLookup& at, float* alph
 }
 
 // A colour-or-scalar model parameter at the point, 0..1 per channel.
-Triple slot_colour(const ColourSlot& slot, const TextureLookup& at) {
+Triple slot_colour(const ColourSlot& slot, PointLookup& at) {
     if (slot.texture) {
         TextureColour out;
-        if (Ar_invoke_texture(*slot.texture, at, out)) return scale(out.rgb(), 1.0f / 255.0f);
+        if (Ar_invoke_texture(*slot.texture, at.get(), out)) return scale(out.rgb(), 1.0f / 255.0f);
     }
     return slot.colour;
 }
@@ -84,9 +105,10 @@ float bump_height(const AR_TextureInfo& texture, TextureLookup at, float u, floa
 // along u and v (central differences over the sample's footprint, at least
 // 1/1000 of the parameter range) tilt the normal by the classic
 // perturbation N' = N + (h_u (N × P_v) − h_v (N × P_u)) / |N|.
-void bump(const AR_ShaderInfo& shader, AR_ShadePoint& point, const TextureLookup& at) {
+void bump(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& lookup) {
     if (shader.bump.texture == nullptr) return;
     if (length(point.dp_du) == 0.0f || length(point.dp_dv) == 0.0f) return;
+    const TextureLookup& at = lookup.get();
     float du = std::fmax(point.du, 1e-3f), dv = std::fmax(point.dv, 1e-3f);
     const AR_TextureInfo& t = *shader.bump.texture;
     float hu =
@@ -102,7 +124,7 @@ void bump(const AR_ShaderInfo& shader, AR_ShadePoint& point, const TextureLookup
 }
 
 // The surface's colour, incandescence and transparency at the point.
-void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, const TextureLookup& at) {
+void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& at) {
     point.colour = textured(shader.color, at);
     point.incandescence = textured(shader.incandescence, at);
     float alpha = 0.0f;
@@ -131,9 +153,9 @@ void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, const TextureLoo
 
 // The shading map: the shaded colour's brightness looks the map up (u the
 // brightness 0..1, v ½) and the map's colour replaces the result.
-Triple shading_map(const AR_ShaderInfo& shader, const Triple& result, const TextureLookup& at) {
+Triple shading_map(const AR_ShaderInfo& shader, const Triple& result, PointLookup& at) {
     if (shader.shading_map.texture == nullptr) return result;
-    TextureLookup map = at;
+    TextureLookup map = at.get();
     map.u = clamp01(luminance(result) / 255.0f);
     map.v = 0.5f;
     map.du = map.dv = 0.0f;
@@ -213,14 +235,14 @@ float reflection_spread(const AR_ShadePoint& point) {
 
 // The reflection colour (0..255) in the mirror direction, or none.
 bool reflection_colour(const AR_ShaderInfo& shader, const ColourSlot& reflection,
-                       const AR_ShadePoint& point, const Triple& mirror, const TextureLookup& at,
+                       const AR_ShadePoint& point, const Triple& mirror, PointLookup& at,
                        Triple& colour) {
     if (shader.param[SHADER_REFLECT_BACKGROUND] != 0.0f) {
         BackgroundLookup lookup = background_lookup.load(std::memory_order_relaxed);
         return lookup && lookup(mirror, reflection_spread(point), colour);
     }
     if (reflection.texture == nullptr) return false;
-    TextureLookup env = at;
+    TextureLookup env = at.get();
     env.direction = normalise(transform_vector(mirror, world_from_eye_matrix));
     env.eye_direction = normalise(mirror);
     env.du = env.dv = reflection_spread(point);
@@ -277,7 +299,7 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
 }
 
 void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel& model) {
-    TextureLookup at = lookup_at(point);
+    PointLookup at(point);
     surface(shader, point, at);
     bump(shader, point, at);
     const Triple& n = point.normal;
@@ -352,7 +374,7 @@ void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel
 }
 
 void shade_unlit(const AR_ShaderInfo& shader, AR_ShadePoint& point) {
-    TextureLookup at = lookup_at(point);
+    PointLookup at(point);
     surface(shader, point, at);
     finish(shader, point, shading_map(shader, point.colour, at), Triple{});
 }

@@ -69,8 +69,11 @@ struct AR_LightSample {
     bool specular = true;           // contributes to highlights
     bool intensity_only = false;    // the caller wants `intensity` only
     Triple colour;                  // at the point, after decay, cone and shadow
-    Triple direction;               // unit, from the point toward the light
-    float translucent = 0.0f;       // non-zero: lights behind the surface still answer
+    // Unit, from the point toward the light, and the light's distance; both
+    // zero from an ambient light whose ambient_shade is 0 (its light has no
+    // direction).
+    Triple direction;
+    float translucent = 0.0f;  // non-zero: lights behind the surface still answer
     float distance = 0.0f;
     bool has_n_dot_l = false;
     double n_dot_l = 0.0;
