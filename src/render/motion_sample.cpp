@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "base/vecmath.h"
@@ -41,6 +42,29 @@ double screen_depth(const CasterCamera& cam, float eye_z) {
                            : static_cast<double>(eye_z);
 }
 
+// What every sample solving the triangle would work out alike, from its
+// vertices at both ends.
+void prepare_swept(const SweptVertex (&ends)[3], SweptTriangle& swept) {
+    for (int i = 0; i < 3; ++i) {
+        const SweptVertex& a = ends[i];
+        const double ax[2] = {a.x[0], a.x[1]}, ay[2] = {a.y[0], a.y[1]};
+        swept.v[i] = SweptTriangle::Vertex{ax[0],         ax[1] - ax[0], ay[0],
+                                           ay[1] - ay[0], a.z[0],        a.z[1] - a.z[0]};
+        // Edge E(τ) = E0 + τ·dE and the vector to the point W(τ) = W0 + τ·dW,
+        // with dW = −(the first vertex's change): only W0 depends on the point.
+        const SweptVertex& b = ends[(i + 1) % 3];
+        const double bx[2] = {b.x[0], b.x[1]}, by[2] = {b.y[0], b.y[1]};
+        SweptTriangle::Edge& edge = swept.e[i];
+        edge.ex = bx[0] - ax[0];
+        edge.ey = by[0] - ay[0];
+        edge.dex = (bx[1] - ax[1]) - edge.ex;
+        edge.dey = (by[1] - ay[1]) - edge.ey;
+        const double dwx = -(ax[1] - ax[0]), dwy = -(ay[1] - ay[0]);
+        edge.linear = edge.ex * dwy - edge.ey * dwx;
+        edge.quadratic = edge.dex * dwy - edge.dey * dwx;
+    }
+}
+
 // False when a vertex lies at or behind the eye at either end of the
 // shutter: such a triangle has no screen position there.
 bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& swept,
@@ -52,6 +76,7 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
         box.xlo[end] = box.ylo[end] = INFINITY;
         box.xhi[end] = box.yhi[end] = box.znear[end] = -INFINITY;
     }
+    SweptVertex ends[3];
     const ScreenVertex* vertices[3] = {t.P0, t.P1, t.P2};
     for (int i = 0; i < 3; ++i) {
         const float* eye = vertices[i]->shading->eye;
@@ -67,21 +92,22 @@ bool sweep_of(const ScreenTriangle& t, const CasterCamera& cam, SweptTriangle& s
             if (cam.perspective && !(p.z < -1e-6f)) return false;
             const ScreenPoint s = cam.screen.map(p);
             if (!std::isfinite(s.x) || !std::isfinite(s.y)) return false;
-            swept.v[i].x[end] = s.x;
-            swept.v[i].y[end] = s.y;
+            ends[i].x[end] = s.x;
+            ends[i].y[end] = s.y;
             swept.xmin = std::min(swept.xmin, s.x);
             swept.xmax = std::max(swept.xmax, s.x);
             swept.ymin = std::min(swept.ymin, s.y);
             swept.ymax = std::max(swept.ymax, s.y);
-            swept.v[i].z[end] = screen_depth(cam, p.z);
-            swept.finite_depths = swept.finite_depths && std::isfinite(swept.v[i].z[end]);
+            ends[i].z[end] = screen_depth(cam, p.z);
+            swept.finite_depths = swept.finite_depths && std::isfinite(ends[i].z[end]);
             box.xlo[end] = std::min(box.xlo[end], static_cast<double>(s.x));
             box.xhi[end] = std::max(box.xhi[end], static_cast<double>(s.x));
             box.ylo[end] = std::min(box.ylo[end], static_cast<double>(s.y));
             box.yhi[end] = std::max(box.yhi[end], static_cast<double>(s.y));
-            box.znear[end] = std::max(box.znear[end], swept.v[i].z[end]);
+            box.znear[end] = std::max(box.znear[end], ends[i].z[end]);
         }
     }
+    prepare_swept(ends, swept);
     return true;
 }
 
@@ -194,32 +220,44 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
     return false;
 }
 
-// Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
-// false when the triangle has no area then.
-bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
-    const double x0 = t.at(t.v[0].x, time), y0 = t.at(t.v[0].y, time);
-    const double dx1 = t.at(t.v[1].x, time) - x0, dy1 = t.at(t.v[1].y, time) - y0;
-    const double dx2 = t.at(t.v[2].x, time) - x0, dy2 = t.at(t.v[2].y, time) - y0;
-    const double D = dy2 * dx1 - dy1 * dx2;
-    if (!(std::fabs(D) > 1e-12)) return false;
+// The triangle at `time` seen from (x, y): the numerators of the weights
+// of P1 and P2 over their common denominator; false when the triangle has
+// no area then.
+struct Weighing {
+    double s, u, D;
+};
+bool weighing_at(const SweptTriangle& t, double time, double x, double y, Weighing& w) {
+    const double x0 = t.x_at(0, time), y0 = t.y_at(0, time);
+    const double dx1 = t.x_at(1, time) - x0, dy1 = t.y_at(1, time) - y0;
+    const double dx2 = t.x_at(2, time) - x0, dy2 = t.y_at(2, time) - y0;
+    w.D = dy2 * dx1 - dy1 * dx2;
+    if (!(std::fabs(w.D) > 1e-12)) return false;
     const double px = x - x0, py = y - y0;
-    s = (px * dy2 - py * dx2) / D;
-    u = (py * dx1 - px * dy1) / D;
+    w.s = px * dy2 - py * dx2;
+    w.u = py * dx1 - px * dy1;
     return true;
 }
 
-// The depth at weights (s, u) at `time`.
-double depth_of(const SweptTriangle& t, double time, double s, double u) {
-    const double z0 = t.at(t.v[0].z, time);
-    return z0 + s * (t.at(t.v[1].z, time) - z0) + u * (t.at(t.v[2].z, time) - z0);
+// Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
+// false when the triangle has no area then.
+bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
+    Weighing w;
+    if (!weighing_at(t, time, x, y, w)) return false;
+    s = w.s / w.D;
+    u = w.u / w.D;
+    return true;
 }
 
 // Inside, the weights lie in [0, 1], and the depth there is finite just
-// when the vertices' depths are: it needs no working out.
+// when the vertices' depths are: it needs no working out. A point outside
+// the first weight's edge is known before the second is divided out.
 bool inside_at(const SweptTriangle& t, double time, double x, double y) {
-    double s, u;
-    return t.finite_depths && weights_at(t, time, x, y, s, u) && s >= 0.0 && u >= 0.0 &&
-           s + u <= 1.0;
+    Weighing w;
+    if (!t.finite_depths || !weighing_at(t, time, x, y, w)) return false;
+    const double s = w.s / w.D;
+    if (!(s >= 0.0)) return false;
+    const double u = w.u / w.D;
+    return u >= 0.0 && s + u <= 1.0;
 }
 
 // The depth at an end of a covering interval; the point sits on an edge
@@ -228,16 +266,20 @@ bool inside_at(const SweptTriangle& t, double time, double x, double y) {
 double depth_at(const SweptTriangle& t, double time, double toward, double x, double y) {
     double s, u;
     for (int k = 0; k < 8; ++k) {
-        if (weights_at(t, time, x, y, s, u) && std::isfinite(depth_of(t, time, s, u))) {
-            // The weights may stray just outside at an edge: keep the
-            // depth within the triangle's own.
-            s = std::clamp(s, 0.0, 1.0);
-            u = std::clamp(u, 0.0, 1.0 - s);
-            return depth_of(t, time, s, u);
+        if (weights_at(t, time, x, y, s, u)) {
+            const double z0 = t.z_at(0, time);
+            const double d1 = t.z_at(1, time) - z0, d2 = t.z_at(2, time) - z0;
+            if (std::isfinite(z0 + s * d1 + u * d2)) {
+                // The weights may stray just outside at an edge: keep the
+                // depth within the triangle's own.
+                s = std::clamp(s, 0.0, 1.0);
+                u = std::clamp(u, 0.0, 1.0 - s);
+                return z0 + s * d1 + u * d2;
+            }
         }
         time += 0.5 * (toward - time);
     }
-    return (t.at(t.v[0].z, time) + t.at(t.v[1].z, time) + t.at(t.v[2].z, time)) / 3.0;
+    return (t.z_at(0, time) + t.z_at(1, time) + t.z_at(2, time)) / 3.0;
 }
 
 // Adds the roots in (0, 1) of a·τ² + b·τ + c.
@@ -265,19 +307,11 @@ void add_roots(double a, double b, double c, double* roots, int& count) {
 int crossing_times(const SweptTriangle& t, double x, double y, double* times) {
     int count = 0;
     for (int e = 0; e < 3; ++e) {
-        const SweptVertex& a = t.v[e];
-        const SweptVertex& b = t.v[(e + 1) % 3];
-        // Edge E(τ) = E0 + τ·dE and the vector to the point W(τ) = W0 + τ·dW.
-        const double ax[2] = {a.x[0], a.x[1]}, ay[2] = {a.y[0], a.y[1]};
-        const double bx[2] = {b.x[0], b.x[1]}, by[2] = {b.y[0], b.y[1]};
-        const double ex = bx[0] - ax[0], ey = by[0] - ay[0];
-        const double dex = (bx[1] - ax[1]) - ex, dey = (by[1] - ay[1]) - ey;
-        const double wx = x - ax[0], wy = y - ay[0];
-        const double dwx = -(ax[1] - ax[0]), dwy = -(ay[1] - ay[0]);
-        const double c0 = ex * wy - ey * wx;
-        const double c1 = ex * dwy - ey * dwx + dex * wy - dey * wx;
-        const double c2 = dex * dwy - dey * dwx;
-        add_roots(c2, c1, c0, times, count);
+        const SweptTriangle::Edge& edge = t.e[e];
+        const double wx = x - t.v[e].x, wy = y - t.v[e].y;
+        const double c0 = edge.ex * wy - edge.ey * wx;
+        const double c1 = edge.linear + edge.dex * wy - edge.dey * wx;
+        add_roots(edge.quadratic, c1, c0, times, count);
     }
     for (int i = 1; i < count; ++i)  // at most six
         for (int j = i; j > 0 && times[j - 1] > times[j]; --j) std::swap(times[j - 1], times[j]);
@@ -337,6 +371,15 @@ RC_Layer* covering_layers(const ScreenTriangle& triangle, const SweptTriangle& t
 
 // --- the sweep ---------------------------------------------------------------
 
+// The sort key of an event at `time` in [0, 1]: enters before leaves at
+// one time. (Adding 0 makes a negative zero positive.)
+std::uint64_t event_key(double time, EventKind kind) {
+    std::uint64_t bits;
+    const double t = time + 0.0;
+    std::memcpy(&bits, &t, sizeof bits);
+    return bits << 1 | static_cast<std::uint64_t>(kind == EventKind::kLeave);
+}
+
 // The enter and leave events of the layers of `list`, after those already
 // in `events`; the keys that sort them beside, in `order`.
 void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
@@ -348,9 +391,10 @@ void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_Ev
     for (RC_Layer* l = list; l != nullptr; l = l->next, k += 2) {
         events[k] = RC_Event{l->time_in, EventKind::kEnter, l, nullptr};
         events[k + 1] = RC_Event{l->time_out, EventKind::kLeave, l, nullptr};
-        order[k] = RC_EventKey{l->time_in, EventKind::kEnter, static_cast<std::uint32_t>(k)};
-        order[k + 1] =
-            RC_EventKey{l->time_out, EventKind::kLeave, static_cast<std::uint32_t>(k + 1)};
+        order[k] =
+            RC_EventKey{event_key(l->time_in, EventKind::kEnter), static_cast<std::uint32_t>(k)};
+        order[k + 1] = RC_EventKey{event_key(l->time_out, EventKind::kLeave),
+                                   static_cast<std::uint32_t>(k + 1)};
     }
 }
 
@@ -358,9 +402,8 @@ void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_Ev
 // `next` for the sweep. The keys (made beside the events) are sorted rather
 // than the events: the order is the same, the moves half as long.
 RC_Event* sorted_events(std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
-    std::sort(order.begin(), order.end(), [](const RC_EventKey& a, const RC_EventKey& b) {
-        return a.time < b.time || (a.time == b.time && a.kind < b.kind);
-    });
+    std::sort(order.begin(), order.end(),
+              [](const RC_EventKey& a, const RC_EventKey& b) { return a.key < b.key; });
     for (std::size_t k = 0; k + 1 < order.size(); ++k)
         events[order[k].event].next = &events[order[k + 1].event];
     if (order.empty()) return nullptr;
@@ -782,6 +825,14 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
             }
         }
         std::pop_heap(order.begin(), end, farther);
+        // The next candidate's swept triangle is on its way while that
+        // candidate is tested against the occluders.
+        if (end - 1 != order.begin()) {
+            const char* next = reinterpret_cast<const char*>(
+                &cache.values[candidates[order.front().candidate].index]);
+            for (std::size_t at = 0; at < sizeof(SweptTriangle); at += 64)
+                __builtin_prefetch(next + at);
+        }
     }
     // Nothing that moves covers the point: the static sample it is.
     if (moving == nullptr)

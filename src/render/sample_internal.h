@@ -91,19 +91,30 @@ struct SweptVertex {
     double z[2];
 };
 
-// A moving triangle's vertices at both ends of the shutter and the bound of
-// the screen area it sweeps; `usable` is false when a vertex lies at or
-// behind the eye at either end. Values blend in double precision.
+// A moving triangle's vertices at shutter open and their change to close,
+// and the bound of the screen area it sweeps; `usable` is false when a
+// vertex lies at or behind the eye at either end. Values blend in double
+// precision. What every sample's solving of the triangle would otherwise
+// work out again is kept beside: for each edge, from its first vertex a to
+// its second b, the edge at open (ex, ey), its change to close (dex, dey),
+// and the terms of the quadratic in time that do not depend on the point.
 struct SweptTriangle {
-    SweptVertex v[3];
+    struct Vertex {
+        double x, dx, y, dy, z, dz;
+    };
+    struct Edge {
+        double ex, ey, dex, dey;
+        double linear;     // the point-free part of the linear coefficient
+        double quadratic;  // the quadratic coefficient
+    };
+    Vertex v[3];
+    Edge e[3];
     float xmin, xmax, ymin, ymax;
     bool usable;
     bool finite_depths;  // every vertex's depth at both ends
-    template <typename T>
-    double at(const T* value, double time) const {
-        const double open = value[0], close = value[1];
-        return open + time * (close - open);
-    }
+    double x_at(int i, double time) const { return v[i].x + time * v[i].dx; }
+    double y_at(int i, double time) const { return v[i].y + time * v[i].dy; }
+    double z_at(int i, double time) const { return v[i].z + time * v[i].dz; }
 };
 
 // The box around a moving triangle at shutter open (0) and close (1) and

@@ -197,10 +197,11 @@ struct RC_Event {
     RC_Layer* layer = nullptr;
     RC_Event* next = nullptr;
 };
-// What the events are sorted by, apart from the events themselves.
+// What the events are sorted by, apart from the events themselves: the
+// time's bits (times lie in [0, 1], where the bits of a double order as the
+// double does) above the kind, so that one integer comparison orders both.
 struct RC_EventKey {
-    double time;
-    EventKind kind;
+    std::uint64_t key;
     std::uint32_t event;
 };
 // The layers covering the sample at the sweep's time, nearest first; the
