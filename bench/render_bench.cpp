@@ -211,17 +211,16 @@ int run(const char* path, int workers, int map_repeats) {
         "peak after the parse %.0f MB, evaluation %.0f MB, shadow maps %.0f MB, "
         "tessellation+entry %.0f MB\n",
         after_parse, after_evaluation, after_shadows, after_geometry);
-    // Before the phases: render_bench.py reads the phases from the last line.
-    std::printf(
-        "processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
-        "tessellation+entry %.3f s, sampling %.3f s\n",
-        cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
-        (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
     std::printf(
         "%s: parse %.3f s (%.0f MB/s), evaluation %.3f s, shadow maps %.3f s, "
         "tessellation+entry %.3f s, sampling %.3f s, %.2f samples/pixel, peak %.0f MB\n",
         path, parse, megabytes / parse, evaluation, shadows, geometry, full - geometry,
         samples / pixels, usage.ru_maxrss / 1024.0);
+    std::printf(
+        "processor time: parse %.3f s, evaluation %.3f s, shadow maps %.3f s, "
+        "tessellation+entry %.3f s, sampling %.3f s\n",
+        cpu[0], cpu[1] - cpu[0], cpu[2] - cpu[1], cpu[3] - cpu[2],
+        (cpu[4] - cpu[3]) - (cpu[3] - cpu[2]));
     std::fflush(stdout);
     // The process ends here: the scene's memory goes with it.
     std::_Exit(0);
