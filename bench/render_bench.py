@@ -62,10 +62,17 @@ def spinning(scene):
     return moving
 
 
+def phase_line(output):
+    """The phases of skyloom_render_bench's output, without the scene's name
+    (other lines give memory and processor time)."""
+    line = next(l for l in output.splitlines() if "samples/pixel" in l)
+    return re.sub(r"^.*?: ", "", line)
+
+
 def phases(build, scene):
     detail = subprocess.run([os.path.join(build, "bench", "skyloom_render_bench"), scene, "2"],
                             capture_output=True, text=True, check=True)
-    return re.sub(r"^.*?: ", "", detail.stdout.strip().splitlines()[-1])
+    return phase_line(detail.stdout)
 
 
 def spin(build, sizes):
@@ -122,8 +129,7 @@ def main():
             median = {k: sorted(r[0] for r in v)[1] for k, v in runs.items()}
             peak = {k: max(r[1] for r in v) for k, v in runs.items()}
             detail = subprocess.run([phases, scene, "2"], capture_output=True, text=True, check=True)
-            # The last line: the maps' statistics print their memory line first.
-            line = re.sub(r"^.*?: ", "", detail.stdout.strip().splitlines()[-1])
+            line = phase_line(detail.stdout)
             print("N=%-5s whole run %.3f s with shadows, %.3f s without (x%.2f, medians of 3), "
                   "peak %.0f MB / %.0f MB (+%.0f MB) | %s"
                   % (n, median[scene], median[plain], median[scene] / median[plain], peak[scene],
