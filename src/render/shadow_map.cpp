@@ -226,13 +226,9 @@ void render_depth_tile(Tile& tile, const MapView& view) {
             const std::int32_t x = tile.x_first + c;
             const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
             float depth = 0.0f;
-            if (!nearest.depth(view.nearest_surface, depth))
-                row[x] = kNoShadowCaster;
-            else
-                row[x] = distance_at(
-                    view,
-                    view.column_squares ? view.column_squares[x] : lateral_square(view, x, true),
-                    ey2, depth);
+            row[x] = nearest.depth(view.nearest_surface, depth)
+                         ? distance_at(view, view.column_squares[x], ey2, depth)
+                         : kNoShadowCaster;
         }
     }
 }
@@ -269,10 +265,6 @@ float lateral_square(const MapView& view, std::int32_t x, bool column) {
     return e * e;
 }
 
-float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float d) {
-    return distance_at(view, lateral_square(view, x, true), lateral_square(view, y, false), d);
-}
-
 void render_map_tile(Tile& tile, void* context) {
     const MapView& view = *static_cast<const MapView*>(context);
     if (geometry_view().depth_only) return render_depth_tile(tile, view);
@@ -281,6 +273,7 @@ void render_map_tile(Tile& tile, void* context) {
     const BucketGrid& grid = bucket_grid();
     for (std::int32_t y = tile.y_first; y <= tile.y_last; ++y) {
         float* row = texels + static_cast<std::size_t>(y) * map.size;
+        const float ey2 = lateral_square(view, y, false);
         // The tile lies within its grid: the row's lists side by side.
         BucketCell* const* lists =
             grid.heads + static_cast<std::ptrdiff_t>(y - grid.y0) * grid.width;
@@ -292,7 +285,7 @@ void render_map_tile(Tile& tile, void* context) {
                 view.nearest_surface ? list != nullptr : list != nullptr && list->next != nullptr;
             if (enough && texel_depth(list, static_cast<float>(x) + 0.5f,
                                       static_cast<float>(y) + 0.5f, view.nearest_surface, depth))
-                row[x] = texel_distance(view, x, y, depth);
+                row[x] = distance_at(view, view.column_squares[x], ey2, depth);
             else
                 row[x] = kNoShadowCaster;
         }

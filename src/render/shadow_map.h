@@ -23,17 +23,13 @@ struct MapView {
     bool nearest_surface = false;
     // Per column of the map, the square of its centre's offset from the
     // light's axis (lateral_square), which every texel of the column
-    // shares; null to work it out per texel.
+    // shares: made by the map pass before its tiles.
     const float* column_squares = nullptr;
 };
 
 // The workers' routine of a map pass: every texel of the tile from the
 // worker's bucket grid. `context` is the MapView.
 void render_map_tile(Tile& tile, void* context);
-
-// The distance from the light of a texel's projective depth d, at the
-// texel's centre (x + 0.5, y + 0.5).
-float texel_distance(const MapView& view, std::int32_t x, std::int32_t y, float d);
 
 // The square of the offset from the light's axis, per unit of distance
 // along it, of the centre of column x (`column` true) or row x.
