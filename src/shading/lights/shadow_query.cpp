@@ -207,7 +207,9 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     return shadow_sum / weight_sum;
 }
 
-float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance) {
+// The query inlined: this is the one asked on every lit sample.
+[[gnu::flatten]] float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point,
+                                            float distance) {
     const ShadowMap* map = light.shadow_map;
     if (map == nullptr || map->size < 1) return 0.0f;
     const float* m = map->clip_from_eye.m;
