@@ -311,7 +311,9 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     return s > 1e-5f ? s : 0.0f;
 }
 
-void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel& model) {
+// Its steps inlined: every lit sample takes them.
+[[gnu::flatten]] void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point,
+                                const LitModel& model) {
     PointLookup at(point);
     surface(shader, point, at);
     bump(shader, point, at);
