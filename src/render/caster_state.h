@@ -82,6 +82,18 @@ struct TrianglePlane {
     Triple dp_du, dp_dv;
 };
 
+// What the texture inputs of the worker's shading point are made from
+// when a texture first asks for them (`fill_texture_inputs`): the layer's
+// hit weights and the interpolated normal's length and side, with the
+// worker's plane, which stays set up for the layer's triangle while the
+// layer is shaded.
+struct PendingTextureInputs {
+    const TrianglePlane* plane = nullptr;
+    const ScreenTriangle* triangle = nullptr;
+    float w[3] = {0.0f, 0.0f, 0.0f};
+    float n_length = 0.0f, side = 1.0f;
+};
+
 // The adaptive routine's jittered offsets of y for the columns x_first ..
 // x_last of an n × n grid of `cells` cells (cells per column, in cell-table
 // order), and each one's share of the distance from the pixel's centre:
@@ -103,6 +115,7 @@ struct alignas(64) CasterWorker {
     TrianglePlane plane;
     ColumnJitter columns;
     AR_ShadePoint point;
+    PendingTextureInputs pending;
     std::uint32_t seed = 0;
     float glow[3] = {0, 0, 0};
     std::int64_t samples = 0;  // samples taken, for tests and statistics

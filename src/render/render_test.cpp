@@ -1,8 +1,9 @@
 // Whole renders through the caster: depths of a plane against the eye
 // distances the camera implies, a Lambert sphere against N·L, the
 // convergence of edge pixels as the sample levels grow, the samples a flat
-// region costs, and images that do not depend on the worker count, the
-// tile size or the objects rendered before in other tiles.
+// region costs, textures of lights and shaders placed by the surface's
+// (u, v), and images that do not depend on the worker count, the tile size
+// or the objects rendered before in other tiles.
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -118,6 +119,34 @@ TEST(Render, LambertSphereFollowsNDotL) {
         }
     }
     EXPECT_GT(compared, 300);
+}
+
+TEST(Render, TexturesOfLightsAndShadersFollowTheSurface) {
+    // A red and blue checker across the square's u: as the ambient light's
+    // colour over a plain surface (the light's texture alone asks where on
+    // the surface the point is), as the surface's colour under a white
+    // light, and as both (red lit red, blue lit blue).
+    const std::string checker =
+        "texture (procedure = Checker, urepeat = 2, vrepeat = 1, color1 = (255, 0, 0), "
+        "color2 = (0, 0, 255))";
+    const std::string plain = "(255, 255, 255)";
+    for (const auto& [light, surface] :
+         {std::pair{checker, plain}, std::pair{plain, checker}, std::pair{checker, checker}}) {
+        std::string scene =
+            settings("shader s (model = lambert, diffuse = 1, color = " + surface + ");\n") +
+            "MODEL\ncamera (eye = (0, 0, 4), view = origin, aov = 40, pix = \"p\");\n" +
+            "light (model = ambient, ambient_shade = 0, color = " + light + ");\n" +
+            square(4, 0, "s");
+        RenderedImage image = render_scene(scene);
+        ASSERT_TRUE(image.ok);
+        const float* left = image.at(image.width / 4, image.height / 2);
+        const float* right = image.at(3 * image.width / 4, image.height / 2);
+        // Mostly red on one side and blue on the other (the checker's filter
+        // blurs them), whichever asked first.
+        EXPECT_GT(left[0] - right[0], 100.0f);
+        EXPECT_GT(right[2] - left[2], 100.0f);
+        EXPECT_EQ(left[1], 0.0f);
+    }
 }
 
 // A white half-plane over black, its edge slanted across the image.

@@ -165,41 +165,18 @@ void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Lay
     hit.w[0] = 1.0f - hit.w[1] - hit.w[2];
 }
 
-// Fills the shading point for the layer's hit; the worker's plane is set up
-// for the layer's triangle.
-void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit,
-                const Triple& view_direction) {
-    AR_ShadePoint& p = worker.point;
-    const TrianglePlane& plane = worker.plane;
-    const ScreenTriangle& t = *layer.triangle;
-    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
-    const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
-    const float* w = hit.w;
-    const ObjectShading& object = shading_of(t);
+// The texture inputs fill_point left for the first texture that asks.
+void fill_texture_inputs(AR_ShadePoint& p) {
+    const auto& pending = *static_cast<const PendingTextureInputs*>(p.texture_source);
+    const TrianglePlane& plane = *pending.plane;
+    const ScreenTriangle& t = *pending.triangle;
+    const ShadingRecord* s[3] = {t.P0->shading, t.P1->shading, t.P2->shading};
+    const float* w = pending.w;
+    const float n_length = pending.n_length;
 
-    p.position = hit.eye;
-    const Triple view = unit_dividing(negated(view_direction));
-    p.view = view;
-
-    Triple g = to_triple(plane.unit_normal);
-    if (dot(g, view) < 0.0f) g = negated(g);
-    p.geometric_normal = g;
-    const float* n0 = v[0]->normal;
-    const float* n1 = v[1]->normal;
-    const float* n2 = v[2]->normal;
-    Triple n{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0], w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
-             w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
-    // The shading normal on the side of the surface the eye sees, whatever
-    // the winding of the triangle.
-    const float side = dot(n, g) < 0.0f ? -1.0f : 1.0f;
-    if (side < 0.0f) n = negated(n);
-    const float n_length = std::sqrt(dot(n, n));
-    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
-    if (dot(n, n) == 0.0f) n = g;
-    p.normal = n;
     // The normal's change along the edges (of the interpolated normal made
     // unit length, on the side the eye sees).
-    const float turn = n_length > 0.0f ? side / n_length : 0.0f;
+    const float turn = n_length > 0.0f ? pending.side / n_length : 0.0f;
     p.edge[0] = to_triple(plane.e1);
     p.edge[1] = to_triple(plane.e2);
     for (int e = 0; e < 2; ++e) p.normal_change[e] = scale(to_triple(plane.normal_step[e]), turn);
@@ -226,6 +203,52 @@ void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit
     p.object_normal = unit_dividing(Triple{w[0] * o0[0] + w[1] * o1[0] + w[2] * o2[0],
                                            w[0] * o0[1] + w[1] * o1[1] + w[2] * o2[1],
                                            w[0] * o0[2] + w[1] * o1[2] + w[2] * o2[2]});
+}
+
+// Fills the shading point for the layer's hit; the worker's plane is set up
+// for the layer's triangle. The texture inputs wait in the worker until a
+// texture asks for them.
+void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit,
+                const Triple& view_direction) {
+    AR_ShadePoint& p = worker.point;
+    PendingTextureInputs& pending = worker.pending;
+    const TrianglePlane& plane = worker.plane;
+    const ScreenTriangle& t = *layer.triangle;
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    const float* w = hit.w;
+    const ObjectShading& object = shading_of(t);
+
+    p.position = hit.eye;
+    const Triple view = unit_dividing(negated(view_direction));
+    p.view = view;
+
+    Triple g = to_triple(plane.unit_normal);
+    if (dot(g, view) < 0.0f) g = negated(g);
+    p.geometric_normal = g;
+    const float* n0 = v[0]->normal;
+    const float* n1 = v[1]->normal;
+    const float* n2 = v[2]->normal;
+    Triple n{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0], w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
+             w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
+    // The shading normal on the side of the surface the eye sees, whatever
+    // the winding of the triangle.
+    const float side = dot(n, g) < 0.0f ? -1.0f : 1.0f;
+    if (side < 0.0f) n = negated(n);
+    const float n_length = std::sqrt(dot(n, n));
+    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
+    if (dot(n, n) == 0.0f) n = g;
+    p.normal = n;
+
+    pending.plane = &plane;
+    pending.triangle = &t;
+    pending.w[0] = w[0];
+    pending.w[1] = w[1];
+    pending.w[2] = w[2];
+    pending.n_length = n_length;
+    pending.side = side;
+    p.fill_texture_inputs = fill_texture_inputs;
+    p.texture_source = &pending;
+
     p.object = t.object;
     p.object_name = object.name;
     p.lights = object.lights;

@@ -30,76 +30,23 @@ bool no_init(AR_LightInfo&) {
     return true;
 }
 
-Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured) {
+Triple textured_colour_at(const AR_LightInfo& light, const AR_ShadePoint& shaded, bool& textured) {
+    const AR_ShadePoint& point = texture_inputs(shaded);
     Triple c = light.colour.colour;
-    textured = false;
-    if (light.colour.texture) {
-        TextureLookup at;
-        at.u = point.u;
-        at.v = point.v;
-        at.du = point.du;
-        at.dv = point.dv;
-        at.point = point.object_point;
-        at.normal = point.object_normal;
-        at.object_name = point.object_name;
-        TextureColour out;
-        if (Ar_invoke_texture(*light.colour.texture, at, out)) {
-            c = out.rgb();
-            textured = true;
-        }
+    TextureLookup at;
+    at.u = point.u;
+    at.v = point.v;
+    at.du = point.du;
+    at.dv = point.dv;
+    at.point = point.object_point;
+    at.normal = point.object_normal;
+    at.object_name = point.object_name;
+    TextureColour out;
+    if (Ar_invoke_texture(*light.colour.texture, at, out)) {
+        c = out.rgb();
+        textured = true;
     }
     return mul(c, light.colour_scale);
-}
-
-float decay_factor(std::int32_t decay, float distance) {
-    if (distance <= 1.0f || decay <= 0) return 1.0f;
-    switch (decay) {
-        case 1:
-            return 1.0f / distance;
-        case 2:
-            return 1.0f / (distance * distance);
-        default:
-            return 1.0f / (distance * distance * distance);
-    }
-}
-
-bool orient(const AR_ShadePoint& point, AR_LightSample& sample) {
-    if (point.normal.x == kNoNormal) return true;
-    double n_dot_l = dot(point.normal, sample.direction);
-    sample.has_n_dot_l = true;
-    sample.n_dot_l = n_dot_l;
-    if (n_dot_l < 0.0001) {
-        if (sample.translucent == 0.0f) return false;
-        sample.diffuse_kind = 0;
-        sample.specular = false;
-    }
-    return true;
-}
-
-bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
-                       AR_LightSample& sample, float shadowed) {
-    bool textured = false;
-    Triple colour = colour_at(light, point, textured);
-    // Shadow: a fully shadowed point still receives `shadow_color` (black
-    // by default); in between, each channel moves linearly toward it.
-    Triple transmission{1.0f, 1.0f, 1.0f};
-    if (const float s = shadowed; s > 0.0f) {
-        const Triple& tint = light.shadow_colour;
-        transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
-                              1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
-                              1.0f - s * (1.0f - clamp01(tint.z / 255.0f))};
-        if (transmission.x < 0.001f && transmission.y < 0.001f && transmission.z < 0.001f)
-            return false;
-    }
-    if (sample.intensity_only) {
-        float mean_transmission = (transmission.x + transmission.y + transmission.z) / 3.0f;
-        float value = factor * mean_transmission;
-        if (textured) value *= (colour.x + colour.y + colour.z) / 765.0f;
-        sample.intensity = value;
-        return true;
-    }
-    sample.colour = scale(mul(colour, transmission), factor);
-    return true;
 }
 
 }  // namespace lights

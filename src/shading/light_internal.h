@@ -87,12 +87,28 @@ constexpr AR_LightModel light_row(const char* name,
 // The light's colour at the point (the texture looked up there when the
 // colour is textured), scaled by its intensity. `textured` says whether a
 // texture gave it.
-Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured);
+Triple textured_colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured);
+inline Triple colour_at(const AR_LightInfo& light, const AR_ShadePoint& point, bool& textured) {
+    textured = false;
+    // Lights are rarely textured: their plain colour is worked out inline.
+    if (light.colour.texture) return textured_colour_at(light, point, textured);
+    return mul(light.colour.colour, light.colour_scale);
+}
 
 // Divides by 1, d, d² or d³ for decay 0..3 beyond a distance of 1; no decay
 // within it, so a light close to a surface never brightens it beyond its
 // own colour.
-float decay_factor(std::int32_t decay, float distance);
+inline float decay_factor(std::int32_t decay, float distance) {
+    if (distance <= 1.0f || decay <= 0) return 1.0f;
+    switch (decay) {
+        case 1:
+            return 1.0f / distance;
+        case 2:
+            return 1.0f / (distance * distance);
+        default:
+            return 1.0f / (distance * distance * distance);
+    }
+}
 
 // The steps of a positional light after its geometry: the N·L test
 // (returns false when the light does not reach the front of the surface and
@@ -102,9 +118,44 @@ float decay_factor(std::int32_t decay, float distance);
 // applied. With
 // intensity_only the scalar answer is left in sample.intensity. Returns
 // false when the light does not reach the point.
-bool orient(const AR_ShadePoint& point, AR_LightSample& sample);
-bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
-                       AR_LightSample& sample, float shadowed = 0.0f);
+inline bool orient(const AR_ShadePoint& point, AR_LightSample& sample) {
+    if (point.normal.x == kNoNormal) return true;
+    double n_dot_l = dot(point.normal, sample.direction);
+    sample.has_n_dot_l = true;
+    sample.n_dot_l = n_dot_l;
+    if (n_dot_l < 0.0001) {
+        if (sample.translucent == 0.0f) return false;
+        sample.diffuse_kind = 0;
+        sample.specular = false;
+    }
+    return true;
+}
+
+inline bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
+                              AR_LightSample& sample, float shadowed = 0.0f) {
+    bool textured = false;
+    Triple colour = colour_at(light, point, textured);
+    // Shadow: a fully shadowed point still receives `shadow_color` (black
+    // by default); in between, each channel moves linearly toward it.
+    Triple transmission{1.0f, 1.0f, 1.0f};
+    if (const float s = shadowed; s > 0.0f) {
+        const Triple& tint = light.shadow_colour;
+        transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
+                              1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
+                              1.0f - s * (1.0f - clamp01(tint.z / 255.0f))};
+        if (transmission.x < 0.001f && transmission.y < 0.001f && transmission.z < 0.001f)
+            return false;
+    }
+    if (sample.intensity_only) {
+        float mean_transmission = (transmission.x + transmission.y + transmission.z) / 3.0f;
+        float value = factor * mean_transmission;
+        if (textured) value *= (colour.x + colour.y + colour.z) / 765.0f;
+        sample.intensity = value;
+        return true;
+    }
+    sample.colour = scale(mul(colour, transmission), factor);
+    return true;
+}
 
 // Where a point of the volume light's own frame lies in its shape: inside
 // or not, and r and the axial place of the model's fading (volume.cpp).

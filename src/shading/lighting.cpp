@@ -27,7 +27,8 @@ using namespace shading;
 std::atomic<BackgroundLookup> background_lookup{nullptr};
 Matrix4 world_from_eye_matrix;  // written between renders only
 
-TextureLookup lookup_at(const AR_ShadePoint& point) {
+TextureLookup lookup_at(const AR_ShadePoint& shaded) {
+    const AR_ShadePoint& point = texture_inputs(shaded);
     TextureLookup at;
     at.u = point.u;
     at.v = point.v;
@@ -70,26 +71,30 @@ private:
     bool made_ = false;
 };
 
-// A textured colour at the point (0..255), and the lookup's alpha.
-Triple textured(const TexturedColour& slot, PointLookup& at, float* alpha = nullptr) {
-    if (slot.texture) {
-        TextureColour out;
-        if (Ar_invoke_texture(*slot.texture, at.get(), out)) {
-            if (alpha) *alpha = out.alpha;
-            return out.rgb();
-        }
+// A textured colour at the point (0..255), and the lookup's alpha. Most
+// slots have no texture, so that case stays inline in the caller and the
+// look-up is a call of its own.
+[[gnu::noinline]] Triple texture_colour(const TexturedColour& slot, PointLookup& at, float* alpha) {
+    TextureColour out;
+    if (Ar_invoke_texture(*slot.texture, at.get(), out)) {
+        if (alpha) *alpha = out.alpha;
+        return out.rgb();
     }
     if (alpha) *alpha = luminance(slot.colour) / 255.0f;
     return slot.colour;
 }
+inline Triple textured(const TexturedColour& slot, PointLookup& at) {
+    return slot.texture ? texture_colour(slot, at, nullptr) : slot.colour;
+}
 
 // A colour-or-scalar model parameter at the point, 0..1 per channel.
-Triple slot_colour(const ColourSlot& slot, PointLookup& at) {
-    if (slot.texture) {
-        TextureColour out;
-        if (Ar_invoke_texture(*slot.texture, at.get(), out)) return scale(out.rgb(), 1.0f / 255.0f);
-    }
+[[gnu::noinline]] Triple texture_slot_colour(const ColourSlot& slot, PointLookup& at) {
+    TextureColour out;
+    if (Ar_invoke_texture(*slot.texture, at.get(), out)) return scale(out.rgb(), 1.0f / 255.0f);
     return slot.colour;
+}
+inline Triple slot_colour(const ColourSlot& slot, PointLookup& at) {
+    return slot.texture ? texture_slot_colour(slot, at) : slot.colour;
 }
 
 // The height the bump texture gives at (u, v): its alpha (the scalar
@@ -107,6 +112,7 @@ float bump_height(const AR_TextureInfo& texture, TextureLookup at, float u, floa
 // perturbation N' = N + (h_u (N × P_v) − h_v (N × P_u)) / |N|.
 void bump(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& lookup) {
     if (shader.bump.texture == nullptr) return;
+    texture_inputs(point);
     if (length(point.dp_du) == 0.0f || length(point.dp_dv) == 0.0f) return;
     const TextureLookup& at = lookup.get();
     float du = std::fmax(point.du, 1e-3f), dv = std::fmax(point.dv, 1e-3f);
@@ -127,13 +133,16 @@ void bump(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& lookup
 void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& at) {
     point.colour = textured(shader.color, at);
     point.incandescence = textured(shader.incandescence, at);
-    float alpha = 0.0f;
-    Triple t = textured(shader.transparency, at, &alpha);
+    float alpha = shader.transparency_luminance;
+    Triple t = shader.transparency.colour;
+    if (shader.transparency.texture) {
+        t = texture_colour(shader.transparency, at, &alpha);
+        alpha = clamp01(alpha);
+    }
     point.transparency[0] = clamp01(t.x / 255.0f);
     point.transparency[1] = clamp01(t.y / 255.0f);
     point.transparency[2] = clamp01(t.z / 255.0f);
-    point.transparency[3] =
-        shader.transparency.texture ? clamp01(alpha) : shader.transparency_luminance;
+    point.transparency[3] = alpha;
 
     // Transparency shade: surfaces grow opaque toward their silhouettes.
     float shade = shader.param[SHADER_TRANSPARENCY_SHADE];
@@ -153,14 +162,17 @@ void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& at)
 
 // The shading map: the shaded colour's brightness looks the map up (u the
 // brightness 0..1, v ½) and the map's colour replaces the result.
-Triple shading_map(const AR_ShaderInfo& shader, const Triple& result, PointLookup& at) {
-    if (shader.shading_map.texture == nullptr) return result;
+[[gnu::noinline]] Triple mapped_shading(const AR_ShaderInfo& shader, const Triple& result,
+                                        PointLookup& at) {
     TextureLookup map = at.get();
     map.u = clamp01(luminance(result) / 255.0f);
     map.v = 0.5f;
     map.du = map.dv = 0.0f;
     TextureColour out;
     return Ar_invoke_texture(*shader.shading_map.texture, map, out) ? out.rgb() : result;
+}
+inline Triple shading_map(const AR_ShaderInfo& shader, const Triple& result, PointLookup& at) {
+    return shader.shading_map.texture ? mapped_shading(shader, result, at) : result;
 }
 
 // Steps 1 to 5 of finishing: `result` is the layer's colour before
@@ -219,7 +231,8 @@ void finish(const AR_ShaderInfo& shader, AR_ShadePoint& point, Triple result,
 // footprint, so reflection maps are filtered as the surface spreads them:
 // the line of sight turns by the footprint's width across it over its
 // distance, and the mirror by that and twice the normal's turn.
-float reflection_spread(const AR_ShadePoint& point) {
+float reflection_spread(const AR_ShadePoint& shaded) {
+    const AR_ShadePoint& point = texture_inputs(shaded);
     const float distance = length(point.position);
     float spread = 0.0f;
     for (const float* reach : {point.edge_x, point.edge_y}) {
@@ -298,7 +311,9 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     return s > 1e-5f ? s : 0.0f;
 }
 
-void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel& model) {
+// Its steps inlined: every lit sample takes them.
+[[gnu::flatten]] void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point,
+                                const LitModel& model) {
     PointLookup at(point);
     surface(shader, point, at);
     bump(shader, point, at);
@@ -382,10 +397,11 @@ void shade_unlit(const AR_ShaderInfo& shader, AR_ShadePoint& point) {
 }  // namespace shading
 
 void Ar_shade_layer(const AR_ShaderInfo& shader, AR_ShadePoint& point) {
-    bool scan = Ar_get_scan_flag();
-    Ar_set_scan_flag(false);
+    // The flag is almost always clear already.
+    const bool scan = Ar_get_scan_flag();
+    if (scan) Ar_set_scan_flag(false);
     shader.model->calculation(shader, point.position, point, point.object);
-    Ar_set_scan_flag(scan);
+    if (scan) Ar_set_scan_flag(true);
 }
 
 void set_background_lookup(BackgroundLookup lookup) {

@@ -23,13 +23,20 @@ inline constexpr float kNoNormal = 10000.0f;
 
 struct AR_ShadePoint {
     // Filled by the visibility pass before the layer is shaded.
-    Triple position;             // the hit, eye space
-    Triple geometric_normal;     // unit, of the triangle, facing the eye
-    Triple normal;               // unit shading normal (interpolated, facing the eye); bump
-                                 // mapping replaces it while the layer is shaded
-    Triple view;                 // unit, from the point toward the eye (the eye ray negated)
-    float u = 0.0f, v = 0.0f;    // surface parameters, for textures
-    float du = 0.0f, dv = 0.0f;  // how far u and v change across the sample's footprint
+    Triple position;          // the hit, eye space
+    Triple geometric_normal;  // unit, of the triangle, facing the eye
+    Triple normal;            // unit shading normal (interpolated, facing the eye); bump
+                              // mapping replaces it while the layer is shaded
+    Triple view;              // unit, from the point toward the eye (the eye ray negated)
+    // Only textures (and bump mapping and the spread of reflections) read
+    // the surface's parameters, tangents, shape and object-space point
+    // below, from u to object_normal: the visibility pass may leave them to
+    // `fill_texture_inputs`, which texture_inputs() calls when they are
+    // first asked for (null: filled).
+    void (*fill_texture_inputs)(AR_ShadePoint& point) = nullptr;
+    const void* texture_source = nullptr;  // what fill_texture_inputs reads
+    float u = 0.0f, v = 0.0f;              // surface parameters, for textures
+    float du = 0.0f, dv = 0.0f;            // how far u and v change across the sample's footprint
     Triple dp_du, dp_dv;  // surface tangents ∂P/∂u and ∂P/∂v, eye space (bump mapping)
     // The surface's shape around the point, whatever its (u, v): two edges
     // of the triangle hit (eye space) and how the unit shading normal
@@ -59,6 +66,17 @@ struct AR_ShadePoint {
     Triple incandescence;
     float transparency[4] = {0, 0, 0, 0};  // 0..1
 };
+
+// The point with its texture inputs filled. A point is only ever shaded
+// through a record that is not const, so filling it here is sound.
+inline const AR_ShadePoint& texture_inputs(const AR_ShadePoint& point) {
+    if (auto fill = point.fill_texture_inputs) {
+        auto& p = const_cast<AR_ShadePoint&>(point);
+        p.fill_texture_inputs = nullptr;
+        fill(p);
+    }
+    return point;
+}
 
 // A light's answer for one point. The caller presets ambient, diffuse_kind,
 // specular and sets intensity_only and translucent; the light's calculation

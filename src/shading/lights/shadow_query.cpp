@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "shading/light.h"
 
@@ -26,18 +29,76 @@ void summarise_shadow_map(ShadowMap& map) {
 
 namespace {
 
-// The nearest and farthest texels of the blocks holding columns i0..i1 and
-// rows j0..j1.
-void texel_range(const ShadowMap& map, int i0, int i1, int j0, int j1, float& nearest,
-                 float& farthest) {
-    nearest = INFINITY;
-    farthest = -INFINITY;
-    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj)
-        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi) {
-            const std::size_t b = static_cast<std::size_t>(bj) * map.blocks_per_row + bi;
-            nearest = std::min(nearest, map.block_nearest[b]);
-            farthest = std::max(farthest, map.block_farthest[b]);
+// The nearest texel of the blocks holding columns i0..i1 and rows j0..j1,
+// and the farthest. No summary is ever NaN, so the order they are taken in
+// changes nothing the query compares.
+float blocks_nearest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
+    float nearest = INFINITY;
+    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj) {
+        const float* row =
+            map.block_nearest.data() + static_cast<std::size_t>(bj) * map.blocks_per_row;
+        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi)
+            nearest = std::min(nearest, row[bi]);
+    }
+    return nearest;
+}
+float blocks_farthest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
+    float farthest = -INFINITY;
+    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj) {
+        const float* row =
+            map.block_farthest.data() + static_cast<std::size_t>(bj) * map.blocks_per_row;
+        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi)
+            farthest = std::max(farthest, row[bi]);
+    }
+    return farthest;
+}
+
+// Whether the texels of columns i0..i1 and rows j0..j1 all lie at p0 or
+// beyond (1: the point is lit), all nearer than `deepest` (2: shadowed,
+// asked only when `inside`), or neither (0). A NaN texel counts for
+// neither answer, as it never becomes the nearest or farthest.
+int texels_settle(const float* texel, int size, int i0, int i1, int j0, int j1, float p0,
+                  bool inside, float deepest) {
+#if defined(__SSE2__)
+    // Four texels of a row at a time: a lane keeps the nearest and farthest
+    // of its own texels, and the comparisons need no more than that.
+    const __m128 lit_at = _mm_set1_ps(p0), shadowed_at = _mm_set1_ps(deepest);
+    __m128 nearest = _mm_set1_ps(INFINITY), farthest = _mm_set1_ps(-INFINITY);
+    for (int j = j0; j <= j1; ++j) {
+        const float* row = texel + static_cast<std::size_t>(j) * size;
+        int i = i0;
+        for (; i + 3 <= i1; i += 4) {
+            const __m128 t = _mm_loadu_ps(row + i);
+            nearest = _mm_min_ps(t, nearest);
+            farthest = _mm_max_ps(t, farthest);
         }
+        for (; i <= i1; ++i) {
+            const __m128 t = _mm_set1_ps(row[i]);
+            nearest = _mm_min_ps(t, nearest);
+            farthest = _mm_max_ps(t, farthest);
+        }
+        // Both answers already ruled out (the bounds only widen): the cells
+        // must be weighed.
+        const bool nearer = _mm_movemask_ps(_mm_cmplt_ps(nearest, lit_at)) != 0;
+        if (nearer && (!inside || _mm_movemask_ps(_mm_cmpnlt_ps(farthest, shadowed_at)) != 0))
+            return 0;
+    }
+    // All lanes, as the nearest and farthest of all of them would be.
+    if (_mm_movemask_ps(_mm_cmpge_ps(nearest, lit_at)) == 0xF) return 1;
+    return inside && _mm_movemask_ps(_mm_cmplt_ps(farthest, shadowed_at)) == 0xF ? 2 : 0;
+#else
+    float nearest = INFINITY, farthest = -INFINITY;
+    for (int j = j0; j <= j1; ++j) {
+        const float* row = texel + static_cast<std::size_t>(j) * size;
+        for (int i = i0; i <= i1; ++i) {
+            nearest = std::min(nearest, row[i]);
+            farthest = std::max(farthest, row[i]);
+        }
+        if (nearest < p0 && (!inside || !(farthest < deepest))) return 0;
+    }
+    if (nearest >= p0) return 1;
+    return inside && farthest < deepest ? 2 : 0;
+#endif
 }
 
 }  // namespace
@@ -72,23 +133,19 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
         const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
                             v <= static_cast<float>(size - 1);
         const float deepest = p0 - settings.rim_offset;
-        float nearest, farthest;
         // The blocks first; near a shadow's edge they reach beyond the
         // disc, and the texels the cells read settle it more often, for
         // less than weighing the cells costs.
-        texel_range(map, i0, i1, j0, j1, nearest, farthest);
-        if (nearest >= p0) return 0.0f;
-        if (inside && farthest < deepest) return 1.0f;
-        nearest = INFINITY, farthest = -INFINITY;
-        for (int j = j0; j <= j1; ++j) {
-            const float* row = texel + static_cast<std::size_t>(j) * size;
-            for (int i = i0; i <= i1; ++i) {
-                nearest = std::min(nearest, row[i]);
-                farthest = std::max(farthest, row[i]);
-            }
+        if (blocks_nearest(map, i0, i1, j0, j1) >= p0) return 0.0f;
+        if (inside && blocks_farthest(map, i0, i1, j0, j1) < deepest) return 1.0f;
+        switch (texels_settle(texel, size, i0, i1, j0, j1, p0, inside, deepest)) {
+            case 1:
+                return 0.0f;
+            case 2:
+                return 1.0f;
+            default:
+                break;
         }
-        if (nearest >= p0) return 0.0f;
-        if (inside && farthest < deepest) return 1.0f;
     }
 
     float weight_sum = 0.0f, shadow_sum = 0.0f, blend_sum = 0.0f;
@@ -106,8 +163,10 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
             const float d01 = next_row ? next_row[i] : d00;
             const float d11 = right && next_row ? next_row[i + 1] : d00;
             weight_sum += w;
-            const float lo = std::min({d00, d10, d01, d11});
-            const float hi = std::max({d00, d10, d01, d11});
+            // Pairwise in the order of the list forms, which keep the first
+            // of equal values.
+            const float lo = std::min(std::min(std::min(d00, d10), d01), d11);
+            const float hi = std::max(std::max(std::max(d00, d10), d01), d11);
             const float mean = (d00 + d10 + d01 + d11) * 0.25f;
             // The rim's texels see the point pulled toward the light.
             const float p = p0 - (1.0f - w) * settings.rim_offset;
@@ -148,7 +207,9 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     return shadow_sum / weight_sum;
 }
 
-float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance) {
+// The query inlined: this is the one asked on every lit sample.
+[[gnu::flatten]] float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point,
+                                            float distance) {
     const ShadowMap* map = light.shadow_map;
     if (map == nullptr || map->size < 1) return 0.0f;
     const float* m = map->clip_from_eye.m;
