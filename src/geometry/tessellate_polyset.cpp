@@ -13,6 +13,7 @@
 // object; polygons with no area are left out silently, as they would cover
 // nothing.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "base/vecmath.h"
+#include "base/workers.h"
 #include "geometry/polygon_plane.h"
 #include "geometry/tessellate.h"
 #include "geometry/triangulate.h"
@@ -104,6 +106,19 @@ bool corner_has_normal(const PolysetMesh& mesh, const PolygonView& polygon, std:
            usable(to_vec3(mesh.vertex_records[index] + mesh.vertex_normal_at));
 }
 
+// Whether a corner of polygons first .. last − 1 of the slot has no normal
+// of its own, so that the mesh's computed normals are wanted.
+bool corners_lack_normals(const PolysetMesh& mesh, std::int32_t slot, std::size_t first,
+                          std::size_t last) {
+    for (std::size_t k = first; k < last; ++k) {
+        const PolygonView polygon = mesh.polygon(k);
+        if (polygon.shader != slot || !indices_valid(mesh, polygon)) continue;
+        for (std::size_t i = 0; i < polygon.vertices.size(); ++i)
+            if (!corner_has_normal(mesh, polygon, i)) return true;
+    }
+    return false;
+}
+
 class PolysetTessellator {
 public:
     PolysetTessellator(const PolysetMesh& mesh, std::int32_t slot, const char* name,
@@ -123,6 +138,12 @@ public:
     void prepare(std::vector<Vec3>& computed) const {
         computed.clear();
         if (needs_computed_normals()) compute_vertex_normals(computed);
+    }
+
+    // prepare's normals once the scan has found them wanted.
+    void compute(std::vector<Vec3>& computed) const {
+        computed.clear();
+        compute_vertex_normals(computed);
     }
 
     // Polygons first .. last − 1, with the normals `prepare` made; the
@@ -150,13 +171,7 @@ private:
     }
 
     bool needs_computed_normals() const {
-        for (std::size_t k = 0; k < mesh_.polygon_count; ++k) {
-            const PolygonView polygon = mesh_.polygon(k);
-            if (polygon.shader != slot_ || !indices_valid(mesh_, polygon)) continue;
-            for (std::size_t i = 0; i < polygon.vertices.size(); ++i)
-                if (!corner_has_normal(mesh_, polygon, i)) return true;
-        }
-        return false;
+        return corners_lack_normals(mesh_, slot_, 0, mesh_.polygon_count);
     }
 
     // Area-weighted: Newell's vector is as long as twice the polygon's area.
@@ -372,6 +387,29 @@ void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) 
     parts.computed = computed;
     std::lock_guard<std::mutex> hold(prepared_lock);
     prepared_slots.push_back({polyset.mesh, polyset.shader_slot, parts.computed});
+}
+
+void keep_polyset_normals(const PolysetGeometry& polyset) {
+    if (!polyset.mesh || polyset.mesh->polygon_count == 0 || kept_normals(polyset)) return;
+    const PolysetMesh& mesh = *polyset.mesh;
+    // Most meshes carry a normal at every corner, and the whole mesh is
+    // read to find out: the parked workers share the reading.
+    std::atomic<bool> lacking{false};
+    share_ranges(mesh.polygon_count, 16384, [&](std::size_t first, std::size_t last) {
+        if (lacking.load(std::memory_order_relaxed)) return;
+        if (corners_lack_normals(mesh, polyset.shader_slot, first, last))
+            lacking.store(true, std::memory_order_relaxed);
+    });
+    auto computed = std::make_shared<std::vector<Vec3>>();
+    if (lacking.load()) {
+        struct NoTriangles : TriangleSink {
+            void add_triangle(const SurfacePoint&, const SurfacePoint&,
+                              const SurfacePoint&) override {}
+        } none;
+        PolysetTessellator(mesh, polyset.shader_slot, "", none).compute(*computed);
+    }
+    std::lock_guard<std::mutex> hold(prepared_lock);
+    prepared_slots.push_back({polyset.mesh, polyset.shader_slot, std::move(computed)});
 }
 
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,
