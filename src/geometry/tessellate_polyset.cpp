@@ -96,14 +96,17 @@ Vec3 polygon_area_vector(const PolysetMesh& mesh, const PolygonView& polygon) {
     });
 }
 
+bool vertex_has_normal(const PolysetMesh& mesh, std::size_t index) {
+    return mesh.has_normal(index) &&
+           usable(to_vec3(mesh.vertex_records[index] + mesh.vertex_normal_at));
+}
+
 // A corner has a normal of its own when the polygon or the vertex gives one.
 bool corner_has_normal(const PolysetMesh& mesh, const PolygonView& polygon, std::size_t i) {
     if (!polygon.normals.empty() &&
         usable(to_vec3(mesh.normals[static_cast<std::size_t>(polygon.normals[i])])))
         return true;
-    const auto index = static_cast<std::size_t>(polygon.vertices[i]);
-    return mesh.has_normal(index) &&
-           usable(to_vec3(mesh.vertex_records[index] + mesh.vertex_normal_at));
+    return vertex_has_normal(mesh, static_cast<std::size_t>(polygon.vertices[i]));
 }
 
 // Whether a corner of polygons first .. last − 1 of the slot has no normal
@@ -392,14 +395,22 @@ void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) 
 void keep_polyset_normals(const PolysetGeometry& polyset) {
     if (!polyset.mesh || polyset.mesh->polygon_count == 0 || kept_normals(polyset)) return;
     const PolysetMesh& mesh = *polyset.mesh;
-    // Most meshes carry a normal at every corner, and the whole mesh is
-    // read to find out: the parked workers share the reading.
-    std::atomic<bool> lacking{false};
-    share_ranges(mesh.polygon_count, 16384, [&](std::size_t first, std::size_t last) {
-        if (lacking.load(std::memory_order_relaxed)) return;
-        if (corners_lack_normals(mesh, polyset.shader_slot, first, last))
-            lacking.store(true, std::memory_order_relaxed);
+    // Most meshes carry a normal at every vertex, and then every corner has
+    // one: the vertices settle it, without the polygons (three times as
+    // many corners). Otherwise the polygons are read. The parked workers
+    // share the reading either way.
+    std::atomic<bool> bare_vertex{false};
+    share_ranges(mesh.vertex_count(), 16384, [&](std::size_t first, std::size_t last) {
+        for (std::size_t v = first; v < last && !bare_vertex.load(std::memory_order_relaxed); ++v)
+            if (!vertex_has_normal(mesh, v)) bare_vertex.store(true, std::memory_order_relaxed);
     });
+    std::atomic<bool> lacking{false};
+    if (bare_vertex.load())
+        share_ranges(mesh.polygon_count, 16384, [&](std::size_t first, std::size_t last) {
+            if (lacking.load(std::memory_order_relaxed)) return;
+            if (corners_lack_normals(mesh, polyset.shader_slot, first, last))
+                lacking.store(true, std::memory_order_relaxed);
+        });
     auto computed = std::make_shared<std::vector<Vec3>>();
     if (lacking.load()) {
         struct NoTriangles : TriangleSink {
