@@ -137,6 +137,11 @@ void share_ranges(std::size_t count, std::size_t chunk, Run&& run) {
         std::size_t count, chunk;
         std::atomic<std::size_t> next{0};
     } shared{&run, count, chunk};
+    // A single range is not worth waking anybody for.
+    if (count <= chunk) {
+        run(std::size_t{0}, count);
+        return;
+    }
     run_on_workers(
         [](void* context) {
             auto& s = *static_cast<Shared*>(context);

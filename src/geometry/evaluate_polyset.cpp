@@ -148,8 +148,13 @@ void borrow_polygons(const PolysetDefinition& d, const PackedPolygons& p, Polyse
     mesh.polygon_count = static_cast<std::size_t>(p.count);
     mesh.polygon_vertices.borrow(p.offsets, p.vertices);
     mesh.shaders.borrow(p.shaders, 1, mesh.polygon_count);
-    auto take = [&](const std::int32_t* given, PolygonLists& lists, auto&& own) {
+    // `all` or `none`, when known without reading the polygons: whether every
+    // polygon takes its vertices' own.
+    enum class Owning { unknown, all, none };
+    auto take = [&](const std::int32_t* given, PolygonLists& lists, Owning known, auto&& own) {
         if (given != nullptr) return lists.borrow(p.offsets, given);
+        if (known == Owning::none || mesh.polygon_count == 0) return;
+        if (known == Owning::all) return lists.borrow(p.offsets, p.vertices);
         std::size_t owning = 0;
         for (std::size_t k = 0; k < mesh.polygon_count; ++k)
             owning += own(mesh.polygon_vertices[k]) ? 1 : 0;
@@ -160,9 +165,13 @@ void borrow_polygons(const PolysetDefinition& d, const PackedPolygons& p, Polyse
             lists.append(vertices.begin(), own(vertices) ? vertices.size() : 0);
         }
     };
-    take(p.texture_vertices, mesh.polygon_texture_vertices,
+    // A million polygons are read here otherwise, on one thread.
+    const Owning texture = d.vertices_carry_st && !d.texture_vertices ? Owning::all
+                           : d.texture_vertices == nullptr            ? Owning::none
+                                                                      : Owning::unknown;
+    take(p.texture_vertices, mesh.polygon_texture_vertices, texture,
          [&](const IndexSpan& v) { return own_texture_vertices(d, mesh, v); });
-    take(p.normals, mesh.polygon_normals,
+    take(p.normals, mesh.polygon_normals, d.vertex_normals ? Owning::unknown : Owning::none,
          [&](const IndexSpan& v) { return own_normals(d, mesh, v); });
 }
 

@@ -152,6 +152,22 @@ TEST_F(GeometryDefinition, PolygonIndicesMustNameEntriesThatExist) {
         EXPECT_EQ(parse("", triangle_polyset(c.polygons)), 1) << c.polygons;
         EXPECT_EQ(geometry_errors(), std::string("line 6: Bad POLYSET data\n") + c.detail);
     }
+    // Among many polygons, the first faulty one is named.
+    auto many = [](int bad_at, const char* bad) {
+        std::string polygons;
+        for (int k = 0; k < 1000; ++k)
+            polygons += std::string(k ? ", " : "") + (k == bad_at ? bad : "polygon((0, 1, 2), 1)");
+        return triangle_polyset(polygons);
+    };
+    EXPECT_EQ(parse("", many(-1, "")), 0) << geometry_errors();
+    for (const Case& c : {Case{"polygon((0, 1, 3), 1)",
+                               "  polygon 700 refers to vertex 3; they are numbered 0 to 2\n"},
+                          Case{"polygon((0, 1, 2), 5)",
+                               "  polygon 700 refers to shader 5; they are numbered 0 to 1\n"}}) {
+        geometry_errors().clear();
+        EXPECT_EQ(parse("", many(700, c.polygons)), 1) << c.polygons;
+        EXPECT_EQ(geometry_errors(), std::string("line 6: Bad POLYSET data\n") + c.detail);
+    }
     // Indices written as expressions are checked at their values.
     geometry_errors().clear();
     EXPECT_EQ(parse("scalar seven (7);", triangle_polyset("polygon(0, 1, seven)")), 1);

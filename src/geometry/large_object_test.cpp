@@ -38,8 +38,10 @@ void capture_error(const char* text) {
 
 // A wavy sheet of nu × nv quads, two triangles each, with vertex normals,
 // filling most of a 645 × 486 window ten units down −z; `bad` polygons
-// after the polygon of each index given.
-std::shared_ptr<PolysetMesh> sheet(int nu, int nv, std::vector<std::size_t> bad_after = {}) {
+// after the polygon of each index given; with `bare_every`, every so many
+// vertices have no normal, so that the mesh's computed normals are wanted.
+std::shared_ptr<PolysetMesh> sheet(int nu, int nv, std::vector<std::size_t> bad_after = {},
+                                   int bare_every = 0) {
     auto mesh = std::make_shared<PolysetMesh>();
     for (int i = 0; i <= nu; ++i) {
         for (int j = 0; j <= nv; ++j) {
@@ -48,7 +50,7 @@ std::shared_ptr<PolysetMesh> sheet(int nu, int nv, std::vector<std::size_t> bad_
             v.position[1] = -3.7 + 7.4 * j / nv;
             v.position[2] = 0.3 * std::sin(i * 0.05) * std::cos(j * 0.07);
             v.normal[0] = 0.1 * std::sin(j * 0.3), v.normal[1] = 0.1, v.normal[2] = 1;
-            v.has_normal = true;
+            v.has_normal = bare_every == 0 || (i * (nv + 1) + j) % bare_every != 0;
             mesh->add_vertex(v);
         }
     }
@@ -157,6 +159,35 @@ TEST_F(LargeObject, PartsMadeByTwoWorkersJoinIntoWhatOneWorkerMakes) {
     EXPECT_TRUE(error_text.empty()) << error_text;
     // A helper that comes when every part is taken finds nothing to do.
     EXPECT_FALSE(help_tessellate(shared));
+}
+
+// The normals made for the frame before its passes, with the parked workers
+// sharing the scan of the polygons, are those a pass would make for itself:
+// for a mesh that needs computed normals and for one that does not.
+TEST_F(LargeObject, NormalsMadeBeforeThePassesAreThoseThePartsWouldMake) {
+    for (int bare_every : {0, 7}) {
+        polyset_.mesh = sheet(400, 170, {}, bare_every);
+        ObjectTriangles alone(&object_);
+        ASSERT_TRUE(tessellate_object(object_, alone));
+
+        frame_objects().clear();
+        RenderObject& listed = frame_objects().append();
+        listed = object_;
+        {
+            WorkerCrew crew(2);
+            prepare_frame_polysets();
+        }
+        frame_objects().clear();
+
+        SharedTessellation shared;
+        ObjectTriangles together(&object_);
+        ASSERT_TRUE(tessellate_object(object_, together, &shared));
+        EXPECT_TRUE(shared.binned);
+        EXPECT_EQ(shared.prepared.computed->empty(), bare_every == 0);
+        EXPECT_EQ(together.triangle_count, alone.triangle_count);
+        EXPECT_TRUE(values_of(together) == values_of(alone)) << bare_every;
+        EXPECT_TRUE(error_text.empty()) << error_text;
+    }
 }
 
 // Every value a moving object's vertices carry besides those of values_of:

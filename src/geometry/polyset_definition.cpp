@@ -1,6 +1,7 @@
 // Polyset definitions: the parameters of a `polyset` body, its shader slots,
 // and every polygon's indices checked against the lists they index, so the
 // evaluation and the tessellator never read past a list.
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -88,9 +89,34 @@ bool check_polygon(int polygon, const std::int32_t* vertices, const std::int32_t
     return true;
 }
 
+// Whether each of the n indices names one of `count` entries.
+bool all_below(const std::int32_t* indices, std::int32_t n, std::int32_t count) {
+    bool outside = false;
+    for (std::int32_t k = 0; k < n; ++k)
+        outside |= static_cast<std::uint32_t>(indices[k]) >= static_cast<std::uint32_t>(count);
+    return !outside;
+}
+
+// Packed polygons whose index lists follow one another from the start hold
+// every index in one stretch, which is read at once: a million polygons
+// are checked at the speed of memory. Only a mesh that fails is read
+// polygon by polygon, to name its first faulty polygon.
+bool packed_polygons_fit_at_once(const PackedPolygons& p, const Limits& limits) {
+    if (p.offsets[0] != 0) return false;
+    bool fits = true;
+    for (std::int32_t i = 0; i < p.count; ++i)
+        fits &=
+            p.offsets[i] <= p.offsets[i + 1] && p.shaders[i] >= -1 && p.shaders[i] < limits.shaders;
+    const std::int32_t total = p.offsets[p.count];
+    return fits && all_below(p.vertices, total, limits.vertices) &&
+           (!p.texture_vertices || all_below(p.texture_vertices, total, limits.texture_vertices)) &&
+           (!p.normals || all_below(p.normals, total, limits.normals));
+}
+
 bool polygons_fit(const Expr* polygons, const Limits& limits) {
     if (is_packed_polygons(polygons)) {
         const PackedPolygons* p = packed_polygons(polygons);
+        if (p->count > 0 && packed_polygons_fit_at_once(*p, limits)) return true;
         for (int i = 0; i < p->count; ++i) {
             int from = p->offsets[i], n = p->offsets[i + 1] - from;
             if (!check_polygon(i, p->vertices + from,

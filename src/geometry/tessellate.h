@@ -38,6 +38,10 @@ struct PolysetPartReport {
     std::int64_t vertex_message_at = -1;
 };
 void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts);
+// The computed normals prepare_polyset_parts finds kept, made now: on the
+// main thread before the frame's passes the parked workers share the scan
+// of the polygons, which inside a pass the owner of the object makes alone.
+void keep_polyset_normals(const PolysetGeometry& polyset);
 // Polygons first .. last − 1, in order; parts taken in order and joined give
 // what tessellate_polyset gives.
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,

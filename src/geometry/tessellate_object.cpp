@@ -516,6 +516,17 @@ void make_paired_part(SharedTessellation& shared, std::size_t index) {
 
 }  // namespace
 
+void prepare_frame_polysets() {
+    ObjectList& objects = frame_objects();
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const RenderObject& object = objects[i];
+        for (void* geometry : {object.geometry, object.open_geometry, object.close_geometry})
+            if (geometry != nullptr &&
+                large_mesh(object, *static_cast<const GeometryCommon*>(geometry)))
+                keep_polyset_normals(*static_cast<const PolysetGeometry*>(geometry));
+    }
+}
+
 bool help_tessellate(SharedTessellation& shared) {
     if (!shared.open.load(std::memory_order_acquire)) return false;
     bool helped = false;

@@ -77,6 +77,11 @@ struct SharedTessellation {
 bool tessellate_object(RenderObject& object, ObjectTriangles& storage,
                        SharedTessellation* shared = nullptr);
 
+// Main thread, before the frame's passes: what the large polysets of the
+// frame's objects share between their parts in every pass, made with the
+// parked workers' help (keep_polyset_normals).
+void prepare_frame_polysets();
+
 // Takes parts of `shared` while any are left; false when there was none.
 bool help_tessellate(SharedTessellation& shared);
 

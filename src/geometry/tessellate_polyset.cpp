@@ -13,6 +13,7 @@
 // object; polygons with no area are left out silently, as they would cover
 // nothing.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "base/vecmath.h"
+#include "base/workers.h"
 #include "geometry/polygon_plane.h"
 #include "geometry/tessellate.h"
 #include "geometry/triangulate.h"
@@ -94,14 +96,30 @@ Vec3 polygon_area_vector(const PolysetMesh& mesh, const PolygonView& polygon) {
     });
 }
 
+bool vertex_has_normal(const PolysetMesh& mesh, std::size_t index) {
+    return mesh.has_normal(index) &&
+           usable(to_vec3(mesh.vertex_records[index] + mesh.vertex_normal_at));
+}
+
 // A corner has a normal of its own when the polygon or the vertex gives one.
 bool corner_has_normal(const PolysetMesh& mesh, const PolygonView& polygon, std::size_t i) {
     if (!polygon.normals.empty() &&
         usable(to_vec3(mesh.normals[static_cast<std::size_t>(polygon.normals[i])])))
         return true;
-    const auto index = static_cast<std::size_t>(polygon.vertices[i]);
-    return mesh.has_normal(index) &&
-           usable(to_vec3(mesh.vertex_records[index] + mesh.vertex_normal_at));
+    return vertex_has_normal(mesh, static_cast<std::size_t>(polygon.vertices[i]));
+}
+
+// Whether a corner of polygons first .. last − 1 of the slot has no normal
+// of its own, so that the mesh's computed normals are wanted.
+bool corners_lack_normals(const PolysetMesh& mesh, std::int32_t slot, std::size_t first,
+                          std::size_t last) {
+    for (std::size_t k = first; k < last; ++k) {
+        const PolygonView polygon = mesh.polygon(k);
+        if (polygon.shader != slot || !indices_valid(mesh, polygon)) continue;
+        for (std::size_t i = 0; i < polygon.vertices.size(); ++i)
+            if (!corner_has_normal(mesh, polygon, i)) return true;
+    }
+    return false;
 }
 
 class PolysetTessellator {
@@ -123,6 +141,12 @@ public:
     void prepare(std::vector<Vec3>& computed) const {
         computed.clear();
         if (needs_computed_normals()) compute_vertex_normals(computed);
+    }
+
+    // prepare's normals once the scan has found them wanted.
+    void compute(std::vector<Vec3>& computed) const {
+        computed.clear();
+        compute_vertex_normals(computed);
     }
 
     // Polygons first .. last − 1, with the normals `prepare` made; the
@@ -150,13 +174,7 @@ private:
     }
 
     bool needs_computed_normals() const {
-        for (std::size_t k = 0; k < mesh_.polygon_count; ++k) {
-            const PolygonView polygon = mesh_.polygon(k);
-            if (polygon.shader != slot_ || !indices_valid(mesh_, polygon)) continue;
-            for (std::size_t i = 0; i < polygon.vertices.size(); ++i)
-                if (!corner_has_normal(mesh_, polygon, i)) return true;
-        }
-        return false;
+        return corners_lack_normals(mesh_, slot_, 0, mesh_.polygon_count);
     }
 
     // Area-weighted: Newell's vector is as long as twice the polygon's area.
@@ -372,6 +390,37 @@ void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) 
     parts.computed = computed;
     std::lock_guard<std::mutex> hold(prepared_lock);
     prepared_slots.push_back({polyset.mesh, polyset.shader_slot, parts.computed});
+}
+
+void keep_polyset_normals(const PolysetGeometry& polyset) {
+    if (!polyset.mesh || polyset.mesh->polygon_count == 0 || kept_normals(polyset)) return;
+    const PolysetMesh& mesh = *polyset.mesh;
+    // Most meshes carry a normal at every vertex, and then every corner has
+    // one: the vertices settle it, without the polygons (three times as
+    // many corners). Otherwise the polygons are read. The parked workers
+    // share the reading either way.
+    std::atomic<bool> bare_vertex{false};
+    share_ranges(mesh.vertex_count(), 16384, [&](std::size_t first, std::size_t last) {
+        for (std::size_t v = first; v < last && !bare_vertex.load(std::memory_order_relaxed); ++v)
+            if (!vertex_has_normal(mesh, v)) bare_vertex.store(true, std::memory_order_relaxed);
+    });
+    std::atomic<bool> lacking{false};
+    if (bare_vertex.load())
+        share_ranges(mesh.polygon_count, 16384, [&](std::size_t first, std::size_t last) {
+            if (lacking.load(std::memory_order_relaxed)) return;
+            if (corners_lack_normals(mesh, polyset.shader_slot, first, last))
+                lacking.store(true, std::memory_order_relaxed);
+        });
+    auto computed = std::make_shared<std::vector<Vec3>>();
+    if (lacking.load()) {
+        struct NoTriangles : TriangleSink {
+            void add_triangle(const SurfacePoint&, const SurfacePoint&,
+                              const SurfacePoint&) override {}
+        } none;
+        PolysetTessellator(mesh, polyset.shader_slot, "", none).compute(*computed);
+    }
+    std::lock_guard<std::mutex> hold(prepared_lock);
+    prepared_slots.push_back({polyset.mesh, polyset.shader_slot, std::move(computed)});
 }
 
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,

@@ -13,6 +13,7 @@
 #include "base/tiles.h"
 #include "geometry/object_queue.h"
 #include "geometry/saved_geometry.h"
+#include "geometry/tessellate_object.h"
 #include "output/output_context.h"
 #include "output/statistics.h"
 #include "platform/fatal.h"
@@ -133,6 +134,10 @@ int frame_loop(std::int64_t run_start) {
             rewind_arena(pass_arena());
             continue;
         }
+
+        // The frame's objects are placed: what their passes share is made
+        // while every worker is free to help.
+        prepare_frame_polysets();
 
         bool maps_built = false;
         if (frame_passes().shadow_pass) {

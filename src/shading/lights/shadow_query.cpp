@@ -6,9 +6,42 @@
 #include <immintrin.h>
 #endif
 
+#include "base/workers.h"
 #include "shading/light.h"
 
 namespace sky {
+
+namespace {
+
+// The blocks of one row of blocks. Each block's texels are taken row by row,
+// left to right, as a single pass over the map meets them, so the kept
+// value among equal ones (+0 and −0) is the same whoever does the row.
+void summarise_block_row(ShadowMap& map, std::int32_t block_row) {
+    const std::int32_t size = map.size;
+    const std::int32_t blocks = map.blocks_per_row;
+    float* nearest = map.block_nearest.data() + static_cast<std::size_t>(block_row) * blocks;
+    float* farthest = map.block_farthest.data() + static_cast<std::size_t>(block_row) * blocks;
+    const std::int32_t first_row = block_row * kShadowBlock;
+    const std::int32_t last_row = std::min(first_row + kShadowBlock, size);
+    for (std::int32_t y = first_row; y < last_row; ++y) {
+        const float* row = map.texels() + static_cast<std::size_t>(y) * size;
+        for (std::int32_t b = 0; b < blocks; ++b) {
+            const std::int32_t x0 = b * kShadowBlock;
+            const std::int32_t x1 = std::min(x0 + kShadowBlock, size);
+            // Held in registers across the block's texels: a block's chain
+            // does not wait on the stores of the one before.
+            float n = nearest[b], f = farthest[b];
+            for (std::int32_t x = x0; x < x1; ++x) {
+                n = std::min(n, row[x]);
+                f = std::max(f, row[x]);
+            }
+            nearest[b] = n;
+            farthest[b] = f;
+        }
+    }
+}
+
+}  // namespace
 
 void summarise_shadow_map(ShadowMap& map) {
     const std::int32_t size = map.size;
@@ -16,15 +49,11 @@ void summarise_shadow_map(ShadowMap& map) {
     map.blocks_per_row = blocks;
     map.block_nearest.assign(static_cast<std::size_t>(blocks) * blocks, INFINITY);
     map.block_farthest.assign(static_cast<std::size_t>(blocks) * blocks, -INFINITY);
-    const float* texel = map.texels();
-    for (std::int32_t y = 0; y < size; ++y)
-        for (std::int32_t x = 0; x < size; ++x) {
-            const std::size_t b = static_cast<std::size_t>(y / kShadowBlock) * blocks +
-                                  static_cast<std::size_t>(x / kShadowBlock);
-            const float d = texel[static_cast<std::size_t>(y) * size + x];
-            map.block_nearest[b] = std::min(map.block_nearest[b], d);
-            map.block_farthest[b] = std::max(map.block_farthest[b], d);
-        }
+    // Rows of blocks are independent: the parked workers share them.
+    share_ranges(static_cast<std::size_t>(blocks), 8, [&](std::size_t first, std::size_t last) {
+        for (std::size_t b = first; b < last; ++b)
+            summarise_block_row(map, static_cast<std::int32_t>(b));
+    });
 }
 
 namespace {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/workers.h"
+
 namespace sky {
 namespace {
 
@@ -84,6 +86,54 @@ TEST(ShadowQuery, BlockSummariesChangeNoAnswer) {
                       query_shadow_map(summarised, x, y, z, settings))
                 << x << ", " << y << ", " << z;
         }
+    }
+}
+
+// Every block's nearest and farthest texel, whether one thread summarises
+// the map or the workers share its rows of blocks; the blocks of the last
+// row and column are cut short by a size that is not a whole number of
+// blocks. Of equal texels (+0 and -0) the first met in the map's order is kept.
+TEST(ShadowQuery, BlockSummariesAreTheSameAloneAndWithWorkers) {
+    for (std::int32_t size : {1, 8, 61, 300}) {
+        std::mt19937 random(static_cast<unsigned>(size));
+        std::uniform_int_distribution<int> pick(0, 9);
+        ShadowMap map = flat_map(size, kNoShadowCaster);
+        for (std::int32_t i = 0; i < size * size; ++i) {
+            const int k = pick(random);
+            map.texels()[i] = k == 0 ? 0.0f : k == 1 ? -0.0f : k == 2 ? kNoShadowCaster : 1.0f + k;
+        }
+        const std::int32_t blocks = (size + kShadowBlock - 1) / kShadowBlock;
+        for (std::int32_t by = 0; by < blocks; ++by)
+            for (std::int32_t bx = 0; bx < blocks; ++bx) {
+                float nearest = INFINITY, farthest = -INFINITY;
+                for (std::int32_t y = by * kShadowBlock;
+                     y < std::min(size, (by + 1) * kShadowBlock); ++y)
+                    for (std::int32_t x = bx * kShadowBlock;
+                         x < std::min(size, (bx + 1) * kShadowBlock); ++x) {
+                        const float d = map.texels()[y * size + x];
+                        if (d < nearest) nearest = d;
+                        if (farthest < d) farthest = d;
+                    }
+                map.block_nearest.push_back(nearest);
+                map.block_farthest.push_back(farthest);
+            }
+        const std::vector<float> nearest = map.block_nearest, farthest = map.block_farthest;
+        auto same = [&](const ShadowMap& summarised) {
+            ASSERT_EQ(summarised.blocks_per_row, blocks);
+            ASSERT_EQ(summarised.block_nearest.size(), nearest.size());
+            for (std::size_t b = 0; b < nearest.size(); ++b) {
+                EXPECT_EQ(std::signbit(summarised.block_nearest[b]), std::signbit(nearest[b])) << b;
+                EXPECT_EQ(summarised.block_nearest[b], nearest[b]) << size << " block " << b;
+                EXPECT_EQ(summarised.block_farthest[b], farthest[b]) << size << " block " << b;
+            }
+        };
+        summarise_shadow_map(map);
+        same(map);
+        {
+            WorkerCrew crew(2);
+            summarise_shadow_map(map);
+        }
+        same(map);
     }
 }
 
