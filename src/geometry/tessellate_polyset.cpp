@@ -13,6 +13,7 @@
 // object; polygons with no area are left out silently, as they would cover
 // nothing.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -194,11 +195,15 @@ private:
             unit_of(to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]), unit))
             return unit;
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
-        if (mesh_.has_normal(index) &&
-            unit_of(to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at), unit))
-            return unit;
+        KeptUnit& kept = kept_units_[index % kKeptUnits];
+        if (kept.index == index) return kept.unit;
         const std::vector<Vec3>& computed = *computed_;
-        if (index < computed.size() && unit_of(computed[index], unit)) return unit;
+        if ((mesh_.has_normal(index) &&
+             unit_of(to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at), unit)) ||
+            (index < computed.size() && unit_of(computed[index], unit))) {
+            kept = {index, unit};
+            return unit;
+        }
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
         if (!vertex_message_printed_) {
@@ -323,6 +328,15 @@ private:
     Vec3 face_normal_{};
     bool face_normal_made_ = false;
     const std::vector<Vec3>* computed_ = nullptr;
+    // The unit normals of the vertices met lately, by index: the corners
+    // around a vertex (about six in a mesh of triangles) would each take
+    // its root and divisions again.
+    struct KeptUnit {
+        std::size_t index = SIZE_MAX;
+        Vec3 unit;
+    };
+    static constexpr std::size_t kKeptUnits = 512;
+    std::array<KeptUnit, kKeptUnits> kept_units_{};
     // Scratch kept per thread so that a mesh of many polygons costs no heap
     // call per polygon once the buffers have grown.
     static thread_local std::vector<Vec3> own_computed_;
