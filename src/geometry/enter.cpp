@@ -215,17 +215,28 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
     if (!cell_box(SpanGrid{}, p, box) || box.row_last - box.row_first > 1 ||
         box.column_last - box.column_first > 1)
         return;
+    SmallCells cells{box.row_first, box.column_first, box.row_last > box.row_first, {0, 0}};
+    // One column: every row of the box, whole (enter_still_triangle's box).
+    if (box.column_first == box.column_last) {
+        if (fits_small_cells(cells)) keep_small_cells(t, cells);
+        return;
+    }
+    // Two columns: what enter_still_triangle finds in the box's grid.
     RowSpan lines[3];
     const SpanGrid grid{lines, 2, 2, box.column_first, box.row_first};
-    SmallCells cells{box.row_first, box.column_first, box.row_last > box.row_first, {3, 3}};
+    cells.reach[0] = cells.reach[1] = 3;
     bool kept = true;
-    enter_still_triangle(grid, p, [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+    auto visit = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
         if (r > 1 || cells.reach[r] != 3 || end > 1) {
             kept = false;
             return;
         }
         cells.reach[r] = static_cast<std::uint8_t>(start == end ? start : 2);
-    });
+    };
+    if (cells.two_rows)
+        enter_by_spans(grid, p, visit);
+    else
+        enter_one_row(grid, p, 0, visit);
     if (!cells.two_rows) cells.reach[1] = cells.reach[1] == 3 ? 0 : 3;
     if (kept && fits_small_cells(cells)) keep_small_cells(t, cells);
 }
