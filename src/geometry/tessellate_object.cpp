@@ -180,7 +180,7 @@ private:
         bool normals = false, projected = false, has_texture = false, has_texture_data = false;
         CornerValues corner;
     };
-    static constexpr int kKeptCornerBits = 8;
+    static constexpr int kKeptCornerBits = 10;
     static KeptCorner* kept_corners() {
         thread_local std::vector<KeptCorner> table(std::size_t{1} << kKeptCornerBits);
         return table.data();
