@@ -237,13 +237,7 @@ void enter_one_row(const SpanGrid& grid, const SpanPoint p[3], std::int32_t r, V
 // row's columns never leave the box's; so those go to their cells without
 // the spans. One of a single row keeps its two lines at hand.
 template <typename Visit>
-void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
-    CellBox box;
-    if (cell_box(grid, p, box)) {
-        if (box.column_first == box.column_last && box.row_last - box.row_first <= 1)
-            return fill_box(grid, box, visit);
-        if (box.row_first == box.row_last) return enter_one_row(grid, p, box.row_first, visit);
-    }
+void enter_by_spans(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
     SpanEntry entry(grid);
     if (!entry.rows(p, 3)) return;
     bool flat[3];  // edge i runs from vertex i to vertex i + 1
@@ -256,6 +250,17 @@ void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& vi
     for (int i = 0; i < 3; ++i)
         if (flat[i] && flat[(i + 2) % 3]) entry.point(p[i]);
     entry.fill(visit);
+}
+
+template <typename Visit>
+void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
+    CellBox box;
+    if (cell_box(grid, p, box)) {
+        if (box.column_first == box.column_last && box.row_last - box.row_first <= 1)
+            return fill_box(grid, box, visit);
+        if (box.row_first == box.row_last) return enter_one_row(grid, p, box.row_first, visit);
+    }
+    enter_by_spans(grid, p, visit);
 }
 
 // The cells of a still triangle for a caller that only asks whether the

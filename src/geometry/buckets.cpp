@@ -21,15 +21,16 @@ BucketGrid grids[kMaxWorkers];
 // Displacements within this are no movement at all.
 constexpr float kStill = 1e-6f;
 
-void push_cell(BucketGrid& grid, std::int64_t index, const ScreenTriangle* triangle) {
-    if (grid.cells_left == 0) {
-        BucketCell* block = arena_array<BucketCell>(tile_arena(), kBucketBlockRecords);
-        block[0].next = grid.block;
-        grid.block = block;
-        grid.cells_left = kBucketBlockRecords - 1;
-    }
-    BucketCell* cell = grid.block + (kBucketBlockRecords - grid.cells_left);
-    --grid.cells_left;
+// A fresh block of cells; apart from push_cell, which runs for every cell.
+[[gnu::noinline]] void new_cell_block(BucketGrid& grid) {
+    grid.next_cell = arena_array<BucketCell>(tile_arena(), kBucketBlockRecords);
+    grid.cells_end = grid.next_cell + kBucketBlockRecords;
+}
+
+inline void push_cell(BucketGrid& grid, std::int64_t index, const ScreenTriangle* triangle) {
+    if (grid.next_cell == grid.cells_end) [[unlikely]]
+        new_cell_block(grid);
+    BucketCell* cell = grid.next_cell++;
     BucketCell*& head = grid.heads[index];
     cell->next = head;
     cell->triangle = triangle;
@@ -147,14 +148,27 @@ GroupedCells::Held GroupedCells::held_[kMaxWorkers];
 template <typename Cells>
 void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t,
                    Cells&& cells) {
+    auto visit = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+        const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
+        for (std::int32_t c = start; c <= end; ++c) cells(row + c, &t);
+    };
+    // The cells its set-up kept are those its corners give any grid, as
+    // far as the grid reaches.
+    SmallCells small;
+    if (small_cells(t, small)) {
+        for (std::int32_t k = small.two_rows ? 1 : 0; k >= 0; --k) {
+            const std::int32_t r = small.row + k - grid.y0;
+            const std::int32_t start = small.column + (small.reach[k] == 1 ? 1 : 0) - grid.x0;
+            const std::int32_t end = small.column + (small.reach[k] != 0 ? 1 : 0) - grid.x0;
+            if (r < 0 || r >= grid.height || start >= grid.width || end < 0) continue;
+            visit(r, std::max(start, 0), std::min(end, grid.width - 1));
+        }
+        return;
+    }
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     SpanPoint p[3];
     for (int i = 0; i < 3; ++i) p[i] = project_to_screen(view, v[i]->shading->eye);
-    enter_still_triangle(span_grid(grid), p,
-                         [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-                             const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
-                             for (std::int32_t c = start; c <= end; ++c) cells(row + c, &t);
-                         });
+    enter_still_triangle(span_grid(grid), p, visit);
 }
 
 // The screen positions of a moving triangle's vertices at shutter open and
@@ -315,7 +329,7 @@ void enter_object(const ObjectTriangles& storage, const void* tile, Enter&& ente
             for (std::size_t i = first; i < end; ++i) {
                 if (i + kTriangleAhead < end)
                     __builtin_prefetch(bins.triangles[i + kTriangleAhead]);
-                if (i + kVertexAhead < end) {
+                if (i + kVertexAhead < end && !has_small_cells(*bins.triangles[i + kVertexAhead])) {
                     const ScreenTriangle& ahead = *bins.triangles[i + kVertexAhead];
                     // The record's shading pointer and the eye position it
                     // leads to, which follows the vertex in a large object.
@@ -363,8 +377,7 @@ void map_tile_to_buckets(BucketGrid& grid, const Tile* tile) {
     grid.y0 = static_cast<std::int32_t>(std::max<std::int64_t>(y_first - border, 0));
     std::memset(grid.heads, 0, sizeof(BucketCell*) * static_cast<std::size_t>(width) * grid.height);
     // The cells of the last tile went with the tile arena's rewind.
-    grid.block = nullptr;
-    grid.cells_left = 0;
+    grid.next_cell = grid.cells_end = nullptr;
 }
 
 BucketCell* bucket_at(const BucketGrid& grid, std::int32_t y, std::int32_t x) {
@@ -406,10 +419,7 @@ void bin_object_triangles(ObjectTriangles& storage, const GeometryView& view,
         return g.first >= 0 && g.last < kRowsKept;
     });
     auto row_range = [&](const ScreenTriangle& t, std::int32_t& lo, std::int32_t& hi) {
-        if (rows_kept && t.row_first != kRowsUnknown) {
-            lo = t.row_first, hi = t.row_last;
-            return;
-        }
+        if (rows_kept && triangle_rows(t, lo, hi)) return;
         lo = INT32_MAX, hi = INT32_MIN;
         if (storage.moving && !triangle_still(t)) {
             double eye[9][3];

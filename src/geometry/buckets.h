@@ -29,9 +29,9 @@ struct BucketGrid {
     std::int32_t width = 0, height = 0;
     std::int32_t x0 = 0, y0 = 0;  // screen position of the first list
     // Cells come from blocks of kBucketBlockRecords in the worker's tile
-    // arena; the first cell of each block links it to the block before.
-    BucketCell* block = nullptr;
-    std::int32_t cells_left = 0;
+    // arena: the next free cell of the newest block and that block's end.
+    BucketCell* next_cell = nullptr;
+    BucketCell* cells_end = nullptr;
 };
 
 // The calling worker's grid.

@@ -356,6 +356,74 @@ TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
     expect_the_centres_of_span_entry(grid, wide_triangles(20000));
 }
 
+// A still triangle whose cell box is at most two rows and two columns
+// goes to the cells its set-up kept, without its vertices. Through
+// enter_triangle and bucket_object it must reach exactly the cells span
+// entry gives its corners (projected as bucket entry projects them), in
+// tiles down the screen whose grids cut it or reach past the image's
+// edges, for corners on the cells' lines or a hair beside them, in
+// perspective and orthographic views; a larger triangle as before.
+TEST_F(Buckets, SmallTrianglesHoldTheCellsTheirSpansGive) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0, 1);
+    auto coordinate = [&](double base) {
+        switch (static_cast<int>(unit(random) * 5)) {
+            case 0:
+                return std::floor(base);
+            case 1:
+                return std::floor(base) + 1e-5;
+            case 2:
+                return std::ceil(base) - 1e-5;
+            case 3:
+                return std::floor(base) + 0.5;
+            default:
+                return base;
+        }
+    };
+    long small = 0, others = 0;
+    for (bool perspective : {false, true}) {
+        GeometryView& view = geometry_view();
+        view.screen = perspective ? ScreenMapping{322.5f, 243, 600, 600, true}
+                                  : ScreenMapping{0, 0, 1, 1, false};
+        view.near = 0.5f, view.far = 100;
+        for (int trial = 0; trial < 3000; ++trial) {
+            tile_.y_first = trial % 3 == 0 ? 0 : 15 * (trial % 31),
+            tile_.y_last = tile_.y_first + 14;
+            const double cx = unit(random) * 649 - 2, cy = tile_.y_first - 2 + unit(random) * 19;
+            const double size = trial % 4 == 0 ? 3.0 : 1.2;
+            CornerValues c[3];
+            for (CornerValues& v : c) {
+                const double x = coordinate(cx + unit(random) * size);
+                const double y = coordinate(cy + unit(random) * size);
+                // The eye point the view maps there, 7 units down -z.
+                const double ex = perspective ? (322.5 - x) * -7.0 / -600.0 : x;
+                const double ey = perspective ? (243 - y) * -7.0 / -600.0 : y;
+                v = corner(static_cast<float>(ex), static_cast<float>(ey), -7.0f);
+            }
+            ObjectTriangles storage(owner_);
+            if (!enter_triangle(storage, c[0], c[1], c[2], 0)) continue;
+            finish_object_triangles(storage);
+            const ScreenTriangle& t = *storage.first;
+            (has_small_cells(t) ? small : others) += 1;
+            const std::set<std::pair<int, int>> held = covered(fill(storage), storage);
+            const BucketGrid& grid = bucket_grid();
+            SpanPoint p[3];
+            int i = 0;
+            for (const ScreenVertex* v : {t.P0, t.P1, t.P2})
+                p[i++] = project_to_screen(view, v->shading->eye);
+            std::set<std::pair<int, int>> spans;
+            const SpanGrid span_grid{grid.spans, grid.width, grid.height, grid.x0, grid.y0};
+            for (const auto& row : spans_of(span_grid, p))
+                for (int column = row[1]; column <= row[2]; ++column)
+                    spans.insert({column + grid.x0, row[0] + grid.y0});
+            ASSERT_EQ(held, spans) << p[0].x << "," << p[0].y << " " << p[1].x << "," << p[1].y
+                                   << " " << p[2].x << "," << p[2].y << " tile " << tile_.y_first;
+        }
+    }
+    EXPECT_GT(small, 1000);
+    EXPECT_GT(others, 1000);
+}
+
 TEST_F(Buckets, BucketAtClampsToTheFirstAndLastList) {
     ObjectTriangles storage(owner_);
     ASSERT_TRUE(enter_triangle(storage, corner(-5, 90), corner(20, 99.5f), corner(-5, 99.5f), 0));

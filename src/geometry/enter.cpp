@@ -206,6 +206,41 @@ void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const Corn
     copy_set_up(set_up, *t);
 }
 
+// A still triangle whose cell box is at most two rows and two columns
+// keeps the cells bucket entry would give it (SmallCells). They are found
+// in a grid of the box's own: every row of the box takes its span from the
+// same crossings in any grid, which only clips it.
+void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
+    CellBox box;
+    if (!cell_box(SpanGrid{}, p, box) || box.row_last - box.row_first > 1 ||
+        box.column_last - box.column_first > 1)
+        return;
+    SmallCells cells{box.row_first, box.column_first, box.row_last > box.row_first, {0, 0}};
+    // One column: every row of the box, whole (enter_still_triangle's box).
+    if (box.column_first == box.column_last) {
+        if (fits_small_cells(cells)) keep_small_cells(t, cells);
+        return;
+    }
+    // Two columns: what enter_still_triangle finds in the box's grid.
+    RowSpan lines[3];
+    const SpanGrid grid{lines, 2, 2, box.column_first, box.row_first};
+    cells.reach[0] = cells.reach[1] = 3;
+    bool kept = true;
+    auto visit = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+        if (r > 1 || cells.reach[r] != 3 || end > 1) {
+            kept = false;
+            return;
+        }
+        cells.reach[r] = static_cast<std::uint8_t>(start == end ? start : 2);
+    };
+    if (cells.two_rows)
+        enter_by_spans(grid, p, visit);
+    else
+        enter_one_row(grid, p, 0, visit);
+    if (!cells.two_rows) cells.reach[1] = cells.reach[1] == 3 ? 0 : 3;
+    if (kept && fits_small_cells(cells)) keep_small_cells(t, cells);
+}
+
 bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v0,
             const CornerValues* v1, const CornerValues* v2) {
     const CornerValues* corners[3] = {v0, v1, v2};
@@ -243,12 +278,16 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
     t->row_first = t->row_last = kRowsUnknown;
     if (!storage.moving) {
         std::int32_t lo = INT32_MAX, hi = INT32_MIN;
+        SpanPoint p[3];
+        int i = 0;
         for (const CornerValues* v : {v0, v1, v2}) {
-            const std::int32_t row = trunc_to_int(project_to_screen(view, v->eye).y);
+            p[i] = project_to_screen(view, v->eye);
+            const std::int32_t row = trunc_to_int(p[i++].y);
             lo = std::min(lo, row), hi = std::max(hi, row);
         }
         t->row_first = static_cast<std::int16_t>(std::clamp<std::int32_t>(lo, -1, kRowsKept));
         t->row_last = static_cast<std::int16_t>(std::clamp<std::int32_t>(hi, -1, kRowsKept));
+        keep_small_cells(*t, p);
     }
     return true;
 }

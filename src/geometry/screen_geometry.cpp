@@ -46,6 +46,12 @@ void RecordBlocks::set_record_size(std::size_t bytes) {
 }
 
 void* RecordBlocks::take() {
+    void* record = take_uninitialised();
+    std::memset(record, 0, record_size_);
+    return record;
+}
+
+void* RecordBlocks::take_uninitialised() {
     if (current_ == nullptr || used_ == current_->capacity) {
         const auto largest = std::max<std::int64_t>(
             per_block_, static_cast<std::int64_t>(kLargestRecordBlock / record_size_));
@@ -70,7 +76,6 @@ void* RecordBlocks::take() {
     std::uint8_t* record = reinterpret_cast<std::uint8_t*>(current_ + 1) +
                            record_size_ * static_cast<std::size_t>(used_++);
     current_->used = used_;
-    std::memset(record, 0, record_size_);
     ++count_;
     return record;
 }
@@ -287,7 +292,8 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
 }
 
 ScreenTriangle* new_triangle(ObjectTriangles& storage) {
-    auto* triangle = static_cast<ScreenTriangle*>(storage.triangles.take());
+    // set_up writes every field.
+    auto* triangle = static_cast<ScreenTriangle*>(storage.triangles.take_uninitialised());
     triangle->object = storage.object;
     if (storage.last == nullptr) storage.first = triangle;
     storage.last = triangle;
@@ -320,7 +326,8 @@ void count_vertices(ObjectTriangles& storage, const CornerValues* const corners[
 
 DepthTriangle* new_depth_triangle(ObjectTriangles& storage) {
     ++storage.triangle_count;
-    return static_cast<DepthTriangle*>(storage.depth_triangles.take());
+    // set_up_depth writes every field.
+    return static_cast<DepthTriangle*>(storage.depth_triangles.take_uninitialised());
 }
 
 namespace {

@@ -80,12 +80,65 @@ struct ScreenTriangle {
     // read its vertices again: clamped to −1 .. kRowsKept (no row of a
     // tile lies outside that, unless the image is taller), and both
     // kRowsUnknown for a moving object's triangle. They sit where the
-    // record had room to spare.
+    // record had room to spare. Most triangles of a dense mesh reach no
+    // more than two rows and two columns of cells: such a triangle keeps
+    // its cells there instead (SmallCells), so that bucket entry need not
+    // read its vertices either. Read them through triangle_rows.
     std::int16_t row_first, row_last;
     RenderObject* object;
 };
 inline constexpr std::int16_t kRowsKept = INT16_MAX;
 inline constexpr std::int16_t kRowsUnknown = INT16_MIN;
+
+// The cells bucket entry gives a small still triangle, in screen
+// coordinates: row `row`, and `row + 1` when `two_rows`; in row `row + k`,
+// from column `column` on, what `reach[k]` names: 0 that column alone, 1
+// the next one alone, 2 both. Kept in a triangle's row fields as
+// row_first = row (+ kTwoRows) and row_last = −2 − (9 column + reach[0] +
+// 3 reach[1]), which a triangle's rows never are.
+struct SmallCells {
+    std::int32_t row, column;
+    bool two_rows;
+    std::uint8_t reach[2];
+};
+inline constexpr std::int32_t kSmallCellRows = 16384;
+inline constexpr std::int32_t kSmallCellColumns = 3640;
+inline constexpr std::int32_t kTwoRows = kSmallCellRows;
+
+// Whether `cells` fits the triangle's row fields.
+inline bool fits_small_cells(const SmallCells& cells) {
+    return cells.row >= 0 && cells.row < kSmallCellRows && cells.column >= 0 &&
+           cells.column < kSmallCellColumns && cells.reach[0] <= 2 && cells.reach[1] <= 2;
+}
+inline void keep_small_cells(ScreenTriangle& t, const SmallCells& cells) {
+    t.row_first = static_cast<std::int16_t>(cells.row + (cells.two_rows ? kTwoRows : 0));
+    t.row_last =
+        static_cast<std::int16_t>(-2 - (9 * cells.column + cells.reach[0] + 3 * cells.reach[1]));
+}
+inline bool has_small_cells(const ScreenTriangle& t) {
+    return t.row_last < -1 && t.row_first != kRowsUnknown;
+}
+inline bool small_cells(const ScreenTriangle& t, SmallCells& cells) {
+    if (!has_small_cells(t)) return false;
+    const std::int32_t code = -2 - t.row_last;
+    cells.row = t.row_first & (kTwoRows - 1);
+    cells.two_rows = (t.row_first & kTwoRows) != 0;
+    cells.column = code / 9;
+    cells.reach[0] = static_cast<std::uint8_t>(code % 9 % 3);
+    cells.reach[1] = static_cast<std::uint8_t>(code % 9 / 3);
+    return true;
+}
+// The screen rows kept with the triangle, or false (a moving triangle's).
+inline bool triangle_rows(const ScreenTriangle& t, std::int32_t& first, std::int32_t& last) {
+    if (t.row_first == kRowsUnknown) return false;
+    SmallCells cells;
+    if (small_cells(t, cells)) {
+        first = cells.row, last = cells.row + (cells.two_rows ? 1 : 0);
+        return true;
+    }
+    first = t.row_first, last = t.row_last;
+    return true;
+}
 static_assert(sizeof(ScreenTriangle) == 3 * sizeof(void*) + 10 * sizeof(float) + sizeof(void*));
 
 // A triangle of a depth-only pass (a shadow map), which only asks how far
@@ -146,6 +199,8 @@ public:
     RecordBlocks& operator=(const RecordBlocks&) = delete;
 
     void* take();  // zeroed
+    // For a caller that writes every byte of the record at once.
+    void* take_uninitialised();
     void release();
     std::int64_t count() const { return count_; }
     std::size_t record_size() const { return record_size_; }
@@ -302,10 +357,12 @@ struct ObjectTriangles {
 // Appends a vertex for `corner`, or returns the last one when `corner` is
 // identical to it.
 ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner);
-// A new triangle record linked in front of the object's list.
+// A new triangle record linked in front of the object's list, with only
+// its object filled in: the caller fills in the rest.
 ScreenTriangle* new_triangle(ObjectTriangles& storage);
 // For a depth-only object: counts the vertices of a triangle's corners by
-// the sharing rule of store_vertex, and a new depth triangle record.
+// the sharing rule of store_vertex, and a new depth triangle record, which
+// the caller fills in whole.
 void count_vertices(ObjectTriangles& storage, const CornerValues* const corners[3]);
 DepthTriangle* new_depth_triangle(ObjectTriangles& storage);
 

@@ -150,9 +150,10 @@ public:
         const Matrix4& eye_from_world = paired ? view_.eye_from_world_open : view_.eye_from_world;
         // A still corner is projected once, with the transform: the
         // triangles around a vertex then share its projection too.
-        CornerValues corners[3] = {corner(a, eye_from_world, true, !paired),
-                                   corner(b, eye_from_world, true, !paired),
-                                   corner(c, eye_from_world, true, !paired)};
+        CornerValues corners[3];
+        corner(a, eye_from_world, true, !paired, corners[0]);
+        corner(b, eye_from_world, true, !paired, corners[1]);
+        corner(c, eye_from_world, true, !paired, corners[2]);
         if (paired) {
             enter_moving(corners);
         } else {
@@ -165,18 +166,29 @@ public:
     std::size_t made() const { return made_; }
 
 private:
-    // A mesh's neighbouring triangles share corners: the last few corners
-    // are kept with the point and the transform they were made from, and
-    // a point met again takes its corner from there instead of being
-    // transformed again (the same point, matrices and flags give the same
-    // corner, bit for bit).
+    // A mesh's triangles share corners, each vertex about six: the corners
+    // made lately are kept with the point and the transform they were made
+    // from, in a table by the point's position, and a point met again
+    // takes its corner from there instead of being transformed again (the
+    // same point, matrices and flags give the same corner, bit for bit).
+    // The table is the thread's, and holds the corners of one sink at a
+    // time: an entry of another sink is stale.
     struct KeptCorner {
+        std::uint64_t sink = 0;
         SurfacePoint point;
         const Matrix4* eye_from_world = nullptr;
         bool normals = false, projected = false, has_texture = false, has_texture_data = false;
         CornerValues corner;
     };
-    static constexpr int kKeptCorners = 4;
+    static constexpr int kKeptCornerBits = 10;
+    static KeptCorner* kept_corners() {
+        thread_local std::vector<KeptCorner> table(std::size_t{1} << kKeptCornerBits);
+        return table.data();
+    }
+    static std::uint64_t new_sink_id() {
+        thread_local std::uint64_t last = 0;
+        return ++last;
+    }
 
     static bool same_point(const SurfacePoint& a, const SurfacePoint& b) {
         return std::memcmp(a.position, b.position, sizeof a.position) == 0 &&
@@ -187,26 +199,34 @@ private:
                a.has_colour == b.has_colour;
     }
 
-    // Valid until the next call: a caller copies it out first. With
-    // `project`, its screen values are filled too.
-    const CornerValues& corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals,
-                               bool project) {
-        for (const KeptCorner& k : kept_)
-            if (k.eye_from_world == &eye_from_world && k.normals == normals &&
-                k.projected == project && k.has_texture == storage_.has_texture &&
-                k.has_texture_data == storage_.has_texture_data && same_point(k.point, p))
-                return k.corner;
-        KeptCorner& k = kept_[next_kept_];
-        next_kept_ = (next_kept_ + 1) % kKeptCorners;
-        k.point = p;
-        k.eye_from_world = &eye_from_world;
-        k.normals = normals;
-        k.projected = project;
-        k.has_texture = storage_.has_texture;
-        k.has_texture_data = storage_.has_texture_data;
-        k.corner = corner_of(p, placement_, eye_from_world, storage_, normals);
-        if (project) project_corner(view_, k.corner);
-        return k.corner;
+    static std::size_t slot_of(const SurfacePoint& p) {
+        std::uint64_t bits[3];
+        std::memcpy(bits, p.position, sizeof bits);
+        const std::uint64_t h = (bits[0] * 0x9e37'79b9'7f4a'7c15ULL) ^
+                                (bits[1] * 0xc2b2'ae3d'27d4'eb4fULL) ^
+                                (bits[2] * 0x1656'67b1'9e37'79f9ULL);
+        return static_cast<std::size_t>(h >> (64 - kKeptCornerBits));
+    }
+
+    // The corner of `p` into `out`. With `project`, its screen values are
+    // filled too.
+    void corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals, bool project,
+                CornerValues& out) {
+        KeptCorner& k = kept_[slot_of(p)];
+        if (k.sink != sink_ || k.eye_from_world != &eye_from_world || k.normals != normals ||
+            k.projected != project || k.has_texture != storage_.has_texture ||
+            k.has_texture_data != storage_.has_texture_data || !same_point(k.point, p)) {
+            k.sink = sink_;
+            k.point = p;
+            k.eye_from_world = &eye_from_world;
+            k.normals = normals;
+            k.projected = project;
+            k.has_texture = storage_.has_texture;
+            k.has_texture_data = storage_.has_texture_data;
+            k.corner = corner_of(p, placement_, eye_from_world, storage_, normals);
+            if (project) project_corner(view_, k.corner);
+        }
+        out = k.corner;
     }
 
     static void finish_normals(const void* context, CornerValues& corner) {
@@ -221,9 +241,10 @@ private:
     // that is cut or split has its corners blended, normals and all.
     void enter_depth(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
         const Matrix4& eye_from_world = view_.eye_from_world;
-        CornerValues corners[3] = {corner(a, eye_from_world, false, true),
-                                   corner(b, eye_from_world, false, true),
-                                   corner(c, eye_from_world, false, true)};
+        CornerValues corners[3];
+        corner(a, eye_from_world, false, true, corners[0]);
+        corner(b, eye_from_world, false, true, corners[1]);
+        corner(c, eye_from_world, false, true, corners[2]);
         bool whole = true;
         for (const CornerValues& corner : corners) {
             whole = whole && corner.eye[2] <= -view_.near &&
@@ -321,8 +342,8 @@ private:
     const std::vector<CornerValues>* close_;
     bool frame_only_;
     std::size_t made_ = 0;
-    KeptCorner kept_[kKeptCorners];
-    int next_kept_ = 0;
+    KeptCorner* kept_ = kept_corners();
+    std::uint64_t sink_ = new_sink_id();
 };
 
 bool run_tessellator(const RenderObject& object, const GeometryCommon& geometry, float orientation,

@@ -13,6 +13,7 @@
 // object; polygons with no area are left out silently, as they would cover
 // nothing.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -173,7 +174,19 @@ private:
         }
     }
 
+    // Every vertex with a usable normal of its own: then every corner has
+    // one, whatever its polygon gives. One look at each vertex, where the
+    // scan below looks at each corner of every polygon (about six times as
+    // many, and this runs on one thread while the others wait for the mesh).
+    bool every_vertex_has_normal() const {
+        if (mesh_.vertex_normal_at < 0) return false;
+        for (std::size_t index = 0; index < mesh_.vertex_count(); ++index)
+            if (!vertex_has_normal(mesh_, index)) return false;
+        return true;
+    }
+
     bool needs_computed_normals() const {
+        if (every_vertex_has_normal()) return false;
         return corners_lack_normals(mesh_, slot_, 0, mesh_.polygon_count);
     }
 
@@ -198,11 +211,15 @@ private:
             unit_of(to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]), unit))
             return unit;
         std::size_t index = static_cast<std::size_t>(polygon.vertices[i]);
-        if (mesh_.has_normal(index) &&
-            unit_of(to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at), unit))
-            return unit;
+        KeptUnit& kept = kept_units_[index % kKeptUnits];
+        if (kept.index == index) return kept.unit;
         const std::vector<Vec3>& computed = *computed_;
-        if (index < computed.size() && unit_of(computed[index], unit)) return unit;
+        if ((mesh_.has_normal(index) &&
+             unit_of(to_vec3(mesh_.vertex_records[index] + mesh_.vertex_normal_at), unit)) ||
+            (index < computed.size() && unit_of(computed[index], unit))) {
+            kept = {index, unit};
+            return unit;
+        }
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
         if (!vertex_message_printed_) {
@@ -327,6 +344,15 @@ private:
     Vec3 face_normal_{};
     bool face_normal_made_ = false;
     const std::vector<Vec3>* computed_ = nullptr;
+    // The unit normals of the vertices met lately, by index: the corners
+    // around a vertex (about six in a mesh of triangles) would each take
+    // its root and divisions again.
+    struct KeptUnit {
+        std::size_t index = SIZE_MAX;
+        Vec3 unit;
+    };
+    static constexpr std::size_t kKeptUnits = 512;
+    std::array<KeptUnit, kKeptUnits> kept_units_{};
     // Scratch kept per thread so that a mesh of many polygons costs no heap
     // call per polygon once the buffers have grown.
     static thread_local std::vector<Vec3> own_computed_;

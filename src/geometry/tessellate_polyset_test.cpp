@@ -251,6 +251,63 @@ TEST_F(PolysetTessellation, ComputedNormalsOfASpherePointOutward) {
         }
 }
 
+TEST_F(PolysetTessellation, AVertexWithoutAUsableNormalAmongGivenOnesTakesTheComputedOne) {
+    // A roof of two faces, every vertex with its face's normal but two on
+    // the ridge: one gives a normal of no length, one none at all. Both
+    // take the mean of the faces around them, straight up.
+    add_vertex(0, 0, 0), add_vertex(1, 0, 1), add_vertex(1, 1, 1);
+    add_vertex(0, 1, 0), add_vertex(2, 0, 0), add_vertex(2, 1, 0);
+    const double s = std::sqrt(0.5);
+    for (int i : {0, 3, 4, 5}) {
+        PolysetVertex& v = mesh().vertices[static_cast<std::size_t>(i)];
+        v.has_normal = true;
+        v.normal[0] = i < 4 ? -s : s, v.normal[1] = 0, v.normal[2] = s;
+    }
+    mesh().vertices[1].has_normal = true;  // zero: unusable
+    add_polygon({0, 1, 2, 3});
+    add_polygon({1, 4, 5, 2});
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), 4u);
+    int ridge = 0;
+    for (const Triangle& t : sink.triangles)
+        for (const SurfacePoint& p : t.p)
+            if (p.position[0] == 1) {
+                ++ridge;
+                EXPECT_NEAR(p.normal[0], 0, 1e-12);
+                EXPECT_NEAR(p.normal[2], 1, 1e-12);
+            }
+    EXPECT_GT(ridge, 0);
+    EXPECT_TRUE(errors.empty()) << errors;
+}
+
+TEST_F(PolysetTessellation, EveryCornerTakesItsOwnVertexsNormalInALongStrip) {
+    // A strip of a few thousand vertices, each leaning its own way, whose
+    // triangles meet them in an order that wraps around any short memory.
+    const int n = 3001;
+    for (int i = 0; i < n; ++i) {
+        add_vertex(i / 2, i % 2, 0);
+        PolysetVertex& v = mesh().vertices.back();
+        v.has_normal = true;
+        v.normal[0] = std::sin(i * 0.37) * 0.4, v.normal[1] = std::cos(i * 0.11) * 0.3;
+        v.normal[2] = 1 + i % 7;
+    }
+    for (int i = 0; i + 2 < n; ++i)
+        add_polygon(i % 2 == 0 ? std::vector<std::int32_t>{i, i + 1, i + 2}
+                               : std::vector<std::int32_t>{i + 1, i, i + 2});
+    for (int i = n - 3; i >= 0; i -= 250) add_polygon({i, i + 1, i + 2});  // met again, later
+    RecordingSink sink = run();
+    ASSERT_EQ(sink.triangles.size(), lists_.polygons.size());
+    for (const Triangle& t : sink.triangles)
+        for (const SurfacePoint& p : t.p) {
+            const int i = 2 * static_cast<int>(p.position[0]) + static_cast<int>(p.position[1]);
+            // Within the single precision the mesh keeps normals in.
+            const Vec expected =
+                normalise(vec(mesh().vertices[static_cast<std::size_t>(i)].normal));
+            for (int k = 0; k < 3; ++k)
+                ASSERT_NEAR(p.normal[k], expected[k], 1e-7) << "vertex " << i;
+        }
+}
+
 TEST_F(PolysetTessellation, OnlyTheSlotsPolygonsAreMade) {
     add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
     add_polygon({0, 1, 2}, 0);
