@@ -520,4 +520,14 @@ float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode&
     return sample_static<true>(x, y, out, node);
 }
 
+bool empty_sample_colour(const RR_SampleNode& node, float* colour) {
+    const CasterCamera& cam = caster_camera();
+    const bool plain_full = node.sample_routine == RC_sample_full && !cam.motion_blur &&
+                            !cam.composite && !cam.fog && !cam.light_fog;
+    if (!background_is_flat() || (node.sample_routine != RC_sample_fast && !plain_full))
+        return false;
+    background_colour(0.0, 0.0, colour);
+    return true;
+}
+
 }  // namespace sky
