@@ -70,8 +70,9 @@ public:
           time_(caster_camera().motion_blur ? 0.5 : 0.0) {
         row_start_ = (static_cast<std::int64_t>(y) - grid.y0) * grid.width - grid.x0;
         above_start_ = row_start_ + grid.width;
-        empty_is_background_ = empty_sample_colour(node, background_);
-        clamp_colour(background_);
+        float background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        empty_is_background_ = empty_sample_colour(node, background);
+        background_ = clamped(load_rgba(background));
     }
 
     // The list of pixel (x, y) or (x, y + 1), as bucket_at finds it.
@@ -85,7 +86,7 @@ public:
         if (list == nullptr && empty_is_background_) {
             ++worker_.samples;
             node_.missed = 0;
-            for (int k = 0; k < 4; ++k) out[k] = background_[k];
+            store_rgba(out, background_);
             return kNothingDepth;
         }
         const float depth = node_.sample_routine(x, y, time_, out, node_);
@@ -104,7 +105,7 @@ private:
     std::int64_t last_, row_start_ = 0, above_start_ = 0;
     double time_;
     bool empty_is_background_ = false;
-    float background_[4] = {0, 0, 0, 0};
+    Rgba background_ = splat(0.0f);
 };
 
 // What the jittered positions of every pixel of a row share: the grid's
@@ -280,7 +281,7 @@ struct PixelSums {
     }
     float range() const {
         const Rgba spread = high - low;
-        return std::max({spread[0], spread[1], spread[2]});
+        return std::max(std::max(spread[0], spread[1]), spread[2]);
     }
 };
 
@@ -317,39 +318,30 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     double last_tick = cam.timing ? timing_milliseconds() : 0.0;
     float longest = 0.0f;
 
-    // Corners in the order (x, y+1), (x+1, y+1), (x+1, y), (x, y).
-    struct Corner {
-        float* colour;
-        float* depth;
-        std::int32_t* missed;
-        std::int32_t cx;
-        bool above;
-    };
-    const Corner corners[4] = {
-        {node.upper_corners + 4 * i, node.upper_depths + i,
-         node.upper_coverage ? node.upper_coverage + i : nullptr, x, true},
-        {node.upper_corners + 4 * (i + 1), node.upper_depths + i + 1,
-         node.upper_coverage ? node.upper_coverage + i + 1 : nullptr, x + 1, true},
-        {node.lower_corners + 4 * (i + 1), node.lower_depths + i + 1,
-         node.lower_coverage ? node.lower_coverage + i + 1 : nullptr, x + 1, false},
-        {node.lower_corners + 4 * i, node.lower_depths + i,
-         node.lower_coverage ? node.lower_coverage + i : nullptr, x, false},
-    };
-    for (const Corner& c : corners) {
-        if (c.colour[0] == kUnsampledCorner) {
-            const std::int32_t cy = c.above ? y + 1 : y;
-            const BucketCell* list = c.above ? samples.list_above(c.cx) : samples.list(c.cx);
-            *c.depth = samples.take(list, c.cx + 0.001, cy + 0.001, sample_seed(tables, c.cx, cy),
-                                    c.colour);
-            if (c.missed) *c.missed = node.missed;
+    // Corners in the order (x, y+1), (x+1, y+1), (x+1, y), (x, y): each
+    // sampled unless a neighbour or the row before did.
+    float* const upper = node.upper_corners + 4 * i;
+    float* const lower = node.lower_corners + 4 * i;
+    auto corner = [&](float* colour, float* depths, std::int32_t* coverage, std::int32_t at,
+                      std::int32_t cx, bool above) __attribute__((always_inline)) {
+        if (colour[0] == kUnsampledCorner) {
+            const std::int32_t cy = above ? y + 1 : y;
+            const BucketCell* list = above ? samples.list_above(cx) : samples.list(cx);
+            depths[at] =
+                samples.take(list, cx + 0.001, cy + 0.001, sample_seed(tables, cx, cy), colour);
+            if (coverage) coverage[at] = node.missed;
         }
-        depth = std::min(depth, *c.depth);
-    }
+        depth = std::min(depth, depths[at]);
+    };
+    corner(upper, node.upper_depths, node.upper_coverage, i, x, true);
+    corner(upper + 4, node.upper_depths, node.upper_coverage, i + 1, x + 1, true);
+    corner(lower + 4, node.lower_depths, node.lower_coverage, i + 1, x + 1, false);
+    corner(lower, node.lower_depths, node.lower_coverage, i, x, false);
 
     PixelSums sums;
     bool edge = false;
-    const Rgba c0 = load_rgba(corners[0].colour), c1 = load_rgba(corners[1].colour),
-               c2 = load_rgba(corners[2].colour), c3 = load_rgba(corners[3].colour);
+    const Rgba c0 = load_rgba(upper), c1 = load_rgba(upper + 4), c2 = load_rgba(lower + 4),
+               c3 = load_rgba(lower);
     const Rgba quarter = splat(0.25f);
     if (!cam.composite) {
         if (node.flat_background)
@@ -358,8 +350,8 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
             sums.sum = c3;
         sums.widen(c0), sums.widen(c1), sums.widen(c2), sums.widen(c3);
     } else {
-        int missed = 0;
-        for (const Corner& corner : corners) missed += *corner.missed ? 1 : 0;
+        const int missed = (node.upper_coverage[i] ? 1 : 0) + (node.upper_coverage[i + 1] ? 1 : 0) +
+                           (node.lower_coverage[i + 1] ? 1 : 0) + (node.lower_coverage[i] ? 1 : 0);
         edge = missed != 0 && missed != 4;
         if (missed < 4) {
             sums.hits = 1;
@@ -373,8 +365,13 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
         JitteredPixel jitter(r.jitter, r.columns, x);
         const int cells = jitter.cells();
         const BucketCell* list = samples.list(x);
-        auto take = [&](int from, int to) {
-            for (int k = from; k <= to && k < cells; ++k) {
+        // The first `aalevelmin` jittered samples; then, once, as many more
+        // as the contrast rule asks for. Where the first pass ran out of
+        // positions, so does the second.
+        int last = m - 2;
+        bool decided = false;
+        for (int k = 0;;) {
+            for (; k <= last && k < cells; ++k) {
                 const int j = jitter.position(k);
                 float colour[4];
                 const float d =
@@ -392,16 +389,16 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
                 sums.add(load_rgba(colour));
                 sums.hits += 1;
             }
-        };
-        take(0, m - 2);
-        double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
-        if (cam.composite &&
-            (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
-            a = 1.0;
-        const std::int32_t wanted = wanted_samples(node.aa_min, node.aa_max, a);
-        if (wanted > m) {
-            const std::int32_t target = std::min(wanted, M);
-            take(m - 1, target - 2);
+            if (decided) break;
+            decided = true;
+            double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
+            if (cam.composite &&
+                (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
+                a = 1.0;
+            const std::int32_t wanted = wanted_samples(node.aa_min, node.aa_max, a);
+            if (wanted <= m) break;
+            k = m - 1;
+            last = std::min(wanted, M) - 2;
         }
     }
 
