@@ -260,10 +260,16 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
     transparent = false;
     for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        TriangleHit hit;
-        if (!hit_triangle(t, x, y, hit)) continue;
-        const float s = hit.s, tt = hit.t, z = hit.depth;
-        if (!(z > cutoff)) continue;
+        // hit_triangle's test and depth, with the cut-off in the same
+        // branch: most listed triangles miss the point or lie behind, and
+        // which of them do is anybody's guess.
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        const float tt = v * t.a - u * t.b;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        const bool seen = (s >= 0.0f) & (s <= 1.0f) & (tt >= 0.0f) & (tt <= 1.0f) &
+                          !(s + tt > 1.0f) & (z > cutoff);
+        if (!seen) continue;
 
         RC_Layer* layer = pool.take();
         layer->triangle = &t;
