@@ -426,10 +426,11 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
 // fetch a link of each of the next lists in the background. So every list
 // of the next kAhead pixels is followed one link further each pixel, and a
 // list's first kAhead − 1 links are on their way by the time its pixel
-// comes.
+// comes. The lists of a finely tessellated surface run to tens of cells:
+// 64 pixels ahead measured best (8, 16 and 32 less well, 128 no better).
 class ListPrefetch {
 public:
-    static constexpr int kAhead = 8;
+    static constexpr int kAhead = 64;
 
     ListPrefetch(const BucketGrid& grid, std::int32_t row) : grid_(grid) {
         row_start_ = (static_cast<std::int64_t>(row) - grid.y0) * grid.width - grid.x0;
@@ -444,20 +445,20 @@ public:
         const std::int64_t index = row_start_ + column + kAhead * step;
         const BucketCell* head = grid_.heads[std::clamp<std::int64_t>(index, 0, last_)];
         __builtin_prefetch(head);
-        for (unsigned pending = live_; pending != 0; pending &= pending - 1) {
+        for (std::uint64_t pending = live_; pending != 0; pending &= pending - 1) {
             const int k = std::countr_zero(pending);
             const BucketCell* cell = cursors_[k];
             __builtin_prefetch(cell->triangle);
             cell = cell->next;
             __builtin_prefetch(cell);
             cursors_[k] = cell;
-            if (cell == nullptr) live_ &= ~(1u << k);
+            if (cell == nullptr) live_ &= ~(std::uint64_t{1} << k);
         }
         cursors_[next_] = head;
         if (head != nullptr)
-            live_ |= 1u << next_;
+            live_ |= std::uint64_t{1} << next_;
         else
-            live_ &= ~(1u << next_);
+            live_ &= ~(std::uint64_t{1} << next_);
         next_ = next_ + 1 == kAhead ? 0 : next_ + 1;
     }
 
@@ -465,7 +466,7 @@ private:
     const BucketGrid& grid_;
     std::int64_t row_start_ = 0, last_ = 0;
     const BucketCell* cursors_[kAhead] = {};
-    unsigned live_ = 0;
+    std::uint64_t live_ = 0;
     int next_ = 0;
 };
 
