@@ -11,6 +11,7 @@
 #include "render/background.h"
 #include "render/sample_internal.h"
 #include "render/sample_node.h"
+#include "render/sampling_tables.h"
 #include "scene/camera.h"
 #include "shading/photo_effects.h"
 #include "shading/shade_point.h"
@@ -102,6 +103,8 @@ struct ColumnJitter {
     std::int32_t x_first = 0, x_last = -1;
     int n = 0, cells = 0;
     std::vector<double> dy, y_term;
+    // Each cell's least and most `y_term` over the columns.
+    double least[kMaxGridSamples], most[kMaxGridSamples];
 };
 
 struct alignas(64) CasterWorker {

@@ -2,12 +2,15 @@
 // distances the camera implies, a Lambert sphere against N·L, the
 // convergence of edge pixels as the sample levels grow, the samples a flat
 // region costs, textures of lights and shaders placed by the surface's
-// (u, v), and images that do not depend on the worker count, the tile size
-// or the objects rendered before in other tiles.
+// (u, v), images that do not depend on the worker count, the tile size or
+// the objects rendered before in other tiles, and empty pixels that show
+// what the sample routine would.
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -266,6 +269,72 @@ TEST(Render, ImagesDoNotDependOnWorkersOrTiles) {
     const float* centre = reference.at(reference.width / 2, reference.height / 2);
     EXPECT_GT(centre[0], 20.0f);
     EXPECT_EQ(centre[3], 255.0f);
+}
+
+// The caster's sample routine behind a wrapper of the test's: the row
+// routines then call it for every sample, the empty pixel lists included,
+// instead of showing the background themselves.
+std::atomic<SampleRoutine> wrapped_routine{nullptr};
+void (*caster_set_up)(void*) = nullptr;
+
+float through_wrapper(double x, double y, double time, float* out, RR_SampleNode& node) {
+    return wrapped_routine.load()(x, y, time, out, node);
+}
+
+void set_up_wrapped(void* data) {
+    caster_set_up(data);
+    RR_SampleNode& node = worker_sample_node();
+    wrapped_routine.store(node.sample_routine);
+    node.sample_routine = through_wrapper;
+}
+
+void wrap_sample_routine(const RenderOptions&) {
+    RenderPass& pass = frame_passes().camera_pass;
+    if (pass.set_up != set_up_wrapped) caster_set_up = pass.set_up;
+    pass.set_up = set_up_wrapped;
+}
+
+TEST(Render, EmptyPixelsShowWhatTheSampleRoutineWouldShow) {
+    // A background beyond the range of a colour on both sides, around a
+    // sphere whose silhouette crosses tile borders: pixels whose lists are
+    // empty, full, and mixed along the edge, with and without a depth file
+    // (the full routine), one sample or adaptive.
+    const std::string head =
+        settings("shader s (model = lambert, color = (90, 200, 40));\n") +
+        "ENVIRONMENT\nbackground = color (300, 127.4, -20);\n" +
+        "MODEL\ncamera (eye = (0, 0.4, 4), view = origin, aov = 40, pix = \"p\"";
+    const std::string tail =
+        ");\nlight (model = directional, direction = (-1, -1, -1));\n" + polyset_sphere(32, "s");
+    for (const char* depth : {"", ", depth_file = \"d\""}) {
+        for (auto [aa_min, aa_max, workers] :
+             {std::tuple{0, 0, 1}, std::tuple{1, 16, 1}, std::tuple{2, 9, 2}}) {
+            auto levels = [aa_min, aa_max](RenderOptions& o) {
+                o.aalevelmin = aa_min;
+                o.aalevelmax = aa_max;
+                o.aathreshold = 0.5f;
+            };
+            const std::string scene = head + depth + tail;
+            const RenderedImage shown = render_scene(scene, {workers, 5, levels});
+            const RenderedImage sampled =
+                render_scene(scene, {workers, 5, levels, wrap_sample_routine});
+            ASSERT_TRUE(shown.ok && sampled.ok);
+            const std::string which = std::string(depth) + " levels " + std::to_string(aa_min) +
+                                      "/" + std::to_string(aa_max);
+            EXPECT_EQ(shown.samples, sampled.samples) << which;
+            EXPECT_TRUE(std::memcmp(shown.rgba.data(), sampled.rgba.data(),
+                                    shown.rgba.size() * sizeof(float)) == 0)
+                << which;
+            EXPECT_TRUE(std::memcmp(shown.depth.data(), sampled.depth.data(),
+                                    shown.depth.size() * sizeof(float)) == 0)
+                << which;
+            // The corner stays background, clamped; the middle is the sphere.
+            EXPECT_EQ(shown.at(0, 0)[0], 255.0f) << which;
+            EXPECT_FLOAT_EQ(shown.at(0, 0)[1], 127.4f) << which;
+            EXPECT_EQ(shown.at(0, 0)[2], 0.0f) << which;
+            EXPECT_EQ(shown.at(0, 0)[3], 0.0f) << which;
+            EXPECT_EQ(shown.at(shown.width / 2, shown.height / 2)[3], 255.0f) << which;
+        }
+    }
 }
 
 // One triangle of a polyset about (x, y, 0), tilted by `tilt` about x.

@@ -283,10 +283,16 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
     transparent = false;
     for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        TriangleHit hit;
-        if (!hit_triangle(t, x, y, hit)) continue;
-        const float s = hit.s, tt = hit.t, z = hit.depth;
-        if (!(z > cutoff)) continue;
+        // hit_triangle's test and depth, with the cut-off in the same
+        // branch: most listed triangles miss the point or lie behind, and
+        // which of them do is anybody's guess.
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        const float tt = v * t.a - u * t.b;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        const bool seen = (s >= 0.0f) & (s <= 1.0f) & (tt >= 0.0f) & (tt <= 1.0f) &
+                          !(s + tt > 1.0f) & (z > cutoff);
+        if (!seen) continue;
 
         RC_Layer* layer = pool.take();
         layer->triangle = &t;
@@ -541,6 +547,16 @@ float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode&
     if (caster_camera().motion_blur && std::fabs(time) > 1e-6)
         return sample_motion(x, y, time, out, node);
     return sample_static<true>(x, y, out, node);
+}
+
+bool empty_sample_colour(const RR_SampleNode& node, float* colour) {
+    const CasterCamera& cam = caster_camera();
+    const bool plain_full = node.sample_routine == RC_sample_full && !cam.motion_blur &&
+                            !cam.composite && !cam.fog && !cam.light_fog;
+    if (!background_is_flat() || (node.sample_routine != RC_sample_fast && !plain_full))
+        return false;
+    background_colour(0.0, 0.0, colour);
+    return true;
 }
 
 }  // namespace sky

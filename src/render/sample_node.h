@@ -262,6 +262,12 @@ RR_SampleNode& worker_sample_node();
 float RC_sample_fast(double x, double y, double time, float* out, RR_SampleNode& node);
 float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode& node);
 
+// Whether a sample whose pixel list is empty shows nothing but the plain
+// background under the node's sample routine (no fog, coverage or motion to
+// account for); if so, `colour` receives that background (RGBA, unclamped),
+// the same for every such sample of the camera.
+bool empty_sample_colour(const RR_SampleNode& node, float* colour);
+
 // Whether the camera render needs the full routine.
 bool needs_full_sample_routine(const CameraRecord& camera);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -386,12 +387,15 @@ TEST_F(RowRoutines, JitteredSamplesComeNearestFirstThenInTheVisitOrderOfTheirDis
     // of the rows, every grid size; a flat picture takes only the first
     // visit, a checkerboard all of them. Frames of one grid size over other
     // columns follow one another: what a worker keeps of the columns of one
-    // may not be taken for the next.
+    // may not be taken for the next. The nearest is looked for among fewer
+    // positions the fewer columns a tile has: down to one.
     for (int aa_max : {1, 4, 9, 16, 25, 36}) {
-        for (auto [refine, x_left] : {std::pair{false, 250}, std::pair{true, 250},
-                                      std::pair{false, 507}, std::pair{true, 251}}) {
+        for (auto [refine, x_left, width] :
+             {std::tuple{false, 250, 10}, std::tuple{true, 250, 10}, std::tuple{false, 507, 10},
+              std::tuple{true, 251, 10}, std::tuple{false, 255, 1}, std::tuple{false, 300, 2},
+              std::tuple{false, 0, 300}}) {
             Frame f;
-            f.x_left = x_left, f.width = 10, f.y_low = 253, f.height = 6;
+            f.x_left = x_left, f.width = width, f.y_low = 253, f.height = 6;
             f.aa_min = 1, f.aa_max = aa_max, f.threshold = refine ? 0.99f : 0.0f;
             Rendered r = render(
                 f, refine ? Picture(checkerboard) : [](double, double) { return grey(9); });

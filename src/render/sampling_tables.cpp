@@ -6,8 +6,6 @@
 // visible rows or columns.
 #include "render/sampling_tables.h"
 
-#include <cmath>
-
 namespace sky {
 namespace {
 
@@ -90,21 +88,6 @@ std::span<const std::int32_t> visit_order(int samples) {
 
 bool reduced_sample_flag(std::int32_t column, std::int32_t row) {
     return kReduced[column & 15][row & 15] == '1';
-}
-
-double contrast_fraction(float range, double threshold, bool capped) {
-    const double c = range < 0.0f ? 0.0 : static_cast<double>(range) * 0.0039;
-    if (capped) return 0.0;
-    if (threshold <= 0.5) return threshold * c;
-    if (threshold == 1.0) return c > 0.05 ? 1.0 : 0.0;
-    // A threshold above 1 would take the logarithm of nothing: full refinement.
-    if (threshold * c >= 1.0) return 1.0;
-    return 1.0 - std::exp(std::log(1.0 - threshold * c) * (11.0 - 20.0 * (1.0 - threshold)));
-}
-
-std::int32_t wanted_samples(std::int32_t aa_min, std::int32_t aa_max, double fraction) {
-    const float spread = static_cast<float>(aa_max - aa_min) * static_cast<float>(fraction);
-    return static_cast<std::int32_t>(static_cast<float>(aa_min) + spread + 0.5f);
 }
 
 }  // namespace sky

@@ -9,6 +9,7 @@
 // any number of workers and any tile size.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 
@@ -49,11 +50,23 @@ bool reduced_sample_flag(std::int32_t column, std::int32_t row);
 // The contrast rule. `range` is the largest per-channel (red, green, blue)
 // spread of the samples so far; `capped` says the pixel is flagged by the
 // reduced-samples pattern and has already taken its 5 samples. Returns the
-// fraction a of the extra samples the pixel wants, 0..1.
-double contrast_fraction(float range, double threshold, bool capped);
+// fraction a of the extra samples the pixel wants, 0..1. Inline, with
+// wanted_samples: every adaptive pixel asks both once.
+inline double contrast_fraction(float range, double threshold, bool capped) {
+    const double c = range < 0.0f ? 0.0 : static_cast<double>(range) * 0.0039;
+    if (capped) return 0.0;
+    if (threshold <= 0.5) return threshold * c;
+    if (threshold == 1.0) return c > 0.05 ? 1.0 : 0.0;
+    // A threshold above 1 would take the logarithm of nothing: full refinement.
+    if (threshold * c >= 1.0) return 1.0;
+    return 1.0 - std::exp(std::log(1.0 - threshold * c) * (11.0 - 20.0 * (1.0 - threshold)));
+}
 
 // The number of samples wanted for fraction a: int(min + (max − min)·a + ½),
 // computed in single precision.
-std::int32_t wanted_samples(std::int32_t aa_min, std::int32_t aa_max, double fraction);
+inline std::int32_t wanted_samples(std::int32_t aa_min, std::int32_t aa_max, double fraction) {
+    const float spread = static_cast<float>(aa_max - aa_min) * static_cast<float>(fraction);
+    return static_cast<std::int32_t>(static_cast<float>(aa_min) + spread + 0.5f);
+}
 
 }  // namespace sky

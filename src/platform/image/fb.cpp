@@ -108,6 +108,19 @@ inline int source_channel(int file_channels, int k) {
 
 template <typename Sample>
 void pack_row(const std::uint8_t* buffer, bool sixteen, int width, int channels, Sample* out) {
+    if constexpr (sizeof(Sample) == 1) {
+        // An 8-bit row into an 8-bit RGB or RGBA file: the high bytes are
+        // the bytes.
+        if (!sixteen && channels == 4) {
+            std::memcpy(out, buffer, static_cast<std::size_t>(width) * 4);
+            return;
+        }
+        if (!sixteen && channels == 3) {
+            for (int x = 0; x < width; ++x)
+                for (int k = 0; k < 3; ++k) out[3 * x + k] = buffer[4 * x + k];
+            return;
+        }
+    }
     for (int x = 0; x < width; ++x) {
         for (int k = 0; k < channels; ++k) {
             unsigned value = buffer_value(buffer, x, source_channel(channels, k), sixteen);
