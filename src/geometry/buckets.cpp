@@ -99,7 +99,8 @@ public:
         for (std::size_t k = 1; k < pixels; ++k) count[k] += count[k - 1];
         // Each pixel's cells side by side, in arrays of a quarter of an
         // arena block, which waste little of the block they leave (a pixel
-        // with more cells than that gets an array of its own).
+        // with more cells than that gets an array of its own). Not zeroed:
+        // the spans below write every cell of every array.
         held.at.resize(pixels);
         constexpr std::int64_t kChunk = kArenaBlockBytes / 4 / sizeof(BucketCell);
         std::size_t k = 0;
@@ -109,9 +110,9 @@ public:
             do {
                 cells += count[end++];
             } while (end < pixels && cells + count[end] <= kChunk);
-            BucketCell* chunk =
-                cells > 0 ? arena_array<BucketCell>(tile_arena(), static_cast<std::size_t>(cells))
-                          : nullptr;
+            BucketCell* chunk = cells > 0 ? arena_array_unzeroed<BucketCell>(
+                                                tile_arena(), static_cast<std::size_t>(cells))
+                                          : nullptr;
             for (; k < end; ++k) {
                 held.at[k] = chunk;
                 chunk += count[k];
