@@ -97,7 +97,7 @@ ArenaId create_arena(std::size_t block_bytes) {
     return id;
 }
 
-void* arena_allocate(ArenaId id, std::size_t count, std::size_t size) {
+void* arena_allocate_unzeroed(ArenaId id, std::size_t count, std::size_t size) {
     Arena& arena = arena_at(id);
     std::size_t bytes = 0;
     if (__builtin_mul_overflow(count, size, &bytes) || bytes > SIZE_MAX / 2)
@@ -107,7 +107,13 @@ void* arena_allocate(ArenaId id, std::size_t count, std::size_t size) {
         advance(arena, bytes);
     std::uint8_t* record = block_data(arena.current) + arena.used;
     arena.used += bytes;
-    std::memset(record, 0, bytes);
+    return record;
+}
+
+void* arena_allocate(ArenaId id, std::size_t count, std::size_t size) {
+    void* record = arena_allocate_unzeroed(id, count, size);
+    // The size cannot overflow here: the unzeroed allocation checked it.
+    std::memset(record, 0, round_up(std::max<std::size_t>(count * size, 1)));
     return record;
 }
 

@@ -43,6 +43,17 @@ T* arena_array(ArenaId arena, std::size_t count) {
     return static_cast<T*>(arena_allocate(arena, count, sizeof(T)));
 }
 
+// As arena_allocate, but left as the block holds it: for records the caller
+// writes whole before anything reads them, where zeroing first would be a
+// second pass over memory written at once anyway.
+void* arena_allocate_unzeroed(ArenaId arena, std::size_t count, std::size_t size);
+
+template <typename T>
+T* arena_array_unzeroed(ArenaId arena, std::size_t count) {
+    static_assert(alignof(T) <= kArenaAlignment);
+    return static_cast<T*>(arena_allocate_unzeroed(arena, count, sizeof(T)));
+}
+
 // Marks every block empty and keeps them: the same allocations after a
 // rewind reuse the same blocks.
 void rewind_arena(ArenaId arena);

@@ -45,6 +45,34 @@ TEST(Arena, HandsOutZeroedAlignedRecordsThatDoNotOverlap) {
     release_arena(arena);
 }
 
+// Unzeroed records share the blocks and the bookkeeping of zeroed ones:
+// the two kinds mixed never overlap, and a zeroed record is zero even where
+// an unzeroed one was written before the rewind.
+TEST(Arena, UnzeroedRecordsMixWithZeroedOnesWithoutOverlapOrLeftovers) {
+    ArenaId arena = create_arena(1024);
+    std::vector<std::pair<std::uint8_t*, std::size_t>> records;
+    for (std::size_t size : {24u, 300u, 5000u, 1u, 700u}) {
+        auto* p = static_cast<std::uint8_t*>(arena_allocate_unzeroed(arena, 2, size));
+        ASSERT_TRUE(aligned(p));
+        std::memset(p, 0xCD, 2 * size);
+        records.emplace_back(p, 2 * size);
+        auto* q = static_cast<std::uint8_t*>(arena_allocate(arena, 1, size));
+        ASSERT_TRUE(aligned(q));
+        ASSERT_TRUE(all_zero(q, size));
+        records.emplace_back(q, size);
+    }
+    for (auto& [p, bytes] : records)
+        for (auto& [q, other] : records)
+            if (p != q) EXPECT_TRUE(p + bytes <= q || q + other <= p);
+    rewind_arena(arena);
+    for (std::size_t size : {24u, 300u, 5000u, 1u, 700u}) {
+        // Where the unzeroed records were written.
+        EXPECT_TRUE(all_zero(arena_allocate(arena, 2, size), 2 * size));
+        arena_allocate_unzeroed(arena, 1, size);
+    }
+    release_arena(arena);
+}
+
 // The same requests after a rewind land on the same memory: a warmed-up
 // pass takes nothing more from the heap, however many passes follow. The
 // mix includes a request bigger than a block, which gets a block of its own

@@ -21,20 +21,12 @@ BucketGrid grids[kMaxWorkers];
 // Displacements within this are no movement at all.
 constexpr float kStill = 1e-6f;
 
-// A fresh block of cells; apart from push_cell, which runs for every cell.
+// A fresh block of cells; apart from the cells' loop, which it would crowd.
+// Not zeroed: a cell is written whole before it is linked into a list, and
+// nothing reads a block's cells beyond those.
 [[gnu::noinline]] void new_cell_block(BucketGrid& grid) {
-    grid.next_cell = arena_array<BucketCell>(tile_arena(), kBucketBlockRecords);
+    grid.next_cell = arena_array_unzeroed<BucketCell>(tile_arena(), kBucketBlockRecords);
     grid.cells_end = grid.next_cell + kBucketBlockRecords;
-}
-
-inline void push_cell(BucketGrid& grid, std::int64_t index, const ScreenTriangle* triangle) {
-    if (grid.next_cell == grid.cells_end) [[unlikely]]
-        new_cell_block(grid);
-    BucketCell* cell = grid.next_cell++;
-    BucketCell*& head = grid.heads[index];
-    cell->next = head;
-    cell->triangle = triangle;
-    head = cell;
 }
 
 SpanGrid span_grid(const BucketGrid& grid) {
@@ -44,11 +36,25 @@ SpanGrid span_grid(const BucketGrid& grid) {
 // Cells go straight into the lists.
 struct DirectCells {
     BucketGrid& grid;
-    void operator()(std::int64_t index, const ScreenTriangle* t) const {
-        push_cell(grid, index, t);
-    }
+    // One row's cells: the block's room is looked at once per row, or once
+    // per block the row reaches, rather than once per cell. The cells take
+    // the same places in the same blocks as pushed one by one.
     void span(std::int64_t first, std::int32_t count, const ScreenTriangle* t) const {
-        for (std::int32_t c = 0; c < count; ++c) push_cell(grid, first + c, t);
+        BucketCell** head = grid.heads + first;
+        while (count > 0) {
+            if (grid.next_cell == grid.cells_end) [[unlikely]]
+                new_cell_block(grid);
+            BucketCell* cell = grid.next_cell;
+            const std::int32_t n =
+                static_cast<std::int32_t>(std::min<std::ptrdiff_t>(count, grid.cells_end - cell));
+            for (std::int32_t c = 0; c < n; ++c, ++cell, ++head) {
+                cell->next = *head;
+                cell->triangle = t;
+                *head = cell;
+            }
+            grid.next_cell = cell;
+            count -= n;
+        }
     }
 };
 
@@ -65,7 +71,6 @@ public:
     GroupedCells(const GroupedCells&) = delete;
     GroupedCells& operator=(const GroupedCells&) = delete;
     ~GroupedCells() { flush(); }
-    void operator()(std::int64_t index, const ScreenTriangle* t) { span(index, 1, t); }
     // The `count` cells from `first` on (one row's).
     void span(std::int64_t first, std::int32_t count, const ScreenTriangle* t) {
         if (count <= 0) return;
@@ -94,7 +99,8 @@ public:
         for (std::size_t k = 1; k < pixels; ++k) count[k] += count[k - 1];
         // Each pixel's cells side by side, in arrays of a quarter of an
         // arena block, which waste little of the block they leave (a pixel
-        // with more cells than that gets an array of its own).
+        // with more cells than that gets an array of its own). Not zeroed:
+        // the spans below write every cell of every array.
         held.at.resize(pixels);
         constexpr std::int64_t kChunk = kArenaBlockBytes / 4 / sizeof(BucketCell);
         std::size_t k = 0;
@@ -104,9 +110,9 @@ public:
             do {
                 cells += count[end++];
             } while (end < pixels && cells + count[end] <= kChunk);
-            BucketCell* chunk =
-                cells > 0 ? arena_array<BucketCell>(tile_arena(), static_cast<std::size_t>(cells))
-                          : nullptr;
+            BucketCell* chunk = cells > 0 ? arena_array_unzeroed<BucketCell>(
+                                                tile_arena(), static_cast<std::size_t>(cells))
+                                          : nullptr;
             for (; k < end; ++k) {
                 held.at[k] = chunk;
                 chunk += count[k];
@@ -149,8 +155,7 @@ template <typename Cells>
 void bucket_static(BucketGrid& grid, const GeometryView& view, const ScreenTriangle& t,
                    Cells&& cells) {
     auto visit = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
-        const std::int64_t row = static_cast<std::int64_t>(r) * grid.width;
-        for (std::int32_t c = start; c <= end; ++c) cells(row + c, &t);
+        cells.span(static_cast<std::int64_t>(r) * grid.width + start, end - start + 1, &t);
     };
     // The cells its set-up kept are those its corners give any grid, as
     // far as the grid reaches.

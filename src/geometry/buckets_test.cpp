@@ -459,6 +459,38 @@ TEST_F(Buckets, CellsOutgrowOneBlockWithinATile) {
     EXPECT_GT(covered(grid, storage).size(), 2u * kBucketBlockRecords);
 }
 
+// Rows of cells running over the ends of blocks: every list holds each
+// triangle that reaches it once, in the one order of entry that all lists
+// share, and no two lists share a cell.
+TEST_F(Buckets, RowsThatCrossBlockEndsKeepEveryListInOrder) {
+    ObjectTriangles storage(owner_);
+    for (int k = 0; k < 12; ++k) {
+        const float left = static_cast<float>(7 * k), top = 99.0f + static_cast<float>(k % 5);
+        ASSERT_TRUE(enter_triangle(storage, corner(left, top), corner(644, top + 1),
+                                   corner(left + 3, 116), 0));
+    }
+    const BucketGrid& grid = fill(storage);
+    std::vector<const ScreenTriangle*> order;
+    for_each_triangle(storage, [&](const ScreenTriangle& t) { order.push_back(&t); });
+    std::set<const BucketCell*> cells;
+    std::size_t count = 0;
+    for (int y = grid.y0; y < grid.y0 + grid.height; ++y)
+        for (int x = grid.x0; x < grid.x0 + grid.width; ++x) {
+            std::ptrdiff_t last = std::numeric_limits<std::ptrdiff_t>::max();
+            for (const BucketCell* cell = bucket_at(grid, y, x); cell; cell = cell->next) {
+                const auto at = std::find(order.begin(), order.end(), cell->triangle);
+                ASSERT_NE(at, order.end());
+                // Newest first: the list runs back through the order of entry.
+                const std::ptrdiff_t position = at - order.begin();
+                ASSERT_LT(position, last) << x << "," << y;
+                last = position;
+                EXPECT_TRUE(cells.insert(cell).second);
+                ++count;
+            }
+        }
+    EXPECT_GT(count, 3u * kBucketBlockRecords);
+}
+
 TEST_F(Buckets, ATileThatDoesNotFitTheGridIsFatal) {
     Tile wide = tile_;
     wide.x_last = 645;
