@@ -74,18 +74,8 @@ private:
     // Arrays from this size on keep their own block rather than a copy.
     static constexpr std::size_t kOwnBlock = 64 * 1024;
 
-    // A list that has outgrown a copy goes straight to a block of the C
-    // library's mapped size (platform/memory.cpp fixes it at 1 MiB): each
-    // doubling below that copies the whole list into fresh heap pages, a
-    // cost that a mesh of 100k triangles does not amortise, while a mapped
-    // block grows by moving its pages and its unused tail is never touched
-    // (keep_in_pool gives it back).
-    static constexpr std::size_t kMappedBlock = std::size_t{1} << 20;
-
     void grow(std::size_t needed) {
         std::size_t capacity = std::max({needed, capacity_ * 2, std::size_t{64}});
-        if (capacity * sizeof(T) >= kOwnBlock)
-            capacity = std::max(capacity, kMappedBlock / sizeof(T));
         if (!block_.resize(capacity * sizeof(T), __LINE__, __FILE__))
             fatal("out of memory reading the scene\n");
         capacity_ = capacity;
