@@ -343,4 +343,21 @@ void release_camera_lights();
 void install_light_hooks();
 void remove_light_hooks();  // tests
 
+// The lookup of a texture at a shaded point as far as the surface gives it
+// alike to every texture: its parameters and their filter widths, the point
+// and its normal in object space, the object's name. A shader's lookup adds
+// the footprint in space and the surface's shape.
+inline TextureLookup surface_lookup(const AR_ShadePoint& shaded) {
+    const AR_ShadePoint& point = texture_inputs(shaded);
+    TextureLookup at;
+    at.u = point.u;
+    at.v = point.v;
+    at.du = point.du;
+    at.dv = point.dv;
+    at.point = point.object_point;
+    at.normal = point.object_normal;
+    at.object_name = point.object_name;
+    return at;
+}
+
 }  // namespace sky

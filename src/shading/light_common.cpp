@@ -31,16 +31,8 @@ bool no_init(AR_LightInfo&) {
 }
 
 Triple textured_colour_at(const AR_LightInfo& light, const AR_ShadePoint& shaded, bool& textured) {
-    const AR_ShadePoint& point = texture_inputs(shaded);
     Triple c = light.colour.colour;
-    TextureLookup at;
-    at.u = point.u;
-    at.v = point.v;
-    at.du = point.du;
-    at.dv = point.dv;
-    at.point = point.object_point;
-    at.normal = point.object_normal;
-    at.object_name = point.object_name;
+    const TextureLookup at = surface_lookup(shaded);
     TextureColour out;
     if (Ar_invoke_texture(*light.colour.texture, at, out)) {
         c = out.rgb();

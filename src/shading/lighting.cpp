@@ -29,19 +29,12 @@ Matrix4 world_from_eye_matrix;  // written between renders only
 
 TextureLookup lookup_at(const AR_ShadePoint& shaded) {
     const AR_ShadePoint& point = texture_inputs(shaded);
-    TextureLookup at;
-    at.u = point.u;
-    at.v = point.v;
-    at.du = point.du;
-    at.dv = point.dv;
-    at.point = point.object_point;
-    at.normal = point.object_normal;
+    TextureLookup at = surface_lookup(point);
     // The footprint in space, for solid textures: how far the point moves
     // across the sample (the tangents are in eye space, which the object's
     // placement rarely scales much).
     at.dpoint = std::fmax(length(point.dp_du) * std::fabs(point.du),
                           length(point.dp_dv) * std::fabs(point.dv));
-    at.object_name = point.object_name;
     if (point.object) at.chord_length = point.object->chord_length;
     for (int e = 0; e < 2; ++e) {
         at.along[e] = point.edge[e];
