@@ -222,20 +222,26 @@ void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit
     const Triple view = unit_dividing(negated(view_direction));
     p.view = view;
 
-    Triple g = to_triple(plane.unit_normal);
-    if (dot(g, view) < 0.0f) g = negated(g);
-    p.geometric_normal = g;
     const float* n0 = v[0]->normal;
     const float* n1 = v[1]->normal;
     const float* n2 = v[2]->normal;
-    Triple n{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0], w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
-             w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
+    const Triple along{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0],
+                       w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
+                       w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
+    // Made unit length before its side is known: negation is exact, so the
+    // root and the divisions are those of the turned normal, turned, and
+    // they need not wait for the view's root and the side test.
+    const float n_length = std::sqrt(dot(along, along));
+    Triple n = along;
+    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
+
+    Triple g = to_triple(plane.unit_normal);
+    if (dot(g, view) < 0.0f) g = negated(g);
+    p.geometric_normal = g;
     // The shading normal on the side of the surface the eye sees, whatever
     // the winding of the triangle.
-    const float side = dot(n, g) < 0.0f ? -1.0f : 1.0f;
+    const float side = dot(along, g) < 0.0f ? -1.0f : 1.0f;
     if (side < 0.0f) n = negated(n);
-    const float n_length = std::sqrt(dot(n, n));
-    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
     if (dot(n, n) == 0.0f) n = g;
     p.normal = n;
 
