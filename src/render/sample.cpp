@@ -398,7 +398,11 @@ bool layer_is_transparent(const RC_Layer& layer) {
 
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
                           RR_SampleNode& node, bool distances) {
-    CasterWorker& worker = caster_worker();
+    return shade_layers(caster_worker(), head, x, y, out, glow, fog, node, distances);
+}
+
+ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double y, float* out,
+                          float* glow, bool fog, RR_SampleNode& node, bool distances) {
     const CasterCamera& cam = caster_camera();
     ShadedLayers shaded;
 
@@ -494,23 +498,11 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
 
 namespace {
 
+// The worker's thread-local look-up is a call: the sample makes it once and
+// hands the worker on.
 template <bool kFull>
-float sample_static(double x, double y, float* out, RR_SampleNode& node) {
-    CasterWorker& worker = caster_worker();
-    ++worker.samples;
-    node.missed = 0;
-
-    bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent);
-    return finish_static_sample<kFull>(head, transparent, x, y, out, node, 0.0);
-}
-
-}  // namespace
-
-template <bool kFull>
-float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
-                           RR_SampleNode& node, double shade_time) {
+float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, double x, double y,
+                    float* out, RR_SampleNode& node, double shade_time) {
     const CasterCamera& cam = caster_camera();
     const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
     if (kFull && cam.composite) {
@@ -529,8 +521,8 @@ float finish_static_sample(RC_Layer* head, bool transparent, double x, double y,
     float glow[3] = {0.0f, 0.0f, 0.0f};
     // The fast routine's samples have no depth: nothing asks how far their
     // layers are.
-    const ShadedLayers shaded =
-        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node, kFull);
+    const ShadedLayers shaded = shade_layers(worker, head, x, y, out, glow,
+                                             kFull && (cam.fog || cam.light_fog), node, kFull);
     if (cam.glow) {
         if (GlowSink sink = glow_sink()) sink(x, y, glow);
     }
@@ -539,6 +531,26 @@ float finish_static_sample(RC_Layer* head, bool transparent, double x, double y,
     // otherwise the nearest opaque one.
     if (cam.depth_file) return static_cast<float>(shaded.nearest);
     return opaque_back ? static_cast<float>(shaded.back) : kNothingDepth;
+}
+
+template <bool kFull>
+float sample_static(double x, double y, float* out, RR_SampleNode& node) {
+    CasterWorker& worker = caster_worker();
+    ++worker.samples;
+    node.missed = 0;
+
+    bool transparent = false;
+    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent);
+    return finish_static<kFull>(worker, head, transparent, x, y, out, node, 0.0);
+}
+
+}  // namespace
+
+template <bool kFull>
+float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
+                           RR_SampleNode& node, double shade_time) {
+    return finish_static<kFull>(caster_worker(), head, transparent, x, y, out, node, shade_time);
 }
 
 template float finish_static_sample<true>(RC_Layer*, bool, double, double, float*, RR_SampleNode&,
