@@ -71,6 +71,7 @@ void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footp
     float nn = dot3(plane.n, plane.n);
     if (nn == 0.0f) nn = 1e-7f;
     plane.inverse_nn = 1.0f / nn;
+    plane.n_dot_p0 = dot(to_triple(plane.n), to_triple(plane.p0));
     plane.edge_on = 1e-12f * std::sqrt(1.0f / plane.inverse_nn);
     plane.triangle = &t;
 
@@ -143,14 +144,15 @@ inline Triple negated(const Triple& a) {
 
 // The eye ray through (x, y) meets the layer's triangle: the eye-space
 // point and its (perspective-correct) barycentric weights.
-// `plane` is set up for the layer's triangle.
+// `plane` is set up for the layer's triangle. A ray from the eye point
+// (`from_eye`: its origin +0 in every coordinate, from which p0 − origin
+// is p0 to the bit) takes its numerator from the plane.
 void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Layer& layer,
-               const Triple& origin, const Triple& direction, HitPoint& hit) {
+               const Triple& origin, const Triple& direction, bool from_eye, HitPoint& hit) {
     const Triple n = to_triple(plane.n), p0 = to_triple(plane.p0);
     const float denominator = dot(n, direction);
-    const Triple to_plane = sub(p0, origin);
     if (std::fabs(denominator) > plane.edge_on) {
-        const float along = dot(n, to_plane) / denominator;
+        const float along = (from_eye ? plane.n_dot_p0 : dot(n, sub(p0, origin))) / denominator;
         hit.eye = add(origin, scale(direction, along));
         const Triple rel = sub(hit.eye, p0);
         hit.w[1] = dot(cross(rel, to_triple(plane.e2)), n) * plane.inverse_nn;
@@ -442,7 +444,8 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
         const Triple ray_d = moved_ray ? to_triple(ray_direction) : eye_direction;
         if (worker.plane.triangle != shaded_layer->triangle)
             set_up_triangle(worker.plane, *shaded_layer->triangle, node.sample_spacing);
-        hit_point(cam, worker.plane, *shaded_layer, ray_o, ray_d, hit);
+        hit_point(cam, worker.plane, *shaded_layer, ray_o, ray_d, !moved_ray && cam.perspective,
+                  hit);
         fill_point(worker, *shaded_layer, hit, ray_d);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
