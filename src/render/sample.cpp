@@ -231,8 +231,8 @@ void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit
                        w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
                        w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
     // Made unit length before its side is known: negation is exact, so the
-    // root and the divisions are those of the turned normal, turned, and
-    // they need not wait for the view's root and the side test.
+    // turned normal's root and quotients are this one's, turned, and they
+    // need not wait for the view's root and the side test.
     const float n_length = std::sqrt(dot(along, along));
     Triple n = along;
     if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
