@@ -65,6 +65,8 @@ struct TrianglePlane {
     const ScreenTriangle* triangle = nullptr;
     float p0[3], e1[3], e2[3], n[3];
     float inverse_nn = 0.0f;
+    // n · p0: the numerator of where a ray from the eye point meets the plane.
+    float n_dot_p0 = 0.0f;
     // How near to edge-on a ray may meet the plane and still be solved for
     // its hit: a share of the normal's length.
     float edge_on = 0.0f;

@@ -1,5 +1,7 @@
 // The layer list of a sample: depth order, the cut-off of opaque hits, the
 // shared-edge rule of transparent surfaces, and the pool's blocks.
+#include <cmath>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -109,6 +111,48 @@ TEST(Layers, DepthOrderAndSlopedTriangles) {
     EXPECT_NEAR(right[1]->depth, 0.7f, 1e-6);
     EXPECT_NEAR(right[1]->s, 0.75f, 1e-6);
     (void)t;
+}
+
+// A sample covers a triangle where its weights s and t lie in [0, 1] and
+// s + t is at most 1, as the triangle's own arithmetic rounds them: on its
+// edges and corners it is covered, a rounding beyond them it is not, and a
+// NaN weight never covers. Points on the edges of many triangles, at their
+// corners, and one float step off either way.
+TEST(Layers, APointOnATrianglesEdgeIsCoveredAndOneStepBeyondIsNot) {
+    std::mt19937 random(16);
+    std::uniform_real_distribution<float> coordinate(-8.0f, 8.0f), along(0.0f, 1.0f);
+    int covered = 0, missed = 0;
+    for (int k = 0; k < 3000; ++k) {
+        Scene s;
+        const float x0 = coordinate(random), y0 = coordinate(random);
+        const float x1 = coordinate(random), y1 = coordinate(random);
+        const float x2 = coordinate(random), y2 = coordinate(random);
+        s.add(x0, y0, x1, y1, x2, y2, 0.5f, false);
+        const ScreenTriangle& t = s.triangles.back();
+        const float f = k % 7 == 0 ? 0.0f : k % 7 == 1 ? 1.0f : along(random);
+        const float corners[3][2] = {{x0, y0}, {x1, y1}, {x2, y2}};
+        const float* a = corners[k % 3];
+        const float* b = corners[(k + 1) % 3];
+        const float ex = a[0] + f * (b[0] - a[0]), ey = a[1] + f * (b[1] - a[1]);
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy) {
+                const float x = dx == 0 ? ex : std::nextafter(ex, dx * INFINITY);
+                const float y = dy == 0 ? ey : std::nextafter(ey, dy * INFINITY);
+                const float u = x - t.x0, v = y - t.y0;
+                const float ws = u * t.d - v * t.c, wt = v * t.a - u * t.b;
+                const bool inside =
+                    ws >= 0.0f && ws <= 1.0f && wt >= 0.0f && wt <= 1.0f && !(ws + wt > 1.0f);
+                ASSERT_EQ(s.layers(x, y).size(), inside ? 1u : 0u) << k << ": " << x << ", " << y;
+                (inside ? covered : missed) += 1;
+            }
+    }
+    EXPECT_GT(covered, 1000);
+    EXPECT_GT(missed, 1000);
+    // A triangle of no area has NaN or infinite weights: it covers nothing.
+    Scene flat;
+    flat.add(0, 0, 1, 1, 2, 2, 0.5f, false);
+    EXPECT_TRUE(flat.layers(1.0f, 1.0f).empty());
+    EXPECT_TRUE(flat.layers(0.5f, 0.5f).empty());
 }
 
 TEST(Layers, ThePoolGrowsByBlocksAndIsReused) {

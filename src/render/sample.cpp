@@ -71,6 +71,7 @@ void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footp
     float nn = dot3(plane.n, plane.n);
     if (nn == 0.0f) nn = 1e-7f;
     plane.inverse_nn = 1.0f / nn;
+    plane.n_dot_p0 = dot(to_triple(plane.n), to_triple(plane.p0));
     plane.edge_on = 1e-12f * std::sqrt(1.0f / plane.inverse_nn);
     plane.triangle = &t;
 
@@ -143,14 +144,15 @@ inline Triple negated(const Triple& a) {
 
 // The eye ray through (x, y) meets the layer's triangle: the eye-space
 // point and its (perspective-correct) barycentric weights.
-// `plane` is set up for the layer's triangle.
+// `plane` is set up for the layer's triangle. A ray from the eye point
+// (`from_eye`: its origin +0 in every coordinate, from which p0 − origin
+// is p0 to the bit) takes its numerator from the plane.
 void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Layer& layer,
-               const Triple& origin, const Triple& direction, HitPoint& hit) {
+               const Triple& origin, const Triple& direction, bool from_eye, HitPoint& hit) {
     const Triple n = to_triple(plane.n), p0 = to_triple(plane.p0);
     const float denominator = dot(n, direction);
-    const Triple to_plane = sub(p0, origin);
     if (std::fabs(denominator) > plane.edge_on) {
-        const float along = dot(n, to_plane) / denominator;
+        const float along = (from_eye ? plane.n_dot_p0 : dot(n, sub(p0, origin))) / denominator;
         hit.eye = add(origin, scale(direction, along));
         const Triple rel = sub(hit.eye, p0);
         hit.w[1] = dot(cross(rel, to_triple(plane.e2)), n) * plane.inverse_nn;
@@ -222,20 +224,26 @@ void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit
     const Triple view = unit_dividing(negated(view_direction));
     p.view = view;
 
-    Triple g = to_triple(plane.unit_normal);
-    if (dot(g, view) < 0.0f) g = negated(g);
-    p.geometric_normal = g;
     const float* n0 = v[0]->normal;
     const float* n1 = v[1]->normal;
     const float* n2 = v[2]->normal;
-    Triple n{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0], w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
-             w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
+    const Triple along{w[0] * n0[0] + w[1] * n1[0] + w[2] * n2[0],
+                       w[0] * n0[1] + w[1] * n1[1] + w[2] * n2[1],
+                       w[0] * n0[2] + w[1] * n1[2] + w[2] * n2[2]};
+    // Made unit length before its side is known: negation is exact, so the
+    // turned normal's root and quotients are this one's, turned, and they
+    // need not wait for the view's root and the side test.
+    const float n_length = std::sqrt(dot(along, along));
+    Triple n = along;
+    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
+
+    Triple g = to_triple(plane.unit_normal);
+    if (dot(g, view) < 0.0f) g = negated(g);
+    p.geometric_normal = g;
     // The shading normal on the side of the surface the eye sees, whatever
     // the winding of the triangle.
-    const float side = dot(n, g) < 0.0f ? -1.0f : 1.0f;
+    const float side = dot(along, g) < 0.0f ? -1.0f : 1.0f;
     if (side < 0.0f) n = negated(n);
-    const float n_length = std::sqrt(dot(n, n));
-    if (n_length > 0.0f) n = Triple{n.x / n_length, n.y / n_length, n.z / n_length};
     if (dot(n, n) == 0.0f) n = g;
     p.normal = n;
 
@@ -285,13 +293,14 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const ScreenTriangle& t = *cell->triangle;
         // hit_triangle's test and depth, with the cut-off in the same
         // branch: most listed triangles miss the point or lie behind, and
-        // which of them do is anybody's guess.
+        // which of them do is anybody's guess. Of the test's bounds s ≤ 1
+        // and t ≤ 1 need no comparison: with s and t at least 0 (so neither
+        // NaN), their rounded sum is at least either, and at most 1.
         const float u = x - t.x0, v = y - t.y0;
         const float s = u * t.d - v * t.c;
         const float tt = v * t.a - u * t.b;
         const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = (s >= 0.0f) & (s <= 1.0f) & (tt >= 0.0f) & (tt <= 1.0f) &
-                          !(s + tt > 1.0f) & (z > cutoff);
+        const bool seen = (s >= 0.0f) & (tt >= 0.0f) & !(s + tt > 1.0f) & (z > cutoff);
         if (!seen) continue;
 
         RC_Layer* layer = pool.take();
@@ -392,7 +401,11 @@ bool layer_is_transparent(const RC_Layer& layer) {
 
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
                           RR_SampleNode& node, bool distances) {
-    CasterWorker& worker = caster_worker();
+    return shade_layers(caster_worker(), head, x, y, out, glow, fog, node, distances);
+}
+
+ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double y, float* out,
+                          float* glow, bool fog, RR_SampleNode& node, bool distances) {
     const CasterCamera& cam = caster_camera();
     ShadedLayers shaded;
 
@@ -432,7 +445,8 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
         const Triple ray_d = moved_ray ? to_triple(ray_direction) : eye_direction;
         if (worker.plane.triangle != shaded_layer->triangle)
             set_up_triangle(worker.plane, *shaded_layer->triangle, node.sample_spacing);
-        hit_point(cam, worker.plane, *shaded_layer, ray_o, ray_d, hit);
+        hit_point(cam, worker.plane, *shaded_layer, ray_o, ray_d, !moved_ray && cam.perspective,
+                  hit);
         fill_point(worker, *shaded_layer, hit, ray_d);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
@@ -488,23 +502,11 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
 
 namespace {
 
+// The worker's thread-local look-up is a call: the sample makes it once and
+// hands the worker on.
 template <bool kFull>
-float sample_static(double x, double y, float* out, RR_SampleNode& node) {
-    CasterWorker& worker = caster_worker();
-    ++worker.samples;
-    node.missed = 0;
-
-    bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent);
-    return finish_static_sample<kFull>(head, transparent, x, y, out, node, 0.0);
-}
-
-}  // namespace
-
-template <bool kFull>
-float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
-                           RR_SampleNode& node, double shade_time) {
+float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, double x, double y,
+                    float* out, RR_SampleNode& node, double shade_time) {
     const CasterCamera& cam = caster_camera();
     const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
     if (kFull && cam.composite) {
@@ -523,8 +525,8 @@ float finish_static_sample(RC_Layer* head, bool transparent, double x, double y,
     float glow[3] = {0.0f, 0.0f, 0.0f};
     // The fast routine's samples have no depth: nothing asks how far their
     // layers are.
-    const ShadedLayers shaded =
-        shade_layers(head, x, y, out, glow, kFull && (cam.fog || cam.light_fog), node, kFull);
+    const ShadedLayers shaded = shade_layers(worker, head, x, y, out, glow,
+                                             kFull && (cam.fog || cam.light_fog), node, kFull);
     if (cam.glow) {
         if (GlowSink sink = glow_sink()) sink(x, y, glow);
     }
@@ -533,6 +535,26 @@ float finish_static_sample(RC_Layer* head, bool transparent, double x, double y,
     // otherwise the nearest opaque one.
     if (cam.depth_file) return static_cast<float>(shaded.nearest);
     return opaque_back ? static_cast<float>(shaded.back) : kNothingDepth;
+}
+
+template <bool kFull>
+float sample_static(double x, double y, float* out, RR_SampleNode& node) {
+    CasterWorker& worker = caster_worker();
+    ++worker.samples;
+    node.missed = 0;
+
+    bool transparent = false;
+    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
+                                    static_cast<float>(y), worker.layers, transparent);
+    return finish_static<kFull>(worker, head, transparent, x, y, out, node, 0.0);
+}
+
+}  // namespace
+
+template <bool kFull>
+float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
+                           RR_SampleNode& node, double shade_time) {
+    return finish_static<kFull>(caster_worker(), head, transparent, x, y, out, node, shade_time);
 }
 
 template float finish_static_sample<true>(RC_Layer*, bool, double, double, float*, RR_SampleNode&,

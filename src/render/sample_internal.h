@@ -45,6 +45,10 @@ struct ShadedLayers {
 // eye distances are not worked out and the result is left at zero.
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
                           RR_SampleNode& node, bool distances = true);
+// The same with the calling worker's state at hand.
+struct CasterWorker;
+ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double y, float* out,
+                          float* glow, bool fog, RR_SampleNode& node, bool distances = true);
 
 // The static sample's shading of its layer list (head the farthest), each
 // layer at `shade_time`; returns the sample's depth.

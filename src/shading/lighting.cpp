@@ -10,7 +10,9 @@
 // diffuse term divides by 255), so colour × sums is 0..255; highlights are
 // summed in light-colour units and weighted by the 0..1 highlight colour.
 #include <atomic>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "base/vecmath.h"
 #include "scene/scene_objects.h"
@@ -132,9 +134,16 @@ void surface(const AR_ShaderInfo& shader, AR_ShadePoint& point, PointLookup& at)
         t = texture_colour(shader.transparency, at, &alpha);
         alpha = clamp01(alpha);
     }
-    point.transparency[0] = clamp01(t.x / 255.0f);
-    point.transparency[1] = clamp01(t.y / 255.0f);
-    point.transparency[2] = clamp01(t.z / 255.0f);
+    if ((std::bit_cast<std::uint32_t>(t.x) | std::bit_cast<std::uint32_t>(t.y) |
+         std::bit_cast<std::uint32_t>(t.z)) == 0) {
+        // Opaque (+0 in every channel, which the divisions below keep): most
+        // surfaces, spared three divisions a sample.
+        point.transparency[0] = point.transparency[1] = point.transparency[2] = 0.0f;
+    } else {
+        point.transparency[0] = clamp01(t.x / 255.0f);
+        point.transparency[1] = clamp01(t.y / 255.0f);
+        point.transparency[2] = clamp01(t.z / 255.0f);
+    }
     point.transparency[3] = alpha;
 
     // Transparency shade: surfaces grow opaque toward their silhouettes.
@@ -327,7 +336,8 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     d = Triple{clamp01(d.x), clamp01(d.y), clamp01(d.z)};
     const float translucence = shader.param[SHADER_TRANSLUCENCE];
     const float translucence_depth = shader.param[SHADER_TRANSLUCENCE_DEPTH];
-    const float tau = translucence / 255.0f;
+    // Read only by a translucent surface: no division for the others.
+    const float tau = translucence != 0.0f ? translucence / 255.0f : 0.0f;
     const float translucent = translucence != 0.0f ? translucence_depth : 0.0f;
 
     Triple ambient, diffuse, specular;

@@ -121,7 +121,10 @@ int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_Ligh
         s.intensity = textured ? factor * (colour.x + colour.y + colour.z) / 765.0f : factor;
         return 1;
     }
-    s.colour = scale(colour, factor / 255.0f);
+    // A light alike from every side has a factor of exactly 1, whose
+    // quotient is the constant's.
+    constexpr float kPerUnit = 1.0f / 255.0f;
+    s.colour = scale(colour, factor == 1.0f ? kPerUnit : factor / 255.0f);
     return 1;
 }
 

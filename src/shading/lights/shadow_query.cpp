@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
@@ -58,27 +59,46 @@ void summarise_shadow_map(ShadowMap& map) {
 
 namespace {
 
-// The nearest texel of the blocks holding columns i0..i1 and rows j0..j1,
-// and the farthest. No summary is ever NaN, so the order they are taken in
-// changes nothing the query compares.
+// The nearest texel of the blocks holding columns i0..i1 and rows j0..j1
+// (none negative), and the farthest. No summary is ever NaN, so the order
+// they are taken in changes nothing the query compares, nor does taking a
+// block twice: a disc of the usual sizes reaches at most two blocks each
+// way, and those four are read without a loop whose length varies from
+// one point to the next.
 float blocks_nearest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
-    float nearest = INFINITY;
-    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj) {
-        const float* row =
-            map.block_nearest.data() + static_cast<std::size_t>(bj) * map.blocks_per_row;
-        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi)
-            nearest = std::min(nearest, row[bi]);
+    const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
+    const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
+    const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
+    const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
+    const float* summary = map.block_nearest.data();
+    const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
+    if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
+        const float* low = summary + bj0 * per_row;
+        const float* high = summary + bj1 * per_row;
+        return std::min(std::min(low[bi0], low[bi1]), std::min(high[bi0], high[bi1]));
     }
+    float nearest = INFINITY;
+    for (unsigned bj = bj0; bj <= bj1; ++bj)
+        for (unsigned bi = bi0; bi <= bi1; ++bi)
+            nearest = std::min(nearest, summary[bj * per_row + bi]);
     return nearest;
 }
 float blocks_farthest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
-    float farthest = -INFINITY;
-    for (int bj = j0 / kShadowBlock; bj <= j1 / kShadowBlock; ++bj) {
-        const float* row =
-            map.block_farthest.data() + static_cast<std::size_t>(bj) * map.blocks_per_row;
-        for (int bi = i0 / kShadowBlock; bi <= i1 / kShadowBlock; ++bi)
-            farthest = std::max(farthest, row[bi]);
+    const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
+    const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
+    const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
+    const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
+    const float* summary = map.block_farthest.data();
+    const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
+    if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
+        const float* low = summary + bj0 * per_row;
+        const float* high = summary + bj1 * per_row;
+        return std::max(std::max(low[bi0], low[bi1]), std::max(high[bi0], high[bi1]));
     }
+    float farthest = -INFINITY;
+    for (unsigned bj = bj0; bj <= bj1; ++bj)
+        for (unsigned bi = bi0; bi <= bi1; ++bi)
+            farthest = std::max(farthest, summary[bj * per_row + bi]);
     return farthest;
 }
 
@@ -130,6 +150,85 @@ int texels_settle(const float* texel, int size, int i0, int i1, int j0, int j1, 
 #endif
 }
 
+#if defined(__SSE2__)
+// std::min(a, b) and std::max(a, b), which keep `a` unless `b` is strictly
+// beyond it (so NaN and the first of +0 and -0 behave as they do there).
+inline __m128 least(__m128 a, __m128 b) {
+    return _mm_min_ps(b, a);
+}
+inline __m128 most(__m128 a, __m128 b) {
+    return _mm_max_ps(b, a);
+}
+inline __m128 pick(__m128 mask, __m128 yes, __m128 no) {
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+
+// The disc's cells of columns i0..i1 and rows j0..j1 weighed four of a row
+// at a time, for a query without blend whose cells all have a texel to
+// their right and above and whose rows can be read four texels past i1:
+// each lane does one cell's arithmetic of the loop in query_shadow_map,
+// operation for operation, and the lanes' terms join the sums in the
+// cells' order. A cell that does not count adds +0, which leaves a sum of
+// terms that are never negative as it was.
+void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float p0, float rim,
+                          float inverse_r2, int i0, int i1, int j0, int j1, float& weight_sum,
+                          float& shadow_sum) {
+    const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+    const __m128 at_u = _mm_set1_ps(u), at_p0 = _mm_set1_ps(p0), rim_offset = _mm_set1_ps(rim);
+    const __m128 inverse = _mm_set1_ps(inverse_r2), quarter = _mm_set1_ps(0.25f);
+    const __m128i steps = _mm_setr_epi32(0, 1, 2, 3), past = _mm_set1_epi32(i1 + 1);
+    for (int j = j0; j <= j1; ++j) {
+        const float dv = v - static_cast<float>(j);
+        const __m128 dv2 = _mm_set1_ps(dv * dv);
+        const float* row = texel + static_cast<std::size_t>(j) * size;
+        const float* next_row = row + size;
+        for (int i = i0; i <= i1; i += 4) {
+            const __m128i column = _mm_add_epi32(_mm_set1_epi32(i), steps);
+            const __m128 du = _mm_sub_ps(at_u, _mm_cvtepi32_ps(column));
+            const __m128 w =
+                _mm_sub_ps(one, _mm_mul_ps(_mm_add_ps(_mm_mul_ps(du, du), dv2), inverse));
+            const __m128 weighed =
+                _mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_castsi128_ps(_mm_cmplt_epi32(column, past)));
+            if (_mm_movemask_ps(weighed) == 0) continue;
+            const __m128 d00 = _mm_loadu_ps(row + i), d10 = _mm_loadu_ps(row + i + 1);
+            const __m128 d01 = _mm_loadu_ps(next_row + i), d11 = _mm_loadu_ps(next_row + i + 1);
+            const __m128 lo = least(least(least(d00, d10), d01), d11);
+            const __m128 hi = most(most(most(d00, d10), d01), d11);
+            const __m128 mean =
+                _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(d00, d10), d01), d11), quarter);
+            const __m128 p = _mm_sub_ps(at_p0, _mm_mul_ps(_mm_sub_ps(one, w), rim_offset));
+            const __m128 flat = _mm_cmpeq_ps(lo, hi);
+            const __m128 beyond_hi = _mm_cmpgt_ps(p, hi);
+            // Wholly behind the cell: a flat one it lies behind, or any other
+            // whose farthest texel it lies behind.
+            const __m128 whole = pick(flat, _mm_cmpgt_ps(p, lo), beyond_hi);
+            const __m128 partial =
+                _mm_andnot_ps(_mm_or_ps(_mm_or_ps(flat, beyond_hi), _mm_cmplt_ps(p, lo)),
+                              _mm_castsi128_ps(_mm_set1_epi32(-1)));
+            // Only the partial lanes divide by what they would; the others
+            // by 1, whose answer is not used.
+            const __m128 t =
+                _mm_div_ps(_mm_sub_ps(hi, mean), pick(partial, _mm_sub_ps(hi, lo), one));
+            const __m128 behind = _mm_mul_ps(_mm_sub_ps(p, lo), t);
+            const __m128 below =
+                _mm_sub_ps(behind, _mm_mul_ps(_mm_sub_ps(p, hi), _mm_sub_ps(one, t)));
+            const __m128 fraction = _mm_div_ps(behind, pick(partial, below, one));
+            const __m128 some = _mm_and_ps(partial, _mm_cmpgt_ps(fraction, zero));
+            const __m128 c = pick(whole, one, _mm_min_ps(one, fraction));
+            const __m128 shadow =
+                _mm_and_ps(_mm_and_ps(weighed, _mm_or_ps(whole, some)), _mm_mul_ps(c, w));
+            alignas(16) float weights[4], shadows[4];
+            _mm_store_ps(weights, _mm_and_ps(weighed, w));
+            _mm_store_ps(shadows, shadow);
+            for (int k = 0; k < 4; ++k) {
+                weight_sum += weights[k];
+                shadow_sum += shadows[k];
+            }
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 float query_shadow_map(const ShadowMap& map, float x, float y, float z,
@@ -178,7 +277,20 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     }
 
     float weight_sum = 0.0f, shadow_sum = 0.0f, blend_sum = 0.0f;
-    for (int j = std::max(first_j, 0); j <= std::min(last_j, size - 1); ++j) {
+    bool in_lanes = false;
+#if defined(__SSE2__)
+    // Away from the map's last rows and columns, a query without blend
+    // (every query of a render) weighs its cells in lanes, without a branch
+    // per cell.
+    const int cells_i1 = std::min(last_i, size - 1), cells_j1 = std::min(last_j, size - 1);
+    if (blend == 0.0f && cells_i1 <= size - 5 && cells_j1 <= size - 2) {
+        weigh_cells_in_lanes(texel, size, u, v, p0, settings.rim_offset, inverse_r2,
+                             std::max(first_i, 0), cells_i1, std::max(first_j, 0), cells_j1,
+                             weight_sum, shadow_sum);
+        in_lanes = true;
+    }
+#endif
+    for (int j = std::max(first_j, 0); !in_lanes && j <= std::min(last_j, size - 1); ++j) {
         const float dv = v - static_cast<float>(j);
         const float* row = texel + static_cast<std::size_t>(j) * size;
         const float* next_row = j + 1 < size ? row + size : nullptr;
@@ -242,13 +354,33 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     const ShadowMap* map = light.shadow_map;
     if (map == nullptr || map->size < 1) return 0.0f;
     const float* m = map->clip_from_eye.m;
+#if defined(__SSE2__)
+    // The point times the matrix's rows, a lane for each of X, Y, Z and W
+    // with the sums in the order of the scalar lines below; then both
+    // quotients in one division.
+    const __m128 row_sum =
+        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(eye_point.x), _mm_loadu_ps(m)),
+                                         _mm_mul_ps(_mm_set1_ps(eye_point.y), _mm_loadu_ps(m + 4))),
+                              _mm_mul_ps(_mm_set1_ps(eye_point.z), _mm_loadu_ps(m + 8))),
+                   _mm_loadu_ps(m + 12));
+    alignas(16) float clip[4];
+    _mm_store_ps(clip, row_sum);
+    float W = clip[3];
+    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const __m128 negated = _mm_xor_ps(row_sum, _mm_set1_ps(-0.0f));
+    alignas(16) float projected[4];
+    _mm_store_ps(projected, _mm_div_ps(negated, _mm_set1_ps(W)));
+    const float x = projected[0], y = projected[1];
+#else
     const float X = eye_point.x * m[0] + eye_point.y * m[4] + eye_point.z * m[8] + m[12];
     const float Y = eye_point.x * m[1] + eye_point.y * m[5] + eye_point.z * m[9] + m[13];
     float W = eye_point.x * m[3] + eye_point.y * m[7] + eye_point.z * m[11] + m[15];
     if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const float x = -X / W, y = -Y / W;
+#endif
     const auto& spot = *static_cast<const SpotLightInfo*>(light.model_info);
     const ShadowQuerySettings settings{spot.edge_quality, spot.min_depth, spot.blend_offset};
-    return query_shadow_map(*map, -X / W, -Y / W, distance, settings);
+    return query_shadow_map(*map, x, y, distance, settings);
 }
 
 }  // namespace sky
