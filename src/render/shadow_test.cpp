@@ -565,6 +565,45 @@ TEST(Shadows, TheMapDoesNotDependOnTheWorkers) {
     EXPECT_TRUE(maps[0] == maps[1]);
 }
 
+TEST(Shadows, TheMapDoesNotDependOnWhetherTheStatisticsCountItsVertices) {
+    // Quiet, a map's corners carry only their positions (the vertices are
+    // counted only for the statistics): the map must be the one the fully
+    // made corners give. The deciding cases: a mesh large enough to be
+    // made in parts, its quads' corners shared and on texel centres at
+    // tile borders; a sliver; a triangle reaching behind the light, which
+    // is cut at the near plane; one reaching far beyond the map, which is
+    // split; and a map whose rows are not whole groups of four texels.
+    Occluder o;
+    o.map_size = 203;
+    o.occluder = false;
+    const std::string caster = "shader = (ground), active = OFF,";
+    std::string scene = occluder_scene(o);
+    scene += tiled_square(1.5, 6, 0.2, -0.1, 182, caster);
+    scene += "polyset (" + caster +
+             " vertices = ((cv((0.2, 4, 0.2), 1)), (cv((0.9, 4, 0.2001), 1)),"
+             " (cv((1.6, 4, 0.2002), 1)), (cv((-3, 11, 0), 1)), (cv((3, 11, 0.5), 1)),"
+             " (cv((0, 7, -1), 1)), (cv((-400, 9.5, -1), 1)), (cv((400, 9.5, -1), 1)),"
+             " (cv((0, 9.5, 2), 1))),"
+             " polygons = (polygon(0, 1, 2), polygon(3, 4, 5), polygon(6, 7, 8)));\n";
+    std::vector<std::uint8_t> maps[2];
+    for (int quiet = 0; quiet < 2; ++quiet) {
+        const std::string name = scratch_name("counted_map" + std::to_string(quiet));
+        std::string lit = scene;
+        lit.replace(lit.find("shadow_resolution"), 0, "depth_output = \"" + name + "\", ");
+        RenderSettings settings{2, 7};
+        settings.adjust = [quiet](RenderOptions& options) { options.quiet = quiet; };
+        ASSERT_TRUE(render_scene(lit, settings).ok);
+        maps[quiet] = file_bytes(name);
+        std::remove(name.c_str());
+    }
+    ASSERT_EQ(maps[1].size(), 4 + 64 + 4u * 203 * 203 + 1);
+    std::size_t casting = 0;
+    for (std::size_t k = 68; k + 4 < maps[1].size(); k += 4)
+        casting += little_float(maps[1], k) < 1e8f;
+    EXPECT_GT(casting, 203u * 203 / 4);
+    EXPECT_TRUE(maps[0] == maps[1]);
+}
+
 TEST(Shadows, ObjectsThatMayMoveGiveTheMapOfStillOnes) {
     // Objects that may move stand in a map where the frame time puts them,
     // blended from their two halves, and go the depth-only way like still
