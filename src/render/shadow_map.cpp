@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -170,6 +174,48 @@ private:
     Lanes x0_, b_, d_, z0_, dz1_, dz2_;
 };
 
+// The texels of one row of a tile from its nearest two surfaces, four at a
+// time, each lane with the arithmetic of NearestTwo::depth and distance_at
+// (the same operations in the same order: the division and the root are
+// exact in every lane); `squares` are the columns' lateral squares. Returns
+// how many texels it wrote, a multiple of kLanes.
+std::int32_t write_texel_lanes(const MapView& view, const float* first, const float* second,
+                               float ey2, float* texels, const float* squares, std::int32_t width) {
+#if defined(__SSE2__)
+    const Lanes none = lanes_of(-INFINITY), p10 = lanes_of(view.p10), p14 = lanes_of(view.p14);
+    const Lanes row_square = lanes_of(ey2), one = lanes_of(1.0f), half = lanes_of(0.5f);
+    const Lanes no_caster = lanes_of(kNoShadowCaster);
+    std::int32_t c = 0;
+    for (; c + kLanes <= width; c += kLanes) {
+        Lanes f, s, ex2;
+        std::memcpy(&f, first + c, sizeof f);
+        std::memcpy(&s, second + c, sizeof s);
+        std::memcpy(&ex2, squares + c, sizeof ex2);
+        // A lone surface never shadows itself: the midpoint rule needs a
+        // second one behind.
+        const LaneMask cast = view.nearest_surface ? LaneMask(f > none) : LaneMask(s != none);
+        Lanes value = no_caster;
+        if (any_lane(cast)) {
+            const Lanes d = view.nearest_surface ? f : half * (f + s);
+            const Lanes inverse_z = (d - p10) / p14;
+            const Lanes square = ((ex2 + row_square) + one) / (inverse_z * inverse_z);
+            value = select(cast, reinterpret_cast<Lanes>(_mm_sqrt_ps(square)), no_caster);
+        }
+        std::memcpy(texels + c, &value, sizeof value);
+    }
+    return c;
+#else
+    (void)view, (void)first, (void)second, (void)ey2, (void)texels, (void)squares, (void)width;
+    return 0;
+#endif
+}
+
+void summarise_tile(const Tile& tile, const MapView& view) {
+    if (view.summarise)
+        summarise_block_rows(*view.map, tile.y_first / kShadowBlock,
+                             (tile.y_last + kShadowBlock) / kShadowBlock);
+}
+
 // A depth-only tile: each triangle of the tile's objects, in the order a
 // bucket list would give them, into the texels whose cells it would be
 // entered in.
@@ -186,11 +232,17 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     surfaces.stride = (width + kLanes - 1) / kLanes * kLanes;
     surfaces.y_first = tile.y_first;
     const auto count = static_cast<std::size_t>(surfaces.stride) * static_cast<std::size_t>(height);
-    surfaces.first = arena_array<float>(tile_arena(), count);
-    surfaces.second = arena_array<float>(tile_arena(), count);
-    std::fill(surfaces.first, surfaces.first + count, -INFINITY);
-    std::fill(surfaces.second, surfaces.second + count, -INFINITY);
-    surfaces.centre_x = arena_array<float>(tile_arena(), static_cast<std::size_t>(surfaces.stride));
+    // Filled here, so not zeroed first: a second pass over the tile's
+    // largest arrays.
+    surfaces.first = arena_array_unzeroed<float>(tile_arena(), count);
+    surfaces.second = arena_array_unzeroed<float>(tile_arena(), count);
+    const Lanes nothing = lanes_of(-INFINITY);
+    for (std::size_t k = 0; k < count; k += kLanes) {
+        std::memcpy(surfaces.first + k, &nothing, sizeof nothing);
+        std::memcpy(surfaces.second + k, &nothing, sizeof nothing);
+    }
+    surfaces.centre_x =
+        arena_array_unzeroed<float>(tile_arena(), static_cast<std::size_t>(surfaces.stride));
     for (std::int32_t c = 0; c < surfaces.stride; ++c)
         surfaces.centre_x[c] = static_cast<float>(c + tile.x_first) + 0.5f;
 
@@ -222,7 +274,10 @@ void render_depth_tile(Tile& tile, const MapView& view) {
         float* row = out + static_cast<std::size_t>(y) * map.size;
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
         const float ey2 = lateral_square(view, y, false);
-        for (std::int32_t c = 0; c < width; ++c) {
+        const std::int32_t lanes_end =
+            write_texel_lanes(view, surfaces.first + at, surfaces.second + at, ey2,
+                              row + tile.x_first, view.column_squares + tile.x_first, width);
+        for (std::int32_t c = lanes_end; c < width; ++c) {
             const std::int32_t x = tile.x_first + c;
             const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
             float depth = 0.0f;
@@ -231,6 +286,7 @@ void render_depth_tile(Tile& tile, const MapView& view) {
                          : kNoShadowCaster;
         }
     }
+    summarise_tile(tile, view);
 }
 
 bool write_all(int fd, const void* data, std::size_t size) {
@@ -290,6 +346,7 @@ void render_map_tile(Tile& tile, void* context) {
                 row[x] = kNoShadowCaster;
         }
     }
+    summarise_tile(tile, view);
 }
 
 bool write_depth_map_file(const std::string& name, const ShadowMap& map) {

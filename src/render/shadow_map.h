@@ -25,6 +25,9 @@ struct MapView {
     // light's axis (lateral_square), which every texel of the column
     // shares: made by the map pass before its tiles.
     const float* column_squares = nullptr;
+    // Each tile sums up the blocks of its rows for the query: its rows are
+    // whole rows of blocks.
+    bool summarise = false;
 };
 
 // The workers' routine of a map pass: every texel of the tile from the

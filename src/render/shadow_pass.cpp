@@ -43,6 +43,18 @@ constexpr double kDegreesToRadians = 0.017453292519943295;
 // typing slip, not a map anyone can hold.
 constexpr std::int32_t kLargestMap = 16384;
 
+// Map tiles of whole rows of summary blocks, and blocks that do not
+// straddle tiles, let each tile sum up its own blocks while their texels
+// are still in its cache. The map is the same whatever its tiles.
+constexpr std::int32_t kMapTileRows = 2 * kShadowBlock;
+
+std::int32_t map_tile_rows(std::int32_t asked, std::int32_t size) {
+    // Rows the tiles cannot take keep drawing their message, map by map.
+    const std::int32_t half = (size - 1) / 2;
+    if (asked < kSmallestTileRows || (half >= kSmallestTileRows && asked > half)) return asked;
+    return size % kShadowBlock == 0 && kMapTileRows <= half ? kMapTileRows : asked;
+}
+
 // The maps, by the light record they were evaluated from and the light's
 // place among the placements of that record.
 using MapKey = std::pair<const RR_Light*, int>;
@@ -247,6 +259,7 @@ void build_map(FrameLight& light) {
     options.aalevelmax = 0;
     options.aalevelmin = 1;
     options.area_tolerance = map_area_tolerance(size);
+    options.tile_rows = map_tile_rows(options.tile_rows, size);
 
     ShadowMap& map = allocate_map(light, size);
     reset_geometry_counters();
@@ -267,6 +280,9 @@ void build_map(FrameLight& light) {
 
     make_tiles();
     give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
+    // The tiles run down from the map's last row, the blocks up from its first.
+    const bool summarised_by_tiles =
+        tile_layout().rows % kShadowBlock == 0 && size % kShadowBlock == 0;
     queue_tiles();
     queue_light_objects(view, filter);
 
@@ -288,6 +304,8 @@ void build_map(FrameLight& light) {
     for (std::int32_t x = 0; x < size; ++x)
         column_squares[static_cast<std::size_t>(x)] = lateral_square(map_view, x, true);
     map_view.column_squares = column_squares.data();
+    map_view.summarise = summarised_by_tiles;
+    if (summarised_by_tiles) clear_shadow_summary(map);
 
     const RenderPass& camera_pass = frame_passes().camera_pass;
     RenderPass pass;
@@ -299,7 +317,7 @@ void build_map(FrameLight& light) {
     run_pass();
     install_render_pass(RenderPass{});
     release_object_queue();
-    summarise_shadow_map(map);
+    if (!summarised_by_tiles) summarise_shadow_map(map);
 
     // A file that cannot be made is skipped; the render goes on.
     if (!files.mask.empty()) write_shadow_mask_file(files.mask, map);
