@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -161,8 +162,10 @@ public:
             const Lanes u = x - x0_;
             const Lanes s = u * d_ - vc;
             const Lanes w = va - u * b_;
-            const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
-                                 (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
+            // s ≤ 1 and w ≤ 1 follow from the other three: with w ≥ 0 the
+            // rounded sum s + w is at least s, so s > 1 fails the last.
+            const LaneMask hit =
+                (column >= start) & (column <= end) & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
             if (!any_lane(hit)) continue;
             const Lanes z = (z0_ + s * dz1_) + w * dz2_;
             add_depths(hit, z, surfaces.first + at + c, surfaces.second + at + c);
@@ -174,14 +177,24 @@ private:
     Lanes x0_, b_, d_, z0_, dz1_, dz2_;
 };
 
+Lanes square_root(Lanes v) {
+#if defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_sqrt_ps(reinterpret_cast<__m128>(v)));
+#else
+    return Lanes{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+#endif
+}
+
 // The texels of one row of a tile from its nearest two surfaces, four at a
 // time, each lane with the arithmetic of NearestTwo::depth and distance_at
 // (the same operations in the same order: the division and the root are
-// exact in every lane); `squares` are the columns' lateral squares. Returns
-// how many texels it wrote, a multiple of kLanes.
+// exact in every lane); `squares` are the columns' lateral squares. With
+// `nearest` and `farthest`, each group of four keeps there the nearest and
+// farthest of its lanes so far. Returns how many texels it wrote, a
+// multiple of kLanes.
 std::int32_t write_texel_lanes(const MapView& view, const float* first, const float* second,
-                               float ey2, float* texels, const float* squares, std::int32_t width) {
-#if defined(__SSE2__)
+                               float ey2, float* texels, const float* squares, std::int32_t width,
+                               Lanes* nearest, Lanes* farthest) {
     const Lanes none = lanes_of(-INFINITY), p10 = lanes_of(view.p10), p14 = lanes_of(view.p14);
     const Lanes row_square = lanes_of(ey2), one = lanes_of(1.0f), half = lanes_of(0.5f);
     const Lanes no_caster = lanes_of(kNoShadowCaster);
@@ -199,21 +212,57 @@ std::int32_t write_texel_lanes(const MapView& view, const float* first, const fl
             const Lanes d = view.nearest_surface ? f : half * (f + s);
             const Lanes inverse_z = (d - p10) / p14;
             const Lanes square = ((ex2 + row_square) + one) / (inverse_z * inverse_z);
-            value = select(cast, reinterpret_cast<Lanes>(_mm_sqrt_ps(square)), no_caster);
+            value = select(cast, square_root(square), no_caster);
         }
         std::memcpy(texels + c, &value, sizeof value);
+        if (nearest != nullptr) {
+            Lanes& n = nearest[c / kLanes];
+            Lanes& far = farthest[c / kLanes];
+            n = select(value < n, value, n);
+            far = select(value > far, value, far);
+        }
     }
     return c;
-#else
-    (void)view, (void)first, (void)second, (void)ey2, (void)texels, (void)squares, (void)width;
-    return 0;
-#endif
 }
 
-void summarise_tile(const Tile& tile, const MapView& view) {
-    if (view.summarise)
-        summarise_block_rows(*view.map, tile.y_first / kShadowBlock,
-                             (tile.y_last + kShadowBlock) / kShadowBlock);
+// The nearest of `value` and what `slot` holds (the farthest with
+// `farthest`), taken into the slot; other tiles may be doing the same.
+void combine(float& slot, float value, bool farthest) {
+    std::atomic_ref<float> shared(slot);
+    float held = shared.load(std::memory_order_relaxed);
+    while ((farthest ? value > held : value < held) &&
+           !shared.compare_exchange_weak(held, value, std::memory_order_relaxed)) {
+    }
+}
+
+// The summaries of the blocks of one row of blocks from the nearest and
+// farthest its groups of four kept over the tile's rows of it: the
+// summaries themselves when the tile holds the whole row of blocks, taken
+// with those of the other tiles holding parts of it otherwise. A texel is
+// never NaN nor −0 (a root of a positive quotient, or kNoShadowCaster), so
+// the nearest and farthest do not depend on the order they are taken in:
+// they are those the summary of the finished map gives.
+void store_block_row(ShadowMap& map, std::int32_t block_row, bool whole, const Lanes* nearest,
+                     const Lanes* farthest) {
+    constexpr std::int32_t kGroups = kShadowBlock / kLanes;
+    const std::int32_t blocks = map.blocks_per_row;
+    const std::size_t at = static_cast<std::size_t>(block_row) * blocks;
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        float n = INFINITY, f = -INFINITY;
+        for (std::int32_t g = b * kGroups; g < (b + 1) * kGroups; ++g)
+            for (std::int32_t k = 0; k < kLanes; ++k) {
+                n = std::min(n, nearest[g][k]);
+                f = std::max(f, farthest[g][k]);
+            }
+        float& map_nearest = map.block_nearest[at + static_cast<std::size_t>(b)];
+        float& map_farthest = map.block_farthest[at + static_cast<std::size_t>(b)];
+        if (whole) {
+            map_nearest = n, map_farthest = f;
+        } else {
+            combine(map_nearest, n, false);
+            combine(map_farthest, f, true);
+        }
+    }
 }
 
 // A depth-only tile: each triangle of the tile's objects, in the order a
@@ -269,14 +318,27 @@ void render_depth_tile(Tile& tile, const MapView& view) {
             for_each_depth_triangle(*triangles, tile, enter);
 
     float* out = map.texels();
+    // Summed up as the texels are made, while they are in the cache: the
+    // map's rows are whole blocks.
+    Lanes* group_nearest = nullptr;
+    Lanes* group_farthest = nullptr;
+    const auto groups = static_cast<std::size_t>(width / kLanes);
+    if (view.summarise) {
+        group_nearest = arena_array_unzeroed<Lanes>(tile_arena(), groups);
+        group_farthest = arena_array_unzeroed<Lanes>(tile_arena(), groups);
+    }
     for (std::int32_t r = 0; r < height; ++r) {
         const std::int32_t y = tile.y_first + r;
         float* row = out + static_cast<std::size_t>(y) * map.size;
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
         const float ey2 = lateral_square(view, y, false);
-        const std::int32_t lanes_end =
-            write_texel_lanes(view, surfaces.first + at, surfaces.second + at, ey2,
-                              row + tile.x_first, view.column_squares + tile.x_first, width);
+        if (view.summarise && (y % kShadowBlock == 0 || r == 0)) {
+            std::fill(group_nearest, group_nearest + groups, lanes_of(INFINITY));
+            std::fill(group_farthest, group_farthest + groups, lanes_of(-INFINITY));
+        }
+        const std::int32_t lanes_end = write_texel_lanes(
+            view, surfaces.first + at, surfaces.second + at, ey2, row + tile.x_first,
+            view.column_squares + tile.x_first, width, group_nearest, group_farthest);
         for (std::int32_t c = lanes_end; c < width; ++c) {
             const std::int32_t x = tile.x_first + c;
             const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
@@ -285,8 +347,13 @@ void render_depth_tile(Tile& tile, const MapView& view) {
                          ? distance_at(view, view.column_squares[x], ey2, depth)
                          : kNoShadowCaster;
         }
+        if (view.summarise && (y % kShadowBlock == kShadowBlock - 1 || r == height - 1)) {
+            const std::int32_t block_first = y / kShadowBlock * kShadowBlock;
+            const bool whole =
+                block_first >= tile.y_first && block_first + kShadowBlock - 1 <= tile.y_last;
+            store_block_row(map, y / kShadowBlock, whole, group_nearest, group_farthest);
+        }
     }
-    summarise_tile(tile, view);
 }
 
 bool write_all(int fd, const void* data, std::size_t size) {
@@ -346,7 +413,6 @@ void render_map_tile(Tile& tile, void* context) {
                 row[x] = kNoShadowCaster;
         }
     }
-    summarise_tile(tile, view);
 }
 
 bool write_depth_map_file(const std::string& name, const ShadowMap& map) {

@@ -25,8 +25,8 @@ struct MapView {
     // light's axis (lateral_square), which every texel of the column
     // shares: made by the map pass before its tiles.
     const float* column_squares = nullptr;
-    // Each tile sums up the blocks of its rows for the query: its rows are
-    // whole rows of blocks.
+    // Each depth-only tile sums up the query's blocks over its rows (the
+    // map's rows are whole blocks, and the summaries start out empty).
     bool summarise = false;
 };
 

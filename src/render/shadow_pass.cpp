@@ -23,6 +23,7 @@
 #include "base/options.h"
 #include "base/tiles.h"
 #include "base/workers.h"
+#include "geometry/geometry_view.h"
 #include "geometry/object_queue.h"
 #include "output/statistics.h"
 #include "platform/fatal.h"
@@ -42,18 +43,6 @@ constexpr double kDegreesToRadians = 0.017453292519943295;
 // The largest map: 16384² floats are a gigabyte. A size beyond it is a
 // typing slip, not a map anyone can hold.
 constexpr std::int32_t kLargestMap = 16384;
-
-// Map tiles of whole rows of summary blocks, and blocks that do not
-// straddle tiles, let each tile sum up its own blocks while their texels
-// are still in its cache. The map is the same whatever its tiles.
-constexpr std::int32_t kMapTileRows = 2 * kShadowBlock;
-
-std::int32_t map_tile_rows(std::int32_t asked, std::int32_t size) {
-    // Rows the tiles cannot take keep drawing their message, map by map.
-    const std::int32_t half = (size - 1) / 2;
-    if (asked < kSmallestTileRows || (half >= kSmallestTileRows && asked > half)) return asked;
-    return size % kShadowBlock == 0 && kMapTileRows <= half ? kMapTileRows : asked;
-}
 
 // The maps, by the light record they were evaluated from and the light's
 // place among the placements of that record.
@@ -259,7 +248,6 @@ void build_map(FrameLight& light) {
     options.aalevelmax = 0;
     options.aalevelmin = 1;
     options.area_tolerance = map_area_tolerance(size);
-    options.tile_rows = map_tile_rows(options.tile_rows, size);
 
     ShadowMap& map = allocate_map(light, size);
     reset_geometry_counters();
@@ -280,9 +268,6 @@ void build_map(FrameLight& light) {
 
     make_tiles();
     give_tile_buffers(tile_layout().width, tile_layout().rows, worker_count());
-    // The tiles run down from the map's last row, the blocks up from its first.
-    const bool summarised_by_tiles =
-        tile_layout().rows % kShadowBlock == 0 && size % kShadowBlock == 0;
     queue_tiles();
     queue_light_objects(view, filter);
 
@@ -304,6 +289,9 @@ void build_map(FrameLight& light) {
     for (std::int32_t x = 0; x < size; ++x)
         column_squares[static_cast<std::size_t>(x)] = lateral_square(map_view, x, true);
     map_view.column_squares = column_squares.data();
+    // The depth-only tiles sum up the query's blocks as they make the
+    // texels, when the map's rows are whole blocks.
+    const bool summarised_by_tiles = geometry_view().depth_only && size % kShadowBlock == 0;
     map_view.summarise = summarised_by_tiles;
     if (summarised_by_tiles) clear_shadow_summary(map);
 

@@ -5,6 +5,7 @@
 // clipping. The lit reference of each shadowed picture is the same scene
 // rendered with the occluder casting no shadow, so the shadowed fraction of
 // a pixel does not depend on the shading formulas.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,8 @@
 #include "render/automatic_clipping.h"
 #include "render/render_test_support.h"
 #include "render/shadow_pass.h"
+#include "scene/scene_objects.h"
+#include "shading/light.h"
 #include "shading/lights/shadow_query.h"
 
 namespace sky::test {
@@ -602,6 +605,47 @@ TEST(Shadows, TheMapDoesNotDependOnWhetherTheStatisticsCountItsVertices) {
         casting += little_float(maps[1], k) < 1e8f;
     EXPECT_GT(casting, 203u * 203 / 4);
     EXPECT_TRUE(maps[0] == maps[1]);
+}
+
+TEST(Shadows, TheTilesSumUpTheBlocksAsTheFinishedMapWould) {
+    // Each tile sums up the query's blocks over its rows as it makes their
+    // texels, a block that straddles two tiles (tiles of 7 rows, blocks of
+    // 8) taken from both: the summaries must be those of the finished map,
+    // in maps of each kind (the midpoint, the nearest surface for a mask),
+    // and where the map's rows are not whole blocks.
+    for (bool mask : {false, true}) {
+        for (int size : {64, 200, 203}) {
+            SCOPED_TRACE(std::to_string(size) + (mask ? " nearest surface" : " midpoint"));
+            const std::string mask_name = scratch_name("summary_mask");
+            Occluder o;
+            o.map_size = size;
+            if (mask) o.light_extra = ", shadow_output = \"" + mask_name + "\"";
+            std::string scene = occluder_scene(o);
+            scene += tiled_square(0.9, 7, -0.23, -0.14, 12, "shader = (ground), active = OFF,");
+            std::vector<float> tiles[2], whole[2];
+            RenderSettings settings{2, 7};
+            settings.after_maps = [&](const RenderOptions&) {
+                for (auto& entry : light_list()) {
+                    auto* info = static_cast<AR_LightInfo*>(entry->reference.record);
+                    if (info == nullptr || info->shadow_map == nullptr) continue;
+                    ShadowMap& map = *info->shadow_map;
+                    tiles[0] = map.block_nearest, tiles[1] = map.block_farthest;
+                    summarise_shadow_map(map);
+                    whole[0] = map.block_nearest, whole[1] = map.block_farthest;
+                }
+            };
+            ASSERT_TRUE(render_scene(scene, settings).ok);
+            std::remove(mask_name.c_str());
+            const std::size_t blocks = static_cast<std::size_t>((size + 7) / 8);
+            ASSERT_EQ(whole[0].size(), blocks * blocks);
+            EXPECT_TRUE(tiles[0] == whole[0]);
+            EXPECT_TRUE(tiles[1] == whole[1]);
+            // Some blocks see a caster; under the midpoint rule some see
+            // only the ground or nothing.
+            EXPECT_LT(*std::min_element(whole[0].begin(), whole[0].end()), 1e8f);
+            if (!mask) EXPECT_EQ(*std::max_element(whole[1].begin(), whole[1].end()), 1e8f);
+        }
+    }
 }
 
 TEST(Shadows, ObjectsThatMayMoveGiveTheMapOfStillOnes) {

@@ -50,17 +50,13 @@ void clear_shadow_summary(ShadowMap& map) {
     map.block_farthest.assign(static_cast<std::size_t>(blocks) * blocks, -INFINITY);
 }
 
-void summarise_block_rows(ShadowMap& map, std::int32_t first, std::int32_t last) {
-    for (std::int32_t b = first; b < last; ++b) summarise_block_row(map, b);
-}
-
 void summarise_shadow_map(ShadowMap& map) {
     clear_shadow_summary(map);
     // Rows of blocks are independent: the parked workers share them.
     share_ranges(static_cast<std::size_t>(map.blocks_per_row), 8,
                  [&](std::size_t first, std::size_t last) {
-                     summarise_block_rows(map, static_cast<std::int32_t>(first),
-                                          static_cast<std::int32_t>(last));
+                     for (std::size_t b = first; b < last; ++b)
+                         summarise_block_row(map, static_cast<std::int32_t>(b));
                  });
 }
 

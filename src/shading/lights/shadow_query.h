@@ -49,11 +49,9 @@ struct ShadowQuerySettings {
 // Sums up the finished texels by blocks for the query.
 void summarise_shadow_map(ShadowMap& map);
 
-// The same in steps: the summaries sized for the map with every block
-// empty, then rows of blocks first .. last − 1 from their finished texels
-// (by whoever finished them, while they are still in its cache).
+// The summaries sized for the map with every block empty, for a maker of
+// the map that sums up its blocks itself.
 void clear_shadow_summary(ShadowMap& map);
-void summarise_block_rows(ShadowMap& map, std::int32_t first, std::int32_t last);
 
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
 // projection plane at distance z from the light. A positive `blend` also
