@@ -104,8 +104,9 @@ LaneMask same_surface(Lanes a, Lanes b) {
 
 // A tile's nearest two surfaces per texel, apart: the first and the second
 // of every texel of a row side by side, rows `stride` floats apart (a
-// multiple of kLanes, so that a row's groups of four never run into the
-// next row), and the x of every column's centre.
+// multiple of kLanes, with room for a group of four from the last column,
+// so that a row's groups never run into the next row), and the x of every
+// column's centre.
 struct TileSurfaces {
     float* first;
     float* second;
@@ -155,7 +156,7 @@ public:
         const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
         const LaneMask step = {0, 1, 2, 3};
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
-        for (std::int32_t c = start - start % kLanes; c <= end; c += kLanes) {
+        for (std::int32_t c = start; c <= end; c += kLanes) {
             const LaneMask column = step + c;
             Lanes x;
             std::memcpy(&x, surfaces.centre_x + c, sizeof x);
@@ -164,8 +165,7 @@ public:
             const Lanes w = va - u * b_;
             // s ≤ 1 and w ≤ 1 follow from the other three: with w ≥ 0 the
             // rounded sum s + w is at least s, so s > 1 fails the last.
-            const LaneMask hit =
-                (column >= start) & (column <= end) & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
+            const LaneMask hit = (column <= end) & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
             if (!any_lane(hit)) continue;
             const Lanes z = (z0_ + s * dz1_) + w * dz2_;
             add_depths(hit, z, surfaces.first + at + c, surfaces.second + at + c);
@@ -278,7 +278,7 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     grid.width = width, grid.height = height;
     grid.x0 = tile.x_first, grid.y0 = tile.y_first;
     TileSurfaces surfaces;
-    surfaces.stride = (width + kLanes - 1) / kLanes * kLanes;
+    surfaces.stride = (width + 2 * kLanes - 2) / kLanes * kLanes;
     surfaces.y_first = tile.y_first;
     const auto count = static_cast<std::size_t>(surfaces.stride) * static_cast<std::size_t>(height);
     // Filled here, so not zeroed first: a second pass over the tile's
