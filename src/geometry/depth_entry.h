@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "base/tiles.h"
@@ -23,6 +24,8 @@ namespace sky {
 // without bins when the rows do not run down the screen band after band.
 void bin_depth_triangles(ObjectTriangles& storage, std::vector<GridRows> rows);
 
+inline constexpr std::size_t kDepthAhead = 8;
+
 // visit(const DepthTriangle&) for every triangle of a depth-only object
 // that may reach the rows of `tile`, in the order made.
 template <typename Visit>
@@ -31,7 +34,18 @@ void for_each_depth_triangle(const ObjectTriangles& storage, const Tile& tile, V
     auto found = std::find(bins.tiles.begin(), bins.tiles.end(), &tile);
     if (found != bins.tiles.end()) {
         const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
-        for (std::size_t i = bins.first[k]; i < bins.first[k + 1]; ++i) visit(*bins.depth[i]);
+        const std::size_t end = bins.first[k + 1];
+        for (std::size_t i = bins.first[k]; i < end; ++i) {
+            // A tile's triangles lie scattered over the object's blocks: the
+            // set-up of the one a few places ahead is asked for now, both
+            // lines it may straddle.
+            if (i + kDepthAhead < end) {
+                const auto* ahead = reinterpret_cast<const char*>(bins.depth[i + kDepthAhead]);
+                __builtin_prefetch(ahead + offsetof(DepthTriangle, x0));
+                __builtin_prefetch(ahead + sizeof(DepthTriangle) - 1);
+            }
+            visit(*bins.depth[i]);
+        }
         return;
     }
     storage.depth_triangles.for_each([&](const void* record) {

@@ -187,7 +187,7 @@ void copy_set_up(const SetUp& s, Triangle& t) {
 
 void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v[3],
                   const SetUp& set_up) {
-    count_vertices(storage, v);
+    if (storage.counts_vertices) count_vertices(storage, v);
     DepthTriangle* t = new_depth_triangle(storage);
     std::int32_t lo = INT32_MAX, hi = INT32_MIN;
     SpanPoint p[3];

@@ -287,6 +287,10 @@ struct ObjectTriangles {
     // Made for a depth-only pass: depth triangles instead of screen
     // triangles and vertices (the vertices are still counted).
     bool depth_only = false;
+    // A depth-only object's vertices are counted only for the statistics;
+    // without them its corners need nothing but their eye and screen
+    // positions.
+    bool counts_vertices = true;
 
     // The newest triangle. The triangles sit in the order made in the
     // blocks of `triangles`, or after compaction in `compacted`.

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/options.h"
 #include "base/vecmath.h"
 #include "geometry/depth_entry.h"
 #include "geometry/displacement.h"
@@ -240,6 +241,7 @@ private:
     // corners are entered as they are, leaves them to be made then. One
     // that is cut or split has its corners blended, normals and all.
     void enter_depth(const SurfacePoint& a, const SurfacePoint& b, const SurfacePoint& c) {
+        if (!storage_.counts_vertices) return enter_depth_positions(a, b, c);
         const Matrix4& eye_from_world = view_.eye_from_world;
         CornerValues corners[3];
         corner(a, eye_from_world, false, true, corners[0]);
@@ -263,6 +265,61 @@ private:
         storage_.corners_pending = true;
         enter_triangle(storage_, corners[0], corners[1], corners[2], view_.split_depth);
         storage_.corners_pending = false;
+    }
+
+    // enter_depth for an object whose vertices are not counted: a depth
+    // triangle is made of its corners' eye and screen positions alone,
+    // which the point's position decides, so a corner is kept by position
+    // and carries nothing else (the corners' other values stay zero, for
+    // the cut's blends). The positions are those corner() makes, bit for
+    // bit.
+    void enter_depth_positions(const SurfacePoint& a, const SurfacePoint& b,
+                               const SurfacePoint& c) {
+        CornerValues* corners = depth_corners_;
+        depth_corner(a, corners[0]);
+        depth_corner(b, corners[1]);
+        depth_corner(c, corners[2]);
+        bool whole = true;
+        for (int i = 0; i < 3; ++i) {
+            const CornerValues& corner = corners[i];
+            whole = whole && corner.eye[2] <= -view_.near &&
+                    std::fabs(corner.screen[0]) <= view_.guard_x &&
+                    std::fabs(corner.screen[1]) <= view_.guard_y;
+        }
+        if (!whole) return enter_clipped(corners);
+        const float far = -view_.far;
+        if (corners[0].eye[2] < far && corners[1].eye[2] < far && corners[2].eye[2] < far) return;
+        enter_triangle(storage_, corners[0], corners[1], corners[2], view_.split_depth);
+    }
+
+    struct KeptPosition {
+        std::uint64_t sink = 0;
+        double position[3] = {0, 0, 0};
+        float eye[3] = {0, 0, 0};
+        float screen[3] = {0, 0, 0};
+    };
+    static KeptPosition* kept_positions() {
+        thread_local std::vector<KeptPosition> table(std::size_t{1} << kKeptCornerBits);
+        return table.data();
+    }
+
+    void depth_corner(const SurfacePoint& p, CornerValues& out) {
+        KeptPosition& k = kept_positions_[slot_of(p)];
+        if (k.sink != sink_ || std::memcmp(k.position, p.position, sizeof k.position) != 0) {
+            k.sink = sink_;
+            std::memcpy(k.position, p.position, sizeof k.position);
+            const Triple object{static_cast<float>(p.position[0]),
+                                static_cast<float>(p.position[1]),
+                                static_cast<float>(p.position[2])};
+            const Triple world = AR_model_xform(object, placement_.model);
+            store3(transform_point(world, view_.eye_from_world), out.eye);
+            project_corner(view_, out);
+            std::memcpy(k.eye, out.eye, sizeof k.eye);
+            std::memcpy(k.screen, out.screen, sizeof k.screen);
+            return;
+        }
+        std::memcpy(out.eye, k.eye, sizeof k.eye);
+        std::memcpy(out.screen, k.screen, sizeof k.screen);
     }
 
     // The frame position and the motion through the shutter, from the
@@ -343,6 +400,10 @@ private:
     bool frame_only_;
     std::size_t made_ = 0;
     KeptCorner* kept_ = kept_corners();
+    KeptPosition* kept_positions_ = kept_positions();
+    // enter_depth_positions' corners, whose values other than the
+    // positions stay zero.
+    CornerValues depth_corners_[3]{};
     std::uint64_t sink_ = new_sink_id();
 };
 
@@ -423,6 +484,7 @@ void open_parts(RenderObject& object, const PolysetGeometry& polyset, ObjectTria
         auto part = std::make_unique<ObjectTriangles>(&object);
         part->moving = storage.moving;
         part->depth_only = storage.depth_only;
+        part->counts_vertices = storage.counts_vertices;
         part->exact_normals = storage.exact_normals;
         part->has_texture = storage.has_texture;
         part->has_texture_data = storage.has_texture_data;
@@ -589,6 +651,7 @@ bool tessellate_object(RenderObject& object, ObjectTriangles& storage, SharedTes
     // depth map it has none, and its frame-time corners, blended from the
     // paired halves, make depth triangles like a still object's.
     storage.depth_only = view.depth_only && (frame_only || !has_motion);
+    storage.counts_vertices = !storage.depth_only || !render_options().quiet;
     storage.exact_normals = object.type == SDL_POLYSET;
     storage.has_texture = false;
     storage.has_texture_data = false;

@@ -3,7 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -99,8 +104,9 @@ LaneMask same_surface(Lanes a, Lanes b) {
 
 // A tile's nearest two surfaces per texel, apart: the first and the second
 // of every texel of a row side by side, rows `stride` floats apart (a
-// multiple of kLanes, so that a row's groups of four never run into the
-// next row), and the x of every column's centre.
+// multiple of kLanes, with room for a group of four from the last column,
+// so that a row's groups never run into the next row), and the x of every
+// column's centre.
 struct TileSurfaces {
     float* first;
     float* second;
@@ -150,15 +156,16 @@ public:
         const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
         const LaneMask step = {0, 1, 2, 3};
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
-        for (std::int32_t c = start - start % kLanes; c <= end; c += kLanes) {
+        for (std::int32_t c = start; c <= end; c += kLanes) {
             const LaneMask column = step + c;
             Lanes x;
             std::memcpy(&x, surfaces.centre_x + c, sizeof x);
             const Lanes u = x - x0_;
             const Lanes s = u * d_ - vc;
             const Lanes w = va - u * b_;
-            const LaneMask hit = (column >= start) & (column <= end) & (s >= 0.0f) & (s <= 1.0f) &
-                                 (w >= 0.0f) & (w <= 1.0f) & ~(s + w > 1.0f);
+            // s ≤ 1 and w ≤ 1 follow from the other three: with w ≥ 0 the
+            // rounded sum s + w is at least s, so s > 1 fails the last.
+            const LaneMask hit = (column <= end) & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
             if (!any_lane(hit)) continue;
             const Lanes z = (z0_ + s * dz1_) + w * dz2_;
             add_depths(hit, z, surfaces.first + at + c, surfaces.second + at + c);
@@ -169,6 +176,94 @@ private:
     const DepthTriangle& t_;
     Lanes x0_, b_, d_, z0_, dz1_, dz2_;
 };
+
+Lanes square_root(Lanes v) {
+#if defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_sqrt_ps(reinterpret_cast<__m128>(v)));
+#else
+    return Lanes{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+#endif
+}
+
+// The texels of one row of a tile from its nearest two surfaces, four at a
+// time, each lane with the arithmetic of NearestTwo::depth and distance_at
+// (the same operations in the same order: the division and the root are
+// exact in every lane); `squares` are the columns' lateral squares. With
+// `nearest` and `farthest`, each group of four keeps there the nearest and
+// farthest of its lanes so far. Returns how many texels it wrote, a
+// multiple of kLanes.
+std::int32_t write_texel_lanes(const MapView& view, const float* first, const float* second,
+                               float ey2, float* texels, const float* squares, std::int32_t width,
+                               Lanes* nearest, Lanes* farthest) {
+    const Lanes none = lanes_of(-INFINITY), p10 = lanes_of(view.p10), p14 = lanes_of(view.p14);
+    const Lanes row_square = lanes_of(ey2), one = lanes_of(1.0f), half = lanes_of(0.5f);
+    const Lanes no_caster = lanes_of(kNoShadowCaster);
+    std::int32_t c = 0;
+    for (; c + kLanes <= width; c += kLanes) {
+        Lanes f, s, ex2;
+        std::memcpy(&f, first + c, sizeof f);
+        std::memcpy(&s, second + c, sizeof s);
+        std::memcpy(&ex2, squares + c, sizeof ex2);
+        // A lone surface never shadows itself: the midpoint rule needs a
+        // second one behind.
+        const LaneMask cast = view.nearest_surface ? LaneMask(f > none) : LaneMask(s != none);
+        Lanes value = no_caster;
+        if (any_lane(cast)) {
+            const Lanes d = view.nearest_surface ? f : half * (f + s);
+            const Lanes inverse_z = (d - p10) / p14;
+            const Lanes square = ((ex2 + row_square) + one) / (inverse_z * inverse_z);
+            value = select(cast, square_root(square), no_caster);
+        }
+        std::memcpy(texels + c, &value, sizeof value);
+        if (nearest != nullptr) {
+            Lanes& n = nearest[c / kLanes];
+            Lanes& far = farthest[c / kLanes];
+            n = select(value < n, value, n);
+            far = select(value > far, value, far);
+        }
+    }
+    return c;
+}
+
+// The nearest of `value` and what `slot` holds (the farthest with
+// `farthest`), taken into the slot; other tiles may be doing the same.
+void combine(float& slot, float value, bool farthest) {
+    std::atomic_ref<float> shared(slot);
+    float held = shared.load(std::memory_order_relaxed);
+    while ((farthest ? value > held : value < held) &&
+           !shared.compare_exchange_weak(held, value, std::memory_order_relaxed)) {
+    }
+}
+
+// The summaries of the blocks of one row of blocks from the nearest and
+// farthest its groups of four kept over the tile's rows of it: the
+// summaries themselves when the tile holds the whole row of blocks, taken
+// with those of the other tiles holding parts of it otherwise. A texel is
+// never NaN nor −0 (a root of a positive quotient, or kNoShadowCaster), so
+// the nearest and farthest do not depend on the order they are taken in:
+// they are those the summary of the finished map gives.
+void store_block_row(ShadowMap& map, std::int32_t block_row, bool whole, const Lanes* nearest,
+                     const Lanes* farthest) {
+    constexpr std::int32_t kGroups = kShadowBlock / kLanes;
+    const std::int32_t blocks = map.blocks_per_row;
+    const std::size_t at = static_cast<std::size_t>(block_row) * blocks;
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        float n = INFINITY, f = -INFINITY;
+        for (std::int32_t g = b * kGroups; g < (b + 1) * kGroups; ++g)
+            for (std::int32_t k = 0; k < kLanes; ++k) {
+                n = std::min(n, nearest[g][k]);
+                f = std::max(f, farthest[g][k]);
+            }
+        float& map_nearest = map.block_nearest[at + static_cast<std::size_t>(b)];
+        float& map_farthest = map.block_farthest[at + static_cast<std::size_t>(b)];
+        if (whole) {
+            map_nearest = n, map_farthest = f;
+        } else {
+            combine(map_nearest, n, false);
+            combine(map_farthest, f, true);
+        }
+    }
+}
 
 // A depth-only tile: each triangle of the tile's objects, in the order a
 // bucket list would give them, into the texels whose cells it would be
@@ -183,14 +278,20 @@ void render_depth_tile(Tile& tile, const MapView& view) {
     grid.width = width, grid.height = height;
     grid.x0 = tile.x_first, grid.y0 = tile.y_first;
     TileSurfaces surfaces;
-    surfaces.stride = (width + kLanes - 1) / kLanes * kLanes;
+    surfaces.stride = (width + 2 * kLanes - 2) / kLanes * kLanes;
     surfaces.y_first = tile.y_first;
     const auto count = static_cast<std::size_t>(surfaces.stride) * static_cast<std::size_t>(height);
-    surfaces.first = arena_array<float>(tile_arena(), count);
-    surfaces.second = arena_array<float>(tile_arena(), count);
-    std::fill(surfaces.first, surfaces.first + count, -INFINITY);
-    std::fill(surfaces.second, surfaces.second + count, -INFINITY);
-    surfaces.centre_x = arena_array<float>(tile_arena(), static_cast<std::size_t>(surfaces.stride));
+    // Filled here, so not zeroed first: a second pass over the tile's
+    // largest arrays.
+    surfaces.first = arena_array_unzeroed<float>(tile_arena(), count);
+    surfaces.second = arena_array_unzeroed<float>(tile_arena(), count);
+    const Lanes nothing = lanes_of(-INFINITY);
+    for (std::size_t k = 0; k < count; k += kLanes) {
+        std::memcpy(surfaces.first + k, &nothing, sizeof nothing);
+        std::memcpy(surfaces.second + k, &nothing, sizeof nothing);
+    }
+    surfaces.centre_x =
+        arena_array_unzeroed<float>(tile_arena(), static_cast<std::size_t>(surfaces.stride));
     for (std::int32_t c = 0; c < surfaces.stride; ++c)
         surfaces.centre_x[c] = static_cast<float>(c + tile.x_first) + 0.5f;
 
@@ -217,18 +318,40 @@ void render_depth_tile(Tile& tile, const MapView& view) {
             for_each_depth_triangle(*triangles, tile, enter);
 
     float* out = map.texels();
+    // Summed up as the texels are made, while they are in the cache: the
+    // map's rows are whole blocks.
+    Lanes* group_nearest = nullptr;
+    Lanes* group_farthest = nullptr;
+    const auto groups = static_cast<std::size_t>(width / kLanes);
+    if (view.summarise) {
+        group_nearest = arena_array_unzeroed<Lanes>(tile_arena(), groups);
+        group_farthest = arena_array_unzeroed<Lanes>(tile_arena(), groups);
+    }
     for (std::int32_t r = 0; r < height; ++r) {
         const std::int32_t y = tile.y_first + r;
         float* row = out + static_cast<std::size_t>(y) * map.size;
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride;
         const float ey2 = lateral_square(view, y, false);
-        for (std::int32_t c = 0; c < width; ++c) {
+        if (view.summarise && (y % kShadowBlock == 0 || r == 0)) {
+            std::fill(group_nearest, group_nearest + groups, lanes_of(INFINITY));
+            std::fill(group_farthest, group_farthest + groups, lanes_of(-INFINITY));
+        }
+        const std::int32_t lanes_end = write_texel_lanes(
+            view, surfaces.first + at, surfaces.second + at, ey2, row + tile.x_first,
+            view.column_squares + tile.x_first, width, group_nearest, group_farthest);
+        for (std::int32_t c = lanes_end; c < width; ++c) {
             const std::int32_t x = tile.x_first + c;
             const NearestTwo nearest{surfaces.first[at + c], surfaces.second[at + c]};
             float depth = 0.0f;
             row[x] = nearest.depth(view.nearest_surface, depth)
                          ? distance_at(view, view.column_squares[x], ey2, depth)
                          : kNoShadowCaster;
+        }
+        if (view.summarise && (y % kShadowBlock == kShadowBlock - 1 || r == height - 1)) {
+            const std::int32_t block_first = y / kShadowBlock * kShadowBlock;
+            const bool whole =
+                block_first >= tile.y_first && block_first + kShadowBlock - 1 <= tile.y_last;
+            store_block_row(map, y / kShadowBlock, whole, group_nearest, group_farthest);
         }
     }
 }

@@ -25,6 +25,9 @@ struct MapView {
     // light's axis (lateral_square), which every texel of the column
     // shares: made by the map pass before its tiles.
     const float* column_squares = nullptr;
+    // Each depth-only tile sums up the query's blocks over its rows (the
+    // map's rows are whole blocks, and the summaries start out empty).
+    bool summarise = false;
 };
 
 // The workers' routine of a map pass: every texel of the tile from the

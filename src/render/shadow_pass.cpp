@@ -23,6 +23,7 @@
 #include "base/options.h"
 #include "base/tiles.h"
 #include "base/workers.h"
+#include "geometry/geometry_view.h"
 #include "geometry/object_queue.h"
 #include "output/statistics.h"
 #include "platform/fatal.h"
@@ -288,6 +289,11 @@ void build_map(FrameLight& light) {
     for (std::int32_t x = 0; x < size; ++x)
         column_squares[static_cast<std::size_t>(x)] = lateral_square(map_view, x, true);
     map_view.column_squares = column_squares.data();
+    // The depth-only tiles sum up the query's blocks as they make the
+    // texels, when the map's rows are whole blocks.
+    const bool summarised_by_tiles = geometry_view().depth_only && size % kShadowBlock == 0;
+    map_view.summarise = summarised_by_tiles;
+    if (summarised_by_tiles) clear_shadow_summary(map);
 
     const RenderPass& camera_pass = frame_passes().camera_pass;
     RenderPass pass;
@@ -299,7 +305,7 @@ void build_map(FrameLight& light) {
     run_pass();
     install_render_pass(RenderPass{});
     release_object_queue();
-    summarise_shadow_map(map);
+    if (!summarised_by_tiles) summarise_shadow_map(map);
 
     // A file that cannot be made is skipped; the render goes on.
     if (!files.mask.empty()) write_shadow_mask_file(files.mask, map);

@@ -5,6 +5,7 @@
 // clipping. The lit reference of each shadowed picture is the same scene
 // rendered with the occluder casting no shadow, so the shadowed fraction of
 // a pixel does not depend on the shading formulas.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,8 @@
 #include "render/automatic_clipping.h"
 #include "render/render_test_support.h"
 #include "render/shadow_pass.h"
+#include "scene/scene_objects.h"
+#include "shading/light.h"
 #include "shading/lights/shadow_query.h"
 
 namespace sky::test {
@@ -563,6 +566,86 @@ TEST(Shadows, TheMapDoesNotDependOnTheWorkers) {
     }
     EXPECT_EQ(maps[0].size(), 4 + 64 + 4 * 128 * 128 + 1u);
     EXPECT_TRUE(maps[0] == maps[1]);
+}
+
+TEST(Shadows, TheMapDoesNotDependOnWhetherTheStatisticsCountItsVertices) {
+    // Quiet, a map's corners carry only their positions (the vertices are
+    // counted only for the statistics): the map must be the one the fully
+    // made corners give. The deciding cases: a mesh large enough to be
+    // made in parts, its quads' corners shared and on texel centres at
+    // tile borders; a sliver; a triangle reaching behind the light, which
+    // is cut at the near plane; one reaching far beyond the map, which is
+    // split; and a map whose rows are not whole groups of four texels.
+    Occluder o;
+    o.map_size = 203;
+    o.occluder = false;
+    const std::string caster = "shader = (ground), active = OFF,";
+    std::string scene = occluder_scene(o);
+    scene += tiled_square(1.5, 6, 0.2, -0.1, 182, caster);
+    scene += "polyset (" + caster +
+             " vertices = ((cv((0.2, 4, 0.2), 1)), (cv((0.9, 4, 0.2001), 1)),"
+             " (cv((1.6, 4, 0.2002), 1)), (cv((-3, 11, 0), 1)), (cv((3, 11, 0.5), 1)),"
+             " (cv((0, 7, -1), 1)), (cv((-400, 9.5, -1), 1)), (cv((400, 9.5, -1), 1)),"
+             " (cv((0, 9.5, 2), 1))),"
+             " polygons = (polygon(0, 1, 2), polygon(3, 4, 5), polygon(6, 7, 8)));\n";
+    std::vector<std::uint8_t> maps[2];
+    for (int quiet = 0; quiet < 2; ++quiet) {
+        const std::string name = scratch_name("counted_map" + std::to_string(quiet));
+        std::string lit = scene;
+        lit.replace(lit.find("shadow_resolution"), 0, "depth_output = \"" + name + "\", ");
+        RenderSettings settings{2, 7};
+        settings.adjust = [quiet](RenderOptions& options) { options.quiet = quiet; };
+        ASSERT_TRUE(render_scene(lit, settings).ok);
+        maps[quiet] = file_bytes(name);
+        std::remove(name.c_str());
+    }
+    ASSERT_EQ(maps[1].size(), 4 + 64 + 4u * 203 * 203 + 1);
+    std::size_t casting = 0;
+    for (std::size_t k = 68; k + 4 < maps[1].size(); k += 4)
+        casting += little_float(maps[1], k) < 1e8f;
+    EXPECT_GT(casting, 203u * 203 / 4);
+    EXPECT_TRUE(maps[0] == maps[1]);
+}
+
+TEST(Shadows, TheTilesSumUpTheBlocksAsTheFinishedMapWould) {
+    // Each tile sums up the query's blocks over its rows as it makes their
+    // texels, a block that straddles two tiles (tiles of 7 rows, blocks of
+    // 8) taken from both: the summaries must be those of the finished map,
+    // in maps of each kind (the midpoint, the nearest surface for a mask),
+    // and where the map's rows are not whole blocks.
+    for (bool mask : {false, true}) {
+        for (int size : {64, 200, 203}) {
+            SCOPED_TRACE(std::to_string(size) + (mask ? " nearest surface" : " midpoint"));
+            const std::string mask_name = scratch_name("summary_mask");
+            Occluder o;
+            o.map_size = size;
+            if (mask) o.light_extra = ", shadow_output = \"" + mask_name + "\"";
+            std::string scene = occluder_scene(o);
+            scene += tiled_square(0.9, 7, -0.23, -0.14, 12, "shader = (ground), active = OFF,");
+            std::vector<float> tiles[2], whole[2];
+            RenderSettings settings{2, 7};
+            settings.after_maps = [&](const RenderOptions&) {
+                for (auto& entry : light_list()) {
+                    auto* info = static_cast<AR_LightInfo*>(entry->reference.record);
+                    if (info == nullptr || info->shadow_map == nullptr) continue;
+                    ShadowMap& map = *info->shadow_map;
+                    tiles[0] = map.block_nearest, tiles[1] = map.block_farthest;
+                    summarise_shadow_map(map);
+                    whole[0] = map.block_nearest, whole[1] = map.block_farthest;
+                }
+            };
+            ASSERT_TRUE(render_scene(scene, settings).ok);
+            std::remove(mask_name.c_str());
+            const std::size_t blocks = static_cast<std::size_t>((size + 7) / 8);
+            ASSERT_EQ(whole[0].size(), blocks * blocks);
+            EXPECT_TRUE(tiles[0] == whole[0]);
+            EXPECT_TRUE(tiles[1] == whole[1]);
+            // Some blocks see a caster; under the midpoint rule some see
+            // only the ground or nothing.
+            EXPECT_LT(*std::min_element(whole[0].begin(), whole[0].end()), 1e8f);
+            if (!mask) EXPECT_EQ(*std::max_element(whole[1].begin(), whole[1].end()), 1e8f);
+        }
+    }
 }
 
 TEST(Shadows, ObjectsThatMayMoveGiveTheMapOfStillOnes) {

@@ -44,17 +44,21 @@ void summarise_block_row(ShadowMap& map, std::int32_t block_row) {
 
 }  // namespace
 
-void summarise_shadow_map(ShadowMap& map) {
-    const std::int32_t size = map.size;
-    const std::int32_t blocks = (size + kShadowBlock - 1) / kShadowBlock;
+void clear_shadow_summary(ShadowMap& map) {
+    const std::int32_t blocks = (map.size + kShadowBlock - 1) / kShadowBlock;
     map.blocks_per_row = blocks;
     map.block_nearest.assign(static_cast<std::size_t>(blocks) * blocks, INFINITY);
     map.block_farthest.assign(static_cast<std::size_t>(blocks) * blocks, -INFINITY);
+}
+
+void summarise_shadow_map(ShadowMap& map) {
+    clear_shadow_summary(map);
     // Rows of blocks are independent: the parked workers share them.
-    share_ranges(static_cast<std::size_t>(blocks), 8, [&](std::size_t first, std::size_t last) {
-        for (std::size_t b = first; b < last; ++b)
-            summarise_block_row(map, static_cast<std::int32_t>(b));
-    });
+    share_ranges(static_cast<std::size_t>(map.blocks_per_row), 8,
+                 [&](std::size_t first, std::size_t last) {
+                     for (std::size_t b = first; b < last; ++b)
+                         summarise_block_row(map, static_cast<std::int32_t>(b));
+                 });
 }
 
 namespace {

@@ -49,6 +49,10 @@ struct ShadowQuerySettings {
 // Sums up the finished texels by blocks for the query.
 void summarise_shadow_map(ShadowMap& map);
 
+// The summaries sized for the map with every block empty, for a maker of
+// the map that sums up its blocks itself.
+void clear_shadow_summary(ShadowMap& map);
+
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
 // projection plane at distance z from the light. A positive `blend` also
 // accumulates in `blend_fraction` how far behind the casters the point lies
