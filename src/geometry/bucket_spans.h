@@ -83,6 +83,14 @@ inline float float_at_or_above(double v) {
     return f;
 }
 
+// trunc_to_int(float_at_or_below(v)) for v >= 0 and finite: below 2^24
+// every integer is a float, so the float at or below v is at least v's
+// integer part and has the same trunc, and the float is not made.
+inline std::int32_t column_at_or_below(double v) {
+    if (v < 16777216.0) return static_cast<std::int32_t>(v);
+    return trunc_to_int(float_at_or_below(v));
+}
+
 // One triangle's rows and spans while it is entered.
 class SpanEntry {
 public:
@@ -181,7 +189,7 @@ struct CellBox {
     const double ymax = std::max(std::max(p[0].y, p[1].y), p[2].y);
     box.row_first = static_cast<std::int32_t>(ymin) - grid.y0;
     box.row_last = static_cast<std::int32_t>(ymax) - grid.y0;
-    box.column_first = static_cast<std::int32_t>(float_at_or_below(xmin)) - grid.x0;
+    box.column_first = column_at_or_below(xmin) - grid.x0;
     box.column_last = static_cast<std::int32_t>(float_at_or_above(xmax)) - grid.x0;
     return true;
 }
@@ -303,8 +311,7 @@ void enter_boxed_by_spans(const SpanGrid& grid, const SpanPoint p[3], const Cell
         const RowSpan& below = spans[r];
         const RowSpan& above = spans[r + 1];
         const std::int32_t start =
-            static_cast<std::int32_t>(float_at_or_below(std::min(below.minimum, above.minimum))) -
-            grid.x0;
+            column_at_or_below(std::min(below.minimum, above.minimum)) - grid.x0;
         const std::int32_t end =
             static_cast<std::int32_t>(float_at_or_above(std::max(below.maximum, above.maximum))) -
             grid.x0;
