@@ -83,11 +83,11 @@ inline float float_at_or_above(double v) {
     return f;
 }
 
-// trunc_to_int(float_at_or_below(v)) for v >= 0 and finite: below 2^24
-// every integer is a float, so the float at or below v is at least v's
-// integer part and has the same trunc, and the float is not made.
+// trunc_to_int(float_at_or_below(v)). From 0 to 2^24 every integer is a
+// float, so the float at or below v is at least v's integer part and has
+// the same trunc, and the float is not made.
 inline std::int32_t column_at_or_below(double v) {
-    if (v < 16777216.0) return static_cast<std::int32_t>(v);
+    if (v >= 0.0 && v < 16777216.0) return static_cast<std::int32_t>(v);
     return trunc_to_int(float_at_or_below(v));
 }
 
@@ -305,7 +305,7 @@ void enter_boxed_by_spans(const SpanGrid& grid, const SpanPoint p[3], const Cell
             widen(l, p[i].x);
     }
     // A line no edge reached keeps its empty span, whose x lies just beyond
-    // the grid on either side (−1 at the least), so the conversions hold.
+    // the grid on either side, well inside the integers.
     const std::int32_t width = grid.width;
     for (std::int32_t r = last; r >= first; --r) {
         const RowSpan& below = spans[r];
