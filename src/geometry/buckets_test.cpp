@@ -433,7 +433,8 @@ TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
 // entry gives its corners (projected as bucket entry projects them), in
 // tiles down the screen whose grids cut it or reach past the image's
 // edges, for corners on the cells' lines or a hair beside them, in
-// perspective and orthographic views; a larger triangle as before.
+// perspective and orthographic views; larger triangles, some taller than
+// a tile, as before.
 TEST_F(Buckets, SmallTrianglesHoldTheCellsTheirSpansGive) {
     std::mt19937 random(5);
     std::uniform_real_distribution<double> unit(0, 1);
@@ -461,7 +462,7 @@ TEST_F(Buckets, SmallTrianglesHoldTheCellsTheirSpansGive) {
             tile_.y_first = trial % 3 == 0 ? 0 : 15 * (trial % 31),
             tile_.y_last = tile_.y_first + 14;
             const double cx = unit(random) * 649 - 2, cy = tile_.y_first - 2 + unit(random) * 19;
-            const double size = trial % 4 == 0 ? 3.0 : 1.2;
+            const double size = trial % 4 == 0 ? 3.0 : trial % 4 == 1 ? 40.0 : 1.2;
             CornerValues c[3];
             for (CornerValues& v : c) {
                 const double x = coordinate(cx + unit(random) * size);
