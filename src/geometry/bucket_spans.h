@@ -19,7 +19,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "base/tiles.h"
@@ -59,27 +58,37 @@ inline SpanPoint project_to_screen(const GeometryView& view, const float* eye) {
     return {s.cx + static_cast<double>(s.sx) * eye[0], s.cy + static_cast<double>(s.sy) * eye[1]};
 }
 
-// The float next to f toward -infinity (downward) or +infinity, as
-// std::nextafter gives it, without its call: f is never NaN here (a NaN
-// compares false and is kept), and never the infinity it moves to.
-inline float next_float(float f, bool downward) {
-    if (f == 0.0f)
-        return downward ? -std::numeric_limits<float>::denorm_min()
-                        : std::numeric_limits<float>::denorm_min();
-    std::uint32_t bits;
+// The float at or below (above) v: the conversion, stepped once toward
+// −infinity (+infinity) when it went the wrong way, to the next float as
+// std::nextafter gives it. Whether it went the wrong way is anybody's
+// guess, so the step is taken without a branch: one in the float's bits,
+// toward zero for a positive float and away from it for a negative one
+// (−0 included, which steps down to −denorm_min; +0 steps up to
+// denorm_min). +0 never needs the step down nor −0 the step up, as the
+// conversion keeps the sign; a NaN never steps.
+inline float float_at_or_below(double v) {
+    float f = static_cast<float>(v);
+    std::int32_t bits;
     std::memcpy(&bits, &f, sizeof bits);
-    // Away from zero is one more in the magnitude's bits.
-    bits = (f > 0.0f) != downward ? bits + 1 : bits - 1;
+    bits -= static_cast<std::int32_t>(static_cast<double>(f) > v) * ((bits >> 31) | 1);
     std::memcpy(&f, &bits, sizeof f);
     return f;
 }
-inline float float_at_or_below(double v) {
-    float f = static_cast<float>(v);
-    return static_cast<double>(f) > v ? next_float(f, true) : f;
-}
 inline float float_at_or_above(double v) {
     float f = static_cast<float>(v);
-    return static_cast<double>(f) < v ? next_float(f, false) : f;
+    std::int32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    bits += static_cast<std::int32_t>(static_cast<double>(f) < v) * ((bits >> 31) | 1);
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// trunc_to_int(float_at_or_below(v)). From 0 to 2^24 every integer is a
+// float, so the float at or below v is at least v's integer part and has
+// the same trunc, and the float is not made.
+inline std::int32_t column_at_or_below(double v) {
+    if (v >= 0.0 && v < 16777216.0) return static_cast<std::int32_t>(v);
+    return trunc_to_int(float_at_or_below(v));
 }
 
 // One triangle's rows and spans while it is entered.
@@ -180,7 +189,7 @@ struct CellBox {
     const double ymax = std::max(std::max(p[0].y, p[1].y), p[2].y);
     box.row_first = static_cast<std::int32_t>(ymin) - grid.y0;
     box.row_last = static_cast<std::int32_t>(ymax) - grid.y0;
-    box.column_first = static_cast<std::int32_t>(float_at_or_below(xmin)) - grid.x0;
+    box.column_first = column_at_or_below(xmin) - grid.x0;
     box.column_last = static_cast<std::int32_t>(float_at_or_above(xmax)) - grid.x0;
     return true;
 }
@@ -252,6 +261,65 @@ void enter_by_spans(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
     entry.fill(visit);
 }
 
+// enter_by_spans for a triangle that has a cell box: every coordinate is
+// finite and in [0, 1e9), so every trunc is a plain conversion and the rows
+// are the box's. The line at or below an edge's lower end takes that end's
+// x without the arithmetic: the edge's extension there runs away from the
+// other end (or stays at x), and the clamp brings it back to x exactly.
+template <typename Visit>
+void enter_boxed_by_spans(const SpanGrid& grid, const SpanPoint p[3], const CellBox& box,
+                          Visit&& visit) {
+    if (box.row_first > grid.height - 1 || box.row_last < 0) return;
+    const std::int32_t first = std::max(box.row_first, 0);
+    const std::int32_t last = std::min(box.row_last, grid.height - 1);
+    RowSpan* const spans = grid.spans;
+    const double empty_min = static_cast<double>(grid.x0 + grid.width + 1);
+    const double empty_max = static_cast<double>(grid.x0 - 1);
+    for (std::int32_t line = first; line <= last + 1; ++line) spans[line] = {empty_min, empty_max};
+    auto widen = [spans](std::int32_t line, double x) {
+        RowSpan& span = spans[line];
+        span.minimum = std::min(span.minimum, x);
+        span.maximum = std::max(span.maximum, x);
+    };
+    // Whether each edge is flat; edge i runs from corner i to corner i + 1.
+    auto edge = [&](SpanPoint a, SpanPoint b) {
+        if (std::fabs(a.y - b.y) <= kFlatEdge) return true;
+        if (a.y > b.y) std::swap(a, b);
+        const double xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
+        const double slope = (b.x - a.x) / (b.y - a.y);
+        const std::int32_t lower = static_cast<std::int32_t>(a.y) - grid.y0;
+        std::int32_t line = std::max(lower, first);
+        const std::int32_t to = std::min(static_cast<std::int32_t>(b.y) + 1 - grid.y0, last + 1);
+        if (line == lower && line <= to) widen(line++, a.x);
+        for (; line <= to; ++line) {
+            const double y = static_cast<double>(line + grid.y0);
+            widen(line, std::clamp(a.x + (y - a.y) * slope, xlo, xhi));
+        }
+        return false;
+    };
+    const bool flat[3] = {edge(p[0], p[1]), edge(p[1], p[2]), edge(p[2], p[0])};
+    for (int i = 0; i < 3; ++i) {
+        if (!flat[i] || !flat[(i + 2) % 3]) continue;
+        const std::int32_t line = static_cast<std::int32_t>(p[i].y) - grid.y0;
+        for (std::int32_t l = std::max(line, first); l <= std::min(line + 1, last + 1); ++l)
+            widen(l, p[i].x);
+    }
+    // A line no edge reached keeps its empty span, whose x lies just beyond
+    // the grid on either side, well inside the integers.
+    const std::int32_t width = grid.width;
+    for (std::int32_t r = last; r >= first; --r) {
+        const RowSpan& below = spans[r];
+        const RowSpan& above = spans[r + 1];
+        const std::int32_t start =
+            column_at_or_below(std::min(below.minimum, above.minimum)) - grid.x0;
+        const std::int32_t end =
+            static_cast<std::int32_t>(float_at_or_above(std::max(below.maximum, above.maximum))) -
+            grid.x0;
+        if (start >= width || end < 0) continue;
+        visit(r, std::max(start, 0), std::min(end, width - 1));
+    }
+}
+
 template <typename Visit>
 void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& visit) {
     CellBox box;
@@ -259,6 +327,7 @@ void enter_still_triangle(const SpanGrid& grid, const SpanPoint p[3], Visit&& vi
         if (box.column_first == box.column_last && box.row_last - box.row_first <= 1)
             return fill_box(grid, box, visit);
         if (box.row_first == box.row_last) return enter_one_row(grid, p, box.row_first, visit);
+        return enter_boxed_by_spans(grid, p, box, visit);
     }
     enter_by_spans(grid, p, visit);
 }

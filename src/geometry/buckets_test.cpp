@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -306,6 +307,76 @@ std::vector<std::array<SpanPoint, 3>> wide_triangles(int count) {
     return out;
 }
 
+// Span entry's outward rounding: the float at or below (above) a double
+// is the conversion, or the float next to it that way when the conversion
+// went the wrong way, around zero and at the ends of the range as well.
+TEST(SpanEntry, RowsRoundOutwardToTheNearestFloatThatHoldsTheSpan) {
+    const double denorm = std::numeric_limits<float>::denorm_min();
+    const double values[] = {0.0,       -0.0,       1.0,        -1.0,          1.0 + 1e-12,
+                             1 - 1e-12, -1 - 1e-12, -1 + 1e-12, 1e-50,         -1e-50,
+                             denorm,    -denorm,    denorm / 3, -denorm / 3,   644.9999999,
+                             1e38,      -1e38,      3.5e38,     -3.5e38,       1e300,
+                             -1e300,    1.0 / 3,    -1.0 / 3,   123456789.123, -123456789.123};
+    for (double v : values) {
+        SCOPED_TRACE(v);
+        const float f = static_cast<float>(v);
+        const float below = static_cast<double>(f) > v ? std::nextafter(f, -INFINITY) : f;
+        const float above = static_cast<double>(f) < v ? std::nextafter(f, INFINITY) : f;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(float_at_or_below(v)),
+                  std::bit_cast<std::uint32_t>(below));
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(float_at_or_above(v)),
+                  std::bit_cast<std::uint32_t>(above));
+        EXPECT_LE(static_cast<double>(float_at_or_below(v)), v);
+        EXPECT_GE(static_cast<double>(float_at_or_above(v)), v);
+    }
+    EXPECT_TRUE(std::isnan(float_at_or_below(std::nan(""))));
+    EXPECT_TRUE(std::isnan(float_at_or_above(std::nan(""))));
+    // A column from the left end of a span takes the float's trunc, also
+    // a hair below an integer and around 2^24, where floats stop holding
+    // every integer.
+    for (double base : {-2.0, -1.0, 0.0, 1.0, 644.0, 8388608.0, 16777215.0, 16777216.0, 16777217.0,
+                        33554433.0, 999999999.0}) {
+        for (double offset : {-0.5, -1e-9, -1e-15, 0.0, 1e-15, 1e-9, 0.5, 0.9999999}) {
+            const double v = base + offset;
+            EXPECT_EQ(column_at_or_below(v), trunc_to_int(float_at_or_below(v))) << v;
+        }
+    }
+    EXPECT_EQ(column_at_or_below(std::nan("")), trunc_to_int(float_at_or_below(std::nan(""))));
+}
+
+// Triangles whose boxes have more than one row and column take the spans
+// without trunc's guards; they must reach exactly the cells the guarded
+// spans give, in grids that start at the screen's origin (where a line no
+// edge reaches lies at x = -1) or away from it, for triangles larger than
+// the grid, slivers, corners on the cells' lines and triangles the grid
+// cuts on any side.
+TEST(SpanEntry, WideTrianglesReachExactlyTheCellsTheirSpansGive) {
+    RowSpan spans[11];
+    SpanGrid grid;
+    grid.spans = spans, grid.width = 14, grid.height = 10;
+    auto triangles = wide_triangles(20000);
+    // The same with every corner on a line or a hair above it, half of
+    // them on a column's edge.
+    for (std::size_t i = 0, n = triangles.size(); i < n; ++i) {
+        auto t = triangles[i];
+        for (SpanPoint& q : t) q = {std::round(q.x * 2) / 2, std::floor(q.y) + (i % 2) * 1e-13};
+        triangles.push_back(t);
+    }
+    for (const auto origin : {std::array<int, 2>{0, 0}, {1, 0}, {0, 3}, {5, 7}}) {
+        grid.x0 = origin[0], grid.y0 = origin[1];
+        for (const auto& t : triangles) {
+            std::vector<std::array<int, 3>> rows;
+            enter_still_triangle(grid, t.data(),
+                                 [&](std::int32_t r, std::int32_t start, std::int32_t end) {
+                                     rows.push_back({r, start, end});
+                                 });
+            ASSERT_EQ(rows, spans_of(grid, t.data()))
+                << t[0].x << "," << t[0].y << " " << t[1].x << "," << t[1].y << " " << t[2].x << ","
+                << t[2].y << " in a grid at " << grid.x0 << "," << grid.y0;
+        }
+    }
+}
+
 // Centre entry must find exactly the centres span entry's cells hold, each
 // once, and reach every cell span entry gives.
 void expect_the_centres_of_span_entry(const SpanGrid& grid,
@@ -362,7 +433,8 @@ TEST(SpanEntry, CentreEntryFindsTheCentresSpanEntryFinds) {
 // entry gives its corners (projected as bucket entry projects them), in
 // tiles down the screen whose grids cut it or reach past the image's
 // edges, for corners on the cells' lines or a hair beside them, in
-// perspective and orthographic views; a larger triangle as before.
+// perspective and orthographic views; larger triangles, some taller than
+// a tile, as before.
 TEST_F(Buckets, SmallTrianglesHoldTheCellsTheirSpansGive) {
     std::mt19937 random(5);
     std::uniform_real_distribution<double> unit(0, 1);
@@ -390,7 +462,7 @@ TEST_F(Buckets, SmallTrianglesHoldTheCellsTheirSpansGive) {
             tile_.y_first = trial % 3 == 0 ? 0 : 15 * (trial % 31),
             tile_.y_last = tile_.y_first + 14;
             const double cx = unit(random) * 649 - 2, cy = tile_.y_first - 2 + unit(random) * 19;
-            const double size = trial % 4 == 0 ? 3.0 : 1.2;
+            const double size = trial % 4 == 0 ? 3.0 : trial % 4 == 1 ? 40.0 : 1.2;
             CornerValues c[3];
             for (CornerValues& v : c) {
                 const double x = coordinate(cx + unit(random) * size);

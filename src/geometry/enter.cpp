@@ -241,16 +241,19 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
     if (kept && fits_small_cells(cells)) keep_small_cells(t, cells);
 }
 
+// `screen`: the corners' projections, when the caller has them.
 bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v0,
-            const CornerValues* v1, const CornerValues* v2) {
+            const CornerValues* v1, const CornerValues* v2, const double (*screen)[2]) {
     const CornerValues* corners[3] = {v0, v1, v2};
     // A moving triangle may have no area at the frame time and plenty
     // during the rest of the shutter: it is kept, with a set-up that no
     // point falls inside (the sampler sweeps it through the shutter).
     const bool sweeps = storage.moving && corners_move(corners);
+    bool swapped = false;
     if (v2->screen[0] == v0->screen[0]) {
         if (v1->screen[0] == v0->screen[0] && !sweeps) return false;  // one screen column
         std::swap(v0, v1);
+        swapped = true;
     }
     const float x0 = v0->screen[0], y0 = v0->screen[1];
     const float dx1 = v1->screen[0] - x0, dy1 = v1->screen[1] - y0;
@@ -281,7 +284,12 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
         SpanPoint p[3];
         int i = 0;
         for (const CornerValues* v : {v0, v1, v2}) {
-            p[i] = project_to_screen(view, v->eye);
+            if (screen != nullptr) {
+                const double* s = screen[swapped && i < 2 ? 1 - i : i];
+                p[i] = {s[0], s[1]};
+            } else {
+                p[i] = project_to_screen(view, v->eye);
+            }
             const std::int32_t row = trunc_to_int(p[i++].y);
             lo = std::min(lo, row), hi = std::max(hi, row);
         }
@@ -296,6 +304,11 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
 
 bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
                     const CornerValues& v2, int split_depth) {
+    return enter_triangle(storage, v0, v1, v2, split_depth, nullptr);
+}
+
+bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
+                    const CornerValues& v2, int split_depth, const double (*screen)[2]) {
     const GeometryView& view = geometry_view();
     const CornerValues* corners[3] = {&v0, &v1, &v2};
     const Bound b = bound_of(v0, v1, v2);
@@ -325,7 +338,7 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
         entered |= enter_triangle(storage, m01, m12, m20, split_depth - 1);
         return entered;
     }
-    return set_up(storage, view, &v0, &v1, &v2);
+    return set_up(storage, view, &v0, &v1, &v2, screen);
 }
 
 }  // namespace sky

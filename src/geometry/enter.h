@@ -14,6 +14,13 @@ namespace sky {
 bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
                     const CornerValues& v2, int split_depth);
 
+// The same for a caller that has the corners' screen positions in double
+// as bucket entry projects them (project_to_screen of each corner's eye
+// position, x then y): a corner shared by several triangles is then
+// projected once.
+bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
+                    const CornerValues& v2, int split_depth, const double (*screen)[2]);
+
 // Fills the corner's screen x, y and depth from its eye position.
 void project_corner(const GeometryView& view, CornerValues& corner);
 

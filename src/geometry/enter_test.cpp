@@ -2,12 +2,15 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "base/counters.h"
 #include "base/options_test_support.h"
 #include "base/vecmath.h"
+#include "geometry/bucket_spans.h"
 #include "geometry/entry_test_support.h"
 
 namespace sky {
@@ -55,6 +58,56 @@ TEST_F(Enter, AThirdVertexAboveTheFirstSwapsTheFirstTwo) {
     EXPECT_EQ(t.P1->y, 1);
     EXPECT_EQ(t.x0, 9);
     EXPECT_FLOAT_EQ(t.c, (5 - 9) / ((8 - 3) * (5 - 9) - (1 - 3) * (5 - 9.0f)));
+}
+
+// A caller that has the corners' screen positions in double (a corner
+// shared by several triangles is projected once) gets the triangles the
+// set-up makes projecting them itself: the same rows, the same cells of a
+// small triangle, the same vertices, also when the third corner above the
+// first swaps the first two, in perspective and orthographic views.
+TEST_F(Enter, CornersProjectedAheadGiveTheTrianglesTheSetUpWouldMake) {
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> unit(0, 1);
+    for (bool perspective : {false, true}) {
+        GeometryView& view = geometry_view();
+        view.screen = perspective ? ScreenMapping{322.5f, 243, 600, 600, true}
+                                  : ScreenMapping{0, 0, 1, 1, false};
+        ObjectTriangles projecting(owner_), handed(owner_);
+        for (int i = 0; i < 4000; ++i) {
+            const float x = unit(random) * 640, y = unit(random) * 480, size = i % 2 ? 1.5f : 6;
+            CornerValues v[3];
+            for (CornerValues& c : v) {
+                const float sx = x + unit(random) * size, sy = y + unit(random) * size;
+                // Eye positions the view maps to (sx, sy) at z = -7.
+                c = perspective ? corner((322.5f - sx) * 7 / 600, (243 - sy) * 7 / 600, -7)
+                                : corner(sx, sy);
+            }
+            if (i % 5 == 0) v[2] = corner(v[0].eye[0], v[2].eye[1], v[0].eye[2]);  // swaps
+            double screen[3][2];
+            for (int k = 0; k < 3; ++k) {
+                const SpanPoint p = project_to_screen(view, v[k].eye);
+                screen[k][0] = p.x, screen[k][1] = p.y;
+            }
+            const bool made = enter_triangle(projecting, v[0], v[1], v[2], 0);
+            ASSERT_EQ(enter_triangle(handed, v[0], v[1], v[2], 0, screen), made);
+            if (!made) continue;
+            const ScreenTriangle& a = *projecting.last;
+            const ScreenTriangle& b = *handed.last;
+            EXPECT_EQ(a.row_first, b.row_first) << i;
+            EXPECT_EQ(a.row_last, b.row_last) << i;
+            EXPECT_EQ(a.x0, b.x0);
+            EXPECT_EQ(a.y0, b.y0);
+            EXPECT_EQ(a.a, b.a);
+            EXPECT_EQ(a.d, b.d);
+            for (auto [p, q] : {std::pair{a.P0, b.P0}, {a.P1, b.P1}, {a.P2, b.P2}}) {
+                EXPECT_EQ(p->x, q->x);
+                EXPECT_EQ(p->y, q->y);
+                EXPECT_EQ(p->shading->eye[0], q->shading->eye[0]);
+            }
+        }
+        EXPECT_EQ(projecting.triangle_count, handed.triangle_count);
+        EXPECT_GT(handed.triangle_count, 3000);
+    }
 }
 
 TEST_F(Enter, DegenerateTrianglesAreNotEntered) {

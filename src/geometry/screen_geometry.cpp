@@ -133,17 +133,22 @@ bool normals_match(const ObjectTriangles& storage, const float* a, const float* 
     return dot3(a, b) > 0.9999f;
 }
 
+// Whether n floats are the same bit for bit.
+template <int n>
+bool same_floats(const float* p, const float* q) {
+    return std::memcmp(p, q, sizeof(float) * n) == 0;
+}
+
 bool same_but_normals(const ObjectTriangles& storage, const CornerValues& a,
                       const CornerValues& b) {
-    auto equal = [](const float* p, const float* q, int n) {
-        return std::memcmp(p, q, sizeof(float) * n) == 0;
-    };
-    if (!equal(a.screen, b.screen, 3) || !equal(a.eye, b.eye, 3) || a.u != b.u || a.v != b.v)
+    if (!same_floats<3>(a.screen, b.screen) || !same_floats<3>(a.eye, b.eye) || a.u != b.u ||
+        a.v != b.v)
         return false;
-    if (storage.has_texture && !equal(a.texture, b.texture, kTextureFloats)) return false;
-    if (storage.has_texture_data && !equal(a.texture_data, b.texture_data, kTextureDataFloats))
+    if (storage.has_texture && !same_floats<kTextureFloats>(a.texture, b.texture)) return false;
+    if (storage.has_texture_data &&
+        !same_floats<kTextureDataFloats>(a.texture_data, b.texture_data))
         return false;
-    return !storage.moving || equal(a.motion, b.motion, 15);
+    return !storage.moving || same_floats<15>(a.motion, b.motion);
 }
 
 // Identical apart from the normal, which follows the object's own rule.
@@ -208,22 +213,19 @@ std::uint64_t corner_hash(const CornerValues& corner) {
 bool same_as_stored(const ObjectTriangles& storage, const ScreenVertex& v,
                     const CornerValues& corner) {
     const ShadingRecord& s = *v.shading;
-    auto equal = [](const float* p, const float* q, int n) {
-        return std::memcmp(p, q, sizeof(float) * n) == 0;
-    };
-    if (!equal(&v.x, corner.screen, 3) || !equal(v.normal, corner.eye_normal, 3) ||
-        !equal(s.eye, corner.eye, 3) || !equal(s.world, corner.world, 3) ||
-        !equal(s.normal, corner.normal, 3) || s.u != corner.u || s.v != corner.v)
+    if (!same_floats<3>(&v.x, corner.screen) || !same_floats<3>(v.normal, corner.eye_normal) ||
+        !same_floats<3>(s.eye, corner.eye) || !same_floats<3>(s.world, corner.world) ||
+        !same_floats<3>(s.normal, corner.normal) || s.u != corner.u || s.v != corner.v)
         return false;
     if (storage.has_texture &&
-        (s.texture == nullptr || !equal(s.texture, corner.texture, kTextureFloats)))
+        (s.texture == nullptr || !same_floats<kTextureFloats>(s.texture, corner.texture)))
         return false;
     if (storage.has_texture_data &&
         (s.texture_data == nullptr ||
-         !equal(s.texture_data, corner.texture_data, kTextureDataFloats)))
+         !same_floats<kTextureDataFloats>(s.texture_data, corner.texture_data)))
         return false;
     if (storage.moving &&
-        (v.motion == nullptr || !equal(&v.motion->to_frame[0], corner.motion, 15)))
+        (v.motion == nullptr || !same_floats<15>(&v.motion->to_frame[0], corner.motion)))
         return false;
     return true;
 }
@@ -253,7 +255,9 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
     }
     if (storage.vertices.count() == 0)
         storage.vertices.set_record_size(vertex_record_bytes(storage));
-    auto* record = static_cast<std::uint8_t*>(storage.vertices.take());
+    // Every field is written below, the records' pointers null where the
+    // vertex has no such record.
+    auto* record = static_cast<std::uint8_t*>(storage.vertices.take_uninitialised());
     auto* vertex = reinterpret_cast<ScreenVertex*>(record);
     auto* shading = reinterpret_cast<ShadingRecord*>(record + sizeof(ScreenVertex));
     auto* spare = reinterpret_cast<float*>(shading + 1);
@@ -269,6 +273,9 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
     std::memcpy(shading->normal, corner.normal, sizeof corner.normal);
     shading->u = corner.u;
     shading->v = corner.v;
+    shading->texture = nullptr;
+    shading->texture_data = nullptr;
+    vertex->motion = nullptr;
     vertex->shading = shading;
     // Flags turned on after the object's first vertex find no room: the
     // vertex then goes without that record, as it was made for.

@@ -14,6 +14,7 @@
 
 #include "base/options.h"
 #include "base/vecmath.h"
+#include "geometry/bucket_spans.h"
 #include "geometry/depth_entry.h"
 #include "geometry/displacement.h"
 #include "geometry/enter.h"
@@ -150,7 +151,18 @@ public:
         const bool paired = storage_.moving || frame_only_;
         const Matrix4& eye_from_world = paired ? view_.eye_from_world_open : view_.eye_from_world;
         // A still corner is projected once, with the transform: the
-        // triangles around a vertex then share its projection too.
+        // triangles around a vertex then share its projection too. Three
+        // corners in three places of the table are entered from there.
+        if (!paired) {
+            const std::size_t sa = slot_of(a), sb = slot_of(b), sc = slot_of(c);
+            if (sa != sb && sb != sc && sa != sc) {
+                enter_still(kept_corner(a, sa, eye_from_world, true, true),
+                            kept_corner(b, sb, eye_from_world, true, true),
+                            kept_corner(c, sc, eye_from_world, true, true));
+                ++made_;
+                return;
+            }
+        }
         CornerValues corners[3];
         corner(a, eye_from_world, true, !paired, corners[0]);
         corner(b, eye_from_world, true, !paired, corners[1]);
@@ -180,6 +192,9 @@ private:
         const Matrix4* eye_from_world = nullptr;
         bool normals = false, projected = false, has_texture = false, has_texture_data = false;
         CornerValues corner;
+        // A projected corner's screen position as bucket entry finds it,
+        // for the triangles of a pass that is not depth-only.
+        double screen[2];
     };
     static constexpr int kKeptCornerBits = 10;
     static KeptCorner* kept_corners() {
@@ -209,11 +224,11 @@ private:
         return static_cast<std::size_t>(h >> (64 - kKeptCornerBits));
     }
 
-    // The corner of `p` into `out`. With `project`, its screen values are
-    // filled too.
-    void corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals, bool project,
-                CornerValues& out) {
-        KeptCorner& k = kept_[slot_of(p)];
+    // The kept corner of `p`, whose slot is `slot`. With `project`, its
+    // screen values are filled too.
+    const KeptCorner& kept_corner(const SurfacePoint& p, std::size_t slot,
+                                  const Matrix4& eye_from_world, bool normals, bool project) {
+        KeptCorner& k = kept_[slot];
         if (k.sink != sink_ || k.eye_from_world != &eye_from_world || k.normals != normals ||
             k.projected != project || k.has_texture != storage_.has_texture ||
             k.has_texture_data != storage_.has_texture_data || !same_point(k.point, p)) {
@@ -225,9 +240,37 @@ private:
             k.has_texture = storage_.has_texture;
             k.has_texture_data = storage_.has_texture_data;
             k.corner = corner_of(p, placement_, eye_from_world, storage_, normals);
-            if (project) project_corner(view_, k.corner);
+            if (project) {
+                project_corner(view_, k.corner);
+                if (!storage_.depth_only) {
+                    const SpanPoint screen = project_to_screen(view_, k.corner.eye);
+                    k.screen[0] = screen.x, k.screen[1] = screen.y;
+                }
+            }
         }
-        out = k.corner;
+        return k;
+    }
+
+    // The corner of `p` into `out`, as kept_corner.
+    void corner(const SurfacePoint& p, const Matrix4& eye_from_world, bool normals, bool project,
+                CornerValues& out) {
+        out = kept_corner(p, slot_of(p), eye_from_world, normals, project).corner;
+    }
+
+    // A still triangle of projected corners kept in the table, as
+    // enter_clipped enters it, without copying them when nothing cuts it.
+    void enter_still(const KeptCorner& a, const KeptCorner& b, const KeptCorner& c) {
+        const float near = -view_.near, far = -view_.far;
+        const float za = a.corner.eye[2], zb = b.corner.eye[2], zc = c.corner.eye[2];
+        if (za < far && zb < far && zc < far) return;
+        if (za <= near && zb <= near && zc <= near) {
+            const double screen[3][2] = {
+                {a.screen[0], a.screen[1]}, {b.screen[0], b.screen[1]}, {c.screen[0], c.screen[1]}};
+            enter_triangle(storage_, a.corner, b.corner, c.corner, view_.split_depth, screen);
+            return;
+        }
+        CornerValues corners[3] = {a.corner, b.corner, c.corner};
+        enter_clipped(corners, true);
     }
 
     static void finish_normals(const void* context, CornerValues& corner) {
