@@ -219,6 +219,24 @@ double covered_from_open(const std::vector<Occluder>& occluders) {
     return at;
 }
 
+// Whether the occluder is nearer than the candidate's bound at `start` and
+// at `end`, both within the candidate's window, where the bound blends
+// depths from `least` to `most`. A blend of two depths strays beyond them
+// by rounding alone, by far less than `slack`: when the occluder's depths
+// both lie beyond the bound's by more, the answer is known without the
+// blends.
+template <typename Bound>
+[[gnu::always_inline]] inline bool nearer_throughout(const Occluder& o, double start, double end,
+                                                     const Bound& bound, double least,
+                                                     double most) {
+    const double slack = 1e-12 * (std::fabs(o.depth_in) + std::fabs(o.depth_out) +
+                                  std::fabs(least) + std::fabs(most)) +
+                         1e-300;
+    if (std::min(o.depth_in, o.depth_out) - slack > most + slack) return true;
+    if (std::max(o.depth_in, o.depth_out) + slack < least - slack) return false;
+    return occluder_depth(o, start) > bound(start) && occluder_depth(o, end) > bound(end);
+}
+
 // Whether opaque layers (`occluders`, in order of their start) lie nearer
 // than the line from `near_from` at `from` to `near_until` at `until` at
 // every time between: a candidate no nearer than that can never be in
@@ -230,6 +248,7 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
         return span > 0.0 ? near_from + (time - from) / span * (near_until - near_from)
                           : std::max(near_from, near_until);
     };
+    const double least = std::min(near_from, near_until), most = std::max(near_from, near_until);
     double at = from;
     // An occluder starting longer ago than the longest lasts ends before
     // `from`.
@@ -244,7 +263,9 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
         // nearer all through it.
         const double start = std::max(from, o->time_in);
         const double end = std::min(o->time_out, until);
-        if (occluder_depth(*o, start) > bound(start) && occluder_depth(*o, end) > bound(end)) {
+        if (start <= until ? nearer_throughout(*o, start, end, bound, least, most)
+                           : occluder_depth(*o, start) > bound(start) &&
+                                 occluder_depth(*o, end) > bound(end)) {
             at = o->time_out;
             if (at >= until) return true;
         }
