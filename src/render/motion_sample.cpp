@@ -118,6 +118,17 @@ constexpr double kWindowMargin = 1e-9;
 // between them (neighbouring triangles of one surface meet there).
 constexpr double kCoverageGap = 1e-9;
 
+// Narrows [from, until] to the times τ with a·τ ≤ b; false when none is left.
+[[gnu::always_inline]] inline bool narrow(double a, double b, double& from, double& until) {
+    if (a > 0.0)
+        until = std::min(until, b / a + kWindowMargin);
+    else if (a < 0.0)
+        from = std::max(from, b / a - kWindowMargin);
+    else if (b < 0.0)
+        return false;
+    return from <= until;
+}
+
 // The times at which the triangle's box may hold (x, y), and how near it
 // may come then; false when it never covers the point.
 // The entry's box from the triangle's, rounded outward.
@@ -139,65 +150,22 @@ void store_box(const SweptBox& box, SweptEntry& entry) {
     }
 }
 
-// Two lanes of doubles, each lane the arithmetic of one entry, and the
-// masks their comparisons give.
-using Pair = double __attribute__((vector_size(16)));
-using PairMask = std::int64_t __attribute__((vector_size(16)));
-
-// Narrows each lane's [from, until] to the times τ with a·τ ≤ b, as
-// std::min and std::max would; marks in `never` the lanes that hold for no
-// time because a is 0 and b negative. A lane that is not narrowed divides
-// by 1, never by 0.
-[[gnu::always_inline]] inline void narrow(Pair a, Pair b, Pair& from, Pair& until,
-                                          PairMask& never) {
-    const Pair zero = {0.0, 0.0}, one = {1.0, 1.0};
-    const PairMask rises = a > zero, falls = a < zero;
-    const Pair q = b / ((rises | falls) ? a : one);
-    const Pair upper = q + kWindowMargin, lower = q - kWindowMargin;
-    until = (rises & (upper < until)) ? upper : until;
-    from = (falls & (from < lower)) ? lower : from;
-    never |= ~(rises | falls) & (b < zero);
-}
-
-// Whether the boxes of two entries may hold (x, y) at some time of the
-// shutter, one bit a lane; the times they may, in `from` and `until`.
-// (Narrowing only ever moves `from` up and `until` down, so one test at
-// the end finds what a test after each step would.)
-[[gnu::always_inline]] inline int candidates_of(const SweptEntry& e0, const SweptEntry& e1,
-                                                double x, double y, double (&from)[2],
-                                                double (&until)[2]) {
+bool candidate_of(const SweptEntry& box, double x, double y, SweptCandidate& c) {
     // Slack against rounding, in pixels.
     constexpr double kSlack = 1e-7;
-    auto lanes = [](double a0, double a1) { return Pair{a0, a1}; };
-    Pair f = {0.0, 0.0}, u = {1.0, 1.0};
-    PairMask never = {0, 0};
-    // lo(τ) ≤ x and hi(τ) ≥ x for both axes, each linear in τ. The boxes'
-    // changes are single precision, as the entries hold them.
-    narrow(lanes(e0.xlo[1] - e0.xlo[0], e1.xlo[1] - e1.xlo[0]),
-           lanes(x - e0.xlo[0] + kSlack, x - e1.xlo[0] + kSlack), f, u, never);
-    narrow(lanes(e0.xhi[0] - e0.xhi[1], e1.xhi[0] - e1.xhi[1]),
-           lanes(e0.xhi[0] - x + kSlack, e1.xhi[0] - x + kSlack), f, u, never);
-    narrow(lanes(e0.ylo[1] - e0.ylo[0], e1.ylo[1] - e1.ylo[0]),
-           lanes(y - e0.ylo[0] + kSlack, y - e1.ylo[0] + kSlack), f, u, never);
-    narrow(lanes(e0.yhi[0] - e0.yhi[1], e1.yhi[0] - e1.yhi[1]),
-           lanes(e0.yhi[0] - y + kSlack, e1.yhi[0] - y + kSlack), f, u, never);
-    const PairMask ok = ~never & (f <= u);
-    from[0] = f[0], from[1] = f[1];
-    until[0] = u[0], until[1] = u[1];
-    return (ok[0] != 0 ? 1 : 0) | (ok[1] != 0 ? 2 : 0);
-}
-
-// The candidate of an entry whose box may hold the point from `from` until
-// `until`.
-void candidate_of(const SweptEntry& box, double from, double until, SweptCandidate& c) {
-    c.from = from;
-    c.until = until;
+    c.from = 0.0;
+    c.until = 1.0;
+    // lo(τ) ≤ x and hi(τ) ≥ x for both axes, each linear in τ.
+    if (!narrow(box.xlo[1] - box.xlo[0], x - box.xlo[0] + kSlack, c.from, c.until) ||
+        !narrow(box.xhi[0] - box.xhi[1], box.xhi[0] - x + kSlack, c.from, c.until) ||
+        !narrow(box.ylo[1] - box.ylo[0], y - box.ylo[0] + kSlack, c.from, c.until) ||
+        !narrow(box.yhi[0] - box.yhi[1], box.yhi[0] - y + kSlack, c.from, c.until))
+        return false;
     const double dz = box.znear[1] - box.znear[0];
     c.near_from = box.znear[0] + c.from * dz;
     c.near_until = box.znear[0] + c.until * dz;
     c.key = std::max(c.near_from, c.near_until);
-    c.triangle = box.key;
-    c.index = box.index;
+    return true;
 }
 
 [[gnu::always_inline]] inline double occluder_depth(const Occluder& o, double time) {
@@ -838,20 +806,13 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
     std::vector<CandidateKey>& order = cache.order;
     candidates.clear();
     order.clear();
-    const std::size_t listed = pixel.moving.size();
-    for (std::size_t k = 0; k < listed; k += 2) {
-        // An odd last entry goes in both lanes.
-        const SweptEntry* pair[2] = {&pixel.moving[k], &pixel.moving[std::min(k + 1, listed - 1)]};
-        double from[2], until[2];
-        const int may = candidates_of(*pair[0], *pair[1], x, y, from, until);
-        for (int lane = 0; lane < 2 && k + lane < listed; ++lane) {
-            if (!(may & (1 << lane))) continue;
-            SweptCandidate c;
-            candidate_of(*pair[lane], from[lane], until[lane], c);
-            if (c.key < cutoff) continue;
-            order.push_back(CandidateKey{c.key, static_cast<std::uint32_t>(candidates.size())});
-            candidates.push_back(c);
-        }
+    for (const SweptEntry& entry : pixel.moving) {
+        SweptCandidate c;
+        if (!candidate_of(entry, x, y, c) || c.key < cutoff) continue;
+        c.triangle = entry.key;
+        c.index = entry.index;
+        order.push_back(CandidateKey{c.key, static_cast<std::uint32_t>(candidates.size())});
+        candidates.push_back(c);
     }
     MotionPools& pools = worker.motion;
     pools.reset();
