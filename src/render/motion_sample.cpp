@@ -220,11 +220,20 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
     double at = from;
     // An occluder starting longer ago than the longest lasts ends before
     // `from`.
-    const Occluder first{from - longest, 0.0, 0.0, 0.0};
-    auto o = std::lower_bound(
-        occluders.begin(), occluders.end(), first,
-        [](const Occluder& a, const Occluder& b) { return a.time_in < b.time_in; });
-    for (; o != occluders.end(); ++o) {
+    const double earliest = from - longest;
+    // The first occluder starting at `earliest` or later, found by halving
+    // without a branch: the next step does not wait on a mispredicted one.
+    const Occluder* o = occluders.data();
+    const Occluder* const last = o + occluders.size();
+    if (o != last) {
+        for (std::size_t n = occluders.size(); n > 1;) {
+            const std::size_t half = n / 2;
+            o = o[half].time_in < earliest ? o + half : o;
+            n -= half;
+        }
+        o += o->time_in < earliest ? 1 : 0;
+    }
+    for (; o != last; ++o) {
         if (o->time_in > at + kCoverageGap) return false;
         if (o->time_out <= at) continue;
         // Both lines are straight: nearer at both ends of the overlap is
