@@ -119,7 +119,7 @@ constexpr double kWindowMargin = 1e-9;
 constexpr double kCoverageGap = 1e-9;
 
 // Narrows [from, until] to the times τ with a·τ ≤ b; false when none is left.
-bool narrow(double a, double b, double& from, double& until) {
+[[gnu::always_inline]] inline bool narrow(double a, double b, double& from, double& until) {
     if (a > 0.0)
         until = std::min(until, b / a + kWindowMargin);
     else if (a < 0.0)
@@ -168,7 +168,7 @@ bool candidate_of(const SweptEntry& box, double x, double y, SweptCandidate& c) 
     return true;
 }
 
-double occluder_depth(const Occluder& o, double time) {
+[[gnu::always_inline]] inline double occluder_depth(const Occluder& o, double time) {
     const double span = o.time_out - o.time_in;
     if (!(span > 0.0)) return std::min(o.depth_in, o.depth_out);
     const double f = std::clamp((time - o.time_in) / span, 0.0, 1.0);
@@ -187,6 +187,24 @@ double covered_from_open(const std::vector<Occluder>& occluders) {
     return at;
 }
 
+// Whether the occluder is nearer than the candidate's bound at `start` and
+// at `end`, both within the candidate's window, where the bound blends
+// depths from `least` to `most`. A blend of two depths strays beyond them
+// by rounding alone, by far less than `slack`: when the occluder's depths
+// both lie beyond the bound's by more, the answer is known without the
+// blends.
+template <typename Bound>
+[[gnu::always_inline]] inline bool nearer_throughout(const Occluder& o, double start, double end,
+                                                     const Bound& bound, double least,
+                                                     double most) {
+    const double slack = 1e-12 * (std::fabs(o.depth_in) + std::fabs(o.depth_out) +
+                                  std::fabs(least) + std::fabs(most)) +
+                         1e-300;
+    if (std::min(o.depth_in, o.depth_out) - slack > most + slack) return true;
+    if (std::max(o.depth_in, o.depth_out) + slack < least - slack) return false;
+    return occluder_depth(o, start) > bound(start) && occluder_depth(o, end) > bound(end);
+}
+
 // Whether opaque layers (`occluders`, in order of their start) lie nearer
 // than the line from `near_from` at `from` to `near_until` at `until` at
 // every time between: a candidate no nearer than that can never be in
@@ -198,21 +216,33 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
         return span > 0.0 ? near_from + (time - from) / span * (near_until - near_from)
                           : std::max(near_from, near_until);
     };
+    const double least = std::min(near_from, near_until), most = std::max(near_from, near_until);
     double at = from;
     // An occluder starting longer ago than the longest lasts ends before
     // `from`.
-    const Occluder first{from - longest, 0.0, 0.0, 0.0};
-    auto o = std::lower_bound(
-        occluders.begin(), occluders.end(), first,
-        [](const Occluder& a, const Occluder& b) { return a.time_in < b.time_in; });
-    for (; o != occluders.end(); ++o) {
+    const double earliest = from - longest;
+    // The first occluder starting at `earliest` or later, found by halving
+    // without a branch: the next step does not wait on a mispredicted one.
+    const Occluder* o = occluders.data();
+    const Occluder* const last = o + occluders.size();
+    if (o != last) {
+        for (std::size_t n = occluders.size(); n > 1;) {
+            const std::size_t half = n / 2;
+            o = o[half].time_in < earliest ? o + half : o;
+            n -= half;
+        }
+        o += o->time_in < earliest ? 1 : 0;
+    }
+    for (; o != last; ++o) {
         if (o->time_in > at + kCoverageGap) return false;
         if (o->time_out <= at) continue;
         // Both lines are straight: nearer at both ends of the overlap is
         // nearer all through it.
         const double start = std::max(from, o->time_in);
         const double end = std::min(o->time_out, until);
-        if (occluder_depth(*o, start) > bound(start) && occluder_depth(*o, end) > bound(end)) {
+        if (start <= until ? nearer_throughout(*o, start, end, bound, least, most)
+                           : occluder_depth(*o, start) > bound(start) &&
+                                 occluder_depth(*o, end) > bound(end)) {
             at = o->time_out;
             if (at >= until) return true;
         }
@@ -226,7 +256,8 @@ bool hidden_by(const std::vector<Occluder>& occluders, double longest, double fr
 struct Weighing {
     double s, u, D;
 };
-bool weighing_at(const SweptTriangle& t, double time, double x, double y, Weighing& w) {
+[[gnu::always_inline]] inline bool weighing_at(const SweptTriangle& t, double time, double x,
+                                               double y, Weighing& w) {
     const double x0 = t.x_at(0, time), y0 = t.y_at(0, time);
     const double dx1 = t.x_at(1, time) - x0, dy1 = t.y_at(1, time) - y0;
     const double dx2 = t.x_at(2, time) - x0, dy2 = t.y_at(2, time) - y0;
@@ -240,7 +271,8 @@ bool weighing_at(const SweptTriangle& t, double time, double x, double y, Weighi
 
 // Where (x, y) falls on the triangle at `time`: weights of P1 and P2;
 // false when the triangle has no area then.
-bool weights_at(const SweptTriangle& t, double time, double x, double y, double& s, double& u) {
+[[gnu::always_inline]] inline bool weights_at(const SweptTriangle& t, double time, double x,
+                                              double y, double& s, double& u) {
     Weighing w;
     if (!weighing_at(t, time, x, y, w)) return false;
     s = w.s / w.D;
@@ -251,7 +283,8 @@ bool weights_at(const SweptTriangle& t, double time, double x, double y, double&
 // Inside, the weights lie in [0, 1], and the depth there is finite just
 // when the vertices' depths are: it needs no working out. A point outside
 // the first weight's edge is known before the second is divided out.
-bool inside_at(const SweptTriangle& t, double time, double x, double y) {
+[[gnu::always_inline]] inline bool inside_at(const SweptTriangle& t, double time, double x,
+                                             double y) {
     Weighing w;
     if (!t.finite_depths || !weighing_at(t, time, x, y, w)) return false;
     const double s = w.s / w.D;
@@ -381,13 +414,18 @@ std::uint64_t event_key(double time, EventKind kind) {
 }
 
 // The enter and leave events of the layers of `list`, after those already
-// in `events`; the keys that sort them beside, in `order`.
-void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
-    std::size_t k = events.size();
+// in the pools; the keys that sort them beside, in `order`.
+void add_events(RC_Layer* list, MotionPools& pools) {
+    std::size_t k = pools.event_count;
     std::size_t count = 0;
     for (const RC_Layer* l = list; l != nullptr; l = l->next) count += 2;
-    events.resize(k + count);
-    order.resize(k + count);
+    pools.event_count += count;
+    if (pools.events.size() < pools.event_count) {
+        pools.events.resize(pools.event_count);
+        pools.order.resize(pools.event_count);
+    }
+    RC_Event* events = pools.events.data();
+    RC_EventKey* order = pools.order.data();
     for (RC_Layer* l = list; l != nullptr; l = l->next, k += 2) {
         events[k] = RC_Event{l->time_in, EventKind::kEnter, l, nullptr};
         events[k + 1] = RC_Event{l->time_out, EventKind::kLeave, l, nullptr};
@@ -401,14 +439,17 @@ void add_events(RC_Layer* list, std::vector<RC_Event>& events, std::vector<RC_Ev
 // Time order, at one time the enters before the leaves; linked through
 // `next` for the sweep. The keys (made beside the events) are sorted rather
 // than the events: the order is the same, the moves half as long.
-RC_Event* sorted_events(std::vector<RC_Event>& events, std::vector<RC_EventKey>& order) {
-    std::sort(order.begin(), order.end(),
+RC_Event* sorted_events(MotionPools& pools) {
+    const std::size_t n = pools.event_count;
+    if (n == 0) return nullptr;
+    RC_Event* events = pools.events.data();
+    RC_EventKey* order = pools.order.data();
+    std::sort(order, order + n,
               [](const RC_EventKey& a, const RC_EventKey& b) { return a.key < b.key; });
-    for (std::size_t k = 0; k + 1 < order.size(); ++k)
+    for (std::size_t k = 0; k + 1 < n; ++k)
         events[order[k].event].next = &events[order[k + 1].event];
-    if (order.empty()) return nullptr;
-    events[order.back().event].next = nullptr;
-    return &events[order.front().event];
+    events[order[n - 1].event].next = nullptr;
+    return &events[order[0].event];
 }
 
 void remove_from(RC_InEntry*& in_list, RC_Layer* layer) {
@@ -424,7 +465,7 @@ void remove_from(RC_InEntry*& in_list, RC_Layer* layer) {
                              : "ERROR: motion blur tried to remove non-in thing from in-list\n");
 }
 
-double depth_when(const RC_Layer& layer, double time) {
+[[gnu::always_inline]] inline double depth_when(const RC_Layer& layer, double time) {
     const double span = layer.time_out - layer.time_in;
     if (!(span > 0.0)) return layer.depth_in;
     const double f = std::clamp((time - layer.time_in) / span, 0.0, 1.0);
@@ -437,9 +478,11 @@ void sort_by_depth(RC_InEntry*& in_list, double time) {
     RC_InEntry* sorted = nullptr;
     for (RC_InEntry* e = in_list; e != nullptr;) {
         RC_InEntry* next = e->next;
+        // Worked out once per entry, not once per comparison.
         const double depth = depth_when(*e->layer, time);
+        e->depth = depth;
         RC_InEntry** at = &sorted;
-        while (*at != nullptr && depth_when(*(*at)->layer, time) >= depth) at = &(*at)->next;
+        while (*at != nullptr && (*at)->depth >= depth) at = &(*at)->next;
         e->next = *at;
         *at = e;
         e = next;
@@ -461,7 +504,7 @@ RC_InEntry* chain_of(const RC_InEntry* in_list, BlockPool<RC_InEntry>& pool) {
             std::fabs(e->layer->time_in - previous->time_out) <= kSameTime)
             continue;
         RC_InEntry* entry = pool.take();
-        *entry = RC_InEntry{e->layer, nullptr};
+        *entry = RC_InEntry{e->layer, nullptr, 0.0};
         *tail = entry;
         tail = &entry->next;
         previous = e->layer;
@@ -494,7 +537,7 @@ RC_Segment* sweep(RC_Event* events, MotionPools& pools) {
         for (; e != nullptr && e->time - time <= kSameTime; e = e->next) {
             if (e->kind == EventKind::kEnter) {
                 RC_InEntry* entry = pools.entries.take();
-                *entry = RC_InEntry{e->layer, in_list};
+                *entry = RC_InEntry{e->layer, in_list, 0.0};
                 in_list = entry;
             } else {
                 remove_from(in_list, e->layer);
@@ -604,8 +647,8 @@ void make_room(SweptCache& cache, std::size_t more = 1) {
 }
 
 // The triangle's place in the tile's table, worked out when first met.
+// The table must have room for one more (`make_room`).
 std::uint32_t swept_index(SweptCache& cache, const ScreenTriangle& t, const CasterCamera& cam) {
-    make_room(cache);
     const std::size_t mask = cache.slots.size() - 1;
     std::size_t h = address_hash(&t) & mask;
     for (; cache.slots[h].key != nullptr; h = (h + 1) & mask)
@@ -839,9 +882,9 @@ float sample_motion(double x, double y, double time, float* out, RR_SampleNode& 
         return finish_static_sample<true>(head, transparent, x, y, out, node, static_time);
 
     for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = static_time;
-    add_events(head, pools.events, pools.order);
-    add_events(moving, pools.events, pools.order);
-    RC_Segment* last = sweep(sorted_events(pools.events, pools.order), pools);
+    add_events(head, pools);
+    add_events(moving, pools);
+    RC_Segment* last = sweep(sorted_events(pools), pools);
 
     const double covered = weigh_segments(last);
     float background[4] = {0.0f, 0.0f, 0.0f, 0.0f};

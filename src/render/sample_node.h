@@ -209,6 +209,7 @@ struct RC_EventKey {
 struct RC_InEntry {
     RC_Layer* layer = nullptr;
     RC_InEntry* next = nullptr;
+    double depth = 0.0;  // the layer's depth at the time the in-list was last sorted
 };
 // A stretch of the shutter with one front layer and the layers seen
 // through it (the front first, ending at the first opaque one).
@@ -227,15 +228,17 @@ struct MotionPools {
     LayerPool layers;  // layers of moving triangles
     // Events are sorted by time in one array that grows to the most any
     // sample needed: a sample may have hundreds of them, too many for
-    // sorting by insertion into a list.
+    // sorting by insertion into a list. The first `event_count` of each are
+    // the sample's; the arrays never shrink, so what a sample writes is not
+    // cleared first.
     std::vector<RC_Event> events;
     std::vector<RC_EventKey> order;
+    std::size_t event_count = 0;
     BlockPool<RC_InEntry> entries;
     BlockPool<RC_Segment> segments;
     void reset() {
         layers.reset();
-        events.clear();
-        order.clear();
+        event_count = 0;
         entries.reset();
         segments.reset();
     }
