@@ -4,15 +4,14 @@
 // constructor, so they exist before any code runs and cannot be met
 // half-built by a worker, whatever the order of static initialisation.
 //
-// The barriers are never destroyed: the children are still parked on the
-// start barrier when the process exits, and destroying a condition variable
-// that threads wait on blocks the exit for ever.
+// The barrier is never destroyed: a child may still be waiting on it when
+// the process exits (a run ended by an error in a pass), and destroying a
+// condition variable that threads wait on blocks the exit for ever.
 #include "base/barrier.h"
 
 namespace sky {
 namespace {
 
-Barrier* const start_barrier_object = new Barrier;
 Barrier* const end_barrier_object = new Barrier;
 
 std::mutex tile_queue_mutex;
@@ -36,9 +35,6 @@ void barrier_wait(Barrier& barrier, int count) {
     barrier.event.wait(lock, [&] { return barrier.generation != arrival; });
 }
 
-Barrier& start_barrier() {
-    return *start_barrier_object;
-}
 Barrier& end_barrier() {
     return *end_barrier_object;
 }

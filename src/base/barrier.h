@@ -1,7 +1,7 @@
 // Where the workers meet and what they share under a lock.
 //
-// A render pass opens and closes with a barrier: the main thread arrives at
-// the start barrier only when the pass is fully prepared, and leaves the end
+// A render pass closes with a barrier: the main thread hands a pass to the
+// workers (workers.cpp) only when it is fully prepared, and leaves the end
 // barrier only when every tile is finished, so nothing but the tile phase
 // ever runs on several threads. Everything the workers write to in common
 // during the pass is guarded by one of the locks below, each held only for a
@@ -29,7 +29,6 @@ struct Barrier {
 // waits for anybody.
 void barrier_wait(Barrier& barrier, int count);
 
-Barrier& start_barrier();
 Barrier& end_barrier();
 
 // The process-wide locks, created with the process.

@@ -1,14 +1,20 @@
 // Worker count, worker start-up and the workers' loop.
 //
+// The main thread hands out passes, shared jobs and the stop request by
+// moving the dispatch generation on; parked children wait for it to move.
 // State written by the main thread (the worker count, the installed pass,
-// the stop request) changes only while the children are parked at the start
-// barrier; the barrier's mutex orders those writes before the children's
-// reads, so none of it needs to be atomic.
+// the job) is written before the dispatch and changes only while no child
+// can be reading it: a pass ends at the end barrier, a job once every child
+// that joined it has left it. The dispatch mutex orders those writes before
+// the children's reads, so none of it needs to be atomic.
 #include "base/workers.h"
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <exception>
+#include <mutex>
 
 #include "base/arena.h"
 #include "base/barrier.h"
@@ -28,15 +34,59 @@ bool main_index_taken = false;
 
 int count_of_workers = 1;
 bool children_running = false;
-bool stopping = false;
+
+enum class Order { pass, job, stop };
+
+// Never destroyed: the children are still parked on it when the process
+// exits, and destroying a condition variable that threads wait on blocks
+// the exit for ever.
+struct Dispatch {
+    std::mutex mutex;
+    std::condition_variable moved;     // the generation moved on
+    std::condition_variable job_left;  // the last child left the open job
+    std::uint64_t generation = 0;
+    Order order = Order::pass;
+    // The generation whose job children may still join (0: none), and the
+    // children inside it.
+    std::uint64_t open_job = 0;
+    int in_job = 0;
+};
+Dispatch& dispatch = *new Dispatch;
 
 RenderPass installed_pass;
 std::atomic<bool> shadow_pass_flag{false};
-// Between the barriers of a pass; main thread only.
+// From handing a pass out to its end barrier; main thread only.
 bool pass_running = false;
-// The job of run_on_workers, in place of a pass while it runs.
+// The job of run_on_workers while it runs.
 void (*shared_job)(void* context) = nullptr;
 void* shared_job_context = nullptr;
+
+// Main thread: hands `order` to the children; returns its generation.
+std::uint64_t dispatch_order(Order order) {
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(dispatch.mutex);
+        generation = ++dispatch.generation;
+        dispatch.order = order;
+        if (order == Order::job) dispatch.open_job = generation;
+    }
+    dispatch.moved.notify_all();
+    return generation;
+}
+
+// A child's share of the job of `generation`, unless the main thread has
+// finished it already: a child woken late, on a loaded machine, is not
+// waited for, and must then not touch the job.
+void join_job(std::uint64_t generation) {
+    {
+        std::lock_guard lock(dispatch.mutex);
+        if (dispatch.open_job != generation) return;
+        ++dispatch.in_job;
+    }
+    shared_job(shared_job_context);
+    std::lock_guard lock(dispatch.mutex);
+    if (--dispatch.in_job == 0) dispatch.job_left.notify_all();
+}
 
 void render_queued_tiles(const RenderPass& pass) {
     const ArenaId arena = tile_arena();
@@ -50,7 +100,9 @@ void render_queued_tiles(const RenderPass& pass) {
     }
 }
 
-void worker_routine(WorkerInitialiser initialise, bool quiet) {
+// `seen`: the dispatch generation when the child was started; it takes
+// every order after it.
+void worker_routine(WorkerInitialiser initialise, bool quiet, std::uint64_t seen) {
     this_worker = next_worker_index.fetch_add(1);
     SKY_CHECK(this_worker > 0 && this_worker < kMaxWorkers);
     if (!quiet) rptUser("%2d: child process is ALIVE\n", this_worker);
@@ -59,11 +111,16 @@ void worker_routine(WorkerInitialiser initialise, bool quiet) {
     if (initialise) initialise();
 
     for (;;) {
-        barrier_wait(start_barrier(), count_of_workers);
-        if (stopping) return;
-        if (shared_job != nullptr) {
-            shared_job(shared_job_context);
-            barrier_wait(end_barrier(), count_of_workers);
+        Order order;
+        {
+            std::unique_lock lock(dispatch.mutex);
+            dispatch.moved.wait(lock, [&] { return dispatch.generation != seen; });
+            seen = dispatch.generation;
+            order = dispatch.order;
+        }
+        if (order == Order::stop) return;
+        if (order == Order::job) {
+            join_job(seen);
             continue;
         }
         const RenderPass pass = installed_pass;
@@ -93,11 +150,15 @@ void launch(std::int32_t count, WorkerInitialiser initialise, std::vector<std::t
 
     const bool quiet = render_options().quiet != 0;
     count_of_workers = count;
-    stopping = false;
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(dispatch.mutex);
+        generation = dispatch.generation;
+    }
     try {
         if (threads) threads->reserve(static_cast<std::size_t>(count - 1));
         for (int i = 1; i < count; ++i) {
-            std::thread child(worker_routine, initialise, quiet);
+            std::thread child(worker_routine, initialise, quiet, generation);
             if (threads)
                 threads->push_back(std::move(child));
             else
@@ -173,15 +234,13 @@ WorkerCrew::WorkerCrew(std::int32_t count, WorkerInitialiser initialise) {
 }
 
 WorkerCrew::~WorkerCrew() {
-    stopping = true;
-    barrier_wait(start_barrier(), count_of_workers);
+    if (!threads_.empty()) dispatch_order(Order::stop);
     for (std::thread& thread : threads_) thread.join();
     threads_.clear();
     // The next crew's children take the same indices, and with them the
     // arenas and scratch pools these children warmed up.
     next_worker_index.store(1);
     count_of_workers = 1;
-    stopping = false;
     children_running = false;
 }
 
@@ -201,7 +260,7 @@ void run_pass() {
     const RenderPass pass = installed_pass;
     const int count = count_of_workers;
     pass_running = true;
-    barrier_wait(start_barrier(), count);
+    if (children_running) dispatch_order(Order::pass);
     const bool shadow = in_shadow_pass();
     if (!shadow && pass.set_up) pass.set_up(pass.context);
     render_queued_tiles(pass);
@@ -215,14 +274,20 @@ void run_on_workers(void (*job)(void* context), void* context) {
         job(context);
         return;
     }
-    // The children read the job after the start barrier, whose mutex
-    // orders these writes before their reads.
+    // The children read the job once the dispatch has moved on, under the
+    // mutex that orders these writes before their reads. The caller does
+    // not wait for children to wake: it works on the job at once and then
+    // waits only for the children that joined it, so a job the caller
+    // finishes alone costs no wake-up on its path.
     shared_job = job;
     shared_job_context = context;
-    const int count = count_of_workers;
-    barrier_wait(start_barrier(), count);
+    dispatch_order(Order::job);
     job(context);
-    barrier_wait(end_barrier(), count);
+    {
+        std::unique_lock lock(dispatch.mutex);
+        dispatch.open_job = 0;
+        dispatch.job_left.wait(lock, [] { return dispatch.in_job == 0; });
+    }
     shared_job = nullptr;
     shared_job_context = nullptr;
 }

@@ -2,7 +2,8 @@
 // thread is, and the loop each of them runs pass after pass.
 //
 // The main thread is worker 0; the others are started once, after start-up,
-// and spend their lives parked at the start barrier between passes. A pass
+// and spend their lives parked between passes, waiting for the main thread's
+// next order (a pass, a shared job, or the end). A pass
 // is described by a RenderPass, a record of routines that the frame loop
 // installs before releasing the workers: the depth-map pass and the camera
 // pass plug different routines into the same machinery. Every per-worker
@@ -14,7 +15,7 @@
 //     make_tiles();
 //     give_tile_buffers(0, 0, worker_count());
 //     queue_tiles();
-//     run_pass();                           // start barrier, tiles, end barrier
+//     run_pass();                           // hand out, tiles, end barrier
 //     rewind_arena(pass_arena());           // the tile buffers are done with
 #pragma once
 
@@ -61,12 +62,12 @@ using WorkerInitialiser = void (*)();
 
 // Starts worker_count − 1 children and prints the master line unless quiet.
 // Once per process: the children are detached and never end; they are still
-// parked at the start barrier when the process exits. A thread that cannot
-// be started ends the program with status −1.
+// parked, waiting for the next order, when the process exits. A thread that
+// cannot be started ends the program with status −1.
 void start_workers(std::int32_t count, WorkerInitialiser initialise = nullptr);
 
-// The same workers, but ending with the crew: the destructor releases the
-// children from the start barrier for good and joins them. For tests and
+// The same workers, but ending with the crew: the destructor orders the
+// children to end and joins them. For tests and
 // tools that must not leave threads behind; one crew (or start_workers) at a
 // time, made and destroyed on the main thread outside any pass.
 class WorkerCrew {
@@ -86,7 +87,7 @@ private:
 // the main thread included, calls them for its own share of the pass with
 // the record's context.
 struct RenderPass {
-    // After the start barrier, unless in the shadow pass.
+    // At the start of the pass, unless in the shadow pass.
     void (*set_up)(void* context) = nullptr;
     // For each tile taken from the queue, in this order.
     void (*enter_geometry)(Tile& tile, void* context) = nullptr;
@@ -99,8 +100,8 @@ struct RenderPass {
     void (*tile_finished)() = nullptr;
 };
 
-// Main thread, outside any pass: the workers read the record after the
-// start barrier.
+// Main thread, outside any pass: the workers read the record once the pass
+// is handed out.
 void install_render_pass(const RenderPass& pass);
 
 // Set while the workers render depth maps: the per-pass set-up and tear-down
@@ -108,7 +109,7 @@ void install_render_pass(const RenderPass& pass);
 void set_shadow_pass(bool on);
 bool in_shadow_pass();
 
-// Worker 0's share of a pass: the start barrier, then tiles until the queue
+// Worker 0's share of a pass: hands the pass to the children, then tiles until the queue
 // is empty (rewinding worker 0's tile arena after each), then the end
 // barrier. Returns when every worker has finished its tiles. Worker 0's
 // scratch pools and pass arena are left alone: the frame loop made its
@@ -117,12 +118,14 @@ void run_pass();
 
 // --- work shared outside passes ----------------------------------------------
 
-// Main thread, outside any pass: every worker, the main thread among them,
-// calls job(context) once, and this returns when all of them have. Called
+// Main thread, outside any pass: the caller calls job(context) at once, and
+// so does every child that wakes before the caller's call has returned;
+// this returns when every call has. A child woken later does not call it,
+// so the job must be done whole by whoever calls it (share_ranges). Called
 // anywhere else (inside a pass, on a child, before the workers start) the
 // calling thread runs the job alone. For work the frame does before its
 // passes, such as evaluating a large mesh, that splits into independent
-// pieces (share_ranges).
+// pieces.
 void run_on_workers(void (*job)(void* context), void* context);
 
 // Calls run(first, last) for consecutive ranges of [0, count), each at most

@@ -5,8 +5,10 @@
 // tile.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "base/frame_passes.h"
 #include "base/options.h"
@@ -34,7 +36,17 @@ namespace sky {
 namespace {
 
 CasterCamera camera_state;
-CasterWorker workers[kMaxWorkers];
+// A worker's state is made the first time the worker asks for it. A table
+// of them all, made before main, faulted in and cleared a megabyte of pages
+// at every start (more than half the pages a start touches) for workers
+// that a render on a few processors never has. Only the worker itself makes
+// its own; the main thread reads the others' counts between passes.
+alignas(CasterWorker) std::byte worker_storage[kMaxWorkers][sizeof(CasterWorker)];
+bool worker_made[kMaxWorkers];
+
+CasterWorker* stored_worker(int index) {
+    return std::launder(reinterpret_cast<CasterWorker*>(worker_storage[index]));
+}
 std::atomic<GlowSink> glow{nullptr};
 std::atomic<RowSink> row_sink{nullptr};
 
@@ -100,10 +112,14 @@ CasterCamera& caster_camera() {
     return camera_state;
 }
 CasterWorker& caster_worker() {
-    return workers[worker_index()];
+    return caster_worker(worker_index());
 }
 CasterWorker& caster_worker(int index) {
-    return workers[index];
+    if (!worker_made[index]) [[unlikely]] {
+        new (worker_storage[index]) CasterWorker;
+        worker_made[index] = true;
+    }
+    return *stored_worker(index);
 }
 void set_glow_sink(GlowSink sink) {
     glow.store(sink);
@@ -345,11 +361,12 @@ void remove_render_passes() {
 }
 
 std::int64_t worker_samples(int worker) {
-    return workers[worker].samples;
+    return worker_made[worker] ? stored_worker(worker)->samples : 0;
 }
 
 void reset_sample_counts() {
-    for (CasterWorker& w : workers) w.samples = 0;
+    for (int w = 0; w < kMaxWorkers; ++w)
+        if (worker_made[w]) stored_worker(w)->samples = 0;
 }
 
 }  // namespace sky
