@@ -63,47 +63,41 @@ void summarise_shadow_map(ShadowMap& map) {
 
 namespace {
 
-// The nearest texel of the blocks holding columns i0..i1 and rows j0..j1
-// (none negative), and the farthest. No summary is ever NaN, so the order
-// they are taken in changes nothing the query compares, nor does taking a
-// block twice: a disc of the usual sizes reaches at most two blocks each
-// way, and those four are read without a loop whose length varies from
-// one point to the next.
-float blocks_nearest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
+// The summary `pick` (std::min or std::max) makes of the blocks holding
+// columns i0..i1 and rows j0..j1 (none negative), from `none`. No summary
+// is ever NaN, so the order they are taken in changes nothing the query
+// compares, nor does taking a block twice: a disc of the usual sizes
+// reaches at most two blocks each way, and those four are read without a
+// loop whose length varies from one point to the next.
+template <typename Pick>
+float blocks_summary(const ShadowMap& map, const std::vector<float>& summaries, float none,
+                     Pick pick, int i0, int i1, int j0, int j1) {
     const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
     const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
     const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
     const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
-    const float* summary = map.block_nearest.data();
+    const float* summary = summaries.data();
     const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
     if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
         const float* low = summary + bj0 * per_row;
         const float* high = summary + bj1 * per_row;
-        return std::min(std::min(low[bi0], low[bi1]), std::min(high[bi0], high[bi1]));
+        return pick(pick(low[bi0], low[bi1]), pick(high[bi0], high[bi1]));
     }
-    float nearest = INFINITY;
+    float result = none;
     for (unsigned bj = bj0; bj <= bj1; ++bj)
-        for (unsigned bi = bi0; bi <= bi1; ++bi)
-            nearest = std::min(nearest, summary[bj * per_row + bi]);
-    return nearest;
+        for (unsigned bi = bi0; bi <= bi1; ++bi) result = pick(result, summary[bj * per_row + bi]);
+    return result;
+}
+// The nearest texel of those blocks, and the farthest.
+float blocks_nearest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
+    return blocks_summary(
+        map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); }, i0, i1,
+        j0, j1);
 }
 float blocks_farthest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
-    const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
-    const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
-    const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
-    const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
-    const float* summary = map.block_farthest.data();
-    const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
-    if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
-        const float* low = summary + bj0 * per_row;
-        const float* high = summary + bj1 * per_row;
-        return std::max(std::max(low[bi0], low[bi1]), std::max(high[bi0], high[bi1]));
-    }
-    float farthest = -INFINITY;
-    for (unsigned bj = bj0; bj <= bj1; ++bj)
-        for (unsigned bi = bi0; bi <= bi1; ++bi)
-            farthest = std::max(farthest, summary[bj * per_row + bi]);
-    return farthest;
+    return blocks_summary(
+        map, map.block_farthest, -INFINITY, [](float a, float b) { return std::max(a, b); }, i0, i1,
+        j0, j1);
 }
 
 // Whether the texels of columns i0..i1 and rows j0..j1 all lie at p0 or
