@@ -331,8 +331,7 @@ public:
             if (length < 2 && !metadata)
                 return fail(why, "damaged (marker segment length " + std::to_string(length) + ")");
             const std::uint64_t end = at_ + (length < 2 ? 0 : length - 2);
-            if (std::fseek(file_, static_cast<long>(end), SEEK_SET) != 0 || !present(end))
-                return fail(why, "truncated before its image data");
+            if (!present(end)) return fail(why, "truncated before its image data");
             if (c == 0xED) cuts->push_back({run, end - run});
             at_ = end;
         }
@@ -344,7 +343,7 @@ private:
         if (c != EOF) ++at_;
         return c;
     }
-    // Whether the file holds every byte before `end`.
+    // Whether the file holds every byte before `end`, where it is left.
     bool present(std::uint64_t end) {
         if (end == 0) return true;
         if (std::fseek(file_, static_cast<long>(end - 1), SEEK_SET) != 0 ||
@@ -361,31 +360,23 @@ private:
     std::uint64_t at_ = 0;
 };
 
-// The whole of `file` but the `cuts`, in order.
+// The whole of `file` but the `cuts`, which are in order.
 bool read_without(std::FILE* file, const std::vector<JpegCut>& cuts,
                   std::vector<unsigned char>* bytes, std::string* why) {
-    bytes->clear();
-    if (std::fseek(file, 0, SEEK_SET) != 0) {
-        *why = "cannot read: " + std::string(std::strerror(errno));
-        return false;
-    }
-    std::uint64_t at = 0;
-    std::size_t cut = 0;
-    unsigned char buffer[65536];
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        for (std::size_t i = 0; i < got; ++i, ++at) {
-            while (cut < cuts.size() && at >= cuts[cut].at + cuts[cut].size) ++cut;
-            if (cut < cuts.size() && at >= cuts[cut].at) continue;
-            bytes->push_back(buffer[i]);
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+        bytes->resize(static_cast<std::size_t>(size));
+        if (std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size()) {
+            for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+                const auto from = bytes->begin() + static_cast<std::ptrdiff_t>(cut->at);
+                bytes->erase(from, from + static_cast<std::ptrdiff_t>(cut->size));
+            }
+            return true;
         }
-        if (got < sizeof buffer) break;
     }
-    if (std::ferror(file)) {
-        *why = "cannot read: " + std::string(std::strerror(errno));
-        return false;
-    }
-    return true;
+    *why = "cannot read: " + std::string(std::ferror(file) ? std::strerror(errno) : "file changed");
+    return false;
 }
 
 }  // namespace
