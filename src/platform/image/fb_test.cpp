@@ -302,10 +302,11 @@ Bytes segment(std::uint8_t marker, const Bytes& payload, int length = -1) {
     return bytes;
 }
 
-// Photoshop's metadata: an IPTC record whose resource says it holds `declared` bytes.
+// Photoshop's metadata: a caption in an IPTC resource (type 0x404, no name)
+// that says it holds `declared` bytes.
 Bytes photoshop(std::uint32_t declared) {
     const std::string caption = "\x1c\x02\x78\x00\x05hello";
-    std::string text = std::string("Photoshop 3.0\0008BIM\x04\x04\0\0", 20);
+    std::string text = std::string("Photoshop 3.0\0008BIM\x04\x04\0\0", 22);
     for (int shift = 24; shift >= 0; shift -= 8)
         text.push_back(static_cast<char>(declared >> shift));
     text += caption;
