@@ -282,6 +282,134 @@ TEST(FbRla, HeaderMatchesWhatOpenImageIOWrites) {
     }
 }
 
+// ------------------------------------------------------------------ JPEG
+
+// The bytes of a JPEG file OpenImageIO writes of `pixels` (3 bytes a pixel).
+Bytes jpeg_of(const std::string& name, const Bytes& pixels, int width, int height) {
+    auto out = OIIO::ImageOutput::create("jpeg");
+    EXPECT_TRUE(out && out->open(name, OIIO::ImageSpec(width, height, 3, OIIO::TypeDesc::UINT8)));
+    EXPECT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, pixels.data()));
+    EXPECT_TRUE(out->close());
+    return read_bytes(name);
+}
+
+// A marker segment; `length` as its header declares it, if not its own.
+Bytes segment(std::uint8_t marker, const Bytes& payload, int length = -1) {
+    if (length < 0) length = static_cast<int>(payload.size()) + 2;
+    Bytes bytes = {0xFF, marker, static_cast<std::uint8_t>(length >> 8),
+                   static_cast<std::uint8_t>(length & 0xFF)};
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+// Photoshop's metadata: a caption in an IPTC resource (type 0x404, no name)
+// that says it holds `declared` bytes.
+Bytes photoshop(std::uint32_t declared) {
+    const std::string caption = "\x1c\x02\x78\x00\x05hello";
+    std::string text = std::string("Photoshop 3.0\0008BIM\x04\x04\0\0", 22);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text.push_back(static_cast<char>(declared >> shift));
+    text += caption;
+    return Bytes(text.begin(), text.end());
+}
+
+// Where the segments after the start marker end, in order, up to the scan.
+std::vector<std::size_t> segment_ends(const Bytes& jpeg) {
+    std::vector<std::size_t> ends;
+    for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at + 1] != 0xDA;) {
+        at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]);
+        ends.push_back(at);
+    }
+    return ends;
+}
+
+Bytes inserted(const Bytes& jpeg, std::size_t at, const Bytes& extra) {
+    Bytes bytes(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
+    bytes.insert(bytes.end(), extra.begin(), extra.end());
+    bytes.insert(bytes.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
+    return bytes;
+}
+
+// OpenImageIO's JPEG reader trusts the sizes inside Photoshop metadata and
+// read past the segment when they lied. The metadata is left out of what it
+// reads, whatever it says, without changing a pixel.
+TEST(FbJpeg, PhotoshopMetadataChangesNoPixel) {
+    ScratchDir dir;
+    const int width = 24, height = 9;
+    const Bytes plain =
+        jpeg_of(dir.file("plain.jpg"), random_bytes(width * height * 3, 31), width, height);
+    const Bytes expected = read_whole(dir.file("plain.jpg"), false);
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(width * height * 4));
+    const std::vector<std::size_t> ends = segment_ends(plain);
+    ASSERT_GE(ends.size(), 3u);
+    const Bytes sound = segment(0xED, photoshop(10));
+    const Bytes lying = segment(0xED, photoshop(60000));
+    Bytes filled = {0xFF, 0xFF, 0xFF};  // fill bytes before a marker belong to it
+    filled.insert(filled.end(), lying.begin(), lying.end());
+    Bytes two = sound;
+    two.insert(two.end(), lying.begin(), lying.end());
+    const struct {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
+        {"sound", inserted(plain, 2, sound)},
+        {"lying", inserted(plain, 2, lying)},
+        {"between tables", inserted(plain, ends[1], lying)},
+        {"two", inserted(plain, ends[0], two)},
+        {"fill bytes", inserted(plain, ends[0], filled)},
+        {"bogus length", inserted(plain, 2, segment(0xED, {}, 1))},
+        {"not Photoshop's", inserted(plain, 2, segment(0xED, {'x', 'y'}))},
+    };
+    for (const auto& c : cases) {
+        const std::string name = dir.file("with.jpg");
+        write_bytes(name, c.bytes);
+        EXPECT_EQ(read_whole(name, false), expected) << c.what;
+        FBhandle* in = open_for_reading(name);  // row by row too
+        ASSERT_NE(in, nullptr) << c.what << ": " << FBgetError();
+        Bytes row(width * 4);
+        for (int y = 0; y < height; ++y) {
+            ASSERT_EQ(FBread(in, row.data()), width) << c.what;
+            EXPECT_TRUE(std::equal(row.begin(), row.end(), expected.begin() + y * width * 4))
+                << c.what << " row " << y;
+        }
+        FBclose(in);
+    }
+}
+
+TEST(FbJpeg, DamagedSegmentsBeforeTheImageAreRefusedNamingTheFile) {
+    ScratchDir dir;
+    const Bytes plain = jpeg_of(dir.file("plain.jpg"), random_bytes(8 * 8 * 3, 32), 8, 8);
+    const std::vector<std::size_t> ends = segment_ends(plain);
+    ASSERT_GE(ends.size(), 2u);
+    const Bytes photoshop_segment = segment(0xED, photoshop(10));
+    const struct {
+        const char* what;
+        Bytes bytes;
+        const char* reason;
+    } cases[] = {
+        {"metadata past the end",
+         inserted(Bytes(plain.begin(), plain.begin() + 2), 2, segment(0xED, photoshop(10), 4000)),
+         "JPEG file truncated before its image data"},
+        {"cut in the tables", Bytes(plain.begin(), plain.begin() + ends[1] - 5),
+         "JPEG file truncated before its image data"},
+        {"cut after metadata",
+         inserted(Bytes(plain.begin(), plain.begin() + ends[0]), 2, photoshop_segment),
+         "JPEG file truncated before its image data"},
+        {"table length 1", inserted(plain, ends[0], segment(0xDB, {}, 1)),
+         "JPEG file damaged (marker segment length 1)"},
+        {"end before the image", inserted(plain, ends[0], {0xFF, 0xD9}),
+         "JPEG file damaged (end marker before any image data)"},
+        {"second start", inserted(plain, ends[0], {0xFF, 0xD8}),
+         "JPEG file damaged (second start marker)"},
+    };
+    for (const auto& c : cases) {
+        const std::string name = dir.file("damaged.jpg");
+        write_bytes(name, c.bytes);
+        EXPECT_EQ(open_for_reading(name), nullptr) << c.what;
+        EXPECT_THAT(FBgetError(), HasSubstr(name + ": " + c.reason)) << c.what;
+    }
+}
+
 // ----------------------------------------------------- recognition, orientation
 
 TEST(FbRecognition, ContentDecidesWhateverTheNameSays) {

@@ -3,8 +3,12 @@
 // at once with a message naming it, without the hang, crash, leak or huge
 // allocation it once caused (the sanitizer builds watch for the last ones).
 // They live among the fuzzer's seeds, so every fuzzing run replays them.
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -45,6 +49,28 @@ TEST(HostileImages, EachIsRefusedAtOnceNamingTheFile) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
             << finding.file;
     }
+}
+
+// A JPEG file whose Photoshop segment declares an IPTC record larger than
+// itself: OpenImageIO's JPEG reader read past the segment decoding it. The
+// metadata is left out of what that reader sees, and the pixels are those of
+// the same file without the segment.
+TEST(HostileImages, LyingJpegMetadataIsLeftOutPixelsKept) {
+    const std::string name =
+        std::string(SKYLOOM_SOURCE_DIR) + "/tests/fuzz/seeds/images/jpeg_iptc_overread.jpg";
+    const std::vector<std::uint8_t> bytes = test::read_bytes(name);
+    const std::uint8_t marker[] = {0xFF, 0xED};
+    const auto at = std::search(bytes.begin(), bytes.end(), std::begin(marker), std::end(marker));
+    ASSERT_LT(at + 4, bytes.end());
+    const std::size_t length = at[2] << 8 | at[3];
+    std::vector<std::uint8_t> without(bytes.begin(), at);
+    without.insert(without.end(), at + 2 + static_cast<std::ptrdiff_t>(length), bytes.end());
+
+    test::ScratchDir dir;
+    test::write_bytes(dir.file("without.jpg"), without);
+    const std::vector<std::uint8_t> expected = test::read_sixteen(dir.file("without.jpg"));
+    ASSERT_FALSE(expected.empty()) << FBgetError();
+    EXPECT_EQ(test::read_sixteen(name), expected) << FBgetError();
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 namespace sky {
@@ -283,8 +284,117 @@ private:
     std::uint64_t at_ = 0;
 };
 
+// OpenImageIO's JPEG reader decodes the Photoshop metadata (APP13 segments)
+// libjpeg keeps for it by the sizes written inside it, unchecked, and reads
+// past the segment when they lie. A renderer has no use for that metadata: a
+// JPEG file that has any is read from memory without those segments. The
+// segments before the image data are walked as libjpeg walks them, so that
+// what is cut out is exactly what libjpeg would have handed over, and the
+// file is refused where libjpeg could not reach the image data either.
+struct JpegCut {
+    std::uint64_t at, size;
+};
+
+class JpegSegments {
+public:
+    explicit JpegSegments(std::FILE* file) : file_(file) {}
+
+    // Photoshop segments (with the marker and fill bytes before them) into
+    // `cuts`; false with the reason in `why` when the segments are damaged.
+    bool walk(std::vector<JpegCut>* cuts, std::string* why) {
+        if (std::fseek(file_, 2, SEEK_SET) != 0)
+            return fail(why, "truncated before its image data");
+        at_ = 2;  // past the start marker, which identify() has seen
+        for (;;) {
+            // Bytes between segments are skipped up to the next marker; a
+            // run of 0xFF bytes ending in 0 is data, not a marker.
+            int c = 0;
+            std::uint64_t run = 0;
+            do {
+                while ((c = next()) != EOF && c != 0xFF) {
+                }
+                run = at_ - 1;
+                while ((c = next()) == 0xFF) {
+                }
+            } while (c == 0);
+            if (c == EOF) return fail(why, "truncated before its image data");
+            if (c == 0xDA) return true;  // start of scan: the image data follows
+            if (c == 0xD9) return fail(why, "damaged (end marker before any image data)");
+            if (c == 0xD8) return fail(why, "damaged (second start marker)");
+            if (c == 0x01 || (c >= 0xD0 && c <= 0xD7)) continue;  // markers without a length
+            const int high = next(), low = next();
+            if (low == EOF) return fail(why, "truncated before its image data");
+            const std::uint64_t length = static_cast<std::uint64_t>(high << 8 | low);
+            // libjpeg passes over metadata (APPn, COM, DNL) with a length
+            // below 2 as empty, and stops at any other segment's.
+            const bool metadata = (c >= 0xE0 && c <= 0xEF) || c == 0xFE || c == 0xDC;
+            if (length < 2 && !metadata)
+                return fail(why, "damaged (marker segment length " + std::to_string(length) + ")");
+            const std::uint64_t end = at_ + (length < 2 ? 0 : length - 2);
+            if (!present(end)) return fail(why, "truncated before its image data");
+            if (c == 0xED) cuts->push_back({run, end - run});
+            at_ = end;
+        }
+    }
+
+private:
+    int next() {
+        const int c = std::fgetc(file_);
+        if (c != EOF) ++at_;
+        return c;
+    }
+    // Whether the file holds every byte before `end`, where it is left.
+    bool present(std::uint64_t end) {
+        if (end == 0) return true;
+        if (std::fseek(file_, static_cast<long>(end - 1), SEEK_SET) != 0 ||
+            std::fgetc(file_) == EOF)
+            return false;
+        return true;
+    }
+    static bool fail(std::string* why, const std::string& what) {
+        *why = "JPEG file " + what;
+        return false;
+    }
+
+    std::FILE* file_;
+    std::uint64_t at_ = 0;
+};
+
+// The whole of `file` but the `cuts`, which are in order.
+bool read_without(std::FILE* file, const std::vector<JpegCut>& cuts,
+                  std::vector<unsigned char>* bytes, std::string* why) {
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+        bytes->resize(static_cast<std::size_t>(size));
+        if (std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size()) {
+            for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+                const auto from = bytes->begin() + static_cast<std::ptrdiff_t>(cut->at);
+                bytes->erase(from, from + static_cast<std::ptrdiff_t>(cut->size));
+            }
+            return true;
+        }
+    }
+    *why = "cannot read: " + std::string(std::ferror(file) ? std::strerror(errno) : "file changed");
+    return false;
+}
+
+}  // namespace
+
+// A JPEG file's bytes without its Photoshop segments, which its reader reads
+// for as long as it is open.
+struct JpegInMemory {
+    std::vector<unsigned char> bytes;
+    std::unique_ptr<OIIO::Filesystem::IOMemReader> proxy;
+};
+
+namespace {
+
 // Opens `name` with the reader of its format, refusing what we do not read.
+// A JPEG file read from memory keeps its bytes in `memory`, which must
+// outlive the reader.
 std::unique_ptr<OIIO::ImageInput> open_known(const std::string& name, const OIIO::ImageSpec& config,
+                                             std::unique_ptr<JpegInMemory>* memory,
                                              std::string* failure) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "rb"),
                                                          std::fclose);
@@ -303,11 +413,34 @@ std::unique_ptr<OIIO::ImageInput> open_known(const std::string& name, const OIIO
             return nullptr;
         }
     }
+    std::vector<JpegCut> cuts;
+    char start[2] = {};
+    if (format == "jpeg" && std::fseek(file.get(), 0, SEEK_SET) == 0 &&
+        std::fread(start, 1, 2, file.get()) == 2 && start[0] == '\xFF' && start[1] == '\xD8') {
+        if (!JpegSegments(file.get()).walk(&cuts, failure)) return nullptr;
+        if (!cuts.empty()) {
+            *memory = std::make_unique<JpegInMemory>();
+            if (!read_without(file.get(), cuts, &(*memory)->bytes, failure)) return nullptr;
+            (*memory)->proxy = std::make_unique<OIIO::Filesystem::IOMemReader>(
+                (*memory)->bytes.data(), (*memory)->bytes.size());
+        }
+    }
     file.reset();
     drain_global_error();
     auto input = OIIO::ImageInput::create(format);
     OIIO::ImageSpec spec;
-    if (input && input->open(name, spec, config)) return input;
+    if (input && *memory) {
+        if (!input->supports("ioproxy")) {
+            *failure = "JPEG file with Photoshop metadata, which this OpenImageIO cannot leave out";
+            return nullptr;
+        }
+        OIIO::ImageSpec from_memory = config;
+        void* proxy = (*memory)->proxy.get();
+        from_memory.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);
+        if (input->open(name, spec, from_memory)) return input;
+    } else if (input && input->open(name, spec, config)) {
+        return input;
+    }
     *failure = collect_error(input ? input->geterror() : "");
     return nullptr;
 }
@@ -359,6 +492,7 @@ bool decoding_bounded(const std::string& name, const OIIO::ImageInput& input, st
 
 struct OiioReader::Impl {
     std::string name;
+    std::unique_ptr<JpegInMemory> memory;  // before `input`, which reads it to the end
     std::unique_ptr<OIIO::ImageInput> input;
     OIIO::ImageSpec spec;
     int channels = 0;
@@ -389,7 +523,7 @@ std::unique_ptr<OiioReader> OiioReader::open(const std::string& name, std::strin
         auto impl = std::make_unique<Impl>();
         impl->name = name;
         std::string failure;
-        impl->input = open_known(name, config, &failure);
+        impl->input = open_known(name, config, &impl->memory, &failure);
         if (!impl->input) {
             set_error(error, name, failure);
             return nullptr;
