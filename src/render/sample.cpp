@@ -208,17 +208,17 @@ void fill_texture_inputs(AR_ShadePoint& p) {
 }
 
 // Fills the shading point for the layer's hit; the worker's plane is set up
-// for the layer's triangle. The texture inputs wait in the worker until a
+// for the layer's triangle, `object` is its object's shading (a moved
+// triangle keeps its object). The texture inputs wait in the worker until a
 // texture asks for them.
-void fill_point(CasterWorker& worker, const RC_Layer& layer, const HitPoint& hit,
-                const Triple& view_direction) {
+void fill_point(CasterWorker& worker, const RC_Layer& layer, const ObjectShading& object,
+                const HitPoint& hit, const Triple& view_direction) {
     AR_ShadePoint& p = worker.point;
     PendingTextureInputs& pending = worker.pending;
     const TrianglePlane& plane = worker.plane;
     const ScreenTriangle& t = *layer.triangle;
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     const float* w = hit.w;
-    const ObjectShading& object = shading_of(t);
 
     p.position = hit.eye;
     const Triple view = unit_dividing(negated(view_direction));
@@ -399,6 +399,17 @@ bool layer_is_transparent(const RC_Layer& layer) {
     return shading_of(*layer.triangle).transparent;
 }
 
+namespace {
+
+// Counted only for a surface with opacity depth: most samples never ask.
+int nearer_layers(const RC_Layer* layer) {
+    int n = 0;
+    for (const RC_Layer* l = layer->next; l != nullptr; l = l->next) ++n;
+    return n;
+}
+
+}  // namespace
+
 ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float* glow, bool fog,
                           RR_SampleNode& node, bool distances) {
     return shade_layers(caster_worker(), head, x, y, out, glow, fog, node, distances);
@@ -415,9 +426,6 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
     const Triple eye_origin = to_triple(origin), eye_direction = to_triple(direction);
     const bool axial = cam.axial_depth || !cam.perspective;
 
-    int count = 0;
-    for (RC_Layer* l = head; l != nullptr; l = l->next) ++count;
-
     HitPoint hit;
     int index = 0;  // from the farthest
     // A moving layer is shaded where its triangle is at its shade time; the
@@ -429,6 +437,8 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
         const float* ray_origin = origin;
         const float* ray_direction = direction;
         float moved_origin[3], moved_direction[3];
+        bool moved_ray = false;
+        Triple ray_o = eye_origin, ray_d = eye_direction;
         if (l->moving) {
             moved = *l;
             moved.triangle = &moved_triangle(*l, worker.moved);
@@ -438,23 +448,23 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
                 camera_ray_at(cam, l->shade_time, origin, direction, moved_origin, moved_direction);
                 ray_origin = moved_origin;
                 ray_direction = moved_direction;
+                moved_ray = true;
+                ray_o = to_triple(moved_origin);
+                ray_d = to_triple(moved_direction);
             }
         }
-        const bool moved_ray = ray_origin != origin;
-        const Triple ray_o = moved_ray ? to_triple(ray_origin) : eye_origin;
-        const Triple ray_d = moved_ray ? to_triple(ray_direction) : eye_direction;
         if (worker.plane.triangle != shaded_layer->triangle)
             set_up_triangle(worker.plane, *shaded_layer->triangle, node.sample_spacing);
         hit_point(cam, worker.plane, *shaded_layer, ray_o, ray_d, !moved_ray && cam.perspective,
                   hit);
-        fill_point(worker, *shaded_layer, hit, ray_d);
+        fill_point(worker, *shaded_layer, object, hit, ray_d);
         if (l->moving) worker.plane.triangle = nullptr;
         AR_ShadePoint& p = worker.point;
         p.output = out;
         p.thickness = 0.0;
         // Front surfaces of pairs (the 1st, 3rd, ... counting from the
         // nearest) see the ray's run inside the object up to the layer behind.
-        if (object.opacity_depth != 0.0f && index > 0 && ((count - 1 - index) & 1) == 0) {
+        if (object.opacity_depth != 0.0f && index > 0 && nearer_layers(l) % 2 == 0) {
             double behind_depth = head->depth;
             for (RC_Layer* b = head; b != nullptr && b != l; b = b->next) behind_depth = b->depth;
             p.thickness = std::fabs(eye_distance(cam, behind_depth) - eye_distance(cam, l->depth));

@@ -149,6 +149,10 @@ struct AR_LightInfo {
     TexturedColour colour;  // 0..255
     TexturedColour glow_colour, halo_colour, fog_colour, flare_colour;
     Triple shadow_colour;  // 0..255: what a fully shadowed point still receives
+    // Per channel, how much of the light a full shadow takes away:
+    // 1 − shadow_colour / 255, clamped; made with the colour, since every
+    // shadowed sample reads it.
+    Triple shadow_depth{1.0f, 1.0f, 1.0f};
     float intensity = 1.0f;
     Triple colour_scale{1.0f, 1.0f, 1.0f};  // intensity × the master light, per channel
     bool on = true;

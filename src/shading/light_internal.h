@@ -139,10 +139,8 @@ inline bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& po
     // by default); in between, each channel moves linearly toward it.
     Triple transmission{1.0f, 1.0f, 1.0f};
     if (const float s = shadowed; s > 0.0f) {
-        const Triple& tint = light.shadow_colour;
-        transmission = Triple{1.0f - s * (1.0f - clamp01(tint.x / 255.0f)),
-                              1.0f - s * (1.0f - clamp01(tint.y / 255.0f)),
-                              1.0f - s * (1.0f - clamp01(tint.z / 255.0f))};
+        const Triple& depth = light.shadow_depth;
+        transmission = Triple{1.0f - s * depth.x, 1.0f - s * depth.y, 1.0f - s * depth.z};
         if (transmission.x < 0.001f && transmission.y < 0.001f && transmission.z < 0.001f)
             return false;
     }

@@ -344,6 +344,9 @@ void Ar_evaluate_light(const RR_Light& light, AR_LightInfo& info) {
     if (!evaluate_particle_numbers(&light.params[LIGHT_PSYS_FIRST], &info.param[LIGHT_PSYS_FIRST]))
         cannot_evaluate(light, "a particle parameter");
     for (const Parameter& row : kCommonRows) correct_parameter(row, &info);
+    const Triple& tint = info.shadow_colour;
+    info.shadow_depth = Triple{1.0f - clamp01(tint.x / 255.0f), 1.0f - clamp01(tint.y / 255.0f),
+                               1.0f - clamp01(tint.z / 255.0f)};
     for (std::int32_t& s : info.shadow_samples)
         s = static_cast<std::int32_t>(info.param[LIGHT_SHADOW_SAMPLES]);
     info.on = info.param[LIGHT_ACTIVE] != 0.0f && info.param[LIGHT_EMISSION] != 0.0f;

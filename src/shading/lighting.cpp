@@ -13,6 +13,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "base/vecmath.h"
 #include "scene/scene_objects.h"
@@ -49,21 +50,18 @@ TextureLookup lookup_at(const AR_ShadePoint& shaded) {
 // surfaces have no texture, and making it costs two square roots a sample.
 // Shading changes nothing the lookup reads (the normal bump mapping turns is
 // not among them), so it is the same whenever it is made.
+// Held unmade until then: filling its defaults was a dozen stores a sample.
 class PointLookup {
 public:
     explicit PointLookup(const AR_ShadePoint& point) : point_(point) {}
     const TextureLookup& get() {
-        if (!made_) {
-            at_ = lookup_at(point_);
-            made_ = true;
-        }
-        return at_;
+        if (!at_) at_.emplace(lookup_at(point_));
+        return *at_;
     }
 
 private:
     const AR_ShadePoint& point_;
-    TextureLookup at_;
-    bool made_ = false;
+    std::optional<TextureLookup> at_;
 };
 
 // A textured colour at the point (0..255), and the lookup's alpha. Most
@@ -190,7 +188,12 @@ void finish(const AR_ShaderInfo& shader, AR_ShadePoint& point, Triple result,
     }
     const Triple before_transparency = result;
     float* out = point.output;
-    bool transparent = t[0] != 0.0f || t[1] != 0.0f || t[2] != 0.0f;
+    // Not ±0 in some channel (a NaN counts), in one test: the bits
+    // without the sign are zero only for ±0.
+    const bool transparent =
+        ((std::bit_cast<std::uint32_t>(t[0]) | std::bit_cast<std::uint32_t>(t[1]) |
+          std::bit_cast<std::uint32_t>(t[2])) &
+         0x7fffffffu) != 0;
     float alpha = 255.0f;
     if (transparent) {
         result.x += (out[0] - result.x) * t[0];
