@@ -283,9 +283,14 @@ private:
         const auto index = static_cast<std::size_t>(polygon.vertices[i]);
         const float* record = mesh_.vertex_records[index];
         point = SurfacePoint{};
-        for (int k = 0; k < 3; ++k) point.position[k] = record[k];
-        Vec3 normal = corner_normal(polygon, i);
-        for (int k = 0; k < 3; ++k) point.normal[k] = normal[k];
+        // Written out: as loops of three they stayed loops.
+        point.position[0] = record[0];
+        point.position[1] = record[1];
+        point.position[2] = record[2];
+        const Vec3 normal = corner_normal(polygon, i);
+        point.normal[0] = normal[0];
+        point.normal[1] = normal[1];
+        point.normal[2] = normal[2];
         if (!polygon.texture_vertices.empty()) {
             const float* uv =
                 mesh_.texture_vertices[static_cast<std::size_t>(polygon.texture_vertices[i])];
@@ -296,6 +301,16 @@ private:
             for (int k = 0; k < 3; ++k) point.colour[k] = mesh_.colours[index][k];
             point.has_colour = true;
         }
+    }
+
+    // Every corner of the polygon, in one loop for both kinds of pass (a
+    // call per corner cost more than the corner's copies).
+    const std::vector<SurfacePoint>& make_corners(const PolygonView& polygon) {
+        std::vector<SurfacePoint>& corners = corners_;
+        const std::size_t n = polygon.vertices.size();
+        corners.resize(n);
+        for (std::size_t i = 0; i < n; ++i) make_corner(polygon, i, corners[i]);
+        return corners;
     }
 
     // The polygon tessellated, and what was found of it.
@@ -316,14 +331,10 @@ private:
         }
         if (squared == 0) return kNoArea;  // no area, nothing to see
 
-        std::size_t n = polygon.vertices.size();
-        std::vector<SurfacePoint>& corners = corners_;
-        corners.resize(n);
+        const std::vector<SurfacePoint>& corners = make_corners(polygon);
         Vec3 normal_sum{0, 0, 0};
-        for (std::size_t i = 0; i < n; ++i) {
-            make_corner(polygon, i, corners[i]);
-            for (int k = 0; k < 3; ++k) normal_sum[k] += corners[i].normal[k];
-        }
+        for (const SurfacePoint& corner : corners)
+            for (int k = 0; k < 3; ++k) normal_sum[k] += corner.normal[k];
         // Triangles face the side the shading normals point to, even when
         // the corners are wound the other way round.
         bool flip = faces_away(normal_sum, area_, [&]() -> const Vec3& { return face_normal(); });
@@ -348,10 +359,7 @@ private:
         polygon_ = &polygon;
         area_made_ = false;
         face_normal_made_ = false;
-        std::size_t n = polygon.vertices.size();
-        std::vector<SurfacePoint>& corners = corners_;
-        corners.resize(n);
-        for (std::size_t i = 0; i < n; ++i) make_corner(polygon, i, corners[i]);
+        make_corners(polygon);
         triangles(polygon, verdict == kFlipped);
     }
 
