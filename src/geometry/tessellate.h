@@ -11,6 +11,7 @@
 #include "geometry/polygon_plane.h"
 #include "geometry/surface_point.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -29,6 +30,10 @@ struct PolysetParts {
     // Vertex normals computed from the polygons, or none; the same for
     // every pass over the mesh of a frame, so made once for all of them.
     std::shared_ptr<const std::vector<Vec3>> computed;
+    // What the first pass over the mesh found of each polygon (left out,
+    // and why, or drawn and which way round), kept with the normals: the
+    // depth maps and the cameras of a frame would each find it again.
+    std::shared_ptr<std::atomic<std::uint8_t>[]> verdicts;
     std::size_t polygons = 0;
 };
 // What a part would have printed: the first polygon that met each message.

@@ -123,6 +123,17 @@ bool corners_lack_normals(const PolysetMesh& mesh, std::int32_t slot, std::size_
     return false;
 }
 
+// What a pass found of a polygon; a later pass over the same mesh repeats
+// it without the index check, the area vector and the corners' normal sum.
+enum Verdict : std::uint8_t {
+    kUnjudged = 0,
+    kBadIndices,
+    kNoNormal,  // its area vector is not finite
+    kNoArea,
+    kDrawn,
+    kFlipped,  // drawn, wound the other way round
+};
+
 class PolysetTessellator {
 public:
     PolysetTessellator(const PolysetMesh& mesh, std::int32_t slot, const char* name,
@@ -153,8 +164,9 @@ public:
     // Polygons first .. last − 1, with the normals `prepare` made; the
     // messages go to `report` instead of the error channel.
     void run_part(std::size_t first, std::size_t last, const std::vector<Vec3>& computed,
-                  PolysetPartReport& report) {
+                  std::atomic<std::uint8_t>* verdicts, PolysetPartReport& report) {
         computed_ = &computed;
+        verdicts_ = verdicts;
         report_ = &report;
         run_range(first, last);
         report.bad_indices = bad_indices_;
@@ -165,12 +177,18 @@ private:
         for (std::size_t k = first; k < last; ++k) {
             const PolygonView polygon = mesh_.polygon(k);
             if (polygon.shader != slot_ || polygon.vertices.size() < 3) continue;
-            if (!indices_valid(mesh_, polygon)) {
-                ++bad_indices_;
+            current_ = static_cast<std::int64_t>(k);
+            if (verdicts_ == nullptr) {
+                judge(polygon);
                 continue;
             }
-            current_ = static_cast<std::int64_t>(k);
-            tessellate(polygon);
+            // Passes over the same polygon may run at once: each finds the
+            // same verdict, so whichever store lands is right.
+            const std::uint8_t known = verdicts_[k].load(std::memory_order_relaxed);
+            if (known != kUnjudged)
+                repeat(polygon, static_cast<Verdict>(known));
+            else
+                verdicts_[k].store(judge(polygon), std::memory_order_relaxed);
         }
     }
 
@@ -235,19 +253,44 @@ private:
     // The polygon's unit normal, made when first asked for.
     const Vec3& face_normal() {
         if (!face_normal_made_) {
-            face_normal_ = normalise(area_);
+            face_normal_ = normalise(area());
             face_normal_made_ = true;
         }
         return face_normal_;
+    }
+
+    // The polygon's area vector, which a repeated polygon makes only when
+    // asked (for its plane or a corner without a normal).
+    const Vec3& area() {
+        if (!area_made_) {
+            area_ = polygon_area_vector(mesh_, *polygon_);
+            area_made_ = true;
+        }
+        return area_;
+    }
+
+    void polygon_message() {
+        if (!polygon_message_printed_) {
+            if (report_ != nullptr)
+                report_->polygon_message_at = current_;
+            else
+                rptError("Polyset error: polygon has no normal: %s\n", name_);
+            polygon_message_printed_ = true;
+        }
     }
 
     void make_corner(const PolygonView& polygon, std::size_t i, SurfacePoint& point) {
         const auto index = static_cast<std::size_t>(polygon.vertices[i]);
         const float* record = mesh_.vertex_records[index];
         point = SurfacePoint{};
-        for (int k = 0; k < 3; ++k) point.position[k] = record[k];
-        Vec3 normal = corner_normal(polygon, i);
-        for (int k = 0; k < 3; ++k) point.normal[k] = normal[k];
+        // Written out: as loops of three they stayed loops.
+        point.position[0] = record[0];
+        point.position[1] = record[1];
+        point.position[2] = record[2];
+        const Vec3 normal = corner_normal(polygon, i);
+        point.normal[0] = normal[0];
+        point.normal[1] = normal[1];
+        point.normal[2] = normal[2];
         if (!polygon.texture_vertices.empty()) {
             const float* uv =
                 mesh_.texture_vertices[static_cast<std::size_t>(polygon.texture_vertices[i])];
@@ -260,52 +303,88 @@ private:
         }
     }
 
-    void tessellate(const PolygonView& polygon) {
+    // Every corner of the polygon, in one loop for both kinds of pass (a
+    // call per corner cost more than the corner's copies).
+    const std::vector<SurfacePoint>& make_corners(const PolygonView& polygon) {
+        std::vector<SurfacePoint>& corners = corners_;
+        const std::size_t n = polygon.vertices.size();
+        corners.resize(n);
+        for (std::size_t i = 0; i < n; ++i) make_corner(polygon, i, corners[i]);
+        return corners;
+    }
+
+    // The polygon tessellated, and what was found of it.
+    Verdict judge(const PolygonView& polygon) {
+        if (!indices_valid(mesh_, polygon)) {
+            ++bad_indices_;
+            return kBadIndices;
+        }
+        polygon_ = &polygon;
         area_ = polygon_area_vector(mesh_, polygon);
+        area_made_ = true;
         face_normal_made_ = false;
         // The squared length is finite, or zero, exactly when the length is.
         const double squared = dot(area_, area_);
         if (!std::isfinite(squared)) {
-            if (!polygon_message_printed_) {
-                if (report_ != nullptr)
-                    report_->polygon_message_at = current_;
-                else
-                    rptError("Polyset error: polygon has no normal: %s\n", name_);
-                polygon_message_printed_ = true;
-            }
-            return;
+            polygon_message();
+            return kNoNormal;
         }
-        if (squared == 0) return;  // no area, nothing to see
+        if (squared == 0) return kNoArea;  // no area, nothing to see
 
-        std::size_t n = polygon.vertices.size();
-        corners_.resize(n);
+        const std::vector<SurfacePoint>& corners = make_corners(polygon);
         Vec3 normal_sum{0, 0, 0};
-        for (std::size_t i = 0; i < n; ++i) {
-            make_corner(polygon, i, corners_[i]);
-            for (int k = 0; k < 3; ++k) normal_sum[k] += corners_[i].normal[k];
-        }
+        for (const SurfacePoint& corner : corners)
+            for (int k = 0; k < 3; ++k) normal_sum[k] += corner.normal[k];
         // Triangles face the side the shading normals point to, even when
         // the corners are wound the other way round.
         bool flip = faces_away(normal_sum, area_, [&]() -> const Vec3& { return face_normal(); });
+        triangles(polygon, flip);
+        return flip ? kFlipped : kDrawn;
+    }
 
+    // The polygon tessellated as `verdict`, found by an earlier pass, says.
+    void repeat(const PolygonView& polygon, Verdict verdict) {
+        switch (verdict) {
+            case kBadIndices:
+                ++bad_indices_;
+                return;
+            case kNoNormal:
+                polygon_message();
+                return;
+            case kNoArea:
+                return;
+            default:
+                break;
+        }
+        polygon_ = &polygon;
+        area_made_ = false;
+        face_normal_made_ = false;
+        make_corners(polygon);
+        triangles(polygon, verdict == kFlipped);
+    }
+
+    // The triangles of the polygon whose corners are made.
+    void triangles(const PolygonView& polygon, bool flip) {
+        std::vector<SurfacePoint>& corners = corners_;
+        const std::size_t n = polygon.vertices.size();
         if (n == 3) {
-            emit(corners_[0], corners_[1], corners_[2], flip);
+            emit(corners[0], corners[1], corners[2], flip);
             return;
         }
         PlaneAxes axes;
-        plane_axes(area_, axes);
+        plane_axes(area(), axes);
         plane_points_.resize(n);
         for (std::size_t i = 0; i < n; ++i)
             plane_points_[i] = axes.project(position(mesh_, polygon.vertices[i]));
         TriangulateStatus status = triangulate_polygon(plane_points_, triangulation_);
         if (status != TriangulateStatus::ok && status != TriangulateStatus::repaired) return;
         for (const CrossingPoint& crossing : triangulation_.crossings)
-            corners_.push_back(interpolate(corners_[static_cast<std::size_t>(crossing.from)],
-                                           corners_[static_cast<std::size_t>(crossing.to)],
-                                           crossing.t));
+            corners.push_back(interpolate(corners[static_cast<std::size_t>(crossing.from)],
+                                          corners[static_cast<std::size_t>(crossing.to)],
+                                          crossing.t));
         for (const auto& t : triangulation_.triangles)
-            emit(corners_[static_cast<std::size_t>(t[0])], corners_[static_cast<std::size_t>(t[1])],
-                 corners_[static_cast<std::size_t>(t[2])], flip);
+            emit(corners[static_cast<std::size_t>(t[0])], corners[static_cast<std::size_t>(t[1])],
+                 corners[static_cast<std::size_t>(t[2])], flip);
     }
 
     static SurfacePoint interpolate(const SurfacePoint& a, const SurfacePoint& b, double t) {
@@ -340,10 +419,13 @@ private:
     bool vertex_message_printed_ = false;
     PolysetPartReport* report_ = nullptr;
     std::int64_t current_ = 0;  // the polygon being tessellated
-    Vec3 area_{};               // its area vector
+    const PolygonView* polygon_ = nullptr;
+    Vec3 area_{};  // its area vector, when made
+    bool area_made_ = false;
     Vec3 face_normal_{};
     bool face_normal_made_ = false;
     const std::vector<Vec3>* computed_ = nullptr;
+    std::atomic<std::uint8_t>* verdicts_ = nullptr;
     // The unit normals of the vertices met lately, by index: the corners
     // around a vertex (about six in a mesh of triangles) would each take
     // its root and divisions again.
@@ -386,27 +468,40 @@ struct PreparedSlot {
     std::weak_ptr<const PolysetMesh> mesh;
     std::int32_t slot;
     std::shared_ptr<const std::vector<Vec3>> computed;
+    std::shared_ptr<std::atomic<std::uint8_t>[]> verdicts;
 };
 std::mutex prepared_lock;
 std::vector<PreparedSlot> prepared_slots;
 
-std::shared_ptr<const std::vector<Vec3>> kept_normals(const PolysetGeometry& polyset) {
-    std::lock_guard<std::mutex> hold(prepared_lock);
+const PreparedSlot* kept_slot(const PolysetGeometry& polyset) {
     std::erase_if(prepared_slots, [](const PreparedSlot& kept) { return kept.mesh.expired(); });
     for (const PreparedSlot& kept : prepared_slots)
-        if (kept.slot == polyset.shader_slot && kept.mesh.lock() == polyset.mesh)
-            return kept.computed;
+        if (kept.slot == polyset.shader_slot && kept.mesh.lock() == polyset.mesh) return &kept;
     return nullptr;
+}
+
+bool kept_normals(const PolysetGeometry& polyset, PolysetParts& parts) {
+    std::lock_guard<std::mutex> hold(prepared_lock);
+    const PreparedSlot* kept = kept_slot(polyset);
+    if (kept == nullptr) return false;
+    parts.computed = kept->computed;
+    parts.verdicts = kept->verdicts;
+    return true;
+}
+
+// Every polygon unjudged.
+std::shared_ptr<std::atomic<std::uint8_t>[]> new_verdicts(const PolysetMesh& mesh) {
+    return std::shared_ptr<std::atomic<std::uint8_t>[]>(
+        new std::atomic<std::uint8_t>[mesh.polygon_count]());
 }
 
 }  // namespace
 
 void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) {
     parts.computed.reset();
+    parts.verdicts.reset();
     parts.polygons = polyset.mesh ? polyset.mesh->polygon_count : 0;
-    if (parts.polygons == 0) return;
-    parts.computed = kept_normals(polyset);
-    if (parts.computed) return;
+    if (parts.polygons == 0 || kept_normals(polyset, parts)) return;
     struct NoTriangles : TriangleSink {
         void add_triangle(const SurfacePoint&, const SurfacePoint&, const SurfacePoint&) override {}
     } none;
@@ -414,12 +509,17 @@ void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) 
     auto computed = std::make_shared<std::vector<Vec3>>();
     tessellator.prepare(*computed);
     parts.computed = computed;
+    parts.verdicts = new_verdicts(*polyset.mesh);
     std::lock_guard<std::mutex> hold(prepared_lock);
-    prepared_slots.push_back({polyset.mesh, polyset.shader_slot, parts.computed});
+    prepared_slots.push_back({polyset.mesh, polyset.shader_slot, parts.computed, parts.verdicts});
 }
 
 void keep_polyset_normals(const PolysetGeometry& polyset) {
-    if (!polyset.mesh || polyset.mesh->polygon_count == 0 || kept_normals(polyset)) return;
+    if (!polyset.mesh || polyset.mesh->polygon_count == 0) return;
+    {
+        std::lock_guard<std::mutex> hold(prepared_lock);
+        if (kept_slot(polyset) != nullptr) return;
+    }
     const PolysetMesh& mesh = *polyset.mesh;
     // Most meshes carry a normal at every vertex, and then every corner has
     // one: the vertices settle it, without the polygons (three times as
@@ -446,7 +546,8 @@ void keep_polyset_normals(const PolysetGeometry& polyset) {
         PolysetTessellator(mesh, polyset.shader_slot, "", none).compute(*computed);
     }
     std::lock_guard<std::mutex> hold(prepared_lock);
-    prepared_slots.push_back({polyset.mesh, polyset.shader_slot, std::move(computed)});
+    prepared_slots.push_back(
+        {polyset.mesh, polyset.shader_slot, std::move(computed), new_verdicts(mesh)});
 }
 
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,
@@ -456,7 +557,7 @@ void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts&
     PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", sink);
     static const std::vector<Vec3> none;
     tessellator.run_part(first, std::min(last, polyset.mesh->polygon_count),
-                         parts.computed ? *parts.computed : none, report);
+                         parts.computed ? *parts.computed : none, parts.verdicts.get(), report);
 }
 
 void report_polyset_parts(const char* name, const std::vector<PolysetPartReport>& reports) {

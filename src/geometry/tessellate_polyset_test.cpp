@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -348,6 +349,74 @@ TEST_F(PolysetTessellation, BackToBackPolygonsStillGetNormals) {
     ASSERT_EQ(sink.triangles.size(), 2u);
     sink.expect_facing_normals();
     EXPECT_EQ(errors, "Polyset error: vertex has no normal: ball\n");
+}
+
+// Exactly the same values, bit for bit.
+bool same_point(const SurfacePoint& a, const SurfacePoint& b) {
+    return std::memcmp(a.position, b.position, sizeof a.position) == 0 &&
+           std::memcmp(a.normal, b.normal, sizeof a.normal) == 0 &&
+           std::memcmp(&a.u, &b.u, sizeof a.u) == 0 && std::memcmp(&a.v, &b.v, sizeof a.v) == 0 &&
+           std::memcmp(a.colour, b.colour, sizeof a.colour) == 0 && a.has_colour == b.has_colour;
+}
+
+void expect_same_triangles(const RecordingSink& a, const RecordingSink& b) {
+    ASSERT_EQ(a.triangles.size(), b.triangles.size());
+    for (std::size_t t = 0; t < a.triangles.size(); ++t)
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(same_point(a.triangles[t].p[i], b.triangles[t].p[i]))
+                << "triangle " << t << " corner " << i;
+}
+
+TEST_F(PolysetTessellation, EveryPassOverAMeshInPartsGivesTheSameTrianglesAndMessages) {
+    // One of every kind of polygon: turned by its normals, larger than a
+    // triangle, back to back (a corner without a normal takes the
+    // polygon's), out of range, with no area, with a corner not finite.
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(1, 1, 0), add_vertex(0, 1, 0);
+    add_vertex(0, 0, 1), add_vertex(1, 0, 1), add_vertex(0, 1, 1);
+    add_vertex(NAN, 0, 2);
+    mesh().normals = {{0, 0, -1}};
+    add_polygon({0, 1, 2}).normals = {0, 0, 0};
+    add_polygon({0, 1, 2, 3});
+    add_polygon({4, 5, 6});
+    add_polygon({0, 1, 40});
+    add_polygon({4, 6, 5});
+    add_polygon({0, 1, 1});
+    add_polygon({0, 1, 7});
+    add_polygon({3, 2, 1, 0});
+    RecordingSink whole = run();
+    const std::string whole_errors = errors;
+    ASSERT_EQ(whole.triangles.size(), 7u);
+    EXPECT_LT(whole.triangles[0].area()[2], 0);  // turned to face -z
+
+    auto mesh = std::make_shared<PolysetMesh>();
+    for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
+    for (const auto& n : lists_.normals) mesh->add_normal(n[0], n[1], n[2]);
+    for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
+    PolysetGeometry geometry;
+    geometry.mesh = mesh;
+    // The first pass finds what each polygon is; the later ones, a depth
+    // map's and a camera's, are told.
+    for (int pass = 0; pass < 3; ++pass) {
+        SCOPED_TRACE(pass);
+        errors.clear();
+        PolysetParts parts;
+        prepare_polyset_parts(geometry, parts);
+        ASSERT_EQ(parts.polygons, 8u);
+        RecordingSink sink;
+        std::vector<PolysetPartReport> reports(3);
+        // The parts in another order than the polygons'.
+        tessellate_polyset_part(geometry, parts, 5, 8, sink, reports[2]);
+        RecordingSink first;
+        tessellate_polyset_part(geometry, parts, 0, 3, first, reports[0]);
+        tessellate_polyset_part(geometry, parts, 3, 5, first, reports[1]);
+        first.triangles.insert(first.triangles.end(), sink.triangles.begin(), sink.triangles.end());
+        report_polyset_parts("ball", reports);
+        expect_same_triangles(whole, first);
+        EXPECT_EQ(errors, whole_errors);
+    }
+    EXPECT_NE(whole_errors.find("vertex has no normal"), std::string::npos);
+    EXPECT_NE(whole_errors.find("polygon has no normal"), std::string::npos);
+    EXPECT_NE(whole_errors.find("1 polygon(s) with indices out of range"), std::string::npos);
 }
 
 TEST_F(PolysetTessellation, NothingToMakeIsNoFailure) {
