@@ -67,7 +67,8 @@ public:
           worker_(caster_worker()),
           heads_(grid.heads),
           last_(static_cast<std::int64_t>(grid.width) * grid.height - 1),
-          time_(caster_camera().motion_blur ? 0.5 : 0.0) {
+          time_(caster_camera().motion_blur ? 0.5 : 0.0),
+          fast_(node.sample_routine == RC_sample_fast) {
         row_start_ = (static_cast<std::int64_t>(y) - grid.y0) * grid.width - grid.x0;
         above_start_ = row_start_ + grid.width;
         float background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -89,7 +90,8 @@ public:
             store_rgba(out, background_);
             return kNothingDepth;
         }
-        const float depth = node_.sample_routine(x, y, time_, out, node_);
+        const float depth = fast_ ? sample_fast_on(worker_, x, y, out, node_)
+                                  : node_.sample_routine(x, y, time_, out, node_);
         clamp_colour(out);
         return depth;
     }
@@ -104,6 +106,7 @@ private:
     BucketCell* const* heads_;
     std::int64_t last_, row_start_ = 0, above_start_ = 0;
     double time_;
+    bool fast_;
     bool empty_is_background_ = false;
     Rgba background_ = splat(0.0f);
 };

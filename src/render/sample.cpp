@@ -548,8 +548,7 @@ float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, doub
 }
 
 template <bool kFull>
-float sample_static(double x, double y, float* out, RR_SampleNode& node) {
-    CasterWorker& worker = caster_worker();
+float sample_static(CasterWorker& worker, double x, double y, float* out, RR_SampleNode& node) {
     ++worker.samples;
     node.missed = 0;
 
@@ -572,13 +571,17 @@ template float finish_static_sample<true>(RC_Layer*, bool, double, double, float
 
 float RC_sample_fast(double x, double y, double time, float* out, RR_SampleNode& node) {
     (void)time;
-    return sample_static<false>(x, y, out, node);
+    return sample_static<false>(caster_worker(), x, y, out, node);
+}
+
+float sample_fast_on(CasterWorker& worker, double x, double y, float* out, RR_SampleNode& node) {
+    return sample_static<false>(worker, x, y, out, node);
 }
 
 float RC_sample_full(double x, double y, double time, float* out, RR_SampleNode& node) {
     if (caster_camera().motion_blur && std::fabs(time) > 1e-6)
         return sample_motion(x, y, time, out, node);
-    return sample_static<true>(x, y, out, node);
+    return sample_static<true>(caster_worker(), x, y, out, node);
 }
 
 bool empty_sample_colour(const RR_SampleNode& node, float* colour) {

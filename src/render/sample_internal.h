@@ -49,6 +49,10 @@ ShadedLayers shade_layers(RC_Layer* head, double x, double y, float* out, float*
 struct CasterWorker;
 ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double y, float* out,
                           float* glow, bool fog, RR_SampleNode& node, bool distances = true);
+// RC_sample_fast for a worker the caller has already looked up: a row's
+// samples share one, which spares each sample the thread-local look-up and
+// the call through the node's pointer.
+float sample_fast_on(CasterWorker& worker, double x, double y, float* out, RR_SampleNode& node);
 
 // The static sample's shading of its layer list (head the farthest), each
 // layer at `shade_time`; returns the sample's depth.

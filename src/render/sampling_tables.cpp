@@ -29,13 +29,6 @@ constexpr std::int32_t kVisit36[] = {0,  12, 6,  22, 8,  18, 3,  10, 14, 4,  16,
                                      20, 9,  17, 1,  13, 5,  15, 7,  11, 19, 21, 24,
                                      23, 26, 25, 28, 27, 30, 29, 32, 31, 34, 33, 35};
 
-// Row i: the flags of column i (mod 16) for rows 0..15 (mod 16).
-constexpr const char* kReduced[16] = {
-    "0000000001000001", "0010001000000000", "0000000000010000", "1000000000000000",
-    "0000000100000010", "0000000000100000", "0100001000000000", "0000000000000100",
-    "0001000001000000", "0000000000001000", "0000000100000001", "0000100000000000",
-    "0100000000000000", "0000000010000100", "0000010000000000", "1000000000010000"};
-
 }  // namespace
 
 void build_jitter_tables(int bits) {
@@ -84,10 +77,6 @@ std::span<const std::int32_t> cell_order(int samples) {
 
 std::span<const std::int32_t> visit_order(int samples) {
     return sample_orders(samples).visit;
-}
-
-bool reduced_sample_flag(std::int32_t column, std::int32_t row) {
-    return kReduced[column & 15][row & 15] == '1';
 }
 
 }  // namespace sky

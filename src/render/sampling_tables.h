@@ -43,9 +43,33 @@ inline std::uint32_t sample_seed(const JitterTables& tables, std::int64_t a, std
 std::span<const std::int32_t> cell_order(int samples);
 std::span<const std::int32_t> visit_order(int samples);
 
+namespace detail {
+// A pattern row written as the flags of rows 0..15, as a mask.
+constexpr std::uint16_t pattern_row(const char* flags) {
+    std::uint16_t mask = 0;
+    for (int k = 0; k < 16; ++k)
+        if (flags[k] == '1') mask = static_cast<std::uint16_t>(mask | (1u << k));
+    return mask;
+}
+}  // namespace detail
+
+// Entry i: the flags of column i (mod 16) for rows 0..15 (mod 16). Masks
+// in the header, so that every adaptive pixel's question is inline.
+inline constexpr std::uint16_t kReducedSamples[16] = {
+    detail::pattern_row("0000000001000001"), detail::pattern_row("0010001000000000"),
+    detail::pattern_row("0000000000010000"), detail::pattern_row("1000000000000000"),
+    detail::pattern_row("0000000100000010"), detail::pattern_row("0000000000100000"),
+    detail::pattern_row("0100001000000000"), detail::pattern_row("0000000000000100"),
+    detail::pattern_row("0001000001000000"), detail::pattern_row("0000000000001000"),
+    detail::pattern_row("0000000100000001"), detail::pattern_row("0000100000000000"),
+    detail::pattern_row("0100000000000000"), detail::pattern_row("0000000010000100"),
+    detail::pattern_row("0000010000000000"), detail::pattern_row("1000000000010000")};
+
 // Whether the reduced-samples pattern flags the pixel at `column` within
 // the tile and image row `row`.
-bool reduced_sample_flag(std::int32_t column, std::int32_t row);
+inline bool reduced_sample_flag(std::int32_t column, std::int32_t row) {
+    return (kReducedSamples[column & 15] >> (row & 15)) & 1u;
+}
 
 // The contrast rule. `range` is the largest per-channel (red, green, blue)
 // spread of the samples so far; `capped` says the pixel is flagged by the
