@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "shading/light_internal.h"
 #include "shading/sample_sequences.h"
 #include "shading/shading_test_support.h"
 
@@ -261,6 +262,34 @@ TEST(SampleSequences, ScrambledRadicalInverses) {
     EXPECT_FLOAT_EQ(a, c);
     sample_position(0, 625 + 1, a, b);
     EXPECT_FLOAT_EQ(b, 0.6f);
+}
+
+// A shadowed point keeps `shadow_color` of the light's colour, each channel
+// on its own and clamped to the light's own; part of a shadow moves each
+// channel linearly toward it; a black shadow that is whole leaves nothing.
+TEST_F(Lights, ShadowColourTintsEachChannelOfTheShadow) {
+    const AR_ShadePoint p = facing_point();
+    AR_LightSample s;
+    AR_LightInfo* tinted = light("light l (model = point, shadow_color = (100, 50, 300));");
+    ASSERT_NE(tinted, nullptr);
+    preset_light_sample(s, 0.0f);
+    ASSERT_TRUE(lights::finish_positional(*tinted, p, 1.0f, s, 1.0f));
+    EXPECT_NEAR(s.colour.x, 100.0f, 1e-3f);
+    EXPECT_NEAR(s.colour.y, 50.0f, 1e-3f);
+    EXPECT_NEAR(s.colour.z, 255.0f, 1e-3f);
+    preset_light_sample(s, 0.0f);
+    ASSERT_TRUE(lights::finish_positional(*tinted, p, 2.0f, s, 0.5f));
+    EXPECT_NEAR(s.colour.x, 2.0f * (255.0f - 0.5f * 155.0f), 1e-2f);
+    EXPECT_NEAR(s.colour.y, 2.0f * (255.0f - 0.5f * 205.0f), 1e-2f);
+    EXPECT_NEAR(s.colour.z, 2.0f * 255.0f, 1e-2f);
+
+    AR_LightInfo* black = light("light l (model = point);");
+    ASSERT_NE(black, nullptr);
+    preset_light_sample(s, 0.0f);
+    EXPECT_FALSE(lights::finish_positional(*black, p, 1.0f, s, 1.0f));
+    preset_light_sample(s, 0.0f);
+    ASSERT_TRUE(lights::finish_positional(*black, p, 1.0f, s, 0.25f));
+    EXPECT_NEAR(s.colour.x, 0.75f * 255.0f, 1e-2f);
 }
 
 }  // namespace
