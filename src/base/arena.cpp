@@ -97,9 +97,11 @@ ArenaId create_arena(std::size_t block_bytes) {
     return id;
 }
 
-void* arena_allocate_unzeroed(ArenaId id, std::size_t count, std::size_t size) {
+namespace {
+
+// The bytes `count` records of `size` take in a block, and the record.
+std::uint8_t* take_bytes(ArenaId id, std::size_t count, std::size_t size, std::size_t& bytes) {
     Arena& arena = arena_at(id);
-    std::size_t bytes = 0;
     if (__builtin_mul_overflow(count, size, &bytes) || bytes > SIZE_MAX / 2)
         out_of_memory(SIZE_MAX);
     bytes = round_up(std::max<std::size_t>(bytes, 1));
@@ -110,10 +112,17 @@ void* arena_allocate_unzeroed(ArenaId id, std::size_t count, std::size_t size) {
     return record;
 }
 
+}  // namespace
+
+void* arena_allocate_unzeroed(ArenaId id, std::size_t count, std::size_t size) {
+    std::size_t bytes = 0;
+    return take_bytes(id, count, size, bytes);
+}
+
 void* arena_allocate(ArenaId id, std::size_t count, std::size_t size) {
-    void* record = arena_allocate_unzeroed(id, count, size);
-    // The size cannot overflow here: the unzeroed allocation checked it.
-    std::memset(record, 0, round_up(std::max<std::size_t>(count * size, 1)));
+    std::size_t bytes = 0;
+    std::uint8_t* record = take_bytes(id, count, size, bytes);
+    std::memset(record, 0, bytes);
     return record;
 }
 

@@ -167,16 +167,19 @@ struct DepthTriangle {
 struct TriangleHit {
     float s, t, depth;
 };
+// Whether the weights s and t put the point inside the closed triangle,
+// without a branch: which triangles of a list cover a point is anybody's
+// guess. A NaN weight fails; s ≤ 1 and t ≤ 1 need no comparison, as with
+// both at least 0 their rounded sum is at least either, and at most 1.
+inline bool weights_inside(float s, float t) {
+    return (s >= 0.0f) & (t >= 0.0f) & !(s + t > 1.0f);
+}
 template <typename Triangle>
 inline bool hit_triangle(const Triangle& triangle, float x, float y, TriangleHit& hit) {
     const float u = x - triangle.x0, v = y - triangle.y0;
     hit.s = u * triangle.d - v * triangle.c;
     hit.t = v * triangle.a - u * triangle.b;
-    // One branch rather than five: which triangles of a list cover a point
-    // is anybody's guess. A NaN weight fails every comparison.
-    const bool inside = (hit.s >= 0.0f) & (hit.s <= 1.0f) & (hit.t >= 0.0f) & (hit.t <= 1.0f) &
-                        !(hit.s + hit.t > 1.0f);
-    if (!inside) return false;
+    if (!weights_inside(hit.s, hit.t)) return false;
     hit.depth = triangle.z0 + hit.s * triangle.dz1 + hit.t * triangle.dz2;
     return true;
 }

@@ -66,12 +66,17 @@ void set_normals(CornerValues& c, const Triple& object_normal, const TransformVa
 // Object space to world and eye, without the screen. Without `normals`
 // the corner's `normal` keeps the object-space normal (see
 // ObjectTriangles::finish_normals).
+// The point's position in object space, as its corner's arithmetic takes it.
+Triple object_position(const SurfacePoint& p) {
+    return Triple{static_cast<float>(p.position[0]), static_cast<float>(p.position[1]),
+                  static_cast<float>(p.position[2])};
+}
+
 CornerValues corner_of(const SurfacePoint& p, const TransformValue& placement,
                        const Matrix4& eye_from_world, const ObjectTriangles& storage,
                        bool normals = true) {
     CornerValues c{};
-    const Triple object{static_cast<float>(p.position[0]), static_cast<float>(p.position[1]),
-                        static_cast<float>(p.position[2])};
+    const Triple object = object_position(p);
     const Triple world = AR_model_xform(object, placement.model);
     store3(world, c.world);
     store3(transform_point(world, eye_from_world), c.eye);
@@ -351,10 +356,7 @@ private:
         if (k.sink != sink_ || std::memcmp(k.position, p.position, sizeof k.position) != 0) {
             k.sink = sink_;
             std::memcpy(k.position, p.position, sizeof k.position);
-            const Triple object{static_cast<float>(p.position[0]),
-                                static_cast<float>(p.position[1]),
-                                static_cast<float>(p.position[2])};
-            const Triple world = AR_model_xform(object, placement_.model);
+            const Triple world = AR_model_xform(object_position(p), placement_.model);
             store3(transform_point(world, view_.eye_from_world), out.eye);
             project_corner(view_, out);
             std::memcpy(k.eye, out.eye, sizeof k.eye);

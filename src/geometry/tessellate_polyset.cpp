@@ -489,6 +489,11 @@ bool kept_normals(const PolysetGeometry& polyset, PolysetParts& parts) {
     return true;
 }
 
+// A sink for the passes that only look at a mesh's normals.
+struct NoTriangles : TriangleSink {
+    void add_triangle(const SurfacePoint&, const SurfacePoint&, const SurfacePoint&) override {}
+};
+
 // Every polygon unjudged.
 std::shared_ptr<std::atomic<std::uint8_t>[]> new_verdicts(const PolysetMesh& mesh) {
     return std::shared_ptr<std::atomic<std::uint8_t>[]>(
@@ -502,9 +507,7 @@ void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts) 
     parts.verdicts.reset();
     parts.polygons = polyset.mesh ? polyset.mesh->polygon_count : 0;
     if (parts.polygons == 0 || kept_normals(polyset, parts)) return;
-    struct NoTriangles : TriangleSink {
-        void add_triangle(const SurfacePoint&, const SurfacePoint&, const SurfacePoint&) override {}
-    } none;
+    NoTriangles none;
     PolysetTessellator tessellator(*polyset.mesh, polyset.shader_slot, "", none);
     auto computed = std::make_shared<std::vector<Vec3>>();
     tessellator.prepare(*computed);
@@ -539,10 +542,7 @@ void keep_polyset_normals(const PolysetGeometry& polyset) {
         });
     auto computed = std::make_shared<std::vector<Vec3>>();
     if (lacking.load()) {
-        struct NoTriangles : TriangleSink {
-            void add_triangle(const SurfacePoint&, const SurfacePoint&,
-                              const SurfacePoint&) override {}
-        } none;
+        NoTriangles none;
         PolysetTessellator(mesh, polyset.shader_slot, "", none).compute(*computed);
     }
     std::lock_guard<std::mutex> hold(prepared_lock);

@@ -293,14 +293,12 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const ScreenTriangle& t = *cell->triangle;
         // hit_triangle's test and depth, with the cut-off in the same
         // branch: most listed triangles miss the point or lie behind, and
-        // which of them do is anybody's guess. Of the test's bounds s ≤ 1
-        // and t ≤ 1 need no comparison: with s and t at least 0 (so neither
-        // NaN), their rounded sum is at least either, and at most 1.
+        // which of them do is anybody's guess.
         const float u = x - t.x0, v = y - t.y0;
         const float s = u * t.d - v * t.c;
         const float tt = v * t.a - u * t.b;
         const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = (s >= 0.0f) & (tt >= 0.0f) & !(s + tt > 1.0f) & (z > cutoff);
+        const bool seen = weights_inside(s, tt) & (z > cutoff);
         if (!seen) continue;
 
         RC_Layer* layer = pool.take();
