@@ -241,9 +241,11 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
     if (kept && fits_small_cells(cells)) keep_small_cells(t, cells);
 }
 
-// `screen`: the corners' projections, when the caller has them.
+// `screen`: the corners' projections, when the caller has them; `known`:
+// their vertices, as store_vertex takes them.
 bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v0,
-            const CornerValues* v1, const CornerValues* v2, const double (*screen)[2]) {
+            const CornerValues* v1, const CornerValues* v2, const double (*screen)[2],
+            ScreenVertex** const* known) {
     const CornerValues* corners[3] = {v0, v1, v2};
     // A moving triangle may have no area at the frame time and plenty
     // during the rest of the shutter: it is kept, with a set-up that no
@@ -272,9 +274,11 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
         return true;
     }
 
-    ScreenVertex* p0 = store_vertex(storage, *v0);
-    ScreenVertex* p1 = store_vertex(storage, *v1);
-    ScreenVertex* p2 = store_vertex(storage, *v2);
+    ScreenVertex** const none[3] = {nullptr, nullptr, nullptr};
+    if (known == nullptr) known = none;
+    ScreenVertex* p0 = store_vertex(storage, *v0, known[swapped ? 1 : 0]);
+    ScreenVertex* p1 = store_vertex(storage, *v1, known[swapped ? 0 : 1]);
+    ScreenVertex* p2 = store_vertex(storage, *v2, known[2]);
     ScreenTriangle* t = new_triangle(storage);
     t->P0 = p0, t->P1 = p1, t->P2 = p2;
     copy_set_up(coefficients, *t);
@@ -308,7 +312,8 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
 }
 
 bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
-                    const CornerValues& v2, int split_depth, const double (*screen)[2]) {
+                    const CornerValues& v2, int split_depth, const double (*screen)[2],
+                    ScreenVertex** const* known) {
     const GeometryView& view = geometry_view();
     const CornerValues* corners[3] = {&v0, &v1, &v2};
     const Bound b = bound_of(v0, v1, v2);
@@ -338,7 +343,7 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
         entered |= enter_triangle(storage, m01, m12, m20, split_depth - 1);
         return entered;
     }
-    return set_up(storage, view, &v0, &v1, &v2, screen);
+    return set_up(storage, view, &v0, &v1, &v2, screen, known);
 }
 
 }  // namespace sky
