@@ -221,9 +221,11 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
         if (fits_small_cells(cells)) keep_small_cells(t, cells);
         return;
     }
-    // Two columns: what enter_still_triangle finds in the box's grid.
+    // Two columns: what enter_still_triangle finds in the box's grid,
+    // where the box lies at the grid's origin.
     RowSpan lines[3];
     const SpanGrid grid{lines, 2, 2, box.column_first, box.row_first};
+    const CellBox own{0, box.row_last - box.row_first, 0, 1};
     cells.reach[0] = cells.reach[1] = 3;
     bool kept = true;
     auto visit = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
@@ -234,7 +236,7 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
         cells.reach[r] = static_cast<std::uint8_t>(start == end ? start : 2);
     };
     if (cells.two_rows)
-        enter_by_spans(grid, p, visit);
+        enter_boxed_by_spans(grid, p, own, visit);
     else
         enter_one_row(grid, p, 0, visit);
     if (!cells.two_rows) cells.reach[1] = cells.reach[1] == 3 ? 0 : 3;
