@@ -178,15 +178,18 @@ struct CellBox {
 // corners whose y lies between its lines); false otherwise.
 // Inlined: it runs for every triangle of both passes, and its call cost
 // as much as its work.
+// The corners are tested through their extremes: a sum of the six
+// coordinates is a NaN when any is (or when infinities of both signs meet,
+// which the extremes refuse anyway), and without a NaN the extremes are
+// exact, so the four comparisons decide what twelve would.
 [[gnu::always_inline]] inline bool cell_box(const SpanGrid& grid, const SpanPoint p[3],
                                             CellBox& box) {
-    for (int i = 0; i < 3; ++i)
-        if (!(p[i].x >= 0.0 && p[i].x < 1e9 && p[i].y >= 0.0 && p[i].y < 1e9))
-            return false;  // also NaN
     const double xmin = std::min(std::min(p[0].x, p[1].x), p[2].x);
     const double xmax = std::max(std::max(p[0].x, p[1].x), p[2].x);
     const double ymin = std::min(std::min(p[0].y, p[1].y), p[2].y);
     const double ymax = std::max(std::max(p[0].y, p[1].y), p[2].y);
+    const double sum = ((p[0].x + p[1].x) + (p[2].x + p[0].y)) + (p[1].y + p[2].y);
+    if (!(sum == sum && xmin >= 0.0 && xmax < 1e9 && ymin >= 0.0 && ymax < 1e9)) return false;
     box.row_first = static_cast<std::int32_t>(ymin) - grid.y0;
     box.row_last = static_cast<std::int32_t>(ymax) - grid.y0;
     box.column_first = column_at_or_below(xmin) - grid.x0;

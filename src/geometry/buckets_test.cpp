@@ -265,6 +265,11 @@ std::vector<std::array<SpanPoint, 3>> small_triangles(int count) {
     out.push_back({{{1.2, 1.2}, {1.3, nan}, {1.6, 1.3}}});
     out.push_back({{{1.2, 1.2}, {1.3, INFINITY}, {1.6, 1.3}}});
     out.push_back({{{1.2, -0.2}, {1.3, 0.4}, {1.6, 0.3}}});
+    out.push_back({{{1.2, 1.2}, {-INFINITY, 1.4}, {INFINITY, 1.3}}});
+    out.push_back({{{1.2, 1.2}, {1.3, -INFINITY}, {1.6, INFINITY}}});
+    out.push_back({{{1.2, 1.2}, {1.3, 1.4}, {1e9, 1.3}}});
+    // Far out, but with a box.
+    out.push_back({{{1.2, 1.2}, {1.3, 1.4}, {999999999.5, 1.3}}});
     return out;
 }
 

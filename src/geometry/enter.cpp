@@ -221,9 +221,11 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
         if (fits_small_cells(cells)) keep_small_cells(t, cells);
         return;
     }
-    // Two columns: what enter_still_triangle finds in the box's grid.
+    // Two columns: what enter_still_triangle finds in the box's grid,
+    // where the box lies at the grid's origin.
     RowSpan lines[3];
     const SpanGrid grid{lines, 2, 2, box.column_first, box.row_first};
+    const CellBox own{0, box.row_last - box.row_first, 0, 1};
     cells.reach[0] = cells.reach[1] = 3;
     bool kept = true;
     auto visit = [&](std::int32_t r, std::int32_t start, std::int32_t end) {
@@ -234,16 +236,18 @@ void keep_small_cells(ScreenTriangle& t, const SpanPoint p[3]) {
         cells.reach[r] = static_cast<std::uint8_t>(start == end ? start : 2);
     };
     if (cells.two_rows)
-        enter_by_spans(grid, p, visit);
+        enter_boxed_by_spans(grid, p, own, visit);
     else
         enter_one_row(grid, p, 0, visit);
     if (!cells.two_rows) cells.reach[1] = cells.reach[1] == 3 ? 0 : 3;
     if (kept && fits_small_cells(cells)) keep_small_cells(t, cells);
 }
 
-// `screen`: the corners' projections, when the caller has them.
+// `screen`: the corners' projections, when the caller has them; `known`:
+// their vertices, as store_vertex takes them.
 bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v0,
-            const CornerValues* v1, const CornerValues* v2, const double (*screen)[2]) {
+            const CornerValues* v1, const CornerValues* v2, const double (*screen)[2],
+            ScreenVertex** const* known) {
     const CornerValues* corners[3] = {v0, v1, v2};
     // A moving triangle may have no area at the frame time and plenty
     // during the rest of the shutter: it is kept, with a set-up that no
@@ -272,9 +276,11 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
         return true;
     }
 
-    ScreenVertex* p0 = store_vertex(storage, *v0);
-    ScreenVertex* p1 = store_vertex(storage, *v1);
-    ScreenVertex* p2 = store_vertex(storage, *v2);
+    ScreenVertex** const none[3] = {nullptr, nullptr, nullptr};
+    if (known == nullptr) known = none;
+    ScreenVertex* p0 = store_vertex(storage, *v0, known[swapped ? 1 : 0]);
+    ScreenVertex* p1 = store_vertex(storage, *v1, known[swapped ? 0 : 1]);
+    ScreenVertex* p2 = store_vertex(storage, *v2, known[2]);
     ScreenTriangle* t = new_triangle(storage);
     t->P0 = p0, t->P1 = p1, t->P2 = p2;
     copy_set_up(coefficients, *t);
@@ -308,7 +314,8 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
 }
 
 bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
-                    const CornerValues& v2, int split_depth, const double (*screen)[2]) {
+                    const CornerValues& v2, int split_depth, const double (*screen)[2],
+                    ScreenVertex** const* known) {
     const GeometryView& view = geometry_view();
     const CornerValues* corners[3] = {&v0, &v1, &v2};
     const Bound b = bound_of(v0, v1, v2);
@@ -338,7 +345,7 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
         entered |= enter_triangle(storage, m01, m12, m20, split_depth - 1);
         return entered;
     }
-    return set_up(storage, view, &v0, &v1, &v2, screen);
+    return set_up(storage, view, &v0, &v1, &v2, screen, known);
 }
 
 }  // namespace sky

@@ -17,9 +17,11 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
 // The same for a caller that has the corners' screen positions in double
 // as bucket entry projects them (project_to_screen of each corner's eye
 // position, x then y): a corner shared by several triangles is then
-// projected once.
+// projected once. `known`, when given, holds for each corner what
+// store_vertex takes as `known`: the vertex stored for an identical corner.
 bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const CornerValues& v1,
-                    const CornerValues& v2, int split_depth, const double (*screen)[2]);
+                    const CornerValues& v2, int split_depth, const double (*screen)[2],
+                    ScreenVertex** const* known = nullptr);
 
 // Fills the corner's screen x, y and depth from its eye position.
 void project_corner(const GeometryView& view, CornerValues& corner);

@@ -224,6 +224,67 @@ TEST_F(Enter, ConsecutiveEqualVerticesAreShared) {
     EXPECT_NE(store_vertex(storage, b), before);
 }
 
+// A caller that keeps the vertex stored for a corner hands it back when
+// the same corner comes again: a large mesh then shares it without a
+// search. Only a vertex identical in every value is handed back, the
+// vertex count follows the plain rule either way, and a record made
+// before a flag was turned on is not shared with a corner that needs it.
+TEST_F(Enter, AKnownVertexIsSharedOnlyWhereItIsTheSameInEveryValue) {
+    ObjectTriangles storage(owner_);
+    storage.exact_normals = true;
+    auto at = [](int i) {
+        return corner(static_cast<float>(i % 600), static_cast<float>(i / 600));
+    };
+    for (int i = 0; i < 4200; ++i) store_vertex(storage, at(i));
+    const CornerValues x = corner(7.25f, 3.5f);
+    ScreenVertex* known = nullptr;
+    ScreenVertex* made = store_vertex(storage, x, &known);
+    EXPECT_EQ(known, made);
+    EXPECT_EQ(made->x, x.screen[0]);
+    // The last vertex's rule leaves out the world position: a corner that
+    // differs there shares the last vertex but is not known by it.
+    CornerValues moved = x;
+    moved.world[0] = 9;
+    ScreenVertex* moved_known = nullptr;
+    EXPECT_EQ(store_vertex(storage, moved, &moved_known), made);
+    EXPECT_EQ(moved_known, nullptr);
+    store_vertex(storage, at(11));
+    const std::int64_t count = storage.vertex_count;
+    EXPECT_EQ(store_vertex(storage, x, &known), made);
+    EXPECT_EQ(storage.vertex_count, count + 1);
+    store_vertex(storage, at(12));
+    // Searched for, `moved` finds no vertex with its world position.
+    ScreenVertex* own = store_vertex(storage, moved, &moved_known);
+    EXPECT_NE(own, made);
+    EXPECT_EQ(moved_known, own);
+    EXPECT_EQ(own->shading->world[0], 9);
+    EXPECT_EQ(storage.vertex_count, count + 3);
+
+    // A small object makes its vertices anew, as its search would.
+    ObjectTriangles small(owner_);
+    small.exact_normals = true;
+    ScreenVertex* first_known = nullptr;
+    ScreenVertex* first = store_vertex(small, x, &first_known);
+    store_vertex(small, at(3));
+    EXPECT_NE(store_vertex(small, x, &first_known), first);
+
+    // Texture coordinates asked for after the vertices were made: the
+    // records have no room for them, and none is shared with a corner
+    // that carries them, neither the last nor a known one.
+    store_vertex(storage, at(13));
+    storage.has_texture = true;
+    CornerValues textured = x;
+    textured.texture[0] = 0.5f;
+    ScreenVertex* before = known;
+    ScreenVertex* bare = store_vertex(storage, textured, &known);
+    EXPECT_NE(bare, before);
+    EXPECT_EQ(bare->shading->texture, nullptr);
+    // The last vertex's corner is kept beside such a record for the rule.
+    EXPECT_EQ(store_vertex(storage, textured), bare);
+    textured.texture[0] = 0.25f;
+    EXPECT_NE(store_vertex(storage, textured), bare);
+}
+
 TEST_F(Enter, TrianglesAreCompactedAndCountedWhenTheObjectIsDone) {
     render_options().quiet = 0;
     reset_geometry_counters();

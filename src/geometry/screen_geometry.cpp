@@ -51,33 +51,26 @@ void* RecordBlocks::take() {
     return record;
 }
 
-void* RecordBlocks::take_uninitialised() {
-    if (current_ == nullptr || used_ == current_->capacity) {
-        const auto largest = std::max<std::int64_t>(
-            per_block_, static_cast<std::int64_t>(kLargestRecordBlock / record_size_));
-        std::int64_t capacity = std::clamp<std::int64_t>(expected_, per_block_, largest);
-        if (current_ != nullptr)
-            capacity = std::clamp<std::int64_t>(current_->capacity * 2, per_block_, largest);
-        const std::size_t bytes = sizeof(Block) + record_size_ * static_cast<std::size_t>(capacity);
-        auto* block = static_cast<Block*>(SKY_MALLOC(bytes));
-        if (block == nullptr)
-            fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
-        block->next = nullptr;
-        block->previous = current_;
-        block->capacity = capacity;
-        block->used = 0;
-        if (current_ == nullptr)
-            first_ = block;
-        else
-            current_->next = block;
-        current_ = block;
-        used_ = 0;
-    }
-    std::uint8_t* record = reinterpret_cast<std::uint8_t*>(current_ + 1) +
-                           record_size_ * static_cast<std::size_t>(used_++);
-    current_->used = used_;
-    ++count_;
-    return record;
+void RecordBlocks::start_block() {
+    const auto largest = std::max<std::int64_t>(
+        per_block_, static_cast<std::int64_t>(kLargestRecordBlock / record_size_));
+    std::int64_t capacity = std::clamp<std::int64_t>(expected_, per_block_, largest);
+    if (current_ != nullptr)
+        capacity = std::clamp<std::int64_t>(current_->capacity * 2, per_block_, largest);
+    const std::size_t bytes = sizeof(Block) + record_size_ * static_cast<std::size_t>(capacity);
+    auto* block = static_cast<Block*>(SKY_MALLOC(bytes));
+    if (block == nullptr)
+        fatal("Error: out of memory: cannot allocate %zu bytes for triangles.\n", bytes);
+    block->next = nullptr;
+    block->previous = current_;
+    block->capacity = capacity;
+    block->used = 0;
+    if (current_ == nullptr)
+        first_ = block;
+    else
+        current_->next = block;
+    current_ = block;
+    used_ = 0;
 }
 
 void RecordBlocks::trim() {
@@ -156,6 +149,71 @@ bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const Co
     return same_but_normals(storage, a, b) && normals_match(storage, a.eye_normal, b.eye_normal);
 }
 
+// Whether the vertex carries every record the object's flags ask for, and
+// so every value same_corner compares.
+[[gnu::always_inline]] inline bool whole_vertex(const ObjectTriangles& storage,
+                                                const ScreenVertex& v) {
+    return (!storage.moving || v.motion != nullptr) &&
+           (!storage.has_texture || v.shading->texture != nullptr) &&
+           (!storage.has_texture_data || v.shading->texture_data != nullptr);
+}
+
+// same_corner(last corner, corner), read from the last vertex's record
+// unless its corner was kept: the record holds the corner's values bit for
+// bit, and copying the whole corner at every vertex cost more than the
+// test. A record without one the flags ask for (turned on since it was
+// made) shares nothing, as in the search for a stored vertex.
+bool same_as_last(const ObjectTriangles& storage, const CornerValues& corner) {
+    if (storage.last_corner_copied) return same_corner(storage, storage.last_corner, corner);
+    const ScreenVertex& v = *storage.last_vertex;
+    const ShadingRecord& s = *v.shading;
+    if (!same_floats<3>(&v.x, corner.screen) || !same_floats<3>(s.eye, corner.eye) ||
+        s.u != corner.u || s.v != corner.v)
+        return false;
+    if (storage.has_texture &&
+        (s.texture == nullptr || !same_floats<kTextureFloats>(s.texture, corner.texture)))
+        return false;
+    if (storage.has_texture_data &&
+        (s.texture_data == nullptr ||
+         !same_floats<kTextureDataFloats>(s.texture_data, corner.texture_data)))
+        return false;
+    if (storage.moving &&
+        (v.motion == nullptr || !same_floats<15>(&v.motion->to_frame[0], corner.motion)))
+        return false;
+    return normals_match(storage, v.normal, corner.eye_normal);
+}
+
+// The last vertex's corner as far as the sharing rule reads it.
+CornerValues last_corner_values(const ObjectTriangles& storage) {
+    if (storage.depth_only || storage.last_corner_copied || storage.last_vertex == nullptr)
+        return storage.last_corner;
+    const ScreenVertex& v = *storage.last_vertex;
+    const ShadingRecord& s = *v.shading;
+    CornerValues c{};
+    std::memcpy(c.screen, &v.x, sizeof c.screen);
+    std::memcpy(c.eye_normal, v.normal, sizeof c.eye_normal);
+    std::memcpy(c.eye, s.eye, sizeof c.eye);
+    std::memcpy(c.world, s.world, sizeof c.world);
+    std::memcpy(c.normal, s.normal, sizeof c.normal);
+    c.u = s.u;
+    c.v = s.v;
+    if (s.texture != nullptr) std::memcpy(c.texture, s.texture, sizeof c.texture);
+    if (s.texture_data != nullptr)
+        std::memcpy(c.texture_data, s.texture_data, sizeof c.texture_data);
+    if (v.motion != nullptr) std::memcpy(c.motion, &v.motion->to_frame[0], sizeof c.motion);
+    return c;
+}
+
+// `whole`: the vertex has every record the flags ask for (a vertex made
+// without room for one has not).
+ScreenVertex* remember_last(ObjectTriangles& storage, ScreenVertex* vertex,
+                            const CornerValues& corner, bool whole = true) {
+    storage.last_vertex = vertex;
+    storage.last_corner_copied = !whole;
+    if (!whole) storage.last_corner = corner;
+    return vertex;
+}
+
 // The same for corners whose normals may still be to make.
 bool same_counted_corner(const ObjectTriangles& storage, const CornerValues& a, bool a_pending,
                          const CornerValues& b, bool b_pending) {
@@ -232,14 +290,19 @@ bool same_as_stored(const ObjectTriangles& storage, const ScreenVertex& v,
 
 }  // namespace
 
-ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner) {
-    if (storage.last_vertex != nullptr && same_corner(storage, storage.last_corner, corner))
-        return storage.last_vertex;
+ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner,
+                           ScreenVertex** known) {
+    if (storage.last_vertex != nullptr && same_as_last(storage, corner)) return storage.last_vertex;
     if (storage.vertex_count == 0) storage.first_corner = corner;
     ++storage.vertex_count;
     std::uint64_t* slot = nullptr;
     std::uint64_t tag = 0;
     if (storage.exact_normals && storage.vertex_count > kSharedVertexFrom) {
+        // The caller knows the vertex: identical in every value, as the
+        // search below would find it while it is recent (and would pass
+        // over a record made without one the flags now ask for).
+        if (known != nullptr && *known != nullptr && whole_vertex(storage, **known))
+            return remember_last(storage, *known, corner);
         if (storage.recent.empty()) storage.recent.assign(kRecentVertices, 0);
         const std::uint64_t hash = corner_hash(corner);
         slot = &storage.recent[static_cast<std::size_t>(hash) & (kRecentVertices - 1)];
@@ -247,9 +310,8 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
         if (*slot != 0 && (*slot & kTagBits) == tag) {
             auto* kept = reinterpret_cast<ScreenVertex*>(*slot & ~kTagBits);
             if (same_as_stored(storage, *kept, corner)) {
-                storage.last_vertex = kept;
-                storage.last_corner = corner;
-                return kept;
+                if (known != nullptr) *known = kept;
+                return remember_last(storage, kept, corner);
             }
         }
     }
@@ -279,23 +341,35 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner)
     vertex->shading = shading;
     // Flags turned on after the object's first vertex find no room: the
     // vertex then goes without that record, as it was made for.
-    if (storage.moving && spare + 15 <= end) {
-        vertex->motion = reinterpret_cast<MotionRecord*>(spare);
-        std::memcpy(spare, corner.motion, sizeof corner.motion);
-        spare += 15;
+    bool whole = true;
+    if (storage.moving) {
+        if (spare + 15 <= end) {
+            vertex->motion = reinterpret_cast<MotionRecord*>(spare);
+            std::memcpy(spare, corner.motion, sizeof corner.motion);
+            spare += 15;
+        } else {
+            whole = false;
+        }
     }
-    if (storage.has_texture && spare + kTextureFloats <= end) {
-        shading->texture = spare;
-        std::memcpy(spare, corner.texture, sizeof corner.texture);
-        spare += kTextureFloats;
+    if (storage.has_texture) {
+        if (spare + kTextureFloats <= end) {
+            shading->texture = spare;
+            std::memcpy(spare, corner.texture, sizeof corner.texture);
+            spare += kTextureFloats;
+        } else {
+            whole = false;
+        }
     }
-    if (storage.has_texture_data && spare + kTextureDataFloats <= end) {
-        shading->texture_data = spare;
-        std::memcpy(spare, corner.texture_data, sizeof corner.texture_data);
+    if (storage.has_texture_data) {
+        if (spare + kTextureDataFloats <= end) {
+            shading->texture_data = spare;
+            std::memcpy(spare, corner.texture_data, sizeof corner.texture_data);
+        } else {
+            whole = false;
+        }
     }
-    storage.last_vertex = vertex;
-    storage.last_corner = corner;
-    return vertex;
+    if (known != nullptr) *known = vertex;
+    return remember_last(storage, vertex, corner, whole);
 }
 
 ScreenTriangle* new_triangle(ObjectTriangles& storage) {
@@ -448,12 +522,13 @@ void append_object_triangles(ObjectTriangles& storage, ObjectTriangles& part) {
         const bool after_vertex =
             storage.depth_only ? storage.vertex_count > 0 : storage.last_vertex != nullptr;
         if (after_vertex &&
-            same_counted_corner(storage, storage.last_corner, storage.last_corner_pending,
+            same_counted_corner(storage, last_corner_values(storage), storage.last_corner_pending,
                                 part.first_corner, part.first_corner_pending))
             --part.vertex_count;  // made anew only because the part began there
         storage.vertex_count += part.vertex_count;
         storage.last_vertex = part.last_vertex;
         storage.last_corner = part.last_corner;
+        storage.last_corner_copied = part.last_corner_copied;
         storage.last_corner_pending = part.last_corner_pending;
         storage.vertices.append(std::move(part.vertices));
     }
@@ -483,6 +558,7 @@ void clear_object_triangles(ObjectTriangles& storage) {
     storage.first = nullptr;
     storage.triangle_count = 0;
     storage.last_vertex = nullptr;
+    storage.last_corner_copied = false;
     storage.corners_pending = storage.last_corner_pending = storage.first_corner_pending = false;
     storage.finished = false;
     storage.bins = {};

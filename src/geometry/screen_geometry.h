@@ -202,8 +202,18 @@ public:
     RecordBlocks& operator=(const RecordBlocks&) = delete;
 
     void* take();  // zeroed
-    // For a caller that writes every byte of the record at once.
-    void* take_uninitialised();
+    // For a caller that writes every byte of the record at once. Inline
+    // while the block has room: a mesh takes a record per triangle and
+    // per vertex.
+    void* take_uninitialised() {
+        if (current_ == nullptr || used_ == current_->capacity) [[unlikely]]
+            start_block();
+        std::uint8_t* record = reinterpret_cast<std::uint8_t*>(current_ + 1) +
+                               record_size_ * static_cast<std::size_t>(used_++);
+        current_->used = used_;
+        ++count_;
+        return record;
+    }
     void release();
     std::int64_t count() const { return count_; }
     std::size_t record_size() const { return record_size_; }
@@ -242,6 +252,9 @@ public:
     }
 
 private:
+    // A new block after the current one, which is full (or none).
+    void start_block();
+
     struct alignas(16) Block {
         Block* next;
         Block* previous;
@@ -321,9 +334,14 @@ struct ObjectTriangles {
     // Of a depth-only object, in the order made.
     RecordBlocks depth_triangles{sizeof(DepthTriangle), kTriangleBlockRecords};
 
-    // The vertex entered last, for sharing.
+    // The vertex entered last, for sharing. Its record holds every value
+    // the sharing rule compares, unless it lacks a record the object's
+    // flags ask for: only then is its corner kept in `last_corner` too
+    // (`last_corner_copied`). A depth-only object keeps its last corner
+    // there always.
     ScreenVertex* last_vertex = nullptr;
     CornerValues last_corner{};
+    bool last_corner_copied = false;
     // The corner of the first vertex asked for, which the vertex entered
     // before it might have shared when the object is made in parts.
     CornerValues first_corner{};
@@ -362,8 +380,12 @@ struct ObjectTriangles {
 };
 
 // Appends a vertex for `corner`, or returns the last one when `corner` is
-// identical to it.
-ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner);
+// identical to it. `known`, when given, names the vertex stored earlier in
+// this object for a corner identical to `corner` in every value (null when
+// there is none yet); a mesh's vertex met again then takes it without a
+// search, and a vertex found or made for `corner` is written back there.
+ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner,
+                           ScreenVertex** known = nullptr);
 // A new triangle record linked in front of the object's list, with only
 // its object filled in: the caller fills in the rest.
 ScreenTriangle* new_triangle(ObjectTriangles& storage);

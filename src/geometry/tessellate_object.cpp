@@ -7,7 +7,11 @@
 // records its frame position and how it moves through the shutter.
 #include "geometry/tessellate_object.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -200,6 +204,8 @@ private:
         // A projected corner's screen position as bucket entry finds it,
         // for the triangles of a pass that is not depth-only.
         double screen[2];
+        // The vertex the sink's object stored for the corner, once it has.
+        ScreenVertex* vertex = nullptr;
     };
     static constexpr int kKeptCornerBits = 10;
     static KeptCorner* kept_corners() {
@@ -211,13 +217,33 @@ private:
         return ++last;
     }
 
+    // The values from the position to the colour lie side by side: their
+    // bytes are compared in four lanes of sixteen and the colour's twelve,
+    // with one test at the end. Most points are found, so every value is
+    // compared anyway; one comparison each (or one library call for all
+    // of them) cost a call or a branch per value.
+    static_assert(offsetof(SurfacePoint, normal) == offsetof(SurfacePoint, position) + 24 &&
+                  offsetof(SurfacePoint, u) == offsetof(SurfacePoint, normal) + 24 &&
+                  offsetof(SurfacePoint, v) == offsetof(SurfacePoint, u) + 8 &&
+                  offsetof(SurfacePoint, colour) == offsetof(SurfacePoint, v) + 8 &&
+                  sizeof(SurfacePoint::colour) == 12);
     static bool same_point(const SurfacePoint& a, const SurfacePoint& b) {
-        return std::memcmp(a.position, b.position, sizeof a.position) == 0 &&
-               std::memcmp(a.normal, b.normal, sizeof a.normal) == 0 &&
-               std::memcmp(&a.u, &b.u, sizeof a.u) == 0 &&
-               std::memcmp(&a.v, &b.v, sizeof a.v) == 0 &&
-               std::memcmp(a.colour, b.colour, sizeof a.colour) == 0 &&
-               a.has_colour == b.has_colour;
+        const auto* p = reinterpret_cast<const unsigned char*>(a.position);
+        const auto* q = reinterpret_cast<const unsigned char*>(b.position);
+        auto lane = [&](int at) {
+            return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + at)));
+        };
+        const __m128i differ =
+            _mm_or_si128(_mm_or_si128(lane(0), lane(16)), _mm_or_si128(lane(32), lane(48)));
+        std::uint64_t colour_a, colour_b;
+        std::uint32_t last_a, last_b;
+        std::memcpy(&colour_a, a.colour, sizeof colour_a);
+        std::memcpy(&colour_b, b.colour, sizeof colour_b);
+        std::memcpy(&last_a, &a.colour[2], sizeof last_a);
+        std::memcpy(&last_b, &b.colour[2], sizeof last_b);
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) == 0xffff &&
+               ((colour_a ^ colour_b) | (last_a ^ last_b)) == 0 && a.has_colour == b.has_colour;
     }
 
     static std::size_t slot_of(const SurfacePoint& p) {
@@ -231,8 +257,8 @@ private:
 
     // The kept corner of `p`, whose slot is `slot`. With `project`, its
     // screen values are filled too.
-    const KeptCorner& kept_corner(const SurfacePoint& p, std::size_t slot,
-                                  const Matrix4& eye_from_world, bool normals, bool project) {
+    KeptCorner& kept_corner(const SurfacePoint& p, std::size_t slot, const Matrix4& eye_from_world,
+                            bool normals, bool project) {
         KeptCorner& k = kept_[slot];
         if (k.sink != sink_ || k.eye_from_world != &eye_from_world || k.normals != normals ||
             k.projected != project || k.has_texture != storage_.has_texture ||
@@ -245,6 +271,7 @@ private:
             k.has_texture = storage_.has_texture;
             k.has_texture_data = storage_.has_texture_data;
             k.corner = corner_of(p, placement_, eye_from_world, storage_, normals);
+            k.vertex = nullptr;
             if (project) {
                 project_corner(view_, k.corner);
                 if (!storage_.depth_only) {
@@ -264,14 +291,16 @@ private:
 
     // A still triangle of projected corners kept in the table, as
     // enter_clipped enters it, without copying them when nothing cuts it.
-    void enter_still(const KeptCorner& a, const KeptCorner& b, const KeptCorner& c) {
+    void enter_still(KeptCorner& a, KeptCorner& b, KeptCorner& c) {
         const float near = -view_.near, far = -view_.far;
         const float za = a.corner.eye[2], zb = b.corner.eye[2], zc = c.corner.eye[2];
         if (za < far && zb < far && zc < far) return;
         if (za <= near && zb <= near && zc <= near) {
             const double screen[3][2] = {
                 {a.screen[0], a.screen[1]}, {b.screen[0], b.screen[1]}, {c.screen[0], c.screen[1]}};
-            enter_triangle(storage_, a.corner, b.corner, c.corner, view_.split_depth, screen);
+            ScreenVertex** const known[3] = {&a.vertex, &b.vertex, &c.vertex};
+            enter_triangle(storage_, a.corner, b.corner, c.corner, view_.split_depth, screen,
+                           known);
             return;
         }
         CornerValues corners[3] = {a.corner, b.corner, c.corner};
