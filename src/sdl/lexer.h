@@ -29,6 +29,10 @@ void set_list_runs(bool on);
 inline constexpr std::size_t kListRunSplit = std::size_t{256} << 10;
 void set_list_run_split(std::size_t bytes);
 
+// The processors the run was given: with one, the parse starts no thread of
+// its own and reads every run on the thread that parses.
+void set_parse_processors(int count);
+
 }  // namespace sky
 
 // The next token (0 at the end of input); its value is left in sdl_lval.

@@ -261,6 +261,7 @@ ListRun pending_run;
 // Most runs of a big scene fill the scanner's buffer, a little under 1 MiB:
 // read in halves, each takes about a millisecond.
 std::size_t split_size = kListRunSplit;
+bool helper_allowed = true;
 ParseHelper helper;
 ListRun tail_run;
 
@@ -298,7 +299,8 @@ bool scan_run(int token) {
     // A run is read in halves once it has gone on for a quarter of the
     // length that makes it worth it.
     char* end = const_cast<char*>(
-        split_size > 0 && text_end - start > static_cast<std::ptrdiff_t>(split_size)
+        helper_allowed && split_size > 0 &&
+                text_end - start > static_cast<std::ptrdiff_t>(split_size)
             ? scan_long_list_run(shape, start, text_end, split_size / 4, pending_run, tail_run,
                                  newlines, &helper)
             : scan_list_run(shape, start, pending_run, newlines));
@@ -337,6 +339,10 @@ void set_list_runs(bool on) {
 
 void set_list_run_split(std::size_t bytes) {
     split_size = bytes;
+}
+
+void set_parse_processors(int count) {
+    helper_allowed = count > 1;
 }
 
 void sdl_bind_input(SdlInput* input) {
