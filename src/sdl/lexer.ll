@@ -31,6 +31,7 @@
 }
 
 %{
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -299,13 +300,13 @@ bool scan_run(int token) {
     const PackShape shape = run_shape(token);
     // The text in the buffer ends with NULs at yy_n_chars, which no item holds.
     const char* text_end = YY_CURRENT_BUFFER->yy_ch_buf + yy_n_chars;
-    // A run is read in halves once it has gone on for a quarter of the
-    // length that makes it worth it.
+    // A run is read in pieces once it has gone on for a quarter of a piece
+    // (the helper is idle while this thread reads that far alone).
     char* end = const_cast<char*>(
         helper_allowed && split_size > 0 &&
                 text_end - start > static_cast<std::ptrdiff_t>(split_size)
-            ? scan_long_list_run(shape, start, text_end, split_size / 4, kPieceBytes,
-                                 pending_run, run_pieces, newlines, &helper)
+            ? scan_long_list_run(shape, start, text_end, std::min(split_size, kPieceBytes) / 4,
+                                 kPieceBytes, pending_run, run_pieces, newlines, &helper)
             : scan_list_run(shape, start, pending_run, newlines));
     yy_hold_char = *end;
     *end = '\0';
