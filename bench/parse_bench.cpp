@@ -4,6 +4,7 @@
 // parse keeps, against the file size.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +105,7 @@ void BM_ParseSceneFile(benchmark::State& state) {
     sky::return_large_blocks();
     sky::set_list_run_split(state.range(0) ? sky::kListRunSplit : 0);
     std::string error;
+    double faults = 0;
     for (auto _ : state) {
         state.PauseTiming();
         sky::reset_front_end();
@@ -115,9 +117,18 @@ void BM_ParseSceneFile(benchmark::State& state) {
         sky::SdlInput input;
         input.bind(stream.get());
         input.probe();
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
         state.ResumeTiming();
         if (sky::parse_scene(input) != 0) state.SkipWithError("the scene did not parse");
+        state.PauseTiming();
+        getrusage(RUSAGE_SELF, &after);
+        faults += static_cast<double>(after.ru_minflt - before.ru_minflt);
+        state.ResumeTiming();
     }
+    // The page faults of a parse, both threads'.
+    state.counters["faults"] =
+        faults / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
     sky::set_list_run_split(sky::kListRunSplit);
     FILE* file = std::fopen(path, "r");
     std::fseek(file, 0, SEEK_END);
