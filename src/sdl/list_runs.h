@@ -90,9 +90,9 @@ struct RunPieces {
 };
 
 // scan_list_run with the run read in two pieces, from `text` and from
-// `split`, the second on the helper's thread (on this one when `helper` is
-// null or cannot start). The run, the end and the newlines are
-// scan_list_run's; the items may be chained over `run` and `pieces`.
+// `split`, which this thread and the helper take in turn (this one alone
+// when `helper` is null or cannot start). The run, the end and the newlines
+// are scan_list_run's; the items may be chained over `run` and `pieces`.
 const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
                                 RunPieces& pieces, std::int32_t& newlines, ParseHelper* helper);
 
