@@ -41,6 +41,7 @@
 #include "scene/dag.h"
 #include "scene/scene_objects.h"
 #include "sdl/environment_transfer.h"
+#include "sdl/lexer.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
 #include "sdl/sdl_input.h"
@@ -136,6 +137,8 @@ int run(const char* path, int workers, int map_repeats) {
         return 1;
     }
     reset_front_end();
+    // As the program does with -n: one worker, one thread for the parse too.
+    set_parse_processors(workers);
     scene_description().stages.assign(1, StageRecord{});
     SdlInput input;
     input.bind(stream.get());

@@ -205,6 +205,15 @@ WorkerCountDecision decide_worker_count(std::int32_t processors, int logical, in
     return {count, 0};
 }
 
+std::int32_t expected_worker_count(std::int32_t processors) {
+    const int logical = std::max(logical_processor_count(), 1);
+    const int physical = std::max(physical_processor_count(), 1);
+    const std::int32_t machine = std::max((logical / physical) * physical, 1);
+    if (processors == -1) return std::min(machine, kMaxWorkers);
+    if (processors < 1 || processors > machine) return 1;
+    return std::min(processors, kMaxWorkers);
+}
+
 std::int32_t decide_worker_count() {
     WorkerCountDecision decision = decide_worker_count(
         render_options().processors, logical_processor_count(), physical_processor_count());

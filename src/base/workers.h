@@ -48,6 +48,12 @@ WorkerCountDecision decide_worker_count(std::int32_t processors, int logical, in
 // with status 1 when -n asked for an impossible count.
 std::int32_t decide_worker_count();
 
+// The count decide_worker_count() will settle on for a `processors` setting,
+// known before the scene is read and without its messages: what may run
+// beside the main thread until then (the parse's helper, the image module's
+// loading). 1 for a count the run will refuse.
+std::int32_t expected_worker_count(std::int32_t processors);
+
 // --- worker identity ---------------------------------------------------------
 
 // 0 on the main thread (and on any thread that is not a worker).

@@ -109,6 +109,9 @@ FirstScan first_scan(int argc, char* argv[]) {
             case 'A':
                 scan.link_mode = true;
                 break;
+            case 'n':
+                scan.processors = to_int(optarg);
+                break;
             case 'i':
                 rptUser("%s Version %s%s\n", kProductTitle, kVersionText, kBuildStamp);
                 exit_process(0);

@@ -1,6 +1,7 @@
 // The two scans of the command line.
 //
-// The first scan, before the scene is read, acts only on -H, -A and -i. The
+// The first scan, before the scene is read, acts only on -H, -A and -i, and
+// notes -n, which decides whether the parse may use a second thread. The
 // second, after the scene's settings are in the render options, applies every
 // option in command-line order, so the command line wins over the scene.
 #pragma once
@@ -19,7 +20,8 @@ inline constexpr const char* kBuildStamp = " (202006081534)";
 
 struct FirstScan {
     bool link_mode = false;
-    int positional = 0;  // index of the first argument after the options (argc if none)
+    std::int32_t processors = -1;  // the last -n, applied by the second scan
+    int positional = 0;            // index of the first argument after the options (argc if none)
 };
 
 // -H prints the usage and exits 1; -i prints the title and exits 0; an ending

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/workers.h"
 #include "platform/report.h"
 
 namespace sky {
@@ -158,17 +159,27 @@ TEST(SecondScanDeathTest, UnknownLettersPrintTheUsage) {
     EXPECT_EXIT(apply({"-H"}), testing::ExitedWithCode(1), "^Usage:");
 }
 
-TEST(FirstScan, OnlyLinkModeIsNotedAndThePositionalArgumentFound) {
+TEST(FirstScan, OnlyLinkModeAndProcessorsAreNotedAndThePositionalArgumentFound) {
     // Unknown letters wait for the second scan.
-    Args args({"-A", "-F", "-k", "host:7000", "-q0"});
+    Args args({"-A", "-F", "-n", "3", "-k", "-n1", "host:7000", "-q0"});
     FirstScan scan = first_scan(args.argc(), args.argv());
     EXPECT_TRUE(scan.link_mode);
-    EXPECT_EQ(scan.positional, 4);
+    EXPECT_EQ(scan.processors, 1);  // the last, as the second scan applies it
+    EXPECT_EQ(scan.positional, 7);
 
     Args plain({"-a", "3"});
     FirstScan none = first_scan(plain.argc(), plain.argv());
     EXPECT_FALSE(none.link_mode);
+    EXPECT_EQ(none.processors, -1);
     EXPECT_EQ(none.positional, plain.argc());
+}
+
+TEST(ExpectedWorkerCount, OneForOneProcessorAndForCountsTheRunRefuses) {
+    EXPECT_EQ(expected_worker_count(1), 1);
+    EXPECT_EQ(expected_worker_count(0), 1);
+    EXPECT_EQ(expected_worker_count(-5), 1);
+    EXPECT_EQ(expected_worker_count(1 << 20), 1);
+    EXPECT_GE(expected_worker_count(-1), 1);
 }
 
 TEST(FirstScanDeathTest, EndsTheRunForUsageAndTitle) {

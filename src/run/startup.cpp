@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/options.h"
+#include "base/workers.h"
 #include "geometry/displacement.h"
 #include "geometry/geometry_evaluation.h"
 #include "platform/fatal.h"
@@ -29,6 +30,7 @@
 #include "sdl/environment.h"
 #include "sdl/environment_transfer.h"
 #include "sdl/expr.h"
+#include "sdl/lexer.h"
 #include "sdl/reader.h"
 #include "sdl/scene_description.h"
 #include "sdl/scene_packets.h"
@@ -139,6 +141,9 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
 
     FirstScan scan = first_scan(argc, argv);
     choose_input(argc, argv, scan);
+    // A run told to use one processor starts no thread besides its own.
+    const std::int32_t processors = expected_worker_count(scan.processors);
+    set_parse_processors(processors);
 
     SceneDescription& scene = scene_description();
     scene.stages.assign(1, StageRecord{});  // the main scene's own entry
@@ -162,8 +167,11 @@ void startup(int argc, char* argv[], int renderer_kind, int mode) {
     SceneGiven given = transfer_environment(options, renderer_kind, mode);
     // Images of formats we do not read ourselves are read through the image
     // module: when the scene may read some, load it while the first frame is
-    // prepared. Every format the renderer writes is written without it.
-    if (state.load_image_module_early && (oiio_module_wanted() || scene_has_backdrop()))
+    // prepared (with one processor, when first needed: loading on a thread
+    // of its own would be a second). Every format the renderer writes is
+    // written without it.
+    if (state.load_image_module_early && processors > 1 &&
+        (oiio_module_wanted() || scene_has_backdrop()))
         start_loading_oiio_module();
     expression_context().byframe = options.byframe;
 

@@ -5,6 +5,7 @@
 
 namespace sky {
 
+class ParseHelper;
 class SdlInput;
 
 // Binds the scanner to `input` and sets the line number to 1. Called before
@@ -28,6 +29,13 @@ void set_list_runs(bool on);
 // outweighs handing one to another thread many times over.
 inline constexpr std::size_t kListRunSplit = std::size_t{256} << 10;
 void set_list_run_split(std::size_t bytes);
+
+// The processors the run was given: with one, the parse starts no thread of
+// its own and reads every run on the thread that parses.
+void set_parse_processors(int count);
+// The parse's helper thread (parse_helper.h), or null when the parse may not
+// use one.
+ParseHelper* parse_helper();
 
 }  // namespace sky
 

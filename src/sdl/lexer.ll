@@ -31,6 +31,7 @@
 }
 
 %{
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -258,11 +259,15 @@ bool list_runs_on = true;
 // The run the last list-run token carries; the grammar takes its items
 // before the scanner reads another.
 ListRun pending_run;
-// Most runs of a big scene fill the scanner's buffer, a little under 1 MiB:
-// read in halves, each takes about a millisecond.
+// Most runs of a big scene fill the scanner's buffer, a little under 1 MiB.
+// Read in pieces that the parse's thread and the helper take in turn, the
+// two finish together however much else the parse's thread has to do and
+// however late the helper begins.
 std::size_t split_size = kListRunSplit;
+constexpr std::size_t kPieceBytes = std::size_t{64} << 10;
+bool helper_allowed = true;
 ParseHelper helper;
-ListRun tail_run;
+RunPieces run_pieces;
 
 PackShape run_shape(int token) {
     switch (token) {
@@ -295,12 +300,13 @@ bool scan_run(int token) {
     const PackShape shape = run_shape(token);
     // The text in the buffer ends with NULs at yy_n_chars, which no item holds.
     const char* text_end = YY_CURRENT_BUFFER->yy_ch_buf + yy_n_chars;
-    // A run is read in halves once it has gone on for a quarter of the
-    // length that makes it worth it.
+    // A run is read in pieces once it has gone on for a quarter of a piece
+    // (the helper is idle while this thread reads that far alone).
     char* end = const_cast<char*>(
-        split_size > 0 && text_end - start > static_cast<std::ptrdiff_t>(split_size)
-            ? scan_long_list_run(shape, start, text_end, split_size / 4, pending_run, tail_run,
-                                 newlines, &helper)
+        helper_allowed && split_size > 0 &&
+                text_end - start > static_cast<std::ptrdiff_t>(split_size)
+            ? scan_long_list_run(shape, start, text_end, std::min(split_size, kPieceBytes) / 4,
+                                 kPieceBytes, pending_run, run_pieces, newlines, &helper)
             : scan_list_run(shape, start, pending_run, newlines));
     yy_hold_char = *end;
     *end = '\0';
@@ -325,7 +331,7 @@ int sdl_lex_in_state(int state, int recovering) {
         // starts the scanner afresh).
         RRlex_destroy();
         pending_run = ListRun{};
-        tail_run = ListRun{};
+        for (ListRun& piece : run_pieces.runs) piece = ListRun{};
         helper.stop();
     }
     return token;
@@ -337,6 +343,14 @@ void set_list_runs(bool on) {
 
 void set_list_run_split(std::size_t bytes) {
     split_size = bytes;
+}
+
+void set_parse_processors(int count) {
+    helper_allowed = count > 1;
+}
+
+ParseHelper* parse_helper() {
+    return helper_allowed ? &helper : nullptr;
 }
 
 void sdl_bind_input(SdlInput* input) {

@@ -1,5 +1,6 @@
 #include "sdl/list_runs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -20,6 +21,13 @@ void ListRun::clear() {
     sizes.clear();
     for (auto& list : indices) list.clear();
     shaders.clear();
+    next = nullptr;
+}
+
+std::int32_t run_item_count(const ListRun& run) {
+    std::int32_t count = 0;
+    for (const ListRun* part = &run; part != nullptr; part = part->next) count += part->count;
+    return count;
 }
 
 namespace {
@@ -312,16 +320,17 @@ struct ItemsRead {
 
 // Reads whole items of `shape` into `run` from `text` as long as they come,
 // and stops early after the comma after an item when that comma ends right
-// at `stop` (`exact`) or at or past it. `abandon`, when given, is looked at
-// now and then: once set, what is read will not be used.
+// at `stop` (`exact`) or at or past it. `useless_from`, when given, is looked
+// at now and then: once it is at most `piece`, what is read will not be used.
 ItemsRead read_items(PackShape shape, const char* text, const char* stop, ListRun& run,
-                     bool exact = true, const std::atomic<bool>* abandon = nullptr) {
+                     bool exact = true, const std::atomic<int>* useless_from = nullptr,
+                     int piece = 0) {
     static const Keywords keywords;
     Cursor c{text, 0, &keywords};
     ItemsRead read{c};
     for (;;) {
-        if (abandon != nullptr && (run.count & 255) == 0 &&
-            abandon->load(std::memory_order_relaxed))
+        if (useless_from != nullptr && (run.count & 255) == 0 &&
+            useless_from->load(std::memory_order_relaxed) <= piece)
             break;
         Cursor item = c;
         if (shape == PACK_POLYGON) {
@@ -367,19 +376,9 @@ bool continues(const ListRun& head, const ListRun& tail) {
                                       : tail.stride == head.stride;
 }
 
-void append_run(ListRun& head, const ListRun& tail) {
-    head.count += tail.count;
-    head.floats.insert(head.floats.end(), tail.floats.begin(), tail.floats.end());
-    head.sizes.insert(head.sizes.end(), tail.sizes.begin(), tail.sizes.end());
-    for (int k = 0; k < 3; ++k)
-        head.indices[k].insert(head.indices[k].end(), tail.indices[k].begin(),
-                               tail.indices[k].end());
-    head.shaders.insert(head.shaders.end(), tail.shaders.begin(), tail.shaders.end());
-}
-
 const char* finish_run(PackShape shape, const char* text, const Cursor& end, ListRun& run,
                        std::int32_t& newlines) {
-    if (shape == PACK_SCALAR && run.count < 2) {
+    if (shape == PACK_SCALAR && run_item_count(run) < 2) {
         run.clear();
         return text;
     }
@@ -396,14 +395,18 @@ const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::
     return finish_run(shape, text, read.end, run, newlines);
 }
 
-const char* split_point(PackShape shape, const char* text, const char* text_end) {
+namespace {
+
+// Just after the first comma from `from` on that is followed by a whole item
+// of `shape`, or null.
+const char* split_after(PackShape shape, const char* from, const char* text_end) {
     static const Keywords keywords;
     ListRun scratch;
     scratch.shape = shape;
     // A few hundred candidates at most: past them the text is not a list of
     // plain items, and a split would not pay.
     int tries = 256;
-    for (const char* p = text + (text_end - text) / 2; p < text_end && tries > 0; ++p) {
+    for (const char* p = from; p < text_end && tries > 0; ++p) {
         p = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(text_end - p)));
         if (p == nullptr) break;
         --tries;
@@ -422,69 +425,114 @@ const char* split_point(PackShape shape, const char* text, const char* text_end)
     return nullptr;
 }
 
+}  // namespace
+
+const char* split_point(PackShape shape, const char* text, const char* text_end) {
+    return split_after(shape, text + (text_end - text) / 2, text_end);
+}
+
 namespace {
 
-// Reads the rest of a run from `from`, just after a comma that follows its
-// `run.count` items (`lines` newlines into the run, `last` after its last
-// item), with the items from `split` on (when not null) read by the helper.
-// Returns the cursor after the run's last item, lines counted from the run's
-// start.
-Cursor read_rest(PackShape shape, const char* from, std::int32_t lines, Cursor last,
-                 const char* split, ListRun& run, ListRun& tail, ParseHelper* helper) {
-    const std::int32_t before = run.count;
-    tail.clear();
-    tail.shape = shape;
-    struct Tail {
-        PackShape shape;
-        const char* text;
-        ListRun* run;
-        ItemsRead read;
-        std::atomic<bool> abandon{false};
-    } job{shape, split, &tail, {}};
-    auto read_tail = [](void* context) {
-        auto* tail_job = static_cast<Tail*>(context);
-        tail_job->read = read_items(tail_job->shape, tail_job->text, nullptr, *tail_job->run, true,
-                                    &tail_job->abandon);
-    };
-    const bool concurrent = split != nullptr && helper != nullptr && helper->start(read_tail, &job);
-    ItemsRead head = read_items(shape, from, split, run);
-    // A guess that missed (the run ended before it, or the comma was inside
-    // an item) may have sent the helper into a long list that is not this
-    // run's: it stops rather than keep this thread waiting.
-    if (!head.at_stop) job.abandon.store(true, std::memory_order_relaxed);
-    if ((!concurrent || !helper->finish()) && head.at_stop) read_tail(&job);
-    if (run.count == before) return last;
-    Cursor end = head.end;
-    if (head.at_stop && continues(run, tail)) {
-        append_run(run, tail);
-        end = job.read.end;
-        end.lines += head.stop_lines;
+// The pieces of a run's text, taken in turn by the threads that read.
+struct PieceJob {
+    PieceJob(PackShape of, ListRun* into) : shape(of), runs(into) {}
+
+    PackShape shape;
+    int count = 0;  // pieces: piece i reads from starts[i] and stops at starts[i + 1]
+    const char* starts[kRunPieces + 1] = {};
+    ListRun* runs;
+    ItemsRead reads[kRunPieces];
+    std::atomic<int> next{0};
+    // A piece that did not end exactly where the next starts ends the run
+    // (or read on past it as one scan does): the pieces after it are not used.
+    std::atomic<int> useless_from{kRunPieces};
+};
+
+void read_pieces(void* context) {
+    auto& job = *static_cast<PieceJob*>(context);
+    for (;;) {
+        const int i = job.next.fetch_add(1, std::memory_order_relaxed);
+        if (i >= job.count) return;
+        ListRun& piece = job.runs[i];
+        piece.clear();
+        piece.shape = job.shape;
+        if (job.useless_from.load(std::memory_order_relaxed) <= i) continue;
+        job.reads[i] = read_items(job.shape, job.starts[i], job.starts[i + 1], piece, true,
+                                  &job.useless_from, i);
+        if (!job.reads[i].at_stop) {
+            int useless = job.useless_from.load(std::memory_order_relaxed);
+            while (i + 1 < useless && !job.useless_from.compare_exchange_weak(
+                                          useless, i + 1, std::memory_order_relaxed)) {
+            }
+        }
     }
-    end.lines += lines;
+}
+
+// Reads the rest of a run in the job's pieces, the first from just after a
+// comma that follows the run's `run.count` items (`lines` newlines into the
+// run, `last` after its last item), or from the run's start when it has
+// none; the helper takes pieces too. Chains the pieces that go on the run to
+// it and returns the cursor after the run's last item, lines counted from
+// the run's start.
+Cursor read_rest(PieceJob& job, std::int32_t lines, Cursor last, ListRun& run,
+                 ParseHelper* helper) {
+    const bool concurrent = job.count > 1 && helper != nullptr && helper->start(read_pieces, &job);
+    read_pieces(&job);
+    // A helper that has not begun is taken back: every piece is read by now.
+    if (concurrent) helper->finish();
+    ListRun* tail = &run;
+    const ListRun* form = run.count > 0 ? &run : nullptr;
+    Cursor end = last;
+    for (int i = 0; i < job.count; ++i) {
+        ListRun& piece = job.runs[i];
+        if (form != nullptr ? !continues(*form, piece) : piece.count == 0) break;
+        if (form == nullptr) form = &piece;
+        tail->next = &piece;
+        tail = &piece;
+        end = job.reads[i].end;
+        end.lines += lines;
+        if (!job.reads[i].at_stop) break;
+        lines += job.reads[i].stop_lines;
+    }
     return end;
 }
 
 }  // namespace
 
 const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
-                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper) {
+                                RunPieces& pieces, std::int32_t& newlines, ParseHelper* helper) {
     run.clear();
     run.shape = shape;
     static const Keywords keywords;
-    const Cursor end =
-        read_rest(shape, text, 0, Cursor{text, 0, &keywords}, split, run, tail, helper);
+    PieceJob job(shape, pieces.runs);
+    job.starts[job.count++] = text;
+    if (split != nullptr && split > text) job.starts[job.count++] = split;
+    const Cursor end = read_rest(job, 0, Cursor{text, 0, &keywords}, run, helper);
     return finish_run(shape, text, end, run, newlines);
 }
 
 const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
-                               std::size_t sure, ListRun& run, ListRun& tail,
+                               std::size_t sure, std::size_t piece, ListRun& run, RunPieces& pieces,
                                std::int32_t& newlines, ParseHelper* helper) {
     run.clear();
     run.shape = shape;
     ItemsRead first = read_items(shape, text, text + sure, run, false);
     if (!first.at_stop) return finish_run(shape, text, first.end, run, newlines);
-    const Cursor end = read_rest(shape, first.stop, first.stop_lines, first.end,
-                                 split_point(shape, first.stop, text_end), run, tail, helper);
+    // The pieces' starts are guessed at even steps through the rest.
+    const auto rest = static_cast<std::size_t>(text_end - first.stop);
+    const int wanted = static_cast<int>(
+        std::clamp<std::size_t>(rest / std::max<std::size_t>(piece, 1), 2, kRunPieces));
+    PieceJob job(shape, pieces.runs);
+    job.starts[job.count++] = first.stop;
+    for (int k = 1; k < wanted; ++k) {
+        const char* from = std::max(
+            first.stop + rest * static_cast<std::size_t>(k) / static_cast<std::size_t>(wanted),
+            job.starts[job.count - 1]);
+        const char* start = split_after(shape, from, text_end);
+        if (start == nullptr) break;
+        job.starts[job.count++] = start;
+    }
+    const Cursor end = read_rest(job, first.stop_lines, first.end, run, helper);
     return finish_run(shape, text, end, run, newlines);
 }
 

@@ -47,9 +47,14 @@ struct ListRun {
     std::vector<std::int32_t> sizes;
     std::vector<std::int32_t> indices[3];
     std::vector<std::int32_t> shaders;
+    // The items that follow, when the run was read in pieces (RunPieces).
+    ListRun* next = nullptr;
 
     void clear();
 };
+
+// The items of a run and of the pieces chained to it.
+std::int32_t run_item_count(const ListRun& run);
 
 // Reads the run of `shape` items that starts at `text` into `run`: whole
 // items, separated by commas, the last followed by a comma or a closing
@@ -64,28 +69,41 @@ const char* scan_list_run(PackShape shape, const char* text, ListRun& run, std::
 
 class ParseHelper;
 
-// A long run is read in two halves at once. split_point finds where the
-// second half may start in the text from `text` to `text_end`: just after a
+// A long run is read in pieces by two threads at once. split_point finds
+// where a piece may start in the text from `text` to `text_end`: just after a
 // comma past the middle that is followed by a whole item of `shape`, or null.
-// It is only a guess (the comma may sit in a comment): the first half, read
-// from `text`, must end there with a comma after a plain item for the halves
-// to be joined, and the second half must go on as the first (same stride,
-// same index lists); otherwise the run is what the first half read, which is
-// what one scan reads.
+// It is only a guess (the comma may sit in a comment): a piece is joined to
+// the run only when the piece before it ended exactly at its start after
+// plain items and it goes on as the run does (same stride, same index
+// lists); otherwise the run ends where the last piece joined ends, which is
+// where one scan ends it.
 const char* split_point(PackShape shape, const char* text, const char* text_end);
 
-// scan_list_run with the items from `split` on read on the helper's thread
-// into `tail` (on this one when `helper` is null or cannot start) and joined
-// to `run`. The run, the end and the newlines are scan_list_run's.
+// At most this many pieces to a run.
+inline constexpr int kRunPieces = 16;
+
+// The pieces' arrays, kept from run to run so that their room is reused.
+// A run read in pieces holds its first items itself and chains the others
+// (ListRun::next) to these.
+struct RunPieces {
+    ListRun runs[kRunPieces];
+};
+
+// scan_list_run with the run read in two pieces, from `text` and from
+// `split`, which this thread and the helper take in turn (this one alone
+// when `helper` is null or cannot start). The run, the end and the newlines
+// are scan_list_run's; the items may be chained over `run` and `pieces`.
 const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
-                                ListRun& tail, std::int32_t& newlines, ParseHelper* helper);
+                                RunPieces& pieces, std::int32_t& newlines, ParseHelper* helper);
 
 // scan_list_run for a run in a long text (to `text_end`): the run is read on
-// this thread until it is `sure` bytes long, and what follows in halves
-// (scan_split_list_run) with the split guessed in the rest of the text. Short
-// runs - most lists of most scenes - never wait on the helper.
+// this thread until it is `sure` bytes long, and the rest in pieces of about
+// `piece` bytes (at least two, at most kRunPieces), which this thread and the
+// helper take in turn until none is left, so that neither waits for the
+// other while there is work. Short runs - most lists of most scenes - never
+// wait on the helper.
 const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
-                               std::size_t sure, ListRun& run, ListRun& tail,
+                               std::size_t sure, std::size_t piece, ListRun& run, RunPieces& pieces,
                                std::int32_t& newlines, ParseHelper* helper);
 
 // A polygon index written as `value`: truncated toward zero; values beyond

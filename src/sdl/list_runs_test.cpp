@@ -354,16 +354,25 @@ TEST(ListRunScanning, ItemKeywordsAndSignsAreTheKeywordTablesAndOperatorTables) 
     EXPECT_EQ(find_operator("-", 1)->value, 101);
 }
 
-// --- runs read in two halves at once ------------------------------------------
+// --- runs read in pieces at once ----------------------------------------------
 
+// A run and the pieces chained to it, as the one run they stand for.
 std::string describe(const ListRun& run) {
-    std::string out = std::to_string(run.count) + " items, stride " + std::to_string(run.stride) +
-                      ", lists " + std::to_string(run.index_lists) + ":";
-    for (float value : run.floats) out += " " + hex(value);
-    for (const auto* list :
-         {&run.sizes, &run.indices[0], &run.indices[1], &run.indices[2], &run.shaders}) {
+    const ListRun* form = &run;
+    while (form->count == 0 && form->next != nullptr) form = form->next;
+    std::string out = std::to_string(run_item_count(run)) + " items, stride " +
+                      std::to_string(form->stride) + ", lists " +
+                      std::to_string(form->index_lists) + ":";
+    for (const ListRun* part = &run; part != nullptr; part = part->next)
+        for (float value : part->floats) out += " " + hex(value);
+    for (int k = 0; k < 5; ++k) {
         out += " |";
-        for (std::int32_t value : *list) out += " " + std::to_string(value);
+        for (const ListRun* part = &run; part != nullptr; part = part->next) {
+            const std::vector<std::int32_t>* lists[] = {&part->sizes, &part->indices[0],
+                                                        &part->indices[1], &part->indices[2],
+                                                        &part->shaders};
+            for (std::int32_t value : *lists[k]) out += " " + std::to_string(value);
+        }
     }
     return out;
 }
@@ -411,26 +420,36 @@ TEST(ListRunSplitting, EverySplitPointGivesWhatOneScanGives) {
         int joined = 0;
         for (std::size_t at = 0; at <= length; ++at) {
             for (ParseHelper* aside : {static_cast<ParseHelper*>(nullptr), &helper}) {
-                ListRun run, tail;
+                ListRun run;
+                RunPieces pieces;
                 std::int32_t lines = 0;
                 const char* end =
-                    scan_split_list_run(shape, text, text + at, run, tail, lines, aside);
+                    scan_split_list_run(shape, text, text + at, run, pieces, lines, aside);
                 ASSERT_EQ(end - text, serial_end - text) << text << " split at " << at;
                 EXPECT_EQ(lines, serial_lines) << text << " split at " << at;
                 EXPECT_EQ(describe(run), describe(serial)) << text << " split at " << at;
-                if (tail.count > 0 && tail.count < run.count) ++joined;
+                if (pieces.runs[1].count > 0 && run.next == &pieces.runs[0] &&
+                    pieces.runs[0].next == &pieces.runs[1])
+                    ++joined;
             }
         }
-        // Read on one thread for a while first, then in halves split in
-        // the rest of the text.
+        // Read on one thread for a while first, then in pieces of every
+        // size (from one byte, as many pieces as there may be) in the rest
+        // of the text.
         for (std::size_t sure = 0; sure <= length; ++sure) {
-            ListRun run, tail;
-            std::int32_t lines = 0;
-            const char* end =
-                scan_long_list_run(shape, text, text + length, sure, run, tail, lines, &helper);
-            ASSERT_EQ(end - text, serial_end - text) << text << " sure for " << sure;
-            EXPECT_EQ(lines, serial_lines) << text << " sure for " << sure;
-            EXPECT_EQ(describe(run), describe(serial)) << text << " sure for " << sure;
+            for (std::size_t piece : {std::size_t{1}, std::size_t{5}, std::size_t{17}, length}) {
+                ListRun run;
+                RunPieces pieces;
+                std::int32_t lines = 0;
+                const char* end = scan_long_list_run(shape, text, text + length, sure, piece, run,
+                                                     pieces, lines, &helper);
+                ASSERT_EQ(end - text, serial_end - text)
+                    << text << " sure for " << sure << ", pieces of " << piece;
+                EXPECT_EQ(lines, serial_lines)
+                    << text << " sure for " << sure << ", pieces of " << piece;
+                EXPECT_EQ(describe(run), describe(serial))
+                    << text << " sure for " << sure << ", pieces of " << piece;
+            }
         }
         // The halves were joined somewhere (at least at each item's start).
         if (serial.count >= 2) {

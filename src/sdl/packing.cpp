@@ -16,6 +16,8 @@
 #include "platform/fatal.h"
 #include "platform/memory.h"
 #include "sdl/builder.h"
+#include "sdl/lexer.h"
+#include "sdl/parse_helper.h"
 #include "sdl/pool.h"
 
 namespace sky {
@@ -48,6 +50,13 @@ public:
         size_ += count;
     }
     void append(const std::vector<T>& values) { append(values.data(), values.size()); }
+    // Room for `count` more, filled by the caller (from any thread, before
+    // the array grows again).
+    T* extend(std::size_t count) {
+        if (size_ + count > capacity_) grow(size_ + count);
+        size_ += count;
+        return data() + size_ - count;
+    }
     void release() {
         block_.release();
         size_ = capacity_ = 0;
@@ -317,29 +326,110 @@ bool run_fits(const PackingList& list, const ListRun& run) {
                                       : run.stride == list.stride;
 }
 
-void append_packed_run(PackingList& list, const ListRun& run) {
-    if (list.shape != PACK_POLYGON) {
-        list.stride = run.stride;
-        list.floats.append(run.floats);
+// Where the parts of a run read in pieces go in a list's arrays, made room
+// for at once, so that the parse's helper can copy some of them (and take
+// the first touch of their pages) while this thread copies the others.
+struct PartsCopy {
+    struct Part {
+        const ListRun* run;
+        std::size_t floats, indices, polygons;  // where its items start in the arrays
+        std::int32_t offset;                    // the offset before its first polygon
+    };
+    Part parts[kRunPieces + 1];
+    int count = 0;
+    float* floats = nullptr;
+    std::int32_t* lists[3] = {};
+    std::int32_t* offsets = nullptr;
+    std::int32_t* shaders = nullptr;
+    int helper_from = 0;  // the parts from here on are the helper's
+};
+
+void copy_part(const PartsCopy& copy, const PartsCopy::Part& part) {
+    const ListRun& run = *part.run;
+    if (run.shape != PACK_POLYGON) {
+        std::memcpy(copy.floats + part.floats, run.floats.data(),
+                    run.floats.size() * sizeof(float));
         return;
     }
-    list.index_lists = run.index_lists;
-    list.vertices.append(run.indices[0]);
-    if (run.index_lists >= 2) list.texture_vertices.append(run.indices[1]);
-    if (run.index_lists >= 3) list.normals.append(run.indices[2]);
-    if (list.offsets.empty()) list.offsets.push_back(0);
-    std::int32_t offset = list.offsets.back();
-    for (std::int32_t size : run.sizes) list.offsets.push_back(offset += size);
-    list.shaders.append(run.shaders);
+    for (int k = 0; k < run.index_lists; ++k)
+        std::memcpy(copy.lists[k] + part.indices, run.indices[k].data(),
+                    run.indices[k].size() * sizeof(std::int32_t));
+    std::int32_t offset = part.offset;
+    std::int32_t* offsets = copy.offsets + part.polygons;
+    for (std::int32_t size : run.sizes) *offsets++ = offset += size;
+    std::memcpy(copy.shaders + part.polygons, run.shaders.data(),
+                run.shaders.size() * sizeof(std::int32_t));
+}
+
+void copy_helpers_parts(void* context) {
+    const auto& copy = *static_cast<const PartsCopy*>(context);
+    for (int i = copy.helper_from; i < copy.count; ++i) copy_part(copy, copy.parts[i]);
+}
+
+// Bytes of a part's items.
+std::size_t part_bytes(const ListRun& run) {
+    return run.floats.size() * sizeof(float) +
+           (run.indices[0].size() * static_cast<std::size_t>(run.index_lists) +
+            run.sizes.size() * 2) *
+               sizeof(std::int32_t);
+}
+
+// A run shorter than this is copied on this thread alone: waking the helper
+// would cost more than it saves.
+constexpr std::size_t kSharedCopy = std::size_t{256} << 10;
+
+void append_packed_run(PackingList& list, const ListRun& run) {
+    PartsCopy copy;
+    std::size_t floats = 0, indices = 0, polygons = 0, bytes = 0;
+    for (const ListRun* part = &run; part != nullptr; part = part->next) {
+        if (part->count == 0) continue;
+        copy.parts[copy.count++] = {part, floats, indices, polygons, 0};
+        floats += part->floats.size();
+        indices += part->indices[0].size();
+        polygons += part->sizes.size();
+        bytes += part_bytes(*part);
+    }
+    if (copy.count == 0) return;
+    const ListRun& form = *copy.parts[0].run;
+    if (form.shape != PACK_POLYGON) {
+        list.stride = form.stride;
+        copy.floats = list.floats.extend(floats);
+    } else {
+        list.index_lists = form.index_lists;
+        FlatArray<std::int32_t>* lists[3] = {&list.vertices, &list.texture_vertices, &list.normals};
+        for (int k = 0; k < form.index_lists; ++k) copy.lists[k] = lists[k]->extend(indices);
+        if (list.offsets.empty()) list.offsets.push_back(0);
+        const std::int32_t first = list.offsets.back();
+        copy.offsets = list.offsets.extend(polygons);
+        copy.shaders = list.shaders.extend(polygons);
+        for (int i = 0; i < copy.count; ++i)
+            copy.parts[i].offset = first + static_cast<std::int32_t>(copy.parts[i].indices);
+    }
+    // The helper takes the parts that make the second half of the bytes.
+    copy.helper_from = copy.count;
+    ParseHelper* helper = copy.count > 1 && bytes >= kSharedCopy ? parse_helper() : nullptr;
+    if (helper != nullptr) {
+        std::size_t mine = 0;
+        int i = 0;
+        while (i < copy.count - 1 && (mine += part_bytes(*copy.parts[i].run)) < bytes / 2) ++i;
+        copy.helper_from = i + 1;
+        if (!helper->start(copy_helpers_parts, &copy)) copy.helper_from = copy.count;
+    }
+    for (int i = 0; i < copy.helper_from; ++i) copy_part(copy, copy.parts[i]);
+    if (copy.helper_from < copy.count && !helper->finish()) copy_helpers_parts(&copy);
 }
 
 }  // namespace
 
 PackingList* packing_append_run(PackingList* list, ListRun* run, std::int32_t line) {
     if (list == nullptr || run == nullptr) return list;
-    if (run_fits(*list, *run)) {
+    // A run read in pieces is its own items and those of the pieces chained
+    // to it, all of one form.
+    const ListRun* form = run;
+    while (form->count == 0 && form->next != nullptr) form = form->next;
+    if (run_fits(*list, *form)) {
         append_packed_run(*list, *run);
-        list->count += run->count;
+        list->count += run_item_count(*run);
         // Nothing was built for these items; the nodes of the next item that
         // folds are given back from here.
         list->mark = expr_arena_mark();
@@ -347,23 +437,25 @@ PackingList* packing_append_run(PackingList* list, ListRun* run, std::int32_t li
     } else {
         // A list already turned into nodes, or items of another form than
         // the list's: each item goes in as the nodes the grammar builds.
-        std::size_t at = 0;
-        for (std::int32_t i = 0; i < run->count; ++i) {
-            Expr* item;
-            if (run->shape == PACK_POLYGON) {
-                const std::int32_t n = run->sizes[static_cast<std::size_t>(i)];
-                const std::int32_t* lists[3] = {run->indices[0].data() + at,
-                                                run->indices[1].data() + at,
-                                                run->indices[2].data() + at};
-                item = polygon_nodes(lists, run->index_lists, n,
-                                     run->shaders[static_cast<std::size_t>(i)], line);
-                at += static_cast<std::size_t>(n);
-            } else {
-                item = item_nodes(run->shape, run->stride,
-                                  run->floats.data() + static_cast<std::size_t>(i) * run->stride,
-                                  line);
+        for (const ListRun* part = run; part != nullptr; part = part->next) {
+            std::size_t at = 0;
+            for (std::int32_t i = 0; i < part->count; ++i) {
+                Expr* item;
+                if (part->shape == PACK_POLYGON) {
+                    const std::int32_t n = part->sizes[static_cast<std::size_t>(i)];
+                    const std::int32_t* lists[3] = {part->indices[0].data() + at,
+                                                    part->indices[1].data() + at,
+                                                    part->indices[2].data() + at};
+                    item = polygon_nodes(lists, part->index_lists, n,
+                                         part->shaders[static_cast<std::size_t>(i)], line);
+                    at += static_cast<std::size_t>(n);
+                } else {
+                    item = item_nodes(
+                        part->shape, part->stride,
+                        part->floats.data() + static_cast<std::size_t>(i) * part->stride, line);
+                }
+                packing_append(list, item);
             }
-            packing_append(list, item);
         }
     }
     run->clear();
