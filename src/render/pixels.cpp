@@ -300,11 +300,13 @@ struct AdaptiveRow {
     std::int32_t y;
 };
 
-// One pixel of the adaptive routine into `out`; returns its depth.
+// One pixel of the adaptive routine into `out`; returns its depth. Made
+// for each way the camera counts coverage and time, so that a plain
+// render's pixel carries neither.
+template <bool kComposite, bool kTiming>
 float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     RR_SampleNode& node = r.node;
     const RenderOptions& options = r.options;
-    const CasterCamera& cam = r.cam;
     const JitterTables& tables = r.tables;
     const RowSamples& samples = r.samples;
     const std::int32_t y = r.y;
@@ -318,7 +320,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     ++node.pixel_counter;
 
     float depth = FLT_MAX;
-    double last_tick = cam.timing ? timing_milliseconds() : 0.0;
+    double last_tick = kTiming ? timing_milliseconds() : 0.0;
     float longest = 0.0f;
 
     // Corners in the order (x, y+1), (x+1, y+1), (x+1, y), (x, y): each
@@ -346,7 +348,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     const Rgba c0 = load_rgba(upper), c1 = load_rgba(upper + 4), c2 = load_rgba(lower + 4),
                c3 = load_rgba(lower);
     const Rgba quarter = splat(0.25f);
-    if (!cam.composite) {
+    if (!kComposite) {
         if (node.flat_background)
             sums.sum = 0.0f + c0 * quarter + c1 * quarter + c2 * quarter + c3 * quarter;
         else
@@ -380,7 +382,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
                 const float d =
                     samples.take(list, x + jitter.dx(j), y + jitter.dy(j),
                                  sample_seed(tables, jitter.sx(j), jitter.sy(j)), colour);
-                if (cam.timing) {
+                if (kTiming) {
                     const double now = timing_milliseconds();
                     longest = std::max(longest, static_cast<float>(now - last_tick));
                     last_tick = now;
@@ -388,14 +390,14 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
                     depth = std::min(depth, d);
                 }
                 ++count;
-                if (cam.composite && node.missed) continue;
+                if (kComposite && node.missed) continue;
                 sums.add(load_rgba(colour));
                 sums.hits += 1;
             }
             if (decided) break;
             decided = true;
             double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
-            if (cam.composite &&
+            if (kComposite &&
                 (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
                 a = 1.0;
             const std::int32_t wanted = wanted_samples(node.aa_min, node.aa_max, a);
@@ -405,7 +407,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
         }
     }
 
-    if (!cam.composite) {
+    if (!kComposite) {
         const float inverse = 1.0f / static_cast<float>(count);
         store_rgba(out, sums.sum * inverse);
     } else {
@@ -420,7 +422,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
         }
     }
     clamp_colour(out);
-    return cam.timing ? longest : depth;
+    return kTiming ? longest : depth;
 }
 
 // The pixel lists a row's samples will read, fetched ahead of them. A list
@@ -515,8 +517,11 @@ void single_sample_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     node.scan_direction = !node.scan_direction;
 }
 
-void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
-    const CasterCamera& cam = caster_camera();
+namespace {
+
+template <bool kComposite, bool kTiming>
+void adaptive_row_as(float* colour_row, std::int32_t y, RR_SampleNode& node,
+                     const CasterCamera& cam) {
     const BucketGrid& grid = bucket_grid();
     std::swap(node.upper_corners, node.lower_corners);
     std::swap(node.upper_depths, node.lower_depths);
@@ -549,9 +554,21 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
             outside_gate(node, i, colour_row);
             continue;
         }
-        node.depth_row[i] = adaptive_pixel(row, x, colour_row + 4 * i);
+        node.depth_row[i] = adaptive_pixel<kComposite, kTiming>(row, x, colour_row + 4 * i);
     }
     node.scan_direction = !node.scan_direction;
+}
+
+}  // namespace
+
+void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
+    const CasterCamera& cam = caster_camera();
+    if (cam.composite)
+        cam.timing ? adaptive_row_as<true, true>(colour_row, y, node, cam)
+                   : adaptive_row_as<true, false>(colour_row, y, node, cam);
+    else
+        cam.timing ? adaptive_row_as<false, true>(colour_row, y, node, cam)
+                   : adaptive_row_as<false, false>(colour_row, y, node, cam);
 }
 
 void start_tile_corners(RR_SampleNode& node) {

@@ -283,13 +283,36 @@ void apply_fog(double near, double far, float* out) {
 
 // --- layers -------------------------------------------------------------------
 
+namespace {
+
+inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, float tt, float z) {
+    layer.triangle = &t;
+    layer.s = s;
+    layer.t = tt;
+    layer.depth = z;
+    layer.events = nullptr;
+    layer.time_in = 0.0;
+    layer.time_out = 1.0;
+    layer.depth_in = layer.depth_out = z;
+    layer.shade_time = 0.0;
+    layer.moving = false;
+}
+
+}  // namespace
+
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
                          bool& transparent) {
-    float cutoff = -1e30f;
-    RC_Layer* head = nullptr;
     pool.reset();
     transparent = false;
-    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+    // While every surface seen is opaque the list is the nearest of them
+    // alone, each hiding the one before: it is kept in registers, and a
+    // layer is made only for the last. The first transparent surface seen
+    // hands over to the walk that keeps several.
+    const ScreenTriangle* nearest = nullptr;
+    float nearest_s = 0.0f, nearest_t = 0.0f;
+    float cutoff = -1e30f;
+    const BucketCell* cell = list;
+    for (; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
         // hit_triangle's test and depth, with the cut-off in the same
         // branch: most listed triangles miss the point or lie behind, and
@@ -300,18 +323,29 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const float z = t.z0 + s * t.dz1 + tt * t.dz2;
         const bool seen = weights_inside(s, tt) & (z > cutoff);
         if (!seen) continue;
+        if (shading_of(t).transparent) break;
+        nearest = &t;
+        nearest_s = s;
+        nearest_t = tt;
+        cutoff = z;
+    }
+    RC_Layer* head = nullptr;
+    if (nearest != nullptr) {
+        head = pool.take();
+        set_still_layer(*head, *nearest, nearest_s, nearest_t, cutoff);
+        head->next = nullptr;
+    }
+    for (; cell != nullptr; cell = cell->next) {
+        const ScreenTriangle& t = *cell->triangle;
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        const float tt = v * t.a - u * t.b;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        const bool seen = weights_inside(s, tt) & (z > cutoff);
+        if (!seen) continue;
 
         RC_Layer* layer = pool.take();
-        layer->triangle = &t;
-        layer->s = s;
-        layer->t = tt;
-        layer->depth = z;
-        layer->events = nullptr;
-        layer->time_in = 0.0;
-        layer->time_out = 1.0;
-        layer->depth_in = layer->depth_out = z;
-        layer->shade_time = 0.0;
-        layer->moving = false;
+        set_still_layer(*layer, t, s, tt, z);
 
         // The first layer nearer than the hit, and the one just behind it.
         RC_Layer* behind = nullptr;
