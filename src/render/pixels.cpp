@@ -288,6 +288,37 @@ struct PixelSums {
     }
 };
 
+// The largest range of colours that makes no pixel of the node ask for
+// more samples than its first pass took; below zero when there is none, or
+// when the contrast rule's answer does not grow with the range. The rule is
+// asked once per pixel, and most pixels' range lies well below this, so one
+// comparison answers it for them.
+float quiet_range(const RR_SampleNode& node, bool reduced) {
+    const double threshold = node.aa_threshold;
+    // Only there is the rule a product of non-negative factors, rounded
+    // and truncated: it never falls as the range grows.
+    if (!(threshold >= 0.0 && threshold <= 0.5) || node.aa_max < node.aa_min) return -1.0f;
+    // The fewest samples a pixel's first pass takes.
+    std::int32_t first = std::min(node.aa_min + 1, node.aa_max + 1);
+    if (reduced) first = std::min(first, 5);
+    auto quiet = [&](float range) {
+        return wanted_samples(node.aa_min, node.aa_max,
+                              contrast_fraction(range, threshold, false)) <= first;
+    };
+    // Clamped colours differ by 255 at most; the search stays where the
+    // sums cannot overflow.
+    constexpr float kWidest = 1024.0f;
+    if (!quiet(0.0f)) return -1.0f;
+    if (quiet(kWidest)) return kWidest;
+    // Non-negative floats order as their bits do.
+    std::uint32_t low = 0, high = std::bit_cast<std::uint32_t>(kWidest);
+    while (high - low > 1) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        (quiet(std::bit_cast<float>(middle)) ? low : high) = middle;
+    }
+    return std::bit_cast<float>(low);
+}
+
 // What the adaptive routine's pixels of a row share.
 struct AdaptiveRow {
     RR_SampleNode& node;
@@ -298,6 +329,7 @@ struct AdaptiveRow {
     const RowJitter& jitter;
     const ColumnJitter& columns;
     std::int32_t y;
+    float quiet = quiet_range(node, options.reduced_samples);
 };
 
 // One pixel of the adaptive routine into `out`; returns its depth. Made
@@ -396,7 +428,9 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
             }
             if (decided) break;
             decided = true;
-            double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
+            const float range = sums.range();
+            if (!kComposite && range <= r.quiet) break;
+            double a = contrast_fraction(range, node.aa_threshold, reduced && count >= 5);
             if (kComposite &&
                 (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
                 a = 1.0;
@@ -448,28 +482,34 @@ public:
     }
 
     // Before the pixel at `column`, stepping by `step`: the list `ahead_`
-    // pixels on starts (as bucket_at finds it), and the ones between go a
-    // link further. Only lists not yet at their end are followed (`live`
-    // has a bit for each): a row of empty lists costs next to nothing.
+    // pixels on starts (as bucket_at finds it), and the ones started before
+    // go a link further. Only lists not yet at their end are kept, side by
+    // side: a row of empty lists costs next to nothing.
     void advance(std::int32_t column, std::int32_t step) {
         const std::int64_t index = row_start_ + column + ahead_ * step;
         const BucketCell* head = grid_.heads[std::clamp<std::int64_t>(index, 0, last_)];
         __builtin_prefetch(head);
-        for (std::uint64_t pending = live_; pending != 0; pending &= pending - 1) {
-            const int k = std::countr_zero(pending);
+        int kept = 0;
+        for (int k = 0; k < live_; ++k) {
             const BucketCell* cell = cursors_[k];
             __builtin_prefetch(cell->triangle);
             cell = cell->next;
             __builtin_prefetch(cell);
-            cursors_[k] = cell;
-            if (cell == nullptr) live_ &= ~(std::uint64_t{1} << k);
+            cursors_[kept] = cell;
+            kept += cell != nullptr;
         }
-        cursors_[next_] = head;
-        if (head != nullptr)
-            live_ |= std::uint64_t{1} << next_;
-        else
-            live_ &= ~(std::uint64_t{1} << next_);
-        next_ = next_ + 1 == ahead_ ? 0 : next_ + 1;
+        if (head == nullptr) {
+            live_ = kept;
+            return;
+        }
+        // Lists longer than the distance ahead: the oldest, whose pixel
+        // has come, makes way.
+        if (kept == ahead_) {
+            std::memmove(cursors_, cursors_ + 1, sizeof cursors_[0] * (kept - 1));
+            --kept;
+        }
+        cursors_[kept] = head;
+        live_ = kept + 1;
     }
 
 private:
@@ -477,8 +517,7 @@ private:
     int ahead_;
     std::int64_t row_start_ = 0, last_ = 0;
     const BucketCell* cursors_[kAhead] = {};
-    std::uint64_t live_ = 0;
-    int next_ = 0;
+    int live_ = 0;
 };
 
 inline void mark_unsampled(float* corners, std::int32_t width) {

@@ -298,10 +298,11 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
     layer.moving = false;
 }
 
-}  // namespace
-
-RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent) {
+// The static sample's own copy is inline: it is the most of what a
+// sample does outside shading, and a call a sample is worth saving.
+[[gnu::always_inline]] inline RC_Layer* collect_still_layers(const BucketCell* list, float x,
+                                                             float y, LayerPool& pool,
+                                                             bool& transparent) {
     pool.reset();
     transparent = false;
     // While every surface seen is opaque the list is the nearest of them
@@ -384,6 +385,13 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
             head = layer;
     }
     return head;
+}
+
+}  // namespace
+
+RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
+                         bool& transparent) {
+    return collect_still_layers(list, x, y, pool, transparent);
 }
 
 // --- the sample routines ------------------------------------------------------------
@@ -585,8 +593,8 @@ float sample_static(CasterWorker& worker, double x, double y, float* out, RR_Sam
     node.missed = 0;
 
     bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent);
+    RC_Layer* head = collect_still_layers(node.pixel_triangles, static_cast<float>(x),
+                                          static_cast<float>(y), worker.layers, transparent);
     return finish_static<kFull>(worker, head, transparent, x, y, out, node, 0.0);
 }
 
