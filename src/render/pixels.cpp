@@ -56,6 +56,14 @@ inline void clamp_colour(float* c) {
     store_rgba(c, clamped(load_rgba(c)));
 }
 
+// Whether a corner is still to be sampled. No other float equals the mark,
+// so its bits alone tell, in one integer comparison.
+inline bool unsampled(const float* corner) {
+    std::uint32_t bits;
+    std::memcpy(&bits, corner, sizeof bits);
+    return bits == std::bit_cast<std::uint32_t>(kUnsampledCorner);
+}
+
 // What every sample of a row goes through, set up once per row: the
 // worker's state, the grid's lists of the row and the row above, and what
 // a sample of an empty list shows when that is the plain background alone
@@ -361,7 +369,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     float* const lower = node.lower_corners + 4 * i;
     auto corner = [&](float* colour, float* depths, std::int32_t* coverage, std::int32_t at,
                       std::int32_t cx, bool above) __attribute__((always_inline)) {
-        if (colour[0] == kUnsampledCorner) {
+        if (unsampled(colour)) {
             const std::int32_t cy = above ? y + 1 : y;
             const BucketCell* list = above ? samples.list_above(cx) : samples.list(cx);
             depths[at] =
@@ -489,15 +497,16 @@ public:
         const std::int64_t index = row_start_ + column + ahead_ * step;
         const BucketCell* head = grid_.heads[std::clamp<std::int64_t>(index, 0, last_)];
         __builtin_prefetch(head);
-        int kept = 0;
-        for (int k = 0; k < live_; ++k) {
-            const BucketCell* cell = cursors_[k];
+        const BucketCell** kept_end = cursors_;
+        for (const BucketCell** k = cursors_; k != cursors_ + live_; ++k) {
+            const BucketCell* cell = *k;
             __builtin_prefetch(cell->triangle);
             cell = cell->next;
             __builtin_prefetch(cell);
-            cursors_[kept] = cell;
-            kept += cell != nullptr;
+            *kept_end = cell;
+            kept_end += cell != nullptr;
         }
+        int kept = static_cast<int>(kept_end - cursors_);
         if (head == nullptr) {
             live_ = kept;
             return;

@@ -299,10 +299,11 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
 }
 
 // The static sample's own copy is inline: it is the most of what a
-// sample does outside shading, and a call a sample is worth saving.
+// sample does outside shading, and a call a sample is worth saving. Also
+// says whether the farthest layer is opaque, which the walk knows.
 [[gnu::always_inline]] inline RC_Layer* collect_still_layers(const BucketCell* list, float x,
                                                              float y, LayerPool& pool,
-                                                             bool& transparent) {
+                                                             bool& transparent, bool& opaque_back) {
     pool.reset();
     transparent = false;
     // While every surface seen is opaque the list is the nearest of them
@@ -335,6 +336,10 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
         head = pool.take();
         set_still_layer(*head, *nearest, nearest_s, nearest_t, cutoff);
         head->next = nullptr;
+    }
+    if (cell == nullptr) {
+        opaque_back = head != nullptr;
+        return head;
     }
     for (; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
@@ -384,6 +389,7 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
         else
             head = layer;
     }
+    opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
     return head;
 }
 
@@ -391,7 +397,8 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
 
 RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
                          bool& transparent) {
-    return collect_still_layers(list, x, y, pool, transparent);
+    bool opaque_back = false;
+    return collect_still_layers(list, x, y, pool, transparent, opaque_back);
 }
 
 // --- the sample routines ------------------------------------------------------------
@@ -553,12 +560,12 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
 namespace {
 
 // The worker's thread-local look-up is a call: the sample makes it once and
-// hands the worker on.
-template <bool kFull>
-float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, double x, double y,
-                    float* out, RR_SampleNode& node, double shade_time) {
+// hands the worker on. `opaque_back`: the farthest layer is opaque. A still
+// walk's layers have their shade time already (`kStamped`).
+template <bool kFull, bool kStamped = false>
+float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, bool opaque_back,
+                    double x, double y, float* out, RR_SampleNode& node, double shade_time) {
     const CasterCamera& cam = caster_camera();
-    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
     if (kFull && cam.composite) {
         out[0] = out[1] = out[2] = out[3] = 0.0f;
         if (head == nullptr) node.missed = 1;
@@ -571,7 +578,8 @@ float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, doub
         if (kFull) fog_open_sky(x, y, out);
         return kNothingDepth;
     }
-    for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
+    if (!kStamped)
+        for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
     float glow[3] = {0.0f, 0.0f, 0.0f};
     // The fast routine's samples have no depth: nothing asks how far their
     // layers are.
@@ -592,10 +600,11 @@ float sample_static(CasterWorker& worker, double x, double y, float* out, RR_Sam
     ++worker.samples;
     node.missed = 0;
 
-    bool transparent = false;
-    RC_Layer* head = collect_still_layers(node.pixel_triangles, static_cast<float>(x),
-                                          static_cast<float>(y), worker.layers, transparent);
-    return finish_static<kFull>(worker, head, transparent, x, y, out, node, 0.0);
+    bool transparent = false, opaque_back = false;
+    RC_Layer* head =
+        collect_still_layers(node.pixel_triangles, static_cast<float>(x), static_cast<float>(y),
+                             worker.layers, transparent, opaque_back);
+    return finish_static<kFull, true>(worker, head, transparent, opaque_back, x, y, out, node, 0.0);
 }
 
 }  // namespace
@@ -603,7 +612,9 @@ float sample_static(CasterWorker& worker, double x, double y, float* out, RR_Sam
 template <bool kFull>
 float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
                            RR_SampleNode& node, double shade_time) {
-    return finish_static<kFull>(caster_worker(), head, transparent, x, y, out, node, shade_time);
+    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
+    return finish_static<kFull>(caster_worker(), head, transparent, opaque_back, x, y, out, node,
+                                shade_time);
 }
 
 template float finish_static_sample<true>(RC_Layer*, bool, double, double, float*, RR_SampleNode&,
