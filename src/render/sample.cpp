@@ -8,6 +8,7 @@
 // Static samples only: under motion blur each triangle also has to be
 // swept across the shutter interval (enter and leave events, segments of
 // constant front layer); `sample_layers` is where that sweep plugs in.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -298,6 +299,13 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
     layer.moving = false;
 }
 
+// weights_inside and the cut-off with a comparison fewer: a NaN weight
+// makes the depth NaN, which the cut-off turns away, so the weights' own
+// tests need not, and without NaNs both are at least 0 when the lesser is.
+inline bool seen_at(float s, float t, float z, float cutoff) {
+    return (std::min(s, t) >= 0.0f) & !(s + t > 1.0f) & (z > cutoff);
+}
+
 // The static sample's own copy is inline: it is the most of what a
 // sample does outside shading, and a call a sample is worth saving. Also
 // says whether the farthest layer is opaque, which the walk knows.
@@ -323,7 +331,7 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
         const float s = u * t.d - v * t.c;
         const float tt = v * t.a - u * t.b;
         const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = weights_inside(s, tt) & (z > cutoff);
+        const bool seen = seen_at(s, tt, z, cutoff);
         if (!seen) continue;
         if (shading_of(t).transparent) break;
         nearest = &t;
@@ -347,7 +355,7 @@ inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, f
         const float s = u * t.d - v * t.c;
         const float tt = v * t.a - u * t.b;
         const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = weights_inside(s, tt) & (z > cutoff);
+        const bool seen = seen_at(s, tt, z, cutoff);
         if (!seen) continue;
 
         RC_Layer* layer = pool.take();
