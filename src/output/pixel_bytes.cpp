@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sky {
 namespace {
 
@@ -26,14 +30,34 @@ using PixelMask = std::int32_t __attribute__((vector_size(16)));
 
 // The common row, 8-bit without gamma: a pixel's four channels at once,
 // each clamped and truncated as clamp_channel and the byte cast do it.
-void convert_plain_row(const float* colour, int width, std::uint8_t* bytes, float* corrected) {
+inline Pixel clamped_pixel(const float* colour) {
     const Pixel zero = {0.0f, 0.0f, 0.0f, 0.0f};
     const Pixel full = {255.0f, 255.0f, 255.0f, 255.0f};
-    for (int x = 0; x < width; ++x) {
-        Pixel in;
-        std::memcpy(&in, colour + 4 * x, sizeof in);
-        const Pixel below = in < full ? in : full;
-        const Pixel out = in > zero ? below : zero;
+    Pixel in;
+    std::memcpy(&in, colour, sizeof in);
+    const Pixel below = in < full ? in : full;
+    return in > zero ? below : zero;
+}
+
+void convert_plain_row(const float* colour, int width, std::uint8_t* bytes, float* corrected) {
+    int x = 0;
+#if defined(__SSE2__)
+    // Four pixels' truncated channels, all 0 to 255, narrowed with
+    // saturation (which then changes none of them) into sixteen bytes.
+    for (; x + 4 <= width; x += 4) {
+        __m128i whole[4];
+        for (int k = 0; k < 4; ++k) {
+            const Pixel out = clamped_pixel(colour + 4 * (x + k));
+            std::memcpy(corrected + 4 * (x + k), &out, sizeof out);
+            whole[k] = _mm_cvttps_epi32(reinterpret_cast<__m128>(out));
+        }
+        const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(whole[0], whole[1]),
+                                                _mm_packs_epi32(whole[2], whole[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + 4 * x), packed);
+    }
+#endif
+    for (; x < width; ++x) {
+        const Pixel out = clamped_pixel(colour + 4 * x);
         std::memcpy(corrected + 4 * x, &out, sizeof out);
         const PixelMask whole = __builtin_convertvector(out, PixelMask);
         std::uint8_t* pixel = bytes + 4 * x;

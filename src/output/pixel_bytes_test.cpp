@@ -32,6 +32,27 @@ TEST(OutputBytes, ValuesAreClampedAndTruncated) {
     EXPECT_FLOAT_EQ(c.corrected[1], 0.0f);
 }
 
+TEST(OutputBytes, EveryPixelOfALongRowKeepsItsOwnChannels) {
+    // Rows are converted several pixels at a time with a remainder: each
+    // byte must land on its own pixel and channel, whatever the width.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float odd[] = {nan, -inf, inf, -0.0f, 254.9999f, 255.5f, 1e30f, -1e-30f, 0.99f};
+    for (int width : {1, 3, 4, 5, 8, 11, 16}) {
+        std::vector<float> colour(static_cast<std::size_t>(width) * 4);
+        for (std::size_t k = 0; k < colour.size(); ++k)
+            colour[k] = k % 5 == 4 ? odd[k / 5 % 9] : static_cast<float>((k * 37) % 300) + 0.75f;
+        const Converted c = convert(colour, {});
+        for (std::size_t k = 0; k < colour.size(); ++k) {
+            const float v = colour[k];
+            const float expected = v > 0.0f ? (v < 255.0f ? v : 255.0f) : 0.0f;
+            EXPECT_EQ(c.bytes[k], static_cast<std::uint8_t>(expected))
+                << "width " << width << ", byte " << k;
+            EXPECT_EQ(c.corrected[k], expected) << "width " << width << ", channel " << k;
+        }
+    }
+}
+
 TEST(OutputBytes, GammaRaisesColourButNotAlpha) {
     ByteConversion gamma2{true, 2.0f, false};
     Converted c = convert({127.5f, 255.0f, 0.0f, 127.5f, 300.0f, 51.0f, 10.0f, 64.0f}, gamma2);

@@ -1,5 +1,6 @@
 // The layer list of a sample: depth order, the cut-off of opaque hits, the
 // shared-edge rule of transparent surfaces, and the pool's blocks.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -153,6 +154,45 @@ TEST(Layers, APointOnATrianglesEdgeIsCoveredAndOneStepBeyondIsNot) {
     flat.add(0, 0, 1, 1, 2, 2, 0.5f, false);
     EXPECT_TRUE(flat.layers(1.0f, 1.0f).empty());
     EXPECT_TRUE(flat.layers(0.5f, 0.5f).empty());
+}
+
+// Opaque and transparent surfaces at distinct depths, listed in every
+// kind of order (opaque ones first, last, between): the list is the nearest
+// opaque surface and the transparent ones in front of it, far to near.
+TEST(Layers, AnyOrderOfOpaqueAndTransparentSurfacesGivesTheSameList) {
+    std::mt19937 random(21);
+    for (int k = 0; k < 400; ++k) {
+        const int count = 1 + k % 9;
+        std::vector<std::pair<float, bool>> surfaces;
+        for (int j = 0; j < count; ++j)
+            surfaces.emplace_back(0.05f + 0.1f * static_cast<float>(j), random() % 3 == 0);
+        std::shuffle(surfaces.begin(), surfaces.end(), random);
+        Scene s;
+        float nearest_opaque = -1.0f;
+        for (auto [depth, opaque] : surfaces) {
+            s.square(depth, !opaque);
+            if (opaque) nearest_opaque = std::max(nearest_opaque, depth);
+        }
+        std::vector<float> expected;
+        for (auto [depth, opaque] : surfaces)
+            if (depth == nearest_opaque || (!opaque && depth > nearest_opaque))
+                expected.push_back(depth);
+        // A transparent surface nearer than every opaque one met before it
+        // was inserted, whatever hides it later.
+        bool inserted = false;
+        float cutoff = -1.0f;
+        for (auto [depth, opaque] : surfaces) {
+            if (opaque) cutoff = std::max(cutoff, depth);
+            inserted = inserted || (!opaque && depth > cutoff);
+        }
+        std::sort(expected.begin(), expected.end());
+        bool transparent = false;
+        const auto list = s.layers(1.0f, 3.0f, &transparent);
+        ASSERT_EQ(list.size(), expected.size()) << "case " << k;
+        for (std::size_t j = 0; j < list.size(); ++j)
+            EXPECT_FLOAT_EQ(list[j]->depth, expected[j]) << "case " << k << ", layer " << j;
+        EXPECT_EQ(transparent, inserted) << "case " << k;
+    }
 }
 
 TEST(Layers, ThePoolGrowsByBlocksAndIsReused) {

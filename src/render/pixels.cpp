@@ -56,6 +56,14 @@ inline void clamp_colour(float* c) {
     store_rgba(c, clamped(load_rgba(c)));
 }
 
+// Whether a corner is still to be sampled. No other float equals the mark,
+// so its bits alone tell, in one integer comparison.
+inline bool unsampled(const float* corner) {
+    std::uint32_t bits;
+    std::memcpy(&bits, corner, sizeof bits);
+    return bits == std::bit_cast<std::uint32_t>(kUnsampledCorner);
+}
+
 // What every sample of a row goes through, set up once per row: the
 // worker's state, the grid's lists of the row and the row above, and what
 // a sample of an empty list shows when that is the plain background alone
@@ -288,6 +296,37 @@ struct PixelSums {
     }
 };
 
+// The largest range of colours that makes no pixel of the node ask for
+// more samples than its first pass took; below zero when there is none, or
+// when the contrast rule's answer does not grow with the range. The rule is
+// asked once per pixel, and most pixels' range lies well below this, so one
+// comparison answers it for them.
+float quiet_range(const RR_SampleNode& node, bool reduced) {
+    const double threshold = node.aa_threshold;
+    // Only there is the rule a product of non-negative factors, rounded
+    // and truncated: it never falls as the range grows.
+    if (!(threshold >= 0.0 && threshold <= 0.5) || node.aa_max < node.aa_min) return -1.0f;
+    // The fewest samples a pixel's first pass takes.
+    std::int32_t first = std::min(node.aa_min + 1, node.aa_max + 1);
+    if (reduced) first = std::min(first, 5);
+    auto quiet = [&](float range) {
+        return wanted_samples(node.aa_min, node.aa_max,
+                              contrast_fraction(range, threshold, false)) <= first;
+    };
+    // Clamped colours differ by 255 at most; the search stays where the
+    // sums cannot overflow.
+    constexpr float kWidest = 1024.0f;
+    if (!quiet(0.0f)) return -1.0f;
+    if (quiet(kWidest)) return kWidest;
+    // Non-negative floats order as their bits do.
+    std::uint32_t low = 0, high = std::bit_cast<std::uint32_t>(kWidest);
+    while (high - low > 1) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        (quiet(std::bit_cast<float>(middle)) ? low : high) = middle;
+    }
+    return std::bit_cast<float>(low);
+}
+
 // What the adaptive routine's pixels of a row share.
 struct AdaptiveRow {
     RR_SampleNode& node;
@@ -298,13 +337,16 @@ struct AdaptiveRow {
     const RowJitter& jitter;
     const ColumnJitter& columns;
     std::int32_t y;
+    float quiet = quiet_range(node, options.reduced_samples);
 };
 
-// One pixel of the adaptive routine into `out`; returns its depth.
+// One pixel of the adaptive routine into `out`; returns its depth. Made
+// for each way the camera counts coverage and time, so that a plain
+// render's pixel carries neither.
+template <bool kComposite, bool kTiming>
 float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     RR_SampleNode& node = r.node;
     const RenderOptions& options = r.options;
-    const CasterCamera& cam = r.cam;
     const JitterTables& tables = r.tables;
     const RowSamples& samples = r.samples;
     const std::int32_t y = r.y;
@@ -318,7 +360,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     ++node.pixel_counter;
 
     float depth = FLT_MAX;
-    double last_tick = cam.timing ? timing_milliseconds() : 0.0;
+    double last_tick = kTiming ? timing_milliseconds() : 0.0;
     float longest = 0.0f;
 
     // Corners in the order (x, y+1), (x+1, y+1), (x+1, y), (x, y): each
@@ -327,7 +369,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     float* const lower = node.lower_corners + 4 * i;
     auto corner = [&](float* colour, float* depths, std::int32_t* coverage, std::int32_t at,
                       std::int32_t cx, bool above) __attribute__((always_inline)) {
-        if (colour[0] == kUnsampledCorner) {
+        if (unsampled(colour)) {
             const std::int32_t cy = above ? y + 1 : y;
             const BucketCell* list = above ? samples.list_above(cx) : samples.list(cx);
             depths[at] =
@@ -346,7 +388,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
     const Rgba c0 = load_rgba(upper), c1 = load_rgba(upper + 4), c2 = load_rgba(lower + 4),
                c3 = load_rgba(lower);
     const Rgba quarter = splat(0.25f);
-    if (!cam.composite) {
+    if (!kComposite) {
         if (node.flat_background)
             sums.sum = 0.0f + c0 * quarter + c1 * quarter + c2 * quarter + c3 * quarter;
         else
@@ -380,7 +422,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
                 const float d =
                     samples.take(list, x + jitter.dx(j), y + jitter.dy(j),
                                  sample_seed(tables, jitter.sx(j), jitter.sy(j)), colour);
-                if (cam.timing) {
+                if (kTiming) {
                     const double now = timing_milliseconds();
                     longest = std::max(longest, static_cast<float>(now - last_tick));
                     last_tick = now;
@@ -388,14 +430,16 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
                     depth = std::min(depth, d);
                 }
                 ++count;
-                if (cam.composite && node.missed) continue;
+                if (kComposite && node.missed) continue;
                 sums.add(load_rgba(colour));
                 sums.hits += 1;
             }
             if (decided) break;
             decided = true;
-            double a = contrast_fraction(sums.range(), node.aa_threshold, reduced && count >= 5);
-            if (cam.composite &&
+            const float range = sums.range();
+            if (!kComposite && range <= r.quiet) break;
+            double a = contrast_fraction(range, node.aa_threshold, reduced && count >= 5);
+            if (kComposite &&
                 (edge || (sums.hits > 0 && static_cast<std::int64_t>(sums.hits) != count)))
                 a = 1.0;
             const std::int32_t wanted = wanted_samples(node.aa_min, node.aa_max, a);
@@ -405,7 +449,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
         }
     }
 
-    if (!cam.composite) {
+    if (!kComposite) {
         const float inverse = 1.0f / static_cast<float>(count);
         store_rgba(out, sums.sum * inverse);
     } else {
@@ -420,7 +464,7 @@ float adaptive_pixel(const AdaptiveRow& r, std::int32_t x, float* out) {
         }
     }
     clamp_colour(out);
-    return cam.timing ? longest : depth;
+    return kTiming ? longest : depth;
 }
 
 // The pixel lists a row's samples will read, fetched ahead of them. A list
@@ -446,28 +490,35 @@ public:
     }
 
     // Before the pixel at `column`, stepping by `step`: the list `ahead_`
-    // pixels on starts (as bucket_at finds it), and the ones between go a
-    // link further. Only lists not yet at their end are followed (`live`
-    // has a bit for each): a row of empty lists costs next to nothing.
+    // pixels on starts (as bucket_at finds it), and the ones started before
+    // go a link further. Only lists not yet at their end are kept, side by
+    // side: a row of empty lists costs next to nothing.
     void advance(std::int32_t column, std::int32_t step) {
         const std::int64_t index = row_start_ + column + ahead_ * step;
         const BucketCell* head = grid_.heads[std::clamp<std::int64_t>(index, 0, last_)];
         __builtin_prefetch(head);
-        for (std::uint64_t pending = live_; pending != 0; pending &= pending - 1) {
-            const int k = std::countr_zero(pending);
-            const BucketCell* cell = cursors_[k];
+        const BucketCell** kept_end = cursors_;
+        for (const BucketCell** k = cursors_; k != cursors_ + live_; ++k) {
+            const BucketCell* cell = *k;
             __builtin_prefetch(cell->triangle);
             cell = cell->next;
             __builtin_prefetch(cell);
-            cursors_[k] = cell;
-            if (cell == nullptr) live_ &= ~(std::uint64_t{1} << k);
+            *kept_end = cell;
+            kept_end += cell != nullptr;
         }
-        cursors_[next_] = head;
-        if (head != nullptr)
-            live_ |= std::uint64_t{1} << next_;
-        else
-            live_ &= ~(std::uint64_t{1} << next_);
-        next_ = next_ + 1 == ahead_ ? 0 : next_ + 1;
+        int kept = static_cast<int>(kept_end - cursors_);
+        if (head == nullptr) {
+            live_ = kept;
+            return;
+        }
+        // Lists longer than the distance ahead: the oldest, whose pixel
+        // has come, makes way.
+        if (kept == ahead_) {
+            std::memmove(cursors_, cursors_ + 1, sizeof cursors_[0] * (kept - 1));
+            --kept;
+        }
+        cursors_[kept] = head;
+        live_ = kept + 1;
     }
 
 private:
@@ -475,8 +526,7 @@ private:
     int ahead_;
     std::int64_t row_start_ = 0, last_ = 0;
     const BucketCell* cursors_[kAhead] = {};
-    std::uint64_t live_ = 0;
-    int next_ = 0;
+    int live_ = 0;
 };
 
 inline void mark_unsampled(float* corners, std::int32_t width) {
@@ -515,8 +565,11 @@ void single_sample_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
     node.scan_direction = !node.scan_direction;
 }
 
-void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
-    const CasterCamera& cam = caster_camera();
+namespace {
+
+template <bool kComposite, bool kTiming>
+void adaptive_row_as(float* colour_row, std::int32_t y, RR_SampleNode& node,
+                     const CasterCamera& cam) {
     const BucketGrid& grid = bucket_grid();
     std::swap(node.upper_corners, node.lower_corners);
     std::swap(node.upper_depths, node.lower_depths);
@@ -549,9 +602,21 @@ void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
             outside_gate(node, i, colour_row);
             continue;
         }
-        node.depth_row[i] = adaptive_pixel(row, x, colour_row + 4 * i);
+        node.depth_row[i] = adaptive_pixel<kComposite, kTiming>(row, x, colour_row + 4 * i);
     }
     node.scan_direction = !node.scan_direction;
+}
+
+}  // namespace
+
+void adaptive_row(float* colour_row, std::int32_t y, RR_SampleNode& node) {
+    const CasterCamera& cam = caster_camera();
+    if (cam.composite)
+        cam.timing ? adaptive_row_as<true, true>(colour_row, y, node, cam)
+                   : adaptive_row_as<true, false>(colour_row, y, node, cam);
+    else
+        cam.timing ? adaptive_row_as<false, true>(colour_row, y, node, cam)
+                   : adaptive_row_as<false, false>(colour_row, y, node, cam);
 }
 
 void start_tile_corners(RR_SampleNode& node) {

@@ -8,6 +8,7 @@
 // Static samples only: under motion blur each triangle also has to be
 // swept across the shutter interval (enter and leave events, segments of
 // constant front layer); `sample_layers` is where that sweep plugs in.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -283,13 +284,45 @@ void apply_fog(double near, double far, float* out) {
 
 // --- layers -------------------------------------------------------------------
 
-RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
-                         bool& transparent) {
-    float cutoff = -1e30f;
-    RC_Layer* head = nullptr;
+namespace {
+
+inline void set_still_layer(RC_Layer& layer, const ScreenTriangle& t, float s, float tt, float z) {
+    layer.triangle = &t;
+    layer.s = s;
+    layer.t = tt;
+    layer.depth = z;
+    layer.events = nullptr;
+    layer.time_in = 0.0;
+    layer.time_out = 1.0;
+    layer.depth_in = layer.depth_out = z;
+    layer.shade_time = 0.0;
+    layer.moving = false;
+}
+
+// weights_inside and the cut-off with a comparison fewer: a NaN weight
+// makes the depth NaN, which the cut-off turns away, so the weights' own
+// tests need not, and without NaNs both are at least 0 when the lesser is.
+inline bool seen_at(float s, float t, float z, float cutoff) {
+    return (std::min(s, t) >= 0.0f) & !(s + t > 1.0f) & (z > cutoff);
+}
+
+// The static sample's own copy is inline: it is the most of what a
+// sample does outside shading, and a call a sample is worth saving. Also
+// says whether the farthest layer is opaque, which the walk knows.
+[[gnu::always_inline]] inline RC_Layer* collect_still_layers(const BucketCell* list, float x,
+                                                             float y, LayerPool& pool,
+                                                             bool& transparent, bool& opaque_back) {
     pool.reset();
     transparent = false;
-    for (const BucketCell* cell = list; cell != nullptr; cell = cell->next) {
+    // While every surface seen is opaque the list is the nearest of them
+    // alone, each hiding the one before: it is kept in registers, and a
+    // layer is made only for the last. The first transparent surface seen
+    // hands over to the walk that keeps several.
+    const ScreenTriangle* nearest = nullptr;
+    float nearest_s = 0.0f, nearest_t = 0.0f;
+    float cutoff = -1e30f;
+    const BucketCell* cell = list;
+    for (; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
         // hit_triangle's test and depth, with the cut-off in the same
         // branch: most listed triangles miss the point or lie behind, and
@@ -298,20 +331,35 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         const float s = u * t.d - v * t.c;
         const float tt = v * t.a - u * t.b;
         const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = weights_inside(s, tt) & (z > cutoff);
+        const bool seen = seen_at(s, tt, z, cutoff);
+        if (!seen) continue;
+        if (shading_of(t).transparent) break;
+        nearest = &t;
+        nearest_s = s;
+        nearest_t = tt;
+        cutoff = z;
+    }
+    RC_Layer* head = nullptr;
+    if (nearest != nullptr) {
+        head = pool.take();
+        set_still_layer(*head, *nearest, nearest_s, nearest_t, cutoff);
+        head->next = nullptr;
+    }
+    if (cell == nullptr) {
+        opaque_back = head != nullptr;
+        return head;
+    }
+    for (; cell != nullptr; cell = cell->next) {
+        const ScreenTriangle& t = *cell->triangle;
+        const float u = x - t.x0, v = y - t.y0;
+        const float s = u * t.d - v * t.c;
+        const float tt = v * t.a - u * t.b;
+        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
+        const bool seen = seen_at(s, tt, z, cutoff);
         if (!seen) continue;
 
         RC_Layer* layer = pool.take();
-        layer->triangle = &t;
-        layer->s = s;
-        layer->t = tt;
-        layer->depth = z;
-        layer->events = nullptr;
-        layer->time_in = 0.0;
-        layer->time_out = 1.0;
-        layer->depth_in = layer->depth_out = z;
-        layer->shade_time = 0.0;
-        layer->moving = false;
+        set_still_layer(*layer, t, s, tt, z);
 
         // The first layer nearer than the hit, and the one just behind it.
         RC_Layer* behind = nullptr;
@@ -349,7 +397,16 @@ RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& po
         else
             head = layer;
     }
+    opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
     return head;
+}
+
+}  // namespace
+
+RC_Layer* collect_layers(const BucketCell* list, float x, float y, LayerPool& pool,
+                         bool& transparent) {
+    bool opaque_back = false;
+    return collect_still_layers(list, x, y, pool, transparent, opaque_back);
 }
 
 // --- the sample routines ------------------------------------------------------------
@@ -511,12 +568,12 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
 namespace {
 
 // The worker's thread-local look-up is a call: the sample makes it once and
-// hands the worker on.
-template <bool kFull>
-float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, double x, double y,
-                    float* out, RR_SampleNode& node, double shade_time) {
+// hands the worker on. `opaque_back`: the farthest layer is opaque. A still
+// walk's layers have their shade time already (`kStamped`).
+template <bool kFull, bool kStamped = false>
+float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, bool opaque_back,
+                    double x, double y, float* out, RR_SampleNode& node, double shade_time) {
     const CasterCamera& cam = caster_camera();
-    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
     if (kFull && cam.composite) {
         out[0] = out[1] = out[2] = out[3] = 0.0f;
         if (head == nullptr) node.missed = 1;
@@ -529,7 +586,8 @@ float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, doub
         if (kFull) fog_open_sky(x, y, out);
         return kNothingDepth;
     }
-    for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
+    if (!kStamped)
+        for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
     float glow[3] = {0.0f, 0.0f, 0.0f};
     // The fast routine's samples have no depth: nothing asks how far their
     // layers are.
@@ -550,10 +608,11 @@ float sample_static(CasterWorker& worker, double x, double y, float* out, RR_Sam
     ++worker.samples;
     node.missed = 0;
 
-    bool transparent = false;
-    RC_Layer* head = collect_layers(node.pixel_triangles, static_cast<float>(x),
-                                    static_cast<float>(y), worker.layers, transparent);
-    return finish_static<kFull>(worker, head, transparent, x, y, out, node, 0.0);
+    bool transparent = false, opaque_back = false;
+    RC_Layer* head =
+        collect_still_layers(node.pixel_triangles, static_cast<float>(x), static_cast<float>(y),
+                             worker.layers, transparent, opaque_back);
+    return finish_static<kFull, true>(worker, head, transparent, opaque_back, x, y, out, node, 0.0);
 }
 
 }  // namespace
@@ -561,7 +620,9 @@ float sample_static(CasterWorker& worker, double x, double y, float* out, RR_Sam
 template <bool kFull>
 float finish_static_sample(RC_Layer* head, bool transparent, double x, double y, float* out,
                            RR_SampleNode& node, double shade_time) {
-    return finish_static<kFull>(caster_worker(), head, transparent, x, y, out, node, shade_time);
+    const bool opaque_back = head != nullptr && !shading_of(*head->triangle).transparent;
+    return finish_static<kFull>(caster_worker(), head, transparent, opaque_back, x, y, out, node,
+                                shade_time);
 }
 
 template float finish_static_sample<true>(RC_Layer*, bool, double, double, float*, RR_SampleNode&,

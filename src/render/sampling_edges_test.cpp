@@ -333,6 +333,57 @@ TEST_F(RowRoutines, CompositeSilhouettesAndHolesAreRefinedToTheMaximum) {
     }
 }
 
+TEST_F(RowRoutines, NearTheEdgeOfRefiningEachPixelTakesWhatTheContrastRuleAsks) {
+    // Columns alternately black and grey `level`: every pixel's range is
+    // `level`. Swept closely across the ranges where a pixel starts asking
+    // for more (about 51.3 at threshold 0.5 with 1 to 16 samples), and
+    // with the reduced pattern, which caps the flagged pixels' ask.
+    struct Case {
+        float threshold;
+        int aa_min, aa_max;
+        bool reduced;
+    };
+    for (const Case c : {Case{0.5f, 1, 16, false}, Case{0.5f, 1, 16, true}, Case{0.3f, 2, 9, false},
+                         Case{0.05f, 1, 36, false}}) {
+        // The first range that refines, found from the rule's own answer.
+        float low = 0.0f, high = 255.0f;
+        const int first = std::min(c.aa_min + 1, c.reduced ? 5 : c.aa_min + 1);
+        auto wanted = [&](float range) {
+            return wanted_samples(c.aa_min, c.aa_max, contrast_fraction(range, c.threshold, false));
+        };
+        for (int k = 0; k < 60; ++k) {
+            const float middle = 0.5f * (low + high);
+            (wanted(middle) > first ? high : low) = middle;
+        }
+        std::vector<float> levels = {
+            0.0f, 1.0f, 255.0f, std::nextafter(high, 0.0f), high, std::nextafter(high, 300.0f)};
+        for (int k = -4; k <= 4; ++k) levels.push_back(high + 0.125f * static_cast<float>(k));
+        for (float level : levels) {
+            Frame f;
+            f.aa_min = c.aa_min, f.aa_max = c.aa_max, f.threshold = c.threshold;
+            f.reduced = c.reduced;
+            const Picture columns = [level](double x, double) {
+                return grey(static_cast<int>(std::floor(x)) & 1 ? level : 0.0f);
+            };
+            Rendered r = render(f, columns);
+            const int largest = std::min(c.aa_max, kMaxGridSamples) + 1;
+            for (std::int32_t y = 0; y <= r.y_last(); ++y) {
+                for (std::int32_t x = 0; x <= r.x_last(); ++x) {
+                    const bool capped = c.reduced && reduced_sample_flag(x, y);
+                    const int most = capped ? std::min(largest, 5) : largest;
+                    const int m = std::min(c.aa_min + 1, most);
+                    const int w =
+                        wanted_samples(c.aa_min, c.aa_max,
+                                       contrast_fraction(level, c.threshold, capped && m >= 5));
+                    ASSERT_EQ(r.count(x, y), w <= m ? m : std::min(w, most))
+                        << "threshold " << c.threshold << ", range " << level << " at " << x << ", "
+                        << y;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(RowRoutines, PixelsTheReducedPatternFlagsTakeAtMostFiveSamples) {
     for (auto [aa_min, aa_max] : {std::pair{1, 16}, std::pair{8, 16}, std::pair{1, 36}}) {
         Frame f;
