@@ -3,11 +3,13 @@
 // (colour, shadow, decay).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "shading/light.h"
+#include "shading/lights/shadow_query.h"
 
 namespace sky::lights {
 
@@ -153,6 +155,85 @@ inline bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& po
     }
     sample.colour = scale(mul(colour, transmission), factor);
     return true;
+}
+
+// --- the lights of nearly every lit sample --------------------------------------
+// The spot and ambient lights' calculations, inline: the lighting loop
+// takes them without a call (`spot_light` and `ambient_light` are the
+// rows' calculations, the loop's test of which model a light has).
+
+int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& sample);
+int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s);
+
+// Across the penumbra band the light fades smoothly (a cubic in the cosine,
+// with zero slope at both edges) from full strength at the inner edge to
+// nothing at the cut-off.
+inline float penumbra_fade(const SpotLightInfo& s, float cos_theta) {
+    if (!s.has_penumbra || cos_theta >= s.inner_cos) return 1.0f;
+    float t = (cos_theta - s.cone_cos) / (s.inner_cos - s.cone_cos);
+    t = clamp01(t);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+inline int spot_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
+                         AR_LightSample& sample) {
+    const auto& s = *static_cast<const SpotLightInfo*>(light.model_info);
+    Triple to_light = sub(light.position, point.position);
+    float distance = length(to_light);
+    sample.distance = distance;
+    sample.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
+    if (!sample.intensity_only && !orient(point, sample)) return 0;
+    sample.ambient = false;
+
+    float cos_theta = -dot(sample.direction, s.eye_axis);
+    if (cos_theta < s.cone_cos) return 0;
+    float factor = decay_factor(s.decay, distance);
+    if (s.dropoff != 0.0f) factor *= std::pow(cos_theta, s.dropoff);
+    factor *= penumbra_fade(s, cos_theta);
+    if (factor <= 0.0f) return 0;
+    const float shadowed =
+        light.casts_shadows ? spot_shadow_fraction(light, point.position, distance) : 0.0f;
+    return finish_positional(light, point, factor, sample, shadowed) ? 1 : 0;
+}
+
+inline bool all_finite(const Triple& t) {
+    return std::isfinite(t.x) && std::isfinite(t.y) && std::isfinite(t.z);
+}
+
+// Light from everywhere, darkened on the sides turned away from the light's
+// position by `ambient_shade`: 0 lights every side alike, 1 shades like a
+// point light without highlights.
+inline int ambient_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
+                            AR_LightSample& s) {
+    const auto& a = *static_cast<const AmbientLightInfo*>(light.model_info);
+    Triple to_light = sub(light.position, point.position);
+    float factor = 1.0f;
+    if (a.ambient_shade == 0.0f && all_finite(to_light) && all_finite(point.normal)) {
+        // Light alike from every side (the factor below is exactly 1 for
+        // any finite N·L): its direction and distance would go unused, and
+        // finding them is most of this light's cost on every sample.
+        s.distance = 0.0f;
+        s.direction = Triple{};
+    } else {
+        s.distance = length(to_light);
+        s.direction = normalise(to_light);
+        if (point.normal.x != kNoNormal)
+            factor = (dot(point.normal, s.direction) - 1.0f) * a.ambient_shade + 1.0f;
+    }
+    if (factor <= 0.0f && s.translucent == 0.0f) return 0;
+    s.diffuse_kind = 0;
+    s.specular = false;
+    bool textured = false;
+    Triple colour = colour_at(light, point, textured);
+    if (s.intensity_only) {
+        s.intensity = textured ? factor * (colour.x + colour.y + colour.z) / 765.0f : factor;
+        return 1;
+    }
+    // A light alike from every side has a factor of exactly 1, whose
+    // quotient is the constant's.
+    constexpr float kPerUnit = 1.0f / 255.0f;
+    s.colour = scale(colour, factor == 1.0f ? kPerUnit : factor / 255.0f);
+    return 1;
 }
 
 // Where a point of the volume light's own frame lies in its shape: inside

@@ -19,6 +19,7 @@
 #include "scene/scene_objects.h"
 #include "shading/image_lighting.h"
 #include "shading/light.h"
+#include "shading/light_internal.h"
 #include "shading/shader_internal.h"
 #include "texture/texture.h"
 
@@ -344,11 +345,8 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     const float translucent = translucence != 0.0f ? translucence_depth : 0.0f;
 
     Triple ambient, diffuse, specular;
-    AR_LightSample sample;
-    for (const AR_LightInfo* light : point.lights) {
-        if (light == nullptr || !light->on || light->model->calculation == nullptr) continue;
-        preset_light_sample(sample, translucent);
-        if (light->model->calculation(*light, point, sample) == 0) continue;
+    // What one light's answer adds.
+    const auto add_light = [&](const AR_LightSample& sample) {
         const Triple& colour = sample.colour;
         if (sample.ambient) ambient = add(ambient, colour);
         float n_dot_l =
@@ -368,6 +366,26 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
                           : blinn_highlight(n, v, sample.direction, n_dot_l, n_dot_v, model.c,
                                             model.specular_rolloff);
             if (s > 0.0f) specular = add(specular, scale(colour, s));
+        }
+    };
+    for (const AR_LightInfo* light : point.lights) {
+        if (light == nullptr || !light->on || light->model->calculation == nullptr) continue;
+        // The lights of nearly every scene without a call, each answer in
+        // a record of its own that stays in registers. Every model fills
+        // what is read of its answer, so no light sees another's.
+        const auto calculation = light->model->calculation;
+        if (calculation == lights::spot_light) {
+            AR_LightSample sample;
+            preset_light_sample(sample, translucent);
+            if (lights::spot_light_at(*light, point, sample)) add_light(sample);
+        } else if (calculation == lights::ambient_light) {
+            AR_LightSample sample;
+            preset_light_sample(sample, translucent);
+            if (lights::ambient_light_at(*light, point, sample)) add_light(sample);
+        } else {
+            AR_LightSample sample;
+            preset_light_sample(sample, translucent);
+            if (calculation(*light, point, sample)) add_light(sample);
         }
     }
 
