@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "base/vecmath.h"
 #include "platform/fatal.h"
@@ -164,6 +167,42 @@ inline bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& po
 
 int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& sample);
 int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s);
+
+// The shadowed fraction of an eye-space point at `distance` from the spot
+// light, through the light's map (0 when it has none).
+inline float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point,
+                                  float distance) {
+    const ShadowMap* map = light.shadow_map;
+    if (map == nullptr || map->size < 1) return 0.0f;
+    const float* m = map->clip_from_eye.m;
+#if defined(__SSE2__)
+    // The point times the matrix's rows, a lane for each of X, Y, Z and W
+    // with the sums in the order of the scalar lines below; then both
+    // quotients in one division.
+    const __m128 row_sum =
+        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(eye_point.x), _mm_loadu_ps(m)),
+                                         _mm_mul_ps(_mm_set1_ps(eye_point.y), _mm_loadu_ps(m + 4))),
+                              _mm_mul_ps(_mm_set1_ps(eye_point.z), _mm_loadu_ps(m + 8))),
+                   _mm_loadu_ps(m + 12));
+    alignas(16) float clip[4];
+    _mm_store_ps(clip, row_sum);
+    float W = clip[3];
+    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const __m128 negated = _mm_xor_ps(row_sum, _mm_set1_ps(-0.0f));
+    alignas(16) float projected[4];
+    _mm_store_ps(projected, _mm_div_ps(negated, _mm_set1_ps(W)));
+    const float x = projected[0], y = projected[1];
+#else
+    const float X = eye_point.x * m[0] + eye_point.y * m[4] + eye_point.z * m[8] + m[12];
+    const float Y = eye_point.x * m[1] + eye_point.y * m[5] + eye_point.z * m[9] + m[13];
+    float W = eye_point.x * m[3] + eye_point.y * m[7] + eye_point.z * m[11] + m[15];
+    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const float x = -X / W, y = -Y / W;
+#endif
+    const auto& spot = *static_cast<const SpotLightInfo*>(light.model_info);
+    const ShadowQuerySettings settings{spot.edge_quality, spot.min_depth, spot.blend_offset};
+    return query_shadow_map(*map, x, y, distance, settings);
+}
 
 // Across the penumbra band the light fades smoothly (a cubic in the cosine,
 // with zero slope at both edges) from full strength at the inner edge to

@@ -8,6 +8,9 @@
 // so that edges come out soft and surfaces do not shadow themselves.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -15,8 +18,6 @@
 #include "platform/memory.h"
 
 namespace sky {
-
-struct AR_LightInfo;
 
 inline constexpr float kNoShadowCaster = 1e8f;
 inline constexpr std::int32_t kShadowBlock = 8;
@@ -53,16 +54,87 @@ void summarise_shadow_map(ShadowMap& map);
 // the map that sums up its blocks itself.
 void clear_shadow_summary(ShadowMap& map);
 
+// Where a query's disc of cells lies on the map.
+struct ShadowDisc {
+    float u = 0.0f, v = 0.0f;  // the point, in cells
+    float p0 = 0.0f;           // its distance less the bias at the disc's centre
+    float r = 0.0f;            // the disc's radius, in cells
+    int first_i = 0, last_i = 0, first_j = 0, last_j = 0;  // its cells, unclamped
+    int i0 = 0, i1 = 0, j0 = 0, j1 = 0;                    // the texels the cells read, on the map
+};
+
+// The summary `pick` (std::min or std::max) makes of the blocks holding
+// columns i0..i1 and rows j0..j1 (none negative), from `none`. No summary
+// is ever NaN, so the order they are taken in changes nothing the query
+// compares, nor does taking a block twice: a disc of the usual sizes
+// reaches at most two blocks each way, and those four are read without a
+// loop whose length varies from one point to the next.
+template <typename Pick>
+float shadow_blocks_summary(const ShadowMap& map, const std::vector<float>& summaries, float none,
+                            Pick pick, int i0, int i1, int j0, int j1) {
+    const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
+    const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
+    const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
+    const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
+    const float* summary = summaries.data();
+    const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
+    if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
+        const float* low = summary + bj0 * per_row;
+        const float* high = summary + bj1 * per_row;
+        return pick(pick(low[bi0], low[bi1]), pick(high[bi0], high[bi1]));
+    }
+    float result = none;
+    for (unsigned bj = bj0; bj <= bj1; ++bj)
+        for (unsigned bi = bi0; bi <= bi1; ++bi) result = pick(result, summary[bj * per_row + bi]);
+    return result;
+}
+
+// The rest of a query whose disc has cells, once the blocks' nearest texel
+// has not settled it (out of line: most points are settled by it).
+float query_shadow_disc(const ShadowMap& map, const ShadowDisc& disc,
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction);
+
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
 // projection plane at distance z from the light. A positive `blend` also
 // accumulates in `blend_fraction` how far behind the casters the point lies
-// over that distance (left alone when no texel counts).
-float query_shadow_map(const ShadowMap& map, float x, float y, float z,
-                       const ShadowQuerySettings& settings, float blend = 0.0f,
-                       float* blend_fraction = nullptr);
+// over that distance (left alone when no texel counts). Inline up to the
+// answer of most points, a lit one.
+inline float query_shadow_map(const ShadowMap& map, float x, float y, float z,
+                              const ShadowQuerySettings& settings, float blend = 0.0f,
+                              float* blend_fraction = nullptr) {
+    const std::int32_t size = map.size;
+    if (size < 1 || map.texels() == nullptr) return 0.0f;
+    ShadowDisc d;
+    const int radius = static_cast<int>(settings.edge_quality) + 1 + (blend != 0.0f ? 1 : 0);
+    // Texel i was rendered at its centre, i + 0.5 across the map's width of
+    // `size`, and the cell weighed at i spans the centres of texels i and
+    // i + 1: the point's coordinates put the middle of that span, i + 1 of
+    // the map's width, at i.
+    const float scale = static_cast<float>(size) / 2.0f;
+    d.u = scale * x + scale - 1.0f;
+    d.v = scale * y + scale - 1.0f;
+    d.p0 = z - settings.near_offset;
+    d.r = static_cast<float>(radius);
 
-// The shadowed fraction of an eye-space point at `distance` from the spot
-// light, through the light's map (0 when it has none).
-float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance);
+    // Truncation toward zero, as the disc's bounds have always been taken.
+    d.first_i = static_cast<int>(d.u - d.r);
+    d.last_i = static_cast<int>(d.u + d.r);
+    d.first_j = static_cast<int>(d.v - d.r);
+    d.last_j = static_cast<int>(d.v + d.r);
+    if (d.first_i > d.last_i) return 0.0f;
+
+    d.i0 = std::max(d.first_i, 0);
+    d.i1 = std::min(d.last_i + 1, size - 1);
+    d.j0 = std::max(d.first_j, 0);
+    d.j1 = std::min(d.last_j + 1, size - 1);
+    // Every texel of the blocks about the disc at the point's distance or
+    // beyond (the rim's bias only moves the point nearer): lit.
+    if (blend == 0.0f && d.i0 <= d.i1 && d.j0 <= d.j1 && map.blocks_per_row > 0 &&
+        shadow_blocks_summary(
+            map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); }, d.i0,
+            d.i1, d.j0, d.j1) >= d.p0)
+        return 0.0f;
+    return query_shadow_disc(map, d, settings, blend, blend_fraction);
+}
 
 }  // namespace sky
