@@ -317,7 +317,9 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     return s > 1e-5f ? s : 0.0f;
 }
 
-// Its steps inlined: every lit sample takes them.
+// Its steps inlined: every lit sample takes them. One copy for each
+// highlight, so a surface without one carries none of their steps.
+template <Highlight kHighlight>
 [[gnu::flatten]] void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point,
                                 const LitModel& model) {
     PointLookup at(point);
@@ -327,7 +329,7 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     const Triple& v = point.view;
 
     float n_dot_v = 0.0f;
-    if (model.highlight == Highlight::BLINN) {
+    if (kHighlight == Highlight::BLINN) {
         n_dot_v = std::fmin(std::fmax(dot(n, v), -1.0f), 1.0f);
         if (n_dot_v == 0.0f) {
             point.output[0] = point.output[1] = point.output[2] = 0.0f;
@@ -360,8 +362,8 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
             if (translucence_depth == 0.0f && n_dot_l < 0.2f) t = tau * n_dot_l / 0.2f;
             diffuse = add(diffuse, scale(colour, t));
         }
-        if (model.highlight != Highlight::NONE && sample.specular) {
-            float s = model.highlight == Highlight::PHONG
+        if (kHighlight != Highlight::NONE && sample.specular) {
+            float s = kHighlight == Highlight::PHONG
                           ? phong_highlight(n, v, sample.direction, model.shinyness)
                           : blinn_highlight(n, v, sample.direction, n_dot_l, n_dot_v, model.c,
                                             model.specular_rolloff);
@@ -394,7 +396,7 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
 
     Triple result = mul(point.colour, add(ambient, diffuse));
     Triple highlight;
-    if (model.highlight != Highlight::NONE) {
+    if (kHighlight != Highlight::NONE) {
         Triple spec = slot_colour(*model.specular, at);
         Triple mix =
             add(scale(point.colour, (1.0f - model.gloss) / 255.0f), scale(spec, model.gloss));
@@ -411,6 +413,10 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     }
     finish(shader, point, shading_map(shader, result, at), highlight);
 }
+
+template void shade_lit<Highlight::NONE>(const AR_ShaderInfo&, AR_ShadePoint&, const LitModel&);
+template void shade_lit<Highlight::PHONG>(const AR_ShaderInfo&, AR_ShadePoint&, const LitModel&);
+template void shade_lit<Highlight::BLINN>(const AR_ShaderInfo&, AR_ShadePoint&, const LitModel&);
 
 void shade_unlit(const AR_ShaderInfo& shader, AR_ShadePoint& point) {
     PointLookup at(point);
