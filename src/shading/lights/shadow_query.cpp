@@ -199,19 +199,32 @@ void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float 
 
 }  // namespace
 
-float query_shadow_disc(const ShadowMap& map, const ShadowDisc& disc,
+float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
                         const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
     const std::int32_t size = map.size;
     const float* texel = map.texels();
-    const float u = disc.u, v = disc.v, p0 = disc.p0, r = disc.r;
+    if (size < 1 || texel == nullptr) return 0.0f;
+    const int radius = static_cast<int>(settings.edge_quality) + 1 + (blend != 0.0f ? 1 : 0);
+    // Texel i was rendered at its centre, i + 0.5 across the map's width of
+    // `size`, and the cell weighed at i spans the centres of texels i and
+    // i + 1: the point's coordinates put the middle of that span, i + 1 of
+    // the map's width, at i.
+    const float scale = static_cast<float>(size) / 2.0f;
+    const float u = scale * x + scale - 1.0f, v = scale * y + scale - 1.0f;
+    const float p0 = z - settings.near_offset;
+    const float r = static_cast<float>(radius);
     const float inverse_r2 = 1.0f / (r * r);
-    const int first_i = disc.first_i, last_i = disc.last_i;
-    const int first_j = disc.first_j, last_j = disc.last_j;
+
+    // Truncation toward zero, as the disc's bounds have always been taken.
+    const int first_i = static_cast<int>(u - r), last_i = static_cast<int>(u + r);
+    const int first_j = static_cast<int>(v - r), last_j = static_cast<int>(v + r);
+    if (first_i > last_i) return 0.0f;
 
     // Every texel the disc's cells read nearer than the point is to the
     // light (the rim's bias included), or none: the sums below would come
-    // to exactly 1 or 0. The blocks' nearest texel has been asked.
-    const int i0 = disc.i0, i1 = disc.i1, j0 = disc.j0, j1 = disc.j1;
+    // to exactly 1 or 0.
+    const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
+    const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
     if (blend == 0.0f && i0 <= i1 && j0 <= j1 && map.blocks_per_row > 0) {
         const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
                             v <= static_cast<float>(size - 1);
@@ -219,6 +232,10 @@ float query_shadow_disc(const ShadowMap& map, const ShadowDisc& disc,
         // The blocks first; near a shadow's edge they reach beyond the
         // disc, and the texels the cells read settle it more often, for
         // less than weighing the cells costs.
+        if (shadow_blocks_summary(
+                map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); },
+                i0, i1, j0, j1) >= p0)
+            return 0.0f;
         if (inside && blocks_farthest(map, i0, i1, j0, j1) < deepest) return 1.0f;
         switch (texels_settle(texel, size, i0, i1, j0, j1, p0, inside, deepest)) {
             case 1:

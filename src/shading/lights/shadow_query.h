@@ -54,15 +54,6 @@ void summarise_shadow_map(ShadowMap& map);
 // the map that sums up its blocks itself.
 void clear_shadow_summary(ShadowMap& map);
 
-// Where a query's disc of cells lies on the map.
-struct ShadowDisc {
-    float u = 0.0f, v = 0.0f;  // the point, in cells
-    float p0 = 0.0f;           // its distance less the bias at the disc's centre
-    float r = 0.0f;            // the disc's radius, in cells
-    int first_i = 0, last_i = 0, first_j = 0, last_j = 0;  // its cells, unclamped
-    int i0 = 0, i1 = 0, j0 = 0, j1 = 0;                    // the texels the cells read, on the map
-};
-
 // The summary `pick` (std::min or std::max) makes of the blocks holding
 // columns i0..i1 and rows j0..j1 (none negative), from `none`. No summary
 // is ever NaN, so the order they are taken in changes nothing the query
@@ -89,52 +80,44 @@ float shadow_blocks_summary(const ShadowMap& map, const std::vector<float>& summ
     return result;
 }
 
-// The rest of a query whose disc has cells, once the blocks' nearest texel
-// has not settled it (out of line: most points are settled by it).
-float query_shadow_disc(const ShadowMap& map, const ShadowDisc& disc,
+// The whole query, as below (out of line: most points are settled by the
+// first steps, which query_shadow_map takes inline).
+float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
                         const ShadowQuerySettings& settings, float blend, float* blend_fraction);
+
+// Whether the first steps of a query without blend answer 0: the map is
+// empty, the disc has no cells, or every texel of the blocks about the
+// disc lies at the point's distance or beyond (the rim's bias only moves
+// the point nearer): lit, as most points are.
+inline bool shadow_blocks_lit(const ShadowMap& map, float x, float y, float z,
+                              const ShadowQuerySettings& settings) {
+    const std::int32_t size = map.size;
+    if (size < 1 || map.texels() == nullptr) return true;
+    const int radius = static_cast<int>(settings.edge_quality) + 1;
+    const float scale = static_cast<float>(size) / 2.0f;
+    const float u = scale * x + scale - 1.0f, v = scale * y + scale - 1.0f;
+    const float p0 = z - settings.near_offset;
+    const float r = static_cast<float>(radius);
+    const int first_i = static_cast<int>(u - r), last_i = static_cast<int>(u + r);
+    if (first_i > last_i) return true;
+    const int first_j = static_cast<int>(v - r), last_j = static_cast<int>(v + r);
+    const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
+    const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
+    if (i0 > i1 || j0 > j1 || map.blocks_per_row <= 0) return false;
+    return shadow_blocks_summary(
+               map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); },
+               i0, i1, j0, j1) >= p0;
+}
 
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
 // projection plane at distance z from the light. A positive `blend` also
 // accumulates in `blend_fraction` how far behind the casters the point lies
-// over that distance (left alone when no texel counts). Inline up to the
-// answer of most points, a lit one.
+// over that distance (left alone when no texel counts).
 inline float query_shadow_map(const ShadowMap& map, float x, float y, float z,
                               const ShadowQuerySettings& settings, float blend = 0.0f,
                               float* blend_fraction = nullptr) {
-    const std::int32_t size = map.size;
-    if (size < 1 || map.texels() == nullptr) return 0.0f;
-    ShadowDisc d;
-    const int radius = static_cast<int>(settings.edge_quality) + 1 + (blend != 0.0f ? 1 : 0);
-    // Texel i was rendered at its centre, i + 0.5 across the map's width of
-    // `size`, and the cell weighed at i spans the centres of texels i and
-    // i + 1: the point's coordinates put the middle of that span, i + 1 of
-    // the map's width, at i.
-    const float scale = static_cast<float>(size) / 2.0f;
-    d.u = scale * x + scale - 1.0f;
-    d.v = scale * y + scale - 1.0f;
-    d.p0 = z - settings.near_offset;
-    d.r = static_cast<float>(radius);
-
-    // Truncation toward zero, as the disc's bounds have always been taken.
-    d.first_i = static_cast<int>(d.u - d.r);
-    d.last_i = static_cast<int>(d.u + d.r);
-    d.first_j = static_cast<int>(d.v - d.r);
-    d.last_j = static_cast<int>(d.v + d.r);
-    if (d.first_i > d.last_i) return 0.0f;
-
-    d.i0 = std::max(d.first_i, 0);
-    d.i1 = std::min(d.last_i + 1, size - 1);
-    d.j0 = std::max(d.first_j, 0);
-    d.j1 = std::min(d.last_j + 1, size - 1);
-    // Every texel of the blocks about the disc at the point's distance or
-    // beyond (the rim's bias only moves the point nearer): lit.
-    if (blend == 0.0f && d.i0 <= d.i1 && d.j0 <= d.j1 && map.blocks_per_row > 0 &&
-        shadow_blocks_summary(
-            map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); }, d.i0,
-            d.i1, d.j0, d.j1) >= d.p0)
-        return 0.0f;
-    return query_shadow_disc(map, d, settings, blend, blend_fraction);
+    if (blend == 0.0f && shadow_blocks_lit(map, x, y, z, settings)) return 0.0f;
+    return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction);
 }
 
 }  // namespace sky
