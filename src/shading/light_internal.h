@@ -235,8 +235,13 @@ inline int spot_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
     return finish_positional(light, point, factor, sample, shadowed) ? 1 : 0;
 }
 
-inline bool all_finite(const Triple& t) {
-    return std::isfinite(t.x) && std::isfinite(t.y) && std::isfinite(t.z);
+// Whether every coordinate of both is finite, in one test: x − x is +0 for
+// a finite x and NaN for an infinity or a NaN, and a sum of them is NaN as
+// soon as one is.
+inline bool all_finite(const Triple& a, const Triple& b) {
+    const float zeros =
+        (a.x - a.x) + (a.y - a.y) + (a.z - a.z) + (b.x - b.x) + (b.y - b.y) + (b.z - b.z);
+    return zeros == 0.0f;
 }
 
 // Light from everywhere, darkened on the sides turned away from the light's
@@ -247,7 +252,7 @@ inline int ambient_light_at(const AR_LightInfo& light, const AR_ShadePoint& poin
     const auto& a = *static_cast<const AmbientLightInfo*>(light.model_info);
     Triple to_light = sub(light.position, point.position);
     float factor = 1.0f;
-    if (a.ambient_shade == 0.0f && all_finite(to_light) && all_finite(point.normal)) {
+    if (a.ambient_shade == 0.0f && all_finite(to_light, point.normal)) {
         // Light alike from every side (the factor below is exactly 1 for
         // any finite N·L): its direction and distance would go unused, and
         // finding them is most of this light's cost on every sample.
