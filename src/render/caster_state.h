@@ -72,11 +72,17 @@ struct TrianglePlane {
     float edge_on = 0.0f;
 
     // What the shading point takes from the triangle alone, whatever the
-    // sample: `n` made unit length; P1's and P2's normals less P0's; the
-    // corners' surface parameters and where solid textures find each
-    // corner; the footprint of the sample spacing (its reach along the
-    // edges across x and y, its change of u and v) and the tangents.
+    // sample: `n` made unit length.
     float unit_normal[3];
+
+    // What only textures read, made when the first texture on the triangle
+    // asks (`texture_ready`; most triangles are shaded without one): P1's
+    // and P2's normals less P0's; the corners' surface parameters and where
+    // solid textures find each corner; the footprint of the sample spacing
+    // of the triangle's first sample (its reach along the edges across x
+    // and y, its change of u and v) and the tangents.
+    bool texture_ready = false;
+    double footprint = 0.0;
     float normal_step[2][3];
     float uv[3][2];
     const float* solid[3];
@@ -91,7 +97,7 @@ struct TrianglePlane {
 // worker's plane, which stays set up for the layer's triangle while the
 // layer is shaded.
 struct PendingTextureInputs {
-    const TrianglePlane* plane = nullptr;
+    TrianglePlane* plane = nullptr;
     const ScreenTriangle* triangle = nullptr;
     float w[3] = {0.0f, 0.0f, 0.0f};
     float n_length = 0.0f, side = 1.0f;

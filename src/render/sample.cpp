@@ -55,14 +55,14 @@ inline bool breaks_loop(RC_Layer* layer) {
 
 // --- shading ------------------------------------------------------------------
 
-// The triangle's plane in eye space and everything the shading point takes
-// from the triangle alone, for a sample spacing of `footprint` pixels.
+// The triangle's plane in eye space and its unit normal; what only
+// textures read waits for set_up_texture_inputs, for a sample spacing of
+// `footprint` pixels.
 void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footprint) {
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
-    const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
-    const float* a = s[0]->eye;
-    const float* b = s[1]->eye;
-    const float* c = s[2]->eye;
+    const float* a = v[0]->shading->eye;
+    const float* b = v[1]->shading->eye;
+    const float* c = v[2]->shading->eye;
     for (int k = 0; k < 3; ++k) {
         plane.p0[k] = a[k];
         plane.e1[k] = b[k] - a[k];
@@ -78,6 +78,14 @@ void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footp
 
     std::memcpy(plane.unit_normal, plane.n, sizeof plane.n);
     normalise3(plane.unit_normal);
+    plane.texture_ready = false;
+    plane.footprint = footprint;
+}
+
+// The plane's texture part, for its triangle `t`.
+void set_up_texture_inputs(TrianglePlane& plane, const ScreenTriangle& t) {
+    const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
+    const ShadingRecord* s[3] = {v[0]->shading, v[1]->shading, v[2]->shading};
     for (int e = 0; e < 2; ++e)
         for (int k = 0; k < 3; ++k) plane.normal_step[e][k] = v[e + 1]->normal[k] - v[0]->normal[k];
 
@@ -96,7 +104,7 @@ void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footp
     // spacing, from the triangle's screen set-up.
     const float du1 = uv[1][0] - uv[0][0], du2 = uv[2][0] - uv[0][0];
     const float dv1 = uv[1][1] - uv[0][1], dv2 = uv[2][1] - uv[0][1];
-    const float fp = static_cast<float>(footprint);
+    const float fp = static_cast<float>(plane.footprint);
     plane.edge_x[0] = t.d * 0.5f * fp;
     plane.edge_x[1] = -t.b * 0.5f * fp;
     plane.edge_y[0] = -t.c * 0.5f * fp;
@@ -117,6 +125,7 @@ void set_up_triangle(TrianglePlane& plane, const ScreenTriangle& t, double footp
         plane.dp_du = Triple{};
         plane.dp_dv = Triple{};
     }
+    plane.texture_ready = true;
 }
 
 // Eye distance of a screen depth (perspective: the eye z the depth came
@@ -171,8 +180,11 @@ void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Lay
 // The texture inputs fill_point left for the first texture that asks.
 void fill_texture_inputs(AR_ShadePoint& p) {
     const auto& pending = *static_cast<const PendingTextureInputs*>(p.texture_source);
-    const TrianglePlane& plane = *pending.plane;
     const ScreenTriangle& t = *pending.triangle;
+    // A moving layer's scratch triangle is still the one the plane was set
+    // up for while its layer is shaded.
+    if (!pending.plane->texture_ready) set_up_texture_inputs(*pending.plane, t);
+    const TrianglePlane& plane = *pending.plane;
     const ShadingRecord* s[3] = {t.P0->shading, t.P1->shading, t.P2->shading};
     const float* w = pending.w;
     const float n_length = pending.n_length;
@@ -216,7 +228,7 @@ void fill_point(CasterWorker& worker, const RC_Layer& layer, const ObjectShading
                 const HitPoint& hit, const Triple& view_direction) {
     AR_ShadePoint& p = worker.point;
     PendingTextureInputs& pending = worker.pending;
-    const TrianglePlane& plane = worker.plane;
+    TrianglePlane& plane = worker.plane;
     const ScreenTriangle& t = *layer.triangle;
     const ScreenVertex* v[3] = {t.P0, t.P1, t.P2};
     const float* w = hit.w;

@@ -3,11 +3,16 @@
 // (colour, shadow, decay).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "base/vecmath.h"
 #include "platform/fatal.h"
 #include "shading/light.h"
+#include "shading/lights/shadow_query.h"
 
 namespace sky::lights {
 
@@ -153,6 +158,126 @@ inline bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& po
     }
     sample.colour = scale(mul(colour, transmission), factor);
     return true;
+}
+
+// --- the lights of nearly every lit sample --------------------------------------
+// The spot and ambient lights' calculations, inline: the lighting loop
+// takes them without a call (`spot_light` and `ambient_light` are the
+// rows' calculations, the loop's test of which model a light has).
+
+int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& sample);
+int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s);
+
+// The shadowed fraction of an eye-space point at `distance` from the spot
+// light, through the light's map (0 when it has none).
+inline float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point,
+                                  float distance) {
+    const ShadowMap* map = light.shadow_map;
+    if (map == nullptr || map->size < 1) return 0.0f;
+    const float* m = map->clip_from_eye.m;
+#if defined(__SSE2__)
+    // The point times the matrix's rows, a lane for each of X, Y, Z and W
+    // with the sums in the order of the scalar lines below; then both
+    // quotients in one division.
+    const __m128 row_sum =
+        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(eye_point.x), _mm_loadu_ps(m)),
+                                         _mm_mul_ps(_mm_set1_ps(eye_point.y), _mm_loadu_ps(m + 4))),
+                              _mm_mul_ps(_mm_set1_ps(eye_point.z), _mm_loadu_ps(m + 8))),
+                   _mm_loadu_ps(m + 12));
+    alignas(16) float clip[4];
+    _mm_store_ps(clip, row_sum);
+    float W = clip[3];
+    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const __m128 negated = _mm_xor_ps(row_sum, _mm_set1_ps(-0.0f));
+    alignas(16) float projected[4];
+    _mm_store_ps(projected, _mm_div_ps(negated, _mm_set1_ps(W)));
+    const float x = projected[0], y = projected[1];
+#else
+    const float X = eye_point.x * m[0] + eye_point.y * m[4] + eye_point.z * m[8] + m[12];
+    const float Y = eye_point.x * m[1] + eye_point.y * m[5] + eye_point.z * m[9] + m[13];
+    float W = eye_point.x * m[3] + eye_point.y * m[7] + eye_point.z * m[11] + m[15];
+    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
+    const float x = -X / W, y = -Y / W;
+#endif
+    const auto& spot = *static_cast<const SpotLightInfo*>(light.model_info);
+    const ShadowQuerySettings settings{spot.edge_quality, spot.min_depth, spot.blend_offset};
+    return query_shadow_map(*map, x, y, distance, settings);
+}
+
+// Across the penumbra band the light fades smoothly (a cubic in the cosine,
+// with zero slope at both edges) from full strength at the inner edge to
+// nothing at the cut-off.
+inline float penumbra_fade(const SpotLightInfo& s, float cos_theta) {
+    if (!s.has_penumbra || cos_theta >= s.inner_cos) return 1.0f;
+    float t = (cos_theta - s.cone_cos) / (s.inner_cos - s.cone_cos);
+    t = clamp01(t);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+inline int spot_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
+                         AR_LightSample& sample) {
+    const auto& s = *static_cast<const SpotLightInfo*>(light.model_info);
+    Triple to_light = sub(light.position, point.position);
+    float distance = length(to_light);
+    sample.distance = distance;
+    sample.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
+    if (!sample.intensity_only && !orient(point, sample)) return 0;
+    sample.ambient = false;
+
+    float cos_theta = -dot(sample.direction, s.eye_axis);
+    if (cos_theta < s.cone_cos) return 0;
+    float factor = decay_factor(s.decay, distance);
+    if (s.dropoff != 0.0f) factor *= std::pow(cos_theta, s.dropoff);
+    factor *= penumbra_fade(s, cos_theta);
+    if (factor <= 0.0f) return 0;
+    const float shadowed =
+        light.casts_shadows ? spot_shadow_fraction(light, point.position, distance) : 0.0f;
+    return finish_positional(light, point, factor, sample, shadowed) ? 1 : 0;
+}
+
+// Whether every coordinate of both is finite, in one test: x − x is +0 for
+// a finite x and NaN for an infinity or a NaN, and a sum of them is NaN as
+// soon as one is.
+inline bool all_finite(const Triple& a, const Triple& b) {
+    const float zeros =
+        (a.x - a.x) + (a.y - a.y) + (a.z - a.z) + (b.x - b.x) + (b.y - b.y) + (b.z - b.z);
+    return zeros == 0.0f;
+}
+
+// Light from everywhere, darkened on the sides turned away from the light's
+// position by `ambient_shade`: 0 lights every side alike, 1 shades like a
+// point light without highlights.
+inline int ambient_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
+                            AR_LightSample& s) {
+    const auto& a = *static_cast<const AmbientLightInfo*>(light.model_info);
+    Triple to_light = sub(light.position, point.position);
+    float factor = 1.0f;
+    if (a.ambient_shade == 0.0f && all_finite(to_light, point.normal)) {
+        // Light alike from every side (the factor below is exactly 1 for
+        // any finite N·L): its direction and distance would go unused, and
+        // finding them is most of this light's cost on every sample.
+        s.distance = 0.0f;
+        s.direction = Triple{};
+    } else {
+        s.distance = length(to_light);
+        s.direction = normalise(to_light);
+        if (point.normal.x != kNoNormal)
+            factor = (dot(point.normal, s.direction) - 1.0f) * a.ambient_shade + 1.0f;
+    }
+    if (factor <= 0.0f && s.translucent == 0.0f) return 0;
+    s.diffuse_kind = 0;
+    s.specular = false;
+    bool textured = false;
+    Triple colour = colour_at(light, point, textured);
+    if (s.intensity_only) {
+        s.intensity = textured ? factor * (colour.x + colour.y + colour.z) / 765.0f : factor;
+        return 1;
+    }
+    // A light alike from every side has a factor of exactly 1, whose
+    // quotient is the constant's.
+    constexpr float kPerUnit = 1.0f / 255.0f;
+    s.colour = scale(colour, factor == 1.0f ? kPerUnit : factor / 255.0f);
+    return 1;
 }
 
 // Where a point of the volume light's own frame lies in its shape: inside

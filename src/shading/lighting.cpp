@@ -19,6 +19,7 @@
 #include "scene/scene_objects.h"
 #include "shading/image_lighting.h"
 #include "shading/light.h"
+#include "shading/light_internal.h"
 #include "shading/shader_internal.h"
 #include "texture/texture.h"
 
@@ -316,7 +317,9 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     return s > 1e-5f ? s : 0.0f;
 }
 
-// Its steps inlined: every lit sample takes them.
+// Its steps inlined: every lit sample takes them. One copy for each
+// highlight, so a surface without one carries none of their steps.
+template <Highlight kHighlight>
 [[gnu::flatten]] void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point,
                                 const LitModel& model) {
     PointLookup at(point);
@@ -326,7 +329,7 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     const Triple& v = point.view;
 
     float n_dot_v = 0.0f;
-    if (model.highlight == Highlight::BLINN) {
+    if (kHighlight == Highlight::BLINN) {
         n_dot_v = std::fmin(std::fmax(dot(n, v), -1.0f), 1.0f);
         if (n_dot_v == 0.0f) {
             point.output[0] = point.output[1] = point.output[2] = 0.0f;
@@ -344,11 +347,8 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     const float translucent = translucence != 0.0f ? translucence_depth : 0.0f;
 
     Triple ambient, diffuse, specular;
-    AR_LightSample sample;
-    for (const AR_LightInfo* light : point.lights) {
-        if (light == nullptr || !light->on || light->model->calculation == nullptr) continue;
-        preset_light_sample(sample, translucent);
-        if (light->model->calculation(*light, point, sample) == 0) continue;
+    // What one light's answer adds.
+    const auto add_light = [&](const AR_LightSample& sample) {
         const Triple& colour = sample.colour;
         if (sample.ambient) ambient = add(ambient, colour);
         float n_dot_l =
@@ -362,12 +362,32 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
             if (translucence_depth == 0.0f && n_dot_l < 0.2f) t = tau * n_dot_l / 0.2f;
             diffuse = add(diffuse, scale(colour, t));
         }
-        if (model.highlight != Highlight::NONE && sample.specular) {
-            float s = model.highlight == Highlight::PHONG
+        if (kHighlight != Highlight::NONE && sample.specular) {
+            float s = kHighlight == Highlight::PHONG
                           ? phong_highlight(n, v, sample.direction, model.shinyness)
                           : blinn_highlight(n, v, sample.direction, n_dot_l, n_dot_v, model.c,
                                             model.specular_rolloff);
             if (s > 0.0f) specular = add(specular, scale(colour, s));
+        }
+    };
+    for (const AR_LightInfo* light : point.lights) {
+        if (light == nullptr || !light->on || light->model->calculation == nullptr) continue;
+        // The lights of nearly every scene without a call, each answer in
+        // a record of its own that stays in registers. Every model fills
+        // what is read of its answer, so no light sees another's.
+        const auto calculation = light->model->calculation;
+        if (calculation == lights::spot_light) {
+            AR_LightSample sample;
+            preset_light_sample(sample, translucent);
+            if (lights::spot_light_at(*light, point, sample)) add_light(sample);
+        } else if (calculation == lights::ambient_light) {
+            AR_LightSample sample;
+            preset_light_sample(sample, translucent);
+            if (lights::ambient_light_at(*light, point, sample)) add_light(sample);
+        } else {
+            AR_LightSample sample;
+            preset_light_sample(sample, translucent);
+            if (calculation(*light, point, sample)) add_light(sample);
         }
     }
 
@@ -376,7 +396,7 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
 
     Triple result = mul(point.colour, add(ambient, diffuse));
     Triple highlight;
-    if (model.highlight != Highlight::NONE) {
+    if (kHighlight != Highlight::NONE) {
         Triple spec = slot_colour(*model.specular, at);
         Triple mix =
             add(scale(point.colour, (1.0f - model.gloss) / 255.0f), scale(spec, model.gloss));
@@ -393,6 +413,10 @@ float blinn_highlight(const Triple& normal, const Triple& view, const Triple& to
     }
     finish(shader, point, shading_map(shader, result, at), highlight);
 }
+
+template void shade_lit<Highlight::NONE>(const AR_ShaderInfo&, AR_ShadePoint&, const LitModel&);
+template void shade_lit<Highlight::PHONG>(const AR_ShaderInfo&, AR_ShadePoint&, const LitModel&);
+template void shade_lit<Highlight::BLINN>(const AR_ShaderInfo&, AR_ShadePoint&, const LitModel&);
 
 void shade_unlit(const AR_ShaderInfo& shader, AR_ShadePoint& point) {
     PointLookup at(point);

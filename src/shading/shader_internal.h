@@ -28,7 +28,9 @@ struct LitModel {
     float specular_rolloff = 0.0f;  // Blinn
 };
 
-// Lights, highlights, reflection and the finishing steps of one layer.
+// Lights, highlights, reflection and the finishing steps of one layer, for
+// a model whose highlight is `kHighlight`.
+template <Highlight kHighlight>
 void shade_lit(const AR_ShaderInfo& shader, AR_ShadePoint& point, const LitModel& model);
 // The light-source model: the surface colour, finished.
 void shade_unlit(const AR_ShaderInfo& shader, AR_ShadePoint& point);

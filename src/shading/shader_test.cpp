@@ -4,6 +4,7 @@
 #include "shading/shader.h"
 
 #include <cmath>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,40 @@ TEST_F(Shaders, AmbientShadeThroughLambert) {
     EXPECT_NEAR(shade(*s, p, {flat}).rgba[0], 200.0f, 1e-3f);
     AR_LightInfo* shaded = light("light l (model = ambient, ambient_shade = 1);", Triple{0, 0, 10});
     EXPECT_NEAR(shade(*s, p, {shaded}).rgba[0], 200.0f * std::sqrt(0.5f), 1e-3f);
+}
+
+// Each light answers for itself: one that does not reach the point (a spot
+// turned away, a directional light behind the surface) leaves the sums of
+// the others to the bit, wherever it stands in the list, whether the
+// lighting loop takes its model inline or through its row.
+TEST_F(Shaders, ALightThatDoesNotReachThePointChangesNothing) {
+    AR_LightInfo* key = light("light l (model = spot, spread = 60);", Triple{1, 0, 10});
+    AR_LightInfo* away =
+        light("light l (model = spot, shine_along = (0, 0, 1));", Triple{0, 0, 10});
+    AR_LightInfo* fill =
+        light("light l (model = ambient, intensity = 0.2, ambient_shade = 0);", Triple{0, 0, 10});
+    AR_LightInfo* behind = light("light l (model = directional, direction = (0, 0, 1));");
+    AR_ShaderInfo* s = shader("shader s (model = phong, color = (200, 100, 50));");
+    ASSERT_TRUE(key && away && fill && behind && s);
+    const AR_ShadePoint p = facing_point();
+    const Shaded lit = shade(*s, p, {key, fill});
+    // The key light and its highlight, and the fill light's fifth.
+    EXPECT_GT(lit.rgba[0], 0.2f * 200.0f + 1.0f);
+    EXPECT_LT(lit.rgba[0], 255.0f * 2.0f);
+    for (const auto& lights : {std::vector<const AR_LightInfo*>{away, key, fill},
+                               std::vector<const AR_LightInfo*>{key, behind, fill},
+                               std::vector<const AR_LightInfo*>{key, fill, away, behind},
+                               std::vector<const AR_LightInfo*>{behind, away, key, fill}}) {
+        AR_ShadePoint q = p;
+        q.lights = lights;
+        Shaded out{{0, 0, 0, 0}};
+        q.output = out.rgba;
+        Ar_shade_layer(*s, q);
+        for (int c = 0; c < 4; ++c) EXPECT_EQ(out.rgba[c], lit.rgba[c]) << lights.size() << c;
+    }
+    // Neither reaches it alone.
+    const Shaded dark = shade(*s, p, {away, behind});
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(dark.rgba[c], 0.0f);
 }
 
 TEST_F(Shaders, TransparencyCompositesOverWhatIsBehind) {

@@ -219,7 +219,7 @@ void blinn(const AR_ShaderInfo& shader, const Triple&, AR_ShadePoint& point, con
     const auto& b = *static_cast<const AR_BlinnShaderInfo*>(shader.model_info);
     LitModel m{Highlight::BLINN,     &b.diffuse, &b.specular, &b.reflection, &b.reflectivity,
                b.specular_intensity, b.gloss,    0,           b.c,           b.specular_rolloff};
-    shade_lit(shader, point, m);
+    shade_lit<Highlight::BLINN>(shader, point, m);
 }
 
 // --- phong -------------------------------------------------------------------------
@@ -246,7 +246,7 @@ void phong(const AR_ShaderInfo& shader, const Triple&, AR_ShadePoint& point, con
     const auto& p = *static_cast<const AR_PhongShaderInfo*>(shader.model_info);
     LitModel m{Highlight::PHONG,     &p.diffuse, &p.specular, &p.reflection, &p.reflectivity,
                p.specular_intensity, p.gloss,    p.shinyness, 0.0f,          0.0f};
-    shade_lit(shader, point, m);
+    shade_lit<Highlight::PHONG>(shader, point, m);
 }
 
 // --- lambert -----------------------------------------------------------------------
@@ -275,7 +275,7 @@ void lambert(const AR_ShaderInfo& shader, const Triple&, AR_ShadePoint& point,
     const auto& l = *static_cast<const AR_LambertShaderInfo*>(shader.model_info);
     LitModel m;
     m.diffuse = &l.diffuse;
-    shade_lit(shader, point, m);
+    shade_lit<Highlight::NONE>(shader, point, m);
 }
 
 // --- lightsource ---------------------------------------------------------------------

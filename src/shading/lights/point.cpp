@@ -89,46 +89,11 @@ bool eval_ambient(AR_LightInfo&, void* node, void* info) {
     return true;
 }
 
-bool finite(const Triple& t) {
-    return std::isfinite(t.x) && std::isfinite(t.y) && std::isfinite(t.z);
-}
-
-// Light from everywhere, darkened on the sides turned away from the light's
-// position by `ambient_shade`: 0 lights every side alike, 1 shades like a
-// point light without highlights.
-int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
-    const auto& a = *static_cast<const AmbientLightInfo*>(light.model_info);
-    Triple to_light = sub(light.position, point.position);
-    float factor = 1.0f;
-    if (a.ambient_shade == 0.0f && finite(to_light) && finite(point.normal)) {
-        // Light alike from every side (the factor below is exactly 1 for
-        // any finite N·L): its direction and distance would go unused, and
-        // finding them is most of this light's cost on every sample.
-        s.distance = 0.0f;
-        s.direction = Triple{};
-    } else {
-        s.distance = length(to_light);
-        s.direction = normalise(to_light);
-        if (point.normal.x != kNoNormal)
-            factor = (dot(point.normal, s.direction) - 1.0f) * a.ambient_shade + 1.0f;
-    }
-    if (factor <= 0.0f && s.translucent == 0.0f) return 0;
-    s.diffuse_kind = 0;
-    s.specular = false;
-    bool textured = false;
-    Triple colour = colour_at(light, point, textured);
-    if (s.intensity_only) {
-        s.intensity = textured ? factor * (colour.x + colour.y + colour.z) / 765.0f : factor;
-        return 1;
-    }
-    // A light alike from every side has a factor of exactly 1, whose
-    // quotient is the constant's.
-    constexpr float kPerUnit = 1.0f / 255.0f;
-    s.colour = scale(colour, factor == 1.0f ? kPerUnit : factor / 255.0f);
-    return 1;
-}
-
 }  // namespace
+
+int ambient_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
+    return ambient_light_at(light, point, s);
+}
 
 const AR_LightModel kPointLight = light_row<PointLightInfo, kPointTable>(
     "point", point_light, parse_model<kPointTable>, eval_point, no_init, LIGHT_POINT);

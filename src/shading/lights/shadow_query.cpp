@@ -63,39 +63,9 @@ void summarise_shadow_map(ShadowMap& map) {
 
 namespace {
 
-// The summary `pick` (std::min or std::max) makes of the blocks holding
-// columns i0..i1 and rows j0..j1 (none negative), from `none`. No summary
-// is ever NaN, so the order they are taken in changes nothing the query
-// compares, nor does taking a block twice: a disc of the usual sizes
-// reaches at most two blocks each way, and those four are read without a
-// loop whose length varies from one point to the next.
-template <typename Pick>
-float blocks_summary(const ShadowMap& map, const std::vector<float>& summaries, float none,
-                     Pick pick, int i0, int i1, int j0, int j1) {
-    const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
-    const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
-    const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
-    const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
-    const float* summary = summaries.data();
-    const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
-    if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
-        const float* low = summary + bj0 * per_row;
-        const float* high = summary + bj1 * per_row;
-        return pick(pick(low[bi0], low[bi1]), pick(high[bi0], high[bi1]));
-    }
-    float result = none;
-    for (unsigned bj = bj0; bj <= bj1; ++bj)
-        for (unsigned bi = bi0; bi <= bi1; ++bi) result = pick(result, summary[bj * per_row + bi]);
-    return result;
-}
-// The nearest texel of those blocks, and the farthest.
-float blocks_nearest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
-    return blocks_summary(
-        map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); }, i0, i1,
-        j0, j1);
-}
+// The farthest texel of the blocks holding columns i0..i1 and rows j0..j1.
 float blocks_farthest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
-    return blocks_summary(
+    return shadow_blocks_summary(
         map, map.block_farthest, -INFINITY, [](float a, float b) { return std::max(a, b); }, i0, i1,
         j0, j1);
 }
@@ -229,8 +199,8 @@ void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float 
 
 }  // namespace
 
-float query_shadow_map(const ShadowMap& map, float x, float y, float z,
-                       const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
+float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
     const std::int32_t size = map.size;
     const float* texel = map.texels();
     if (size < 1 || texel == nullptr) return 0.0f;
@@ -262,7 +232,10 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
         // The blocks first; near a shadow's edge they reach beyond the
         // disc, and the texels the cells read settle it more often, for
         // less than weighing the cells costs.
-        if (blocks_nearest(map, i0, i1, j0, j1) >= p0) return 0.0f;
+        if (shadow_blocks_summary(
+                map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); },
+                i0, i1, j0, j1) >= p0)
+            return 0.0f;
         if (inside && blocks_farthest(map, i0, i1, j0, j1) < deepest) return 1.0f;
         switch (texels_settle(texel, size, i0, i1, j0, j1, p0, inside, deepest)) {
             case 1:
@@ -344,41 +317,6 @@ float query_shadow_map(const ShadowMap& map, float x, float y, float z,
     if (weight_sum == 0.0f) return 0.0f;
     if (blend_fraction) *blend_fraction = blend_sum / weight_sum;
     return shadow_sum / weight_sum;
-}
-
-// The query inlined: this is the one asked on every lit sample.
-[[gnu::flatten]] float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point,
-                                            float distance) {
-    const ShadowMap* map = light.shadow_map;
-    if (map == nullptr || map->size < 1) return 0.0f;
-    const float* m = map->clip_from_eye.m;
-#if defined(__SSE2__)
-    // The point times the matrix's rows, a lane for each of X, Y, Z and W
-    // with the sums in the order of the scalar lines below; then both
-    // quotients in one division.
-    const __m128 row_sum =
-        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(eye_point.x), _mm_loadu_ps(m)),
-                                         _mm_mul_ps(_mm_set1_ps(eye_point.y), _mm_loadu_ps(m + 4))),
-                              _mm_mul_ps(_mm_set1_ps(eye_point.z), _mm_loadu_ps(m + 8))),
-                   _mm_loadu_ps(m + 12));
-    alignas(16) float clip[4];
-    _mm_store_ps(clip, row_sum);
-    float W = clip[3];
-    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
-    const __m128 negated = _mm_xor_ps(row_sum, _mm_set1_ps(-0.0f));
-    alignas(16) float projected[4];
-    _mm_store_ps(projected, _mm_div_ps(negated, _mm_set1_ps(W)));
-    const float x = projected[0], y = projected[1];
-#else
-    const float X = eye_point.x * m[0] + eye_point.y * m[4] + eye_point.z * m[8] + m[12];
-    const float Y = eye_point.x * m[1] + eye_point.y * m[5] + eye_point.z * m[9] + m[13];
-    float W = eye_point.x * m[3] + eye_point.y * m[7] + eye_point.z * m[11] + m[15];
-    if (std::fabs(W) < 0.00001f) W = W < 0.0f ? -0.00001f : 0.00001f;
-    const float x = -X / W, y = -Y / W;
-#endif
-    const auto& spot = *static_cast<const SpotLightInfo*>(light.model_info);
-    const ShadowQuerySettings settings{spot.edge_quality, spot.min_depth, spot.blend_offset};
-    return query_shadow_map(*map, x, y, distance, settings);
 }
 
 }  // namespace sky

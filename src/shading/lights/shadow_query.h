@@ -8,6 +8,9 @@
 // so that edges come out soft and surfaces do not shadow themselves.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -15,8 +18,6 @@
 #include "platform/memory.h"
 
 namespace sky {
-
-struct AR_LightInfo;
 
 inline constexpr float kNoShadowCaster = 1e8f;
 inline constexpr std::int32_t kShadowBlock = 8;
@@ -53,16 +54,70 @@ void summarise_shadow_map(ShadowMap& map);
 // the map that sums up its blocks itself.
 void clear_shadow_summary(ShadowMap& map);
 
+// The summary `pick` (std::min or std::max) makes of the blocks holding
+// columns i0..i1 and rows j0..j1 (none negative), from `none`. No summary
+// is ever NaN, so the order they are taken in changes nothing the query
+// compares, nor does taking a block twice: a disc of the usual sizes
+// reaches at most two blocks each way, and those four are read without a
+// loop whose length varies from one point to the next.
+template <typename Pick>
+float shadow_blocks_summary(const ShadowMap& map, const std::vector<float>& summaries, float none,
+                            Pick pick, int i0, int i1, int j0, int j1) {
+    const unsigned bi0 = static_cast<unsigned>(i0) / kShadowBlock;
+    const unsigned bi1 = static_cast<unsigned>(i1) / kShadowBlock;
+    const unsigned bj0 = static_cast<unsigned>(j0) / kShadowBlock;
+    const unsigned bj1 = static_cast<unsigned>(j1) / kShadowBlock;
+    const float* summary = summaries.data();
+    const std::size_t per_row = static_cast<std::size_t>(map.blocks_per_row);
+    if (bi1 - bi0 <= 1 && bj1 - bj0 <= 1) {
+        const float* low = summary + bj0 * per_row;
+        const float* high = summary + bj1 * per_row;
+        return pick(pick(low[bi0], low[bi1]), pick(high[bi0], high[bi1]));
+    }
+    float result = none;
+    for (unsigned bj = bj0; bj <= bj1; ++bj)
+        for (unsigned bi = bi0; bi <= bi1; ++bi) result = pick(result, summary[bj * per_row + bi]);
+    return result;
+}
+
+// The whole query, as below (out of line: most points are settled by the
+// first steps, which query_shadow_map takes inline).
+float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction);
+
+// Whether the first steps of a query without blend answer 0: the map is
+// empty, the disc has no cells, or every texel of the blocks about the
+// disc lies at the point's distance or beyond (the rim's bias only moves
+// the point nearer): lit, as most points are.
+inline bool shadow_blocks_lit(const ShadowMap& map, float x, float y, float z,
+                              const ShadowQuerySettings& settings) {
+    const std::int32_t size = map.size;
+    if (size < 1 || map.texels() == nullptr) return true;
+    const int radius = static_cast<int>(settings.edge_quality) + 1;
+    const float scale = static_cast<float>(size) / 2.0f;
+    const float u = scale * x + scale - 1.0f, v = scale * y + scale - 1.0f;
+    const float p0 = z - settings.near_offset;
+    const float r = static_cast<float>(radius);
+    const int first_i = static_cast<int>(u - r), last_i = static_cast<int>(u + r);
+    if (first_i > last_i) return true;
+    const int first_j = static_cast<int>(v - r), last_j = static_cast<int>(v + r);
+    const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
+    const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
+    if (i0 > i1 || j0 > j1 || map.blocks_per_row <= 0) return false;
+    return shadow_blocks_summary(
+               map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); },
+               i0, i1, j0, j1) >= p0;
+}
+
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
 // projection plane at distance z from the light. A positive `blend` also
 // accumulates in `blend_fraction` how far behind the casters the point lies
 // over that distance (left alone when no texel counts).
-float query_shadow_map(const ShadowMap& map, float x, float y, float z,
-                       const ShadowQuerySettings& settings, float blend = 0.0f,
-                       float* blend_fraction = nullptr);
-
-// The shadowed fraction of an eye-space point at `distance` from the spot
-// light, through the light's map (0 when it has none).
-float spot_shadow_fraction(const AR_LightInfo& light, const Triple& eye_point, float distance);
+inline float query_shadow_map(const ShadowMap& map, float x, float y, float z,
+                              const ShadowQuerySettings& settings, float blend = 0.0f,
+                              float* blend_fraction = nullptr) {
+    if (blend == 0.0f && shadow_blocks_lit(map, x, y, z, settings)) return 0.0f;
+    return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction);
+}
 
 }  // namespace sky

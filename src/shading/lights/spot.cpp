@@ -225,37 +225,11 @@ bool init_spot(AR_LightInfo& light) {
     return true;
 }
 
-// Across the penumbra band the light fades smoothly (a cubic in the cosine,
-// with zero slope at both edges) from full strength at the inner edge to
-// nothing at the cut-off.
-float penumbra_fade(const SpotLightInfo& s, float cos_theta) {
-    if (!s.has_penumbra || cos_theta >= s.inner_cos) return 1.0f;
-    float t = (cos_theta - s.cone_cos) / (s.inner_cos - s.cone_cos);
-    t = clamp01(t);
-    return t * t * (3.0f - 2.0f * t);
-}
+}  // namespace
 
 int spot_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& sample) {
-    const auto& s = *static_cast<const SpotLightInfo*>(light.model_info);
-    Triple to_light = sub(light.position, point.position);
-    float distance = length(to_light);
-    sample.distance = distance;
-    sample.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
-    if (!sample.intensity_only && !orient(point, sample)) return 0;
-    sample.ambient = false;
-
-    float cos_theta = -dot(sample.direction, s.eye_axis);
-    if (cos_theta < s.cone_cos) return 0;
-    float factor = decay_factor(s.decay, distance);
-    if (s.dropoff != 0.0f) factor *= std::pow(cos_theta, s.dropoff);
-    factor *= penumbra_fade(s, cos_theta);
-    if (factor <= 0.0f) return 0;
-    const float shadowed =
-        light.casts_shadows ? spot_shadow_fraction(light, point.position, distance) : 0.0f;
-    return finish_positional(light, point, factor, sample, shadowed) ? 1 : 0;
+    return spot_light_at(light, point, sample);
 }
-
-}  // namespace
 
 const AR_LightModel kSpotLight = light_row<SpotLightInfo, kSpotTable>(
     "spot", spot_light, parse_spot, eval_spot, init_spot, LIGHT_SPOT);
