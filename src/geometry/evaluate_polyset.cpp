@@ -175,11 +175,26 @@ void borrow_polygons(const PolysetDefinition& d, const PackedPolygons& p, Polyse
          [&](const IndexSpan& v) { return own_normals(d, mesh, v); });
 }
 
+// Whether the check the definition made of its packed polygons holds for
+// the evaluated lists: every index named an entry of lists of the
+// definition's lengths, and these lists are no shorter. A polygon's texture
+// vertex and normal lists are its own, or its vertices' where those are in
+// range of the list they stand for (borrow_polygons), and its shader slot
+// is the one checked.
+bool checked_by_definition(const PolysetDefinition& d, const PolysetMesh& mesh) {
+    return d.valid && mesh.vertex_count() >= static_cast<std::size_t>(d.vertex_count) &&
+           mesh.texture_vertices.size() >= static_cast<std::size_t>(d.texture_vertex_count) &&
+           mesh.normals.size() >= static_cast<std::size_t>(d.normal_count);
+}
+
 // Indices are checked again: written as expressions they may differ from
 // frame to frame. A polygon out of range fails the polyset silently.
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     if (is_packed_polygons(d.polygons)) {
         borrow_polygons(d, *packed_polygons(d.polygons), mesh);
+        // A million polygons would be read again here, while the frame
+        // waits for its objects.
+        if (checked_by_definition(d, mesh)) return true;
         // Checked by every worker: a million polygons are read only here.
         std::atomic<bool> fits{true};
         share_ranges(mesh.polygon_count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
