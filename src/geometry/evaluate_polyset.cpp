@@ -10,6 +10,7 @@
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
+#include "geometry/tessellate.h"
 #include "platform/fatal.h"
 #include "sdl/cluster.h"
 #include "sdl/expr_internal.h"
@@ -250,18 +251,24 @@ bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
 }
 
 // Each range's box on its own, then all of them together: the same box in
-// any order.
-void mesh_bound(const PolysetMesh& mesh, double bound[6]) {
+// any order. The same reading of the vertices tells whether each gives a
+// normal, which the tessellator asks before the frame's passes.
+void mesh_bound(PolysetMesh& mesh, double bound[6]) {
     const std::size_t count = mesh.vertex_count();
     std::vector<std::array<double, 6>> boxes((count + kItemsPerRange - 1) / kItemsPerRange);
+    std::atomic<bool> bare_vertex{false};
     share_ranges(count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
         double* box = boxes[first / kItemsPerRange].data();
         empty_bound(box);
+        bool bare = false;
         for (std::size_t i = first; i < last; ++i) {
             const float* p = mesh.vertex_records[i];
             extend_bound(box, p[0], p[1], p[2]);
+            bare = bare || !polyset_vertex_has_normal(mesh, i);
         }
+        if (bare) bare_vertex.store(true, std::memory_order_relaxed);
     });
+    mesh.every_vertex_normal = bare_vertex.load() ? 0 : 1;
     empty_bound(bound);
     for (const auto& box : boxes)
         for (int corner = 0; corner < 2; ++corner)
