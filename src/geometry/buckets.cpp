@@ -326,25 +326,29 @@ void enter_object(const ObjectTriangles& storage, const void* tile, Enter&& ente
         auto found = std::find(bins.tiles.begin(), bins.tiles.end(), tile);
         if (found != bins.tiles.end()) {
             const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
-            const std::size_t first = bins.first[k], end = bins.first[k + 1];
-            // Entry waits on each triangle's vertices, far apart in memory
-            // from the list: they are asked for a few triangles ahead, and
-            // the triangles a few more ahead of that.
-            constexpr std::size_t kTriangleAhead = 16, kVertexAhead = 8;
-            for (std::size_t i = first; i < end; ++i) {
-                if (i + kTriangleAhead < end)
-                    __builtin_prefetch(bins.triangles[i + kTriangleAhead]);
-                if (i + kVertexAhead < end && !has_small_cells(*bins.triangles[i + kVertexAhead])) {
-                    const ScreenTriangle& ahead = *bins.triangles[i + kVertexAhead];
-                    // The record's shading pointer and the eye position it
-                    // leads to, which follows the vertex in a large object.
-                    for (const ScreenVertex* v : {ahead.P0, ahead.P1, ahead.P2}) {
-                        __builtin_prefetch(&v->shading);
-                        __builtin_prefetch(reinterpret_cast<const char*>(v + 1) + 8);
+            for_each_bin_piece(
+                bins, k, &ObjectTriangles::TileBins::triangles,
+                [&](const ScreenTriangle* const* list, const ScreenTriangle* const* end) {
+                    // Entry waits on each triangle's vertices, far apart in
+                    // memory from the list: they are asked for a few
+                    // triangles ahead, and the triangles a few more ahead
+                    // of that.
+                    constexpr std::ptrdiff_t kTriangleAhead = 16, kVertexAhead = 8;
+                    for (const ScreenTriangle* const* at = list; at < end; ++at) {
+                        if (end - at > kTriangleAhead) __builtin_prefetch(at[kTriangleAhead]);
+                        if (end - at > kVertexAhead && !has_small_cells(*at[kVertexAhead])) {
+                            const ScreenTriangle& ahead = *at[kVertexAhead];
+                            // The record's shading pointer and the eye
+                            // position it leads to, which follows the
+                            // vertex in a large object.
+                            for (const ScreenVertex* v : {ahead.P0, ahead.P1, ahead.P2}) {
+                                __builtin_prefetch(&v->shading);
+                                __builtin_prefetch(reinterpret_cast<const char*>(v + 1) + 8);
+                            }
+                        }
+                        enter(**at);
                     }
-                }
-                enter(*bins.triangles[i]);
-            }
+                });
             return;
         }
     }
@@ -468,40 +472,6 @@ std::vector<GridRows> holder_rows(const ObjectTriangles& storage) {
     return rows;
 }
 
-namespace {
-
-// Each part's lists go to their places in the joined ones and are freed
-// at once: a mesh of ten million triangles would otherwise hold its bins
-// twice over at the moment it is complete.
-template <typename Triangle>
-void join_lists(ObjectTriangles::TileBins& joined, BinnedList<Triangle>& out,
-                const std::vector<ObjectTriangles*>& parts,
-                BinnedList<Triangle> ObjectTriangles::TileBins::*list) {
-    const std::size_t tiles = joined.tiles.size();
-    joined.first.assign(tiles + 1, 0);
-    for (std::size_t k = 0; k < tiles; ++k) {
-        std::size_t count = 0;
-        for (const ObjectTriangles* part : parts)
-            count += part->bins.first[k + 1] - part->bins.first[k];
-        joined.first[k + 1] = joined.first[k] + count;
-    }
-    out.resize(joined.first[tiles]);
-    std::vector<std::size_t> at(joined.first.begin(), joined.first.end() - 1);
-    for (ObjectTriangles* part : parts) {
-        auto& from = part->bins.*list;
-        for (std::size_t k = 0; k < tiles; ++k) {
-            const std::size_t begin = part->bins.first[k], end = part->bins.first[k + 1];
-            std::copy(from.begin() + static_cast<std::ptrdiff_t>(begin),
-                      from.begin() + static_cast<std::ptrdiff_t>(end),
-                      out.begin() + static_cast<std::ptrdiff_t>(at[k]));
-            at[k] += end - begin;
-        }
-        part->bins = {};
-    }
-}
-
-}  // namespace
-
 void join_part_bins(ObjectTriangles& storage, const std::vector<ObjectTriangles*>& parts) {
     storage.bins = {};
     if (parts.empty()) return;
@@ -509,13 +479,17 @@ void join_part_bins(ObjectTriangles& storage, const std::vector<ObjectTriangles*
         if (part->bins.tiles.empty() || part->bins.tiles != parts.front()->bins.tiles) return;
     ObjectTriangles::TileBins& joined = storage.bins;
     joined.tiles = parts.front()->bins.tiles;
-    if (storage.depth_only) {
-        join_lists(joined, joined.depth, parts, &ObjectTriangles::TileBins::depth);
-    } else {
-        // The object's triangles are walked newest first: the last part's first.
-        const std::vector<ObjectTriangles*> newest_first(parts.rbegin(), parts.rend());
-        join_lists(joined, joined.triangles, newest_first, &ObjectTriangles::TileBins::triangles);
-    }
+    joined.parts.reserve(parts.size());
+    // Screen triangles are walked newest first: the last part's first.
+    auto keep = [&](ObjectTriangles* part) {
+        joined.parts.push_back(std::move(part->bins));
+        joined.parts.back().tiles.clear();
+        part->bins = {};
+    };
+    if (storage.depth_only)
+        std::for_each(parts.begin(), parts.end(), keep);
+    else
+        std::for_each(parts.rbegin(), parts.rend(), keep);
 }
 
 }  // namespace sky

@@ -134,7 +134,8 @@ std::vector<GridRows> holder_rows(const ObjectTriangles& storage);
 // binned for the same rows: per tile, the parts' lists one after another in
 // the order the object's triangles are walked (the last part first for
 // screen triangles, the first part first for depth triangles), so the
-// result is the one binning the joined object would give, and the parts
+// result is the one binning the joined object would give. The parts' lists
+// move into the object's bins as they are (TileBins::parts), and the parts
 // are left without bins. Leaves the object without bins (and the parts
 // theirs) when a part has none.
 void join_part_bins(ObjectTriangles& storage, const std::vector<ObjectTriangles*>& parts);

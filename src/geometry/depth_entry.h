@@ -34,18 +34,22 @@ void for_each_depth_triangle(const ObjectTriangles& storage, const Tile& tile, V
     auto found = std::find(bins.tiles.begin(), bins.tiles.end(), &tile);
     if (found != bins.tiles.end()) {
         const auto k = static_cast<std::size_t>(found - bins.tiles.begin());
-        const std::size_t end = bins.first[k + 1];
-        for (std::size_t i = bins.first[k]; i < end; ++i) {
-            // A tile's triangles lie scattered over the object's blocks: the
-            // set-up of the one a few places ahead is asked for now, both
-            // lines it may straddle.
-            if (i + kDepthAhead < end) {
-                const auto* ahead = reinterpret_cast<const char*>(bins.depth[i + kDepthAhead]);
-                __builtin_prefetch(ahead + offsetof(DepthTriangle, x0));
-                __builtin_prefetch(ahead + sizeof(DepthTriangle) - 1);
-            }
-            visit(*bins.depth[i]);
-        }
+        for_each_bin_piece(bins, k, &ObjectTriangles::TileBins::depth,
+                           [&](const DepthTriangle* const* list, const DepthTriangle* const* end) {
+                               for (const DepthTriangle* const* at = list; at < end; ++at) {
+                                   // A tile's triangles lie scattered over the
+                                   // object's blocks: the set-up of the one a few
+                                   // places ahead is asked for now, both lines it
+                                   // may straddle.
+                                   if (end - at > static_cast<std::ptrdiff_t>(kDepthAhead)) {
+                                       const auto* ahead =
+                                           reinterpret_cast<const char*>(at[kDepthAhead]);
+                                       __builtin_prefetch(ahead + offsetof(DepthTriangle, x0));
+                                       __builtin_prefetch(ahead + sizeof(DepthTriangle) - 1);
+                                   }
+                                   visit(**at);
+                               }
+                           });
         return;
     }
     storage.depth_triangles.for_each([&](const void* record) {

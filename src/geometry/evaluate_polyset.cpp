@@ -10,6 +10,7 @@
 #include "geometry/evaluate_common.h"
 #include "geometry/geometry_evaluation.h"
 #include "geometry/geometry_lists.h"
+#include "geometry/tessellate.h"
 #include "platform/fatal.h"
 #include "sdl/cluster.h"
 #include "sdl/expr_internal.h"
@@ -175,11 +176,26 @@ void borrow_polygons(const PolysetDefinition& d, const PackedPolygons& p, Polyse
          [&](const IndexSpan& v) { return own_normals(d, mesh, v); });
 }
 
+// Whether the check the definition made of its packed polygons holds for
+// the evaluated lists: every index named an entry of lists of the
+// definition's lengths, and these lists are no shorter. A polygon's texture
+// vertex and normal lists are its own, or its vertices' where those are in
+// range of the list they stand for (borrow_polygons), and its shader slot
+// is the one checked.
+bool checked_by_definition(const PolysetDefinition& d, const PolysetMesh& mesh) {
+    return d.valid && mesh.vertex_count() >= static_cast<std::size_t>(d.vertex_count) &&
+           mesh.texture_vertices.size() >= static_cast<std::size_t>(d.texture_vertex_count) &&
+           mesh.normals.size() >= static_cast<std::size_t>(d.normal_count);
+}
+
 // Indices are checked again: written as expressions they may differ from
 // frame to frame. A polygon out of range fails the polyset silently.
 bool evaluate_polygons(const PolysetDefinition& d, PolysetMesh& mesh) {
     if (is_packed_polygons(d.polygons)) {
         borrow_polygons(d, *packed_polygons(d.polygons), mesh);
+        // A million polygons would be read again here, while the frame
+        // waits for its objects.
+        if (checked_by_definition(d, mesh)) return true;
         // Checked by every worker: a million polygons are read only here.
         std::atomic<bool> fits{true};
         share_ranges(mesh.polygon_count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
@@ -235,18 +251,24 @@ bool evaluate_areas(const PolysetDefinition& d, PolysetMesh& mesh) {
 }
 
 // Each range's box on its own, then all of them together: the same box in
-// any order.
-void mesh_bound(const PolysetMesh& mesh, double bound[6]) {
+// any order. The same reading of the vertices tells whether each gives a
+// normal, which the tessellator asks before the frame's passes.
+void mesh_bound(PolysetMesh& mesh, double bound[6]) {
     const std::size_t count = mesh.vertex_count();
     std::vector<std::array<double, 6>> boxes((count + kItemsPerRange - 1) / kItemsPerRange);
+    std::atomic<bool> bare_vertex{false};
     share_ranges(count, kItemsPerRange, [&](std::size_t first, std::size_t last) {
         double* box = boxes[first / kItemsPerRange].data();
         empty_bound(box);
+        bool bare = false;
         for (std::size_t i = first; i < last; ++i) {
             const float* p = mesh.vertex_records[i];
             extend_bound(box, p[0], p[1], p[2]);
+            bare = bare || !polyset_vertex_has_normal(mesh, i);
         }
+        if (bare) bare_vertex.store(true, std::memory_order_relaxed);
     });
+    mesh.every_vertex_normal = bare_vertex.load() ? 0 : 1;
     empty_bound(bound);
     for (const auto& box : boxes)
         for (int corner = 0; corner < 2; ++corner)

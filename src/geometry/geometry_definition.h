@@ -80,6 +80,7 @@ struct PolysetDefinition {
     // Set by finish_polyset_definition.
     std::int32_t vertex_count = 0;
     std::int32_t texture_vertex_count = 0;  // the list's, or the vertices' own st
+    std::int32_t normal_count = 0;
     bool vertices_carry_st = false;
     bool mesh_missing = false;  // names a mesh the binary scene data lacks
     bool valid = false;

@@ -312,6 +312,7 @@ TEST_F(FaceAndPolysetEvaluation, BorrowedAndEvaluatedListsMakeTheSameMesh) {
         EXPECT_TRUE(mesh->has_colour(1));
         EXPECT_FALSE(mesh->has_colour(2));
         EXPECT_TRUE(mesh->has_normal(3));
+        EXPECT_EQ(mesh->every_vertex_normal, 1);
         EXPECT_FLOAT_EQ(static_cast<float>(mesh->vertex(3).normal[1]), 0.6f);
         EXPECT_DOUBLE_EQ(mesh->vertex(3).position[2], 0.5);
     }
@@ -363,6 +364,8 @@ TEST_F(FaceAndPolysetEvaluation, ALargeMeshCheckedByEveryWorkerIsTheMeshOneWorke
                          mesh.texture_vertices[k][0] == i;
             }
         EXPECT_TRUE(placed);
+        // Found in ranges too: every vertex gives a normal.
+        EXPECT_EQ(mesh.every_vertex_normal, 1);
         ASSERT_EQ(mesh.polygon_count, std::size_t{n * n});
         bool indexed = true;
         for (int j = 0; j < n; ++j)
@@ -378,6 +381,26 @@ TEST_F(FaceAndPolysetEvaluation, ALargeMeshCheckedByEveryWorkerIsTheMeshOneWorke
         EXPECT_TRUE(indexed);
         const double box[6] = {0, n, 0, n, 0, n * n};
         for (int k = 0; k < 6; ++k) EXPECT_EQ(polyset.bound[k], box[k]) << k;
+    }
+}
+
+// What the evaluation tells the tessellator of the vertices' normals: a
+// vertex without one, or with one of no length, leaves the corners to be
+// looked at.
+TEST_F(FaceAndPolysetEvaluation, AVertexWithoutAUsableNormalIsFound) {
+    const std::string first =
+        "polyset (shader = (s), vertices = ((cv((0, 0, 0), 1), st(0, 0), norm(0, 0, 1)),";
+    const std::string last =
+        " (cv((0, 1, 0), 1), st(0, 0), norm(0, 0, 1))), polygons = (polygon(0, 1, 2), polygon(2, "
+        "1, 0)));\n";
+    const std::pair<std::string, int> cases[] = {
+        {" (cv((1, 0, 0), 1), st(0, 0), norm(0, 0, 1)),", 1},
+        {" (cv((1, 0, 0), 1), st(0, 0)),", 0},
+        {" (cv((1, 0, 0), 1), st(0, 0), norm(0, 0, 0)),", 0}};
+    for (const auto& [middle, every] : cases) {
+        evaluate("", first + middle + last);
+        ASSERT_EQ(frame_objects().size(), 1u) << middle;
+        EXPECT_EQ(geometry<PolysetGeometry>(0).mesh->every_vertex_normal, every) << middle;
     }
 }
 

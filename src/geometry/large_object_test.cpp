@@ -371,9 +371,23 @@ TEST_F(LargeObject, BinsHoldTheTrianglesWhoseVerticesReachTheTilesRows) {
     }
 }
 
+// Each tile's list, piece after piece, as entry reads it.
+template <typename Triangle>
+std::vector<std::vector<const Triangle*>> tile_lists(
+    const ObjectTriangles::TileBins& bins, BinnedList<Triangle> ObjectTriangles::TileBins::*list) {
+    std::vector<std::vector<const Triangle*>> lists(bins.tiles.size());
+    for (std::size_t k = 0; k < bins.tiles.size(); ++k)
+        for_each_bin_piece(bins, k, list,
+                           [&](const Triangle* const* at, const Triangle* const* end) {
+                               lists[k].insert(lists[k].end(), at, end);
+                           });
+    return lists;
+}
+
 TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {
     render_options().quiet = 1;
     make_tiles();
+    give_tile_buffers(tile_layout().width, tile_layout().rows, 1);
     std::span<Tile> tiles = tile_list();
     ASSERT_GT(tiles.size(), 10u);
     for (const bool depth_only : {false, true}) {
@@ -385,16 +399,47 @@ TEST_F(LargeObject, PartsBinnedByTheirWorkersJoinIntoTheBinsOfTheWholeObject) {
         ASSERT_TRUE(binned);
         const ObjectTriangles::TileBins joined = storage.bins;
         ASSERT_EQ(joined.tiles.size(), tiles.size()) << depth_only;
+        // The parts' lists are read in place, not copied into one.
+        EXPECT_GT(joined.parts.size(), 1u) << depth_only;
+        // Only a depth-only object's bins list depth triangles.
+        auto lists_in = [&](const ObjectTriangles::TileBins& bins) {
+            return depth_only
+                       ? std::make_pair(std::vector<std::vector<const ScreenTriangle*>>{},
+                                        tile_lists(bins, &ObjectTriangles::TileBins::depth))
+                       : std::make_pair(tile_lists(bins, &ObjectTriangles::TileBins::triangles),
+                                        std::vector<std::vector<const DepthTriangle*>>{});
+        };
+        const auto joined_lists = lists_in(joined);
+        // What bucket entry makes of each tile from the parts' bins.
+        std::vector<std::vector<std::vector<const ScreenTriangle*>>> entered;
+        BucketGrid& grid = bucket_grid();
+        if (!depth_only)
+            for (Tile& tile : tiles) {
+                map_tile_to_buckets(grid, &tile);
+                bucket_object(grid, geometry_view(), storage, &tile);
+                entered.push_back(lists_of(grid));
+                rewind_arena(tile_arena());
+            }
         // Binned whole, the object gives the same lists in the same order.
         if (depth_only)
             bin_depth_triangles(storage, holder_rows(storage));
         else
             bin_object_triangles(storage, geometry_view(), holder_rows(storage));
+        EXPECT_TRUE(storage.bins.parts.empty());
         EXPECT_TRUE(joined.tiles == storage.bins.tiles) << depth_only;
-        EXPECT_TRUE(joined.first == storage.bins.first) << depth_only;
-        EXPECT_TRUE(joined.triangles == storage.bins.triangles) << depth_only;
-        EXPECT_TRUE(joined.depth == storage.bins.depth) << depth_only;
-        EXPECT_FALSE(depth_only ? joined.depth.empty() : joined.triangles.empty());
+        EXPECT_TRUE(joined_lists == lists_in(storage.bins)) << depth_only;
+        std::size_t listed = 0;
+        for (const auto& list : joined_lists.first) listed += list.size();
+        for (const auto& list : joined_lists.second) listed += list.size();
+        EXPECT_GT(listed, 0u) << depth_only;
+        if (!depth_only)
+            for (std::size_t k = 0; k < tiles.size(); ++k) {
+                map_tile_to_buckets(grid, &tiles[k]);
+                bucket_object(grid, geometry_view(), storage, &tiles[k]);
+                EXPECT_TRUE(lists_of(grid) == entered[k]) << "tile " << k;
+                rewind_arena(tile_arena());
+            }
+        rewind_arena(pass_arena());
         storage.holders.clear();
     }
 }

@@ -206,6 +206,10 @@ struct PolysetMesh {
     PolygonLists polygon_vertices, polygon_texture_vertices, polygon_normals;
     MeshRecords<std::int32_t> shaders{1};  // empty: every polygon is slot 0
     std::vector<double> cumulative_areas;  // empty unless the scene gave areas
+    // Whether every vertex gives a usable normal, as the evaluation found
+    // while it read the vertices for the bound (-1: not known), so that
+    // the tessellator need not read them again to learn it.
+    std::int8_t every_vertex_normal = -1;
 
     std::size_t vertex_count() const { return vertex_records.size(); }
     PolysetVertex vertex(std::size_t i) const;

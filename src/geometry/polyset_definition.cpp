@@ -219,9 +219,9 @@ void finish_polyset_definition(PolysetDefinition& definition) {
                                           ? list_count(definition.texture_vertices)
                                       : definition.vertices_carry_st ? definition.vertex_count
                                                                      : 0;
+    definition.normal_count = list_count(definition.vertex_normals);
     // Polygons without a shader slot (-1) use slot 0, so one slot always exists.
-    Limits limits{definition.vertex_count, definition.texture_vertex_count,
-                  list_count(definition.vertex_normals),
+    Limits limits{definition.vertex_count, definition.texture_vertex_count, definition.normal_count,
                   definition.shader_count > 0 ? definition.shader_count : 1};
     // The polygon list is kept in the order written.
     if (definition.polygons && !polygons_fit(definition.polygons, limits)) return;

@@ -58,6 +58,7 @@ void PolysetMesh::add_vertex(const PolysetVertex& vertex) {
     }
     vertex_normal_at = 3;
     vertex_has_normal.push_back(vertex.has_normal ? 1 : 0);
+    every_vertex_normal = -1;
     float* colour = colours.append();
     for (int k = 0; k < 3; ++k) colour[k] = vertex.colour[k];
     vertex_has_colour.push_back(vertex.has_colour ? 1 : 0);

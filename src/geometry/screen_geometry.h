@@ -376,8 +376,30 @@ struct ObjectTriangles {
         std::vector<std::size_t> first;  // per tile, then the end
         BinnedList<ScreenTriangle> triangles;
         BinnedList<DepthTriangle> depth;  // instead, for a depth-only object
+        // An object made in parts keeps its parts' bins (for the same
+        // tiles) instead of lists of its own, in the order its triangles
+        // are walked: a tile reads them one after another. Copying them
+        // into one list would keep the other workers waiting for the
+        // object while its owner alone copied.
+        std::vector<TileBins> parts;
     } bins;
 };
+
+// Calls walk(begin, end) on each piece of tile `k`'s list (`list`: the
+// `triangles` or the `depth` lists) in order: one piece, or one per part.
+template <typename Triangle, typename Walk>
+void for_each_bin_piece(const ObjectTriangles::TileBins& bins, std::size_t k,
+                        BinnedList<Triangle> ObjectTriangles::TileBins::*list, Walk&& walk) {
+    if (bins.parts.empty()) {
+        const BinnedList<Triangle>& own = bins.*list;
+        walk(own.data() + bins.first[k], own.data() + bins.first[k + 1]);
+        return;
+    }
+    for (const ObjectTriangles::TileBins& part : bins.parts) {
+        const BinnedList<Triangle>& own = part.*list;
+        walk(own.data() + part.first[k], own.data() + part.first[k + 1]);
+    }
+}
 
 // Appends a vertex for `corner`, or returns the last one when `corner` is
 // identical to it. `known`, when given, names the vertex stored earlier in

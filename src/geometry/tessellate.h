@@ -47,6 +47,8 @@ void prepare_polyset_parts(const PolysetGeometry& polyset, PolysetParts& parts);
 // main thread before the frame's passes the parked workers share the scan
 // of the polygons, which inside a pass the owner of the object makes alone.
 void keep_polyset_normals(const PolysetGeometry& polyset);
+// Whether vertex `index` of the mesh gives a normal the tessellator uses.
+bool polyset_vertex_has_normal(const PolysetMesh& mesh, std::size_t index);
 // Polygons first .. last − 1, in order; parts taken in order and joined give
 // what tessellate_polyset gives.
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,

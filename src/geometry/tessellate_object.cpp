@@ -519,6 +519,24 @@ std::size_t polygons_per_part(std::size_t polygons) {
     return std::clamp(polygons / 8, kFewestPolygonsPerPart, kMostPolygonsPerPart);
 }
 
+// The parts shrink towards the end, to a quarter of what is left: the
+// workers take them in order, and one that finds none left waits for the
+// last parts in other hands, which are then small.
+constexpr std::size_t kFewestPolygonsInLastParts = 8192;
+
+std::vector<std::size_t> plan_parts(std::size_t polygons) {
+    const std::size_t per_part = polygons_per_part(polygons);
+    std::vector<std::size_t> first{0};
+    std::size_t left = polygons;
+    while (left > 0) {
+        const std::size_t part =
+            std::min(left, std::clamp(left / 4, kFewestPolygonsInLastParts, per_part));
+        first.push_back(first.back() + part);
+        left -= part;
+    }
+    return first;
+}
+
 // A polyset large enough for the workers to share, made by the tessellator
 // whose parts join into what it makes whole.
 bool large_mesh(const RenderObject& object, const GeometryCommon& geometry) {
@@ -542,10 +560,8 @@ void open_parts(RenderObject& object, const PolysetGeometry& polyset, ObjectTria
     shared.polyset = &polyset;
     shared.placement = &placement;
     prepare_polyset_parts(polyset, shared.prepared);
-    const std::size_t polygons = shared.prepared.polygons;
-    const std::size_t per_part = polygons_per_part(polygons);
-    shared.polygons_per_part = per_part;
-    shared.part_count = static_cast<int>((polygons + per_part - 1) / per_part);
+    shared.part_first = plan_parts(shared.prepared.polygons);
+    shared.part_count = static_cast<int>(shared.part_first.size() - 1);
     shared.parts.clear();
     shared.rows = holder_rows(storage);
     shared.reports.assign(static_cast<std::size_t>(shared.part_count), PolysetPartReport{});
@@ -564,7 +580,9 @@ void open_parts(RenderObject& object, const PolysetGeometry& polyset, ObjectTria
         part->has_texture_data = storage.has_texture_data;
         // Blocks of the part's size from the start: a few large blocks,
         // which reuse the pages the pass before freed.
-        const auto expected = static_cast<std::int64_t>(per_part);
+        const auto k_part = static_cast<std::size_t>(k);
+        const auto expected =
+            static_cast<std::int64_t>(shared.part_first[k_part + 1] - shared.part_first[k_part]);
         (part->depth_only ? part->depth_triangles : part->triangles).expect(expected);
         if (!part->depth_only) part->vertices.expect(expected / 2);
         shared.parts.push_back(std::move(part));
@@ -638,9 +656,8 @@ void make_part(SharedTessellation& shared, std::size_t index) {
     ObjectTriangles& part = *shared.parts[index];
     EntrySink entry(part, *shared.placement, geometry_view(), nullptr);
     Displaced sink(shared.polyset->displacement, *shared.placement, entry);
-    const std::size_t first = index * shared.polygons_per_part;
-    tessellate_polyset_part(*shared.polyset, shared.prepared, first,
-                            first + shared.polygons_per_part, sink.first(), shared.reports[index]);
+    tessellate_polyset_part(*shared.polyset, shared.prepared, shared.part_first[index],
+                            shared.part_first[index + 1], sink.first(), shared.reports[index]);
 }
 
 // One part of a moving polyset: the part's polygons at shutter close, then
@@ -649,8 +666,8 @@ void make_part(SharedTessellation& shared, std::size_t index) {
 void make_paired_part(SharedTessellation& shared, std::size_t index) {
     ObjectTriangles& part = *shared.parts[index];
     const GeometryView& view = geometry_view();
-    const std::size_t first = index * shared.polygons_per_part;
-    const std::size_t last = first + shared.polygons_per_part;
+    const std::size_t first = shared.part_first[index];
+    const std::size_t last = shared.part_first[index + 1];
     // A part's shutter-close corners are tens of megabytes: each worker
     // keeps its list from part to part rather than growing fresh pages
     // for every one.

@@ -47,14 +47,15 @@ struct SharedTessellation {
     std::atomic<int> next_part{0};
     std::atomic<int> parts_done{0};
     int part_count = 0;
-    std::size_t polygons_per_part = 0;
+    // Each part's first polygon, then the end.
+    std::vector<std::size_t> part_first;
     const RenderObject* object = nullptr;
     const PolysetGeometry* polyset = nullptr;
     const TransformValue* placement = nullptr;  // the owner's, while it waits
     PolysetParts prepared;
     // Each part is binned for the holders' rows by the worker that made
-    // it; the owner only joins the lists. Whether the object's bins were
-    // made so:
+    // it; the object keeps the parts' lists as they are. Whether the
+    // object's bins were made so:
     std::vector<GridRows> rows;
     bool binned = false;
     std::vector<std::unique_ptr<ObjectTriangles>> parts;

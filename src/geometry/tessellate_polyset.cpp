@@ -528,11 +528,13 @@ void keep_polyset_normals(const PolysetGeometry& polyset) {
     // one: the vertices settle it, without the polygons (three times as
     // many corners). Otherwise the polygons are read. The parked workers
     // share the reading either way.
-    std::atomic<bool> bare_vertex{false};
-    share_ranges(mesh.vertex_count(), 16384, [&](std::size_t first, std::size_t last) {
-        for (std::size_t v = first; v < last && !bare_vertex.load(std::memory_order_relaxed); ++v)
-            if (!vertex_has_normal(mesh, v)) bare_vertex.store(true, std::memory_order_relaxed);
-    });
+    std::atomic<bool> bare_vertex{mesh.every_vertex_normal == 0};
+    if (mesh.every_vertex_normal < 0)
+        share_ranges(mesh.vertex_count(), 16384, [&](std::size_t first, std::size_t last) {
+            for (std::size_t v = first; v < last && !bare_vertex.load(std::memory_order_relaxed);
+                 ++v)
+                if (!vertex_has_normal(mesh, v)) bare_vertex.store(true, std::memory_order_relaxed);
+        });
     std::atomic<bool> lacking{false};
     if (bare_vertex.load())
         share_ranges(mesh.polygon_count, 16384, [&](std::size_t first, std::size_t last) {
@@ -548,6 +550,10 @@ void keep_polyset_normals(const PolysetGeometry& polyset) {
     std::lock_guard<std::mutex> hold(prepared_lock);
     prepared_slots.push_back(
         {polyset.mesh, polyset.shader_slot, std::move(computed), new_verdicts(mesh)});
+}
+
+bool polyset_vertex_has_normal(const PolysetMesh& mesh, std::size_t index) {
+    return vertex_has_normal(mesh, index);
 }
 
 void tessellate_polyset_part(const PolysetGeometry& polyset, const PolysetParts& parts,
