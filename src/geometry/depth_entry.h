@@ -41,8 +41,8 @@ void for_each_depth_triangle(const ObjectTriangles& storage, const Tile& tile, V
             // lines it may straddle.
             if (i + kDepthAhead < end) {
                 const auto* ahead = reinterpret_cast<const char*>(bins.depth[i + kDepthAhead]);
-                __builtin_prefetch(ahead + offsetof(DepthTriangle, x0));
-                __builtin_prefetch(ahead + sizeof(DepthTriangle) - 1);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + offsetof(DepthTriangle, eye) - 1);
             }
             visit(*bins.depth[i]);
         }

@@ -131,9 +131,13 @@ struct TileSurfaces {
 }
 
 bool any_lane(LaneMask mask) {
+#if defined(__SSE2__)
+    return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) != 0;
+#else
     std::uint64_t halves[2];
     std::memcpy(halves, &mask, sizeof halves);
     return (halves[0] | halves[1]) != 0;
+#endif
 }
 
 // One depth triangle's set-up in every lane, for the rows it is entered in.
@@ -169,6 +173,45 @@ public:
             if (!any_lane(hit)) continue;
             const Lanes z = (z0_ + s * dz1_) + w * dz2_;
             add_depths(hit, z, surfaces.first + at + c, surfaces.second + at + c);
+        }
+    }
+
+    // row() for rows `row_first` to `row_last` alike, from the last: the
+    // columns' products with the set-up, which do not change from row to
+    // row, are worked out once (the same products, so the same depths).
+    // At most kBoxGroups groups of four columns.
+    static constexpr std::int32_t kBoxGroups = 16;
+    [[gnu::always_inline]] void box(const TileSurfaces& surfaces, std::int32_t row_first,
+                                    std::int32_t row_last, std::int32_t start,
+                                    std::int32_t end) const {
+        const std::int32_t groups = (end - start) / kLanes + 1;
+        Lanes ud[kBoxGroups], ub[kBoxGroups];
+        LaneMask inside[kBoxGroups];
+        const LaneMask step = {0, 1, 2, 3};
+        for (std::int32_t g = 0; g < groups; ++g) {
+            const std::int32_t c = start + g * kLanes;
+            inside[g] = (step + c) <= end;
+            Lanes x;
+            std::memcpy(&x, surfaces.centre_x + c, sizeof x);
+            const Lanes u = x - x0_;
+            ud[g] = u * d_;
+            ub[g] = u * b_;
+        }
+        for (std::int32_t r = row_last; r >= row_first; --r) {
+            const float v = (static_cast<float>(r + surfaces.y_first) + 0.5f) - t_.y0;
+            const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
+            float* first =
+                surfaces.first + static_cast<std::ptrdiff_t>(r) * surfaces.stride + start;
+            float* second =
+                surfaces.second + static_cast<std::ptrdiff_t>(r) * surfaces.stride + start;
+            for (std::int32_t g = 0; g < groups; ++g) {
+                const Lanes s = ud[g] - vc;
+                const Lanes w = va - ub[g];
+                const LaneMask hit = inside[g] & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
+                if (!any_lane(hit)) continue;
+                const Lanes z = (z0_ + s * dz1_) + w * dz2_;
+                add_depths(hit, z, first + g * kLanes, second + g * kLanes);
+            }
         }
     }
 
@@ -307,8 +350,15 @@ void render_depth_tile(Tile& tile, const MapView& view) {
         // in this tile's grid, moved by the grid's origin.
         const CellBox box{t.row_first - grid.y0, t.row_last - grid.y0, t.column_first - grid.x0,
                           t.column_last - grid.x0};
-        if (t.column_first <= t.column_last && small_centre_box(box))
-            return fill_box(grid, box, row);
+        if (t.column_first <= t.column_last && small_centre_box(box)) {
+            // fill_box's rows and columns, clipped to the tile.
+            if (box.column_first >= width || box.column_last < 0) return;
+            const std::int32_t first_row = std::max(box.row_first, 0);
+            const std::int32_t last_row = std::min(box.row_last, height - 1);
+            if (first_row > last_row) return;
+            return lanes.box(surfaces, first_row, last_row, std::max(box.column_first, 0),
+                             std::min(box.column_last, width - 1));
+        }
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
         enter_still_triangle_centres(grid, p, row);
