@@ -386,10 +386,13 @@ void make_depth_corner(const GeometryView& view, DepthCorner& corner) {
 
 bool enter_depth_triangle(ObjectTriangles& storage, const GeometryView& view, const DepthCorner& c0,
                           const DepthCorner& c1, const DepthCorner& c2) {
-    const Bound b{std::min({c0.screen[0], c1.screen[0], c2.screen[0]}),
-                  std::max({c0.screen[0], c1.screen[0], c2.screen[0]}),
-                  std::min({c0.screen[1], c1.screen[1], c2.screen[1]}),
-                  std::max({c0.screen[1], c1.screen[1], c2.screen[1]})};
+    // bound_of's extremes, each the first of equals as there.
+    auto least = [](auto a, auto b, auto c) { return std::min(std::min(a, b), c); };
+    auto greatest = [](auto a, auto b, auto c) { return std::max(std::max(a, b), c); };
+    const Bound b{least(c0.screen[0], c1.screen[0], c2.screen[0]),
+                  greatest(c0.screen[0], c1.screen[0], c2.screen[0]),
+                  least(c0.screen[1], c1.screen[1], c2.screen[1]),
+                  greatest(c0.screen[1], c1.screen[1], c2.screen[1])};
     if (culled_by_window(view, b)) return false;
     if ((b.ymax - b.ymin) * (b.xmax - b.xmin) * 0.5f < view.minimum_area) return false;
     // Whole corners lie within the guard band: nothing to split.
@@ -400,12 +403,12 @@ bool enter_depth_triangle(ObjectTriangles& storage, const GeometryView& view, co
     if (!find_set_up(v0, v1, &c2, false, coefficients, swapped)) return false;
     std::int32_t column_first = 0, column_last = -1;
     if (c0.boxed && c1.boxed && c2.boxed) {
-        column_first = std::min({c0.column_low, c1.column_low, c2.column_low});
-        column_last = std::max({c0.column_high, c1.column_high, c2.column_high});
+        column_first = least(c0.column_low, c1.column_low, c2.column_low);
+        column_last = greatest(c0.column_high, c1.column_high, c2.column_high);
     }
     const float* const eye[3] = {v0->eye, v1->eye, c2.eye};
     fill_depth_triangle(*new_depth_triangle(storage), coefficients, eye,
-                        std::min({c0.row, c1.row, c2.row}), std::max({c0.row, c1.row, c2.row}),
+                        least(c0.row, c1.row, c2.row), greatest(c0.row, c1.row, c2.row),
                         column_first, column_last);
     return true;
 }
