@@ -44,8 +44,8 @@ void for_each_depth_triangle(const ObjectTriangles& storage, const Tile& tile, V
                                    if (end - at > static_cast<std::ptrdiff_t>(kDepthAhead)) {
                                        const auto* ahead =
                                            reinterpret_cast<const char*>(at[kDepthAhead]);
-                                       __builtin_prefetch(ahead + offsetof(DepthTriangle, x0));
-                                       __builtin_prefetch(ahead + sizeof(DepthTriangle) - 1);
+                                       __builtin_prefetch(ahead);
+                                       __builtin_prefetch(ahead + offsetof(DepthTriangle, eye) - 1);
                                    }
                                    visit(**at);
                                }

@@ -178,11 +178,54 @@ struct SetUp {
     float x0, y0, z0, a, b, dz1, c, d, dz2;
 };
 
+// The set-up of the corners' screen positions (anything with a `screen`),
+// v0 and v1 swapped when v2 shares v0's column; false when the triangle
+// has no area on the screen and does not sweep any.
+template <typename Corner>
+bool find_set_up(const Corner*& v0, const Corner*& v1, const Corner* v2, bool sweeps, SetUp& set_up,
+                 bool& swapped) {
+    if (v2->screen[0] == v0->screen[0]) {
+        if (v1->screen[0] == v0->screen[0] && !sweeps) return false;  // one screen column
+        std::swap(v0, v1);
+        swapped = true;
+    }
+    const float x0 = v0->screen[0], y0 = v0->screen[1];
+    const float dx1 = v1->screen[0] - x0, dy1 = v1->screen[1] - y0;
+    const float dx2 = v2->screen[0] - x0, dy2 = v2->screen[1] - y0;
+    float D = dy2 * dx1 - dy1 * dx2;
+    if (D == 0) {
+        if (!sweeps) return false;
+        D = std::numeric_limits<float>::quiet_NaN();
+    }
+    set_up = {x0,      y0,      v0->screen[2],
+              dx1 / D, dy1 / D, v1->screen[2] - v0->screen[2],
+              dx2 / D, dy2 / D, v2->screen[2] - v0->screen[2]};
+    return true;
+}
+
 template <typename Triangle>
 void copy_set_up(const SetUp& s, Triangle& t) {
     t.x0 = s.x0, t.y0 = s.y0, t.z0 = s.z0;
     t.a = s.a, t.b = s.b, t.dz1 = s.dz1;
     t.c = s.c, t.d = s.d, t.dz2 = s.dz2;
+}
+
+// A depth triangle's corners are read back only by a tile that enters it
+// by spans: one without a small cell box (small_centre_box).
+bool needs_depth_corners(std::int32_t row_first, std::int32_t row_last, std::int32_t column_first,
+                         std::int32_t column_last) {
+    return column_first > column_last ||
+           !small_centre_box(CellBox{row_first, row_last, column_first, column_last});
+}
+
+void fill_depth_triangle(DepthTriangle& t, const SetUp& set_up, const float* const eye[3],
+                         std::int32_t row_first, std::int32_t row_last, std::int32_t column_first,
+                         std::int32_t column_last) {
+    copy_set_up(set_up, t);
+    t.row_first = row_first, t.row_last = row_last;
+    t.column_first = column_first, t.column_last = column_last;
+    if (needs_depth_corners(row_first, row_last, column_first, column_last))
+        for (int i = 0; i < 3; ++i) std::memcpy(t.eye[i], eye[i], sizeof t.eye[i]);
 }
 
 void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const CornerValues* v[3],
@@ -192,18 +235,14 @@ void set_up_depth(ObjectTriangles& storage, const GeometryView& view, const Corn
     std::int32_t lo = INT32_MAX, hi = INT32_MIN;
     SpanPoint p[3];
     for (int i = 0; i < 3; ++i) {
-        std::memcpy(t->eye[i], v[i]->eye, sizeof t->eye[i]);
         p[i] = project_to_screen(view, v[i]->eye);
         const std::int32_t row = trunc_to_int(p[i].y);
         lo = std::min(lo, row), hi = std::max(hi, row);
     }
-    t->row_first = lo, t->row_last = hi;
     CellBox box;
-    if (cell_box(SpanGrid{}, p, box))
-        t->column_first = box.column_first, t->column_last = box.column_last;
-    else
-        t->column_first = 0, t->column_last = -1;
-    copy_set_up(set_up, *t);
+    if (!cell_box(SpanGrid{}, p, box)) box.column_first = 0, box.column_last = -1;
+    const float* const eye[3] = {v[0]->eye, v[1]->eye, v[2]->eye};
+    fill_depth_triangle(*t, set_up, eye, lo, hi, box.column_first, box.column_last);
 }
 
 // A still triangle whose cell box is at most two rows and two columns
@@ -254,22 +293,8 @@ bool set_up(ObjectTriangles& storage, const GeometryView& view, const CornerValu
     // point falls inside (the sampler sweeps it through the shutter).
     const bool sweeps = storage.moving && corners_move(corners);
     bool swapped = false;
-    if (v2->screen[0] == v0->screen[0]) {
-        if (v1->screen[0] == v0->screen[0] && !sweeps) return false;  // one screen column
-        std::swap(v0, v1);
-        swapped = true;
-    }
-    const float x0 = v0->screen[0], y0 = v0->screen[1];
-    const float dx1 = v1->screen[0] - x0, dy1 = v1->screen[1] - y0;
-    const float dx2 = v2->screen[0] - x0, dy2 = v2->screen[1] - y0;
-    float D = dy2 * dx1 - dy1 * dx2;
-    if (D == 0) {
-        if (!sweeps) return false;
-        D = std::numeric_limits<float>::quiet_NaN();
-    }
-    const SetUp coefficients{x0,      y0,      v0->screen[2],
-                             dx1 / D, dy1 / D, v1->screen[2] - v0->screen[2],
-                             dx2 / D, dy2 / D, v2->screen[2] - v0->screen[2]};
+    SetUp coefficients;
+    if (!find_set_up(v0, v1, v2, sweeps, coefficients, swapped)) return false;
     if (storage.depth_only) {
         const CornerValues* v[3] = {v0, v1, v2};
         set_up_depth(storage, view, v, coefficients);
@@ -346,6 +371,53 @@ bool enter_triangle(ObjectTriangles& storage, const CornerValues& v0, const Corn
         return entered;
     }
     return set_up(storage, view, &v0, &v1, &v2, screen, known);
+}
+
+void make_depth_corner(const GeometryView& view, DepthCorner& corner) {
+    const ScreenPoint p = view.project(corner.eye);
+    corner.screen[0] = p.x;
+    corner.screen[1] = p.y;
+    corner.screen[2] = view.depth(corner.eye[2]);
+    corner.whole = corner.eye[2] <= -view.near && std::fabs(corner.screen[0]) <= view.guard_x &&
+                   std::fabs(corner.screen[1]) <= view.guard_y;
+    corner.beyond_far = corner.eye[2] < -view.far;
+    const SpanPoint screen = project_to_screen(view, corner.eye);
+    corner.row = trunc_to_int(screen.y);
+    corner.boxed = screen.x >= 0.0 && screen.x < 1e9 && screen.y >= 0.0 && screen.y < 1e9;
+    corner.column_low = corner.column_high = 0;
+    if (corner.boxed) {
+        corner.column_low = column_at_or_below(screen.x);
+        corner.column_high = static_cast<std::int32_t>(float_at_or_above(screen.x));
+    }
+}
+
+bool enter_depth_triangle(ObjectTriangles& storage, const GeometryView& view, const DepthCorner& c0,
+                          const DepthCorner& c1, const DepthCorner& c2) {
+    // bound_of's extremes, each the first of equals as there.
+    auto least = [](auto a, auto b, auto c) { return std::min(std::min(a, b), c); };
+    auto greatest = [](auto a, auto b, auto c) { return std::max(std::max(a, b), c); };
+    const Bound b{least(c0.screen[0], c1.screen[0], c2.screen[0]),
+                  greatest(c0.screen[0], c1.screen[0], c2.screen[0]),
+                  least(c0.screen[1], c1.screen[1], c2.screen[1]),
+                  greatest(c0.screen[1], c1.screen[1], c2.screen[1])};
+    if (culled_by_window(view, b)) return false;
+    if ((b.ymax - b.ymin) * (b.xmax - b.xmin) * 0.5f < view.minimum_area) return false;
+    // Whole corners lie within the guard band: nothing to split.
+    const DepthCorner* v0 = &c0;
+    const DepthCorner* v1 = &c1;
+    bool swapped = false;
+    SetUp coefficients;
+    if (!find_set_up(v0, v1, &c2, false, coefficients, swapped)) return false;
+    std::int32_t column_first = 0, column_last = -1;
+    if (c0.boxed && c1.boxed && c2.boxed) {
+        column_first = least(c0.column_low, c1.column_low, c2.column_low);
+        column_last = greatest(c0.column_high, c1.column_high, c2.column_high);
+    }
+    const float* const eye[3] = {v0->eye, v1->eye, c2.eye};
+    fill_depth_triangle(*new_depth_triangle(storage), coefficients, eye,
+                        least(c0.row, c1.row, c2.row), greatest(c0.row, c1.row, c2.row),
+                        column_first, column_last);
+    return true;
 }
 
 }  // namespace sky

@@ -145,7 +145,6 @@ static_assert(sizeof(ScreenTriangle) == 3 * sizeof(void*) + 10 * sizeof(float) +
 // the surfaces are at each texel centre: no vertices, no shading records.
 // The set-up is a screen triangle's, from the same corners.
 struct DepthTriangle {
-    float eye[3][3];  // eye-space corners: P0, P1, P2
     float x0, y0;
     float z0;
     float a, b;
@@ -159,6 +158,11 @@ struct DepthTriangle {
     // first > last when its corners have none: most triangles of a map go
     // into their box, which then needs no projection per tile.
     std::int32_t column_first, column_last;
+    // The eye-space corners P0, P1, P2, for the tiles that enter the
+    // triangle by its spans; left unwritten when its box is small enough
+    // to be entered whole (small_centre_box), as most are. Last, so that
+    // what every tile reads comes first.
+    float eye[3][3];
 };
 
 // Where the screen point (x, y) falls on a triangle (a ScreenTriangle or a

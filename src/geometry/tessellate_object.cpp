@@ -347,53 +347,59 @@ private:
     // enter_depth for an object whose vertices are not counted: a depth
     // triangle is made of its corners' eye and screen positions alone,
     // which the point's position decides, so a corner is kept by position
-    // and carries nothing else (the corners' other values stay zero, for
-    // the cut's blends). The positions are those corner() makes, bit for
-    // bit.
+    // and carries nothing else. The positions are those corner() makes,
+    // bit for bit.
     void enter_depth_positions(const SurfacePoint& a, const SurfacePoint& b,
                                const SurfacePoint& c) {
-        CornerValues* corners = depth_corners_;
-        depth_corner(a, corners[0]);
-        depth_corner(b, corners[1]);
-        depth_corner(c, corners[2]);
-        bool whole = true;
-        for (int i = 0; i < 3; ++i) {
-            const CornerValues& corner = corners[i];
-            whole = whole && corner.eye[2] <= -view_.near &&
-                    std::fabs(corner.screen[0]) <= view_.guard_x &&
-                    std::fabs(corner.screen[1]) <= view_.guard_y;
+        const std::size_t sa = slot_of(a), sb = slot_of(b), sc = slot_of(c);
+        // Three places of the table are read where they are; corners that
+        // share a place are copied out first.
+        DepthCorner copies[3];
+        const DepthCorner* corners[3];
+        if (sa != sb && sb != sc && sa != sc) {
+            corners[0] = &depth_corner(a, sa);
+            corners[1] = &depth_corner(b, sb);
+            corners[2] = &depth_corner(c, sc);
+        } else {
+            copies[0] = depth_corner(a, sa);
+            copies[1] = depth_corner(b, sb);
+            copies[2] = depth_corner(c, sc);
+            corners[0] = &copies[0], corners[1] = &copies[1], corners[2] = &copies[2];
         }
-        if (!whole) return enter_clipped(corners);
-        const float far = -view_.far;
-        if (corners[0].eye[2] < far && corners[1].eye[2] < far && corners[2].eye[2] < far) return;
-        enter_triangle(storage_, corners[0], corners[1], corners[2], view_.split_depth);
+        if (!(corners[0]->whole && corners[1]->whole && corners[2]->whole)) {
+            // Cut or split: the corners' other values stay zero for the
+            // cut's blends.
+            for (int i = 0; i < 3; ++i) {
+                std::memcpy(depth_corners_[i].eye, corners[i]->eye, sizeof corners[i]->eye);
+                std::memcpy(depth_corners_[i].screen, corners[i]->screen,
+                            sizeof corners[i]->screen);
+            }
+            return enter_clipped(depth_corners_);
+        }
+        if (corners[0]->beyond_far && corners[1]->beyond_far && corners[2]->beyond_far) return;
+        enter_depth_triangle(storage_, view_, *corners[0], *corners[1], *corners[2]);
     }
 
     struct KeptPosition {
         std::uint64_t sink = 0;
         double position[3] = {0, 0, 0};
-        float eye[3] = {0, 0, 0};
-        float screen[3] = {0, 0, 0};
+        DepthCorner corner{};
     };
     static KeptPosition* kept_positions() {
         thread_local std::vector<KeptPosition> table(std::size_t{1} << kKeptCornerBits);
         return table.data();
     }
 
-    void depth_corner(const SurfacePoint& p, CornerValues& out) {
-        KeptPosition& k = kept_positions_[slot_of(p)];
+    const DepthCorner& depth_corner(const SurfacePoint& p, std::size_t slot) {
+        KeptPosition& k = kept_positions_[slot];
         if (k.sink != sink_ || std::memcmp(k.position, p.position, sizeof k.position) != 0) {
             k.sink = sink_;
             std::memcpy(k.position, p.position, sizeof k.position);
             const Triple world = AR_model_xform(object_position(p), placement_.model);
-            store3(transform_point(world, view_.eye_from_world), out.eye);
-            project_corner(view_, out);
-            std::memcpy(k.eye, out.eye, sizeof k.eye);
-            std::memcpy(k.screen, out.screen, sizeof k.screen);
-            return;
+            store3(transform_point(world, view_.eye_from_world), k.corner.eye);
+            make_depth_corner(view_, k.corner);
         }
-        std::memcpy(out.eye, k.eye, sizeof k.eye);
-        std::memcpy(out.screen, k.screen, sizeof k.screen);
+        return k.corner;
     }
 
     // The frame position and the motion through the shutter, from the
@@ -475,7 +481,7 @@ private:
     std::size_t made_ = 0;
     KeptCorner* kept_ = kept_corners();
     KeptPosition* kept_positions_ = kept_positions();
-    // enter_depth_positions' corners, whose values other than the
+    // enter_depth_positions' corners to cut, whose values other than the
     // positions stay zero.
     CornerValues depth_corners_[3]{};
     std::uint64_t sink_ = new_sink_id();

@@ -22,6 +22,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -110,6 +111,17 @@ struct LargeBlockAllocator {
     }
     void deallocate(T* array, std::size_t count) noexcept {
         container_free(array, count * sizeof(T));
+    }
+    // Elements grown by resize() are default-initialised, not zeroed: the
+    // tile bins are sized first and then filled whole, and zeroing them
+    // would be a pass over megabytes of fresh pages for nothing.
+    template <typename U>
+    void construct(U* element) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(element)) U;
+    }
+    template <typename U, typename... Arguments>
+    void construct(U* element, Arguments&&... arguments) {
+        ::new (static_cast<void*>(element)) U(std::forward<Arguments>(arguments)...);
     }
     template <typename U>
     bool operator==(const LargeBlockAllocator<U>&) const noexcept {

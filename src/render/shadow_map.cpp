@@ -117,23 +117,50 @@ struct TileSurfaces {
 
 // NearestTwo::add of `z` in the lanes of `hit`, for the four texels at
 // `first` and `second`.
-[[gnu::always_inline]] inline void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
-    Lanes f, s;
-    std::memcpy(&f, first, sizeof f);
-    std::memcpy(&s, second, sizeof s);
+[[gnu::always_inline]] inline void add_depths(LaneMask hit, Lanes z, Lanes& f, Lanes& s) {
     const LaneMask other = hit & ~same_surface(z, f);
     const LaneMask nearer = other & (z > f);
     const LaneMask between = other & ~(z > f) & (z > s) & ~same_surface(z, s);
     s = select(nearer, f, select(between, z, s));
     f = select(nearer, z, f);
+}
+[[gnu::always_inline]] inline void add_depths(LaneMask hit, Lanes z, float* first, float* second) {
+    Lanes f, s;
+    std::memcpy(&f, first, sizeof f);
+    std::memcpy(&s, second, sizeof s);
+    add_depths(hit, z, f, s);
     std::memcpy(first, &f, sizeof f);
     std::memcpy(second, &s, sizeof s);
 }
 
+// Two floats at `low` and two at `high`, side by side, and back.
+Lanes load_pairs(const float* low, const float* high) {
+#if defined(__SSE2__)
+    const __m128 l = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(low)));
+    return reinterpret_cast<Lanes>(
+        _mm_castpd_ps(_mm_loadh_pd(_mm_castps_pd(l), reinterpret_cast<const double*>(high))));
+#else
+    return Lanes{low[0], low[1], high[0], high[1]};
+#endif
+}
+void store_pairs(Lanes v, float* low, float* high) {
+#if defined(__SSE2__)
+    const __m128d d = _mm_castps_pd(reinterpret_cast<__m128>(v));
+    _mm_store_sd(reinterpret_cast<double*>(low), d);
+    _mm_storeh_pd(reinterpret_cast<double*>(high), d);
+#else
+    low[0] = v[0], low[1] = v[1], high[0] = v[2], high[1] = v[3];
+#endif
+}
+
 bool any_lane(LaneMask mask) {
+#if defined(__SSE2__)
+    return _mm_movemask_ps(reinterpret_cast<__m128>(mask)) != 0;
+#else
     std::uint64_t halves[2];
     std::memcpy(halves, &mask, sizeof halves);
     return (halves[0] | halves[1]) != 0;
+#endif
 }
 
 // One depth triangle's set-up in every lane, for the rows it is entered in.
@@ -172,7 +199,89 @@ public:
         }
     }
 
+    // row() for rows `row_first` to `row_last` alike, from the last: the
+    // columns' products with the set-up, which do not change from row to
+    // row, are worked out once (the same products, so the same depths).
+    // The whole box is tested before any texel is taken: a triangle that
+    // covers no centre at all (most of those smaller than a texel) is
+    // left at one branch, and the texels of one that covers some are
+    // taken without a branch per group, which would be anybody's guess.
+    // At most kSmallCentreBox cells, so at most that many groups.
+    static constexpr std::int32_t kBoxGroups = kSmallCentreBox;
+    [[gnu::always_inline]] void box(const TileSurfaces& surfaces, std::int32_t row_first,
+                                    std::int32_t row_last, std::int32_t start,
+                                    std::int32_t end) const {
+        if (row_last == row_first + 1 && end - start <= 1)
+            return two_by_two(surfaces, row_first, start, end);
+        const std::int32_t groups = (end - start) / kLanes + 1;
+        Lanes ud[kBoxGroups / 4 + 1], ub[kBoxGroups / 4 + 1];
+        LaneMask inside[kBoxGroups / 4 + 1];
+        const LaneMask step = {0, 1, 2, 3};
+        for (std::int32_t g = 0; g < groups; ++g) {
+            const std::int32_t c = start + g * kLanes;
+            inside[g] = (step + c) <= end;
+            Lanes x;
+            std::memcpy(&x, surfaces.centre_x + c, sizeof x);
+            const Lanes u = x - x0_;
+            ud[g] = u * d_;
+            ub[g] = u * b_;
+        }
+        LaneMask hits[kBoxGroups];
+        Lanes depths[kBoxGroups];
+        LaneMask any = {0, 0, 0, 0};
+        std::int32_t k = 0;
+        for (std::int32_t r = row_last; r >= row_first; --r) {
+            const float v = (static_cast<float>(r + surfaces.y_first) + 0.5f) - t_.y0;
+            const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
+            for (std::int32_t g = 0; g < groups; ++g, ++k) {
+                const Lanes s = ud[g] - vc;
+                const Lanes w = va - ub[g];
+                hits[k] = inside[g] & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
+                depths[k] = (z0_ + s * dz1_) + w * dz2_;
+                any |= hits[k];
+            }
+        }
+        if (!any_lane(any)) return;
+        k = 0;
+        for (std::int32_t r = row_last; r >= row_first; --r) {
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride + start;
+            for (std::int32_t g = 0; g < groups; ++g, ++k)
+                add_depths(hits[k], depths[k], surfaces.first + at + g * kLanes,
+                           surfaces.second + at + g * kLanes);
+        }
+    }
+
 private:
+    // A box of two rows and one or two columns, the commonest of a dense
+    // mesh, in one group: the lanes are the first row's two columns, then
+    // the second row's, each with the arithmetic of its texel in a row.
+    [[gnu::always_inline]] void two_by_two(const TileSurfaces& surfaces, std::int32_t row,
+                                           std::int32_t start, std::int32_t end) const {
+        const float x0 = surfaces.centre_x[start];
+        const float x1 = surfaces.centre_x[start + 1];
+        const Lanes u = Lanes{x0, x1, x0, x1} - x0_;
+        const float v0 = (static_cast<float>(row + surfaces.y_first) + 0.5f) - t_.y0;
+        const float v1 = (static_cast<float>(row + 1 + surfaces.y_first) + 0.5f) - t_.y0;
+        const float vc0 = v0 * t_.c, vc1 = v1 * t_.c;
+        const float va0 = v0 * t_.a, va1 = v1 * t_.a;
+        const Lanes s = u * d_ - Lanes{vc0, vc0, vc1, vc1};
+        const Lanes w = Lanes{va0, va0, va1, va1} - u * b_;
+        const std::int32_t two = end > start ? -1 : 0;
+        const LaneMask inside = {-1, two, -1, two};
+        const LaneMask hit = inside & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
+        if (!any_lane(hit)) return;
+        const Lanes z = (z0_ + s * dz1_) + w * dz2_;
+        // The two rows' pairs of texels side by side, and back.
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(row) * surfaces.stride + start;
+        float* const first[2] = {surfaces.first + at, surfaces.first + at + surfaces.stride};
+        float* const second[2] = {surfaces.second + at, surfaces.second + at + surfaces.stride};
+        Lanes f = load_pairs(first[0], first[1]);
+        Lanes n = load_pairs(second[0], second[1]);
+        add_depths(hit, z, f, n);
+        store_pairs(f, first[0], first[1]);
+        store_pairs(n, second[0], second[1]);
+    }
+
     const DepthTriangle& t_;
     Lanes x0_, b_, d_, z0_, dz1_, dz2_;
 };
@@ -307,8 +416,15 @@ void render_depth_tile(Tile& tile, const MapView& view) {
         // in this tile's grid, moved by the grid's origin.
         const CellBox box{t.row_first - grid.y0, t.row_last - grid.y0, t.column_first - grid.x0,
                           t.column_last - grid.x0};
-        if (t.column_first <= t.column_last && small_centre_box(box))
-            return fill_box(grid, box, row);
+        if (t.column_first <= t.column_last && small_centre_box(box)) {
+            // fill_box's rows and columns, clipped to the tile.
+            if (box.column_first >= width || box.column_last < 0) return;
+            const std::int32_t first_row = std::max(box.row_first, 0);
+            const std::int32_t last_row = std::min(box.row_last, height - 1);
+            if (first_row > last_row) return;
+            return lanes.box(surfaces, first_row, last_row, std::max(box.column_first, 0),
+                             std::min(box.column_last, width - 1));
+        }
         SpanPoint p[3];
         for (int i = 0; i < 3; ++i) p[i] = project_to_screen(geometry, t.eye[i]);
         enter_still_triangle_centres(grid, p, row);

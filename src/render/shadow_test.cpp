@@ -385,14 +385,16 @@ std::string tiled_square(double half, double y, double x, double z, int n,
 
 TEST(ShadowFiles, EachTexelHoldsTheMidpointOfItsTwoNearestSurfaces) {
     // Squares 3 and 5 below the light over the ground, which lies 10 below
-    // it, one of them twice over (the same surface, which counts once):
-    // one as a single polygon, whose triangles are entered by their spans,
-    // the other as quads of a texel or two, entered by their boxes. A texel
-    // whose centre sees two surfaces holds the distance, along its ray, of
-    // the midpoint of their projective depths, which for planes square to
-    // the axis is the harmonic mean of their distances along it; a texel
-    // that sees only the ground holds none. The count of texel centres in
-    // each region is counted from the squares' projections, axis by axis.
+    // it, each twice over (the same surface, which counts once): as a
+    // single polygon, whose triangles are entered by their spans, and as
+    // quads of a texel or two, entered by their boxes; then each once, as
+    // quads under a texel, whose boxes are mostly one or two texels a side
+    // and hold no centre or one. A texel whose centre sees two surfaces
+    // holds the distance, along its ray, of the midpoint of their
+    // projective depths, which for planes square to the axis is the
+    // harmonic mean of their distances along it; a texel that sees only
+    // the ground holds none. The count of texel centres in each region is
+    // counted from the squares' projections, axis by axis.
     constexpr int kSize = 128;
     const std::string name = scratch_name("layers_map");
     std::remove(name.c_str());
@@ -405,69 +407,78 @@ TEST(ShadowFiles, EachTexelHoldsTheMidpointOfItsTwoNearestSurfaces) {
     o.occluder = false;
     o.light_extra = ", depth_output = \"" + name + "\"";
     const std::string caster = "shader = (ground), active = OFF,";
-    std::string scene = occluder_scene(o);
-    scene += tiled_square(far.half, 10 - far.distance, far.x, far.z, 1, caster);
-    scene += tiled_square(far.half, 10 - far.distance, far.x, far.z, 24, caster);
-    scene += tiled_square(near.half, 10 - near.distance, near.x, near.z, 12, caster);
-    ASSERT_TRUE(render_scene(scene, {2, 7}).ok);
-    const std::vector<std::uint8_t> bytes = file_bytes(name);
-    std::remove(name.c_str());
-    ASSERT_EQ(bytes.size(), 4 + 64 + 4u * kSize * kSize + 1);
+    // Either way of making the squares must give the same texels.
+    struct Tiling {
+        std::vector<int> far, near;
+    };
+    for (const Tiling& tiling : {Tiling{{1, 24}, {1, 12}}, Tiling{{130}, {90}}}) {
+        SCOPED_TRACE(std::to_string(tiling.far.back()) + " quads a side");
+        std::string scene = occluder_scene(o);
+        for (int tiles : tiling.far)
+            scene += tiled_square(far.half, 10 - far.distance, far.x, far.z, tiles, caster);
+        for (int tiles : tiling.near)
+            scene += tiled_square(near.half, 10 - near.distance, near.x, near.z, tiles, caster);
+        ASSERT_TRUE(render_scene(scene, {2, 7}).ok);
+        const std::vector<std::uint8_t> bytes = file_bytes(name);
+        std::remove(name.c_str());
+        ASSERT_EQ(bytes.size(), 4 + 64 + 4u * kSize * kSize + 1);
 
-    // Texels from the map's centre per unit of lateral offset per unit of
-    // distance: the map spans the spot's 60 degrees.
-    const double per_unit = kSize / 2 / std::tan(30.0 * kPi / 180.0);
-    // The centres (i + 0.5 − size/2) a layer's projection holds along one
-    // axis, and of two layers' overlap; mirror images hold as many.
-    auto centres = [&](double lo, double hi) {
-        const double first = std::ceil(lo * per_unit - 0.5), last = std::floor(hi * per_unit - 0.5);
-        return static_cast<long>(std::max(0.0, last - first + 1));
-    };
-    auto span = [](const Layer& l, double centre) {
-        return std::pair{(centre - l.half) / l.distance, (centre + l.half) / l.distance};
-    };
-    auto count = [&](std::initializer_list<const Layer*> layers) {
-        long product = 1;
-        for (int axis = 0; axis < 2; ++axis) {
-            double lo = -1e9, hi = 1e9;
-            for (const Layer* l : layers) {
-                const auto [a, b] = span(*l, axis == 0 ? l->x : l->z);
-                lo = std::max(lo, a), hi = std::min(hi, b);
+        // Texels from the map's centre per unit of lateral offset per unit of
+        // distance: the map spans the spot's 60 degrees.
+        const double per_unit = kSize / 2 / std::tan(30.0 * kPi / 180.0);
+        // The centres (i + 0.5 − size/2) a layer's projection holds along one
+        // axis, and of two layers' overlap; mirror images hold as many.
+        auto centres = [&](double lo, double hi) {
+            const double first = std::ceil(lo * per_unit - 0.5),
+                         last = std::floor(hi * per_unit - 0.5);
+            return static_cast<long>(std::max(0.0, last - first + 1));
+        };
+        auto span = [](const Layer& l, double centre) {
+            return std::pair{(centre - l.half) / l.distance, (centre + l.half) / l.distance};
+        };
+        auto count = [&](std::initializer_list<const Layer*> layers) {
+            long product = 1;
+            for (int axis = 0; axis < 2; ++axis) {
+                double lo = -1e9, hi = 1e9;
+                for (const Layer* l : layers) {
+                    const auto [a, b] = span(*l, axis == 0 ? l->x : l->z);
+                    lo = std::max(lo, a), hi = std::min(hi, b);
+                }
+                product *= centres(lo, hi);
             }
-            product *= centres(lo, hi);
-        }
-        return product;
-    };
-    const long both = count({&far, &near});
-    auto harmonic = [](double a, double b) { return 2 / (1 / a + 1 / b); };
-    const double expected[3] = {harmonic(near.distance, far.distance), harmonic(far.distance, 10),
-                                harmonic(near.distance, 10)};
-    const long expected_counts[3] = {both, count({&far}) - both, count({&near}) - both};
-    ASSERT_GT(both, 50);
-    ASSERT_GT(expected_counts[1], 50);
-    ASSERT_GT(expected_counts[2], 50);
+            return product;
+        };
+        const long both = count({&far, &near});
+        auto harmonic = [](double a, double b) { return 2 / (1 / a + 1 / b); };
+        const double expected[3] = {harmonic(near.distance, far.distance),
+                                    harmonic(far.distance, 10), harmonic(near.distance, 10)};
+        const long expected_counts[3] = {both, count({&far}) - both, count({&near}) - both};
+        ASSERT_GT(both, 50);
+        ASSERT_GT(expected_counts[1], 50);
+        ASSERT_GT(expected_counts[2], 50);
 
-    long counts[3] = {0, 0, 0};
-    long empty = 0;
-    for (int j = 0; j < kSize; ++j)
-        for (int i = 0; i < kSize; ++i) {
-            const float value =
-                little_float(bytes, 68 + 4 * (static_cast<std::size_t>(j) * kSize + i));
-            if (value == 1e8f) {
-                ++empty;
-                continue;
+        long counts[3] = {0, 0, 0};
+        long empty = 0;
+        for (int j = 0; j < kSize; ++j)
+            for (int i = 0; i < kSize; ++i) {
+                const float value =
+                    little_float(bytes, 68 + 4 * (static_cast<std::size_t>(j) * kSize + i));
+                if (value == 1e8f) {
+                    ++empty;
+                    continue;
+                }
+                const double ex = (i + 0.5 - kSize / 2) / per_unit,
+                             ey = (j + 0.5 - kSize / 2) / per_unit;
+                const double along = value / std::sqrt(1 + ex * ex + ey * ey);
+                int k = 0;
+                for (int m = 1; m < 3; ++m)
+                    if (std::fabs(along - expected[m]) < std::fabs(along - expected[k])) k = m;
+                EXPECT_NEAR(along, expected[k], 1e-4 * expected[k]) << i << ", " << j;
+                ++counts[k];
             }
-            const double ex = (i + 0.5 - kSize / 2) / per_unit,
-                         ey = (j + 0.5 - kSize / 2) / per_unit;
-            const double along = value / std::sqrt(1 + ex * ex + ey * ey);
-            int k = 0;
-            for (int m = 1; m < 3; ++m)
-                if (std::fabs(along - expected[m]) < std::fabs(along - expected[k])) k = m;
-            EXPECT_NEAR(along, expected[k], 1e-4 * expected[k]) << i << ", " << j;
-            ++counts[k];
-        }
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(counts[k], expected_counts[k]) << k;
-    EXPECT_EQ(empty + counts[0] + counts[1] + counts[2], kSize * kSize);
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(counts[k], expected_counts[k]) << k;
+        EXPECT_EQ(empty + counts[0] + counts[1] + counts[2], kSize * kSize);
+    }
 }
 
 TEST(ShadowFiles, TheMaskPreviewsTheMapInRunsOfEachRow) {
