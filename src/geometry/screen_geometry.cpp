@@ -158,6 +158,24 @@ bool same_corner(const ObjectTriangles& storage, const CornerValues& a, const Co
            (!storage.has_texture_data || v.shading->texture_data != nullptr);
 }
 
+// What a stored vertex carries besides its place and shading frame: its
+// texture values and motion, where the object has them.
+[[gnu::always_inline]] inline bool same_extras(const ObjectTriangles& storage,
+                                               const ScreenVertex& v, const CornerValues& corner) {
+    const ShadingRecord& s = *v.shading;
+    if (storage.has_texture &&
+        (s.texture == nullptr || !same_floats<kTextureFloats>(s.texture, corner.texture)))
+        return false;
+    if (storage.has_texture_data &&
+        (s.texture_data == nullptr ||
+         !same_floats<kTextureDataFloats>(s.texture_data, corner.texture_data)))
+        return false;
+    if (storage.moving &&
+        (v.motion == nullptr || !same_floats<15>(&v.motion->to_frame[0], corner.motion)))
+        return false;
+    return true;
+}
+
 // same_corner(last corner, corner), read from the last vertex's record
 // unless its corner was kept: the record holds the corner's values bit for
 // bit, and copying the whole corner at every vertex cost more than the
@@ -170,17 +188,7 @@ bool same_as_last(const ObjectTriangles& storage, const CornerValues& corner) {
     if (!same_floats<3>(&v.x, corner.screen) || !same_floats<3>(s.eye, corner.eye) ||
         s.u != corner.u || s.v != corner.v)
         return false;
-    if (storage.has_texture &&
-        (s.texture == nullptr || !same_floats<kTextureFloats>(s.texture, corner.texture)))
-        return false;
-    if (storage.has_texture_data &&
-        (s.texture_data == nullptr ||
-         !same_floats<kTextureDataFloats>(s.texture_data, corner.texture_data)))
-        return false;
-    if (storage.moving &&
-        (v.motion == nullptr || !same_floats<15>(&v.motion->to_frame[0], corner.motion)))
-        return false;
-    return normals_match(storage, v.normal, corner.eye_normal);
+    return same_extras(storage, v, corner) && normals_match(storage, v.normal, corner.eye_normal);
 }
 
 // The last vertex's corner as far as the sharing rule reads it.
@@ -275,17 +283,7 @@ bool same_as_stored(const ObjectTriangles& storage, const ScreenVertex& v,
         !same_floats<3>(s.eye, corner.eye) || !same_floats<3>(s.world, corner.world) ||
         !same_floats<3>(s.normal, corner.normal) || s.u != corner.u || s.v != corner.v)
         return false;
-    if (storage.has_texture &&
-        (s.texture == nullptr || !same_floats<kTextureFloats>(s.texture, corner.texture)))
-        return false;
-    if (storage.has_texture_data &&
-        (s.texture_data == nullptr ||
-         !same_floats<kTextureDataFloats>(s.texture_data, corner.texture_data)))
-        return false;
-    if (storage.moving &&
-        (v.motion == nullptr || !same_floats<15>(&v.motion->to_frame[0], corner.motion)))
-        return false;
-    return true;
+    return same_extras(storage, v, corner);
 }
 
 }  // namespace

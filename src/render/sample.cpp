@@ -318,6 +318,19 @@ inline bool seen_at(float s, float t, float z, float cutoff) {
     return (std::min(s, t) >= 0.0f) & !(s + t > 1.0f) & (z > cutoff);
 }
 
+// hit_triangle's weights and depth at (x, y), and whether the point is
+// seen: inside and nearer than the cut-off, in one branch, since most
+// listed triangles miss the point or lie behind, and which of them do is
+// anybody's guess.
+inline bool seen_still(const ScreenTriangle& t, float x, float y, float cutoff, float& s, float& tt,
+                       float& z) {
+    const float u = x - t.x0, v = y - t.y0;
+    s = u * t.d - v * t.c;
+    tt = v * t.a - u * t.b;
+    z = t.z0 + s * t.dz1 + tt * t.dz2;
+    return seen_at(s, tt, z, cutoff);
+}
+
 // The static sample's own copy is inline: it is the most of what a
 // sample does outside shading, and a call a sample is worth saving. Also
 // says whether the farthest layer is opaque, which the walk knows.
@@ -336,15 +349,8 @@ inline bool seen_at(float s, float t, float z, float cutoff) {
     const BucketCell* cell = list;
     for (; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        // hit_triangle's test and depth, with the cut-off in the same
-        // branch: most listed triangles miss the point or lie behind, and
-        // which of them do is anybody's guess.
-        const float u = x - t.x0, v = y - t.y0;
-        const float s = u * t.d - v * t.c;
-        const float tt = v * t.a - u * t.b;
-        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = seen_at(s, tt, z, cutoff);
-        if (!seen) continue;
+        float s, tt, z;
+        if (!seen_still(t, x, y, cutoff, s, tt, z)) continue;
         if (shading_of(t).transparent) break;
         nearest = &t;
         nearest_s = s;
@@ -363,12 +369,8 @@ inline bool seen_at(float s, float t, float z, float cutoff) {
     }
     for (; cell != nullptr; cell = cell->next) {
         const ScreenTriangle& t = *cell->triangle;
-        const float u = x - t.x0, v = y - t.y0;
-        const float s = u * t.d - v * t.c;
-        const float tt = v * t.a - u * t.b;
-        const float z = t.z0 + s * t.dz1 + tt * t.dz2;
-        const bool seen = seen_at(s, tt, z, cutoff);
-        if (!seen) continue;
+        float s, tt, z;
+        if (!seen_still(t, x, y, cutoff, s, tt, z)) continue;
 
         RC_Layer* layer = pool.take();
         set_still_layer(*layer, t, s, tt, z);

@@ -136,6 +136,20 @@ inline bool orient(const AR_ShadePoint& point, AR_LightSample& sample) {
     return true;
 }
 
+// A light at a position: its distance and direction from the point, the
+// point's side toward it settled. The distance, or -1 when the light is
+// behind a point that takes no translucency.
+inline float aim_at_light(const AR_LightInfo& light, const AR_ShadePoint& point,
+                          AR_LightSample& sample) {
+    Triple to_light = sub(light.position, point.position);
+    float distance = length(to_light);
+    sample.distance = distance;
+    sample.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
+    if (!sample.intensity_only && !orient(point, sample)) return -1.0f;
+    sample.ambient = false;
+    return distance;
+}
+
 inline bool finish_positional(const AR_LightInfo& light, const AR_ShadePoint& point, float factor,
                               AR_LightSample& sample, float shadowed = 0.0f) {
     bool textured = false;
@@ -217,12 +231,8 @@ inline float penumbra_fade(const SpotLightInfo& s, float cos_theta) {
 inline int spot_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
                          AR_LightSample& sample) {
     const auto& s = *static_cast<const SpotLightInfo*>(light.model_info);
-    Triple to_light = sub(light.position, point.position);
-    float distance = length(to_light);
-    sample.distance = distance;
-    sample.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
-    if (!sample.intensity_only && !orient(point, sample)) return 0;
-    sample.ambient = false;
+    const float distance = aim_at_light(light, point, sample);
+    if (distance < 0.0f) return 0;
 
     float cos_theta = -dot(sample.direction, s.eye_axis);
     if (cos_theta < s.cone_cos) return 0;

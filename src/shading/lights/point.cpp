@@ -29,12 +29,8 @@ bool eval_point(AR_LightInfo&, void* node, void* info) {
 
 int point_light(const AR_LightInfo& light, const AR_ShadePoint& point, AR_LightSample& s) {
     const auto& p = *static_cast<const PointLightInfo*>(light.model_info);
-    Triple to_light = sub(light.position, point.position);
-    float distance = length(to_light);
-    s.distance = distance;
-    s.direction = distance > 0.0f ? scale(to_light, 1.0f / distance) : to_light;
-    if (!s.intensity_only && !orient(point, s)) return 0;
-    s.ambient = false;
+    const float distance = aim_at_light(light, point, s);
+    if (distance < 0.0f) return 0;
     return finish_positional(light, point, decay_factor(p.decay, distance), s) ? 1 : 0;
 }
 
