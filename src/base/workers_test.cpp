@@ -108,6 +108,15 @@ void attend_tear_down(void* context) {
     a.torn_down.insert(worker_index());
 }
 
+// The workers that set up one pass run now.
+std::multiset<int> workers_in_a_pass() {
+    Attendance attendance;
+    install_render_pass({attend_set_up, nullptr, nullptr, nullptr, attend_tear_down, &attendance});
+    run_pass();
+    install_render_pass({});
+    return attendance.set_up;
+}
+
 std::atomic<int> initialised{0};
 void count_initialisation() {
     initialised.fetch_add(1);
@@ -194,12 +203,7 @@ TEST_F(WorkerStart, WorkSharedOutsidePassesReachesEveryWorkerOnce) {
         EXPECT_TRUE(std::all_of(seen.workers.begin(), seen.workers.end(),
                                 [](int w) { return w >= 0 && w < 3; }));
         // A pass still runs as before afterwards.
-        Attendance attendance;
-        install_render_pass(
-            {attend_set_up, nullptr, nullptr, nullptr, attend_tear_down, &attendance});
-        run_pass();
-        install_render_pass({});
-        EXPECT_EQ(attendance.set_up, (std::multiset<int>{0, 1, 2}));
+        EXPECT_EQ(workers_in_a_pass(), (std::multiset<int>{0, 1, 2}));
 
         // Every item of every range once, whoever takes it.
         std::vector<std::atomic<int>> visits(100003);
@@ -235,12 +239,7 @@ TEST_F(WorkerStart, AChildWokenLateNeverTouchesAFinishedJob) {
         // A pass between jobs now and then: every child takes part in it,
         // however late it woke for the job before.
         if (round % 100 == 0) {
-            Attendance attendance;
-            install_render_pass(
-                {attend_set_up, nullptr, nullptr, nullptr, attend_tear_down, &attendance});
-            run_pass();
-            install_render_pass({});
-            EXPECT_EQ(attendance.set_up, (std::multiset<int>{0, 1, 2}));
+            EXPECT_EQ(workers_in_a_pass(), (std::multiset<int>{0, 1, 2}));
         }
     }
     EXPECT_EQ(late_calls.load(), 0);

@@ -340,32 +340,23 @@ ScreenVertex* store_vertex(ObjectTriangles& storage, const CornerValues& corner,
     // Flags turned on after the object's first vertex find no room: the
     // vertex then goes without that record, as it was made for.
     bool whole = true;
+    const auto place = [&](const float* values, std::size_t count) -> float* {
+        if (spare + count > end) {
+            whole = false;
+            return nullptr;
+        }
+        float* at = spare;
+        std::memcpy(at, values, count * sizeof(float));
+        spare += count;
+        return at;
+    };
     if (storage.moving) {
-        if (spare + 15 <= end) {
-            vertex->motion = reinterpret_cast<MotionRecord*>(spare);
-            std::memcpy(spare, corner.motion, sizeof corner.motion);
-            spare += 15;
-        } else {
-            whole = false;
-        }
+        static_assert(sizeof corner.motion == 15 * sizeof(float));
+        vertex->motion = reinterpret_cast<MotionRecord*>(place(corner.motion, 15));
     }
-    if (storage.has_texture) {
-        if (spare + kTextureFloats <= end) {
-            shading->texture = spare;
-            std::memcpy(spare, corner.texture, sizeof corner.texture);
-            spare += kTextureFloats;
-        } else {
-            whole = false;
-        }
-    }
-    if (storage.has_texture_data) {
-        if (spare + kTextureDataFloats <= end) {
-            shading->texture_data = spare;
-            std::memcpy(spare, corner.texture_data, sizeof corner.texture_data);
-        } else {
-            whole = false;
-        }
-    }
+    if (storage.has_texture) shading->texture = place(corner.texture, kTextureFloats);
+    if (storage.has_texture_data)
+        shading->texture_data = place(corner.texture_data, kTextureDataFloats);
     if (known != nullptr) *known = vertex;
     return remember_last(storage, vertex, corner, whole);
 }

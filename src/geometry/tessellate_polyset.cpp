@@ -240,13 +240,8 @@ private:
         }
         // The polygons around the vertex cancel out (two faces back to
         // back): the polygon's own normal is the best guess left.
-        if (!vertex_message_printed_) {
-            if (report_ != nullptr)
-                report_->vertex_message_at = current_;
-            else
-                rptError("Polyset error: vertex has no normal: %s\n", name_);
-            vertex_message_printed_ = true;
-        }
+        message_once(vertex_message_printed_, &PolysetPartReport::vertex_message_at,
+                     "Polyset error: vertex has no normal: %s\n");
         return face_normal();
     }
 
@@ -270,13 +265,19 @@ private:
     }
 
     void polygon_message() {
-        if (!polygon_message_printed_) {
-            if (report_ != nullptr)
-                report_->polygon_message_at = current_;
-            else
-                rptError("Polyset error: polygon has no normal: %s\n", name_);
-            polygon_message_printed_ = true;
-        }
+        message_once(polygon_message_printed_, &PolysetPartReport::polygon_message_at,
+                     "Polyset error: polygon has no normal: %s\n");
+    }
+
+    // A message printed once per polyset; a part notes where it arose
+    // instead, and the owner prints it in the parts' order.
+    void message_once(bool& printed, std::int64_t PolysetPartReport::*at, const char* format) {
+        if (printed) return;
+        if (report_ != nullptr)
+            report_->*at = current_;
+        else
+            rptError(format, name_);
+        printed = true;
     }
 
     void make_corner(const PolygonView& polygon, std::size_t i, SurfacePoint& point) {
