@@ -37,6 +37,11 @@ TEST(HostileImages, EachIsRefusedAtOnceNamingTheFile) {
         {"png_cut.png", "PNG file truncated (no end chunk)"},
         // 35 bytes whose header declares a 2 GB text attribute.
         {"exr_huge_attribute.exr", "OpenEXR file refused: attribute comments larger than the file"},
+        // A box declared 144 bytes long: OpenEXR read its 16 and went on
+        // reading the rest of the header from there, into string
+        // attributes of 700 MB each.
+        {"exr_attribute_size.exr",
+         "OpenEXR file refused: attribute dataWindow of type box2i declares 144 bytes, not 16"},
         // A DPX header for which OpenImageIO allocated 3 GB (DPX is not read).
         {"dpx_huge_allocation.dpx", "not an image file of a format skyloom reads"},
     };

@@ -21,6 +21,7 @@
 #include <limits>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <OpenImageIO/filesystem.h>
@@ -225,6 +226,12 @@ private:
 
     bool check_value(Header* header, const std::string& name, const std::string& type,
                      std::uint32_t bytes, std::string* why) {
+        // OpenEXR reads a value of these types at its own size whatever the
+        // header declares, and goes on from there: with another size its
+        // reading of the rest of the header parts from ours.
+        if (const int fixed = fixed_size(type); fixed > 0 && bytes != std::uint32_t(fixed))
+            return fail(why, "attribute " + name + " of type " + type + " declares " +
+                                 std::to_string(bytes) + " bytes, not " + std::to_string(fixed));
         unsigned char v[18] = {};
         const std::size_t got = std::min<std::size_t>(bytes, sizeof v);
         if (!read(at_, v, got)) return fail(why, "attribute " + name + " damaged");
@@ -255,6 +262,24 @@ private:
             header->chunk_count = static_cast<std::int32_t>(le32(v));
         }
         return true;
+    }
+
+    // The size of a value of a type OpenEXR reads at a fixed size; 0 for
+    // the others (strings, lists, previews, and types it does not know).
+    static int fixed_size(const std::string& type) {
+        static const std::pair<const char*, int> kSizes[] = {
+            {"box2i", 16},      {"box2f", 16},   {"chromaticities", 32},
+            {"compression", 1}, {"double", 8},   {"envmap", 1},
+            {"float", 4},       {"int", 4},      {"keycode", 28},
+            {"lineOrder", 1},   {"m33f", 36},    {"m33d", 72},
+            {"m44f", 64},       {"m44d", 128},   {"rational", 8},
+            {"tiledesc", 9},    {"timecode", 8}, {"v2i", 8},
+            {"v2f", 8},         {"v2d", 16},     {"v3i", 12},
+            {"v3f", 12},        {"v3d", 24},     {"deepImageState", 1},
+        };
+        for (const auto& [name, size] : kSizes)
+            if (type == name) return size;
+        return 0;
     }
 
     static bool part_chunks(const Header& h, bool tiled, std::uint64_t* chunks, std::string* why) {
