@@ -378,7 +378,7 @@ private:
 
     // The polygon tessellated, and what was found of it.
     Verdict judge(const PolygonView& polygon) {
-        if (!indices_valid(mesh_, polygon)) {
+        if (!mesh_.indices_checked && !indices_valid(mesh_, polygon)) {
             ++bad_indices_;
             return kBadIndices;
         }
