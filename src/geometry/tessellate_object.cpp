@@ -304,6 +304,7 @@ private:
     // screen values are filled too.
     KeptCorner& kept_corner(const SurfacePoint& p, std::size_t slot, const Matrix4& eye_from_world,
                             bool normals, bool project) {
+        if (kept_ == nullptr) kept_ = kept_corners();
         KeptCorner& k = kept_[slot];
         if (k.sink != sink_ || k.eye_from_world != &eye_from_world || k.normals != normals ||
             k.projected != project || k.has_texture != storage_.has_texture ||
@@ -442,6 +443,7 @@ private:
     }
 
     const DepthCorner& depth_corner(const SurfacePoint& p, std::size_t slot) {
+        if (kept_positions_ == nullptr) kept_positions_ = kept_positions();
         KeptPosition& k = kept_positions_[slot];
         if (k.sink != sink_ || std::memcmp(k.position, p.position, sizeof k.position) != 0) {
             k.sink = sink_;
@@ -599,8 +601,10 @@ private:
     const std::vector<CornerValues>* close_;
     bool frame_only_;
     std::size_t made_ = 0;
-    KeptCorner* kept_ = kept_corners();
-    KeptPosition* kept_positions_ = kept_positions();
+    // The tables are the thread's, fetched on first use: a thread that
+    // only enters keyed triangles never touches these pages.
+    KeptCorner* kept_ = nullptr;
+    KeptPosition* kept_positions_ = nullptr;
     KeyedTables* keyed_ = nullptr;
     // enter_depth_positions' corners to cut, whose values other than the
     // positions stay zero.
