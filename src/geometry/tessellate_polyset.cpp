@@ -430,8 +430,12 @@ private:
         corners_made_ = false;
         if (keyed(polygon)) {
             // Only the messages of making the corners, when nothing else is
-            // wanted of them; otherwise the sink asks for those it lacks.
-            if (keyed_ == KeyedCorners::positions) normal_sum_of_corners(polygon);
+            // wanted of them (otherwise the sink asks for those it lacks):
+            // none once printed, and none where every vertex gives a
+            // usable normal, as the evaluation found.
+            if (keyed_ == KeyedCorners::positions && !vertex_message_printed_ &&
+                mesh_.every_vertex_normal != 1)
+                normal_sum_of_corners(polygon);
             emit_keyed(polygon, verdict == kFlipped);
             return;
         }
