@@ -309,6 +309,7 @@ std::unique_ptr<PolysetGeometry> evaluate_polyset(const PolysetDefinition& d, co
         d.vertex_normals)
         return nullptr;
     if (!evaluate_polygons(d, *mesh) || !evaluate_areas(d, *mesh)) return nullptr;
+    mesh->indices_checked = true;
 
     mesh_bound(*mesh, polyset->bound);
     // Colours, normals and texture coordinates reach the triangles too.

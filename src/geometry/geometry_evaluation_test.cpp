@@ -313,6 +313,7 @@ TEST_F(FaceAndPolysetEvaluation, BorrowedAndEvaluatedListsMakeTheSameMesh) {
         EXPECT_FALSE(mesh->has_colour(2));
         EXPECT_TRUE(mesh->has_normal(3));
         EXPECT_EQ(mesh->every_vertex_normal, 1);
+        EXPECT_TRUE(mesh->indices_checked);
         EXPECT_FLOAT_EQ(static_cast<float>(mesh->vertex(3).normal[1]), 0.6f);
         EXPECT_DOUBLE_EQ(mesh->vertex(3).position[2], 0.5);
     }

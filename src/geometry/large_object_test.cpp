@@ -4,6 +4,7 @@
 // and each tile enters only the triangles binned for it. Every road must
 // give what the plain one gives.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -159,6 +160,76 @@ TEST_F(LargeObject, PartsMadeByTwoWorkersJoinIntoWhatOneWorkerMakes) {
     EXPECT_TRUE(error_text.empty()) << error_text;
     // A helper that comes when every part is taken finds nothing to do.
     EXPECT_FALSE(help_tessellate(shared));
+}
+
+// Hands every triangle on through add_triangle, as a tessellator's sink
+// took them before corners were kept by key.
+class PointsOnly : public TriangleSink {
+public:
+    explicit PointsOnly(TriangleSink& next) : next_(next) {}
+    void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
+                      const SurfacePoint& c) override {
+        next_.add_triangle(a, b, c);
+    }
+
+private:
+    TriangleSink& next_;
+};
+
+bool tessellate_by_points(const PolysetGeometry& polyset, const char* name, TriangleSink& sink) {
+    PointsOnly points(sink);
+    return tessellate_polyset(polyset, name, points);
+}
+
+// The placing sink keeps a mesh's corners by their keys: the triangles and
+// vertices must be those of corners kept by their points, including
+// corners whose keys share a place of the table, triangles cut by the near
+// plane or split beyond the guard band, and a vertex without a normal of
+// its own whose polygons meet back to back.
+TEST_F(LargeObject, CornersKeptByKeyGiveWhatCornersKeptByPointGive) {
+    auto mesh = sheet(60, 40);
+    const auto base = static_cast<std::int32_t>(mesh->vertex_count());
+    ASSERT_GT(base, 2048);
+    for (const auto& p : {std::array<double, 3>{0, 0, 10.2},
+                          {1, 0, 10.2},
+                          {0, 1, 8},
+                          {-3000, 0, 0},
+                          {3000, 1, 0},
+                          {0, 3000, 0},
+                          {0, 0, 1},
+                          {1, 0, 1},
+                          {0, 1, 1}}) {
+        PolysetVertex v;
+        for (int k = 0; k < 3; ++k) v.position[k] = p[k];
+        v.has_normal = p[2] != 1;
+        v.normal[2] = 1;
+        mesh->add_vertex(v);
+    }
+    auto add = [&](std::vector<std::int32_t> vertices) {
+        PolysetPolygon polygon;
+        polygon.vertices = std::move(vertices);
+        mesh->add_polygon(polygon);
+    };
+    add({0, 1024, 2048});                 // three corners, one table place
+    add({5, 6, 5 + 1024});                // two of them
+    add({base, base + 1, base + 2});      // cut by the near plane
+    add({base + 3, base + 4, base + 5});  // split beyond the guard band
+    add({base + 6, base + 7, base + 8});  // back to back: the polygon's normal
+    add({base + 6, base + 8, base + 7});
+    polyset_.mesh = mesh;
+    ObjectTriangles by_key(&object_);
+    ASSERT_TRUE(tessellate_object(object_, by_key));
+    const std::string by_key_errors = error_text;
+    error_text.clear();
+    tessellators().polyset = tessellate_by_points;
+    ObjectTriangles by_point(&object_);
+    ASSERT_TRUE(tessellate_object(object_, by_point));
+    EXPECT_GT(by_key.triangle_count, 2 * 60 * 40);
+    EXPECT_EQ(by_key.triangle_count, by_point.triangle_count);
+    EXPECT_EQ(by_key.vertex_count, by_point.vertex_count);
+    EXPECT_TRUE(values_of(by_key) == values_of(by_point));
+    EXPECT_EQ(by_key_errors, error_text);
+    EXPECT_NE(error_text.find("vertex has no normal"), std::string::npos);
 }
 
 // The normals made for the frame before its passes, with the parked workers

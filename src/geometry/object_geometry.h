@@ -210,6 +210,10 @@ struct PolysetMesh {
     // while it read the vertices for the bound (-1: not known), so that
     // the tessellator need not read them again to learn it.
     std::int8_t every_vertex_normal = -1;
+    // Whether every polygon's indices name entries of the mesh's lists, as
+    // the evaluation found (a polyset with one that does not fails), so
+    // that the tessellator's first pass need not look again.
+    bool indices_checked = false;
 
     std::size_t vertex_count() const { return vertex_records.size(); }
     PolysetVertex vertex(std::size_t i) const;

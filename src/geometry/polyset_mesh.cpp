@@ -84,6 +84,7 @@ void PolysetMesh::add_polygon(const PolysetPolygon& polygon) {
     polygon_normals.append(polygon.normals.data(), polygon.normals.size());
     shaders.append()[0] = polygon.shader;
     ++polygon_count;
+    indices_checked = false;
 }
 
 }  // namespace sky

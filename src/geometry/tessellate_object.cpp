@@ -184,6 +184,51 @@ public:
         ++made_;
     }
 
+    // A still object's corners are kept by key, a depth-only one's
+    // positions alone when it does not count its vertices: what the
+    // corners of add_triangle are kept by (the point and its flags) is
+    // then fixed by the key.
+    KeyedCorners keyed_corners() const override {
+        if (storage_.moving || frame_only_) return KeyedCorners::none;
+        if (!storage_.depth_only) return KeyedCorners::whole;
+        return storage_.counts_vertices ? KeyedCorners::none : KeyedCorners::positions;
+    }
+
+    // add_triangle of keyed corners, each made when the table does not
+    // hold it: the same corners, entered the same way.
+    void add_keyed_triangle(const CornerKey* keys, const float* const* positions,
+                            CornerMaker& maker) override {
+        if (keyed_ == nullptr) keyed_ = keyed_corners_table();
+        const std::size_t sa = keyed_slot(keys[0]), sb = keyed_slot(keys[1]),
+                          sc = keyed_slot(keys[2]);
+        const bool apart = sa != sb && sb != sc && sa != sc;
+        ++made_;
+        if (storage_.depth_only) {
+            auto corner = [&](int i, std::size_t slot) -> const DepthCorner& {
+                return keyed_depth_corner(keys[i].vertex, positions[i], slot);
+            };
+            if (apart) {
+                const DepthCorner& a = corner(0, sa);
+                const DepthCorner& b = corner(1, sb);
+                return enter_depth_corners(a, b, corner(2, sc));
+            }
+            const DepthCorner copies[3] = {corner(0, sa), corner(1, sb), corner(2, sc)};
+            return enter_depth_corners(copies[0], copies[1], copies[2]);
+        }
+        if (apart) {
+            // In the corners' order: a corner's making may print the
+            // mesh's messages.
+            KeyedCorner& a = keyed_corner(keys[0], sa, maker, 0);
+            KeyedCorner& b = keyed_corner(keys[1], sb, maker, 1);
+            return enter_still(a, b, keyed_corner(keys[2], sc, maker, 2));
+        }
+        CornerValues corners[3];
+        corners[0] = keyed_corner(keys[0], sa, maker, 0).corner;
+        corners[1] = keyed_corner(keys[1], sb, maker, 1).corner;
+        corners[2] = keyed_corner(keys[2], sc, maker, 2).corner;
+        enter_clipped(corners, true);
+    }
+
     // The triangles handed in so far.
     std::size_t made() const { return made_; }
 
@@ -259,6 +304,7 @@ private:
     // screen values are filled too.
     KeptCorner& kept_corner(const SurfacePoint& p, std::size_t slot, const Matrix4& eye_from_world,
                             bool normals, bool project) {
+        if (kept_ == nullptr) kept_ = kept_corners();
         KeptCorner& k = kept_[slot];
         if (k.sink != sink_ || k.eye_from_world != &eye_from_world || k.normals != normals ||
             k.projected != project || k.has_texture != storage_.has_texture ||
@@ -289,9 +335,10 @@ private:
         out = kept_corner(p, slot_of(p), eye_from_world, normals, project).corner;
     }
 
-    // A still triangle of projected corners kept in the table, as
+    // A still triangle of projected corners kept in a table, as
     // enter_clipped enters it, without copying them when nothing cuts it.
-    void enter_still(KeptCorner& a, KeptCorner& b, KeptCorner& c) {
+    template <typename Kept>
+    void enter_still(Kept& a, Kept& b, Kept& c) {
         const float near = -view_.near, far = -view_.far;
         const float za = a.corner.eye[2], zb = b.corner.eye[2], zc = c.corner.eye[2];
         if (za < far && zb < far && zc < far) return;
@@ -366,9 +413,14 @@ private:
             copies[2] = depth_corner(c, sc);
             corners[0] = &copies[0], corners[1] = &copies[1], corners[2] = &copies[2];
         }
-        if (!(corners[0]->whole && corners[1]->whole && corners[2]->whole)) {
+        enter_depth_corners(*corners[0], *corners[1], *corners[2]);
+    }
+
+    void enter_depth_corners(const DepthCorner& a, const DepthCorner& b, const DepthCorner& c) {
+        if (!(a.whole && b.whole && c.whole)) {
             // Cut or split: the corners' other values stay zero for the
             // cut's blends.
+            const DepthCorner* corners[3] = {&a, &b, &c};
             for (int i = 0; i < 3; ++i) {
                 std::memcpy(depth_corners_[i].eye, corners[i]->eye, sizeof corners[i]->eye);
                 std::memcpy(depth_corners_[i].screen, corners[i]->screen,
@@ -376,8 +428,8 @@ private:
             }
             return enter_clipped(depth_corners_);
         }
-        if (corners[0]->beyond_far && corners[1]->beyond_far && corners[2]->beyond_far) return;
-        enter_depth_triangle(storage_, view_, *corners[0], *corners[1], *corners[2]);
+        if (a.beyond_far && b.beyond_far && c.beyond_far) return;
+        enter_depth_triangle(storage_, view_, a, b, c);
     }
 
     struct KeptPosition {
@@ -391,11 +443,81 @@ private:
     }
 
     const DepthCorner& depth_corner(const SurfacePoint& p, std::size_t slot) {
+        if (kept_positions_ == nullptr) kept_positions_ = kept_positions();
         KeptPosition& k = kept_positions_[slot];
         if (k.sink != sink_ || std::memcmp(k.position, p.position, sizeof k.position) != 0) {
             k.sink = sink_;
             std::memcpy(k.position, p.position, sizeof k.position);
             const Triple world = AR_model_xform(object_position(p), placement_.model);
+            store3(transform_point(world, view_.eye_from_world), k.corner.eye);
+            make_depth_corner(view_, k.corner);
+        }
+        return k.corner;
+    }
+
+    // The corners of keyed triangles, in tables of the thread's like the
+    // kept corners, by the key's vertex: a mesh's triangles meet their
+    // vertices in runs of nearby indices, which a table of consecutive
+    // indices holds without collisions. A corner whose point is not its
+    // key's alone is held for its triangle and never found again.
+    struct KeyedCorner {
+        std::uint64_t sink = 0;
+        CornerKey key{-1, -1, -1};
+        CornerValues corner;
+        double screen[2];
+        ScreenVertex* vertex = nullptr;
+    };
+    struct KeyedPosition {
+        std::uint64_t sink = 0;
+        std::int32_t vertex = -1;
+        DepthCorner corner{};
+    };
+    struct KeyedTables {
+        std::vector<KeyedCorner> corners;
+        std::vector<KeyedPosition> positions;
+    };
+    // Made on first use: a thread that enters no keyed triangle never
+    // touches their pages.
+    static KeyedTables* keyed_corners_table() {
+        thread_local KeyedTables tables;
+        if (tables.corners.empty()) {
+            tables.corners.resize(std::size_t{1} << kKeptCornerBits);
+            tables.positions.resize(std::size_t{1} << kKeptCornerBits);
+        }
+        return &tables;
+    }
+    static std::size_t keyed_slot(const CornerKey& key) {
+        return static_cast<std::size_t>(key.vertex) & ((std::size_t{1} << kKeptCornerBits) - 1);
+    }
+
+    // The corner of a still object's keyed corner i, projected, as
+    // kept_corner makes it from the point.
+    KeyedCorner& keyed_corner(const CornerKey& key, std::size_t slot, CornerMaker& maker, int i) {
+        KeyedCorner& k = keyed_->corners[slot];
+        if (k.sink != sink_ || !(k.key == key)) {
+            SurfacePoint p;
+            const bool own = maker.make_corner(i, p);
+            k.sink = own ? sink_ : 0;
+            k.key = key;
+            k.corner = corner_of(p, placement_, view_.eye_from_world, storage_, true);
+            k.vertex = nullptr;
+            project_corner(view_, k.corner);
+            const SpanPoint screen = project_to_screen(view_, k.corner.eye);
+            k.screen[0] = screen.x, k.screen[1] = screen.y;
+        }
+        return k;
+    }
+
+    // depth_corner of a keyed corner: the position decides it, and the
+    // vertex the position.
+    const DepthCorner& keyed_depth_corner(std::int32_t vertex, const float* position,
+                                          std::size_t slot) {
+        KeyedPosition& k = keyed_->positions[slot];
+        if (k.sink != sink_ || k.vertex != vertex) {
+            k.sink = sink_;
+            k.vertex = vertex;
+            const Triple world =
+                AR_model_xform(Triple{position[0], position[1], position[2]}, placement_.model);
             store3(transform_point(world, view_.eye_from_world), k.corner.eye);
             make_depth_corner(view_, k.corner);
         }
@@ -479,8 +601,11 @@ private:
     const std::vector<CornerValues>* close_;
     bool frame_only_;
     std::size_t made_ = 0;
-    KeptCorner* kept_ = kept_corners();
-    KeptPosition* kept_positions_ = kept_positions();
+    // The tables are the thread's, fetched on first use: a thread that
+    // only enters keyed triangles never touches these pages.
+    KeptCorner* kept_ = nullptr;
+    KeptPosition* kept_positions_ = nullptr;
+    KeyedTables* keyed_ = nullptr;
     // enter_depth_positions' corners to cut, whose values other than the
     // positions stay zero.
     CornerValues depth_corners_[3]{};

@@ -92,6 +92,14 @@ bool indices_valid(const PolysetMesh& mesh, const PolygonView& polygon) {
 }
 
 Vec3 polygon_area_vector(const PolysetMesh& mesh, const PolygonView& polygon) {
+    if (polygon.vertices.size() == 3) {
+        // Most polygons: each corner read once, where the loop reads each
+        // twice; the same sums in the same order.
+        const Vec3 corners[3] = {position(mesh, polygon.vertices[0]),
+                                 position(mesh, polygon.vertices[1]),
+                                 position(mesh, polygon.vertices[2])};
+        return newell_normal(3, [&](std::size_t i) -> const Vec3& { return corners[i]; });
+    }
     return newell_normal(polygon.vertices.size(), [&](std::size_t i) -> Vec3 {
         return position(mesh, polygon.vertices[i]);
     });
@@ -134,11 +142,11 @@ enum Verdict : std::uint8_t {
     kFlipped,  // drawn, wound the other way round
 };
 
-class PolysetTessellator {
+class PolysetTessellator final : CornerMaker {
 public:
     PolysetTessellator(const PolysetMesh& mesh, std::int32_t slot, const char* name,
                        TriangleSink& sink)
-        : mesh_(mesh), slot_(slot), name_(name), sink_(sink) {}
+        : mesh_(mesh), slot_(slot), name_(name), sink_(sink), keyed_(sink.keyed_corners()) {}
 
     void run() {
         prepare(own_computed_);
@@ -223,7 +231,8 @@ private:
         }
     }
 
-    Vec3 corner_normal(const PolygonView& polygon, std::size_t i) {
+    // Inlined: a map's pass over a mesh takes its corners' normals alone.
+    [[gnu::always_inline]] Vec3 corner_normal(const PolygonView& polygon, std::size_t i) {
         Vec3 unit;
         if (!polygon.normals.empty() &&
             unit_of(to_vec3(mesh_.normals[static_cast<std::size_t>(polygon.normals[i])]), unit))
@@ -242,6 +251,7 @@ private:
         // back): the polygon's own normal is the best guess left.
         message_once(vertex_message_printed_, &PolysetPartReport::vertex_message_at,
                      "Polyset error: vertex has no normal: %s\n");
+        normal_from_face_ = true;
         return face_normal();
     }
 
@@ -280,7 +290,7 @@ private:
         printed = true;
     }
 
-    void make_corner(const PolygonView& polygon, std::size_t i, SurfacePoint& point) {
+    void make_point(const PolygonView& polygon, std::size_t i, SurfacePoint& point) {
         const auto index = static_cast<std::size_t>(polygon.vertices[i]);
         const float* record = mesh_.vertex_records[index];
         point = SurfacePoint{};
@@ -305,18 +315,70 @@ private:
     }
 
     // Every corner of the polygon, in one loop for both kinds of pass (a
-    // call per corner cost more than the corner's copies).
+    // call per corner cost more than the corner's copies); for a keyed
+    // triangle, whether each point is its key's alone.
     const std::vector<SurfacePoint>& make_corners(const PolygonView& polygon) {
         std::vector<SurfacePoint>& corners = corners_;
         const std::size_t n = polygon.vertices.size();
         corners.resize(n);
-        for (std::size_t i = 0; i < n; ++i) make_corner(polygon, i, corners[i]);
+        for (std::size_t i = 0; i < n; ++i) {
+            normal_from_face_ = false;
+            make_point(polygon, i, corners[i]);
+            if (i < 3) corner_keyed_[i] = !normal_from_face_;
+        }
+        corners_made_ = true;
         return corners;
+    }
+
+    // A keyed triangle's corner for its sink: one the polygon's pass made
+    // already, or made now.
+    bool make_corner(int i, SurfacePoint& point) override {
+        const auto corner = static_cast<std::size_t>(keyed_order_[i]);
+        if (corners_made_) {
+            point = corners_[corner];
+            return corner_keyed_[corner];
+        }
+        normal_from_face_ = false;
+        make_point(*polygon_, corner, point);
+        return !normal_from_face_;
+    }
+
+    // A triangle by its corners' keys, for a sink that keeps corners by
+    // key: the points are made only when it asks.
+    void emit_keyed(const PolygonView& polygon, bool flip) {
+        static constexpr int kOrders[2][3] = {{0, 1, 2}, {0, 2, 1}};
+        keyed_order_ = kOrders[flip ? 1 : 0];
+        CornerKey keys[3];
+        const float* positions[3];
+        for (int i = 0; i < 3; ++i) {
+            const auto corner = static_cast<std::size_t>(keyed_order_[i]);
+            keys[i].vertex = polygon.vertices[corner];
+            keys[i].normal = polygon.normals.empty() ? -1 : polygon.normals[corner];
+            keys[i].texture =
+                polygon.texture_vertices.empty() ? -1 : polygon.texture_vertices[corner];
+            positions[i] = mesh_.vertex_records[static_cast<std::size_t>(keys[i].vertex)];
+        }
+        sink_.add_keyed_triangle(keys, positions, *this);
+    }
+
+    bool keyed(const PolygonView& polygon) const {
+        return keyed_ != KeyedCorners::none && polygon.vertices.size() == 3;
+    }
+
+    // The corners' normals, each as its point takes it, in the order
+    // making the points finds them (the same messages).
+    Vec3 normal_sum_of_corners(const PolygonView& polygon) {
+        Vec3 sum{0, 0, 0};
+        for (std::size_t i = 0; i < polygon.vertices.size(); ++i) {
+            const Vec3 normal = corner_normal(polygon, i);
+            for (int k = 0; k < 3; ++k) sum[k] += normal[k];
+        }
+        return sum;
     }
 
     // The polygon tessellated, and what was found of it.
     Verdict judge(const PolygonView& polygon) {
-        if (!indices_valid(mesh_, polygon)) {
+        if (!mesh_.indices_checked && !indices_valid(mesh_, polygon)) {
             ++bad_indices_;
             return kBadIndices;
         }
@@ -332,10 +394,15 @@ private:
         }
         if (squared == 0) return kNoArea;  // no area, nothing to see
 
-        const std::vector<SurfacePoint>& corners = make_corners(polygon);
         Vec3 normal_sum{0, 0, 0};
-        for (const SurfacePoint& corner : corners)
-            for (int k = 0; k < 3; ++k) normal_sum[k] += corner.normal[k];
+        corners_made_ = false;
+        if (keyed(polygon) && keyed_ == KeyedCorners::positions) {
+            // The sink takes the positions alone: the points are not made.
+            normal_sum = normal_sum_of_corners(polygon);
+        } else {
+            for (const SurfacePoint& corner : make_corners(polygon))
+                for (int k = 0; k < 3; ++k) normal_sum[k] += corner.normal[k];
+        }
         // Triangles face the side the shading normals point to, even when
         // the corners are wound the other way round.
         bool flip = faces_away(normal_sum, area_, [&]() -> const Vec3& { return face_normal(); });
@@ -360,6 +427,18 @@ private:
         polygon_ = &polygon;
         area_made_ = false;
         face_normal_made_ = false;
+        corners_made_ = false;
+        if (keyed(polygon)) {
+            // Only the messages of making the corners, when nothing else is
+            // wanted of them (otherwise the sink asks for those it lacks):
+            // none once printed, and none where every vertex gives a
+            // usable normal, as the evaluation found.
+            if (keyed_ == KeyedCorners::positions && !vertex_message_printed_ &&
+                mesh_.every_vertex_normal != 1)
+                normal_sum_of_corners(polygon);
+            emit_keyed(polygon, verdict == kFlipped);
+            return;
+        }
         make_corners(polygon);
         triangles(polygon, verdict == kFlipped);
     }
@@ -369,7 +448,10 @@ private:
         std::vector<SurfacePoint>& corners = corners_;
         const std::size_t n = polygon.vertices.size();
         if (n == 3) {
-            emit(corners[0], corners[1], corners[2], flip);
+            if (keyed(polygon))
+                emit_keyed(polygon, flip);
+            else
+                emit(corners[0], corners[1], corners[2], flip);
             return;
         }
         PlaneAxes axes;
@@ -415,6 +497,7 @@ private:
     std::int32_t slot_;
     const char* name_;
     TriangleSink& sink_;
+    KeyedCorners keyed_;
     int bad_indices_ = 0;
     bool polygon_message_printed_ = false;
     bool vertex_message_printed_ = false;
@@ -425,6 +508,14 @@ private:
     bool area_made_ = false;
     Vec3 face_normal_{};
     bool face_normal_made_ = false;
+    // Whether the corner being made took the polygon's own normal.
+    bool normal_from_face_ = false;
+    // Whether corners_ holds the polygon's points, and whether each of a
+    // triangle's is its key's alone.
+    bool corners_made_ = false;
+    bool corner_keyed_[3] = {false, false, false};
+    // The polygon's corners in the order the keyed triangle hands them on.
+    const int* keyed_order_ = nullptr;
     const std::vector<Vec3>* computed_ = nullptr;
     std::atomic<std::uint8_t>* verdicts_ = nullptr;
     // The unit normals of the vertices met lately, by index: the corners

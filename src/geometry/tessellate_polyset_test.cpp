@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -26,13 +28,39 @@ struct Triangle {
     }
 };
 
+// With `keyed`, the sink takes triangles by their corners' keys as the
+// placing sink does: by positions alone, or keeping each point by its key
+// and asking the maker only for those it does not hold.
 class RecordingSink : public TriangleSink {
 public:
+    explicit RecordingSink(KeyedCorners keyed = KeyedCorners::none) : keyed_(keyed) {}
+
     std::vector<Triangle> triangles;
     void add_triangle(const SurfacePoint& a, const SurfacePoint& b,
                       const SurfacePoint& c) override {
         triangles.push_back({{a, b, c}});
     }
+    KeyedCorners keyed_corners() const override { return keyed_; }
+    void add_keyed_triangle(const CornerKey* keys, const float* const* positions,
+                            CornerMaker& maker) override {
+        Triangle t;
+        for (int i = 0; i < 3; ++i) {
+            if (keyed_ == KeyedCorners::positions) {
+                for (int k = 0; k < 3; ++k) t.p[i].position[k] = positions[i][k];
+                continue;
+            }
+            auto held = std::find_if(held_.begin(), held_.end(),
+                                     [&](const auto& h) { return h.first == keys[i]; });
+            if (held != held_.end()) {
+                t.p[i] = held->second;
+                continue;
+            }
+            if (maker.make_corner(i, t.p[i])) held_.push_back({keys[i], t.p[i]});
+            ++made;
+        }
+        triangles.push_back(t);
+    }
+    int made = 0;  // points asked of the maker
     double total_area() const {
         double sum = 0;
         for (const Triangle& t : triangles) sum += length(t.area()) / 2;
@@ -43,6 +71,10 @@ public:
         for (const Triangle& t : triangles)
             for (const SurfacePoint& p : t.p) EXPECT_GT(dot(t.area(), vec(p.normal)), 0);
     }
+
+private:
+    KeyedCorners keyed_;
+    std::vector<std::pair<CornerKey, SurfacePoint>> held_;
 };
 
 std::string errors;
@@ -359,12 +391,17 @@ bool same_point(const SurfacePoint& a, const SurfacePoint& b) {
            std::memcmp(a.colour, b.colour, sizeof a.colour) == 0 && a.has_colour == b.has_colour;
 }
 
-void expect_same_triangles(const RecordingSink& a, const RecordingSink& b) {
+// `b` as `a`, or its positions alone with `positions`.
+void expect_same_triangles(const RecordingSink& a, const RecordingSink& b, bool positions = false) {
     ASSERT_EQ(a.triangles.size(), b.triangles.size());
     for (std::size_t t = 0; t < a.triangles.size(); ++t)
-        for (int i = 0; i < 3; ++i)
-            EXPECT_TRUE(same_point(a.triangles[t].p[i], b.triangles[t].p[i]))
+        for (int i = 0; i < 3; ++i) {
+            const SurfacePoint& p = a.triangles[t].p[i];
+            const SurfacePoint& q = b.triangles[t].p[i];
+            EXPECT_TRUE(positions ? std::memcmp(p.position, q.position, sizeof p.position) == 0
+                                  : same_point(p, q))
                 << "triangle " << t << " corner " << i;
+        }
 }
 
 TEST_F(PolysetTessellation, EveryPassOverAMeshInPartsGivesTheSameTrianglesAndMessages) {
@@ -388,35 +425,113 @@ TEST_F(PolysetTessellation, EveryPassOverAMeshInPartsGivesTheSameTrianglesAndMes
     ASSERT_EQ(whole.triangles.size(), 7u);
     EXPECT_LT(whole.triangles[0].area()[2], 0);  // turned to face -z
 
-    auto mesh = std::make_shared<PolysetMesh>();
-    for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
-    for (const auto& n : lists_.normals) mesh->add_normal(n[0], n[1], n[2]);
-    for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
-    PolysetGeometry geometry;
-    geometry.mesh = mesh;
     // The first pass finds what each polygon is; the later ones, a depth
-    // map's and a camera's, are told.
-    for (int pass = 0; pass < 3; ++pass) {
-        SCOPED_TRACE(pass);
-        errors.clear();
-        PolysetParts parts;
-        prepare_polyset_parts(geometry, parts);
-        ASSERT_EQ(parts.polygons, 8u);
-        RecordingSink sink;
-        std::vector<PolysetPartReport> reports(3);
-        // The parts in another order than the polygons'.
-        tessellate_polyset_part(geometry, parts, 5, 8, sink, reports[2]);
-        RecordingSink first;
-        tessellate_polyset_part(geometry, parts, 0, 3, first, reports[0]);
-        tessellate_polyset_part(geometry, parts, 3, 5, first, reports[1]);
-        first.triangles.insert(first.triangles.end(), sink.triangles.begin(), sink.triangles.end());
-        report_polyset_parts("ball", reports);
-        expect_same_triangles(whole, first);
-        EXPECT_EQ(errors, whole_errors);
+    // map's and a camera's, are told. Sinks that take the triangles by
+    // their corners' keys get the same corners and the same messages, in
+    // the first pass and the later ones.
+    for (KeyedCorners keyed : {KeyedCorners::none, KeyedCorners::positions, KeyedCorners::whole}) {
+        auto mesh = std::make_shared<PolysetMesh>();
+        for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
+        for (const auto& n : lists_.normals) mesh->add_normal(n[0], n[1], n[2]);
+        for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
+        PolysetGeometry geometry;
+        geometry.mesh = mesh;
+        for (int pass = 0; pass < 3; ++pass) {
+            PolysetParts parts;
+            prepare_polyset_parts(geometry, parts);
+            ASSERT_EQ(parts.polygons, 8u);
+            SCOPED_TRACE(testing::Message()
+                         << "pass " << pass << " keyed " << static_cast<int>(keyed));
+            errors.clear();
+            RecordingSink sink(keyed);
+            std::vector<PolysetPartReport> reports(3);
+            // The parts in another order than the polygons'.
+            tessellate_polyset_part(geometry, parts, 5, 8, sink, reports[2]);
+            RecordingSink first(keyed);
+            tessellate_polyset_part(geometry, parts, 0, 3, first, reports[0]);
+            tessellate_polyset_part(geometry, parts, 3, 5, first, reports[1]);
+            first.triangles.insert(first.triangles.end(), sink.triangles.begin(),
+                                   sink.triangles.end());
+            report_polyset_parts("ball", reports);
+            expect_same_triangles(whole, first, keyed == KeyedCorners::positions);
+            EXPECT_EQ(errors, whole_errors);
+        }
     }
     EXPECT_NE(whole_errors.find("vertex has no normal"), std::string::npos);
     EXPECT_NE(whole_errors.find("polygon has no normal"), std::string::npos);
     EXPECT_NE(whole_errors.find("1 polygon(s) with indices out of range"), std::string::npos);
+}
+
+// A sink that takes only the positions still gets the messages making the
+// corners prints, in the pass that finds what each polygon is and in the
+// passes told.
+TEST_F(PolysetTessellation, EveryPassByKeyPrintsWhatMakingTheCornersPrints) {
+    add_vertex(0, 0, 0), add_vertex(1, 0, 0), add_vertex(0, 1, 0);
+    add_polygon({0, 1, 2});
+    add_polygon({0, 2, 1});
+    for (KeyedCorners keyed : {KeyedCorners::none, KeyedCorners::positions, KeyedCorners::whole}) {
+        auto mesh = std::make_shared<PolysetMesh>();
+        for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
+        for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
+        PolysetGeometry geometry;
+        geometry.mesh = mesh;
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE(testing::Message()
+                         << "pass " << pass << " keyed " << static_cast<int>(keyed));
+            errors.clear();
+            PolysetParts parts;
+            prepare_polyset_parts(geometry, parts);
+            RecordingSink sink(keyed);
+            std::vector<PolysetPartReport> reports(1);
+            tessellate_polyset_part(geometry, parts, 0, 2, sink, reports[0]);
+            report_polyset_parts("ball", reports);
+            EXPECT_EQ(sink.triangles.size(), 2u);
+            EXPECT_EQ(errors, "Polyset error: vertex has no normal: ball\n");
+        }
+    }
+}
+
+// A corner's key names what its point is made of: corners of one vertex
+// with other normals, texture vertices or windings are other points, and a
+// sink that keeps points by key gets what the plain road gives while it
+// asks for each point once.
+TEST_F(PolysetTessellation, CornersByKeyAreThePointsThePlainRoadMakes) {
+    for (int i = 0; i < 6; ++i) {
+        add_vertex(std::cos(i * 0.9), std::sin(i * 0.9), 0.1 * i);
+        mesh().vertices.back().has_normal = i % 2 == 0;
+        mesh().vertices.back().normal[2] = 1;
+        mesh().vertices.back().has_colour = i == 3;
+        mesh().vertices.back().colour[1] = 0.5;
+    }
+    mesh().normals = {{0, 0.6, 0.8}, {0.6, 0, 0.8}};
+    mesh().texture_vertices = {{0.5, 0.25}, {0.75, 0.25}, {0.75, 1}};
+    add_polygon({0, 1, 2});
+    add_polygon({0, 2, 3});
+    add_polygon({0, 3, 4}).normals = {0, 1, 0};
+    add_polygon({0, 4, 5}).normals = {1, 1, 0};
+    add_polygon({0, 5, 1}).texture_vertices = {0, 1, 2};
+    add_polygon({1, 0, 5}).texture_vertices = {2, 1, 0};
+    add_polygon({2, 3, 4, 5});  // larger polygons take the plain road
+    RecordingSink plain = run();
+    ASSERT_EQ(plain.triangles.size(), 8u);
+    for (KeyedCorners keyed : {KeyedCorners::positions, KeyedCorners::whole}) {
+        SCOPED_TRACE(static_cast<int>(keyed));
+        auto mesh = std::make_shared<PolysetMesh>();
+        for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
+        for (const auto& st : lists_.texture_vertices) mesh->add_texture_vertex(st[0], st[1]);
+        for (const auto& n : lists_.normals) mesh->add_normal(n[0], n[1], n[2]);
+        for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
+        PolysetGeometry geometry;
+        geometry.mesh = mesh;
+        RecordingSink sink(keyed);
+        EXPECT_TRUE(tessellate_polyset(geometry, "ball", sink));
+        expect_same_triangles(plain, sink, keyed == KeyedCorners::positions);
+        if (keyed == KeyedCorners::whole)
+            EXPECT_EQ(sink.made, 15);  // the distinct keys of the six triangles
+        else
+            EXPECT_EQ(sink.made, 0);
+    }
+    EXPECT_TRUE(errors.empty()) << errors;
 }
 
 TEST_F(PolysetTessellation, NothingToMakeIsNoFailure) {

@@ -205,7 +205,11 @@ public:
     // The whole box is tested before any texel is taken: a triangle that
     // covers no centre at all (most of those smaller than a texel) is
     // left at one branch, and the texels of one that covers some are
-    // taken without a branch per group, which would be anybody's guess.
+    // taken without a branch per group, which would be anybody's guess:
+    // the groups that cover some centre are listed as they are tested
+    // (the list grows by whether each does), and only they are taken,
+    // which leaves out about half the groups of a box (a group that
+    // covers none would keep its texels as they are).
     // At most kSmallCentreBox cells, so at most that many groups.
     static constexpr std::int32_t kBoxGroups = kSmallCentreBox;
     [[gnu::always_inline]] void box(const TileSurfaces& surfaces, std::int32_t row_first,
@@ -228,27 +232,24 @@ public:
         }
         LaneMask hits[kBoxGroups];
         Lanes depths[kBoxGroups];
-        LaneMask any = {0, 0, 0, 0};
-        std::int32_t k = 0;
+        std::int32_t places[kBoxGroups];
+        std::int32_t listed = 0;
         for (std::int32_t r = row_last; r >= row_first; --r) {
             const float v = (static_cast<float>(r + surfaces.y_first) + 0.5f) - t_.y0;
             const Lanes vc = lanes_of(v * t_.c), va = lanes_of(v * t_.a);
-            for (std::int32_t g = 0; g < groups; ++g, ++k) {
+            const std::int32_t at = r * surfaces.stride + start;
+            for (std::int32_t g = 0; g < groups; ++g) {
                 const Lanes s = ud[g] - vc;
                 const Lanes w = va - ub[g];
-                hits[k] = inside[g] & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
-                depths[k] = (z0_ + s * dz1_) + w * dz2_;
-                any |= hits[k];
+                const LaneMask hit = inside[g] & (s >= 0.0f) & (w >= 0.0f) & ~(s + w > 1.0f);
+                hits[listed] = hit;
+                depths[listed] = (z0_ + s * dz1_) + w * dz2_;
+                places[listed] = at + g * kLanes;
+                listed += any_lane(hit) ? 1 : 0;
             }
         }
-        if (!any_lane(any)) return;
-        k = 0;
-        for (std::int32_t r = row_last; r >= row_first; --r) {
-            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(r) * surfaces.stride + start;
-            for (std::int32_t g = 0; g < groups; ++g, ++k)
-                add_depths(hits[k], depths[k], surfaces.first + at + g * kLanes,
-                           surfaces.second + at + g * kLanes);
-        }
+        for (std::int32_t k = 0; k < listed; ++k)
+            add_depths(hits[k], depths[k], surfaces.first + places[k], surfaces.second + places[k]);
     }
 
 private:
