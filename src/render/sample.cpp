@@ -581,6 +581,37 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
 
 namespace {
 
+// shade_layers for the commonest sample of all: one still layer, seen from
+// the camera's own eye, no glow pass, no fog and no distances asked for.
+// The same steps on the same values, without the call and the cases it
+// would test and pass over (a frame and a dozen arguments a sample).
+[[gnu::always_inline]] inline void shade_one_still_layer(CasterWorker& worker,
+                                                         const CasterCamera& cam,
+                                                         const RC_Layer& layer, double x, double y,
+                                                         float* out, RR_SampleNode& node) {
+    float origin[3];
+    float direction[3];
+    eye_ray(cam, x, y, origin, direction);
+    const Triple eye_origin = to_triple(origin), eye_direction = to_triple(direction);
+    const ObjectShading& object = shading_of(*layer.triangle);
+    if (worker.plane.triangle != layer.triangle)
+        set_up_triangle(worker.plane, *layer.triangle, node.sample_spacing);
+    HitPoint hit;
+    hit_point(cam, worker.plane, layer, eye_origin, eye_direction, cam.perspective, hit);
+    fill_point(worker, layer, object, hit, eye_direction);
+    AR_ShadePoint& p = worker.point;
+    p.output = out;
+    p.thickness = 0.0;
+    p.mode = 0;
+    p.glow = nullptr;
+    if (object.shader) {
+        Ar_shade_layer(*object.shader, p);
+    } else {
+        out[0] = out[1] = out[2] = 0.0f;
+        out[3] = 255.0f;
+    }
+}
+
 // The worker's thread-local look-up is a call: the sample makes it once and
 // hands the worker on. `opaque_back`: the farthest layer is opaque. A still
 // walk's layers have their shade time already (`kStamped`).
@@ -602,6 +633,10 @@ float finish_static(CasterWorker& worker, RC_Layer* head, bool transparent, bool
     }
     if (!kStamped)
         for (RC_Layer* l = head; l != nullptr; l = l->next) l->shade_time = shade_time;
+    if (!kFull && !cam.glow && head->next == nullptr && !head->moving) {
+        shade_one_still_layer(worker, cam, *head, x, y, out, node);
+        return kNothingDepth;
+    }
     float glow[3] = {0.0f, 0.0f, 0.0f};
     // The fast routine's samples have no depth: nothing asks how far their
     // layers are.
