@@ -157,8 +157,10 @@ inline Triple negated(const Triple& a) {
 // `plane` is set up for the layer's triangle. A ray from the eye point
 // (`from_eye`: its origin +0 in every coordinate, from which p0 − origin
 // is p0 to the bit) takes its numerator from the plane.
-void hit_point(const CasterCamera& cam, const TrianglePlane& plane, const RC_Layer& layer,
-               const Triple& origin, const Triple& direction, bool from_eye, HitPoint& hit) {
+[[gnu::always_inline]] inline void hit_point(const CasterCamera& cam, const TrianglePlane& plane,
+                                             const RC_Layer& layer, const Triple& origin,
+                                             const Triple& direction, bool from_eye,
+                                             HitPoint& hit) {
     const Triple n = to_triple(plane.n), p0 = to_triple(plane.p0);
     const float denominator = dot(n, direction);
     if (std::fabs(denominator) > plane.edge_on) {
@@ -224,8 +226,9 @@ void fill_texture_inputs(AR_ShadePoint& p) {
 // for the layer's triangle, `object` is its object's shading (a moved
 // triangle keeps its object). The texture inputs wait in the worker until a
 // texture asks for them.
-void fill_point(CasterWorker& worker, const RC_Layer& layer, const ObjectShading& object,
-                const HitPoint& hit, const Triple& view_direction) {
+[[gnu::always_inline]] inline void fill_point(CasterWorker& worker, const RC_Layer& layer,
+                                              const ObjectShading& object, const HitPoint& hit,
+                                              const Triple& view_direction) {
     AR_ShadePoint& p = worker.point;
     PendingTextureInputs& pending = worker.pending;
     TrianglePlane& plane = worker.plane;
