@@ -254,21 +254,37 @@ inline bool all_finite(const Triple& a, const Triple& b) {
     return zeros == 0.0f;
 }
 
+// all_finite(light.position − point.position, point.normal), a coordinate
+// to a lane: each Triple is read with the float that follows it in its
+// record (the light's first axis, the geometric normal, the view), whose
+// lane the answer leaves out.
+inline bool aim_and_normal_finite(const AR_LightInfo& light, const AR_ShadePoint& point) {
+#if defined(__SSE2__)
+    const __m128 to_light =
+        _mm_sub_ps(_mm_loadu_ps(&light.position.x), _mm_loadu_ps(&point.position.x));
+    const __m128 normal = _mm_loadu_ps(&point.normal.x);
+    const __m128 zeros = _mm_add_ps(_mm_sub_ps(to_light, to_light), _mm_sub_ps(normal, normal));
+    return (_mm_movemask_ps(_mm_cmpneq_ps(zeros, _mm_setzero_ps())) & 7) == 0;
+#else
+    return all_finite(sub(light.position, point.position), point.normal);
+#endif
+}
+
 // Light from everywhere, darkened on the sides turned away from the light's
 // position by `ambient_shade`: 0 lights every side alike, 1 shades like a
 // point light without highlights.
 inline int ambient_light_at(const AR_LightInfo& light, const AR_ShadePoint& point,
                             AR_LightSample& s) {
     const auto& a = *static_cast<const AmbientLightInfo*>(light.model_info);
-    Triple to_light = sub(light.position, point.position);
     float factor = 1.0f;
-    if (a.ambient_shade == 0.0f && all_finite(to_light, point.normal)) {
+    if (a.ambient_shade == 0.0f && aim_and_normal_finite(light, point)) {
         // Light alike from every side (the factor below is exactly 1 for
         // any finite N·L): its direction and distance would go unused, and
         // finding them is most of this light's cost on every sample.
         s.distance = 0.0f;
         s.direction = Triple{};
     } else {
+        const Triple to_light = sub(light.position, point.position);
         s.distance = length(to_light);
         s.direction = normalise(to_light);
         if (point.normal.x != kNoNormal)

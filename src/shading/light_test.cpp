@@ -151,6 +151,45 @@ TEST_F(Lights, AmbientShadeZeroIgnoresOrientationOneFollowsIt) {
     EXPECT_FLOAT_EQ(static_cast<AmbientLightInfo*>(over->model_info)->ambient_shade, 1.0f);
 }
 
+// Without shade an ambient light takes no direction, as long as the point,
+// its normal and the way to the light are finite; anything else takes the
+// general way (and its NaN colour). What lies next to them in the records
+// (the geometric normal, the view) plays no part.
+TEST_F(Lights, AmbientShadeZeroTestsOnlyThePointTheNormalAndTheWayToTheLight) {
+    AR_LightInfo* flat = light(
+        "light l (model = ambient, ambient_shade = 0, color = (200, 100, 50));", Triple{0, 0, 10});
+    ASSERT_NE(flat, nullptr);
+    const float nan = std::nanf(""), inf = INFINITY;
+    auto colour_at = [&](const AR_ShadePoint& point) {
+        AR_LightSample s;
+        EXPECT_EQ(ask(*flat, point, s), 1);
+        EXPECT_EQ(s.diffuse_kind, 0);
+        return s;
+    };
+    AR_ShadePoint point = facing_point();
+    point.geometric_normal = Triple{nan, nan, nan};
+    point.view = Triple{inf, nan, -inf};
+    AR_LightSample s = colour_at(point);
+    EXPECT_EQ(s.distance, 0.0f);
+    EXPECT_EQ(s.colour.x, 200.0f * (1.0f / 255.0f));
+    for (int k = 0; k < 3; ++k) {
+        for (float bad : {nan, inf, -inf}) {
+            AR_ShadePoint p = facing_point();
+            (&p.normal.x)[k] = bad;
+            EXPECT_TRUE(std::isnan(colour_at(p).colour.x)) << "normal " << k << " " << bad;
+            p = facing_point();
+            (&p.position.x)[k] = bad;
+            EXPECT_FALSE(std::isfinite(colour_at(p).colour.x)) << "point " << k << " " << bad;
+        }
+        // Finite itself, but not its way to the light.
+        AR_ShadePoint far = facing_point();
+        (&far.position.x)[k] = -3e38f;
+        flat->position = Triple{3e38f, 3e38f, 3e38f};
+        EXPECT_TRUE(std::isnan(colour_at(far).colour.x)) << "way " << k;
+        flat->position = Triple{0, 0, 10};
+    }
+}
+
 TEST_F(Lights, DirectionalIsTheSameEverywhere) {
     AR_LightInfo* l = light("light l (model = directional, direction = (0, -1, -1));");
     ASSERT_NE(l, nullptr);

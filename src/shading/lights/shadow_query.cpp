@@ -162,8 +162,6 @@ void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float 
             const __m128 d01 = _mm_loadu_ps(next_row + i), d11 = _mm_loadu_ps(next_row + i + 1);
             const __m128 lo = least(least(least(d00, d10), d01), d11);
             const __m128 hi = most(most(most(d00, d10), d01), d11);
-            const __m128 mean =
-                _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(d00, d10), d01), d11), quarter);
             const __m128 p = _mm_sub_ps(at_p0, _mm_mul_ps(_mm_sub_ps(one, w), rim_offset));
             const __m128 flat = _mm_cmpeq_ps(lo, hi);
             const __m128 beyond_hi = _mm_cmpgt_ps(p, hi);
@@ -173,18 +171,27 @@ void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float 
             const __m128 partial =
                 _mm_andnot_ps(_mm_or_ps(_mm_or_ps(flat, beyond_hi), _mm_cmplt_ps(p, lo)),
                               _mm_castsi128_ps(_mm_set1_epi32(-1)));
-            // Only the partial lanes divide by what they would; the others
-            // by 1, whose answer is not used.
-            const __m128 t =
-                _mm_div_ps(_mm_sub_ps(hi, mean), pick(partial, _mm_sub_ps(hi, lo), one));
-            const __m128 behind = _mm_mul_ps(_mm_sub_ps(p, lo), t);
-            const __m128 below =
-                _mm_sub_ps(behind, _mm_mul_ps(_mm_sub_ps(p, hi), _mm_sub_ps(one, t)));
-            const __m128 fraction = _mm_div_ps(behind, pick(partial, below, one));
-            const __m128 some = _mm_and_ps(partial, _mm_cmpgt_ps(fraction, zero));
-            const __m128 c = pick(whole, one, _mm_min_ps(one, fraction));
-            const __m128 shadow =
-                _mm_and_ps(_mm_and_ps(weighed, _mm_or_ps(whole, some)), _mm_mul_ps(c, w));
+            __m128 shadow;
+            if (_mm_movemask_ps(_mm_and_ps(weighed, partial)) == 0) {
+                // No weighed cell lies partly behind (most of a disc, away
+                // from the casters' silhouettes): a whole cell's term is
+                // 1 × w, which is w.
+                shadow = _mm_and_ps(_mm_and_ps(weighed, whole), w);
+            } else {
+                const __m128 mean =
+                    _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(d00, d10), d01), d11), quarter);
+                // Only the partial lanes divide by what they would; the
+                // others by 1, whose answer is not used.
+                const __m128 t =
+                    _mm_div_ps(_mm_sub_ps(hi, mean), pick(partial, _mm_sub_ps(hi, lo), one));
+                const __m128 behind = _mm_mul_ps(_mm_sub_ps(p, lo), t);
+                const __m128 below =
+                    _mm_sub_ps(behind, _mm_mul_ps(_mm_sub_ps(p, hi), _mm_sub_ps(one, t)));
+                const __m128 fraction = _mm_div_ps(behind, pick(partial, below, one));
+                const __m128 some = _mm_and_ps(partial, _mm_cmpgt_ps(fraction, zero));
+                const __m128 c = pick(whole, one, _mm_min_ps(one, fraction));
+                shadow = _mm_and_ps(_mm_and_ps(weighed, _mm_or_ps(whole, some)), _mm_mul_ps(c, w));
+            }
             alignas(16) float weights[4], shadows[4];
             _mm_store_ps(weights, _mm_and_ps(weighed, w));
             _mm_store_ps(shadows, shadow);
@@ -200,7 +207,8 @@ void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float 
 }  // namespace
 
 float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
-                        const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction,
+                        bool blocks_asked) {
     const std::int32_t size = map.size;
     const float* texel = map.texels();
     if (size < 1 || texel == nullptr) return 0.0f;
@@ -232,11 +240,13 @@ float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
         // The blocks first; near a shadow's edge they reach beyond the
         // disc, and the texels the cells read settle it more often, for
         // less than weighing the cells costs.
-        if (shadow_blocks_summary(
-                map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); },
-                i0, i1, j0, j1) >= p0)
-            return 0.0f;
-        if (inside && blocks_farthest(map, i0, i1, j0, j1) < deepest) return 1.0f;
+        if (!blocks_asked) {
+            if (shadow_blocks_summary(
+                    map, map.block_nearest, INFINITY,
+                    [](float a, float b) { return std::min(a, b); }, i0, i1, j0, j1) >= p0)
+                return 0.0f;
+            if (inside && blocks_farthest(map, i0, i1, j0, j1) < deepest) return 1.0f;
+        }
         switch (texels_settle(texel, size, i0, i1, j0, j1, p0, inside, deepest)) {
             case 1:
                 return 0.0f;

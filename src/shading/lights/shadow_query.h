@@ -81,32 +81,50 @@ float shadow_blocks_summary(const ShadowMap& map, const std::vector<float>& summ
 }
 
 // The whole query, as below (out of line: most points are settled by the
-// first steps, which query_shadow_map takes inline).
+// first steps, which query_shadow_map takes inline). `blocks_asked`: the
+// caller has already taken those steps without an answer.
 float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
-                        const ShadowQuerySettings& settings, float blend, float* blend_fraction);
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction,
+                        bool blocks_asked = false);
 
-// Whether the first steps of a query without blend answer 0: the map is
-// empty, the disc has no cells, or every texel of the blocks about the
-// disc lies at the point's distance or beyond (the rim's bias only moves
-// the point nearer): lit, as most points are.
-inline bool shadow_blocks_lit(const ShadowMap& map, float x, float y, float z,
-                              const ShadowQuerySettings& settings) {
+// What the first steps of a query without blend settle from the block
+// summaries alone.
+enum class BlocksAnswer { kLit, kShadowed, kWeigh };
+
+// The first steps of a query without blend: lit when the map is empty, the
+// disc has no cells, or every texel of the blocks about the disc lies at
+// the point's distance or beyond (the rim's bias only moves the point
+// nearer), as most points are; shadowed when the disc lies inside the map
+// and every texel of those blocks is nearer than the point even with the
+// rim's whole bias, as most points in a shadow are. Otherwise the disc's
+// texels must be weighed.
+inline BlocksAnswer shadow_blocks_settle(const ShadowMap& map, float x, float y, float z,
+                                         const ShadowQuerySettings& settings) {
     const std::int32_t size = map.size;
-    if (size < 1 || map.texels() == nullptr) return true;
+    if (size < 1 || map.texels() == nullptr) return BlocksAnswer::kLit;
     const int radius = static_cast<int>(settings.edge_quality) + 1;
     const float scale = static_cast<float>(size) / 2.0f;
     const float u = scale * x + scale - 1.0f, v = scale * y + scale - 1.0f;
     const float p0 = z - settings.near_offset;
     const float r = static_cast<float>(radius);
     const int first_i = static_cast<int>(u - r), last_i = static_cast<int>(u + r);
-    if (first_i > last_i) return true;
+    if (first_i > last_i) return BlocksAnswer::kLit;
     const int first_j = static_cast<int>(v - r), last_j = static_cast<int>(v + r);
     const int i0 = std::max(first_i, 0), i1 = std::min(last_i + 1, size - 1);
     const int j0 = std::max(first_j, 0), j1 = std::min(last_j + 1, size - 1);
-    if (i0 > i1 || j0 > j1 || map.blocks_per_row <= 0) return false;
-    return shadow_blocks_summary(
-               map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); },
-               i0, i1, j0, j1) >= p0;
+    if (i0 > i1 || j0 > j1 || map.blocks_per_row <= 0) return BlocksAnswer::kWeigh;
+    if (shadow_blocks_summary(
+            map, map.block_nearest, INFINITY, [](float a, float b) { return std::min(a, b); }, i0,
+            i1, j0, j1) >= p0)
+        return BlocksAnswer::kLit;
+    const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
+                        v <= static_cast<float>(size - 1);
+    if (inside &&
+        shadow_blocks_summary(
+            map, map.block_farthest, -INFINITY, [](float a, float b) { return std::max(a, b); }, i0,
+            i1, j0, j1) < p0 - settings.rim_offset)
+        return BlocksAnswer::kShadowed;
+    return BlocksAnswer::kWeigh;
 }
 
 // The shadowed fraction, 0 (lit) to 1, of a point at (x, y) in the light's
@@ -116,8 +134,15 @@ inline bool shadow_blocks_lit(const ShadowMap& map, float x, float y, float z,
 inline float query_shadow_map(const ShadowMap& map, float x, float y, float z,
                               const ShadowQuerySettings& settings, float blend = 0.0f,
                               float* blend_fraction = nullptr) {
-    if (blend == 0.0f && shadow_blocks_lit(map, x, y, z, settings)) return 0.0f;
-    return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction);
+    if (blend != 0.0f) return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction);
+    switch (shadow_blocks_settle(map, x, y, z, settings)) {
+        case BlocksAnswer::kLit:
+            return 0.0f;
+        case BlocksAnswer::kShadowed:
+            return 1.0f;
+        default:
+            return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction, true);
+    }
 }
 
 }  // namespace sky
