@@ -213,6 +213,21 @@ TEST(LargeBlockPool, TrackedLargeBlocksResizeInPlaceOrByCopy) {
     EXPECT_EQ(large_block_pool().counts().in_use, start.in_use);
 }
 
+// Blocks of a few hundred kilobytes (a small mesh's record blocks, a tile's
+// bins) come from the pool too, so that the next pass reuses their pages
+// instead of the C library trimming them away.
+TEST(LargeBlockPool, QuarterMegabyteBlocksComeFromThePool) {
+    if (!large_block_pool_enabled()) GTEST_SKIP() << "the pool is off in this build";
+    const std::size_t before = large_block_pool().counts().in_use;
+    void* block = SKY_MALLOC(300'000);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(large_block_pool().counts().in_use, before + 300'000);
+    SKY_FREE(block);
+    EXPECT_EQ(large_block_pool().counts().in_use, before);
+    std::vector<std::uint32_t, LargeBlockAllocator<std::uint32_t>> bins(100'000);
+    EXPECT_GE(large_block_pool().counts().in_use, before + 400'000);
+}
+
 TEST(LargeBlockPool, ContainersKeepTheirValuesAcrossGrowth) {
     std::vector<std::uint64_t, LargeBlockAllocator<std::uint64_t>> values;
     for (std::uint64_t i = 0; i < 600'000; ++i) values.push_back(i * 3);
