@@ -151,7 +151,12 @@ void* LargeBlockPool::allocate(std::size_t bytes, bool zeroed) {
         counts_.in_use += bytes;
         counts_.reused += reused;
         counts_.fresh += bytes - reused;
-        if (reused < bytes && counts_.idle > 0) give_back(bytes - reused);
+        // A little idle room is kept even so: the holes a pass leaves are
+        // mostly filled by its next few blocks, which would otherwise fault
+        // in again the very pages just given back.
+        const std::size_t keep = std::min(kIdleSlackBytes, counts_.in_use / 8);
+        if (reused < bytes && counts_.idle > keep)
+            give_back(std::min(bytes - reused, counts_.idle - keep));
     }
     for (const auto& [at, length] : dirty) std::memset(reinterpret_cast<void*>(at), 0, length);
     return reinterpret_cast<void*>(start);

@@ -1,4 +1,4 @@
-// Large blocks: a megabyte and more, from pages the run keeps for reuse.
+// Large blocks: 256 kB and more, from pages the run keeps for reuse.
 //
 // Each pass of a frame makes tens of megabytes of records and frees them as
 // it ends: the shadow maps' triangles, then the camera's. Taken from the
@@ -8,13 +8,16 @@
 // blocks, page by page, so a block of any size reuses the pages of blocks
 // of other sizes, whichever thread made them.
 //
-// Idle pages never make the run larger than it would be without them: a
-// block that must take fresh pages while idle ones lie elsewhere (in holes
-// too small for it) gives back to the kernel as many idle ones. Blocks lie
-// side by side in large regions of address space. The pool asks for no
-// huge pages: on the virtual machines skyloom is measured on, the kernel
-// clearing a fresh 2 MB page cost far more than the small pages it
-// replaces (a sixth of the processor time of a run of a million triangles).
+// Idle pages make the run only a little larger than it would be without
+// them: a block that must take fresh pages while idle ones lie elsewhere (in
+// holes too small for it) gives back to the kernel as many idle ones, except
+// for a little room (an eighth of the pages in use, 16 MB at most) that the
+// next blocks of the pass mostly fill. Blocks lie side by side in large
+// regions of address space. The pool asks for no huge pages: on the virtual
+// machines skyloom is measured on, the host takes back the guest's free
+// 2 MB pages, and a fresh huge page then costs milliseconds to come back
+// (a run of a million triangles took up to 0.8 s of system time instead of
+// 0.15 s when it started after a few idle seconds).
 #pragma once
 
 #include <cstddef>
@@ -28,8 +31,14 @@
 
 namespace sky {
 
-// Blocks from this size up come from the pool.
-inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
+// Blocks from this size up come from the pool. Below a megabyte too: the
+// C library's heaps trim what a pass frees at their tops, and the next pass
+// faulted those pages in again (7% of the faults of a run of 100,000
+// triangles).
+inline constexpr std::size_t kLargeBlockBytes = std::size_t{256} << 10;
+// Idle pages kept while fresh ones are taken, at most an eighth of the
+// pages in use: the holes one pass leaves are filled by its next blocks.
+inline constexpr std::size_t kIdleSlackBytes = std::size_t{16} << 20;
 // Address space is cheap: regions this large let a whole run's blocks lie
 // side by side.
 inline constexpr std::size_t kLargeBlockRegionBytes = std::size_t{1} << 30;

@@ -90,28 +90,63 @@ TEST(LargeBlockPool, ShrinkingKeepsTheStartAndLetsTheNextBlockFollowIt) {
 }
 
 // Idle pages in a hole too small for a block must not sit beside the fresh
-// pages that block takes: the pool would then be larger than the run's use.
-TEST(LargeBlockPool, FreshPagesGiveBackAsManyIdleOnes) {
-    LargeBlockPool pool(32 * kMB);
-    void* a = pool.allocate(2 * kMB, false);
-    void* b = pool.allocate(2 * kMB, false);
+// pages that block takes, beyond a little room kept for the next blocks: the
+// pool would then be larger than the run's use.
+TEST(LargeBlockPool, FreshPagesGiveBackIdleOnesBeyondAnEighthOfTheUse) {
+    LargeBlockPool pool(64 * kMB);
+    void* a = pool.allocate(8 * kMB, false);
+    void* b = pool.allocate(kMB, false);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
-    std::memset(a, 1, 2 * kMB);
-    pool.free(a, 2 * kMB);  // a hole of 2 MB before b
-    void* c = pool.allocate(3 * kMB, false);
+    std::memset(a, 1, 8 * kMB);
+    pool.free(a, 8 * kMB);  // a hole of 8 MB before b
+    void* c = pool.allocate(9 * kMB, false);
     ASSERT_NE(c, nullptr);
     EXPECT_GT(c, b);
+    // 10 MB in use: 1.25 MB of the hole stay, its lowest pages.
+    const std::size_t kept = 10 * kMB / 8;
     const LargeBlockCounts counts = pool.counts();
-    EXPECT_EQ(counts.given_back, 2 * kMB);
-    EXPECT_EQ(counts.idle, 0u);
-    // The hole's pages came back from the kernel zeroed.
-    void* d = pool.allocate(2 * kMB, false);
+    EXPECT_EQ(counts.idle, kept);
+    EXPECT_EQ(counts.given_back, 8 * kMB - kept);
+    // The given-back pages came back from the kernel zeroed; the kept ones
+    // hold what they held.
+    auto* d = static_cast<unsigned char*>(pool.allocate(8 * kMB, false));
     EXPECT_EQ(d, a);
-    EXPECT_TRUE(all_bytes(d, 2 * kMB, 0));
-    pool.free(b, 2 * kMB);
-    pool.free(c, 3 * kMB);
-    pool.free(d, 2 * kMB);
+    EXPECT_TRUE(all_bytes(d, kept, 1));
+    EXPECT_TRUE(all_bytes(d + kept, 8 * kMB - kept, 0));
+    EXPECT_EQ(pool.counts().reused - counts.reused, kept);
+    pool.free(b, kMB);
+    pool.free(c, 9 * kMB);
+    pool.free(d, 8 * kMB);
+    EXPECT_EQ(pool.counts().in_use, 0u);
+}
+
+// A pass's blocks leave holes that its next blocks fill: a small hole stays
+// while a larger block takes fresh pages, and the next block that fits takes
+// it without a page from the kernel.
+TEST(LargeBlockPool, SmallHolesWaitForTheNextBlocks) {
+    LargeBlockPool pool(128 * kMB);
+    void* base = pool.allocate(40 * kMB, false);
+    void* hole = pool.allocate(3 * kMB, false);
+    void* after = pool.allocate(kMB, false);
+    ASSERT_NE(base, nullptr);
+    ASSERT_NE(hole, nullptr);
+    ASSERT_NE(after, nullptr);
+    std::memset(hole, 2, 3 * kMB);
+    pool.free(hole, 3 * kMB);
+    void* large = pool.allocate(6 * kMB, false);
+    ASSERT_NE(large, nullptr);
+    EXPECT_GT(large, after);
+    LargeBlockCounts counts = pool.counts();
+    EXPECT_EQ(counts.given_back, 0u);
+    EXPECT_EQ(counts.idle, 3 * kMB);
+    void* next = pool.allocate(3 * kMB, false);
+    EXPECT_EQ(next, hole);
+    EXPECT_EQ(pool.counts().reused - counts.reused, 3 * kMB);
+    EXPECT_EQ(pool.counts().fresh, counts.fresh);
+    for (auto [block, bytes] :
+         {std::pair{base, 40 * kMB}, {after, kMB}, {large, 6 * kMB}, {next, 3 * kMB}})
+        pool.free(block, bytes);
     EXPECT_EQ(pool.counts().in_use, 0u);
 }
 
@@ -176,6 +211,21 @@ TEST(LargeBlockPool, TrackedLargeBlocksResizeInPlaceOrByCopy) {
     EXPECT_TRUE(all_bytes(zeroed, 5 * kMB, 0));
     SKY_FREE(zeroed);
     EXPECT_EQ(large_block_pool().counts().in_use, start.in_use);
+}
+
+// Blocks of a few hundred kilobytes (a small mesh's record blocks, a tile's
+// bins) come from the pool too, so that the next pass reuses their pages
+// instead of the C library trimming them away.
+TEST(LargeBlockPool, QuarterMegabyteBlocksComeFromThePool) {
+    if (!large_block_pool_enabled()) GTEST_SKIP() << "the pool is off in this build";
+    const std::size_t before = large_block_pool().counts().in_use;
+    void* block = SKY_MALLOC(300'000);
+    ASSERT_NE(block, nullptr);
+    EXPECT_GE(large_block_pool().counts().in_use, before + 300'000);
+    SKY_FREE(block);
+    EXPECT_EQ(large_block_pool().counts().in_use, before);
+    std::vector<std::uint32_t, LargeBlockAllocator<std::uint32_t>> bins(100'000);
+    EXPECT_GE(large_block_pool().counts().in_use, before + 400'000);
 }
 
 TEST(LargeBlockPool, ContainersKeepTheirValuesAcrossGrowth) {

@@ -4,7 +4,7 @@
 // bytes and blocks it holds, and the total in use (printed by the statistics).
 // Each block carries a 16-byte header with its size and call site; accounting
 // is a hash probe and three relaxed atomic adds, cheap enough for hot paths.
-// Blocks of a megabyte and more come from the pool of large blocks
+// Blocks of 256 kB and more come from the pool of large blocks
 // (platform/large_blocks.h), which keeps freed pages for the next ones.
 // A null result is an out-of-memory condition that the caller reports.
 #pragma once
