@@ -131,8 +131,10 @@ void worker_routine(WorkerInitialiser initialise, bool quiet, std::uint64_t seen
         if (!shadow && pass.tear_down) pass.tear_down(pass.context);
         rewind_arena(pass_arena());
         barrier_wait(end_barrier(), count_of_workers);
-        release_arena(pass_arena());
-        release_arena(tile_arena());
+        // The arenas keep their blocks for the next pass, as worker 0's do:
+        // given back to the heap, they came back as fresh pages in every
+        // pass, each growth of the thread's heap a call that stops the
+        // other workers' page faults while it runs.
     }
 }
 

@@ -294,7 +294,16 @@ struct Canvas {
     std::vector<std::atomic<int>> renders;  // per tile of the list
     std::atomic<int> dirty{0};              // memory handed out not zeroed
     std::atomic<int> entered{0}, released{0};
-    std::atomic<int> most_tile_blocks{0}, most_scratch_blocks{0};
+    std::atomic<int> most_scratch_blocks{0};
+    // Per worker: its tile arena's blocks after its first tile here (an
+    // arena may come with blocks kept from an earlier crew) and at most.
+    std::vector<std::atomic<int>> first_tile_blocks = std::vector<std::atomic<int>>(8);
+    std::vector<std::atomic<int>> most_tile_blocks = std::vector<std::atomic<int>>(8);
+    // Per worker: whether it has rendered a tile in an earlier pass, and
+    // tiles that found its tile arena empty after that.
+    std::vector<std::atomic<int>> rendered_before = std::vector<std::atomic<int>>(8);
+    std::vector<std::atomic<int>> rendered_now = std::vector<std::atomic<int>>(8);
+    std::atomic<int> emptied_arenas{0};
 };
 
 void keep_most(std::atomic<int>& most, int value) {
@@ -313,6 +322,10 @@ void canvas_release(Tile&, void* context) {
 void canvas_render(Tile& tile, void* context) {
     Canvas& canvas = *static_cast<Canvas*>(context);
     canvas.renders[&tile - tile_list().data()].fetch_add(1);
+    const auto worker = static_cast<std::size_t>(worker_index());
+    if (canvas.rendered_before[worker].load() && arena_block_count(tile_arena()) == 0)
+        canvas.emptied_arenas.fetch_add(1);
+    canvas.rendered_now[worker].store(1);
     for (int y = tile.y_first; y <= tile.y_last; ++y) {
         auto* row = arena_array<std::uint32_t>(tile_arena(), canvas.width);
         auto* record = static_cast<std::int32_t*>(scratch_allocate(0));
@@ -324,7 +337,10 @@ void canvas_render(Tile& tile, void* context) {
         std::memcpy(&canvas.pixels[static_cast<std::size_t>(y - canvas.ylow) * canvas.width], row,
                     sizeof(std::uint32_t) * canvas.width);
     }
-    keep_most(canvas.most_tile_blocks, arena_block_count(tile_arena()));
+    const int blocks = arena_block_count(tile_arena());
+    if (canvas.first_tile_blocks[worker].load() == 0)
+        canvas.first_tile_blocks[worker].store(blocks);
+    keep_most(canvas.most_tile_blocks[worker], blocks);
     keep_most(canvas.most_scratch_blocks, scratch_block_count(0));
 }
 
@@ -361,6 +377,8 @@ TEST_P(ManyPasses, EveryTileIsRenderedOncePerPassWithTheSameResult) {
         queue_tiles();
         run_pass();
         rewind_arena(pass_arena());
+        for (std::size_t w = 0; w < canvas.rendered_now.size(); ++w)
+            if (canvas.rendered_now[w].load()) canvas.rendered_before[w].store(1);
 
         for (std::size_t k = 0; k < canvas.renders.size(); ++k)
             ASSERT_EQ(canvas.renders[k].load(), 1) << "pass " << pass << " tile " << k;
@@ -375,8 +393,12 @@ TEST_P(ManyPasses, EveryTileIsRenderedOncePerPassWithTheSameResult) {
     EXPECT_EQ(canvas.entered.load(), 80 * kPasses);
     EXPECT_EQ(canvas.released.load(), 80 * kPasses);
     EXPECT_EQ(canvas.dirty.load(), 0);
-    // Rewinding per tile and per pass keeps every worker at its first block.
-    EXPECT_EQ(canvas.most_tile_blocks.load(), 1);
+    // Rewinding per tile and per pass keeps every worker at the blocks of
+    // its first tile, and the children keep theirs from pass to pass as
+    // worker 0 does.
+    for (std::size_t w = 0; w < canvas.most_tile_blocks.size(); ++w)
+        EXPECT_EQ(canvas.most_tile_blocks[w].load(), canvas.first_tile_blocks[w].load()) << w;
+    EXPECT_EQ(canvas.emptied_arenas.load(), 0);
     EXPECT_EQ(canvas.most_scratch_blocks.load(), 1);
 }
 

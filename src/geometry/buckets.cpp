@@ -16,7 +16,13 @@
 namespace sky {
 namespace {
 
-BucketGrid grids[kMaxWorkers];
+// Each worker's grid on cache lines of its own: entry writes the newest
+// block's cursor with every row of cells, which would otherwise take the
+// line holding a neighbour's grid from that worker's core again and again.
+struct alignas(64) WorkerGrid {
+    BucketGrid grid;
+};
+WorkerGrid grids[kMaxWorkers];
 
 // Displacements within this are no movement at all.
 constexpr float kStill = 1e-6f;
@@ -138,7 +144,7 @@ private:
         std::uint32_t first, count;
         const ScreenTriangle* triangle;
     };
-    struct Held {
+    struct alignas(64) Held {
         std::vector<Span> spans;
         std::vector<std::int64_t> count;
         std::vector<BucketCell*> at;
@@ -358,7 +364,7 @@ void enter_object(const ObjectTriangles& storage, const void* tile, Enter&& ente
 }  // namespace
 
 BucketGrid& bucket_grid() {
-    return grids[worker_index()];
+    return grids[worker_index()].grid;
 }
 
 void map_tile_to_buckets(BucketGrid& grid, const Tile* tile) {

@@ -11,7 +11,6 @@
 #include <cfloat>
 #include <cmath>
 #include <memory>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -310,6 +309,7 @@ int Mp_query_object_queue(const RenderObject* object) {
 
 void Mp_object_tessellated(const RenderObject* object) {
     if (QueuedObject* entry = find(object)) entry->state.store(kDone, std::memory_order_release);
+    note_tessellation_progress();
 }
 
 ObjectTriangles* queued_triangles(const RenderObject* object) {
@@ -321,6 +321,7 @@ void process_tile(Tile& tile) {
     const std::size_t count = tile.objects.size();
     auto* marked = arena_array<bool>(tile_arena(), std::max<std::size_t>(count, 1));
     for (;;) {
+        const std::uint32_t progress = tessellation_progress();
         bool busy_elsewhere = false;
         for (std::size_t i = 0; i < count; ++i) {
             if (marked[i]) continue;
@@ -352,7 +353,7 @@ void process_tile(Tile& tile) {
             }
         }
         if (!busy_elsewhere) break;
-        std::this_thread::yield();
+        wait_for_tessellation_progress(progress);
     }
 
     const GeometryView& view = geometry_view();

@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "base/options.h"
@@ -721,13 +720,15 @@ void open_parts(RenderObject& object, const PolysetGeometry& polyset, ObjectTria
     shared.next_part.store(0, std::memory_order_relaxed);
     shared.parts_done.store(0, std::memory_order_relaxed);
     shared.open.store(true, std::memory_order_release);
+    note_tessellation_progress();
 }
 
 // Takes parts until none is left, then waits for those in other hands.
 void finish_parts(SharedTessellation& shared) {
     help_tessellate(shared);
-    while (shared.parts_done.load(std::memory_order_acquire) < shared.part_count)
-        std::this_thread::yield();
+    for (int done = shared.parts_done.load(std::memory_order_acquire); done < shared.part_count;
+         done = shared.parts_done.load(std::memory_order_acquire))
+        shared.parts_done.wait(done, std::memory_order_acquire);
     shared.open.store(false, std::memory_order_relaxed);
 }
 
@@ -819,7 +820,22 @@ void make_paired_part(SharedTessellation& shared, std::size_t index) {
     shared.paired[index] = entry.made() * 3 == close_corners.size() ? 1 : 0;
 }
 
+std::atomic<std::uint32_t> progress{0};
+
 }  // namespace
+
+std::uint32_t tessellation_progress() {
+    return progress.load(std::memory_order_acquire);
+}
+
+void note_tessellation_progress() {
+    progress.fetch_add(1, std::memory_order_acq_rel);
+    progress.notify_all();
+}
+
+void wait_for_tessellation_progress(std::uint32_t seen) {
+    progress.wait(seen, std::memory_order_acquire);
+}
 
 void prepare_frame_polysets() {
     ObjectList& objects = frame_objects();
@@ -850,6 +866,7 @@ bool help_tessellate(SharedTessellation& shared) {
         else
             bin_object_triangles(part, geometry_view(), shared.rows);
         shared.parts_done.fetch_add(1, std::memory_order_acq_rel);
+        shared.parts_done.notify_all();
         helped = true;
     }
 }

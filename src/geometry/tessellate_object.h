@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -85,5 +86,15 @@ void prepare_frame_polysets();
 
 // Takes parts of `shared` while any are left; false when there was none.
 bool help_tessellate(SharedTessellation& shared);
+
+// What a worker waiting for an object in other hands waits on: a count that
+// moves on whenever an object of the pass is done or a large one opens its
+// parts. Read the count before looking at the objects, then wait for it to
+// move from that value: a worker with nothing to do sleeps instead of
+// spinning, which on a busy machine took the processor from the very
+// worker it waited for.
+std::uint32_t tessellation_progress();
+void note_tessellation_progress();
+void wait_for_tessellation_progress(std::uint32_t seen);
 
 }  // namespace sky
