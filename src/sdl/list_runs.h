@@ -34,8 +34,11 @@ enum PackShape : std::int32_t {
     PACK_POLYGON,  // polygon(...): PackedPolygons
 };
 
-// The items of one run, all of one form.
-struct ListRun {
+// The items of one run, all of one form. The pieces of a run are read by two
+// threads at once, each writing its piece's counts and array ends at every
+// item: a run keeps to cache lines of its own, so that neither thread's
+// writes take the other's lines away.
+struct alignas(64) ListRun {
     PackShape shape = PACK_SCALAR;
     std::int32_t count = 0;   // items
     std::int32_t stride = 0;  // floats per item (not polygons)
