@@ -65,23 +65,86 @@ std::string string_text;
 
 void next_line() { sdl_set_line(sdl_line() + 1); }
 
+// The input that follows the scanner's buffer, read by the parse's helper
+// while this thread reads the first pieces of a long run, so that a refill is
+// a copy rather than a wait on the kernel. Only for inputs read by filling
+// (never a conversation); a failed read is reported when the scanner comes
+// to it, after the text read before it.
+struct ReadAhead {
+    TrackedBlock block;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool failed = false;
+    bool ended = false;
+};
+ReadAhead ahead;
+constexpr std::size_t kReadAheadBytes = std::size_t{1} << 20;
+
+void forget_read_ahead() {
+    ahead.begin = ahead.end = 0;
+    ahead.failed = ahead.ended = false;
+}
+
+bool fills(const SdlInput* input) {
+    const InputStream* stream = input != nullptr ? input->stream() : nullptr;
+    return stream != nullptr && !stream->is_conversation();
+}
+
+// On the helper: one read toward a whole block of read-ahead. One read
+// fills it from a file; from a pipe it takes what is there rather than
+// waiting for text the scanner does not need yet.
+void read_ahead(void*) {
+    char* data = reinterpret_cast<char*>(ahead.block.data());
+    if (ahead.begin > 0) {
+        std::memmove(data, data + ahead.begin, ahead.end - ahead.begin);
+        ahead.end -= ahead.begin;
+        ahead.begin = 0;
+    }
+    const ssize_t count = bound_input->read(data + ahead.end, kReadAheadBytes - ahead.end);
+    if (count > 0)
+        ahead.end += static_cast<std::size_t>(count);
+    else
+        (count < 0 ? ahead.failed : ahead.ended) = true;
+}
+
+// The helper's first work for a long run: a read-ahead when one can be made.
+HelperFirst read_ahead_work() {
+    if (ahead.failed || ahead.ended || !fills(bound_input)) return {};
+    if (ahead.block.size() == 0 && !ahead.block.resize(kReadAheadBytes, __LINE__, __FILE__))
+        return {};
+    if (ahead.begin == 0 && ahead.end == kReadAheadBytes) return {};
+    return {read_ahead, nullptr};
+}
+
+[[noreturn]] void input_failed(const InputStream* stream) {
+    // Going on would parse a truncated scene as if it were whole.
+    fatal("Error: cannot read input %s\n(%s)\n", stream->name().c_str(),
+          stream->error_text().c_str());
+}
+
 // Fills the room flex offers, unless the input is a conversation (a link
 // socket, a terminal), where only what one read delivers is taken.
 int read_input(char* buffer, int size) {
     if (bound_input == nullptr || size <= 0) return 0;
     InputStream* stream = bound_input->stream();
-    const bool fill = stream != nullptr && !stream->is_conversation();
+    const bool fill = fills(bound_input);
     int total = 0;
-    do {
+    if (ahead.end > ahead.begin) {
+        const std::size_t taken = std::min(static_cast<std::size_t>(size), ahead.end - ahead.begin);
+        std::memcpy(buffer, ahead.block.data() + ahead.begin, taken);
+        ahead.begin += taken;
+        total = static_cast<int>(taken);
+    }
+    if (ahead.begin < ahead.end) return total;
+    if (ahead.failed) input_failed(stream);
+    // After the read-ahead met the end, the stream says so again at once.
+    while (total < size) {
         ssize_t count = bound_input->read(buffer + total, static_cast<std::size_t>(size - total));
-        if (count < 0) {
-            // Going on would parse a truncated scene as if it were whole.
-            fatal("Error: cannot read input %s\n(%s)\n", stream->name().c_str(),
-                  stream->error_text().c_str());
-        }
+        if (count < 0) input_failed(stream);
         if (count == 0) break;
         total += static_cast<int>(count);
-    } while (fill && total < size);
+        if (!fill) break;
+    }
     return total;
 }
 
@@ -306,7 +369,8 @@ bool scan_run(int token) {
         helper_allowed && split_size > 0 &&
                 text_end - start > static_cast<std::ptrdiff_t>(split_size)
             ? scan_long_list_run(shape, start, text_end, std::min(split_size, kPieceBytes) / 4,
-                                 kPieceBytes, pending_run, run_pieces, newlines, &helper)
+                                 kPieceBytes, pending_run, run_pieces, newlines, &helper,
+                                 read_ahead_work())
             : scan_list_run(shape, start, pending_run, newlines));
     yy_hold_char = *end;
     *end = '\0';
@@ -333,6 +397,8 @@ int sdl_lex_in_state(int state, int recovering) {
         pending_run = ListRun{};
         for (ListRun& piece : run_pieces.runs) piece = ListRun{};
         helper.stop();
+        forget_read_ahead();
+        ahead.block.release();
     }
     return token;
 }
@@ -358,6 +424,7 @@ void sdl_bind_input(SdlInput* input) {
     RRin = nullptr;
     // A parse that stopped before the end of its input leaves text behind.
     if (YY_CURRENT_BUFFER) RR_flush_buffer(YY_CURRENT_BUFFER);
+    forget_read_ahead();
     BEGIN(INITIAL);
     sdl_set_line(1);
 }

@@ -34,8 +34,11 @@ enum PackShape : std::int32_t {
     PACK_POLYGON,  // polygon(...): PackedPolygons
 };
 
-// The items of one run, all of one form.
-struct ListRun {
+// The items of one run, all of one form. The pieces of a run are read by two
+// threads at once, each writing its piece's counts and array ends at every
+// item: a run keeps to cache lines of its own, so that neither thread's
+// writes take the other's lines away.
+struct alignas(64) ListRun {
     PackShape shape = PACK_SCALAR;
     std::int32_t count = 0;   // items
     std::int32_t stride = 0;  // floats per item (not polygons)
@@ -96,15 +99,23 @@ struct RunPieces {
 const char* scan_split_list_run(PackShape shape, const char* text, const char* split, ListRun& run,
                                 RunPieces& pieces, std::int32_t& newlines, ParseHelper* helper);
 
+// Work the helper does before it takes pieces, while this thread takes the
+// first ones (the scanner reads its next buffer ahead so).
+struct HelperFirst {
+    void (*work)(void*) = nullptr;
+    void* context = nullptr;
+};
+
 // scan_list_run for a run in a long text (to `text_end`): the run is read on
 // this thread until it is `sure` bytes long, and the rest in pieces of about
 // `piece` bytes (at least two, at most kRunPieces), which this thread and the
 // helper take in turn until none is left, so that neither waits for the
 // other while there is work. Short runs - most lists of most scenes - never
-// wait on the helper.
+// wait on the helper. When the helper takes part it runs `first` before its
+// pieces; otherwise `first` is not run at all.
 const char* scan_long_list_run(PackShape shape, const char* text, const char* text_end,
                                std::size_t sure, std::size_t piece, ListRun& run, RunPieces& pieces,
-                               std::int32_t& newlines, ParseHelper* helper);
+                               std::int32_t& newlines, ParseHelper* helper, HelperFirst first = {});
 
 // A polygon index written as `value`: truncated toward zero; values beyond
 // the int range give the most negative int, as the processor's conversion

@@ -4,6 +4,7 @@
 // token has.
 #include "sdl/list_runs.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,18 +13,27 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "platform/input_stream.h"
 #include "platform/report.h"
 #include "sdl/body.h"
 #include "sdl/keywords.h"
 #include "sdl/lexer.h"
 #include "sdl/parse_helper.h"
 #include "sdl/parse_test_support.h"
+#include "sdl/reader.h"
 #include "sdl/sdl_errors.h"
+#include "sdl/sdl_input.h"
 #include "sdl/sdl_parser.h"
 #include "sdl/symbols.h"
 
@@ -118,8 +128,9 @@ struct Reading {
 
 // Long runs are read in halves at once when `split` is nonzero: those of
 // more than `split` bytes of text.
+// The scene is read from memory, or from `stream` when one is given.
 Reading read(const std::string& scene, const std::vector<std::string>& names, bool runs,
-             std::size_t split = 0) {
+             std::size_t split = 0, InputStream* stream = nullptr) {
     reset_front_end();
     set_list_runs(runs);
     set_list_run_split(split);
@@ -127,7 +138,14 @@ Reading read(const std::string& scene, const std::vector<std::string>& names, bo
     rptSetErrorCB(capture);
     rptSetUserCB(capture);
     Reading reading;
-    reading.errors = parse_scene_text(scene);
+    if (stream != nullptr) {
+        SdlInput input;
+        input.bind(stream);
+        input.probe();
+        reading.errors = parse_scene(input);
+    } else {
+        reading.errors = parse_scene_text(scene);
+    }
     set_list_runs(true);
     set_list_run_split(kListRunSplit);
     reading.messages = messages;
@@ -643,9 +661,8 @@ TEST(ListRunScenes, RandomListsReadTheSameBothWays) {
     }
 }
 
-TEST(ListRunScenes, ListsLongerThanTheScannersBufferReadTheSameBothWays) {
-    // About 3 MiB of vertices and polygons: runs end at each end of the
-    // buffer, where an item is cut, and go on after it.
+// About 3 MiB of vertices and polygons, then a declaration after them.
+std::string long_mesh_scene() {
     std::string vertices, polygons;
     char line[160];
     for (int i = 0; i < 40000; ++i) {
@@ -657,9 +674,14 @@ TEST(ListRunScenes, ListsLongerThanTheScannersBufferReadTheSameBothWays) {
                       (i + 7) % 40000);
         polygons += line;
     }
-    std::string scene = std::string(kPrelude) + "polyset mesh (shader = (grey), vertices = (" +
-                        vertices + "), polygons = (" + polygons +
-                        "));\nscalar after (one + 41);\n" + "MODEL\n";
+    return std::string(kPrelude) + "polyset mesh (shader = (grey), vertices = (" + vertices +
+           "), polygons = (" + polygons + "));\nscalar after (one + 41);\n" + "MODEL\n";
+}
+
+TEST(ListRunScenes, ListsLongerThanTheScannersBufferReadTheSameBothWays) {
+    // Runs end at each end of the buffer, where an item is cut, and go on
+    // after it.
+    const std::string scene = long_mesh_scene();
     Reading reading = expect_same_both_ways(scene, {"mesh", "after"});
     EXPECT_EQ(reading.errors, 0);
     EXPECT_NE(reading.values.find("vertices/2=packed9["), std::string::npos);
@@ -667,6 +689,43 @@ TEST(ListRunScenes, ListsLongerThanTheScannersBufferReadTheSameBothWays) {
     std::int32_t lines = 1;
     for (char c : scene) lines += c == '\n';
     EXPECT_EQ(reading.last_line, lines);
+}
+
+TEST(ListRunScenes, AScenePipedInUnevenStretchesReadsAsFromMemory) {
+    // The input after the scanner's buffer is read ahead while long runs are
+    // read in pieces; from a pipe each read takes what has come, so the text
+    // arrives in stretches of any length, some ending inside an item, some
+    // while a run is being read.
+    const std::string scene = long_mesh_scene();
+    const Reading whole = read(scene, {"mesh", "after"}, true, kListRunSplit);
+    const std::string path = testing::TempDir() + "list_runs_pipe_" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    std::thread writer([&] {
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        if (fd < 0) return;
+        const std::size_t stretches[] = {1, 4093, 700001, 17, 1 << 20, 65536, 333333};
+        for (std::size_t at = 0, k = 0; at < scene.size(); ++k) {
+            const std::size_t n = std::min(stretches[k % std::size(stretches)], scene.size() - at);
+            for (std::size_t done = 0; done < n;) {
+                const ssize_t wrote = ::write(fd, scene.data() + at + done, n - done);
+                if (wrote <= 0) break;
+                done += static_cast<std::size_t>(wrote);
+            }
+            at += n;
+            std::this_thread::sleep_for(std::chrono::microseconds(k % 3 == 0 ? 2000 : 0));
+        }
+        ::close(fd);
+    });
+    std::string error;
+    auto stream = InputStream::open_file(path, error);
+    ASSERT_NE(stream, nullptr) << error;
+    const Reading piped = read(scene, {"mesh", "after"}, true, kListRunSplit, stream.get());
+    writer.join();
+    std::remove(path.c_str());
+    EXPECT_EQ(piped.errors, 0) << piped.messages;
+    EXPECT_EQ(piped.messages, whole.messages);
+    EXPECT_EQ(piped.last_line, whole.last_line);
+    EXPECT_EQ(piped.values, whole.values);
 }
 
 TEST(ListRunScenes, LongRunsReadInHalvesKeepTheirLinesAndMessages) {

@@ -9,6 +9,7 @@
 // variable, an expression, another shape) turns the list back into nodes,
 // rebuilding literals for the items packed so far.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -341,7 +342,9 @@ struct PartsCopy {
     std::int32_t* lists[3] = {};
     std::int32_t* offsets = nullptr;
     std::int32_t* shaders = nullptr;
-    int helper_from = 0;  // the parts from here on are the helper's
+    // Both threads take parts from here until none is left, so that a
+    // helper that begins late only takes fewer.
+    std::atomic<int> next{0};
 };
 
 void copy_part(const PartsCopy& copy, const PartsCopy::Part& part) {
@@ -361,9 +364,10 @@ void copy_part(const PartsCopy& copy, const PartsCopy::Part& part) {
                 run.shaders.size() * sizeof(std::int32_t));
 }
 
-void copy_helpers_parts(void* context) {
-    const auto& copy = *static_cast<const PartsCopy*>(context);
-    for (int i = copy.helper_from; i < copy.count; ++i) copy_part(copy, copy.parts[i]);
+void copy_parts(void* context) {
+    auto& copy = *static_cast<PartsCopy*>(context);
+    for (int i; (i = copy.next.fetch_add(1, std::memory_order_relaxed)) < copy.count;)
+        copy_part(copy, copy.parts[i]);
 }
 
 // Bytes of a part's items.
@@ -405,18 +409,11 @@ void append_packed_run(PackingList& list, const ListRun& run) {
         for (int i = 0; i < copy.count; ++i)
             copy.parts[i].offset = first + static_cast<std::int32_t>(copy.parts[i].indices);
     }
-    // The helper takes the parts that make the second half of the bytes.
-    copy.helper_from = copy.count;
     ParseHelper* helper = copy.count > 1 && bytes >= kSharedCopy ? parse_helper() : nullptr;
-    if (helper != nullptr) {
-        std::size_t mine = 0;
-        int i = 0;
-        while (i < copy.count - 1 && (mine += part_bytes(*copy.parts[i].run)) < bytes / 2) ++i;
-        copy.helper_from = i + 1;
-        if (!helper->start(copy_helpers_parts, &copy)) copy.helper_from = copy.count;
-    }
-    for (int i = 0; i < copy.helper_from; ++i) copy_part(copy, copy.parts[i]);
-    if (copy.helper_from < copy.count && !helper->finish()) copy_helpers_parts(&copy);
+    const bool shared = helper != nullptr && helper->start(copy_parts, &copy);
+    copy_parts(&copy);
+    // Every part is copied by now, or is being copied by the helper.
+    if (shared) helper->finish();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // while the parse's own thread does another.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -38,6 +39,8 @@ private:
     void* context_ = nullptr;
     bool begun_ = false;
     bool stopping_ = false;
+    // Set with work_ or stopping_, for the helper to watch without the lock.
+    std::atomic<bool> offered_{false};
 };
 
 }  // namespace sky
