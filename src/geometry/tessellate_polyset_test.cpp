@@ -110,7 +110,8 @@ protected:
         lists_.polygons.push_back(polygon);
         return lists_.polygons.back();
     }
-    RecordingSink run(std::int32_t slot = 0) {
+    // The lists made so far as a polyset's geometry.
+    PolysetGeometry geometry() const {
         auto mesh = std::make_shared<PolysetMesh>();
         for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
         for (const auto& st : lists_.texture_vertices) mesh->add_texture_vertex(st[0], st[1]);
@@ -118,6 +119,10 @@ protected:
         for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
         PolysetGeometry geometry;
         geometry.mesh = mesh;
+        return geometry;
+    }
+    RecordingSink run(std::int32_t slot = 0) {
+        PolysetGeometry geometry = this->geometry();
         geometry.shader_slot = slot;
         RecordingSink sink;
         EXPECT_TRUE(tessellate_polyset(geometry, "ball", sink));
@@ -516,15 +521,8 @@ TEST_F(PolysetTessellation, CornersByKeyAreThePointsThePlainRoadMakes) {
     ASSERT_EQ(plain.triangles.size(), 8u);
     for (KeyedCorners keyed : {KeyedCorners::positions, KeyedCorners::whole}) {
         SCOPED_TRACE(static_cast<int>(keyed));
-        auto mesh = std::make_shared<PolysetMesh>();
-        for (const PolysetVertex& v : lists_.vertices) mesh->add_vertex(v);
-        for (const auto& st : lists_.texture_vertices) mesh->add_texture_vertex(st[0], st[1]);
-        for (const auto& n : lists_.normals) mesh->add_normal(n[0], n[1], n[2]);
-        for (const PolysetPolygon& polygon : lists_.polygons) mesh->add_polygon(polygon);
-        PolysetGeometry geometry;
-        geometry.mesh = mesh;
         RecordingSink sink(keyed);
-        EXPECT_TRUE(tessellate_polyset(geometry, "ball", sink));
+        EXPECT_TRUE(tessellate_polyset(geometry(), "ball", sink));
         expect_same_triangles(plain, sink, keyed == KeyedCorners::positions);
         if (keyed == KeyedCorners::whole)
             EXPECT_EQ(sink.made, 15);  // the distinct keys of the six triangles

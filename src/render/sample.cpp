@@ -473,6 +473,18 @@ bool layer_is_transparent(const RC_Layer& layer) {
 
 namespace {
 
+// A layer's colour by its object's shader; an object without one is opaque
+// black.
+[[gnu::always_inline]] inline void shade_or_black(const ObjectShading& object, AR_ShadePoint& p,
+                                                  float* out) {
+    if (object.shader) {
+        Ar_shade_layer(*object.shader, p);
+    } else {
+        out[0] = out[1] = out[2] = 0.0f;
+        out[3] = 255.0f;
+    }
+}
+
 // Counted only for a surface with opacity depth: most samples never ask.
 int nearer_layers(const RC_Layer* layer) {
     int n = 0;
@@ -553,12 +565,7 @@ ShadedLayers shade_layers(CasterWorker& worker, RC_Layer* head, double x, double
             p.mode = 0;
             p.glow = nullptr;
         }
-        if (object.shader) {
-            Ar_shade_layer(*object.shader, p);
-        } else {
-            out[0] = out[1] = out[2] = 0.0f;
-            out[3] = 255.0f;
-        }
+        shade_or_black(object, p, out);
         if (!distances && !fog) continue;
         // From the eye that saw the point; along its axis, the ray's own
         // steps (the moved ray keeps the camera ray's length) times the
@@ -607,12 +614,7 @@ namespace {
     p.thickness = 0.0;
     p.mode = 0;
     p.glow = nullptr;
-    if (object.shader) {
-        Ar_shade_layer(*object.shader, p);
-    } else {
-        out[0] = out[1] = out[2] = 0.0f;
-        out[3] = 255.0f;
-    }
+    shade_or_black(object, p, out);
 }
 
 // The worker's thread-local look-up is a call: the sample makes it once and
