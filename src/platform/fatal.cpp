@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <unistd.h>
@@ -90,6 +92,36 @@ void internal_error(const char* file, int line, const char* what) {
     rptError("Internal error in %s, line %d: %s\n", module ? module + 1 : file, line, what);
     run_cleanup_handlers();
     exit_process(1);
+}
+
+namespace {
+
+std::terminate_handler previous_terminate = nullptr;
+
+[[noreturn]] void terminate_uncaught() {
+    // A message that itself runs out of memory comes back here: that second
+    // time the program ends as it would have without this handler.
+    thread_local bool entered = false;
+    if (!entered) {
+        entered = true;
+        if (const std::exception_ptr caught = std::current_exception()) {
+            try {
+                std::rethrow_exception(caught);
+            } catch (const std::bad_alloc&) {
+                fatal("Error: out of memory.\n");
+            } catch (...) {
+            }
+        }
+    }
+    if (previous_terminate != nullptr) previous_terminate();
+    std::abort();
+}
+
+}  // namespace
+
+void end_uncaught_out_of_memory() {
+    const std::terminate_handler before = std::set_terminate(terminate_uncaught);
+    if (before != terminate_uncaught) previous_terminate = before;
 }
 
 }  // namespace sky

@@ -26,6 +26,12 @@ void run_cleanup_handlers();
 
 [[noreturn]] void internal_error(const char* file, int line, const char* what);
 
+// From now on, memory that runs out where no caller was ready for it (a
+// container growing in a worker) ends the program as the other
+// out-of-memory failures do: a message, the clean-up handlers, status 1,
+// instead of an abort. Other uncaught exceptions end it as before.
+void end_uncaught_out_of_memory();
+
 // For the fuzzing harness only: called instead of ending the process, so one
 // input's fatal error does not end the whole run. The hook must not return
 // (it throws); if it does, the process ends as usual.

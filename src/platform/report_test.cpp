@@ -1,7 +1,10 @@
 #include "platform/report.h"
 
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +78,26 @@ TEST(FatalDeathTest, RemovedHandlersDoNotRun) {
         fatal("stop\n");
     };
     EXPECT_EXIT(run(), testing::ExitedWithCode(1), "^stop\nsecond 0\n$");
+}
+
+TEST(FatalDeathTest, MemoryRunningOutInAWorkerEndsWithAMessageAndStatusOne) {
+    auto run = [] {
+        end_uncaught_out_of_memory();
+        add_cleanup_handler(first_cleanup);
+        // As a container's growth throws it when the allocation fails.
+        std::thread worker([] { throw std::bad_alloc(); });
+        worker.join();
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(1), "^Error: out of memory.\nfirst 0\n$");
+}
+
+TEST(FatalDeathTest, OtherUncaughtExceptionsStillAbort) {
+    auto run = [] {
+        end_uncaught_out_of_memory();
+        std::thread worker([] { throw std::runtime_error("not memory"); });
+        worker.join();
+    };
+    EXPECT_DEATH(run(), "not memory");
 }
 
 TEST(FatalDeathTest, InternalErrorsNameFileAndLine) {

@@ -10,6 +10,7 @@
 
 #include "base/options.h"
 #include "platform/app.h"
+#include "platform/fatal.h"
 #include "platform/report.h"
 #include "platform/stopwatch.h"
 #include "run/frame_loop.h"
@@ -21,6 +22,7 @@ namespace sky {
 
 int program_entry(int argc, char* argv[]) {
     APP_setProgramName(argc > 0 ? argv[0] : nullptr);
+    end_uncaught_out_of_memory();
     startup_state().executable_path = find_executable(argc > 0 ? argv[0] : nullptr);
     startup_state().load_image_module_early = true;
     rptSetUserCB(write_to_stdout);
