@@ -63,13 +63,6 @@ void summarise_shadow_map(ShadowMap& map) {
 
 namespace {
 
-// The farthest texel of the blocks holding columns i0..i1 and rows j0..j1.
-float blocks_farthest(const ShadowMap& map, int i0, int i1, int j0, int j1) {
-    return shadow_blocks_summary(
-        map, map.block_farthest, -INFINITY, [](float a, float b) { return std::max(a, b); }, i0, i1,
-        j0, j1);
-}
-
 // Whether the texels of columns i0..i1 and rows j0..j1 all lie at p0 or
 // beyond (1: the point is lit), all nearer than `deepest` (2: shadowed,
 // asked only when `inside`), or neither (0). A NaN texel counts for
@@ -207,8 +200,7 @@ void weigh_cells_in_lanes(const float* texel, int size, float u, float v, float 
 }  // namespace
 
 float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
-                        const ShadowQuerySettings& settings, float blend, float* blend_fraction,
-                        bool blocks_asked) {
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction) {
     const std::int32_t size = map.size;
     const float* texel = map.texels();
     if (size < 1 || texel == nullptr) return 0.0f;
@@ -237,16 +229,10 @@ float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
         const bool inside = u >= 0.0f && v >= 0.0f && u <= static_cast<float>(size - 1) &&
                             v <= static_cast<float>(size - 1);
         const float deepest = p0 - settings.rim_offset;
-        // The blocks first; near a shadow's edge they reach beyond the
-        // disc, and the texels the cells read settle it more often, for
-        // less than weighing the cells costs.
-        if (!blocks_asked) {
-            if (shadow_blocks_summary(
-                    map, map.block_nearest, INFINITY,
-                    [](float a, float b) { return std::min(a, b); }, i0, i1, j0, j1) >= p0)
-                return 0.0f;
-            if (inside && blocks_farthest(map, i0, i1, j0, j1) < deepest) return 1.0f;
-        }
+        // The blocks were asked first (shadow_blocks_settle); near a
+        // shadow's edge they reach beyond the disc, and the texels the
+        // cells read settle it more often, for less than weighing the
+        // cells costs.
         switch (texels_settle(texel, size, i0, i1, j0, j1, p0, inside, deepest)) {
             case 1:
                 return 0.0f;

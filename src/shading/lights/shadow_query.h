@@ -80,12 +80,11 @@ float shadow_blocks_summary(const ShadowMap& map, const std::vector<float>& summ
     return result;
 }
 
-// The whole query, as below (out of line: most points are settled by the
-// first steps, which query_shadow_map takes inline). `blocks_asked`: the
-// caller has already taken those steps without an answer.
+// The query after its first steps, as below (out of line: most points are
+// settled by those steps, shadow_blocks_settle, which query_shadow_map
+// takes inline for a query without blend; with blend there are none).
 float query_shadow_disc(const ShadowMap& map, float x, float y, float z,
-                        const ShadowQuerySettings& settings, float blend, float* blend_fraction,
-                        bool blocks_asked = false);
+                        const ShadowQuerySettings& settings, float blend, float* blend_fraction);
 
 // What the first steps of a query without blend settle from the block
 // summaries alone.
@@ -141,7 +140,7 @@ inline float query_shadow_map(const ShadowMap& map, float x, float y, float z,
         case BlocksAnswer::kShadowed:
             return 1.0f;
         default:
-            return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction, true);
+            return query_shadow_disc(map, x, y, z, settings, blend, blend_fraction);
     }
 }
 
